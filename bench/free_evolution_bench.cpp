@@ -1,0 +1,92 @@
+// Throughput of the free-evolution passes on one state row for 4 to 10 spins.
+//
+// Counter "updates": coefficient updates per second, where one update is one coefficient rewritten
+// by a rotation. An offset pass rewrites the x and y coefficient of every (x, y) partner pair of a
+// spin, half of the 4^N row, for each of the N spins: N * 4^N / 2 updates. A coupling pass rewrites
+// eight coefficients per configuration of the other 4^(N-2) spins, again half of the row, for each
+// of the N (N - 1) / 2 coupled pairs: N (N - 1) / 2 * 4^N / 2 updates.
+#include "engine/free_evolution.h"
+#include "engine/operator_basis.h"
+#include "engine/spin_tables.h"
+
+#include <array>
+#include <benchmark/benchmark.h>
+#include <cstddef>
+#include <random>
+#include <vector>
+
+namespace {
+
+using velmora::engine::kSpinSlots;
+using velmora::engine::operatorCount;
+using velmora::engine::SpinTables;
+
+// N protons, every one off resonance and every pair coupled, so no spin or pair is skipped.
+SpinTables coupledProtons(int nSpins)
+{
+    SpinTables spins;
+    spins.count = nSpins;
+    for (int i = 0; i < nSpins; ++i) {
+        spins.slotState[i] = 3;
+        spins.nucleusConstant[i] = velmora::engine::kNucleusConstantH1;
+        for (int j = i + 1; j < nSpins; ++j) {
+            spins.couplingHz[i][j] = spins.couplingHz[j][i] = 3.0 + i + 0.5 * j;
+        }
+    }
+    return spins;
+}
+
+std::vector<double> randomRow(int nSpins)
+{
+    std::mt19937 generator(1);
+    std::uniform_real_distribution<double> value(-1.0, 1.0);
+    std::vector<double> row(static_cast<std::size_t>(operatorCount(nSpins)));
+    for (double& c : row) {
+        c = value(generator);
+    }
+    return row;
+}
+
+void offsetEvolution(benchmark::State& state)
+{
+    const int nSpins = static_cast<int>(state.range(0));
+    const SpinTables spins = coupledProtons(nSpins);
+    std::array<double, kSpinSlots> offsetRadPerS{};
+    for (int k = 0; k < nSpins; ++k) {
+        offsetRadPerS[static_cast<std::size_t>(k)] = 2000.0 + 350.0 * k;
+    }
+    std::vector<double> row = randomRow(nSpins);
+    const double secondsPerInterval = 1.0e-4;
+
+    for (auto _ : state) {
+        velmora::engine::evolveOffsets(row, spins, offsetRadPerS, secondsPerInterval);
+        benchmark::DoNotOptimize(row.data());
+        benchmark::ClobberMemory();
+    }
+    const double updatesPerPass = nSpins * (operatorCount(nSpins) / 2.0);
+    state.counters["updates"] =
+        benchmark::Counter(updatesPerPass, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+void couplingEvolution(benchmark::State& state)
+{
+    const int nSpins = static_cast<int>(state.range(0));
+    const SpinTables spins = coupledProtons(nSpins);
+    std::vector<double> row = randomRow(nSpins);
+    const double secondsPerInterval = 1.0e-4;
+
+    for (auto _ : state) {
+        velmora::engine::evolveCouplings(row, spins, secondsPerInterval);
+        benchmark::DoNotOptimize(row.data());
+        benchmark::ClobberMemory();
+    }
+    const double pairs = nSpins * (nSpins - 1) / 2.0;
+    const double updatesPerPass = pairs * (operatorCount(nSpins) / 2.0);
+    state.counters["updates"] =
+        benchmark::Counter(updatesPerPass, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+BENCHMARK(offsetEvolution)->ArgName("spins")->DenseRange(4, 10, 2)->Unit(benchmark::kMicrosecond);
+BENCHMARK(couplingEvolution)->ArgName("spins")->DenseRange(4, 10, 2)->Unit(benchmark::kMicrosecond);
+
+}  // namespace

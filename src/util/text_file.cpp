@@ -1,0 +1,172 @@
+// Whole-file text input and output with the C stdio functions, which report the reason of a
+// failure through errno, and std::filesystem for the checks and the final rename.
+#include "util/text_file.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <system_error>
+
+namespace velmora::util {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string errnoReason(int error)
+{
+    return error != 0 ? std::generic_category().message(error) : std::string("input/output error");
+}
+
+Outcome writeFailure(const fs::path& path, const std::string& reason)
+{
+    return Outcome::failure("cannot write " + path.string() + ": " + reason);
+}
+
+TextFileContent readFailure(const fs::path& path, const std::string& reason)
+{
+    TextFileContent content;
+    content.error = "cannot read " + path.string() + ": " + reason;
+    return content;
+}
+
+// Closes the file on every path out of a function.
+struct FileCloser {
+    void operator()(std::FILE* file) const
+    {
+        if (file != nullptr)
+            std::fclose(file);
+    }
+};
+
+// Creates a new temporary file beside `target`, never reusing an existing name.
+// Returns nullptr with errno set when no file could be created.
+std::FILE* createTemporaryBeside(const fs::path& target, fs::path& temporary)
+{
+    static std::atomic<unsigned> counter{0};
+    constexpr int kAttempts = 100;
+    const fs::path directory = target.parent_path();
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        const std::string name = "." + target.filename().string() + ".tmp" + std::to_string(counter++);
+        temporary = directory / name;
+        // "x": fail rather than open a file that already exists.
+        std::FILE* file = std::fopen(temporary.string().c_str(), "wbx");
+        if (file != nullptr || errno != EEXIST)
+            return file;
+    }
+    errno = EEXIST;
+    return nullptr;
+}
+
+bool writeAll(std::FILE* file, std::string_view bytes)
+{
+    return bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+}
+
+}  // namespace
+
+Outcome writeTextFile(const fs::path& path, const std::vector<std::string>& lines)
+{
+    if (path.filename().empty())
+        return writeFailure(path, "no file name");
+    std::error_code ec;
+    if (fs::is_directory(path, ec))
+        return writeFailure(path, "it is a directory");
+
+    fs::path temporary;
+    std::FILE* file = createTemporaryBeside(path, temporary);
+    if (file == nullptr)
+        return writeFailure(path, errnoReason(errno));
+
+    errno = 0;
+    bool written = true;
+    for (const std::string& line : lines) {
+        if (!writeAll(file, line) || !writeAll(file, kLineEnd)) {
+            written = false;
+            break;
+        }
+    }
+    written = written && std::fflush(file) == 0 && std::ferror(file) == 0;
+    int error = errno;
+    if (std::fclose(file) != 0 && written) {
+        written = false;
+        error = errno;
+    }
+    if (!written) {
+        fs::remove(temporary, ec);
+        return writeFailure(path, errnoReason(error));
+    }
+
+    fs::rename(temporary, path, ec);
+    if (ec) {
+        std::error_code ignored;
+        fs::remove(temporary, ignored);
+        return writeFailure(path, ec.message());
+    }
+    return Outcome::success();
+}
+
+TextFileContent readTextLines(const fs::path& path, std::uintmax_t maxBytes)
+{
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (ec && ec != std::errc::no_such_file_or_directory)
+        return readFailure(path, ec.message());
+    if (!fs::exists(status))
+        return readFailure(path, "no such file");
+    if (fs::is_directory(status))
+        return readFailure(path, "it is a directory");
+    if (!fs::is_regular_file(status))
+        return readFailure(path, "not a regular file");
+    const std::uintmax_t size = fs::file_size(path, ec);
+    if (ec)
+        return readFailure(path, ec.message());
+    const std::string tooLarge = "larger than " + std::to_string(maxBytes) + " bytes";
+    if (size > maxBytes)
+        return readFailure(path, tooLarge);
+
+    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.string().c_str(), "rb"));
+    if (!file)
+        return readFailure(path, errnoReason(errno));
+
+    // Read to the end rather than trusting the size: the file may change while it is read.
+    std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(size));
+    char chunk[65536];
+    for (;;) {
+        const std::size_t n = std::fread(chunk, 1, sizeof chunk, file.get());
+        bytes.append(chunk, n);
+        if (bytes.size() > maxBytes)
+            return readFailure(path, tooLarge);
+        if (n < sizeof chunk)
+            break;
+    }
+    if (std::ferror(file.get()) != 0)
+        return readFailure(path, errnoReason(errno));
+
+    TextFileContent content;
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        std::size_t end = bytes.find('\n', start);
+        const bool hasLineEnd = end != std::string::npos;
+        if (!hasLineEnd)
+            end = bytes.size();
+        std::size_t lineEnd = end;
+        if (hasLineEnd && lineEnd > start && bytes[lineEnd - 1] == '\r')
+            --lineEnd;
+        content.lines.emplace_back(bytes, start, lineEnd - start);
+        start = hasLineEnd ? end + 1 : end;
+    }
+    content.ok = true;
+    return content;
+}
+
+bool fileExists(const fs::path& path)
+{
+    std::error_code ec;
+    return fs::is_regular_file(path, ec);
+}
+
+}  // namespace velmora::util

@@ -1,0 +1,39 @@
+// Whole text files as lists of lines. Files are written with CR LF line ends, all at once or not
+// at all, and read with CR LF or LF line ends alike.
+#pragma once
+
+#include "util/outcome.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velmora::util {
+
+// Line end of every stored text file.
+inline constexpr std::string_view kLineEnd = "\r\n";
+
+// Writes every line followed by CR LF. The text goes to a temporary file in the same directory
+// that replaces the target only when it was written completely, so a failure leaves an existing
+// target as it was. On failure the message reads "cannot write <path>: <reason>".
+Outcome writeTextFile(const std::filesystem::path& path, const std::vector<std::string>& lines);
+
+struct TextFileContent {
+    bool ok = false;
+    std::vector<std::string> lines;
+    // "cannot read <path>: <reason>" when ok is false.
+    std::string error;
+};
+
+// Reads a whole file as lines split at LF, one CR before each LF removed (a lone CR elsewhere stays
+// in its line). A last line without a line end is a line; an empty file has no lines. Missing
+// files, directories and other non-regular files, unreadable files and files larger than
+// maxBytes are refused. Any byte, NUL included, is text.
+TextFileContent readTextLines(const std::filesystem::path& path, std::uintmax_t maxBytes = 256u << 20);
+
+// True when the path names an existing regular file (after following symbolic links).
+bool fileExists(const std::filesystem::path& path);
+
+}  // namespace velmora::util

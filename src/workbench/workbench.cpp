@@ -1,0 +1,50 @@
+#include "workbench/workbench.h"
+
+#include "util/file_listing.h"
+
+#include <vector>
+
+namespace velmora::workbench {
+
+namespace {
+
+std::string firstOr(const std::vector<std::string>& names, const char* fallback)
+{
+    return names.empty() ? std::string(fallback) : names.front();
+}
+
+}  // namespace
+
+Workbench::Workbench(util::Messages& messages, const std::filesystem::path& workingDirectory)
+    : messages_(messages)
+{
+    setWorkingDirectory(workingDirectory);
+    resetToDefaults();
+}
+
+void Workbench::setWorkingDirectory(const std::filesystem::path& directory)
+{
+    std::string text = directory.string();
+    if (text.empty() || text.back() != std::filesystem::path::preferred_separator)
+        text += std::filesystem::path::preferred_separator;
+    workingDirectory_ = std::move(text);
+}
+
+std::filesystem::path Workbench::pathOf(std::string_view fileName) const
+{
+    return std::filesystem::path(workingDirectory_ + std::string(fileName));
+}
+
+void Workbench::resetToDefaults()
+{
+    spinSystem_.resetToDefaults();
+    const std::string firstPulse = firstOr(util::listFilesWithExtension(workingDirectory_, ".rf"), "ttt.RF");
+    const std::string firstGradient =
+        firstOr(util::listFilesWithExtension(workingDirectory_, ".GRD"), "ttt.GRD");
+    sequence_.resetToDefaults(firstPulse, firstGradient);
+    controls_.resetToDefaults();
+    runsPerValue_ = 1;
+    exchangeMode_ = false;
+}
+
+}  // namespace velmora::workbench

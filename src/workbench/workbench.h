@@ -1,0 +1,62 @@
+// The Workbench owns everything the simulator keeps for the whole session: the spin system, the
+// pulse sequence with its element table, the controls registry, the working directory, the mode
+// flags and the run control. The window holds one, the command line holds one, every test builds
+// its own; modules receive the parts they need by reference.
+#pragma once
+
+#include "model/controls.h"
+#include "model/pulse_sequence.h"
+#include "model/spin_system.h"
+#include "util/messages.h"
+#include "util/run_control.h"
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace velmora::workbench {
+
+class Workbench {
+public:
+    // `workingDirectory` must exist; every file of the session is this directory + a bare name.
+    Workbench(util::Messages& messages, const std::filesystem::path& workingDirectory);
+
+    Workbench(const Workbench&) = delete;
+    Workbench& operator=(const Workbench&) = delete;
+
+    // The model part of start-up: spin system, element table and sequence (shaped entries named
+    // after the first "*.rf" and "*.GRD" files of the working directory), controls, mode flags.
+    void resetToDefaults();
+
+    model::SpinSystem& spinSystem() { return spinSystem_; }
+    const model::SpinSystem& spinSystem() const { return spinSystem_; }
+    model::PulseSequence& sequence() { return sequence_; }
+    const model::PulseSequence& sequence() const { return sequence_; }
+    model::Controls& controls() { return controls_; }
+    const model::Controls& controls() const { return controls_; }
+    util::RunControl& runControl() { return runControl_; }
+    util::Messages& messages() { return messages_; }
+
+    // Full path ending in the separator.
+    const std::string& workingDirectory() const { return workingDirectory_; }
+    void setWorkingDirectory(const std::filesystem::path& directory);
+    std::filesystem::path pathOf(std::string_view fileName) const;
+
+    // 1 for Start (arrayed 1D runs), 2 for Start_2D (the two runs of each increment).
+    int runsPerValue() const { return runsPerValue_; }
+    void setRunsPerValue(int runs) { runsPerValue_ = runs; }
+    bool exchangeMode() const { return exchangeMode_; }
+    void setExchangeMode(bool on) { exchangeMode_ = on; }
+
+private:
+    util::Messages& messages_;
+    std::string workingDirectory_;
+    model::SpinSystem spinSystem_;
+    model::PulseSequence sequence_;
+    model::Controls controls_;
+    util::RunControl runControl_;
+    int runsPerValue_ = 1;
+    bool exchangeMode_ = false;
+};
+
+}  // namespace velmora::workbench
