@@ -1,0 +1,23 @@
+// Molecule files (".mol"): the spin system as comma-terminated text with CR LF line ends.
+//   1  N, 14, N          2, 3  labels (twice)      4  shifts in ppm
+//   5  all J(i, j) in Hz, i outer, j inner       6  T1 in ms   7  T2 in ms   8..10  "spare,"
+// Numbers are read at single precision; the field is not stored.
+#pragma once
+
+#include "model/file_read_result.h"
+#include "model/spin_system.h"
+#include "util/outcome.h"
+
+#include <filesystem>
+
+namespace velmora::model {
+
+// Creates or replaces the file with the current spins 0..N-1. Writes the whole file or nothing.
+util::Outcome writeMolecule(const std::filesystem::path& path, const SpinSystem& system);
+
+// Replaces labels, shifts, couplings and relaxation times from the file and rebuilds the spin
+// system. A missing file changes nothing; a malformed one is refused and changes nothing.
+// Slots beyond the file's N keep their shifts and relaxation times, lose label and couplings.
+FileReadResult readMolecule(const std::filesystem::path& path, SpinSystem& system);
+
+}  // namespace velmora::model
