@@ -271,6 +271,17 @@ void Controls::setEnabled(ControlId id, bool enabled)
     notify(id);
 }
 
+void Controls::replaceValues(const Controls& other)
+{
+    for (auto& [key, state] : controls_) {
+        auto theirs = other.controls_.find(key);
+        if (theirs == other.controls_.end() || theirs->second == state)
+            continue;
+        state = theirs->second;
+        notify({key.array, key.index});
+    }
+}
+
 std::optional<ControlId> Controls::parse(std::string_view name) const
 {
     std::string_view array = name;

@@ -28,6 +28,8 @@ struct ControlState {
     std::vector<bool> selected;      // list selection, one flag per item
     bool visible = true;
     bool enabled = true;
+
+    bool operator==(const ControlState&) const = default;
 };
 
 class Controls {
@@ -57,6 +59,9 @@ public:
     std::optional<ControlId> parse(std::string_view name) const;
     // "Text14(12)".
     static std::string nameOf(ControlId id);
+
+    // Takes every value of `other` (a staged copy) and notifies the listener of each control that changed.
+    void replaceValues(const Controls& other);
 
     // Called after every change made through the setters above (the window refreshes its widget).
     void setChangeListener(std::function<void(ControlId)> listener) { listener_ = std::move(listener); }

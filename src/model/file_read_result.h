@@ -2,9 +2,13 @@
 // or refused with a message naming the file and the line. A refused file changes nothing.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace velmora::model {
+
+// Model files are a few kilobytes; anything far larger is not one of them.
+inline constexpr std::uintmax_t kLargestModelFile = 16u << 20;
 
 struct FileReadResult {
     enum class Status { Read, Missing, Refused };

@@ -33,6 +33,12 @@ void ModelFileParser::fail(std::string problem)
         problem_ = std::move(problem);
 }
 
+void ModelFileParser::failField(const std::string& problem)
+{
+    fail("line " + std::to_string(lineNumber_) + ", field " + std::to_string(fields_.taken()) + ": " +
+         problem);
+}
+
 bool ModelFileParser::beginLine(int number, std::string_view what)
 {
     if (failed())

@@ -29,6 +29,8 @@ public:
     bool failed() const { return !problem_.empty(); }
     const std::string& problem() const { return problem_; }
     void fail(std::string problem);
+    // Fails with "line L, field F: " + problem for the field read last.
+    void failField(const std::string& problem);
 
 private:
     std::optional<std::string_view> nextField(std::string_view what);

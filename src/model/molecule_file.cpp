@@ -13,7 +13,8 @@ namespace velmora::model {
 
 namespace {
 
-constexpr int kFormatMark = 14;  // the second field of line 1
+constexpr int kFormatMark = 14;            // the second field of line 1
+constexpr std::size_t kMoleculeLines = 7;  // lines 8 to 10 are not read
 
 std::string spinName(int k)
 {
@@ -76,7 +77,7 @@ FileReadResult readMolecule(const std::filesystem::path& path, SpinSystem& syste
 {
     if (!util::fileExists(path))
         return FileReadResult::missing();
-    util::TextFileContent content = util::readTextLines(path);
+    util::TextFileContent content = util::readTextLines(path, kLargestModelFile, kMoleculeLines);
     if (!content.ok)
         return FileReadResult::refused(content.error);
 

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <system_error>
@@ -108,28 +109,32 @@ Outcome writeTextFile(const fs::path& path, const std::vector<std::string>& line
     return Outcome::success();
 }
 
-TextFileContent readTextLines(const fs::path& path, std::uintmax_t maxBytes)
+Outcome visitTextLines(const fs::path& path, std::uintmax_t maxBytes,
+                       const std::function<bool(std::string_view line)>& visit)
 {
+    auto failure = [&](const std::string& reason) {
+        return Outcome::failure(readFailure(path, reason).error);
+    };
     std::error_code ec;
     const fs::file_status status = fs::status(path, ec);
     if (ec && ec != std::errc::no_such_file_or_directory)
-        return readFailure(path, ec.message());
+        return failure(ec.message());
     if (!fs::exists(status))
-        return readFailure(path, "no such file");
+        return failure("no such file");
     if (fs::is_directory(status))
-        return readFailure(path, "it is a directory");
+        return failure("it is a directory");
     if (!fs::is_regular_file(status))
-        return readFailure(path, "not a regular file");
+        return failure("not a regular file");
     const std::uintmax_t size = fs::file_size(path, ec);
     if (ec)
-        return readFailure(path, ec.message());
+        return failure(ec.message());
     const std::string tooLarge = "larger than " + std::to_string(maxBytes) + " bytes";
     if (size > maxBytes)
-        return readFailure(path, tooLarge);
+        return failure(tooLarge);
 
     const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.string().c_str(), "rb"));
     if (!file)
-        return readFailure(path, errnoReason(errno));
+        return failure(errnoReason(errno));
 
     // Read to the end rather than trusting the size: the file may change while it is read.
     std::string bytes;
@@ -139,25 +144,45 @@ TextFileContent readTextLines(const fs::path& path, std::uintmax_t maxBytes)
         const std::size_t n = std::fread(chunk, 1, sizeof chunk, file.get());
         bytes.append(chunk, n);
         if (bytes.size() > maxBytes)
-            return readFailure(path, tooLarge);
+            return failure(tooLarge);
         if (n < sizeof chunk)
             break;
     }
     if (std::ferror(file.get()) != 0)
-        return readFailure(path, errnoReason(errno));
+        return failure(errnoReason(errno));
 
-    TextFileContent content;
+    // Lines are views into the one copy of the bytes, so a file of bare line ends costs no more
+    // than its size.
+    const std::string_view text = bytes;
     std::size_t start = 0;
-    while (start < bytes.size()) {
-        std::size_t end = bytes.find('\n', start);
-        const bool hasLineEnd = end != std::string::npos;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        const bool hasLineEnd = end != std::string_view::npos;
         if (!hasLineEnd)
-            end = bytes.size();
+            end = text.size();
         std::size_t lineEnd = end;
-        if (hasLineEnd && lineEnd > start && bytes[lineEnd - 1] == '\r')
+        if (hasLineEnd && lineEnd > start && text[lineEnd - 1] == '\r')
             --lineEnd;
-        content.lines.emplace_back(bytes, start, lineEnd - start);
+        if (!visit(text.substr(start, lineEnd - start)))
+            break;
         start = hasLineEnd ? end + 1 : end;
+    }
+    return Outcome::success();
+}
+
+TextFileContent readTextLines(const fs::path& path, std::uintmax_t maxBytes, std::size_t maxLines)
+{
+    TextFileContent content;
+    const Outcome read = visitTextLines(path, maxBytes, [&](std::string_view line) {
+        if (content.lines.size() >= maxLines)
+            return false;
+        content.lines.emplace_back(line);
+        return true;
+    });
+    if (!read) {
+        content.lines.clear();
+        content.error = read.message();
+        return content;
     }
     content.ok = true;
     return content;

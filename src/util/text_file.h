@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,8 +31,14 @@ struct TextFileContent {
 // Reads a whole file as lines split at LF, one CR before each LF removed (a lone CR elsewhere stays
 // in its line). A last line without a line end is a line; an empty file has no lines. Missing
 // files, directories and other non-regular files, unreadable files and files larger than
-// maxBytes are refused. Any byte, NUL included, is text.
-TextFileContent readTextLines(const std::filesystem::path& path, std::uintmax_t maxBytes = 256u << 20);
+// maxBytes are refused. Any byte, NUL included, is text. At most maxLines lines are kept.
+TextFileContent readTextLines(const std::filesystem::path& path, std::uintmax_t maxBytes = 256u << 20,
+                              std::size_t maxLines = SIZE_MAX);
+
+// The same split, handing each line to `visit` as a view (valid during the call only) until it
+// returns false. The file is held once, as bytes: no copy per line.
+Outcome visitTextLines(const std::filesystem::path& path, std::uintmax_t maxBytes,
+                       const std::function<bool(std::string_view line)>& visit);
 
 // True when the path names an existing regular file (after following symbolic links).
 bool fileExists(const std::filesystem::path& path);

@@ -1,5 +1,6 @@
 #include "workbench/workbench.h"
 
+#include "model/workspace.h"
 #include "util/file_listing.h"
 
 #include <vector>
@@ -24,10 +25,7 @@ Workbench::Workbench(util::Messages& messages, const std::filesystem::path& work
 
 void Workbench::setWorkingDirectory(const std::filesystem::path& directory)
 {
-    std::string text = directory.string();
-    if (text.empty() || text.back() != std::filesystem::path::preferred_separator)
-        text += std::filesystem::path::preferred_separator;
-    workingDirectory_ = std::move(text);
+    workingDirectory_ = model::withTrailingSeparator(directory);
 }
 
 std::filesystem::path Workbench::pathOf(std::string_view fileName) const
@@ -43,6 +41,7 @@ void Workbench::resetToDefaults()
         firstOr(util::listFilesWithExtension(workingDirectory_, ".GRD"), "ttt.GRD");
     sequence_.resetToDefaults(firstPulse, firstGradient);
     controls_.resetToDefaults();
+    exchange_ = model::ExchangeSettings{};
     runsPerValue_ = 1;
     exchangeMode_ = false;
 }

@@ -5,12 +5,14 @@
 #pragma once
 
 #include "model/controls.h"
+#include "model/exchange_settings.h"
 #include "model/pulse_sequence.h"
 #include "model/spin_system.h"
 #include "util/messages.h"
 #include "util/run_control.h"
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -34,10 +36,12 @@ public:
     const model::PulseSequence& sequence() const { return sequence_; }
     model::Controls& controls() { return controls_; }
     const model::Controls& controls() const { return controls_; }
+    model::ExchangeSettings& exchange() { return exchange_; }
+    const model::ExchangeSettings& exchange() const { return exchange_; }
     util::RunControl& runControl() { return runControl_; }
     util::Messages& messages() { return messages_; }
 
-    // Full path ending in the separator.
+    // Full path ending in the separator. Changing it does not touch the settings file (see start_up.h).
     const std::string& workingDirectory() const { return workingDirectory_; }
     void setWorkingDirectory(const std::filesystem::path& directory);
     std::filesystem::path pathOf(std::string_view fileName) const;
@@ -48,13 +52,25 @@ public:
     bool exchangeMode() const { return exchangeMode_; }
     void setExchangeMode(bool on) { exchangeMode_ = on; }
 
+    // The preparation-only run that follows every sequence read: it saves the automatic copies and
+    // compiles the sequence without running it. Installed by the experiment driver.
+    using PreparationOnlyRun = std::function<void(Workbench&)>;
+    void setPreparationOnlyRun(PreparationOnlyRun run) { preparationOnlyRun_ = std::move(run); }
+    void runPreparationOnly()
+    {
+        if (preparationOnlyRun_)
+            preparationOnlyRun_(*this);
+    }
+
 private:
     util::Messages& messages_;
     std::string workingDirectory_;
     model::SpinSystem spinSystem_;
     model::PulseSequence sequence_;
     model::Controls controls_;
+    model::ExchangeSettings exchange_;
     util::RunControl runControl_;
+    PreparationOnlyRun preparationOnlyRun_;
     int runsPerValue_ = 1;
     bool exchangeMode_ = false;
 };

@@ -195,6 +195,34 @@ TEST(ReadTextLines, RefusesFilesLargerThanTheLimit)
     EXPECT_NE(overLimit.error.find(file.string()), std::string::npos) << overLimit.error;
 }
 
+TEST(ReadTextLines, KeepsAtMostTheRequestedLines)
+{
+    const ScratchDirectory dir;
+    const fs::path file = dir.writeBytes("many.txt", "a\r\nb\nc\r\nd");
+    EXPECT_EQ(readTextLines(file, 1024, 2).lines, (Lines{"a", "b"}));
+    EXPECT_EQ(readTextLines(file, 1024).lines, (Lines{"a", "b", "c", "d"}));
+}
+
+TEST(VisitTextLines, SeesTheSameLinesAndStopsWhenAsked)
+{
+    const ScratchDirectory dir;
+    const fs::path file = dir.writeBytes("visit.txt", "one\r\n\r\ntwo\rx\nthree");
+    Lines seen;
+    ASSERT_TRUE(visitTextLines(file, 1024, [&](std::string_view line) {
+        seen.emplace_back(line);
+        return true;
+    }));
+    EXPECT_EQ(seen, (Lines{"one", "", "two\rx", "three"}));
+
+    seen.clear();
+    ASSERT_TRUE(visitTextLines(file, 1024, [&](std::string_view line) {
+        seen.emplace_back(line);
+        return seen.size() < 2;
+    }));
+    EXPECT_EQ(seen, (Lines{"one", ""}));
+    EXPECT_FALSE(visitTextLines(dir.path() / "absent.txt", 1024, [](std::string_view) { return true; }));
+}
+
 TEST(FileExists, OnlyForExistingRegularFiles)
 {
     const ScratchDirectory dir;

@@ -1,0 +1,73 @@
+#include "workbench/control_handlers.h"
+
+#include "util/number_format.h"
+#include "util/numeric_text.h"
+#include "workbench/workbench.h"
+
+namespace velmora::workbench {
+
+namespace {
+
+using model::ctl::CycleCountBox;
+using model::ctl::DetectionChannel;
+using model::ctl::FieldTesla;
+using model::ctl::ProtonFrequency;
+
+void showFieldPair(Workbench& bench)
+{
+    bench.controls().setText(FieldTesla, util::formatGeneral(bench.spinSystem().fieldTesla()));
+    bench.controls().setText(ProtonFrequency, util::formatGeneral(bench.spinSystem().protonFrequencyMHz()));
+}
+
+}  // namespace
+
+void onFieldTeslaEdited(Workbench& bench)
+{
+    if (const auto tesla = util::parseNumber(bench.controls().text(FieldTesla))) {
+        bench.spinSystem().setFieldTesla(*tesla);
+        showFieldPair(bench);
+    }
+}
+
+void onProtonFrequencyEdited(Workbench& bench)
+{
+    if (const auto mhz = util::parseNumber(bench.controls().text(ProtonFrequency))) {
+        bench.spinSystem().setProtonFrequencyMHz(*mhz);
+        showFieldPair(bench);
+    }
+}
+
+int detectionChannel(const Workbench& bench)
+{
+    const std::string& text = bench.controls().text(DetectionChannel);
+    return text == "C13" ? 1 : text == "N15" ? 2 : 0;
+}
+
+int onDetectionChannelChosen(Workbench& bench)
+{
+    const int channel = detectionChannel(bench);
+    if (channel == 0 && bench.controls().text(DetectionChannel) != "H1")
+        bench.controls().setText(DetectionChannel, "H1");
+    return channel;
+}
+
+bool onCycleCountEdited(Workbench& bench)
+{
+    const auto count = util::parseNumber(bench.controls().text(CycleCountBox));
+    if (!count)
+        return false;
+    bench.sequence().elements().setValue(model::element::kCycleCount, *count);
+    return true;
+}
+
+void applyStoredBoxes(Workbench& bench)
+{
+    if (util::isNumeric(bench.controls().text(ProtonFrequency)))
+        onProtonFrequencyEdited(bench);
+    else
+        onFieldTeslaEdited(bench);
+    onDetectionChannelChosen(bench);
+    onCycleCountEdited(bench);
+}
+
+}  // namespace velmora::workbench

@@ -1,0 +1,30 @@
+#include "workbench/start_up.h"
+
+#include "workbench/file_commands.h"
+#include "workbench/workbench.h"
+
+namespace velmora::workbench {
+
+util::Outcome startUp(Workbench& bench, const model::WorkspaceRoots& roots, model::Workspace& workspace)
+{
+    if (util::Outcome opened = model::openWorkspace(roots, workspace); !opened)
+        return opened;
+    bench.setWorkingDirectory(workspace.workingDirectory);
+    bench.resetToDefaults();
+    openMolecule(bench, kAutomaticMolecule);
+    openSequence(bench, kAutomaticSequence);
+    bench.sequence().enforceAcquisitionRule();
+    bench.spinSystem().rebuild();
+    return util::Outcome::success();
+}
+
+util::Outcome changeDirectory(Workbench& bench, model::Workspace& workspace,
+                              const std::filesystem::path& directory)
+{
+    if (util::Outcome changed = model::changeWorkingDirectory(workspace, directory); !changed)
+        return changed;
+    bench.setWorkingDirectory(workspace.workingDirectory);
+    return util::Outcome::success();
+}
+
+}  // namespace velmora::workbench

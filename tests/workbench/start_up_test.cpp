@@ -1,0 +1,110 @@
+#include "support/scratch_directory.h"
+#include "workbench/file_commands.h"
+#include "workbench/start_up.h"
+#include "workbench/workbench.h"
+
+#include <gtest/gtest.h>
+
+namespace velmora::workbench {
+namespace {
+
+using velmora::testing::readBytes;
+using velmora::testing::ScratchDirectory;
+
+model::WorkspaceRoots rootsIn(const ScratchDirectory& dir)
+{
+    return {dir.path() / "program", dir.path() / "home", dir.path() / "config"};
+}
+
+TEST(StartUp, FreshProgramDirectoryGetsItsFolderAndSettingsFile)
+{
+    const ScratchDirectory dir;
+    std::filesystem::create_directories(dir.path() / "program");
+    util::RecordedMessages messages;
+    Workbench bench(messages, dir.path());
+    model::Workspace workspace;
+    ASSERT_TRUE(startUp(bench, rootsIn(dir), workspace));
+
+    const std::string expected = (dir.path() / "program" / "Velmora").string() + "/";
+    EXPECT_TRUE(std::filesystem::is_directory(expected));
+    EXPECT_EQ(readBytes(dir.path() / "program" / "Velmora" / "Velmora.ini"), expected + "\r\n");
+    EXPECT_EQ(bench.workingDirectory(), expected);
+    EXPECT_EQ(bench.spinSystem().spinCount(), 3) << "the start-up molecule, rebuilt";
+    EXPECT_TRUE(messages.entries.empty()) << "missing rem.mol and rem.psq are ignored silently";
+}
+
+TEST(StartUp, AChangedDirectoryIsRememberedForTheNextStart)
+{
+    const ScratchDirectory dir;
+    std::filesystem::create_directories(dir.path() / "program");
+    std::filesystem::create_directories(dir.path() / "elsewhere");
+    util::RecordedMessages messages;
+    Workbench first(messages, dir.path());
+    model::Workspace workspace;
+    ASSERT_TRUE(startUp(first, rootsIn(dir), workspace));
+    ASSERT_TRUE(changeDirectory(first, workspace, dir.path() / "elsewhere"));
+    EXPECT_EQ(first.workingDirectory(), (dir.path() / "elsewhere").string() + "/");
+    EXPECT_EQ(readBytes(dir.path() / "program" / "Velmora" / "Velmora.ini"),
+              (dir.path() / "elsewhere").string() + "/\r\n")
+        << "the settings file stays beside the program";
+
+    Workbench second(messages, dir.path());
+    model::Workspace again;
+    ASSERT_TRUE(startUp(second, rootsIn(dir), again));
+    EXPECT_EQ(second.workingDirectory(), (dir.path() / "elsewhere").string() + "/");
+}
+
+TEST(StartUp, TheAutomaticCopiesOfTheLastSessionAreReloaded)
+{
+    const ScratchDirectory dir;
+    std::filesystem::create_directories(dir.path() / "program");
+    util::RecordedMessages messages;
+    Workbench first(messages, dir.path());
+    model::Workspace workspace;
+    ASSERT_TRUE(startUp(first, rootsIn(dir), workspace));
+    ASSERT_TRUE(first.spinSystem().setLabel(3, "N3"));
+    first.spinSystem().rebuild();
+    ASSERT_TRUE(first.sequence().insertStep(1));
+    ASSERT_TRUE(saveMolecule(first, kAutomaticMolecule));
+    ASSERT_TRUE(saveSequence(first, kAutomaticSequence));
+
+    Workbench second(messages, dir.path());
+    int preparations = 0;
+    second.setPreparationOnlyRun([&](Workbench&) { ++preparations; });
+    model::Workspace again;
+    ASSERT_TRUE(startUp(second, rootsIn(dir), again));
+    EXPECT_EQ(second.spinSystem().spinCount(), 4);
+    EXPECT_EQ(second.sequence().stepCount(), 3);
+    EXPECT_EQ(preparations, 1);
+    EXPECT_TRUE(messages.entries.empty());
+}
+
+TEST(StartUp, AnUnwritableProgramDirectoryFallsBackToTheUsersDirectories)
+{
+    const ScratchDirectory dir;
+    dir.writeBytes("program", "a file where the program directory should be");
+    util::RecordedMessages messages;
+    Workbench bench(messages, dir.path());
+    model::Workspace workspace;
+    ASSERT_TRUE(startUp(bench, rootsIn(dir), workspace));
+    const std::string expected = (dir.path() / "home" / "Velmora").string() + "/";
+    EXPECT_EQ(bench.workingDirectory(), expected);
+    EXPECT_EQ(readBytes(dir.path() / "config" / "Velmora" / "Velmora.ini"), expected + "\r\n");
+}
+
+TEST(StartUp, ASettingsLineWithoutSeparatorStillNamesTheDirectory)
+{
+    const ScratchDirectory dir;
+    std::filesystem::create_directories(dir.path() / "program" / "Velmora");
+    dir.writeBytes("program/Velmora/Velmora.ini", (dir.path() / "gone").string() + "\r\n");
+    util::RecordedMessages messages;
+    Workbench bench(messages, dir.path());
+    model::Workspace workspace;
+    ASSERT_TRUE(startUp(bench, rootsIn(dir), workspace));
+    EXPECT_EQ(bench.workingDirectory(), (dir.path() / "gone").string() + "/")
+        << "a directory that no longer exists is used unchanged";
+    EXPECT_TRUE(messages.entries.empty());
+}
+
+}  // namespace
+}  // namespace velmora::workbench
