@@ -171,7 +171,7 @@ void Controls::resetToDefaults()
 
     // Phase cycle: f4 alternates x and y between the two runs of a 2D increment (States).
     defineChoice("List5", 0, "", items({"01", "0", "0", "0", "0", "0"}));
-    define("List6", 0).visible = false;
+    define("List6", 2).visible = false;
     define("List2", 0);
     define("List1", 0);
 

@@ -177,7 +177,7 @@ inline constexpr ControlId CurrentStep{"Label10", 52};
 
 // Lists and buttons.
 inline constexpr ControlId PhaseCycle{"List5", 0};  // rows f4..f9
-inline constexpr ControlId InitialOperators{"List6", 0};
+inline constexpr ControlId InitialOperators{"List6", 2};
 inline constexpr ControlId OperatorList{"List2", 0};
 inline constexpr ControlId ResultList{"List1", 0};
 inline constexpr ControlId InitialCondition{"Command7", 0};  // "equilibrium" / "nonequilibrium"

@@ -95,7 +95,7 @@ TEST(ControlsAccess, SettersNotifyTheListenerAndResetRestoresDefaults)
     c.setText(ctl::PointCount, "512");
     c.setChecked(ctl::T2Relaxation, true);
     c.setItems(ctl::InitialOperators, {"xH0", "yH1"});
-    EXPECT_EQ(changed, (std::vector<std::string>{"Text14(12)", "Check1(7)", "List6(0)"}));
+    EXPECT_EQ(changed, (std::vector<std::string>{"Text14(12)", "Check1(7)", "List6(2)"}));
     EXPECT_EQ(c.at(ctl::InitialOperators).selected.size(), 2u);
     c.resetToDefaults();
     EXPECT_EQ(c.text(ctl::PointCount), "256");

@@ -1,0 +1,669 @@
+#include "engine/sequence_preparation.h"
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "engine/operator_basis.h"
+#include "engine/state_matrix.h"
+#include "pulses/numeric_table.h"
+#include "util/number_format.h"
+#include "util/numeric_text.h"
+#include "util/rounding.h"
+#include "util/text_compare.h"
+#include "util/text_file.h"
+
+namespace velmora::engine {
+
+namespace {
+
+namespace ctl = model::ctl;
+namespace element = model::element;
+
+constexpr std::string_view kErrorTitle = "Error!";
+constexpr double kMultCap = 1e12;        // a multiplied series stops growing beyond this
+constexpr double kPowerCapDb = 100.0;    // arrayed RF powers stop here
+constexpr int kMaxInitialOperators = 11;
+constexpr int kLargestPointCount = 65536;
+constexpr int kLastStepIndex = 60;
+
+bool isPowerOfTwo(int n)
+{
+    return n >= 2 && n <= kLargestPointCount && (n & (n - 1)) == 0;
+}
+
+std::string quotedText(const std::string& text)
+{
+    return text.empty() ? std::string("nothing") : "\"" + text + "\"";
+}
+
+std::string megabytes(double bytes)
+{
+    return util::formatPattern(bytes / (1024.0 * 1024.0), "0") + " MiB";
+}
+
+class Preparer {
+public:
+    explicit Preparer(PreparationModel& model)
+        : model_(model), sequence_(model.sequence), controls_(model.controls), messages_(model.messages)
+    {
+        controls_.setChangeListener({});
+    }
+
+    std::optional<Preparation> prepare();
+
+private:
+    bool refuse(const std::string& text, std::string_view title = kErrorTitle)
+    {
+        messages_.show(text, title);
+        return false;
+    }
+    bool readNumber(model::ControlId id, std::string_view label, double& value);
+    bool readWhole(model::ControlId id, std::string_view label, int& value);
+
+    bool readRunSettings();
+    bool settleRunCounts();
+    bool settleAcquisitionStep();
+    bool computeArrayedValues();
+    bool readArrayFile(double startValue);
+    bool checkRelaxationTimes();
+    bool checkSequenceElements();
+    bool loadShapes();
+    bool loadShape(const std::string& name, int columns, bool pulse, int step, int channel);
+    bool settlePointCount();
+    bool checkRates();
+    bool checkSizes();
+    bool prepareAcquisitionPulse();
+    void fillWindowFields();
+    bool settleInitialState();
+
+    // The value the element takes in the runs: the arrayed extreme for the arrayed parameter.
+    double elementLength(int code, double arrayedExtreme) const;
+    // The 1e-11 of the limit only guards against a zero rate: an element exactly at 1/200 of the
+    // fastest time scale is not too long.
+    bool beyondElementLimit(double lengthUs) const { return lengthUs > run().elementLimitUs * (1.0 + 1e-9); }
+    bool namesArrayed(int elementIndex) const;
+    bool isArrayedDelay() const { return util::startsWithIgnoreCase(run().settings.arrayedName, "d"); }
+    PreparedRun& run() { return result_.run; }
+    const PreparedRun& run() const { return result_.run; }
+
+    PreparationModel& model_;
+    model::PulseSequence sequence_;
+    model::Controls controls_;
+    util::Messages& messages_;
+    Preparation result_;
+
+    const model::SpinSystem& spins() const { return model_.spins; }
+    int lastSlice_ = 0;
+    int motherPoints_ = 0;  // from a "# mother" header of the acquisition shape, 0 when none
+    double increment_ = 0.0;
+    bool incrementRead_ = false;
+    bool shapeSetPointCount_ = false;
+};
+
+bool Preparer::readNumber(model::ControlId id, std::string_view label, double& value)
+{
+    const std::string& text = controls_.text(id);
+    const std::optional<double> number = util::parseNumber(text);
+    if (!number)
+        return refuse("The box \"" + std::string(label) + "\" (" + model::Controls::nameOf(id) + ") holds " +
+                      quotedText(text) + ", which is not a number. The run needs it.");
+    value = *number;
+    return true;
+}
+
+bool Preparer::readWhole(model::ControlId id, std::string_view label, int& value)
+{
+    double number = 0.0;
+    if (!readNumber(id, label, number))
+        return false;
+    const std::optional<std::int32_t> whole = util::toInt32(number);
+    if (!whole)
+        return refuse("The box \"" + std::string(label) + "\" (" + model::Controls::nameOf(id) + ") holds " +
+                      quotedText(controls_.text(id)) + ", which is too large.");
+    value = *whole;
+    return true;
+}
+
+bool Preparer::readRunSettings()
+{
+    RunSettings& s = run().settings;
+    s.arrayedName = sequence_.arrayedName();
+    s.t1Relaxation = controls_.checked(ctl::T1Relaxation);
+    s.t2Relaxation = controls_.checked(ctl::T2Relaxation);
+    s.crossRelaxation = controls_.checked(ctl::CrossRelaxation);
+    s.t2FromT1 = controls_.checked(ctl::T2FromT1);
+    s.destroyMxy = controls_.checked(ctl::DestroyMxy);
+    s.receiverGapping = controls_.checked(ctl::ReceiverGapping);
+    s.plotVectorEvolution = controls_.checked(ctl::PlotVectorEvolution);
+    s.phaseRows = controls_.at(ctl::PhaseCycle).items;
+    s.objectProfile = controls_.text(ctl::ObjectProfile);
+    s.nonEquilibrium = controls_.caption(ctl::InitialCondition) == "nonequilibrium";
+
+    if (s.crossRelaxation && !readNumber(ctl::CrossRelaxationTime, "Tcr", s.crossRelaxationMs))
+        return false;
+    const bool arrayedRelaxation =
+        util::equalsIgnoreCase(s.arrayedName, "T1") || util::equalsIgnoreCase(s.arrayedName, "T2");
+    if (s.t2FromT1 && arrayedRelaxation) {
+        if (!readNumber(ctl::T2FromT1Factor, "T2=T1/", s.t2FromT1Factor))
+            return false;
+        if (s.t2FromT1Factor == 0.0)
+            return refuse("The factor of \"T2=T1/\" (Text14(23)) is 0; it divides the arrayed T1.");
+    }
+    s.receiverDelayPoints = 0;
+    if (s.receiverGapping && !readWhole(ctl::ReceiverDelay, "receiver delay", s.receiverDelayPoints))
+        return false;
+    if (!readWhole(ctl::ScanCount, "Ncycles X ND", s.scans))
+        return false;
+    if (s.scans < 1)
+        return refuse("The scans box (Text14(1)) holds " + std::to_string(s.scans) +
+                      ": scans must be at least 1.");
+    double sw = 0.0;
+    return readNumber(ctl::SpectralWidth, "sw, Hz", sw) &&
+           (sw > 0.0 || refuse("The spectral width \"sw, Hz\" (Text14(6)) must be positive."));
+}
+
+// Step 1: run counts, the arrayed index, slices and points.
+bool Preparer::settleRunCounts()
+{
+    const std::string& name = sequence_.arrayedName();
+    run().arraySize = 0;
+    if (!util::equalsIgnoreCase(name, "none")) {
+        if (!readWhole(ctl::ArraySize, "Ni", run().arraySize))
+            return false;
+        if (run().arraySize < 0)
+            return refuse("Ni (Text14(11)) must be at least 0.");
+    }
+    for (int k = kLastStepIndex; k >= 0; --k) {
+        if (util::equalsIgnoreCase(sequence_.elements().name(k), name)) {
+            sequence_.setArrayed(k, name);
+            break;
+        }
+    }
+    if (!readWhole(ctl::LastSlice, "N of slices for magnetic gradient simulations", lastSlice_) ||
+        !readWhole(ctl::PointCount, "np", run().pointCount))
+        return false;
+    if (lastSlice_ < 0 || lastSlice_ >= kMaxStateRows)
+        return refuse("The slice box (Text14(5)) holds " + std::to_string(lastSlice_) +
+                      ": it is the slice count - 1 and must lie between 1 and " + std::to_string(kMaxStateRows - 1) +
+                      ".");
+    run().settings.lastSlice = lastSlice_;
+    run().runsPerValue = model_.runsPerValue;
+    run().lastRun = (run().arraySize + 1) * run().runsPerValue - 1;
+    return true;
+}
+
+// Step 2: the acquisition step takes d10 = "at" as its delay; longer pulses on it are clipped.
+bool Preparer::settleAcquisitionStep()
+{
+    const int step = sequence_.acquisitionStep();
+    if (step >= kLastStepIndex)
+        return true;
+    double atMs = 0.0;
+    if (!readNumber(ctl::AcquisitionTime, "at, ms", atMs))
+        return false;
+    sequence_.step(step).delay = -element::kAcquisitionDelay;
+    sequence_.elements().setValue(element::kAcquisitionDelay, atMs);
+    for (const model::ChannelSetting& c : sequence_.step(step).channels) {
+        const int m = model::PulseSequence::referencedElement(c.content);
+        const bool pulse = (m >= element::kFirstPulse && m <= element::kLastPulse) || element::isShapedPulse(m);
+        if (pulse && sequence_.elements().value(m) > atMs * 1000.0) {
+            sequence_.elements().setValue(m, atMs * 1000.0);
+            messages_.show("pulselength is longer than at");
+        }
+    }
+    return true;
+}
+
+bool Preparer::namesArrayed(int elementIndex) const
+{
+    return elementIndex >= 0 &&
+           util::equalsIgnoreCase(sequence_.elements().name(elementIndex), run().settings.arrayedName);
+}
+
+// Step 3: the value of the arrayed parameter in every run.
+bool Preparer::computeArrayedValues()
+{
+    const std::string& name = run().settings.arrayedName;
+    double start = 0.0;
+    if (util::equalsIgnoreCase(name, "T2")) {
+        if (!readNumber(ctl::RelaxationT2, "T2 =", start))
+            return false;
+    } else if (util::equalsIgnoreCase(name, "T1")) {
+        if (!readNumber(ctl::RelaxationT1, "T1 =", start))
+            return false;
+    } else if (util::equalsIgnoreCase(name, "Tcr")) {
+        if (!readNumber(ctl::CrossRelaxationTime, "Tcr =", start))
+            return false;
+    } else if (util::equalsIgnoreCase(name, "Kex")) {
+        if (!readNumber(ctl::ExchangeRate, "Kex", start))
+            return false;
+    } else {
+        start = sequence_.elements().value(sequence_.arrayedIndex());
+    }
+
+    const std::string& mode = controls_.caption(ctl::ArrayMethod);
+    const bool add = util::equalsIgnoreCase(mode, "Add");
+    if (!add && !util::equalsIgnoreCase(mode, "Mult"))
+        return readArrayFile(start);
+
+    std::vector<double>& values = run().arrayedValues;
+    values.assign(static_cast<std::size_t>(run().lastRun) + 1, 0.0);
+    values[0] = start;
+    if (run().lastRun == 0)
+        return true;
+    if (!readNumber(ctl::ArrayIncrement, "array increment", increment_))
+        return false;
+    incrementRead_ = true;
+    const bool tppi = util::equalsIgnoreCase(controls_.text(ctl::IndirectMethod), "TPPI");
+    int counter = 1;
+    for (std::size_t i = 1; i < values.size(); ++i) {
+        const double previous = values[i - 1];
+        if (isArrayedDelay() && tppi) {
+            // Every run of a TPPI series advances by half the increment, taken at single precision.
+            values[i] = previous + util::toSingle(increment_) / 2.0;
+        } else if (isArrayedDelay()) {
+            // The two runs of a 2D increment share one delay.
+            values[i] = counter == run().runsPerValue ? (add ? previous + increment_ : previous * increment_) : previous;
+            counter = counter == run().runsPerValue ? 1 : counter + 1;
+        } else {
+            const double product = increment_ * previous;
+            values[i] = add ? previous + increment_ : (product > kMultCap ? previous : product);
+            if (util::startsWithIgnoreCase(name, "r") && values[i] > kPowerCapDb)
+                values[i] = kPowerCapDb;
+        }
+    }
+    return true;
+}
+
+// An array file of the working directory: its second column adds to the start value, run by run.
+bool Preparer::readArrayFile(double startValue)
+{
+    const std::string file = controls_.caption(ctl::ArrayMethod);
+    const std::string digits3 = file.size() >= 5 ? file.substr(2, 3) : std::string();
+    const std::string digits2 = file.size() >= 4 ? file.substr(2, 2) : std::string();
+    int group = 0;
+    if (util::isNumeric(digits3))
+        group = util::roundToInt(*util::parseNumber(digits3));
+    else if (util::isNumeric(digits2))
+        group = util::roundToInt(*util::parseNumber(digits2));
+    if (group <= 0)
+        return refuse("The array file \"" + file +
+                      "\" carries no group number: its third and fourth characters must be a number above 0.");
+
+    pulses::NumericBuffer buffer;
+    pulses::NumericReadRequest request;
+    request.path = model_.workingDirectory / file;
+    request.firstRow = 1;
+    const pulses::NumericReadResult read = pulses::readNumericTable(request, buffer, messages_);
+    if (!read.fileFound || read.tooBig)
+        return false;
+    const int rows = read.nextRow - 1;
+    run().arraySize = rows;
+    controls_.setText(ctl::ArraySize, std::to_string(rows));
+    run().lastRun = (rows + 1) * run().runsPerValue - 1;
+    run().arrayGroupSize = util::roundToInt(static_cast<double>(rows) / group);
+    run().arrayedValues.assign(static_cast<std::size_t>(run().lastRun) + 1, 0.0);
+    for (int i = 0; i <= run().lastRun; ++i)
+        run().arrayedValues[static_cast<std::size_t>(i)] = startValue + buffer.at(i + 1, 1);
+    return true;
+}
+
+bool Preparer::checkRelaxationTimes()
+{
+    const RunSettings& s = run().settings;
+    for (const char* time : {"T1", "T2", "Tcr"}) {
+        if (!util::equalsIgnoreCase(s.arrayedName, time))
+            continue;
+        for (std::size_t r = 0; r < run().arrayedValues.size(); ++r) {
+            if (!(run().arrayedValues[r] > 0.0))
+                return refuse(std::string("The arrayed ") + time + " reaches " +
+                              util::formatGeneral(run().arrayedValues[r]) + " ms in run " + std::to_string(r) +
+                              "; relaxation times must be positive.");
+        }
+    }
+    if (s.crossRelaxation && !(s.crossRelaxationMs > 0.0))
+        return refuse("Cross-relaxation needs a positive Tcr (Text14(17)); it holds " +
+                      util::formatGeneral(s.crossRelaxationMs) + " ms.");
+    for (int k = 0; k < spins().spinCount(); ++k) {
+        if (spins().slotState(k) == 0)
+            continue;
+        if ((s.t1Relaxation || s.crossRelaxation) && !(spins().t1Ms(k) > 0.0))
+            return refuse("Spin " + spins().label(k) + " has T1 = " + util::formatGeneral(spins().t1Ms(k)) +
+                          " ms; T1 relaxation needs a positive T1.");
+        if ((s.t2Relaxation || s.crossRelaxation) && !(spins().t2Ms(k) > 0.0))
+            return refuse("Spin " + spins().label(k) + " has T2 = " + util::formatGeneral(spins().t2Ms(k)) +
+                          " ms; T2 relaxation needs a positive T2.");
+    }
+    return true;
+}
+
+// Elements a step carries must be usable: a pulse needs a power, gradients need slices.
+bool Preparer::checkSequenceElements()
+{
+    static const char* const kChannelNames[] = {"1H", "13C", "15N"};
+    bool gradientUsed = false;
+    for (int s = 0; s <= sequence_.stepCount() + 1; ++s) {
+        const model::SequenceStep& step = sequence_.step(s);
+        gradientUsed = gradientUsed || step.gradient != 0.0;
+        if (s > sequence_.stepCount())
+            continue;
+        for (int k = 0; k < model::kChannelCount; ++k) {
+            const model::ChannelSetting& c = step.channels[k];
+            if (c.content != 0 && c.content != model::kDecouplingCode && c.power == 0.0)
+                return refuse("Step " + std::to_string(s) + " carries a pulse on the " + kChannelNames[k] +
+                              " channel but no power: choose a power (r1 to r10) for it.");
+        }
+    }
+    if (gradientUsed && lastSlice_ < 1)
+        return refuse("The sequence uses a gradient, so the sample must be cut into slices: the slice box "
+                      "(Text14(5)) holds " +
+                      std::to_string(lastSlice_) + ", and slices must be at least 2 (a value of at least 1).");
+    return true;
+}
+
+// Steps 4 and 5: every distinct shaped gradient and shaped pulse takes a slot and loads its file.
+bool Preparer::loadShapes()
+{
+    for (int s = 0; s <= sequence_.stepCount(); ++s) {
+        const int m = model::PulseSequence::referencedElement(sequence_.step(s).gradient);
+        if (m > 0 && util::startsWithIgnoreCase(sequence_.elements().name(m), "s") &&
+            !loadShape(sequence_.elements().name(m), 2, false, s, -1))
+            return false;
+    }
+    for (int s = 0; s <= sequence_.stepCount(); ++s) {
+        for (int c = 0; c < model::kChannelCount; ++c) {
+            const int m = model::PulseSequence::referencedElement(sequence_.step(s).channels[c].content);
+            if (m > 0 && util::startsWithIgnoreCase(sequence_.elements().name(m), "s") &&
+                !loadShape(sequence_.elements().name(m), 3, true, s, c))
+                return false;
+        }
+    }
+    return true;
+}
+
+bool Preparer::loadShape(const std::string& name, int columns, bool pulse, int step, int channel)
+{
+    pulses::ShapeSlots& slots = pulse ? run().pulseShapes : run().gradientShapes;
+    const std::filesystem::path path = model_.workingDirectory / model::ElementTable::shapeFileName(name);
+    if (!slots.slotOf(name)) {
+        if (slots.full())
+            return refuse(pulse ? "Too many shaped pulses" : "Too many shaped Gradients");
+        if (!util::fileExists(path)) {
+            if (pulse)
+                messages_.show("check the address " + path.string() + "Error!");
+            else
+                messages_.show("check the address " + path.string(), kErrorTitle);
+            return false;
+        }
+        pulses::NumericBuffer buffer;
+        pulses::NumericReadRequest request;
+        request.path = path;
+        request.firstRow = 1;
+        const pulses::NumericReadResult read = pulses::readNumericTable(request, buffer, messages_);
+        if (!read.fileFound || read.tooBig)
+            return false;
+        pulses::ShapeTable table;
+        table.elementName = name;
+        table.points.assign(static_cast<std::size_t>(read.nextRow), {});
+        for (int p = 1; p < read.nextRow; ++p)
+            for (int c = 0; c < columns; ++c)
+                table.points[static_cast<std::size_t>(p)][static_cast<std::size_t>(c)] = buffer.at(p, c);
+        if (!pulse && table.pointCount() == 0)
+            return refuse("The gradient shape " + path.string() + " has no readable rows.");
+        slots.add(std::move(table));
+    }
+
+    // The acquisition shape may declare, in a first line "# mother M", that M points are acquired.
+    const bool acquisitionShape = pulse && step == sequence_.acquisitionStep() && step <= sequence_.stepCount();
+    if (acquisitionShape && motherPoints_ == 0 && channel >= 0) {
+        const util::TextFileContent first = util::readTextLines(path, pulses::kMaxNumericTableBytes, 1);
+        const std::string line = first.ok && !first.lines.empty() ? first.lines.front() : std::string();
+        if (line.rfind("# mother", 0) == 0) {
+            const std::string rest = line.size() > 9 ? line.substr(9) : std::string();
+            const std::string value = rest.substr(0, rest.find(' '));
+            const std::optional<std::int32_t> mother = util::parseWholeNumber(value);
+            const int points = slots.slot(*slots.slotOf(name)).pointCount();
+            if (!mother || *mother < 1 || *mother > points)
+                return refuse("The first line of " + path.string() + " declares \"" + line +
+                              "\": the number after \"# mother\" must lie between 1 and the pulse's " +
+                              std::to_string(points) + " points.");
+            motherPoints_ = *mother;
+        }
+    }
+    return true;
+}
+
+// Step 6: a loaded shape fixes the point count; "# mother" sets the oversampling.
+bool Preparer::settlePointCount()
+{
+    const int longest = std::max(run().pulseShapes.longest(), run().gradientShapes.longest());
+    run().oversampling = 1;
+    if (longest > 0) {
+        run().pointCount = longest;
+        shapeSetPointCount_ = true;
+        if (!isPowerOfTwo(longest))
+            return refuse("np=" + std::to_string(longest) + "  must be multiply of 2");
+        controls_.setText(ctl::PointCount, std::to_string(longest));
+        if (motherPoints_ > 1) {
+            run().pointCount = motherPoints_;
+            run().oversampling = util::roundToInt(static_cast<double>(longest) / motherPoints_);
+        }
+    }
+    if (!isPowerOfTwo(run().pointCount))
+        return refuse(shapeSetPointCount_ ? "np=" + std::to_string(run().pointCount) + "  must be multiply of 2"
+                                          : "The point count np (Text14(12)) is " + std::to_string(run().pointCount) +
+                                                "; it must be a power of two from 2 to 65536.");
+    if (run().runsPerValue == 2 && run().arraySize + 1 > run().pointCount + 1)
+        return refuse("A 2D run of Ni = " + std::to_string(run().arraySize) + " has " +
+                      std::to_string(run().arraySize + 1) + " increments, more than the " +
+                      std::to_string(run().pointCount + 1) + " the map holds with np = " +
+                      std::to_string(run().pointCount) + ".");
+    if (run().runsPerValue == 2 && isArrayedDelay() && run().lastRun > 0 && incrementRead_ && increment_ == 0.0)
+        return refuse("The array increment (Text14(0)) is 0: the delay of a 2D run must grow from one increment "
+                      "to the next.");
+    return true;
+}
+
+double Preparer::elementLength(int code, double arrayedExtreme) const
+{
+    if (code >= 0)
+        return code;
+    const int m = model::PulseSequence::referencedElement(code);
+    return namesArrayed(m) ? arrayedExtreme : sequence_.elements().value(m);
+}
+
+// Step 7: the fastest rate of the enabled relaxation and couplings limits the element length.
+bool Preparer::checkRates()
+{
+    const RunSettings& s = run().settings;
+    double fastest = 0.0;
+    if (s.crossRelaxation)
+        fastest = std::max(fastest, 1000.0 / s.crossRelaxationMs);
+    const int n = spins().spinCount();
+    for (int k = 0; k < n; ++k) {
+        if (s.t1Relaxation)
+            fastest = std::max(fastest, 1000.0 / spins().t1Ms(k));
+        if (s.t2Relaxation)
+            fastest = std::max(fastest, 1000.0 / spins().t2Ms(k));
+        if (spins().slotState(k) != 0 && n > 1)
+            for (int j = k + 1; j < n; ++j)
+                fastest = std::max(fastest, std::abs(spins().couplingHz(k, j)));
+    }
+    run().fastestRate = fastest;
+    run().elementLimitUs = 5000.0 / (fastest + 1e-11);
+
+    const std::vector<double>& values = run().arrayedValues;
+    double extreme = values.back();
+    if (run().lastRun != 0 && values[1] > extreme)
+        extreme = values[1];
+
+    run().acquisitionShapeSlot = kNoAcquisitionShape;
+    for (int step = 0; step <= sequence_.stepCount(); ++step) {
+        for (const model::ChannelSetting& c : sequence_.step(step).channels) {
+            const double length = elementLength(c.content, extreme);
+            const int m = model::PulseSequence::referencedElement(c.content);
+            const std::string name = m >= 0 ? sequence_.elements().name(m) : std::string();
+            if (!util::startsWithIgnoreCase(name, "s")) {
+                if (beyondElementLimit(length)) {
+                    controls_.setCaption(ctl::WarningLine, "relaxation too fast - use the shaped pulse");
+                    controls_.setVisible(ctl::WarningLine, true);
+                }
+                continue;
+            }
+            const int slot = *run().pulseShapes.slotOf(name);
+            if (step == sequence_.acquisitionStep())
+                run().acquisitionShapeSlot = slot;
+            const int points = run().pulseShapes.slot(slot).pointCount();
+            if (points == 0) {
+                // The one refusal that reports on the warning line: it is committed on its own.
+                model_.controls.setCaption(ctl::WarningLine, "use the normal shaped pulse, not binary");
+                model_.controls.setVisible(ctl::WarningLine, true);
+                return false;
+            }
+            if (beyondElementLimit(length / points)) {
+                controls_.setCaption(ctl::WarningLine, "relaxation too fast - use more elements in shaped pulse");
+                controls_.setVisible(ctl::WarningLine, true);
+            }
+        }
+    }
+    return true;
+}
+
+// The state (saved and working matrices of every slice row) and, for 2D runs, the map must fit.
+bool Preparer::checkSizes()
+{
+    const double rowBytes = 8.0 * std::pow(4.0, spins().spinCount());
+    double needed = 2.0 * rowBytes * (lastSlice_ + 1);
+    if (run().runsPerValue == 2)
+        needed += 8.0 * std::pow(run().pointCount + 1.0, 2.0);
+    const std::uint64_t available = availableMemoryBytes();
+    if (available != 0 && needed > static_cast<double>(available))
+        return refuse("This run needs " + megabytes(needed) + " for the spin states" +
+                      (run().runsPerValue == 2 ? std::string(" and the 2D map") : std::string()) + ", but only " +
+                      megabytes(static_cast<double>(available)) +
+                      " are available. Use fewer spins, fewer slices or fewer points.");
+    return true;
+}
+
+// Step 8.
+bool Preparer::prepareAcquisitionPulse()
+{
+    if (run().acquisitionShapeSlot == kNoAcquisitionShape)
+        return true;
+    pulses::AcquisitionPulseRequest request;
+    request.pointCount = run().pointCount;
+    request.oversampling = run().oversampling;
+    request.replace = controls_.checked(ctl::CorrelateWith);
+    request.replacementName = controls_.text(ctl::CorrelationPulse);
+    request.workingDirectory = model_.workingDirectory;
+    pulses::ShapeTable shape = run().pulseShapes.slot(run().acquisitionShapeSlot);
+    result_.acquisitionPulse = pulses::prepareAcquisitionPulse(shape, request, messages_);
+    if (!result_.acquisitionPulse)
+        return false;
+    run().pulseShapes.replace(run().acquisitionShapeSlot, std::move(shape));
+    return true;
+}
+
+// Step 10: the acquisition time, the run selector and the indirect spectral width.
+void Preparer::fillWindowFields()
+{
+    const double sw = util::parseNumber(controls_.text(ctl::SpectralWidth)).value_or(0.0);  // checked positive
+    const double atMs = run().oversampling * run().pointCount / util::toSingle(sw) * 1000.0;
+    controls_.setText(ctl::AcquisitionTime, util::formatGeneral(atMs));
+    const std::optional<std::int32_t> ni = util::parseWholeNumber(controls_.text(ctl::ArraySize));
+    controls_.at({"VScroll1", 0}).maximum = std::min(ni.value_or(0), 32000);
+
+    if (!isArrayedDelay() || !incrementRead_ || increment_ == 0.0)
+        return;
+    int uses = 0;
+    for (int s = 0; s <= sequence_.stepCount(); ++s)
+        uses += namesArrayed(model::PulseSequence::referencedElement(sequence_.step(s).delay)) ? 1 : 0;
+    if (uses > 0)
+        controls_.setText(ctl::IndirectSpectralWidth, util::formatGeneral(1000.0 / increment_ / uses));
+}
+
+// Step 11: the operators chosen in the list form a non-equilibrium start.
+bool Preparer::settleInitialState()
+{
+    model::ControlState& list = controls_.at(ctl::InitialOperators);
+    std::vector<std::string> chosen;
+    for (std::size_t i = 0; i < list.items.size() && i < list.selected.size(); ++i)
+        if (list.selected[i])
+            chosen.push_back(list.items[i]);
+    if (chosen.empty()) {
+        controls_.setCaption(ctl::InitialCondition, "equilibrium");
+        controls_.setVisible(ctl::InitialOperators, false);
+        run().settings.nonEquilibrium = false;
+    }
+    if (controls_.caption(ctl::InitialCondition) != "nonequilibrium")
+        return true;
+    if (static_cast<int>(chosen.size()) > kMaxInitialOperators)
+        return refuse(std::to_string(chosen.size()) + " starting operators are selected; a non-equilibrium start "
+                      "takes at most " + std::to_string(kMaxInitialOperators) + ".");
+
+    run().initialOperators.clear();
+    for (const std::string& item : chosen) {
+        int index = 0;
+        for (std::size_t g = 0; g + 3 <= item.size(); g += 3) {
+            const char digit = item[g + 1];
+            const int k = digit - '0';
+            if (k < 0 || k > 9 || k >= spins().spinCount())
+                return refuse("The starting operator \"" + item + "\" names spin " + std::string(1, digit) +
+                              ", which is not in the spin system.");
+            const char component = item[g + 2];
+            index += (component == 'z' ? 3 : component == 'y' ? 2 : 1) * kStride[k];
+        }
+        run().initialOperators.push_back(index);
+    }
+    controls_.setItems(ctl::InitialOperators, chosen);
+    controls_.at(ctl::InitialOperators).selected.assign(chosen.size(), true);
+    return true;
+}
+
+std::optional<Preparation> Preparer::prepare()
+{
+    const bool prepared = readRunSettings() && settleRunCounts() && settleAcquisitionStep() &&
+                          computeArrayedValues() && checkRelaxationTimes() && checkSequenceElements() &&
+                          loadShapes() && settlePointCount() && checkRates() && checkSizes() &&
+                          prepareAcquisitionPulse();
+    if (!prepared)
+        return std::nullopt;
+    const int samples = run().oversampling * run().pointCount;
+    result_.signal = SampleRecord(samples, run().lastRun);
+    result_.timeDomain = SampleRecord(samples, run().lastRun);
+    fillWindowFields();
+    if (!settleInitialState())
+        return std::nullopt;
+
+    model_.sequence = sequence_;
+    model_.controls.replaceValues(controls_);
+    return std::move(result_);
+}
+
+}  // namespace
+
+std::optional<Preparation> prepareSequence(PreparationModel model)
+{
+    Preparer preparer(model);
+    return preparer.prepare();
+}
+
+std::uint64_t availableMemoryBytes()
+{
+    std::ifstream meminfo("/proc/meminfo");
+    std::string line;
+    while (std::getline(meminfo, line)) {
+        if (line.rfind("MemAvailable:", 0) == 0) {
+            std::istringstream fields(line.substr(13));
+            std::uint64_t kib = 0;
+            fields >> kib;
+            return kib * 1024;
+        }
+    }
+    return 0;
+}
+
+}  // namespace velmora::engine

@@ -1,0 +1,45 @@
+// Compiling a sequence for a run: the run count and the arrayed value of every run, the shapes
+// loaded from their files, the point count and oversampling of the acquisition, the warnings about
+// elements too long for the relaxation and coupling time scales, the acquisition-pulse tables,
+// the record arrays, the fields of the window it fills in, and a non-equilibrium start.
+//
+// The preparation works on staged copies and changes the model, the controls and the records only
+// when it succeeds; every refusal is shown through the messages and leaves everything as it was.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+
+#include "engine/prepared_run.h"
+#include "engine/run_records.h"
+#include "model/controls.h"
+#include "model/pulse_sequence.h"
+#include "model/spin_system.h"
+#include "pulses/acquisition_pulse.h"
+#include "util/messages.h"
+
+namespace velmora::engine {
+
+struct PreparationModel {
+    model::PulseSequence& sequence;
+    model::Controls& controls;
+    const model::SpinSystem& spins;  // rebuilt
+    std::filesystem::path workingDirectory;
+    int runsPerValue = 1;
+    util::Messages& messages;
+};
+
+struct Preparation {
+    PreparedRun run;
+    SampleRecord signal;      // samples 0..F x np, runs 0..last run
+    SampleRecord timeDomain;
+    std::optional<pulses::AcquisitionPulseTables> acquisitionPulse;
+};
+
+// Prepares the sequence for a run, or refuses (none) after showing why.
+std::optional<Preparation> prepareSequence(PreparationModel model);
+
+// Memory still available to the process, in bytes (0 when it cannot be told).
+std::uint64_t availableMemoryBytes();
+
+}  // namespace velmora::engine

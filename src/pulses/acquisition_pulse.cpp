@@ -1,0 +1,123 @@
+#include "pulses/acquisition_pulse.h"
+
+#include <cmath>
+
+#include "processing/fourier.h"
+#include "pulses/numeric_table.h"
+#include "util/number_format.h"
+#include "util/rounding.h"
+#include "util/text_file.h"
+
+namespace velmora::pulses {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979;
+constexpr double kFullAmplitude = 1023.0;
+
+std::string sixDecimals(double x)
+{
+    return util::formatPattern(x, "#0.000000");
+}
+
+// Takes the replacement pulse: file rows 0..L become shape points 0..L (point 0 is not a point).
+bool replaceShape(ShapeTable& shape, const AcquisitionPulseRequest& request, int samples, util::Messages& messages)
+{
+    NumericBuffer buffer;
+    NumericReadRequest read;
+    read.path = request.workingDirectory / (request.replacementName + ".RF");
+    const NumericReadResult result = readNumericTable(read, buffer, messages);
+    if (!result.fileFound || result.tooBig)
+        return false;
+    if (result.nextRow - 1 != samples)
+        messages.show("number of lines not match with np " + request.workingDirectory.string() +
+                      request.replacementName + "Error!");
+    shape.points.assign(static_cast<std::size_t>(samples) + 1, {});
+    for (int i = 1; i <= samples; ++i)
+        for (int c = 0; c < 3; ++c)
+            shape.points[static_cast<std::size_t>(i)][static_cast<std::size_t>(c)] = buffer.at(i, c);
+    return true;
+}
+
+}  // namespace
+
+std::optional<AcquisitionPulseTables> prepareAcquisitionPulse(ShapeTable& shape, const AcquisitionPulseRequest& request,
+                                                              util::Messages& messages)
+{
+    const int np = request.pointCount;
+    const int f = request.oversampling;
+    const int samples = f * np;
+    if (request.replace && !replaceShape(shape, request, samples, messages))
+        return std::nullopt;
+
+    AcquisitionPulseTables tables;
+    tables.waveform.assign(static_cast<std::size_t>(samples) + 1, {});
+    tables.spectrum.assign(static_cast<std::size_t>(samples) + 1, {});
+    auto point = [&](int i, int column) {
+        return i <= shape.pointCount() ? shape.points[static_cast<std::size_t>(i)][static_cast<std::size_t>(column)]
+                                       : 0.0;
+    };
+    for (int i = 1; i <= samples; ++i) {
+        const double phaseRad = point(i, 0) * kPi / 180.0 + kPi / 2.0;
+        const double amplitude = point(i, 1) / kFullAmplitude;
+        auto& row = tables.waveform[static_cast<std::size_t>(i)];
+        row = {amplitude * std::cos(phaseRad), amplitude * std::sin(phaseRad), amplitude,
+               i == 1 ? 0.0 : point(i, 0) - point(i - 1, 0)};
+    }
+
+    // The spectrum, centred, with the 1/N of the transform undone.
+    std::vector<double> re(static_cast<std::size_t>(samples)), im(re.size()), outRe(re.size()), outIm(re.size());
+    for (int n = 0; n < samples; ++n) {
+        re[static_cast<std::size_t>(n)] = tables.waveform[static_cast<std::size_t>(n) + 1][0];
+        im[static_cast<std::size_t>(n)] = tables.waveform[static_cast<std::size_t>(n) + 1][1];
+    }
+    if (!processing::Fourier(samples, re, im, outRe, outIm, false, messages))
+        return std::nullopt;
+    const int h = util::roundToInt(samples / 2.0);
+    for (int j = 0; j < samples; ++j) {
+        const auto source = static_cast<std::size_t>(j < h ? j + h : j - h);
+        auto& row = tables.spectrum[static_cast<std::size_t>(j) + 1];
+        row[0] = 2.0 * h * outRe[source];
+        row[1] = 2.0 * h * outIm[source];
+        row[2] = std::sqrt(row[0] * row[0] + row[1] * row[1]);
+    }
+
+    // The files show the np acquired points: every F-th computed sample, and the centre np
+    // frequencies of the spectrum.
+    std::vector<std::string> time, sweep, frequency;
+    for (int j = 1; j <= np; ++j) {
+        auto& row = tables.waveform[static_cast<std::size_t>(j)];
+        const auto& source = tables.waveform[static_cast<std::size_t>(f * (j - 1) + 1)];
+        row[0] = source[0];
+        row[1] = source[1];
+        time.push_back(std::to_string(j) + "\t" + sixDecimals(row[0]) + "\t" + sixDecimals(row[1]) + "\t" +
+                       sixDecimals(row[2]));
+    }
+    for (int j = 1; j <= np; ++j) {
+        auto& row = tables.waveform[static_cast<std::size_t>(j)];
+        row[2] = tables.waveform[static_cast<std::size_t>(f * (j - 1) + 1)][2];
+        sweep.push_back(std::to_string(j) + "\t" + sixDecimals(row[3]));
+    }
+    const int c = util::roundToInt((f - 1) * np / 2.0);
+    for (int k = 1; k <= np; ++k) {
+        auto& row = tables.spectrum[static_cast<std::size_t>(k)];
+        if (c != 0) {
+            const auto source = tables.spectrum[static_cast<std::size_t>(c + k)];
+            row[0] = source[0];
+            row[1] = source[1];
+            row[2] = source[2];
+        }
+        frequency.push_back(std::to_string(k) + "\t" + sixDecimals(row[0]) + "\t" + sixDecimals(row[1]) + "\t" +
+                            sixDecimals(row[2]));
+    }
+    for (const auto& [name, lines] : {std::pair{"apulseTime.dat", &time}, std::pair{"apulseSweepFreq.dat", &sweep},
+                                      std::pair{"apulseFreq.dat", &frequency}}) {
+        if (util::Outcome written = util::writeTextFile(request.workingDirectory / name, *lines); !written) {
+            messages.show(written.message(), "Error!");
+            return std::nullopt;
+        }
+    }
+    return tables;
+}
+
+}  // namespace velmora::pulses
