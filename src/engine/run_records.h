@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <vector>
 
 namespace velmora::engine {
@@ -29,6 +30,43 @@ private:
     std::size_t index(int component, int sample, int run) const;
 
     int lastSample_ = -1;
+    int lastRun_ = -1;
+    std::vector<double> values_;
+};
+
+// The coefficient of every operator at the point step, per run, summed over slice rows and scans
+// (divided by the scan count once the scans are done).
+class OperatorRecord {
+public:
+    OperatorRecord() = default;
+    OperatorRecord(int operatorCount, int lastRun)
+        : operatorCount_(operatorCount), lastRun_(lastRun),
+          values_(static_cast<std::size_t>(operatorCount) * static_cast<std::size_t>(lastRun + 1), 0.0)
+    {
+    }
+
+    int operatorCount() const { return operatorCount_; }
+    int lastRun() const { return lastRun_; }
+    double& at(int operatorIndex, int run) { return values_[index(operatorIndex, run)]; }
+    double at(int operatorIndex, int run) const { return values_[index(operatorIndex, run)]; }
+    std::span<double> run(int r)
+    {
+        return std::span<double>(values_).subspan(index(0, r), static_cast<std::size_t>(operatorCount_));
+    }
+    void scale(double factor)
+    {
+        for (double& v : values_)
+            v *= factor;
+    }
+
+private:
+    std::size_t index(int operatorIndex, int run) const
+    {
+        return static_cast<std::size_t>(run) * static_cast<std::size_t>(operatorCount_) +
+               static_cast<std::size_t>(operatorIndex);
+    }
+
+    int operatorCount_ = 0;
     int lastRun_ = -1;
     std::vector<double> values_;
 };

@@ -363,9 +363,9 @@ void SequenceReader::readSections()
 
     readPerStepAndChannel(7, "contents", [&](ChannelSetting& c, const std::string& where) {
         c.content = whole("content of " + where);
-        if (!file_.failed() && c.content < 0 && -c.content >= element::kCount)
-            file_.failField("the content of " + where + " names element " + std::to_string(-c.content) +
-                            ", which does not exist");
+        if (!file_.failed() && c.content <= -element::kCount)
+            file_.failField("the content of " + where + " (" + std::to_string(c.content) +
+                            ") names no element");
     });
     readPerStepAndChannel(8, "phases", [&](ChannelSetting& c, const std::string& where) {
         c.phase = whole("phase of " + where);

@@ -1,0 +1,74 @@
+// Relaxation of one state row over an interval: longitudinal (T1) recovery of each spin's z
+// magnetisation, transverse (T2) decay of every coefficient transverse at a spin, and longitudinal
+// cross-relaxation between spins. Also the relaxation times a run uses and the two calling orders
+// of the step routine.
+//
+// Every spin relaxes toward its equilibrium coefficient per slice row, nucleus constant / (R + 1),
+// so that the sum over the R + 1 slice rows in use relaxes toward the nucleus constant. Only active
+// spins relax; a decoupled spin keeps its (zeroed) coefficients but still drives the others by
+// cross-relaxation.
+#pragma once
+
+#include "engine/run_settings.h"
+#include "engine/spin_tables.h"
+
+#include <array>
+#include <span>
+
+namespace velmora::engine {
+
+// What relaxation needs for one run and one slice-row count.
+struct Relaxation {
+    // Relaxation times per spin in ms, after the arrayed parameter has been applied.
+    std::array<double, kSpinSlots> t1Ms{};
+    std::array<double, kSpinSlots> t2Ms{};
+    // Cross-relaxation time in ms, one for the whole spin system.
+    double crossMs = 3000.0;
+    // The three switches; the single operations below act whatever they say, the calling orders
+    // consult them.
+    bool t1On = false;
+    bool t2On = false;
+    bool crossOn = false;
+    // R + 1: slice rows currently in use (1 while no gradient has acted).
+    int sliceRowCount = 1;
+};
+
+// The relaxation of a run whose arrayed parameter has the value arrayedValue. T1 and T2 are the
+// spin table values, or arrayedValue for all spins when the arrayed parameter is "T1" or "T2"
+// (names compared without regard to case); Tcr is settings.crossRelaxationMs, or arrayedValue when
+// "Tcr" is arrayed. With "T2=T1/" set, an arrayed T1 gives T2 = arrayedValue / factor and an arrayed
+// T2 gives T1 = factor * arrayedValue.
+Relaxation relaxationForRun(const SpinTables& spins, const RunSettings& settings, double arrayedValue,
+                            int sliceRowCount);
+
+// Equilibrium z coefficient of a spin in one of sliceRowCount slice rows.
+double equilibriumCoefficient(double nucleusConstant, int sliceRowCount);
+
+// T1 relaxation for `seconds`: for every active spin k, I(k)z <- (I(k)z - M0(k)) E1 + M0(k) with
+// E1 = exp(-seconds * 1000 / T1(k)) and M0(k) the equilibrium coefficient. Multi-spin longitudinal
+// terms (2IzSz) are left as they are. A non-positive interval changes nothing.
+void relaxT1(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation, double seconds);
+
+// T2 relaxation for `seconds`: for every active spin k, every coefficient whose digit k is x or y is
+// multiplied by E2 = exp(-seconds * 1000 / T2(k)); a product transverse at m spins thus decays by
+// the product of m factors, and z or E digits add no decay. A non-positive interval changes nothing.
+void relaxT2(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation, double seconds);
+
+// Cross-relaxation for `seconds`: for every active spin i (ascending) and every other spin j
+// (ascending, active or not), I(i)z <- I(i)z + (gamma_j / gamma_i) (M0(j) - I(j)z) w, with gamma the
+// nucleus constant and w = 1 - exp(-seconds * 1000 / Tcr). Updates are sequential: a later pair sees
+// the z coefficients already changed by earlier ones. A non-positive interval changes nothing.
+void crossRelax(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation, double seconds);
+
+// The order after a pulse element and after the closing delay of a step: cross-relaxation, T2, T1,
+// each only when switched on.
+void relaxAfterElement(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
+                       double seconds);
+
+// The order after the free evolution that follows an element of a shaped pulse: with cross-relaxation
+// on, T1, cross-relaxation and T2, all three whatever the T1 and T2 switches say; otherwise T2 (when
+// on), then T1 (when on).
+void relaxAfterShapedEvolution(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
+                               double seconds);
+
+}  // namespace velmora::engine

@@ -1,0 +1,106 @@
+#include "engine/recorded_operators.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+#include "engine/operator_basis.h"
+
+namespace velmora::engine {
+namespace {
+
+SpinTables protonAndCarbon(double jHz)
+{
+    SpinTables s;
+    s.count = 2;
+    s.slotState = {3, 3};
+    s.nucleusConstant = {kNucleusConstantH1, kNucleusConstantC13};
+    s.channel = {kChannelH1, kChannelC13};
+    s.couplingHz[0][1] = s.couplingHz[1][0] = jHz;
+    return s;
+}
+
+TEST(RecordedOperators, AnUncoupledProtonGivesItsXAlongXAndItsYAlongY)
+{
+    SpinTables s = protonAndCarbon(0.0);
+    s.slotState[1] = 0;
+    const auto list = buildRecordedOperators(s);
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0].operatorIndex, 1);
+    EXPECT_EQ(list[0].kind, 1);
+    EXPECT_FALSE(list[0].coupled);
+    EXPECT_EQ(list[1].operatorIndex, 2);
+    EXPECT_EQ(list[1].kind, -1);
+    EXPECT_TRUE(list[1].components.empty());
+}
+
+TEST(RecordedOperators, AProtonCoupledToACarbonGivesInPhaseAndAntiphaseTerms)
+{
+    const auto list = buildRecordedOperators(protonAndCarbon(140.0));
+    // Proton: Ix, Iy, 2IxSz, 2IySz; carbon: Sx, Sy, 2IzSx, 2IzSy.
+    ASSERT_EQ(list.size(), 8u);
+    const int ix = 1, iy = 2, sz = 3 * 4;
+    EXPECT_EQ(list[0].operatorIndex, ix);
+    EXPECT_EQ(list[1].operatorIndex, iy);
+    EXPECT_EQ(list[2].operatorIndex, ix + sz);
+    EXPECT_EQ(list[3].operatorIndex, iy + sz);
+    for (int e = 0; e < 4; ++e) {
+        EXPECT_EQ(list[e].spin, 0);
+        EXPECT_EQ(list[e].channel, kChannelH1);
+        EXPECT_TRUE(list[e].coupled);
+        ASSERT_EQ(list[e].components.size(), 1u);
+        EXPECT_EQ(list[e].components[0].frequencyHz, 140.0);
+    }
+    EXPECT_EQ(list[0].components[0].code, 1) << "in-phase: cosine of the coupling";
+    EXPECT_EQ(list[0].kind, 1);
+    EXPECT_EQ(list[2].components[0].code, 2) << "2IxSz: sine of the coupling";
+    EXPECT_EQ(list[2].kind, -1) << "and seen along y";
+    EXPECT_EQ(list[3].components[0].code, -2);
+    EXPECT_EQ(list[3].kind, 1);
+    EXPECT_EQ(list[4].channel, kChannelC13);
+    EXPECT_EQ(list[5].operatorIndex, 3 + 4) << "2IzSx comes before Sy in index order";
+}
+
+TEST(RecordedOperators, TwoCouplingsExpandIntoFourComponents)
+{
+    SpinTables s;
+    s.count = 3;
+    s.slotState = {3, 3, 3};
+    s.nucleusConstant = {kNucleusConstantH1, kNucleusConstantH1, kNucleusConstantH1};
+    s.couplingHz[0][1] = s.couplingHz[1][0] = 10.0;
+    s.couplingHz[0][2] = s.couplingHz[2][0] = 3.0;
+    const auto list = buildRecordedOperators(s);
+    const RecordedOperator& ix = list.front();
+    ASSERT_EQ(ix.operatorIndex, 1);
+    ASSERT_EQ(ix.components.size(), 2u) << "two E partners: 2 components after the second fold";
+    EXPECT_EQ(ix.components[0].frequencyHz, 13.0);
+    EXPECT_EQ(ix.components[1].frequencyHz, 7.0);
+    // 4 I0x S1z S2z: two sine factors; the product of two sines is a sum of cosines.
+    const int doubleAntiphase = 1 + 3 * 4 + 3 * 16;
+    auto it = std::find_if(list.begin(), list.end(), [&](const RecordedOperator& e) { return e.operatorIndex == doubleAntiphase; });
+    ASSERT_NE(it, list.end());
+    ASSERT_EQ(it->components.size(), 2u);
+    EXPECT_EQ(std::abs(it->components[0].code), 1);
+    EXPECT_EQ(std::abs(it->components[1].code), 1);
+    EXPECT_EQ(it->kind, 1) << "two sign changes bring it back to x";
+    // Operators transverse at two spins are never recorded.
+    for (const RecordedOperator& e : list) {
+        for (int k = 0; k < 3; ++k) {
+            if (k != e.spin) {
+                EXPECT_FALSE(isTransverse(e.operatorIndex, k)) << e.operatorIndex;
+            }
+        }
+    }
+}
+
+TEST(RecordedOperators, DecoupledSpinsAreNeitherObservedNorPartners)
+{
+    SpinTables s = protonAndCarbon(140.0);
+    s.slotState[1] = 0;
+    const auto list = buildRecordedOperators(s);
+    ASSERT_EQ(list.size(), 2u) << "the proton alone, as a single line";
+    EXPECT_FALSE(list[0].coupled);
+}
+
+}  // namespace
+}  // namespace velmora::engine
