@@ -1,19 +1,20 @@
 #include "engine/sequence_preparation.h"
 
-#include <algorithm>
-#include <cmath>
-#include <fstream>
-#include <sstream>
-#include <string>
-
 #include "engine/operator_basis.h"
 #include "engine/state_matrix.h"
 #include "pulses/numeric_table.h"
+#include "util/file_listing.h"
 #include "util/number_format.h"
 #include "util/numeric_text.h"
 #include "util/rounding.h"
 #include "util/text_compare.h"
 #include "util/text_file.h"
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <sstream>
+#include <string>
 
 namespace velmora::engine {
 
@@ -23,8 +24,8 @@ namespace ctl = model::ctl;
 namespace element = model::element;
 
 constexpr std::string_view kErrorTitle = "Error!";
-constexpr double kMultCap = 1e12;        // a multiplied series stops growing beyond this
-constexpr double kPowerCapDb = 100.0;    // arrayed RF powers stop here
+constexpr double kMultCap = 1e12;      // a multiplied series stops growing beyond this
+constexpr double kPowerCapDb = 100.0;  // arrayed RF powers stop here
 constexpr int kMaxInitialOperators = 11;
 constexpr int kLargestPointCount = 65536;
 constexpr int kLastStepIndex = 60;
@@ -187,8 +188,8 @@ bool Preparer::settleRunCounts()
         return false;
     if (lastSlice_ < 0 || lastSlice_ >= kMaxStateRows)
         return refuse("The slice box (Text14(5)) holds " + std::to_string(lastSlice_) +
-                      ": it is the slice count - 1 and must lie between 1 and " + std::to_string(kMaxStateRows - 1) +
-                      ".");
+                      ": it is the slice count - 1 and must lie between 1 and " +
+                      std::to_string(kMaxStateRows - 1) + ".");
     run().settings.lastSlice = lastSlice_;
     run().runsPerValue = model_.runsPerValue;
     run().lastRun = (run().arraySize + 1) * run().runsPerValue - 1;
@@ -208,7 +209,8 @@ bool Preparer::settleAcquisitionStep()
     sequence_.elements().setValue(element::kAcquisitionDelay, atMs);
     for (const model::ChannelSetting& c : sequence_.step(step).channels) {
         const int m = model::PulseSequence::referencedElement(c.content);
-        const bool pulse = (m >= element::kFirstPulse && m <= element::kLastPulse) || element::isShapedPulse(m);
+        const bool pulse =
+            (m >= element::kFirstPulse && m <= element::kLastPulse) || element::isShapedPulse(m);
         if (pulse && sequence_.elements().value(m) > atMs * 1000.0) {
             sequence_.elements().setValue(m, atMs * 1000.0);
             messages_.show("pulselength is longer than at");
@@ -266,7 +268,8 @@ bool Preparer::computeArrayedValues()
             values[i] = previous + util::toSingle(increment_) / 2.0;
         } else if (isArrayedDelay()) {
             // The two runs of a 2D increment share one delay.
-            values[i] = counter == run().runsPerValue ? (add ? previous + increment_ : previous * increment_) : previous;
+            values[i] = counter == run().runsPerValue ? (add ? previous + increment_ : previous * increment_)
+                                                      : previous;
             counter = counter == run().runsPerValue ? 1 : counter + 1;
         } else {
             const double product = increment_ * previous;
@@ -282,6 +285,9 @@ bool Preparer::computeArrayedValues()
 bool Preparer::readArrayFile(double startValue)
 {
     const std::string file = controls_.caption(ctl::ArrayMethod);
+    if (!util::isBareFileName(file))
+        return refuse("The array method \"" + file +
+                      "\" must be Add, Mult or a file of the working directory.");
     const std::string digits3 = file.size() >= 5 ? file.substr(2, 3) : std::string();
     const std::string digits2 = file.size() >= 4 ? file.substr(2, 2) : std::string();
     int group = 0;
@@ -290,8 +296,9 @@ bool Preparer::readArrayFile(double startValue)
     else if (util::isNumeric(digits2))
         group = util::roundToInt(*util::parseNumber(digits2));
     if (group <= 0)
-        return refuse("The array file \"" + file +
-                      "\" carries no group number: its third and fourth characters must be a number above 0.");
+        return refuse(
+            "The array file \"" + file +
+            "\" carries no group number: its third and fourth characters must be a number above 0.");
 
     pulses::NumericBuffer buffer;
     pulses::NumericReadRequest request;
@@ -320,8 +327,8 @@ bool Preparer::checkRelaxationTimes()
         for (std::size_t r = 0; r < run().arrayedValues.size(); ++r) {
             if (!(run().arrayedValues[r] > 0.0))
                 return refuse(std::string("The arrayed ") + time + " reaches " +
-                              util::formatGeneral(run().arrayedValues[r]) + " ms in run " + std::to_string(r) +
-                              "; relaxation times must be positive.");
+                              util::formatGeneral(run().arrayedValues[r]) + " ms in run " +
+                              std::to_string(r) + "; relaxation times must be positive.");
         }
     }
     if (s.crossRelaxation && !(s.crossRelaxationMs > 0.0))
@@ -360,7 +367,8 @@ bool Preparer::checkSequenceElements()
     if (gradientUsed && lastSlice_ < 1)
         return refuse("The sequence uses a gradient, so the sample must be cut into slices: the slice box "
                       "(Text14(5)) holds " +
-                      std::to_string(lastSlice_) + ", and slices must be at least 2 (a value of at least 1).");
+                      std::to_string(lastSlice_) +
+                      ", and slices must be at least 2 (a value of at least 1).");
     return true;
 }
 
@@ -387,7 +395,12 @@ bool Preparer::loadShapes()
 bool Preparer::loadShape(const std::string& name, int columns, bool pulse, int step, int channel)
 {
     pulses::ShapeSlots& slots = pulse ? run().pulseShapes : run().gradientShapes;
-    const std::filesystem::path path = model_.workingDirectory / model::ElementTable::shapeFileName(name);
+    const std::string file = model::ElementTable::shapeFileName(name);
+    if (!util::isBareFileName(file))
+        return refuse("The shaped element \"" + name +
+                      "\" must name a file of the working directory, without a "
+                      "folder.");
+    const std::filesystem::path path = model_.workingDirectory / file;
     if (!slots.slotOf(name)) {
         if (slots.full())
             return refuse(pulse ? "Too many shaped pulses" : "Too many shaped Gradients");
@@ -417,7 +430,8 @@ bool Preparer::loadShape(const std::string& name, int columns, bool pulse, int s
     }
 
     // The acquisition shape may declare, in a first line "# mother M", that M points are acquired.
-    const bool acquisitionShape = pulse && step == sequence_.acquisitionStep() && step <= sequence_.stepCount();
+    const bool acquisitionShape =
+        pulse && step == sequence_.acquisitionStep() && step <= sequence_.stepCount();
     if (acquisitionShape && motherPoints_ == 0 && channel >= 0) {
         const util::TextFileContent first = util::readTextLines(path, pulses::kMaxNumericTableBytes, 1);
         const std::string line = first.ok && !first.lines.empty() ? first.lines.front() : std::string();
@@ -453,17 +467,20 @@ bool Preparer::settlePointCount()
         }
     }
     if (!isPowerOfTwo(run().pointCount))
-        return refuse(shapeSetPointCount_ ? "np=" + std::to_string(run().pointCount) + "  must be multiply of 2"
-                                          : "The point count np (Text14(12)) is " + std::to_string(run().pointCount) +
-                                                "; it must be a power of two from 2 to 65536.");
+        return refuse(shapeSetPointCount_
+                          ? "np=" + std::to_string(run().pointCount) + "  must be multiply of 2"
+                          : "The point count np (Text14(12)) is " + std::to_string(run().pointCount) +
+                                "; it must be a power of two from 2 to 65536.");
     if (run().runsPerValue == 2 && run().arraySize + 1 > run().pointCount + 1)
         return refuse("A 2D run of Ni = " + std::to_string(run().arraySize) + " has " +
                       std::to_string(run().arraySize + 1) + " increments, more than the " +
-                      std::to_string(run().pointCount + 1) + " the map holds with np = " +
-                      std::to_string(run().pointCount) + ".");
-    if (run().runsPerValue == 2 && isArrayedDelay() && run().lastRun > 0 && incrementRead_ && increment_ == 0.0)
-        return refuse("The array increment (Text14(0)) is 0: the delay of a 2D run must grow from one increment "
-                      "to the next.");
+                      std::to_string(run().pointCount + 1) +
+                      " the map holds with np = " + std::to_string(run().pointCount) + ".");
+    if (run().runsPerValue == 2 && isArrayedDelay() && run().lastRun > 0 && incrementRead_ &&
+        increment_ == 0.0)
+        return refuse(
+            "The array increment (Text14(0)) is 0: the delay of a 2D run must grow from one increment "
+            "to the next.");
     return true;
 }
 
@@ -524,7 +541,8 @@ bool Preparer::checkRates()
                 return false;
             }
             if (beyondElementLimit(length / points)) {
-                controls_.setCaption(ctl::WarningLine, "relaxation too fast - use more elements in shaped pulse");
+                controls_.setCaption(ctl::WarningLine,
+                                     "relaxation too fast - use more elements in shaped pulse");
                 controls_.setVisible(ctl::WarningLine, true);
             }
         }
@@ -542,8 +560,8 @@ bool Preparer::checkSizes()
     const std::uint64_t available = availableMemoryBytes();
     if (available != 0 && needed > static_cast<double>(available))
         return refuse("This run needs " + megabytes(needed) + " for the spin states" +
-                      (run().runsPerValue == 2 ? std::string(" and the 2D map") : std::string()) + ", but only " +
-                      megabytes(static_cast<double>(available)) +
+                      (run().runsPerValue == 2 ? std::string(" and the 2D map") : std::string()) +
+                      ", but only " + megabytes(static_cast<double>(available)) +
                       " are available. Use fewer spins, fewer slices or fewer points.");
     return true;
 }
@@ -570,7 +588,8 @@ bool Preparer::prepareAcquisitionPulse()
 // Step 10: the acquisition time, the run selector and the indirect spectral width.
 void Preparer::fillWindowFields()
 {
-    const double sw = util::parseNumber(controls_.text(ctl::SpectralWidth)).value_or(0.0);  // checked positive
+    const double sw =
+        util::parseNumber(controls_.text(ctl::SpectralWidth)).value_or(0.0);  // checked positive
     const double atMs = run().oversampling * run().pointCount / util::toSingle(sw) * 1000.0;
     controls_.setText(ctl::AcquisitionTime, util::formatGeneral(atMs));
     const std::optional<std::int32_t> ni = util::parseWholeNumber(controls_.text(ctl::ArraySize));
@@ -601,8 +620,10 @@ bool Preparer::settleInitialState()
     if (controls_.caption(ctl::InitialCondition) != "nonequilibrium")
         return true;
     if (static_cast<int>(chosen.size()) > kMaxInitialOperators)
-        return refuse(std::to_string(chosen.size()) + " starting operators are selected; a non-equilibrium start "
-                      "takes at most " + std::to_string(kMaxInitialOperators) + ".");
+        return refuse(std::to_string(chosen.size()) +
+                      " starting operators are selected; a non-equilibrium start "
+                      "takes at most " +
+                      std::to_string(kMaxInitialOperators) + ".");
 
     run().initialOperators.clear();
     for (const std::string& item : chosen) {

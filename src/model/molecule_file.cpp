@@ -21,12 +21,11 @@ std::string spinName(int k)
     return "spin " + std::to_string(k);
 }
 
-// A stored label is "" or a nucleus letter followed by a number; it is renamed after its slot.
+// A stored label is a nucleus letter followed by a number; it is renamed after its slot. Empty
+// labels are refused: every spin the file announces must be there, so the spins fill slots 0..N-1.
 std::optional<std::string> labelForSlot(std::string_view stored, int slot)
 {
-    if (stored.empty())
-        return std::string();
-    if (!nucleusFromLetter(stored.front()))
+    if (stored.empty() || !nucleusFromLetter(stored.front()))
         return std::nullopt;
     for (char c : stored.substr(1)) {
         if (!std::isdigit(static_cast<unsigned char>(c)))

@@ -2,6 +2,7 @@
 
 #include "model/comma_fields.h"
 #include "model/model_file_parser.h"
+#include "util/file_listing.h"
 #include "util/number_format.h"
 #include "util/text_file.h"
 
@@ -356,7 +357,7 @@ void SequenceReader::readSections()
         for (int m = sizes_.firstShaped(); m <= sizes_.lastShaped() && !file_.failed(); ++m) {
             const std::string name = text("name of element " + std::to_string(m));
             const std::string shapeFile = ElementTable::shapeFileName(name);
-            if (!shapeFile.empty() && util::fileExists(workingDirectory_ / shapeFile))
+            if (util::isBareFileName(shapeFile) && util::fileExists(workingDirectory_ / shapeFile))
                 sequence_.elements().setName(m, name);
         }
     }

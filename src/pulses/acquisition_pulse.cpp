@@ -1,12 +1,13 @@
 #include "pulses/acquisition_pulse.h"
 
-#include <cmath>
-
 #include "processing/fourier.h"
 #include "pulses/numeric_table.h"
+#include "util/file_listing.h"
 #include "util/number_format.h"
 #include "util/rounding.h"
 #include "util/text_file.h"
+
+#include <cmath>
 
 namespace velmora::pulses {
 
@@ -21,11 +22,20 @@ std::string sixDecimals(double x)
 }
 
 // Takes the replacement pulse: file rows 0..L become shape points 0..L (point 0 is not a point).
-bool replaceShape(ShapeTable& shape, const AcquisitionPulseRequest& request, int samples, util::Messages& messages)
+bool replaceShape(ShapeTable& shape, const AcquisitionPulseRequest& request, int samples,
+                  util::Messages& messages)
 {
+    const std::string file = request.replacementName + ".RF";
+    if (!util::isBareFileName(file)) {
+        messages.show(
+            "The pulse of \"correlate with:\" must be a file of the working directory, without a folder: \"" +
+                file + "\".",
+            "Error!");
+        return false;
+    }
     NumericBuffer buffer;
     NumericReadRequest read;
-    read.path = request.workingDirectory / (request.replacementName + ".RF");
+    read.path = request.workingDirectory / file;
     const NumericReadResult result = readNumericTable(read, buffer, messages);
     if (!result.fileFound || result.tooBig)
         return false;
@@ -41,8 +51,8 @@ bool replaceShape(ShapeTable& shape, const AcquisitionPulseRequest& request, int
 
 }  // namespace
 
-std::optional<AcquisitionPulseTables> prepareAcquisitionPulse(ShapeTable& shape, const AcquisitionPulseRequest& request,
-                                                              util::Messages& messages)
+std::optional<AcquisitionPulseTables>
+prepareAcquisitionPulse(ShapeTable& shape, const AcquisitionPulseRequest& request, util::Messages& messages)
 {
     const int np = request.pointCount;
     const int f = request.oversampling;
@@ -54,8 +64,9 @@ std::optional<AcquisitionPulseTables> prepareAcquisitionPulse(ShapeTable& shape,
     tables.waveform.assign(static_cast<std::size_t>(samples) + 1, {});
     tables.spectrum.assign(static_cast<std::size_t>(samples) + 1, {});
     auto point = [&](int i, int column) {
-        return i <= shape.pointCount() ? shape.points[static_cast<std::size_t>(i)][static_cast<std::size_t>(column)]
-                                       : 0.0;
+        return i <= shape.pointCount()
+                   ? shape.points[static_cast<std::size_t>(i)][static_cast<std::size_t>(column)]
+                   : 0.0;
     };
     for (int i = 1; i <= samples; ++i) {
         const double phaseRad = point(i, 0) * kPi / 180.0 + kPi / 2.0;
@@ -66,7 +77,8 @@ std::optional<AcquisitionPulseTables> prepareAcquisitionPulse(ShapeTable& shape,
     }
 
     // The spectrum, centred, with the 1/N of the transform undone.
-    std::vector<double> re(static_cast<std::size_t>(samples)), im(re.size()), outRe(re.size()), outIm(re.size());
+    std::vector<double> re(static_cast<std::size_t>(samples)), im(re.size()), outRe(re.size()),
+        outIm(re.size());
     for (int n = 0; n < samples; ++n) {
         re[static_cast<std::size_t>(n)] = tables.waveform[static_cast<std::size_t>(n) + 1][0];
         im[static_cast<std::size_t>(n)] = tables.waveform[static_cast<std::size_t>(n) + 1][1];
@@ -107,11 +119,12 @@ std::optional<AcquisitionPulseTables> prepareAcquisitionPulse(ShapeTable& shape,
             row[1] = source[1];
             row[2] = source[2];
         }
-        frequency.push_back(std::to_string(k) + "\t" + sixDecimals(row[0]) + "\t" + sixDecimals(row[1]) + "\t" +
-                            sixDecimals(row[2]));
+        frequency.push_back(std::to_string(k) + "\t" + sixDecimals(row[0]) + "\t" + sixDecimals(row[1]) +
+                            "\t" + sixDecimals(row[2]));
     }
-    for (const auto& [name, lines] : {std::pair{"apulseTime.dat", &time}, std::pair{"apulseSweepFreq.dat", &sweep},
-                                      std::pair{"apulseFreq.dat", &frequency}}) {
+    for (const auto& [name, lines] :
+         {std::pair{"apulseTime.dat", &time}, std::pair{"apulseSweepFreq.dat", &sweep},
+          std::pair{"apulseFreq.dat", &frequency}}) {
         if (util::Outcome written = util::writeTextFile(request.workingDirectory / name, *lines); !written) {
             messages.show(written.message(), "Error!");
             return std::nullopt;

@@ -3,20 +3,21 @@
 // during the pulse, and written as "apulseTime.dat", "apulseSweepFreq.dat" and "apulseFreq.dat".
 #pragma once
 
+#include "pulses/shape_table.h"
+#include "util/messages.h"
+
 #include <array>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "pulses/shape_table.h"
-#include "util/messages.h"
-
 namespace velmora::pulses {
 
 struct AcquisitionPulseTables {
     // Rows 0..L (L = F x np); row 0 unused.
-    // waveform: a cos(phi), a sin(phi), a, phase step in degrees; phi = phase + 90 degrees, a = amplitude / 1023
+    // waveform: a cos(phi), a sin(phi), a, phase step in degrees; phi = phase + 90 degrees, a = amplitude /
+    // 1023
     std::vector<std::array<double, 4>> waveform;
     // spectrum row j + 1: real, imaginary, modulus at centred frequency index j
     std::vector<std::array<double, 4>> spectrum;
@@ -34,7 +35,7 @@ struct AcquisitionPulseRequest {
 
 // Builds the tables from `shape` (replaced first when the request says so) and writes the three
 // files. Fails with a message when the replacement file cannot be read or a file cannot be written.
-std::optional<AcquisitionPulseTables> prepareAcquisitionPulse(ShapeTable& shape, const AcquisitionPulseRequest& request,
-                                                              util::Messages& messages);
+std::optional<AcquisitionPulseTables>
+prepareAcquisitionPulse(ShapeTable& shape, const AcquisitionPulseRequest& request, util::Messages& messages);
 
 }  // namespace velmora::pulses

@@ -1,9 +1,9 @@
 #include "pulses/shape_table.h"
 
+#include "util/text_compare.h"
+
 #include <algorithm>
 #include <stdexcept>
-
-#include "util/text_compare.h"
 
 namespace velmora::pulses {
 

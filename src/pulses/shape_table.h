@@ -13,7 +13,7 @@
 namespace velmora::pulses {
 
 struct ShapeTable {
-    std::string elementName;                   // "s1_x.rf"
+    std::string elementName;                    // "s1_x.rf"
     std::vector<std::array<double, 3>> points;  // points[p] for p = 1..pointCount(); points[0] unused
 
     int pointCount() const { return points.empty() ? 0 : static_cast<int>(points.size()) - 1; }

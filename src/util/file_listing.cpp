@@ -28,4 +28,10 @@ std::vector<std::string> listFilesWithExtension(const fs::path& directory, std::
     return names;
 }
 
+bool isBareFileName(std::string_view name)
+{
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
+           name.find('\\') == std::string_view::npos && name.find('\0') == std::string_view::npos;
+}
+
 }  // namespace velmora::util

@@ -17,4 +17,8 @@ namespace velmora::util {
 std::vector<std::string> listFilesWithExtension(const std::filesystem::path& directory,
                                                 std::string_view extension);
 
+// True for a plain file name that stays inside the directory it is appended to: not empty, no
+// directory separator, not "." or "..". Names read from files must pass this before they are used.
+bool isBareFileName(std::string_view name);
+
 }  // namespace velmora::util

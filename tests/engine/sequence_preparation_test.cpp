@@ -1,10 +1,9 @@
 #include "engine/sequence_preparation.h"
+#include "support/scratch_directory.h"
+#include "util/number_format.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
-
-#include "support/scratch_directory.h"
-#include "util/number_format.h"
 
 namespace velmora::engine {
 namespace {
@@ -35,7 +34,10 @@ protected:
         EXPECT_TRUE(p.has_value()) << lastMessage();
         return p ? p->run.arrayedValues : std::vector<double>{};
     }
-    std::string lastMessage() const { return messages.entries.empty() ? std::string() : messages.entries.back().text; }
+    std::string lastMessage() const
+    {
+        return messages.entries.empty() ? std::string() : messages.entries.back().text;
+    }
 
     // A snapshot of everything a refused preparation must leave alone.
     struct Snapshot {
@@ -51,7 +53,8 @@ protected:
         for (int s = 0; s < model::PulseSequence::kStepSlots; ++s)
             EXPECT_EQ(sequence.step(s).delay, before.sequence.step(s).delay) << "step " << s;
         EXPECT_EQ(sequence.arrayedIndex(), before.sequence.arrayedIndex());
-        for (model::ControlId id : {ctl::AcquisitionTime, ctl::ArraySize, ctl::PointCount, ctl::IndirectSpectralWidth})
+        for (model::ControlId id :
+             {ctl::AcquisitionTime, ctl::ArraySize, ctl::PointCount, ctl::IndirectSpectralWidth})
             EXPECT_EQ(controls.text(id), before.controls.text(id)) << model::Controls::nameOf(id);
         EXPECT_EQ(controls.at(ctl::WarningLine), before.controls.at(ctl::WarningLine));
     }
@@ -92,7 +95,8 @@ TEST_F(PreparationTest, TppiAdvancesEveryRunByHalfTheIncrement)
 
     controls.setText(ctl::ArrayIncrement, "0.1");
     const std::vector<double> values = arrayedValues(2);
-    EXPECT_EQ(values[1] - values[0], static_cast<double>(0.1f) / 2) << "the increment is taken at single precision";
+    EXPECT_EQ(values[1] - values[0], static_cast<double>(0.1f) / 2)
+        << "the increment is taken at single precision";
 }
 
 TEST_F(PreparationTest, MultipliedSeriesStopsGrowingBeyondOneTerasomething)
@@ -242,6 +246,21 @@ TEST_F(PreparationTest, BadShapeFilesAreRefusedAndTheModelIsUntouched)
     EXPECT_EQ(controls.text(ctl::PointCount), "256");
 }
 
+TEST_F(PreparationTest, ShapeNamesWithAFolderAreRefused)
+{
+    sequence.elements().setName(51, "s1_/etc/passwd");
+    ASSERT_TRUE(sequence.setContent(1, 0, "s1_/etc/passwd"));
+    const Snapshot before = snapshot();
+    EXPECT_FALSE(prepare());
+    EXPECT_NE(lastMessage().find("without a folder"), std::string::npos) << lastMessage();
+    expectUnchanged(before);
+
+    ASSERT_TRUE(sequence.setContent(1, 0, "p2"));
+    controls.setCaption(ctl::ArrayMethod, "../ar02.tab");
+    EXPECT_FALSE(prepare());
+    EXPECT_NE(lastMessage().find("../ar02.tab"), std::string::npos) << lastMessage();
+}
+
 TEST_F(PreparationTest, MissingGradientShapeIsReportedWithItsAddress)
 {
     ASSERT_TRUE(sequence.setGradient(1, "n_ramp.GRD"));
@@ -366,7 +385,8 @@ TEST_F(PreparationTest, NonEquilibriumStartTakesTheSelectedOperators)
 
     controls.at(ctl::InitialOperators).selected = {false, false};
     ASSERT_TRUE(prepare());
-    EXPECT_EQ(controls.caption(ctl::InitialCondition), "equilibrium") << "nothing chosen: back to equilibrium";
+    EXPECT_EQ(controls.caption(ctl::InitialCondition), "equilibrium")
+        << "nothing chosen: back to equilibrium";
     EXPECT_FALSE(controls.at(ctl::InitialOperators).visible);
 }
 
@@ -508,11 +528,13 @@ TEST(AcquisitionPulseTables, WithoutOversamplingTheFilesHoldTheTablesUnchanged)
     request.workingDirectory = dir.path();
     const auto tables = pulses::prepareAcquisitionPulse(shape, request, messages);
     ASSERT_TRUE(tables);
-    EXPECT_NEAR(tables->waveform[3][0], 300.0 / 1023 * std::cos((30.0 + 90.0) * 3.14159265358979 / 180), 1e-12);
+    EXPECT_NEAR(tables->waveform[3][0], 300.0 / 1023 * std::cos((30.0 + 90.0) * 3.14159265358979 / 180),
+                1e-12);
     EXPECT_DOUBLE_EQ(tables->waveform[3][3], 10.0) << "phase step in degrees";
     std::string expected;
     for (int j = 1; j <= 8; ++j)
-        expected += std::to_string(j) + "\t" + util::formatPattern(tables->waveform[j][3], "#0.000000") + "\r\n";
+        expected +=
+            std::to_string(j) + "\t" + util::formatPattern(tables->waveform[j][3], "#0.000000") + "\r\n";
     EXPECT_EQ(readBytes(dir.path() / "apulseSweepFreq.dat"), expected);
 }
 

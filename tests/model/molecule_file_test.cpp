@@ -182,6 +182,9 @@ INSTANTIATE_TEST_SUITE_P(
                       "line 2"},
         MalformedCase{"ValueBeyondSinglePrecision", "1,\r\nH0,\r\nH0,\r\n1e300,\r\n0,\r\n1,\r\n1,\r\n",
                       "too large"},
+        MalformedCase{"EmptyLabel",
+                      "3,\r\nH0,,C2,\r\nH0,,C2,\r\n0,0,0,\r\n0,0,0,0,0,0,0,0,0,\r\n1,1,1,\r\n1,1,1,\r\n",
+                      "line 2, field 2"},
         MalformedCase{"MissingT2Line", "1,\r\nH0,\r\nH0,\r\n1,\r\n0,\r\n1,\r\n", "line 7"},
         MalformedCase{"BinaryGarbage", "\x01\x02\xff\xfe,\x00\x00\r\n", "line 1"}),
     [](const ::testing::TestParamInfo<MalformedCase>& info) { return std::string(info.param.name); });

@@ -177,6 +177,7 @@ TEST(SequenceFileRead, ShapedNamesAreTakenOnlyWhenTheirFileIsPresent)
     text.replace(text.find("s1_ttt.RF"), 9, "s1_here.rf");
     text.replace(text.find("s2_ttt.RF"), 9, "s2_gone.rf");
     text.replace(text.find("s10_ttt.RF"), 10, "s10_here.rf");
+    text.replace(text.find("s3_ttt.RF"), 9, "s3_" + (dir.path() / "here.rf").string());
     const auto path = dir.writeBytes("shapes.psq", text);
     Document d;
     d.sequence.elements().setName(52, "s2_before.rf");
@@ -184,6 +185,8 @@ TEST(SequenceFileRead, ShapedNamesAreTakenOnlyWhenTheirFileIsPresent)
     EXPECT_EQ(d.sequence.elements().name(51), "s1_here.rf");
     EXPECT_EQ(d.sequence.elements().name(52), "s2_before.rf") << "a missing shape keeps the slot's name";
     EXPECT_EQ(d.sequence.elements().name(60), "s10_here.rf");
+    EXPECT_EQ(d.sequence.elements().name(53), "s3_ttt.RF")
+        << "a name with a folder is never taken, even when it exists";
 }
 
 TEST(SequenceFileVersions, Version3SkipsTheCycleAndEverythingAfterField7)
@@ -338,7 +341,8 @@ INSTANTIATE_TEST_SUITE_P(
         MalformedHeader{"MissingPhaseCodes", "0,0,0,4,1,0,0,0,0,1,0,0,", "0,0,0,4,1,0,", "line 8"},
         MalformedHeader{"PhaseCodeBeyondF9", "0,0,0,4,1,0,", "0,0,0,14,1,0,", "phase code"},
         MalformedHeader{"ContentNamesNoElement", "0,0,0,-2,-132,", "0,0,0,-2,-500,", "names no element"},
-        MalformedHeader{"ContentAtTheLowestInteger", "0,0,0,-2,-132,", "0,0,0,-2,-2147483648,", "names no element"},
+        MalformedHeader{"ContentAtTheLowestInteger", "0,0,0,-2,-132,", "0,0,0,-2,-2147483648,",
+                        "names no element"},
         MalformedHeader{"DelayNamesNoElement", "-12,-11,0,0,", "-12,-900,0,0,", "names no element"},
         MalformedHeader{"CycleStartBeyondTheTable", ",20,14,0,0,0,", ",20,14,99,0,0,", "cycle start"},
         MalformedHeader{"GeneratorLineMissing", "0,0,256,32,0,1,1,0.001,0,zv,,ttt,0,y,1,1,\r\n", "",

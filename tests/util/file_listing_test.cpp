@@ -41,5 +41,18 @@ TEST(ListFilesWithExtension, DirectoriesThatCannotBeListedGiveNothing)
     EXPECT_TRUE(listFilesWithExtension(fs::path(), ".rf").empty());
 }
 
+TEST(IsBareFileName, OnlyNamesThatStayInTheirDirectory)
+{
+    EXPECT_TRUE(isBareFileName("pulse.RF"));
+    EXPECT_TRUE(isBareFileName("..pulse"));
+    EXPECT_FALSE(isBareFileName(""));
+    EXPECT_FALSE(isBareFileName("."));
+    EXPECT_FALSE(isBareFileName(".."));
+    EXPECT_FALSE(isBareFileName("/etc/passwd"));
+    EXPECT_FALSE(isBareFileName("../up.rf"));
+    EXPECT_FALSE(isBareFileName("sub\\x.rf"));
+    EXPECT_FALSE(isBareFileName(std::string_view("a\0b", 3)));
+}
+
 }  // namespace
 }  // namespace velmora::util
