@@ -438,6 +438,26 @@ INSTANTIATE_TEST_SUITE_P(
         ValidationCase{"ArraySizeNotANumber", setText(ctl::ArraySize, "?"), 1, "Ni"},
         ValidationCase{"SliceCountNotANumber", setText(ctl::LastSlice, "many"), 1, "Text14(5)"},
         ValidationCase{"IncrementNotANumber", setText(ctl::ArrayIncrement, "-"), 1, "array increment"},
+        ValidationCase{"AcquisitionTimeNotANumber",
+                       [](model::PulseSequence& q, model::Controls& c, model::SpinSystem&) {
+                           q.elements().setName(51, "s1_acq.rf");
+                           (void)q.setContent(2, 0, "s1_acq.rf");
+                           (void)q.toggleAcquisition(2);
+                           c.setText(ctl::AcquisitionTime, "long");
+                       },
+                       1, "at, ms"},
+        ValidationCase{"ArrayedT1BoxNotANumber",
+                       [](model::PulseSequence& q, model::Controls& c, model::SpinSystem&) {
+                           q.setArrayedParameter("T1");
+                           c.setText(ctl::RelaxationT1, "");
+                       },
+                       1, "Text14(16)"},
+        ValidationCase{"TcrBoxNotANumberWithCrossRelaxation",
+                       [](model::PulseSequence&, model::Controls& c, model::SpinSystem&) {
+                           c.setChecked(ctl::CrossRelaxation, true);
+                           c.setText(ctl::CrossRelaxationTime, "3 s");
+                       },
+                       1, "Text14(17)"},
         ValidationCase{"PointCountNotAPowerOfTwo", setText(ctl::PointCount, "300"), 1, "power of two"},
         ValidationCase{"PointCountTooLarge", setText(ctl::PointCount, "131072"), 1, "power of two"},
         ValidationCase{"ScansBelowOne", setText(ctl::ScanCount, "0"), 1, "at least 1"},
