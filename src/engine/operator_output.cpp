@@ -1,12 +1,12 @@
 #include "engine/operator_output.h"
 
-#include <algorithm>
-#include <bit>
-#include <cmath>
-
 #include "engine/operator_basis.h"
 #include "util/number_format.h"
 #include "util/text_file.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
 
 namespace velmora::engine {
 
@@ -85,12 +85,14 @@ util::Outcome writeOperatorTable(const std::filesystem::path& path, const Operat
 
     std::vector<std::string> lines = {header};
     for (int r = 0; r <= record.lastRun(); ++r) {
-        const double value = r < static_cast<int>(arrayedValues.size()) ? arrayedValues[static_cast<std::size_t>(r)] : 0.0;
+        const double value =
+            r < static_cast<int>(arrayedValues.size()) ? arrayedValues[static_cast<std::size_t>(r)] : 0.0;
         std::string line = scaled(value * 1000.0);
         for (int index : table.listed)
             line += "\t" + scaled(record.at(index, r));
         const double z = table.listed.empty() ? 0.0 : record.at(table.listed.back(), r) / kFullPolarisation;
-        const double transverse = record.operatorCount() > 2 ? std::hypot(record.at(1, r), record.at(2, r)) : 0.0;
+        const double transverse =
+            record.operatorCount() > 2 ? std::hypot(record.at(1, r), record.at(2, r)) : 0.0;
         line += "\t" + util::formatPattern(flipZDegrees(z), "#.000");
         line += "\t" + util::formatPattern(flipXyDegrees(transverse / kFullPolarisation), "#.000");
         lines.push_back(std::move(line));

@@ -3,12 +3,12 @@
 // proton) in at least one run, against the arrayed value, with two flip angles of spin 0.
 #pragma once
 
+#include "engine/run_records.h"
+#include "util/outcome.h"
+
 #include <filesystem>
 #include <string>
 #include <vector>
-
-#include "engine/run_records.h"
-#include "util/outcome.h"
 
 namespace velmora::engine {
 
@@ -19,9 +19,9 @@ inline constexpr int kMostListedOperators = 400;
 std::string operatorName(int operatorIndex, const std::vector<std::string>& labels);
 
 struct OperatorTable {
-    std::vector<int> listed;          // operator indices in listing order
+    std::vector<int> listed;  // operator indices in listing order
     std::vector<std::string> names;
-    int leftOut = 0;                  // significant operators beyond the first 400
+    int leftOut = 0;  // significant operators beyond the first 400
 };
 
 // Significant operators ordered by the number of spins in the product, then by index.

@@ -5,14 +5,14 @@
 // factors, as component codes and frequencies.
 #pragma once
 
-#include <vector>
-
 #include "engine/spin_tables.h"
+
+#include <vector>
 
 namespace velmora::engine {
 
 struct MultipletComponent {
-    int code = 1;          // +-1 cosine factor, +-2 sine factor; the sign multiplies the amplitude
+    int code = 1;  // +-1 cosine factor, +-2 sine factor; the sign multiplies the amplitude
     double frequencyHz = 0.0;
 };
 

@@ -71,4 +71,38 @@ private:
     std::vector<double> values_;
 };
 
+// The recorded operators' coefficients after the receiver phase, averaged over scans, per slice row,
+// list entry and run: what the synthesized acquisition evolves.
+class DetectionRecord {
+public:
+    DetectionRecord() = default;
+    DetectionRecord(int lastSlice, int entries, int lastRun)
+        : lastSlice_(lastSlice), entries_(entries), lastRun_(lastRun),
+          values_(static_cast<std::size_t>(lastSlice + 1) * static_cast<std::size_t>(entries) *
+                      static_cast<std::size_t>(lastRun + 1),
+                  0.0)
+    {
+    }
+
+    int lastSlice() const { return lastSlice_; }
+    int entries() const { return entries_; }
+    int lastRun() const { return lastRun_; }
+    double& at(int slice, int entry, int run) { return values_[index(slice, entry, run)]; }
+    double at(int slice, int entry, int run) const { return values_[index(slice, entry, run)]; }
+
+private:
+    std::size_t index(int slice, int entry, int run) const
+    {
+        return (static_cast<std::size_t>(run) * static_cast<std::size_t>(lastSlice_ + 1) +
+                static_cast<std::size_t>(slice)) *
+                   static_cast<std::size_t>(entries_) +
+               static_cast<std::size_t>(entry);
+    }
+
+    int lastSlice_ = -1;
+    int entries_ = 0;
+    int lastRun_ = -1;
+    std::vector<double> values_;
+};
+
 }  // namespace velmora::engine

@@ -17,16 +17,16 @@ struct RunSettings {
     bool t2FromT1 = false;              // "T2=T1/": an arrayed T1 sets T2 = T1 / factor and back
     double t2FromT1Factor = 1.0;
 
-    bool destroyMxy = false;            // zero the single-spin transverse terms before each pulse
-    bool receiverGapping = false;       // sample only while the detected channel's RF is off
-    int receiverDelayPoints = 0;        // points the gate stays shut after the RF stops (0 without gapping)
+    bool destroyMxy = false;       // zero the single-spin transverse terms before each pulse
+    bool receiverGapping = false;  // sample only while the detected channel's RF is off
+    int receiverDelayPoints = 0;   // points the gate stays shut after the RF stops (0 without gapping)
     bool plotVectorEvolution = false;
 
     std::vector<std::string> phaseRows;  // f4..f9
     int lastSlice = 127;                 // slice count - 1
     int scans = 1;
     std::string objectProfile = "square";
-    bool nonEquilibrium = false;         // start from the chosen operators instead of equilibrium
+    bool nonEquilibrium = false;  // start from the chosen operators instead of equilibrium
 };
 
 }  // namespace velmora::engine

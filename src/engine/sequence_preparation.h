@@ -7,9 +7,6 @@
 // when it succeeds; every refusal is shown through the messages and leaves everything as it was.
 #pragma once
 
-#include <filesystem>
-#include <optional>
-
 #include "engine/prepared_run.h"
 #include "engine/run_records.h"
 #include "model/controls.h"
@@ -17,6 +14,9 @@
 #include "model/spin_system.h"
 #include "pulses/acquisition_pulse.h"
 #include "util/messages.h"
+
+#include <filesystem>
+#include <optional>
 
 namespace velmora::engine {
 
@@ -31,7 +31,7 @@ struct PreparationModel {
 
 struct Preparation {
     PreparedRun run;
-    SampleRecord signal;      // samples 0..F x np, runs 0..last run
+    SampleRecord signal;  // samples 0..F x np, runs 0..last run
     SampleRecord timeDomain;
     std::optional<pulses::AcquisitionPulseTables> acquisitionPulse;
 };

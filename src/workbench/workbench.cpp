@@ -1,5 +1,6 @@
 #include "workbench/workbench.h"
 
+#include "engine/row_pool.h"
 #include "model/workspace.h"
 #include "util/file_listing.h"
 
@@ -17,9 +18,11 @@ std::string firstOr(const std::vector<std::string>& names, const char* fallback)
 }  // namespace
 
 Workbench::Workbench(util::Messages& messages, const std::filesystem::path& workingDirectory)
-    : messages_(messages)
+    : messages_(messages), threads_(engine::RowPool::hardwareThreads())
 {
     setWorkingDirectory(workingDirectory);
+    // Every sequence read ends in the preparation-only call of the driver.
+    setPreparationOnlyRun([](Workbench& bench) { prepareOnly(bench); });
     resetToDefaults();
 }
 

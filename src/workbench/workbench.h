@@ -10,6 +10,7 @@
 #include "model/spin_system.h"
 #include "util/messages.h"
 #include "util/run_control.h"
+#include "workbench/experiment_pipeline.h"
 
 #include <filesystem>
 #include <functional>
@@ -62,6 +63,18 @@ public:
             preparationOnlyRun_(*this);
     }
 
+    // The records of the last run.
+    RunRecords& records() { return records_; }
+    const RunRecords& records() const { return records_; }
+
+    // Workers for the independent slice rows of a run (all cores by default).
+    int threads() const { return threads_; }
+    void setThreads(int threads) { threads_ = threads < 1 ? 1 : threads; }
+    // Told after every completed run (the window's progress, the command line's progress line).
+    using ProgressListener = std::function<void(int runsDone, int runs)>;
+    const ProgressListener& progressListener() const { return progressListener_; }
+    void setProgressListener(ProgressListener listener) { progressListener_ = std::move(listener); }
+
 private:
     util::Messages& messages_;
     std::string workingDirectory_;
@@ -71,6 +84,9 @@ private:
     model::ExchangeSettings exchange_;
     util::RunControl runControl_;
     PreparationOnlyRun preparationOnlyRun_;
+    RunRecords records_;
+    int threads_ = 1;
+    ProgressListener progressListener_;
     int runsPerValue_ = 1;
     bool exchangeMode_ = false;
 };

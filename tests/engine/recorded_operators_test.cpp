@@ -1,10 +1,9 @@
+#include "engine/operator_basis.h"
 #include "engine/recorded_operators.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <gtest/gtest.h>
-
-#include "engine/operator_basis.h"
 
 namespace velmora::engine {
 namespace {
@@ -77,7 +76,8 @@ TEST(RecordedOperators, TwoCouplingsExpandIntoFourComponents)
     EXPECT_EQ(ix.components[1].frequencyHz, 7.0);
     // 4 I0x S1z S2z: two sine factors; the product of two sines is a sum of cosines.
     const int doubleAntiphase = 1 + 3 * 4 + 3 * 16;
-    auto it = std::find_if(list.begin(), list.end(), [&](const RecordedOperator& e) { return e.operatorIndex == doubleAntiphase; });
+    auto it = std::find_if(list.begin(), list.end(),
+                           [&](const RecordedOperator& e) { return e.operatorIndex == doubleAntiphase; });
     ASSERT_NE(it, list.end());
     ASSERT_EQ(it->components.size(), 2u);
     EXPECT_EQ(std::abs(it->components[0].code), 1);

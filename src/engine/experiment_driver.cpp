@@ -1,0 +1,364 @@
+#include "engine/experiment_driver.h"
+
+#include "engine/initial_state.h"
+#include "engine/operator_basis.h"
+#include "engine/relaxation.h"
+#include "engine/row_pool.h"
+#include "engine/slice_profile.h"
+#include "engine/spin_tables.h"
+#include "engine/state_matrix.h"
+#include "util/number_format.h"
+#include "util/text_compare.h"
+#include "util/text_file.h"
+
+#include <algorithm>
+#include <string>
+
+namespace velmora::engine {
+
+namespace {
+
+constexpr double kFullPolarisation = 1e7;  // coefficient of a chosen starting operator
+
+std::array<int, kRfChannelCount> contentCodes(const model::SequenceStep& step)
+{
+    return {step.channels[0].content, step.channels[1].content, step.channels[2].content};
+}
+
+bool namesArrayed(double reference, const model::ElementTable& elements, const std::string& arrayedName)
+{
+    const int m = model::PulseSequence::referencedElement(reference);
+    return m >= 0 && util::equalsIgnoreCase(elements.name(m), arrayedName);
+}
+
+bool usesArrayed(const model::SequenceStep& step, const model::ElementTable& elements,
+                 const std::string& name)
+{
+    for (const model::ChannelSetting& c : step.channels) {
+        if (namesArrayed(c.content, elements, name) || namesArrayed(c.power, elements, name) ||
+            namesArrayed(c.offset, elements, name))
+            return true;
+    }
+    return namesArrayed(step.delay, elements, name) || namesArrayed(step.gradient, elements, name);
+}
+
+bool carriesCycledPhase(const model::SequenceStep& step)
+{
+    for (const model::ChannelSetting& c : step.channels) {
+        if (c.content != 0 && c.content != model::kDecouplingCode && c.phase >= 4)
+            return true;
+    }
+    return false;
+}
+
+// Row 0 holds the whole sample; every slice row becomes its weighted copy.
+void widenToSlices(StateMatrix& state, const std::vector<double>& weights)
+{
+    const int rows = static_cast<int>(weights.size());
+    state.setRowCount(rows);
+    const std::span<const double> whole = state.row(0);
+    for (int s = rows - 1; s >= 0; --s) {
+        std::span<double> row = state.row(s);
+        const double w = weights[static_cast<std::size_t>(s)];
+        for (std::size_t i = 0; i < row.size(); ++i)
+            row[i] = whole[i] * w;
+    }
+}
+
+void sumSlicesIntoRowZero(StateMatrix& state)
+{
+    std::span<double> total = state.row(0);
+    for (int s = 1; s < state.rowCount(); ++s) {
+        const std::span<const double> row = state.row(s);
+        for (std::size_t i = 0; i < total.size(); ++i)
+            total[i] += row[i];
+    }
+    state.setRowCount(1);
+}
+
+// "a_ZdurGrad.dat": per slice, spin 0's gradient factor and its local z magnetisation relative to
+// equilibrium (z coefficient / (slice weight x nucleus constant)), before the slices are summed.
+void writeSliceMagnetisation(const std::filesystem::path& path, const StateMatrix& state,
+                             const SpinTables& spins, double gradientValue,
+                             const std::vector<double>& weights)
+{
+    std::vector<double> factors(kSpinSlots, 0.0);
+    std::vector<std::string> lines;
+    const int lastSlice = state.rowCount() - 1;
+    for (int s = 0; s <= lastSlice; ++s) {
+        gradientFactors(spins, gradientValue, s, lastSlice, factors);
+        const double norm = weights[static_cast<std::size_t>(s)] * spins.nucleusConstant[0];
+        const double z = norm != 0.0 ? state.row(s)[static_cast<std::size_t>(kSpinMask[0])] / norm : 0.0;
+        lines.push_back(util::formatPattern(factors[0], "#0.00") + "\t" + util::formatPattern(z, "0.0000"));
+    }
+    (void)util::writeTextFile(path, lines);  // a diagnostic table: a failed write does not stop the run
+}
+
+// The receiver phase of the acquisition: each channel's quarter turn applied to the (x, y) pair of
+// every recorded operator of that channel.
+void applyReceiverPhase(std::span<double> row, const std::vector<RecordedOperator>& recorded,
+                        const std::array<int, kRfChannelCount>& quarterTurns)
+{
+    for (const RecordedOperator& e : recorded) {
+        if ((e.operatorIndex / kStride[e.spin]) % 4 != 1)
+            continue;
+        const auto xi = static_cast<std::size_t>(e.operatorIndex);
+        const auto yi = static_cast<std::size_t>(e.operatorIndex + kStride[e.spin]);
+        const double x = row[xi];
+        const double y = row[yi];
+        switch (quarterTurns[static_cast<std::size_t>(e.channel)] % 4) {
+        case 1:
+            row[xi] = y;
+            row[yi] = -x;
+            break;
+        case 2:
+            row[xi] = -x;
+            row[yi] = -y;
+            break;
+        case 3:
+            row[xi] = -y;
+            row[yi] = x;
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+class Driver {
+public:
+    explicit Driver(const DriverInput& input);
+    DriverResult run();
+
+private:
+    void setInitialState(StateMatrix& state) const;
+    // Runs steps start..N of one run; false when Stop ended it.
+    bool runSteps(int run, int start, int phaseCounter, StateMatrix& working, StateMatrix& saved);
+    void applyStepToRows(int run, int step, int cyclePass, int phaseCounter, const SpinTables& spins,
+                         StateMatrix& working);
+    void recordDetection(int run, int phaseCounter, StateMatrix& working);
+    void addToOperatorRecord(int run, const StateMatrix& working);
+    bool isAcquisition(int step, int cyclePass, double arrayedValue) const;
+
+    const DriverInput& in_;
+    const model::PulseSequence& seq_;
+    const PreparedRun& prep_;
+    const RunSettings& settings_;
+    const int stepCount_;
+    const int lastSlice_;
+    SpinTables base_;
+    SequenceMarkers markers_;
+    std::vector<double> weights_;
+    RowPool pool_;
+    std::vector<StepWorkspace> workspaces_;
+    DriverResult result_;
+};
+
+Driver::Driver(const DriverInput& input)
+    : in_(input), seq_(input.sequence), prep_(input.prepared), settings_(input.prepared.settings),
+      stepCount_(input.sequence.stepCount()), lastSlice_(input.prepared.settings.lastSlice),
+      base_(makeSpinTables(input.spins)),
+      markers_(findMarkers(input.sequence, input.prepared.settings.arrayedName)),
+      weights_(sliceWeights(input.prepared.settings.objectProfile, input.prepared.settings.lastSlice)),
+      pool_(input.threads), workspaces_(static_cast<std::size_t>(pool_.threads()))
+{
+    // The recorded operators come from the spins that stay active during the acquisition.
+    SpinTables acquisition = base_;
+    const model::SequenceStep& acquire = seq_.step(stepCount_ + 1);
+    for (int k = 0; k < acquisition.count; ++k) {
+        if (acquire.channels[static_cast<std::size_t>(acquisition.channel[k])].content ==
+            model::kDecouplingCode)
+            acquisition.slotState[k] = 0;
+    }
+    result_.recorded = buildRecordedOperators(acquisition);
+    const int detectionSlices = markers_.lastGradientStep == stepCount_ + 1 ? lastSlice_ : 0;
+    result_.detection =
+        DetectionRecord(detectionSlices, static_cast<int>(result_.recorded.size()), prep_.lastRun);
+    result_.operators = OperatorRecord(operatorCount(base_.count), prep_.lastRun);
+}
+
+void Driver::setInitialState(StateMatrix& state) const
+{
+    if (!settings_.nonEquilibrium) {
+        setEquilibrium(base_, state);
+        return;
+    }
+    std::span<double> row = state.row(0);
+    std::fill(row.begin(), row.end(), 0.0);
+    for (int index : prep_.initialOperators)
+        if (index > 0 && index < state.rowLength())
+            row[static_cast<std::size_t>(index)] = kFullPolarisation;
+}
+
+bool Driver::isAcquisition(int step, int cyclePass, double arrayedValue) const
+{
+    if (step != seq_.acquisitionStep())
+        return false;
+    if (!util::equalsIgnoreCase(settings_.arrayedName, "Ncycle"))
+        return true;
+    return arrayedValue != 0.0 && step == seq_.cycleEnd() && cyclePass == arrayedValue;
+}
+
+void Driver::applyStepToRows(int run, int step, int cyclePass, int phaseCounter, const SpinTables& spins,
+                             StateMatrix& working)
+{
+    const double v = prep_.arrayedValues[static_cast<std::size_t>(run)];
+    const model::SequenceStep& s = seq_.step(step);
+    const model::ElementTable& elements = seq_.elements();
+    const bool acquire = isAcquisition(step, cyclePass, v);
+    const double seconds =
+        referenceValue(s.delay, elements, settings_.arrayedName, v) / 1000.0;  // ms, literal or not
+    const double gradientValue = stepGradientValue(s, elements, settings_.arrayedName, v);
+    std::array<double, kSpinSlots> offsets{};
+    shiftOffsets(spins, s, elements, settings_.arrayedName, v, offsets);
+    const int rows = working.rowCount();
+    const StepContext context{seq_, spins, prep_, rows, &in_.signal, in_.observer};
+
+    auto evolveRow = [&](int row, int worker) {
+        std::array<double, kSpinSlots> factors{};
+        gradientFactors(spins, gradientValue, rows > 1 ? row : 0, rows > 1 ? lastSlice_ : 0, factors);
+        const StepInputs inputs{run, acquire, seconds,      factors,         offsets,
+                                v,   step,    phaseCounter, working.row(row)};
+        applyStep(inputs, context, workspaces_[static_cast<std::size_t>(worker)]);
+    };
+    // Sampling adds every row into the same record, so an acquiring step runs its rows in order.
+    if (acquire || rows == 1) {
+        for (int row = 0; row < rows; ++row)
+            evolveRow(row, 0);
+    } else {
+        pool_.run(rows, evolveRow);
+    }
+}
+
+void Driver::addToOperatorRecord(int run, const StateMatrix& working)
+{
+    std::span<double> record = result_.operators.run(run);
+    for (int s = 0; s < working.rowCount(); ++s) {
+        const std::span<const double> row = working.row(s);
+        for (std::size_t i = 0; i < record.size(); ++i)
+            record[i] += row[i];
+    }
+}
+
+bool Driver::runSteps(int run, int start, int phaseCounter, StateMatrix& working, StateMatrix& saved)
+{
+    const double v = prep_.arrayedValues[static_cast<std::size_t>(run)];
+    const double cycleCount = util::equalsIgnoreCase(settings_.arrayedName, "Ncycle") ? v : seq_.cycleCount();
+    int cyclePass = 0;
+    for (int step = start; step <= stepCount_; ++step) {
+        SpinTables spins = base_;  // decoupling switches a spin off for its own step only
+        zeroDecoupledSpins(contentCodes(seq_.step(step)), spins, working);
+        if (step == markers_.firstGradientStep && working.rowCount() < lastSlice_ + 1)
+            widenToSlices(working, weights_);
+
+        applyStepToRows(run, step, cyclePass, phaseCounter, spins, working);
+
+        if (step == markers_.lastGradientStep && working.rowCount() > 1) {
+            writeSliceMagnetisation(
+                in_.workingDirectory / "a_ZdurGrad.dat", working, base_,
+                stepGradientValue(seq_.step(step), seq_.elements(), settings_.arrayedName, v), weights_);
+            sumSlicesIntoRowZero(working);
+        }
+        int next = step;
+        if (step == seq_.cycleEnd() && cycleCount != 0.0 && cyclePass < cycleCount) {
+            ++cyclePass;
+            next = seq_.cycleStart() - 1;
+        }
+        if (step == seq_.pointStep())
+            addToOperatorRecord(run, working);
+        if (run == 0 && step == markers_.resumeStep - 1)
+            saved = working;
+        in_.runControl.yield();
+        if (!in_.runControl.running())
+            return false;
+        step = next;
+    }
+    return true;
+}
+
+void Driver::recordDetection(int run, int phaseCounter, StateMatrix& working)
+{
+    SpinTables spins = base_;
+    const model::SequenceStep& acquire = seq_.step(stepCount_ + 1);
+    zeroDecoupledSpins(contentCodes(acquire), spins, working);
+    std::array<int, kRfChannelCount> quarterTurns{};
+    for (int c = 0; c < kRfChannelCount; ++c)
+        quarterTurns[static_cast<std::size_t>(c)] = model::phaseQuarterTurns(
+            acquire.channels[static_cast<std::size_t>(c)].phase, settings_.phaseRows, phaseCounter);
+    const double perScan = 1.0 / settings_.scans;
+    const int rows = std::min(working.rowCount(), result_.detection.lastSlice() + 1);
+    for (int s = 0; s < rows; ++s) {
+        std::span<double> row = working.row(s);
+        applyReceiverPhase(row, result_.recorded, quarterTurns);
+        for (std::size_t e = 0; e < result_.recorded.size(); ++e)
+            result_.detection.at(s, static_cast<int>(e), run) +=
+                row[static_cast<std::size_t>(result_.recorded[e].operatorIndex)] * perScan;
+    }
+    if (seq_.pointStep() == stepCount_ + 1)
+        addToOperatorRecord(run, working);
+}
+
+DriverResult Driver::run()
+{
+    const int n = base_.count;
+    StateMatrix initial(n);
+    setInitialState(initial);
+    const bool resumes = markers_.resumeStep >= 1 && markers_.resumeStep <= stepCount_;
+    for (int scan = 1; scan <= settings_.scans && !result_.stopped; ++scan) {
+        StateMatrix saved = initial;
+        for (int run = 0; run <= prep_.lastRun; ++run) {
+            const int phaseCounter = (scan - 1) * prep_.runsPerValue + run % prep_.runsPerValue + 1;
+            const int start = run > 0 && resumes ? markers_.resumeStep : 0;
+            StateMatrix working = start == 0 ? initial : saved;
+            if (!runSteps(run, start, phaseCounter, working, saved)) {
+                result_.stopped = true;
+                break;
+            }
+            recordDetection(run, phaseCounter, working);
+            if (scan == 1)
+                ++result_.runsDone;
+            if (in_.progress)
+                in_.progress((scan - 1) * (prep_.lastRun + 1) + run + 1,
+                             settings_.scans * (prep_.lastRun + 1));
+        }
+    }
+    result_.operators.scale(1.0 / settings_.scans);
+    return std::move(result_);
+}
+
+}  // namespace
+
+SequenceMarkers findMarkers(const model::PulseSequence& sequence, const std::string& arrayedName)
+{
+    SequenceMarkers m;
+    const int n = sequence.stepCount();
+    int firstCycledPhase = 3333;
+    for (int s = 0; s <= n + 1; ++s) {
+        const model::SequenceStep& step = sequence.step(s);
+        const int g = model::PulseSequence::referencedElement(step.gradient);
+        const double gradientValue = g >= 0 ? sequence.elements().value(g) : step.gradient;
+        const bool gradientStep =
+            step.gradient != 0.0 &&
+            (gradientValue != 0.0 || namesArrayed(step.gradient, sequence.elements(), arrayedName));
+        if (gradientStep) {
+            m.firstGradientStep = std::min(m.firstGradientStep, s);
+            m.lastGradientStep = s;
+        }
+        if (m.firstArrayedStep == 3333 && usesArrayed(step, sequence.elements(), arrayedName))
+            m.firstArrayedStep = s;
+        if (firstCycledPhase == 3333 && s <= n && carriesCycledPhase(step))
+            firstCycledPhase = s;
+    }
+    // A cycled phase before the arrayed step would be frozen at run 0's value in every later run.
+    const int resume = std::min(m.firstArrayedStep, firstCycledPhase);
+    m.resumeStep = resume > n ? 0 : resume;
+    return m;
+}
+
+DriverResult runExperiment(const DriverInput& input)
+{
+    Driver driver(input);
+    return driver.run();
+}
+
+}  // namespace velmora::engine

@@ -1,0 +1,45 @@
+// What "&Start", "&Start_2D" and the preparation-only call do, in order: save the automatic copies
+// "rem.mol" and "rem.psq", prepare the sequence, run the driver, write the operator table and fill
+// the operator list, then the later stages (spectra, magnetisation files). The records of the last
+// run stay in the workbench until the next one.
+#pragma once
+
+#include "engine/experiment_driver.h"
+#include "engine/operator_output.h"
+#include "engine/sequence_preparation.h"
+
+#include <optional>
+#include <string>
+
+namespace velmora::workbench {
+
+class Workbench;
+
+struct RunRecords {
+    std::optional<engine::Preparation> preparation;
+    engine::DriverResult driver;
+    engine::OperatorTable operators;
+    double elapsedSeconds = 0.0;
+    bool twoD = false;
+};
+
+enum class StartOutcome {
+    Completed,  // every run done
+    Stopped,    // Stop ended it; the runs done are recorded
+    Refused,    // the preparation refused the sequence (its message was shown)
+    Failed,     // an error inside the run ("? error " + number was shown)
+    Busy,       // a run is already in progress: nothing done
+};
+
+// "&Start" (twoD false, one run per arrayed value) or "&Start_2D" (two runs per increment).
+StartOutcome startExperiment(Workbench& bench, bool twoD);
+
+// The call that follows a sequence read: saves the automatic copies and compiles the sequence
+// without running it. False when the sequence was refused.
+bool prepareOnly(Workbench& bench);
+
+// The number a failure inside a run is reported with ("? error " + number): 7 out of memory,
+// 9 an index outside a table, 6 an overflow, 5 anything else.
+int errorNumber(const std::exception& failure);
+
+}  // namespace velmora::workbench
