@@ -87,7 +87,7 @@ util::Outcome writeOperatorTable(const std::filesystem::path& path, const Operat
     for (int r = 0; r <= record.lastRun(); ++r) {
         const double value =
             r < static_cast<int>(arrayedValues.size()) ? arrayedValues[static_cast<std::size_t>(r)] : 0.0;
-        std::string line = scaled(value * 1000.0);
+        std::string line = util::formatPattern(value, "#.000");
         for (int index : table.listed)
             line += "\t" + scaled(record.at(index, r));
         const double z = table.listed.empty() ? 0.0 : record.at(table.listed.back(), r) / kFullPolarisation;

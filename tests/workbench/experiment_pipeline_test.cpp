@@ -1,0 +1,113 @@
+#include "workbench/experiment_pipeline.h"
+
+#include <gtest/gtest.h>
+
+#include "support/scratch_directory.h"
+#include "util/text_file.h"
+#include "workbench/file_commands.h"
+#include "workbench/workbench.h"
+
+namespace velmora::workbench {
+namespace {
+
+namespace ctl = model::ctl;
+using velmora::testing::ScratchDirectory;
+
+class PipelineTest : public ::testing::Test {
+protected:
+    PipelineTest() { bench.spinSystem().rebuild(); }
+
+    ScratchDirectory dir;
+    util::RecordedMessages messages;
+    Workbench bench{messages, dir.path()};
+};
+
+TEST_F(PipelineTest, StartSavesTheCopiesRunsAndWritesTheOperatorTable)
+{
+    bench.controls().setText(ctl::ArraySize, "3");
+    EXPECT_EQ(startExperiment(bench, false), StartOutcome::Completed);
+    EXPECT_FALSE(bench.runControl().running());
+    EXPECT_TRUE(util::fileExists(dir.path() / "rem.mol"));
+    EXPECT_TRUE(util::fileExists(dir.path() / "rem.psq"));
+    const util::TextFileContent table = util::readTextLines(dir.path() / "prodop.dat");
+    ASSERT_TRUE(table.ok);
+    EXPECT_EQ(table.lines.size(), 5u) << "a header and four runs";
+    EXPECT_EQ(table.lines.front().rfind("d1\t", 0), 0u);
+    EXPECT_EQ(bench.records().preparation->run.lastRun, 3);
+    EXPECT_EQ(bench.records().driver.runsDone, 4);
+    EXPECT_EQ(bench.controls().at(ctl::OperatorList).items, bench.records().operators.names);
+    ASSERT_EQ(bench.controls().at(ctl::ResultList).items.size(), 1u);
+    EXPECT_EQ(bench.controls().at(ctl::ResultList).items[0], table.lines.front());
+    EXPECT_TRUE(messages.entries.empty()) << messages.entries.front().text;
+}
+
+TEST_F(PipelineTest, Start2DRunsTwoRunsPerIncrementAndClearsTheLists)
+{
+    bench.controls().setItems(ctl::ResultList, {"old header"});
+    bench.controls().setText(ctl::ArraySize, "1");
+    EXPECT_EQ(startExperiment(bench, true), StartOutcome::Completed);
+    EXPECT_EQ(bench.records().preparation->run.lastRun, 3);
+    EXPECT_TRUE(bench.records().twoD);
+    EXPECT_EQ(bench.controls().at(ctl::ResultList).items.size(), 1u) << "the old header was cleared first";
+}
+
+TEST_F(PipelineTest, ARunInProgressRefusesAnotherStart)
+{
+    ASSERT_TRUE(bench.runControl().tryStart());
+    EXPECT_EQ(startExperiment(bench, false), StartOutcome::Busy);
+    EXPECT_FALSE(util::fileExists(dir.path() / "rem.psq")) << "nothing was done";
+    EXPECT_TRUE(bench.runControl().running()) << "the other run keeps its flag";
+}
+
+TEST_F(PipelineTest, ARefusedPreparationRunsNothingAndClearsTheFlag)
+{
+    bench.controls().setText(ctl::PointCount, "abc");
+    EXPECT_EQ(startExperiment(bench, false), StartOutcome::Refused);
+    EXPECT_FALSE(bench.runControl().running());
+    EXPECT_FALSE(util::fileExists(dir.path() / "prodop.dat"));
+    ASSERT_FALSE(messages.entries.empty());
+    EXPECT_NE(messages.entries.back().text.find("np"), std::string::npos);
+}
+
+TEST_F(PipelineTest, AFailureInsideTheRunIsReportedWithItsNumber)
+{
+    bench.setProgressListener([](int, int) { throw std::out_of_range("a table index"); });
+    EXPECT_EQ(startExperiment(bench, false), StartOutcome::Failed);
+    EXPECT_FALSE(bench.runControl().running());
+    ASSERT_FALSE(messages.entries.empty());
+    EXPECT_EQ(messages.entries.back().text.rfind("? error 9", 0), 0u) << messages.entries.back().text;
+}
+
+TEST_F(PipelineTest, StopDuringTheRunKeepsTheRunsDone)
+{
+    bench.controls().setText(ctl::ArraySize, "9");
+    int steps = 0;
+    bench.runControl().setYield([&] {
+        if (++steps == 8)
+            bench.runControl().stop();
+    });
+    EXPECT_EQ(startExperiment(bench, false), StartOutcome::Stopped);
+    EXPECT_EQ(bench.records().driver.runsDone, 3) << "run 0 takes three steps, the resumed runs two";
+    EXPECT_FALSE(bench.runControl().running());
+}
+
+TEST(ErrorNumbers, ClassicNumbersForTheKindsOfFailure)
+{
+    EXPECT_EQ(errorNumber(std::bad_alloc()), 7);
+    EXPECT_EQ(errorNumber(std::out_of_range("x")), 9);
+    EXPECT_EQ(errorNumber(std::overflow_error("x")), 6);
+    EXPECT_EQ(errorNumber(std::runtime_error("x")), 5);
+}
+
+TEST_F(PipelineTest, ReadingASequenceRunsThePreparationAndSavesTheCopies)
+{
+    ASSERT_TRUE(saveSequence(bench, "s.psq"));
+    std::filesystem::remove(dir.path() / "rem.psq");
+    ASSERT_TRUE(openSequence(bench, "s.psq").wasRead());
+    EXPECT_TRUE(util::fileExists(dir.path() / "rem.psq"));
+    EXPECT_TRUE(util::fileExists(dir.path() / "rem.mol"));
+    EXPECT_FALSE(bench.runControl().running());
+}
+
+}  // namespace
+}  // namespace velmora::workbench
