@@ -4,6 +4,9 @@
 #include "util/numeric_text.h"
 #include "workbench/workbench.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace velmora::workbench {
 
 namespace {
@@ -58,6 +61,35 @@ bool onCycleCountEdited(Workbench& bench)
         return false;
     bench.sequence().elements().setValue(model::element::kCycleCount, *count);
     return true;
+}
+
+void onOptionClicked(Workbench& bench, int index)
+{
+    using namespace model::ctl;
+    model::Controls& controls = bench.controls();
+    const auto lockOn = [&](model::ControlId id, bool locked) {
+        if (locked)
+            controls.setChecked(id, true);
+        controls.setEnabled(id, !locked);
+    };
+
+    const bool crossRelaxation = controls.checked(CrossRelaxation);
+    lockOn(T2Relaxation, crossRelaxation);
+    lockOn(T1Relaxation, crossRelaxation);
+    lockOn(T2Relaxation, controls.checked(T1Relaxation));
+
+    const model::ControlId exclusive[] = {Swift, ReSort, Swift2};
+    const auto clicked = [&](model::ControlId id) { return id.array == "Check1" && id.index == index; };
+    if (std::any_of(std::begin(exclusive), std::end(exclusive), clicked)) {
+        for (model::ControlId other : exclusive)
+            if (!clicked(other))
+                controls.setChecked(other, false);
+    }
+
+    if (controls.checked(ReferenceDeconvolution) && controls.checked(BSCompensation)) {
+        controls.setChecked(ReferenceDeconvolution, false);
+        controls.setChecked(BSCompensation, false);
+    }
 }
 
 void applyStoredBoxes(Workbench& bench)

@@ -9,13 +9,18 @@ util::Outcome startUp(Workbench& bench, const model::WorkspaceRoots& roots, mode
 {
     if (util::Outcome opened = model::openWorkspace(roots, workspace); !opened)
         return opened;
-    bench.setWorkingDirectory(workspace.workingDirectory);
+    startUpIn(bench, workspace.workingDirectory);
+    return util::Outcome::success();
+}
+
+void startUpIn(Workbench& bench, const std::filesystem::path& directory)
+{
+    bench.setWorkingDirectory(directory);
     bench.resetToDefaults();
     openMolecule(bench, kAutomaticMolecule);
     openSequence(bench, kAutomaticSequence);
     bench.sequence().enforceAcquisitionRule();
     bench.spinSystem().rebuild();
-    return util::Outcome::success();
 }
 
 util::Outcome changeDirectory(Workbench& bench, model::Workspace& workspace,

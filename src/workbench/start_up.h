@@ -20,6 +20,12 @@ inline constexpr const char* kAutomaticSequence = "rem.psq";
 // directory changes. Fails only when no working directory can be set up.
 util::Outcome startUp(Workbench& bench, const model::WorkspaceRoots& roots, model::Workspace& workspace);
 
+// The start-up order in a given, existing directory, without the settings file: the workbench works
+// there, the model returns to its defaults, "rem.mol" and "rem.psq" of that directory are read
+// (missing ones ignored) and the spin system is rebuilt. startUp ends with it; the command line's
+// --workdir uses it alone.
+void startUpIn(Workbench& bench, const std::filesystem::path& directory);
+
 // The directory list's change: the workbench works there from now on, the settings file remembers it.
 util::Outcome changeDirectory(Workbench& bench, model::Workspace& workspace,
                               const std::filesystem::path& directory);

@@ -1,11 +1,10 @@
-#include "workbench/experiment_pipeline.h"
-
-#include <gtest/gtest.h>
-
 #include "support/scratch_directory.h"
 #include "util/text_file.h"
+#include "workbench/experiment_pipeline.h"
 #include "workbench/file_commands.h"
 #include "workbench/workbench.h"
+
+#include <gtest/gtest.h>
 
 namespace velmora::workbench {
 namespace {

@@ -1,0 +1,48 @@
+// The command line of velmora-cli, parsed into what the program does:
+//   velmora-cli run [--workdir DIR] [--mol NAME.mol] [--psq NAME.psq] [--2d]
+//                   [--set 'CONTROL(INDEX)=TEXT']... [--element NAME=VALUE]... [--quiet]
+//   velmora-cli --help | --version
+// Options take their value as the next argument or after "=" ("--workdir=DIR"). The assignments are
+// only split here; whether a control or an element exists is for the workbench to say.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velmora::app {
+
+struct Override {
+    enum class Target { Control, Element };
+    Target target = Target::Control;
+    std::string assignment;  // "Text14(3)=400" or "d1=2.5"
+
+    bool operator==(const Override&) const = default;
+};
+
+struct CliOptions {
+    enum class Action { Run, Help, Version };
+    Action action = Action::Run;
+    std::optional<std::filesystem::path> workingDirectory;  // none: the one the settings file names
+    std::string moleculeFile;                               // empty: nothing beyond start-up
+    std::string sequenceFile;
+    bool twoD = false;
+    bool quiet = false;
+    std::vector<Override> overrides;  // in command-line order
+};
+
+struct ParsedCommandLine {
+    std::optional<CliOptions> options;
+    std::string error;  // why the command line was not understood (options empty)
+};
+
+// `arguments` without the program name.
+ParsedCommandLine parseCommandLine(std::span<const std::string_view> arguments);
+
+// The usage text --help prints.
+std::string usageText();
+
+}  // namespace velmora::app

@@ -1,0 +1,224 @@
+#include "app/cli_run.h"
+
+#include "app/cli_summary.h"
+#include "model/workspace.h"
+#include "util/messages.h"
+#include "util/text_file.h"
+#include "workbench/control_override.h"
+#include "workbench/experiment_pipeline.h"
+#include "workbench/file_commands.h"
+#include "workbench/start_up.h"
+#include "workbench/workbench.h"
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <system_error>
+#include <unistd.h>
+
+namespace velmora::app {
+
+namespace {
+
+constexpr const char* kProgram = "velmora-cli";
+
+// Ctrl-C stops the run as Stop does. The handler only stores to lock-free atomics.
+std::atomic<util::RunControl*> interruptedRun{nullptr};
+volatile std::sig_atomic_t interrupted = 0;
+static_assert(std::atomic<util::RunControl*>::is_always_lock_free);
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void onInterrupt(int)
+{
+    interrupted = 1;
+    if (util::RunControl* control = interruptedRun.load())
+        control->stop();
+}
+
+// Installs the Ctrl-C handler for the lifetime of a run; a second Ctrl-C ends the program.
+class InterruptScope {
+public:
+    explicit InterruptScope(util::RunControl& control)
+    {
+        interruptedRun.store(&control);
+        struct sigaction action {};
+        action.sa_handler = onInterrupt;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESETHAND;
+        sigaction(SIGINT, &action, &previous_);
+    }
+    ~InterruptScope()
+    {
+        sigaction(SIGINT, &previous_, nullptr);
+        interruptedRun.store(nullptr);
+    }
+    InterruptScope(const InterruptScope&) = delete;
+    InterruptScope& operator=(const InterruptScope&) = delete;
+
+private:
+    struct sigaction previous_ {};
+};
+
+// "runs done of total" on stderr, rewritten in place, once a run has taken more than a second and
+// only when stderr is a terminal.
+class ProgressLine {
+public:
+    explicit ProgressLine(bool enabled) : enabled_(enabled && isatty(STDERR_FILENO) == 1) {}
+
+    void update(int runsDone, int runs)
+    {
+        if (!enabled_ || std::chrono::steady_clock::now() - started_ < std::chrono::seconds(1))
+            return;
+        const std::string text = "run " + std::to_string(runsDone) + " of " + std::to_string(runs);
+        std::cerr << '\r' << text << std::string(width_ > text.size() ? width_ - text.size() : 0, ' ')
+                  << std::flush;
+        width_ = text.size();
+    }
+
+    // Clears the line so that what follows starts at the left margin.
+    void end()
+    {
+        if (width_ > 0)
+            std::cerr << '\r' << std::string(width_, ' ') << '\r' << std::flush;
+        width_ = 0;
+    }
+
+private:
+    bool enabled_;
+    std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+    std::size_t width_ = 0;
+};
+
+// The core's messages on stderr: "title: text", or the text alone when there is no title.
+class StderrMessages final : public util::Messages {
+public:
+    void show(std::string_view text, std::string_view title = {}) override
+    {
+        if (progress_ != nullptr)
+            progress_->end();
+        std::string line = title.empty() ? std::string() : std::string(title) + ": ";
+        for (std::size_t k = 0; k < text.size(); ++k) {
+            if (text[k] == '\r' && k + 1 < text.size() && text[k + 1] == '\n')
+                continue;
+            line += text[k];
+        }
+        std::cerr << line << std::endl;
+    }
+
+    void setProgressLine(ProgressLine* progress) { progress_ = progress; }
+
+private:
+    ProgressLine* progress_ = nullptr;
+};
+
+int usageError(const std::string& message)
+{
+    std::cerr << kProgram << ": " << message << "\n";
+    return kExitUsage;
+}
+
+// A file named on the command line must be there and be read; missing is an error here.
+bool readNamedFile(workbench::Workbench& bench, const std::string& name,
+                   model::FileReadResult (*open)(workbench::Workbench&, std::string_view))
+{
+    if (!util::fileExists(bench.pathOf(name))) {
+        bench.messages().show("cannot read " + bench.pathOf(name).string() + ": the file does not exist",
+                              "Error!");
+        return false;
+    }
+    return open(bench, name).wasRead();
+}
+
+}  // namespace
+
+int runCommand(const CliOptions& options)
+{
+    StderrMessages messages;
+    std::error_code ec;
+    std::filesystem::path directory;
+    if (options.workingDirectory) {
+        directory = std::filesystem::absolute(*options.workingDirectory, ec);
+        if (ec || !std::filesystem::is_directory(directory, ec))
+            return usageError("the working directory " + options.workingDirectory->string() +
+                              " does not exist");
+    } else {
+        directory = std::filesystem::temp_directory_path(ec);
+    }
+
+    workbench::Workbench bench(messages, directory);
+    if (options.workingDirectory) {
+        workbench::startUpIn(bench, directory);
+    } else {
+        model::Workspace workspace;
+        if (const util::Outcome started =
+                workbench::startUp(bench, model::currentWorkspaceRoots(), workspace);
+            !started) {
+            messages.show(started.message(), "Error!");
+            return kExitRunFailed;
+        }
+        if (!std::filesystem::is_directory(bench.workingDirectory(), ec)) {
+            messages.show("the working directory " + bench.workingDirectory() + " named by " +
+                              workspace.settingsFile.string() + " does not exist",
+                          "Error!");
+            return kExitRunFailed;
+        }
+    }
+
+    if (!options.moleculeFile.empty() && !readNamedFile(bench, options.moleculeFile, workbench::openMolecule))
+        return kExitRunFailed;
+    if (!options.sequenceFile.empty() && !readNamedFile(bench, options.sequenceFile, workbench::openSequence))
+        return kExitRunFailed;
+
+    for (const Override& change : options.overrides) {
+        const util::Outcome applied = change.target == Override::Target::Control
+                                          ? workbench::applyControlOverride(bench, change.assignment)
+                                          : workbench::applyElementOverride(bench, change.assignment);
+        if (!applied)
+            return usageError(applied.message());
+    }
+
+    ProgressLine progress(!options.quiet);
+    messages.setProgressLine(&progress);
+    bench.setProgressListener([&progress](int runsDone, int runs) { progress.update(runsDone, runs); });
+    util::RunControl& control = bench.runControl();
+    // A Ctrl-C between the start of the program and the claim of the running flag is seen here.
+    control.setYield([&control] {
+        if (interrupted != 0)
+            control.stop();
+    });
+
+    workbench::StartOutcome outcome = workbench::StartOutcome::Stopped;
+    {
+        const InterruptScope scope(control);
+        if (interrupted == 0)
+            outcome = workbench::startExperiment(bench, options.twoD);
+    }
+    progress.end();
+    messages.setProgressLine(nullptr);
+
+    switch (outcome) {
+    case workbench::StartOutcome::Completed:
+        if (!options.quiet)
+            std::cout << runSummary(bench) << std::flush;
+        return kExitSuccess;
+    case workbench::StartOutcome::Stopped:
+        messages.show("stopped after " + std::to_string(bench.records().driver.runsDone) + " runs", kProgram);
+        return kExitRunFailed;
+    case workbench::StartOutcome::Refused:
+        messages.show("the sequence was refused; nothing was run", kProgram);
+        return kExitRunFailed;
+    case workbench::StartOutcome::Failed:
+        messages.show("the run failed", kProgram);
+        return kExitRunFailed;
+    case workbench::StartOutcome::Busy:
+        break;
+    }
+    messages.show("a run is already in progress", kProgram);
+    return kExitRunFailed;
+}
+
+}  // namespace velmora::app

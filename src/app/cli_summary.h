@@ -1,0 +1,16 @@
+// The short report velmora-cli prints after a completed run: the spins, the steps, the runs and
+// scans, the elapsed time and the operators listed at the point step in the first and the last run.
+#pragma once
+
+#include <string>
+
+namespace velmora::workbench {
+class Workbench;
+}
+
+namespace velmora::app {
+
+// Several lines, each ending in "\n". Reads the workbench's records of the last run.
+std::string runSummary(const workbench::Workbench& bench);
+
+}  // namespace velmora::app

@@ -1,0 +1,227 @@
+// Writes the example working directory: classic experiments as molecule and sequence files,
+// built through the same model the window edits, so that they always read back in this version.
+//   velmora-examples DIR
+#include "model/controls.h"
+#include "model/exchange_settings.h"
+#include "model/molecule_file.h"
+#include "model/pulse_sequence.h"
+#include "model/sequence_file.h"
+#include "model/spin_system.h"
+#include "util/text_file.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace {
+
+using namespace velmora;
+namespace ctl = model::ctl;
+
+struct Example {
+    model::SpinSystem spins;
+    model::PulseSequence sequence;
+    model::Controls controls;
+    model::ExchangeSettings exchange;
+
+    Example()
+    {
+        spins.rebuild();
+        // An empty sequence of `steps` steps: every channel at r1..r3 and o1..o3, nothing else.
+        for (int s = 0; s < model::PulseSequence::kStepSlots; ++s) {
+            for (int k = 0; k < 3; ++k)
+                sequence.step(s).channels[k] = {0, 0, -(41.0 + k), -(31.0 + k)};
+            sequence.step(s).delay = 0.0;
+            sequence.step(s).gradient = 0.0;
+        }
+    }
+
+    void steps(int count)
+    {
+        while (sequence.stepCount() < count)
+            (void)sequence.insertStep(0);
+        while (sequence.stepCount() > count)
+            (void)sequence.deleteStep(0);
+        sequence.setPointStep(count);
+    }
+    void only(int count, const char* labels)
+    {
+        for (int k = 0; k < model::SpinSystem::kSlots; ++k) {
+            (void)spins.setLabel(k, "");
+            for (int j = 0; j < model::SpinSystem::kSlots; ++j)
+                spins.setCouplingHz(k, j, 0.0);
+        }
+        for (int k = 0; k < count; ++k)
+            (void)spins.setLabel(k, std::string(1, labels[k]) + std::to_string(k));
+        spins.rebuild();
+    }
+    void require(const util::Outcome& done, const char* what)
+    {
+        if (!done) {
+            std::fprintf(stderr, "velmora-examples: %s: %s\n", what, done.message().c_str());
+            std::exit(1);
+        }
+    }
+    void write(const std::filesystem::path& dir, const std::string& name)
+    {
+        require(model::writeMolecule(dir / (name + ".mol"), spins), "molecule");
+        require(model::writeSequence(dir / (name + ".psq"), sequence, controls, exchange), "sequence");
+    }
+};
+
+// The start-up model: two coupled protons and a decoupled carbon, States COSY with 32 increments.
+void cosy(const std::filesystem::path& dir)
+{
+    model::SpinSystem spins;
+    spins.rebuild();
+    model::PulseSequence sequence;
+    model::Controls controls;
+    model::ExchangeSettings exchange;
+    if (!model::writeMolecule(dir / "cosy.mol", spins) ||
+        !model::writeSequence(dir / "cosy.psq", sequence, controls, exchange))
+        std::exit(1);
+}
+
+// Three coupled protons (AMX): one 90-degree pulse and the acquisition show three doublets of doublets.
+void pulseAcquire(const std::filesystem::path& dir)
+{
+    Example e;
+    e.only(3, "HHH");
+    e.spins.setShiftPpm(0, -1.5);
+    e.spins.setShiftPpm(1, 0.2);
+    e.spins.setShiftPpm(2, 1.8);
+    e.spins.setCouplingHz(0, 1, 7.0);
+    e.spins.setCouplingHz(1, 2, 12.0);
+    e.spins.setCouplingHz(0, 2, 3.0);
+    e.spins.rebuild();
+    e.steps(1);
+    e.require(e.sequence.setContent(1, 0, "p2"), "pulse");
+    e.require(e.sequence.setDelay(0, "d2"), "delay");
+    e.sequence.setArrayedParameter("none");
+    e.controls.setText(ctl::SpectralWidth, "1000");
+    e.controls.setText(ctl::PointCount, "1024");
+    e.controls.setText(ctl::LineBroadening1D, "1");
+    e.controls.setText(ctl::DirectWindow, "Lorenz");
+    e.write(dir, "pulse_acquire");
+}
+
+// Spin echo of one proton with T2 = 50 ms: 90x - tau - 180y - tau, tau arrayed; the echo decays as
+// exp(-2 tau / T2).
+void spinEcho(const std::filesystem::path& dir)
+{
+    Example e;
+    e.only(1, "H");
+    e.spins.setShiftPpm(0, 0.3);
+    e.spins.setT2Ms(0, 50.0);
+    e.spins.rebuild();
+    e.steps(2);
+    e.require(e.sequence.setDelay(0, "d2"), "delay");
+    e.require(e.sequence.setContent(1, 0, "p2"), "90");
+    e.require(e.sequence.setDelay(1, "d1"), "tau");
+    e.require(e.sequence.setContent(2, 0, "p3"), "180");
+    e.require(e.sequence.setPhase(2, 0, 1), "phase");
+    e.require(e.sequence.setDelay(2, "d1"), "tau");
+    e.sequence.elements().setValue(11, 1.0);
+    e.sequence.setArrayedParameter("d1");
+    e.controls.setText(ctl::ArraySize, "15");
+    e.controls.setText(ctl::ArrayIncrement, "4");
+    e.controls.setChecked(ctl::T2Relaxation, true);
+    e.write(dir, "spin_echo");
+}
+
+// Inversion recovery of one proton with T1 = 500 ms: 180 - d1 - 90, d1 arrayed from 10 ms; the z
+// magnetisation before the read pulse crosses zero at T1 ln 2, about 347 ms.
+void inversionRecovery(const std::filesystem::path& dir)
+{
+    Example e;
+    e.only(1, "H");
+    e.spins.setT1Ms(0, 500.0);
+    e.spins.setT2Ms(0, 500.0);
+    e.spins.rebuild();
+    e.steps(2);
+    e.require(e.sequence.setContent(1, 0, "p3"), "180");
+    e.require(e.sequence.setDelay(1, "d1"), "recovery");
+    e.require(e.sequence.setContent(2, 0, "p2"), "90");
+    e.sequence.elements().setValue(11, 10.0);
+    e.sequence.setArrayedParameter("d1");
+    e.sequence.setPointStep(1);
+    e.controls.setText(ctl::ArraySize, "15");
+    e.controls.setText(ctl::ArrayIncrement, "100");
+    e.controls.setChecked(ctl::T1Relaxation, true);
+    e.controls.setChecked(ctl::T2Relaxation, true);
+    e.write(dir, "inversion_recovery");
+}
+
+// INEPT from 1H to 13C (J = 140 Hz): 90x(H) - 1/4J - 180(H, C) - 1/4J - 90y(H) 90x(C), then the
+// carbon is detected: an antiphase doublet about four times stronger than the carbon's own signal.
+void inept(const std::filesystem::path& dir)
+{
+    Example e;
+    e.only(2, "HC");
+    e.spins.setShiftPpm(0, 0.5);
+    e.spins.setShiftPpm(1, 0.0);
+    e.spins.setCouplingHz(0, 1, 140.0);
+    e.spins.rebuild();
+    e.steps(3);
+    e.require(e.sequence.setDelay(0, "d2"), "delay");
+    e.require(e.sequence.setContent(1, 0, "p2"), "90 H");
+    e.require(e.sequence.setDelay(1, "d4"), "tau");
+    e.require(e.sequence.setContent(2, 0, "p3"), "180 H");
+    e.require(e.sequence.setContent(2, 1, "p3"), "180 C");
+    e.require(e.sequence.setDelay(2, "d4"), "tau");
+    e.require(e.sequence.setContent(3, 0, "p2"), "90 H");
+    e.require(e.sequence.setPhase(3, 0, 1), "phase");
+    e.require(e.sequence.setContent(3, 1, "p2"), "90 C");
+    e.sequence.elements().setValue(14, 1000.0 / (4 * 140.0));
+    e.sequence.setArrayedParameter("none");
+    e.controls.setText(ctl::DetectionChannel, "C13");
+    e.controls.setText(ctl::SpectralWidth, "800");
+    e.controls.setText(ctl::PointCount, "512");
+    e.controls.setText(ctl::LineBroadening1D, "4");
+    e.write(dir, "inept");
+}
+
+// Gradient echo with the sample cut into 32 slices: a dephasing gradient g2, then a refocusing
+// gradient g3 arrayed from 0 to -8000; the echo is full when g3 = -g2 (run 10).
+void gradientEcho(const std::filesystem::path& dir)
+{
+    Example e;
+    e.only(1, "H");
+    e.spins.setShiftPpm(0, 0.0);
+    e.spins.rebuild();
+    e.steps(3);
+    e.require(e.sequence.setContent(1, 0, "p2"), "90");
+    e.require(e.sequence.setGradient(2, "g2"), "dephase");
+    e.require(e.sequence.setDelay(2, "d3"), "delay");
+    e.require(e.sequence.setGradient(3, "g3"), "refocus");
+    e.require(e.sequence.setDelay(3, "d3"), "delay");
+    e.sequence.elements().setValue(13, 1.0);
+    e.sequence.elements().setValue(22, 4000.0);
+    e.sequence.elements().setValue(23, 0.0);
+    e.sequence.setArrayedParameter("g3");
+    e.controls.setText(ctl::ArraySize, "20");
+    e.controls.setText(ctl::ArrayIncrement, "-400");
+    e.controls.setText(ctl::LastSlice, "31");
+    e.write(dir, "gradient_echo");
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: velmora-examples DIR\n");
+        return 2;
+    }
+    const std::filesystem::path dir = argv[1];
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    cosy(dir);
+    pulseAcquire(dir);
+    spinEcho(dir);
+    inversionRecovery(dir);
+    inept(dir);
+    gradientEcho(dir);
+    return 0;
+}

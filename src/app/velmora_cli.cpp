@@ -1,0 +1,30 @@
+// velmora-cli: the headless front end. Parses the command line and runs the workbench once.
+#include "app/cli_options.h"
+#include "app/cli_run.h"
+
+#include <iostream>
+#include <string_view>
+#include <vector>
+
+int main(int argc, char** argv)
+{
+    using velmora::app::CliOptions;
+    const std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+    const velmora::app::ParsedCommandLine parsed = velmora::app::parseCommandLine(arguments);
+    if (!parsed.options) {
+        std::cerr << "velmora-cli: " << parsed.error << "\n"
+                  << "Try \"velmora-cli --help\".\n";
+        return velmora::app::kExitUsage;
+    }
+    switch (parsed.options->action) {
+    case CliOptions::Action::Help:
+        std::cout << velmora::app::usageText();
+        return velmora::app::kExitSuccess;
+    case CliOptions::Action::Version:
+        std::cout << "velmora-cli " << VELMORA_VERSION << "\n";
+        return velmora::app::kExitSuccess;
+    case CliOptions::Action::Run:
+        break;
+    }
+    return velmora::app::runCommand(*parsed.options);
+}

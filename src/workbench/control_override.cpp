@@ -1,0 +1,146 @@
+#include "workbench/control_override.h"
+
+#include "model/controls.h"
+#include "model/element_table.h"
+#include "util/number_format.h"
+#include "util/numeric_text.h"
+#include "util/text_compare.h"
+#include "workbench/control_handlers.h"
+#include "workbench/workbench.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velmora::workbench {
+
+namespace {
+
+struct Assignment {
+    std::string_view name;
+    std::string_view value;
+};
+
+// Splits at the first "="; none when there is no "=" or nothing before it.
+std::optional<Assignment> splitAssignment(std::string_view assignment)
+{
+    const std::size_t equals = assignment.find('=');
+    if (equals == std::string_view::npos || equals == 0)
+        return std::nullopt;
+    return Assignment{assignment.substr(0, equals), assignment.substr(equals + 1)};
+}
+
+bool sameControl(model::ControlId a, model::ControlId b)
+{
+    return a.array == b.array && a.index == b.index;
+}
+
+std::string quoted(std::string_view text)
+{
+    return "\"" + std::string(text) + "\"";
+}
+
+std::optional<bool> truthValue(std::string_view text)
+{
+    if (text == "1" || util::equalsIgnoreCase(text, "true"))
+        return true;
+    if (text == "0" || util::equalsIgnoreCase(text, "false"))
+        return false;
+    return std::nullopt;
+}
+
+std::vector<std::string> commaSeparated(std::string_view text)
+{
+    std::vector<std::string> items;
+    if (text.empty())
+        return items;
+    for (;;) {
+        const std::size_t comma = text.find(',');
+        items.emplace_back(text.substr(0, comma));
+        if (comma == std::string_view::npos)
+            return items;
+        text.remove_prefix(comma + 1);
+    }
+}
+
+// The boxes whose text the model reads as a number through their handler.
+bool takesNumber(model::ControlId id)
+{
+    using namespace model::ctl;
+    return sameControl(id, FieldTesla) || sameControl(id, ProtonFrequency) || sameControl(id, CycleCountBox);
+}
+
+// What a change of the box sets off in the window.
+void runHandler(Workbench& bench, model::ControlId id)
+{
+    using namespace model::ctl;
+    if (sameControl(id, FieldTesla))
+        onFieldTeslaEdited(bench);
+    else if (sameControl(id, ProtonFrequency))
+        onProtonFrequencyEdited(bench);
+    else if (sameControl(id, DetectionChannel))
+        onDetectionChannelChosen(bench);
+    else if (sameControl(id, CycleCountBox))
+        onCycleCountEdited(bench);
+    else if (id.array == "Check1")
+        onOptionClicked(bench, id.index);
+}
+
+}  // namespace
+
+util::Outcome applyControlOverride(Workbench& bench, std::string_view assignment)
+{
+    const std::optional<Assignment> parts = splitAssignment(assignment);
+    if (!parts)
+        return util::Outcome::failure("cannot read the control assignment " + quoted(assignment) +
+                                      ": expected NAME(INDEX)=TEXT or NAME=TEXT");
+    model::Controls& controls = bench.controls();
+    const std::optional<model::ControlId> id = controls.parse(parts->name);
+    if (!id)
+        return util::Outcome::failure("there is no control " + quoted(parts->name));
+    const std::string name = model::Controls::nameOf(*id);
+    const std::string_view array = id->array;
+
+    if (array.starts_with("Text") || array.starts_with("Combo")) {
+        if (takesNumber(*id) && !util::isNumeric(parts->value))
+            return util::Outcome::failure(name + " takes a number, not " + quoted(parts->value));
+        controls.setText(*id, std::string(parts->value));
+    } else if (array.starts_with("Check")) {
+        const std::optional<bool> on = truthValue(parts->value);
+        if (!on)
+            return util::Outcome::failure(name + " takes 1, 0, true or false, not " + quoted(parts->value));
+        controls.setChecked(*id, *on);
+    } else if (array.starts_with("Label") || array.starts_with("Command")) {
+        controls.setCaption(*id, std::string(parts->value));
+    } else if (array.starts_with("List")) {
+        controls.setItems(*id, commaSeparated(parts->value));
+    } else {
+        return util::Outcome::failure(name + " cannot be set by an assignment");
+    }
+    runHandler(bench, *id);
+    return util::Outcome::success();
+}
+
+util::Outcome applyElementOverride(Workbench& bench, std::string_view assignment)
+{
+    const std::optional<Assignment> parts = splitAssignment(assignment);
+    if (!parts)
+        return util::Outcome::failure("cannot read the element assignment " + quoted(assignment) +
+                                      ": expected NAME=VALUE");
+    model::ElementTable& elements = bench.sequence().elements();
+    // "dec" and "none" mark decoupling and an empty channel; they hold no value.
+    const std::optional<int> index = elements.find(parts->name, 0, model::element::kDecoupling - 1);
+    if (!index)
+        return util::Outcome::failure("there is no element " + quoted(parts->name));
+    const std::optional<double> value = util::parseNumber(parts->value);
+    if (!value)
+        return util::Outcome::failure("the element " + elements.name(*index) + " takes a number, not " +
+                                      quoted(parts->value));
+    elements.setValue(*index, *value);
+    // The red cycle box shows the cycle count.
+    if (*index == model::element::kCycleCount)
+        bench.controls().setText(model::ctl::CycleCountBox, util::formatGeneral(*value));
+    return util::Outcome::success();
+}
+
+}  // namespace velmora::workbench

@@ -1,0 +1,27 @@
+// Setting a control or an element by a textual assignment, as the command line does before a run:
+// "Text14(3)=400", "Check1(4)=1", "List5=0213,01,0,0,0,0", "d1=2.5". A control changes the way the
+// window would change it: the field the control kind shows is written, then the control's own
+// handler runs, so the model and the box agree afterwards.
+#pragma once
+
+#include "util/outcome.h"
+
+#include <string_view>
+
+namespace velmora::workbench {
+
+class Workbench;
+
+// "NAME(INDEX)=TEXT" or "NAME=TEXT" (index 0). Text and combo boxes take TEXT as their text; check
+// boxes take "1", "0", "true" or "false" as their value; labels and buttons take TEXT as their
+// caption; lists take their items from TEXT split at commas. Refuses, changing nothing, a
+// malformed assignment, an unknown control, a control kind that cannot be set this way, a check
+// value that is no truth value, and a text that is no number for the field, MHz and cycle boxes.
+util::Outcome applyControlOverride(Workbench& bench, std::string_view assignment);
+
+// "NAME=VALUE": the element named NAME (without regard to case) of the element table takes the
+// number VALUE in the element's own unit (microseconds for pulses, milliseconds for delays, ...).
+// Refuses, changing nothing, a malformed assignment, an unknown element and a value that is no number.
+util::Outcome applyElementOverride(Workbench& bench, std::string_view assignment);
+
+}  // namespace velmora::workbench

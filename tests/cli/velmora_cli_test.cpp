@@ -1,0 +1,363 @@
+// End-to-end runs of the built velmora-cli. Every test works in a scratch directory of its own, with
+// HOME and XDG_CONFIG_HOME pointing into it and --workdir naming its working directory, so no test
+// touches a real settings file and tests may run in parallel.
+#include "model/molecule_file.h"
+#include "model/spin_system.h"
+#include "support/scratch_directory.h"
+#include "util/messages.h"
+#include "workbench/file_commands.h"
+#include "workbench/workbench.h"
+
+#include <cmath>
+#include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+extern char** environ;
+
+namespace velmora {
+namespace {
+
+using velmora::testing::readBytes;
+using velmora::testing::ScratchDirectory;
+
+// Equilibrium polarisation of 13C relative to 1H: the ratio of their gyromagnetic ratios.
+constexpr double kCarbonToProton = 10.7084 / 42.5775;
+
+struct Finished {
+    int status = -1;  // exit status; -1 when the program did not exit normally
+    std::string out;
+    std::string err;
+};
+
+std::vector<std::string> split(const std::string& text, const std::string& separator)
+{
+    std::vector<std::string> parts;
+    std::size_t from = 0;
+    for (std::size_t at; (at = text.find(separator, from)) != std::string::npos; from = at + separator.size())
+        parts.push_back(text.substr(from, at - from));
+    parts.push_back(text.substr(from));
+    return parts;
+}
+
+// The operator table "prodop.dat": the header's fields, then the fields of one line per run.
+struct OperatorTable {
+    std::vector<std::string> header;
+    std::vector<std::vector<std::string>> rows;
+
+    bool lists(const std::string& name) const { return column(name) >= 0; }
+    double value(std::size_t run, const std::string& name) const
+    {
+        const int c = column(name);
+        if (c < 0 || run >= rows.size()) {
+            ADD_FAILURE() << name << " in run " << run << " is not in the table";
+            return std::nan("");
+        }
+        return std::stod(rows[run].at(static_cast<std::size_t>(c)));
+    }
+
+private:
+    int column(const std::string& name) const
+    {
+        for (std::size_t c = 0; c < header.size(); ++c)
+            if (header[c] == name)
+                return static_cast<int>(c);
+        return -1;
+    }
+};
+
+OperatorTable readOperatorTable(const std::filesystem::path& file)
+{
+    const std::string bytes = readBytes(file);
+    EXPECT_TRUE(bytes.ends_with("\r\n")) << file << " ends in CR LF";
+    std::vector<std::string> lines = split(bytes, "\r\n");
+    lines.pop_back();
+    OperatorTable table;
+    if (lines.empty() || lines.front().empty())
+        return table;
+    table.header = split(lines.front(), "\t");
+    for (std::size_t k = 1; k < lines.size(); ++k) {
+        table.rows.push_back(split(lines[k], "\t"));
+        EXPECT_EQ(table.rows.back().size(), table.header.size()) << "line " << k + 1 << " of " << file;
+    }
+    return table;
+}
+
+class Cli : public ::testing::Test {
+protected:
+    Cli() { std::filesystem::create_directories(work()); }
+
+    std::filesystem::path work() const { return scratch_.path() / "work"; }
+    std::filesystem::path inWork(const std::string& name) const { return work() / name; }
+
+    // Runs the program with `arguments`; HOME and XDG_CONFIG_HOME point into the scratch directory.
+    Finished run(std::vector<std::string> arguments) const
+    {
+        arguments.insert(arguments.begin(), VELMORA_CLI_PATH);
+        std::vector<char*> argv;
+        for (std::string& a : arguments)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+
+        std::vector<std::string> environment;
+        for (char** e = environ; *e != nullptr; ++e) {
+            const std::string entry = *e;
+            if (!entry.starts_with("HOME=") && !entry.starts_with("XDG_CONFIG_HOME="))
+                environment.push_back(entry);
+        }
+        environment.push_back("HOME=" + (scratch_.path() / "home").string());
+        environment.push_back("XDG_CONFIG_HOME=" + (scratch_.path() / "config").string());
+        std::vector<char*> envp;
+        for (std::string& e : environment)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+
+        const std::string outFile = (scratch_.path() / "stdout.txt").string();
+        const std::string errFile = (scratch_.path() / "stderr.txt").string();
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        pid_t pid = 0;
+        const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        Finished finished;
+        if (spawned != 0) {
+            ADD_FAILURE() << "cannot start " << argv[0];
+            return finished;
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        finished.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        finished.out = readBytes(outFile);
+        finished.err = readBytes(errFile);
+        return finished;
+    }
+
+    // "run --workdir <work>" followed by `options`.
+    Finished runInWork(const std::vector<std::string>& options) const
+    {
+        std::vector<std::string> arguments = {"run", "--workdir", work().string()};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        return run(arguments);
+    }
+
+    // A molecule file with the start-up values and these spins, in the working directory.
+    void writeMolecule(const std::string& name, const std::vector<std::string>& labels) const
+    {
+        model::SpinSystem spins;
+        for (int k = 0; k < model::SpinSystem::kMaxSpins; ++k) {
+            const std::string label =
+                k < static_cast<int>(labels.size()) ? labels[static_cast<std::size_t>(k)] : "";
+            ASSERT_TRUE(spins.setLabel(k, label)) << label;
+        }
+        spins.rebuild();
+        ASSERT_TRUE(model::writeMolecule(inWork(name), spins));
+    }
+
+    // The start-up sequence with nothing on the 13C channel (no decoupling), as a sequence file.
+    void writeUndecoupledSequence(const std::string& name) const
+    {
+        util::RecordedMessages messages;
+        workbench::Workbench bench(messages, work());
+        model::PulseSequence& sequence = bench.sequence();
+        for (int step = 0; step <= sequence.stepCount() + 1; ++step)
+            ASSERT_TRUE(sequence.setContent(step, 1, "none"));
+        ASSERT_TRUE(workbench::saveSequence(bench, name));
+        ASSERT_TRUE(messages.entries.empty());
+    }
+
+    const ScratchDirectory& scratch() const { return scratch_; }
+
+private:
+    ScratchDirectory scratch_;
+};
+
+bool mentions(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+TEST_F(Cli, ARunOnTheStartUpStateSucceedsAndSummarises)
+{
+    const Finished done = runInWork({});
+    ASSERT_EQ(done.status, 0) << done.err;
+    EXPECT_EQ(done.err, "");
+    EXPECT_TRUE(mentions(done.out, "spins: 3 (H0 H1 C2)")) << done.out;
+    EXPECT_TRUE(mentions(done.out, "runs: 32, 1 scan each")) << "Ni = 31 arrayed values of d1\n" << done.out;
+    EXPECT_TRUE(mentions(done.out, "point step 2")) << done.out;
+    EXPECT_TRUE(mentions(done.out, "spectra: not computed yet")) << done.out;
+
+    const OperatorTable table = readOperatorTable(inWork("prodop.dat"));
+    ASSERT_EQ(table.rows.size(), 32u);
+    EXPECT_EQ(table.header.front(), "d1");
+    // The summary shows the table's first and last run of every listed operator.
+    for (std::size_t c = 1; c + 2 < table.header.size(); ++c) {
+        const std::string expected = "  " + table.header[c];
+        const std::size_t line = done.out.find("\n" + expected + " ");
+        ASSERT_NE(line, std::string::npos) << table.header[c] << " missing in\n" << done.out;
+        std::istringstream row(done.out.substr(line + 1, done.out.find('\n', line + 1) - line - 1));
+        std::string name, index, first, last;
+        row >> name >> index >> first >> last;
+        EXPECT_EQ(first, table.rows.front()[c]) << name << ", run 0";
+        EXPECT_EQ(last, table.rows.back()[c]) << name << ", run 31";
+    }
+    EXPECT_TRUE(std::filesystem::exists(inWork("rem.mol"))) << "Start saves the automatic copies";
+    EXPECT_TRUE(std::filesystem::exists(inWork("rem.psq")));
+}
+
+TEST_F(Cli, QuietPrintsNothingButStillWritesTheResults)
+{
+    const Finished done = runInWork({"--quiet"});
+    ASSERT_EQ(done.status, 0) << done.err;
+    EXPECT_EQ(done.out, "");
+    EXPECT_EQ(done.err, "");
+    EXPECT_EQ(readOperatorTable(inWork("prodop.dat")).rows.size(), 32u);
+}
+
+TEST_F(Cli, HelpAndVersion)
+{
+    const Finished help = run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_TRUE(mentions(help.out, "velmora-cli run")) << help.out;
+    EXPECT_TRUE(mentions(help.out, "--workdir")) << help.out;
+    const Finished version = run({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, std::string("velmora-cli ") + VELMORA_VERSION + "\n");
+}
+
+TEST_F(Cli, CommandLinesThatAreNotUnderstoodExitWithTwoAndRunNothing)
+{
+    struct Case {
+        std::vector<std::string> options;
+        std::string errorMentions;
+    };
+    const Case cases[] = {
+        {{"--fast"}, "unknown option \"--fast\""}, {{"--set"}, "--set needs a value"},
+        {{"--set", "Text99(3)=1"}, "Text99(3)"},   {{"--set", "Check1(4)=maybe"}, "Check1(4)"},
+        {{"--element", "p11=3"}, "p11"},           {{"--element", "p2=long"}, "p2"},
+    };
+    for (const Case& c : cases) {
+        const Finished done = runInWork(c.options);
+        EXPECT_EQ(done.status, 2) << c.options.front();
+        EXPECT_TRUE(mentions(done.err, c.errorMentions)) << done.err;
+        EXPECT_EQ(done.out, "");
+        EXPECT_FALSE(std::filesystem::exists(inWork("prodop.dat"))) << c.options.front();
+    }
+    const Finished nowhere = run({"run", "--workdir", (scratch().path() / "absent").string()});
+    EXPECT_EQ(nowhere.status, 2);
+    EXPECT_TRUE(mentions(nowhere.err, "absent")) << nowhere.err;
+    EXPECT_FALSE(std::filesystem::exists(scratch().path() / "absent"));
+    EXPECT_EQ(run({}).status, 2);
+}
+
+TEST_F(Cli, ANamedMoleculeFileThatIsMissingStopsBeforeTheRun)
+{
+    const Finished done = runInWork({"--mol", "water.mol"});
+    EXPECT_EQ(done.status, 1);
+    EXPECT_TRUE(mentions(done.err, "Error!: ")) << done.err;
+    EXPECT_TRUE(mentions(done.err, "water.mol")) << done.err;
+    EXPECT_FALSE(std::filesystem::exists(inWork("prodop.dat")));
+}
+
+TEST_F(Cli, AMalformedMoleculeFileIsReportedAndNothingIsRun)
+{
+    writeMolecule("broken.mol", {"H0", "H1"});
+    std::string bytes = readBytes(inWork("broken.mol"));
+    bytes.replace(0, 1, "12");  // a spin count beyond the ten Velmora holds
+    scratch().writeBytes("work/broken.mol", bytes);
+
+    const Finished done = runInWork({"--mol", "broken.mol"});
+    EXPECT_EQ(done.status, 1);
+    EXPECT_TRUE(mentions(done.err, "Error!: ")) << done.err;
+    EXPECT_TRUE(mentions(done.err, "broken.mol")) << done.err;
+    EXPECT_FALSE(std::filesystem::exists(inWork("prodop.dat")));
+}
+
+TEST_F(Cli, TheWorkingDirectoryIsSetUpAsAtStartUpAndNamedFilesFollow)
+{
+    writeMolecule("rem.mol", {"H0", "H1"});
+    writeMolecule("chain.mol", {"H0", "H1", "C2", "N3"});
+
+    const Finished remembered = runInWork({});
+    ASSERT_EQ(remembered.status, 0) << remembered.err;
+    EXPECT_TRUE(mentions(remembered.out, "spins: 2 (H0 H1)")) << "rem.mol of the directory\n"
+                                                              << remembered.out;
+
+    const Finished named = runInWork({"--mol", "chain.mol"});
+    ASSERT_EQ(named.status, 0) << named.err;
+    EXPECT_TRUE(mentions(named.out, "spins: 4 (H0 H1 C2 N3)")) << named.out;
+    EXPECT_FALSE(std::filesystem::exists(scratch().path() / "home" / "Velmora"));
+    EXPECT_FALSE(std::filesystem::exists(scratch().path() / "config" / "Velmora"));
+}
+
+TEST_F(Cli, TheArraySizeAndTheIncrementReachTheRun)
+{
+    const Finished done = runInWork({"--set", "Text14(11)=3", "--set", "Text14(0)=0.5"});
+    ASSERT_EQ(done.status, 0) << done.err;
+    const OperatorTable table = readOperatorTable(inWork("prodop.dat"));
+    ASSERT_EQ(table.rows.size(), 4u) << "Ni = 3: four values of d1";
+    const char* d1[] = {".000", ".500", "1.000", "1.500"};
+    for (std::size_t run = 0; run < 4; ++run)
+        EXPECT_EQ(table.rows[run].front(), d1[run]);
+}
+
+TEST_F(Cli, Start2DRecordsTwoRunsPerIncrement)
+{
+    const Finished done = runInWork({"--2d", "--set", "Text14(11)=1"});
+    ASSERT_EQ(done.status, 0) << done.err;
+    EXPECT_TRUE(mentions(done.out, "runs: 4,")) << done.out;
+    EXPECT_EQ(readOperatorTable(inWork("prodop.dat")).rows.size(), 4u);
+}
+
+TEST_F(Cli, WithoutPulsesEverySpinStaysAtItsEquilibriumPolarisation)
+{
+    writeUndecoupledSequence("plain.psq");
+    const Finished done = runInWork({"--psq", "plain.psq", "--element", "p2=0", "--set", "Text14(11)=3"});
+    ASSERT_EQ(done.status, 0) << done.err;
+    const OperatorTable table = readOperatorTable(inWork("prodop.dat"));
+    const std::vector<std::string> expected = {"d1", "zH0", "zH1", "zC2", "flip_z", "flip_xy"};
+    EXPECT_EQ(table.header, expected) << "nothing rotated: only the z terms carry amplitude";
+    ASSERT_EQ(table.rows.size(), 4u);
+    for (std::size_t run = 0; run < table.rows.size(); ++run) {
+        EXPECT_EQ(table.rows[run][1], "10000.000") << "run " << run;
+        EXPECT_EQ(table.rows[run][2], "10000.000") << "run " << run;
+        EXPECT_NEAR(table.value(run, "zC2"), 10000.0 * kCarbonToProton, 10000.0 * kCarbonToProton * 1e-3)
+            << "13C polarisation is gamma(13C) / gamma(1H) of the protons'";
+    }
+}
+
+TEST_F(Cli, TwoNinetyDegreePulsesInvertTheProtons)
+{
+    // Run 0: d1 = 0, so the two 90-degree x pulses p2 = 5 us act as one 180-degree pulse.
+    const Finished done = runInWork({"--set", "Text14(11)=1"});
+    ASSERT_EQ(done.status, 0) << done.err;
+    const OperatorTable table = readOperatorTable(inWork("prodop.dat"));
+    for (const char* spin : {"H0", "H1"}) {
+        const std::string z = std::string("z") + spin;
+        EXPECT_NEAR(table.value(0, z), -10000.0, 10.0) << z;
+        EXPECT_NEAR(table.value(0, std::string("x") + spin), 0.0, 100.0) << "little transverse left";
+    }
+}
+
+TEST_F(Cli, HalfThePulseWidthHalvesTheFlipAngle)
+{
+    // p2 = 2.5 us: 45 degrees each, together 90 degrees, so the protons end up transverse.
+    const Finished done = runInWork({"--element", "p2=2.5", "--set", "Text14(11)=1"});
+    ASSERT_EQ(done.status, 0) << done.err;
+    const OperatorTable table = readOperatorTable(inWork("prodop.dat"));
+    for (const char* spin : {"H0", "H1"}) {
+        const std::string name(spin);
+        EXPECT_NEAR(table.value(0, "z" + name), 0.0, 100.0) << name;
+        const double transverse = std::hypot(table.value(0, "x" + name), table.value(0, "y" + name));
+        EXPECT_NEAR(transverse, 10000.0, 100.0) << name;
+    }
+}
+
+}  // namespace
+}  // namespace velmora
