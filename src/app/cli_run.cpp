@@ -7,6 +7,7 @@
 #include "workbench/control_override.h"
 #include "workbench/experiment_pipeline.h"
 #include "workbench/file_commands.h"
+#include "workbench/result_tables.h"
 #include "workbench/start_up.h"
 #include "workbench/workbench.h"
 
@@ -135,6 +136,20 @@ bool readNamedFile(workbench::Workbench& bench, const std::string& name,
 
 }  // namespace
 
+// "spectra.tsv" and, for a 2D run, "map2d.tsv" in the working directory.
+void writeResultTables(const workbench::Workbench& bench, util::Messages& messages)
+{
+    if (!bench.records().spectraComputed)
+        return;
+    for (const util::Outcome& written :
+         {workbench::writeSpectraTable(bench, bench.pathOf("spectra.tsv")),
+          bench.records().map ? workbench::writeMapTable(bench, bench.pathOf("map2d.tsv"))
+                              : util::Outcome::success()}) {
+        if (!written)
+            messages.show(written.message(), "Error!");
+    }
+}
+
 int runCommand(const CliOptions& options)
 {
     StderrMessages messages;
@@ -202,6 +217,7 @@ int runCommand(const CliOptions& options)
 
     switch (outcome) {
     case workbench::StartOutcome::Completed:
+        writeResultTables(bench, messages);
         if (!options.quiet)
             std::cout << runSummary(bench) << std::flush;
         return kExitSuccess;

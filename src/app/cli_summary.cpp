@@ -1,6 +1,9 @@
 #include "app/cli_summary.h"
 
+#include "processing/peaks.h"
 #include "util/number_format.h"
+#include "util/numeric_text.h"
+#include "workbench/result_tables.h"
 #include "workbench/workbench.h"
 
 #include <algorithm>
@@ -62,6 +65,58 @@ std::string operatorTable(const workbench::RunRecords& records)
     return text;
 }
 
+std::string hz(double frequency)
+{
+    return util::formatPattern(frequency, "0.0") + " Hz";
+}
+
+std::string peakLine(const processing::DisplayArrays& display, int run, double sw)
+{
+    std::vector<double> magnitude(static_cast<std::size_t>(display.pointCount()));
+    for (int i = 0; i < display.pointCount(); ++i)
+        magnitude[static_cast<std::size_t>(i)] = display.at(run, 2, i);
+    std::string line;
+    for (const processing::SpectrumPeak& peak : processing::strongestPeaks(magnitude, sw, 6))
+        line += "  " + hz(peak.frequencyHz) + " (" + util::formatPattern(peak.height, "0.00") + ")";
+    return line.empty() ? std::string("  none") : line;
+}
+
+// The strongest lines: of the first run and of the sum (the last run) in 1D, of the map in 2D.
+std::string peakSummary(const workbench::Workbench& bench)
+{
+    const workbench::RunRecords& records = bench.records();
+    if (!records.spectraComputed)
+        return "spectra: none (the acquisition lies inside the sequence; its processing comes later)\n";
+    const double sw = util::parseNumber(bench.controls().text(model::ctl::SpectralWidth)).value_or(0.0);
+    if (records.map) {
+        const double sw1 =
+            util::parseNumber(bench.controls().text(model::ctl::IndirectSpectralWidth)).value_or(0.0);
+        const std::vector<processing::MapPeak> peaks =
+            processing::strongestMapPeaks(*records.map, sw, sw1, 256);
+        std::string text = "2D map peaks (f1, f2: height), written to map2d.tsv:\n";
+        for (const bool diagonal : {true, false}) {
+            text += diagonal ? "  diagonal:" : "  cross:   ";
+            int shown = 0;
+            for (const processing::MapPeak& peak : peaks) {
+                if (peak.diagonal != diagonal || shown == 8)
+                    continue;
+                text += (shown++ % 4 == 0 && shown > 1 ? "\n            " : "  ") + hz(peak.indirectHz) +
+                        ", " + hz(peak.directHz) + ": " + util::formatPattern(peak.height, "0.00");
+            }
+            text += shown == 0 ? "  none\n" : "\n";
+        }
+        return text;
+    }
+    const processing::DisplayArrays display = workbench::spectrumDisplay(bench);
+    if (display.empty())
+        return "spectra: none\n";
+    std::string text = "spectrum peaks (frequency, magnitude), written to spectra.tsv:\n";
+    text += "  run 0:" + peakLine(display, 0, sw) + "\n";
+    if (display.lastRun() > 0)
+        text += "  sum of all runs:" + peakLine(display, display.lastRun(), sw) + "\n";
+    return text;
+}
+
 }  // namespace
 
 std::string runSummary(const workbench::Workbench& bench)
@@ -91,7 +146,7 @@ std::string runSummary(const workbench::Workbench& bench)
         text += "operators at the point step (coefficient / 1000, as in prodop.dat):\n";
         text += operatorTable(records);
     }
-    text += "spectra: not computed yet (a later stage adds them)\n";
+    text += peakSummary(bench);
     return text;
 }
 

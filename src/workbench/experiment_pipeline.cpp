@@ -1,5 +1,10 @@
 #include "workbench/experiment_pipeline.h"
 
+#include "engine/magnetisation_output.h"
+#include "processing/synthesis.h"
+#include "util/numeric_text.h"
+#include "util/rounding.h"
+#include "workbench/control_handlers.h"
 #include "workbench/file_commands.h"
 #include "workbench/start_up.h"
 #include "workbench/workbench.h"
@@ -51,7 +56,107 @@ void writeOperatorOutputs(Workbench& bench, RunRecords& records)
     bench.controls().setItems(model::ctl::ResultList, results);
 }
 
+double boxNumber(const Workbench& bench, model::ControlId id, double fallback)
+{
+    return util::parseNumber(bench.controls().text(id)).value_or(fallback);
+}
+
+// The later stages of a run: spectra synthesized from the detection record (or, for an acquisition
+// inside the sequence, the sampled record decimated for its processing), the display arrays, the
+// 2D map of a Start_2D, and the magnetisation tables.
+void processRecords(Workbench& bench, RunRecords& records)
+{
+    engine::Preparation& prepared = *records.preparation;
+    const engine::PreparedRun& run = prepared.run;
+    const model::PulseSequence& sequence = bench.sequence();
+    const int n = sequence.stepCount();
+    const bool sampledInside = sequence.acquisitionStep() < n + 1;
+    const double sw = boxNumber(bench, model::ctl::SpectralWidth, 400.0);
+    if (sampledInside && !records.driver.stopped) {
+        // The processing chain of signals sampled during a pulse comes with a later version; the
+        // records stay as sampled.
+        engine::decimate(prepared.signal, run.oversampling, run.pointCount);
+        return;
+    }
+
+    const engine::SpinTables spins = engine::makeSpinTables(bench.spinSystem());
+    const int scans = util::parseWholeNumber(bench.controls().text(model::ctl::ScanCount)).value_or(1);
+    const processing::SynthesisInput input{
+        .spins = spins,
+        .acquisitionStep = sequence.step(n + 1),
+        .elements = sequence.elements(),
+        .recorded = records.driver.recorded,
+        .detection = records.driver.detection,
+        .messages = bench.messages(),
+        .pointCount = run.pointCount,
+        .spectralWidthHz = sw,
+        .lineBroadeningHz = boxNumber(bench, model::ctl::LineBroadening1D, 0.0),
+        .window = bench.controls().text(model::ctl::DirectWindow),
+        .t2Decay = bench.controls().checked(model::ctl::T2Relaxation),
+        .noise = bench.controls().checked(model::ctl::Noise),
+        .noiseAmplitude = boxNumber(bench, model::ctl::NoiseAmplitude, 0.0),
+        .noiseDraws = scans,
+        .arrayedName = run.settings.arrayedName,
+        .arrayedValues = run.arrayedValues,
+        .runsPerValue = run.runsPerValue,
+        .lastRun = run.lastRun,
+        .detectionChannel = detectionChannel(bench),
+        .lastSlice = run.settings.lastSlice,
+        .random = &bench.random(),
+        .runDone =
+            [&](int r) {
+                bench.controls().setCaption(model::ctl::CurrentRun, std::to_string(r));
+                bench.runControl().yield();
+            },
+    };
+    std::optional<processing::SynthesisResult> spectra = processing::synthesizeSpectra(input);
+    if (!spectra)
+        return;
+    prepared.signal = std::move(spectra->signal);
+    prepared.timeDomain = std::move(spectra->timeDomain);
+    records.spectraComputed = true;
+
+    const processing::DisplayArrays::BuildRequest request{
+        .signal = prepared.signal,
+        .timeDomain = prepared.timeDomain,
+        .acquisitionPulse = prepared.acquisitionPulse ? &*prepared.acquisitionPulse : nullptr,
+        .viewMode = viewMode(bench),
+        .allRuns = true,
+        .currentRun = 0,
+        .rp = boxNumber(bench, {"Text2", 5}, 0.0),
+        .lp = boxNumber(bench, {"Text2", 6}, 0.0),
+        .pointCount = run.pointCount,
+        .lastRun = run.lastRun,
+        .mapAllowed = true,
+        .runsPerValue = run.runsPerValue,
+    };
+    if (records.display.build(request)) {
+        const processing::Map2DInput map{
+            .timeDomain = prepared.timeDomain,
+            .messages = bench.messages(),
+            .pointCount = run.pointCount,
+            .arraySize = run.arraySize,
+            .detectionChannel = detectionChannel(bench),
+            .lineBroadeningHz = util::toSingle(boxNumber(bench, model::ctl::LineBroadening2D, 0.0)),
+            .incrementMs = boxNumber(bench, model::ctl::ArrayIncrement, 0.0),
+            .window = bench.controls().text(model::ctl::IndirectWindow),
+        };
+        records.map = processing::buildMap2D(map);
+    }
+    const util::Outcome written =
+        engine::writeMagnetisationFiles(bench.workingDirectory(), {prepared.timeDomain, prepared.signal,
+                                                                   run.pointCount, sw, run.arrayedValues});
+    if (!written)
+        bench.messages().show(written.message(), "Error!");
+}
+
 }  // namespace
+
+std::string viewMode(const Workbench& bench)
+{
+    return bench.controls().caption(model::ctl::SignalOrPulse) +
+           bench.controls().caption(model::ctl::SpectrumOrFid);
+}
 
 int errorNumber(const std::exception& failure)
 {
@@ -98,6 +203,7 @@ StartOutcome startExperiment(Workbench& bench, bool twoD)
                                         bench.progressListener()};
         records.driver = engine::runExperiment(input);
         writeOperatorOutputs(bench, records);
+        processRecords(bench, records);
     } catch (const std::exception& failure) {
         bench.messages().show("? error " + std::to_string(errorNumber(failure)) + "\r\n" + failure.what());
         control.stop();

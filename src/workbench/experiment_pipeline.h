@@ -7,6 +7,8 @@
 #include "engine/experiment_driver.h"
 #include "engine/operator_output.h"
 #include "engine/sequence_preparation.h"
+#include "processing/display_arrays.h"
+#include "processing/map_2d.h"
 
 #include <optional>
 #include <string>
@@ -16,9 +18,12 @@ namespace velmora::workbench {
 class Workbench;
 
 struct RunRecords {
-    std::optional<engine::Preparation> preparation;
+    std::optional<engine::Preparation> preparation;  // holds the signal and time-domain records
     engine::DriverResult driver;
     engine::OperatorTable operators;
+    processing::DisplayArrays display;     // what the 1D plot shows
+    std::optional<processing::Map2D> map;  // the 2D map of a Start_2D
+    bool spectraComputed = false;          // false while a sampled acquisition awaits its processing
     double elapsedSeconds = 0.0;
     bool twoD = false;
 };
@@ -37,6 +42,9 @@ StartOutcome startExperiment(Workbench& bench, bool twoD);
 // The call that follows a sequence read: saves the automatic copies and compiles the sequence
 // without running it. False when the sequence was refused.
 bool prepareOnly(Workbench& bench);
+
+// The view of the display array the window's buttons select: "signal"/"pulse" + "spec"/"fid".
+std::string viewMode(const Workbench& bench);
 
 // The number a failure inside a run is reported with ("? error " + number): 7 out of memory,
 // 9 an index outside a table, 6 an overflow, 5 anything else.

@@ -10,6 +10,7 @@
 #include "model/spin_system.h"
 #include "util/messages.h"
 #include "util/run_control.h"
+#include "util/uniform_random.h"
 #include "workbench/experiment_pipeline.h"
 
 #include <filesystem>
@@ -67,6 +68,10 @@ public:
     RunRecords& records() { return records_; }
     const RunRecords& records() const { return records_; }
 
+    // The one uniform generator of the session (noise, random placements), reseeded where the
+    // computations say so.
+    util::UniformRandom& random() { return random_; }
+
     // Workers for the independent slice rows of a run (all cores by default).
     int threads() const { return threads_; }
     void setThreads(int threads) { threads_ = threads < 1 ? 1 : threads; }
@@ -85,6 +90,7 @@ private:
     util::RunControl runControl_;
     PreparationOnlyRun preparationOnlyRun_;
     RunRecords records_;
+    util::UniformRandom random_;
     int threads_ = 1;
     ProgressListener progressListener_;
     int runsPerValue_ = 1;

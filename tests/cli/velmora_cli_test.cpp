@@ -8,6 +8,7 @@
 #include "workbench/file_commands.h"
 #include "workbench/workbench.h"
 
+#include <algorithm>
 #include <cmath>
 #include <fcntl.h>
 #include <filesystem>
@@ -183,6 +184,17 @@ bool mentions(const std::string& text, const std::string& part)
     return text.find(part) != std::string::npos;
 }
 
+TEST_F(Cli, A2DRunWritesTheMapWithItsFrequencyAxes)
+{
+    const Finished done = runInWork({"--2d", "--set", "Text14(11)=7"});
+    ASSERT_EQ(done.status, 0) << done.err;
+    EXPECT_TRUE(mentions(done.out, "2D map peaks")) << done.out;
+    EXPECT_TRUE(mentions(done.out, "cross:")) << done.out;
+    const std::string map = velmora::testing::readBytes(inWork("map2d.tsv"));
+    EXPECT_EQ(std::count(map.begin(), map.end(), '\n'), 257) << "the direct axis and np rows";
+    EXPECT_EQ(map.rfind("f1\\f2\t200\t", 0), 0u) << "direct frequencies from +sw/2 down";
+}
+
 TEST_F(Cli, ARunOnTheStartUpStateSucceedsAndSummarises)
 {
     const Finished done = runInWork({});
@@ -191,7 +203,11 @@ TEST_F(Cli, ARunOnTheStartUpStateSucceedsAndSummarises)
     EXPECT_TRUE(mentions(done.out, "spins: 3 (H0 H1 C2)")) << done.out;
     EXPECT_TRUE(mentions(done.out, "runs: 32, 1 scan each")) << "Ni = 31 arrayed values of d1\n" << done.out;
     EXPECT_TRUE(mentions(done.out, "point step 2")) << done.out;
-    EXPECT_TRUE(mentions(done.out, "spectra: not computed yet")) << done.out;
+    EXPECT_TRUE(mentions(done.out, "spectrum peaks")) << done.out;
+    const std::string spectra = velmora::testing::readBytes(inWork("spectra.tsv"));
+    EXPECT_EQ(std::count(spectra.begin(), spectra.end(), '\n'), 1 + 256) << "a header and np points";
+    EXPECT_EQ(spectra.rfind("# frequency_Hz\trun0_real", 0), 0u);
+    EXPECT_FALSE(std::filesystem::exists(inWork("map2d.tsv"))) << "a 1D run has no map";
 
     const OperatorTable table = readOperatorTable(inWork("prodop.dat"));
     ASSERT_EQ(table.rows.size(), 32u);

@@ -1,9 +1,11 @@
+#include "processing/peaks.h"
 #include "support/scratch_directory.h"
 #include "util/text_file.h"
 #include "workbench/experiment_pipeline.h"
 #include "workbench/file_commands.h"
 #include "workbench/workbench.h"
 
+#include <cmath>
 #include <gtest/gtest.h>
 
 namespace velmora::workbench {
@@ -88,6 +90,36 @@ TEST_F(PipelineTest, StopDuringTheRunKeepsTheRunsDone)
     EXPECT_EQ(startExperiment(bench, false), StartOutcome::Stopped);
     EXPECT_EQ(bench.records().driver.runsDone, 3) << "run 0 takes three steps, the resumed runs two";
     EXPECT_FALSE(bench.runControl().running());
+}
+
+TEST_F(PipelineTest, StartSynthesizesSpectraAndWritesTheMagnetisationFiles)
+{
+    bench.controls().setText(ctl::ArraySize, "2");
+    ASSERT_EQ(startExperiment(bench, false), StartOutcome::Completed);
+    EXPECT_TRUE(bench.records().spectraComputed);
+    EXPECT_FALSE(bench.records().display.empty());
+    EXPECT_FALSE(bench.records().map.has_value());
+    for (const char* file : {"a_X.dat", "a_sum.dat", "aFT_XY.dat", "aaa.dat"})
+        EXPECT_TRUE(util::fileExists(dir.path() / file)) << file;
+}
+
+TEST_F(PipelineTest, TheCosyMapHasCrossPeaksBetweenTheCoupledProtons)
+{
+    bench.controls().setText(ctl::ArraySize, "15");
+    ASSERT_EQ(startExperiment(bench, true), StartOutcome::Completed);
+    ASSERT_TRUE(bench.records().map.has_value());
+    const std::vector<processing::MapPeak> peaks =
+        processing::strongestMapPeaks(*bench.records().map, 400.0, 500.0, 16);
+    ASSERT_FALSE(peaks.empty());
+    // H0 at -85 Hz and H1 at +68 Hz, each a doublet of J = 30 Hz.
+    auto near = [](double f, double centre) { return std::abs(f - centre) <= 25.0; };
+    bool h0ToH1 = false, h1ToH0 = false;
+    for (const processing::MapPeak& p : peaks) {
+        h0ToH1 = h0ToH1 || (near(p.indirectHz, -85.0) && near(p.directHz, 68.0));
+        h1ToH0 = h1ToH0 || (near(p.indirectHz, 68.0) && near(p.directHz, -85.0));
+    }
+    EXPECT_TRUE(h0ToH1);
+    EXPECT_TRUE(h1ToH0);
 }
 
 TEST(ErrorNumbers, ClassicNumbersForTheKindsOfFailure)

@@ -1,0 +1,92 @@
+// The indirect-dimension transform of a States 2D run.
+#include "processing/map_2d.h"
+
+#include "processing/fourier.h"
+#include "util/rounding.h"
+
+#include <algorithm>
+#include <cmath>
+#include <span>
+#include <stdexcept>
+#include <string>
+
+namespace velmora::processing {
+
+namespace {
+
+bool isSupportedLength(int n)
+{
+    return n >= 2 && n <= kMaxFourierSamples && (n & (n - 1)) == 0;
+}
+
+std::size_t at(int i)
+{
+    return static_cast<std::size_t>(i);
+}
+
+}  // namespace
+
+std::optional<Map2D> buildMap2D(const Map2DInput& in)
+{
+    const int np = in.pointCount;
+    const int ni = in.arraySize;
+    if (!isSupportedLength(np)) {
+        const std::span<double> none;
+        (void)Fourier(np, none, none, none, none, false, in.messages);
+        return std::nullopt;
+    }
+    if (ni + 1 > np) {
+        in.messages.show("The 2D map cannot be built: Ni = " + std::to_string(ni) + " gives " +
+                             std::to_string(ni + 1) + " increments, more than the " + std::to_string(np) +
+                             " indirect points of np = " + std::to_string(np) + ".",
+                         "2D map");
+        return std::nullopt;
+    }
+    if (ni < 0)
+        throw std::invalid_argument("2D map: Ni must not be negative");
+    if (in.detectionChannel < 0 || in.detectionChannel > 2)
+        throw std::invalid_argument("2D map: the detection channel must be 0, 1 or 2");
+    if (in.timeDomain.lastSample() < np || in.timeDomain.lastRun() < 2 * ni + 1)
+        throw std::invalid_argument("2D map: the time-domain record lacks points or runs");
+
+    // Indirect window over increments k = 0..Ni; a1 is dimensionless (LB1 in Hz times t1 in s).
+    const double a1 = util::toSingle(in.lineBroadeningHz) * (in.incrementMs / 1000.0);
+    const bool gauss = in.window == "Gauss";
+    std::vector<double> w1(at(ni) + 1);
+    for (int k = 0; k <= ni; ++k) {
+        const double kd = k;
+        w1[at(k)] = gauss ? std::exp(-(kd * kd) * (a1 * a1)) : std::exp(-kd * a1);
+    }
+
+    Map2D map;
+    map.pointCount = np;
+    map.values.assign(at(np) * at(np), 0.0);
+    map.maximum = kMapMaximumStart;
+    map.minimum = kMapMinimumStart;
+
+    // Zero filled beyond Ni: only the first Ni + 1 values are ever written.
+    std::vector<double> re1(at(np), 0.0), im1(at(np), 0.0), out1Re(at(np)), out1Im(at(np));
+    const int component = in.detectionChannel + 1;
+    const int half = np / 2;
+    for (int p = 0; p < np; ++p) {
+        if (in.progress)
+            in.progress(p);
+        // States: the cosine run gives the real part and the negated sine run the imaginary part of
+        // the indirect signal, so one sign of indirect frequency is told from the other.
+        for (int k = 0; k <= ni; ++k) {
+            re1[at(k)] = in.timeDomain.at(component, p + 1, 2 * k) * w1[at(k)];
+            im1[at(k)] = -in.timeDomain.at(component, p + 1, 2 * k + 1) * w1[at(k)];
+        }
+        if (!Fourier(np, re1, im1, out1Re, out1Im, false, in.messages))
+            throw std::logic_error("2D map: the transform refused a checked length");
+        for (int q = 0; q < np; ++q) {
+            const double value = out1Re[at(q < half ? q + half : q - half)];
+            map.at(q, p) = value;
+            map.maximum = std::max(map.maximum, value);
+            map.minimum = std::min(map.minimum, value);
+        }
+    }
+    return map;
+}
+
+}  // namespace velmora::processing

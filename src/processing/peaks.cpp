@@ -1,0 +1,85 @@
+#include "processing/peaks.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace velmora::processing {
+
+double pointFrequencyHz(int point, int pointCount, double spectralWidthHz)
+{
+    return (pointCount / 2 - point) * spectralWidthHz / pointCount;
+}
+
+double indirectFrequencyHz(int row, int pointCount, double indirectWidthHz)
+{
+    return (row - pointCount / 2) * indirectWidthHz / pointCount;
+}
+
+std::vector<SpectrumPeak> strongestPeaks(std::span<const double> values, double spectralWidthHz, int count)
+{
+    const int np = static_cast<int>(values.size());
+    double largest = 0.0;
+    for (double v : values)
+        largest = std::max(largest, std::abs(v));
+    std::vector<SpectrumPeak> peaks;
+    if (largest == 0.0)
+        return peaks;
+    for (int i = 0; i < np; ++i) {
+        const double v = std::abs(values[static_cast<std::size_t>(i)]);
+        const double left = i > 0 ? std::abs(values[static_cast<std::size_t>(i) - 1]) : 0.0;
+        const double right = i + 1 < np ? std::abs(values[static_cast<std::size_t>(i) + 1]) : 0.0;
+        if (v >= 0.01 * largest && v > left && v >= right)
+            peaks.push_back(
+                {i, pointFrequencyHz(i, np, spectralWidthHz), values[static_cast<std::size_t>(i)]});
+    }
+    std::stable_sort(peaks.begin(), peaks.end(), [](const SpectrumPeak& a, const SpectrumPeak& b) {
+        return std::abs(a.height) > std::abs(b.height);
+    });
+    if (static_cast<int>(peaks.size()) > count)
+        peaks.resize(static_cast<std::size_t>(count));
+    return peaks;
+}
+
+std::vector<MapPeak> strongestMapPeaks(const Map2D& map, double directWidthHz, double indirectWidthHz,
+                                       int count)
+{
+    const int np = map.pointCount;
+    const double largest = std::max(std::abs(map.maximum), std::abs(map.minimum));
+    std::vector<MapPeak> peaks;
+    if (np < 3 || largest == 0.0)
+        return peaks;
+    const double tolerance = 2.0 * std::max(directWidthHz, indirectWidthHz) / np;
+    for (int q = 0; q < np; ++q) {
+        for (int p = 0; p < np; ++p) {
+            const double v = std::abs(map.at(q, p));
+            if (v < 0.05 * largest)
+                continue;
+            bool extremum = true;
+            for (int dq = -1; dq <= 1 && extremum; ++dq)
+                for (int dp = -1; dp <= 1 && extremum; ++dp) {
+                    const int qq = q + dq, pp = p + dp;
+                    if ((dq != 0 || dp != 0) && qq >= 0 && qq < np && pp >= 0 && pp < np)
+                        extremum = v > std::abs(map.at(qq, pp)) ||
+                                   (v == std::abs(map.at(qq, pp)) && (dq > 0 || (dq == 0 && dp > 0)));
+                }
+            if (!extremum)
+                continue;
+            MapPeak peak{q,
+                         p,
+                         indirectFrequencyHz(q, np, indirectWidthHz),
+                         pointFrequencyHz(p, np, directWidthHz),
+                         map.at(q, p),
+                         false};
+            peak.diagonal = std::abs(peak.indirectHz - peak.directHz) <= tolerance;
+            peaks.push_back(peak);
+        }
+    }
+    std::stable_sort(peaks.begin(), peaks.end(), [](const MapPeak& a, const MapPeak& b) {
+        return std::abs(a.height) > std::abs(b.height);
+    });
+    if (static_cast<int>(peaks.size()) > count)
+        peaks.resize(static_cast<std::size_t>(count));
+    return peaks;
+}
+
+}  // namespace velmora::processing
