@@ -16,29 +16,31 @@ constexpr double kPi = 3.14159265358979;
 
 }  // namespace
 
+void rotateSpinAboutZ(std::span<double> row, int nSpins, int spin, double thetaRad)
+{
+    const double cosTheta = std::cos(thetaRad);
+    const double sinTheta = std::sin(thetaRad);
+    if (cosTheta >= 1.0) {
+        return;
+    }
+    double* const c = row.data();
+    const std::int32_t xFromY = kStride[spin];
+    forEachY(nSpins, spin, [c, xFromY, cosTheta, sinTheta](std::int32_t yIdx) {
+        const std::int32_t xIdx = yIdx - xFromY;
+        const double x = c[xIdx];
+        const double y = c[yIdx];
+        c[xIdx] = cosTheta * x - sinTheta * y;
+        c[yIdx] = sinTheta * x + cosTheta * y;
+    });
+}
+
 void evolveOffsets(std::span<double> row, const SpinTables& spins, std::span<const double> offsetRadPerS,
                    double seconds)
 {
-    const int nSpins = spins.count;
-    double* const c = row.data();
-    for (int k = 0; k < nSpins; ++k) {
-        if (!spins.active(k)) {
-            continue;
+    for (int k = 0; k < spins.count; ++k) {
+        if (spins.active(k)) {
+            rotateSpinAboutZ(row, spins.count, k, offsetRadPerS[static_cast<std::size_t>(k)] * seconds);
         }
-        const double thetaRad = offsetRadPerS[static_cast<std::size_t>(k)] * seconds;
-        const double cosTheta = std::cos(thetaRad);
-        const double sinTheta = std::sin(thetaRad);
-        if (cosTheta >= 1.0) {
-            continue;
-        }
-        const std::int32_t xFromY = kStride[k];
-        forEachY(nSpins, k, [c, xFromY, cosTheta, sinTheta](std::int32_t yIdx) {
-            const std::int32_t xIdx = yIdx - xFromY;
-            const double x = c[xIdx];
-            const double y = c[yIdx];
-            c[xIdx] = cosTheta * x - sinTheta * y;
-            c[yIdx] = sinTheta * x + cosTheta * y;
-        });
     }
 }
 

@@ -11,6 +11,10 @@
 
 namespace velmora::engine {
 
+// Rotates spin `spin` alone about z by thetaRad in every product of a row of nSpins spins
+// (X' = c X - s Y, Y' = s X + c Y); nothing happens when cos theta is 1.
+void rotateSpinAboutZ(std::span<double> row, int nSpins, int spin, double thetaRad);
+
 // Rotates every active spin k about z by theta = offsetRadPerS[k] * seconds:
 // I(k)x -> I(k)x cos theta + I(k)y sin theta, I(k)y -> I(k)y cos theta - I(k)x sin theta, and products
 // with other factors alike. A spin whose cos theta is 1 (zero offset, zero interval) is skipped, so

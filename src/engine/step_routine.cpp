@@ -59,23 +59,6 @@ const pulses::ShapeTable* loadedShape(const pulses::ShapeSlots& slots, const std
     return table.pointCount() > 0 ? &table : nullptr;
 }
 
-// Rotation of spin `spin` alone about z by thetaRad: X' = c X - s Y, Y' = s X + c Y in every product.
-void precessSpin(double* c, int nSpins, int spin, double thetaRad)
-{
-    const double cosTheta = std::cos(thetaRad);
-    const double sinTheta = std::sin(thetaRad);
-    if (cosTheta >= 1.0)
-        return;
-    const std::int32_t xFromY = kStride[spin];
-    forEachY(nSpins, spin, [c, xFromY, cosTheta, sinTheta](std::int32_t yIdx) {
-        const std::int32_t xIdx = yIdx - xFromY;
-        const double x = c[xIdx];
-        const double y = c[yIdx];
-        c[xIdx] = cosTheta * x - sinTheta * y;
-        c[yIdx] = sinTheta * x + cosTheta * y;
-    });
-}
-
 // Adds the detected protons' x, y, z coefficients to components 1, 2, 3 of sample `sample`, each
 // behind its receiver gate.
 void sample(std::span<const double> row, const SpinTables& spins, StepWorkspace& workspace, int point,
@@ -122,7 +105,7 @@ void applyPulseElement(std::span<double> row, int nSpins, int spin, double ampli
 {
     double* const c = row.data();
     if (!(amplitudeRadPerS > 0.0)) {
-        precessSpin(c, nSpins, spin, offsetRadPerS * seconds);
+        rotateSpinAboutZ(row, nSpins, spin, offsetRadPerS * seconds);
         return;
     }
     // Effective field: RF of amplitude a along phase phi in the transverse plane and the resonance
