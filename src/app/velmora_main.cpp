@@ -1,0 +1,68 @@
+// The window program: start-up in the working directory the settings file names (or in DIR with
+// --workdir DIR), then the main window.
+#include "model/workspace.h"
+#include "ui/main_window.h"
+#include "ui/message_boxes.h"
+#include "workbench/start_up.h"
+#include "workbench/workbench.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QTimer>
+#include <cstdio>
+#include <filesystem>
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Velmora");
+    QApplication::setApplicationVersion(VELMORA_VERSION_TEXT);
+    QCommandLineParser parser;
+    parser.setApplicationDescription("NMR spin-dynamics simulator");
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption workdir("workdir", "Work in DIR instead of the directory the settings name.",
+                                     "DIR");
+    parser.addOption(workdir);
+    const QCommandLineOption screenshot("screenshot", "Save a picture of the window as FILE, then quit.",
+                                        "FILE");
+    parser.addOption(screenshot);
+    const QCommandLineOption showOptions("show-options", "Open the Options frame (with --screenshot).");
+    parser.addOption(showOptions);
+    parser.process(app);
+
+    using namespace velmora;
+    ui::MessageBoxes messages;
+    model::Workspace workspace;
+    workbench::Workbench bench(messages, std::filesystem::temp_directory_path());
+    util::Outcome started = util::Outcome::success();
+    if (parser.isSet(workdir)) {
+        const std::filesystem::path dir = parser.value(workdir).toStdString();
+        if (!std::filesystem::is_directory(dir)) {
+            messages.show("The working directory " + dir.string() + " does not exist.", "Error!");
+            return 1;
+        }
+        started = model::openWorkspace(model::currentWorkspaceRoots(), workspace);
+        workbench::startUpIn(bench, dir);
+    } else {
+        started = workbench::startUp(bench, model::currentWorkspaceRoots(), workspace);
+    }
+    if (!started) {
+        messages.show(started.message(), "Error!");
+        return 1;
+    }
+    ui::MainWindow window(bench, workspace);
+    messages.setParent(&window);
+    window.show();
+    if (parser.isSet(screenshot)) {
+        if (parser.isSet(showOptions))
+            window.showOptions();
+        const QString file = parser.value(screenshot);
+        QTimer::singleShot(800, &window, [&window, file] {
+            if (!window.grab().save(file))
+                std::fprintf(stderr, "velmora: cannot save %s\n", qPrintable(file));
+            QApplication::quit();
+        });
+    }
+    return QApplication::exec();
+}

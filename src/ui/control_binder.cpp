@@ -1,0 +1,154 @@
+#include "ui/control_binder.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalBlocker>
+
+namespace velmora::ui {
+
+namespace {
+
+QString qs(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
+
+}  // namespace
+
+ControlBinder::ControlBinder(model::Controls& controls) : controls_(controls)
+{
+    controls_.setChangeListener([this](model::ControlId id) {
+        if (!updating_)
+            refresh(id);
+    });
+}
+
+ControlBinder::~ControlBinder()
+{
+    controls_.setChangeListener({});
+}
+
+void ControlBinder::bind(model::ControlId id, QWidget* widget, Handler handler)
+{
+    const Key key{std::string(id.array), id.index};
+    Binding& b = bindings_[key];
+    // The registry keeps the array name alive for as long as the control exists.
+    b.id = *controls_.parse(model::Controls::nameOf(id));
+    b.widget = widget;
+    b.handler = std::move(handler);
+    showInWidget(b);
+    connectEdits(b);
+}
+
+void ControlBinder::bindCommitOnFinish(model::ControlId id, QWidget* widget, Handler handler)
+{
+    bind(id, widget);
+    Binding& b = bindings_[Key{std::string(id.array), id.index}];
+    b.handlerOnFinish = true;
+    if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+        QObject::connect(edit, &QLineEdit::editingFinished, edit, [handler = std::move(handler)] {
+            if (handler)
+                handler();
+        });
+    }
+}
+
+QWidget* ControlBinder::widget(model::ControlId id) const
+{
+    const auto it = bindings_.find(Key{std::string(id.array), id.index});
+    return it == bindings_.end() ? nullptr : it->second.widget;
+}
+
+void ControlBinder::refreshAll()
+{
+    for (const auto& [key, binding] : bindings_)
+        showInWidget(binding);
+}
+
+void ControlBinder::refresh(model::ControlId id)
+{
+    const auto it = bindings_.find(Key{std::string(id.array), id.index});
+    if (it != bindings_.end())
+        showInWidget(it->second);
+}
+
+void ControlBinder::showInWidget(const Binding& b)
+{
+    const model::ControlState& state = controls_.at(b.id);
+    QWidget* w = b.widget;
+    const QSignalBlocker block(w);
+    w->setVisible(state.visible);
+    w->setEnabled(state.enabled);
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+        if (edit->text() != qs(state.text))
+            edit->setText(qs(state.text));
+    } else if (auto* check = qobject_cast<QCheckBox*>(w)) {
+        if (!state.caption.empty())
+            check->setText(qs(state.caption));
+        check->setChecked(state.value != 0);
+    } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
+        QStringList items;
+        for (const std::string& item : state.items)
+            items << qs(item);
+        QStringList current;
+        for (int i = 0; i < combo->count(); ++i)
+            current << combo->itemText(i);
+        if (current != items) {
+            combo->clear();
+            combo->addItems(items);
+        }
+        combo->setCurrentText(qs(state.text));
+    } else if (auto* label = qobject_cast<QLabel*>(w)) {
+        label->setText(qs(state.caption));
+    } else if (auto* button = qobject_cast<QPushButton*>(w)) {
+        button->setText(qs(state.caption));
+    } else if (auto* list = qobject_cast<QListWidget*>(w)) {
+        list->clear();
+        for (std::size_t i = 0; i < state.items.size(); ++i) {
+            list->addItem(qs(state.items[i]));
+            if (i < state.selected.size() && state.selected[i])
+                list->item(static_cast<int>(i))->setSelected(true);
+        }
+    }
+}
+
+void ControlBinder::connectEdits(Binding& b)
+{
+    QWidget* w = b.widget;
+    const model::ControlId id = b.id;
+    auto after = [this, id](auto&& store) {
+        updating_ = true;
+        store();
+        updating_ = false;
+        const auto it = bindings_.find(Key{std::string(id.array), id.index});
+        if (it != bindings_.end() && it->second.handler && !it->second.handlerOnFinish)
+            it->second.handler();
+    };
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+        QObject::connect(edit, &QLineEdit::textEdited, edit, [this, id, after](const QString& text) {
+            after([&] { controls_.setText(id, text.toStdString()); });
+        });
+    } else if (auto* check = qobject_cast<QCheckBox*>(w)) {
+        QObject::connect(check, &QCheckBox::clicked, check,
+                         [this, id, after](bool on) { after([&] { controls_.setChecked(id, on); }); });
+    } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
+        QObject::connect(combo, &QComboBox::textActivated, combo, [this, id, after](const QString& text) {
+            after([&] { controls_.setText(id, text.toStdString()); });
+        });
+    } else if (auto* list = qobject_cast<QListWidget*>(w)) {
+        QObject::connect(list, &QListWidget::itemSelectionChanged, list, [this, id, list, after] {
+            after([&] {
+                model::ControlState& state = controls_.at(id);
+                state.selected.assign(state.items.size(), false);
+                for (int i = 0; i < list->count() && i < static_cast<int>(state.items.size()); ++i)
+                    state.selected[static_cast<std::size_t>(i)] = list->item(i)->isSelected();
+            });
+        });
+    }
+}
+
+}  // namespace velmora::ui

@@ -1,0 +1,58 @@
+// Binds the window's widgets to the controls registry both ways: a change in the registry (a file
+// read, a run writing its fields, a handler) updates the widget; a user's edit updates the registry
+// and then calls the control's own handler. A guard keeps the two directions from echoing.
+#pragma once
+
+#include "model/controls.h"
+
+#include <functional>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+class QWidget;
+
+namespace velmora::ui {
+
+class ControlBinder {
+public:
+    using Handler = std::function<void()>;
+
+    explicit ControlBinder(model::Controls& controls);
+    ~ControlBinder();
+    ControlBinder(const ControlBinder&) = delete;
+    ControlBinder& operator=(const ControlBinder&) = delete;
+
+    // The widget shows the control: QLineEdit (text), QCheckBox (caption, value), QComboBox (items,
+    // text), QLabel (caption), QPushButton (caption), QListWidget (items, selection).
+    // `handler` runs after each user edit, once the registry holds the new value.
+    void bind(model::ControlId id, QWidget* widget, Handler handler = {});
+    // For boxes whose handler rewrites the box itself (the field pair): the registry follows every
+    // keystroke, the handler runs when editing is finished (Enter or leaving the box).
+    void bindCommitOnFinish(model::ControlId id, QWidget* widget, Handler handler);
+
+    // Writes every bound control into its widget (after a reset or a run).
+    void refreshAll();
+    void refresh(model::ControlId id);
+
+    QWidget* widget(model::ControlId id) const;
+
+private:
+    using Key = std::pair<std::string, int>;
+    struct Binding {
+        model::ControlId id;
+        QWidget* widget = nullptr;
+        Handler handler;
+        bool handlerOnFinish = false;
+    };
+
+    void showInWidget(const Binding& binding);
+    void connectEdits(Binding& binding);
+
+    model::Controls& controls_;
+    std::map<Key, Binding> bindings_;
+    bool updating_ = false;
+};
+
+}  // namespace velmora::ui

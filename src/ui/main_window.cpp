@@ -1,0 +1,695 @@
+#include "ui/main_window.h"
+
+#include "pulses/pulse_calculators.h"
+#include "ui/window_texts.h"
+#include "util/file_listing.h"
+#include "workbench/control_handlers.h"
+#include "workbench/experiment_pipeline.h"
+#include "workbench/file_commands.h"
+#include "workbench/start_up.h"
+#include "workbench/workbench.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+
+namespace velmora::ui {
+
+namespace {
+
+namespace ctl = model::ctl;
+
+// The menu bar, in its order.
+const char* const kMenu[] = {"&File",    "&Start",       "&Start_2D",     "&Stop",     "&Refresh", "&Options",
+                             "&Spectra", "&Exchange",    "&savePicture",  "&Image_zv", "&Help",    "&About",
+                             "&tab",     "&testHilbert", "&HilbertTrans", "&test",     "&FMtest",  "&tttsvd"};
+
+// Where the pointer rules of the working area take effect, in twips.
+constexpr int kPopupRightEdge = 11925;
+constexpr int kMenuBandBottom = 700;
+constexpr int kNucleiWindowRight = 7695;
+
+QLineEdit* box(QWidget* parent, int width = 70)
+{
+    auto* edit = new QLineEdit(parent);
+    edit->setFixedWidth(width);
+    return edit;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(workbench::Workbench& bench, model::Workspace& workspace, QWidget* parent)
+    : QMainWindow(parent), bench_(bench), workspace_(workspace),
+      twips_(QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->logicalDotsPerInch()
+                                              : 96.0),
+      binder_(std::make_unique<ControlBinder>(bench.controls()))
+{
+    setWindowTitle("Velmora");
+    bench_.runControl().setYield([] { QApplication::processEvents(); });
+    buildMenus();
+    buildWorkingArea();
+    setFixedSize(twips_.px(kWindowWidthTwips), twips_.px(kWindowHeightTwips) +
+                                                   menuBar()->sizeHint().height() +
+                                                   statusBar()->sizeHint().height());
+    qApp->installEventFilter(this);
+    hidePopups();
+}
+
+MainWindow::~MainWindow()
+{
+    qApp->removeEventFilter(this);
+    bench_.runControl().setYield({});
+    bench_.setProgressListener({});
+}
+
+QAction* MainWindow::action(const QString& text) const
+{
+    for (QAction* a : menuBar()->actions())
+        if (a->text() == text)
+            return a;
+    return nullptr;
+}
+
+void MainWindow::buildMenus()
+{
+    for (const char* text : kMenu) {
+        QAction* a = menuBar()->addAction(QString::fromUtf8(text));
+        const QString name = QString::fromUtf8(text);
+        if (name == "&File")
+            connect(a, &QAction::triggered, this, &MainWindow::showFileFrame);
+        else if (name == "&Start")
+            connect(a, &QAction::triggered, this, [this] { start(false); });
+        else if (name == "&Start_2D")
+            connect(a, &QAction::triggered, this, [this] { start(true); });
+        else if (name == "&Stop")
+            connect(a, &QAction::triggered, this, &MainWindow::stop);
+        else if (name == "&Options")
+            connect(a, &QAction::triggered, this, &MainWindow::showOptions);
+        else if (name == "&Spectra")
+            connect(a, &QAction::triggered, this, &MainWindow::showSpectra);
+        else if (name == "&Help")
+            connect(a, &QAction::triggered, this, &MainWindow::showHelp);
+        else if (name == "&About")
+            connect(a, &QAction::triggered, this, &MainWindow::showAbout);
+        else
+            connect(a, &QAction::triggered, this,
+                    [this, name] { notAvailableYet(QString(name).remove('&')); });
+    }
+    progress_ = new QLabel(this);
+    statusBar()->addPermanentWidget(progress_);
+    auto* run = new QLabel(this);
+    run->setToolTip("current run");
+    binder_->bind(ctl::CurrentRun, run);
+    statusBar()->addPermanentWidget(run);
+}
+
+QLabel* MainWindow::picture(int left, int top, int width, int height, const QString& name)
+{
+    auto* label = new QLabel(area_);
+    label->setObjectName(name);
+    label->setGeometry(twips_.rect(left, top, width, height));
+    label->setFrameShape(QFrame::Box);
+    label->setAutoFillBackground(true);
+    QPalette p = label->palette();
+    p.setColor(QPalette::Window, Qt::white);
+    label->setPalette(p);
+    return label;
+}
+
+void MainWindow::buildWorkingArea()
+{
+    area_ = new QWidget(this);
+    area_->setObjectName("workingArea");
+    area_->setMouseTracking(true);
+    setCentralWidget(area_);
+
+    picture(0, 0, 2600, 2000, "spinSystemPicture");
+    sequencePicture_ = picture(0, 2050, 7600, 2500, "Picture2");
+    picture(7700, 100, 7800, 3900, "Picture1_0");
+    picture(7700, 4100, 3950, 1750, "Picture1_2");
+    picture(7700, 5950, 3950, 1750, "Picture1_3");
+    picture(11750, 4100, 3750, 3600, "Picture1_1");
+    picture(7700, 7800, 7800, 2650, "Picture1_4");
+
+    QWidget* acquisition = buildAcquisitionArea();
+    acquisition->setGeometry(twips_.rect(2650, 0, 4950, 2000));
+    QWidget* parameters = buildParametersArea();
+    parameters->setGeometry(twips_.rect(0, 4600, 7600, 2850));
+    QWidget* tools = buildPulseTools();
+    tools->setGeometry(twips_.rect(2650, 7500, 4950, 2950));
+
+    auto* operators = new QListWidget(area_);
+    operators->setGeometry(twips_.rect(0, 7500, 1300, 2950));
+    operators->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    binder_->bind(ctl::OperatorList, operators);
+    auto* results = new QListWidget(area_);
+    results->setGeometry(twips_.rect(1320, 7500, 1300, 2950));
+    binder_->bind(ctl::ResultList, results);
+
+    optionsFrame_ = buildOptionsFrame();
+    optionsFrame_->setGeometry(twips_.rect(2500, 0, 9000, 8000));
+    spectraFrame_ = buildSpectraFrame();
+    spectraFrame_->setGeometry(twips_.rect(3580, 0, 5895, 3132));
+    fileFrame_ = buildFileFrame();
+    fileFrame_->setGeometry(twips_.rect(0, 0, 4905, 4000));
+    helpList_ = buildTextList(helpText());
+    helpList_->setGeometry(twips_.rect(2500, 0, 9300, 8000));
+    aboutList_ = buildTextList(aboutText());
+    aboutList_->setGeometry(twips_.rect(4560, 0, 7335, 2400));
+    editing_ = {acquisition, parameters, tools, fileFrame_, optionsFrame_, spectraFrame_};
+    // The pointer rules need every move over the working area, not only those with a button down.
+    for (QWidget* w : area_->findChildren<QWidget*>())
+        w->setMouseTracking(true);
+}
+
+QWidget* MainWindow::buildAcquisitionArea()
+{
+    auto* group = new QWidget(area_);
+    auto* grid = new QGridLayout(group);
+    grid->setContentsMargins(4, 2, 4, 2);
+    grid->setVerticalSpacing(2);
+    int row = 0;
+    auto add = [&](const QString& caption, QWidget* w, int column = 0) {
+        grid->addWidget(new QLabel(caption, group), row, column);
+        grid->addWidget(w, row, column + 1);
+    };
+
+    auto* tesla = box(group, 50);
+    auto* mhz = box(group, 50);
+    add("Field, T", tesla);
+    add("MHz", mhz, 2);
+    binder_->bindCommitOnFinish(ctl::FieldTesla, tesla, [this] { workbench::onFieldTeslaEdited(bench_); });
+    binder_->bindCommitOnFinish(ctl::ProtonFrequency, mhz,
+                                [this] { workbench::onProtonFrequencyEdited(bench_); });
+    ++row;
+    auto* detection = new QComboBox(group);
+    detection->setEditable(true);
+    add("Detection (t2)", detection);
+    binder_->bind(ctl::DetectionChannel, detection, [this] { workbench::onDetectionChannelChosen(bench_); });
+    auto* sw = box(group, 50);
+    add("sw, Hz", sw, 2);
+    binder_->bind(ctl::SpectralWidth, sw);
+    ++row;
+    auto* np = box(group, 50);
+    add("np", np);
+    binder_->bind(ctl::PointCount, np);
+    auto* at = box(group, 50);
+    add("at, ms", at, 2);
+    binder_->bind(ctl::AcquisitionTime, at);
+    ++row;
+    auto* method = new QLabel(group);
+    add("Array", method);
+    binder_->bind(ctl::ArrayMethod, method);
+    auto* arrayed = new QLabel(group);
+    add("of", arrayed, 2);
+    binder_->bind(ctl::ArrayedParameter, arrayed);
+    ++row;
+    auto* ni = box(group, 50);
+    add("Ni", ni);
+    binder_->bind(ctl::ArraySize, ni);
+    auto* increment = box(group, 50);
+    add("increment", increment, 2);
+    binder_->bind(ctl::ArrayIncrement, increment);
+    ++row;
+
+    grid->addWidget(new QLabel("Phase cycle  f4 f5 f6 f7 f8 f9", group), row++, 0, 1, 4);
+    auto* phases = new QListWidget(group);
+    phases->setFlow(QListView::LeftToRight);
+    phases->setMaximumHeight(twips_.px(420));
+    grid->addWidget(phases, row++, 0, 1, 4);
+    binder_->bind(ctl::PhaseCycle, phases);
+    auto* scans = box(group, 40);
+    add("Ncycles X ND", scans);
+    binder_->bind(ctl::ScanCount, scans);
+    return group;
+}
+
+QWidget* MainWindow::buildParametersArea()
+{
+    auto* group = new QGroupBox("Parameters", area_);
+    auto* grid = new QGridLayout(group);
+    grid->setContentsMargins(4, 2, 4, 2);
+    grid->setVerticalSpacing(2);
+    grid->setHorizontalSpacing(4);
+    auto* step = new QLabel(group);
+    binder_->bind(ctl::CurrentStep, step);
+    grid->addWidget(step, 0, 0);
+    const QStringList heads = {"name", "value", "power", "value", "ph", "offset", "value"};
+    for (int c = 0; c < heads.size(); ++c)
+        grid->addWidget(new QLabel(heads[c], group), 0, c + 1);
+    auto cell = [&](int index, int r, int c) {
+        auto* label = new QLabel(group);
+        label->setFrameShape(QFrame::Panel);
+        label->setFixedWidth(c == 5 ? 30 : 64);
+        grid->addWidget(label, r, c);
+        binder_->bind({"Label3", index}, label);
+    };
+    auto value = [&](int index, int r, int c) {
+        auto* edit = box(group, 60);
+        grid->addWidget(edit, r, c);
+        binder_->bind({"Text1", index}, edit);
+    };
+    const QStringList rows = {"H1", "C13", "N15", "grad", "delay"};
+    for (int k = 0; k < 5; ++k) {
+        const int r = k + 1;
+        grid->addWidget(new QLabel(rows[k], group), r, 0);
+        if (k < 3) {
+            cell(k, r, 1);
+            value(k, r, 2);
+            cell(k + 11, r, 3);
+            value(k + 8, r, 4);
+            cell(k + 3, r, 5);
+            cell(k + 8, r, 6);
+            value(k + 5, r, 7);
+        } else {
+            cell(k + 3, r, 1);  // Label3(6) gradient, Label3(7) delay
+            value(k, r, 2);     // Text1(3), Text1(4)
+        }
+    }
+
+    auto* buttons = new QWidget(group);
+    auto* row = new QHBoxLayout(buttons);
+    row->setContentsMargins(0, 0, 0, 0);
+    for (const char* caption : {"Del", "Ins", "point", "Acqu"}) {
+        auto* button = new QPushButton(caption, buttons);
+        button->setEnabled(false);
+        button->setToolTip("step editing comes with the sequence panel");
+        row->addWidget(button);
+    }
+    for (const char* caption : {"{", "}"}) {
+        auto* button = new QPushButton(caption, buttons);
+        button->setEnabled(false);
+        button->setStyleSheet("color: red");
+        button->setFixedWidth(28);
+        row->addWidget(button);
+    }
+    auto* cycle = box(buttons, 40);
+    cycle->setStyleSheet("color: red");
+    row->addWidget(cycle);
+    binder_->bind(ctl::CycleCountBox, cycle, [this] { workbench::onCycleCountEdited(bench_); });
+    grid->addWidget(buttons, 4, 3, 2, 5);
+
+    grid->addWidget(new QLabel("Initial conditions:", group), 6, 0, 1, 2);
+    auto* initial = new QPushButton(group);
+    grid->addWidget(initial, 6, 2, 1, 2);
+    binder_->bind(ctl::InitialCondition, initial);
+    return group;
+}
+
+QWidget* MainWindow::buildPulseTools()
+{
+    auto* group = new QGroupBox("Pulse tools", area_);
+    auto* grid = new QGridLayout(group);
+    grid->setContentsMargins(4, 2, 4, 2);
+    grid->setVerticalSpacing(1);
+    const QStringList captions = {"dB",    " pi/2 pulse, microsec", "w1, Hz", "angle, degree", " TR, msec",
+                                  "T1, ms"};
+    grid->addWidget(new QLabel("Pulse calibration table:", group), 0, 0, 1, 3);
+    grid->addWidget(new QLabel("Ernst angles table:", group), 3, 0, 1, 3);
+    for (int i = 0; i < 6; ++i) {
+        const int r = i < 3 ? 1 : 4;
+        grid->addWidget(new QLabel(captions[i].trimmed(), group), r, i % 3);
+        auto* edit = box(group, 90);
+        grid->addWidget(edit, r + 1, i % 3);
+        binder_->bind({"Text10", i}, edit, [this, i] { recomputeCalculator(i); });
+    }
+    grid->setColumnStretch(1, 2);
+    grid->addWidget(new QLabel("Shaped-pulse generator:", group), 6, 0, 1, 3);
+    auto* shapes = new QWidget(group);
+    auto* choices = new QGridLayout(shapes);
+    choices->setContentsMargins(0, 0, 0, 0);
+    choices->setVerticalSpacing(1);
+    for (int i = 0; i < 6; ++i) {
+        auto* check = new QCheckBox(shapes);
+        choices->addWidget(check, i / 2, i % 2);
+        binder_->bind({"Check2", i}, check);
+    }
+    grid->addWidget(shapes, 7, 0, 1, 3);
+    return group;
+}
+
+void MainWindow::recomputeCalculator(int box)
+{
+    model::Controls& controls = bench_.controls();
+    auto text = [&](int b) { return controls.text({"Text10", b}); };
+    auto write = [&](int b, const std::string& value) { controls.setText({"Text10", b}, value); };
+    if (box < 3) {
+        if (const auto done = pulses::onCalibrationEdited(box, {text(0), text(1), text(2)})) {
+            write(0, done->powerDb);
+            write(1, done->pulseUs);
+            write(2, done->fieldHz);
+        }
+    } else if (const auto done = pulses::onErnstEdited(box - 3, {text(3), text(4), text(5)})) {
+        write(3, done->angle);
+        write(4, done->trMs);
+        write(5, done->t1Ms);
+    }
+}
+
+QFrame* MainWindow::buildOptionsFrame()
+{
+    auto* frame = new QFrame(area_);
+    frame->setObjectName("Frame1_0");
+    frame->setFrameShape(QFrame::Box);
+    frame->setAutoFillBackground(true);
+    auto* grid = new QGridLayout(frame);
+    grid->setVerticalSpacing(1);
+    grid->addWidget(new QLabel("Hamiltonian includes:", frame), 0, 0, 1, 2);
+    int row = 1;
+    for (int i : {0, 1, 2}) {
+        auto* check = new QCheckBox(frame);
+        grid->addWidget(check, row++, 0, 1, 2);
+        binder_->bind({"Check1", i}, check, [this, i] { workbench::onOptionClicked(bench_, i); });
+    }
+    grid->addWidget(new QLabel("Relaxation parameters:", frame), row++, 0, 1, 2);
+    for (int i : {5, 7, 4, 3}) {
+        auto* check = new QCheckBox(frame);
+        grid->addWidget(check, row++, 0);
+        binder_->bind({"Check1", i}, check, [this, i] { workbench::onOptionClicked(bench_, i); });
+    }
+    const std::pair<const char*, int> relaxationBoxes[] = {{"T1 =", 16}, {"T2 =", 19}, {"Tcr =", 17}};
+    int r = row - 4;
+    for (const auto& [caption, index] : relaxationBoxes) {
+        auto* edit = box(frame, 60);
+        auto* line = new QWidget(frame);
+        auto* h = new QHBoxLayout(line);
+        h->setContentsMargins(0, 0, 0, 0);
+        h->addWidget(new QLabel(caption, line));
+        h->addWidget(edit);
+        h->addWidget(new QLabel("ms", line));
+        grid->addWidget(line, r++, 1);
+        binder_->bind({"Text14", index}, edit);
+    }
+    auto* noise = new QCheckBox(frame);
+    grid->addWidget(noise, row, 0);
+    binder_->bind(ctl::Noise, noise, [this] { workbench::onOptionClicked(bench_, 6); });
+    auto* amplitude = box(frame, 60);
+    grid->addWidget(amplitude, row++, 1);
+    binder_->bind(ctl::NoiseAmplitude, amplitude);
+    grid->addWidget(new QLabel("N of slices for magnetic gradient simulations:", frame), row, 0);
+    auto* slices = box(frame, 60);
+    grid->addWidget(slices, row++, 1);
+    binder_->bind(ctl::LastSlice, slices);
+
+    grid->addWidget(new QLabel("Processing of signals acquired during a pulse:", frame), row++, 0, 1, 2);
+    auto* processing = new QWidget(frame);
+    auto* options = new QGridLayout(processing);
+    options->setContentsMargins(0, 0, 0, 0);
+    options->setVerticalSpacing(1);
+    int shown = 0;
+    for (int i = 8; i <= 28; ++i) {
+        if (bench_.controls().caption({"Check1", i}).empty())
+            continue;
+        auto* check = new QCheckBox(processing);
+        options->addWidget(check, shown / 3, shown % 3);
+        ++shown;
+        binder_->bind({"Check1", i}, check, [this, i] { workbench::onOptionClicked(bench_, i); });
+    }
+    grid->addWidget(processing, row++, 0, 1, 2);
+    auto* boxes = new QWidget(frame);
+    auto* h = new QHBoxLayout(boxes);
+    h->setContentsMargins(0, 0, 0, 0);
+    for (int i : {18, 20, 21, 22, 23, 24, 25}) {
+        auto* edit = box(boxes, i == 25 ? 160 : 40);
+        h->addWidget(edit);
+        binder_->bind({"Text14", i}, edit);
+    }
+    grid->addWidget(boxes, row++, 0, 1, 2);
+
+    grid->addWidget(new QLabel("Directory: ", frame), row++, 0, 1, 2);
+    directoryList_ = new QListWidget(frame);
+    directoryList_->setMinimumHeight(twips_.px(1000));
+    grid->addWidget(directoryList_, row++, 0, 1, 2);
+    connect(directoryList_, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) {
+        QDir dir(QString::fromStdString(bench_.workingDirectory()));
+        if (!dir.cd(item->text()))
+            return;
+        const util::Outcome changed =
+            workbench::changeDirectory(bench_, workspace_, dir.absolutePath().toStdString());
+        if (!changed)
+            bench_.messages().show(changed.message(), "Error!");
+        refreshDirectoryList();
+    });
+    refreshDirectoryList();
+    return frame;
+}
+
+QFrame* MainWindow::buildSpectraFrame()
+{
+    auto* frame = new QFrame(area_);
+    frame->setObjectName("Frame1_3");
+    frame->setFrameShape(QFrame::Box);
+    frame->setAutoFillBackground(true);
+    auto* grid = new QGridLayout(frame);
+    const QStringList heads = {"", "direct (t2)", "indirect (t1)", "third"};
+    for (int c = 0; c < heads.size(); ++c)
+        grid->addWidget(new QLabel(heads[c], frame), 0, c);
+    grid->addWidget(new QLabel("window", frame), 1, 0);
+    grid->addWidget(new QLabel("Line brodening, Hz", frame), 2, 0);
+    grid->addWidget(new QLabel("Spectral width , Hz", frame), 3, 0);
+    grid->addWidget(new QLabel("quadrature", frame), 4, 0);
+    const std::pair<model::ControlId, std::pair<int, int>> places[] = {
+        {ctl::DirectWindow, {1, 1}},
+        {ctl::IndirectWindow, {1, 2}},
+        {ctl::Window3D, {1, 3}},
+        {ctl::LineBroadening1D, {2, 1}},
+        {ctl::LineBroadening2D, {2, 2}},
+        {ctl::LineBroadening3D, {2, 3}},
+        {ctl::IndirectSpectralWidth, {3, 2}},
+        {ctl::SpectralWidth3D, {3, 3}},
+        {ctl::IndirectMethod, {4, 2}},
+    };
+    for (const auto& [id, place] : places) {
+        QWidget* w = id.array == "Combo2" ? static_cast<QWidget*>(new QComboBox(frame)) : box(frame, 60);
+        grid->addWidget(w, place.first, place.second);
+        binder_->bind(id, w);
+    }
+    auto* profile = new QComboBox(frame);
+    grid->addWidget(new QLabel("object profile", frame), 5, 0);
+    grid->addWidget(profile, 5, 1);
+    binder_->bind(ctl::ObjectProfile, profile);
+    return frame;
+}
+
+QFrame* MainWindow::buildFileFrame()
+{
+    auto* frame = new QFrame(area_);
+    frame->setObjectName("Frame1_2");
+    frame->setFrameShape(QFrame::Box);
+    frame->setAutoFillBackground(true);
+    auto* grid = new QGridLayout(frame);
+    grid->addWidget(new QLabel("Open", frame), 0, 0, 1, 2);
+    moleculeFiles_ = new QListWidget(frame);
+    sequenceFiles_ = new QListWidget(frame);
+    grid->addWidget(moleculeFiles_, 1, 0);
+    grid->addWidget(sequenceFiles_, 1, 1);
+    grid->addWidget(new QLabel("Save", frame), 2, 0, 1, 2);
+    for (int i = 0; i < 2; ++i) {
+        const auto list = static_cast<workbench::FileList>(i);
+        QListWidget* files = i == 0 ? moleculeFiles_ : sequenceFiles_;
+        auto* name = new QLineEdit(frame);
+        grid->addWidget(name, 3, i);
+        binder_->bind({"Text11", i}, name);
+        auto* go = new QPushButton(frame);
+        grid->addWidget(go, 4, i);
+        binder_->bind({"Command5", i}, go);
+        connect(files, &QListWidget::itemClicked, this, [this, list](QListWidgetItem* item) {
+            workbench::pickFile(bench_, list, item->text().toStdString());
+        });
+        connect(files, &QListWidget::itemDoubleClicked, this, [this, list](QListWidgetItem* item) {
+            if (bench_.runControl().running())
+                return;
+            if (workbench::pickFile(bench_, list, item->text().toStdString()))
+                workbench::openPickedFile(bench_, list);
+            hidePopups();
+            binder_->refreshAll();
+        });
+        connect(go, &QPushButton::clicked, this, [this, list] {
+            workbench::savePickedFile(bench_, list);
+            hidePopups();
+        });
+    }
+    return frame;
+}
+
+QListWidget* MainWindow::buildTextList(const QStringList& lines)
+{
+    auto* list = new QListWidget(area_);
+    list->addItems(lines);
+    return list;
+}
+
+void MainWindow::refreshFileLists()
+{
+    for (const auto& [list, extension] :
+         {std::pair{moleculeFiles_, ".mol"}, std::pair{sequenceFiles_, ".psq"}}) {
+        list->clear();
+        for (const std::string& name : util::listFilesWithExtension(bench_.workingDirectory(), extension))
+            list->addItem(QString::fromStdString(name));
+    }
+}
+
+void MainWindow::refreshDirectoryList()
+{
+    directoryList_->clear();
+    const QDir dir(QString::fromStdString(bench_.workingDirectory()));
+    directoryList_->addItem(dir.absolutePath());
+    directoryList_->addItem("..");
+    directoryList_->addItems(dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name));
+}
+
+void MainWindow::hidePopups()
+{
+    for (QWidget* w : {static_cast<QWidget*>(optionsFrame_), static_cast<QWidget*>(spectraFrame_),
+                       static_cast<QWidget*>(fileFrame_), static_cast<QWidget*>(helpList_),
+                       static_cast<QWidget*>(aboutList_)})
+        w->hide();
+    bench_.controls().setVisible(ctl::CellChooser, false);
+    sequencePicture_->show();
+    if (!bench_.exchangeMode())
+        bench_.controls().setVisible(ctl::PhaseRowEditor, false);
+}
+
+void MainWindow::showFileFrame()
+{
+    hidePopups();
+    refreshFileLists();
+    fileFrame_->show();
+    fileFrame_->raise();
+}
+
+void MainWindow::showOptions()
+{
+    hidePopups();
+    optionsFrame_->show();
+    optionsFrame_->raise();
+}
+
+void MainWindow::showSpectra()
+{
+    hidePopups();
+    spectraFrame_->show();
+    spectraFrame_->raise();
+}
+
+void MainWindow::showHelp()
+{
+    hidePopups();
+    helpList_->scrollToTop();
+    helpList_->show();
+    helpList_->raise();
+}
+
+void MainWindow::showAbout()
+{
+    hidePopups();
+    aboutList_->show();
+    aboutList_->raise();
+}
+
+void MainWindow::notAvailableYet(const QString& command)
+{
+    statusBar()->showMessage(command + ": not available yet in this version", 5000);
+}
+
+void MainWindow::setEditingEnabled(bool enabled)
+{
+    for (QWidget* w : editing_)
+        w->setEnabled(enabled);
+    for (const char* text : {"&File", "&Exchange", "&Start", "&Start_2D"})
+        if (QAction* a = action(text))
+            a->setEnabled(enabled);
+}
+
+void MainWindow::start(bool twoD)
+{
+    hidePopups();
+    if (bench_.runControl().running()) {
+        statusBar()->showMessage("A run is in progress: Stop it first.", 5000);
+        return;
+    }
+    QElapsedTimer clock;
+    clock.start();
+    bench_.setProgressListener([this, &clock](int done, int runs) {
+        progress_->setText(
+            QString("runs %1 of %2, %3 s").arg(done).arg(runs).arg(clock.elapsed() / 1000.0, 0, 'f', 1));
+    });
+    setEditingEnabled(false);
+    const workbench::StartOutcome outcome = workbench::startExperiment(bench_, twoD);
+    setEditingEnabled(true);
+    bench_.setProgressListener({});
+    binder_->refreshAll();
+    const QString elapsed = QString::number(clock.elapsed() / 1000.0, 'f', 2) + " s";
+    switch (outcome) {
+    case workbench::StartOutcome::Completed:
+        statusBar()->showMessage("Run finished in " + elapsed);
+        break;
+    case workbench::StartOutcome::Stopped:
+        statusBar()->showMessage("Stopped after " + elapsed);
+        break;
+    case workbench::StartOutcome::Refused:
+        statusBar()->showMessage("The sequence was refused; nothing was run.");
+        break;
+    case workbench::StartOutcome::Failed:
+        statusBar()->showMessage("The run failed.");
+        break;
+    case workbench::StartOutcome::Busy:
+        statusBar()->showMessage("A run is in progress: Stop it first.");
+        break;
+    }
+}
+
+void MainWindow::stop()
+{
+    hidePopups();
+    bench_.runControl().stop();
+}
+
+bool MainWindow::isInsidePopup(QWidget* widget) const
+{
+    for (QWidget* w = widget; w != nullptr; w = w->parentWidget())
+        if (w == optionsFrame_ || w == spectraFrame_ || w == fileFrame_ || w == helpList_ || w == aboutList_)
+            return true;
+    return false;
+}
+
+void MainWindow::pointerMoved(int xTwips, int yTwips)
+{
+    if (!sequencePicture_->isVisible()) {
+        // The nuclei window is open under the sequence picture.
+        if (xTwips > kNucleiWindowRight && xTwips < kPopupRightEdge)
+            hidePopups();
+    } else if (xTwips < kPopupRightEdge && yTwips > kMenuBandBottom) {
+        hidePopups();
+    }
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseMove) {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (widget != nullptr && widget->window() == this && !isInsidePopup(widget) &&
+            (widget == area_ || area_->isAncestorOf(widget))) {
+            const QPoint at =
+                area_->mapFromGlobal(static_cast<QMouseEvent*>(event)->globalPosition().toPoint());
+            pointerMoved(twips_.twips(at.x()), twips_.twips(at.y()));
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+}  // namespace velmora::ui

@@ -1,0 +1,99 @@
+// The main window: the spin-system and sequence drawings on the left, the parameters of the current
+// step in the middle, spectra and traces on the right, and the pop-up frames (Options, Spectra,
+// file frame) and lists (Help, About) that appear over the working area on a menu command and hide
+// again when the pointer moves back into it. Every box is bound to the core's controls registry;
+// the window computes nothing the core could.
+#pragma once
+
+#include "model/workspace.h"
+#include "ui/control_binder.h"
+#include "ui/twips.h"
+
+#include <QMainWindow>
+#include <memory>
+
+class QAction;
+class QFrame;
+class QLabel;
+class QListWidget;
+class QWidget;
+
+namespace velmora::workbench {
+class Workbench;
+}
+
+namespace velmora::ui {
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+
+public:
+    MainWindow(workbench::Workbench& bench, model::Workspace& workspace, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Pop-ups by their control names, for the commands and for tests.
+    QFrame* optionsFrame() const { return optionsFrame_; }
+    QFrame* spectraFrame() const { return spectraFrame_; }
+    QFrame* fileFrame() const { return fileFrame_; }
+    QListWidget* helpList() const { return helpList_; }
+    QListWidget* aboutList() const { return aboutList_; }
+    QWidget* workingArea() const { return area_; }
+    QAction* action(const QString& text) const;
+    ControlBinder& binder() { return *binder_; }
+    const Twips& twips() const { return twips_; }
+
+    // The menu commands.
+    void showFileFrame();
+    void showOptions();
+    void showSpectra();
+    void showHelp();
+    void showAbout();
+    void start(bool twoD);
+    void stop();
+    void hidePopups();
+
+    // The pointer moved to (x, y) twips of the working area, over no pop-up.
+    void pointerMoved(int xTwips, int yTwips);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildMenus();
+    void buildWorkingArea();
+    QWidget* buildAcquisitionArea();
+    QWidget* buildArrayAndPhaseArea();
+    QWidget* buildParametersArea();
+    QWidget* buildPulseTools();
+    // A calculator box (0..5) was edited: the other boxes of its table follow.
+    void recomputeCalculator(int box);
+    QFrame* buildOptionsFrame();
+    QFrame* buildSpectraFrame();
+    QFrame* buildFileFrame();
+    QListWidget* buildTextList(const QStringList& lines);
+    QLabel* picture(int left, int top, int width, int height, const QString& name);
+    void refreshFileLists();
+    void refreshDirectoryList();
+    void setEditingEnabled(bool enabled);
+    void notAvailableYet(const QString& command);
+    bool isInsidePopup(QWidget* widget) const;
+
+    workbench::Workbench& bench_;
+    model::Workspace& workspace_;
+    Twips twips_;
+    std::unique_ptr<ControlBinder> binder_;
+    QWidget* area_ = nullptr;
+    QFrame* optionsFrame_ = nullptr;
+    QFrame* spectraFrame_ = nullptr;
+    QFrame* fileFrame_ = nullptr;
+    QListWidget* helpList_ = nullptr;
+    QListWidget* aboutList_ = nullptr;
+    QListWidget* moleculeFiles_ = nullptr;
+    QListWidget* sequenceFiles_ = nullptr;
+    QListWidget* directoryList_ = nullptr;
+    QLabel* sequencePicture_ = nullptr;
+    QLabel* progress_ = nullptr;
+    std::vector<QWidget*> editing_;  // disabled while a run is in progress
+};
+
+}  // namespace velmora::ui

@@ -1,0 +1,202 @@
+// Drives the main window as a user would, offscreen.
+#include "model/sequence_file.h"
+#include "support/scratch_directory.h"
+#include "ui/main_window.h"
+#include "util/text_file.h"
+#include "workbench/file_commands.h"
+#include "workbench/start_up.h"
+#include "workbench/workbench.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QFrame>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTest>
+#include <QTimer>
+
+using namespace velmora;
+namespace ctl = model::ctl;
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+private:
+    struct Session {
+        velmora::testing::ScratchDirectory dir;
+        util::RecordedMessages messages;
+        model::Workspace workspace;
+        workbench::Workbench bench{messages, dir.path()};
+        std::unique_ptr<ui::MainWindow> window;
+
+        Session()
+        {
+            workbench::startUpIn(bench, dir.path());
+            window = std::make_unique<ui::MainWindow>(bench, workspace);
+            window->show();
+        }
+        template <class W> W* widget(model::ControlId id)
+        {
+            return qobject_cast<W*>(window->binder().widget(id));
+        }
+        QPoint atTwips(int x, int y) const { return {window->twips().px(x), window->twips().px(y)}; }
+    };
+
+private slots:
+    void optionsFrameHidesWhenThePointerMovesBackIntoTheWorkingArea()
+    {
+        Session s;
+        s.window->showOptions();
+        QVERIFY(s.window->optionsFrame()->isVisible());
+        QTest::mouseMove(s.window->optionsFrame(), QPoint(20, 20));
+        QVERIFY2(s.window->optionsFrame()->isVisible(), "moving inside the frame keeps it");
+        QTest::mouseMove(s.window->workingArea(), s.atTwips(1000, 3000));
+        QVERIFY(!s.window->optionsFrame()->isVisible());
+
+        s.window->showSpectra();
+        QTest::mouseMove(s.window->workingArea(), s.atTwips(13000, 3000));
+        QVERIFY2(s.window->spectraFrame()->isVisible(), "the plot column is outside the working area");
+    }
+
+    void optionInterlocksFollowTheClickedBox()
+    {
+        Session s;
+        s.window->showOptions();
+        auto* cross = s.widget<QCheckBox>(ctl::CrossRelaxation);
+        QVERIFY(cross != nullptr);
+        QTest::mouseClick(cross, Qt::LeftButton, {}, QPoint(4, cross->height() / 2));
+        QVERIFY(s.bench.controls().checked(ctl::CrossRelaxation));
+        QVERIFY(s.widget<QCheckBox>(ctl::T1Relaxation)->isChecked());
+        QVERIFY(!s.widget<QCheckBox>(ctl::T1Relaxation)->isEnabled());
+        QVERIFY(!s.widget<QCheckBox>(ctl::T2Relaxation)->isEnabled());
+
+        auto* swift = s.widget<QCheckBox>(ctl::Swift);
+        auto* rs = s.widget<QCheckBox>(ctl::ReSort);
+        QTest::mouseClick(swift, Qt::LeftButton, {}, QPoint(4, swift->height() / 2));
+        QTest::mouseClick(rs, Qt::LeftButton, {}, QPoint(4, rs->height() / 2));
+        QVERIFY(rs->isChecked());
+        QVERIFY2(!swift->isChecked(), "swift, rs and swift2 exclude one another");
+    }
+
+    void aSequenceOpenedThroughTheFileFrameEqualsTheCommandLinesRead()
+    {
+        Session s;
+        {
+            workbench::Workbench other(s.messages, s.dir.path());
+            QVERIFY(other.sequence().insertStep(1));
+            QVERIFY(other.sequence().setPhase(2, 0, 3));
+            other.controls().setText(ctl::SpectralWidth, "1234");
+            other.controls().setText(ctl::ProtonFrequency, "400");
+            QVERIFY(workbench::saveSequence(other, "lab.psq"));
+        }
+        s.window->showFileFrame();
+        auto* list = s.window->fileFrame()->findChildren<QListWidget*>().at(1);
+        const auto items = list->findItems("lab.psq", Qt::MatchExactly);
+        QCOMPARE(items.size(), 1);
+        const QPoint at = list->visualItemRect(items.front()).center();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+        QCOMPARE(s.bench.controls().text(ctl::SequenceFileName), std::string("lab.psq"));
+        QVERIFY(!s.window->fileFrame()->isVisible());
+
+        workbench::Workbench reference(s.messages, s.dir.path());
+        QVERIFY(workbench::openSequence(reference, "lab.psq").wasRead());
+        QCOMPARE(s.bench.sequence().stepCount(), reference.sequence().stepCount());
+        QCOMPARE(s.bench.sequence().step(2).channels[0].phase, 3);
+        QCOMPARE(s.bench.controls().text(ctl::SpectralWidth), std::string("1234"));
+        QCOMPARE(s.bench.spinSystem().protonFrequencyMHz(), reference.spinSystem().protonFrequencyMHz());
+        QCOMPARE(s.widget<QLineEdit>(ctl::SpectralWidth)->text(), QString("1234"));
+        QCOMPARE(s.widget<QLineEdit>(ctl::FieldTesla)->text(), QString("9.4"));
+    }
+
+    void savingUnderTheNameBoxAndReopening()
+    {
+        Session s;
+        s.window->showFileFrame();
+        auto* name = s.widget<QLineEdit>(model::ControlId{"Text11", 1});
+        name->selectAll();
+        QTest::keyClicks(name, "mine.psq");
+        s.bench.controls().setText(ctl::PointCount, "512");
+        auto* go = s.window->fileFrame()->findChildren<QPushButton*>().at(1);
+        QTest::mouseClick(go, Qt::LeftButton);
+        QVERIFY(util::fileExists(s.dir.path() / "mine.psq"));
+        s.bench.controls().setText(ctl::PointCount, "64");
+        s.window->showFileFrame();
+        QVERIFY(workbench::openPickedFile(s.bench, workbench::FileList::Sequences));
+        QCOMPARE(s.widget<QLineEdit>(ctl::PointCount)->text(), QString("512"));
+    }
+
+    void startRunsToTheEndAndStopEndsALongerRun()
+    {
+        Session s;
+        s.bench.controls().setText(ctl::ArraySize, "3");
+        s.window->start(false);
+        QVERIFY(s.window->statusBar()->currentMessage().startsWith("Run finished"));
+        QVERIFY(util::fileExists(s.dir.path() / "prodop.dat"));
+        QVERIFY(!s.bench.runControl().running());
+
+        s.bench.controls().setText(ctl::ArraySize, "400");
+        QTimer::singleShot(0, s.window.get(), [&] { s.window->action("&Stop")->trigger(); });
+        s.window->start(false);
+        QVERIFY(s.window->statusBar()->currentMessage().startsWith("Stopped"));
+        QVERIFY(s.bench.records().driver.runsDone < 401);
+    }
+
+    void whileRunningStartIsRefusedAndEditingIsOff()
+    {
+        Session s;
+        s.bench.controls().setText(ctl::ArraySize, "400");
+        bool refused = false;
+        bool editingOff = false;
+        QTimer::singleShot(0, s.window.get(), [&] {
+            s.window->start(false);
+            refused = s.window->statusBar()->currentMessage().contains("in progress");
+            editingOff =
+                !s.widget<QLineEdit>(ctl::PointCount)->isEnabled() && !s.window->action("&File")->isEnabled();
+            s.window->stop();
+        });
+        s.window->start(false);
+        QVERIFY(refused);
+        QVERIFY(editingOff);
+        QVERIFY(s.widget<QLineEdit>(ctl::PointCount)->isEnabled());
+    }
+
+    void calculatorsRecomputeTheOtherBoxesOnly()
+    {
+        Session s;
+        auto* power = s.widget<QLineEdit>(model::ControlId{"Text10", 0});
+        power->selectAll();
+        QTest::keyClicks(power, "40");
+        QCOMPARE(s.bench.controls().text({"Text10", 1}), std::string("50.00"));
+        QCOMPARE(s.bench.controls().text({"Text10", 2}), std::string("5000.0"));
+        QTest::keyClicks(power, "x");
+        QCOMPARE(s.bench.controls().text({"Text10", 1}), std::string("50.00"));
+
+        auto* tr = s.widget<QLineEdit>(model::ControlId{"Text10", 4});
+        QTest::keyClicks(tr, "1000");
+        QCOMPARE(s.bench.controls().text({"Text10", 3}), std::string("68.42"));
+    }
+
+    void commandsOfLaterVersionsSaySo()
+    {
+        Session s;
+        s.window->action("&Exchange")->trigger();
+        QVERIFY(s.window->statusBar()->currentMessage().contains("not available yet"));
+    }
+
+    void textHasRealGlyphs()
+    {
+        Session s;
+        const QFontMetrics metrics(s.window->font());
+        QVERIFY2(metrics.inFontUcs4('A') && metrics.inFontUcs4('z') && metrics.inFontUcs4('1'),
+                 qPrintable("no glyphs in " + s.window->font().family()));
+        QVERIFY(metrics.horizontalAdvance("Velmora") > 0);
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "main_window_test.moc"
