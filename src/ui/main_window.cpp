@@ -25,7 +25,10 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QStatusBar>
+#include <QTabWidget>
+#include <QVBoxLayout>
 
 namespace velmora::ui {
 
@@ -313,32 +316,67 @@ QWidget* MainWindow::buildParametersArea()
 QWidget* MainWindow::buildPulseTools()
 {
     auto* group = new QGroupBox("Pulse tools", area_);
-    auto* grid = new QGridLayout(group);
-    grid->setContentsMargins(4, 2, 4, 2);
+    auto* outer = new QVBoxLayout(group);
+    outer->setContentsMargins(2, 2, 2, 2);
+    auto* tabs = new QTabWidget(group);
+    outer->addWidget(tabs);
+
+    auto* calculators = new QWidget;
+    auto* grid = new QGridLayout(calculators);
     grid->setVerticalSpacing(1);
     const QStringList captions = {"dB",    " pi/2 pulse, microsec", "w1, Hz", "angle, degree", " TR, msec",
                                   "T1, ms"};
-    grid->addWidget(new QLabel("Pulse calibration table:", group), 0, 0, 1, 3);
-    grid->addWidget(new QLabel("Ernst angles table:", group), 3, 0, 1, 3);
+    grid->addWidget(new QLabel("Pulse calibration table:", calculators), 0, 0, 1, 3);
+    grid->addWidget(new QLabel("Ernst angles table:", calculators), 3, 0, 1, 3);
     for (int i = 0; i < 6; ++i) {
         const int r = i < 3 ? 1 : 4;
-        grid->addWidget(new QLabel(captions[i].trimmed(), group), r, i % 3);
-        auto* edit = box(group, 90);
+        grid->addWidget(new QLabel(captions[i].trimmed(), calculators), r, i % 3);
+        auto* edit = box(calculators, 72);
         grid->addWidget(edit, r + 1, i % 3);
         binder_->bind({"Text10", i}, edit, [this, i] { recomputeCalculator(i); });
     }
     grid->setColumnStretch(1, 2);
-    grid->addWidget(new QLabel("Shaped-pulse generator:", group), 6, 0, 1, 3);
-    auto* shapes = new QWidget(group);
-    auto* choices = new QGridLayout(shapes);
-    choices->setContentsMargins(0, 0, 0, 0);
-    choices->setVerticalSpacing(1);
+    grid->setRowStretch(6, 1);
+    tabs->addTab(calculators, "Calculators");
+
+    // The shaped-pulse generator's choices and boxes, on a page that scrolls.
+    auto* page = new QWidget;
+    auto* boxes = new QGridLayout(page);
+    boxes->setVerticalSpacing(1);
     for (int i = 0; i < 6; ++i) {
-        auto* check = new QCheckBox(shapes);
-        choices->addWidget(check, i / 2, i % 2);
+        auto* check = new QCheckBox(page);
+        boxes->addWidget(check, i / 2, 2 * (i % 2), 1, 2);
         binder_->bind({"Check2", i}, check);
     }
-    grid->addWidget(shapes, 7, 0, 1, 3);
+    const std::pair<int, const char*> generatorBoxes[] = {
+        {0, "freq shift"},         {1, "phase"},           {2, "Ngap"},         {3, "N pulse in gap"},
+        {4, "N delay in gap"},     {5, "n factor"},        {6, "R value"},      {7, "truncation"},
+        {12, "add zero at start"}, {8, "add zero at end"}, {15, "FrankRepeat"}, {9, "method"},
+        {10, "sweep sign"},        {11, "shape"},          {13, "comment"},     {14, "ttt2=1     ttt1="}};
+    int n = 0;
+    for (const auto& [index, caption] : generatorBoxes) {
+        const int r = 3 + n / 2;
+        boxes->addWidget(new QLabel(caption, page), r, 2 * (n % 2));
+        auto* edit = box(page, 60);
+        boxes->addWidget(edit, r, 2 * (n % 2) + 1);
+        binder_->bind({"Text4", index}, edit);
+        ++n;
+    }
+    const int last = 3 + n / 2;
+    boxes->addWidget(new QLabel("Name", page), last, 0);
+    auto* name = box(page, 60);
+    boxes->addWidget(name, last, 1);
+    binder_->bind(ctl::GeneratorOutputName, name);
+    auto* make = new QPushButton(page);
+    make->setEnabled(false);
+    make->setToolTip("the shaped-pulse generator comes with a later version");
+    boxes->addWidget(make, last, 2, 1, 2);
+    binder_->bind({"Command15", 0}, make);
+    auto* scroll = new QScrollArea;
+    scroll->setWidget(page);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    tabs->addTab(scroll, "Shaped-pulse generator");
     return group;
 }
 
