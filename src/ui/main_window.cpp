@@ -1,6 +1,8 @@
 #include "ui/main_window.h"
 
 #include "pulses/pulse_calculators.h"
+#include "render/sequence_panel.h"
+#include "render/spin_panel.h"
 #include "ui/window_texts.h"
 #include "util/file_listing.h"
 #include "workbench/control_handlers.h"
@@ -59,7 +61,7 @@ MainWindow::MainWindow(workbench::Workbench& bench, model::Workspace& workspace,
     : QMainWindow(parent), bench_(bench), workspace_(workspace),
       twips_(QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->logicalDotsPerInch()
                                               : 96.0),
-      binder_(std::make_unique<ControlBinder>(bench.controls()))
+      binder_(std::make_unique<ControlBinder>(bench.controls())), spinEditor_(bench), sequenceEditor_(bench)
 {
     setWindowTitle("Velmora");
     bench_.runControl().setYield([] { QApplication::processEvents(); });
@@ -70,6 +72,9 @@ MainWindow::MainWindow(workbench::Workbench& bench, model::Workspace& workspace,
                                                    statusBar()->sizeHint().height());
     qApp->installEventFilter(this);
     hidePopups();
+    sequenceEditor_.showCurrentStep();
+    binder_->refreshAll();
+    redrawPanels();
 }
 
 MainWindow::~MainWindow()
@@ -120,6 +125,88 @@ void MainWindow::buildMenus()
     statusBar()->addPermanentWidget(run);
 }
 
+PictureView* MainWindow::pictureView(int left, int top, int width, int height, const QString& name)
+{
+    auto* view = new PictureView(area_);
+    view->setObjectName(name);
+    view->setGeometry(twips_.rect(left, top, width, height));
+    return view;
+}
+
+QFrame* MainWindow::buildNucleiWindow()
+{
+    auto* frame = new QFrame(area_);
+    frame->setObjectName("nucleiWindow");
+    frame->setFrameShape(QFrame::Box);
+    auto* grid = new QGridLayout(frame);
+    grid->setVerticalSpacing(1);
+    grid->addWidget(new QLabel("Nuclei parameters", frame), 0, 0, 1, 4);
+    auto* label = new QLabel(frame);
+    binder_->bind(ctl::SelectedSpinLabel, label);
+    grid->addWidget(new QLabel("Nucleus", frame), 1, 0);
+    auto* nucleus = new QComboBox(frame);
+    grid->addWidget(nucleus, 1, 1);
+    grid->addWidget(label, 1, 2);
+    binder_->bind(ctl::NucleusChooser, nucleus, [this, nucleus] {
+        spinEditor_.chooseNucleus(nucleus->currentText().toStdString());
+        afterModelChange();
+    });
+    grid->addWidget(new QLabel("J coupling, Hz  to spin", frame), 2, 0, 1, 4);
+    for (int j = 0; j < 10; ++j) {
+        grid->addWidget(new QLabel(QString::number(j), frame), 3 + j / 5, 2 * (j % 5) == 0 ? 0 : 2 * (j % 5));
+        auto* edit = box(frame, 50);
+        grid->addWidget(edit, 3 + j / 5, 2 * (j % 5) + 1);
+        binder_->bind({"Text42", j}, edit, [this, j] {
+            spinEditor_.editBox(j);
+            afterModelChange();
+        });
+    }
+    const std::pair<int, const char*> rest[] = {
+        {11, "Chemical shift, ppm"}, {10, "Hz"}, {12, "T1, ms"}, {13, "T2, ms"}};
+    int c = 0;
+    for (const auto& [index, caption] : rest) {
+        grid->addWidget(new QLabel(caption, frame), 5, c);
+        auto* edit = box(frame, 60);
+        if (index == 10)
+            edit->setReadOnly(true);
+        grid->addWidget(edit, 6, c);
+        binder_->bind({"Text42", index}, edit, [this, i = index] {
+            spinEditor_.editBox(i);
+            afterModelChange();
+        });
+        c += 2;
+    }
+    return frame;
+}
+
+void MainWindow::afterModelChange()
+{
+    sequenceEditor_.showCurrentStep();
+    redrawPanels();
+}
+
+void MainWindow::redrawPanels()
+{
+    render::drawSpinPanel(spinView_->box(), bench_);
+    render::drawSequencePanel(sequenceView_->box(), bench_);
+    spinView_->update();
+    sequenceView_->update();
+}
+
+void MainWindow::openCellChooser(int cell, QWidget* over)
+{
+    if (!sequenceEditor_.pickCell(cell))
+        return;
+    chooser_->clear();
+    for (const std::string& choice : sequenceEditor_.cellChoices(cell))
+        chooser_->addItem(QString::fromStdString(choice));
+    chooser_->setGeometry(
+        QRect(over->mapTo(area_, QPoint(0, 0)), QSize(std::max(over->width(), 120), over->height())));
+    chooser_->show();
+    chooser_->raise();
+    chooser_->showPopup();
+}
+
 QLabel* MainWindow::picture(int left, int top, int width, int height, const QString& name)
 {
     auto* label = new QLabel(area_);
@@ -140,8 +227,27 @@ void MainWindow::buildWorkingArea()
     area_->setMouseTracking(true);
     setCentralWidget(area_);
 
-    picture(0, 0, 2600, 2000, "spinSystemPicture");
-    sequencePicture_ = picture(0, 2050, 7600, 2500, "Picture2");
+    nucleiWindow_ = buildNucleiWindow();
+    nucleiWindow_->setGeometry(twips_.rect(0, 2050, 7600, 2500));
+    spinView_ = pictureView(0, 0, 2600, 2000, "spinSystemPicture");
+    spinView_->setClickHandler([this](double x, double y) {
+        switch (spinEditor_.click(x, y)) {
+        case workbench::SpinClick::Selected:
+            sequenceView_->hide();  // the nuclei window lies under the sequence picture
+            binder_->refreshAll();
+            break;
+        case workbench::SpinClick::Outside:
+            sequenceView_->show();
+            break;
+        case workbench::SpinClick::Ignored:
+            break;
+        }
+    });
+    sequenceView_ = pictureView(0, 2050, 7600, 2500, "Picture2");
+    sequenceView_->setClickHandler([this](double x, double) {
+        sequenceEditor_.selectStepAt(x, render::kSequenceScaleWidth);
+        afterModelChange();
+    });
     picture(7700, 100, 7800, 3900, "Picture1_0");
     picture(7700, 4100, 3950, 1750, "Picture1_2");
     picture(7700, 5950, 3950, 1750, "Picture1_3");
@@ -258,13 +364,20 @@ QWidget* MainWindow::buildParametersArea()
         auto* label = new QLabel(group);
         label->setFrameShape(QFrame::Panel);
         label->setFixedWidth(c == 5 ? 30 : 64);
+        label->setProperty("cell", index);
+        label->installEventFilter(this);
         grid->addWidget(label, r, c);
         binder_->bind({"Label3", index}, label);
     };
     auto value = [&](int index, int r, int c) {
         auto* edit = box(group, 60);
+        edit->setProperty("valueBox", index);
+        edit->installEventFilter(this);
         grid->addWidget(edit, r, c);
-        binder_->bind({"Text1", index}, edit);
+        binder_->bind({"Text1", index}, edit, [this, index] {
+            sequenceEditor_.editValue(index);
+            redrawPanels();
+        });
     };
     const QStringList rows = {"H1", "C13", "N15", "grad", "delay"};
     for (int k = 0; k < 5; ++k) {
@@ -287,29 +400,58 @@ QWidget* MainWindow::buildParametersArea()
     auto* buttons = new QWidget(group);
     auto* row = new QHBoxLayout(buttons);
     row->setContentsMargins(0, 0, 0, 0);
-    for (const char* caption : {"Del", "Ins", "point", "Acqu"}) {
+    const std::pair<const char*, bool (workbench::SequencePanelEditor::*)()> actions[] = {
+        {"Del", &workbench::SequencePanelEditor::deleteStep},
+        {"Ins", &workbench::SequencePanelEditor::insertStep},
+        {"point", &workbench::SequencePanelEditor::markPoint},
+        {"Acqu", &workbench::SequencePanelEditor::toggleAcquisition},
+        {"{", &workbench::SequencePanelEditor::markCycleStart},
+        {"}", &workbench::SequencePanelEditor::markCycleEnd}};
+    for (const auto& [caption, act] : actions) {
         auto* button = new QPushButton(caption, buttons);
-        button->setEnabled(false);
-        button->setToolTip("step editing comes with the sequence panel");
+        button->setObjectName(QString("step ") + caption);
+        if (caption[0] == '{' || caption[0] == '}') {
+            button->setStyleSheet("color: red");
+            button->setFixedWidth(28);
+        }
         row->addWidget(button);
-    }
-    for (const char* caption : {"{", "}"}) {
-        auto* button = new QPushButton(caption, buttons);
-        button->setEnabled(false);
-        button->setStyleSheet("color: red");
-        button->setFixedWidth(28);
-        row->addWidget(button);
+        connect(button, &QPushButton::clicked, this, [this, act = act] {
+            (sequenceEditor_.*act)();
+            afterModelChange();
+        });
     }
     auto* cycle = box(buttons, 40);
     cycle->setStyleSheet("color: red");
+    cycle->setProperty("valueBox", workbench::kCycleCountBox);
+    cycle->installEventFilter(this);
     row->addWidget(cycle);
-    binder_->bind(ctl::CycleCountBox, cycle, [this] { workbench::onCycleCountEdited(bench_); });
+    binder_->bind(ctl::CycleCountBox, cycle, [this] {
+        sequenceEditor_.editValue(workbench::kCycleCountBox);
+        redrawPanels();
+    });
     grid->addWidget(buttons, 4, 3, 2, 5);
 
     grid->addWidget(new QLabel("Initial conditions:", group), 6, 0, 1, 2);
     auto* initial = new QPushButton(group);
     grid->addWidget(initial, 6, 2, 1, 2);
     binder_->bind(ctl::InitialCondition, initial);
+    connect(initial, &QPushButton::clicked, this, [this] {
+        sequenceEditor_.toggleInitialCondition();
+        binder_->refreshAll();
+    });
+    auto* operators = new QListWidget(group);
+    operators->setSelectionMode(QAbstractItemView::MultiSelection);
+    operators->setMaximumHeight(twips_.px(700));
+    grid->addWidget(operators, 6, 4, 2, 4);
+    binder_->bind(ctl::InitialOperators, operators);
+    chooser_ = new QComboBox(area_);
+    chooser_->hide();
+    connect(chooser_, &QComboBox::textActivated, this, [this](const QString& choice) {
+        chooser_->hide();
+        sequenceEditor_.choose(choice.toStdString());
+        afterModelChange();
+        binder_->refreshAll();
+    });
     return group;
 }
 
@@ -554,6 +696,7 @@ QFrame* MainWindow::buildFileFrame()
             if (workbench::pickFile(bench_, list, item->text().toStdString()))
                 workbench::openPickedFile(bench_, list);
             hidePopups();
+            afterModelChange();
             binder_->refreshAll();
         });
         connect(go, &QPushButton::clicked, this, [this, list] {
@@ -597,7 +740,9 @@ void MainWindow::hidePopups()
                        static_cast<QWidget*>(aboutList_)})
         w->hide();
     bench_.controls().setVisible(ctl::CellChooser, false);
-    sequencePicture_->show();
+    if (chooser_ != nullptr)
+        chooser_->hide();
+    sequenceView_->show();
     if (!bench_.exchangeMode())
         bench_.controls().setVisible(ctl::PhaseRowEditor, false);
 }
@@ -671,6 +816,7 @@ void MainWindow::start(bool twoD)
     setEditingEnabled(true);
     bench_.setProgressListener({});
     binder_->refreshAll();
+    redrawPanels();
     const QString elapsed = QString::number(clock.elapsed() / 1000.0, 'f', 2) + " s";
     switch (outcome) {
     case workbench::StartOutcome::Completed:
@@ -707,7 +853,7 @@ bool MainWindow::isInsidePopup(QWidget* widget) const
 
 void MainWindow::pointerMoved(int xTwips, int yTwips)
 {
-    if (!sequencePicture_->isVisible()) {
+    if (!sequenceView_->isVisible()) {
         // The nuclei window is open under the sequence picture.
         if (xTwips > kNucleiWindowRight && xTwips < kPopupRightEdge)
             hidePopups();
@@ -718,6 +864,14 @@ void MainWindow::pointerMoved(int xTwips, int yTwips)
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::MouseButtonPress && watched->property("cell").isValid()) {
+        openCellChooser(watched->property("cell").toInt(), static_cast<QWidget*>(watched));
+        return true;
+    }
+    if (event->type() == QEvent::FocusIn && watched->property("valueBox").isValid()) {
+        chooser_->hide();
+        sequenceEditor_.clickValueBox(watched->property("valueBox").toInt());
+    }
     if (event->type() == QEvent::MouseMove) {
         auto* widget = qobject_cast<QWidget*>(watched);
         if (widget != nullptr && widget->window() == this && !isInsidePopup(widget) &&

@@ -7,12 +7,16 @@
 
 #include "model/workspace.h"
 #include "ui/control_binder.h"
+#include "ui/picture_view.h"
 #include "ui/twips.h"
+#include "workbench/sequence_panel_editor.h"
+#include "workbench/spin_panel_editor.h"
 
 #include <QMainWindow>
 #include <memory>
 
 class QAction;
+class QComboBox;
 class QFrame;
 class QLabel;
 class QListWidget;
@@ -55,6 +59,15 @@ public:
     // The pointer moved to (x, y) twips of the working area, over no pop-up.
     void pointerMoved(int xTwips, int yTwips);
 
+    // Redraws the spin-system and sequence panels (and so rebuilds the spin system).
+    void redrawPanels();
+    PictureView* spinPicture() const { return spinView_; }
+    PictureView* sequencePicture() const { return sequenceView_; }
+    QFrame* nucleiWindow() const { return nucleiWindow_; }
+    QComboBox* cellChooser() const { return chooser_; }
+    workbench::SequencePanelEditor& sequenceEditor() { return sequenceEditor_; }
+    workbench::SpinPanelEditor& spinEditor() { return spinEditor_; }
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -72,6 +85,10 @@ private:
     QFrame* buildFileFrame();
     QListWidget* buildTextList(const QStringList& lines);
     QLabel* picture(int left, int top, int width, int height, const QString& name);
+    PictureView* pictureView(int left, int top, int width, int height, const QString& name);
+    QFrame* buildNucleiWindow();
+    void openCellChooser(int cell, QWidget* over);
+    void afterModelChange();
     void refreshFileLists();
     void refreshDirectoryList();
     void setEditingEnabled(bool enabled);
@@ -91,7 +108,12 @@ private:
     QListWidget* moleculeFiles_ = nullptr;
     QListWidget* sequenceFiles_ = nullptr;
     QListWidget* directoryList_ = nullptr;
-    QLabel* sequencePicture_ = nullptr;
+    PictureView* spinView_ = nullptr;
+    PictureView* sequenceView_ = nullptr;
+    QFrame* nucleiWindow_ = nullptr;
+    QComboBox* chooser_ = nullptr;
+    workbench::SpinPanelEditor spinEditor_;
+    workbench::SequencePanelEditor sequenceEditor_;
     QLabel* progress_ = nullptr;
     std::vector<QWidget*> editing_;  // disabled while a run is in progress
 };

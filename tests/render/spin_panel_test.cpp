@@ -1,0 +1,131 @@
+// The spin-system panel drawn offscreen: where the discs land and how large they are, the colours
+// of the coupling lines and of the value texts, and the two-site picture of exchange mode. The
+// pictures are drawn at 5 twips per pixel so that the labels stay clear of the disc centres.
+#include "render/spin_panel.h"
+#include "support/scratch_directory.h"
+#include "util/messages.h"
+#include "workbench/workbench.h"
+
+#include <QColor>
+#include <QImage>
+#include <QPoint>
+#include <gtest/gtest.h>
+
+namespace velmora::render {
+namespace {
+
+constexpr double kTwipsPerTestPixel = 5.0;
+
+class SpinPanelDrawing : public ::testing::Test {
+protected:
+    SpinPanelDrawing()
+        : bench(messages, dir.path()), box(static_cast<int>(kSpinPanelScaleWidth / kTwipsPerTestPixel),
+                                           static_cast<int>(kSpinPanelScaleHeight / kTwipsPerTestPixel))
+    {
+    }
+
+    QColor at(double xTwips, double yTwips) const
+    {
+        const QPointF p = box.toPixels(xTwips, yTwips);
+        return box.image().pixelColor(static_cast<int>(p.x()), static_cast<int>(p.y()));
+    }
+
+    // Pixels inside the rectangle of twips [x0, x1) x [y0, y1) that `near` accepts.
+    template <typename Predicate> int count(Predicate near, double x0, double y0, double x1, double y1) const
+    {
+        const QPointF a = box.toPixels(x0, y0);
+        const QPointF b = box.toPixels(x1, y1);
+        int n = 0;
+        for (int y = static_cast<int>(a.y()); y < static_cast<int>(b.y()); ++y)
+            for (int x = static_cast<int>(a.x()); x < static_cast<int>(b.x()); ++x)
+                n += near(box.image().pixelColor(x, y)) ? 1 : 0;
+        return n;
+    }
+    int count(const QColor& colour, double x0, double y0, double x1, double y1) const
+    {
+        return count([&](const QColor& c) { return c == colour; }, x0, y0, x1, y1);
+    }
+
+    testing::ScratchDirectory dir;
+    util::RecordedMessages messages;
+    workbench::Workbench bench;
+    PictureBox box;
+};
+
+TEST_F(SpinPanelDrawing, OneSpinAndTheBlankPositionAreDiscsAtTopAndBottom)
+{
+    ASSERT_TRUE(bench.spinSystem().setLabel(1, ""));
+    ASSERT_TRUE(bench.spinSystem().setLabel(2, ""));
+    drawSpinPanel(box, bench);
+    ASSERT_EQ(bench.spinSystem().spinCount(), 1) << "drawing rebuilds the spin system";
+
+    // Positions (1200, 200) and (1200, 1800); discs centred 40 twips right of and below them.
+    EXPECT_EQ(at(1240.0, 240.0), spinDiscColour());
+    EXPECT_EQ(at(1240.0, 1840.0), spinDiscColour()) << "the blank position";
+    EXPECT_EQ(at(2040.0, 1040.0), QColor(Qt::white)) << "no third position";
+    // Both have the proton's radius of 100 twips.
+    EXPECT_EQ(at(1240.0, 1840.0 + 90.0), spinDiscColour());
+    EXPECT_EQ(at(1240.0, 1840.0 + 115.0), QColor(Qt::white));
+}
+
+TEST_F(SpinPanelDrawing, DiscRadiusFollowsTheNucleus)
+{
+    drawSpinPanel(box, bench);  // H0 at the top, C2 at the bottom
+    EXPECT_EQ(at(1240.0 + 125.0, 240.0), QColor(Qt::white)) << "a proton's disc ends at 100 twips";
+    EXPECT_EQ(at(1240.0 + 125.0, 1840.0), spinDiscColour()) << "a carbon's reaches 150 twips";
+    EXPECT_EQ(at(1240.0 + 165.0, 1840.0), QColor(Qt::white));
+
+    ASSERT_TRUE(bench.spinSystem().setLabel(2, "N2"));
+    drawSpinPanel(box, bench);
+    EXPECT_EQ(at(1240.0 + 165.0, 1840.0), spinDiscColour()) << "a nitrogen's reaches 180 twips";
+}
+
+TEST_F(SpinPanelDrawing, CouplingsAreLightGreenLinesBetweenTheSpins)
+{
+    drawSpinPanel(box, bench);
+    // Points on the lines are taken at pixel centres (2.5 twips from a pixel corner), where the
+    // rasterised line must pass. H0 (1200, 200) - H1 (2000, 1000): the line joins the points 75
+    // twips right of and below them; its middle is (1675, 675).
+    EXPECT_EQ(at(1675.0 + 2.5, 675.0 + 2.5), couplingLineColour());
+    EXPECT_EQ(at(1275.0 + 202.5, 275.0 + 202.5), couplingLineColour());
+    // H1 - C2 (1200, 1800), middle (1675, 1475).
+    EXPECT_EQ(at(1675.0 + 2.5, 1475.0 - 2.5), couplingLineColour());
+    EXPECT_EQ(at(2075.0 - 197.5, 1075.0 + 197.5), couplingLineColour());
+    // H0 and C2 are not coupled: nothing on the vertical between them.
+    EXPECT_EQ(count(couplingLineColour(), 1260.0, 600.0, 1290.0, 1400.0), 0);
+}
+
+TEST_F(SpinPanelDrawing, ShiftAndRelaxationTextsStandBesideEachSpinInTheirColours)
+{
+    drawSpinPanel(box, bench);
+    // H1 (2000, 1000) lies on the right half: its column starts at X + 250.
+    // Text is smoothed, so its pixels are blends of the text colour with white: judged by hue.
+    const auto red = [](const QColor& c) { return c.red() > 200 && c.green() < 120 && c.blue() < 120; };
+    const auto grey = [](const QColor& c) {
+        return c.red() < 160 && c.red() == c.green() && c.green() == c.blue();
+    };
+    const auto cyan = [](const QColor& c) {
+        return c.red() < 100 && c.green() > 120 && c.green() == c.blue();
+    };
+    EXPECT_GT(count(red, 2250.0, 850.0, 2600.0, 1000.0), 0) << "0.40 in red at Y - 150";
+    EXPECT_EQ(count(grey, 2250.0, 850.0, 2600.0, 1000.0), 0);
+    EXPECT_GT(count(grey, 2250.0, 1025.0, 2600.0, 1200.0), 0) << "1000.000 in dark grey at Y + 25";
+    EXPECT_EQ(count(red, 2250.0, 1025.0, 2600.0, 1200.0), 0);
+    EXPECT_GT(count(cyan, 2250.0, 1200.0, 2600.0, 1400.0), 0) << "100.000 at Y + 200";
+    EXPECT_EQ(count(red, 0.0, 0.0, 1150.0, 2000.0), 0)
+        << "no spin lies on the left half, so nothing is written there";
+}
+
+TEST_F(SpinPanelDrawing, ExchangeModeShowsTwoSites)
+{
+    bench.setExchangeMode(true);
+    drawSpinPanel(box, bench);
+    EXPECT_EQ(at(800.0 + 140.0, 1000.0), spinDiscColour());
+    EXPECT_EQ(at(2000.0 - 140.0, 1000.0), spinDiscColour());
+    EXPECT_EQ(at(800.0 + 170.0, 1000.0), QColor(Qt::white)) << "radius 155";
+    EXPECT_EQ(at(1240.0, 240.0), QColor(Qt::white)) << "no spins drawn";
+    EXPECT_EQ(count(couplingLineColour(), 0.0, 0.0, 2600.0, 2000.0), 0);
+}
+
+}  // namespace
+}  // namespace velmora::render
