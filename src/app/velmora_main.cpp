@@ -29,6 +29,9 @@ int main(int argc, char** argv)
     parser.addOption(screenshot);
     const QCommandLineOption showOptions("show-options", "Open the Options frame (with --screenshot).");
     parser.addOption(showOptions);
+    const QCommandLineOption showNuclei("show-nuclei",
+                                        "Open the nuclei window of spin 0 (with --screenshot).");
+    parser.addOption(showNuclei);
     parser.process(app);
 
     using namespace velmora;
@@ -57,6 +60,8 @@ int main(int argc, char** argv)
     if (parser.isSet(screenshot)) {
         if (parser.isSet(showOptions))
             window.showOptions();
+        if (parser.isSet(showNuclei))
+            window.openNucleiWindow(0);
         const QString file = parser.value(screenshot);
         QTimer::singleShot(800, &window, [&window, file] {
             if (!window.grab().save(file))

@@ -147,8 +147,8 @@ QFrame* MainWindow::buildNucleiWindow()
     auto* nucleus = new QComboBox(frame);
     grid->addWidget(nucleus, 1, 1);
     grid->addWidget(label, 1, 2);
-    binder_->bind(ctl::NucleusChooser, nucleus, [this, nucleus] {
-        spinEditor_.chooseNucleus(nucleus->currentText().toStdString());
+    binder_->bind(ctl::NucleusChooser, nucleus, [this] {
+        spinEditor_.chooseNucleus(bench_.controls().text(ctl::NucleusChooser));
         afterModelChange();
     });
     grid->addWidget(new QLabel("J coupling, Hz  to spin", frame), 2, 0, 1, 4);
@@ -165,7 +165,7 @@ QFrame* MainWindow::buildNucleiWindow()
         {11, "Chemical shift, ppm"}, {10, "Hz"}, {12, "T1, ms"}, {13, "T2, ms"}};
     int c = 0;
     for (const auto& [index, caption] : rest) {
-        grid->addWidget(new QLabel(caption, frame), 5, c);
+        grid->addWidget(new QLabel(caption, frame), 5, c, 1, 2);
         auto* edit = box(frame, 60);
         if (index == 10)
             edit->setReadOnly(true);
@@ -177,6 +177,27 @@ QFrame* MainWindow::buildNucleiWindow()
         c += 2;
     }
     return frame;
+}
+
+void MainWindow::spinClicked(double xTwips, double yTwips)
+{
+    switch (spinEditor_.click(xTwips, yTwips)) {
+    case workbench::SpinClick::Selected:
+        sequenceView_->hide();  // the nuclei window lies under the sequence picture
+        binder_->refreshAll();
+        break;
+    case workbench::SpinClick::Outside:
+        sequenceView_->show();
+        break;
+    case workbench::SpinClick::Ignored:
+        break;
+    }
+}
+
+void MainWindow::openNucleiWindow(int spin)
+{
+    const workbench::TwipPoint at = workbench::spinPanelPosition(spin, bench_.spinSystem().spinCount());
+    spinClicked(at.x, at.y);
 }
 
 void MainWindow::afterModelChange()
@@ -230,19 +251,7 @@ void MainWindow::buildWorkingArea()
     nucleiWindow_ = buildNucleiWindow();
     nucleiWindow_->setGeometry(twips_.rect(0, 2050, 7600, 2500));
     spinView_ = pictureView(0, 0, 2600, 2000, "spinSystemPicture");
-    spinView_->setClickHandler([this](double x, double y) {
-        switch (spinEditor_.click(x, y)) {
-        case workbench::SpinClick::Selected:
-            sequenceView_->hide();  // the nuclei window lies under the sequence picture
-            binder_->refreshAll();
-            break;
-        case workbench::SpinClick::Outside:
-            sequenceView_->show();
-            break;
-        case workbench::SpinClick::Ignored:
-            break;
-        }
-    });
+    spinView_->setClickHandler([this](double x, double y) { spinClicked(x, y); });
     sequenceView_ = pictureView(0, 2050, 7600, 2500, "Picture2");
     sequenceView_->setClickHandler([this](double x, double) {
         sequenceEditor_.selectStepAt(x, render::kSequenceScaleWidth);

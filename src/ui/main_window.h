@@ -59,6 +59,8 @@ public:
     // The pointer moved to (x, y) twips of the working area, over no pop-up.
     void pointerMoved(int xTwips, int yTwips);
 
+    // As a click on spin `spin` of the drawing does.
+    void openNucleiWindow(int spin);
     // Redraws the spin-system and sequence panels (and so rebuilds the spin system).
     void redrawPanels();
     PictureView* spinPicture() const { return spinView_; }
@@ -89,6 +91,7 @@ private:
     QFrame* buildNucleiWindow();
     void openCellChooser(int cell, QWidget* over);
     void afterModelChange();
+    void spinClicked(double xTwips, double yTwips);
     void refreshFileLists();
     void refreshDirectoryList();
     void setEditingEnabled(bool enabled);

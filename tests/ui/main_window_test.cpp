@@ -1,23 +1,28 @@
 // Drives the main window as a user would, offscreen.
 #include "model/sequence_file.h"
+#include "render/sequence_panel.h"
 #include "support/scratch_directory.h"
 #include "ui/main_window.h"
 #include "util/text_file.h"
 #include "workbench/file_commands.h"
+#include "workbench/sequence_panel_editor.h"
 #include "workbench/start_up.h"
 #include "workbench/workbench.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QFrame>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
+#include <cmath>
 
 using namespace velmora;
 namespace ctl = model::ctl;
@@ -186,6 +191,111 @@ private slots:
         Session s;
         s.window->action("&Exchange")->trigger();
         QVERIFY(s.window->statusBar()->currentMessage().contains("not available yet"));
+    }
+
+    void clickingASpinOpensItsWindowAndEditsGoToTheModel()
+    {
+        Session s;
+        ui::PictureView* spins = s.window->spinPicture();
+        // Spin 0 of three sits at the top of the circle, (1200, 200) twips of the panel's scale.
+        const QPointF at = spins->box().toPixels(1200.0 + 40, 200.0 + 40);
+        QTest::mouseClick(spins, Qt::LeftButton, {}, at.toPoint());
+        QVERIFY(!s.window->sequencePicture()->isVisible());
+        QCOMPARE(s.bench.controls().caption(ctl::SelectedSpinLabel), std::string("H0"));
+
+        auto* shift = s.widget<QLineEdit>(model::ControlId{"Text42", 11});
+        shift->selectAll();
+        QTest::keyClicks(shift, "1.25");
+        QCOMPARE(s.bench.spinSystem().shiftPpm(0), 1.25);
+        auto* coupling = s.widget<QLineEdit>(model::ControlId{"Text42", 1});
+        coupling->selectAll();
+        QTest::keyClicks(coupling, "12");
+        QCOMPARE(s.bench.spinSystem().couplingHz(1, 0), 12.0);
+
+        QTest::mouseMove(s.window->workingArea(), s.atTwips(9000, 3000));
+        QVERIFY2(s.window->sequencePicture()->isVisible(), "moving right of the nuclei window closes it");
+    }
+
+    void addingACarbonOnTheBlankPositionAndDeletingASpin()
+    {
+        Session s;
+        ui::PictureView* spins = s.window->spinPicture();
+        // Three spins: the blank position 3 of four sits at the left, (400, 1000).
+        QTest::mouseClick(spins, Qt::LeftButton, {}, spins->box().toPixels(400.0 + 40, 1000.0).toPoint());
+        auto* nucleus = s.widget<QComboBox>(ctl::NucleusChooser);
+        QVERIFY(nucleus != nullptr);
+        const int carbon = nucleus->findText("C3");
+        QVERIFY(carbon >= 0);
+        nucleus->setCurrentIndex(carbon);
+        emit nucleus->textActivated("C3");
+        QCOMPARE(s.bench.spinSystem().spinCount(), 4);
+        QCOMPARE(s.bench.spinSystem().label(3), std::string("C3"));
+
+        // Delete spin 1: the spins behind it move down and are renamed.
+        const double a = 2 * 3.14159265358979 / 5;
+        QTest::mouseClick(
+            spins, Qt::LeftButton, {},
+            spins->box().toPixels(1200 + 800 * std::sin(a), 1000 - 800 * std::cos(a)).toPoint());
+        QCOMPARE(s.bench.controls().caption(ctl::SelectedSpinLabel), std::string("H1"));
+        emit nucleus->textActivated("");
+        QCOMPARE(s.bench.spinSystem().spinCount(), 3);
+        QCOMPARE(s.bench.spinSystem().label(1), std::string("C1"));
+        QCOMPARE(s.bench.spinSystem().label(2), std::string("C2"));
+    }
+
+    void choosingAPulseForAStepAndEditingItsValue()
+    {
+        Session s;
+        ui::PictureView* sequence = s.window->sequencePicture();
+        // Step 1 of the start-up sequence: click the middle of its span.
+        const workbench::SequenceLayout layout =
+            workbench::layoutSteps(s.bench.sequence(), render::kSequenceScaleWidth);
+        const double middle = (layout.stepLeft(1) + layout.stepRight(1)) / 2;
+        QTest::mouseClick(sequence, Qt::LeftButton, {}, sequence->box().toPixels(middle, 100).toPoint());
+        QCOMPARE(s.window->sequenceEditor().currentStep(), 1);
+
+        auto* cell = s.widget<QLabel>(model::ControlId{"Label3", 0});
+        QTest::mouseClick(cell, Qt::LeftButton);
+        QComboBox* chooser = s.window->cellChooser();
+        QVERIFY(chooser->isVisible());
+        QVERIFY(chooser->findText("p1") >= 0);
+        emit chooser->textActivated("p1");
+        QCOMPARE(s.bench.sequence().step(1).channels[0].content, -1);
+
+        auto* value = s.widget<QLineEdit>(model::ControlId{"Text1", 0});
+        value->setFocus();
+        value->selectAll();
+        QTest::keyClicks(value, "7.5");
+        QCOMPARE(s.bench.sequence().elements().value(1), 7.5);
+
+        auto* insert = s.window->findChild<QPushButton*>("step Ins");
+        QVERIFY(insert != nullptr);
+        QTest::mouseClick(insert, Qt::LeftButton);
+        QCOMPARE(s.bench.sequence().stepCount(), 3);
+        QCOMPARE(s.bench.sequence().step(2).channels[0].content, -1);  // the inserted step is a copy
+        auto* remove = s.window->findChild<QPushButton*>("step Del");
+        QTest::mouseClick(remove, Qt::LeftButton);
+        QCOMPARE(s.bench.sequence().stepCount(), 2);
+    }
+
+    void aChosenStartingOperatorIsWhereTheRunStarts()
+    {
+        Session s;
+        s.bench.controls().setText(ctl::ArraySize, "0");
+        (void)s.bench.sequence().setContent(1, 0, "none");
+        (void)s.bench.sequence().setContent(2, 0, "none");
+        auto* initial = s.widget<QPushButton>(ctl::InitialCondition);
+        QTest::mouseClick(initial, Qt::LeftButton);
+        QCOMPARE(initial->text(), QString("nonequilibrium"));
+        auto* list = s.widget<QListWidget>(ctl::InitialOperators);
+        QVERIFY(list->isVisible());
+        const auto items = list->findItems("H0x", Qt::MatchExactly);
+        QCOMPARE(items.size(), 1);
+        items.front()->setSelected(true);
+        s.window->start(false);
+        const util::TextFileContent table = util::readTextLines(s.dir.path() / "prodop.dat");
+        QVERIFY(table.ok);
+        QVERIFY2(table.lines.front().find("xH0") != std::string::npos, table.lines.front().c_str());
     }
 
     void textHasRealGlyphs()
