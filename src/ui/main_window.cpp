@@ -163,18 +163,19 @@ QFrame* MainWindow::buildNucleiWindow()
     }
     const std::pair<int, const char*> rest[] = {
         {11, "Chemical shift, ppm"}, {10, "Hz"}, {12, "T1, ms"}, {13, "T2, ms"}};
-    int c = 0;
+    const int columns[] = {0, 3, 5, 7};
+    int n = 0;
     for (const auto& [index, caption] : rest) {
-        grid->addWidget(new QLabel(caption, frame), 5, c, 1, 2);
+        const int c = columns[n++];
+        grid->addWidget(new QLabel(caption, frame), 5, c, 1, c == 0 ? 3 : 2);
         auto* edit = box(frame, 60);
         if (index == 10)
             edit->setReadOnly(true);
-        grid->addWidget(edit, 6, c);
+        grid->addWidget(edit, 6, c, 1, 2);
         binder_->bind({"Text42", index}, edit, [this, i = index] {
             spinEditor_.editBox(i);
             afterModelChange();
         });
-        c += 2;
     }
     return frame;
 }
