@@ -351,6 +351,26 @@ QWidget* MainWindow::buildAcquisitionArea()
     phases->setMaximumHeight(twips_.px(420));
     grid->addWidget(phases, row++, 0, 1, 4);
     binder_->bind(ctl::PhaseCycle, phases);
+    // The in-place editor of a phase row: a click on a row opens it there, Enter or leaving it
+    // writes the row back.
+    auto* rowEditor = new QLineEdit(group);
+    rowEditor->hide();
+    binder_->bindCommitOnFinish(ctl::PhaseRowEditor, rowEditor, [this] {
+        if (sequenceEditor_.commitPhaseRow())
+            bench_.controls().setVisible(ctl::PhaseRowEditor, false);
+        binder_->refresh(ctl::PhaseCycle);
+    });
+    connect(phases, &QListWidget::itemClicked, this, [this, phases, rowEditor](QListWidgetItem* item) {
+        if (!sequenceEditor_.openPhaseRow(phases->row(item)))
+            return;
+        const QRect cell = phases->visualItemRect(item);
+        rowEditor->setGeometry(QRect(phases->viewport()->mapTo(rowEditor->parentWidget(), cell.topLeft()),
+                                     QSize(std::max(cell.width(), 60), cell.height() + 4)));
+        bench_.controls().setVisible(ctl::PhaseRowEditor, true);
+        rowEditor->raise();
+        rowEditor->setFocus();
+        rowEditor->selectAll();
+    });
     auto* scans = box(group, 40);
     add("Ncycles X ND", scans);
     binder_->bind(ctl::ScanCount, scans);

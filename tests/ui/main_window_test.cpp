@@ -298,6 +298,23 @@ private slots:
         QVERIFY2(table.lines.front().find("xH0") != std::string::npos, table.lines.front().c_str());
     }
 
+    void aPhaseRowIsEditedInPlace()
+    {
+        Session s;
+        auto* phases = s.widget<QListWidget>(ctl::PhaseCycle);
+        QVERIFY(phases != nullptr);
+        QTest::mouseClick(phases->viewport(), Qt::LeftButton, {},
+                          phases->visualItemRect(phases->item(1)).center());
+        auto* editor = s.widget<QLineEdit>(ctl::PhaseRowEditor);
+        QVERIFY(editor->isVisible());
+        QCOMPARE(editor->text(), QString("0"));
+        editor->selectAll();
+        QTest::keyClicks(editor, "0213");
+        QTest::keyClick(editor, Qt::Key_Return);
+        QCOMPARE(s.bench.controls().at(ctl::PhaseCycle).items[1], std::string("0213"));
+        QCOMPARE(phases->item(1)->text(), QString("0213"));
+    }
+
     void textHasRealGlyphs()
     {
         Session s;
