@@ -71,6 +71,8 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> arguments)
                 return refused(std::string(option.name) + " takes no value");
             if (option.name == "--2d")
                 options.twoD = true;
+            else if (option.name == "--png")
+                options.png = true;
             else if (option.name == "--quiet")
                 options.quiet = true;
             else if (option.name.starts_with("-"))
@@ -131,10 +133,15 @@ std::string usageText()
            "                        combo boxes take the text, check boxes 1, 0, true or false,\n"
            "                        labels and buttons the caption, List5 its rows separated by commas\n"
            "  --element NAME=VALUE  set an element of the sequence (p2=5 in us, d1=2.5 in ms, ...)\n"
+           "  --png                 after the run, write the plots as plot1d.png (the 1D plot),\n"
+           "                        plot2d.png (the 2D map, after --2d), plotOper.png (the operator\n"
+           "                        traces) and plotSec.png (the sequence panel) into the working\n"
+           "                        directory\n"
            "  --quiet               print nothing but errors\n"
            "\n"
-           "Exit status: 0 the run completed; 1 the run was refused, stopped or failed, or a named\n"
-           "file is missing or could not be read; 2 the command line was not understood.\n";
+           "Exit status: 0 the run completed; 1 the run was refused, stopped or failed, a named file is\n"
+           "missing or could not be read, or the plots could not be written; 2 the command line was not\n"
+           "understood.\n";
 }
 
 }  // namespace velmora::app

@@ -1,6 +1,9 @@
 #include "app/cli_run.h"
 
 #include "app/cli_summary.h"
+#ifdef VELMORA_HAVE_RENDER
+#include "app/cli_plots.h"
+#endif
 #include "model/workspace.h"
 #include "util/messages.h"
 #include "util/text_file.h"
@@ -152,6 +155,10 @@ void writeResultTables(const workbench::Workbench& bench, util::Messages& messag
 
 int runCommand(const CliOptions& options)
 {
+#ifndef VELMORA_HAVE_RENDER
+    if (options.png)
+        return usageError("--png: this build has no drawing (it was built without Qt)");
+#endif
     StderrMessages messages;
     std::error_code ec;
     std::filesystem::path directory;
@@ -216,11 +223,21 @@ int runCommand(const CliOptions& options)
     messages.setProgressLine(nullptr);
 
     switch (outcome) {
-    case workbench::StartOutcome::Completed:
+    case workbench::StartOutcome::Completed: {
         writeResultTables(bench, messages);
+        bool plotsWritten = true;
+#ifdef VELMORA_HAVE_RENDER
+        if (options.png) {
+            if (const util::Outcome plots = writePlotPngs(bench); !plots) {
+                messages.show(plots.message(), "Error!");
+                plotsWritten = false;
+            }
+        }
+#endif
         if (!options.quiet)
             std::cout << runSummary(bench) << std::flush;
-        return kExitSuccess;
+        return plotsWritten ? kExitSuccess : kExitRunFailed;
+    }
     case workbench::StartOutcome::Stopped:
         messages.show("stopped after " + std::to_string(bench.records().driver.runsDone) + " runs", kProgram);
         return kExitRunFailed;

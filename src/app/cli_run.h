@@ -1,6 +1,7 @@
 // What "velmora-cli run" does: set up the working directory as start-up does (or in --workdir),
-// read the named molecule and sequence files, apply the overrides, then Start (or Start_2D), and
-// report. Messages go to stderr as "title: text"; the summary goes to stdout.
+// read the named molecule and sequence files, apply the overrides, then Start (or Start_2D), write
+// the plots when --png asks for them, and report. Messages go to stderr as "title: text"; the
+// summary goes to stdout.
 #pragma once
 
 #include "app/cli_options.h"

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <initializer_list>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -18,7 +19,7 @@ TEST(CliOptions, RunTakesEveryOptionWithItsValue)
 {
     const ParsedCommandLine parsed =
         parse({"run", "--workdir", "/tmp/lab", "--mol", "water.mol", "--psq", "cosy.psq", "--2d", "--set",
-               "Text14(3)=400", "--element", "d1=2.5", "--set", "List5=0213,01", "--quiet"});
+               "Text14(3)=400", "--element", "d1=2.5", "--set", "List5=0213,01", "--png", "--quiet"});
     ASSERT_TRUE(parsed.options) << parsed.error;
     const CliOptions& options = *parsed.options;
     EXPECT_EQ(options.action, CliOptions::Action::Run);
@@ -26,6 +27,7 @@ TEST(CliOptions, RunTakesEveryOptionWithItsValue)
     EXPECT_EQ(options.moleculeFile, "water.mol");
     EXPECT_EQ(options.sequenceFile, "cosy.psq");
     EXPECT_TRUE(options.twoD);
+    EXPECT_TRUE(options.png);
     EXPECT_TRUE(options.quiet);
     const std::vector<Override> expected = {{Override::Target::Control, "Text14(3)=400"},
                                             {Override::Target::Element, "d1=2.5"},
@@ -41,6 +43,7 @@ TEST(CliOptions, PlainRunReadsNothingBeyondStartUp)
     EXPECT_TRUE(parsed.options->moleculeFile.empty());
     EXPECT_TRUE(parsed.options->sequenceFile.empty());
     EXPECT_FALSE(parsed.options->twoD);
+    EXPECT_FALSE(parsed.options->png);
     EXPECT_FALSE(parsed.options->quiet);
     EXPECT_TRUE(parsed.options->overrides.empty());
 }
@@ -63,6 +66,14 @@ TEST(CliOptions, ATextThatLooksLikeAnOptionIsStillAValue)
     EXPECT_FALSE(parsed.options->quiet);
     ASSERT_EQ(parsed.options->overrides.size(), 1u);
     EXPECT_EQ(parsed.options->overrides[0].assignment, "Label3(14)=--quiet");
+}
+
+TEST(CliOptions, TheUsageTextNamesEveryOption)
+{
+    const std::string usage = usageText();
+    for (const char* option :
+         {"--workdir", "--mol", "--psq", "--2d", "--set", "--element", "--png", "--quiet"})
+        EXPECT_NE(usage.find(option), std::string::npos) << option;
 }
 
 TEST(CliOptions, HelpAndVersionWinOverTheRun)
@@ -94,6 +105,7 @@ TEST(CliOptions, CommandLinesThatAreNotUnderstoodSayWhy)
         {{"run", "--mol", "../elsewhere/a.mol"}, "--mol takes the name of a file in the working directory"},
         {{"run", "--psq", ""}, "--psq takes the name of a file"},
         {{"run", "--2d=yes"}, "--2d takes no value"},
+        {{"run", "--png=plots"}, "--png takes no value"},
     };
     for (const Case& c : cases) {
         const ParsedCommandLine parsed = parseCommandLine(c.arguments);

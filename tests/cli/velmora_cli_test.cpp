@@ -1,6 +1,7 @@
 // End-to-end runs of the built velmora-cli. Every test works in a scratch directory of its own, with
 // HOME and XDG_CONFIG_HOME pointing into it and --workdir naming its working directory, so no test
-// touches a real settings file and tests may run in parallel.
+// touches a real settings file and tests may run in parallel. QT_QPA_PLATFORM is left out of the
+// program's environment: --png must find its drawing platform by itself.
 #include "model/molecule_file.h"
 #include "model/spin_system.h"
 #include "support/scratch_directory.h"
@@ -18,6 +19,11 @@
 #include <string>
 #include <sys/wait.h>
 #include <vector>
+#ifdef VELMORA_HAVE_RENDER
+#include <QColor>
+#include <QImage>
+#include <QString>
+#endif
 
 extern char** environ;
 
@@ -108,7 +114,8 @@ protected:
         std::vector<std::string> environment;
         for (char** e = environ; *e != nullptr; ++e) {
             const std::string entry = *e;
-            if (!entry.starts_with("HOME=") && !entry.starts_with("XDG_CONFIG_HOME="))
+            if (!entry.starts_with("HOME=") && !entry.starts_with("XDG_CONFIG_HOME=") &&
+                !entry.starts_with("QT_QPA_PLATFORM="))
                 environment.push_back(entry);
         }
         environment.push_back("HOME=" + (scratch_.path() / "home").string());
@@ -194,6 +201,63 @@ TEST_F(Cli, A2DRunWritesTheMapWithItsFrequencyAxes)
     EXPECT_EQ(std::count(map.begin(), map.end(), '\n'), 257) << "the direct axis and np rows";
     EXPECT_EQ(map.rfind("f1\\f2\t200\t", 0), 0u) << "direct frequencies from +sw/2 down";
 }
+
+#ifdef VELMORA_HAVE_RENDER
+// Pixels of a picture that differ from its ground.
+int inkedPixels(const QImage& image, const QColor& ground)
+{
+    int count = 0;
+    for (int row = 0; row < image.height(); ++row)
+        for (int column = 0; column < image.width(); ++column)
+            count += image.pixelColor(column, row) != ground ? 1 : 0;
+    return count;
+}
+
+TEST_F(Cli, PngWritesThePlotsOfA2DRunWithoutADisplay)
+{
+    const Finished done = runInWork({"--2d", "--set", "Text14(11)=7", "--png", "--quiet"});
+    ASSERT_EQ(done.status, 0) << done.err;
+    EXPECT_EQ(done.err, "") << "Qt's notes about the headless session stay out of the messages";
+    struct Picture {
+        const char* name;
+        int width;
+        int height;
+        QColor ground;
+    };
+    // The window's boxes at 15 twips per pixel; the map's ground is black.
+    const Picture pictures[] = {{"plot1d.png", 520, 260, QColor(255, 255, 255)},
+                                {"plot2d.png", 250, 240, QColor(0, 0, 0)},
+                                {"plotOper.png", 520, 177, QColor(255, 255, 255)}};
+    for (const Picture& p : pictures) {
+        EXPECT_EQ(readBytes(inWork(p.name)).substr(0, 8), "\x89PNG\r\n\x1a\n") << p.name;
+        const QImage image(QString::fromStdString(inWork(p.name).string()));
+        ASSERT_FALSE(image.isNull()) << p.name;
+        EXPECT_EQ(image.width(), p.width) << p.name;
+        EXPECT_EQ(image.height(), p.height) << p.name;
+        EXPECT_GT(inkedPixels(image, p.ground), 2000) << p.name << " shows the run";
+    }
+    EXPECT_TRUE(std::filesystem::exists(inWork("plotSec.png")));
+    EXPECT_FALSE(std::filesystem::exists(inWork("plot1d.BMP"))) << "PNG only";
+}
+
+TEST_F(Cli, PngAfterA1DRunWritesNoMap)
+{
+    const Finished done = runInWork({"--set", "Text14(11)=3", "--png"});
+    ASSERT_EQ(done.status, 0) << done.err;
+    EXPECT_TRUE(mentions(done.out, "spectrum peaks")) << "the summary as without --png\n" << done.out;
+    EXPECT_TRUE(std::filesystem::exists(inWork("plot1d.png")));
+    EXPECT_TRUE(std::filesystem::exists(inWork("plotOper.png")));
+    EXPECT_FALSE(std::filesystem::exists(inWork("plot2d.png")));
+}
+#else
+TEST_F(Cli, PngIsAUsageErrorInABuildWithoutDrawing)
+{
+    const Finished done = runInWork({"--png"});
+    EXPECT_EQ(done.status, 2);
+    EXPECT_TRUE(mentions(done.err, "no drawing")) << done.err;
+    EXPECT_FALSE(std::filesystem::exists(inWork("prodop.dat"))) << "nothing was run";
+}
+#endif
 
 TEST_F(Cli, ARunOnTheStartUpStateSucceedsAndSummarises)
 {

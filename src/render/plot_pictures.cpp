@@ -1,0 +1,152 @@
+// The plots of a workbench's last run, drawn at the window's box sizes and saved as pictures.
+#include "render/plot_pictures.h"
+
+#include "model/controls.h"
+#include "util/numeric_text.h"
+#include "workbench/control_handlers.h"
+#include "workbench/experiment_pipeline.h"
+#include "workbench/workbench.h"
+
+#include <cmath>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velmora::render {
+
+namespace {
+
+constexpr model::ControlId kHorizontalZoomBox{"Text2", 2};
+constexpr model::ControlId kVerticalZoomBar{"HScroll1", 0};
+constexpr model::ControlId kBaselineBar{"VScroll2", 0};
+constexpr model::ControlId kRunSelector{"VScroll1", 0};
+
+double boxNumber(const workbench::Workbench& bench, model::ControlId id, double fallback)
+{
+    return util::parseNumber(bench.controls().text(id)).value_or(fallback);
+}
+
+int arraySizeOf(const workbench::Workbench& bench)
+{
+    const workbench::RunRecords& records = bench.records();
+    if (records.preparation)
+        return records.preparation->run.arraySize;
+    return util::parseWholeNumber(bench.controls().text(model::ctl::ArraySize)).value_or(0);
+}
+
+model::Nucleus detectedNucleus(const workbench::Workbench& bench)
+{
+    switch (workbench::detectionChannel(bench)) {
+    case 1:
+        return model::Nucleus::C13;
+    case 2:
+        return model::Nucleus::N15;
+    default:
+        return model::Nucleus::H1;
+    }
+}
+
+// Writes `box` as directory/name.png, and name.BMP besides when asked; keeps the first failure.
+void savePicture(const PictureBox& box, const std::filesystem::path& directory, const std::string& name,
+                 bool bmpAndPng, util::Outcome& first)
+{
+    std::vector<std::string> files = {name + ".png"};
+    if (bmpAndPng)
+        files.push_back(name + ".BMP");
+    for (const std::string& file : files) {
+        util::Outcome saved = box.save(directory / file);
+        if (!saved && first.ok())
+            first = std::move(saved);
+    }
+}
+
+}  // namespace
+
+QSize picturePixels(TwipSize size, double pixelsPerTwip)
+{
+    return {static_cast<int>(size.width * pixelsPerTwip + 0.5),
+            static_cast<int>(size.height * pixelsPerTwip + 0.5)};
+}
+
+SpectrumPlotSettings spectrumPlotSettings(const workbench::Workbench& bench, bool ticks)
+{
+    const model::Controls& controls = bench.controls();
+    SpectrumPlotSettings settings;
+    settings.overlay = controls.caption(model::ctl::Overlay) != "OFF";
+    settings.horizontalZoom = boxNumber(bench, kHorizontalZoomBox, 1.0);
+    settings.verticalZoom = std::pow(2.0, controls.at(kVerticalZoomBar).value);
+    settings.baselinePercent = controls.at(kBaselineBar).value;
+    settings.run = controls.at(kRunSelector).value;
+    settings.arraySize = arraySizeOf(bench);
+    settings.pulseView = controls.caption(model::ctl::SignalOrPulse) == "pulse";
+    if (!ticks)
+        return settings;
+
+    const std::string mode = workbench::viewMode(bench);
+    bool spectra = mode.ends_with("spec");
+    // The synthesis of a Start_2D keeps the direct-dimension spectra where a 1D run keeps its FIDs.
+    if (bench.records().twoD && !settings.pulseView)
+        spectra = !spectra;
+    SpectrumAxisSettings& axis = settings.axis;
+    axis.kind = spectra ? SpectrumAxis::Frequency : SpectrumAxis::Time;
+    axis.spectralWidthHz = boxNumber(bench, model::ctl::SpectralWidth, 0.0);
+    axis.acquisitionTimeMs = boxNumber(bench, model::ctl::AcquisitionTime, 0.0);
+    axis.protonFrequencyMHz = settings.pulseView ? 0.0 : boxNumber(bench, model::ctl::ProtonFrequency, 0.0);
+    axis.nucleus = detectedNucleus(bench);
+    return settings;
+}
+
+MapAxes mapAxes(const workbench::Workbench& bench)
+{
+    return {boxNumber(bench, model::ctl::SpectralWidth, 0.0),
+            boxNumber(bench, model::ctl::IndirectSpectralWidth, 0.0)};
+}
+
+TraceAxis traceAxis(const workbench::Workbench& bench)
+{
+    return {bench.sequence().arrayedName(), bench.sequence().arrayedIndex(), arraySizeOf(bench)};
+}
+
+util::Outcome savePlotPictures(const workbench::Workbench& bench, const std::filesystem::path& directory,
+                               bool bmpAndPng, const PlotPictureOptions& options)
+{
+    const double pixelsPerTwip = options.pixelsPerTwip > 0.0 ? options.pixelsPerTwip : 1.0 / kTwipsPerPixel;
+    const double twipsPerPixel = 1.0 / pixelsPerTwip;
+    util::Outcome first = util::Outcome::success();
+
+    const QSize spectrumSize = picturePixels(kSpectrumPictureTwips, pixelsPerTwip);
+    PictureBox spectrum(spectrumSize.width(), spectrumSize.height());
+    SpectrumPlotSettings spectrumSettings = spectrumPlotSettings(bench, options.ticks);
+    spectrumSettings.twipsPerPixel = twipsPerPixel;
+    (void)drawSpectrumPlot(spectrum, bench.records().display, spectrumSettings);
+    savePicture(spectrum, directory, "plot1d", bmpAndPng, first);
+
+    if (bench.records().map) {
+        const QSize mapSize = picturePixels(kMapPictureTwips, pixelsPerTwip);
+        PictureBox map(mapSize.width(), mapSize.height());
+        (void)drawMap(map, *bench.records().map, {options.mapGain, twipsPerPixel});
+        savePicture(map, directory, "plot2d", bmpAndPng, first);
+    }
+
+    // Every operator of the table: the header fields between the arrayed value and the two angles.
+    const QSize traceSize = picturePixels(kTracePictureTwips, pixelsPerTwip);
+    PictureBox traces(traceSize.width(), traceSize.height());
+    if (const OperatorTraceRead read = readOperatorTraces(bench.pathOf("prodop.dat")); read.table) {
+        const std::vector<std::string>& header = read.table->header;
+        TracePlotSettings traceSettings;
+        traceSettings.twipsPerPixel = twipsPerPixel;
+        for (std::size_t k = 1; k + 2 < header.size(); ++k)
+            traceSettings.operators.push_back(header[k]);
+        drawOperatorTraces(traces, *read.table, traceSettings);
+    }
+    savePicture(traces, directory, "plotOper", bmpAndPng, first);
+
+    const QSize sequenceSize = picturePixels(kSequencePictureTwips, pixelsPerTwip);
+    PictureBox sequence(sequenceSize.width(), sequenceSize.height());
+    if (options.drawSequencePanel)
+        options.drawSequencePanel(sequence, bench);
+    savePicture(sequence, directory, "plotSec", bmpAndPng, first);
+    return first;
+}
+
+}  // namespace velmora::render
