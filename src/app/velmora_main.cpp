@@ -29,6 +29,11 @@ int main(int argc, char** argv)
     parser.addOption(screenshot);
     const QCommandLineOption showOptions("show-options", "Open the Options frame (with --screenshot).");
     parser.addOption(showOptions);
+    const QCommandLineOption startRun("start", "Start (with --screenshot: before the picture is taken).");
+    parser.addOption(startRun);
+    const QCommandLineOption startRun2D("start-2d",
+                                        "Start_2D (with --screenshot: before the picture is taken).");
+    parser.addOption(startRun2D);
     const QCommandLineOption showNuclei("show-nuclei",
                                         "Open the nuclei window of spin 0 (with --screenshot).");
     parser.addOption(showNuclei);
@@ -62,6 +67,10 @@ int main(int argc, char** argv)
             window.showOptions();
         if (parser.isSet(showNuclei))
             window.openNucleiWindow(0);
+        if (parser.isSet(startRun) || parser.isSet(startRun2D)) {
+            window.start(parser.isSet(startRun2D));
+            window.selectOperators(2);
+        }
         const QString file = parser.value(screenshot);
         QTimer::singleShot(800, &window, [&window, file] {
             if (!window.grab().save(file))

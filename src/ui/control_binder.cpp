@@ -1,5 +1,6 @@
 #include "ui/control_binder.h"
 
+#include <QAbstractSlider>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -106,6 +107,9 @@ void ControlBinder::showInWidget(const Binding& b)
         label->setText(qs(state.caption));
     } else if (auto* button = qobject_cast<QPushButton*>(w)) {
         button->setText(qs(state.caption));
+    } else if (auto* slider = qobject_cast<QAbstractSlider*>(w)) {
+        slider->setRange(state.minimum, state.maximum);
+        slider->setValue(state.value);
     } else if (auto* list = qobject_cast<QListWidget*>(w)) {
         list->clear();
         for (std::size_t i = 0; i < state.items.size(); ++i) {
@@ -139,6 +143,9 @@ void ControlBinder::connectEdits(Binding& b)
         QObject::connect(combo, &QComboBox::textActivated, combo, [this, id, after](const QString& text) {
             after([&] { controls_.setText(id, text.toStdString()); });
         });
+    } else if (auto* slider = qobject_cast<QAbstractSlider*>(w)) {
+        QObject::connect(slider, &QAbstractSlider::valueChanged, slider,
+                         [this, id, after](int value) { after([&] { controls_.setValue(id, value); }); });
     } else if (auto* list = qobject_cast<QListWidget*>(w)) {
         QObject::connect(list, &QListWidget::itemSelectionChanged, list, [this, id, list, after] {
             after([&] {

@@ -25,7 +25,8 @@ public:
     ControlBinder& operator=(const ControlBinder&) = delete;
 
     // The widget shows the control: QLineEdit (text), QCheckBox (caption, value), QComboBox (items,
-    // text), QLabel (caption), QPushButton (caption), QListWidget (items, selection).
+    // text), QLabel (caption), QPushButton (caption), QListWidget (items, selection), a scroll bar
+    // or slider (value and range).
     // `handler` runs after each user edit, once the registry holds the new value.
     void bind(model::ControlId id, QWidget* widget, Handler handler = {});
     // For boxes whose handler rewrites the box itself (the field pair): the registry follows every

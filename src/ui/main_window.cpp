@@ -3,6 +3,7 @@
 #include "pulses/pulse_calculators.h"
 #include "render/sequence_panel.h"
 #include "render/spin_panel.h"
+#include "ui/plot_area.h"
 #include "ui/window_texts.h"
 #include "util/file_listing.h"
 #include "workbench/control_handlers.h"
@@ -113,6 +114,13 @@ void MainWindow::buildMenus()
             connect(a, &QAction::triggered, this, &MainWindow::showHelp);
         else if (name == "&About")
             connect(a, &QAction::triggered, this, &MainWindow::showAbout);
+        else if (name == "&Refresh")
+            connect(a, &QAction::triggered, this, [this] {
+                hidePopups();
+                plots_->refresh();
+            });
+        else if (name == "&savePicture")
+            connect(a, &QAction::triggered, this, [this] { plots_->savePictures(); });
         else
             connect(a, &QAction::triggered, this,
                     [this, name] { notAvailableYet(QString(name).remove('&')); });
@@ -195,6 +203,13 @@ void MainWindow::spinClicked(double xTwips, double yTwips)
     }
 }
 
+void MainWindow::selectOperators(int count)
+{
+    if (auto* list = qobject_cast<QListWidget*>(binder_->widget(ctl::OperatorList)))
+        for (int i = 0; i < count && i < list->count(); ++i)
+            list->item(i)->setSelected(true);
+}
+
 void MainWindow::openNucleiWindow(int spin)
 {
     const workbench::TwipPoint at = workbench::spinPanelPosition(spin, bench_.spinSystem().spinCount());
@@ -229,19 +244,6 @@ void MainWindow::openCellChooser(int cell, QWidget* over)
     chooser_->showPopup();
 }
 
-QLabel* MainWindow::picture(int left, int top, int width, int height, const QString& name)
-{
-    auto* label = new QLabel(area_);
-    label->setObjectName(name);
-    label->setGeometry(twips_.rect(left, top, width, height));
-    label->setFrameShape(QFrame::Box);
-    label->setAutoFillBackground(true);
-    QPalette p = label->palette();
-    p.setColor(QPalette::Window, Qt::white);
-    label->setPalette(p);
-    return label;
-}
-
 void MainWindow::buildWorkingArea()
 {
     area_ = new QWidget(this);
@@ -258,11 +260,6 @@ void MainWindow::buildWorkingArea()
         sequenceEditor_.selectStepAt(x, render::kSequenceScaleWidth);
         afterModelChange();
     });
-    picture(7700, 100, 7800, 3900, "Picture1_0");
-    picture(7700, 4100, 3950, 1750, "Picture1_2");
-    picture(7700, 5950, 3950, 1750, "Picture1_3");
-    picture(11750, 4100, 3750, 3600, "Picture1_1");
-    picture(7700, 7800, 7800, 2650, "Picture1_4");
 
     QWidget* acquisition = buildAcquisitionArea();
     acquisition->setGeometry(twips_.rect(2650, 0, 4950, 2000));
@@ -279,6 +276,8 @@ void MainWindow::buildWorkingArea()
     results->setGeometry(twips_.rect(1320, 7500, 1300, 2950));
     binder_->bind(ctl::ResultList, results);
 
+    plots_ = new PlotArea(bench_, *binder_, twips_, area_, statusBar());
+
     optionsFrame_ = buildOptionsFrame();
     optionsFrame_->setGeometry(twips_.rect(2500, 0, 9000, 8000));
     spectraFrame_ = buildSpectraFrame();
@@ -290,6 +289,8 @@ void MainWindow::buildWorkingArea()
     aboutList_ = buildTextList(aboutText());
     aboutList_->setGeometry(twips_.rect(4560, 0, 7335, 2400));
     editing_ = {acquisition, parameters, tools, fileFrame_, optionsFrame_, spectraFrame_};
+    for (QWidget* w : plots_->controls())
+        editing_.push_back(w);
     // The pointer rules need every move over the working area, not only those with a button down.
     for (QWidget* w : area_->findChildren<QWidget*>())
         w->setMouseTracking(true);
@@ -823,7 +824,7 @@ void MainWindow::setEditingEnabled(bool enabled)
 {
     for (QWidget* w : editing_)
         w->setEnabled(enabled);
-    for (const char* text : {"&File", "&Exchange", "&Start", "&Start_2D"})
+    for (const char* text : {"&File", "&Exchange", "&Start", "&Start_2D", "&Refresh", "&savePicture"})
         if (QAction* a = action(text))
             a->setEnabled(enabled);
 }
@@ -847,6 +848,7 @@ void MainWindow::start(bool twoD)
     bench_.setProgressListener({});
     binder_->refreshAll();
     redrawPanels();
+    plots_->redraw();
     const QString elapsed = QString::number(clock.elapsed() / 1000.0, 'f', 2) + " s";
     switch (outcome) {
     case workbench::StartOutcome::Completed:

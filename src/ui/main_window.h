@@ -17,6 +17,10 @@
 
 class QAction;
 class QComboBox;
+
+namespace velmora::ui {
+class PlotArea;
+}
 class QFrame;
 class QLabel;
 class QListWidget;
@@ -59,6 +63,8 @@ public:
     // The pointer moved to (x, y) twips of the working area, over no pop-up.
     void pointerMoved(int xTwips, int yTwips);
 
+    // Chooses the first `count` operators of the operator list, whose traces are then plotted.
+    void selectOperators(int count);
     // As a click on spin `spin` of the drawing does.
     void openNucleiWindow(int spin);
     // Redraws the spin-system and sequence panels (and so rebuilds the spin system).
@@ -69,6 +75,7 @@ public:
     QComboBox* cellChooser() const { return chooser_; }
     workbench::SequencePanelEditor& sequenceEditor() { return sequenceEditor_; }
     workbench::SpinPanelEditor& spinEditor() { return spinEditor_; }
+    PlotArea& plots() { return *plots_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -86,7 +93,6 @@ private:
     QFrame* buildSpectraFrame();
     QFrame* buildFileFrame();
     QListWidget* buildTextList(const QStringList& lines);
-    QLabel* picture(int left, int top, int width, int height, const QString& name);
     PictureView* pictureView(int left, int top, int width, int height, const QString& name);
     QFrame* buildNucleiWindow();
     void openCellChooser(int cell, QWidget* over);
@@ -115,6 +121,7 @@ private:
     PictureView* sequenceView_ = nullptr;
     QFrame* nucleiWindow_ = nullptr;
     QComboBox* chooser_ = nullptr;
+    PlotArea* plots_ = nullptr;
     workbench::SpinPanelEditor spinEditor_;
     workbench::SequencePanelEditor sequenceEditor_;
     QLabel* progress_ = nullptr;

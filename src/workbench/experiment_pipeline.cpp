@@ -116,6 +116,25 @@ void processRecords(Workbench& bench, RunRecords& records)
     prepared.timeDomain = std::move(spectra->timeDomain);
     records.spectraComputed = true;
 
+    records.map.reset();
+    if (rebuildDisplay(bench))
+        buildMap(bench);
+    const util::Outcome written =
+        engine::writeMagnetisationFiles(bench.workingDirectory(), {prepared.timeDomain, prepared.signal,
+                                                                   run.pointCount, sw, run.arrayedValues});
+    if (!written)
+        bench.messages().show(written.message(), "Error!");
+}
+
+}  // namespace
+
+bool rebuildDisplay(Workbench& bench)
+{
+    RunRecords& records = bench.records();
+    if (!records.spectraComputed || !records.preparation)
+        return false;
+    engine::Preparation& prepared = *records.preparation;
+    const engine::PreparedRun& run = prepared.run;
     const processing::DisplayArrays::BuildRequest request{
         .signal = prepared.signal,
         .timeDomain = prepared.timeDomain,
@@ -130,27 +149,36 @@ void processRecords(Workbench& bench, RunRecords& records)
         .mapAllowed = true,
         .runsPerValue = run.runsPerValue,
     };
-    if (records.display.build(request)) {
-        const processing::Map2DInput map{
-            .timeDomain = prepared.timeDomain,
-            .messages = bench.messages(),
-            .pointCount = run.pointCount,
-            .arraySize = run.arraySize,
-            .detectionChannel = detectionChannel(bench),
-            .lineBroadeningHz = util::toSingle(boxNumber(bench, model::ctl::LineBroadening2D, 0.0)),
-            .incrementMs = boxNumber(bench, model::ctl::ArrayIncrement, 0.0),
-            .window = bench.controls().text(model::ctl::IndirectWindow),
-        };
-        records.map = processing::buildMap2D(map);
-    }
-    const util::Outcome written =
-        engine::writeMagnetisationFiles(bench.workingDirectory(), {prepared.timeDomain, prepared.signal,
-                                                                   run.pointCount, sw, run.arrayedValues});
-    if (!written)
-        bench.messages().show(written.message(), "Error!");
+    return records.display.build(request);
 }
 
-}  // namespace
+void buildMap(Workbench& bench)
+{
+    RunRecords& records = bench.records();
+    if (!records.preparation)
+        return;
+    const engine::PreparedRun& run = records.preparation->run;
+    const processing::Map2DInput map{
+        .timeDomain = records.preparation->timeDomain,
+        .messages = bench.messages(),
+        .pointCount = run.pointCount,
+        .arraySize = run.arraySize,
+        .detectionChannel = detectionChannel(bench),
+        .lineBroadeningHz = util::toSingle(boxNumber(bench, model::ctl::LineBroadening2D, 0.0)),
+        .incrementMs = boxNumber(bench, model::ctl::ArrayIncrement, 0.0),
+        .window = bench.controls().text(model::ctl::IndirectWindow),
+    };
+    records.map = processing::buildMap2D(map);
+}
+
+bool refreshSpectra(Workbench& bench)
+{
+    RunRecords& records = bench.records();
+    if (!records.preparation || bench.runControl().running())
+        return false;
+    processRecords(bench, records);
+    return records.spectraComputed;
+}
 
 std::string viewMode(const Workbench& bench)
 {

@@ -43,6 +43,14 @@ StartOutcome startExperiment(Workbench& bench, bool twoD);
 // without running it. False when the sequence was refused.
 bool prepareOnly(Workbench& bench);
 
+// Rebuilds the display arrays of every run from the records with the view and phase the window's
+// buttons and bars hold. True when a 2D map should follow (two runs per increment).
+bool rebuildDisplay(Workbench& bench);
+// Builds the 2D map of the detection channel from the last Start_2D.
+void buildMap(Workbench& bench);
+// "&Refresh": the spectra, display arrays and map again from the last run's records.
+bool refreshSpectra(Workbench& bench);
+
 // The view of the display array the window's buttons select: "signal"/"pulse" + "spec"/"fid".
 std::string viewMode(const Workbench& bench);
 

@@ -1,8 +1,11 @@
 // Drives the main window as a user would, offscreen.
 #include "model/sequence_file.h"
+#include "processing/peaks.h"
 #include "render/sequence_panel.h"
+#include "render/trace_plot.h"
 #include "support/scratch_directory.h"
 #include "ui/main_window.h"
+#include "ui/plot_area.h"
 #include "util/text_file.h"
 #include "workbench/file_commands.h"
 #include "workbench/sequence_panel_editor.h"
@@ -15,6 +18,7 @@
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QFrame>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -313,6 +317,66 @@ private slots:
         QTest::keyClick(editor, Qt::Key_Return);
         QCOMPARE(s.bench.controls().at(ctl::PhaseCycle).items[1], std::string("0213"));
         QCOMPARE(phases->item(1)->text(), QString("0213"));
+    }
+
+    void theCosyRunsThroughTheWindowIntoMapSectionsAndTraces()
+    {
+        Session s;
+        s.bench.controls().setText(ctl::ArraySize, "15");
+        s.window->start(true);
+        QVERIFY(s.bench.records().map.has_value());
+        const QImage map = s.window->plots().map()->box().image();
+        int lit = 0;
+        for (int y = 0; y < map.height(); ++y)
+            for (int x = 0; x < map.width(); ++x)
+                lit += map.pixelColor(x, y).lightness() > 40 || map.pixelColor(x, y).red() > 60 ? 1 : 0;
+        QVERIFY2(lit > 50, "the map picture is not blank");
+
+        // The strongest map elements are the cross peaks between H0 (-85 Hz) and H1 (+68 Hz).
+        const processing::Map2D& m = *s.bench.records().map;
+        int bestQ = 0, bestP = 0;
+        for (int q = 0; q < m.pointCount; ++q)
+            for (int p = 0; p < m.pointCount; ++p)
+                if (std::abs(m.at(q, p)) > std::abs(m.at(bestQ, bestP))) {
+                    bestQ = q;
+                    bestP = p;
+                }
+        const double f1 = processing::indirectFrequencyHz(bestQ, m.pointCount, 500.0);
+        const double f2 = processing::pointFrequencyHz(bestP, m.pointCount, 400.0);
+        QVERIFY2((std::abs(f1 + 85) < 25 && std::abs(f2 - 68) < 25) ||
+                     (std::abs(f1 - 68) < 25 && std::abs(f2 + 85) < 25),
+                 qPrintable(QString("strongest at f1 %1, f2 %2").arg(f1).arg(f2)));
+
+        // The cursor over the map reads frequencies within the spectral widths and draws the sections.
+        ui::PictureView* mapView = s.window->plots().map();
+        QTest::mouseMove(mapView, QPoint(mapView->width() / 4, mapView->height() / 4));
+        const QString readout = s.window->statusBar()->currentMessage();
+        QVERIFY2(readout.startsWith("f1 ") && readout.contains("f2 "), qPrintable(readout));
+        // A quarter of the way in: the indirect axis rises downwards (-sw1/4 = -125 Hz), the direct
+        // axis falls to the right (+sw/4 = +100 Hz).
+        const double readF1 = readout.section(' ', 1, 1).toDouble();
+        const double readF2 = readout.section(' ', 4, 4).toDouble();
+        QVERIFY2(std::abs(readF1 + 125) < 10 && std::abs(readF2 - 100) < 10, qPrintable(readout));
+
+        // Two operators chosen in the list: two coloured curves.
+        auto* operators = s.widget<QListWidget>(ctl::OperatorList);
+        QVERIFY(operators->count() >= 2);
+        operators->item(0)->setSelected(true);
+        operators->item(1)->setSelected(true);
+        const QImage traces = s.window->plots().traces()->box().image();
+        int first = 0, second = 0;
+        for (int y = 0; y < traces.height(); ++y)
+            for (int x = 0; x < traces.width(); ++x) {
+                const QRgb c = traces.pixel(x, y);
+                first += c == render::traceColor(0).rgb() ? 1 : 0;
+                second += c == render::traceColor(1).rgb() ? 1 : 0;
+            }
+        QVERIFY2(first > 20 && second > 20,
+                 qPrintable(QString("%1 and %2 pixels of the two colours").arg(first).arg(second)));
+
+        s.window->action("&savePicture")->trigger();
+        for (const char* name : {"plot1d.BMP", "plot2d.BMP", "plotOper.BMP", "plotSec.BMP", "plot1d.png"})
+            QVERIFY2(util::fileExists(s.dir.path() / name), name);
     }
 
     void textHasRealGlyphs()

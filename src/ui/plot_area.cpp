@@ -1,0 +1,248 @@
+#include "ui/plot_area.h"
+
+#include "render/map_plot.h"
+#include "render/plot_pictures.h"
+#include "render/sequence_panel.h"
+#include "util/number_format.h"
+#include "workbench/experiment_pipeline.h"
+#include "workbench/workbench.h"
+
+#include <QHBoxLayout>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <cmath>
+
+namespace velmora::ui {
+
+namespace {
+
+namespace ctl = model::ctl;
+
+constexpr model::ControlId kMapGainUp{"Command11", 0};
+constexpr model::ControlId kMapGainDown{"Command12", 0};
+
+QString text(const std::string& s)
+{
+    return QString::fromStdString(s);
+}
+
+}  // namespace
+
+PlotArea::PlotArea(workbench::Workbench& bench, ControlBinder& binder, const Twips& twips, QWidget* area,
+                   QStatusBar* status)
+    : QObject(area), bench_(bench), binder_(binder), twips_(twips), status_(status)
+{
+    auto view = [&](int left, int top, int width, int height, const char* name) {
+        auto* v = new PictureView(area);
+        v->setObjectName(name);
+        v->setGeometry(twips_.rect(left, top, width, height));
+        return v;
+    };
+    spectrum_ = view(7700, 100, 7800, 3600, "Picture1_0");
+    rowSection_ = view(7700, 4100, 3950, 1750, "Picture1_2");
+    columnSection_ = view(7700, 5950, 3950, 1750, "Picture1_3");
+    map_ = view(11750, 4100, 3750, 3600, "Picture1_1");
+    traces_ = view(7700, 7800, 7800, 2650, "Picture1_4");
+    buildViewControls(area);
+
+    spectrum_->setMoveHandler([this](double x, double y) {
+        if (!spectrumLayout_.drawn)
+            return;
+        const QPointF pixel = spectrum_->box().toPixels(x, y);
+        const render::SpectrumReadout r =
+            render::spectrumReadout(spectrumLayout_, pixel, workbench::viewMode(bench_),
+                                    std::atof(bench_.controls().text(ctl::SpectralWidth).c_str()),
+                                    std::atof(bench_.controls().text(ctl::AcquisitionTime).c_str()));
+        bench_.controls().setText({"Text2", 0}, r.amplitude);
+        bench_.controls().setText({"Text2", 1}, r.abscissa);
+        status_->showMessage(text(r.amplitude + "   " + r.abscissa));
+    });
+    map_->setMoveHandler([this](double x, double y) { mapCursorMoved(map_->box().toPixels(x, y)); });
+    traces_->setMoveHandler([this](double x, double y) {
+        if (!traceTable_ || !traceLayout_.drawn)
+            return;
+        const QPointF pixel = traces_->box().toPixels(x, y);
+        if (const auto cursor =
+                render::traceCursor(*traceTable_, traceLayout_, pixel.x(), render::traceAxis(bench_))) {
+            bench_.controls().setText({"Text2", 1}, cursor->text);
+            status_->showMessage("run " + QString::number(cursor->run) + ": " + text(cursor->text));
+        }
+    });
+}
+
+void PlotArea::buildViewControls(QWidget* area)
+{
+    auto* strip = new QWidget(area);
+    strip->setGeometry(twips_.rect(7700, 3720, 7800, 360));
+    auto* row = new QHBoxLayout(strip);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(3);
+    auto button = [&](model::ControlId id, auto onClick) {
+        auto* b = new QPushButton(strip);
+        b->setFixedWidth(56);
+        binder_.bind(id, b);
+        connect(b, &QPushButton::clicked, this, onClick);
+        row->addWidget(b);
+        return b;
+    };
+    auto bar = [&](model::ControlId id, const char* tip, auto onChange) {
+        auto* s = new QScrollBar(Qt::Horizontal, strip);
+        s->setToolTip(tip);
+        s->setMinimumWidth(50);
+        binder_.bind(id, s, onChange);
+        row->addWidget(s);
+        return s;
+    };
+    model::Controls& c = bench_.controls();
+    button(ctl::SpectrumOrFid, [this, &c] {
+        c.setCaption(ctl::SpectrumOrFid, c.caption(ctl::SpectrumOrFid) == "fid" ? "spec" : "fid");
+        rebuildAndRedraw();
+    });
+    button(ctl::SignalOrPulse, [this, &c] {
+        if (c.caption(ctl::SignalOrPulse) != "signal") {
+            c.setCaption(ctl::SignalOrPulse, "signal");
+            c.setCaption(ctl::CurrentRun, std::to_string(c.at({"VScroll1", 0}).value));
+        } else {
+            c.setCaption(ctl::SignalOrPulse, "pulse");
+        }
+        rebuildAndRedraw();
+    });
+    button(ctl::Overlay, [this, &c] {
+        c.setCaption(ctl::Overlay, c.caption(ctl::Overlay) != "ON" ? "ON" : "OFF");
+        redrawSpectrum();
+    });
+    bar({"VScroll1", 0}, "run shown", [this, &c] {
+        const int last = bench_.records().preparation ? bench_.records().preparation->run.lastRun : 0;
+        if (c.at({"VScroll1", 0}).value > last)
+            c.setValue({"VScroll1", 0}, last);
+        c.setCaption(ctl::CurrentRun, std::to_string(c.at({"VScroll1", 0}).value));
+        redrawSpectrum();
+    });
+    bar({"HScroll1", 0}, "vertical zoom 2^n", [this, &c] {
+        c.setText({"Text2", 3}, util::formatGeneral(std::pow(2.0, c.at({"HScroll1", 0}).value)));
+        redrawSpectrum();
+    });
+    bar({"HScroll3", 0}, "horizontal zoom", [this, &c] {
+        c.setText({"Text2", 2}, std::to_string(c.at({"HScroll3", 0}).value));
+        redrawSpectrum();
+    });
+    bar({"VScroll2", 0}, "baseline, % of the strip top", [this, &c] {
+        redrawSpectrum();
+        c.setText({"Text2", 4}, std::to_string(c.at({"VScroll2", 0}).value));
+    });
+    for (int k = 0; k < 2; ++k) {
+        bar({"HScroll2", k}, k == 0 ? "first-order phase rp" : "zero-order phase lp", [this, &c, k] {
+            c.setText({"Text2", 5 + k}, std::to_string(c.at({"HScroll2", k}).value));
+            rebuildAndRedraw();
+        });
+    }
+    button(kMapGainUp, [this] {
+        mapGain_ *= 2.0;
+        redrawMap();
+    });
+    button(kMapGainDown, [this] {
+        mapGain_ /= 2.0;
+        redrawMap();
+    });
+    controls_ = {strip};
+
+    // The operator list: the chosen operators are plotted against the arrayed value.
+    if (auto* list = qobject_cast<QListWidget*>(binder_.widget(ctl::OperatorList)))
+        connect(list, &QListWidget::itemSelectionChanged, this, [this] { redrawTraces(); });
+}
+
+void PlotArea::rebuildAndRedraw()
+{
+    workbench::rebuildDisplay(bench_);
+    redraw();
+}
+
+void PlotArea::redrawSpectrum()
+{
+    if (bench_.records().display.empty())
+        return;
+    render::SpectrumPlotSettings settings = render::spectrumPlotSettings(bench_);
+    settings.twipsPerPixel = 1.0 / twips_.px(1440) * 1440.0;
+    spectrumLayout_ = render::drawSpectrumPlot(spectrum_->box(), bench_.records().display, settings);
+    spectrum_->update();
+}
+
+void PlotArea::redrawMap()
+{
+    const std::optional<processing::Map2D>& map = bench_.records().map;
+    if (!map)
+        return;
+    render::MapPlotSettings settings;
+    settings.gain = mapGain_;
+    render::drawMap(map_->box(), *map, settings);
+    map_->update();
+}
+
+void PlotArea::mapCursorMoved(QPointF pixel)
+{
+    const std::optional<processing::Map2D>& map = bench_.records().map;
+    if (!map)
+        return;
+    const auto cursor = render::mapCursor(QSize(map_->width(), map_->height()), pixel, map->pointCount,
+                                          render::mapAxes(bench_));
+    if (!cursor)
+        return;
+    render::MapPlotSettings settings;
+    settings.gain = mapGain_;
+    render::drawMapRowSection(rowSection_->box(), *map, cursor->indirect, settings);
+    render::drawMapColumnSection(columnSection_->box(), *map, cursor->direct, settings);
+    rowSection_->update();
+    columnSection_->update();
+    status_->showMessage(QString("f1 %1 Hz, f2 %2 Hz: %3")
+                             .arg(cursor->indirectHz, 0, 'f', 1)
+                             .arg(cursor->directHz, 0, 'f', 1)
+                             .arg(map->at(cursor->indirect, cursor->direct), 0, 'g', 4));
+}
+
+void PlotArea::redrawTraces()
+{
+    const render::OperatorTraceRead read = render::readOperatorTraces(bench_.pathOf("prodop.dat"));
+    traceTable_ = read.table;
+    if (!traceTable_)
+        return;
+    render::TracePlotSettings settings;
+    if (auto* list = qobject_cast<QListWidget*>(binder_.widget(ctl::OperatorList)))
+        for (const QListWidgetItem* item : list->selectedItems())
+            settings.operators.push_back(item->text().toStdString());
+    traceLayout_ = render::drawOperatorTraces(traces_->box(), *traceTable_, settings);
+    traces_->update();
+}
+
+void PlotArea::redraw()
+{
+    redrawSpectrum();
+    redrawMap();
+    redrawTraces();
+}
+
+void PlotArea::refresh()
+{
+    if (workbench::refreshSpectra(bench_))
+        redraw();
+    else
+        status_->showMessage("Refresh: there is no run to recompute.", 5000);
+}
+
+void PlotArea::savePictures()
+{
+    render::PlotPictureOptions options;
+    options.pixelsPerTwip = twips_.px(1440) / 1440.0;
+    options.mapGain = mapGain_;
+    options.drawSequencePanel = [this](render::PictureBox& box, const workbench::Workbench&) {
+        render::drawSequencePanel(box, bench_);
+    };
+    const util::Outcome saved = render::savePlotPictures(bench_, bench_.workingDirectory(), true, options);
+    if (!saved)
+        bench_.messages().show(saved.message(), "Error!");
+    else
+        status_->showMessage("Saved plot1d, plot2d, plotOper and plotSec (.BMP and .png).", 5000);
+}
+
+}  // namespace velmora::ui

@@ -1,0 +1,69 @@
+// The plots of the main window: the 1D spectrum or FID strips (Picture1(0)) with their view
+// buttons and bars, the 2D map (Picture1(1)) with its row and column sections (Picture1(2), (3))
+// following the cursor, and the operator traces (Picture1(4)) of the operators chosen in the list.
+#pragma once
+
+#include "render/spectrum_plot.h"
+#include "render/trace_plot.h"
+#include "ui/control_binder.h"
+#include "ui/picture_view.h"
+#include "ui/twips.h"
+
+#include <QObject>
+#include <optional>
+
+class QStatusBar;
+class QWidget;
+
+namespace velmora::workbench {
+class Workbench;
+}
+
+namespace velmora::ui {
+
+class PlotArea : public QObject {
+    Q_OBJECT
+
+public:
+    PlotArea(workbench::Workbench& bench, ControlBinder& binder, const Twips& twips, QWidget* area,
+             QStatusBar* status);
+
+    // Draws every plot from the records of the last run.
+    void redraw();
+    // "&Refresh": the spectra again from the last run's records, then every plot.
+    void refresh();
+    // "&savePicture": the four pictures as ".BMP" and ".png" in the working directory.
+    void savePictures();
+
+    PictureView* spectrum() const { return spectrum_; }
+    PictureView* map() const { return map_; }
+    PictureView* traces() const { return traces_; }
+    PictureView* rowSection() const { return rowSection_; }
+    PictureView* columnSection() const { return columnSection_; }
+    std::vector<QWidget*> controls() const { return controls_; }
+
+private:
+    void buildViewControls(QWidget* area);
+    void redrawSpectrum();
+    void redrawMap();
+    void redrawTraces();
+    void mapCursorMoved(QPointF pixel);
+    void rebuildAndRedraw();
+
+    workbench::Workbench& bench_;
+    ControlBinder& binder_;
+    const Twips& twips_;
+    QStatusBar* status_;
+    PictureView* spectrum_ = nullptr;
+    PictureView* map_ = nullptr;
+    PictureView* rowSection_ = nullptr;
+    PictureView* columnSection_ = nullptr;
+    PictureView* traces_ = nullptr;
+    std::vector<QWidget*> controls_;
+    double mapGain_ = 1.0;
+    render::SpectrumPlotLayout spectrumLayout_;
+    render::TracePlotLayout traceLayout_;
+    std::optional<render::OperatorTraceTable> traceTable_;
+};
+
+}  // namespace velmora::ui
