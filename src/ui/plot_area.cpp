@@ -3,6 +3,7 @@
 #include "render/map_plot.h"
 #include "render/plot_pictures.h"
 #include "render/sequence_panel.h"
+#include "util/file_listing.h"
 #include "util/number_format.h"
 #include "workbench/experiment_pipeline.h"
 #include "workbench/workbench.h"
@@ -138,6 +139,21 @@ void PlotArea::buildViewControls(QWidget* area)
             rebuildAndRedraw();
         });
     }
+    // "oper"/"viewer": the operator list or the data files of the working directory in its place.
+    button({"Command4", 0}, [this, &c] {
+        const bool showFiles = c.caption({"Command4", 0}) != "viewer";
+        c.setCaption({"Command4", 0}, showFiles ? "viewer" : "oper");
+        QWidget* operators = binder_.widget(ctl::OperatorList);
+        files_->setGeometry(operators->geometry());
+        operators->setVisible(!showFiles);
+        files_->setVisible(showFiles);
+        if (showFiles) {
+            files_->clear();
+            for (const std::string& name : util::listFilesWithExtension(bench_.workingDirectory(), ".dat"))
+                files_->addItem(QString::fromStdString(name));
+            files_->raise();
+        }
+    });
     button(kMapGainUp, [this] {
         mapGain_ *= 2.0;
         redrawMap();
@@ -148,9 +164,32 @@ void PlotArea::buildViewControls(QWidget* area)
     });
     controls_ = {strip};
 
+    files_ = new QListWidget(area);
+    files_->setObjectName("File2");
+    files_->hide();
+    connect(files_, &QListWidget::itemClicked, this,
+            [this](QListWidgetItem* item) { viewDataFile(item->text()); });
+
     // The operator list: the chosen operators are plotted against the arrayed value.
     if (auto* list = qobject_cast<QListWidget*>(binder_.widget(ctl::OperatorList)))
         connect(list, &QListWidget::itemSelectionChanged, this, [this] { redrawTraces(); });
+}
+
+void PlotArea::viewDataFile(const QString& name)
+{
+    const render::DataFileViewRead read =
+        render::readDataFileView(bench_.pathOf(name.toStdString()), "*.dat");
+    if (!read.view) {
+        bench_.messages().show(read.error, "Error!");
+        return;
+    }
+    model::ControlState& results = bench_.controls().at(ctl::ResultList);
+    std::vector<std::string> lines = results.items;
+    lines.insert(lines.end(), read.view->lines.begin(), read.view->lines.end());
+    bench_.controls().setItems(ctl::ResultList, lines);
+    render::drawDataFileView(traces_->box(), *read.view, 1440.0 / twips_.px(1440));
+    traces_->update();
+    traceLayout_.drawn = false;
 }
 
 void PlotArea::rebuildAndRedraw()
@@ -163,10 +202,16 @@ void PlotArea::redrawSpectrum()
 {
     if (bench_.records().display.empty())
         return;
+    // The run counter shows khaki while the plot is drawn and light yellow when it is done.
+    QWidget* runLabel = binder_.widget(ctl::CurrentRun);
+    if (runLabel != nullptr)
+        runLabel->setStyleSheet("background: rgb(191, 189, 113)");
     render::SpectrumPlotSettings settings = render::spectrumPlotSettings(bench_);
-    settings.twipsPerPixel = 1.0 / twips_.px(1440) * 1440.0;
+    settings.twipsPerPixel = 1440.0 / twips_.px(1440);
     spectrumLayout_ = render::drawSpectrumPlot(spectrum_->box(), bench_.records().display, settings);
     spectrum_->update();
+    if (runLabel != nullptr)
+        runLabel->setStyleSheet("background: rgb(255, 255, 128)");
 }
 
 void PlotArea::redrawMap()

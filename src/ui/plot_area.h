@@ -12,6 +12,7 @@
 #include <QObject>
 #include <optional>
 
+class QListWidget;
 class QStatusBar;
 class QWidget;
 
@@ -40,6 +41,7 @@ public:
     PictureView* traces() const { return traces_; }
     PictureView* rowSection() const { return rowSection_; }
     PictureView* columnSection() const { return columnSection_; }
+    QListWidget* dataFiles() const { return files_; }
     std::vector<QWidget*> controls() const { return controls_; }
 
 private:
@@ -49,6 +51,9 @@ private:
     void redrawTraces();
     void mapCursorMoved(QPointF pixel);
     void rebuildAndRedraw();
+    // The data-file viewer: the file's columns plotted in the trace picture, its lines in the
+    // results list.
+    void viewDataFile(const QString& name);
 
     workbench::Workbench& bench_;
     ControlBinder& binder_;
@@ -59,6 +64,7 @@ private:
     PictureView* rowSection_ = nullptr;
     PictureView* columnSection_ = nullptr;
     PictureView* traces_ = nullptr;
+    QListWidget* files_ = nullptr;
     std::vector<QWidget*> controls_;
     double mapGain_ = 1.0;
     render::SpectrumPlotLayout spectrumLayout_;

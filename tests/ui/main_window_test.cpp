@@ -379,6 +379,32 @@ private slots:
             QVERIFY2(util::fileExists(s.dir.path() / name), name);
     }
 
+    void theDataFileViewerPlotsAFileAndListsItsLines()
+    {
+        Session s;
+        s.dir.writeBytes("curve.dat", "# two columns\r\n1\t10\t5\r\n2\t20\t4\r\n3\t15\t3\r\n");
+        auto* toggle = s.widget<QPushButton>(model::ControlId{"Command4", 0});
+        QVERIFY(toggle != nullptr);
+        QTest::mouseClick(toggle, Qt::LeftButton);
+        QCOMPARE(toggle->text(), QString("viewer"));
+        QListWidget* files = s.window->plots().dataFiles();
+        QVERIFY(files->isVisible());
+        const auto items = files->findItems("curve.dat", Qt::MatchExactly);
+        QCOMPARE(items.size(), 1);
+        QTest::mouseClick(files->viewport(), Qt::LeftButton, {},
+                          files->visualItemRect(items.front()).center());
+        QVERIFY(s.bench.controls().at(ctl::ResultList).items.size() >= 3);
+        const QImage picture = s.window->plots().traces()->box().image();
+        int black = 0;
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x)
+                black += picture.pixel(x, y) == qRgb(0, 0, 0) ? 1 : 0;
+        QVERIFY2(black > 10, "the first plotted field is drawn in black");
+        QTest::mouseClick(toggle, Qt::LeftButton);
+        QCOMPARE(toggle->text(), QString("oper"));
+        QVERIFY(!files->isVisible());
+    }
+
     void textHasRealGlyphs()
     {
         Session s;
