@@ -1,5 +1,7 @@
 #include "model/controls.h"
 
+#include "util/numeric_text.h"
+
 #include <cctype>
 #include <initializer_list>
 #include <stdexcept>
@@ -225,6 +227,11 @@ void Controls::notify(ControlId id) const
 {
     if (listener_)
         listener_(id);
+}
+
+std::optional<double> Controls::number(ControlId id) const
+{
+    return util::parseNumber(at(id).text);
 }
 
 void Controls::setText(ControlId id, std::string text)

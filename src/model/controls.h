@@ -45,6 +45,8 @@ public:
     const ControlState& at(ControlId id) const;
 
     const std::string& text(ControlId id) const { return at(id).text; }
+    // The number a box holds; none when its text is not a number.
+    std::optional<double> number(ControlId id) const;
     void setText(ControlId id, std::string text);
     const std::string& caption(ControlId id) const { return at(id).caption; }
     void setCaption(ControlId id, std::string caption);

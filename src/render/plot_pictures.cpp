@@ -23,7 +23,7 @@ constexpr model::ControlId kRunSelector{"VScroll1", 0};
 
 double boxNumber(const workbench::Workbench& bench, model::ControlId id, double fallback)
 {
-    return util::parseNumber(bench.controls().text(id)).value_or(fallback);
+    return bench.controls().number(id).value_or(fallback);
 }
 
 int arraySizeOf(const workbench::Workbench& bench)

@@ -58,7 +58,7 @@ void writeOperatorOutputs(Workbench& bench, RunRecords& records)
 
 double boxNumber(const Workbench& bench, model::ControlId id, double fallback)
 {
-    return util::parseNumber(bench.controls().text(id)).value_or(fallback);
+    return bench.controls().number(id).value_or(fallback);
 }
 
 // The later stages of a run: spectra synthesized from the detection record (or, for an acquisition

@@ -15,7 +15,7 @@ namespace {
 
 double boxNumber(const Workbench& bench, model::ControlId id)
 {
-    return util::parseNumber(bench.controls().text(id)).value_or(0.0);
+    return bench.controls().number(id).value_or(0.0);
 }
 
 }  // namespace
