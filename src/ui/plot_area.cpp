@@ -11,7 +11,7 @@
 #include <QHBoxLayout>
 #include <QListWidget>
 #include <QPushButton>
-#include <QScrollBar>
+#include <QSlider>
 #include <QStatusBar>
 #include <cmath>
 
@@ -82,16 +82,16 @@ void PlotArea::buildViewControls(QWidget* area)
     row->setSpacing(3);
     auto button = [&](model::ControlId id, auto onClick) {
         auto* b = new QPushButton(strip);
-        b->setFixedWidth(56);
+        b->setFixedWidth(50);
         binder_.bind(id, b);
         connect(b, &QPushButton::clicked, this, onClick);
         row->addWidget(b);
         return b;
     };
     auto bar = [&](model::ControlId id, const char* tip, auto onChange) {
-        auto* s = new QScrollBar(Qt::Horizontal, strip);
+        auto* s = new QSlider(Qt::Horizontal, strip);
         s->setToolTip(tip);
-        s->setMinimumWidth(50);
+        s->setMinimumWidth(36);
         binder_.bind(id, s, onChange);
         row->addWidget(s);
         return s;
