@@ -23,9 +23,8 @@ namespace {
 constexpr double kPi = 3.14159265358979;
 constexpr double kTwoPi = 6.28318530717958;
 constexpr double kMicrosecondsPerSecond = 1.0e6;
-// Full scale of the amplitude column of a pulse shape and of a gradient shape.
-constexpr double kFullPulseAmplitude = 1023.0;
-constexpr double kFullGradientAmplitude = 32767.0;
+using pulses::kFullGradientAmplitude;
+using pulses::kFullPulseAmplitude;
 // Receiver gate thresholds in rad/s: with receiver gapping only points without RF on the spin count
 // as "off"; without it every point does.
 constexpr double kGappedThreshold = 0.0;

@@ -14,7 +14,6 @@ namespace velmora::pulses {
 namespace {
 
 constexpr double kPi = 3.14159265358979;
-constexpr double kFullAmplitude = 1023.0;
 
 std::string sixDecimals(double x)
 {
@@ -70,7 +69,7 @@ prepareAcquisitionPulse(ShapeTable& shape, const AcquisitionPulseRequest& reques
     };
     for (int i = 1; i <= samples; ++i) {
         const double phaseRad = point(i, 0) * kPi / 180.0 + kPi / 2.0;
-        const double amplitude = point(i, 1) / kFullAmplitude;
+        const double amplitude = point(i, 1) / kFullPulseAmplitude;
         auto& row = tables.waveform[static_cast<std::size_t>(i)];
         row = {amplitude * std::cos(phaseRad), amplitude * std::sin(phaseRad), amplitude,
                i == 1 ? 0.0 : point(i, 0) - point(i - 1, 0)};

@@ -12,6 +12,10 @@
 
 namespace velmora::pulses {
 
+// Full scale of the amplitude column of a shaped pulse and of a gradient shape.
+inline constexpr double kFullPulseAmplitude = 1023.0;
+inline constexpr double kFullGradientAmplitude = 32767.0;
+
 struct ShapeTable {
     std::string elementName;                    // "s1_x.rf"
     std::vector<std::array<double, 3>> points;  // points[p] for p = 1..pointCount(); points[0] unused

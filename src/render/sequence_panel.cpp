@@ -2,6 +2,7 @@
 
 #include "engine/step_routine.h"
 #include "pulses/numeric_table.h"
+#include "pulses/shape_table.h"
 #include "util/file_listing.h"
 #include "util/messages.h"
 #include "util/number_format.h"
@@ -30,8 +31,8 @@ using model::PulseSequence;
 using Rows = std::vector<std::array<double, 3>>;
 
 constexpr double kPi = 3.14159265358979;
-constexpr double kFullPulseAmplitude = 1023.0;
-constexpr double kFullGradientAmplitude = 32767.0;
+using pulses::kFullGradientAmplitude;
+using pulses::kFullPulseAmplitude;
 constexpr double kDecouplingHeight = 30.0;
 constexpr double kUnreadableShapeHeight = 60.0;
 constexpr double kFidAmplitude = 40.0;
