@@ -3,7 +3,7 @@
 #include "engine/initial_state.h"
 #include "engine/operator_basis.h"
 #include "engine/relaxation.h"
-#include "engine/row_pool.h"
+#include "util/work_pool.h"
 #include "engine/slice_profile.h"
 #include "engine/spin_tables.h"
 #include "engine/state_matrix.h"
@@ -149,7 +149,7 @@ private:
     SpinTables base_;
     SequenceMarkers markers_;
     std::vector<double> weights_;
-    RowPool pool_;
+    util::WorkPool pool_;
     std::vector<StepWorkspace> workspaces_;
     DriverResult result_;
 };

@@ -1,6 +1,6 @@
 #include "workbench/workbench.h"
 
-#include "engine/row_pool.h"
+#include "util/work_pool.h"
 #include "model/workspace.h"
 #include "util/file_listing.h"
 
@@ -18,7 +18,7 @@ std::string firstOr(const std::vector<std::string>& names, const char* fallback)
 }  // namespace
 
 Workbench::Workbench(util::Messages& messages, const std::filesystem::path& workingDirectory)
-    : messages_(messages), threads_(engine::RowPool::hardwareThreads())
+    : messages_(messages), threads_(util::WorkPool::hardwareThreads())
 {
     setWorkingDirectory(workingDirectory);
     // Every sequence read ends in the preparation-only call of the driver.

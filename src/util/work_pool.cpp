@@ -1,17 +1,17 @@
-#include "engine/row_pool.h"
+#include "util/work_pool.h"
 
 #include <algorithm>
 #include <utility>
 
-namespace velmora::engine {
+namespace velmora::util {
 
-RowPool::RowPool(int threads)
+WorkPool::WorkPool(int threads)
 {
     for (int w = 1; w < std::max(threads, 1); ++w)
         workers_.emplace_back([this, w] { workerLoop(w); });
 }
 
-RowPool::~RowPool()
+WorkPool::~WorkPool()
 {
     {
         std::lock_guard lock(mutex_);
@@ -22,24 +22,24 @@ RowPool::~RowPool()
         t.join();
 }
 
-int RowPool::hardwareThreads()
+int WorkPool::hardwareThreads()
 {
     return std::max(1u, std::thread::hardware_concurrency());
 }
 
-// Takes rows one at a time until none is left.
-void RowPool::takeRows(int worker)
+// Takes pieces one at a time until none is left.
+void WorkPool::takePieces(int worker)
 {
     for (;;) {
-        int row = 0;
+        int piece = 0;
         {
             std::lock_guard lock(mutex_);
             if (next_ >= count_)
                 return;
-            row = next_++;
+            piece = next_++;
         }
         try {
-            (*work_)(row, worker);
+            (*work_)(piece, worker);
         } catch (...) {
             std::lock_guard lock(mutex_);
             if (!failure_)
@@ -48,7 +48,7 @@ void RowPool::takeRows(int worker)
     }
 }
 
-void RowPool::workerLoop(int worker)
+void WorkPool::workerLoop(int worker)
 {
     unsigned seen = 0;
     for (;;) {
@@ -60,7 +60,7 @@ void RowPool::workerLoop(int worker)
             seen = generation_;
             ++busy_;
         }
-        takeRows(worker);
+        takePieces(worker);
         {
             std::lock_guard lock(mutex_);
             --busy_;
@@ -69,11 +69,11 @@ void RowPool::workerLoop(int worker)
     }
 }
 
-void RowPool::run(int count, const std::function<void(int row, int worker)>& work)
+void WorkPool::run(int count, const std::function<void(int piece, int worker)>& work)
 {
     if (workers_.empty() || count <= 1) {
-        for (int row = 0; row < count; ++row)
-            work(row, 0);
+        for (int piece = 0; piece < count; ++piece)
+            work(piece, 0);
         return;
     }
     {
@@ -85,7 +85,7 @@ void RowPool::run(int count, const std::function<void(int row, int worker)>& wor
         ++generation_;
     }
     wake_.notify_all();
-    takeRows(0);
+    takePieces(0);
     std::unique_lock lock(mutex_);
     done_.wait(lock, [&] { return next_ >= count_ && busy_ == 0; });
     work_ = nullptr;
@@ -93,4 +93,4 @@ void RowPool::run(int count, const std::function<void(int row, int worker)>& wor
         std::rethrow_exception(std::exchange(failure_, nullptr));
 }
 
-}  // namespace velmora::engine
+}  // namespace velmora::util
