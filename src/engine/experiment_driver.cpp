@@ -197,7 +197,9 @@ Driver::Driver(const DriverInput& input)
             acquisition.slotState[k] = 0;
     }
     result_.recorded = buildRecordedOperators(acquisition);
-    const int detectionSlices = markers_.lastGradientStep == stepCount_ + 1 ? lastSlice_ : 0;
+    // The synthesis reads every slice of an acquisition that names a gradient, even one of value 0.
+    const bool acquisitionGradient = markers_.lastGradientStep == stepCount_ + 1 || acquire.gradient != 0.0;
+    const int detectionSlices = acquisitionGradient ? lastSlice_ : 0;
     result_.detection =
         DetectionRecord(detectionSlices, static_cast<int>(result_.recorded.size()), prep_.lastRun);
     result_.operators = OperatorRecord(operatorCount(base_.count), prep_.lastRun);

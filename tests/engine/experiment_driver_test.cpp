@@ -386,6 +386,11 @@ TEST_F(DriverTest, AGradientOnlyOnTheAcquisitionReadsOutTheWholeSample)
         EXPECT_NEAR(spectra.timeDomain.at(1, k + 1, 0), 0.0, 1e-6) << "point " << k;
         EXPECT_NEAR(spectra.timeDomain.at(2, k + 1, 0), kProton / 1000.0 * kernel, 1e-6) << "point " << k;
     }
+
+    sequence.step(2).gradient = -21.0;  // g1 at 0: a gradient named, none acting
+    sequence.elements().setValue(21, 0.0);
+    const processing::SynthesisResult still = synthesize(run(), kPoints, kWidthHz);
+    EXPECT_NEAR(still.timeDomain.at(2, kPoints, 0), kProton / 1000.0, 1e-6) << "one line on resonance";
 }
 
 TEST_F(DriverTest, StopWithSeveralScansKeepsFullAmplitudesAndEndsTheScans)
