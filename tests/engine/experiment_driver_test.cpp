@@ -359,6 +359,28 @@ TEST_F(DriverTest, ResumedRunsEqualTheSameRunsComputedFromStepZero)
     EXPECT_EQ(combinations, 3 * 7 * 4 + 4 * 11 * 5);
 }
 
+// A relaxation time is no element of a step: arrayed, it changes every step, and a cycled phase
+// later in the sequence must not let the runs resume from run 0's state.
+TEST_F(DriverTest, AnArrayedT2ActsInTheStepsBeforeACycledPhase)
+{
+    pulse(1, "p2");
+    ASSERT_TRUE(sequence.setDelay(1, "d2"));
+    sequence.elements().setValue(12, 10.0);  // d2: 10 ms of transverse decay
+    pulse(2, "p2", 4);                       // phase f4, row "0": x
+    controls.setItems(ctl::PhaseCycle, {"0", "0", "0", "0", "0", "0"});
+    controls.setChecked(ctl::T2Relaxation, true);
+    controls.setText(ctl::RelaxationT2, "10");
+    controls.setText(ctl::ArrayIncrement, "40");
+    controls.setText(ctl::ArraySize, "1");
+    sequence.setArrayedParameter("T2");
+    EXPECT_EQ(findMarkers(sequence, "T2").resumeStep, 0);
+    const DriverResult r = run();
+    for (int run = 0; run < 2; ++run) {
+        const double t2Ms = 10.0 + 40.0 * run;
+        EXPECT_NEAR(r.operators.at(kIz, run), -kProton * std::exp(-10.0 / t2Ms), 1e-3 * kProton) << "run " << run;
+    }
+}
+
 // A gradient on the acquisition alone reads out a uniform sample as a flat band. The FID of S + 1
 // equal slices at offsets (s/S - 1/2) W, W = G gamma / 2 pi, is the Dirichlet kernel
 // sin((S + 1) pi df t) / ((S + 1) sin(pi df t)) with df = W / S.
