@@ -42,8 +42,8 @@ struct DriverResult {
     OperatorRecord operators;  // at the point step, averaged over the scans that completed each run
     std::vector<RecordedOperator> recorded;
     DetectionRecord detection;  // averaged over the scans that completed each run
-    bool stopped = false;  // Stop ended the run early; later runs and scans were skipped
-    int runsDone = 0;      // runs completed in the first scan
+    bool stopped = false;       // Stop ended the run early; later runs and scans were skipped
+    int runsDone = 0;           // runs completed in the first scan
     // Per run: the scans that completed it. Its operator and detection records are averaged over
     // these (all scans unless Stop ended the run; 0 leaves the run's records at zero).
     std::vector<int> scansDone;

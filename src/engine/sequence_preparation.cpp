@@ -317,7 +317,8 @@ bool Preparer::readArrayFile(double startValue)
     run().arrayGroupSize = util::roundToInt(static_cast<double>(rows) / group);
     run().arrayedValues.assign(static_cast<std::size_t>(run().lastRun) + 1, 0.0);
     for (int i = 0; i <= run().lastRun; ++i)
-        run().arrayedValues[static_cast<std::size_t>(i)] = startValue + buffer.at(i / run().runsPerValue + 1, 1);
+        run().arrayedValues[static_cast<std::size_t>(i)] =
+            startValue + buffer.at(i / run().runsPerValue + 1, 1);
     return true;
 }
 

@@ -377,7 +377,8 @@ TEST_F(DriverTest, AnArrayedT2ActsInTheStepsBeforeACycledPhase)
     const DriverResult r = run();
     for (int run = 0; run < 2; ++run) {
         const double t2Ms = 10.0 + 40.0 * run;
-        EXPECT_NEAR(r.operators.at(kIz, run), -kProton * std::exp(-10.0 / t2Ms), 1e-3 * kProton) << "run " << run;
+        EXPECT_NEAR(r.operators.at(kIz, run), -kProton * std::exp(-10.0 / t2Ms), 1e-3 * kProton)
+            << "run " << run;
     }
 }
 
