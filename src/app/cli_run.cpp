@@ -239,7 +239,7 @@ int runCommand(const CliOptions& options)
         return plotsWritten ? kExitSuccess : kExitRunFailed;
     }
     case workbench::StartOutcome::Stopped:
-        messages.show("stopped after " + std::to_string(bench.records().driver.runsDone) + " runs", kProgram);
+        messages.show(stoppedRunNote(bench), kProgram);
         return kExitRunFailed;
     case workbench::StartOutcome::Refused:
         messages.show("the sequence was refused; nothing was run", kProgram);

@@ -117,7 +117,39 @@ std::string peakSummary(const workbench::Workbench& bench)
     return text;
 }
 
+std::string runRange(int first, int last)
+{
+    return first == last ? "run " + std::to_string(first)
+                         : "runs " + std::to_string(first) + "-" + std::to_string(last);
+}
+
+std::string scanCount(int scans)
+{
+    return scans == 0 ? std::string("none") : std::to_string(scans) + (scans == 1 ? " scan" : " scans");
+}
+
 }  // namespace
+
+std::string stoppedRunNote(const workbench::Workbench& bench)
+{
+    const workbench::RunRecords& records = bench.records();
+    const std::vector<int>& done = records.driver.scansDone;
+    const int scans = records.preparation ? records.preparation->run.settings.scans : 0;
+    if (done.empty())
+        return "stopped before the first run";
+    // The last run has the fewest completed scans; Stop came in the scan after them.
+    std::string text = "stopped in scan " + std::to_string(done.back() + 1) + " of " + std::to_string(scans) +
+                       "; each run is averaged over the scans that completed it:";
+    std::size_t first = 0;
+    for (std::size_t r = 1; r <= done.size(); ++r) {
+        if (r < done.size() && done[r] == done[first])
+            continue;
+        text += (first == 0 ? " " : ", ") + runRange(static_cast<int>(first), static_cast<int>(r - 1)) +
+                ": " + scanCount(done[first]);
+        first = r;
+    }
+    return text;
+}
 
 std::string runSummary(const workbench::Workbench& bench)
 {

@@ -42,6 +42,15 @@ bool usesArrayed(const model::SequenceStep& step, const model::ElementTable& ele
     return namesArrayed(step.delay, elements, name) || namesArrayed(step.gradient, elements, name);
 }
 
+// Arrayed parameters that are no element of a step: the relaxation times and the cycle count.
+bool actsInEveryStep(const std::string& arrayedName)
+{
+    for (const char* name : {"T1", "T2", "Tcr", "Ncycle"})
+        if (util::equalsIgnoreCase(arrayedName, name))
+            return true;
+    return false;
+}
+
 bool carriesCycledPhase(const model::SequenceStep& step)
 {
     for (const model::ChannelSetting& c : step.channels) {
@@ -125,6 +134,15 @@ void applyReceiverPhase(std::span<double> row, const std::vector<RecordedOperato
     }
 }
 
+// What run 0 leaves for the later runs of its scan when it first reaches the resume step: its state
+// there and what the point step had recorded before it (the point step may lie before the resume
+// step, or inside a cycled block that spans it).
+struct ResumePoint {
+    StateMatrix state;
+    std::vector<double> pointRecord;
+    bool taken = false;
+};
+
 class Driver {
 public:
     explicit Driver(const DriverInput& input);
@@ -132,12 +150,17 @@ public:
 
 private:
     void setInitialState(StateMatrix& state) const;
-    // Runs steps start..N of one run; false when Stop ended it.
-    bool runSteps(int run, int start, int phaseCounter, StateMatrix& working, StateMatrix& saved);
+    // Runs steps start..N of one run; false when Stop ended it. `resume` is filled on the way when
+    // not null.
+    bool runSteps(int run, int start, int phaseCounter, StateMatrix& working, ResumePoint* resume);
     void applyStepToRows(int run, int step, int cyclePass, int phaseCounter, const SpinTables& spins,
                          StateMatrix& working);
     void recordDetection(int run, int phaseCounter, StateMatrix& working);
-    void addToOperatorRecord(int run, const StateMatrix& working);
+    void addToPointRecord(const StateMatrix& working);
+    // Adds a completed run's point-step record to the operator record and counts its scan.
+    void completeRun(int run);
+    // Divides every run's records by the scans that completed it.
+    void averageOverScans();
     bool isAcquisition(int step, int cyclePass, double arrayedValue) const;
 
     const DriverInput& in_;
@@ -151,6 +174,9 @@ private:
     std::vector<double> weights_;
     util::WorkPool pool_;
     std::vector<StepWorkspace> workspaces_;
+    // The point-step coefficients of the run in progress; they reach the operator record only when
+    // the run completes, so a stopped run leaves no partial scan behind.
+    std::vector<double> pointRecord_;
     DriverResult result_;
 };
 
@@ -171,10 +197,14 @@ Driver::Driver(const DriverInput& input)
             acquisition.slotState[k] = 0;
     }
     result_.recorded = buildRecordedOperators(acquisition);
-    const int detectionSlices = markers_.lastGradientStep == stepCount_ + 1 ? lastSlice_ : 0;
+    // The synthesis reads every slice of an acquisition that names a gradient, even one of value 0.
+    const bool acquisitionGradient = markers_.lastGradientStep == stepCount_ + 1 || acquire.gradient != 0.0;
+    const int detectionSlices = acquisitionGradient ? lastSlice_ : 0;
     result_.detection =
         DetectionRecord(detectionSlices, static_cast<int>(result_.recorded.size()), prep_.lastRun);
     result_.operators = OperatorRecord(operatorCount(base_.count), prep_.lastRun);
+    result_.scansDone.assign(static_cast<std::size_t>(prep_.lastRun) + 1, 0);
+    pointRecord_.assign(static_cast<std::size_t>(result_.operators.operatorCount()), 0.0);
 }
 
 void Driver::setInitialState(StateMatrix& state) const
@@ -230,22 +260,53 @@ void Driver::applyStepToRows(int run, int step, int cyclePass, int phaseCounter,
     }
 }
 
-void Driver::addToOperatorRecord(int run, const StateMatrix& working)
+void Driver::addToPointRecord(const StateMatrix& working)
 {
-    std::span<double> record = result_.operators.run(run);
     for (int s = 0; s < working.rowCount(); ++s) {
         const std::span<const double> row = working.row(s);
-        for (std::size_t i = 0; i < record.size(); ++i)
-            record[i] += row[i];
+        for (std::size_t i = 0; i < pointRecord_.size(); ++i)
+            pointRecord_[i] += row[i];
     }
 }
 
-bool Driver::runSteps(int run, int start, int phaseCounter, StateMatrix& working, StateMatrix& saved)
+void Driver::completeRun(int run)
+{
+    std::span<double> record = result_.operators.run(run);
+    for (std::size_t i = 0; i < record.size(); ++i)
+        record[i] += pointRecord_[i];
+    ++result_.scansDone[static_cast<std::size_t>(run)];
+}
+
+void Driver::averageOverScans()
+{
+    for (int run = 0; run <= prep_.lastRun; ++run) {
+        const int scans = result_.scansDone[static_cast<std::size_t>(run)];
+        if (scans <= 1)
+            continue;
+        const double perScan = 1.0 / scans;
+        for (double& v : result_.operators.run(run))
+            v *= perScan;
+        for (int s = 0; s <= result_.detection.lastSlice(); ++s)
+            for (int e = 0; e < result_.detection.entries(); ++e)
+                result_.detection.at(s, e, run) *= perScan;
+    }
+}
+
+bool Driver::runSteps(int run, int start, int phaseCounter, StateMatrix& working, ResumePoint* resume)
 {
     const double v = prep_.arrayedValues[static_cast<std::size_t>(run)];
     const double cycleCount = util::equalsIgnoreCase(settings_.arrayedName, "Ncycle") ? v : seq_.cycleCount();
     int cyclePass = 0;
     for (int step = start; step <= stepCount_; ++step) {
+        // The first arrival at the resume step has the cycle-pass counter at 0 whenever it still
+        // matters (a block that ends before the resume step is never entered again), so a later run
+        // that starts here with the counter at 0 repeats run 0 exactly.
+        if (resume != nullptr && step == markers_.resumeStep) {
+            resume->state = working;
+            resume->pointRecord = pointRecord_;
+            resume->taken = true;
+            resume = nullptr;
+        }
         SpinTables spins = base_;  // decoupling switches a spin off for its own step only
         zeroDecoupledSpins(contentCodes(seq_.step(step)), spins, working);
         if (step == markers_.firstGradientStep && working.rowCount() < lastSlice_ + 1)
@@ -265,9 +326,7 @@ bool Driver::runSteps(int run, int start, int phaseCounter, StateMatrix& working
             next = seq_.cycleStart() - 1;
         }
         if (step == seq_.pointStep())
-            addToOperatorRecord(run, working);
-        if (run == 0 && step == markers_.resumeStep - 1)
-            saved = working;
+            addToPointRecord(working);
         in_.runControl.yield();
         if (!in_.runControl.running())
             return false;
@@ -278,6 +337,10 @@ bool Driver::runSteps(int run, int start, int phaseCounter, StateMatrix& working
 
 void Driver::recordDetection(int run, int phaseCounter, StateMatrix& working)
 {
+    // A gradient that acts only during the acquisition still reads out the whole sample slice by
+    // slice: the rows are created here, as at the first gradient step.
+    if (result_.detection.lastSlice() > 0 && working.rowCount() == 1)
+        widenToSlices(working, weights_);
     SpinTables spins = base_;
     const model::SequenceStep& acquire = seq_.step(stepCount_ + 1);
     zeroDecoupledSpins(contentCodes(acquire), spins, working);
@@ -285,17 +348,16 @@ void Driver::recordDetection(int run, int phaseCounter, StateMatrix& working)
     for (int c = 0; c < kRfChannelCount; ++c)
         quarterTurns[static_cast<std::size_t>(c)] = model::phaseQuarterTurns(
             acquire.channels[static_cast<std::size_t>(c)].phase, settings_.phaseRows, phaseCounter);
-    const double perScan = 1.0 / settings_.scans;
     const int rows = std::min(working.rowCount(), result_.detection.lastSlice() + 1);
     for (int s = 0; s < rows; ++s) {
         std::span<double> row = working.row(s);
         applyReceiverPhase(row, result_.recorded, quarterTurns);
         for (std::size_t e = 0; e < result_.recorded.size(); ++e)
             result_.detection.at(s, static_cast<int>(e), run) +=
-                row[static_cast<std::size_t>(result_.recorded[e].operatorIndex)] * perScan;
+                row[static_cast<std::size_t>(result_.recorded[e].operatorIndex)];
     }
     if (seq_.pointStep() == stepCount_ + 1)
-        addToOperatorRecord(run, working);
+        addToPointRecord(working);
 }
 
 DriverResult Driver::run()
@@ -304,17 +366,23 @@ DriverResult Driver::run()
     StateMatrix initial(n);
     setInitialState(initial);
     const bool resumes = markers_.resumeStep >= 1 && markers_.resumeStep <= stepCount_;
+    // Stop ends the scan loop as well as the run loop.
     for (int scan = 1; scan <= settings_.scans && !result_.stopped; ++scan) {
-        StateMatrix saved = initial;
+        ResumePoint resume{initial, std::vector<double>(pointRecord_.size(), 0.0), false};
         for (int run = 0; run <= prep_.lastRun; ++run) {
             const int phaseCounter = (scan - 1) * prep_.runsPerValue + run % prep_.runsPerValue + 1;
-            const int start = run > 0 && resumes ? markers_.resumeStep : 0;
-            StateMatrix working = start == 0 ? initial : saved;
-            if (!runSteps(run, start, phaseCounter, working, saved)) {
+            const int start = run > 0 && resume.taken ? markers_.resumeStep : 0;
+            StateMatrix working = start == 0 ? initial : resume.state;
+            if (start == 0)
+                std::fill(pointRecord_.begin(), pointRecord_.end(), 0.0);
+            else
+                pointRecord_ = resume.pointRecord;
+            if (!runSteps(run, start, phaseCounter, working, run == 0 && resumes ? &resume : nullptr)) {
                 result_.stopped = true;
                 break;
             }
             recordDetection(run, phaseCounter, working);
+            completeRun(run);
             if (scan == 1)
                 ++result_.runsDone;
             if (in_.progress)
@@ -322,7 +390,7 @@ DriverResult Driver::run()
                              settings_.scans * (prep_.lastRun + 1));
         }
     }
-    result_.operators.scale(1.0 / settings_.scans);
+    averageOverScans();
     return std::move(result_);
 }
 
@@ -349,8 +417,13 @@ SequenceMarkers findMarkers(const model::PulseSequence& sequence, const std::str
         if (firstCycledPhase == 3333 && s <= n && carriesCycledPhase(step))
             firstCycledPhase = s;
     }
-    // A cycled phase before the arrayed step would be frozen at run 0's value in every later run.
-    const int resume = std::min(m.firstArrayedStep, firstCycledPhase);
+    // A cycled phase before the arrayed step would be frozen at run 0's value in every later run, and
+    // an acquisition before it would leave the later runs' sampled columns empty. A relaxation time
+    // or the cycle count acts in every step, so such an array recomputes every run from step 0.
+    const int acquisition = sequence.acquisitionStep() <= n ? sequence.acquisitionStep() : 3333;
+    const int resume = std::min({m.firstArrayedStep, firstCycledPhase, acquisition});
+    if (actsInEveryStep(arrayedName))
+        return m;
     m.resumeStep = resume > n ? 0 : resume;
     return m;
 }

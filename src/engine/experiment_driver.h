@@ -4,8 +4,10 @@
 // operators at the point step, and the recorded operators after the receiver phase at the end.
 //
 // Runs after the first start at the first step that can differ from run 0 (the first step that uses
-// the arrayed parameter, or an earlier one that carries a cycled phase f4..f9), from the state run 0
-// had there. Slice rows are created at the first gradient step and summed at the last; between
+// the arrayed parameter, or an earlier one that carries a cycled phase f4..f9 or acquires), from the
+// state run 0 had when it first got there, with the cycle-pass counter at 0 and what run 0's point
+// step had recorded before that point: a resumed run equals the same run computed from step 0.
+// Slice rows are created at the first gradient step and summed at the last; between
 // those they are independent and evolve in parallel, with results identical to a serial run.
 #pragma once
 
@@ -37,11 +39,14 @@ struct DriverInput {
 };
 
 struct DriverResult {
-    OperatorRecord operators;  // at the point step, divided by the scan count
+    OperatorRecord operators;  // at the point step, averaged over the scans that completed each run
     std::vector<RecordedOperator> recorded;
-    DetectionRecord detection;
-    bool stopped = false;  // Stop ended the run early; later runs were skipped
-    int runsDone = 0;
+    DetectionRecord detection;  // averaged over the scans that completed each run
+    bool stopped = false;       // Stop ended the run early; later runs and scans were skipped
+    int runsDone = 0;           // runs completed in the first scan
+    // Per run: the scans that completed it. Its operator and detection records are averaged over
+    // these (all scans unless Stop ended the run; 0 leaves the run's records at zero).
+    std::vector<int> scansDone;
 };
 
 // Where the driver's bookkeeping puts the markers of a sequence (kept apart for tests).

@@ -35,7 +35,7 @@ private:
 };
 
 // The coefficient of every operator at the point step, per run, summed over slice rows and scans
-// (divided by the scan count once the scans are done).
+// (averaged over the scans that completed the run once the scans are done).
 class OperatorRecord {
 public:
     OperatorRecord() = default;
@@ -52,11 +52,6 @@ public:
     std::span<double> run(int r)
     {
         return std::span<double>(values_).subspan(index(0, r), static_cast<std::size_t>(operatorCount_));
-    }
-    void scale(double factor)
-    {
-        for (double& v : values_)
-            v *= factor;
     }
 
 private:

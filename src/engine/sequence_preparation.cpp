@@ -307,14 +307,18 @@ bool Preparer::readArrayFile(double startValue)
     const pulses::NumericReadResult read = pulses::readNumericTable(request, buffer, messages_);
     if (!read.fileFound || read.tooBig)
         return false;
+    // L rows are L arrayed values: L runs, or L increments of two runs each in 2D; Ni = L - 1.
     const int rows = read.nextRow - 1;
-    run().arraySize = rows;
-    controls_.setText(ctl::ArraySize, std::to_string(rows));
-    run().lastRun = (rows + 1) * run().runsPerValue - 1;
+    if (rows < 1)
+        return refuse("The array file \"" + file + "\" holds no rows of values.");
+    run().arraySize = rows - 1;
+    controls_.setText(ctl::ArraySize, std::to_string(rows - 1));
+    run().lastRun = rows * run().runsPerValue - 1;
     run().arrayGroupSize = util::roundToInt(static_cast<double>(rows) / group);
     run().arrayedValues.assign(static_cast<std::size_t>(run().lastRun) + 1, 0.0);
     for (int i = 0; i <= run().lastRun; ++i)
-        run().arrayedValues[static_cast<std::size_t>(i)] = startValue + buffer.at(i + 1, 1);
+        run().arrayedValues[static_cast<std::size_t>(i)] =
+            startValue + buffer.at(i / run().runsPerValue + 1, 1);
     return true;
 }
 

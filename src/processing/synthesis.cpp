@@ -206,6 +206,8 @@ void Synthesizer::addOperator(const engine::RecordedOperator& o, double amplitud
     }
     const double* d = decay_.data() + at(o.spin) * at(np_);
     double A = amplitude;
+    // An operator along x gives A e^(i w t), one along y i A e^(i w t): the same sense as the
+    // multiplet below, so a singlet and a multiplet of one pulse share their phase.
     if (!o.coupled) {
         for (std::size_t k = 0; k < at(np_); ++k) {
             const double x = A * cos_[k] * d[k];
@@ -214,8 +216,8 @@ void Synthesizer::addOperator(const engine::RecordedOperator& o, double amplitud
                 re_[k] += x;
                 im_[k] += y;
             } else {
-                re_[k] += y;
-                im_[k] -= x;
+                re_[k] -= y;
+                im_[k] += x;
             }
         }
         return;

@@ -1,9 +1,11 @@
 #include "engine/experiment_driver.h"
 #include "engine/sequence_preparation.h"
+#include "processing/synthesis.h"
 #include "support/scratch_directory.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
+#include <numbers>
 
 namespace velmora::engine {
 namespace {
@@ -61,6 +63,28 @@ protected:
         DriverResult result = runExperiment(input);
         control.stop();
         return result;
+    }
+
+    // The synthesized acquisition of a run's detection record, without window.
+    processing::SynthesisResult synthesize(const DriverResult& r, int points, double widthHz)
+    {
+        const SpinTables tables = makeSpinTables(spins);
+        processing::SynthesisInput in{.spins = tables,
+                                      .acquisitionStep = sequence.step(sequence.stepCount() + 1),
+                                      .elements = sequence.elements(),
+                                      .recorded = r.recorded,
+                                      .detection = r.detection,
+                                      .messages = messages};
+        in.pointCount = points;
+        in.spectralWidthHz = widthHz;
+        in.lineBroadeningHz = 0.0;
+        in.arrayedName = prepared->run.settings.arrayedName;
+        in.arrayedValues = prepared->run.arrayedValues;
+        in.lastRun = prepared->run.lastRun;
+        in.lastSlice = prepared->run.settings.lastSlice;
+        std::optional<processing::SynthesisResult> out = processing::synthesizeSpectra(in);
+        EXPECT_TRUE(out.has_value());
+        return out ? std::move(*out) : processing::SynthesisResult{};
     }
 
     ScratchDirectory dir;
@@ -244,6 +268,199 @@ TEST_F(DriverTest, GradientEchoRefocusesAndParallelRowsMatchTheSerialRun)
     const DriverResult dephased = run(1, 2);
     EXPECT_LT(std::hypot(dephased.operators.at(kIx, 0), dephased.operators.at(kIy, 0)), 0.05 * kProton)
         << "after the first gradient alone the slices have fanned out";
+}
+
+TEST_F(DriverTest, ACycledBlockAcrossTheResumeStepEndsEveryRunAtTheSameAngle)
+{
+    sequence.elements().setValue(4, 2.5);  // p4: 45 degrees
+    pulse(1, "p4");
+    ASSERT_TRUE(sequence.setDelay(2, "d1"));
+    sequence.setArrayedParameter("d1");
+    controls.setText(ctl::ArraySize, "2");
+    controls.setText(ctl::ArrayIncrement, "0");
+    sequence.setCycleBounds(1, 2);
+    sequence.elements().setValue(0, 2);
+    sequence.setPointStep(3);
+    ASSERT_EQ(findMarkers(sequence, "d1").resumeStep, 2);
+    const DriverResult r = run();
+    const double angle = 135.0 * std::numbers::pi / 180.0;  // the block runs three times
+    for (int run = 0; run < 3; ++run) {
+        EXPECT_NEAR(r.operators.at(kIy, run), kProton * std::sin(angle), 1e-6 * kProton) << "run " << run;
+        EXPECT_NEAR(r.operators.at(kIz, run), kProton * std::cos(angle), 1e-6 * kProton) << "run " << run;
+    }
+}
+
+TEST_F(DriverTest, APointStepBeforeTheResumeStepIsRecordedInEveryRun)
+{
+    pulse(1, "p2");
+    ASSERT_TRUE(sequence.setDelay(2, "d1"));
+    sequence.setArrayedParameter("d1");
+    controls.setText(ctl::ArraySize, "2");
+    sequence.setPointStep(1);
+    const DriverResult r = run();
+    for (int run = 0; run < 3; ++run)
+        EXPECT_NEAR(r.operators.at(kIy, run), kProton, 1e-6 * kProton) << "run " << run;
+}
+
+// Every place of the arrayed delay (the resume step), every cycled block and every point step of
+// one-spin sequences of three and four steps: each resumed run must equal the same run computed
+// from step 0 on its own.
+TEST_F(DriverTest, ResumedRunsEqualTheSameRunsComputedFromStepZero)
+{
+    spins.setShiftPpm(0, 0.5);  // 85 Hz: the delays turn the transverse part
+    spins.rebuild();
+    sequence.elements().setValue(1, 1.5);   // p1: 54 degrees
+    sequence.elements().setValue(12, 0.4);  // d2: 0.4 ms, the fixed delay
+    sequence.elements().setValue(0, 2);     // the cycle count
+    controls.setText(ctl::ArraySize, "2");
+    controls.setText(ctl::ArrayIncrement, "0.7");
+    constexpr double kStartMs = 0.2;
+    int combinations = 0;
+    for (int n = 3; n <= 4; ++n) {
+        for (int arrayedStep = 1; arrayedStep <= n; ++arrayedStep) {
+            // (0, 0): no block; every other pair is a block of steps start..end.
+            std::vector<std::pair<int, int>> blocks = {{0, 0}};
+            for (int start = 1; start <= n; ++start)
+                for (int end = start; end <= n; ++end)
+                    blocks.emplace_back(start, end);
+            for (const auto& [cycleStart, cycleEnd] : blocks) {
+                for (int pointStep = 1; pointStep <= n + 1; ++pointStep) {
+                    setSteps(n);
+                    for (int k = 1; k <= n; ++k) {
+                        pulse(k, "p1", k % 2);  // x and y in turn: the order of the steps matters
+                        ASSERT_TRUE(sequence.setDelay(k, k == arrayedStep ? "d1" : "d2"));
+                    }
+                    sequence.setCycleBounds(cycleStart, cycleEnd);
+                    sequence.setPointStep(pointStep);
+                    sequence.setArrayedParameter("d1");
+                    sequence.elements().setValue(11, kStartMs);
+                    ASSERT_EQ(findMarkers(sequence, "d1").resumeStep, arrayedStep);
+                    const DriverResult arrayed = run();
+
+                    const model::PulseSequence resumed = sequence;
+                    sequence.setArrayedParameter("none");
+                    for (int r = 0; r < 3; ++r) {
+                        sequence.elements().setValue(11, kStartMs + 0.7 * r);
+                        const DriverResult alone = run();
+                        for (int op : {kIx, kIy, kIz})
+                            EXPECT_NEAR(arrayed.operators.at(op, r), alone.operators.at(op, 0), 1e-6)
+                                << n << " steps, d1 in step " << arrayedStep << ", block " << cycleStart
+                                << ".." << cycleEnd << ", point step " << pointStep << ", run " << r
+                                << ", operator " << op;
+                        for (int e = 0; e < 2; ++e)
+                            EXPECT_NEAR(arrayed.detection.at(0, e, r), alone.detection.at(0, e, 0), 1e-6);
+                    }
+                    sequence = resumed;
+                    ++combinations;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(combinations, 3 * 7 * 4 + 4 * 11 * 5);
+}
+
+// A relaxation time is no element of a step: arrayed, it changes every step, and a cycled phase
+// later in the sequence must not let the runs resume from run 0's state.
+TEST_F(DriverTest, AnArrayedT2ActsInTheStepsBeforeACycledPhase)
+{
+    pulse(1, "p2");
+    ASSERT_TRUE(sequence.setDelay(1, "d2"));
+    sequence.elements().setValue(12, 10.0);  // d2: 10 ms of transverse decay
+    pulse(2, "p2", 4);                       // phase f4, row "0": x
+    controls.setItems(ctl::PhaseCycle, {"0", "0", "0", "0", "0", "0"});
+    controls.setChecked(ctl::T2Relaxation, true);
+    controls.setText(ctl::RelaxationT2, "10");
+    controls.setText(ctl::ArrayIncrement, "40");
+    controls.setText(ctl::ArraySize, "1");
+    sequence.setArrayedParameter("T2");
+    EXPECT_EQ(findMarkers(sequence, "T2").resumeStep, 0);
+    const DriverResult r = run();
+    for (int run = 0; run < 2; ++run) {
+        const double t2Ms = 10.0 + 40.0 * run;
+        EXPECT_NEAR(r.operators.at(kIz, run), -kProton * std::exp(-10.0 / t2Ms), 1e-3 * kProton)
+            << "run " << run;
+    }
+}
+
+// A gradient on the acquisition alone reads out a uniform sample as a flat band. The FID of S + 1
+// equal slices at offsets (s/S - 1/2) W, W = G gamma / 2 pi, is the Dirichlet kernel
+// sin((S + 1) pi df t) / ((S + 1) sin(pi df t)) with df = W / S.
+TEST_F(DriverTest, AGradientOnlyOnTheAcquisitionReadsOutTheWholeSample)
+{
+    setSteps(1);
+    pulse(1, "p2");
+    sequence.step(2).gradient = 200.0;  // a literal gradient value on step N + 1
+    sequence.setPointStep(1);
+    controls.setText(ctl::LastSlice, "31");
+    controls.setText(ctl::ObjectProfile, "square");
+    const DriverResult r = run();
+    constexpr int kPoints = 64;
+    constexpr double kWidthHz = 2000.0;
+    const processing::SynthesisResult spectra = synthesize(r, kPoints, kWidthHz);
+
+    const int slices = 32;
+    const double bandHz = 200.0 * 26.7519 / (2.0 * std::numbers::pi);  // about 851 Hz
+    const double df = bandHz / (slices - 1);
+    const double dwell = static_cast<float>(1.0 / kWidthHz);
+    for (int k = 0; k < kPoints; ++k) {
+        const double t = k * dwell;
+        const double x = std::numbers::pi * df * t;
+        const double kernel = k == 0 ? 1.0 : std::sin(slices * x) / (slices * std::sin(x));
+        EXPECT_NEAR(spectra.timeDomain.at(1, k + 1, 0), 0.0, 1e-6) << "point " << k;
+        EXPECT_NEAR(spectra.timeDomain.at(2, k + 1, 0), kProton / 1000.0 * kernel, 1e-6) << "point " << k;
+    }
+
+    sequence.step(2).gradient = -21.0;  // g1 at 0: a gradient named, none acting
+    sequence.elements().setValue(21, 0.0);
+    const processing::SynthesisResult still = synthesize(run(), kPoints, kWidthHz);
+    EXPECT_NEAR(still.timeDomain.at(2, kPoints, 0), kProton / 1000.0, 1e-6) << "one line on resonance";
+}
+
+TEST_F(DriverTest, StopWithSeveralScansKeepsFullAmplitudesAndEndsTheScans)
+{
+    pulse(1, "p2");
+    sequence.setArrayedParameter("d5");  // used by no step: every run is the same
+    controls.setText(ctl::ArraySize, "3");
+    controls.setText(ctl::ScanCount, "3");
+    int steps = 0;
+    control.setYield([&] {
+        if (++steps == 20)
+            control.stop();
+    });
+    // Three steps per run, twelve per scan: the 20th step lies in run 2 of scan 2.
+    const DriverResult r = run();
+    EXPECT_TRUE(r.stopped);
+    EXPECT_EQ(steps, 20) << "no later scan runs";
+    EXPECT_EQ(r.scansDone, (std::vector<int>{2, 2, 1, 1}));
+    for (int run = 0; run < 4; ++run) {
+        EXPECT_NEAR(r.operators.at(kIy, run), kProton, 1e-6 * kProton) << "run " << run;
+        EXPECT_NEAR(r.detection.at(0, 1, run), kProton, 1e-6 * kProton) << "run " << run;
+    }
+}
+
+// After one 90-degree pulse every proton lies along y, coupled or not: the FID starts at the sum of
+// their transverse magnetisation, all of it along one axis.
+TEST_F(DriverTest, TheFidOfASingletBesideADoubletStartsAtTheSummedTransverseMagnetisation)
+{
+    ASSERT_TRUE(spins.setLabel(1, "H1"));
+    ASSERT_TRUE(spins.setLabel(2, "H2"));
+    spins.setShiftPpm(0, -1.5);
+    spins.setShiftPpm(1, 0.2);
+    spins.setShiftPpm(2, 1.8);
+    spins.setCouplingHz(1, 2, 7.0);
+    spins.rebuild();
+    pulse(1, "p2");
+    const DriverResult r = run();
+    double x = 0.0;
+    double y = 0.0;
+    for (int k = 0; k < 3; ++k) {
+        x += r.operators.at(kIx << (2 * k), 0);
+        y += r.operators.at(kIy << (2 * k), 0);
+    }
+    ASSERT_GT(y, 2.99 * kProton);
+    const processing::SynthesisResult spectra = synthesize(r, 256, 1000.0);
+    EXPECT_NEAR(spectra.timeDomain.at(1, 1, 0), x / 1000.0, 1e-6);
+    EXPECT_NEAR(spectra.timeDomain.at(2, 1, 0), y / 1000.0, 1e-6);
 }
 
 }  // namespace

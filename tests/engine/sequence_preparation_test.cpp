@@ -131,19 +131,31 @@ TEST_F(PreparationTest, RelaxationTimesStartFromTheirBoxes)
     EXPECT_EQ(arrayedValues(1), (std::vector<double>{80, 100}));
 }
 
-TEST_F(PreparationTest, ArrayFileValuesAddToTheStartValue)
+TEST_F(PreparationTest, ArrayFileRowsAreTheArrayedValuesOneRunOrOneIncrementEach)
 {
     dir.writeBytes("ar02x.tab", "# delays\r\n1 0.5\r\n2 1.5\r\n3 2.5\r\n4 3.5\r\n");
     controls.setCaption(ctl::ArrayMethod, "ar02x.tab");
     sequence.elements().setValue(11, 10.0);
     const auto p = prepare();
     ASSERT_TRUE(p) << lastMessage();
-    EXPECT_EQ(p->run.arraySize, 4);
-    EXPECT_EQ(controls.text(ctl::ArraySize), "4");
-    EXPECT_EQ(p->run.lastRun, 4);
+    EXPECT_EQ(p->run.arraySize, 3);
+    EXPECT_EQ(controls.text(ctl::ArraySize), "3");
+    EXPECT_EQ(p->run.lastRun, 3);
     EXPECT_EQ(p->run.arrayGroupSize, 2);
-    EXPECT_EQ(p->run.arrayedValues, (std::vector<double>{10.5, 11.5, 12.5, 13.5, 10}))
-        << "runs beyond the file keep the start value";
+    EXPECT_EQ(p->run.arrayedValues, (std::vector<double>{10.5, 11.5, 12.5, 13.5}));
+
+    const auto twoD = prepare(2);
+    ASSERT_TRUE(twoD) << lastMessage();
+    EXPECT_EQ(twoD->run.arraySize, 3);
+    EXPECT_EQ(twoD->run.lastRun, 7);
+    EXPECT_EQ(twoD->run.arrayedValues, (std::vector<double>{10.5, 10.5, 11.5, 11.5, 12.5, 12.5, 13.5, 13.5}))
+        << "the two runs of an increment share its row";
+
+    dir.writeBytes("ar02x.tab", "# no values\r\n");
+    const Snapshot before = snapshot();
+    EXPECT_FALSE(prepare());
+    EXPECT_NE(lastMessage().find("holds no rows"), std::string::npos) << lastMessage();
+    expectUnchanged(before);
 }
 
 TEST_F(PreparationTest, ArrayFileWithoutGroupNumberIsRefused)

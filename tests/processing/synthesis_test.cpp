@@ -185,7 +185,7 @@ TEST(SynthesisLines, QuarterWidthLinesLandAQuarterOfTheSpectrumFromTheCentre)
     expectSpectrumLines(r.signal, 2, 0, {});
 }
 
-TEST(SynthesisLines, AYLineIsAQuarterTurnBehindAnXLine)
+TEST(SynthesisLines, AYLineIsAQuarterTurnAheadOfAnXLine)
 {
     Acquisition a;
     a.addSpin(0.0);
@@ -195,11 +195,34 @@ TEST(SynthesisLines, AYLineIsAQuarterTurnBehindAnXLine)
     a.prepare();
     a.detection.at(0, 0, 0) = 1000.0;
     const SynthesisResult r = a.run();
-    // Observed along y the FID starts at -i: the whole line sits in the imaginary part, negative.
+    // Observed along y the FID starts at +i: the whole line sits in the imaginary part, positive.
     EXPECT_NEAR(r.timeDomain.at(1, 5, 0), 0.0, kTolerance);
-    EXPECT_NEAR(r.timeDomain.at(2, 5, 0), -1.0, kTolerance);
+    EXPECT_NEAR(r.timeDomain.at(2, 5, 0), 1.0, kTolerance);
     expectSpectrumLines(r.signal, 1, 0, {});
-    expectSpectrumLines(r.signal, 2, 0, {{kCentre, -1.0}});
+    expectSpectrumLines(r.signal, 2, 0, {{kCentre, 1.0}});
+}
+
+// A multiplet whose only coupling is 0 Hz is the single line itself: both rules must give the same
+// FID for an operator along x and along y, off resonance, at every point.
+TEST(SynthesisLines, AnOperatorGivesTheSameSignalWhetherItsSpinIsCoupledOrNot)
+{
+    for (const int kind : {1, -1}) {
+        Acquisition a;
+        a.addSpin(3.0 * kBinHz);
+        engine::RecordedOperator single = xLine(0);
+        single.kind = kind;
+        a.recorded = {single, multiplet(kind, {{1, 0.0}})};
+        a.prepare();
+        a.detection.at(0, 0, 0) = 1000.0;
+        const SynthesisResult alone = a.run();
+        a.detection.at(0, 0, 0) = 0.0;
+        a.detection.at(0, 1, 0) = 1000.0;
+        const SynthesisResult coupled = a.run();
+        for (int p = 1; p <= kPoints; ++p)
+            for (int c = 1; c <= 2; ++c)
+                EXPECT_NEAR(alone.timeDomain.at(c, p, 0), coupled.timeDomain.at(c, p, 0), kTolerance)
+                    << "kind " << kind << " component " << c << " point " << p;
+    }
 }
 
 TEST(SynthesisLines, TheReceiverOffsetOfTheAcquisitionStepShiftsTheLineOfItsChannelOnly)
