@@ -116,6 +116,7 @@ void MainWindow::buildMenus()
             connect(a, &QAction::triggered, this, &MainWindow::showAbout);
         else if (name == "&Refresh")
             connect(a, &QAction::triggered, this, [this] {
+                commitPendingEdit();
                 hidePopups();
                 plots_->refresh();
             });
@@ -312,14 +313,18 @@ QWidget* MainWindow::buildAcquisitionArea()
     auto* mhz = box(group, 50);
     add("Field, T", tesla);
     add("MHz", mhz, 2);
-    binder_->bindCommitOnFinish(ctl::FieldTesla, tesla, [this] { workbench::onFieldTeslaEdited(bench_); });
-    binder_->bindCommitOnFinish(ctl::ProtonFrequency, mhz,
+    binder_->bind(ctl::FieldTesla, tesla, [this] { workbench::onFieldTeslaEdited(bench_); });
+    binder_->bind(ctl::ProtonFrequency, mhz,
                                 [this] { workbench::onProtonFrequencyEdited(bench_); });
     ++row;
     auto* detection = new QComboBox(group);
     detection->setEditable(true);
     add("Detection (t2)", detection);
-    binder_->bind(ctl::DetectionChannel, detection, [this] { workbench::onDetectionChannelChosen(bench_); });
+    binder_->bind(ctl::DetectionChannel, detection, [this] {
+        workbench::onDetectionChannelChosen(bench_);
+        redrawPanels();  // the receiver mark moves to the chosen row
+        plots_->detectionChanged();
+    });
     auto* sw = box(group, 50);
     add("sw, Hz", sw, 2);
     binder_->bind(ctl::SpectralWidth, sw);
@@ -356,7 +361,7 @@ QWidget* MainWindow::buildAcquisitionArea()
     // writes the row back.
     auto* rowEditor = new QLineEdit(group);
     rowEditor->hide();
-    binder_->bindCommitOnFinish(ctl::PhaseRowEditor, rowEditor, [this] {
+    binder_->bind(ctl::PhaseRowEditor, rowEditor, [this] {
         if (sequenceEditor_.commitPhaseRow())
             bench_.controls().setVisible(ctl::PhaseRowEditor, false);
         binder_->refresh(ctl::PhaseCycle);
@@ -829,8 +834,18 @@ void MainWindow::setEditingEnabled(bool enabled)
             a->setEnabled(enabled);
 }
 
+void MainWindow::commitPendingEdit()
+{
+    // A menu command does not take the focus: the box being edited gives it up first, so that the
+    // value typed in it is committed (or refused) before the command reads the model.
+    QWidget* focused = QApplication::focusWidget();
+    if (qobject_cast<QLineEdit*>(focused) != nullptr && isAncestorOf(focused))
+        focused->clearFocus();
+}
+
 void MainWindow::start(bool twoD)
 {
+    commitPendingEdit();
     hidePopups();
     if (bench_.runControl().running()) {
         statusBar()->showMessage("A run is in progress: Stop it first.", 5000);
@@ -852,10 +867,10 @@ void MainWindow::start(bool twoD)
     const QString elapsed = QString::number(clock.elapsed() / 1000.0, 'f', 2) + " s";
     switch (outcome) {
     case workbench::StartOutcome::Completed:
-        statusBar()->showMessage("Run finished in " + elapsed);
+        statusBar()->showMessage("Run finished in " + elapsed + withoutSpectraReason());
         break;
     case workbench::StartOutcome::Stopped:
-        statusBar()->showMessage("Stopped after " + elapsed);
+        statusBar()->showMessage("Stopped after " + elapsed + withoutSpectraReason());
         break;
     case workbench::StartOutcome::Refused:
         statusBar()->showMessage("The sequence was refused; nothing was run.");
@@ -867,6 +882,18 @@ void MainWindow::start(bool twoD)
         statusBar()->showMessage("A run is in progress: Stop it first.");
         break;
     }
+}
+
+QString MainWindow::withoutSpectraReason() const
+{
+    const workbench::RunRecords& records = bench_.records();
+    if (records.spectraComputed)
+        return {};
+    if (records.driver.stopped)
+        return "; no spectra: the run was stopped before they were computed.";
+    if (records.sampledDecimated)
+        return "; no spectra: signals acquired during a pulse are not processed into spectra yet.";
+    return "; no spectra: their computation was refused (see the message).";
 }
 
 void MainWindow::stop()
@@ -897,6 +924,7 @@ void MainWindow::pointerMoved(int xTwips, int yTwips)
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::MouseButtonPress && watched->property("cell").isValid()) {
+        commitPendingEdit();
         openCellChooser(watched->property("cell").toInt(), static_cast<QWidget*>(watched));
         return true;
     }

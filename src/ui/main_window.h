@@ -102,6 +102,9 @@ private:
     void refreshDirectoryList();
     void setEditingEnabled(bool enabled);
     void notAvailableYet(const QString& command);
+    void commitPendingEdit();
+    // Why the last run left no spectra, as the tail of the status message; empty when it has some.
+    QString withoutSpectraReason() const;
     bool isInsidePopup(QWidget* widget) const;
 
     workbench::Workbench& bench_;

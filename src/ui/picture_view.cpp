@@ -8,6 +8,8 @@ namespace velmora::ui {
 PictureView::PictureView(QWidget* parent) : QWidget(parent)
 {
     setMouseTracking(true);
+    // Taking the focus on a click makes a box being edited commit its value before the click acts.
+    setFocusPolicy(Qt::ClickFocus);
 }
 
 render::PictureBox& PictureView::box()

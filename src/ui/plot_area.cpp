@@ -198,10 +198,21 @@ void PlotArea::rebuildAndRedraw()
     redraw();
 }
 
+void PlotArea::clearPicture(PictureView* view)
+{
+    render::PictureBox& box = view->box();
+    box.setBackColor(QColor(255, 255, 255));
+    box.clear();
+    view->update();
+}
+
 void PlotArea::redrawSpectrum()
 {
-    if (bench_.records().display.empty())
+    if (bench_.records().display.empty()) {
+        clearPicture(spectrum_);
+        spectrumLayout_.drawn = false;
         return;
+    }
     // The run counter shows khaki while the plot is drawn and light yellow when it is done.
     QWidget* runLabel = binder_.widget(ctl::CurrentRun);
     if (runLabel != nullptr)
@@ -210,6 +221,9 @@ void PlotArea::redrawSpectrum()
     settings.twipsPerPixel = 1440.0 / twips_.px(1440);
     spectrumLayout_ = render::drawSpectrumPlot(spectrum_->box(), bench_.records().display, settings);
     spectrum_->update();
+    // The counter names the run the plot shows, not the last one the synthesis went through.
+    if (spectrumLayout_.drawn)
+        bench_.controls().setCaption(ctl::CurrentRun, std::to_string(spectrumLayout_.shownRun));
     if (runLabel != nullptr)
         runLabel->setStyleSheet("background: rgb(255, 255, 128)");
 }
@@ -217,18 +231,25 @@ void PlotArea::redrawSpectrum()
 void PlotArea::redrawMap()
 {
     const std::optional<processing::Map2D>& map = bench_.records().map;
-    if (!map)
-        return;
     render::MapPlotSettings settings;
     settings.gain = mapGain_;
-    render::drawMap(map_->box(), *map, settings);
+    // No map, or one that is zero everywhere (a channel the experiment never reaches): an empty
+    // picture, not the map of an earlier run or channel.
+    mapShown_ = map && render::drawMap(map_->box(), *map, settings);
+    if (!mapShown_) {
+        for (PictureView* view : {map_, rowSection_, columnSection_})
+            clearPicture(view);
+        if (map)
+            status_->showMessage("The 2D map is zero everywhere on the detection channel.", 5000);
+        return;
+    }
     map_->update();
 }
 
 void PlotArea::mapCursorMoved(QPointF pixel)
 {
     const std::optional<processing::Map2D>& map = bench_.records().map;
-    if (!map)
+    if (!map || !mapShown_)
         return;
     const auto cursor = render::mapCursor(QSize(map_->width(), map_->height()), pixel, map->pointCount,
                                           render::mapAxes(bench_));
@@ -273,6 +294,13 @@ void PlotArea::refresh()
         redraw();
     else
         status_->showMessage("Refresh: there is no run to recompute.", 5000);
+}
+
+void PlotArea::detectionChanged()
+{
+    if (workbench::rebuildDisplay(bench_))
+        workbench::buildMap(bench_);
+    redraw();
 }
 
 void PlotArea::savePictures()

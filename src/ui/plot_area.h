@@ -33,6 +33,8 @@ public:
     void redraw();
     // "&Refresh": the spectra again from the last run's records, then every plot.
     void refresh();
+    // The detection channel was chosen: the display arrays and the map follow it at once.
+    void detectionChanged();
     // "&savePicture": the four pictures as ".BMP" and ".png" in the working directory.
     void savePictures();
 
@@ -48,6 +50,8 @@ private:
     void buildViewControls(QWidget* area);
     void redrawSpectrum();
     void redrawMap();
+    // Empties a picture whose data are gone, so that no picture outlives the records it showed.
+    static void clearPicture(PictureView* view);
     void redrawTraces();
     void mapCursorMoved(QPointF pixel);
     void rebuildAndRedraw();
@@ -67,6 +71,7 @@ private:
     QListWidget* files_ = nullptr;
     std::vector<QWidget*> controls_;
     double mapGain_ = 1.0;
+    bool mapShown_ = false;  // the map picture shows the records' map
     render::SpectrumPlotLayout spectrumLayout_;
     render::TracePlotLayout traceLayout_;
     std::optional<render::OperatorTraceTable> traceTable_;

@@ -144,8 +144,13 @@ bool SpinPanelEditor::editBox(int index)
         return false;
     }
     model::Controls& controls = bench_.controls();
-    if (!util::isNumeric(controls.text(box(index))))
-        controls.setText(box(index), "0");
+    if (index != kShiftHzBox && !util::isNumeric(controls.text(box(index)))) {
+        // A half-typed or mistyped value must not reach the spin system as some other number.
+        bench_.messages().show("\"" + controls.text(box(index)) + "\" is not a number; the value is kept.",
+                               "Error!");
+        showSelectedSpin();
+        return false;
+    }
 
     model::SpinSystem& spins = bench_.spinSystem();
     const int i = *selected_;

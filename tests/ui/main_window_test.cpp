@@ -180,13 +180,16 @@ private slots:
         auto* power = s.widget<QLineEdit>(model::ControlId{"Text10", 0});
         power->selectAll();
         QTest::keyClicks(power, "40");
+        QTest::keyClick(power, Qt::Key_Return);
         QCOMPARE(s.bench.controls().text({"Text10", 1}), std::string("50.00"));
         QCOMPARE(s.bench.controls().text({"Text10", 2}), std::string("5000.0"));
         QTest::keyClicks(power, "x");
+        QTest::keyClick(power, Qt::Key_Return);
         QCOMPARE(s.bench.controls().text({"Text10", 1}), std::string("50.00"));
 
         auto* tr = s.widget<QLineEdit>(model::ControlId{"Text10", 4});
         QTest::keyClicks(tr, "1000");
+        QTest::keyClick(tr, Qt::Key_Return);
         QCOMPARE(s.bench.controls().text({"Text10", 3}), std::string("68.42"));
     }
 
@@ -210,10 +213,12 @@ private slots:
         auto* shift = s.widget<QLineEdit>(model::ControlId{"Text42", 11});
         shift->selectAll();
         QTest::keyClicks(shift, "1.25");
+        QTest::keyClick(shift, Qt::Key_Return);
         QCOMPARE(s.bench.spinSystem().shiftPpm(0), 1.25);
         auto* coupling = s.widget<QLineEdit>(model::ControlId{"Text42", 1});
         coupling->selectAll();
         QTest::keyClicks(coupling, "12");
+        QTest::keyClick(coupling, Qt::Key_Return);
         QCOMPARE(s.bench.spinSystem().couplingHz(1, 0), 12.0);
 
         QTest::mouseMove(s.window->workingArea(), s.atTwips(9000, 3000));
@@ -270,6 +275,7 @@ private slots:
         value->setFocus();
         value->selectAll();
         QTest::keyClicks(value, "7.5");
+        QTest::keyClick(value, Qt::Key_Return);
         QCOMPARE(s.bench.sequence().elements().value(1), 7.5);
 
         auto* insert = s.window->findChild<QPushButton*>("step Ins");
@@ -412,6 +418,125 @@ private slots:
         QVERIFY2(metrics.inFontUcs4('A') && metrics.inFontUcs4('z') && metrics.inFontUcs4('1'),
                  qPrintable("no glyphs in " + s.window->font().family()));
         QVERIFY(metrics.horizontalAdvance("Velmora") > 0);
+    }
+
+    void signedDecimalAndExponentValuesAreTypedWhole()
+    {
+        Session s;
+        s.bench.controls().setText(ctl::ArraySize, "0");
+        s.window->openNucleiWindow(0);
+        auto* shift = s.widget<QLineEdit>(model::ControlId{"Text42", 11});
+        shift->selectAll();
+        QTest::keyClicks(shift, "-");
+        QCOMPARE(shift->text(), QString("-"));
+        QCOMPARE(s.bench.spinSystem().shiftPpm(0), -0.5);  // nothing committed while typing
+        QTest::keyClicks(shift, "1.2");
+        QTest::keyClick(shift, Qt::Key_Return);
+        QCOMPARE(s.bench.spinSystem().shiftPpm(0), static_cast<double>(-1.2f));
+        QCOMPARE(shift->text(), QString("-1.2"));
+        auto* coupling = s.widget<QLineEdit>(model::ControlId{"Text42", 1});
+        coupling->selectAll();
+        QTest::keyClicks(coupling, "-.5e1");
+        QTest::keyClick(coupling, Qt::Key_Return);
+        QCOMPARE(s.bench.spinSystem().couplingHz(0, 1), -5.0);
+        auto* t1 = s.widget<QLineEdit>(model::ControlId{"Text42", 12});
+        t1->selectAll();
+        QTest::keyClicks(t1, "1e");
+        QTest::keyClick(t1, Qt::Key_Return);
+        QCOMPARE(s.messages.entries.size(), std::size_t{1});
+        QVERIFY(s.messages.entries.back().text.find("is not a number") != std::string::npos);
+        QCOMPARE(t1->text(), QString::fromStdString(workbench::spinValueText(s.bench.spinSystem().t1Ms(0))));
+
+        // The offset of step 1 on the proton channel: o1 takes -50 Hz as typed.
+        s.window->sequenceEditor().setCurrentStep(1);
+        auto* cell = s.widget<QLabel>(model::ControlId{"Label3", 8});
+        QTest::mouseClick(cell, Qt::LeftButton);
+        emit s.window->cellChooser()->textActivated("o1");
+        auto* offset = s.widget<QLineEdit>(model::ControlId{"Text1", 5});
+        offset->setFocus();
+        offset->selectAll();
+        QTest::keyClicks(offset, "-50");
+        QTest::keyClick(offset, Qt::Key_Return);
+        QCOMPARE(s.bench.sequence().elements().value(model::element::kFirstOffset), -50.0);
+        offset->selectAll();
+        QTest::keyClicks(offset, "-0.");
+        QTest::keyClick(offset, Qt::Key_Return);
+        QCOMPARE(s.bench.sequence().elements().value(model::element::kFirstOffset), 0.0);
+        offset->selectAll();
+        QTest::keyClicks(offset, "-");
+        QTest::keyClick(offset, Qt::Key_Return);
+        QCOMPARE(s.bench.sequence().elements().value(model::element::kFirstOffset), 0.0);
+        QCOMPARE(s.messages.entries.size(), std::size_t{2});
+
+        // A value left in a box is committed before a menu command reads the model.
+        s.window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(s.window.get()));
+        offset->setFocus();
+        offset->selectAll();
+        QTest::keyClicks(offset, "-25");
+        s.window->start(false);
+        QCOMPARE(s.bench.sequence().elements().value(model::element::kFirstOffset), -25.0);
+    }
+
+    void theDetectionChannelRedrawsTheReceiverMarkAndTheMapAtOnce()
+    {
+        Session s;
+        s.bench.controls().setText(ctl::ArraySize, "15");
+        s.window->start(true);
+        const QImage sequenceOnProtons = s.window->sequencePicture()->box().image();
+        const auto litPixels = [&] {
+            const QImage map = s.window->plots().map()->box().image();
+            int lit = 0;
+            for (int y = 0; y < map.height(); ++y)
+                for (int x = 0; x < map.width(); ++x)
+                    lit += map.pixelColor(x, y) != QColor(Qt::white) ? 1 : 0;
+            return lit;
+        };
+        QVERIFY(litPixels() > 50);
+
+        // The COSY never reaches the carbon: its map is zero everywhere and the picture empties.
+        auto* detection = s.widget<QComboBox>(ctl::DetectionChannel);
+        detection->lineEdit()->selectAll();
+        QTest::keyClicks(detection->lineEdit(), "C13");
+        QTest::keyClick(detection->lineEdit(), Qt::Key_Return);
+        QCOMPARE(s.bench.controls().text(ctl::DetectionChannel), std::string("C13"));
+        QVERIFY2(s.window->sequencePicture()->box().image() != sequenceOnProtons, "the receiver mark moved");
+        QCOMPARE(litPixels(), 0);
+        QVERIFY(s.window->statusBar()->currentMessage().contains("zero everywhere"));
+
+        detection->lineEdit()->selectAll();
+        QTest::keyClicks(detection->lineEdit(), "H1");
+        QTest::keyClick(detection->lineEdit(), Qt::Key_Return);
+        QVERIFY(s.window->sequencePicture()->box().image() == sequenceOnProtons);
+        QVERIFY(litPixels() > 50);
+    }
+
+    void aRunWithoutSpectraLeavesNoSpectrumOfAnEarlierRun()
+    {
+        Session s;
+        s.window->start(false);
+        const auto inked = [&] {
+            const QImage plot = s.window->plots().spectrum()->box().image();
+            int dark = 0;
+            for (int y = 0; y < plot.height(); ++y)
+                for (int x = 0; x < plot.width(); ++x)
+                    dark += plot.pixelColor(x, y) == QColor(Qt::black) ? 1 : 0;
+            return dark;
+        };
+        QVERIFY(inked() > 100);
+        QCOMPARE(s.widget<QLabel>(ctl::CurrentRun)->text(), QString("0"));
+
+        // A signal acquired during a shaped pulse is recorded but not processed into spectra.
+        std::string shape = "# mother 64 #\r\n";
+        for (int i = 0; i < 1024; ++i)
+            shape += "0 100 1\r\n";
+        s.dir.writeBytes("acq.rf", shape);
+        QVERIFY(s.bench.sequence().setContent(2, 0, "n_acq.rf"));
+        QVERIFY(s.bench.sequence().toggleAcquisition(2));
+        s.window->start(false);
+        QCOMPARE(inked(), 0);
+        const QString status = s.window->statusBar()->currentMessage();
+        QVERIFY2(status.contains("no spectra: signals acquired during a pulse"), qPrintable(status));
     }
 };
 
