@@ -68,9 +68,12 @@ MainWindow::MainWindow(workbench::Workbench& bench, model::Workspace& workspace,
     bench_.runControl().setYield([] { QApplication::processEvents(); });
     buildMenus();
     buildWorkingArea();
-    setFixedSize(twips_.px(kWindowWidthTwips), twips_.px(kWindowHeightTwips) +
-                                                   menuBar()->sizeHint().height() +
-                                                   statusBar()->sizeHint().height());
+    // The designed size is the smallest; a larger window gives the plots the room.
+    const QSize designed(twips_.px(kWindowWidthTwips), twips_.px(kWindowHeightTwips) +
+                                                           menuBar()->sizeHint().height() +
+                                                           statusBar()->sizeHint().height());
+    setMinimumSize(designed);
+    resize(designed);
     qApp->installEventFilter(this);
     hidePopups();
     sequenceEditor_.showCurrentStep();
@@ -923,6 +926,13 @@ void MainWindow::pointerMoved(int xTwips, int yTwips)
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == area_ && event->type() == QEvent::Resize) {
+        // The left column keeps its designed size; the plot column takes the rest.
+        const int left = twips_.px(PlotArea::kColumnLeftTwips);
+        const int top = twips_.px(PlotArea::kColumnTopTwips);
+        const int margin = twips_.px(kWindowWidthTwips - PlotArea::kColumnLeftTwips - 7800);
+        plots_->setColumnGeometry(QRect(left, top, area_->width() - left - margin, area_->height() - 2 * top));
+    }
     if (event->type() == QEvent::MouseButtonPress && watched->property("cell").isValid()) {
         commitPendingEdit();
         openCellChooser(watched->property("cell").toInt(), static_cast<QWidget*>(watched));

@@ -50,4 +50,11 @@ void PictureView::mouseMoveEvent(QMouseEvent* event)
     QWidget::mouseMoveEvent(event);
 }
 
+void PictureView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    if (resized_)
+        resized_();
+}
+
 }  // namespace velmora::ui

@@ -10,9 +10,14 @@
 #include "ui/twips.h"
 
 #include <QObject>
+#include <QRect>
+#include <array>
+#include <functional>
 #include <optional>
 
+class QLabel;
 class QListWidget;
+class QSpinBox;
 class QStatusBar;
 class QWidget;
 
@@ -44,10 +49,17 @@ public:
     PictureView* rowSection() const { return rowSection_; }
     PictureView* columnSection() const { return columnSection_; }
     QListWidget* dataFiles() const { return files_; }
+    // The column the plots fill, in pixels of the working area; the pictures grow with it.
+    void setColumnGeometry(const QRect& pixels);
+    // Where the column starts in the working area's design, in twips.
+    static constexpr int kColumnLeftTwips = 7700;
+    static constexpr int kColumnTopTwips = 100;
     std::vector<QWidget*> controls() const { return controls_; }
 
 private:
-    void buildViewControls(QWidget* area);
+    QWidget* buildViewControls(QWidget* area);
+    // Each bar's value beside it, with its unit, and the phase boxes.
+    void showViewValues();
     void redrawSpectrum();
     void redrawMap();
     // Empties a picture whose data are gone, so that no picture outlives the records it showed.
@@ -70,6 +82,15 @@ private:
     PictureView* traces_ = nullptr;
     QListWidget* files_ = nullptr;
     std::vector<QWidget*> controls_;
+    QWidget* column_ = nullptr;
+    using ValueFormat = std::function<QString(int)>;
+    struct ValueLabel {
+        model::ControlId bar;
+        QLabel* value = nullptr;
+        ValueFormat format;
+    };
+    std::vector<ValueLabel> valueLabels_;
+    std::array<QSpinBox*, 2> phaseBoxes_{};
     double mapGain_ = 1.0;
     bool mapShown_ = false;  // the map picture shows the records' map
     render::SpectrumPlotLayout spectrumLayout_;

@@ -116,6 +116,21 @@ TEST_F(SpinPanelDrawing, ShiftAndRelaxationTextsStandBesideEachSpinInTheirColour
         << "no spin lies on the left half, so nothing is written there";
 }
 
+TEST_F(SpinPanelDrawing, ValueTextsStayWholeInsideThePanel)
+{
+    drawSpinPanel(box, bench);
+    const auto ink = [](const QColor& c) { return c != QColor(Qt::white); };
+    // H1 at the right edge and C2 at the bottom: their lines end before the panel's last pixels.
+    EXPECT_EQ(count(ink, kSpinPanelScaleWidth - kTwipsPerTestPixel, 0.0, kSpinPanelScaleWidth,
+                    kSpinPanelScaleHeight),
+              0);
+    EXPECT_EQ(count(ink, 0.0, kSpinPanelScaleHeight - kTwipsPerTestPixel, kSpinPanelScaleWidth,
+                    kSpinPanelScaleHeight),
+              0);
+    const auto cyan = [](const QColor& c) { return c.red() < 100 && c.green() > 120 && c.green() == c.blue(); };
+    EXPECT_GT(count(cyan, 1200.0, 1700.0, 2600.0, 2000.0), 0) << "the bottom spin's T2 is still written";
+}
+
 TEST_F(SpinPanelDrawing, ExchangeModeShowsTwoSites)
 {
     bench.setExchangeMode(true);

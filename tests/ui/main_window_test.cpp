@@ -23,6 +23,8 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSlider>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
@@ -537,6 +539,64 @@ private slots:
         QCOMPARE(inked(), 0);
         const QString status = s.window->statusBar()->currentMessage();
         QVERIFY2(status.contains("no spectra: signals acquired during a pulse"), qPrintable(status));
+    }
+
+    void viewBarsShowTheirValuesAndThePlotsGrowWithTheWindow()
+    {
+        Session s;
+        s.window->start(false);
+        auto* zoom = s.widget<QSlider>(model::ControlId{"HScroll3", 0});
+        QTest::keyClick(zoom, Qt::Key_Right);
+        QCOMPARE(s.window->findChild<QLabel*>("value of X")->text(), QString::fromUtf8("\u00d72"));
+        auto* rp = s.window->findChild<QSpinBox*>("rp degrees");
+        rp->selectAll();
+        QTest::keyClicks(rp, "-45");
+        QTest::keyClick(rp, Qt::Key_Return);
+        QCOMPARE(s.bench.controls().at({"HScroll2", 0}).value, -45);
+        QCOMPARE(s.bench.controls().text({"Text2", 5}), std::string("-45"));
+
+        const QSize spins = s.window->spinPicture()->size();
+        const QSize spectrum = s.window->plots().spectrum()->size();
+        s.window->resize(s.window->width() + 300, s.window->height() + 200);
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(s.window->spinPicture()->size(), spins);
+        QVERIFY(s.window->plots().spectrum()->width() > spectrum.width() + 250);
+        QVERIFY(s.window->plots().spectrum()->height() > spectrum.height());
+    }
+
+    void theReadOutAgreesWithTheTicksAtZoomOneAndTwo()
+    {
+        Session s;
+        s.window->start(false);
+        auto* view = s.window->findChild<QPushButton*>("view fid");
+        if (s.bench.controls().caption(ctl::SpectrumOrFid) == "fid")
+            QTest::mouseClick(view, Qt::LeftButton);
+        QCOMPARE(s.bench.controls().caption(ctl::SpectrumOrFid), std::string("spec"));
+        ui::PictureView* plot = s.window->plots().spectrum();
+        for (const int zoom : {1, 2}) {
+            if (zoom == 2)
+                QTest::keyClick(s.widget<QSlider>(model::ControlId{"HScroll3", 0}), Qt::Key_Right);
+            // The tick marks rise from the bottom edge in grey; the read-out over each is its value,
+            // so the values step evenly by a round number and are multiples of it.
+            const QImage image = plot->box().image();
+            std::vector<int> hz;
+            for (int x = 0; x < image.width(); ++x) {
+                if (image.pixelColor(x, image.height() - 2) != QColor(150, 150, 150))
+                    continue;
+                QTest::mouseMove(plot, QPoint(x, plot->height() / 2));
+                const QString read = QString::fromStdString(s.bench.controls().text({"Text2", 1}));
+                QVERIFY2(read.endsWith("Hz"), qPrintable(read));
+                hz.push_back(read.chopped(2).toInt());
+            }
+            QVERIFY2(hz.size() >= 3, qPrintable(QString::number(hz.size())));
+            const int step = hz[0] - hz[1];
+            QVERIFY(step == 10 || step == 20 || step == 25 || step == 50 || step == 100);
+            for (std::size_t k = 0; k < hz.size(); ++k) {
+                QCOMPARE(hz[k] % step, 0);
+                if (k > 0)
+                    QCOMPARE(hz[k - 1] - hz[k], step);
+            }
+        }
     }
 };
 
