@@ -18,12 +18,15 @@
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -32,6 +35,7 @@
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace velmora::ui {
 
@@ -39,10 +43,11 @@ namespace {
 
 namespace ctl = model::ctl;
 
-// The menu bar, in its order.
-const char* const kMenu[] = {"&File",    "&Start",       "&Start_2D",     "&Stop",     "&Refresh", "&Options",
-                             "&Spectra", "&Exchange",    "&savePicture",  "&Image_zv", "&Help",    "&About",
-                             "&tab",     "&testHilbert", "&HilbertTrans", "&test",     "&FMtest",  "&tttsvd"};
+// The menu bar, in its order (the Edit menu follows File).
+const char* const kMenu[] = {"&File",        "&Start",     "&Start_2D", "&Stop",  "&Refresh", "&Options", "&Spectra",
+                             "&Exchange",    "&savePicture", "&Image_zv", "&Help", "&About"};
+// Commands this version does not have yet: shown, disabled, with a tooltip that says so.
+const char* const kLaterCommands[] = {"&Exchange", "&Image_zv"};
 
 // Where the pointer rules of the working area take effect, in twips.
 constexpr int kPopupRightEdge = 11925;
@@ -66,6 +71,12 @@ MainWindow::MainWindow(workbench::Workbench& bench, model::Workspace& workspace,
 {
     setWindowTitle("Velmora");
     bench_.runControl().setYield([] { QApplication::processEvents(); });
+    history_ = std::make_unique<EditHistory>(bench_, [this] {
+        spinEditor_.showModel();
+        sequenceEditor_.showCurrentStep();
+        binder_->refreshAll();
+        redrawPanels();
+    });
     buildMenus();
     buildWorkingArea();
     // The designed size is the smallest; a larger window gives the plots the room.
@@ -94,6 +105,20 @@ QAction* MainWindow::action(const QString& text) const
         if (a->text() == text)
             return a;
     return nullptr;
+}
+
+void MainWindow::buildEditMenu()
+{
+    QMenu* edit = menuBar()->addMenu("&Edit");
+    edit->setObjectName("editMenu");
+    QAction* undo = history_->stack().createUndoAction(this, "&Undo");
+    undo->setShortcut(QKeySequence::Undo);
+    QAction* redo = history_->stack().createRedoAction(this, "&Redo");
+    redo->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence::Redo});
+    // The model's undo, not that of a box being edited: commit the box first.
+    connect(edit, &QMenu::aboutToShow, this, &MainWindow::commitPendingEdit);
+    edit->addAction(undo);
+    edit->addAction(redo);
 }
 
 void MainWindow::buildMenus()
@@ -125,9 +150,14 @@ void MainWindow::buildMenus()
             });
         else if (name == "&savePicture")
             connect(a, &QAction::triggered, this, [this] { plots_->savePictures(); });
-        else
-            connect(a, &QAction::triggered, this,
-                    [this, name] { notAvailableYet(QString(name).remove('&')); });
+
+        if (std::find(std::begin(kLaterCommands), std::end(kLaterCommands), name) != std::end(kLaterCommands)) {
+            a->setEnabled(false);
+            a->setToolTip(QString(name).remove('&') + " comes with a later version");
+            a->setStatusTip(a->toolTip());
+        }
+        if (name == "&File")
+            buildEditMenu();
     }
     progress_ = new QLabel(this);
     statusBar()->addPermanentWidget(progress_);
@@ -160,7 +190,8 @@ QFrame* MainWindow::buildNucleiWindow()
     grid->addWidget(nucleus, 1, 1);
     grid->addWidget(label, 1, 2);
     binder_->bind(ctl::NucleusChooser, nucleus, [this] {
-        spinEditor_.chooseNucleus(bench_.controls().text(ctl::NucleusChooser));
+        history_->record("Nucleus",
+                         [this] { return spinEditor_.chooseNucleus(bench_.controls().text(ctl::NucleusChooser)); });
         afterModelChange();
     });
     grid->addWidget(new QLabel("J coupling, Hz  to spin", frame), 2, 0, 1, 4);
@@ -169,7 +200,7 @@ QFrame* MainWindow::buildNucleiWindow()
         auto* edit = box(frame, 50);
         grid->addWidget(edit, 3 + j / 5, 2 * (j % 5) + 1);
         binder_->bind({"Text42", j}, edit, [this, j] {
-            spinEditor_.editBox(j);
+            history_->record("Coupling", [this, j] { return spinEditor_.editBox(j); });
             afterModelChange();
         });
     }
@@ -184,8 +215,8 @@ QFrame* MainWindow::buildNucleiWindow()
         if (index == 10)
             edit->setReadOnly(true);
         grid->addWidget(edit, 6, c, 1, 2);
-        binder_->bind({"Text42", index}, edit, [this, i = index] {
-            spinEditor_.editBox(i);
+        binder_->bind({"Text42", index}, edit, [this, i = index, caption = QString(caption)] {
+            history_->record(caption, [this, i] { return spinEditor_.editBox(i); });
             afterModelChange();
         });
     }
@@ -365,7 +396,7 @@ QWidget* MainWindow::buildAcquisitionArea()
     auto* rowEditor = new QLineEdit(group);
     rowEditor->hide();
     binder_->bind(ctl::PhaseRowEditor, rowEditor, [this] {
-        if (sequenceEditor_.commitPhaseRow())
+        if (history_->record("Phase row", [this] { return sequenceEditor_.commitPhaseRow(); }))
             bench_.controls().setVisible(ctl::PhaseRowEditor, false);
         binder_->refresh(ctl::PhaseCycle);
     });
@@ -414,7 +445,7 @@ QWidget* MainWindow::buildParametersArea()
         edit->installEventFilter(this);
         grid->addWidget(edit, r, c);
         binder_->bind({"Text1", index}, edit, [this, index] {
-            sequenceEditor_.editValue(index);
+            history_->record("Step value", [this, index] { return sequenceEditor_.editValue(index); });
             redrawPanels();
         });
     };
@@ -454,8 +485,8 @@ QWidget* MainWindow::buildParametersArea()
             button->setFixedWidth(28);
         }
         row->addWidget(button);
-        connect(button, &QPushButton::clicked, this, [this, act = act] {
-            (sequenceEditor_.*act)();
+        connect(button, &QPushButton::clicked, this, [this, act = act, caption = QString(caption)] {
+            history_->record("Step " + caption, [this, act] { return (sequenceEditor_.*act)(); });
             afterModelChange();
         });
     }
@@ -465,7 +496,7 @@ QWidget* MainWindow::buildParametersArea()
     cycle->installEventFilter(this);
     row->addWidget(cycle);
     binder_->bind(ctl::CycleCountBox, cycle, [this] {
-        sequenceEditor_.editValue(workbench::kCycleCountBox);
+        history_->record("Cycle count", [this] { return sequenceEditor_.editValue(workbench::kCycleCountBox); });
         redrawPanels();
     });
     grid->addWidget(buttons, 4, 3, 2, 5);
@@ -475,7 +506,10 @@ QWidget* MainWindow::buildParametersArea()
     grid->addWidget(initial, 6, 2, 1, 2);
     binder_->bind(ctl::InitialCondition, initial);
     connect(initial, &QPushButton::clicked, this, [this] {
-        sequenceEditor_.toggleInitialCondition();
+        history_->record("Initial condition", [this] {
+            sequenceEditor_.toggleInitialCondition();
+            return true;
+        });
         binder_->refreshAll();
     });
     auto* operators = new QListWidget(group);
@@ -487,7 +521,7 @@ QWidget* MainWindow::buildParametersArea()
     chooser_->hide();
     connect(chooser_, &QComboBox::textActivated, this, [this](const QString& choice) {
         chooser_->hide();
-        sequenceEditor_.choose(choice.toStdString());
+        history_->record("Step choice", [this, &choice] { return sequenceEditor_.choose(choice.toStdString()); });
         afterModelChange();
         binder_->refreshAll();
     });
@@ -678,7 +712,7 @@ QFrame* MainWindow::buildSpectraFrame()
     for (int c = 0; c < heads.size(); ++c)
         grid->addWidget(new QLabel(heads[c], frame), 0, c);
     grid->addWidget(new QLabel("window", frame), 1, 0);
-    grid->addWidget(new QLabel("Line brodening, Hz", frame), 2, 0);
+    grid->addWidget(new QLabel("Line broadening, Hz", frame), 2, 0);
     grid->addWidget(new QLabel("Spectral width , Hz", frame), 3, 0);
     grid->addWidget(new QLabel("quadrature", frame), 4, 0);
     const std::pair<model::ControlId, std::pair<int, int>> places[] = {
@@ -716,34 +750,115 @@ QFrame* MainWindow::buildFileFrame()
     sequenceFiles_ = new QListWidget(frame);
     grid->addWidget(moleculeFiles_, 1, 0);
     grid->addWidget(sequenceFiles_, 1, 1);
-    grid->addWidget(new QLabel("Save", frame), 2, 0, 1, 2);
+    grid->addWidget(new QLabel("Save", frame), 3, 0, 1, 2);
     for (int i = 0; i < 2; ++i) {
         const auto list = static_cast<workbench::FileList>(i);
         QListWidget* files = i == 0 ? moleculeFiles_ : sequenceFiles_;
+        const QString kind = i == 0 ? "molecule" : "sequence";
+        auto* browse = new QPushButton(QString("Open %1...").arg(kind), frame);
+        browse->setObjectName(QString("open %1 dialog").arg(kind));
+        grid->addWidget(browse, 2, i);
+        connect(browse, &QPushButton::clicked, this, [this, list] { openWithDialog(list); });
         auto* name = new QLineEdit(frame);
-        grid->addWidget(name, 3, i);
+        grid->addWidget(name, 4, i);
         binder_->bind({"Text11", i}, name);
         auto* go = new QPushButton(frame);
-        grid->addWidget(go, 4, i);
+        go->setObjectName("save " + kind);
+        grid->addWidget(go, 5, i);
         binder_->bind({"Command5", i}, go);
+        auto* saveAs = new QPushButton(QString("Save %1 as...").arg(kind), frame);
+        saveAs->setObjectName(QString("save %1 dialog").arg(kind));
+        grid->addWidget(saveAs, 6, i);
+        connect(saveAs, &QPushButton::clicked, this, [this, list] { saveWithDialog(list); });
         connect(files, &QListWidget::itemClicked, this, [this, list](QListWidgetItem* item) {
             workbench::pickFile(bench_, list, item->text().toStdString());
         });
+        // The frame stays open: a molecule and then a sequence can be opened in one visit.
         connect(files, &QListWidget::itemDoubleClicked, this, [this, list](QListWidgetItem* item) {
             if (bench_.runControl().running())
                 return;
             if (workbench::pickFile(bench_, list, item->text().toStdString()))
                 workbench::openPickedFile(bench_, list);
-            hidePopups();
-            afterModelChange();
-            binder_->refreshAll();
+            afterFileOpened();
         });
         connect(go, &QPushButton::clicked, this, [this, list] {
             workbench::savePickedFile(bench_, list);
-            hidePopups();
+            updateFileLists();
         });
     }
     return frame;
+}
+
+void MainWindow::afterFileOpened()
+{
+    history_->clear();  // the edits before belong to another document
+    afterModelChange();
+    binder_->refreshAll();
+    updateFileLists();
+}
+
+bool MainWindow::workIn(const QString& folder)
+{
+    const QDir current(QString::fromStdString(bench_.workingDirectory()));
+    if (QDir(folder) == current)
+        return true;
+    const util::Outcome changed = workbench::changeDirectory(bench_, workspace_, folder.toStdString());
+    if (!changed) {
+        bench_.messages().show(changed.message(), "Error!");
+        return false;
+    }
+    refreshDirectoryList();
+    refreshFileLists();
+    statusBar()->showMessage("Working directory: " + QString::fromStdString(bench_.workingDirectory()), 5000);
+    return true;
+}
+
+QFileDialog* MainWindow::fileDialog(workbench::FileList list, bool save)
+{
+    const bool molecules = list == workbench::FileList::Molecules;
+    auto* dialog = new QFileDialog(this, save ? (molecules ? "Save molecule as" : "Save sequence as")
+                                              : (molecules ? "Open molecule" : "Open sequence"),
+                                   QString::fromStdString(bench_.workingDirectory()),
+                                   molecules ? "Molecules (*.mol)" : "Sequences (*.psq)");
+    dialog->setObjectName("fileDialog");
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog->setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog->setDefaultSuffix(molecules ? "mol" : "psq");
+    return dialog;
+}
+
+void MainWindow::openWithDialog(workbench::FileList list)
+{
+    if (bench_.runControl().running())
+        return;
+    QFileDialog* dialog = fileDialog(list, false);
+    // A molecule or sequence opened elsewhere makes its folder the working directory: the shaped
+    // pulses it names lie beside it, and the results of its runs belong there.
+    connect(dialog, &QFileDialog::fileSelected, this, [this, list](const QString& path) {
+        const QFileInfo file(path);
+        if (!workIn(file.absolutePath()))
+            return;
+        if (workbench::pickFile(bench_, list, file.fileName().toStdString()))
+            workbench::openPickedFile(bench_, list);
+        afterFileOpened();
+    });
+    dialog->open();
+}
+
+void MainWindow::saveWithDialog(workbench::FileList list)
+{
+    QFileDialog* dialog = fileDialog(list, true);
+    connect(dialog, &QFileDialog::fileSelected, this, [this, list](const QString& path) {
+        const QFileInfo file(path);
+        if (!workIn(file.absolutePath()))
+            return;
+        if (workbench::pickFile(bench_, list, file.fileName().toStdString()))
+            workbench::savePickedFile(bench_, list);
+        updateFileLists();
+    });
+    dialog->open();
 }
 
 QListWidget* MainWindow::buildTextList(const QStringList& lines)
@@ -760,6 +875,24 @@ void MainWindow::refreshFileLists()
         list->clear();
         for (const std::string& name : util::listFilesWithExtension(bench_.workingDirectory(), extension))
             list->addItem(QString::fromStdString(name));
+    }
+}
+
+void MainWindow::updateFileLists()
+{
+    // While the frame is open the entries keep their places: files that appeared (the automatic
+    // copies, a file just saved) join at the end, so a second double click finds what the user saw.
+    for (const auto& [list, extension] :
+         {std::pair{moleculeFiles_, ".mol"}, std::pair{sequenceFiles_, ".psq"}}) {
+        QStringList present;
+        for (const std::string& name : util::listFilesWithExtension(bench_.workingDirectory(), extension))
+            present << QString::fromStdString(name);
+        for (int row = list->count() - 1; row >= 0; --row)
+            if (!present.contains(list->item(row)->text()))
+                delete list->takeItem(row);
+        for (const QString& name : present)
+            if (list->findItems(name, Qt::MatchExactly).isEmpty())
+                list->addItem(name);
     }
 }
 
@@ -819,20 +952,18 @@ void MainWindow::showHelp()
 void MainWindow::showAbout()
 {
     hidePopups();
+    // As wide as its longest line needs, so that no line is cut at the right edge.
+    const int needed = aboutList_->sizeHintForColumn(0) + 2 * aboutList_->frameWidth() + twips_.px(200);
+    aboutList_->resize(std::max(aboutList_->width(), needed), aboutList_->height());
     aboutList_->show();
     aboutList_->raise();
-}
-
-void MainWindow::notAvailableYet(const QString& command)
-{
-    statusBar()->showMessage(command + ": not available yet in this version", 5000);
 }
 
 void MainWindow::setEditingEnabled(bool enabled)
 {
     for (QWidget* w : editing_)
         w->setEnabled(enabled);
-    for (const char* text : {"&File", "&Exchange", "&Start", "&Start_2D", "&Refresh", "&savePicture"})
+    for (const char* text : {"&File", "&Edit", "&Start", "&Start_2D", "&Refresh", "&savePicture"})
         if (QAction* a = action(text))
             a->setEnabled(enabled);
 }

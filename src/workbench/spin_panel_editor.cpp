@@ -105,6 +105,17 @@ void SpinPanelEditor::showSelectedSpin()
     controls.setText(box(kT2Box), spinValueText(spins.t2Ms(i)));
 }
 
+void SpinPanelEditor::showModel()
+{
+    if (!selected_)
+        return;
+    if (*selected_ >= spinPanelPositionCount(bench_.spinSystem().spinCount())) {
+        selected_.reset();
+        return;
+    }
+    showSelectedSpin();
+}
+
 bool SpinPanelEditor::chooseNucleus(std::string_view choice)
 {
     if (!selected_ || !editable())

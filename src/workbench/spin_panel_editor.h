@@ -88,6 +88,10 @@ public:
     // False when nothing changed.
     bool editBox(int index);
 
+    // Refills the nuclei window from the model (after an undo or redo); the selection ends when its
+    // slot no longer holds a spin or the blank position.
+    void showModel();
+
 private:
     bool editable() const;
     void showSelectedSpin();

@@ -16,6 +16,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontDatabase>
+#include <QFileDialog>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QImage>
@@ -112,7 +113,6 @@ private slots:
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
         QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
         QCOMPARE(s.bench.controls().text(ctl::SequenceFileName), std::string("lab.psq"));
-        QVERIFY(!s.window->fileFrame()->isVisible());
 
         workbench::Workbench reference(s.messages, s.dir.path());
         QVERIFY(workbench::openSequence(reference, "lab.psq").wasRead());
@@ -132,7 +132,7 @@ private slots:
         name->selectAll();
         QTest::keyClicks(name, "mine.psq");
         s.bench.controls().setText(ctl::PointCount, "512");
-        auto* go = s.window->fileFrame()->findChildren<QPushButton*>().at(1);
+        auto* go = s.window->fileFrame()->findChild<QPushButton*>("save sequence");
         QTest::mouseClick(go, Qt::LeftButton);
         QVERIFY(util::fileExists(s.dir.path() / "mine.psq"));
         s.bench.controls().setText(ctl::PointCount, "64");
@@ -195,11 +195,19 @@ private slots:
         QCOMPARE(s.bench.controls().text({"Text10", 3}), std::string("68.42"));
     }
 
-    void commandsOfLaterVersionsSaySo()
+    void commandsOfLaterVersionsAreDisabledWithATooltipAndTestEntriesAreGone()
     {
         Session s;
-        s.window->action("&Exchange")->trigger();
-        QVERIFY(s.window->statusBar()->currentMessage().contains("not available yet"));
+        QAction* exchange = s.window->action("&Exchange");
+        QVERIFY(exchange != nullptr);
+        QVERIFY(!exchange->isEnabled());
+        QVERIFY(exchange->toolTip().contains("later version"));
+        for (const char* entry : {"&tab", "&testHilbert", "&HilbertTrans", "&test", "&FMtest", "&tttsvd"})
+            QVERIFY2(s.window->action(entry) == nullptr, entry);
+        // A run enables the editing commands again, not the ones this version lacks.
+        s.bench.controls().setText(ctl::ArraySize, "0");
+        s.window->start(false);
+        QVERIFY(!exchange->isEnabled());
     }
 
     void clickingASpinOpensItsWindowAndEditsGoToTheModel()
@@ -597,6 +605,99 @@ private slots:
                     QCOMPARE(hz[k - 1] - hz[k], step);
             }
         }
+    }
+
+    void theFileFrameOpensAMoleculeAndThenASequenceInOneVisit()
+    {
+        Session s;
+        {
+            workbench::Workbench other(s.messages, s.dir.path());
+            other.spinSystem().setShiftPpm(0, 7.25);
+            QVERIFY(workbench::saveMolecule(other, "lab.mol"));
+            QVERIFY(other.sequence().insertStep(1));
+            QVERIFY(workbench::saveSequence(other, "lab.psq"));
+        }
+        s.window->showFileFrame();
+        const auto lists = s.window->fileFrame()->findChildren<QListWidget*>();
+        const auto doubleClick = [](QListWidget* list, const QString& name) {
+            const auto items = list->findItems(name, Qt::MatchExactly);
+            QVERIFY(items.size() == 1);
+            const QPoint at = list->visualItemRect(items.front()).center();
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+            QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+        };
+        const int rowBefore = lists.at(0)->row(lists.at(0)->findItems("lab.mol", Qt::MatchExactly).front());
+        doubleClick(lists.at(1), "lab.psq");
+        QCOMPARE(s.bench.sequence().stepCount(), 3);
+        QVERIFY2(s.window->fileFrame()->isVisible(), "the frame stays open for the molecule");
+        // The automatic copies appeared, but what the user sees did not move.
+        QCOMPARE(lists.at(0)->findItems("rem.mol", Qt::MatchExactly).size(), 1);
+        QCOMPARE(lists.at(0)->row(lists.at(0)->findItems("lab.mol", Qt::MatchExactly).front()), rowBefore);
+        doubleClick(lists.at(0), "lab.mol");
+        QCOMPARE(s.bench.spinSystem().shiftPpm(0), 7.25);
+        QCOMPARE(s.bench.sequence().stepCount(), 3);
+
+        // The standard dialog opens a molecule from another folder, which becomes the working one
+        // (and the settings file remembers it).
+        s.workspace.settingsFile = s.dir.path() / "Velmora.ini";
+        velmora::testing::ScratchDirectory elsewhere;
+        {
+            workbench::Workbench other(s.messages, elsewhere.path());
+            other.spinSystem().setShiftPpm(0, -3.5);
+            QVERIFY(workbench::saveMolecule(other, "far.mol"));
+        }
+        QTest::mouseClick(s.window->findChild<QPushButton*>("open molecule dialog"), Qt::LeftButton);
+        auto* dialog = s.window->findChild<QFileDialog*>("fileDialog");
+        QVERIFY(dialog != nullptr);
+        dialog->selectFile(QString::fromStdString((elsewhere.path() / "far.mol").string()));
+        QVERIFY(QMetaObject::invokeMethod(dialog, "accept"));
+        QCOMPARE(s.bench.spinSystem().shiftPpm(0), -3.5);
+        QCOMPARE(std::filesystem::path(s.bench.workingDirectory()), elsewhere.path() / "");
+        QCOMPARE(s.workspace.workingDirectory, s.bench.workingDirectory());
+    }
+
+    void undoAndRedoOfAShiftAStepInsertionAndADeletion()
+    {
+        Session s;
+        s.window->openNucleiWindow(0);
+        auto* shift = s.widget<QLineEdit>(model::ControlId{"Text42", 11});
+        shift->selectAll();
+        QTest::keyClicks(shift, "2.5");
+        QTest::keyClick(shift, Qt::Key_Return);
+        QCOMPARE(s.bench.spinSystem().shiftPpm(0), 2.5);
+
+        s.window->sequenceEditor().setCurrentStep(1);
+        auto* insert = s.window->findChild<QPushButton*>("step Ins");
+        auto* remove = s.window->findChild<QPushButton*>("step Del");
+        QTest::mouseClick(insert, Qt::LeftButton);
+        QCOMPARE(s.bench.sequence().stepCount(), 3);
+        QTest::mouseClick(remove, Qt::LeftButton);
+        QTest::mouseClick(remove, Qt::LeftButton);
+        QCOMPARE(s.bench.sequence().stepCount(), 1);
+
+        // A run between the edits and the undo does not end the history.
+        s.bench.controls().setText(ctl::ArraySize, "0");
+        s.window->start(false);
+
+        s.window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(s.window.get()));
+        s.window->setFocus();
+        const auto press = [&](QKeyCombination keys) { QTest::keySequence(s.window.get(), QKeySequence(keys)); };
+        press(Qt::CTRL | Qt::Key_Z);
+        QCOMPARE(s.bench.sequence().stepCount(), 2);
+        press(Qt::CTRL | Qt::Key_Z);
+        press(Qt::CTRL | Qt::Key_Z);
+        QCOMPARE(s.bench.sequence().stepCount(), 2);
+        QCOMPARE(s.bench.spinSystem().shiftPpm(0), 2.5);
+        press(Qt::CTRL | Qt::Key_Z);
+        QCOMPARE(s.bench.spinSystem().shiftPpm(0), -0.5);
+        QCOMPARE(shift->text(), QString("-0.5"));
+        press(Qt::CTRL | Qt::SHIFT | Qt::Key_Z);
+        QCOMPARE(s.bench.spinSystem().shiftPpm(0), 2.5);
+        press(Qt::CTRL | Qt::SHIFT | Qt::Key_Z);
+        QCOMPARE(s.bench.sequence().stepCount(), 3);
+        QCOMPARE(s.widget<QLabel>(ctl::CurrentStep)->text(),
+                 QString::fromStdString(s.bench.controls().caption(ctl::CurrentStep)));
     }
 };
 
