@@ -46,10 +46,12 @@ void ControlBinder::bind(model::ControlId id, QWidget* widget, Handler handler)
     auto* edit = qobject_cast<QLineEdit*>(widget);
     if (edit != nullptr && b.handler) {
         b.handlerOnFinish = true;
-        QObject::connect(edit, &QLineEdit::editingFinished, edit, [this, key] {
+        QObject::connect(edit, &QLineEdit::editingFinished, edit, [this, key, edit] {
             const auto it = bindings_.find(key);
             if (it != bindings_.end() && it->second.handler)
                 it->second.handler();
+            // Committed: from here on the model's history, not the box's own, undoes the value.
+            edit->setModified(false);
         });
     }
 }

@@ -25,6 +25,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QKeyEvent>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
@@ -114,7 +115,12 @@ void MainWindow::buildEditMenu()
     QAction* undo = history_->stack().createUndoAction(this, "&Undo");
     undo->setShortcut(QKeySequence::Undo);
     QAction* redo = history_->stack().createRedoAction(this, "&Redo");
-    redo->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence::Redo});
+    // Ctrl+Shift+Z everywhere, besides the platform's own redo keys; a key listed twice for one
+    // action would make the shortcut ambiguous and do nothing.
+    QList<QKeySequence> redoKeys = QKeySequence::keyBindings(QKeySequence::Redo);
+    if (const QKeySequence shiftZ(Qt::CTRL | Qt::SHIFT | Qt::Key_Z); !redoKeys.contains(shiftZ))
+        redoKeys.prepend(shiftZ);
+    redo->setShortcuts(redoKeys);
     // The model's undo, not that of a box being edited: commit the box first.
     connect(edit, &QMenu::aboutToShow, this, &MainWindow::commitPendingEdit);
     edit->addAction(undo);
@@ -318,7 +324,7 @@ void MainWindow::buildWorkingArea()
     spectraFrame_ = buildSpectraFrame();
     spectraFrame_->setGeometry(twips_.rect(3580, 0, 5895, 3132));
     fileFrame_ = buildFileFrame();
-    fileFrame_->setGeometry(twips_.rect(0, 0, 4905, 4000));
+    fileFrame_->setGeometry(twips_.rect(0, 0, 4905, 5200));
     helpList_ = buildTextList(helpText());
     helpList_->setGeometry(twips_.rect(2500, 0, 9300, 8000));
     aboutList_ = buildTextList(aboutText());
@@ -1036,6 +1042,18 @@ void MainWindow::stop()
     bench_.runControl().stop();
 }
 
+bool MainWindow::isUndoKeyForTheModel(QObject* watched, const QKeyEvent& key) const
+{
+    // A box whose value was committed (Enter, or it lost the focus since) has nothing of its own to
+    // undo, so Ctrl+Z there undoes the model's last edit, as it does anywhere else in the window.
+    const auto* edit = qobject_cast<QLineEdit*>(watched);
+    if (edit == nullptr || edit->isModified() || !isAncestorOf(edit))
+        return false;
+    const QKeyCombination pressed = key.keyCombination();
+    return key.matches(QKeySequence::Undo) || key.matches(QKeySequence::Redo) ||
+           pressed == QKeyCombination(Qt::CTRL | Qt::SHIFT, Qt::Key_Z);
+}
+
 bool MainWindow::isInsidePopup(QWidget* widget) const
 {
     for (QWidget* w = widget; w != nullptr; w = w->parentWidget())
@@ -1063,6 +1081,10 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
         const int top = twips_.px(PlotArea::kColumnTopTwips);
         const int margin = twips_.px(kWindowWidthTwips - PlotArea::kColumnLeftTwips - 7800);
         plots_->setColumnGeometry(QRect(left, top, area_->width() - left - margin, area_->height() - 2 * top));
+    }
+    if (event->type() == QEvent::ShortcutOverride && isUndoKeyForTheModel(watched, *static_cast<QKeyEvent*>(event))) {
+        event->ignore();  // not the box's own undo: the Edit menu's shortcut takes the key
+        return true;
     }
     if (event->type() == QEvent::MouseButtonPress && watched->property("cell").isValid()) {
         commitPendingEdit();

@@ -20,6 +20,7 @@
 class QAction;
 class QComboBox;
 class QFileDialog;
+class QKeyEvent;
 
 namespace velmora::ui {
 class PlotArea;
@@ -118,6 +119,7 @@ private:
     // Why the last run left no spectra, as the tail of the status message; empty when it has some.
     QString withoutSpectraReason() const;
     bool isInsidePopup(QWidget* widget) const;
+    bool isUndoKeyForTheModel(QObject* watched, const QKeyEvent& key) const;
 
     workbench::Workbench& bench_;
     model::Workspace& workspace_;

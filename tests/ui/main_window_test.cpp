@@ -659,11 +659,18 @@ private slots:
     void undoAndRedoOfAShiftAStepInsertionAndADeletion()
     {
         Session s;
+        s.window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(s.window.get()));
         s.window->openNucleiWindow(0);
         auto* shift = s.widget<QLineEdit>(model::ControlId{"Text42", 11});
         shift->selectAll();
         QTest::keyClicks(shift, "2.5");
         QTest::keyClick(shift, Qt::Key_Return);
+        QCOMPARE(s.bench.spinSystem().shiftPpm(0), 2.5);
+        // Ctrl+Z in the box that was just committed undoes the model, and Ctrl+Shift+Z redoes it.
+        QTest::keyClick(shift, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(s.bench.spinSystem().shiftPpm(0), -0.5);
+        QTest::keyClick(shift, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
         QCOMPARE(s.bench.spinSystem().shiftPpm(0), 2.5);
 
         s.window->sequenceEditor().setCurrentStep(1);
@@ -679,8 +686,6 @@ private slots:
         s.bench.controls().setText(ctl::ArraySize, "0");
         s.window->start(false);
 
-        s.window->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(s.window.get()));
         s.window->setFocus();
         const auto press = [&](QKeyCombination keys) { QTest::keySequence(s.window.get(), QKeySequence(keys)); };
         press(Qt::CTRL | Qt::Key_Z);
