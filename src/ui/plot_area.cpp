@@ -50,18 +50,19 @@ PlotArea::PlotArea(workbench::Workbench& bench, ControlBinder& binder, const Twi
     auto* stack = new QVBoxLayout(column_);
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(twips_.px(60));
-    auto view = [&](const char* name) {
+    // A picture that changed its size starts blank: its own plot is drawn again at the new size.
+    auto view = [&](const char* name, std::function<void()> redrawn) {
         auto* v = new PictureView(column_);
         v->setObjectName(name);
         v->setMinimumSize(twips_.px(1500), twips_.px(900));
-        v->setResizeHandler([this] { redraw(); });
+        v->setResizeHandler(std::move(redrawn));
         return v;
     };
-    spectrum_ = view("Picture1_0");
-    rowSection_ = view("Picture1_2");
-    columnSection_ = view("Picture1_3");
-    map_ = view("Picture1_1");
-    traces_ = view("Picture1_4");
+    spectrum_ = view("Picture1_0", [this] { redrawSpectrum(); });
+    rowSection_ = view("Picture1_2", [this] { clearPicture(rowSection_); });
+    columnSection_ = view("Picture1_3", [this] { clearPicture(columnSection_); });
+    map_ = view("Picture1_1", [this] { redrawMap(); });
+    traces_ = view("Picture1_4", [this] { redrawTraces(); });
     stack->addWidget(spectrum_, 36);
     stack->addWidget(buildViewControls(area));
     auto* mapRow = new QHBoxLayout;
@@ -342,9 +343,11 @@ void PlotArea::redrawMap()
     // No map, or one that is zero everywhere (a channel the experiment never reaches): an empty
     // picture, not the map of an earlier run or channel.
     mapShown_ = map && render::drawMap(map_->box(), *map, settings);
+    // The sections follow the pointer over the map drawn now; until it moves they show nothing.
+    clearPicture(rowSection_);
+    clearPicture(columnSection_);
     if (!mapShown_) {
-        for (PictureView* view : {map_, rowSection_, columnSection_})
-            clearPicture(view);
+        clearPicture(map_);
         if (map)
             status_->showMessage("The 2D map is zero everywhere on the detection channel.", 5000);
         return;
