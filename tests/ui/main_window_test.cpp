@@ -478,6 +478,22 @@ private slots:
         QCOMPARE(s.bench.sequence().elements().value(model::element::kFirstOffset), 0.0);
         QCOMPARE(s.messages.entries.size(), std::size_t{2});
 
+        // The other kinds of box: a calculator, the field pair and a box the run reads as it is.
+        auto* power = s.widget<QLineEdit>(model::ControlId{"Text10", 0});
+        power->selectAll();
+        QTest::keyClicks(power, "4e1");
+        QTest::keyClick(power, Qt::Key_Return);
+        QCOMPARE(s.bench.controls().text({"Text10", 1}), std::string("50.00"));
+        auto* tesla = s.widget<QLineEdit>(ctl::FieldTesla);
+        tesla->selectAll();
+        QTest::keyClicks(tesla, ".94e1");
+        QTest::keyClick(tesla, Qt::Key_Return);
+        QCOMPARE(s.widget<QLineEdit>(ctl::ProtonFrequency)->text(), QString("400"));
+        auto* sw = s.widget<QLineEdit>(ctl::SpectralWidth);
+        sw->selectAll();
+        QTest::keyClicks(sw, "1.2e3");
+        QCOMPARE(s.bench.controls().number(ctl::SpectralWidth).value_or(0.0), 1200.0);
+
         // A value left in a box is committed before a menu command reads the model.
         s.window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(s.window.get()));
