@@ -5,8 +5,10 @@
 #include "workbench/workbench.h"
 
 #include <QFontMetricsF>
+#include <QRectF>
 #include <QString>
 #include <algorithm>
+#include <vector>
 
 namespace velmora::render {
 
@@ -123,6 +125,36 @@ QPointF valueColumnInside(const PictureBox& box, double column, double top, cons
 
 }  // namespace
 
+// The extent of a spin's three value lines written from `at`, in the panel's units.
+QRectF textBlock(const PictureBox& box, QPointF at, const QString (&lines)[3])
+{
+    const QFontMetricsF metrics(box.font());
+    const double height = (kT2Row - kShiftRow) + metrics.height() * box.scaleHeight() / box.pixelHeight();
+    return {at, QSizeF(widestLine(box, lines), height)};
+}
+
+// Where a coupling's label goes on its line from a to b: the middle, or the nearest place along
+// the line where it covers no spin's values (the spins near the bottom have their values moved up
+// into the middle of the circle).
+QPointF couplingLabelPlace(const PictureBox& box, QPointF a, QPointF b, const QString& label,
+                           const std::vector<QRectF>& valueBlocks)
+{
+    const QFontMetricsF metrics(box.font());
+    const QSizeF size(metrics.horizontalAdvance(label) * box.scaleWidth() / box.pixelWidth(),
+                      metrics.height() * box.scaleHeight() / box.pixelHeight());
+    for (const double t : {0.5, 0.4, 0.6, 0.3, 0.7, 0.2, 0.8}) {
+        const QPointF onLine = a + t * (b - a);
+        // Right of the line first, as the middle label stands; then left of it.
+        for (const QPointF at : {onLine, onLine - QPointF(size.width(), 0.0)}) {
+            const QRectF place(at, size);
+            if (std::none_of(valueBlocks.begin(), valueBlocks.end(),
+                             [&](const QRectF& block) { return block.intersects(place); }))
+                return at;
+        }
+    }
+    return (a + b) / 2.0;
+}
+
 void drawSpinPanel(PictureBox& box, workbench::Workbench& bench)
 {
     box.setBackColor(QColor(Qt::white));
@@ -149,6 +181,7 @@ void drawSpinPanel(PictureBox& box, workbench::Workbench& bench)
         box.text(p.x + kLabelOffset, p.y + kLabelOffset, qt(spins.label(i)));
     }
 
+    std::vector<QRectF> valueBlocks;
     for (int i = 0; i < n; ++i) {
         if (spins.isEmpty(i))
             continue;
@@ -171,6 +204,7 @@ void drawSpinPanel(PictureBox& box, workbench::Workbench& bench)
             box.setForeColor(colours[k]);
             box.text(at.x(), at.y() + rows[k], lines[k]);
         }
+        valueBlocks.push_back(textBlock(box, at, lines));
     }
 
     for (int i = 0; i < n; ++i) {
@@ -185,8 +219,10 @@ void drawSpinPanel(PictureBox& box, workbench::Workbench& bench)
             box.setForeColor(couplingLineColour());
             box.line(a.x + kLineOffset, a.y + kLineOffset, b.x + kLineOffset, b.y + kLineOffset);
             box.setForeColor(QColor(Qt::black));
-            box.text((a.x + b.x) / 2.0 + kLineOffset, (a.y + b.y) / 2.0 + kLineOffset,
-                     qt(workbench::spinValueText(hz)));
+            const QString label = qt(workbench::spinValueText(hz));
+            const QPointF at = couplingLabelPlace(box, {a.x + kLineOffset, a.y + kLineOffset},
+                                                  {b.x + kLineOffset, b.y + kLineOffset}, label, valueBlocks);
+            box.text(at.x(), at.y(), label);
         }
     }
 }
