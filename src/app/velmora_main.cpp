@@ -37,6 +37,9 @@ int main(int argc, char** argv)
     const QCommandLineOption showNuclei("show-nuclei",
                                         "Open the nuclei window of spin 0 (with --screenshot).");
     parser.addOption(showNuclei);
+    const QCommandLineOption size("size", "Open the window at WIDTHxHEIGHT pixels (at least its designed size).",
+                                  "WxH");
+    parser.addOption(size);
     parser.process(app);
 
     using namespace velmora;
@@ -61,6 +64,11 @@ int main(int argc, char** argv)
     }
     ui::MainWindow window(bench, workspace);
     messages.setParent(&window);
+    if (parser.isSet(size)) {
+        const QStringList sides = parser.value(size).split('x');
+        if (sides.size() == 2)
+            window.resize(sides[0].toInt(), sides[1].toInt());
+    }
     window.show();
     if (parser.isSet(screenshot)) {
         if (parser.isSet(showOptions))

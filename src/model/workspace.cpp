@@ -33,6 +33,21 @@ util::Outcome settleSettings(Workspace& workspace)
     return util::writeTextFile(workspace.settingsFile, {workspace.workingDirectory});
 }
 
+// Copies the example molecules, sequences and shapes into a new working directory; a file that
+// cannot be copied is left out (the examples are a convenience, not a condition of the start).
+void copyExamples(const std::filesystem::path& from, const std::filesystem::path& to)
+{
+    std::error_code ec;
+    if (from.empty() || !std::filesystem::is_directory(from, ec))
+        return;
+    for (const std::filesystem::directory_entry& entry : std::filesystem::directory_iterator(from, ec)) {
+        if (!entry.is_regular_file(ec))
+            continue;
+        std::filesystem::copy_file(entry.path(), to / entry.path().filename(),
+                                   std::filesystem::copy_options::skip_existing, ec);
+    }
+}
+
 std::filesystem::path userConfigHome(const WorkspaceRoots& roots)
 {
     return roots.configHome.empty() ? roots.homeDirectory / ".config" : roots.configHome;
@@ -60,6 +75,14 @@ WorkspaceRoots currentWorkspaceRoots()
         roots.homeDirectory = std::filesystem::temp_directory_path(ec);
     if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && *config != '\0')
         roots.configHome = config;
+    for (const std::filesystem::path& candidate :
+         {roots.programDirectory / "examples", roots.programDirectory.parent_path() / "examples",
+          roots.programDirectory.parent_path() / "share" / "velmora" / "examples"}) {
+        if (std::filesystem::is_directory(candidate, ec)) {
+            roots.examplesDirectory = candidate;
+            break;
+        }
+    }
     return roots;
 }
 
@@ -68,22 +91,23 @@ util::Outcome openWorkspace(const WorkspaceRoots& roots, Workspace& workspace)
     Workspace beside;
     beside.defaultWorkingDirectory = roots.programDirectory / kFolderName / "";
     beside.settingsFile = roots.programDirectory / kFolderName / kSettingsName;
-    if (ensureDirectory(beside.defaultWorkingDirectory)) {
-        if (settleSettings(beside)) {
-            workspace = beside;
-            return util::Outcome::success();
-        }
+    if (util::fileExists(beside.settingsFile) && settleSettings(beside)) {
+        workspace = beside;
+        return util::Outcome::success();
     }
 
     Workspace personal;
     personal.defaultWorkingDirectory = roots.homeDirectory / kFolderName / "";
     personal.settingsFile = userConfigHome(roots) / kFolderName / kSettingsName;
+    std::error_code ec;
+    const bool firstStart = !std::filesystem::exists(personal.defaultWorkingDirectory, ec);
     if (!ensureDirectory(personal.defaultWorkingDirectory) ||
         !ensureDirectory(personal.settingsFile.parent_path()))
-        return util::Outcome::failure(
-            "Velmora cannot create its working directory, neither beside the program (" +
-            beside.defaultWorkingDirectory.string() + ") nor in " +
-            personal.defaultWorkingDirectory.string() + ".");
+        return util::Outcome::failure("Velmora cannot create its working directory " +
+                                      personal.defaultWorkingDirectory.string() + " or its settings folder " +
+                                      personal.settingsFile.parent_path().string() + ".");
+    if (firstStart)
+        copyExamples(roots.examplesDirectory, personal.defaultWorkingDirectory);
     if (util::Outcome settled = settleSettings(personal); !settled)
         return settled;
     workspace = personal;

@@ -1,7 +1,10 @@
 // Where Velmora keeps its files: the working directory and the one-line settings file that
-// remembers it between sessions. The settings file sits in the default working directory beside
-// the program ("<program dir>/Velmora/Velmora.ini"); when that place cannot be created or written,
-// the user's configuration directory holds it and "~/Velmora/" is the default working directory.
+// remembers it between sessions. The settings file lives in the user's configuration directory
+// ("$XDG_CONFIG_HOME/Velmora/Velmora.ini", by default under ~/.config) and the default working
+// directory is "~/Velmora/", created with the example experiments on the first start, so that a
+// program started from its build or install folder never writes its results there. A settings file
+// beside the program ("<program dir>/Velmora/Velmora.ini") is honoured when it already exists:
+// that is how a portable copy keeps everything in its own folder.
 #pragma once
 
 #include "util/outcome.h"
@@ -15,6 +18,8 @@ struct WorkspaceRoots {
     std::filesystem::path programDirectory;  // the directory of the executable
     std::filesystem::path homeDirectory;     // $HOME
     std::filesystem::path configHome;        // $XDG_CONFIG_HOME, or empty for ~/.config
+    // The example experiments copied into a newly created default working directory; empty: none.
+    std::filesystem::path examplesDirectory;
 };
 
 struct Workspace {
@@ -23,13 +28,14 @@ struct Workspace {
     std::string workingDirectory;  // full path ending in the separator
 };
 
-// The roots of the running program: its own directory, $HOME and $XDG_CONFIG_HOME.
+// The roots of the running program: its own directory, $HOME, $XDG_CONFIG_HOME and the first
+// examples folder found beside it ("examples", "../examples" or "../share/velmora/examples").
 WorkspaceRoots currentWorkspaceRoots();
 
-// Creates the default working directory and the settings file when they are missing (falling back
-// to the user's directories when the program directory is not writable) and reads the working
-// directory from the settings file. A named directory that no longer exists is used unchanged.
-// Fails only when neither place can hold the settings file.
+// Reads the working directory from the settings file beside the program when that file exists;
+// otherwise from the user's settings file, creating it and the default working directory (with the
+// examples) when they are missing. A named directory that no longer exists is used unchanged.
+// Fails only when the user's directories cannot be created.
 util::Outcome openWorkspace(const WorkspaceRoots& roots, Workspace& workspace);
 
 // The working directory becomes `directory`; the settings file is rewritten with it at once.

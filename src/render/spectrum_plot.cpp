@@ -277,6 +277,8 @@ SpectrumPlotLayout drawSpectrumPlot(PictureBox& box, const DisplayArrays& displa
     layout.widthTwips = width;
     layout.stripHeightTwips = h;
     layout.twipsPerPixel = tpp;
+    layout.pointStepTwips = geometry.step;
+    layout.pointCount = np;
     return layout;
 }
 
@@ -294,12 +296,18 @@ SpectrumReadout spectrumReadout(const SpectrumPlotLayout& layout, QPointF pixel,
     const double value = strip.top - (y - c * h) / h * (strip.top - strip.bottom);
     readout.amplitude = util::formatGeneral(std::trunc(100.0 * value) / 100.0);
 
-    const double f = x / layout.widthTwips;
+    const int np = layout.pointCount;
+    if (np <= 0 || layout.pointStepTwips <= 0.0)
+        return readout;
+    // The ticks place point i at (np/2 - i) sw / np Hz (np/2 in whole points) or i at / np ms.
+    const double i = std::fmod(x / layout.pointStepTwips, static_cast<double>(np));
+    const double zero = static_cast<double>(np / 2);
+    const double hz = (zero - i) * spectralWidthHz / np;
+    const double ms = i * acquisitionTimeMs / np;
     if (viewMode.ends_with("spec"))
-        readout.abscissa =
-            util::formatGeneral(std::trunc(spectralWidthHz / 2.0 - f * spectralWidthHz)) + "Hz";
+        readout.abscissa = util::formatGeneral(std::round(hz) + 0.0) + "Hz";
     else if (viewMode.ends_with("fid"))
-        readout.abscissa = util::formatGeneral(std::trunc(1000.0 * f * acquisitionTimeMs) / 1000.0) + "ms";
+        readout.abscissa = util::formatGeneral(std::round(1000.0 * ms) / 1000.0 + 0.0) + "ms";
     return readout;
 }
 

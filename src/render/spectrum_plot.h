@@ -61,6 +61,8 @@ struct SpectrumPlotLayout {
     double widthTwips = 0.0;        // W
     double stripHeightTwips = 0.0;  // h = (box height in twips) / 3, whole twips
     double twipsPerPixel = kTwipsPerPixel;
+    double pointStepTwips = 0.0;  // the distance from one point to the next, as drawn
+    int pointCount = 0;           // np of each run
     std::array<StripLimits, processing::DisplayArrays::kParts> strips{};
 };
 
@@ -89,9 +91,11 @@ struct SpectrumReadout {
 };
 
 // The readout at `pixel` (pixels from the box's top-left corner) of a drawn plot. Amplitude: in
-// strip c under the cursor, top - (y - c h) / h (top - bottom). Abscissa from f = x / W: for the
-// "...spec" views the frequency sw/2 - f sw cut to whole Hz, for the "...fid" views the time
-// f at cut to three decimals. Both empty when the layout was not drawn.
+// strip c under the cursor, top - (y - c h) / h (top - bottom). Abscissa from the point under the
+// cursor as the plot placed it, i = x / step (within its run when the runs lie side by side), so
+// that it agrees with the ticks at every horizontal zoom: for the "...spec" views the frequency
+// (np/2 - i) sw / np rounded to whole Hz, for the "...fid" views the time i at / np rounded to
+// three decimals. Both empty when the layout was not drawn.
 SpectrumReadout spectrumReadout(const SpectrumPlotLayout& layout, QPointF pixel, std::string_view viewMode,
                                 double spectralWidthHz, double acquisitionTimeMs);
 

@@ -4,7 +4,11 @@
 #include "workbench/spin_panel_editor.h"
 #include "workbench/workbench.h"
 
+#include <QFontMetricsF>
+#include <QRectF>
 #include <QString>
+#include <algorithm>
+#include <vector>
 
 namespace velmora::render {
 
@@ -86,6 +90,71 @@ double nucleusRadiusTwips(char letter)
     }
 }
 
+namespace {
+
+double widestLine(const PictureBox& box, const QString (&lines)[3])
+{
+    const QFontMetricsF metrics(box.font());
+    double widest = 0.0;
+    for (const QString& line : lines)
+        widest = std::max(widest, metrics.horizontalAdvance(line) * box.scaleWidth() / box.pixelWidth());
+    return widest;
+}
+
+bool fitsRightOf(const PictureBox& box, double column, const QString (&lines)[3])
+{
+    return column + widestLine(box, lines) < box.scaleLeft() + box.scaleWidth();
+}
+
+// The top-left corner of a spin's three value lines, moved left or up as far as needed to keep
+// every line whole inside the panel (the spins at the right edge and at the bottom).
+QPointF valueColumnInside(const PictureBox& box, double column, double top, const QString (&lines)[3])
+{
+    const QFontMetricsF metrics(box.font());
+    const double unitsPerPixelX = box.scaleWidth() / box.pixelWidth();
+    const double unitsPerPixelY = box.scaleHeight() / box.pixelHeight();
+    const double widest = widestLine(box, lines);
+    const double bottom = top + (kT2Row - kShiftRow) + metrics.height() * unitsPerPixelY;
+    const double right = box.scaleLeft() + box.scaleWidth();
+    const double lowest = box.scaleTop() + box.scaleHeight();
+    column = std::max(box.scaleLeft(), std::min(column, right - widest - unitsPerPixelX));
+    if (bottom > lowest)
+        top -= bottom - lowest;
+    return {column, top};
+}
+
+}  // namespace
+
+// The extent of a spin's three value lines written from `at`, in the panel's units.
+QRectF textBlock(const PictureBox& box, QPointF at, const QString (&lines)[3])
+{
+    const QFontMetricsF metrics(box.font());
+    const double height = (kT2Row - kShiftRow) + metrics.height() * box.scaleHeight() / box.pixelHeight();
+    return {at, QSizeF(widestLine(box, lines), height)};
+}
+
+// Where a coupling's label goes on its line from a to b: the middle, or the nearest place along
+// the line where it covers no spin's values (the spins near the bottom have their values moved up
+// into the middle of the circle).
+QPointF couplingLabelPlace(const PictureBox& box, QPointF a, QPointF b, const QString& label,
+                           const std::vector<QRectF>& valueBlocks)
+{
+    const QFontMetricsF metrics(box.font());
+    const QSizeF size(metrics.horizontalAdvance(label) * box.scaleWidth() / box.pixelWidth(),
+                      metrics.height() * box.scaleHeight() / box.pixelHeight());
+    for (const double t : {0.5, 0.4, 0.6, 0.3, 0.7, 0.2, 0.8}) {
+        const QPointF onLine = a + t * (b - a);
+        // Right of the line first, as the middle label stands; then left of it.
+        for (const QPointF at : {onLine, onLine - QPointF(size.width(), 0.0)}) {
+            const QRectF place(at, size);
+            if (std::none_of(valueBlocks.begin(), valueBlocks.end(),
+                             [&](const QRectF& block) { return block.intersects(place); }))
+                return at;
+        }
+    }
+    return (a + b) / 2.0;
+}
+
 void drawSpinPanel(PictureBox& box, workbench::Workbench& bench)
 {
     box.setBackColor(QColor(Qt::white));
@@ -112,18 +181,30 @@ void drawSpinPanel(PictureBox& box, workbench::Workbench& bench)
         box.text(p.x + kLabelOffset, p.y + kLabelOffset, qt(spins.label(i)));
     }
 
+    std::vector<QRectF> valueBlocks;
     for (int i = 0; i < n; ++i) {
         if (spins.isEmpty(i))
             continue;
         const workbench::TwipPoint p = workbench::spinPanelPosition(i, n);
         const double column =
             p.x + (p.x < workbench::kSpinCircleCentreX ? kLeftColumnOffset : kRightColumnOffset);
-        box.setForeColor(shiftTextColour());
-        box.text(column, p.y + kShiftRow, qt(util::formatPattern(spins.shiftPpm(i), "0.00")));
-        box.setForeColor(t1TextColour());
-        box.text(column, p.y + kT1Row, qt(util::formatPattern(spins.t1Ms(i), "0.000")));
-        box.setForeColor(t2TextColour());
-        box.text(column, p.y + kT2Row, qt(util::formatPattern(spins.t2Ms(i), "0.000")));
+        QString lines[] = {qt(util::formatPattern(spins.shiftPpm(i), "0.00")),
+                           qt(util::formatPattern(spins.t1Ms(i), "0.000")),
+                           qt(util::formatPattern(spins.t2Ms(i), "0.000"))};
+        if (!fitsRightOf(box, column, lines)) {
+            // Near the right edge the values are written in their shortest form, as the nuclei
+            // window shows them ("1000" for 1000.000), so that they need not cover the spin.
+            lines[1] = qt(workbench::spinValueText(spins.t1Ms(i)));
+            lines[2] = qt(workbench::spinValueText(spins.t2Ms(i)));
+        }
+        const QPointF at = valueColumnInside(box, column, p.y + kShiftRow, lines);
+        const QColor colours[] = {shiftTextColour(), t1TextColour(), t2TextColour()};
+        const double rows[] = {0.0, kT1Row - kShiftRow, kT2Row - kShiftRow};
+        for (int k = 0; k < 3; ++k) {
+            box.setForeColor(colours[k]);
+            box.text(at.x(), at.y() + rows[k], lines[k]);
+        }
+        valueBlocks.push_back(textBlock(box, at, lines));
     }
 
     for (int i = 0; i < n; ++i) {
@@ -138,8 +219,10 @@ void drawSpinPanel(PictureBox& box, workbench::Workbench& bench)
             box.setForeColor(couplingLineColour());
             box.line(a.x + kLineOffset, a.y + kLineOffset, b.x + kLineOffset, b.y + kLineOffset);
             box.setForeColor(QColor(Qt::black));
-            box.text((a.x + b.x) / 2.0 + kLineOffset, (a.y + b.y) / 2.0 + kLineOffset,
-                     qt(workbench::spinValueText(hz)));
+            const QString label = qt(workbench::spinValueText(hz));
+            const QPointF at = couplingLabelPlace(box, {a.x + kLineOffset, a.y + kLineOffset},
+                                                  {b.x + kLineOffset, b.y + kLineOffset}, label, valueBlocks);
+            box.text(at.x(), at.y(), label);
         }
     }
 }

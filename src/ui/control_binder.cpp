@@ -43,17 +43,15 @@ void ControlBinder::bind(model::ControlId id, QWidget* widget, Handler handler)
     b.handler = std::move(handler);
     showInWidget(b);
     connectEdits(b);
-}
-
-void ControlBinder::bindCommitOnFinish(model::ControlId id, QWidget* widget, Handler handler)
-{
-    bind(id, widget);
-    Binding& b = bindings_[Key{std::string(id.array), id.index}];
-    b.handlerOnFinish = true;
-    if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
-        QObject::connect(edit, &QLineEdit::editingFinished, edit, [handler = std::move(handler)] {
-            if (handler)
-                handler();
+    auto* edit = qobject_cast<QLineEdit*>(widget);
+    if (edit != nullptr && b.handler) {
+        b.handlerOnFinish = true;
+        QObject::connect(edit, &QLineEdit::editingFinished, edit, [this, key, edit] {
+            const auto it = bindings_.find(key);
+            if (it != bindings_.end() && it->second.handler)
+                it->second.handler();
+            // Committed: from here on the model's history, not the box's own, undoes the value.
+            edit->setModified(false);
         });
     }
 }

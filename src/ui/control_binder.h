@@ -27,11 +27,11 @@ public:
     // The widget shows the control: QLineEdit (text), QCheckBox (caption, value), QComboBox (items,
     // text), QLabel (caption), QPushButton (caption), QListWidget (items, selection), a scroll bar
     // or slider (value and range).
-    // `handler` runs after each user edit, once the registry holds the new value.
+    // `handler` runs after each user edit, once the registry holds the new value. In a text box the
+    // registry follows every keystroke but the handler runs only when editing is finished (Enter or
+    // leaving the box): a value being typed ("-", "1e", "-0.") is not yet a number, and committing
+    // it would store some other value or rewrite the box under the user's cursor.
     void bind(model::ControlId id, QWidget* widget, Handler handler = {});
-    // For boxes whose handler rewrites the box itself (the field pair): the registry follows every
-    // keystroke, the handler runs when editing is finished (Enter or leaving the box).
-    void bindCommitOnFinish(model::ControlId id, QWidget* widget, Handler handler);
 
     // Writes every bound control into its widget (after a reset or a run).
     void refreshAll();

@@ -18,12 +18,16 @@
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QKeyEvent>
 #include <QListWidget>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -32,6 +36,7 @@
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace velmora::ui {
 
@@ -39,10 +44,11 @@ namespace {
 
 namespace ctl = model::ctl;
 
-// The menu bar, in its order.
-const char* const kMenu[] = {"&File",    "&Start",       "&Start_2D",     "&Stop",     "&Refresh", "&Options",
-                             "&Spectra", "&Exchange",    "&savePicture",  "&Image_zv", "&Help",    "&About",
-                             "&tab",     "&testHilbert", "&HilbertTrans", "&test",     "&FMtest",  "&tttsvd"};
+// The menu bar, in its order (the Edit menu follows File).
+const char* const kMenu[] = {"&File",        "&Start",     "&Start_2D", "&Stop",  "&Refresh", "&Options", "&Spectra",
+                             "&Exchange",    "&savePicture", "&Image_zv", "&Help", "&About"};
+// Commands this version does not have yet: shown, disabled, with a tooltip that says so.
+const char* const kLaterCommands[] = {"&Exchange", "&Image_zv"};
 
 // Where the pointer rules of the working area take effect, in twips.
 constexpr int kPopupRightEdge = 11925;
@@ -66,11 +72,20 @@ MainWindow::MainWindow(workbench::Workbench& bench, model::Workspace& workspace,
 {
     setWindowTitle("Velmora");
     bench_.runControl().setYield([] { QApplication::processEvents(); });
+    history_ = std::make_unique<EditHistory>(bench_, [this] {
+        spinEditor_.showModel();
+        sequenceEditor_.showCurrentStep();
+        binder_->refreshAll();
+        redrawPanels();
+    });
     buildMenus();
     buildWorkingArea();
-    setFixedSize(twips_.px(kWindowWidthTwips), twips_.px(kWindowHeightTwips) +
-                                                   menuBar()->sizeHint().height() +
-                                                   statusBar()->sizeHint().height());
+    // The designed size is the smallest; a larger window gives the plots the room.
+    const QSize designed(twips_.px(kWindowWidthTwips), twips_.px(kWindowHeightTwips) +
+                                                           menuBar()->sizeHint().height() +
+                                                           statusBar()->sizeHint().height());
+    setMinimumSize(designed);
+    resize(designed);
     qApp->installEventFilter(this);
     hidePopups();
     sequenceEditor_.showCurrentStep();
@@ -91,6 +106,25 @@ QAction* MainWindow::action(const QString& text) const
         if (a->text() == text)
             return a;
     return nullptr;
+}
+
+void MainWindow::buildEditMenu()
+{
+    QMenu* edit = menuBar()->addMenu("&Edit");
+    edit->setObjectName("editMenu");
+    QAction* undo = history_->stack().createUndoAction(this, "&Undo");
+    undo->setShortcut(QKeySequence::Undo);
+    QAction* redo = history_->stack().createRedoAction(this, "&Redo");
+    // Ctrl+Shift+Z everywhere, besides the platform's own redo keys; a key listed twice for one
+    // action would make the shortcut ambiguous and do nothing.
+    QList<QKeySequence> redoKeys = QKeySequence::keyBindings(QKeySequence::Redo);
+    if (const QKeySequence shiftZ(Qt::CTRL | Qt::SHIFT | Qt::Key_Z); !redoKeys.contains(shiftZ))
+        redoKeys.prepend(shiftZ);
+    redo->setShortcuts(redoKeys);
+    // The model's undo, not that of a box being edited: commit the box first.
+    connect(edit, &QMenu::aboutToShow, this, &MainWindow::commitPendingEdit);
+    edit->addAction(undo);
+    edit->addAction(redo);
 }
 
 void MainWindow::buildMenus()
@@ -116,14 +150,20 @@ void MainWindow::buildMenus()
             connect(a, &QAction::triggered, this, &MainWindow::showAbout);
         else if (name == "&Refresh")
             connect(a, &QAction::triggered, this, [this] {
+                commitPendingEdit();
                 hidePopups();
                 plots_->refresh();
             });
         else if (name == "&savePicture")
             connect(a, &QAction::triggered, this, [this] { plots_->savePictures(); });
-        else
-            connect(a, &QAction::triggered, this,
-                    [this, name] { notAvailableYet(QString(name).remove('&')); });
+
+        if (std::find(std::begin(kLaterCommands), std::end(kLaterCommands), name) != std::end(kLaterCommands)) {
+            a->setEnabled(false);
+            a->setToolTip(QString(name).remove('&') + " comes with a later version");
+            a->setStatusTip(a->toolTip());
+        }
+        if (name == "&File")
+            buildEditMenu();
     }
     progress_ = new QLabel(this);
     statusBar()->addPermanentWidget(progress_);
@@ -156,7 +196,8 @@ QFrame* MainWindow::buildNucleiWindow()
     grid->addWidget(nucleus, 1, 1);
     grid->addWidget(label, 1, 2);
     binder_->bind(ctl::NucleusChooser, nucleus, [this] {
-        spinEditor_.chooseNucleus(bench_.controls().text(ctl::NucleusChooser));
+        history_->record("Nucleus",
+                         [this] { return spinEditor_.chooseNucleus(bench_.controls().text(ctl::NucleusChooser)); });
         afterModelChange();
     });
     grid->addWidget(new QLabel("J coupling, Hz  to spin", frame), 2, 0, 1, 4);
@@ -165,7 +206,7 @@ QFrame* MainWindow::buildNucleiWindow()
         auto* edit = box(frame, 50);
         grid->addWidget(edit, 3 + j / 5, 2 * (j % 5) + 1);
         binder_->bind({"Text42", j}, edit, [this, j] {
-            spinEditor_.editBox(j);
+            history_->record("Coupling", [this, j] { return spinEditor_.editBox(j); });
             afterModelChange();
         });
     }
@@ -180,8 +221,8 @@ QFrame* MainWindow::buildNucleiWindow()
         if (index == 10)
             edit->setReadOnly(true);
         grid->addWidget(edit, 6, c, 1, 2);
-        binder_->bind({"Text42", index}, edit, [this, i = index] {
-            spinEditor_.editBox(i);
+        binder_->bind({"Text42", index}, edit, [this, i = index, caption = QString(caption)] {
+            history_->record(caption, [this, i] { return spinEditor_.editBox(i); });
             afterModelChange();
         });
     }
@@ -283,7 +324,7 @@ void MainWindow::buildWorkingArea()
     spectraFrame_ = buildSpectraFrame();
     spectraFrame_->setGeometry(twips_.rect(3580, 0, 5895, 3132));
     fileFrame_ = buildFileFrame();
-    fileFrame_->setGeometry(twips_.rect(0, 0, 4905, 4000));
+    fileFrame_->setGeometry(twips_.rect(0, 0, 4905, 5200));
     helpList_ = buildTextList(helpText());
     helpList_->setGeometry(twips_.rect(2500, 0, 9300, 8000));
     aboutList_ = buildTextList(aboutText());
@@ -312,14 +353,18 @@ QWidget* MainWindow::buildAcquisitionArea()
     auto* mhz = box(group, 50);
     add("Field, T", tesla);
     add("MHz", mhz, 2);
-    binder_->bindCommitOnFinish(ctl::FieldTesla, tesla, [this] { workbench::onFieldTeslaEdited(bench_); });
-    binder_->bindCommitOnFinish(ctl::ProtonFrequency, mhz,
+    binder_->bind(ctl::FieldTesla, tesla, [this] { workbench::onFieldTeslaEdited(bench_); });
+    binder_->bind(ctl::ProtonFrequency, mhz,
                                 [this] { workbench::onProtonFrequencyEdited(bench_); });
     ++row;
     auto* detection = new QComboBox(group);
     detection->setEditable(true);
     add("Detection (t2)", detection);
-    binder_->bind(ctl::DetectionChannel, detection, [this] { workbench::onDetectionChannelChosen(bench_); });
+    binder_->bind(ctl::DetectionChannel, detection, [this] {
+        workbench::onDetectionChannelChosen(bench_);
+        redrawPanels();  // the receiver mark moves to the chosen row
+        plots_->detectionChanged();
+    });
     auto* sw = box(group, 50);
     add("sw, Hz", sw, 2);
     binder_->bind(ctl::SpectralWidth, sw);
@@ -356,8 +401,8 @@ QWidget* MainWindow::buildAcquisitionArea()
     // writes the row back.
     auto* rowEditor = new QLineEdit(group);
     rowEditor->hide();
-    binder_->bindCommitOnFinish(ctl::PhaseRowEditor, rowEditor, [this] {
-        if (sequenceEditor_.commitPhaseRow())
+    binder_->bind(ctl::PhaseRowEditor, rowEditor, [this] {
+        if (history_->record("Phase row", [this] { return sequenceEditor_.commitPhaseRow(); }))
             bench_.controls().setVisible(ctl::PhaseRowEditor, false);
         binder_->refresh(ctl::PhaseCycle);
     });
@@ -406,7 +451,7 @@ QWidget* MainWindow::buildParametersArea()
         edit->installEventFilter(this);
         grid->addWidget(edit, r, c);
         binder_->bind({"Text1", index}, edit, [this, index] {
-            sequenceEditor_.editValue(index);
+            history_->record("Step value", [this, index] { return sequenceEditor_.editValue(index); });
             redrawPanels();
         });
     };
@@ -446,8 +491,8 @@ QWidget* MainWindow::buildParametersArea()
             button->setFixedWidth(28);
         }
         row->addWidget(button);
-        connect(button, &QPushButton::clicked, this, [this, act = act] {
-            (sequenceEditor_.*act)();
+        connect(button, &QPushButton::clicked, this, [this, act = act, caption = QString(caption)] {
+            history_->record("Step " + caption, [this, act] { return (sequenceEditor_.*act)(); });
             afterModelChange();
         });
     }
@@ -457,7 +502,7 @@ QWidget* MainWindow::buildParametersArea()
     cycle->installEventFilter(this);
     row->addWidget(cycle);
     binder_->bind(ctl::CycleCountBox, cycle, [this] {
-        sequenceEditor_.editValue(workbench::kCycleCountBox);
+        history_->record("Cycle count", [this] { return sequenceEditor_.editValue(workbench::kCycleCountBox); });
         redrawPanels();
     });
     grid->addWidget(buttons, 4, 3, 2, 5);
@@ -467,7 +512,10 @@ QWidget* MainWindow::buildParametersArea()
     grid->addWidget(initial, 6, 2, 1, 2);
     binder_->bind(ctl::InitialCondition, initial);
     connect(initial, &QPushButton::clicked, this, [this] {
-        sequenceEditor_.toggleInitialCondition();
+        history_->record("Initial condition", [this] {
+            sequenceEditor_.toggleInitialCondition();
+            return true;
+        });
         binder_->refreshAll();
     });
     auto* operators = new QListWidget(group);
@@ -479,7 +527,7 @@ QWidget* MainWindow::buildParametersArea()
     chooser_->hide();
     connect(chooser_, &QComboBox::textActivated, this, [this](const QString& choice) {
         chooser_->hide();
-        sequenceEditor_.choose(choice.toStdString());
+        history_->record("Step choice", [this, &choice] { return sequenceEditor_.choose(choice.toStdString()); });
         afterModelChange();
         binder_->refreshAll();
     });
@@ -670,7 +718,7 @@ QFrame* MainWindow::buildSpectraFrame()
     for (int c = 0; c < heads.size(); ++c)
         grid->addWidget(new QLabel(heads[c], frame), 0, c);
     grid->addWidget(new QLabel("window", frame), 1, 0);
-    grid->addWidget(new QLabel("Line brodening, Hz", frame), 2, 0);
+    grid->addWidget(new QLabel("Line broadening, Hz", frame), 2, 0);
     grid->addWidget(new QLabel("Spectral width , Hz", frame), 3, 0);
     grid->addWidget(new QLabel("quadrature", frame), 4, 0);
     const std::pair<model::ControlId, std::pair<int, int>> places[] = {
@@ -708,34 +756,115 @@ QFrame* MainWindow::buildFileFrame()
     sequenceFiles_ = new QListWidget(frame);
     grid->addWidget(moleculeFiles_, 1, 0);
     grid->addWidget(sequenceFiles_, 1, 1);
-    grid->addWidget(new QLabel("Save", frame), 2, 0, 1, 2);
+    grid->addWidget(new QLabel("Save", frame), 3, 0, 1, 2);
     for (int i = 0; i < 2; ++i) {
         const auto list = static_cast<workbench::FileList>(i);
         QListWidget* files = i == 0 ? moleculeFiles_ : sequenceFiles_;
+        const QString kind = i == 0 ? "molecule" : "sequence";
+        auto* browse = new QPushButton(QString("Open %1...").arg(kind), frame);
+        browse->setObjectName(QString("open %1 dialog").arg(kind));
+        grid->addWidget(browse, 2, i);
+        connect(browse, &QPushButton::clicked, this, [this, list] { openWithDialog(list); });
         auto* name = new QLineEdit(frame);
-        grid->addWidget(name, 3, i);
+        grid->addWidget(name, 4, i);
         binder_->bind({"Text11", i}, name);
         auto* go = new QPushButton(frame);
-        grid->addWidget(go, 4, i);
+        go->setObjectName("save " + kind);
+        grid->addWidget(go, 5, i);
         binder_->bind({"Command5", i}, go);
+        auto* saveAs = new QPushButton(QString("Save %1 as...").arg(kind), frame);
+        saveAs->setObjectName(QString("save %1 dialog").arg(kind));
+        grid->addWidget(saveAs, 6, i);
+        connect(saveAs, &QPushButton::clicked, this, [this, list] { saveWithDialog(list); });
         connect(files, &QListWidget::itemClicked, this, [this, list](QListWidgetItem* item) {
             workbench::pickFile(bench_, list, item->text().toStdString());
         });
+        // The frame stays open: a molecule and then a sequence can be opened in one visit.
         connect(files, &QListWidget::itemDoubleClicked, this, [this, list](QListWidgetItem* item) {
             if (bench_.runControl().running())
                 return;
             if (workbench::pickFile(bench_, list, item->text().toStdString()))
                 workbench::openPickedFile(bench_, list);
-            hidePopups();
-            afterModelChange();
-            binder_->refreshAll();
+            afterFileOpened();
         });
         connect(go, &QPushButton::clicked, this, [this, list] {
             workbench::savePickedFile(bench_, list);
-            hidePopups();
+            updateFileLists();
         });
     }
     return frame;
+}
+
+void MainWindow::afterFileOpened()
+{
+    history_->clear();  // the edits before belong to another document
+    afterModelChange();
+    binder_->refreshAll();
+    updateFileLists();
+}
+
+bool MainWindow::workIn(const QString& folder)
+{
+    const QDir current(QString::fromStdString(bench_.workingDirectory()));
+    if (QDir(folder) == current)
+        return true;
+    const util::Outcome changed = workbench::changeDirectory(bench_, workspace_, folder.toStdString());
+    if (!changed) {
+        bench_.messages().show(changed.message(), "Error!");
+        return false;
+    }
+    refreshDirectoryList();
+    refreshFileLists();
+    statusBar()->showMessage("Working directory: " + QString::fromStdString(bench_.workingDirectory()), 5000);
+    return true;
+}
+
+QFileDialog* MainWindow::fileDialog(workbench::FileList list, bool save)
+{
+    const bool molecules = list == workbench::FileList::Molecules;
+    auto* dialog = new QFileDialog(this, save ? (molecules ? "Save molecule as" : "Save sequence as")
+                                              : (molecules ? "Open molecule" : "Open sequence"),
+                                   QString::fromStdString(bench_.workingDirectory()),
+                                   molecules ? "Molecules (*.mol)" : "Sequences (*.psq)");
+    dialog->setObjectName("fileDialog");
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog->setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog->setDefaultSuffix(molecules ? "mol" : "psq");
+    return dialog;
+}
+
+void MainWindow::openWithDialog(workbench::FileList list)
+{
+    if (bench_.runControl().running())
+        return;
+    QFileDialog* dialog = fileDialog(list, false);
+    // A molecule or sequence opened elsewhere makes its folder the working directory: the shaped
+    // pulses it names lie beside it, and the results of its runs belong there.
+    connect(dialog, &QFileDialog::fileSelected, this, [this, list](const QString& path) {
+        const QFileInfo file(path);
+        if (!workIn(file.absolutePath()))
+            return;
+        if (workbench::pickFile(bench_, list, file.fileName().toStdString()))
+            workbench::openPickedFile(bench_, list);
+        afterFileOpened();
+    });
+    dialog->open();
+}
+
+void MainWindow::saveWithDialog(workbench::FileList list)
+{
+    QFileDialog* dialog = fileDialog(list, true);
+    connect(dialog, &QFileDialog::fileSelected, this, [this, list](const QString& path) {
+        const QFileInfo file(path);
+        if (!workIn(file.absolutePath()))
+            return;
+        if (workbench::pickFile(bench_, list, file.fileName().toStdString()))
+            workbench::savePickedFile(bench_, list);
+        updateFileLists();
+    });
+    dialog->open();
 }
 
 QListWidget* MainWindow::buildTextList(const QStringList& lines)
@@ -752,6 +881,24 @@ void MainWindow::refreshFileLists()
         list->clear();
         for (const std::string& name : util::listFilesWithExtension(bench_.workingDirectory(), extension))
             list->addItem(QString::fromStdString(name));
+    }
+}
+
+void MainWindow::updateFileLists()
+{
+    // While the frame is open the entries keep their places: files that appeared (the automatic
+    // copies, a file just saved) join at the end, so a second double click finds what the user saw.
+    for (const auto& [list, extension] :
+         {std::pair{moleculeFiles_, ".mol"}, std::pair{sequenceFiles_, ".psq"}}) {
+        QStringList present;
+        for (const std::string& name : util::listFilesWithExtension(bench_.workingDirectory(), extension))
+            present << QString::fromStdString(name);
+        for (int row = list->count() - 1; row >= 0; --row)
+            if (!present.contains(list->item(row)->text()))
+                delete list->takeItem(row);
+        for (const QString& name : present)
+            if (list->findItems(name, Qt::MatchExactly).isEmpty())
+                list->addItem(name);
     }
 }
 
@@ -811,26 +958,34 @@ void MainWindow::showHelp()
 void MainWindow::showAbout()
 {
     hidePopups();
+    // As wide as its longest line needs, so that no line is cut at the right edge.
+    const int needed = aboutList_->sizeHintForColumn(0) + 2 * aboutList_->frameWidth() + twips_.px(200);
+    aboutList_->resize(std::max(aboutList_->width(), needed), aboutList_->height());
     aboutList_->show();
     aboutList_->raise();
-}
-
-void MainWindow::notAvailableYet(const QString& command)
-{
-    statusBar()->showMessage(command + ": not available yet in this version", 5000);
 }
 
 void MainWindow::setEditingEnabled(bool enabled)
 {
     for (QWidget* w : editing_)
         w->setEnabled(enabled);
-    for (const char* text : {"&File", "&Exchange", "&Start", "&Start_2D", "&Refresh", "&savePicture"})
+    for (const char* text : {"&File", "&Edit", "&Start", "&Start_2D", "&Refresh", "&savePicture"})
         if (QAction* a = action(text))
             a->setEnabled(enabled);
 }
 
+void MainWindow::commitPendingEdit()
+{
+    // A menu command does not take the focus: the box being edited gives it up first, so that the
+    // value typed in it is committed (or refused) before the command reads the model.
+    QWidget* focused = QApplication::focusWidget();
+    if (qobject_cast<QLineEdit*>(focused) != nullptr && isAncestorOf(focused))
+        focused->clearFocus();
+}
+
 void MainWindow::start(bool twoD)
 {
+    commitPendingEdit();
     hidePopups();
     if (bench_.runControl().running()) {
         statusBar()->showMessage("A run is in progress: Stop it first.", 5000);
@@ -852,10 +1007,10 @@ void MainWindow::start(bool twoD)
     const QString elapsed = QString::number(clock.elapsed() / 1000.0, 'f', 2) + " s";
     switch (outcome) {
     case workbench::StartOutcome::Completed:
-        statusBar()->showMessage("Run finished in " + elapsed);
+        statusBar()->showMessage("Run finished in " + elapsed + withoutSpectraReason());
         break;
     case workbench::StartOutcome::Stopped:
-        statusBar()->showMessage("Stopped after " + elapsed);
+        statusBar()->showMessage("Stopped after " + elapsed + withoutSpectraReason());
         break;
     case workbench::StartOutcome::Refused:
         statusBar()->showMessage("The sequence was refused; nothing was run.");
@@ -869,10 +1024,34 @@ void MainWindow::start(bool twoD)
     }
 }
 
+QString MainWindow::withoutSpectraReason() const
+{
+    const workbench::RunRecords& records = bench_.records();
+    if (records.spectraComputed)
+        return {};
+    if (records.driver.stopped)
+        return "; no spectra: the run was stopped before they were computed.";
+    if (records.sampledDecimated)
+        return "; no spectra: signals acquired during a pulse are not processed into spectra yet.";
+    return "; no spectra: their computation was refused (see the message).";
+}
+
 void MainWindow::stop()
 {
     hidePopups();
     bench_.runControl().stop();
+}
+
+bool MainWindow::isUndoKeyForTheModel(QObject* watched, const QKeyEvent& key) const
+{
+    // A box whose value was committed (Enter, or it lost the focus since) has nothing of its own to
+    // undo, so Ctrl+Z there undoes the model's last edit, as it does anywhere else in the window.
+    const auto* edit = qobject_cast<QLineEdit*>(watched);
+    if (edit == nullptr || edit->isModified() || !isAncestorOf(edit))
+        return false;
+    const QKeyCombination pressed = key.keyCombination();
+    return key.matches(QKeySequence::Undo) || key.matches(QKeySequence::Redo) ||
+           pressed == QKeyCombination(Qt::CTRL | Qt::SHIFT, Qt::Key_Z);
 }
 
 bool MainWindow::isInsidePopup(QWidget* widget) const
@@ -896,7 +1075,19 @@ void MainWindow::pointerMoved(int xTwips, int yTwips)
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == area_ && event->type() == QEvent::Resize) {
+        // The left column keeps its designed size; the plot column takes the rest.
+        const int left = twips_.px(PlotArea::kColumnLeftTwips);
+        const int top = twips_.px(PlotArea::kColumnTopTwips);
+        const int margin = twips_.px(kWindowWidthTwips - PlotArea::kColumnLeftTwips - 7800);
+        plots_->setColumnGeometry(QRect(left, top, area_->width() - left - margin, area_->height() - 2 * top));
+    }
+    if (event->type() == QEvent::ShortcutOverride && isUndoKeyForTheModel(watched, *static_cast<QKeyEvent*>(event))) {
+        event->ignore();  // not the box's own undo: the Edit menu's shortcut takes the key
+        return true;
+    }
     if (event->type() == QEvent::MouseButtonPress && watched->property("cell").isValid()) {
+        commitPendingEdit();
         openCellChooser(watched->property("cell").toInt(), static_cast<QWidget*>(watched));
         return true;
     }

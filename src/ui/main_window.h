@@ -7,8 +7,10 @@
 
 #include "model/workspace.h"
 #include "ui/control_binder.h"
+#include "ui/edit_history.h"
 #include "ui/picture_view.h"
 #include "ui/twips.h"
+#include "workbench/file_commands.h"
 #include "workbench/sequence_panel_editor.h"
 #include "workbench/spin_panel_editor.h"
 
@@ -17,6 +19,8 @@
 
 class QAction;
 class QComboBox;
+class QFileDialog;
+class QKeyEvent;
 
 namespace velmora::ui {
 class PlotArea;
@@ -76,12 +80,14 @@ public:
     workbench::SequencePanelEditor& sequenceEditor() { return sequenceEditor_; }
     workbench::SpinPanelEditor& spinEditor() { return spinEditor_; }
     PlotArea& plots() { return *plots_; }
+    EditHistory& history() { return *history_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildMenus();
+    void buildEditMenu();
     void buildWorkingArea();
     QWidget* buildAcquisitionArea();
     QWidget* buildArrayAndPhaseArea();
@@ -99,15 +105,27 @@ private:
     void afterModelChange();
     void spinClicked(double xTwips, double yTwips);
     void refreshFileLists();
+    void updateFileLists();
+    void afterFileOpened();
+    // The working directory becomes `folder` (and the settings remember it); false with a message
+    // when it cannot.
+    bool workIn(const QString& folder);
+    QFileDialog* fileDialog(workbench::FileList list, bool save);
+    void openWithDialog(workbench::FileList list);
+    void saveWithDialog(workbench::FileList list);
     void refreshDirectoryList();
     void setEditingEnabled(bool enabled);
-    void notAvailableYet(const QString& command);
+    void commitPendingEdit();
+    // Why the last run left no spectra, as the tail of the status message; empty when it has some.
+    QString withoutSpectraReason() const;
     bool isInsidePopup(QWidget* widget) const;
+    bool isUndoKeyForTheModel(QObject* watched, const QKeyEvent& key) const;
 
     workbench::Workbench& bench_;
     model::Workspace& workspace_;
     Twips twips_;
     std::unique_ptr<ControlBinder> binder_;
+    std::unique_ptr<EditHistory> history_;
     QWidget* area_ = nullptr;
     QFrame* optionsFrame_ = nullptr;
     QFrame* spectraFrame_ = nullptr;

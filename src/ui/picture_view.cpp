@@ -8,6 +8,8 @@ namespace velmora::ui {
 PictureView::PictureView(QWidget* parent) : QWidget(parent)
 {
     setMouseTracking(true);
+    // Taking the focus on a click makes a box being edited commit its value before the click acts.
+    setFocusPolicy(Qt::ClickFocus);
 }
 
 render::PictureBox& PictureView::box()
@@ -46,6 +48,13 @@ void PictureView::mouseMoveEvent(QMouseEvent* event)
         move_(at.x(), at.y());
     }
     QWidget::mouseMoveEvent(event);
+}
+
+void PictureView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    if (resized_)
+        resized_();
 }
 
 }  // namespace velmora::ui

@@ -23,16 +23,20 @@ public:
     render::PictureBox& box();
     void setClickHandler(PointerHandler handler) { click_ = std::move(handler); }
     void setMoveHandler(PointerHandler handler) { move_ = std::move(handler); }
+    // Called after the widget changed its size (the box then starts blank at the new size).
+    void setResizeHandler(std::function<void()> handler) { resized_ = std::move(handler); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     std::unique_ptr<render::PictureBox> box_;
     PointerHandler click_;
     PointerHandler move_;
+    std::function<void()> resized_;
 };
 
 }  // namespace velmora::ui

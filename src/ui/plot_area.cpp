@@ -8,11 +8,18 @@
 #include "workbench/experiment_pipeline.h"
 #include "workbench/workbench.h"
 
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QSlider>
+#include <QSpinBox>
 #include <QStatusBar>
+#include <QVBoxLayout>
 #include <cmath>
 
 namespace velmora::ui {
@@ -35,23 +42,45 @@ PlotArea::PlotArea(workbench::Workbench& bench, ControlBinder& binder, const Twi
                    QStatusBar* status)
     : QObject(area), bench_(bench), binder_(binder), twips_(twips), status_(status)
 {
-    auto view = [&](int left, int top, int width, int height, const char* name) {
-        auto* v = new PictureView(area);
+    // The plot column grows with the window: the pictures share its height in the proportions
+    // 36 : 36 : 26 (spectrum, map row, traces), the view controls keep theirs.
+    column_ = new QWidget(area);
+    column_->setObjectName("plotColumn");
+    column_->setGeometry(twips_.rect(kColumnLeftTwips, kColumnTopTwips, 7800, 10350));
+    auto* stack = new QVBoxLayout(column_);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(twips_.px(60));
+    // A picture that changed its size starts blank: its own plot is drawn again at the new size.
+    auto view = [&](const char* name, std::function<void()> redrawn) {
+        auto* v = new PictureView(column_);
         v->setObjectName(name);
-        v->setGeometry(twips_.rect(left, top, width, height));
+        v->setMinimumSize(twips_.px(1500), twips_.px(900));
+        v->setResizeHandler(std::move(redrawn));
         return v;
     };
-    spectrum_ = view(7700, 100, 7800, 3600, "Picture1_0");
-    rowSection_ = view(7700, 4100, 3950, 1750, "Picture1_2");
-    columnSection_ = view(7700, 5950, 3950, 1750, "Picture1_3");
-    map_ = view(11750, 4100, 3750, 3600, "Picture1_1");
-    traces_ = view(7700, 7800, 7800, 2650, "Picture1_4");
-    buildViewControls(area);
+    spectrum_ = view("Picture1_0", [this] { redrawSpectrum(); });
+    rowSection_ = view("Picture1_2", [this] { clearPicture(rowSection_); });
+    columnSection_ = view("Picture1_3", [this] { clearPicture(columnSection_); });
+    map_ = view("Picture1_1", [this] { redrawMap(); });
+    traces_ = view("Picture1_4", [this] { redrawTraces(); });
+    stack->addWidget(spectrum_, 36);
+    stack->addWidget(buildViewControls(area));
+    auto* mapRow = new QHBoxLayout;
+    mapRow->setSpacing(twips_.px(100));
+    auto* sections = new QVBoxLayout;
+    sections->setSpacing(twips_.px(100));
+    sections->addWidget(rowSection_);
+    sections->addWidget(columnSection_);
+    mapRow->addLayout(sections, 3950);
+    mapRow->addWidget(map_, 3750);
+    stack->addLayout(mapRow, 36);
+    stack->addWidget(traces_, 26);
 
     spectrum_->setMoveHandler([this](double x, double y) {
         if (!spectrumLayout_.drawn)
             return;
-        const QPointF pixel = spectrum_->box().toPixels(x, y);
+        // The centre of the pixel under the pointer: the place the drawing gave that pixel.
+        const QPointF pixel = spectrum_->box().toPixels(x, y) + QPointF(0.5, 0.5);
         const render::SpectrumReadout r =
             render::spectrumReadout(spectrumLayout_, pixel, workbench::viewMode(bench_),
                                     std::atof(bench_.controls().text(ctl::SpectralWidth).c_str()),
@@ -73,30 +102,55 @@ PlotArea::PlotArea(workbench::Workbench& bench, ControlBinder& binder, const Twi
     });
 }
 
-void PlotArea::buildViewControls(QWidget* area)
+void PlotArea::setColumnGeometry(const QRect& pixels)
 {
-    auto* strip = new QWidget(area);
-    strip->setGeometry(twips_.rect(7700, 3720, 7800, 360));
-    auto* row = new QHBoxLayout(strip);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(3);
+    column_->setGeometry(pixels);
+}
+
+QWidget* PlotArea::buildViewControls(QWidget* area)
+{
+    auto* strip = new QWidget(column_);
+    strip->setObjectName("viewControls");
+    auto* grid = new QGridLayout(strip);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setHorizontalSpacing(3);
+    grid->setVerticalSpacing(1);
+    auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(3);
+    grid->addLayout(buttons, 0, 0, 1, 6);
+    model::Controls& c = bench_.controls();
     auto button = [&](model::ControlId id, auto onClick) {
         auto* b = new QPushButton(strip);
-        b->setFixedWidth(50);
+        b->setObjectName(QString("view ") + QString::fromStdString(c.caption(id)));
+        b->setMinimumWidth(44);
         binder_.bind(id, b);
         connect(b, &QPushButton::clicked, this, onClick);
-        row->addWidget(b);
+        buttons->addWidget(b);
         return b;
     };
-    auto bar = [&](model::ControlId id, const char* tip, auto onChange) {
+    // A view bar: its caption, the bar and the value it sets, with its unit, beside it.
+    int bars = 0;
+    auto bar = [&](model::ControlId id, const char* caption, const char* tip, ValueFormat format,
+                   auto onChange) {
+        const int row = 1 + bars / 3;
+        const int column = 2 * (bars % 3);
+        ++bars;
         auto* s = new QSlider(Qt::Horizontal, strip);
         s->setToolTip(tip);
-        s->setMinimumWidth(36);
+        s->setMinimumWidth(twips_.px(900));
         binder_.bind(id, s, onChange);
-        row->addWidget(s);
+        auto* value = new QLabel(strip);
+        value->setObjectName(QString("value of ") + caption);
+        value->setMinimumWidth(QFontMetrics(value->font()).horizontalAdvance("x 1024 "));
+        auto* cell = new QHBoxLayout;
+        cell->setSpacing(3);
+        cell->addWidget(new QLabel(caption, strip));
+        cell->addWidget(s, 1);
+        cell->addWidget(value);
+        grid->addLayout(cell, row, column, 1, 2);
+        valueLabels_.push_back({id, value, std::move(format)});
         return s;
     };
-    model::Controls& c = bench_.controls();
     button(ctl::SpectrumOrFid, [this, &c] {
         c.setCaption(ctl::SpectrumOrFid, c.caption(ctl::SpectrumOrFid) == "fid" ? "spec" : "fid");
         rebuildAndRedraw();
@@ -114,30 +168,56 @@ void PlotArea::buildViewControls(QWidget* area)
         c.setCaption(ctl::Overlay, c.caption(ctl::Overlay) != "ON" ? "ON" : "OFF");
         redrawSpectrum();
     });
-    bar({"VScroll1", 0}, "run shown", [this, &c] {
+    const auto times = [](double factor) { return QString::fromUtf8("\u00d7") + text(util::formatGeneral(factor)); };
+    bar({"VScroll1", 0}, "run", "run shown", [](int v) { return QString::number(v); }, [this, &c] {
         const int last = bench_.records().preparation ? bench_.records().preparation->run.lastRun : 0;
         if (c.at({"VScroll1", 0}).value > last)
             c.setValue({"VScroll1", 0}, last);
         c.setCaption(ctl::CurrentRun, std::to_string(c.at({"VScroll1", 0}).value));
+        showViewValues();
         redrawSpectrum();
     });
-    bar({"HScroll1", 0}, "vertical zoom 2^n", [this, &c] {
+    bar({"HScroll1", 0}, "Z", "vertical zoom 2^n", [times](int v) { return times(std::pow(2.0, v)); },
+        [this, &c] {
         c.setText({"Text2", 3}, util::formatGeneral(std::pow(2.0, c.at({"HScroll1", 0}).value)));
+        showViewValues();
         redrawSpectrum();
     });
-    bar({"HScroll3", 0}, "horizontal zoom", [this, &c] {
+    bar({"HScroll3", 0}, "X", "horizontal zoom", [times](int v) { return times(v); }, [this, &c] {
         c.setText({"Text2", 2}, std::to_string(c.at({"HScroll3", 0}).value));
+        showViewValues();
         redrawSpectrum();
     });
-    bar({"VScroll2", 0}, "baseline, % of the strip top", [this, &c] {
-        redrawSpectrum();
+    bar({"VScroll2", 0}, "base", "baseline, % of the strip top",
+        [](int v) { return QString::number(v) + " %"; }, [this, &c] {
         c.setText({"Text2", 4}, std::to_string(c.at({"VScroll2", 0}).value));
+        showViewValues();
+        redrawSpectrum();
     });
     for (int k = 0; k < 2; ++k) {
-        bar({"HScroll2", k}, k == 0 ? "first-order phase rp" : "zero-order phase lp", [this, &c, k] {
-            c.setText({"Text2", 5 + k}, std::to_string(c.at({"HScroll2", k}).value));
-            rebuildAndRedraw();
+        QSlider* phase =
+            bar({"HScroll2", k}, k == 0 ? "rp" : "lp", k == 0 ? "first-order phase rp" : "zero-order phase lp",
+                [](int v) { return QString::number(v) + QString::fromUtf8("\u00b0"); }, [this, &c, k] {
+                    c.setText({"Text2", 5 + k}, std::to_string(c.at({"HScroll2", k}).value));
+                    showViewValues();
+                    rebuildAndRedraw();
+                });
+        // Degrees typed or stepped one at a time: the bar alone is too coarse for a phase.
+        auto* degrees = new QSpinBox(strip);
+        degrees->setObjectName(k == 0 ? "rp degrees" : "lp degrees");
+        degrees->setRange(phase->minimum(), phase->maximum());
+        degrees->setSuffix(QString::fromUtf8("\u00b0"));
+        degrees->setValue(phase->value());
+        degrees->setKeyboardTracking(false);
+        connect(degrees, &QSpinBox::valueChanged, phase, &QSlider::setValue);
+        connect(phase, &QSlider::valueChanged, degrees, [degrees](int v) {
+            const QSignalBlocker quiet(degrees);
+            degrees->setValue(v);
         });
+        phaseBoxes_[static_cast<std::size_t>(k)] = degrees;
+        valueLabels_.back().value->hide();
+        auto* cell = static_cast<QHBoxLayout*>(grid->itemAtPosition(2, 2 * ((bars - 1) % 3))->layout());
+        cell->addWidget(degrees);
     }
     // "oper"/"viewer": the operator list or the data files of the working directory in its place.
     button({"Command4", 0}, [this, &c] {
@@ -162,7 +242,20 @@ void PlotArea::buildViewControls(QWidget* area)
         mapGain_ /= 2.0;
         redrawMap();
     });
+    // The cursor's read-outs over the spectrum: amplitude and abscissa.
+    for (int k = 0; k < 2; ++k) {
+        auto* readout = new QLineEdit(strip);
+        readout->setReadOnly(true);
+        readout->setObjectName(k == 0 ? "amplitude" : "abscissa");
+        readout->setToolTip(k == 0 ? "amplitude under the cursor" : "abscissa under the cursor");
+        readout->setPlaceholderText(k == 0 ? "amplitude" : "abscissa");
+        readout->setFixedWidth(twips_.px(1100));
+        binder_.bind({"Text2", k}, readout);
+        buttons->addWidget(readout);
+    }
+    buttons->addStretch(1);
     controls_ = {strip};
+    showViewValues();
 
     files_ = new QListWidget(area);
     files_->setObjectName("File2");
@@ -173,6 +266,20 @@ void PlotArea::buildViewControls(QWidget* area)
     // The operator list: the chosen operators are plotted against the arrayed value.
     if (auto* list = qobject_cast<QListWidget*>(binder_.widget(ctl::OperatorList)))
         connect(list, &QListWidget::itemSelectionChanged, this, [this] { redrawTraces(); });
+    return strip;
+}
+
+void PlotArea::showViewValues()
+{
+    const model::Controls& c = bench_.controls();
+    for (const ValueLabel& label : valueLabels_)
+        label.value->setText(label.format(c.at(label.bar).value));
+    for (std::size_t k = 0; k < phaseBoxes_.size(); ++k) {
+        if (phaseBoxes_[k] != nullptr) {
+            const QSignalBlocker quiet(phaseBoxes_[k]);
+            phaseBoxes_[k]->setValue(c.at({"HScroll2", static_cast<int>(k)}).value);
+        }
+    }
 }
 
 void PlotArea::viewDataFile(const QString& name)
@@ -198,10 +305,21 @@ void PlotArea::rebuildAndRedraw()
     redraw();
 }
 
+void PlotArea::clearPicture(PictureView* view)
+{
+    render::PictureBox& box = view->box();
+    box.setBackColor(QColor(255, 255, 255));
+    box.clear();
+    view->update();
+}
+
 void PlotArea::redrawSpectrum()
 {
-    if (bench_.records().display.empty())
+    if (bench_.records().display.empty()) {
+        clearPicture(spectrum_);
+        spectrumLayout_.drawn = false;
         return;
+    }
     // The run counter shows khaki while the plot is drawn and light yellow when it is done.
     QWidget* runLabel = binder_.widget(ctl::CurrentRun);
     if (runLabel != nullptr)
@@ -210,6 +328,9 @@ void PlotArea::redrawSpectrum()
     settings.twipsPerPixel = 1440.0 / twips_.px(1440);
     spectrumLayout_ = render::drawSpectrumPlot(spectrum_->box(), bench_.records().display, settings);
     spectrum_->update();
+    // The counter names the run the plot shows, not the last one the synthesis went through.
+    if (spectrumLayout_.drawn)
+        bench_.controls().setCaption(ctl::CurrentRun, std::to_string(spectrumLayout_.shownRun));
     if (runLabel != nullptr)
         runLabel->setStyleSheet("background: rgb(255, 255, 128)");
 }
@@ -217,18 +338,27 @@ void PlotArea::redrawSpectrum()
 void PlotArea::redrawMap()
 {
     const std::optional<processing::Map2D>& map = bench_.records().map;
-    if (!map)
-        return;
     render::MapPlotSettings settings;
     settings.gain = mapGain_;
-    render::drawMap(map_->box(), *map, settings);
+    // No map, or one that is zero everywhere (a channel the experiment never reaches): an empty
+    // picture, not the map of an earlier run or channel.
+    mapShown_ = map && render::drawMap(map_->box(), *map, settings);
+    // The sections follow the pointer over the map drawn now; until it moves they show nothing.
+    clearPicture(rowSection_);
+    clearPicture(columnSection_);
+    if (!mapShown_) {
+        clearPicture(map_);
+        if (map)
+            status_->showMessage("The 2D map is zero everywhere on the detection channel.", 5000);
+        return;
+    }
     map_->update();
 }
 
 void PlotArea::mapCursorMoved(QPointF pixel)
 {
     const std::optional<processing::Map2D>& map = bench_.records().map;
-    if (!map)
+    if (!map || !mapShown_)
         return;
     const auto cursor = render::mapCursor(QSize(map_->width(), map_->height()), pixel, map->pointCount,
                                           render::mapAxes(bench_));
@@ -273,6 +403,13 @@ void PlotArea::refresh()
         redraw();
     else
         status_->showMessage("Refresh: there is no run to recompute.", 5000);
+}
+
+void PlotArea::detectionChanged()
+{
+    if (workbench::rebuildDisplay(bench_))
+        workbench::buildMap(bench_);
+    redraw();
 }
 
 void PlotArea::savePictures()

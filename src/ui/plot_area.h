@@ -10,9 +10,14 @@
 #include "ui/twips.h"
 
 #include <QObject>
+#include <QRect>
+#include <array>
+#include <functional>
 #include <optional>
 
+class QLabel;
 class QListWidget;
+class QSpinBox;
 class QStatusBar;
 class QWidget;
 
@@ -33,6 +38,8 @@ public:
     void redraw();
     // "&Refresh": the spectra again from the last run's records, then every plot.
     void refresh();
+    // The detection channel was chosen: the display arrays and the map follow it at once.
+    void detectionChanged();
     // "&savePicture": the four pictures as ".BMP" and ".png" in the working directory.
     void savePictures();
 
@@ -42,12 +49,21 @@ public:
     PictureView* rowSection() const { return rowSection_; }
     PictureView* columnSection() const { return columnSection_; }
     QListWidget* dataFiles() const { return files_; }
+    // The column the plots fill, in pixels of the working area; the pictures grow with it.
+    void setColumnGeometry(const QRect& pixels);
+    // Where the column starts in the working area's design, in twips.
+    static constexpr int kColumnLeftTwips = 7700;
+    static constexpr int kColumnTopTwips = 100;
     std::vector<QWidget*> controls() const { return controls_; }
 
 private:
-    void buildViewControls(QWidget* area);
+    QWidget* buildViewControls(QWidget* area);
+    // Each bar's value beside it, with its unit, and the phase boxes.
+    void showViewValues();
     void redrawSpectrum();
     void redrawMap();
+    // Empties a picture whose data are gone, so that no picture outlives the records it showed.
+    static void clearPicture(PictureView* view);
     void redrawTraces();
     void mapCursorMoved(QPointF pixel);
     void rebuildAndRedraw();
@@ -66,7 +82,17 @@ private:
     PictureView* traces_ = nullptr;
     QListWidget* files_ = nullptr;
     std::vector<QWidget*> controls_;
+    QWidget* column_ = nullptr;
+    using ValueFormat = std::function<QString(int)>;
+    struct ValueLabel {
+        model::ControlId bar;
+        QLabel* value = nullptr;
+        ValueFormat format;
+    };
+    std::vector<ValueLabel> valueLabels_;
+    std::array<QSpinBox*, 2> phaseBoxes_{};
     double mapGain_ = 1.0;
+    bool mapShown_ = false;  // the map picture shows the records' map
     render::SpectrumPlotLayout spectrumLayout_;
     render::TracePlotLayout traceLayout_;
     std::optional<render::OperatorTraceTable> traceTable_;

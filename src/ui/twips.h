@@ -22,7 +22,7 @@ private:
     double pixelsPerTwip_;
 };
 
-// The main window's fixed size, in twips.
+// The main window's designed size, in twips: its smallest; it may grow from there.
 inline constexpr int kWindowWidthTwips = 15600;
 inline constexpr int kWindowHeightTwips = 10560;
 

@@ -74,8 +74,10 @@ void processRecords(Workbench& bench, RunRecords& records)
     const double sw = boxNumber(bench, model::ctl::SpectralWidth, 400.0);
     if (sampledInside && !records.driver.stopped) {
         // The processing chain of signals sampled during a pulse comes with a later version; the
-        // records stay as sampled.
-        engine::decimate(prepared.signal, run.oversampling, run.pointCount);
+        // records stay as sampled. A Refresh comes here again and must not decimate them twice.
+        if (!records.sampledDecimated)
+            engine::decimate(prepared.signal, run.oversampling, run.pointCount);
+        records.sampledDecimated = true;
         return;
     }
 
@@ -209,10 +211,6 @@ StartOutcome startExperiment(Workbench& bench, bool twoD)
     if (!control.tryStart())
         return StartOutcome::Busy;
     bench.setRunsPerValue(twoD ? 2 : 1);
-    if (twoD) {
-        bench.controls().setItems(model::ctl::OperatorList, {});
-        bench.controls().setItems(model::ctl::ResultList, {});
-    }
     const auto started = std::chrono::steady_clock::now();
     RunRecords& records = bench.records();
     try {
@@ -220,6 +218,11 @@ StartOutcome startExperiment(Workbench& bench, bool twoD)
         if (!prepared) {
             control.stop();
             return StartOutcome::Refused;
+        }
+        // Only a run that starts replaces what the lists show.
+        if (twoD) {
+            bench.controls().setItems(model::ctl::OperatorList, {});
+            bench.controls().setItems(model::ctl::ResultList, {});
         }
         records = RunRecords{};
         records.twoD = twoD;

@@ -24,6 +24,7 @@ struct RunRecords {
     processing::DisplayArrays display;     // what the 1D plot shows
     std::optional<processing::Map2D> map;  // the 2D map of a Start_2D
     bool spectraComputed = false;          // false while a sampled acquisition awaits its processing
+    bool sampledDecimated = false;         // the sampled record was brought to np points (once only)
     double elapsedSeconds = 0.0;
     bool twoD = false;
 };

@@ -389,6 +389,8 @@ bool SequencePanelEditor::editValue(int box)
     }
     const std::optional<double> number = util::parseNumber(controls.text(valueBox(box)));
     if (!number) {
+        bench_.messages().show(
+            "\"" + controls.text(valueBox(box)) + "\" is not a number; the value is kept.", "Error!");
         restore();
         return false;
     }

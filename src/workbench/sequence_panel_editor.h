@@ -112,8 +112,8 @@ public:
     // A click in the value box Text1(box): remembers its text and hides the chooser.
     void clickValueBox(int box);
     // Text1(box) was edited. Refused while a run is in progress (the box shows the model again).
-    // A text that is not a number gets back the text remembered at the box's last click and
-    // nothing changes; so does a negative number in a cell without an element, since a negative
+    // A text that is not a number is refused with a message, gets back the text remembered at the
+    // box's last click and nothing changes; so does a negative number in a cell without an element, since a negative
     // step entry would name an element. Otherwise: a cell that names an element (-1..-129) sets
     // that element's value, so every step using it changes; a cell with no element (0 or a literal)
     // stores the number as a literal of the step (pulse lengths rounded to whole microseconds);

@@ -105,6 +105,17 @@ void SpinPanelEditor::showSelectedSpin()
     controls.setText(box(kT2Box), spinValueText(spins.t2Ms(i)));
 }
 
+void SpinPanelEditor::showModel()
+{
+    if (!selected_)
+        return;
+    if (*selected_ >= spinPanelPositionCount(bench_.spinSystem().spinCount())) {
+        selected_.reset();
+        return;
+    }
+    showSelectedSpin();
+}
+
 bool SpinPanelEditor::chooseNucleus(std::string_view choice)
 {
     if (!selected_ || !editable())
@@ -144,8 +155,13 @@ bool SpinPanelEditor::editBox(int index)
         return false;
     }
     model::Controls& controls = bench_.controls();
-    if (!util::isNumeric(controls.text(box(index))))
-        controls.setText(box(index), "0");
+    if (index != kShiftHzBox && !util::isNumeric(controls.text(box(index)))) {
+        // A half-typed or mistyped value must not reach the spin system as some other number.
+        bench_.messages().show("\"" + controls.text(box(index)) + "\" is not a number; the value is kept.",
+                               "Error!");
+        showSelectedSpin();
+        return false;
+    }
 
     model::SpinSystem& spins = bench_.spinSystem();
     const int i = *selected_;

@@ -80,13 +80,17 @@ public:
     // the slot cannot take, or deleting the last spin.
     bool chooseNucleus(std::string_view choice);
 
-    // A box Text42(index) was edited. A box that does not hold a number becomes "0"; then every box
-    // is read back into the selected slot: J(selected, j) = J(j, selected) from Text42(j) for the
+    // A box Text42(index) was edited. A box that does not hold a number is refused with a message and
+    // every box shows the model again; otherwise every box is read back into the selected slot: J(selected, j) = J(j, selected) from Text42(j) for the
     // spins j, the shift from Text42(11) and T1, T2 from Text42(12), (13) at single precision, and
     // Text42(10) shows the shift times the proton frequency. The spin system is rebuilt. While a
     // run is in progress or in exchange mode the edit is refused and the boxes show the model again.
     // False when nothing changed.
     bool editBox(int index);
+
+    // Refills the nuclei window from the model (after an undo or redo); the selection ends when its
+    // slot no longer holds a spin or the blank position.
+    void showModel();
 
 private:
     bool editable() const;

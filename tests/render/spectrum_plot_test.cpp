@@ -374,13 +374,32 @@ TEST(SpectrumPlotReadout, AmplitudeOfTheStripAndAbscissaOfTheView)
     EXPECT_EQ(spectrumReadout(layout, {0.0, 195.0}, "signalspec", 400.0, 640.0).amplitude, "56.56")
         << "top / 2 = " << top / 2;
 
-    EXPECT_EQ(spectrumReadout(layout, {0.0, 0.0}, "signalspec", 400.0, 640.0).abscissa, "200Hz");
-    EXPECT_EQ(spectrumReadout(layout, {260.0, 0.0}, "pulsespec", 400.0, 640.0).abscissa, "0Hz");
-    EXPECT_EQ(spectrumReadout(layout, {390.0, 0.0}, "signalspec", 400.0, 640.0).abscissa, "-100Hz");
-    EXPECT_EQ(spectrumReadout(layout, {260.0, 0.0}, "signalfid", 400.0, 640.0).abscissa, "320ms");
-    EXPECT_EQ(spectrumReadout(layout, {1.0, 0.0}, "pulsefid", 400.0, 1.0).abscissa, "0.001ms")
-        << "1/520 of 1 ms, cut to three decimals";
     EXPECT_EQ(spectrumReadout(SpectrumPlotLayout{}, {1.0, 1.0}, "signalspec", 400.0, 1.0).amplitude, "");
+}
+
+TEST(SpectrumPlotReadout, AbscissaAgreesWithTheTickUnderThePointerAtEveryZoom)
+{
+    // 64 points over 400 Hz: the 100 Hz tick lies at point 16; over 640 ms the 100 ms tick at point 10.
+    for (const double zoom : {1.0, 2.0}) {
+        SpectrumPlotSettings settings;
+        settings.horizontalZoom = zoom;
+        settings.axis = {.kind = SpectrumAxis::Frequency, .spectralWidthHz = 400.0};
+        PictureBox box(kWidthPx, kHeightPx);
+        const SpectrumPlotLayout layout = drawSpectrumPlot(box, zeros(64), settings);
+        ASSERT_TRUE(layout.drawn);
+        const double step = zoom * kWidthTwips / 64 / 1.01;
+        const int hundredHz = pixelOf(16 * step);
+        ASSERT_EQ(box.image().pixelColor(hundredHz, kHeightPx - 2), kTickGrey) << "zoom " << zoom;
+        EXPECT_EQ(spectrumReadout(layout, {hundredHz + 0.5, 0.0}, "signalspec", 400.0, 640.0).abscissa, "100Hz")
+            << "zoom " << zoom;
+
+        settings.axis = {.kind = SpectrumAxis::Time, .acquisitionTimeMs = 640.0};
+        const SpectrumPlotLayout fid = drawSpectrumPlot(box, zeros(64), settings);
+        const int hundredMs = pixelOf(10 * step);
+        ASSERT_EQ(box.image().pixelColor(hundredMs, kHeightPx - 2), kTickGrey) << "zoom " << zoom;
+        const std::string ms = spectrumReadout(fid, {hundredMs + 0.5, 0.0}, "signalfid", 400.0, 640.0).abscissa;
+        EXPECT_NEAR(std::stod(ms), 100.0, 1.5) << ms << " at zoom " << zoom;
+    }
 }
 
 }  // namespace

@@ -116,6 +116,46 @@ TEST_F(SpinPanelDrawing, ShiftAndRelaxationTextsStandBesideEachSpinInTheirColour
         << "no spin lies on the left half, so nothing is written there";
 }
 
+TEST_F(SpinPanelDrawing, ValueTextsStayWholeInsideThePanel)
+{
+    drawSpinPanel(box, bench);
+    const auto ink = [](const QColor& c) { return c != QColor(Qt::white); };
+    // H1 at the right edge and C2 at the bottom: their lines end before the panel's last pixels.
+    EXPECT_EQ(count(ink, kSpinPanelScaleWidth - kTwipsPerTestPixel, 0.0, kSpinPanelScaleWidth,
+                    kSpinPanelScaleHeight),
+              0);
+    EXPECT_EQ(count(ink, 0.0, kSpinPanelScaleHeight - kTwipsPerTestPixel, kSpinPanelScaleWidth,
+                    kSpinPanelScaleHeight),
+              0);
+    const auto cyan = [](const QColor& c) { return c.red() < 100 && c.green() > 120 && c.green() == c.blue(); };
+    EXPECT_GT(count(cyan, 1200.0, 1700.0, 2600.0, 2000.0), 0) << "the bottom spin's T2 is still written";
+}
+
+TEST_F(SpinPanelDrawing, CouplingLabelsCoverNoValuesAtTheWindowsScale)
+{
+    // At 15 twips per pixel C2's values move up across the middle of the H1 - C2 line; the
+    // coupling's black label moves along its line instead of covering them.
+    PictureBox window(static_cast<int>(kSpinPanelScaleWidth / 15), static_cast<int>(kSpinPanelScaleHeight / 15));
+    drawSpinPanel(window, bench);
+    const auto pixels = [&](auto near, double x0, double y0, double x1, double y1) {
+        int n = 0;
+        for (int y = static_cast<int>(y0 / 15); y < static_cast<int>(y1 / 15); ++y)
+            for (int x = static_cast<int>(x0 / 15); x < static_cast<int>(x1 / 15); ++x)
+                n += near(window.image().pixelColor(x, y)) ? 1 : 0;
+        return n;
+    };
+    const auto black = [](const QColor& c) { return c.red() < 80 && c.green() < 80 && c.blue() < 80; };
+    const auto red = [](const QColor& c) { return c.red() > 200 && c.green() < 120 && c.blue() < 120; };
+    // C2's shift line, found by its red text, holds no black.
+    int top = -1;
+    for (int y = static_cast<int>(1300 / 15); y < window.pixelHeight() && top < 0; ++y)
+        if (pixels(red, 1300.0, y * 15.0, 2000.0, y * 15.0 + 15.0) > 0)
+            top = y;
+    ASSERT_GE(top, 0);
+    EXPECT_EQ(pixels(black, 1300.0, top * 15.0, 2000.0, top * 15.0 + 150.0), 0);
+    EXPECT_GT(pixels(black, 1300.0, 1000.0, 2100.0, top * 15.0), 0) << "the label 140 is still written";
+}
+
 TEST_F(SpinPanelDrawing, ExchangeModeShowsTwoSites)
 {
     bench.setExchangeMode(true);

@@ -16,6 +16,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontDatabase>
+#include <QFileDialog>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QImage>
@@ -23,6 +24,8 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSlider>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
@@ -110,7 +113,6 @@ private slots:
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
         QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
         QCOMPARE(s.bench.controls().text(ctl::SequenceFileName), std::string("lab.psq"));
-        QVERIFY(!s.window->fileFrame()->isVisible());
 
         workbench::Workbench reference(s.messages, s.dir.path());
         QVERIFY(workbench::openSequence(reference, "lab.psq").wasRead());
@@ -130,7 +132,7 @@ private slots:
         name->selectAll();
         QTest::keyClicks(name, "mine.psq");
         s.bench.controls().setText(ctl::PointCount, "512");
-        auto* go = s.window->fileFrame()->findChildren<QPushButton*>().at(1);
+        auto* go = s.window->fileFrame()->findChild<QPushButton*>("save sequence");
         QTest::mouseClick(go, Qt::LeftButton);
         QVERIFY(util::fileExists(s.dir.path() / "mine.psq"));
         s.bench.controls().setText(ctl::PointCount, "64");
@@ -180,21 +182,32 @@ private slots:
         auto* power = s.widget<QLineEdit>(model::ControlId{"Text10", 0});
         power->selectAll();
         QTest::keyClicks(power, "40");
+        QTest::keyClick(power, Qt::Key_Return);
         QCOMPARE(s.bench.controls().text({"Text10", 1}), std::string("50.00"));
         QCOMPARE(s.bench.controls().text({"Text10", 2}), std::string("5000.0"));
         QTest::keyClicks(power, "x");
+        QTest::keyClick(power, Qt::Key_Return);
         QCOMPARE(s.bench.controls().text({"Text10", 1}), std::string("50.00"));
 
         auto* tr = s.widget<QLineEdit>(model::ControlId{"Text10", 4});
         QTest::keyClicks(tr, "1000");
+        QTest::keyClick(tr, Qt::Key_Return);
         QCOMPARE(s.bench.controls().text({"Text10", 3}), std::string("68.42"));
     }
 
-    void commandsOfLaterVersionsSaySo()
+    void commandsOfLaterVersionsAreDisabledWithATooltipAndTestEntriesAreGone()
     {
         Session s;
-        s.window->action("&Exchange")->trigger();
-        QVERIFY(s.window->statusBar()->currentMessage().contains("not available yet"));
+        QAction* exchange = s.window->action("&Exchange");
+        QVERIFY(exchange != nullptr);
+        QVERIFY(!exchange->isEnabled());
+        QVERIFY(exchange->toolTip().contains("later version"));
+        for (const char* entry : {"&tab", "&testHilbert", "&HilbertTrans", "&test", "&FMtest", "&tttsvd"})
+            QVERIFY2(s.window->action(entry) == nullptr, entry);
+        // A run enables the editing commands again, not the ones this version lacks.
+        s.bench.controls().setText(ctl::ArraySize, "0");
+        s.window->start(false);
+        QVERIFY(!exchange->isEnabled());
     }
 
     void clickingASpinOpensItsWindowAndEditsGoToTheModel()
@@ -210,10 +223,12 @@ private slots:
         auto* shift = s.widget<QLineEdit>(model::ControlId{"Text42", 11});
         shift->selectAll();
         QTest::keyClicks(shift, "1.25");
+        QTest::keyClick(shift, Qt::Key_Return);
         QCOMPARE(s.bench.spinSystem().shiftPpm(0), 1.25);
         auto* coupling = s.widget<QLineEdit>(model::ControlId{"Text42", 1});
         coupling->selectAll();
         QTest::keyClicks(coupling, "12");
+        QTest::keyClick(coupling, Qt::Key_Return);
         QCOMPARE(s.bench.spinSystem().couplingHz(1, 0), 12.0);
 
         QTest::mouseMove(s.window->workingArea(), s.atTwips(9000, 3000));
@@ -270,6 +285,7 @@ private slots:
         value->setFocus();
         value->selectAll();
         QTest::keyClicks(value, "7.5");
+        QTest::keyClick(value, Qt::Key_Return);
         QCOMPARE(s.bench.sequence().elements().value(1), 7.5);
 
         auto* insert = s.window->findChild<QPushButton*>("step Ins");
@@ -412,6 +428,297 @@ private slots:
         QVERIFY2(metrics.inFontUcs4('A') && metrics.inFontUcs4('z') && metrics.inFontUcs4('1'),
                  qPrintable("no glyphs in " + s.window->font().family()));
         QVERIFY(metrics.horizontalAdvance("Velmora") > 0);
+    }
+
+    void signedDecimalAndExponentValuesAreTypedWhole()
+    {
+        Session s;
+        s.bench.controls().setText(ctl::ArraySize, "0");
+        s.window->openNucleiWindow(0);
+        auto* shift = s.widget<QLineEdit>(model::ControlId{"Text42", 11});
+        shift->selectAll();
+        QTest::keyClicks(shift, "-");
+        QCOMPARE(shift->text(), QString("-"));
+        QCOMPARE(s.bench.spinSystem().shiftPpm(0), -0.5);  // nothing committed while typing
+        QTest::keyClicks(shift, "1.2");
+        QTest::keyClick(shift, Qt::Key_Return);
+        QCOMPARE(s.bench.spinSystem().shiftPpm(0), static_cast<double>(-1.2f));
+        QCOMPARE(shift->text(), QString("-1.2"));
+        auto* coupling = s.widget<QLineEdit>(model::ControlId{"Text42", 1});
+        coupling->selectAll();
+        QTest::keyClicks(coupling, "-.5e1");
+        QTest::keyClick(coupling, Qt::Key_Return);
+        QCOMPARE(s.bench.spinSystem().couplingHz(0, 1), -5.0);
+        auto* t1 = s.widget<QLineEdit>(model::ControlId{"Text42", 12});
+        t1->selectAll();
+        QTest::keyClicks(t1, "1e");
+        QTest::keyClick(t1, Qt::Key_Return);
+        QCOMPARE(s.messages.entries.size(), std::size_t{1});
+        QVERIFY(s.messages.entries.back().text.find("is not a number") != std::string::npos);
+        QCOMPARE(t1->text(), QString::fromStdString(workbench::spinValueText(s.bench.spinSystem().t1Ms(0))));
+
+        // The offset of step 1 on the proton channel: o1 takes -50 Hz as typed.
+        s.window->sequenceEditor().setCurrentStep(1);
+        auto* cell = s.widget<QLabel>(model::ControlId{"Label3", 8});
+        QTest::mouseClick(cell, Qt::LeftButton);
+        emit s.window->cellChooser()->textActivated("o1");
+        auto* offset = s.widget<QLineEdit>(model::ControlId{"Text1", 5});
+        offset->setFocus();
+        offset->selectAll();
+        QTest::keyClicks(offset, "-50");
+        QTest::keyClick(offset, Qt::Key_Return);
+        QCOMPARE(s.bench.sequence().elements().value(model::element::kFirstOffset), -50.0);
+        offset->selectAll();
+        QTest::keyClicks(offset, "-0.");
+        QTest::keyClick(offset, Qt::Key_Return);
+        QCOMPARE(s.bench.sequence().elements().value(model::element::kFirstOffset), 0.0);
+        offset->selectAll();
+        QTest::keyClicks(offset, "-");
+        QTest::keyClick(offset, Qt::Key_Return);
+        QCOMPARE(s.bench.sequence().elements().value(model::element::kFirstOffset), 0.0);
+        QCOMPARE(s.messages.entries.size(), std::size_t{2});
+
+        // The other kinds of box: a calculator, the field pair and a box the run reads as it is.
+        auto* power = s.widget<QLineEdit>(model::ControlId{"Text10", 0});
+        power->selectAll();
+        QTest::keyClicks(power, "4e1");
+        QTest::keyClick(power, Qt::Key_Return);
+        QCOMPARE(s.bench.controls().text({"Text10", 1}), std::string("50.00"));
+        auto* tesla = s.widget<QLineEdit>(ctl::FieldTesla);
+        tesla->selectAll();
+        QTest::keyClicks(tesla, ".94e1");
+        QTest::keyClick(tesla, Qt::Key_Return);
+        QCOMPARE(s.widget<QLineEdit>(ctl::ProtonFrequency)->text(), QString("400"));
+        auto* sw = s.widget<QLineEdit>(ctl::SpectralWidth);
+        sw->selectAll();
+        QTest::keyClicks(sw, "1.2e3");
+        QCOMPARE(s.bench.controls().number(ctl::SpectralWidth).value_or(0.0), 1200.0);
+
+        // A value left in a box is committed before a menu command reads the model.
+        s.window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(s.window.get()));
+        offset->setFocus();
+        offset->selectAll();
+        QTest::keyClicks(offset, "-25");
+        s.window->start(false);
+        QCOMPARE(s.bench.sequence().elements().value(model::element::kFirstOffset), -25.0);
+    }
+
+    void theDetectionChannelRedrawsTheReceiverMarkAndTheMapAtOnce()
+    {
+        Session s;
+        s.bench.controls().setText(ctl::ArraySize, "15");
+        s.window->start(true);
+        const QImage sequenceOnProtons = s.window->sequencePicture()->box().image();
+        const auto litPixels = [&] {
+            const QImage map = s.window->plots().map()->box().image();
+            int lit = 0;
+            for (int y = 0; y < map.height(); ++y)
+                for (int x = 0; x < map.width(); ++x)
+                    lit += map.pixelColor(x, y) != QColor(Qt::white) ? 1 : 0;
+            return lit;
+        };
+        QVERIFY(litPixels() > 50);
+
+        // The COSY never reaches the carbon: its map is zero everywhere and the picture empties.
+        auto* detection = s.widget<QComboBox>(ctl::DetectionChannel);
+        detection->lineEdit()->selectAll();
+        QTest::keyClicks(detection->lineEdit(), "C13");
+        QTest::keyClick(detection->lineEdit(), Qt::Key_Return);
+        QCOMPARE(s.bench.controls().text(ctl::DetectionChannel), std::string("C13"));
+        QVERIFY2(s.window->sequencePicture()->box().image() != sequenceOnProtons, "the receiver mark moved");
+        QCOMPARE(litPixels(), 0);
+        QVERIFY(s.window->statusBar()->currentMessage().contains("zero everywhere"));
+
+        detection->lineEdit()->selectAll();
+        QTest::keyClicks(detection->lineEdit(), "H1");
+        QTest::keyClick(detection->lineEdit(), Qt::Key_Return);
+        QVERIFY(s.window->sequencePicture()->box().image() == sequenceOnProtons);
+        QVERIFY(litPixels() > 50);
+    }
+
+    void aRunWithoutSpectraLeavesNoSpectrumOfAnEarlierRun()
+    {
+        Session s;
+        s.window->start(false);
+        const auto inked = [&] {
+            const QImage plot = s.window->plots().spectrum()->box().image();
+            int dark = 0;
+            for (int y = 0; y < plot.height(); ++y)
+                for (int x = 0; x < plot.width(); ++x)
+                    dark += plot.pixelColor(x, y) == QColor(Qt::black) ? 1 : 0;
+            return dark;
+        };
+        QVERIFY(inked() > 100);
+        QCOMPARE(s.widget<QLabel>(ctl::CurrentRun)->text(), QString("0"));
+
+        // A signal acquired during a shaped pulse is recorded but not processed into spectra.
+        std::string shape = "# mother 64 #\r\n";
+        for (int i = 0; i < 1024; ++i)
+            shape += "0 100 1\r\n";
+        s.dir.writeBytes("acq.rf", shape);
+        QVERIFY(s.bench.sequence().setContent(2, 0, "n_acq.rf"));
+        QVERIFY(s.bench.sequence().toggleAcquisition(2));
+        s.window->start(false);
+        QCOMPARE(inked(), 0);
+        const QString status = s.window->statusBar()->currentMessage();
+        QVERIFY2(status.contains("no spectra: signals acquired during a pulse"), qPrintable(status));
+    }
+
+    void viewBarsShowTheirValuesAndThePlotsGrowWithTheWindow()
+    {
+        Session s;
+        s.window->start(false);
+        auto* zoom = s.widget<QSlider>(model::ControlId{"HScroll3", 0});
+        QTest::keyClick(zoom, Qt::Key_Right);
+        QCOMPARE(s.window->findChild<QLabel*>("value of X")->text(), QString::fromUtf8("\u00d72"));
+        auto* rp = s.window->findChild<QSpinBox*>("rp degrees");
+        rp->selectAll();
+        QTest::keyClicks(rp, "-45");
+        QTest::keyClick(rp, Qt::Key_Return);
+        QCOMPARE(s.bench.controls().at({"HScroll2", 0}).value, -45);
+        QCOMPARE(s.bench.controls().text({"Text2", 5}), std::string("-45"));
+
+        const QSize spins = s.window->spinPicture()->size();
+        const QSize spectrum = s.window->plots().spectrum()->size();
+        s.window->resize(s.window->width() + 300, s.window->height() + 200);
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(s.window->spinPicture()->size(), spins);
+        QVERIFY(s.window->plots().spectrum()->width() > spectrum.width() + 250);
+        QVERIFY(s.window->plots().spectrum()->height() > spectrum.height());
+    }
+
+    void theReadOutAgreesWithTheTicksAtZoomOneAndTwo()
+    {
+        Session s;
+        s.window->start(false);
+        auto* view = s.window->findChild<QPushButton*>("view fid");
+        if (s.bench.controls().caption(ctl::SpectrumOrFid) == "fid")
+            QTest::mouseClick(view, Qt::LeftButton);
+        QCOMPARE(s.bench.controls().caption(ctl::SpectrumOrFid), std::string("spec"));
+        ui::PictureView* plot = s.window->plots().spectrum();
+        for (const int zoom : {1, 2}) {
+            if (zoom == 2)
+                QTest::keyClick(s.widget<QSlider>(model::ControlId{"HScroll3", 0}), Qt::Key_Right);
+            // The tick marks rise from the bottom edge in grey; the read-out over each is its value,
+            // so the values step evenly by a round number and are multiples of it.
+            const QImage image = plot->box().image();
+            std::vector<int> hz;
+            for (int x = 0; x < image.width(); ++x) {
+                if (image.pixelColor(x, image.height() - 2) != QColor(150, 150, 150))
+                    continue;
+                QTest::mouseMove(plot, QPoint(x, plot->height() / 2));
+                const QString read = QString::fromStdString(s.bench.controls().text({"Text2", 1}));
+                QVERIFY2(read.endsWith("Hz"), qPrintable(read));
+                hz.push_back(read.chopped(2).toInt());
+            }
+            QVERIFY2(hz.size() >= 3, qPrintable(QString::number(hz.size())));
+            const int step = hz[0] - hz[1];
+            QVERIFY(step == 10 || step == 20 || step == 25 || step == 50 || step == 100);
+            for (std::size_t k = 0; k < hz.size(); ++k) {
+                QCOMPARE(hz[k] % step, 0);
+                if (k > 0)
+                    QCOMPARE(hz[k - 1] - hz[k], step);
+            }
+        }
+    }
+
+    void theFileFrameOpensAMoleculeAndThenASequenceInOneVisit()
+    {
+        Session s;
+        {
+            workbench::Workbench other(s.messages, s.dir.path());
+            other.spinSystem().setShiftPpm(0, 7.25);
+            QVERIFY(workbench::saveMolecule(other, "lab.mol"));
+            QVERIFY(other.sequence().insertStep(1));
+            QVERIFY(workbench::saveSequence(other, "lab.psq"));
+        }
+        s.window->showFileFrame();
+        const auto lists = s.window->fileFrame()->findChildren<QListWidget*>();
+        const auto doubleClick = [](QListWidget* list, const QString& name) {
+            const auto items = list->findItems(name, Qt::MatchExactly);
+            QVERIFY(items.size() == 1);
+            const QPoint at = list->visualItemRect(items.front()).center();
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+            QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+        };
+        const int rowBefore = lists.at(0)->row(lists.at(0)->findItems("lab.mol", Qt::MatchExactly).front());
+        doubleClick(lists.at(1), "lab.psq");
+        QCOMPARE(s.bench.sequence().stepCount(), 3);
+        QVERIFY2(s.window->fileFrame()->isVisible(), "the frame stays open for the molecule");
+        // The automatic copies appeared, but what the user sees did not move.
+        QCOMPARE(lists.at(0)->findItems("rem.mol", Qt::MatchExactly).size(), 1);
+        QCOMPARE(lists.at(0)->row(lists.at(0)->findItems("lab.mol", Qt::MatchExactly).front()), rowBefore);
+        doubleClick(lists.at(0), "lab.mol");
+        QCOMPARE(s.bench.spinSystem().shiftPpm(0), 7.25);
+        QCOMPARE(s.bench.sequence().stepCount(), 3);
+
+        // The standard dialog opens a molecule from another folder, which becomes the working one
+        // (and the settings file remembers it).
+        s.workspace.settingsFile = s.dir.path() / "Velmora.ini";
+        velmora::testing::ScratchDirectory elsewhere;
+        {
+            workbench::Workbench other(s.messages, elsewhere.path());
+            other.spinSystem().setShiftPpm(0, -3.5);
+            QVERIFY(workbench::saveMolecule(other, "far.mol"));
+        }
+        QTest::mouseClick(s.window->findChild<QPushButton*>("open molecule dialog"), Qt::LeftButton);
+        auto* dialog = s.window->findChild<QFileDialog*>("fileDialog");
+        QVERIFY(dialog != nullptr);
+        dialog->selectFile(QString::fromStdString((elsewhere.path() / "far.mol").string()));
+        QVERIFY(QMetaObject::invokeMethod(dialog, "accept"));
+        QCOMPARE(s.bench.spinSystem().shiftPpm(0), -3.5);
+        QCOMPARE(std::filesystem::path(s.bench.workingDirectory()), elsewhere.path() / "");
+        QCOMPARE(s.workspace.workingDirectory, s.bench.workingDirectory());
+    }
+
+    void undoAndRedoOfAShiftAStepInsertionAndADeletion()
+    {
+        Session s;
+        s.window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(s.window.get()));
+        s.window->openNucleiWindow(0);
+        auto* shift = s.widget<QLineEdit>(model::ControlId{"Text42", 11});
+        shift->selectAll();
+        QTest::keyClicks(shift, "2.5");
+        QTest::keyClick(shift, Qt::Key_Return);
+        QCOMPARE(s.bench.spinSystem().shiftPpm(0), 2.5);
+        // Ctrl+Z in the box that was just committed undoes the model, and Ctrl+Shift+Z redoes it.
+        QTest::keyClick(shift, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(s.bench.spinSystem().shiftPpm(0), -0.5);
+        QTest::keyClick(shift, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(s.bench.spinSystem().shiftPpm(0), 2.5);
+
+        s.window->sequenceEditor().setCurrentStep(1);
+        auto* insert = s.window->findChild<QPushButton*>("step Ins");
+        auto* remove = s.window->findChild<QPushButton*>("step Del");
+        QTest::mouseClick(insert, Qt::LeftButton);
+        QCOMPARE(s.bench.sequence().stepCount(), 3);
+        QTest::mouseClick(remove, Qt::LeftButton);
+        QTest::mouseClick(remove, Qt::LeftButton);
+        QCOMPARE(s.bench.sequence().stepCount(), 1);
+
+        // A run between the edits and the undo does not end the history.
+        s.bench.controls().setText(ctl::ArraySize, "0");
+        s.window->start(false);
+
+        s.window->setFocus();
+        const auto press = [&](QKeyCombination keys) { QTest::keySequence(s.window.get(), QKeySequence(keys)); };
+        press(Qt::CTRL | Qt::Key_Z);
+        QCOMPARE(s.bench.sequence().stepCount(), 2);
+        press(Qt::CTRL | Qt::Key_Z);
+        press(Qt::CTRL | Qt::Key_Z);
+        QCOMPARE(s.bench.sequence().stepCount(), 2);
+        QCOMPARE(s.bench.spinSystem().shiftPpm(0), 2.5);
+        press(Qt::CTRL | Qt::Key_Z);
+        QCOMPARE(s.bench.spinSystem().shiftPpm(0), -0.5);
+        QCOMPARE(shift->text(), QString("-0.5"));
+        press(Qt::CTRL | Qt::SHIFT | Qt::Key_Z);
+        QCOMPARE(s.bench.spinSystem().shiftPpm(0), 2.5);
+        press(Qt::CTRL | Qt::SHIFT | Qt::Key_Z);
+        QCOMPARE(s.bench.sequence().stepCount(), 3);
+        QCOMPARE(s.widget<QLabel>(ctl::CurrentStep)->text(),
+                 QString::fromStdString(s.bench.controls().caption(ctl::CurrentStep)));
     }
 };
 

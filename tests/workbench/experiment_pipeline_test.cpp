@@ -103,6 +103,25 @@ TEST_F(PipelineTest, StartSynthesizesSpectraAndWritesTheMagnetisationFiles)
         EXPECT_TRUE(util::fileExists(dir.path() / file)) << file;
 }
 
+TEST_F(PipelineTest, RefreshDoesNotDecimateASampledAcquisitionAgain)
+{
+    // A mother shape of 1024 points acquired as 64: the record is brought to 64 points once.
+    std::string shape = "# mother 64 #\r\n";
+    for (int i = 0; i < 1024; ++i)
+        shape += "0 100 1\r\n";
+    dir.writeBytes("acq.rf", shape);
+    ASSERT_TRUE(bench.sequence().setContent(2, 0, "n_acq.rf"));
+    ASSERT_TRUE(bench.sequence().toggleAcquisition(2));
+    ASSERT_EQ(startExperiment(bench, false), StartOutcome::Completed);
+    const engine::SampleRecord once = bench.records().preparation->signal;
+    refreshSpectra(bench);
+    const engine::SampleRecord& after = bench.records().preparation->signal;
+    for (int k = 1; k <= 64; ++k) {
+        ASSERT_EQ(after.at(1, k, 0), once.at(1, k, 0)) << "sample " << k;
+        ASSERT_EQ(after.at(2, k, 0), once.at(2, k, 0)) << "sample " << k;
+    }
+}
+
 TEST_F(PipelineTest, TheCosyMapHasCrossPeaksBetweenTheCoupledProtons)
 {
     bench.controls().setText(ctl::ArraySize, "15");

@@ -212,14 +212,18 @@ TEST_F(SpinPanelEditorTest, EditedBoxesAreReadBackWithShiftAndRelaxationAtSingle
     EXPECT_EQ(text(box(kShiftPpmBox)), "0.1") << "the edited box keeps the typed text";
 }
 
-TEST_F(SpinPanelEditorTest, ABoxWithoutANumberBecomesZero)
+TEST_F(SpinPanelEditorTest, ABoxWithoutANumberIsRefusedAndTheModelKept)
 {
     ASSERT_EQ(clickPosition(1), SpinClick::Selected);
+    const double before = spins().couplingHz(1, 0);
+    ASSERT_NE(before, 0.0);
     bench.controls().setText(box(0), "3o");
-    ASSERT_TRUE(editor.editBox(0));
-    EXPECT_EQ(text(box(0)), "0");
-    EXPECT_EQ(spins().couplingHz(1, 0), 0.0);
-    EXPECT_EQ(spins().couplingHz(1, 2), 140.0) << "the other boxes read back unchanged";
+    bench.controls().setText(box(kShiftPpmBox), "-");
+    EXPECT_FALSE(editor.editBox(kShiftPpmBox));
+    EXPECT_EQ(spins().couplingHz(1, 0), before);
+    EXPECT_EQ(text(box(0)), spinValueText(before)) << "the boxes show the model again";
+    ASSERT_EQ(messages.entries.size(), 1u);
+    EXPECT_NE(messages.entries.front().text.find("is not a number"), std::string::npos);
 }
 
 TEST_F(SpinPanelEditorTest, EditsAreRefusedWhileARunIsInProgress)

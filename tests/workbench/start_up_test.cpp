@@ -13,24 +13,35 @@ using velmora::testing::ScratchDirectory;
 
 model::WorkspaceRoots rootsIn(const ScratchDirectory& dir)
 {
-    return {dir.path() / "program", dir.path() / "home", dir.path() / "config"};
+    return {dir.path() / "program", dir.path() / "home", dir.path() / "config", {}};
 }
 
-TEST(StartUp, FreshProgramDirectoryGetsItsFolderAndSettingsFile)
+TEST(StartUp, AFirstStartWorksInTheHomeFolderWithTheExamplesNeverBesideTheProgram)
 {
     const ScratchDirectory dir;
     std::filesystem::create_directories(dir.path() / "program");
+    std::filesystem::create_directories(dir.path() / "shipped");
+    dir.writeBytes("shipped/cosy.mol", "the example molecule");
+    model::WorkspaceRoots roots = rootsIn(dir);
+    roots.examplesDirectory = dir.path() / "shipped";
     util::RecordedMessages messages;
     Workbench bench(messages, dir.path());
     model::Workspace workspace;
-    ASSERT_TRUE(startUp(bench, rootsIn(dir), workspace));
+    ASSERT_TRUE(startUp(bench, roots, workspace));
 
-    const std::string expected = (dir.path() / "program" / "Velmora").string() + "/";
-    EXPECT_TRUE(std::filesystem::is_directory(expected));
-    EXPECT_EQ(readBytes(dir.path() / "program" / "Velmora" / "Velmora.ini"), expected + "\r\n");
+    const std::string expected = (dir.path() / "home" / "Velmora").string() + "/";
     EXPECT_EQ(bench.workingDirectory(), expected);
+    EXPECT_EQ(readBytes(dir.path() / "config" / "Velmora" / "Velmora.ini"), expected + "\r\n");
+    EXPECT_EQ(readBytes(dir.path() / "home" / "Velmora" / "cosy.mol"), "the example molecule");
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "program" / "Velmora"));
     EXPECT_EQ(bench.spinSystem().spinCount(), 3) << "the start-up molecule, rebuilt";
     EXPECT_TRUE(messages.entries.empty()) << "missing rem.mol and rem.psq are ignored silently";
+
+    // Only the first start copies them: a user's own changes stay.
+    dir.writeBytes("home/Velmora/cosy.mol", "edited");
+    Workbench again(messages, dir.path());
+    ASSERT_TRUE(startUp(again, roots, workspace));
+    EXPECT_EQ(readBytes(dir.path() / "home" / "Velmora" / "cosy.mol"), "edited");
 }
 
 TEST(StartUp, AChangedDirectoryIsRememberedForTheNextStart)
@@ -44,9 +55,9 @@ TEST(StartUp, AChangedDirectoryIsRememberedForTheNextStart)
     ASSERT_TRUE(startUp(first, rootsIn(dir), workspace));
     ASSERT_TRUE(changeDirectory(first, workspace, dir.path() / "elsewhere"));
     EXPECT_EQ(first.workingDirectory(), (dir.path() / "elsewhere").string() + "/");
-    EXPECT_EQ(readBytes(dir.path() / "program" / "Velmora" / "Velmora.ini"),
+    EXPECT_EQ(readBytes(dir.path() / "config" / "Velmora" / "Velmora.ini"),
               (dir.path() / "elsewhere").string() + "/\r\n")
-        << "the settings file stays beside the program";
+        << "the settings file stays in the user's configuration folder";
 
     Workbench second(messages, dir.path());
     model::Workspace again;
