@@ -125,13 +125,40 @@ int usageError(const std::string& message)
     return kExitUsage;
 }
 
-// A file named on the command line must be there and be read; missing is an error here.
+// Why a path named on the command line is not a file to read: what it is instead, or empty when
+// it is a regular file (after following symbolic links).
+std::string notARegularFile(const std::filesystem::path& path)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    switch (status.type()) {
+    case fs::file_type::regular:
+        return {};
+    case fs::file_type::directory:
+        return "it is a directory, not a file";
+    case fs::file_type::fifo:
+        return "it is a named pipe (FIFO), not a file";
+    case fs::file_type::character:
+    case fs::file_type::block:
+        return "it is a device, not a file";
+    case fs::file_type::socket:
+        return "it is a socket, not a file";
+    case fs::file_type::not_found:
+        return fs::is_symlink(fs::symlink_status(path, ec)) ? "it is a symbolic link to nothing"
+                                                            : "the file does not exist";
+    default:
+        return ec ? ec.message() : std::string("it is not a regular file");
+    }
+}
+
+// A file named on the command line must be there and be read; missing is an error here. Only a
+// regular file is opened, so a FIFO never blocks the program and a device is never read.
 bool readNamedFile(workbench::Workbench& bench, const std::string& name,
                    model::FileReadResult (*open)(workbench::Workbench&, std::string_view))
 {
-    if (!util::fileExists(bench.pathOf(name))) {
-        bench.messages().show("cannot read " + bench.pathOf(name).string() + ": the file does not exist",
-                              "Error!");
+    if (const std::string why = notARegularFile(bench.pathOf(name)); !why.empty()) {
+        bench.messages().show("cannot read " + bench.pathOf(name).string() + ": " + why, "Error!");
         return false;
     }
     return open(bench, name).wasRead();

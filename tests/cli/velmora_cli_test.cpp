@@ -17,6 +17,7 @@
 #include <spawn.h>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <vector>
 #ifdef VELMORA_HAVE_RENDER
@@ -342,6 +343,21 @@ TEST_F(Cli, ANamedMoleculeFileThatIsMissingStopsBeforeTheRun)
     EXPECT_EQ(done.status, 1);
     EXPECT_TRUE(mentions(done.err, "Error!: ")) << done.err;
     EXPECT_TRUE(mentions(done.err, "water.mol")) << done.err;
+    EXPECT_FALSE(std::filesystem::exists(inWork("prodop.dat")));
+}
+
+TEST_F(Cli, ANamedFileThatIsADirectoryOrAFifoIsCalledWhatItIs)
+{
+    std::filesystem::create_directory(inWork("folder.mol"));
+    ASSERT_EQ(::mkfifo(inWork("pipe.psq").c_str(), 0600), 0);
+
+    const Finished folder = runInWork({"--mol", "folder.mol"});
+    EXPECT_EQ(folder.status, 1);
+    EXPECT_TRUE(mentions(folder.err, "folder.mol: it is a directory")) << folder.err;
+    // Opening the FIFO for reading would block until a writer came: the run must end instead.
+    const Finished pipe = runInWork({"--psq", "pipe.psq"});
+    EXPECT_EQ(pipe.status, 1);
+    EXPECT_TRUE(mentions(pipe.err, "pipe.psq: it is a named pipe (FIFO)")) << pipe.err;
     EXPECT_FALSE(std::filesystem::exists(inWork("prodop.dat")));
 }
 
