@@ -232,6 +232,15 @@ StartOutcome startExperiment(Workbench& bench, bool twoD)
         records.driver = engine::runExperiment(input);
         writeOperatorOutputs(bench, records);
         processRecords(bench, records);
+    } catch (const std::bad_alloc&) {
+        // The size check lets through what should fit; memory taken by others since is refused here.
+        records = RunRecords{};
+        bench.messages().show("The run ran out of memory and was abandoned; nothing of it is kept. "
+                              "Lower \"Ni\" (Text14(11)), \"np\" (Text14(12)), the slice count or the "
+                              "number of spins, or free memory, and start again.",
+                              "Error!");
+        control.stop();
+        return StartOutcome::Failed;
     } catch (const std::exception& failure) {
         bench.messages().show("? error " + std::to_string(errorNumber(failure)) + "\r\n" + failure.what());
         control.stop();

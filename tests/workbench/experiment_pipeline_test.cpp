@@ -79,6 +79,19 @@ TEST_F(PipelineTest, AFailureInsideTheRunIsReportedWithItsNumber)
     EXPECT_EQ(messages.entries.back().text.rfind("? error 9", 0), 0u) << messages.entries.back().text;
 }
 
+TEST_F(PipelineTest, RunningOutOfMemoryIsAMemoryRefusalAndKeepsNothing)
+{
+    const model::PulseSequence before = bench.sequence();
+    bench.setProgressListener([](int, int) { throw std::bad_alloc(); });
+    EXPECT_EQ(startExperiment(bench, false), StartOutcome::Failed);
+    EXPECT_FALSE(bench.runControl().running());
+    ASSERT_FALSE(messages.entries.empty());
+    EXPECT_EQ(messages.entries.back().text.rfind("The run ran out of memory", 0), 0u)
+        << messages.entries.back().text;
+    EXPECT_FALSE(bench.records().preparation.has_value());
+    EXPECT_EQ(bench.sequence().stepCount(), before.stepCount());
+}
+
 TEST_F(PipelineTest, StopDuringTheRunKeepsTheRunsDone)
 {
     bench.controls().setText(ctl::ArraySize, "9");
