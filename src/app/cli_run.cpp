@@ -166,14 +166,15 @@ bool readNamedFile(workbench::Workbench& bench, const std::string& name,
 
 }  // namespace
 
-// "spectra.tsv" and, for a 2D run, "map2d.tsv" in the working directory.
-void writeResultTables(const workbench::Workbench& bench, util::Messages& messages)
+// "spectra.tsv" and, for a 2D run, "map2d.tsv" in `directory`.
+void writeResultTables(const workbench::Workbench& bench, const std::filesystem::path& directory,
+                       util::Messages& messages)
 {
     if (!bench.records().spectraComputed)
         return;
     for (const util::Outcome& written :
-         {workbench::writeSpectraTable(bench, bench.pathOf("spectra.tsv")),
-          bench.records().map ? workbench::writeMapTable(bench, bench.pathOf("map2d.tsv"))
+         {workbench::writeSpectraTable(bench, directory / "spectra.tsv"),
+          bench.records().map ? workbench::writeMapTable(bench, directory / "map2d.tsv")
                               : util::Outcome::success()}) {
         if (!written)
             messages.show(written.message(), "Error!");
@@ -240,27 +241,32 @@ int runCommand(const CliOptions& options)
             control.stop();
     });
 
+    // The tables and plots of a completed run join its result set before the set moves in.
+    bool plotsWritten = true;
+    const auto writeTablesAndPlots = [&](workbench::StartOutcome ended, const std::filesystem::path& staging) {
+        if (ended != workbench::StartOutcome::Completed)
+            return;
+        writeResultTables(bench, staging, messages);
+#ifdef VELMORA_HAVE_RENDER
+        if (options.png) {
+            if (const util::Outcome plots = writePlotPngs(bench, staging); !plots) {
+                messages.show(plots.message(), "Error!");
+                plotsWritten = false;
+            }
+        }
+#endif
+    };
     workbench::StartOutcome outcome = workbench::StartOutcome::Stopped;
     {
         const InterruptScope scope(control);
         if (interrupted == 0)
-            outcome = workbench::startExperiment(bench, options.twoD);
+            outcome = workbench::startExperiment(bench, options.twoD, writeTablesAndPlots);
     }
     progress.end();
     messages.setProgressLine(nullptr);
 
     switch (outcome) {
     case workbench::StartOutcome::Completed: {
-        writeResultTables(bench, messages);
-        bool plotsWritten = true;
-#ifdef VELMORA_HAVE_RENDER
-        if (options.png) {
-            if (const util::Outcome plots = writePlotPngs(bench); !plots) {
-                messages.show(plots.message(), "Error!");
-                plotsWritten = false;
-            }
-        }
-#endif
         if (!options.quiet)
             std::cout << runSummary(bench) << std::flush;
         return plotsWritten ? kExitSuccess : kExitRunFailed;

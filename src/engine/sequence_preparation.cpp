@@ -158,7 +158,7 @@ bool Preparer::readRunSettings()
         return false;
     if (s.scans < 1 || s.scans > model::kMostScans)
         return refuse("The scans box (Text14(1)) holds " + std::to_string(s.scans) +
-                      ": scans must lie between 1 and " + std::to_string(model::kMostScans) + ".");
+                      ": scans must be at least 1 and at most " + std::to_string(model::kMostScans) + ".");
     double sw = 0.0;
     return readNumber(ctl::SpectralWidth, "sw, Hz", sw) &&
            (sw > 0.0 || refuse("The spectral width \"sw, Hz\" (Text14(6)) must be positive."));
@@ -614,6 +614,7 @@ bool Preparer::prepareAcquisitionPulse()
     request.replace = controls_.checked(ctl::CorrelateWith);
     request.replacementName = controls_.text(ctl::CorrelationPulse);
     request.workingDirectory = model_.workingDirectory;
+    request.outputDirectory = model_.outputDirectory;
     pulses::ShapeTable shape = run().pulseShapes.slot(run().acquisitionShapeSlot);
     result_.acquisitionPulse = pulses::prepareAcquisitionPulse(shape, request, messages_);
     if (!result_.acquisitionPulse)

@@ -30,6 +30,8 @@ struct PreparationModel {
     util::Messages& messages;
     // The memory and disk a run may take; none reads them from the system.
     std::optional<SystemCapacity> capacity = std::nullopt;
+    // Where the run's result files go (a staging folder); the working directory when empty.
+    std::filesystem::path outputDirectory = {};
 };
 
 struct Preparation {
