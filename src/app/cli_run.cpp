@@ -243,7 +243,8 @@ int runCommand(const CliOptions& options)
 
     // The tables and plots of a completed run join its result set before the set moves in.
     bool plotsWritten = true;
-    const auto writeTablesAndPlots = [&](workbench::StartOutcome ended, const std::filesystem::path& staging) {
+    const auto writeTablesAndPlots = [&](workbench::StartOutcome ended,
+                                         const std::filesystem::path& staging) {
         if (ended != workbench::StartOutcome::Completed)
             return;
         writeResultTables(bench, staging, messages);

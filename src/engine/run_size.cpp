@@ -16,14 +16,15 @@ namespace velmora::engine {
 
 namespace {
 
-constexpr double kDouble = 8.0;             // bytes of one record value
-constexpr double kSampleComponents = 4.0;   // components 0..3 of the sample records
-constexpr double kDisplayParts = 3.0;       // real, imaginary, magnitude
-constexpr double kRecordedEntryBytes = 64.0;   // one recorded operator without its components
-constexpr double kComponentBytes = 16.0;       // one multiplet component
-constexpr double kTableFieldBytes = 12.0;      // one tab-separated number of a result table
-constexpr double kLineOverheadBytes = 40.0;    // a line held as a string before it is written
-constexpr double kPerRunMagnetisationFiles = 7.5;  // a_X, a_Y, a_XY, a_Z, aFT_X, aFT_Y, aFT_XY, half of aFT_XYcenter
+constexpr double kDouble = 8.0;               // bytes of one record value
+constexpr double kSampleComponents = 4.0;     // components 0..3 of the sample records
+constexpr double kDisplayParts = 3.0;         // real, imaginary, magnitude
+constexpr double kRecordedEntryBytes = 64.0;  // one recorded operator without its components
+constexpr double kComponentBytes = 16.0;      // one multiplet component
+constexpr double kTableFieldBytes = 12.0;     // one tab-separated number of a result table
+constexpr double kLineOverheadBytes = 40.0;   // a line held as a string before it is written
+constexpr double kPerRunMagnetisationFiles =
+    7.5;  // a_X, a_Y, a_XY, a_Z, aFT_X, aFT_Y, aFT_XY, half of aFT_XYcenter
 constexpr double kFixedFilesBytes = 32.0 * 1024 * 1024;  // plots, automatic copies, small tables
 // A cgroup v1 "no limit" is the largest page-aligned 64-bit value; anything this large is none.
 constexpr std::uint64_t kNoLimitAbove = std::uint64_t{1} << 60;
@@ -137,16 +138,14 @@ RunSize estimateRunSize(const RunShape& s)
 
     // The initial state, the saved state and the working state, the last two widened to the slices.
     const double states = rowBytes * (1.0 + 2.0 * s.stateRows);
-    const double recordedList =
-        kRecordedEntryBytes * static_cast<double>(s.recordedEntries) +
-        kComponentBytes * static_cast<double>(s.multipletComponents);
+    const double recordedList = kRecordedEntryBytes * static_cast<double>(s.recordedEntries) +
+                                kComponentBytes * static_cast<double>(s.multipletComponents);
 
     // Records that grow with the run count.
     const double operatorRecord = kDouble * operators * runs;
     const double detection = kDouble * s.detectionRows * static_cast<double>(s.recordedEntries) * runs;
     // The sampled signal and time-domain records, and the synthesized pair that replaces them.
-    const double sampleRecords =
-        2.0 * kDouble * kSampleComponents * runs * (samples + (np + 1.0));
+    const double sampleRecords = 2.0 * kDouble * kSampleComponents * runs * (samples + (np + 1.0));
     const double display = kDouble * kDisplayParts * np * runs + kDouble * runs;  // + the arrayed values
     const double listed = std::min(operators, static_cast<double>(kMostListedOperators)) + 3.0;
     const double operatorTable = (runs + 1.0) * (listed * kTableFieldBytes + kLineOverheadBytes);

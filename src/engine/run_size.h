@@ -15,14 +15,14 @@ namespace velmora::engine {
 // The counts that size a run. Counts are 64-bit so that absurd requests are sized, not overflowed.
 struct RunShape {
     int spinCount = 1;
-    std::int64_t runs = 1;              // last run index + 1
-    std::int64_t pointCount = 256;      // np
-    std::int64_t oversampling = 1;      // F
-    int stateRows = 1;                  // slice rows the state widens to (1 without gradients)
-    int detectionRows = 1;              // slice rows of the detection record
-    std::int64_t recordedEntries = 0;   // entries of the recorded-operator list
+    std::int64_t runs = 1;                 // last run index + 1
+    std::int64_t pointCount = 256;         // np
+    std::int64_t oversampling = 1;         // F
+    int stateRows = 1;                     // slice rows the state widens to (1 without gradients)
+    int detectionRows = 1;                 // slice rows of the detection record
+    std::int64_t recordedEntries = 0;      // entries of the recorded-operator list
     std::int64_t multipletComponents = 0;  // their components, all entries together
-    bool twoD = false;                  // a Start_2D: the 2D map and its table follow
+    bool twoD = false;                     // a Start_2D: the 2D map and its table follow
 };
 
 // The box a user changes to make a run smaller.
@@ -30,7 +30,7 @@ enum class SizeDriver { Runs, Points, Slices, Spins };
 
 struct RunSize {
     double memoryBytes = 0.0;
-    double diskBytes = 0.0;  // result files
+    double diskBytes = 0.0;                 // result files
     SizeDriver largest = SizeDriver::Runs;  // what most of the memory grows with
 };
 
@@ -42,10 +42,10 @@ RunSize estimateRunSize(const RunShape& shape);
 
 // What the system can still give a run, in bytes; none where a figure cannot be told (no limit).
 struct SystemCapacity {
-    std::optional<std::uint64_t> memAvailable;       // MemAvailable of /proc/meminfo
-    std::optional<std::uint64_t> cgroupLeft;         // cgroup memory limit - usage (v2 or v1)
-    std::optional<std::uint64_t> addressSpaceLeft;   // RLIMIT_AS - the process's address space
-    std::optional<std::uint64_t> diskFree;           // free space of the working directory's disk
+    std::optional<std::uint64_t> memAvailable;      // MemAvailable of /proc/meminfo
+    std::optional<std::uint64_t> cgroupLeft;        // cgroup memory limit - usage (v2 or v1)
+    std::optional<std::uint64_t> addressSpaceLeft;  // RLIMIT_AS - the process's address space
+    std::optional<std::uint64_t> diskFree;          // free space of the working directory's disk
 
     // The least of the three memory figures, and which one it is; none when none is known.
     std::optional<std::uint64_t> memoryLeft() const;

@@ -28,8 +28,7 @@ inline std::optional<std::string> cycleCountProblem(double count)
         return std::string("the cycle count is not a finite number");
     if (count > kMostCycles)
         return "the cycle count " + util::formatGeneral(count) + " is larger than " +
-               util::formatGeneral(kMostCycles) +
-               ", the most a run repeats its cycled block";
+               util::formatGeneral(kMostCycles) + ", the most a run repeats its cycled block";
     return std::nullopt;
 }
 

@@ -51,8 +51,8 @@ std::FILE* createTemporaryBeside(const fs::path& target, fs::path& temporary)
     constexpr int kAttempts = 100;
     const fs::path directory = target.parent_path();
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        const std::string name = "." + target.filename().string() + "." + std::to_string(::getpid()) + ".tmp" +
-                                 std::to_string(counter++);
+        const std::string name = "." + target.filename().string() + "." + std::to_string(::getpid()) +
+                                 ".tmp" + std::to_string(counter++);
         temporary = directory / name;
         // "x": fail rather than open a file that already exists.
         std::FILE* file = std::fopen(temporary.string().c_str(), "wbx");

@@ -26,7 +26,8 @@ engine::PreparationModel preparationModel(Workbench& bench, const std::filesyste
 
 // Saves the automatic copies and prepares, writing the preparation's tables into `outputDirectory`
 // (the working directory when empty); none when the sequence was refused.
-std::optional<engine::Preparation> saveAndPrepare(Workbench& bench, const std::filesystem::path& outputDirectory)
+std::optional<engine::Preparation> saveAndPrepare(Workbench& bench,
+                                                  const std::filesystem::path& outputDirectory)
 {
     bench.spinSystem().rebuild();
     bench.sequence().enforceAcquisitionRule();
@@ -48,8 +49,8 @@ void writeOperatorOutputs(Workbench& bench, RunRecords& records, const std::file
                               std::to_string(engine::kMostListedOperators) + " are listed.");
     std::string header;
     const util::Outcome written = engine::writeOperatorTable(
-        directory / "prodop.dat", records.operators, records.driver.operators,
-        bench.sequence().arrayedName(), records.preparation->run.arrayedValues, header);
+        directory / "prodop.dat", records.operators, records.driver.operators, bench.sequence().arrayedName(),
+        records.preparation->run.arrayedValues, header);
     if (!written)
         bench.messages().show(written.message(), "Error!");
     bench.controls().setItems(model::ctl::OperatorList, records.operators.names);
@@ -121,9 +122,8 @@ void processRecords(Workbench& bench, RunRecords& records, const std::filesystem
     records.map.reset();
     if (rebuildDisplay(bench))
         buildMap(bench);
-    const util::Outcome written =
-        engine::writeMagnetisationFiles(directory, {prepared.timeDomain, prepared.signal,
-                                                                   run.pointCount, sw, run.arrayedValues});
+    const util::Outcome written = engine::writeMagnetisationFiles(
+        directory, {prepared.timeDomain, prepared.signal, run.pointCount, sw, run.arrayedValues});
     if (!written)
         bench.messages().show(written.message(), "Error!");
 }
@@ -137,11 +137,13 @@ bool rebuildDisplay(Workbench& bench)
         return false;
     engine::Preparation& prepared = *records.preparation;
     const engine::PreparedRun& run = prepared.run;
+    // The request holds a view of the mode text: the text must outlive the build.
+    const std::string mode = viewMode(bench);
     const processing::DisplayArrays::BuildRequest request{
         .signal = prepared.signal,
         .timeDomain = prepared.timeDomain,
         .acquisitionPulse = prepared.acquisitionPulse ? &*prepared.acquisitionPulse : nullptr,
-        .viewMode = viewMode(bench),
+        .viewMode = mode,
         .allRuns = true,
         .currentRun = 0,
         .rp = boxNumber(bench, {"Text2", 5}, 0.0),
@@ -275,10 +277,14 @@ StartOutcome startExperiment(Workbench& bench, bool twoD, const ExtraResults& al
         records = RunRecords{};
         records.twoD = twoD;
         records.preparation = std::move(prepared);
-        const engine::DriverInput input{bench.sequence(),         bench.spinSystem(),
-                                        records.preparation->run, records.preparation->signal,
-                                        staging,                  control,
-                                        bench.threads(),          nullptr,
+        const engine::DriverInput input{bench.sequence(),
+                                        bench.spinSystem(),
+                                        records.preparation->run,
+                                        records.preparation->signal,
+                                        staging,
+                                        control,
+                                        bench.threads(),
+                                        nullptr,
                                         bench.progressListener()};
         records.driver = engine::runExperiment(input);
         writeOperatorOutputs(bench, records, staging);

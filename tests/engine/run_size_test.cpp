@@ -97,7 +97,8 @@ TEST_F(RunSizeTest, CountsBeyondTheirLimitsAreRefusedAndThoseAtTheLimitsRun)
 
     controls.setText(ctl::ScanCount, std::to_string(model::kMostScans + 1));
     EXPECT_FALSE(prepare(1, plenty));
-    EXPECT_NE(lastMessage().find("scans must be at least 1 and at most 1024"), std::string::npos) << lastMessage();
+    EXPECT_NE(lastMessage().find("scans must be at least 1 and at most 1024"), std::string::npos)
+        << lastMessage();
     controls.setText(ctl::ScanCount, "1");
 
     sequence.elements().setValue(model::element::kCycleCount, 1e10);

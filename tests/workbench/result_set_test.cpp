@@ -42,11 +42,13 @@ TEST(ResultSet, ACommitReplacesThePreviousSetAndTheManifestComesLast)
 {
     const ScratchDirectory dir;
     ASSERT_TRUE(util::writeTextFile(dir.path() / "notes.txt", {"the user's own"}));
-    ASSERT_TRUE(stagedSet(dir.path(), {"prodop.dat", "map2d.tsv"}).commit(RunManifest{"Start_2D", {}, "completed", ""}));
+    ASSERT_TRUE(stagedSet(dir.path(), {"prodop.dat", "map2d.tsv"})
+                    .commit(RunManifest{"Start_2D", {}, "completed", ""}));
     expectManifestTrue(dir.path());
 
     ResultSet second = stagedSet(dir.path(), {"prodop.dat", "a_X.dat"});
-    ASSERT_TRUE(second.commit(RunManifest{"Start", {"rem.mol"}, "stopped after 1 of 2 runs", "stopped after 1 of 2 runs"}));
+    ASSERT_TRUE(second.commit(
+        RunManifest{"Start", {"rem.mol"}, "stopped after 1 of 2 runs", "stopped after 1 of 2 runs"}));
     expectManifestTrue(dir.path());
     EXPECT_FALSE(fs::exists(dir.path() / "map2d.tsv")) << "a file of the previous set only";
     EXPECT_TRUE(fs::exists(dir.path() / "notes.txt")) << "files of no set stay";
@@ -61,7 +63,8 @@ TEST(ResultSet, ACommitReplacesThePreviousSetAndTheManifestComesLast)
 TEST(ResultSet, AKillBetweenFilesLeavesNoManifestThatLiesAndTheNextRunClearsWhatTheDeadLeft)
 {
     const ScratchDirectory dir;
-    ASSERT_TRUE(stagedSet(dir.path(), {"prodop.dat", "a_X.dat", "a_Y.dat"}).commit(RunManifest{"Start", {}, "completed", ""}));
+    ASSERT_TRUE(stagedSet(dir.path(), {"prodop.dat", "a_X.dat", "a_Y.dat"})
+                    .commit(RunManifest{"Start", {}, "completed", ""}));
 
     // A second process is killed after moving the first of its files in.
     const pid_t child = fork();
@@ -82,13 +85,15 @@ TEST(ResultSet, AKillBetweenFilesLeavesNoManifestThatLiesAndTheNextRunClearsWhat
         ASSERT_TRUE(util::writeTextFile(dir.path() / name, {"partial"}));
     fs::create_directory(dir.path() / (".velmora-staging." + live + ".7"));
 
-    EXPECT_EQ(removeStaleTemporaries(dir.path()), 2) << "the dead process's staging folder and temporary file";
+    EXPECT_EQ(removeStaleTemporaries(dir.path()), 2)
+        << "the dead process's staging folder and temporary file";
     EXPECT_TRUE(fs::exists(dir.path() / (".a_Z.dat." + live + ".tmp4")));
     EXPECT_TRUE(fs::exists(dir.path() / (".velmora-staging." + live + ".7")));
     for (const fs::directory_entry& entry : fs::directory_iterator(dir.path()))
         EXPECT_EQ(entry.path().filename().string().find(dead), std::string::npos) << entry.path();
 
-    ASSERT_TRUE(stagedSet(dir.path(), {"prodop.dat", "a_X.dat"}).commit(RunManifest{"Start", {}, "completed", ""}));
+    ASSERT_TRUE(
+        stagedSet(dir.path(), {"prodop.dat", "a_X.dat"}).commit(RunManifest{"Start", {}, "completed", ""}));
     expectManifestTrue(dir.path());
 }
 
