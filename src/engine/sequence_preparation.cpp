@@ -309,6 +309,7 @@ bool Preparer::readArrayFile(double startValue)
     pulses::NumericReadRequest request;
     request.path = model_.workingDirectory / file;
     request.firstRow = 1;
+    request.maxRow = model::kMostArrayFileRows;  // a longer file is "too big"
     const pulses::NumericReadResult read = pulses::readNumericTable(request, buffer, messages_);
     if (!read.fileFound || read.tooBig)
         return false;
@@ -555,14 +556,10 @@ bool Preparer::checkRates()
     return true;
 }
 
-// The counts the run settled on must lie within their limits, and every record the run will hold,
-// and its result files, must fit.
+// The cycle count must lie within its limit, and every record the run will hold, and its result
+// files, must fit.
 bool Preparer::checkSizes()
 {
-    if (run().arraySize > model::kMostArrayFileRows)
-        return refuse("The array file \"" + controls_.caption(ctl::ArrayMethod) + "\" has " +
-                      std::to_string(run().arraySize) + " rows; a run takes at most " +
-                      std::to_string(model::kMostArrayFileRows) + ".");
     if (const std::optional<std::string> problem = model::cycleCountProblem(sequence_.cycleCount()))
         return refuse("The sequence cannot run: " + *problem + " (the red cycle box, Text1(12)).");
     if (util::equalsIgnoreCase(run().settings.arrayedName, "Ncycle")) {

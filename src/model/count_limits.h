@@ -17,8 +17,8 @@ inline constexpr double kMostCycles = 100000.0;
 inline constexpr int kMostScans = 1024;
 // Arrayed values - 1 ("Ni", Text14(11)); a Start_2D makes twice as many runs.
 inline constexpr int kMostArraySize = 1000000;
-// Rows of an array file (each row is one arrayed value).
-inline constexpr int kMostArrayFileRows = kMostArraySize;
+// Rows of an array file (each row is one arrayed value): what the numeric reader's buffer holds.
+inline constexpr int kMostArrayFileRows = 200000;
 
 // Why a cycle count cannot be run, or none when it can: it must be a finite number no larger than
 // kMostCycles (a count of 0 or below runs the block once).
