@@ -364,6 +364,9 @@ TEST_F(Cli, ANamedFileThatIsADirectoryOrAFifoIsCalledWhatItIs)
 
 TEST_F(Cli, AnAbsurdArraySizeIsRefusedBeforeAnythingIsAllocatedUnderAnAddressSpaceLimit)
 {
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "AddressSanitizer reserves its shadow memory beyond any address-space limit";
+#endif
     // 8 GiB of address space; Ni = 2^31 - 1 would take far more.
     const Finished done = run({"run", "--workdir", work().string(), "--set", "Text14(11)=2147483647"},
                               {"/usr/bin/prlimit", "--as=8589934592"});
