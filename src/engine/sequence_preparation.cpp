@@ -13,6 +13,7 @@
 #include "util/text_file.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <string>
 
@@ -191,13 +192,18 @@ bool Preparer::settleRunCounts()
     run().settings.lastSlice = lastSlice_;
     run().runsPerValue = model_.runsPerValue;
     // Sized in 64 bits before any record exists, so that an absurd Ni is refused, not overflowed.
+    // An array file sets its own count from its rows, whatever the box holds.
     const std::int64_t runs = (std::int64_t{run().arraySize} + 1) * run().runsPerValue;
-    if (!checkRunFits(runs, run().pointCount, 1))
-        return false;
-    if (run().arraySize > model::kMostArraySize)
-        return refuse("Ni (Text14(11)) holds " + std::to_string(run().arraySize) + "; a run takes at most " +
-                      std::to_string(model::kMostArraySize) + " arrayed values.");
-    run().lastRun = static_cast<int>(runs - 1);
+    const std::string& mode = controls_.caption(ctl::ArrayMethod);
+    if (util::equalsIgnoreCase(mode, "Add") || util::equalsIgnoreCase(mode, "Mult")) {
+        if (!checkRunFits(runs, run().pointCount, 1))
+            return false;
+        if (run().arraySize > model::kMostArraySize)
+            return refuse("Ni (Text14(11)) holds " + std::to_string(run().arraySize) +
+                          "; a run takes at most " + std::to_string(model::kMostArraySize) +
+                          " arrayed values.");
+    }
+    run().lastRun = static_cast<int>(std::min<std::int64_t>(runs, INT32_MAX) - 1);
     return true;
 }
 

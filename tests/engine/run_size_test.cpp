@@ -76,6 +76,14 @@ TEST_F(RunSizeTest, OversizedRunsAreRefusedWithTheSizeTheMemoryAndTheBoxToChange
     sequence = model::PulseSequence();
     controls.setText(ctl::ArraySize, "31");
     EXPECT_TRUE(prepare(1, eightGiB)) << lastMessage();
+
+    // An array file sets the run count from its rows, whatever the box holds.
+    controls.setText(ctl::ArraySize, "2147483647");
+    controls.setCaption(ctl::ArrayMethod, "ar2.tab");
+    dir.writeBytes("ar2.tab", "0 1\r\n0 2\r\n0 3\r\n");
+    const std::optional<Preparation> fromFile = prepare(1, eightGiB);
+    ASSERT_TRUE(fromFile) << lastMessage();
+    EXPECT_EQ(fromFile->run.lastRun, 3);
 }
 
 TEST_F(RunSizeTest, ResultFilesThatWouldNotFitOnTheDiskAreRefused)
