@@ -32,10 +32,10 @@ public:
 
 }  // namespace
 
-util::Outcome writePlotPngs(const workbench::Workbench& bench)
+util::Outcome writePlotPngs(const workbench::Workbench& bench, const std::filesystem::path& directory)
 {
     if (QGuiApplication::instance() != nullptr)
-        return render::savePlotPictures(bench, bench.workingDirectory(), false);
+        return render::savePlotPictures(bench, directory, false);
     const QtMessageFilter filter;
     // Text needs a QGuiApplication; the offscreen platform needs no display.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -44,7 +44,7 @@ util::Outcome writePlotPngs(const workbench::Workbench& bench)
     static char* arguments[] = {programName, nullptr};
     static int argumentCount = 1;
     const QGuiApplication application(argumentCount, arguments);
-    return render::savePlotPictures(bench, bench.workingDirectory(), false);
+    return render::savePlotPictures(bench, directory, false);
 }
 
 }  // namespace velmora::app

@@ -125,13 +125,40 @@ int usageError(const std::string& message)
     return kExitUsage;
 }
 
-// A file named on the command line must be there and be read; missing is an error here.
+// Why a path named on the command line is not a file to read: what it is instead, or empty when
+// it is a regular file (after following symbolic links).
+std::string notARegularFile(const std::filesystem::path& path)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    switch (status.type()) {
+    case fs::file_type::regular:
+        return {};
+    case fs::file_type::directory:
+        return "it is a directory, not a file";
+    case fs::file_type::fifo:
+        return "it is a named pipe (FIFO), not a file";
+    case fs::file_type::character:
+    case fs::file_type::block:
+        return "it is a device, not a file";
+    case fs::file_type::socket:
+        return "it is a socket, not a file";
+    case fs::file_type::not_found:
+        return fs::is_symlink(fs::symlink_status(path, ec)) ? "it is a symbolic link to nothing"
+                                                            : "the file does not exist";
+    default:
+        return ec ? ec.message() : std::string("it is not a regular file");
+    }
+}
+
+// A file named on the command line must be there and be read; missing is an error here. Only a
+// regular file is opened, so a FIFO never blocks the program and a device is never read.
 bool readNamedFile(workbench::Workbench& bench, const std::string& name,
                    model::FileReadResult (*open)(workbench::Workbench&, std::string_view))
 {
-    if (!util::fileExists(bench.pathOf(name))) {
-        bench.messages().show("cannot read " + bench.pathOf(name).string() + ": the file does not exist",
-                              "Error!");
+    if (const std::string why = notARegularFile(bench.pathOf(name)); !why.empty()) {
+        bench.messages().show("cannot read " + bench.pathOf(name).string() + ": " + why, "Error!");
         return false;
     }
     return open(bench, name).wasRead();
@@ -139,14 +166,15 @@ bool readNamedFile(workbench::Workbench& bench, const std::string& name,
 
 }  // namespace
 
-// "spectra.tsv" and, for a 2D run, "map2d.tsv" in the working directory.
-void writeResultTables(const workbench::Workbench& bench, util::Messages& messages)
+// "spectra.tsv" and, for a 2D run, "map2d.tsv" in `directory`.
+void writeResultTables(const workbench::Workbench& bench, const std::filesystem::path& directory,
+                       util::Messages& messages)
 {
     if (!bench.records().spectraComputed)
         return;
     for (const util::Outcome& written :
-         {workbench::writeSpectraTable(bench, bench.pathOf("spectra.tsv")),
-          bench.records().map ? workbench::writeMapTable(bench, bench.pathOf("map2d.tsv"))
+         {workbench::writeSpectraTable(bench, directory / "spectra.tsv"),
+          bench.records().map ? workbench::writeMapTable(bench, directory / "map2d.tsv")
                               : util::Outcome::success()}) {
         if (!written)
             messages.show(written.message(), "Error!");
@@ -213,27 +241,33 @@ int runCommand(const CliOptions& options)
             control.stop();
     });
 
+    // The tables and plots of a completed run join its result set before the set moves in.
+    bool plotsWritten = true;
+    const auto writeTablesAndPlots = [&](workbench::StartOutcome ended,
+                                         const std::filesystem::path& staging) {
+        if (ended != workbench::StartOutcome::Completed)
+            return;
+        writeResultTables(bench, staging, messages);
+#ifdef VELMORA_HAVE_RENDER
+        if (options.png) {
+            if (const util::Outcome plots = writePlotPngs(bench, staging); !plots) {
+                messages.show(plots.message(), "Error!");
+                plotsWritten = false;
+            }
+        }
+#endif
+    };
     workbench::StartOutcome outcome = workbench::StartOutcome::Stopped;
     {
         const InterruptScope scope(control);
         if (interrupted == 0)
-            outcome = workbench::startExperiment(bench, options.twoD);
+            outcome = workbench::startExperiment(bench, options.twoD, writeTablesAndPlots);
     }
     progress.end();
     messages.setProgressLine(nullptr);
 
     switch (outcome) {
     case workbench::StartOutcome::Completed: {
-        writeResultTables(bench, messages);
-        bool plotsWritten = true;
-#ifdef VELMORA_HAVE_RENDER
-        if (options.png) {
-            if (const util::Outcome plots = writePlotPngs(bench); !plots) {
-                messages.show(plots.message(), "Error!");
-                plotsWritten = false;
-            }
-        }
-#endif
         if (!options.quiet)
             std::cout << runSummary(bench) << std::flush;
         return plotsWritten ? kExitSuccess : kExitRunFailed;

@@ -1,7 +1,9 @@
 #include "engine/sequence_preparation.h"
 
 #include "engine/operator_basis.h"
+#include "engine/run_size.h"
 #include "engine/state_matrix.h"
+#include "model/count_limits.h"
 #include "pulses/numeric_table.h"
 #include "util/file_listing.h"
 #include "util/number_format.h"
@@ -11,9 +13,8 @@
 #include "util/text_file.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 namespace velmora::engine {
@@ -38,11 +39,6 @@ bool isPowerOfTwo(int n)
 std::string quotedText(const std::string& text)
 {
     return text.empty() ? std::string("nothing") : "\"" + text + "\"";
-}
-
-std::string megabytes(double bytes)
-{
-    return util::formatPattern(bytes / (1024.0 * 1024.0), "0") + " MiB";
 }
 
 class Preparer {
@@ -76,6 +72,7 @@ private:
     bool settlePointCount();
     bool checkRates();
     bool checkSizes();
+    bool checkRunFits(std::int64_t runs, int pointCount, int oversampling);
     bool prepareAcquisitionPulse();
     void fillWindowFields();
     bool settleInitialState();
@@ -97,6 +94,8 @@ private:
     Preparation result_;
 
     const model::SpinSystem& spins() const { return model_.spins; }
+    const SystemCapacity& capacity();
+    std::optional<SystemCapacity> capacity_;
     int lastSlice_ = 0;
     int motherPoints_ = 0;  // from a "# mother" header of the acquisition shape, 0 when none
     double increment_ = 0.0;
@@ -158,9 +157,9 @@ bool Preparer::readRunSettings()
         return false;
     if (!readWhole(ctl::ScanCount, "Ncycles X ND", s.scans))
         return false;
-    if (s.scans < 1)
+    if (s.scans < 1 || s.scans > model::kMostScans)
         return refuse("The scans box (Text14(1)) holds " + std::to_string(s.scans) +
-                      ": scans must be at least 1.");
+                      ": scans must be at least 1 and at most " + std::to_string(model::kMostScans) + ".");
     double sw = 0.0;
     return readNumber(ctl::SpectralWidth, "sw, Hz", sw) &&
            (sw > 0.0 || refuse("The spectral width \"sw, Hz\" (Text14(6)) must be positive."));
@@ -192,7 +191,19 @@ bool Preparer::settleRunCounts()
                       std::to_string(kMaxStateRows - 1) + ".");
     run().settings.lastSlice = lastSlice_;
     run().runsPerValue = model_.runsPerValue;
-    run().lastRun = (run().arraySize + 1) * run().runsPerValue - 1;
+    // Sized in 64 bits before any record exists, so that an absurd Ni is refused, not overflowed.
+    // An array file sets its own count from its rows, whatever the box holds.
+    const std::int64_t runs = (std::int64_t{run().arraySize} + 1) * run().runsPerValue;
+    const std::string& mode = controls_.caption(ctl::ArrayMethod);
+    if (util::equalsIgnoreCase(mode, "Add") || util::equalsIgnoreCase(mode, "Mult")) {
+        if (!checkRunFits(runs, run().pointCount, 1))
+            return false;
+        if (run().arraySize > model::kMostArraySize)
+            return refuse("Ni (Text14(11)) holds " + std::to_string(run().arraySize) +
+                          "; a run takes at most " + std::to_string(model::kMostArraySize) +
+                          " arrayed values.");
+    }
+    run().lastRun = static_cast<int>(std::min<std::int64_t>(runs, INT32_MAX) - 1);
     return true;
 }
 
@@ -304,6 +315,7 @@ bool Preparer::readArrayFile(double startValue)
     pulses::NumericReadRequest request;
     request.path = model_.workingDirectory / file;
     request.firstRow = 1;
+    request.maxRow = model::kMostArrayFileRows;  // a longer file is "too big"
     const pulses::NumericReadResult read = pulses::readNumericTable(request, buffer, messages_);
     if (!read.fileFound || read.tooBig)
         return false;
@@ -554,20 +566,48 @@ bool Preparer::checkRates()
     return true;
 }
 
-// The state (saved and working matrices of every slice row) and, for 2D runs, the map must fit.
+// The cycle count must lie within its limit, and every record the run will hold, and its result
+// files, must fit.
 bool Preparer::checkSizes()
 {
-    const double rowBytes = 8.0 * std::pow(4.0, spins().spinCount());
-    double needed = 2.0 * rowBytes * (lastSlice_ + 1);
-    if (run().runsPerValue == 2)
-        needed += 8.0 * std::pow(run().pointCount + 1.0, 2.0);
-    const std::uint64_t available = availableMemoryBytes();
-    if (available != 0 && needed > static_cast<double>(available))
-        return refuse("This run needs " + megabytes(needed) + " for the spin states" +
-                      (run().runsPerValue == 2 ? std::string(" and the 2D map") : std::string()) +
-                      ", but only " + megabytes(static_cast<double>(available)) +
-                      " are available. Use fewer spins, fewer slices or fewer points.");
-    return true;
+    if (const std::optional<std::string> problem = model::cycleCountProblem(sequence_.cycleCount()))
+        return refuse("The sequence cannot run: " + *problem + " (the red cycle box, Text1(12)).");
+    if (util::equalsIgnoreCase(run().settings.arrayedName, "Ncycle")) {
+        const double most = *std::max_element(run().arrayedValues.begin(), run().arrayedValues.end());
+        if (const std::optional<std::string> problem = model::cycleCountProblem(most))
+            return refuse("The arrayed Ncycle cannot run: " + *problem + ".");
+    }
+    return checkRunFits(std::int64_t{run().lastRun} + 1, run().pointCount, run().oversampling);
+}
+
+const SystemCapacity& Preparer::capacity()
+{
+    if (!capacity_)
+        capacity_ = model_.capacity ? *model_.capacity : readSystemCapacity(model_.workingDirectory);
+    return *capacity_;
+}
+
+bool Preparer::checkRunFits(std::int64_t runs, int pointCount, int oversampling)
+{
+    bool gradients = false;
+    for (int s = 0; s <= sequence_.stepCount() + 1; ++s)
+        gradients = gradients || sequence_.step(s).gradient != 0.0;
+    RunShape shape;
+    shape.spinCount = spins().spinCount();
+    shape.runs = runs;
+    shape.pointCount = std::max(pointCount, 1);
+    shape.oversampling = std::max(oversampling, 1);
+    shape.stateRows = gradients ? lastSlice_ + 1 : 1;
+    shape.detectionRows = shape.stateRows;
+    shape.twoD = run().runsPerValue == 2;
+    for (int i = 0; i < shape.spinCount; ++i) {
+        int partners = 0;
+        for (int j = 0; j < shape.spinCount; ++j)
+            partners += j != i && spins().couplingHz(i, j) != 0.0 ? 1 : 0;
+        addRecordedOperatorBound(partners, shape);
+    }
+    const std::optional<std::string> problem = runSizeProblem(estimateRunSize(shape), capacity());
+    return !problem || refuse(*problem);
 }
 
 // Step 8.
@@ -581,6 +621,7 @@ bool Preparer::prepareAcquisitionPulse()
     request.replace = controls_.checked(ctl::CorrelateWith);
     request.replacementName = controls_.text(ctl::CorrelationPulse);
     request.workingDirectory = model_.workingDirectory;
+    request.outputDirectory = model_.outputDirectory;
     pulses::ShapeTable shape = run().pulseShapes.slot(run().acquisitionShapeSlot);
     result_.acquisitionPulse = pulses::prepareAcquisitionPulse(shape, request, messages_);
     if (!result_.acquisitionPulse)
@@ -674,21 +715,6 @@ std::optional<Preparation> prepareSequence(PreparationModel model)
 {
     Preparer preparer(model);
     return preparer.prepare();
-}
-
-std::uint64_t availableMemoryBytes()
-{
-    std::ifstream meminfo("/proc/meminfo");
-    std::string line;
-    while (std::getline(meminfo, line)) {
-        if (line.rfind("MemAvailable:", 0) == 0) {
-            std::istringstream fields(line.substr(13));
-            std::uint64_t kib = 0;
-            fields >> kib;
-            return kib * 1024;
-        }
-    }
-    return 0;
 }
 
 }  // namespace velmora::engine

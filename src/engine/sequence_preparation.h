@@ -9,6 +9,7 @@
 
 #include "engine/prepared_run.h"
 #include "engine/run_records.h"
+#include "engine/run_size.h"
 #include "model/controls.h"
 #include "model/pulse_sequence.h"
 #include "model/spin_system.h"
@@ -27,6 +28,10 @@ struct PreparationModel {
     std::filesystem::path workingDirectory;
     int runsPerValue = 1;
     util::Messages& messages;
+    // The memory and disk a run may take; none reads them from the system.
+    std::optional<SystemCapacity> capacity = std::nullopt;
+    // Where the run's result files go (a staging folder); the working directory when empty.
+    std::filesystem::path outputDirectory = {};
 };
 
 struct Preparation {
@@ -38,8 +43,5 @@ struct Preparation {
 
 // Prepares the sequence for a run, or refuses (none) after showing why.
 std::optional<Preparation> prepareSequence(PreparationModel model);
-
-// Memory still available to the process, in bytes (0 when it cannot be told).
-std::uint64_t availableMemoryBytes();
 
 }  // namespace velmora::engine

@@ -1,6 +1,7 @@
 #include "model/sequence_file.h"
 
 #include "model/comma_fields.h"
+#include "model/count_limits.h"
 #include "model/model_file_parser.h"
 #include "util/file_listing.h"
 #include "util/number_format.h"
@@ -284,6 +285,8 @@ void SequenceReader::readHeader()
         const int end = whole("cycle end");
         requireRange(end, 0, PulseSequence::kStepSlots - 1, "the cycle end");
         const double count = number("cycle count");
+        if (const std::optional<std::string> problem = cycleCountProblem(count); problem && !file_.failed())
+            file_.failField(*problem);
         sequence_.setCycleBounds(start, end);
         sequence_.elements().setValue(element::kCycleCount, count);
         controls_.setText(ctl::CycleCountBox, util::formatGeneral(count));

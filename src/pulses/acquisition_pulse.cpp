@@ -121,10 +121,12 @@ prepareAcquisitionPulse(ShapeTable& shape, const AcquisitionPulseRequest& reques
         frequency.push_back(std::to_string(k) + "\t" + sixDecimals(row[0]) + "\t" + sixDecimals(row[1]) +
                             "\t" + sixDecimals(row[2]));
     }
+    const std::filesystem::path& output =
+        request.outputDirectory.empty() ? request.workingDirectory : request.outputDirectory;
     for (const auto& [name, lines] :
          {std::pair{"apulseTime.dat", &time}, std::pair{"apulseSweepFreq.dat", &sweep},
           std::pair{"apulseFreq.dat", &frequency}}) {
-        if (util::Outcome written = util::writeTextFile(request.workingDirectory / name, *lines); !written) {
+        if (util::Outcome written = util::writeTextFile(output / name, *lines); !written) {
             messages.show(written.message(), "Error!");
             return std::nullopt;
         }

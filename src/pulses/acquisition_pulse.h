@@ -31,6 +31,8 @@ struct AcquisitionPulseRequest {
     bool replace = false;
     std::string replacementName;
     std::filesystem::path workingDirectory;
+    // Where the three tables are written; the working directory when empty.
+    std::filesystem::path outputDirectory;
 };
 
 // Builds the tables from `shape` (replaced first when the request says so) and writes the three

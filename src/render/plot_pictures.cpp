@@ -3,6 +3,7 @@
 
 #include "model/controls.h"
 #include "util/numeric_text.h"
+#include "util/text_file.h"
 #include "workbench/control_handlers.h"
 #include "workbench/experiment_pipeline.h"
 #include "workbench/workbench.h"
@@ -131,7 +132,10 @@ util::Outcome savePlotPictures(const workbench::Workbench& bench, const std::fil
     // Every operator of the table: the header fields between the arrayed value and the two angles.
     const QSize traceSize = picturePixels(kTracePictureTwips, pixelsPerTwip);
     PictureBox traces(traceSize.width(), traceSize.height());
-    if (const OperatorTraceRead read = readOperatorTraces(bench.pathOf("prodop.dat")); read.table) {
+    // The operator table of the set the pictures join: a run's staged table before it moves in.
+    const std::filesystem::path staged = directory / "prodop.dat";
+    const std::filesystem::path table = util::fileExists(staged) ? staged : bench.pathOf("prodop.dat");
+    if (const OperatorTraceRead read = readOperatorTraces(table); read.table) {
         const std::vector<std::string>& header = read.table->header;
         TracePlotSettings traceSettings;
         traceSettings.twipsPerPixel = twipsPerPixel;

@@ -58,8 +58,8 @@ struct PlotPictureOptions {
 };
 
 // Renders the 1D plot of the display array, the 2D map when the last run made one, the traces of
-// every operator of the operator table ("prodop.dat" of the working directory) and the sequence
-// panel, at the window's box sizes, and saves them in `directory` as "plot1d", "plot2d" (only with
+// every operator of the operator table ("prodop.dat" of `directory`, else of the working
+// directory) and the sequence panel, at the window's box sizes, and saves them in `directory` as "plot1d", "plot2d" (only with
 // a map), "plotOper" and "plotSec": ".png" files, and ".BMP" files besides when `bmpAndPng`.
 // Existing files are overwritten. Every picture is attempted; a failure names the first file that
 // could not be written. Needs a QGuiApplication (text).

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <system_error>
+#include <unistd.h>
 
 namespace velmora::util {
 
@@ -50,7 +51,8 @@ std::FILE* createTemporaryBeside(const fs::path& target, fs::path& temporary)
     constexpr int kAttempts = 100;
     const fs::path directory = target.parent_path();
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        const std::string name = "." + target.filename().string() + ".tmp" + std::to_string(counter++);
+        const std::string name = "." + target.filename().string() + "." + std::to_string(::getpid()) +
+                                 ".tmp" + std::to_string(counter++);
         temporary = directory / name;
         // "x": fail rather than open a file that already exists.
         std::FILE* file = std::fopen(temporary.string().c_str(), "wbx");
@@ -186,6 +188,25 @@ TextFileContent readTextLines(const fs::path& path, std::uintmax_t maxBytes, std
     }
     content.ok = true;
     return content;
+}
+
+std::optional<long> temporaryFileOwner(std::string_view name)
+{
+    // "." NAME "." digits ".tmp" digits
+    const auto allDigits = [](std::string_view text) {
+        return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+    };
+    const std::size_t tmp = name.rfind(".tmp");
+    if (name.size() < 2 || name.front() != '.' || tmp == std::string_view::npos ||
+        !allDigits(name.substr(tmp + 4)))
+        return std::nullopt;
+    const std::size_t dot = name.rfind('.', tmp - 1);
+    if (dot == std::string_view::npos || dot == 0)
+        return std::nullopt;
+    const std::string_view pid = name.substr(dot + 1, tmp - dot - 1);
+    if (!allDigits(pid) || pid.size() > 9)
+        return std::nullopt;
+    return std::stol(std::string(pid));
 }
 
 bool fileExists(const fs::path& path)

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,8 +18,9 @@ namespace velmora::util {
 inline constexpr std::string_view kLineEnd = "\r\n";
 
 // Writes every line followed by CR LF. The text goes to a temporary file in the same directory
-// that replaces the target only when it was written completely, so a failure leaves an existing
-// target as it was. On failure the message reads "cannot write <path>: <reason>".
+// (".NAME.<process id>.tmp<n>") that replaces the target only when it was written completely, so a
+// failure leaves an existing target as it was. On failure the message reads
+// "cannot write <path>: <reason>".
 Outcome writeTextFile(const std::filesystem::path& path, const std::vector<std::string>& lines);
 
 struct TextFileContent {
@@ -39,6 +41,9 @@ TextFileContent readTextLines(const std::filesystem::path& path, std::uintmax_t 
 // returns false. The file is held once, as bytes: no copy per line.
 Outcome visitTextLines(const std::filesystem::path& path, std::uintmax_t maxBytes,
                        const std::function<bool(std::string_view line)>& visit);
+
+// The process id a temporary file name of writeTextFile carries; none for any other name.
+std::optional<long> temporaryFileOwner(std::string_view fileName);
 
 // True when the path names an existing regular file (after following symbolic links).
 bool fileExists(const std::filesystem::path& path);

@@ -1,5 +1,6 @@
 #include "workbench/control_handlers.h"
 
+#include "model/count_limits.h"
 #include "util/number_format.h"
 #include "util/numeric_text.h"
 #include "workbench/workbench.h"
@@ -59,6 +60,13 @@ bool onCycleCountEdited(Workbench& bench)
     const auto count = util::parseNumber(bench.controls().text(CycleCountBox));
     if (!count)
         return false;
+    if (const std::optional<std::string> problem = model::cycleCountProblem(*count)) {
+        bench.messages().show("The red cycle box (Text1(12)) holds " + bench.controls().text(CycleCountBox) +
+                                  ": " + *problem + ". The cycle count stays " +
+                                  util::formatGeneral(bench.sequence().cycleCount()) + ".",
+                              "Error!");
+        return false;
+    }
     bench.sequence().elements().setValue(model::element::kCycleCount, *count);
     return true;
 }

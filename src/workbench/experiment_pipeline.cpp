@@ -6,6 +6,7 @@
 #include "util/rounding.h"
 #include "workbench/control_handlers.h"
 #include "workbench/file_commands.h"
+#include "workbench/result_set.h"
 #include "workbench/start_up.h"
 #include "workbench/workbench.h"
 
@@ -17,24 +18,26 @@ namespace velmora::workbench {
 
 namespace {
 
-engine::PreparationModel preparationModel(Workbench& bench)
+engine::PreparationModel preparationModel(Workbench& bench, const std::filesystem::path& outputDirectory)
 {
-    return {bench.sequence(),         bench.controls(),     bench.spinSystem(),
-            bench.workingDirectory(), bench.runsPerValue(), bench.messages()};
+    return {bench.sequence(),     bench.controls(), bench.spinSystem(), bench.workingDirectory(),
+            bench.runsPerValue(), bench.messages(), std::nullopt,       outputDirectory};
 }
 
-// Saves the automatic copies and prepares; none when the sequence was refused.
-std::optional<engine::Preparation> saveAndPrepare(Workbench& bench)
+// Saves the automatic copies and prepares, writing the preparation's tables into `outputDirectory`
+// (the working directory when empty); none when the sequence was refused.
+std::optional<engine::Preparation> saveAndPrepare(Workbench& bench,
+                                                  const std::filesystem::path& outputDirectory)
 {
     bench.spinSystem().rebuild();
     bench.sequence().enforceAcquisitionRule();
     saveSequence(bench, kAutomaticSequence);
     saveMolecule(bench, kAutomaticMolecule);
-    return engine::prepareSequence(preparationModel(bench));
+    return engine::prepareSequence(preparationModel(bench, outputDirectory));
 }
 
 // The operator table, the operator list of the window and the header line in the results list.
-void writeOperatorOutputs(Workbench& bench, RunRecords& records)
+void writeOperatorOutputs(Workbench& bench, RunRecords& records, const std::filesystem::path& directory)
 {
     std::vector<std::string> labels;
     for (int k = 0; k < bench.spinSystem().spinCount(); ++k)
@@ -46,8 +49,8 @@ void writeOperatorOutputs(Workbench& bench, RunRecords& records)
                               std::to_string(engine::kMostListedOperators) + " are listed.");
     std::string header;
     const util::Outcome written = engine::writeOperatorTable(
-        bench.pathOf("prodop.dat"), records.operators, records.driver.operators,
-        bench.sequence().arrayedName(), records.preparation->run.arrayedValues, header);
+        directory / "prodop.dat", records.operators, records.driver.operators, bench.sequence().arrayedName(),
+        records.preparation->run.arrayedValues, header);
     if (!written)
         bench.messages().show(written.message(), "Error!");
     bench.controls().setItems(model::ctl::OperatorList, records.operators.names);
@@ -63,8 +66,8 @@ double boxNumber(const Workbench& bench, model::ControlId id, double fallback)
 
 // The later stages of a run: spectra synthesized from the detection record (or, for an acquisition
 // inside the sequence, the sampled record decimated for its processing), the display arrays, the
-// 2D map of a Start_2D, and the magnetisation tables.
-void processRecords(Workbench& bench, RunRecords& records)
+// 2D map of a Start_2D, and the magnetisation tables (written into `directory`).
+void processRecords(Workbench& bench, RunRecords& records, const std::filesystem::path& directory)
 {
     engine::Preparation& prepared = *records.preparation;
     const engine::PreparedRun& run = prepared.run;
@@ -121,9 +124,8 @@ void processRecords(Workbench& bench, RunRecords& records)
     records.map.reset();
     if (rebuildDisplay(bench))
         buildMap(bench);
-    const util::Outcome written =
-        engine::writeMagnetisationFiles(bench.workingDirectory(), {prepared.timeDomain, prepared.signal,
-                                                                   run.pointCount, sw, run.arrayedValues});
+    const util::Outcome written = engine::writeMagnetisationFiles(
+        directory, {prepared.timeDomain, prepared.signal, run.pointCount, sw, run.arrayedValues});
     if (!written)
         bench.messages().show(written.message(), "Error!");
 }
@@ -137,11 +139,13 @@ bool rebuildDisplay(Workbench& bench)
         return false;
     engine::Preparation& prepared = *records.preparation;
     const engine::PreparedRun& run = prepared.run;
+    // The request holds a view of the mode text: the text must outlive the build.
+    const std::string mode = viewMode(bench);
     const processing::DisplayArrays::BuildRequest request{
         .signal = prepared.signal,
         .timeDomain = prepared.timeDomain,
         .acquisitionPulse = prepared.acquisitionPulse ? &*prepared.acquisitionPulse : nullptr,
-        .viewMode = viewMode(bench),
+        .viewMode = mode,
         .allRuns = true,
         .currentRun = 0,
         .rp = boxNumber(bench, {"Text2", 5}, 0.0),
@@ -178,7 +182,7 @@ bool refreshSpectra(Workbench& bench)
     RunRecords& records = bench.records();
     if (!records.preparation || bench.runControl().running())
         return false;
-    processRecords(bench, records);
+    processRecords(bench, records, bench.workingDirectory());
     return records.spectraComputed;
 }
 
@@ -202,22 +206,71 @@ int errorNumber(const std::exception& failure)
 
 bool prepareOnly(Workbench& bench)
 {
-    return saveAndPrepare(bench).has_value();
+    return saveAndPrepare(bench, {}).has_value();
 }
 
-StartOutcome startExperiment(Workbench& bench, bool twoD)
+namespace {
+
+std::string howItEnded(const RunRecords& records, StartOutcome outcome)
+{
+    if (outcome == StartOutcome::Failed)
+        return "failed (see the message shown)";
+    if (records.driver.stopped)
+        return "stopped after " + std::to_string(records.driver.runsDone) + " of " +
+               std::to_string(records.preparation->run.lastRun + 1) + " runs";
+    return "completed";
+}
+
+// Why a run that started has no spectra; empty when it has them.
+std::string whyWithoutSpectra(const Workbench& bench, const RunRecords& records, StartOutcome outcome)
+{
+    if (records.spectraComputed)
+        return {};
+    if (outcome != StartOutcome::Completed)
+        return howItEnded(records, outcome);
+    if (bench.sequence().acquisitionStep() < bench.sequence().stepCount() + 1)
+        return "the signal was sampled during a pulse and awaits its processing chain";
+    return "the spectrum synthesis refused the records (see the message shown)";
+}
+
+RunManifest manifestOf(const Workbench& bench, const RunRecords& records, StartOutcome outcome)
+{
+    RunManifest manifest;
+    manifest.mode = records.twoD ? "Start_2D" : "Start";
+    manifest.inputs = {std::string(kAutomaticMolecule), std::string(kAutomaticSequence)};
+    const std::string& arrayMethod = bench.controls().caption(model::ctl::ArrayMethod);
+    if (arrayMethod != "Add" && arrayMethod != "Mult")
+        manifest.inputs.push_back(arrayMethod);
+    manifest.ended = howItEnded(records, outcome);
+    manifest.withoutSpectra = whyWithoutSpectra(bench, records, outcome);
+    return manifest;
+}
+
+}  // namespace
+
+StartOutcome startExperiment(Workbench& bench, bool twoD, const ExtraResults& alsoWrite)
 {
     util::RunControl& control = bench.runControl();
     if (!control.tryStart())
         return StartOutcome::Busy;
     bench.setRunsPerValue(twoD ? 2 : 1);
+    removeStaleTemporaries(bench.workingDirectory());
+    std::string stagingError;
+    std::optional<ResultSet> results = ResultSet::open(bench.workingDirectory(), stagingError);
+    if (!results) {
+        bench.messages().show(stagingError, "Error!");
+        control.stop();
+        return StartOutcome::Refused;
+    }
+    const std::filesystem::path& staging = results->staging();
     const auto started = std::chrono::steady_clock::now();
     RunRecords& records = bench.records();
+    StartOutcome outcome = StartOutcome::Completed;
     try {
-        std::optional<engine::Preparation> prepared = saveAndPrepare(bench);
+        std::optional<engine::Preparation> prepared = saveAndPrepare(bench, staging);
         if (!prepared) {
             control.stop();
-            return StartOutcome::Refused;
+            return StartOutcome::Refused;  // the staging folder goes with `results`
         }
         // Only a run that starts replaces what the lists show.
         if (twoD) {
@@ -227,24 +280,44 @@ StartOutcome startExperiment(Workbench& bench, bool twoD)
         records = RunRecords{};
         records.twoD = twoD;
         records.preparation = std::move(prepared);
-        const engine::DriverInput input{bench.sequence(),         bench.spinSystem(),
-                                        records.preparation->run, records.preparation->signal,
-                                        bench.workingDirectory(), control,
-                                        bench.threads(),          nullptr,
+        const engine::DriverInput input{bench.sequence(),
+                                        bench.spinSystem(),
+                                        records.preparation->run,
+                                        records.preparation->signal,
+                                        staging,
+                                        control,
+                                        bench.threads(),
+                                        nullptr,
                                         bench.progressListener()};
         records.driver = engine::runExperiment(input);
-        writeOperatorOutputs(bench, records);
-        processRecords(bench, records);
+        writeOperatorOutputs(bench, records, staging);
+        processRecords(bench, records, staging);
+        if (records.driver.stopped)
+            outcome = StartOutcome::Stopped;
+    } catch (const std::bad_alloc&) {
+        // The size check lets through what should fit; memory taken by others since is refused here.
+        records = RunRecords{};
+        bench.messages().show("The run ran out of memory and was abandoned; nothing of it is kept. "
+                              "Lower \"Ni\" (Text14(11)), \"np\" (Text14(12)), the slice count or the "
+                              "number of spins, or free memory, and start again.",
+                              "Error!");
+        outcome = StartOutcome::Failed;
     } catch (const std::exception& failure) {
         bench.messages().show("? error " + std::to_string(errorNumber(failure)) + "\r\n" + failure.what());
-        control.stop();
-        return StartOutcome::Failed;
+        outcome = StartOutcome::Failed;
     }
     records.elapsedSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    const bool stopped = records.driver.stopped;
+    if (alsoWrite && outcome != StartOutcome::Failed)
+        alsoWrite(outcome, staging);
+    if (outcome == StartOutcome::Failed && !records.preparation) {
+        results->discard();  // nothing of a run that ran out of memory is kept
+    } else if (const util::Outcome committed = results->commit(manifestOf(bench, records, outcome));
+               !committed) {
+        bench.messages().show(committed.message(), "Error!");
+    }
     control.stop();
-    return stopped ? StartOutcome::Stopped : StartOutcome::Completed;
+    return outcome;
 }
 
 }  // namespace velmora::workbench

@@ -10,6 +10,8 @@
 #include "processing/display_arrays.h"
 #include "processing/map_2d.h"
 
+#include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -37,8 +39,14 @@ enum class StartOutcome {
     Busy,       // a run is already in progress: nothing done
 };
 
-// "&Start" (twoD false, one run per arrayed value) or "&Start_2D" (two runs per increment).
-StartOutcome startExperiment(Workbench& bench, bool twoD);
+// Called once a run that started has written its own files, with the folder the run's result set
+// is staged in, so that a caller adds its files (tables, pictures) to the set before it moves in.
+using ExtraResults = std::function<void(StartOutcome outcome, const std::filesystem::path& staging)>;
+
+// "&Start" (twoD false, one run per arrayed value) or "&Start_2D" (two runs per increment). The
+// result files are staged and moved into the working directory together at the end, with a
+// manifest written last (see result_set.h); a run refused before it starts changes no result file.
+StartOutcome startExperiment(Workbench& bench, bool twoD, const ExtraResults& alsoWrite = {});
 
 // The call that follows a sequence read: saves the automatic copies and compiles the sequence
 // without running it. False when the sequence was refused.

@@ -17,6 +17,7 @@
 #include <spawn.h>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <vector>
 #ifdef VELMORA_HAVE_RENDER
@@ -103,9 +104,10 @@ protected:
     std::filesystem::path inWork(const std::string& name) const { return work() / name; }
 
     // Runs the program with `arguments`; HOME and XDG_CONFIG_HOME point into the scratch directory.
-    Finished run(std::vector<std::string> arguments) const
+    Finished run(std::vector<std::string> arguments, std::vector<std::string> launcher = {}) const
     {
         arguments.insert(arguments.begin(), VELMORA_CLI_PATH);
+        arguments.insert(arguments.begin(), launcher.begin(), launcher.end());
         std::vector<char*> argv;
         for (std::string& a : arguments)
             argv.push_back(a.data());
@@ -342,6 +344,36 @@ TEST_F(Cli, ANamedMoleculeFileThatIsMissingStopsBeforeTheRun)
     EXPECT_EQ(done.status, 1);
     EXPECT_TRUE(mentions(done.err, "Error!: ")) << done.err;
     EXPECT_TRUE(mentions(done.err, "water.mol")) << done.err;
+    EXPECT_FALSE(std::filesystem::exists(inWork("prodop.dat")));
+}
+
+TEST_F(Cli, ANamedFileThatIsADirectoryOrAFifoIsCalledWhatItIs)
+{
+    std::filesystem::create_directory(inWork("folder.mol"));
+    ASSERT_EQ(::mkfifo(inWork("pipe.psq").c_str(), 0600), 0);
+
+    const Finished folder = runInWork({"--mol", "folder.mol"});
+    EXPECT_EQ(folder.status, 1);
+    EXPECT_TRUE(mentions(folder.err, "folder.mol: it is a directory")) << folder.err;
+    // Opening the FIFO for reading would block until a writer came: the run must end instead.
+    const Finished pipe = runInWork({"--psq", "pipe.psq"});
+    EXPECT_EQ(pipe.status, 1);
+    EXPECT_TRUE(mentions(pipe.err, "pipe.psq: it is a named pipe (FIFO)")) << pipe.err;
+    EXPECT_FALSE(std::filesystem::exists(inWork("prodop.dat")));
+}
+
+TEST_F(Cli, AnAbsurdArraySizeIsRefusedBeforeAnythingIsAllocatedUnderAnAddressSpaceLimit)
+{
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "AddressSanitizer reserves its shadow memory beyond any address-space limit";
+#endif
+    // 8 GiB of address space; Ni = 2^31 - 1 would take far more.
+    const Finished done = run({"run", "--workdir", work().string(), "--set", "Text14(11)=2147483647"},
+                              {"/usr/bin/prlimit", "--as=8589934592"});
+    EXPECT_EQ(done.status, 1);
+    EXPECT_TRUE(mentions(done.err, "of memory for its records, but only")) << done.err;
+    EXPECT_TRUE(mentions(done.err, "address-space limit")) << done.err;
+    EXPECT_TRUE(mentions(done.err, "\"Ni\" (Text14(11))")) << done.err;
     EXPECT_FALSE(std::filesystem::exists(inWork("prodop.dat")));
 }
 

@@ -3,9 +3,12 @@
 #include "util/text_file.h"
 #include "workbench/experiment_pipeline.h"
 #include "workbench/file_commands.h"
+#include "workbench/result_set.h"
 #include "workbench/workbench.h"
 
+#include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 namespace velmora::workbench {
@@ -65,7 +68,10 @@ TEST_F(PipelineTest, ARefusedPreparationRunsNothingAndClearsTheFlag)
     bench.controls().setText(ctl::PointCount, "abc");
     EXPECT_EQ(startExperiment(bench, false), StartOutcome::Refused);
     EXPECT_FALSE(bench.runControl().running());
-    EXPECT_FALSE(util::fileExists(dir.path() / "prodop.dat"));
+    for (const std::filesystem::directory_entry& entry : std::filesystem::directory_iterator(dir.path())) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_TRUE(name == "rem.mol" || name == "rem.psq") << name << ": only the automatic copies";
+    }
     ASSERT_FALSE(messages.entries.empty());
     EXPECT_NE(messages.entries.back().text.find("np"), std::string::npos);
 }
@@ -79,6 +85,19 @@ TEST_F(PipelineTest, AFailureInsideTheRunIsReportedWithItsNumber)
     EXPECT_EQ(messages.entries.back().text.rfind("? error 9", 0), 0u) << messages.entries.back().text;
 }
 
+TEST_F(PipelineTest, RunningOutOfMemoryIsAMemoryRefusalAndKeepsNothing)
+{
+    const model::PulseSequence before = bench.sequence();
+    bench.setProgressListener([](int, int) { throw std::bad_alloc(); });
+    EXPECT_EQ(startExperiment(bench, false), StartOutcome::Failed);
+    EXPECT_FALSE(bench.runControl().running());
+    ASSERT_FALSE(messages.entries.empty());
+    EXPECT_EQ(messages.entries.back().text.rfind("The run ran out of memory", 0), 0u)
+        << messages.entries.back().text;
+    EXPECT_FALSE(bench.records().preparation.has_value());
+    EXPECT_EQ(bench.sequence().stepCount(), before.stepCount());
+}
+
 TEST_F(PipelineTest, StopDuringTheRunKeepsTheRunsDone)
 {
     bench.controls().setText(ctl::ArraySize, "9");
@@ -90,6 +109,14 @@ TEST_F(PipelineTest, StopDuringTheRunKeepsTheRunsDone)
     EXPECT_EQ(startExperiment(bench, false), StartOutcome::Stopped);
     EXPECT_EQ(bench.records().driver.runsDone, 3) << "run 0 takes three steps, the resumed runs two";
     EXPECT_FALSE(bench.runControl().running());
+    // Its own result set, and the manifest says how it ended.
+    const util::TextFileContent manifest = util::readTextLines(dir.path() / kManifestFile);
+    ASSERT_TRUE(manifest.ok) << manifest.error;
+    const auto says = [&](const std::string& line) {
+        return std::find(manifest.lines.begin(), manifest.lines.end(), line) != manifest.lines.end();
+    };
+    EXPECT_TRUE(says("ended\tstopped after 3 of 10 runs"));
+    EXPECT_TRUE(says("file\tprodop.dat"));
 }
 
 TEST_F(PipelineTest, StartSynthesizesSpectraAndWritesTheMagnetisationFiles)

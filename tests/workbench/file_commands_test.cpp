@@ -112,6 +112,11 @@ TEST_F(FileCommandsTest, ControlHandlersKeepModelAndBoxesTogether)
     bench.controls().setText(model::ctl::CycleCountBox, "x");
     EXPECT_FALSE(onCycleCountEdited(bench));
     EXPECT_EQ(bench.sequence().cycleCount(), 3.0);
+    bench.controls().setText(model::ctl::CycleCountBox, "1e10");
+    EXPECT_FALSE(onCycleCountEdited(bench)) << "a count no run could finish";
+    EXPECT_EQ(bench.sequence().cycleCount(), 3.0);
+    ASSERT_FALSE(messages.entries.empty());
+    EXPECT_NE(messages.entries.back().text.find("larger than 100000"), std::string::npos);
 }
 
 }  // namespace
