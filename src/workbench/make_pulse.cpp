@@ -79,7 +79,7 @@ std::optional<MadePulse> makePulse(Workbench& bench)
         bench.messages().show(written.message(), kErrorTitle);
         return std::nullopt;
     }
-    return MadePulse{reading.outputName, std::move(*generated.pulse)};
+    return MadePulse{reading.outputName, settings, std::move(*generated.pulse)};
 }
 
 }  // namespace velmora::workbench

@@ -14,6 +14,7 @@ class Workbench;
 
 struct MadePulse {
     std::string fileName;  // "ttt.RF"
+    pulses::GeneratorSettings settings;
     pulses::GeneratedPulse pulse;
 };
 
