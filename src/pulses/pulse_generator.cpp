@@ -248,9 +248,10 @@ std::string refusal(const GeneratorSettings& s, const GeneratorSources& sources)
     const bool swept = known(kShapeHsn) || known(kShapeStripe);
     if (swept && s.pulsePerGap < 1)
         return "\"N pulse in gap\" is 0: the gaps would hold no pulse elements";
-    if (s.frankRepeat < 1 || s.zerosAtStart < 0 || s.zerosAtEnd < 0 || s.hsOrder < 0)
-        return "\"FrankRepeat\" must be 1 or more, \"add zero at start\", \"add zero at end\" and \"n factor\" "
-               "0 or more";
+    if (swept && s.hsOrder < 1)
+        return "\"n factor\" must be 1 or more: it is the exponent of the HSn sweep";
+    if (s.frankRepeat < 1 || s.zerosAtStart < 0 || s.zerosAtEnd < 0)
+        return "\"FrankRepeat\" must be 1 or more, \"add zero at start\" and \"add zero at end\" 0 or more";
     if (!(s.truncation > 0.0 && s.truncation <= 1.0))
         return "\"truncation\" must lie above 0 and at most 1";
     if (s.rValue == 0.0 || !std::isfinite(s.rValue))
@@ -308,6 +309,13 @@ GenerationResult generatePulse(const GeneratorSettings& s, const GeneratorSource
             passes.push_back(sumBody(s, sources, n));
         else
             passes.push_back(harmonicsBody(sources, n));
+    }
+    // Sources or boxes of extreme size can overflow; such a pulse is refused, never written as "NaN".
+    for (const Body& body : passes) {
+        for (const PulseElement& e : body) {
+            if (!std::isfinite(e.phaseDeg) || !std::isfinite(e.amplitude))
+                return {std::nullopt, "the pulse's phases or amplitudes are too large to compute"};
+        }
     }
     // M: the largest modulus of the sums (1 for the shapes whose amplitudes peak at 1).
     double largest = 1.0;

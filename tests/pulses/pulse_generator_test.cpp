@@ -225,6 +225,8 @@ TEST(PulseGenerator, RefusesWhatItCannotMake)
     s.shape = kShapeSumOfTwo;
     EXPECT_NE(refusal(s, {std::vector<PulseElement>(16), std::vector<PulseElement>(15)}).find("fewer"),
               std::string::npos);
+    const std::vector<PulseElement> huge(16, PulseElement{0.0, 1.0e308});
+    EXPECT_NE(refusal(s, {huge, huge}).find("too large"), std::string::npos);
 }
 
 TEST(ComplexPhase, QuadrantsAndUnwrapping)
