@@ -85,7 +85,8 @@ int makePulseCommand(const CliOptions& options)
     if (options.workingDirectory) {
         directory = std::filesystem::absolute(*options.workingDirectory, ec);
         if (ec || !std::filesystem::is_directory(directory, ec))
-            return usageError("the working directory " + options.workingDirectory->string() + " does not exist");
+            return usageError("the working directory " + options.workingDirectory->string() +
+                              " does not exist");
     } else {
         directory = std::filesystem::temp_directory_path(ec);
     }
@@ -94,7 +95,8 @@ int makePulseCommand(const CliOptions& options)
         workbench::startUpIn(bench, directory);
     } else {
         model::Workspace workspace;
-        if (const util::Outcome started = workbench::startUp(bench, model::currentWorkspaceRoots(), workspace);
+        if (const util::Outcome started =
+                workbench::startUp(bench, model::currentWorkspaceRoots(), workspace);
             !started) {
             messages.show(started.message(), "Error!");
             return kExitRunFailed;

@@ -38,7 +38,8 @@ std::vector<ProfilePoint> excitationProfile(const pulses::ShapeTable& shape, dou
     elements.setValue(kPowerElement, powerDb);
     model::SequenceStep& step = sequence.step(0);
     step = model::SequenceStep{};
-    step.channels[kChannelH1] = {.content = -kShapedElement, .phase = 0,
+    step.channels[kChannelH1] = {.content = -kShapedElement,
+                                 .phase = 0,
                                  .power = -static_cast<double>(kPowerElement),
                                  .offset = -static_cast<double>(kOffsetElement)};
 

@@ -40,9 +40,7 @@ void placeInGap(GapMethod method, int gap, int pulseCount, int delayCount, util:
 {
     const int size = pulseCount + delayCount;
     pulseSlots.assign(static_cast<std::size_t>(size), false);
-    const auto fill = [&](int first, int count) {
-        std::fill_n(pulseSlots.begin() + first, count, true);
-    };
+    const auto fill = [&](int first, int count) { std::fill_n(pulseSlots.begin() + first, count, true); };
     switch (method) {
     case GapMethod::Zv:
     case GapMethod::Step:

@@ -15,11 +15,22 @@ constexpr std::string_view kDefaultTruncation = "0.001";
 // Caption of a box, for messages.
 std::string_view captionOf(model::ControlId id)
 {
-    static const std::pair<int, std::string_view> captions[] = {
-        {0, "freq shift"},       {1, "phase"},           {2, "Ngap"},          {3, "N pulse in gap"},
-        {4, "N delay in gap"},   {5, "n factor"},        {6, "R value"},       {7, "truncation"},
-        {8, "add zero at end"},  {9, "method"},          {10, "sweep sign"},   {11, "shape"},
-        {12, "add zero at start"}, {13, "comment"},      {14, "ttt2=1     ttt1="}, {15, "FrankRepeat"}};
+    static const std::pair<int, std::string_view> captions[] = {{0, "freq shift"},
+                                                                {1, "phase"},
+                                                                {2, "Ngap"},
+                                                                {3, "N pulse in gap"},
+                                                                {4, "N delay in gap"},
+                                                                {5, "n factor"},
+                                                                {6, "R value"},
+                                                                {7, "truncation"},
+                                                                {8, "add zero at end"},
+                                                                {9, "method"},
+                                                                {10, "sweep sign"},
+                                                                {11, "shape"},
+                                                                {12, "add zero at start"},
+                                                                {13, "comment"},
+                                                                {14, "ttt2=1     ttt1="},
+                                                                {15, "FrankRepeat"}};
     for (const auto& [index, caption] : captions) {
         if (id.array == "Text4" && id.index == index)
             return caption;

@@ -15,23 +15,23 @@ namespace velmora::pulses {
 namespace box {
 inline constexpr model::ControlId FreqShift{"Text4", 0};
 inline constexpr model::ControlId Phase{"Text4", 1};
-inline constexpr model::ControlId GapCount{"Text4", 2};        // "Ngap"
-inline constexpr model::ControlId PulsePerGap{"Text4", 3};     // "N pulse in gap"
-inline constexpr model::ControlId DelayPerGap{"Text4", 4};     // "N delay in gap"
-inline constexpr model::ControlId HsOrder{"Text4", 5};         // "n factor"
+inline constexpr model::ControlId GapCount{"Text4", 2};     // "Ngap"
+inline constexpr model::ControlId PulsePerGap{"Text4", 3};  // "N pulse in gap"
+inline constexpr model::ControlId DelayPerGap{"Text4", 4};  // "N delay in gap"
+inline constexpr model::ControlId HsOrder{"Text4", 5};      // "n factor"
 inline constexpr model::ControlId RValue{"Text4", 6};
 inline constexpr model::ControlId Truncation{"Text4", 7};
-inline constexpr model::ControlId ZerosAtEnd{"Text4", 8};      // "add zero at end"
+inline constexpr model::ControlId ZerosAtEnd{"Text4", 8};  // "add zero at end"
 inline constexpr model::ControlId Method{"Text4", 9};
 inline constexpr model::ControlId SweepSign{"Text4", 10};
 inline constexpr model::ControlId HarmonicsSource{"Text4", 11};  // "shape"
-inline constexpr model::ControlId ZerosAtStart{"Text4", 12};   // "add zero at start"
-inline constexpr model::ControlId Comment{"Text4", 13};        // "y" writes the header
-inline constexpr model::ControlId SecondWeight{"Text4", 14};   // "ttt2=1     ttt1="
+inline constexpr model::ControlId ZerosAtStart{"Text4", 12};     // "add zero at start"
+inline constexpr model::ControlId Comment{"Text4", 13};          // "y" writes the header
+inline constexpr model::ControlId SecondWeight{"Text4", 14};     // "ttt2=1     ttt1="
 inline constexpr model::ControlId FrankRepeat{"Text4", 15};
-inline constexpr model::ControlId OutputName{"Text3", 0};      // "Name"
-inline constexpr int kShapeBoxes = 6;                          // Check2(0..5)
-inline constexpr int kExclusiveShapeBoxes = 4;                 // Check2(0..3) exclude one another
+inline constexpr model::ControlId OutputName{"Text3", 0};  // "Name"
+inline constexpr int kShapeBoxes = 6;                      // Check2(0..5)
+inline constexpr int kExclusiveShapeBoxes = 4;             // Check2(0..3) exclude one another
 }  // namespace box
 
 // The files the sum of two pulses adds: "ttt2.RF" + w1 x "ttt1.RF".
@@ -48,9 +48,9 @@ std::string chooseShape(model::Controls& controls);
 
 struct BoxReading {
     std::optional<GeneratorSettings> settings;
-    std::string outputName;  // Text3 + ".RF"
+    std::string outputName;     // Text3 + ".RF"
     std::string harmonicsFile;  // the box "shape" + ".RF": the source of the harmonics
-    std::string error;       // names the box that was refused (settings empty)
+    std::string error;          // names the box that was refused (settings empty)
 };
 
 // Reads every box, as "make pulse" does: chooses the shape, writes the default "0.001" into a

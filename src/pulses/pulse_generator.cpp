@@ -23,7 +23,7 @@ namespace {
 constexpr double kPi = 3.14159265358979;
 constexpr double kRadiansPerDegree = 0.017453292519943278;
 constexpr double kFmSinCycles = 113.09733552923244;  // 36 pi: 18 periods of the modulation per pulse
-constexpr double kHarmonicShare = 10.0 / 100.0;       // the added third harmonic, relative
+constexpr double kHarmonicShare = 10.0 / 100.0;      // the added third harmonic, relative
 
 // A body element before scaling: phase in degrees, amplitude relative to the pulse's largest (M).
 using Body = std::vector<PulseElement>;
@@ -350,7 +350,8 @@ GenerationResult generatePulse(const GeneratorSettings& s, const GeneratorSource
                 continue;
             }
             const PulseElement& e = passes[pass][static_cast<std::size_t>(i - 1)];
-            std::string line = elementLine(e.phaseDeg, std::max(0.0, e.amplitude * kFullPulseAmplitude / largest));
+            std::string line =
+                elementLine(e.phaseDeg, std::max(0.0, e.amplitude * kFullPulseAmplitude / largest));
             // The table holds what the file says, to the file's three decimals.
             const std::size_t tab = line.find('\t');
             const std::string_view text(line);

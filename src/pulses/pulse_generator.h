@@ -35,20 +35,20 @@ inline constexpr std::int64_t kPlacementSeed = 14;
 // The numbers of a pulse, as the boxes give them.
 struct GeneratorSettings {
     std::string shape{kShapeHsn};
-    double freqShift = 0.0;   // fs: phase ramp added per pulse (Gauss, FM_sin) or per Frank pass, degrees
-    double phaseDeg = 0.0;    // phi0: phase of the first element, degrees
-    int gapCount = 256;       // Ngap
-    int pulsePerGap = 32;     // Np: pulse elements in every gap
-    int delayPerGap = 0;      // Nd: silent elements in every gap
-    int hsOrder = 1;          // n: exponent of the HSn amplitude sech(beta tau^n)
-    double rValue = 1.0;      // R: the sweep's phase is divided by it
+    double freqShift = 0.0;     // fs: phase ramp added per pulse (Gauss, FM_sin) or per Frank pass, degrees
+    double phaseDeg = 0.0;      // phi0: phase of the first element, degrees
+    int gapCount = 256;         // Ngap
+    int pulsePerGap = 32;       // Np: pulse elements in every gap
+    int delayPerGap = 0;        // Nd: silent elements in every gap
+    int hsOrder = 1;            // n: exponent of the HSn amplitude sech(beta tau^n)
+    double rValue = 1.0;        // R: the sweep's phase is divided by it
     double truncation = 0.001;  // t: end amplitude of the HSn sweep and of the Gaussian (0 < t <= 1)
-    int zerosAtStart = 0;     // Zs: filler gaps before the pulse
-    int zerosAtEnd = 0;       // Ze: filler gaps after the pulse
-    int frankRepeat = 1;      // Fr: passes of the body
+    int zerosAtStart = 0;       // Zs: filler gaps before the pulse
+    int zerosAtEnd = 0;         // Ze: filler gaps after the pulse
+    int frankRepeat = 1;        // Fr: passes of the body
     GapMethod method = GapMethod::Zv;
-    bool mirrored = false;    // sweep sign "-": every HSn phase p becomes 360000 - p
-    bool header = true;       // comment "y": write the header lines
+    bool mirrored = false;      // sweep sign "-": every HSn phase p becomes 360000 - p
+    bool header = true;         // comment "y": write the header lines
     double secondWeight = 1.0;  // w1: weight of "ttt1.RF" in the sum of two pulses
 };
 
@@ -60,8 +60,8 @@ struct PulseElement {
 
 // Pulses the sums start from, as read from their files (element 1 first).
 struct GeneratorSources {
-    std::vector<PulseElement> first;      // "ttt2.RF" of the sum, or the file of "shape" for harmonics
-    std::vector<PulseElement> second;     // "ttt1.RF" of the sum
+    std::vector<PulseElement> first;   // "ttt2.RF" of the sum, or the file of "shape" for harmonics
+    std::vector<PulseElement> second;  // "ttt1.RF" of the sum
 };
 
 struct GeneratedPulse {

@@ -72,7 +72,8 @@ void panel(PictureBox& box, const PanelRect& rect, const QString& caption, std::
         return util::formatPattern(a, "0.00") + " .. " + util::formatPattern(b, "0.00");
     };
     box.text(corner.x(), corner.y(),
-             caption + QString::fromStdString("   y " + span(yRange.first, yRange.second) + ", x " + span(x0, x1)));
+             caption +
+                 QString::fromStdString("   y " + span(yRange.first, yRange.second) + ", x " + span(x0, x1)));
 }
 
 }  // namespace

@@ -19,7 +19,8 @@ std::optional<std::vector<pulses::PulseElement>> readSource(Workbench& bench, co
                                                             std::string_view boxCaption)
 {
     const std::filesystem::path path = bench.pathOf(fileName);
-    if (!util::isBareFileName(fileName) || fileName.find('\\') != std::string::npos || !util::fileExists(path)) {
+    if (!util::isBareFileName(fileName) || fileName.find('\\') != std::string::npos ||
+        !util::fileExists(path)) {
         bench.messages().show("the pulse file " + path.string() + " of the box \"" + std::string(boxCaption) +
                                   "\" does not exist; nothing was written",
                               kErrorTitle);
@@ -74,7 +75,8 @@ std::optional<MadePulse> makePulse(Workbench& bench)
         bench.messages().show(generated.error + "; nothing was written", kErrorTitle);
         return std::nullopt;
     }
-    if (const util::Outcome written = util::writeTextFile(bench.pathOf(reading.outputName), generated.pulse->lines);
+    if (const util::Outcome written =
+            util::writeTextFile(bench.pathOf(reading.outputName), generated.pulse->lines);
         !written) {
         bench.messages().show(written.message(), kErrorTitle);
         return std::nullopt;

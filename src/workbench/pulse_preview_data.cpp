@@ -33,7 +33,8 @@ PulsePreviewData pulsePreviewData(const MadePulse& made, int profilePoints)
     int carrying = 0;  // elements with RF
     for (int p = 1; p <= count; ++p) {
         const auto& point = table.points[static_cast<std::size_t>(p)];
-        const double stepDeg = p == 1 ? 0.0 : wrapDegrees(point[0] - table.points[static_cast<std::size_t>(p) - 1][0]);
+        const double stepDeg =
+            p == 1 ? 0.0 : wrapDegrees(point[0] - table.points[static_cast<std::size_t>(p) - 1][0]);
         const double hz = stepDeg / 360.0 / (elementUs * 1.0e-6);
         data.timeUs.push_back((p - 0.5) * elementUs);
         data.amplitude.push_back(point[1] / pulses::kFullPulseAmplitude);
@@ -58,7 +59,8 @@ PulsePreviewData pulsePreviewData(const MadePulse& made, int profilePoints)
         // spins feel by the share of elements carrying RF, so the peak makes up for it.
         const double t = made.settings.truncation;
         const double beta = std::log(1.0 / t + std::sqrt(1.0 / (t * t) - 1.0));
-        const double omega = std::sqrt(kAdiabaticity * 2.0 * kPi * (2.0 * widestHz) * std::max(beta, 1.0) / seconds);
+        const double omega =
+            std::sqrt(kAdiabaticity * 2.0 * kPi * (2.0 * widestHz) * std::max(beta, 1.0) / seconds);
         data.peakNutationHz = omega / (2.0 * kPi) * count / std::max(carrying, 1);
     } else {
         const double meanAmplitude = std::max(amplitudeSum / count, 1.0e-3);
@@ -66,8 +68,8 @@ PulsePreviewData pulsePreviewData(const MadePulse& made, int profilePoints)
     }
     const double spanHz = std::max(5.0 * widestHz, 10.0 / seconds);
     const std::vector<double> offsets = engine::offsetsAcross(spanHz, profilePoints);
-    data.profile = engine::excitationProfile(table, kPreviewLengthUs, engine::powerForNutationHz(data.peakNutationHz),
-                                             offsets);
+    data.profile = engine::excitationProfile(table, kPreviewLengthUs,
+                                             engine::powerForNutationHz(data.peakNutationHz), offsets);
     return data;
 }
 

@@ -84,9 +84,9 @@ protected:
 
 TEST_F(MakePulseCli, WritesTheNamedPulseFromTheBoxesAndTheLastTickedShapeWins)
 {
-    const Finished made = makePulse({"--set", "Check2(4)=1", "--set", "Check2(0)=1", "--set", "Check2(5)=0",
-                                     "--set", "Text4(2)=128", "--set", "Text4(3)=1", "--set", "Check2(4)=0",
-                                     "--name", "g128"});
+    const Finished made =
+        makePulse({"--set", "Check2(4)=1", "--set", "Check2(0)=1", "--set", "Check2(5)=0", "--set",
+                   "Text4(2)=128", "--set", "Text4(3)=1", "--set", "Check2(4)=0", "--name", "g128"});
     ASSERT_EQ(made.status, 0) << made.err;
     EXPECT_NE(made.out.find("gauss, 128 elements"), std::string::npos) << made.out;
     const std::string file = readBytes(work / "g128.RF");
@@ -94,8 +94,8 @@ TEST_F(MakePulseCli, WritesTheNamedPulseFromTheBoxesAndTheLastTickedShapeWins)
     EXPECT_NE(file.find("\r\n0.000\t1023.000\t1\r\n"), std::string::npos) << "the centre at full amplitude";
 
     // Ticking the HSn box clears the Gaussian one, as a click does.
-    const Finished hsn = makePulse({"--set", "Check2(0)=1", "--set", "Check2(3)=1", "--set", "Text4(3)=1",
-                                    "--name", "h"});
+    const Finished hsn =
+        makePulse({"--set", "Check2(0)=1", "--set", "Check2(3)=1", "--set", "Text4(3)=1", "--name", "h"});
     ASSERT_EQ(hsn.status, 0) << hsn.err;
     EXPECT_NE(hsn.out.find("HSn pulse, 256 elements"), std::string::npos) << hsn.out;
 }

@@ -92,8 +92,10 @@ TEST(PulseGenerator, LaterFrankPassesLeaveOutTheirFirstGapAndEndWithAsMuchSilenc
     // Pass 1: 16 elements + 4 silent; passes 2 and 3: 12 elements + 4 + 4 silent.
     ASSERT_EQ(pulse.lines.size(), 3u * 20u);
     EXPECT_EQ(onOff(pulse), "11001100110011000000"
-                            "110011001100" "00000000"
-                            "110011001100" "00000000");
+                            "110011001100"
+                            "00000000"
+                            "110011001100"
+                            "00000000");
     // A pass after the first ramps the phase by 360/Fr degrees per element (over Nd + Np).
     const double first = pulse.table.points[21][0];   // pass 2, element 5
     const double second = pulse.table.points[22][0];  // pass 2, element 6
@@ -105,12 +107,13 @@ TEST(PulseGenerator, LaterFrankPassesLeaveOutTheirFirstGapAndEndWithAsMuchSilenc
 TEST(PulseGenerator, EachGapMethodPlacesNpPulseElementsWhereItSays)
 {
     const std::pair<GapMethod, std::string> placements[] = {
-        {GapMethod::Zv, "11110000"},       {GapMethod::Step, "11110000"}, {GapMethod::Brok, "11110000"},
-        {GapMethod::Zvn, "00001111"},      {GapMethod::ZvCenter, "00111100"},
-        {GapMethod::Zvt, "01010101"},      {GapMethod::Zvtt, "10101010"}};
+        {GapMethod::Zv, "11110000"},  {GapMethod::Step, "11110000"},     {GapMethod::Brok, "11110000"},
+        {GapMethod::Zvn, "00001111"}, {GapMethod::ZvCenter, "00111100"}, {GapMethod::Zvt, "01010101"},
+        {GapMethod::Zvtt, "10101010"}};
     for (const auto& [method, gap] : placements) {
         const GeneratedPulse pulse = make(gapped(method, 4, 4));
-        EXPECT_EQ(onOff(pulse), gap + gap + gap + gap) << gapMethodKeywords()[static_cast<std::size_t>(method)];
+        EXPECT_EQ(onOff(pulse), gap + gap + gap + gap)
+            << gapMethodKeywords()[static_cast<std::size_t>(method)];
     }
     EXPECT_EQ(onOff(make(gapped(GapMethod::Zvnm, 4, 4))), "11110000000011111111000000001111");
     EXPECT_EQ(onOff(make(gapped(GapMethod::ZvCenter, 2, 5, 1))), "0011000");
@@ -130,7 +133,9 @@ TEST(PulseGenerator, EachGapMethodPlacesNpPulseElementsWhereItSays)
 
 TEST(PulseGenerator, SweepAdvancesWithTimeExceptWhereTheMethodHoldsIt)
 {
-    const auto point = [](const GeneratedPulse& p, int i) { return p.table.points[static_cast<std::size_t>(i)]; };
+    const auto point = [](const GeneratedPulse& p, int i) {
+        return p.table.points[static_cast<std::size_t>(i)];
+    };
     // "step": every element of a gap repeats the gap's first element.
     const GeneratedPulse step = make(gapped(GapMethod::Step, 4, 4));
     EXPECT_EQ(point(step, 10), point(step, 9));
@@ -171,7 +176,9 @@ TEST(PulseGenerator, SumsAndHarmonicsFollowComplexArithmetic)
 {
     const std::vector<PulseElement> a = {{0.0, 1023.0}, {30.0, 500.0}, {-120.0, 200.0}};
     const std::vector<PulseElement> b = {{90.0, 1023.0}, {200.0, 100.0}, {45.0, 0.0}};
-    const auto polar = [](const PulseElement& e) { return std::polar(e.amplitude, e.phaseDeg * kPi / 180.0); };
+    const auto polar = [](const PulseElement& e) {
+        return std::polar(e.amplitude, e.phaseDeg * kPi / 180.0);
+    };
 
     GeneratorSettings s = gapped(GapMethod::Zv, 1, 0, 3);
     s.shape = kShapeSumOfTwo;

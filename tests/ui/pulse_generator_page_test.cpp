@@ -27,8 +27,7 @@ private:
         ui::ControlBinder binder{bench.controls()};
         ui::PulseGeneratorPage page{bench, binder};
 
-        template <typename Widget>
-        Widget* widget(model::ControlId id)
+        template <typename Widget> Widget* widget(model::ControlId id)
         {
             return qobject_cast<Widget*>(binder.widget(id));
         }

@@ -38,7 +38,8 @@ protected:
         messages.entries.clear();
         EXPECT_FALSE(makePulse(bench));
         ASSERT_EQ(messages.entries.size(), 1u);
-        EXPECT_NE(messages.entries[0].text.find("\"" + box + "\""), std::string::npos) << messages.entries[0].text;
+        EXPECT_NE(messages.entries[0].text.find("\"" + box + "\""), std::string::npos)
+            << messages.entries[0].text;
         EXPECT_EQ(messages.entries[0].title, "Error!");
         EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
     }
