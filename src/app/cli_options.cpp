@@ -22,7 +22,15 @@ Spelled spell(std::string_view argument)
 bool takesValue(std::string_view option)
 {
     return option == "--workdir" || option == "--mol" || option == "--psq" || option == "--set" ||
-           option == "--element";
+           option == "--element" || option == "--name";
+}
+
+// The options each command takes (--help and --version are taken by every command).
+bool belongsTo(CliOptions::Command command, std::string_view option)
+{
+    if (command == CliOptions::Command::MakePulse)
+        return option == "--workdir" || option == "--set" || option == "--name" || option == "--png";
+    return option != "--name";
 }
 
 ParsedCommandLine refused(std::string error)
@@ -52,7 +60,9 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> arguments)
         options.action = CliOptions::Action::Version;
         return {options, {}};
     }
-    if (command != "run")
+    if (command == "make-pulse")
+        options.command = CliOptions::Command::MakePulse;
+    else if (command != "run")
         return refused(command.starts_with("-") ? "unknown option \"" + std::string(command) + "\""
                                                 : "unknown command \"" + std::string(command) + "\"");
 
@@ -66,6 +76,10 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> arguments)
             options.action = CliOptions::Action::Version;
             return {options, {}};
         }
+        if (option.name.starts_with("--") && (takesValue(option.name) || option.name == "--2d" ||
+                                              option.name == "--png" || option.name == "--quiet") &&
+            !belongsTo(options.command, option.name))
+            return refused(std::string(command) + " takes no option " + std::string(option.name));
         if (!takesValue(option.name)) {
             if (option.inlineValue)
                 return refused(std::string(option.name) + " takes no value");
@@ -95,6 +109,10 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> arguments)
             if (value.empty())
                 return refused("--workdir needs a directory");
             options.workingDirectory = std::filesystem::path(value);
+        } else if (option.name == "--name") {
+            if (value.empty())
+                return refused("--name needs a name");
+            options.pulseName = std::string(value);
         } else if (option.name == "--mol" || option.name == "--psq") {
             if (!isBareFileName(value))
                 return refused(std::string(option.name) +
@@ -117,6 +135,7 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> arguments)
 std::string usageText()
 {
     return "Usage: velmora-cli run [options]\n"
+           "       velmora-cli make-pulse [options]   (see velmora-cli make-pulse --help)\n"
            "       velmora-cli --help | --version\n"
            "\n"
            "Runs the spin system through the pulse sequence the way the window's Start does, and writes\n"
@@ -142,6 +161,52 @@ std::string usageText()
            "Exit status: 0 the run completed; 1 the run was refused, stopped or failed, a named file is\n"
            "missing or could not be read, or the plots could not be written; 2 the command line was not\n"
            "understood.\n";
+}
+
+std::string makePulseUsageText()
+{
+    std::string text =
+        "Usage: velmora-cli make-pulse [--workdir DIR] [--set 'CONTROL(INDEX)=TEXT']... [--name NAME] [--png]\n"
+        "\n"
+        "Makes a shaped pulse the way the window's \"make pulse\" does and writes it as NAME.RF into the\n"
+        "working directory.\n"
+        "\n"
+        "Options of make-pulse:\n"
+        "  --workdir DIR     work in DIR (it must exist) instead of the directory the settings file names\n"
+        "  --set 'CONTROL(INDEX)=TEXT'\n"
+        "                    set a generator box first: Check2(0..5) the shape boxes (1 or 0; ticking one\n"
+        "                    of the first four clears the other three, as a click does), Text4(0..15)\n"
+        "                    the number and keyword boxes, Text3 the name\n"
+        "  --name NAME       the name of the pulse (the box \"Name\", Text3); the file is NAME.RF\n"
+        "  --png             also write the preview NAME.png: amplitude, phase and frequency against\n"
+        "                    time and the excitation profile\n"
+        "\n"
+        "Shapes (the last ticked box wins; none ticked makes an HSn pulse):\n"
+        "  Check2(0) gauss          Gaussian; its end amplitude is the truncation Text4(7)\n"
+        "  Check2(1) AddTwoPulse    ttt2.RF + w1 x ttt1.RF, w1 in Text4(14)\n"
+        "  Check2(2) AddHarmonics   the pulse named in Text4(11) with a 10 % third harmonic\n"
+        "  Check2(3) HSn pulse      adiabatic sweep: Ngap Text4(2), N pulse in gap Text4(3), N delay in gap\n"
+        "                           Text4(4), n factor Text4(5), R value Text4(6), truncation Text4(7)\n"
+        "  Check2(4) Stripe         three frequency-shifted copies of the HSn pulse\n"
+        "  Check2(5) FM_sin         constant amplitude, sinusoidal frequency modulation\n"
+        "Also: freq shift Text4(0), phase Text4(1), add zero at start Text4(12) and at end Text4(8),\n"
+        "FrankRepeat Text4(15), sweep sign Text4(10) (\"-\" mirrors the phase), comment Text4(13) (\"y\"\n"
+        "writes the header).\n"
+        "\n"
+        "Methods (Text4(9)): where the N pulse in gap elements sit among the N delay in gap elements:\n"
+        "  zv         pulse elements first, then the silent ones\n"
+        "  step       as zv, every gap holding the sweep's value of its first element\n"
+        "  brok       as zv, the sweep stopping during the silences\n"
+        "  zv_rnd     at random places of each gap (the same places every time)\n"
+        "  zv_center  in the middle of each gap\n"
+        "  zvn        silent elements first, then the pulse elements\n"
+        "  zvnm       zv in even gaps, zvn in odd gaps\n"
+        "  zvt        pulse elements spread evenly, each gap ending with one\n"
+        "  zvtt       silent elements spread evenly, each gap ending with one\n"
+        "\n"
+        "Exit status: 0 the pulse was written; 1 a box was refused or the file could not be written (a\n"
+        "message names the box; nothing is written); 2 the command line was not understood.\n";
+    return text;
 }
 
 }  // namespace velmora::app

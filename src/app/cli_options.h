@@ -1,6 +1,7 @@
 // The command line of velmora-cli, parsed into what the program does:
 //   velmora-cli run [--workdir DIR] [--mol NAME.mol] [--psq NAME.psq] [--2d]
 //                   [--set 'CONTROL(INDEX)=TEXT']... [--element NAME=VALUE]... [--png] [--quiet]
+//   velmora-cli make-pulse [--workdir DIR] [--set 'CONTROL(INDEX)=TEXT']... [--name NAME] [--png]
 //   velmora-cli --help | --version
 // Options take their value as the next argument or after "=" ("--workdir=DIR"). The assignments are
 // only split here; whether a control or an element exists is for the workbench to say.
@@ -25,7 +26,10 @@ struct Override {
 
 struct CliOptions {
     enum class Action { Run, Help, Version };
+    enum class Command { Run, MakePulse };
     Action action = Action::Run;
+    Command command = Command::Run;  // with Action::Help: whose usage to print
+    std::string pulseName;           // make-pulse --name: the generator's "Name" box (empty: keep it)
     std::optional<std::filesystem::path> workingDirectory;  // none: the one the settings file names
     std::string moleculeFile;                               // empty: nothing beyond start-up
     std::string sequenceFile;
@@ -45,5 +49,7 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> arguments);
 
 // The usage text --help prints.
 std::string usageText();
+// The usage text "make-pulse --help" prints: options, shapes and methods.
+std::string makePulseUsageText();
 
 }  // namespace velmora::app

@@ -1,5 +1,6 @@
 // Writes the example working directory: classic experiments as molecule and sequence files,
-// built through the same model the window edits, so that they always read back in this version.
+// built through the same model the window edits, so that they always read back in this version,
+// and shaped pulses made by the generator.
 //   velmora-examples DIR
 #include "model/controls.h"
 #include "model/exchange_settings.h"
@@ -7,6 +8,7 @@
 #include "model/pulse_sequence.h"
 #include "model/sequence_file.h"
 #include "model/spin_system.h"
+#include "pulses/pulse_generator.h"
 #include "util/text_file.h"
 
 #include <cstdio>
@@ -206,6 +208,39 @@ void gradientEcho(const std::filesystem::path& dir)
     e.write(dir, "gradient_echo");
 }
 
+// An HSn pulse made by the generator, written as NAME.RF.
+void hsnPulse(const std::filesystem::path& dir, const std::string& name, const pulses::GeneratorSettings& settings)
+{
+    util::UniformRandom random;
+    const pulses::GenerationResult made = pulses::generatePulse(settings, {}, random);
+    if (!made.pulse) {
+        std::fprintf(stderr, "velmora-examples: %s: %s\n", name.c_str(), made.error.c_str());
+        std::exit(1);
+    }
+    if (const util::Outcome written = util::writeTextFile(dir / (name + ".RF"), made.pulse->lines); !written) {
+        std::fprintf(stderr, "velmora-examples: %s\n", written.message().c_str());
+        std::exit(1);
+    }
+}
+
+// An HS1 sweep in 256 gaps of 32 pulse and 32 silent elements, for acquisition during the pulse
+// (the pulse the "correlate with:" box names by default), and an HS1 inversion pulse of 256
+// elements whose sweep spans 32 / T (3.2 kHz for a 10 ms pulse).
+void shapedPulses(const std::filesystem::path& dir)
+{
+    pulses::GeneratorSettings gapped;
+    gapped.gapCount = 256;
+    gapped.pulsePerGap = 32;
+    gapped.delayPerGap = 32;
+    hsnPulse(dir, "ahs1p256_32_32", gapped);
+
+    pulses::GeneratorSettings inversion;
+    inversion.gapCount = 256;
+    inversion.pulsePerGap = 1;
+    inversion.rValue = 8.0;
+    hsnPulse(dir, "hs1_inversion", inversion);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -223,5 +258,6 @@ int main(int argc, char** argv)
     inversionRecovery(dir);
     inept(dir);
     gradientEcho(dir);
+    shapedPulses(dir);
     return 0;
 }

@@ -1,4 +1,5 @@
 // velmora-cli: the headless front end. Parses the command line and runs the workbench once.
+#include "app/cli_make_pulse.h"
 #include "app/cli_options.h"
 #include "app/cli_run.h"
 
@@ -18,7 +19,8 @@ int main(int argc, char** argv)
     }
     switch (parsed.options->action) {
     case CliOptions::Action::Help:
-        std::cout << velmora::app::usageText();
+        std::cout << (parsed.options->command == CliOptions::Command::MakePulse ? velmora::app::makePulseUsageText()
+                                                                                : velmora::app::usageText());
         return velmora::app::kExitSuccess;
     case CliOptions::Action::Version:
         std::cout << "velmora-cli " << VELMORA_VERSION << "\n";
@@ -26,5 +28,7 @@ int main(int argc, char** argv)
     case CliOptions::Action::Run:
         break;
     }
+    if (parsed.options->command == CliOptions::Command::MakePulse)
+        return velmora::app::makePulseCommand(*parsed.options);
     return velmora::app::runCommand(*parsed.options);
 }

@@ -4,6 +4,7 @@
 #include "render/sequence_panel.h"
 #include "render/spin_panel.h"
 #include "ui/plot_area.h"
+#include "ui/pulse_generator_page.h"
 #include "ui/window_texts.h"
 #include "util/file_listing.h"
 #include "workbench/control_handlers.h"
@@ -561,43 +562,9 @@ QWidget* MainWindow::buildPulseTools()
     tabs->addTab(calculators, "Calculators");
 
     // The shaped-pulse generator's choices and boxes, on a page that scrolls.
-    auto* page = new QWidget;
-    auto* boxes = new QGridLayout(page);
-    boxes->setVerticalSpacing(1);
-    for (int i = 0; i < 6; ++i) {
-        auto* check = new QCheckBox(page);
-        boxes->addWidget(check, i / 2, 2 * (i % 2), 1, 2);
-        binder_->bind({"Check2", i}, check);
-    }
-    const std::pair<int, const char*> generatorBoxes[] = {
-        {0, "freq shift"},         {1, "phase"},           {2, "Ngap"},         {3, "N pulse in gap"},
-        {4, "N delay in gap"},     {5, "n factor"},        {6, "R value"},      {7, "truncation"},
-        {12, "add zero at start"}, {8, "add zero at end"}, {15, "FrankRepeat"}, {9, "method"},
-        {10, "sweep sign"},        {11, "shape"},          {13, "comment"},     {14, "ttt2=1     ttt1="}};
-    int n = 0;
-    for (const auto& [index, caption] : generatorBoxes) {
-        const int r = 3 + n / 2;
-        boxes->addWidget(new QLabel(caption, page), r, 2 * (n % 2));
-        auto* edit = box(page, 60);
-        boxes->addWidget(edit, r, 2 * (n % 2) + 1);
-        binder_->bind({"Text4", index}, edit);
-        ++n;
-    }
-    const int last = 3 + n / 2;
-    boxes->addWidget(new QLabel("Name", page), last, 0);
-    auto* name = box(page, 60);
-    boxes->addWidget(name, last, 1);
-    binder_->bind(ctl::GeneratorOutputName, name);
-    auto* make = new QPushButton(page);
-    make->setEnabled(false);
-    make->setToolTip("the shaped-pulse generator comes with a later version");
-    boxes->addWidget(make, last, 2, 1, 2);
-    binder_->bind({"Command15", 0}, make);
-    auto* scroll = new QScrollArea;
-    scroll->setWidget(page);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    tabs->addTab(scroll, "Shaped-pulse generator");
+    auto* generator = new PulseGeneratorPage(bench_, *binder_);
+    connect(generator, &PulseGeneratorPage::pulseMade, this, [this] { refreshFileLists(); });
+    tabs->addTab(generator, "Shaped-pulse generator");
     return group;
 }
 

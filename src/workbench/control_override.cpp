@@ -2,6 +2,7 @@
 
 #include "model/controls.h"
 #include "model/element_table.h"
+#include "pulses/generator_boxes.h"
 #include "util/number_format.h"
 #include "util/numeric_text.h"
 #include "util/text_compare.h"
@@ -84,6 +85,8 @@ void runHandler(Workbench& bench, model::ControlId id)
         onCycleCountEdited(bench);
     else if (id.array == "Check1")
         onOptionClicked(bench, id.index);
+    else if (id.array == "Check2")
+        pulses::onShapeBoxClicked(bench.controls(), id.index);
 }
 
 }  // namespace

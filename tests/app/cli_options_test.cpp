@@ -35,6 +35,22 @@ TEST(CliOptions, RunTakesEveryOptionWithItsValue)
     EXPECT_EQ(options.overrides, expected) << "overrides keep their command-line order";
 }
 
+TEST(CliOptions, MakePulseTakesItsOwnOptionsOnly)
+{
+    const ParsedCommandLine parsed =
+        parse({"make-pulse", "--workdir=/tmp/lab", "--set", "Check2(0)=1", "--name", "g1", "--png"});
+    ASSERT_TRUE(parsed.options) << parsed.error;
+    EXPECT_EQ(parsed.options->command, CliOptions::Command::MakePulse);
+    EXPECT_EQ(parsed.options->pulseName, "g1");
+    EXPECT_TRUE(parsed.options->png);
+    EXPECT_EQ(parsed.options->overrides, (std::vector<Override>{{Override::Target::Control, "Check2(0)=1"}}));
+    EXPECT_EQ(parse({"make-pulse", "--help"}).options->action, CliOptions::Action::Help);
+
+    EXPECT_EQ(parse({"make-pulse", "--element", "d1=2"}).error, "make-pulse takes no option --element");
+    EXPECT_EQ(parse({"run", "--name", "g1"}).error, "run takes no option --name");
+    EXPECT_FALSE(parse({"make-pulse", "--name"}).options);
+}
+
 TEST(CliOptions, PlainRunReadsNothingBeyondStartUp)
 {
     const ParsedCommandLine parsed = parse({"run"});
