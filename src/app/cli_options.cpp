@@ -117,6 +117,7 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> arguments)
 std::string usageText()
 {
     return "Usage: velmora-cli run [options]\n"
+           "       velmora-cli exchange [options]   (see velmora-cli exchange --help)\n"
            "       velmora-cli --help | --version\n"
            "\n"
            "Runs the spin system through the pulse sequence the way the window's Start does, and writes\n"

@@ -281,8 +281,11 @@ void DispersionExperiment::publish()
         const Values values = prepared_.valuesAt(pointOf(0));
         const std::optional<ExchangeFit> fit = fitExchangeRate(
             samples, values[ExchangeSettings::Pa], kTwoPi * 2 * values[ExchangeSettings::HalfShift]);
-        for (int k = 0; fit && k < along; ++k)
-            results_.points[static_cast<std::size_t>(pointOf(k))].kexCalPerS = fit->kexPerS;
+        for (int k = 0; fit && k < along; ++k) {
+            PointResult& r = results_.points[static_cast<std::size_t>(pointOf(k))];
+            r.kexCalPerS = fit->kexPerS;
+            r.r20CalPerS = fit->r20PerS;
+        }
     }
 }
 

@@ -71,6 +71,7 @@ struct PointResult {
     double rbaPerS = 0;         // kex Pa
     double pa = 0;
     std::optional<double> kexCalPerS;  // from the Carver-Richards fit when tcp is swept
+    std::optional<double> r20CalPerS;  // the rate without exchange of the same fit
     double cpmgFrequencyHz = 0;
     double sequenceSeconds = 0;
     std::int64_t histories = 0;
