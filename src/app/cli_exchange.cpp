@@ -64,8 +64,7 @@ extern "C" void onExchangeInterrupt(int)
         control->stop();
 }
 
-template <typename Number>
-bool parseNumber(std::string_view text, Number& value)
+template <typename Number> bool parseNumber(std::string_view text, Number& value)
 {
     const char* end = text.data() + text.size();
     const auto [stop, error] = std::from_chars(text.data(), end, value);
@@ -77,7 +76,8 @@ std::optional<std::string> parse(std::span<const std::string_view> arguments, Ex
     for (std::size_t k = 0; k < arguments.size(); ++k) {
         std::string_view name = arguments[k];
         std::optional<std::string_view> inlineValue;
-        if (const std::size_t equals = name.find('='); name.starts_with("--") && equals != std::string_view::npos) {
+        if (const std::size_t equals = name.find('=');
+            name.starts_with("--") && equals != std::string_view::npos) {
             inlineValue = name.substr(equals + 1);
             name = name.substr(0, equals);
         }
@@ -91,9 +91,10 @@ std::optional<std::string> parse(std::span<const std::string_view> arguments, Ex
             (name == "--png" ? options.png : options.quiet) = true;
             continue;
         }
-        if (name != "--workdir" && name != "--psq" && name != "--set" && name != "--seed" && name != "--grids" &&
-            name != "--threads")
-            return (name.starts_with("-") ? "unknown option \"" : "unexpected argument \"") + std::string(name) + "\"";
+        if (name != "--workdir" && name != "--psq" && name != "--set" && name != "--seed" &&
+            name != "--grids" && name != "--threads")
+            return (name.starts_with("-") ? "unknown option \"" : "unexpected argument \"") +
+                   std::string(name) + "\"";
         if (!inlineValue && k + 1 >= arguments.size())
             return std::string(name) + " needs a value";
         const std::string_view value = inlineValue ? *inlineValue : arguments[++k];
@@ -103,7 +104,8 @@ std::optional<std::string> parse(std::span<const std::string_view> arguments, Ex
             options.workingDirectory = std::filesystem::path(value);
         } else if (name == "--psq") {
             if (value.empty() || value.find('/') != std::string_view::npos)
-                return "--psq takes the name of a file in the working directory, not \"" + std::string(value) + "\"";
+                return "--psq takes the name of a file in the working directory, not \"" +
+                       std::string(value) + "\"";
             options.sequenceFile = value;
         } else if (name == "--set") {
             if (value.find('=') == std::string_view::npos || value.front() == '=')
@@ -114,8 +116,10 @@ std::optional<std::string> parse(std::span<const std::string_view> arguments, Ex
                 return "--seed takes a whole number, not \"" + std::string(value) + "\"";
         } else {
             int number = 0;
-            if (!parseNumber(value, number) || number < 1 || (name == "--grids" && number > exchange::kMostGrids))
-                return std::string(name) + (name == "--grids" ? " takes a number from 1 to 1000" : " takes a number from 1 on") +
+            if (!parseNumber(value, number) || number < 1 ||
+                (name == "--grids" && number > exchange::kMostGrids))
+                return std::string(name) +
+                       (name == "--grids" ? " takes a number from 1 to 1000" : " takes a number from 1 on") +
                        ", not \"" + std::string(value) + "\"";
             (name == "--grids" ? options.run.gridCount : options.threads.emplace()) = number;
         }
@@ -132,12 +136,18 @@ util::Outcome assign(workbench::Workbench& bench, const std::string& assignment)
     const std::string value = assignment.substr(equals + 1);
     ExchangeSettings& exchange = bench.exchange();
     static constexpr std::pair<std::string_view, ExchangeSettings::Value> kValues[] = {
-        {"Tp", ExchangeSettings::Tp},        {"tcp", ExchangeSettings::Tcp},
-        {"kex", ExchangeSettings::Kex},      {"RFoffset", ExchangeSettings::RfOffset},
-        {"half_shift", ExchangeSettings::HalfShift}, {"Necho", ExchangeSettings::Necho},
-        {"w1", ExchangeSettings::W1},        {"Pa", ExchangeSettings::Pa},
-        {"T1A", ExchangeSettings::T1SiteA},  {"T1B", ExchangeSettings::T1SiteB},
-        {"T2A", ExchangeSettings::T2SiteA},  {"T2B", ExchangeSettings::T2SiteB},
+        {"Tp", ExchangeSettings::Tp},
+        {"tcp", ExchangeSettings::Tcp},
+        {"kex", ExchangeSettings::Kex},
+        {"RFoffset", ExchangeSettings::RfOffset},
+        {"half_shift", ExchangeSettings::HalfShift},
+        {"Necho", ExchangeSettings::Necho},
+        {"w1", ExchangeSettings::W1},
+        {"Pa", ExchangeSettings::Pa},
+        {"T1A", ExchangeSettings::T1SiteA},
+        {"T1B", ExchangeSettings::T1SiteB},
+        {"T2A", ExchangeSettings::T2SiteA},
+        {"T2B", ExchangeSettings::T2SiteB},
         {"Angle", ExchangeSettings::Angle},
     };
     const auto number = [&]() -> std::optional<double> {
@@ -146,7 +156,9 @@ util::Outcome assign(workbench::Workbench& bench, const std::string& assignment)
             return std::nullopt;
         return x;
     };
-    const auto notANumber = [&] { return util::Outcome::failure(std::string(name) + " takes a number, not \"" + value + "\""); };
+    const auto notANumber = [&] {
+        return util::Outcome::failure(std::string(name) + " takes a number, not \"" + value + "\"");
+    };
     for (const auto& [known, index] : kValues) {
         if (util::equalsIgnoreCase(name, known)) {
             const std::optional<double> x = number();
@@ -164,8 +176,10 @@ util::Outcome assign(workbench::Workbench& bench, const std::string& assignment)
         return util::Outcome::success();
     }
     const std::pair<std::string_view, std::string*> texts[] = {
-        {"Phase", &exchange.phase},           {"StartMagn", &exchange.startMagnetisation},
-        {"ShapedPulse", &exchange.shapedPulse}, {"Array", &exchange.sweptName},
+        {"Phase", &exchange.phase},
+        {"StartMagn", &exchange.startMagnetisation},
+        {"ShapedPulse", &exchange.shapedPulse},
+        {"Array", &exchange.sweptName},
         {"Array2", &exchange.secondSweptName},
     };
     for (const auto& [known, text] : texts) {
@@ -188,7 +202,8 @@ util::Outcome assign(workbench::Workbench& bench, const std::string& assignment)
     if (util::equalsIgnoreCase(name, "Ni") || util::equalsIgnoreCase(name, "Ni2")) {
         int count = 0;
         if (!parseNumber(std::string_view(value), count) || count < 0)
-            return util::Outcome::failure(std::string(name) + " takes a whole number from 0 on, not \"" + value + "\"");
+            return util::Outcome::failure(std::string(name) + " takes a whole number from 0 on, not \"" +
+                                          value + "\"");
         (util::equalsIgnoreCase(name, "Ni") ? exchange.lastRunIndex : exchange.secondSeriesCount) = count;
         return util::Outcome::success();
     }
@@ -203,7 +218,8 @@ void keepSeriousQtMessages(QtMsgType type, const QMessageLogContext&, const QStr
         std::cerr << text.toStdString() << std::endl;
 }
 
-util::Outcome writeDispersionPng(const workbench::Workbench& bench, const exchange::PreparedDispersion& prepared,
+util::Outcome writeDispersionPng(const workbench::Workbench& bench,
+                                 const exchange::PreparedDispersion& prepared,
                                  const exchange::DispersionResults& results)
 {
     // Text needs a QGuiApplication; the offscreen platform needs no display.
@@ -226,8 +242,8 @@ void printSummary(const workbench::DispersionRun& run, const ExchangeOptions& op
 {
     const exchange::PreparedDispersion& prepared = *run.prepared;
     const std::int64_t histories = run.results.points.empty() ? 0 : run.results.points.front().histories;
-    std::cout << "exchange: " << run.results.gridsDone << " grid(s) of " << prepared.pointCount() << " point(s) ("
-              << prepared.first.name << " x " << prepared.second.name << "), " << histories
+    std::cout << "exchange: " << run.results.gridsDone << " grid(s) of " << prepared.pointCount()
+              << " point(s) (" << prepared.first.name << " x " << prepared.second.name << "), " << histories
               << " histories a point, seed " << options.run.seed << "\n"
               << "table: " << run.table.string() << "\n"
               << exchange::resultListHeader(prepared) << "\n";
@@ -246,12 +262,14 @@ std::string exchangeUsageText()
            "writes the results table (working directory + Text9 + \".dat\") and prints the result list.\n"
            "\n"
            "Options:\n"
-           "  --workdir DIR      work in DIR (it must exist) instead of the directory the settings file names\n"
+           "  --workdir DIR      work in DIR (it must exist) instead of the directory the settings file "
+           "names\n"
            "  --psq NAME.psq     read the sequence file NAME.psq (and its exchange values) first\n"
            "  --set NAME=VALUE   set an exchange value: Tp (us), tcp (us), kex (1/s), RFoffset (Hz),\n"
            "                     ch_shift (Hz, the shift difference), half_shift (Hz), Necho, w1 (Hz), Pa,\n"
            "                     T1A, T1B, T2A, T2B (ms), Angle (rad), Phase, StartMagn, ShapedPulse,\n"
-           "                     Array and Array2 (the swept names), Ni and Ni2 (values - 1), step and step2\n"
+           "                     Array and Array2 (the swept names), Ni and Ni2 (values - 1), step and "
+           "step2\n"
            "                     (the increments); or a control: 'Label3(14)=Mult', 'Label3(16)=Add',\n"
            "                     'Check1(5)=1' (T1), 'Check1(7)=1' (T2), 'Text9=NAME' (results file)\n"
            "  --seed N           seed of the random jump histories (default 1)\n"
@@ -260,7 +278,8 @@ std::string exchangeUsageText()
            "  --png              draw the dispersion plot into dispersion.png\n"
            "  --quiet            print nothing but errors\n"
            "\n"
-           "Exit status: 0 every grid ran; 1 refused, stopped or failed; 2 the command line was not understood.\n";
+           "Exit status: 0 every grid ran; 1 refused, stopped or failed; 2 the command line was not "
+           "understood.\n";
 }
 
 int exchangeCommand(std::span<const std::string_view> arguments)
@@ -296,7 +315,8 @@ int exchangeCommand(std::span<const std::string_view> arguments)
         workbench::startUpIn(bench, directory);
     } else {
         model::Workspace workspace;
-        if (const util::Outcome started = workbench::startUp(bench, model::currentWorkspaceRoots(), workspace);
+        if (const util::Outcome started =
+                workbench::startUp(bench, model::currentWorkspaceRoots(), workspace);
             !started) {
             messages.show(started.message(), "Error!");
             return kExitRunFailed;
@@ -304,7 +324,8 @@ int exchangeCommand(std::span<const std::string_view> arguments)
     }
     if (!options.sequenceFile.empty()) {
         if (!util::fileExists(bench.pathOf(options.sequenceFile))) {
-            messages.show("cannot read " + bench.pathOf(options.sequenceFile).string() + ": the file does not exist",
+            messages.show("cannot read " + bench.pathOf(options.sequenceFile).string() +
+                              ": the file does not exist",
                           "Error!");
             return kExitRunFailed;
         }
@@ -323,8 +344,8 @@ int exchangeCommand(std::span<const std::string_view> arguments)
     workbench::DispersionListeners listeners;
     listeners.points = [&](int grid, int done, int points) {
         if (showProgress)
-            std::cerr << "\rgrid " << grid << " of " << options.run.gridCount << ", point " << done << " of " << points
-                      << "   " << std::flush;
+            std::cerr << "\rgrid " << grid << " of " << options.run.gridCount << ", point " << done << " of "
+                      << points << "   " << std::flush;
     };
     interruptedRun.store(&bench.runControl());
     struct sigaction action {};
@@ -339,7 +360,8 @@ int exchangeCommand(std::span<const std::string_view> arguments)
     if (showProgress)
         std::cerr << "\r" << std::string(60, ' ') << "\r" << std::flush;
 
-    if (run.outcome == workbench::DispersionOutcome::Refused || run.outcome == workbench::DispersionOutcome::Busy)
+    if (run.outcome == workbench::DispersionOutcome::Refused ||
+        run.outcome == workbench::DispersionOutcome::Busy)
         return kExitRunFailed;
     bool plotted = true;
 #ifdef VELMORA_HAVE_RENDER

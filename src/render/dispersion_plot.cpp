@@ -76,14 +76,17 @@ DispersionPlotData dispersionPlotData(const exchange::PreparedDispersion& prepar
     data.xTitle = alongTcp ? "nu_CPMG, Hz" : first.name;
     for (int line = 0; line < across.valueCount; ++line) {
         DispersionCurve curve;
-        const auto pointOf = [&](int k) { return secondIsTcp ? k * first.valueCount + line : line * first.valueCount + k; };
+        const auto pointOf = [&](int k) {
+            return secondIsTcp ? k * first.valueCount + line : line * first.valueCount + k;
+        };
         for (int k = 0; k < along.valueCount; ++k) {
             const auto index = static_cast<std::size_t>(pointOf(k));
             if (index >= results.points.size())
                 break;
             const exchange::PointResult& p = results.points[index];
             if (k == 0 && across.valueCount > 1)
-                curve.label = across.name + " = " + util::formatGeneral(secondIsTcp ? p.firstValue : p.secondValue);
+                curve.label =
+                    across.name + " = " + util::formatGeneral(secondIsTcp ? p.firstValue : p.secondValue);
             curve.x.push_back(alongTcp ? p.cpmgFrequencyHz : p.firstValue);
             curve.r2eff.push_back(p.r2effPerS);
             curve.error.push_back(p.r2effErrorPerS);
@@ -130,14 +133,15 @@ void drawDispersionPlot(PictureBox& box, const DispersionPlotData& data)
         const Range& r = horizontal ? xr : yr;
         const double step = tickStep(r);
         for (double t = std::ceil(r.low / step) * step; t <= r.high + step * 1e-9; t += step) {
-            const QString label = QString::fromStdString(util::formatGeneral(std::abs(t) < step * 1e-9 ? 0 : t));
+            const QString label =
+                QString::fromStdString(util::formatGeneral(std::abs(t) < step * 1e-9 ? 0 : t));
             if (horizontal) {
                 box.line(t, yr.low, t, yr.low - 4 * yPerPx);
                 box.text(t - metrics.horizontalAdvance(label) / 2 * xPerPx, yr.low - 6 * yPerPx, label);
             } else {
                 box.line(xr.low, t, xr.low + 4 * xPerPx, t);
-                box.text(xr.low - (metrics.horizontalAdvance(label) + 6) * xPerPx, t + metrics.height() / 2 * yPerPx,
-                         label);
+                box.text(xr.low - (metrics.horizontalAdvance(label) + 6) * xPerPx,
+                         t + metrics.height() / 2 * yPerPx, label);
             }
         }
     }
