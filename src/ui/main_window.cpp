@@ -3,6 +3,7 @@
 #include "pulses/pulse_calculators.h"
 #include "render/sequence_panel.h"
 #include "render/spin_panel.h"
+#include "ui/exchange_mode.h"
 #include "ui/plot_area.h"
 #include "ui/window_texts.h"
 #include "util/file_listing.h"
@@ -121,6 +122,11 @@ void MainWindow::buildMenus()
             });
         else if (name == "&savePicture")
             connect(a, &QAction::triggered, this, [this] { plots_->savePictures(); });
+        else if (name == "&Exchange")
+            connect(a, &QAction::triggered, this, [this] {
+                hidePopups();
+                ExchangeMode::of(*this, bench_).toggle();
+            });
         else
             connect(a, &QAction::triggered, this,
                     [this, name] { notAvailableYet(QString(name).remove('&')); });
@@ -832,6 +838,12 @@ void MainWindow::setEditingEnabled(bool enabled)
 void MainWindow::start(bool twoD)
 {
     hidePopups();
+    if (bench_.exchangeMode()) {
+        // Start runs the exchange experiment; Start_2D does nothing in exchange mode.
+        if (!twoD)
+            ExchangeMode::of(*this, bench_).start();
+        return;
+    }
     if (bench_.runControl().running()) {
         statusBar()->showMessage("A run is in progress: Stop it first.", 5000);
         return;

@@ -193,7 +193,7 @@ private slots:
     void commandsOfLaterVersionsSaySo()
     {
         Session s;
-        s.window->action("&Exchange")->trigger();
+        s.window->action("&Image_zv")->trigger();
         QVERIFY(s.window->statusBar()->currentMessage().contains("not available yet"));
     }
 
