@@ -22,6 +22,7 @@
 
 #include <atomic>
 #include <charconv>
+#include <cmath>
 #include <csignal>
 #include <iostream>
 #include <optional>

@@ -4,6 +4,7 @@
 #include "util/text_compare.h"
 #include "util/text_file.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace velmora::exchange {

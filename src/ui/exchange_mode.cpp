@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QStatusBar>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <optional>

@@ -5,6 +5,7 @@
 #include "support/scratch_directory.h"
 #include "util/text_file.h"
 
+#include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
 
