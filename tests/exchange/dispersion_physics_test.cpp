@@ -8,6 +8,7 @@
 #include "util/uniform_random.h"
 #include "util/work_pool.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <gtest/gtest.h>
