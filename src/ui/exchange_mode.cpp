@@ -275,7 +275,7 @@ void ExchangeMode::start()
         return;
     window_.redrawPanels();
     const workbench::DispersionRunOptions options{
-        static_cast<std::int64_t>(*numberIn(boxes_.at("seed"))),
+        static_cast<std::int64_t>(std::clamp(*numberIn(boxes_.at("seed")), -9e18, 9e18)),
         static_cast<int>(std::clamp(*numberIn(boxes_.at("grids")), 1.0, double(exchange::kMostGrids))),
         {}};
     workbench::DispersionListeners listeners;
