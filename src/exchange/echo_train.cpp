@@ -4,7 +4,6 @@
 #include "util/text_compare.h"
 
 #include <cmath>
-#include <limits>
 
 namespace velmora::exchange {
 
