@@ -136,6 +136,7 @@ std::string usageText()
 {
     return "Usage: velmora-cli run [options]\n"
            "       velmora-cli make-pulse [options]   (see velmora-cli make-pulse --help)\n"
+           "       velmora-cli exchange [options]   (see velmora-cli exchange --help)\n"
            "       velmora-cli --help | --version\n"
            "\n"
            "Runs the spin system through the pulse sequence the way the window's Start does, and writes\n"

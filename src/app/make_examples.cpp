@@ -241,6 +241,37 @@ void shapedPulses(const std::filesystem::path& dir)
     hsnPulse(dir, "hs1_inversion", inversion);
 }
 
+// CPMG relaxation dispersion of a spin exchanging between two sites (Pa 0.9, shift difference
+// 200 Hz): kex 200, 1000 and 5000 /s (first sweep, multiplied by 5), tcp 100 to 2100 us (second
+// sweep, 400 us apart), 10 echoes of 25 us pulses at 20 kHz, T2 50 ms in both sites.
+// velmora-cli exchange --psq cpmg_dispersion.psq runs it.
+void cpmgDispersion(const std::filesystem::path& dir)
+{
+    using model::ExchangeSettings;
+    Example e;
+    e.only(1, "H");
+    e.steps(1);
+    auto& v = e.exchange.values;
+    v[ExchangeSettings::Tp] = 25;
+    v[ExchangeSettings::Tcp] = 100;
+    v[ExchangeSettings::Kex] = 200;
+    v[ExchangeSettings::RfOffset] = 0;
+    v[ExchangeSettings::HalfShift] = 100;
+    v[ExchangeSettings::Necho] = 10;
+    v[ExchangeSettings::W1] = 20000;
+    v[ExchangeSettings::Pa] = 0.9;
+    v[ExchangeSettings::T2SiteA] = v[ExchangeSettings::T2SiteB] = 50;
+    e.exchange.sweptName = "Kex";
+    e.exchange.lastRunIndex = 2;
+    e.exchange.seriesValue = 5;
+    e.controls.setCaption(ctl::ArrayMethod, "Mult");
+    e.exchange.secondSweptName = "tcp";
+    e.exchange.secondSeriesCount = 5;
+    e.exchange.secondSeriesValue = 400;
+    e.controls.setChecked(ctl::T2Relaxation, true);
+    e.write(dir, "cpmg_dispersion");
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -259,5 +290,6 @@ int main(int argc, char** argv)
     inept(dir);
     gradientEcho(dir);
     shapedPulses(dir);
+    cpmgDispersion(dir);
     return 0;
 }

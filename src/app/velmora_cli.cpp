@@ -1,5 +1,6 @@
 // velmora-cli: the headless front end. Parses the command line and runs the workbench once.
 #include "app/cli_make_pulse.h"
+#include "app/cli_exchange.h"
 #include "app/cli_options.h"
 #include "app/cli_run.h"
 
@@ -11,6 +12,8 @@ int main(int argc, char** argv)
 {
     using velmora::app::CliOptions;
     const std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+    if (!arguments.empty() && arguments.front() == "exchange")
+        return velmora::app::exchangeCommand(std::span(arguments).subspan(1));
     const velmora::app::ParsedCommandLine parsed = velmora::app::parseCommandLine(arguments);
     if (!parsed.options) {
         std::cerr << "velmora-cli: " << parsed.error << "\n"

@@ -3,6 +3,7 @@
 #include "pulses/pulse_calculators.h"
 #include "render/sequence_panel.h"
 #include "render/spin_panel.h"
+#include "ui/exchange_mode.h"
 #include "ui/plot_area.h"
 #include "ui/pulse_generator_page.h"
 #include "ui/window_texts.h"
@@ -49,7 +50,7 @@ namespace ctl = model::ctl;
 const char* const kMenu[] = {"&File",        "&Start",     "&Start_2D", "&Stop",  "&Refresh", "&Options", "&Spectra",
                              "&Exchange",    "&savePicture", "&Image_zv", "&Help", "&About"};
 // Commands this version does not have yet: shown, disabled, with a tooltip that says so.
-const char* const kLaterCommands[] = {"&Exchange", "&Image_zv"};
+const char* const kLaterCommands[] = {"&Image_zv"};
 
 // Where the pointer rules of the working area take effect, in twips.
 constexpr int kPopupRightEdge = 11925;
@@ -157,6 +158,11 @@ void MainWindow::buildMenus()
             });
         else if (name == "&savePicture")
             connect(a, &QAction::triggered, this, [this] { plots_->savePictures(); });
+        else if (name == "&Exchange")
+            connect(a, &QAction::triggered, this, [this] {
+                hidePopups();
+                ExchangeMode::of(*this, bench_).toggle();
+            });
 
         if (std::find(std::begin(kLaterCommands), std::end(kLaterCommands), name) != std::end(kLaterCommands)) {
             a->setEnabled(false);
@@ -954,6 +960,12 @@ void MainWindow::start(bool twoD)
 {
     commitPendingEdit();
     hidePopups();
+    if (bench_.exchangeMode()) {
+        // Start runs the exchange experiment; Start_2D does nothing in exchange mode.
+        if (!twoD)
+            ExchangeMode::of(*this, bench_).start();
+        return;
+    }
     if (bench_.runControl().running()) {
         statusBar()->showMessage("A run is in progress: Stop it first.", 5000);
         return;

@@ -53,4 +53,17 @@ double UniformRandom::next()
     return static_cast<double>(nextBits() >> 11) * 0x1.0p-53;
 }
 
+UniformRandom derivedStream(std::int64_t seed, std::uint64_t first, std::uint64_t second)
+{
+    // Each index goes through a splitmix64 step of its own before it is mixed in, so that
+    // neighbouring pieces (seed, 0, 1) and (seed, 1, 0) start far apart.
+    auto x = static_cast<std::uint64_t>(seed);
+    std::uint64_t mixed = splitMix64(x);
+    std::uint64_t a = first ^ mixed;
+    mixed ^= splitMix64(a);
+    std::uint64_t b = second ^ mixed;
+    mixed ^= splitMix64(b);
+    return UniformRandom(static_cast<std::int64_t>(mixed));
+}
+
 }  // namespace velmora::util

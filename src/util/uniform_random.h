@@ -25,4 +25,9 @@ private:
     std::array<std::uint64_t, 4> state_{};
 };
 
+// A generator of its own for one piece of a parallel computation: its sequence depends only on
+// the seed and the two indices of the piece (a grid and a point of it, say), never on the worker
+// that runs it. Different indices give unrelated sequences.
+UniformRandom derivedStream(std::int64_t seed, std::uint64_t first, std::uint64_t second);
+
 }  // namespace velmora::util

@@ -198,16 +198,16 @@ private slots:
     void commandsOfLaterVersionsAreDisabledWithATooltipAndTestEntriesAreGone()
     {
         Session s;
-        QAction* exchange = s.window->action("&Exchange");
-        QVERIFY(exchange != nullptr);
-        QVERIFY(!exchange->isEnabled());
-        QVERIFY(exchange->toolTip().contains("later version"));
+        QAction* imageSeries = s.window->action("&Image_zv");
+        QVERIFY(imageSeries != nullptr);
+        QVERIFY(!imageSeries->isEnabled());
+        QVERIFY(imageSeries->toolTip().contains("later version"));
         for (const char* entry : {"&tab", "&testHilbert", "&HilbertTrans", "&test", "&FMtest", "&tttsvd"})
             QVERIFY2(s.window->action(entry) == nullptr, entry);
         // A run enables the editing commands again, not the ones this version lacks.
         s.bench.controls().setText(ctl::ArraySize, "0");
         s.window->start(false);
-        QVERIFY(!exchange->isEnabled());
+        QVERIFY(!imageSeries->isEnabled());
     }
 
     void clickingASpinOpensItsWindowAndEditsGoToTheModel()

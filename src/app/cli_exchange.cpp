@@ -1,0 +1,385 @@
+#include "app/cli_exchange.h"
+
+#include "app/cli_run.h"
+#include "exchange/dispersion_table.h"
+#include "model/workspace.h"
+#include "util/numeric_text.h"
+#include "util/text_compare.h"
+#include "util/text_file.h"
+#include "util/work_pool.h"
+#include "workbench/control_override.h"
+#include "workbench/dispersion_command.h"
+#include "workbench/file_commands.h"
+#include "workbench/start_up.h"
+#include "workbench/workbench.h"
+
+#ifdef VELMORA_HAVE_RENDER
+#include "render/dispersion_plot.h"
+
+#include <QByteArray>
+#include <QGuiApplication>
+#endif
+
+#include <atomic>
+#include <charconv>
+#include <cmath>
+#include <csignal>
+#include <iostream>
+#include <optional>
+#include <unistd.h>
+#include <vector>
+
+namespace velmora::app {
+
+namespace {
+
+using model::ExchangeSettings;
+
+constexpr const char* kProgram = "velmora-cli exchange";
+
+struct ExchangeOptions {
+    std::optional<std::filesystem::path> workingDirectory;
+    std::string sequenceFile;
+    std::vector<std::string> assignments;  // in command-line order
+    workbench::DispersionRunOptions run;
+    std::optional<int> threads;
+    bool png = false;
+    bool quiet = false;
+    bool help = false;
+};
+
+// The core's messages on stderr as "title: text".
+class StderrMessages final : public util::Messages {
+public:
+    void show(std::string_view text, std::string_view title = {}) override
+    {
+        std::cerr << (title.empty() ? std::string() : std::string(title) + ": ") << text << std::endl;
+    }
+};
+
+// Ctrl-C clears the running flag, as Stop does: the experiment ends after the points in progress.
+std::atomic<util::RunControl*> interruptedRun{nullptr};
+extern "C" void onExchangeInterrupt(int)
+{
+    if (util::RunControl* control = interruptedRun.load())
+        control->stop();
+}
+
+template <typename Number> bool parseNumber(std::string_view text, Number& value)
+{
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    return error == std::errc() && stop == end;
+}
+
+std::optional<std::string> parse(std::span<const std::string_view> arguments, ExchangeOptions& options)
+{
+    for (std::size_t k = 0; k < arguments.size(); ++k) {
+        std::string_view name = arguments[k];
+        std::optional<std::string_view> inlineValue;
+        if (const std::size_t equals = name.find('=');
+            name.starts_with("--") && equals != std::string_view::npos) {
+            inlineValue = name.substr(equals + 1);
+            name = name.substr(0, equals);
+        }
+        if (name == "--help" || name == "-h") {
+            options.help = true;
+            return std::nullopt;
+        }
+        if (name == "--png" || name == "--quiet") {
+            if (inlineValue)
+                return std::string(name) + " takes no value";
+            (name == "--png" ? options.png : options.quiet) = true;
+            continue;
+        }
+        if (name != "--workdir" && name != "--psq" && name != "--set" && name != "--seed" &&
+            name != "--grids" && name != "--threads")
+            return (name.starts_with("-") ? "unknown option \"" : "unexpected argument \"") +
+                   std::string(name) + "\"";
+        if (!inlineValue && k + 1 >= arguments.size())
+            return std::string(name) + " needs a value";
+        const std::string_view value = inlineValue ? *inlineValue : arguments[++k];
+        if (name == "--workdir") {
+            if (value.empty())
+                return "--workdir needs a directory";
+            options.workingDirectory = std::filesystem::path(value);
+        } else if (name == "--psq") {
+            if (value.empty() || value.find('/') != std::string_view::npos)
+                return "--psq takes the name of a file in the working directory, not \"" +
+                       std::string(value) + "\"";
+            options.sequenceFile = value;
+        } else if (name == "--set") {
+            if (value.find('=') == std::string_view::npos || value.front() == '=')
+                return "--set takes an assignment NAME=VALUE, not \"" + std::string(value) + "\"";
+            options.assignments.emplace_back(value);
+        } else if (name == "--seed") {
+            if (!parseNumber(value, options.run.seed))
+                return "--seed takes a whole number, not \"" + std::string(value) + "\"";
+        } else {
+            int number = 0;
+            if (!parseNumber(value, number) || number < 1 ||
+                (name == "--grids" && number > exchange::kMostGrids))
+                return std::string(name) +
+                       (name == "--grids" ? " takes a number from 1 to 1000" : " takes a number from 1 on") +
+                       ", not \"" + std::string(value) + "\"";
+            (name == "--grids" ? options.run.gridCount : options.threads.emplace()) = number;
+        }
+    }
+    return std::nullopt;
+}
+
+// The exchange values by the names the window's exchange rows show; every other name goes to the
+// control registry ("Label3(14)=Mult", "Check1(7)=1", "Text9=cpmg").
+util::Outcome assign(workbench::Workbench& bench, const std::string& assignment)
+{
+    const std::size_t equals = assignment.find('=');
+    const std::string_view name = std::string_view(assignment).substr(0, equals);
+    const std::string value = assignment.substr(equals + 1);
+    ExchangeSettings& exchange = bench.exchange();
+    static constexpr std::pair<std::string_view, ExchangeSettings::Value> kValues[] = {
+        {"Tp", ExchangeSettings::Tp},
+        {"tcp", ExchangeSettings::Tcp},
+        {"kex", ExchangeSettings::Kex},
+        {"RFoffset", ExchangeSettings::RfOffset},
+        {"half_shift", ExchangeSettings::HalfShift},
+        {"Necho", ExchangeSettings::Necho},
+        {"w1", ExchangeSettings::W1},
+        {"Pa", ExchangeSettings::Pa},
+        {"T1A", ExchangeSettings::T1SiteA},
+        {"T1B", ExchangeSettings::T1SiteB},
+        {"T2A", ExchangeSettings::T2SiteA},
+        {"T2B", ExchangeSettings::T2SiteB},
+        {"Angle", ExchangeSettings::Angle},
+    };
+    const auto number = [&]() -> std::optional<double> {
+        double x = 0;
+        if (!parseNumber(std::string_view(value), x) || !std::isfinite(x))
+            return std::nullopt;
+        return x;
+    };
+    const auto notANumber = [&] {
+        return util::Outcome::failure(std::string(name) + " takes a number, not \"" + value + "\"");
+    };
+    for (const auto& [known, index] : kValues) {
+        if (util::equalsIgnoreCase(name, known)) {
+            const std::optional<double> x = number();
+            if (!x)
+                return notANumber();
+            exchange.values[index] = *x;
+            return util::Outcome::success();
+        }
+    }
+    if (util::equalsIgnoreCase(name, "ch_shift")) {
+        const std::optional<double> x = number();
+        if (!x)
+            return notANumber();
+        exchange.values[ExchangeSettings::HalfShift] = *x / 2;
+        return util::Outcome::success();
+    }
+    const std::pair<std::string_view, std::string*> texts[] = {
+        {"Phase", &exchange.phase},
+        {"StartMagn", &exchange.startMagnetisation},
+        {"ShapedPulse", &exchange.shapedPulse},
+        {"Array", &exchange.sweptName},
+        {"Array2", &exchange.secondSweptName},
+    };
+    for (const auto& [known, text] : texts) {
+        if (util::equalsIgnoreCase(name, known)) {
+            *text = value;
+            return util::Outcome::success();
+        }
+    }
+    const std::pair<std::string_view, double*> steps[] = {{"step", &exchange.seriesValue},
+                                                          {"step2", &exchange.secondSeriesValue}};
+    for (const auto& [known, step] : steps) {
+        if (util::equalsIgnoreCase(name, known)) {
+            const std::optional<double> x = number();
+            if (!x)
+                return notANumber();
+            *step = *x;
+            return util::Outcome::success();
+        }
+    }
+    if (util::equalsIgnoreCase(name, "Ni") || util::equalsIgnoreCase(name, "Ni2")) {
+        int count = 0;
+        if (!parseNumber(std::string_view(value), count) || count < 0)
+            return util::Outcome::failure(std::string(name) + " takes a whole number from 0 on, not \"" +
+                                          value + "\"");
+        (util::equalsIgnoreCase(name, "Ni") ? exchange.lastRunIndex : exchange.secondSeriesCount) = count;
+        return util::Outcome::success();
+    }
+    return workbench::applyControlOverride(bench, assignment);
+}
+
+#ifdef VELMORA_HAVE_RENDER
+// Qt's notes about a headless session are not the experiment's messages: only critical ones pass.
+void keepSeriousQtMessages(QtMsgType type, const QMessageLogContext&, const QString& text)
+{
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        std::cerr << text.toStdString() << std::endl;
+}
+
+util::Outcome writeDispersionPng(const workbench::Workbench& bench,
+                                 const exchange::PreparedDispersion& prepared,
+                                 const exchange::DispersionResults& results)
+{
+    // Text needs a QGuiApplication; the offscreen platform needs no display.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));
+    static char programName[] = "velmora-cli";
+    static char* argv[] = {programName, nullptr};
+    static int argc = 1;
+    const QtMessageHandler previous = qInstallMessageHandler(keepSeriousQtMessages);
+    const QGuiApplication application(argc, argv);
+    render::PictureBox box(800, 560);
+    render::drawDispersionPlot(box, render::dispersionPlotData(prepared, results));
+    const util::Outcome saved = box.save(bench.pathOf("dispersion.png"));
+    qInstallMessageHandler(previous);
+    return saved;
+}
+#endif
+
+void printSummary(const workbench::DispersionRun& run, const ExchangeOptions& options)
+{
+    const exchange::PreparedDispersion& prepared = *run.prepared;
+    const std::int64_t histories = run.results.points.empty() ? 0 : run.results.points.front().histories;
+    std::cout << "exchange: " << run.results.gridsDone << " grid(s) of " << prepared.pointCount()
+              << " point(s) (" << prepared.first.name << " x " << prepared.second.name << "), " << histories
+              << " histories a point, seed " << options.run.seed << "\n"
+              << "table: " << run.table.string() << "\n"
+              << exchange::resultListHeader(prepared) << "\n";
+    for (const std::string& item : exchange::resultListItems(run.results))
+        std::cout << item << "\n";
+    std::cout << std::flush;
+}
+
+}  // namespace
+
+std::string exchangeUsageText()
+{
+    return "Usage: velmora-cli exchange [options]\n"
+           "\n"
+           "Runs the relaxation-dispersion experiment the way Start does in the window's exchange mode,\n"
+           "writes the results table (working directory + Text9 + \".dat\") and prints the result list.\n"
+           "\n"
+           "Options:\n"
+           "  --workdir DIR      work in DIR (it must exist) instead of the directory the settings file "
+           "names\n"
+           "  --psq NAME.psq     read the sequence file NAME.psq (and its exchange values) first\n"
+           "  --set NAME=VALUE   set an exchange value: Tp (us), tcp (us), kex (1/s), RFoffset (Hz),\n"
+           "                     ch_shift (Hz, the shift difference), half_shift (Hz), Necho, w1 (Hz), Pa,\n"
+           "                     T1A, T1B, T2A, T2B (ms), Angle (rad), Phase, StartMagn, ShapedPulse,\n"
+           "                     Array and Array2 (the swept names), Ni and Ni2 (values - 1), step and "
+           "step2\n"
+           "                     (the increments); or a control: 'Label3(14)=Mult', 'Label3(16)=Add',\n"
+           "                     'Check1(5)=1' (T1), 'Check1(7)=1' (T2), 'Text9=NAME' (results file)\n"
+           "  --seed N           seed of the random jump histories (default 1)\n"
+           "  --grids N          repeat the grid N times, 1 to 1000 (default 1000)\n"
+           "  --threads N        grid points run on N threads (default: all cores)\n"
+           "  --png              draw the dispersion plot into dispersion.png\n"
+           "  --quiet            print nothing but errors\n"
+           "\n"
+           "Exit status: 0 every grid ran; 1 refused, stopped or failed; 2 the command line was not "
+           "understood.\n";
+}
+
+int exchangeCommand(std::span<const std::string_view> arguments)
+{
+    ExchangeOptions options;
+    if (const std::optional<std::string> error = parse(arguments, options)) {
+        std::cerr << kProgram << ": " << *error << "\nTry \"velmora-cli exchange --help\".\n";
+        return kExitUsage;
+    }
+    if (options.help) {
+        std::cout << exchangeUsageText();
+        return kExitSuccess;
+    }
+#ifndef VELMORA_HAVE_RENDER
+    if (options.png) {
+        std::cerr << kProgram << ": --png: this build has no drawing (it was built without Qt)\n";
+        return kExitUsage;
+    }
+#endif
+    StderrMessages messages;
+    std::error_code ec;
+    std::filesystem::path directory = std::filesystem::temp_directory_path(ec);
+    if (options.workingDirectory) {
+        directory = std::filesystem::absolute(*options.workingDirectory, ec);
+        if (ec || !std::filesystem::is_directory(directory, ec)) {
+            std::cerr << kProgram << ": the working directory " << options.workingDirectory->string()
+                      << " does not exist\n";
+            return kExitUsage;
+        }
+    }
+    workbench::Workbench bench(messages, directory);
+    if (options.workingDirectory) {
+        workbench::startUpIn(bench, directory);
+    } else {
+        model::Workspace workspace;
+        if (const util::Outcome started =
+                workbench::startUp(bench, model::currentWorkspaceRoots(), workspace);
+            !started) {
+            messages.show(started.message(), "Error!");
+            return kExitRunFailed;
+        }
+    }
+    if (!options.sequenceFile.empty()) {
+        if (!util::fileExists(bench.pathOf(options.sequenceFile))) {
+            messages.show("cannot read " + bench.pathOf(options.sequenceFile).string() +
+                              ": the file does not exist",
+                          "Error!");
+            return kExitRunFailed;
+        }
+        if (!workbench::openSequence(bench, options.sequenceFile).wasRead())
+            return kExitRunFailed;
+    }
+    for (const std::string& assignment : options.assignments) {
+        if (const util::Outcome applied = assign(bench, assignment); !applied) {
+            std::cerr << kProgram << ": " << applied.message() << "\n";
+            return kExitUsage;
+        }
+    }
+    bench.setThreads(options.threads.value_or(util::WorkPool::hardwareThreads()));
+
+    const bool showProgress = !options.quiet && isatty(STDERR_FILENO) == 1;
+    workbench::DispersionListeners listeners;
+    listeners.points = [&](int grid, int done, int points) {
+        if (showProgress)
+            std::cerr << "\rgrid " << grid << " of " << options.run.gridCount << ", point " << done << " of "
+                      << points << "   " << std::flush;
+    };
+    interruptedRun.store(&bench.runControl());
+    struct sigaction action {};
+    struct sigaction previous {};
+    action.sa_handler = onExchangeInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;
+    sigaction(SIGINT, &action, &previous);
+    const workbench::DispersionRun run = workbench::runDispersionCommand(bench, options.run, listeners);
+    sigaction(SIGINT, &previous, nullptr);
+    interruptedRun.store(nullptr);
+    if (showProgress)
+        std::cerr << "\r" << std::string(60, ' ') << "\r" << std::flush;
+
+    if (run.outcome == workbench::DispersionOutcome::Refused ||
+        run.outcome == workbench::DispersionOutcome::Busy)
+        return kExitRunFailed;
+    bool plotted = true;
+#ifdef VELMORA_HAVE_RENDER
+    if (options.png && run.results.gridsDone > 0) {
+        if (const util::Outcome saved = writeDispersionPng(bench, *run.prepared, run.results); !saved) {
+            messages.show(saved.message(), "Error!");
+            plotted = false;
+        }
+    }
+#endif
+    if (!options.quiet && run.results.gridsDone > 0)
+        printSummary(run, options);
+    if (run.outcome == workbench::DispersionOutcome::Stopped) {
+        messages.show("stopped after " + std::to_string(run.results.gridsDone) + " grid(s)", kProgram);
+        return kExitRunFailed;
+    }
+    return plotted ? kExitSuccess : kExitRunFailed;
+}
+
+}  // namespace velmora::app

@@ -1,0 +1,37 @@
+// The exact two-site expression for the CPMG relaxation rate (Carver and Richards), and the fit of
+// the exchange rate to a measured dispersion curve with the populations and the shift difference
+// known, as the experiment knows them.
+#pragma once
+
+#include <optional>
+#include <span>
+
+namespace velmora::exchange {
+
+struct TwoSiteExchange {
+    double r20PerS = 0;            // relaxation rate of both sites without exchange
+    double kexPerS = 0;            // kAB + kBA
+    double pa = 1;                 // population of site A
+    double deltaOmegaRadPerS = 0;  // shift difference between the sites
+};
+
+// R2,eff (1/s) of a CPMG train whose refocusing pulses lie `pulseSpacingS` apart (the CPMG
+// frequency is 1 / (2 pulseSpacingS)), ideal pulses, equal relaxation in both sites.
+double carverRichardsRate(const TwoSiteExchange& exchange, double pulseSpacingS);
+
+struct DispersionSample {
+    double pulseSpacingS = 0;
+    double r2effPerS = 0;
+};
+
+struct ExchangeFit {
+    double kexPerS = 0;
+    double r20PerS = 0;
+};
+
+// The kex (and R20) whose Carver-Richards curve fits the samples best in least squares, for the
+// given Pa and shift difference; none with fewer than three samples of different spacings.
+std::optional<ExchangeFit> fitExchangeRate(std::span<const DispersionSample> samples, double pa,
+                                           double deltaOmegaRadPerS);
+
+}  // namespace velmora::exchange

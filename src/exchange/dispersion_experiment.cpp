@@ -1,0 +1,292 @@
+#include "exchange/dispersion_experiment.h"
+
+#include "exchange/carver_richards.h"
+#include "pulses/numeric_table.h"
+#include "pulses/shape_table.h"
+#include "util/rounding.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace velmora::exchange {
+
+namespace {
+
+using model::ExchangeSettings;
+
+constexpr double kTwoPi = 6.28318530717958;
+constexpr double kDegreesToRadians = 0.017453292519943278;
+// A non-positive magnetisation ratio is taken as this one, so its rate stays finite.
+constexpr double kSmallestRatio = 1e-13;
+
+SweptParameter sweep(std::string_view typedName, int lastIndex, double increment, std::string_view method)
+{
+    return {sweptNameFor(typedName), std::max(lastIndex, 0) + 1, increment, isMultiplying(method)};
+}
+
+// The values no grid point may hold: negative rates, lengths, counts and fields; Pa above 1 would
+// make the waiting times in site A negative.
+bool valuesAllowed(const Values& v, util::Messages& messages)
+{
+    for (const ExchangeSettings::Value value :
+         {ExchangeSettings::Kex, ExchangeSettings::HalfShift, ExchangeSettings::Necho, ExchangeSettings::Pa,
+          ExchangeSettings::Tp, ExchangeSettings::Tcp, ExchangeSettings::W1}) {
+        if (v[value] < 0 || std::isnan(v[value])) {
+            messages.show("negative value?", "Error!");
+            return false;
+        }
+    }
+    if (v[ExchangeSettings::Pa] > 1) {
+        messages.show("Pa is a population: it must lie between 0 and 1", "Error!");
+        return false;
+    }
+    return true;
+}
+
+bool relaxationTimesAllowed(const PreparedDispersion& prepared, const Values& v, util::Messages& messages)
+{
+    const auto positive = [&](ExchangeSettings::Value a, ExchangeSettings::Value b) {
+        return v[a] > 0 && v[b] > 0;
+    };
+    if ((prepared.request.t1Relaxation && !positive(ExchangeSettings::T1SiteA, ExchangeSettings::T1SiteB)) ||
+        (prepared.request.t2Relaxation && !positive(ExchangeSettings::T2SiteA, ExchangeSettings::T2SiteB))) {
+        messages.show("T1 and T2 of both sites must be positive when their relaxation is on", "Error!");
+        return false;
+    }
+    return true;
+}
+
+// Rows 1.. of the shaped-pulse file: phase in degrees, amplitude of 1023, relative duration.
+std::optional<std::vector<PulseElement>> readPulse(const std::filesystem::path& path,
+                                                   util::Messages& messages)
+{
+    pulses::NumericBuffer buffer;
+    const pulses::NumericReadResult read = pulses::readNumericTable({path, 1}, buffer, messages);
+    if (!read.fileFound)
+        return std::nullopt;
+    std::vector<PulseElement> elements;
+    for (int row = 1; row < read.nextRow; ++row)
+        elements.push_back({buffer.at(row, 0) * kDegreesToRadians,
+                            buffer.at(row, 1) / pulses::kFullPulseAmplitude, buffer.at(row, 2)});
+    if (elements.empty()) {
+        messages.show("the pulse file " + path.string() + " holds no pulse elements", "Error!");
+        return std::nullopt;
+    }
+    return elements;
+}
+
+}  // namespace
+
+std::vector<int> echoPhaseDigits(std::string_view phase, int echoes)
+{
+    std::string repeated(phase.empty() ? "0" : phase);
+    while (static_cast<int>(repeated.size()) < echoes)
+        repeated += repeated;
+    std::vector<int> digits;
+    for (int k = 0; k < echoes; ++k) {
+        const char c = repeated[static_cast<std::size_t>(k)];
+        digits.push_back(c >= '0' && c <= '9' ? c - '0' : 0);
+    }
+    return digits;
+}
+
+Values PreparedDispersion::valuesAt(int point) const
+{
+    Values values = request.exchange.values;
+    const Values& start = request.exchange.values;
+    setSweptValue(values, first.name, first.valueAt(sweptValue(start, first.name), point % first.valueCount));
+    setSweptValue(values, second.name,
+                  second.valueAt(sweptValue(start, second.name), point / first.valueCount));
+    return values;
+}
+
+EchoTrain PreparedDispersion::trainFor(const Values& values) const
+{
+    return EchoTrain(values, pulse, phaseDigits, request.exchange.startMagnetisation, request.t1Relaxation,
+                     request.t2Relaxation);
+}
+
+std::optional<PreparedDispersion> prepareDispersion(const DispersionRequest& request,
+                                                    const std::filesystem::path& workingDirectory,
+                                                    util::Messages& messages)
+{
+    PreparedDispersion prepared;
+    prepared.request = request;
+    const model::ExchangeSettings& exchange = request.exchange;
+    prepared.first =
+        sweep(exchange.sweptName, exchange.lastRunIndex, exchange.seriesValue, request.firstMethod);
+    prepared.second = sweep(exchange.secondSweptName, exchange.secondSeriesCount, exchange.secondSeriesValue,
+                            request.secondMethod);
+
+    int longestTrain = 0;
+    for (int point = 0; point < prepared.pointCount(); ++point) {
+        const Values values = prepared.valuesAt(point);
+        if (!valuesAllowed(values, messages) || !relaxationTimesAllowed(prepared, values, messages))
+            return std::nullopt;
+        longestTrain = std::max(longestTrain, util::roundToInt(values[ExchangeSettings::Necho]));
+    }
+    prepared.phaseDigits = echoPhaseDigits(exchange.phase, longestTrain);
+
+    if (exchange.shapedPulse.empty()) {
+        prepared.pulse = {PulseElement{}};
+        for (int point = 0; point < prepared.pointCount(); ++point) {
+            if (prepared.valuesAt(point)[ExchangeSettings::Tcp] == 0) {
+                messages.show("dellength=?", "Error!");
+                return std::nullopt;
+            }
+        }
+    } else {
+        std::optional<std::vector<PulseElement>> pulse =
+            readPulse(workingDirectory / exchange.shapedPulse, messages);
+        if (!pulse)
+            return std::nullopt;
+        prepared.pulse = std::move(*pulse);
+    }
+    return prepared;
+}
+
+DispersionExperiment::DispersionExperiment(const PreparedDispersion& prepared, std::int64_t seed)
+    : prepared_(prepared), seed_(seed)
+{
+}
+
+// The 10 repetitions of one grid point, each a history from the point's own random stream.
+DispersionExperiment::Tally DispersionExperiment::evaluate(int grid, int point) const
+{
+    util::UniformRandom random =
+        util::derivedStream(seed_, static_cast<std::uint64_t>(grid), static_cast<std::uint64_t>(point));
+    const Values values = prepared_.valuesAt(point);
+    const EchoTrain train = prepared_.trainFor(values);
+    const double seconds = train.sequenceSeconds();
+    Tally tally;
+    double sumRate2 = 0;
+    for (int repetition = 0; repetition < kRepetitionsPerPoint; ++repetition) {
+        const double x = train.history(random);
+        const double rate = seconds > 0 ? -std::log(x > 0 ? x : kSmallestRatio) / seconds : 0;
+        tally.sumX += x;
+        tally.sumX2 += x * x;
+        tally.sumRate += rate;
+        sumRate2 += rate * rate;
+        ++tally.histories;
+    }
+    double mean = tally.sumRate / kRepetitionsPerPoint;
+    const double meanSquare = sumRate2 / kRepetitionsPerPoint;
+    const double spread = std::abs(meanSquare - mean * mean);
+    if (mean == 0)
+        mean = 1e-15;
+    tally.errPercent = 100 * std::sqrt(spread / (mean * mean));
+    return tally;
+}
+
+bool DispersionExperiment::run(int gridCount, util::WorkPool& pool, util::RunControl& control,
+                               const GridListener& afterGrid, const PointListener& afterPoints)
+{
+    const int points = prepared_.pointCount();
+    totals_.assign(static_cast<std::size_t>(points), Tally{});
+    x0_.clear();
+    for (int point = 0; point < points; ++point) {
+        const Values values = prepared_.valuesAt(point);
+        x0_.push_back(prepared_.trainFor(values).withoutExchange());
+    }
+    results_ = {};
+    const int grids = std::clamp(gridCount, 1, kMostGrids);
+    const int batch = pool.threads();
+    bool completed = true;
+    for (int grid = 1; grid <= grids && completed; ++grid) {
+        std::vector<Tally> tallies(static_cast<std::size_t>(points));
+        for (int first = 0; first < points; first += batch) {
+            if (!control.running()) {
+                completed = false;
+                break;
+            }
+            const int count = std::min(batch, points - first);
+            pool.run(count, [&](int piece, int) {
+                tallies[static_cast<std::size_t>(first + piece)] = evaluate(grid, first + piece);
+            });
+            if (afterPoints)
+                afterPoints(grid, first + count);
+            control.yield();
+        }
+        if (!completed)
+            break;
+        for (std::size_t p = 0; p < tallies.size(); ++p) {
+            Tally& total = totals_[p];
+            total.sumX += tallies[p].sumX;
+            total.sumX2 += tallies[p].sumX2;
+            total.sumRate += tallies[p].sumRate;
+            total.histories += tallies[p].histories;
+            total.errPercent = tallies[p].errPercent;
+        }
+        results_.gridsDone = grid;
+        publish();
+        if (afterGrid)
+            afterGrid(results_);
+    }
+    control.stop();
+    return completed;
+}
+
+void DispersionExperiment::publish()
+{
+    const Values& start = prepared_.request.exchange.values;
+    const SweptParameter& first = prepared_.first;
+    const SweptParameter& second = prepared_.second;
+    results_.points.clear();
+    for (int point = 0; point < static_cast<int>(totals_.size()); ++point) {
+        const Tally& total = totals_[static_cast<std::size_t>(point)];
+        const Values values = prepared_.valuesAt(point);
+        const EchoTrain train = prepared_.trainFor(values);
+        PointResult r;
+        r.firstValue = first.valueAt(sweptValue(start, first.name), point % first.valueCount);
+        r.secondValue = second.valueAt(sweptValue(start, second.name), point / first.valueCount);
+        r.sequenceSeconds = train.sequenceSeconds();
+        r.cpmgFrequencyHz = train.cpmgFrequencyHz();
+        r.histories = total.histories;
+        const auto n = static_cast<double>(total.histories);
+        r.x = total.sumX / n;
+        r.x0 = x0_[static_cast<std::size_t>(point)];
+        const auto rate = [&](double x) {
+            return r.sequenceSeconds > 0 ? -std::log(x > 0 ? x : kSmallestRatio) / r.sequenceSeconds : 0;
+        };
+        r.r2effPerS = rate(r.x);
+        r.rexPerS = r.r2effPerS - rate(r.x0);
+        const double varianceX = std::max(total.sumX2 / n - r.x * r.x, 0.0);
+        r.r2effErrorPerS =
+            r.sequenceSeconds > 0 && r.x > 0 ? std::sqrt(varianceX / n) / (r.x * r.sequenceSeconds) : 0;
+        r.r2effRepPerS = total.sumRate / n;
+        r.errPercent = total.errPercent;
+        r.pa = values[ExchangeSettings::Pa];
+        r.rabPerS = values[ExchangeSettings::Kex] * (1 - r.pa);
+        r.rbaPerS = values[ExchangeSettings::Kex] * r.pa;
+        results_.points.push_back(r);
+    }
+
+    // Kex_cal: a fit of the Carver-Richards curve along every line of the grid that sweeps tcp.
+    const bool firstIsTcp = first.name == "tcp" && first.valueCount >= 3;
+    const bool secondIsTcp = !firstIsTcp && second.name == "tcp" && second.valueCount >= 3;
+    if (!firstIsTcp && !secondIsTcp)
+        return;
+    const int lines = firstIsTcp ? second.valueCount : first.valueCount;
+    const int along = firstIsTcp ? first.valueCount : second.valueCount;
+    for (int line = 0; line < lines; ++line) {
+        const auto pointOf = [&](int k) {
+            return firstIsTcp ? line * first.valueCount + k : k * first.valueCount + line;
+        };
+        std::vector<DispersionSample> samples;
+        for (int k = 0; k < along; ++k) {
+            const PointResult& r = results_.points[static_cast<std::size_t>(pointOf(k))];
+            if (r.cpmgFrequencyHz > 0)
+                samples.push_back({1 / (2 * r.cpmgFrequencyHz), r.r2effPerS});
+        }
+        const Values values = prepared_.valuesAt(pointOf(0));
+        const std::optional<ExchangeFit> fit = fitExchangeRate(
+            samples, values[ExchangeSettings::Pa], kTwoPi * 2 * values[ExchangeSettings::HalfShift]);
+        for (int k = 0; fit && k < along; ++k) {
+            PointResult& r = results_.points[static_cast<std::size_t>(pointOf(k))];
+            r.kexCalPerS = fit->kexPerS;
+            r.r20CalPerS = fit->r20PerS;
+        }
+    }
+}
+
+}  // namespace velmora::exchange

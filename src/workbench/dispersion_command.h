@@ -1,0 +1,52 @@
+// "&Start" in exchange mode: the relaxation-dispersion experiment with the workbench's exchange
+// settings and switches. Saves "rem.psq", clears the result list, runs the grids on the
+// workbench's threads, and after every grid fills the result list and rewrites the results file
+// (working directory + Text9 + ".dat").
+#pragma once
+
+#include "exchange/dispersion_experiment.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace velmora::workbench {
+
+class Workbench;
+
+struct DispersionRunOptions {
+    std::int64_t seed = 1;                 // the random streams derive from it
+    int gridCount = exchange::kMostGrids;  // 1..1000
+    std::string date;                      // of the results file; empty: today
+};
+
+enum class DispersionOutcome {
+    Completed,  // every grid done
+    Stopped,    // Stop (or a failed write) ended it; the complete grids are in the file
+    Refused,    // the settings were refused (the message was shown): nothing run, nothing written
+    Busy,       // a run is already in progress: nothing done
+};
+
+struct DispersionRun {
+    DispersionOutcome outcome = DispersionOutcome::Refused;
+    std::optional<exchange::PreparedDispersion> prepared;
+    exchange::DispersionResults results;
+    std::filesystem::path table;  // the results file
+};
+
+struct DispersionListeners {
+    // After every batch of grid points (the window's progress).
+    std::function<void(int grid, int pointsDone, int points)> points;
+    // After every complete grid, once the list and the file are up to date.
+    std::function<void(const exchange::PreparedDispersion&, const exchange::DispersionResults&)> grid;
+};
+
+DispersionRun runDispersionCommand(Workbench& bench, const DispersionRunOptions& options,
+                                   const DispersionListeners& listeners = {});
+
+// Today's date as "YYYY-MM-DD".
+std::string todayText();
+
+}  // namespace velmora::workbench

@@ -1,0 +1,141 @@
+// End-to-end runs of "velmora-cli exchange" in scratch working directories.
+#include "support/scratch_directory.h"
+
+#include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+#ifdef VELMORA_HAVE_RENDER
+#include <QImage>
+#include <QString>
+#endif
+
+extern char** environ;
+
+namespace velmora {
+namespace {
+
+using velmora::testing::readBytes;
+using velmora::testing::ScratchDirectory;
+
+struct Finished {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+class ExchangeCli : public ::testing::Test {
+protected:
+    ScratchDirectory scratch;
+
+    // "velmora-cli exchange --workdir <scratch>" and `options`; HOME points into the scratch folder.
+    Finished exchange(const std::vector<std::string>& options) const
+    {
+        std::vector<std::string> arguments = {VELMORA_CLI_PATH, "exchange", "--workdir",
+                                              scratch.path().string()};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        std::vector<char*> argv;
+        for (std::string& a : arguments)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        std::vector<std::string> environment{"HOME=" + scratch.path().string(),
+                                             "XDG_CONFIG_HOME=" + scratch.path().string()};
+        for (char** e = environ; *e != nullptr; ++e) {
+            const std::string entry = *e;
+            if (!entry.starts_with("HOME=") && !entry.starts_with("XDG_CONFIG_HOME=") &&
+                !entry.starts_with("QT_QPA_PLATFORM="))
+                environment.push_back(entry);
+        }
+        std::vector<char*> envp;
+        for (std::string& e : environment)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+        const std::string outFile = (scratch.path() / "stdout.txt").string();
+        const std::string errFile = (scratch.path() / "stderr.txt").string();
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        pid_t pid = 0;
+        Finished finished;
+        const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        if (spawned != 0) {
+            ADD_FAILURE() << "cannot start " << argv[0];
+            return finished;
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        finished.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        finished.out = readBytes(outFile);
+        finished.err = readBytes(errFile);
+        return finished;
+    }
+};
+
+const std::vector<std::string> kTcpSweep = {
+    "--set",       "Array=tcp", "--set",      "Ni=3",         "--set",     "step=300", "--set",
+    "tcp=100",     "--set",     "Tp=2",       "--set",        "w1=250000", "--set",    "kex=1000",
+    "--set",       "Pa=0.9",    "--set",      "ch_shift=200", "--set",     "Necho=8",  "--set",
+    "Check1(7)=1", "--set",     "Text9=cpmg", "--grids",      "20",        "--seed",   "9"};
+
+TEST_F(ExchangeCli, WritesTheTablePrintsTheListAndRepeatsOnAnyThreadCount)
+{
+    std::vector<std::string> one = kTcpSweep;
+    one.insert(one.end(), {"--threads", "1"});
+    const Finished first = exchange(one);
+    ASSERT_EQ(first.status, 0) << first.err;
+    const std::string table = readBytes(scratch.path() / "cpmg.dat");
+    EXPECT_TRUE(table.starts_with(
+        "Parameters\ttcp\tch_shift\tRex\tX\tX0\terr%\tRab\tRba\tPa\tKex_cal\tR2eff\tR2eff_rep\r\n"));
+    EXPECT_NE(first.out.find("20 grid(s) of 4 point(s) (tcp x ch_shift), 200 histories a point, seed 9"),
+              std::string::npos)
+        << first.out;
+    EXPECT_NE(first.out.find("\n400\t200\t"), std::string::npos) << "the second tcp of the list";
+
+    std::vector<std::string> two = kTcpSweep;
+    two.insert(two.end(), {"--threads", "2"});
+    const Finished second = exchange(two);
+    ASSERT_EQ(second.status, 0) << second.err;
+    EXPECT_EQ(second.out, first.out);
+    EXPECT_EQ(readBytes(scratch.path() / "cpmg.dat"), table);
+}
+
+TEST_F(ExchangeCli, RefusalsAndUsageErrors)
+{
+    const Finished negative = exchange({"--set", "tcp=-3", "--grids", "1"});
+    EXPECT_EQ(negative.status, 1);
+    EXPECT_EQ(negative.err, "Error!: negative value?\n");
+    EXPECT_FALSE(std::filesystem::exists(scratch.path() / "exchange.dat"));
+    EXPECT_EQ(exchange({"--grids", "1001"}).status, 2);
+    EXPECT_EQ(exchange({"--set", "kex=fast"}).status, 2);
+    EXPECT_EQ(exchange({"--seed"}).status, 2);
+}
+
+#ifdef VELMORA_HAVE_RENDER
+TEST_F(ExchangeCli, PngDrawsTheDispersionPlot)
+{
+    std::vector<std::string> options = kTcpSweep;
+    options.push_back("--png");
+    ASSERT_EQ(exchange(options).status, 0);
+    const QImage image(QString::fromStdString((scratch.path() / "dispersion.png").string()));
+    ASSERT_FALSE(image.isNull());
+    int coloured = 0;
+    int white = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            white += p == qRgb(255, 255, 255);
+            coloured += qRed(p) < 100 && qGreen(p) < 100 && qBlue(p) < 100;
+        }
+    }
+    EXPECT_GT(white, image.width() * image.height() / 2) << "a white background";
+    EXPECT_GT(coloured, 500) << "axes, points and the fitted curve";
+}
+#endif
+
+}  // namespace
+}  // namespace velmora

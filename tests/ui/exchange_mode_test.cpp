@@ -1,0 +1,107 @@
+// The window's exchange mode driven as a user would, offscreen.
+#include "support/scratch_directory.h"
+#include "ui/exchange_mode.h"
+#include "ui/main_window.h"
+#include "ui/picture_view.h"
+#include "util/text_file.h"
+#include "workbench/start_up.h"
+#include "workbench/workbench.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QStatusBar>
+#include <QTest>
+
+using namespace velmora;
+
+class ExchangeModeTest : public QObject {
+    Q_OBJECT
+
+private:
+    struct Session {
+        velmora::testing::ScratchDirectory dir;
+        util::RecordedMessages messages;
+        model::Workspace workspace;
+        workbench::Workbench bench{messages, dir.path()};
+        std::unique_ptr<ui::MainWindow> window;
+
+        Session()
+        {
+            workbench::startUpIn(bench, dir.path());
+            window = std::make_unique<ui::MainWindow>(bench, workspace);
+            window->show();
+        }
+        ui::ExchangeMode& mode() { return ui::ExchangeMode::of(*window, bench); }
+        void type(const QString& box, const QString& text)
+        {
+            QLineEdit* edit = mode().box(box);
+            edit->selectAll();
+            QTest::keyClicks(edit, text);
+            QTest::keyClick(edit, Qt::Key_Return);
+        }
+    };
+
+private slots:
+    void twoSwitchesGiveTheSimulatorBackAndStart2DDoesNothing()
+    {
+        Session s;
+        s.window->action("&Exchange")->trigger();
+        QVERIFY(s.bench.exchangeMode());
+        QVERIFY(s.mode().panel()->isVisible());
+        QVERIFY(s.mode().plot()->isVisible());
+        QCOMPARE(s.mode().box("tcp")->text(), QString("2000"));
+        QCOMPARE(s.mode().chooser("Array")->currentText(), QString("Kex"));
+
+        s.window->action("&Start_2D")->trigger();
+        QVERIFY(!s.bench.records().preparation);
+        QVERIFY(!util::fileExists(s.dir.path() / "exchange.dat"));
+
+        s.window->action("&Exchange")->trigger();
+        QVERIFY(!s.bench.exchangeMode());
+        QVERIFY(!s.mode().panel()->isVisible());
+        QVERIFY(!s.mode().plot()->isVisible());
+        QCOMPARE(s.bench.controls().caption({"Label10", 22}), std::string("H1"));
+    }
+
+    void startRunsTheExperimentIntoTheListTheTableAndThePlot()
+    {
+        Session s;
+        s.window->action("&Exchange")->trigger();
+        s.mode().chooser("Array")->setCurrentText("tcp");
+        s.mode().chooser("method")->setCurrentText("Mult");
+        s.type("tcp", "100");
+        s.type("Tp", "2");
+        s.type("W1", "250000");
+        s.type("Necho", "8");
+        s.type("Ni", "3");
+        s.type("step", "2");
+        s.type("Kex", "1000");
+        s.type("Pa", "0.9");
+        s.type("grids", "5");
+        s.type("results", "gui_cpmg");
+        s.window->action("&Start")->trigger();
+        QVERIFY2(s.messages.entries.empty(),
+                 s.messages.entries.empty() ? "" : s.messages.entries[0].text.c_str());
+        auto* list = qobject_cast<QListWidget*>(s.window->binder().widget(model::ctl::ResultList));
+        QVERIFY(list != nullptr);
+        QCOMPARE(list->count(), 5);
+        QVERIFY(list->item(0)->text().startsWith("tcp\tch_shift\tRex"));
+        QVERIFY(util::fileExists(s.dir.path() / "gui_cpmg.dat"));
+        QVERIFY(s.window->statusBar()->currentMessage().contains("5 grids done"));
+        QCOMPARE(s.bench.exchange().values[model::ExchangeSettings::Tcp], 100.0);
+
+        const QImage& image = s.mode().plot()->box().image();
+        int dark = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                dark += qGray(image.pixel(x, y)) < 80;
+        QVERIFY2(dark > 300, "axes, points and the fitted curve are drawn");
+        if (const QByteArray shot = qgetenv("VELMORA_EXCHANGE_SCREENSHOT"); !shot.isEmpty())
+            s.window->grab().save(QString::fromLocal8Bit(shot));
+    }
+};
+
+QTEST_MAIN(ExchangeModeTest)
+#include "exchange_mode_test.moc"
