@@ -53,4 +53,12 @@ double UniformRandom::next()
     return static_cast<double>(nextBits() >> 11) * 0x1.0p-53;
 }
 
+UniformRandom pieceStream(std::int64_t seed, std::uint64_t piece)
+{
+    // The piece index, spread by an odd multiplier, is mixed with the seed through splitmix64, so
+    // neighbouring pieces get unrelated seeds.
+    std::uint64_t x = static_cast<std::uint64_t>(seed) ^ (piece * std::uint64_t{0xd1b54a32d192ed03ULL});
+    return UniformRandom(static_cast<std::int64_t>(splitMix64(x)));
+}
+
 }  // namespace velmora::util

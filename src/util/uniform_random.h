@@ -25,4 +25,8 @@ private:
     std::array<std::uint64_t, 4> state_{};
 };
 
+// The stream of one independent piece of work (a pixel, a grid point) of a seeded computation:
+// it depends only on (seed, piece), so a piece draws the same numbers whichever worker runs it.
+UniformRandom pieceStream(std::int64_t seed, std::uint64_t piece);
+
 }  // namespace velmora::util
