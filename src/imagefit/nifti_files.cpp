@@ -312,7 +312,7 @@ util::Outcome readNiftiSeries(const std::filesystem::path& path, const Acquisiti
 util::Outcome writeNiftiSeries(const std::filesystem::path& path, const ImageSeries& series)
 {
     const int dims[8] = {4, series.nx, series.ny, series.nz, series.images(), 1, 1, 1};
-    NiftiImage image(nifti_make_new_nim(dims, NIFTI_TYPE_FLOAT32, 0));
+    NiftiImage image(nifti_make_new_nim(dims, NIFTI_TYPE_FLOAT32, 1));
     if (!image)
         return util::Outcome::failure("cannot write " + path.string());
     auto* data = static_cast<float*>(image->data);
@@ -332,7 +332,7 @@ util::Outcome writeNiftiMap(const std::filesystem::path& path, const std::vector
                             int columns, const MapPlacement& placement, const std::string& description)
 {
     const int dims[8] = {3, columns, rows, 1, 1, 1, 1, 1};
-    NiftiImage image(nifti_make_new_nim(dims, NIFTI_TYPE_FLOAT32, 0));
+    NiftiImage image(nifti_make_new_nim(dims, NIFTI_TYPE_FLOAT32, 1));
     if (!image || values.size() != static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns))
         return util::Outcome::failure("cannot write " + path.string());
     auto* data = static_cast<float*>(image->data);
