@@ -118,6 +118,7 @@ std::string usageText()
 {
     return "Usage: velmora-cli run [options]\n"
            "       velmora-cli --help | --version\n"
+           "       velmora-cli fit-images --series PATH [options]   (velmora-cli fit-images --help)\n"
            "\n"
            "Runs the spin system through the pulse sequence the way the window's Start does, and writes\n"
            "the result files into the working directory.\n"
