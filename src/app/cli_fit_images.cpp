@@ -4,6 +4,7 @@
 #include "app/cli_run.h"
 #include "imagefit/map_files.h"
 #include "imagefit/nifti_files.h"
+#include "imagefit/series_loading.h"
 #include "imagefit/synthetic_series.h"
 #include "util/numeric_text.h"
 #include "util/run_control.h"
@@ -89,35 +90,6 @@ double median(std::vector<double> values)
         return 0.0;
     std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2), values.end());
     return values[values.size() / 2];
-}
-
-util::Outcome loadSeries(const FitImagesOptions& options, imagefit::ImageSeries& series)
-{
-    namespace fs = std::filesystem;
-    std::error_code error;
-    if (imagefit::isNiftiPath(options.series)) {
-        imagefit::Acquisition acquisition{options.flipAnglesDeg, options.trMs};
-        if (acquisition.flipAnglesDeg.empty() || acquisition.trMs.empty()) {
-            imagefit::Acquisition side;
-            if (util::Outcome read = imagefit::readAcquisitionFile(imagefit::acquisitionSideFile(options.series), side);
-                !read)
-                return util::Outcome::failure(read.message() + " (or give --flip-angles and --tr-ms)");
-            if (acquisition.flipAnglesDeg.empty())
-                acquisition.flipAnglesDeg = side.flipAnglesDeg;
-            if (acquisition.trMs.empty())
-                acquisition.trMs = side.trMs;
-        }
-        return imagefit::readNiftiSeries(options.series, acquisition, series);
-    }
-    if (fs::is_directory(options.series, error))
-        return imagefit::loadImageFolder(options.series, options.block, series);
-    fs::path description = options.series;
-    description += ".txt";
-    if (imagefit::isSeriesImageName(options.series.filename().string()) && fs::exists(description, error))
-        return imagefit::loadSeriesDescription(options.series, options.block, series);
-    if (fs::is_regular_file(options.series, error))
-        return imagefit::loadImageFolder(options.series.parent_path(), options.block, series);
-    return util::Outcome::failure("cannot read " + options.series.string() + ": no such file or folder");
 }
 
 // Builds the synthetic series into the series folder: its cube files and the model's files.
@@ -285,7 +257,9 @@ int runFitImages(const FitImagesOptions& options)
     }
     const auto started = std::chrono::steady_clock::now();
     imagefit::ImageSeries series;
-    const util::Outcome loaded = options.model ? buildModel(options, series) : loadSeries(options, series);
+    const util::Outcome loaded = options.model ? buildModel(options, series)
+                                                : imagefit::loadSeries(options.series, options.block,
+                                                                       {options.flipAnglesDeg, options.trMs}, series);
     if (!loaded) {
         std::cerr << "velmora-cli: " << loaded.message() << "\n";
         return kExitRunFailed;

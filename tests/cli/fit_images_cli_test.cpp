@@ -111,7 +111,7 @@ TEST(FitImagesCli, NiftiSeriesTakesItsAcquisitionFromTheCommandLine)
 
     const Finished missing = fitImages(scratch, {"--series", nifti.string(), "--out", prefix});
     EXPECT_EQ(missing.status, 1);
-    EXPECT_NE(missing.err.find("--flip-angles"), std::string::npos) << missing.err;
+    EXPECT_NE(missing.err.find("give the flip angles and TR"), std::string::npos) << missing.err;
 
     const Finished run = fitImages(scratch, {"--series", nifti.string(), "--flip-angles", "3,5,8,15,20,25", "--tr-ms",
                                              "3", "--orientation", "cor", "--out", prefix});

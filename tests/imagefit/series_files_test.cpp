@@ -1,6 +1,7 @@
 // The image files of a series: folder series and series descriptions of big-endian cubes, the
 // raw map files, and NIfTI series and maps, read back by the loaders and by the NIfTI library.
 #include "imagefit/cube_files.h"
+#include "imagefit/image_folder_settings.h"
 #include "imagefit/map_files.h"
 #include "imagefit/nifti_files.h"
 #include "imagefit/synthetic_series.h"
@@ -221,6 +222,20 @@ TEST(NiftiFiles, DamagedFilesAndMismatchedAcquisitionsAreRefused)
     ASSERT_TRUE(util::writeBinaryFile(folder.path() / "junk.nii", std::vector<unsigned char>(400, 0xAB)));
     EXPECT_FALSE(readNiftiSeries(folder.path() / "junk.nii", {{3, 5, 8}, {3}}, loaded));
     EXPECT_EQ(loaded.data, series.data);
+}
+
+TEST(ImageFolderSettings, FirstOpeningCreatesTheFolderAndAChangeIsRememberedAtOnce)
+{
+    ScratchDirectory location;
+    ImageFolderSettings settings;
+    ASSERT_TRUE(openImageFolderSettings(location.path(), settings));
+    EXPECT_EQ(settings.rememberedFolder, location.path() / "imagezv");
+    EXPECT_EQ(util::readTextLines(settings.settingsFile).lines,
+              std::vector<std::string>{(location.path() / "imagezv").string()});
+    ASSERT_TRUE(rememberImageFolder(settings, location.path() / "scans"));
+    ImageFolderSettings reopened;
+    ASSERT_TRUE(openImageFolderSettings(location.path(), reopened));
+    EXPECT_EQ(reopened.rememberedFolder, location.path() / "scans");
 }
 
 }  // namespace
