@@ -3,6 +3,7 @@
 #include "pulses/pulse_calculators.h"
 #include "render/sequence_panel.h"
 #include "render/spin_panel.h"
+#include "ui/image_fit_window.h"
 #include "ui/plot_area.h"
 #include "ui/window_texts.h"
 #include "util/file_listing.h"
@@ -121,6 +122,13 @@ void MainWindow::buildMenus()
             });
         else if (name == "&savePicture")
             connect(a, &QAction::triggered, this, [this] { plots_->savePictures(); });
+        else if (name == "&Image_zv")
+            connect(a, &QAction::triggered, this, [this] {
+                const std::filesystem::path location = workspace_.settingsFile.empty()
+                                                           ? std::filesystem::path(bench_.workingDirectory())
+                                                           : workspace_.settingsFile.parent_path();
+                ImageFitWindow::showFor(this, location, bench_.threads(), bench_.messages());
+            });
         else
             connect(a, &QAction::triggered, this,
                     [this, name] { notAvailableYet(QString(name).remove('&')); });
