@@ -520,6 +520,12 @@ void ImageFitWindow::readPixel(int row, int column)
     curve_->setPixmap(QPixmap::fromImage(render::signalPlot(angles, measured, model, curve_->width(), curve_->height())));
 }
 
+void ImageFitWindow::closeEvent(QCloseEvent* event)
+{
+    control_.stop();
+    QMainWindow::closeEvent(event);
+}
+
 bool ImageFitWindow::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == image_ && event->type() == QEvent::MouseMove) {

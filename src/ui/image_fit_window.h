@@ -59,6 +59,8 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // Closing the window stops a running fit (its maps are still written).
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void buildMenus();
