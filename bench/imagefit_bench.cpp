@@ -34,8 +34,8 @@ void BM_VfaFitSlice128(benchmark::State& state)
         benchmark::DoNotOptimize(outcome.ok());
     }
     state.counters["fitted_pixels"] = maps.fittedPixels;
-    state.counters["pixels_per_s"] =
-        benchmark::Counter(static_cast<double>(maps.fittedPixels), benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["pixels_per_s"] = benchmark::Counter(static_cast<double>(maps.fittedPixels),
+                                                        benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_VfaFitSlice128)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -74,7 +74,8 @@ std::optional<std::vector<double>> numbers(std::string_view text, std::size_t le
 std::optional<int> wholeNumber(std::string_view text, int least)
 {
     const std::optional<double> value = util::parseNumber(text);
-    if (!value || *value != static_cast<double>(static_cast<long long>(*value)) || *value < least || *value > 1e9)
+    if (!value || *value != static_cast<double>(static_cast<long long>(*value)) || *value < least ||
+        *value > 1e9)
         return std::nullopt;
     return static_cast<int>(*value);
 }
@@ -88,7 +89,8 @@ double median(std::vector<double> values)
 {
     if (values.empty())
         return 0.0;
-    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2), values.end());
+    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2),
+                     values.end());
     return values[values.size() / 2];
 }
 
@@ -109,9 +111,9 @@ util::Outcome buildModel(const FitImagesOptions& options, imagefit::ImageSeries&
     series = imagefit::syntheticSeries(maps, block.nz, acquisition);
     if (util::Outcome written = imagefit::writeImageFolder(options.series, series); !written)
         return written;
-    return imagefit::writeModelFiles(options.series,
-                                     imagefit::todaysMapBaseName(options.series, options.settings.orientation), maps,
-                                     imagefit::ModelKind::Regular, acquisition);
+    return imagefit::writeModelFiles(
+        options.series, imagefit::todaysMapBaseName(options.series, options.settings.orientation), maps,
+        imagefit::ModelKind::Regular, acquisition);
 }
 
 }  // namespace
@@ -124,7 +126,8 @@ ParsedFitImages parseFitImages(std::span<const std::string_view> arguments)
     for (std::size_t k = 0; k < arguments.size(); ++k) {
         std::string_view name = arguments[k];
         std::optional<std::string_view> inlineValue;
-        if (const std::size_t equals = name.find('='); name.starts_with("--") && equals != std::string_view::npos) {
+        if (const std::size_t equals = name.find('=');
+            name.starts_with("--") && equals != std::string_view::npos) {
             inlineValue = name.substr(equals + 1);
             name = name.substr(0, equals);
         }
@@ -147,7 +150,8 @@ ParsedFitImages parseFitImages(std::span<const std::string_view> arguments)
             return refused(name.starts_with("-") ? std::string(name) + " needs a value"
                                                  : "unexpected argument \"" + std::string(name) + "\"");
         }
-        const std::string bad = "the value \"" + std::string(value) + "\" of " + std::string(name) + " is not ";
+        const std::string bad =
+            "the value \"" + std::string(value) + "\" of " + std::string(name) + " is not ";
         if (name == "--series") {
             if (value.empty())
                 return refused("--series needs a path");
@@ -158,9 +162,10 @@ ParsedFitImages parseFitImages(std::span<const std::string_view> arguments)
             if (!list || std::any_of(list->begin(), list->end(), [](double v) { return !(v > 0.0); }))
                 return refused(bad + "a list of positive numbers separated by commas");
             (name == "--flip-angles" ? options.flipAnglesDeg : options.trMs) = *list;
-        } else if (name == "--slice" || name == "--slab" || name == "--deciding-image" || name == "--threads" ||
-                   name == "--seed") {
-            const std::optional<int> number = wholeNumber(value, name == "--slab" || name == "--seed" ? 0 : 1);
+        } else if (name == "--slice" || name == "--slab" || name == "--deciding-image" ||
+                   name == "--threads" || name == "--seed") {
+            const std::optional<int> number =
+                wholeNumber(value, name == "--slab" || name == "--seed" ? 0 : 1);
             if (!number)
                 return refused(bad + (name == "--slab" ? "a whole number from 0" : "a whole number from 1"));
             if (name == "--slice")
@@ -197,14 +202,16 @@ ParsedFitImages parseFitImages(std::span<const std::string_view> arguments)
                     return !(v >= 1.0 && v <= 4096.0) || v != static_cast<double>(static_cast<int>(v));
                 }))
                 return refused(bad + "NX,NY,NZ, three whole numbers from 1 to 4096");
-            options.block = {static_cast<int>((*sizes)[0]), static_cast<int>((*sizes)[1]), static_cast<int>((*sizes)[2])};
+            options.block = {static_cast<int>((*sizes)[0]), static_cast<int>((*sizes)[1]),
+                             static_cast<int>((*sizes)[2])};
         } else if (name == "--out") {
             if (value.empty())
                 return refused("--out needs a prefix");
             options.outPrefix = std::filesystem::path(value);
         } else {
-            return refused(name.starts_with("-") ? "unknown option \"" + std::string(name) + "\" of fit-images"
-                                                 : "unexpected argument \"" + std::string(name) + "\"");
+            return refused(name.starts_with("-")
+                               ? "unknown option \"" + std::string(name) + "\" of fit-images"
+                               : "unexpected argument \"" + std::string(name) + "\"");
         }
     }
     if (!haveSeries)
@@ -257,9 +264,10 @@ int runFitImages(const FitImagesOptions& options)
     }
     const auto started = std::chrono::steady_clock::now();
     imagefit::ImageSeries series;
-    const util::Outcome loaded = options.model ? buildModel(options, series)
-                                                : imagefit::loadSeries(options.series, options.block,
-                                                                       {options.flipAnglesDeg, options.trMs}, series);
+    const util::Outcome loaded = options.model
+                                     ? buildModel(options, series)
+                                     : imagefit::loadSeries(options.series, options.block,
+                                                            {options.flipAnglesDeg, options.trMs}, series);
     if (!loaded) {
         std::cerr << "velmora-cli: " << loaded.message() << "\n";
         return kExitRunFailed;
@@ -282,11 +290,10 @@ int runFitImages(const FitImagesOptions& options)
         std::cerr << "velmora-cli: " << fitted.message() << "\n";
         return kExitRunFailed;
     }
-    const std::filesystem::path folder = std::filesystem::is_directory(options.series)
-                                             ? options.series
-                                             : options.series.parent_path();
-    const std::filesystem::path base =
-        options.outPrefix.value_or(imagefit::todaysMapBaseName(folder.empty() ? "." : folder, settings.orientation));
+    const std::filesystem::path folder =
+        std::filesystem::is_directory(options.series) ? options.series : options.series.parent_path();
+    const std::filesystem::path base = options.outPrefix.value_or(
+        imagefit::todaysMapBaseName(folder.empty() ? "." : folder, settings.orientation));
     std::vector<std::string> written;
     if (util::Outcome outcome = imagefit::writeFitMaps(base, maps, series, settings, &written); !outcome) {
         std::cerr << "velmora-cli: " << outcome.message() << "\n";
@@ -304,8 +311,8 @@ int runFitImages(const FitImagesOptions& options)
     if (!options.quiet) {
         char line[256];
         std::snprintf(line, sizeof line,
-                      "series: %d images of %d x %d x %d; slice %d (%s), slab +-%d, threshold %.6g\n", series.images(),
-                      series.nx, series.ny, series.nz, settings.slice,
+                      "series: %d images of %d x %d x %d; slice %d (%s), slab +-%d, threshold %.6g\n",
+                      series.images(), series.nx, series.ny, series.nz, settings.slice,
                       std::string(imagefit::orientationText(settings.orientation)).c_str(),
                       settings.slabHalfThickness, settings.threshold);
         std::cout << line;

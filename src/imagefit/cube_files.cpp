@@ -147,8 +147,9 @@ util::Outcome loadImageFolder(const std::filesystem::path& folder, BlockSize blo
         const std::filesystem::path path = folder / names[k];
         const std::optional<ImageFileName> parsed = parseImageFileName(names[k]);
         if (!parsed)
-            return util::Outcome::failure("The name " + names[k] +
-                                          " does not give the flip angle (characters 4-5) and TR (characters 9-12).");
+            return util::Outcome::failure(
+                "The name " + names[k] +
+                " does not give the flip angle (characters 4-5) and TR (characters 9-12).");
         const std::optional<std::uintmax_t> size = regularFileSize(path);
         if (!size)
             return util::Outcome::failure("cannot read " + pathText(path));
@@ -156,14 +157,15 @@ util::Outcome loadImageFolder(const std::filesystem::path& folder, BlockSize blo
         if (k == 0) {
             const BlockSize resolved = resolvedBlock(block, edge);
             if (edge == 0 || !blockFits(resolved, edge))
-                return util::Outcome::failure("The block " + blockText(resolved) + " does not fit in the cube of edge " +
-                                              std::to_string(edge) + " of " + pathText(path) + ".");
+                return util::Outcome::failure("The block " + blockText(resolved) +
+                                              " does not fit in the cube of edge " + std::to_string(edge) +
+                                              " of " + pathText(path) + ".");
             loaded.resize(resolved.nx, resolved.ny, resolved.nz, static_cast<int>(names.size()));
         }
         if (!blockFits({loaded.nx, loaded.ny, loaded.nz}, edge))
             return util::Outcome::failure("The block " + blockText({loaded.nx, loaded.ny, loaded.nz}) +
-                                          " does not fit in the cube of edge " + std::to_string(edge) + " of " +
-                                          pathText(path) + ".");
+                                          " does not fit in the cube of edge " + std::to_string(edge) +
+                                          " of " + pathText(path) + ".");
         std::ifstream file(path, std::ios::binary);
         if (!file || !readCentralBlock({&file, 0, edge}, loaded, static_cast<int>(k)))
             return util::Outcome::failure("cannot read " + pathText(path));
@@ -187,15 +189,17 @@ util::Outcome loadSeriesDescription(const std::filesystem::path& path, BlockSize
         lines.pop_back();
     const int count = static_cast<int>(lines.size());
     if (count == 0)
-        return util::Outcome::failure("The series description " + pathText(descriptionPath) + " has no lines.");
+        return util::Outcome::failure("The series description " + pathText(descriptionPath) +
+                                      " has no lines.");
     const std::optional<std::uintmax_t> size = regularFileSize(path);
     if (!size)
         return util::Outcome::failure("cannot read " + pathText(path));
     const int edge = cubeEdge(*size / static_cast<std::uintmax_t>(count));
     const BlockSize resolved = resolvedBlock(block, edge);
     if (edge == 0 || !blockFits(resolved, edge))
-        return util::Outcome::failure("The block " + blockText(resolved) + " does not fit in the cubes of edge " +
-                                      std::to_string(edge) + " of " + pathText(path) + ".");
+        return util::Outcome::failure("The block " + blockText(resolved) +
+                                      " does not fit in the cubes of edge " + std::to_string(edge) + " of " +
+                                      pathText(path) + ".");
     ImageSeries loaded;
     loaded.resize(resolved.nx, resolved.ny, resolved.nz, count);
     std::ifstream file(path, std::ios::binary);
@@ -207,10 +211,12 @@ util::Outcome loadSeriesDescription(const std::filesystem::path& path, BlockSize
         const int angle = numberAt(line, 4, 2);
         const int tr = numberAt(line, 9, 4);
         if (number < 1 || number > count || angle <= 0 || tr <= 0)
-            return util::Outcome::failure("Line " + std::to_string(k + 1) + " of " + pathText(descriptionPath) +
+            return util::Outcome::failure("Line " + std::to_string(k + 1) + " of " +
+                                          pathText(descriptionPath) +
                                           " does not give the image number (characters 20-21), flip angle "
                                           "(characters 4-5) and TR (characters 9-12).");
-        if (!file || !readCentralBlock({&file, static_cast<std::uintmax_t>(number - 1) * cubeBytes, edge}, loaded, k))
+        if (!file ||
+            !readCentralBlock({&file, static_cast<std::uintmax_t>(number - 1) * cubeBytes, edge}, loaded, k))
             return util::Outcome::failure("cannot read " + pathText(path));
         loaded.flipAngleRad[static_cast<std::size_t>(k)] = angle * kRadiansPerDegree;
         loaded.trSeconds[static_cast<std::size_t>(k)] = tr / 1e6;
@@ -242,7 +248,8 @@ util::Outcome writeCubeFile(const std::filesystem::path& path, const ImageSeries
     for (int z = 0; z < series.nz; ++z) {
         for (int y = 0; y < series.ny; ++y) {
             for (int x = 0; x < series.nx; ++x)
-                cube[(static_cast<std::size_t>(z0 + z) * edgeSize + static_cast<std::size_t>(y0 + y)) * edgeSize +
+                cube[(static_cast<std::size_t>(z0 + z) * edgeSize + static_cast<std::size_t>(y0 + y)) *
+                         edgeSize +
                      static_cast<std::size_t>(x0 + x)] = series.at(x, y, z, image);
         }
     }
@@ -255,8 +262,9 @@ util::Outcome writeImageFolder(const std::filesystem::path& folder, const ImageS
         const long angle = std::lround(series.flipAngleRad[static_cast<std::size_t>(i)] / kRadiansPerDegree);
         const long tr = std::lround(series.trSeconds[static_cast<std::size_t>(i)] * 1e6);
         if (angle < 1 || angle > 99 || tr < 1 || tr > 9999)
-            return util::Outcome::failure("A flip angle of " + std::to_string(angle) + " degrees or a TR of " +
-                                          std::to_string(tr) + " microseconds does not fit an image file name.");
+            return util::Outcome::failure("A flip angle of " + std::to_string(angle) +
+                                          " degrees or a TR of " + std::to_string(tr) +
+                                          " microseconds does not fit an image file name.");
         char name[32];
         std::snprintf(name, sizeof name, "T1_%02ld_TR%04ld.sgl", angle, tr);
         if (util::Outcome written = writeCubeFile(folder / name, series, i); !written)

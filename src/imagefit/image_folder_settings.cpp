@@ -7,7 +7,8 @@
 
 namespace velmora::imagefit {
 
-util::Outcome openImageFolderSettings(const std::filesystem::path& settingsLocation, ImageFolderSettings& settings)
+util::Outcome openImageFolderSettings(const std::filesystem::path& settingsLocation,
+                                      ImageFolderSettings& settings)
 {
     const std::filesystem::path folder = settingsLocation / "imagezv";
     std::error_code error;

@@ -10,13 +10,14 @@
 namespace velmora::imagefit {
 
 struct ImageFolderSettings {
-    std::filesystem::path settingsFile;    // <settings location>/imagezv/imagezv.ini
+    std::filesystem::path settingsFile;  // <settings location>/imagezv/imagezv.ini
     std::filesystem::path rememberedFolder;
 };
 
 // Creates the folder and the settings file when missing and reads the remembered folder. A named
 // folder that no longer exists is kept as it is; the window falls back to "imagezv" to list it.
-util::Outcome openImageFolderSettings(const std::filesystem::path& settingsLocation, ImageFolderSettings& settings);
+util::Outcome openImageFolderSettings(const std::filesystem::path& settingsLocation,
+                                      ImageFolderSettings& settings);
 
 // The remembered folder becomes `folder`; the settings file is rewritten at once.
 util::Outcome rememberImageFolder(ImageFolderSettings& settings, const std::filesystem::path& folder);

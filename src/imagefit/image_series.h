@@ -39,8 +39,9 @@ struct ImageSeries {
         return static_cast<std::size_t>(x) +
                static_cast<std::size_t>(nx) *
                    (static_cast<std::size_t>(y) +
-                    static_cast<std::size_t>(ny) * (static_cast<std::size_t>(z) +
-                                                    static_cast<std::size_t>(nz) * static_cast<std::size_t>(i)));
+                    static_cast<std::size_t>(ny) *
+                        (static_cast<std::size_t>(z) +
+                         static_cast<std::size_t>(nz) * static_cast<std::size_t>(i)));
     }
 
     // Sizes the block and the per-image lists; every voxel 0.

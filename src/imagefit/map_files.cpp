@@ -22,7 +22,8 @@ std::filesystem::path todaysMapBaseName(const std::filesystem::path& folder, Ori
 {
     const std::chrono::year_month_day today{
         std::chrono::floor<std::chrono::days>(std::chrono::system_clock::now())};
-    return mapBaseName(folder, static_cast<int>(today.year()), static_cast<int>(static_cast<unsigned>(today.month())),
+    return mapBaseName(folder, static_cast<int>(today.year()),
+                       static_cast<int>(static_cast<unsigned>(today.month())),
                        static_cast<int>(static_cast<unsigned>(today.day())), orientation);
 }
 
@@ -35,9 +36,10 @@ util::Outcome readRawMap(const std::filesystem::path& path, std::size_t count, s
 {
     std::ifstream file(path, std::ios::binary);
     std::vector<unsigned char> bytes(4 * count);
-    if (!file || !file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size())))
-        return util::Outcome::failure("cannot read " + path.string() + ": fewer than " + std::to_string(count) +
-                                      " values");
+    if (!file ||
+        !file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size())))
+        return util::Outcome::failure("cannot read " + path.string() + ": fewer than " +
+                                      std::to_string(count) + " values");
     std::vector<double> read(count);
     for (std::size_t k = 0; k < count; ++k) {
         const unsigned char* b = &bytes[4 * k];
@@ -72,8 +74,8 @@ util::Outcome writeFitMaps(const std::filesystem::path& base, const FitMaps& map
             continue;
         std::filesystem::path nifti = raw;
         nifti += ".nii.gz";
-        if (util::Outcome outcome = writeNiftiMap(nifti, *map.values, maps.rows, maps.columns, placement,
-                                                  map.description);
+        if (util::Outcome outcome =
+                writeNiftiMap(nifti, *map.values, maps.rows, maps.columns, placement, map.description);
             !outcome)
             return outcome;
         if (written != nullptr)

@@ -68,7 +68,9 @@ bool isNiftiPath(const std::filesystem::path& path)
 std::filesystem::path acquisitionSideFile(const std::filesystem::path& niftiPath)
 {
     std::string name = niftiPath.filename().string();
-    const std::size_t suffix = util::endsWithIgnoreCase(name, ".nii.gz") ? 7 : util::endsWithIgnoreCase(name, ".nii") ? 4 : 0;
+    const std::size_t suffix = util::endsWithIgnoreCase(name, ".nii.gz") ? 7
+                               : util::endsWithIgnoreCase(name, ".nii")  ? 4
+                                                                         : 0;
     name.resize(name.size() - suffix);
     return niftiPath.parent_path() / (name + "_vfa.txt");
 }
@@ -111,7 +113,8 @@ util::Outcome writeAcquisitionFile(const std::filesystem::path& path, const Imag
         std::snprintf(text, sizeof text, "%s%.10g", i > 0 ? "," : "",
                       series.flipAngleRad[static_cast<std::size_t>(i)] / kRadiansPerDegree);
         angles += text;
-        std::snprintf(text, sizeof text, "%s%.10g", i > 0 ? "," : "", series.trSeconds[static_cast<std::size_t>(i)] * 1e3);
+        std::snprintf(text, sizeof text, "%s%.10g", i > 0 ? "," : "",
+                      series.trSeconds[static_cast<std::size_t>(i)] * 1e3);
         trs += text;
     }
     return util::writeTextFile(path, {angles, trs});
@@ -149,8 +152,9 @@ struct ImageDeleter {
 };
 using NiftiImage = std::unique_ptr<nifti_image, ImageDeleter>;
 
-// Values above this many per file are refused (2^31 voxels, 8 GiB as float32).
-constexpr double kMostVoxels = 2147483648.0;
+// Files of more voxels are refused before their data are read: 2^28 voxels are 2 GiB once held as
+// doubles, and a compressed file's length cannot bound what its header claims.
+constexpr double kMostVoxels = 268435456.0;
 
 util::Outcome loadChecked(const std::filesystem::path& path, NiftiImage& image)
 {
@@ -162,12 +166,14 @@ util::Outcome loadChecked(const std::filesystem::path& path, NiftiImage& image)
     for (int k = 1; k <= image->dim[0] && k <= 7; ++k)
         voxels *= std::max(1, image->dim[k]);
     if (image->dim[0] < 1 || image->dim[0] > 7 || voxels > kMostVoxels)
-        return util::Outcome::failure("cannot read " + path.string() + ": the header's dimensions are not usable");
+        return util::Outcome::failure("cannot read " + path.string() +
+                                      ": the header's dimensions are not usable");
     if (!util::endsWithIgnoreCase(path.string(), ".gz")) {
         std::error_code error;
         const double size = static_cast<double>(std::filesystem::file_size(path, error));
         if (error || size < image->iname_offset + voxels * image->nbyper)
-            return util::Outcome::failure("cannot read " + path.string() + ": the file is shorter than its header says");
+            return util::Outcome::failure("cannot read " + path.string() +
+                                          ": the file is shorter than its header says");
     }
     if (nifti_image_load(image.get()) != 0)
         return util::Outcome::failure("cannot read " + path.string() + ": the data are truncated or damaged");
@@ -222,7 +228,8 @@ util::Outcome writeImage(nifti_image& image, const std::filesystem::path& path)
 {
     const bool compressed = util::endsWithIgnoreCase(path.string(), ".gz");
     const std::filesystem::path temporary =
-        path.parent_path() / ("." + path.filename().string() + ".partial" + (compressed ? ".nii.gz" : ".nii"));
+        path.parent_path() /
+        ("." + path.filename().string() + ".partial" + (compressed ? ".nii.gz" : ".nii"));
     if (nifti_set_filenames(&image, temporary.string().c_str(), 0, 1) != 0)
         return util::Outcome::failure("cannot write " + path.string());
     std::error_code error;
@@ -265,7 +272,8 @@ bool niftiSupported()
     return true;
 }
 
-util::Outcome readNiftiSeries(const std::filesystem::path& path, const Acquisition& acquisition, ImageSeries& series)
+util::Outcome readNiftiSeries(const std::filesystem::path& path, const Acquisition& acquisition,
+                              ImageSeries& series)
 {
     NiftiImage image;
     if (util::Outcome loaded = loadChecked(path, image); !loaded)
@@ -273,31 +281,37 @@ util::Outcome readNiftiSeries(const std::filesystem::path& path, const Acquisiti
     if (image->dim[0] > 4)
         for (int k = 5; k <= image->dim[0]; ++k)
             if (image->dim[k] > 1)
-                return util::Outcome::failure(path.string() + " has more than four dimensions; a series is one 3-D "
-                                                              "volume per flip angle.");
+                return util::Outcome::failure(path.string() +
+                                              " has more than four dimensions; a series is one 3-D "
+                                              "volume per flip angle.");
     const int volumes = image->dim[0] >= 4 ? std::max(1, image->dim[4]) : 1;
     const int nx = std::max(1, image->dim[1]);
     const int ny = image->dim[0] >= 2 ? std::max(1, image->dim[2]) : 1;
     const int nz = image->dim[0] >= 3 ? std::max(1, image->dim[3]) : 1;
     if (static_cast<int>(acquisition.flipAnglesDeg.size()) != volumes)
         return util::Outcome::failure(path.string() + " holds " + std::to_string(volumes) + " volumes but " +
-                                      std::to_string(acquisition.flipAnglesDeg.size()) + " flip angles are given.");
+                                      std::to_string(acquisition.flipAnglesDeg.size()) +
+                                      " flip angles are given.");
     if (acquisition.trMs.size() != 1 && static_cast<int>(acquisition.trMs.size()) != volumes)
         return util::Outcome::failure("Give one TR for all volumes or one per volume.");
     ImageSeries loaded;
     loaded.resize(nx, ny, nz, volumes);
     if (!valuesAsDoubles(*image, loaded.data))
-        return util::Outcome::failure(path.string() + ": only real integer and floating-point data are read.");
+        return util::Outcome::failure(path.string() +
+                                      ": only real integer and floating-point data are read.");
     loaded.data.resize(loaded.voxelsPerImage() * static_cast<std::size_t>(volumes));
     for (int i = 0; i < volumes; ++i) {
-        loaded.flipAngleRad[static_cast<std::size_t>(i)] = acquisition.flipAnglesDeg[static_cast<std::size_t>(i)] * kRadiansPerDegree;
+        loaded.flipAngleRad[static_cast<std::size_t>(i)] =
+            acquisition.flipAnglesDeg[static_cast<std::size_t>(i)] * kRadiansPerDegree;
         const double trMs = acquisition.trMs[acquisition.trMs.size() == 1 ? 0 : static_cast<std::size_t>(i)];
         loaded.trSeconds[static_cast<std::size_t>(i)] = trMs / 1e3;
     }
     loaded.voxelMm[0] = image->dx > 0 ? image->dx : 1.0;
     loaded.voxelMm[1] = image->dy > 0 ? image->dy : 1.0;
     loaded.voxelMm[2] = image->dz > 0 ? image->dz : 1.0;
-    const mat44* toWorld = image->sform_code > 0 ? &image->sto_xyz : image->qform_code > 0 ? &image->qto_xyz : nullptr;
+    const mat44* toWorld = image->sform_code > 0   ? &image->sto_xyz
+                           : image->qform_code > 0 ? &image->qto_xyz
+                                                   : nullptr;
     if (toWorld != nullptr) {
         loaded.hasPlacement = true;
         for (int row = 0; row < 3; ++row)
@@ -351,7 +365,8 @@ util::Outcome readNiftiVolume(const std::filesystem::path& path, std::vector<dou
         return loaded;
     std::vector<double> read;
     if (!valuesAsDoubles(*image, read))
-        return util::Outcome::failure(path.string() + ": only real integer and floating-point data are read.");
+        return util::Outcome::failure(path.string() +
+                                      ": only real integer and floating-point data are read.");
     for (int k = 0; k < 4; ++k)
         dims[k] = k <= image->dim[0] ? image->dim[k] : 1;
     values = std::move(read);
@@ -364,8 +379,9 @@ util::Outcome readNiftiVolume(const std::filesystem::path& path, std::vector<dou
 namespace {
 util::Outcome notBuiltIn()
 {
-    return util::Outcome::failure("This build of Velmora reads and writes no NIfTI files (the niftiio library was "
-                                  "not found when it was built).");
+    return util::Outcome::failure(
+        "This build of Velmora reads and writes no NIfTI files (the niftiio library was "
+        "not found when it was built).");
 }
 }  // namespace
 
@@ -384,8 +400,8 @@ util::Outcome writeNiftiSeries(const std::filesystem::path&, const ImageSeries&)
     return notBuiltIn();
 }
 
-util::Outcome writeNiftiMap(const std::filesystem::path&, const std::vector<double>&, int, int, const MapPlacement&,
-                            const std::string&)
+util::Outcome writeNiftiMap(const std::filesystem::path&, const std::vector<double>&, int, int,
+                            const MapPlacement&, const std::string&)
 {
     return notBuiltIn();
 }

@@ -31,7 +31,8 @@ util::Outcome writeAcquisitionFile(const std::filesystem::path& path, const Imag
 
 // Reads a 3-D or 4-D NIfTI volume as a series; the acquisition gives one flip angle per volume.
 // Data sets of more than four dimensions and complex or RGB data are refused.
-util::Outcome readNiftiSeries(const std::filesystem::path& path, const Acquisition& acquisition, ImageSeries& series);
+util::Outcome readNiftiSeries(const std::filesystem::path& path, const Acquisition& acquisition,
+                              ImageSeries& series);
 
 // Writes the series as a 4-D float32 volume and its side file.
 util::Outcome writeNiftiSeries(const std::filesystem::path& path, const ImageSeries& series);

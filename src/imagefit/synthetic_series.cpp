@@ -62,7 +62,8 @@ ImageSeries syntheticSeries(const ModelMaps& maps, int nz, const SyntheticAcquis
     const int images = static_cast<int>(acquisition.flipAnglesDeg.size());
     series.resize(maps.nx, maps.ny, nz, images);
     for (int i = 0; i < images; ++i) {
-        series.flipAngleRad[static_cast<std::size_t>(i)] = acquisition.flipAnglesDeg[static_cast<std::size_t>(i)] * kRadiansPerDegree;
+        series.flipAngleRad[static_cast<std::size_t>(i)] =
+            acquisition.flipAnglesDeg[static_cast<std::size_t>(i)] * kRadiansPerDegree;
         series.trSeconds[static_cast<std::size_t>(i)] =
             acquisition.trSeconds[std::min(static_cast<std::size_t>(i), acquisition.trSeconds.size() - 1)];
     }
@@ -73,8 +74,9 @@ ImageSeries syntheticSeries(const ModelMaps& maps, int nz, const SyntheticAcquis
                     continue;
                 const std::size_t k = static_cast<std::size_t>(y) * maps.nx + x;
                 const double signal =
-                    maps.amplitude[k] * spoiledSignal(series.flipAngleRad[static_cast<std::size_t>(i)], maps.b1[k],
-                                                      series.trSeconds[static_cast<std::size_t>(i)], maps.t1Seconds[k]);
+                    maps.amplitude[k] *
+                    spoiledSignal(series.flipAngleRad[static_cast<std::size_t>(i)], maps.b1[k],
+                                  series.trSeconds[static_cast<std::size_t>(i)], maps.t1Seconds[k]);
                 for (int z = 0; z < nz; ++z)
                     series.at(x, y, z, i) = signal;
             }
@@ -91,7 +93,8 @@ ImageSeries syntheticSeries(const ModelMaps& maps, int nz, const SyntheticAcquis
                 sum += image[k];
                 count += image[k] != 0.0 ? 1 : 0;
             }
-            const double sigma = acquisition.noiseFraction * (count > 0 ? sum / static_cast<double>(count) : 0.0);
+            const double sigma =
+                acquisition.noiseFraction * (count > 0 ? sum / static_cast<double>(count) : 0.0);
             for (std::size_t k = 0; k < perImage; ++k)
                 image[k] += sigma * gaussian(random);
         }
@@ -106,8 +109,9 @@ util::Outcome writeModelFiles(const std::filesystem::path& folder, const std::fi
     std::vector<double> firstSignal(maps.amplitude.size(), 0.0);
     for (std::size_t k = 0; k < firstSignal.size(); ++k) {
         if (maps.amplitude[k] > 0.0)
-            firstSignal[k] = maps.amplitude[k] * spoiledSignal(acquisition.flipAnglesDeg.front() * kRadiansPerDegree,
-                                                               maps.b1[k], acquisition.trSeconds.front(), maps.t1Seconds[k]);
+            firstSignal[k] = maps.amplitude[k] *
+                             spoiledSignal(acquisition.flipAnglesDeg.front() * kRadiansPerDegree, maps.b1[k],
+                                           acquisition.trSeconds.front(), maps.t1Seconds[k]);
     }
     const std::pair<const char*, const std::vector<double>*> files[] = {
         {"_mT1", &maps.t1Seconds}, {"_mB1", &maps.b1}, {"_mAmpl", &maps.amplitude}, {"_mSig", &firstSignal}};
@@ -121,8 +125,9 @@ util::Outcome writeModelFiles(const std::filesystem::path& folder, const std::fi
         std::string("model: ") + (kind == ModelKind::Regular ? kRegularModelText : kSolutionTestText),
         "block: " + std::to_string(maps.nx) + " x " + std::to_string(maps.ny),
         "object: disc of radius 0.42 * min(nx, ny) about the block centre, the same on every slice",
-        "maps: " + base.filename().string() + "_mT1 (s), _mB1, _mAmpl, _mSig (first image), float32 big-endian, "
-                                              "rows = y, columns = x"};
+        "maps: " + base.filename().string() +
+            "_mT1 (s), _mB1, _mAmpl, _mSig (first image), float32 big-endian, "
+            "rows = y, columns = x"};
     std::string angles = "flip angles (deg):";
     for (double angle : acquisition.flipAnglesDeg) {
         char text[32];
@@ -132,7 +137,8 @@ util::Outcome writeModelFiles(const std::filesystem::path& folder, const std::fi
     lines.push_back(angles);
     char text[96];
     std::snprintf(text, sizeof text, "TR (s): %.6g; noise: %.6g of each image's mean signal; seed %lld",
-                  acquisition.trSeconds.front(), acquisition.noiseFraction, static_cast<long long>(acquisition.seed));
+                  acquisition.trSeconds.front(), acquisition.noiseFraction,
+                  static_cast<long long>(acquisition.seed));
     lines.emplace_back(text);
     return util::writeTextFile(folder / "M_solution", lines);
 }

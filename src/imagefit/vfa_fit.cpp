@@ -26,13 +26,15 @@ public:
              const util::RunControl* control, const FitProgress& progress, FitMaps& maps)
         : series_(series), settings_(settings), geometry_(mapGeometry(series, settings.orientation)),
           grid_(settings.b1Min, settings.b1Max, series.flipAngleRad), pool_(pool), control_(control),
-          progress_(progress), maps_(maps), images_(series.images()), slab_(2 * settings.slabHalfThickness + 1),
+          progress_(progress), maps_(maps), images_(series.images()),
+          slab_(2 * settings.slabHalfThickness + 1),
           firstSlice_(settings.slice - 1 - settings.slabHalfThickness),
           pixels_(static_cast<std::size_t>(geometry_.rows) * static_cast<std::size_t>(geometry_.columns))
     {
         sameTr_ = std::all_of(series.trSeconds.begin(), series.trSeconds.end(),
                               [&](double tr) { return tr == series.trSeconds.front(); });
-        const std::size_t perWorker = static_cast<std::size_t>(5 * images_ + 2 * std::max(geometry_.rows, geometry_.columns));
+        const std::size_t perWorker =
+            static_cast<std::size_t>(5 * images_ + 2 * std::max(geometry_.rows, geometry_.columns));
         scratch_.assign(perWorker * static_cast<std::size_t>(pool.threads()), 0.0);
     }
 
@@ -57,13 +59,15 @@ public:
 private:
     std::size_t gridIndex(int j, int slabSlice, std::size_t pixel) const
     {
-        return (static_cast<std::size_t>(j) * static_cast<std::size_t>(slab_) + static_cast<std::size_t>(slabSlice)) *
-                   pixels_ + pixel;
+        return (static_cast<std::size_t>(j) * static_cast<std::size_t>(slab_) +
+                static_cast<std::size_t>(slabSlice)) *
+                   pixels_ +
+               pixel;
     }
     double* scratch(int worker)
     {
-        return scratch_.data() + scratch_.size() / static_cast<std::size_t>(pool_.threads()) *
-                                     static_cast<std::size_t>(worker);
+        return scratch_.data() +
+               scratch_.size() / static_cast<std::size_t>(pool_.threads()) * static_cast<std::size_t>(worker);
     }
     bool stopRequested() const { return control_ != nullptr && !control_->running(); }
 
@@ -131,8 +135,9 @@ private:
                         break;
                     gatherSignals(r, c, s, signals);
                     for (int j = 0; j < grid_.count(); ++j) {
-                        const T1Estimate estimate = searchT1(pixelSignals(signals, grid_.cosines(j), grid_.sines(j)),
-                                                             settings_.t1MinSeconds, settings_.t1MaxSeconds, random);
+                        const T1Estimate estimate =
+                            searchT1(pixelSignals(signals, grid_.cosines(j), grid_.sines(j)),
+                                     settings_.t1MinSeconds, settings_.t1MaxSeconds, random);
                         gridT1_[gridIndex(j, s, p)] = estimate.t1Seconds;
                         gridCost_[gridIndex(j, s, p)] = estimate.cost;
                         if (s == central && estimate.cost < best) {
@@ -179,7 +184,8 @@ private:
                 sumAlongColumns(across, acrossCount, boxSum, boxCount);
             }
             for (std::size_t p = 0; p < pixels_; ++p)
-                boxSum[p] = boxCount[p] > 3.0 ? boxSum[p] / boxCount[p] : std::numeric_limits<double>::quiet_NaN();
+                boxSum[p] =
+                    boxCount[p] > 3.0 ? boxSum[p] / boxCount[p] : std::numeric_limits<double>::quiet_NaN();
         });
         return forEachLine(2, geometry_.rows, 0, geometry_.rows, [&](int r, int) {
             for (int c = 0; c < geometry_.columns; ++c) {
@@ -189,7 +195,8 @@ private:
                 int best = -1;
                 for (int j = 0; j < grid_.count(); ++j) {
                     const double value = average[static_cast<std::size_t>(j) * pixels_ + p];
-                    if (!std::isnan(value) && (best < 0 || value < average[static_cast<std::size_t>(best) * pixels_ + p]))
+                    if (!std::isnan(value) &&
+                        (best < 0 || value < average[static_cast<std::size_t>(best) * pixels_ + p]))
                         best = j;
                 }
                 if (best >= 0)
@@ -251,7 +258,8 @@ private:
     bool passThree()
     {
         const int lines = geometry_.rows + geometry_.columns;
-        if (!forEachLine(3, geometry_.rows, 0, lines, [&](int r, int worker) { smoothLine(r, true, worker); }))
+        if (!forEachLine(3, geometry_.rows, 0, lines,
+                         [&](int r, int worker) { smoothLine(r, true, worker); }))
             return false;
         return forEachLine(3, geometry_.columns, geometry_.rows, lines,
                            [&](int c, int worker) { smoothLine(c, false, worker); });
@@ -280,7 +288,8 @@ private:
             if (maps_.b1[p] == kUnfittedB1)
                 continue;
             const double u = (k - 0.5 * (length - 1)) / half;
-            const double value = coefficients[0] + u * (coefficients[1] + u * (coefficients[2] + u * coefficients[3]));
+            const double value =
+                coefficients[0] + u * (coefficients[1] + u * (coefficients[2] + u * coefficients[3]));
             maps_.b1[p] = std::clamp(value, settings_.b1Min, settings_.b1Max);
         }
     }
@@ -307,7 +316,8 @@ private:
                     sines[i] = std::sin(b1 * series_.flipAngleRad[static_cast<std::size_t>(i)]);
                 }
                 util::UniformRandom random = util::pieceStream(settings_.seed, pixels_ + p);
-                const FixedB1Fit fit = fitWithFixedB1(pixelSignals(signals, cosines, sines), settings_, random, xs);
+                const FixedB1Fit fit =
+                    fitWithFixedB1(pixelSignals(signals, cosines, sines), settings_, random, xs);
                 maps_.t1Seconds[p] = fit.t1Seconds;
                 maps_.amplitude[p] = fit.amplitude;
                 maps_.error[p] = fit.error;
@@ -367,8 +377,8 @@ util::Outcome checkSettings(const ImageSeries& series, const FitSettings& settin
 {
     if (series.images() < 2 || series.voxelsPerImage() == 0)
         return util::Outcome::failure("No image series is loaded: the fit needs at least two images.");
-    if (util::Outcome slab = checkSlab(mapGeometry(series, settings.orientation), settings.slice,
-                                       settings.slabHalfThickness);
+    if (util::Outcome slab =
+            checkSlab(mapGeometry(series, settings.orientation), settings.slice, settings.slabHalfThickness);
         !slab)
         return slab;
     if (settings.decidingImage < 1 || settings.decidingImage > series.images())

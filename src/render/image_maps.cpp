@@ -8,8 +8,8 @@
 
 namespace velmora::render {
 
-QImage sliceGreyImage(const imagefit::ImageSeries& series, const imagefit::MapGeometry& geometry, int sliceFromZero,
-                      int image, double threshold, double gain)
+QImage sliceGreyImage(const imagefit::ImageSeries& series, const imagefit::MapGeometry& geometry,
+                      int sliceFromZero, int image, double threshold, double gain)
 {
     QImage picture(std::max(1, geometry.columns), std::max(1, geometry.rows), QImage::Format_RGB32);
     picture.fill(Qt::black);
@@ -22,7 +22,8 @@ QImage sliceGreyImage(const imagefit::ImageSeries& series, const imagefit::MapGe
         for (int c = 0; c < geometry.columns; ++c) {
             int x = 0, y = 0, z = 0;
             geometry.voxel(r, c, sliceFromZero, x, y, z);
-            const double level = span > 0.0 ? (series.at(x, y, z, image) - threshold) * 512.0 / span * gain : 0.0;
+            const double level =
+                span > 0.0 ? (series.at(x, y, z, image) - threshold) * 512.0 / span * gain : 0.0;
             if (!(level >= 5e-9))
                 continue;
             const int grey = static_cast<int>(std::min(level, 255.0));
@@ -41,12 +42,14 @@ QColor mapColour(double fraction)
     const int k = std::min(3, static_cast<int>(position));
     const double t = position - k;
     auto mix = [&](int channel) {
-        return static_cast<int>(std::lround(stops[k][channel] + t * (stops[k + 1][channel] - stops[k][channel])));
+        return static_cast<int>(
+            std::lround(stops[k][channel] + t * (stops[k + 1][channel] - stops[k][channel])));
     };
     return QColor(mix(0), mix(1), mix(2));
 }
 
-QImage mapColourImage(const imagefit::FitMaps& maps, const std::vector<double>& values, double low, double high)
+QImage mapColourImage(const imagefit::FitMaps& maps, const std::vector<double>& values, double low,
+                      double high)
 {
     QImage picture(std::max(1, maps.columns), std::max(1, maps.rows), QImage::Format_RGB32);
     picture.fill(Qt::black);
@@ -108,7 +111,8 @@ QImage signalPlot(const std::vector<double>& anglesDeg, const std::vector<double
     picture.fill(Qt::white);
     QPainter painter(&picture);
     painter.setRenderHint(QPainter::Antialiasing);
-    const double largestAngle = anglesDeg.empty() ? 30.0 : *std::max_element(anglesDeg.begin(), anglesDeg.end());
+    const double largestAngle =
+        anglesDeg.empty() ? 30.0 : *std::max_element(anglesDeg.begin(), anglesDeg.end());
     const double angleSpan = 1.2 * largestAngle;
     double top = 0.0;
     for (double s : measured)

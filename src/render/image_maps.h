@@ -17,14 +17,15 @@ namespace velmora::render {
 // Slice `sliceFromZero` of image `image`, map rows down and columns across, one pixel per voxel.
 // Grey level (value - threshold) * 512 / (largest - threshold) * gain, clamped to 0..255; levels
 // below 5e-9 stay black.
-QImage sliceGreyImage(const imagefit::ImageSeries& series, const imagefit::MapGeometry& geometry, int sliceFromZero,
-                      int image, double threshold, double gain);
+QImage sliceGreyImage(const imagefit::ImageSeries& series, const imagefit::MapGeometry& geometry,
+                      int sliceFromZero, int image, double threshold, double gain);
 
 // The colour of a fraction 0..1 of a map's scale: dark blue, blue, cyan, yellow, red.
 QColor mapColour(double fraction);
 
 // A map in colour over [low, high]; pixels that were not fitted are black.
-QImage mapColourImage(const imagefit::FitMaps& maps, const std::vector<double>& values, double low, double high);
+QImage mapColourImage(const imagefit::FitMaps& maps, const std::vector<double>& values, double low,
+                      double high);
 
 // The smallest and largest value of the fitted pixels (0, 1 when none is fitted or all are equal).
 void fittedRange(const imagefit::FitMaps& maps, const std::vector<double>& values, double& low, double& high);

@@ -43,8 +43,8 @@ QString pathText(const std::filesystem::path& path)
 
 }  // namespace
 
-ImageFitWindow::ImageFitWindow(const std::filesystem::path& settingsLocation, int threads, util::Messages& messages,
-                               QWidget* parent)
+ImageFitWindow::ImageFitWindow(const std::filesystem::path& settingsLocation, int threads,
+                               util::Messages& messages, QWidget* parent)
     : QMainWindow(parent), messages_(messages), pool_(std::max(1, threads))
 {
     setWindowTitle("Velmora - image series");
@@ -65,8 +65,8 @@ ImageFitWindow::~ImageFitWindow()
     control_.stop();
 }
 
-ImageFitWindow* ImageFitWindow::showFor(QWidget* owner, const std::filesystem::path& settingsLocation, int threads,
-                                        util::Messages& messages)
+ImageFitWindow* ImageFitWindow::showFor(QWidget* owner, const std::filesystem::path& settingsLocation,
+                                        int threads, util::Messages& messages)
 {
     auto* window = owner->findChild<ImageFitWindow*>(QString(), Qt::FindDirectChildrenOnly);
     if (window == nullptr)
@@ -102,8 +102,9 @@ QLineEdit* ImageFitWindow::box(const QString& name, const QString& text, int wid
 double ImageFitWindow::boxNumber(const QString& name, bool& ok) const
 {
     const auto found = boxes_.find(name);
-    const std::optional<double> value =
-        found != boxes_.end() ? util::parseNumber(found->second->text().trimmed().toStdString()) : std::nullopt;
+    const std::optional<double> value = found != boxes_.end()
+                                            ? util::parseNumber(found->second->text().trimmed().toStdString())
+                                            : std::nullopt;
     ok = ok && value.has_value();
     return value.value_or(0.0);
 }
@@ -241,8 +242,8 @@ void ImageFitWindow::buildArea()
     }
     right->addLayout(mapGrid);
     auto* readGrid = new QGridLayout;
-    const char* const fields[] = {"image #", "slice #", "intensity", "Raw:", "average", "trashhold",
-                                  "T1",      "B1",      "Ampl",      "Error"};
+    const char* const fields[] = {"image #",   "slice #", "intensity", "Raw:", "average",
+                                  "trashhold", "T1",      "B1",        "Ampl", "Error"};
     int at = 0;
     for (const char* field : fields) {
         readGrid->addWidget(new QLabel(field, this), at / 5 * 2, at % 5);
@@ -287,7 +288,8 @@ void ImageFitWindow::showFolder(const std::filesystem::path& folder)
     folderList_->addItem("..");
     std::error_code error;
     std::vector<std::string> folders, files;
-    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+         it.increment(error)) {
         const std::string name = it->path().filename().string();
         if (it->is_directory(error))
             folders.push_back(name);
@@ -308,7 +310,8 @@ bool ImageFitWindow::loadSeriesFrom(const std::filesystem::path& path)
     status_->setText("Reading data...");
     QApplication::processEvents();
     bool ok = true;
-    const imagefit::BlockSize block{static_cast<int>(boxNumber("Text5_0", ok)), static_cast<int>(boxNumber("Text5_1", ok)),
+    const imagefit::BlockSize block{static_cast<int>(boxNumber("Text5_0", ok)),
+                                    static_cast<int>(boxNumber("Text5_1", ok)),
                                     static_cast<int>(boxNumber("Text5_2", ok))};
     // NIfTI volumes carry their own size; cube files give the central block of the size boxes.
     const imagefit::BlockSize used = imagefit::isNiftiPath(path) ? imagefit::BlockSize{} : block;
@@ -333,7 +336,8 @@ bool ImageFitWindow::loadSeriesFrom(const std::filesystem::path& path)
 void ImageFitWindow::buildModel(bool fromExperiment)
 {
     if (fromExperiment && series_.images() == 0) {
-        messages_.show("Load an image series first: its flip angles and TRs make the model series.", "Error!");
+        messages_.show("Load an image series first: its flip angles and TRs make the model series.",
+                       "Error!");
         return;
     }
     bool ok = true;
@@ -358,20 +362,24 @@ void ImageFitWindow::buildModel(bool fromExperiment)
     series_ = imagefit::syntheticSeries(model, nz, acquisition);
     hasResults_ = false;
     const imagefit::Orientation orientation =
-        imagefit::orientationFromText(orientation_->currentText().toStdString()).value_or(imagefit::Orientation::Coronal);
+        imagefit::orientationFromText(orientation_->currentText().toStdString())
+            .value_or(imagefit::Orientation::Coronal);
     if (util::Outcome written = imagefit::writeModelFiles(
-            folderSettings_.rememberedFolder, imagefit::todaysMapBaseName(folderSettings_.rememberedFolder, orientation),
-            model, kind, acquisition);
+            folderSettings_.rememberedFolder,
+            imagefit::todaysMapBaseName(folderSettings_.rememberedFolder, orientation), model, kind,
+            acquisition);
         !written)
         messages_.show(written.message(), "Error!");
-    status_->setText(QString("model series: %1 images of %2 x %3 x %4").arg(series_.images()).arg(nx).arg(ny).arg(nz));
+    status_->setText(
+        QString("model series: %1 images of %2 x %3 x %4").arg(series_.images()).arg(nx).arg(ny).arg(nz));
     seriesChanged();
 }
 
 imagefit::MapGeometry ImageFitWindow::geometry() const
 {
-    return imagefit::mapGeometry(series_, imagefit::orientationFromText(orientation_->currentText().toStdString())
-                                              .value_or(imagefit::Orientation::Coronal));
+    return imagefit::mapGeometry(series_,
+                                 imagefit::orientationFromText(orientation_->currentText().toStdString())
+                                     .value_or(imagefit::Orientation::Coronal));
 }
 
 void ImageFitWindow::seriesChanged()
@@ -392,9 +400,11 @@ void ImageFitWindow::redrawImage()
 {
     bool ok = true;
     const double threshold = boxNumber("Text7", ok);
-    const QImage slice = render::sliceGreyImage(series_, geometry(), sliceBar_->value() - 1, imageBar_->value() - 1,
-                                                ok ? threshold : 0.0, gainBar_->value() / 10.0);
-    image_->setPixmap(QPixmap::fromImage(slice.scaled(kImagePx, kImagePx, Qt::IgnoreAspectRatio, Qt::FastTransformation)));
+    const QImage slice =
+        render::sliceGreyImage(series_, geometry(), sliceBar_->value() - 1, imageBar_->value() - 1,
+                               ok ? threshold : 0.0, gainBar_->value() / 10.0);
+    image_->setPixmap(
+        QPixmap::fromImage(slice.scaled(kImagePx, kImagePx, Qt::IgnoreAspectRatio, Qt::FastTransformation)));
 }
 
 void ImageFitWindow::redrawMaps()
@@ -412,7 +422,8 @@ void ImageFitWindow::redrawMaps()
                           .scaled(kMapPx, kMapPx, Qt::IgnoreAspectRatio, Qt::FastTransformation);
         }
         mapPictures_[k]->setPixmap(QPixmap::fromImage(picture));
-        mapScales_[k]->setPixmap(QPixmap::fromImage(render::colourScale(60, kMapPx, low, high, kMapUnits[k])));
+        mapScales_[k]->setPixmap(
+            QPixmap::fromImage(render::colourScale(60, kMapPx, low, high, kMapUnits[k])));
     }
 }
 
@@ -517,7 +528,8 @@ void ImageFitWindow::readPixel(int row, int column)
             return amplitude * imagefit::spoiledSignal(angleDeg * imagefit::kRadiansPerDegree, b1, tr, t1);
         };
     }
-    curve_->setPixmap(QPixmap::fromImage(render::signalPlot(angles, measured, model, curve_->width(), curve_->height())));
+    curve_->setPixmap(
+        QPixmap::fromImage(render::signalPlot(angles, measured, model, curve_->width(), curve_->height())));
 }
 
 void ImageFitWindow::closeEvent(QCloseEvent* event)
@@ -531,7 +543,8 @@ bool ImageFitWindow::eventFilter(QObject* watched, QEvent* event)
     if (watched == image_ && event->type() == QEvent::MouseMove) {
         const QPointF at = static_cast<QMouseEvent*>(event)->position();
         const imagefit::MapGeometry shape = geometry();
-        readPixel(static_cast<int>(at.y() * shape.rows / kImagePx), static_cast<int>(at.x() * shape.columns / kImagePx));
+        readPixel(static_cast<int>(at.y() * shape.rows / kImagePx),
+                  static_cast<int>(at.x() * shape.columns / kImagePx));
     }
     return QMainWindow::eventFilter(watched, event);
 }

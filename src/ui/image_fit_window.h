@@ -41,11 +41,11 @@ public:
                                    util::Messages& messages);
 
     // The window's commands.
-    void showFolder(const std::filesystem::path& folder);  // "&Load_sgl_image" and a change of folder
+    void showFolder(const std::filesystem::path& folder);    // "&Load_sgl_image" and a change of folder
     bool loadSeriesFrom(const std::filesystem::path& path);  // double click on a file
-    void buildModel(bool fromExperiment);                  // "&Model_image", "&Model_imageEXP"
-    void startFitting();                                   // "&Start_fitting"
-    void stopFitting();                                    // "&Stop"
+    void buildModel(bool fromExperiment);                    // "&Model_image", "&Model_imageEXP"
+    void startFitting();                                     // "&Start_fitting"
+    void stopFitting();                                      // "&Stop"
     // The pixel read-out of map row r, column c (from 0), as the mouse over the image gives it.
     void readPixel(int row, int column);
 

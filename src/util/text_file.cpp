@@ -67,8 +67,7 @@ bool writeAll(std::FILE* file, std::string_view bytes)
 }
 
 // Writes through a temporary file beside `path` that replaces it only when `body` wrote it whole.
-template <typename Body>
-Outcome writeThroughTemporary(const fs::path& path, const Body& body)
+template <typename Body> Outcome writeThroughTemporary(const fs::path& path, const Body& body)
 {
     if (path.filename().empty())
         return writeFailure(path, "no file name");

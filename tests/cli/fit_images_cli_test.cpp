@@ -61,10 +61,12 @@ TEST(FitImagesCli, ModelSeriesIsBuiltFittedAndItsMapsWritten)
     ScratchDirectory scratch;
     const std::filesystem::path series = scratch.path() / "series";
     const std::string prefix = (scratch.path() / "maps").string();
-    const Finished run = fitImages(scratch, {"--series", series.string(), "--model", "--block", "64,64,3", "--slice",
-                                             "2", "--deciding-image", "2", "--threads", "2", "--out", prefix});
+    const Finished run =
+        fitImages(scratch, {"--series", series.string(), "--model", "--block", "64,64,3", "--slice", "2",
+                            "--deciding-image", "2", "--threads", "2", "--out", prefix});
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(run.out.find("series: 6 images of 64 x 64 x 3; slice 2 (cor), slab +-1"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("series: 6 images of 64 x 64 x 3; slice 2 (cor), slab +-1"), std::string::npos)
+        << run.out;
     EXPECT_NE(run.out.find("fitted pixels: "), std::string::npos);
     EXPECT_NE(run.out.find("median T1: "), std::string::npos);
     EXPECT_EQ(imagefit::seriesImageFiles(series).size(), 6u);
@@ -102,8 +104,8 @@ TEST(FitImagesCli, NiftiSeriesTakesItsAcquisitionFromTheCommandLine)
     ScratchDirectory scratch;
     imagefit::SyntheticAcquisition acquisition;
     acquisition.noiseFraction = 0.01;
-    const imagefit::ImageSeries series =
-        imagefit::syntheticSeries(imagefit::modelMaps(32, 32, imagefit::ModelKind::SolutionTest), 3, acquisition);
+    const imagefit::ImageSeries series = imagefit::syntheticSeries(
+        imagefit::modelMaps(32, 32, imagefit::ModelKind::SolutionTest), 3, acquisition);
     const std::filesystem::path nifti = scratch.path() / "vfa.nii";
     ASSERT_TRUE(imagefit::writeNiftiSeries(nifti, series));
     std::filesystem::remove(imagefit::acquisitionSideFile(nifti));
@@ -113,13 +115,15 @@ TEST(FitImagesCli, NiftiSeriesTakesItsAcquisitionFromTheCommandLine)
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.err.find("give the flip angles and TR"), std::string::npos) << missing.err;
 
-    const Finished run = fitImages(scratch, {"--series", nifti.string(), "--flip-angles", "3,5,8,15,20,25", "--tr-ms",
-                                             "3", "--orientation", "cor", "--out", prefix});
+    const Finished run = fitImages(scratch, {"--series", nifti.string(), "--flip-angles", "3,5,8,15,20,25",
+                                             "--tr-ms", "3", "--orientation", "cor", "--out", prefix});
     ASSERT_EQ(run.status, 0) << run.err;
     // One solution everywhere: T1 1 s and B1 1.
-    EXPECT_TRUE(run.out.find("median T1: 0.9") != std::string::npos || run.out.find("median T1: 1.0") != std::string::npos)
+    EXPECT_TRUE(run.out.find("median T1: 0.9") != std::string::npos ||
+                run.out.find("median T1: 1.0") != std::string::npos)
         << run.out;
-    EXPECT_TRUE(run.out.find("median B1: 0.9") != std::string::npos || run.out.find("median B1: 1.0") != std::string::npos)
+    EXPECT_TRUE(run.out.find("median B1: 0.9") != std::string::npos ||
+                run.out.find("median B1: 1.0") != std::string::npos)
         << run.out;
 }
 
@@ -128,8 +132,8 @@ TEST(FitImagesCli, RefusalsSayWhyAndWriteNothing)
     ScratchDirectory scratch;
     const std::filesystem::path series = scratch.path() / "series";
     const std::string prefix = (scratch.path() / "maps").string();
-    const Finished slab = fitImages(scratch, {"--series", series.string(), "--model", "--block", "16,16,3", "--slice",
-                                              "1", "--slab", "1", "--out", prefix});
+    const Finished slab = fitImages(scratch, {"--series", series.string(), "--model", "--block", "16,16,3",
+                                              "--slice", "1", "--slab", "1", "--out", prefix});
     EXPECT_EQ(slab.status, 1);
     EXPECT_NE(slab.err.find("NumberNsliceAverage  ? error "), std::string::npos) << slab.err;
     EXPECT_FALSE(std::filesystem::exists(prefix + "_T1"));

@@ -96,14 +96,15 @@ TEST(CubeFiles, ADescriptionFileOrdersTheCubesOfOneFile)
     // The file holds cubes 1, 2, 3; the description lists image 3 first.
     std::vector<unsigned char> bytes;
     for (int i = 0; i < 3; ++i) {
-        const std::vector<unsigned char> one =
-            bigEndianFloats(cubes.data.data() + cubes.voxelsPerImage() * static_cast<std::size_t>(i), cubes.voxelsPerImage());
+        const std::vector<unsigned char> one = bigEndianFloats(
+            cubes.data.data() + cubes.voxelsPerImage() * static_cast<std::size_t>(i), cubes.voxelsPerImage());
         bytes.insert(bytes.end(), one.begin(), one.end());
     }
     const std::filesystem::path file = folder.path() / "T1_series";
     ASSERT_TRUE(util::writeBinaryFile(file, bytes));
-    ASSERT_TRUE(util::writeTextFile(folder.path() / "T1_series.txt", {"T1_25_TR4000_image_03", "T1_03_TR3000_image_01",
-                                                                      "T1_08_TR3000_image_02"}));
+    ASSERT_TRUE(
+        util::writeTextFile(folder.path() / "T1_series.txt",
+                            {"T1_25_TR4000_image_03", "T1_03_TR3000_image_01", "T1_08_TR3000_image_02"}));
     ImageSeries series;
     ASSERT_TRUE(loadSeriesDescription(file, {}, series));
     ASSERT_EQ(series.images(), 3);
@@ -141,7 +142,8 @@ TEST(MapFiles, RawMapsAreBigEndianFloatsInRowOrderUnderTheDatedBaseName)
     const std::filesystem::path path = folder.path() / "map";
     ASSERT_TRUE(writeRawMap(path, {1.0, -2.5, 3.3333}));
     std::ifstream file(path, std::ios::binary);
-    std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(file)),
+                                     std::istreambuf_iterator<char>());
     ASSERT_EQ(bytes.size(), 12u);
     EXPECT_EQ(bytes[0], 0x3F);  // 1.0f = 3F 80 00 00
     EXPECT_EQ(bytes[1], 0x80);

@@ -88,7 +88,8 @@ struct KnownPixel {
     }
     PixelSignals view() const
     {
-        return {static_cast<int>(signals.size()), signals.data(), tr.data(), cosines.data(), sines.data(), true};
+        return {
+            static_cast<int>(signals.size()), signals.data(), tr.data(), cosines.data(), sines.data(), true};
     }
     std::vector<double> tr = std::vector<double>(6, 0.003);
     std::vector<double> signals, cosines, sines;
@@ -231,7 +232,8 @@ TEST(VfaFit, RefusesASlabOutsideTheBlockAndABadDecidingImage)
     util::Outcome outcome = fitImageSeries(noisy.series, settings, pool, nullptr, {}, maps);
     EXPECT_EQ(outcome.message(), "NumberNsliceAverage  ? error ");
     settings.slice = 3;  // 3 + 1 > 3
-    EXPECT_EQ(fitImageSeries(noisy.series, settings, pool, nullptr, {}, maps).message(), "NumberNsliceAverage  ? error ");
+    EXPECT_EQ(fitImageSeries(noisy.series, settings, pool, nullptr, {}, maps).message(),
+              "NumberNsliceAverage  ? error ");
     EXPECT_EQ(maps.rows, 0);
     settings = noisy.settings;
     settings.decidingImage = 7;

@@ -46,7 +46,8 @@ private:
         }
     };
 
-    static std::vector<std::filesystem::path> filesEndingWith(const std::filesystem::path& folder, const std::string& end)
+    static std::vector<std::filesystem::path> filesEndingWith(const std::filesystem::path& folder,
+                                                              const std::string& end)
     {
         std::vector<std::filesystem::path> found;
         for (const auto& entry : std::filesystem::directory_iterator(folder))
@@ -78,7 +79,8 @@ private slots:
         const imagefit::ModelMaps model = imagefit::modelMaps(48, 48, imagefit::ModelKind::Regular);
         s.window->readPixel(24, 24);
         const double t1 = s.window->readout("T1").toDouble();
-        QVERIFY2(std::fabs(t1 / model.t1Seconds[24 * 48 + 24] - 1.0) < 0.15, qPrintable(s.window->readout("T1")));
+        QVERIFY2(std::fabs(t1 / model.t1Seconds[24 * 48 + 24] - 1.0) < 0.15,
+                 qPrintable(s.window->readout("T1")));
         QVERIFY(!s.window->readout("intensity").isEmpty());
         const QImage curve = s.window->curvePicture();
         int red = 0;
@@ -100,8 +102,8 @@ private slots:
         const std::filesystem::path scans = s.dir.path() / "scans";
         std::filesystem::create_directories(scans);
         imagefit::SyntheticAcquisition acquisition;
-        const imagefit::ImageSeries written =
-            imagefit::syntheticSeries(imagefit::modelMaps(16, 16, imagefit::ModelKind::SolutionTest), 16, acquisition);
+        const imagefit::ImageSeries written = imagefit::syntheticSeries(
+            imagefit::modelMaps(16, 16, imagefit::ModelKind::SolutionTest), 16, acquisition);
         QVERIFY(imagefit::writeImageFolder(scans, written).ok());
         s.window->showFolder(scans);
         auto* files = s.window->findChild<QListWidget*>("File1");
@@ -123,7 +125,8 @@ private slots:
     {
         Session s;
         s.smallModel();
-        QMetaObject::invokeMethod(s.window.get(), [&] { s.window->stopFitting(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            s.window.get(), [&] { s.window->stopFitting(); }, Qt::QueuedConnection);
         s.window->startFitting();
         QVERIFY(s.window->maps().stopped);
         QVERIFY(s.window->maps().fittedPixels < 800);
