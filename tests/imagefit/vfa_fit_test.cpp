@@ -132,7 +132,6 @@ TEST(FixedB1Fit, LineGivesT1AndANonPositiveSlopeGoesToTheSearch)
     EXPECT_TRUE(search.searched);
     EXPECT_GE(search.t1Seconds, settings.t1MinSeconds);
     EXPECT_LT(search.t1Seconds, settings.t1MaxSeconds);
-    util::UniformRandom again(99);
     EXPECT_DOUBLE_EQ(search.error, trialCost(flat.view(), search.t1Seconds).cost);
 }
 
