@@ -138,6 +138,7 @@ std::string usageText()
            "       velmora-cli make-pulse [options]   (see velmora-cli make-pulse --help)\n"
            "       velmora-cli exchange [options]   (see velmora-cli exchange --help)\n"
            "       velmora-cli --help | --version\n"
+           "       velmora-cli fit-images --series PATH [options]   (velmora-cli fit-images --help)\n"
            "\n"
            "Runs the spin system through the pulse sequence the way the window's Start does, and writes\n"
            "the result files into the working directory.\n"

@@ -1,6 +1,7 @@
 // velmora-cli: the headless front end. Parses the command line and runs the workbench once.
 #include "app/cli_make_pulse.h"
 #include "app/cli_exchange.h"
+#include "app/cli_fit_images.h"
 #include "app/cli_options.h"
 #include "app/cli_run.h"
 
@@ -14,6 +15,16 @@ int main(int argc, char** argv)
     const std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
     if (!arguments.empty() && arguments.front() == "exchange")
         return velmora::app::exchangeCommand(std::span(arguments).subspan(1));
+    if (!arguments.empty() && arguments.front() == "fit-images") {
+        const velmora::app::ParsedFitImages fit =
+            velmora::app::parseFitImages(std::span(arguments).subspan(1));
+        if (!fit.options) {
+            std::cerr << "velmora-cli: " << fit.error << "\n"
+                      << "Try \"velmora-cli fit-images --help\".\n";
+            return velmora::app::kExitUsage;
+        }
+        return velmora::app::runFitImages(*fit.options);
+    }
     const velmora::app::ParsedCommandLine parsed = velmora::app::parseCommandLine(arguments);
     if (!parsed.options) {
         std::cerr << "velmora-cli: " << parsed.error << "\n"

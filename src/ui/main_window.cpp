@@ -4,6 +4,7 @@
 #include "render/sequence_panel.h"
 #include "render/spin_panel.h"
 #include "ui/exchange_mode.h"
+#include "ui/image_fit_window.h"
 #include "ui/plot_area.h"
 #include "ui/pulse_generator_page.h"
 #include "ui/window_texts.h"
@@ -50,7 +51,6 @@ namespace ctl = model::ctl;
 const char* const kMenu[] = {"&File",        "&Start",     "&Start_2D", "&Stop",  "&Refresh", "&Options", "&Spectra",
                              "&Exchange",    "&savePicture", "&Image_zv", "&Help", "&About"};
 // Commands this version does not have yet: shown, disabled, with a tooltip that says so.
-const char* const kLaterCommands[] = {"&Image_zv"};
 
 // Where the pointer rules of the working area take effect, in twips.
 constexpr int kPopupRightEdge = 11925;
@@ -163,12 +163,13 @@ void MainWindow::buildMenus()
                 hidePopups();
                 ExchangeMode::of(*this, bench_).toggle();
             });
-
-        if (std::find(std::begin(kLaterCommands), std::end(kLaterCommands), name) != std::end(kLaterCommands)) {
-            a->setEnabled(false);
-            a->setToolTip(QString(name).remove('&') + " comes with a later version");
-            a->setStatusTip(a->toolTip());
-        }
+        else if (name == "&Image_zv")
+            connect(a, &QAction::triggered, this, [this] {
+                const std::filesystem::path location = workspace_.settingsFile.empty()
+                                                           ? std::filesystem::path(bench_.workingDirectory())
+                                                           : workspace_.settingsFile.parent_path();
+                ImageFitWindow::showFor(this, location, bench_.threads(), bench_.messages());
+            });
         if (name == "&File")
             buildEditMenu();
     }

@@ -68,9 +68,8 @@ bool writeAll(std::FILE* file, std::string_view bytes)
     return bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
 }
 
-}  // namespace
-
-Outcome writeTextFile(const fs::path& path, const std::vector<std::string>& lines)
+// Writes through a temporary file beside `path` that replaces it only when `body` wrote it whole.
+template <typename Body> Outcome writeThroughTemporary(const fs::path& path, const Body& body)
 {
     if (path.filename().empty())
         return writeFailure(path, "no file name");
@@ -84,13 +83,7 @@ Outcome writeTextFile(const fs::path& path, const std::vector<std::string>& line
         return writeFailure(path, errnoReason(errno));
 
     errno = 0;
-    bool written = true;
-    for (const std::string& line : lines) {
-        if (!writeAll(file, line) || !writeAll(file, kLineEnd)) {
-            written = false;
-            break;
-        }
-    }
+    bool written = body(file);
     written = written && std::fflush(file) == 0 && std::ferror(file) == 0;
     int error = errno;
     if (std::fclose(file) != 0 && written) {
@@ -109,6 +102,26 @@ Outcome writeTextFile(const fs::path& path, const std::vector<std::string>& line
         return writeFailure(path, ec.message());
     }
     return Outcome::success();
+}
+
+}  // namespace
+
+Outcome writeTextFile(const fs::path& path, const std::vector<std::string>& lines)
+{
+    return writeThroughTemporary(path, [&](std::FILE* file) {
+        for (const std::string& line : lines) {
+            if (!writeAll(file, line) || !writeAll(file, kLineEnd))
+                return false;
+        }
+        return true;
+    });
+}
+
+Outcome writeBinaryFile(const fs::path& path, const std::vector<unsigned char>& bytes)
+{
+    return writeThroughTemporary(path, [&](std::FILE* file) {
+        return writeAll(file, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    });
 }
 
 Outcome visitTextLines(const fs::path& path, std::uintmax_t maxBytes,

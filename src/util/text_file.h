@@ -23,6 +23,9 @@ inline constexpr std::string_view kLineEnd = "\r\n";
 // "cannot write <path>: <reason>".
 Outcome writeTextFile(const std::filesystem::path& path, const std::vector<std::string>& lines);
 
+// Writes the bytes as they are, whole or not at all, in the same way.
+Outcome writeBinaryFile(const std::filesystem::path& path, const std::vector<unsigned char>& bytes);
+
 struct TextFileContent {
     bool ok = false;
     std::vector<std::string> lines;

@@ -66,4 +66,9 @@ UniformRandom derivedStream(std::int64_t seed, std::uint64_t first, std::uint64_
     return UniformRandom(static_cast<std::int64_t>(mixed));
 }
 
+UniformRandom pieceStream(std::int64_t seed, std::uint64_t piece)
+{
+    return derivedStream(seed, piece, 0);
+}
+
 }  // namespace velmora::util

@@ -30,4 +30,7 @@ private:
 // that runs it. Different indices give unrelated sequences.
 UniformRandom derivedStream(std::int64_t seed, std::uint64_t first, std::uint64_t second);
 
+// The stream of a piece known by one index (a pixel): derivedStream(seed, piece, 0).
+UniformRandom pieceStream(std::int64_t seed, std::uint64_t piece);
+
 }  // namespace velmora::util

@@ -115,5 +115,19 @@ TEST(UniformRandom, MeanAndVarianceMatchTheUniformDistribution)
     }
 }
 
+TEST(UniformRandom, PieceStreamsDependOnSeedAndPieceOnly)
+{
+    UniformRandom first = pieceStream(9, 1234);
+    UniformRandom again = pieceStream(9, 1234);
+    const std::vector<double> reference = draw(first, 50);
+    EXPECT_EQ(draw(again, 50), reference);
+    UniformRandom neighbour = pieceStream(9, 1235);
+    UniformRandom otherSeed = pieceStream(10, 1234);
+    UniformRandom plain(9);
+    EXPECT_NE(draw(neighbour, 50), reference);
+    EXPECT_NE(draw(otherSeed, 50), reference);
+    EXPECT_NE(draw(plain, 50), reference);
+}
+
 }  // namespace
 }  // namespace velmora::util

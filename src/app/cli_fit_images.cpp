@@ -1,0 +1,331 @@
+// The fit-images command: options, loading, the fit on every core, the map files and the summary.
+#include "app/cli_fit_images.h"
+
+#include "app/cli_run.h"
+#include "imagefit/map_files.h"
+#include "imagefit/nifti_files.h"
+#include "imagefit/series_loading.h"
+#include "imagefit/synthetic_series.h"
+#include "util/numeric_text.h"
+#include "util/run_control.h"
+#include "util/work_pool.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+
+namespace velmora::app {
+
+namespace {
+
+// Ctrl-C ends the fit as Stop does; the maps done so far are still written.
+std::atomic<util::RunControl*> interruptedFit{nullptr};
+
+extern "C" void onFitInterrupt(int)
+{
+    if (util::RunControl* control = interruptedFit.load())
+        control->stop();
+}
+
+class FitInterruptScope {
+public:
+    explicit FitInterruptScope(util::RunControl& control)
+    {
+        interruptedFit.store(&control);
+        struct sigaction action {};
+        action.sa_handler = onFitInterrupt;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESETHAND;
+        sigaction(SIGINT, &action, &previous_);
+    }
+    ~FitInterruptScope()
+    {
+        sigaction(SIGINT, &previous_, nullptr);
+        interruptedFit.store(nullptr);
+    }
+    FitInterruptScope(const FitInterruptScope&) = delete;
+    FitInterruptScope& operator=(const FitInterruptScope&) = delete;
+
+private:
+    struct sigaction previous_ {};
+};
+
+std::optional<std::vector<double>> numbers(std::string_view text, std::size_t least, std::size_t most)
+{
+    std::vector<double> values;
+    for (;;) {
+        const std::size_t comma = text.find(',');
+        const std::optional<double> value = util::parseNumber(text.substr(0, comma));
+        if (!value)
+            return std::nullopt;
+        values.push_back(*value);
+        if (comma == std::string_view::npos)
+            break;
+        text.remove_prefix(comma + 1);
+    }
+    if (values.size() < least || values.size() > most)
+        return std::nullopt;
+    return values;
+}
+
+std::optional<int> wholeNumber(std::string_view text, int least)
+{
+    const std::optional<double> value = util::parseNumber(text);
+    if (!value || *value != static_cast<double>(static_cast<long long>(*value)) || *value < least ||
+        *value > 1e9)
+        return std::nullopt;
+    return static_cast<int>(*value);
+}
+
+ParsedFitImages refused(std::string error)
+{
+    return {std::nullopt, std::move(error)};
+}
+
+double median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0.0;
+    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2),
+                     values.end());
+    return values[values.size() / 2];
+}
+
+// Builds the synthetic series into the series folder: its cube files and the model's files.
+util::Outcome buildModel(const FitImagesOptions& options, imagefit::ImageSeries& series)
+{
+    std::error_code error;
+    std::filesystem::create_directories(options.series, error);
+    if (!std::filesystem::is_directory(options.series, error))
+        return util::Outcome::failure("cannot create the folder " + options.series.string());
+    const imagefit::BlockSize block{options.block.nx > 0 ? options.block.nx : 128,
+                                    options.block.ny > 0 ? options.block.ny : 128,
+                                    options.block.nz > 0 ? options.block.nz : 128};
+    imagefit::SyntheticAcquisition acquisition;
+    acquisition.noiseFraction = 0.01;
+    acquisition.seed = options.settings.seed;
+    const imagefit::ModelMaps maps = imagefit::modelMaps(block.nx, block.ny, imagefit::ModelKind::Regular);
+    series = imagefit::syntheticSeries(maps, block.nz, acquisition);
+    if (util::Outcome written = imagefit::writeImageFolder(options.series, series); !written)
+        return written;
+    return imagefit::writeModelFiles(
+        options.series, imagefit::todaysMapBaseName(options.series, options.settings.orientation), maps,
+        imagefit::ModelKind::Regular, acquisition);
+}
+
+}  // namespace
+
+ParsedFitImages parseFitImages(std::span<const std::string_view> arguments)
+{
+    FitImagesOptions options;
+    options.settings.slabHalfThickness = 1;
+    bool haveSeries = false;
+    for (std::size_t k = 0; k < arguments.size(); ++k) {
+        std::string_view name = arguments[k];
+        std::optional<std::string_view> inlineValue;
+        if (const std::size_t equals = name.find('=');
+            name.starts_with("--") && equals != std::string_view::npos) {
+            inlineValue = name.substr(equals + 1);
+            name = name.substr(0, equals);
+        }
+        if (name == "--help" || name == "-h") {
+            options.help = true;
+            return {options, {}};
+        }
+        if (name == "--model" || name == "--quiet") {
+            if (inlineValue)
+                return refused(std::string(name) + " takes no value");
+            (name == "--model" ? options.model : options.quiet) = true;
+            continue;
+        }
+        std::string_view value;
+        if (inlineValue) {
+            value = *inlineValue;
+        } else if (k + 1 < arguments.size()) {
+            value = arguments[++k];
+        } else {
+            return refused(name.starts_with("-") ? std::string(name) + " needs a value"
+                                                 : "unexpected argument \"" + std::string(name) + "\"");
+        }
+        const std::string bad =
+            "the value \"" + std::string(value) + "\" of " + std::string(name) + " is not ";
+        if (name == "--series") {
+            if (value.empty())
+                return refused("--series needs a path");
+            options.series = std::filesystem::path(value);
+            haveSeries = true;
+        } else if (name == "--flip-angles" || name == "--tr-ms") {
+            const std::optional<std::vector<double>> list = numbers(value, 1, 1000);
+            if (!list || std::any_of(list->begin(), list->end(), [](double v) { return !(v > 0.0); }))
+                return refused(bad + "a list of positive numbers separated by commas");
+            (name == "--flip-angles" ? options.flipAnglesDeg : options.trMs) = *list;
+        } else if (name == "--slice" || name == "--slab" || name == "--deciding-image" ||
+                   name == "--threads" || name == "--seed") {
+            const std::optional<int> number =
+                wholeNumber(value, name == "--slab" || name == "--seed" ? 0 : 1);
+            if (!number)
+                return refused(bad + (name == "--slab" ? "a whole number from 0" : "a whole number from 1"));
+            if (name == "--slice")
+                options.slice = *number;
+            else if (name == "--slab")
+                options.settings.slabHalfThickness = *number;
+            else if (name == "--deciding-image")
+                options.settings.decidingImage = *number;
+            else if (name == "--threads")
+                options.threads = *number;
+            else
+                options.settings.seed = *number;
+        } else if (name == "--orientation") {
+            const std::optional<imagefit::Orientation> orientation = imagefit::orientationFromText(value);
+            if (!orientation)
+                return refused(bad + "cor, trans or sag");
+            options.settings.orientation = *orientation;
+        } else if (name == "--threshold") {
+            const std::optional<double> threshold = util::parseNumber(value);
+            if (!threshold)
+                return refused(bad + "a number");
+            options.threshold = *threshold;
+        } else if (name == "--t1-range" || name == "--b1-range") {
+            const std::optional<std::vector<double>> range = numbers(value, 2, 2);
+            if (!range || !((*range)[0] > 0.0) || !((*range)[1] >= (*range)[0]))
+                return refused(bad + "MIN,MAX with 0 < MIN <= MAX");
+            double& low = name == "--t1-range" ? options.settings.t1MinSeconds : options.settings.b1Min;
+            double& high = name == "--t1-range" ? options.settings.t1MaxSeconds : options.settings.b1Max;
+            low = (*range)[0];
+            high = (*range)[1];
+        } else if (name == "--block") {
+            const std::optional<std::vector<double>> sizes = numbers(value, 3, 3);
+            if (!sizes || std::any_of(sizes->begin(), sizes->end(), [](double v) {
+                    return !(v >= 1.0 && v <= 4096.0) || v != static_cast<double>(static_cast<int>(v));
+                }))
+                return refused(bad + "NX,NY,NZ, three whole numbers from 1 to 4096");
+            options.block = {static_cast<int>((*sizes)[0]), static_cast<int>((*sizes)[1]),
+                             static_cast<int>((*sizes)[2])};
+        } else if (name == "--out") {
+            if (value.empty())
+                return refused("--out needs a prefix");
+            options.outPrefix = std::filesystem::path(value);
+        } else {
+            return refused(name.starts_with("-")
+                               ? "unknown option \"" + std::string(name) + "\" of fit-images"
+                               : "unexpected argument \"" + std::string(name) + "\"");
+        }
+    }
+    if (!haveSeries)
+        return refused("fit-images needs --series PATH");
+    return {options, {}};
+}
+
+std::string fitImagesUsage()
+{
+    return "Usage: velmora-cli fit-images --series PATH [options]\n"
+           "\n"
+           "Fits T1, B1 and amplitude maps to one slice of a variable-flip-angle image series, as the\n"
+           "image window's Start_fitting does, and writes PREFIX_T1, PREFIX_B1, PREFIX_Ampl, PREFIX_Err\n"
+           "(32-bit big-endian floats, rows of the map one after another; T1 in seconds) and, beside\n"
+           "them, PREFIX_T1.nii.gz and so on.\n"
+           "\n"
+           "  --series PATH           a folder of T1_<angle>_TR<us>.sgl cubes (or a file in it), a file\n"
+           "                          T1_... with its description T1_....txt, or a 4-D NIfTI file\n"
+           "                          (.nii, .nii.gz) with one volume per flip angle\n"
+           "  --flip-angles A,B,...   flip angles of a NIfTI series in degrees, and\n"
+           "  --tr-ms TR[,TR...]      its TR in ms (one for all volumes or one per volume); without\n"
+           "                          them the side file NAME_vfa.txt is read\n"
+           "  --slice S               the fitted slice, from 1 (default: the middle one)\n"
+           "  --slab H                H slices on either side of S enter passes 1 and 2 (default 1)\n"
+           "  --orientation O         cor (slices along z), trans (along y) or sag (along x); default cor\n"
+           "  --threshold X           fit pixels whose deciding image is above X on every slab slice\n"
+           "                          (default: a tenth of the largest intensity)\n"
+           "  --deciding-image K      the image, from 1, that the threshold applies to (default 1)\n"
+           "  --t1-range MIN,MAX      T1 search range in s (default 0.05,5)\n"
+           "  --b1-range MIN,MAX      B1 grid range, steps of 0.1 (default 0.1,1.5)\n"
+           "  --block NX,NY,NZ        the central block taken from cube files (default: the whole cube;\n"
+           "                          with --model the model's size, default 128,128,128)\n"
+           "  --out PREFIX            map files PREFIX_T1 ... (default: <series folder>/<year>_<month>_\n"
+           "                          <day><orientation>)\n"
+           "  --model                 first build the synthetic series of Model_image (\"second regular\n"
+           "                          model\", 1 % noise) into the folder PATH, then fit it\n"
+           "  --seed N                seed of the T1 searches' random starts and of the model's noise\n"
+           "  --threads N             worker threads (default: every core); the maps do not depend on it\n"
+           "  --quiet                 print nothing but errors\n"
+           "\n"
+           "Exit status: 0 maps written; 1 the series could not be read, the fit was refused or stopped,\n"
+           "or a map could not be written; 2 the command line was not understood.\n";
+}
+
+int runFitImages(const FitImagesOptions& options)
+{
+    if (options.help) {
+        std::cout << fitImagesUsage();
+        return kExitSuccess;
+    }
+    const auto started = std::chrono::steady_clock::now();
+    imagefit::ImageSeries series;
+    const util::Outcome loaded = options.model
+                                     ? buildModel(options, series)
+                                     : imagefit::loadSeries(options.series, options.block,
+                                                            {options.flipAnglesDeg, options.trMs}, series);
+    if (!loaded) {
+        std::cerr << "velmora-cli: " << loaded.message() << "\n";
+        return kExitRunFailed;
+    }
+    imagefit::FitSettings settings = options.settings;
+    const imagefit::MapGeometry geometry = imagefit::mapGeometry(series, settings.orientation);
+    settings.slice = options.slice.value_or((geometry.slices + 1) / 2);
+    settings.threshold = options.threshold.value_or(0.1 * series.largestValue);
+
+    util::WorkPool pool(options.threads > 0 ? options.threads : util::WorkPool::hardwareThreads());
+    util::RunControl control;
+    (void)control.tryStart();
+    imagefit::FitMaps maps;
+    util::Outcome fitted = util::Outcome::success();
+    {
+        FitInterruptScope interrupt(control);
+        fitted = imagefit::fitImageSeries(series, settings, pool, &control, {}, maps);
+    }
+    if (!fitted) {
+        std::cerr << "velmora-cli: " << fitted.message() << "\n";
+        return kExitRunFailed;
+    }
+    const std::filesystem::path folder =
+        std::filesystem::is_directory(options.series) ? options.series : options.series.parent_path();
+    const std::filesystem::path base = options.outPrefix.value_or(
+        imagefit::todaysMapBaseName(folder.empty() ? "." : folder, settings.orientation));
+    std::vector<std::string> written;
+    if (util::Outcome outcome = imagefit::writeFitMaps(base, maps, series, settings, &written); !outcome) {
+        std::cerr << "velmora-cli: " << outcome.message() << "\n";
+        return kExitRunFailed;
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+    std::vector<double> t1, b1;
+    for (std::size_t p = 0; p < maps.b1.size(); ++p) {
+        if (maps.b1[p] != imagefit::kUnfittedB1) {
+            t1.push_back(maps.t1Seconds[p]);
+            b1.push_back(maps.b1[p]);
+        }
+    }
+    if (!options.quiet) {
+        char line[256];
+        std::snprintf(line, sizeof line,
+                      "series: %d images of %d x %d x %d; slice %d (%s), slab +-%d, threshold %.6g\n",
+                      series.images(), series.nx, series.ny, series.nz, settings.slice,
+                      std::string(imagefit::orientationText(settings.orientation)).c_str(),
+                      settings.slabHalfThickness, settings.threshold);
+        std::cout << line;
+        std::snprintf(line, sizeof line, "fitted pixels: %d of %d\nmedian T1: %.4f s\nmedian B1: %.4f\n",
+                      maps.fittedPixels, maps.rows * maps.columns, median(t1), median(b1));
+        std::cout << line;
+        std::snprintf(line, sizeof line, "time: %.2f s on %d threads%s\n", seconds, pool.threads(),
+                      maps.stopped ? " (stopped)" : "");
+        std::cout << line;
+        for (const std::string& file : written)
+            std::cout << "wrote " << file << "\n";
+    }
+    return maps.stopped ? kExitRunFailed : kExitSuccess;
+}
+
+}  // namespace velmora::app

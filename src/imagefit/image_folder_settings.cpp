@@ -1,0 +1,41 @@
+// The image window's settings file.
+#include "imagefit/image_folder_settings.h"
+
+#include "util/text_file.h"
+
+#include <system_error>
+
+namespace velmora::imagefit {
+
+util::Outcome openImageFolderSettings(const std::filesystem::path& settingsLocation,
+                                      ImageFolderSettings& settings)
+{
+    const std::filesystem::path folder = settingsLocation / "imagezv";
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (!std::filesystem::is_directory(folder, error))
+        return util::Outcome::failure("cannot create the folder " + folder.string());
+    ImageFolderSettings opened{folder / "imagezv.ini", folder};
+    if (!std::filesystem::exists(opened.settingsFile, error)) {
+        if (util::Outcome written = util::writeTextFile(opened.settingsFile, {folder.string()}); !written)
+            return written;
+    } else {
+        const util::TextFileContent content = util::readTextLines(opened.settingsFile, 1u << 16, 1);
+        if (!content.ok)
+            return util::Outcome::failure(content.error);
+        if (!content.lines.empty() && !content.lines.front().empty())
+            opened.rememberedFolder = content.lines.front();
+    }
+    settings = opened;
+    return util::Outcome::success();
+}
+
+util::Outcome rememberImageFolder(ImageFolderSettings& settings, const std::filesystem::path& folder)
+{
+    if (util::Outcome written = util::writeTextFile(settings.settingsFile, {folder.string()}); !written)
+        return written;
+    settings.rememberedFolder = folder;
+    return util::Outcome::success();
+}
+
+}  // namespace velmora::imagefit

@@ -1,0 +1,81 @@
+// The variable-flip-angle fit of one slice of an image series: T1, B1, amplitude and error maps.
+// Pass 1 searches T1 at every B1 grid value for every pixel of the slab; pass 2 picks each pixel's
+// B1 from the grid costs averaged over its neighbourhood; pass 3 smooths the B1 map with cubics
+// along rows, then columns; pass 4 fits T1 and amplitude once more with B1 fixed, by a straight
+// line through the linearised signals or, failing that, by the T1 search.
+#pragma once
+
+#include "imagefit/image_series.h"
+#include "imagefit/map_geometry.h"
+#include "imagefit/signal_model.h"
+#include "util/outcome.h"
+#include "util/run_control.h"
+#include "util/work_pool.h"
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace velmora::imagefit {
+
+// B1 of a pixel that is not fitted.
+inline constexpr double kUnfittedB1 = 3.3333;
+// Neighbourhood of pass 2: this many rows and columns on either side.
+inline constexpr int kNeighbourhoodHalfWidth = 10;
+
+struct FitSettings {
+    int slice = 1;              // s0, counted from 1
+    int slabHalfThickness = 0;  // h: the slab is slices s0 - h .. s0 + h
+    Orientation orientation = Orientation::Coronal;
+    double threshold = 0.0;  // a pixel is fitted when the deciding image is above it on every slab slice
+    int decidingImage = 1;   // counted from 1
+    double t1MinSeconds = 0.05;
+    double t1MaxSeconds = 5.0;
+    double b1Min = 0.1;
+    double b1Max = 1.5;
+    std::int64_t seed = 1;  // of the T1 searches' random starts, one stream per pixel
+};
+
+struct FitMaps {
+    int rows = 0;
+    int columns = 0;
+    // Row-major, rows x columns. T1 in seconds, B1 a factor, amplitude in the images' units.
+    std::vector<double> t1Seconds;
+    std::vector<double> b1;
+    std::vector<double> amplitude;
+    std::vector<double> error;
+    int fittedPixels = 0;
+    double smallestError = 1.11111111111111e20;  // over the pass-1 errors of the fitted pixels
+    double largestError = -111111111111111.0;
+    bool stopped = false;  // Stop ended the fit early; the maps hold what was done
+
+    std::size_t index(int r, int c) const
+    {
+        return static_cast<std::size_t>(r) * static_cast<std::size_t>(columns) + static_cast<std::size_t>(c);
+    }
+    bool fitted(int r, int c) const { return b1[index(r, c)] != kUnfittedB1; }
+};
+
+// Pass 4 at one pixel, B1 fixed (its cosines and sines in `pixel`): the straight line through
+// (S_i / tan(b a_i), S_i / sin(b a_i)) whose slope is E = exp(-TR_1 / T1) and whose intercept is
+// amplitude (1 - E); when the slope is not positive or T1 leaves [T1min, T1max], the T1 search.
+struct FixedB1Fit {
+    double t1Seconds = 0.0;
+    double amplitude = 0.0;
+    double error = 0.0;  // sum (1 - S_i / (amplitude f_i))^2 of the line, or the search's cost
+    bool searched = false;
+};
+FixedB1Fit fitWithFixedB1(const PixelSignals& pixel, const FitSettings& settings, util::UniformRandom& random,
+                          double* scratch);
+
+// Progress of a running fit: pass 1..4 and the rows (or, in pass 3, lines) done of that pass.
+using FitProgress = std::function<void(int pass, int done, int total)>;
+
+// Fits the slice. Refuses, leaving `maps` unchanged, when the slab leaves the block (the slab
+// message), the deciding image is not in the series or a range is empty. `control`, when given,
+// is yielded to after every block of rows; the fit stops at the next block once its running flag
+// is clear. The maps do not depend on the pool's thread count.
+util::Outcome fitImageSeries(const ImageSeries& series, const FitSettings& settings, util::WorkPool& pool,
+                             const util::RunControl* control, const FitProgress& progress, FitMaps& maps);
+
+}  // namespace velmora::imagefit

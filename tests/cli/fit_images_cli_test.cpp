@@ -1,0 +1,151 @@
+// velmora-cli fit-images end to end: a synthetic series built, fitted and its maps written; a NIfTI
+// series with its acquisition on the command line; refusals with their exit status.
+#include "imagefit/cube_files.h"
+#include "imagefit/map_files.h"
+#include "imagefit/nifti_files.h"
+#include "imagefit/synthetic_series.h"
+#include "support/scratch_directory.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+extern char** environ;
+
+namespace velmora {
+namespace {
+
+using velmora::testing::readBytes;
+using velmora::testing::ScratchDirectory;
+
+struct Finished {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+Finished fitImages(const ScratchDirectory& scratch, std::vector<std::string> arguments)
+{
+    arguments.insert(arguments.begin(), {VELMORA_CLI_PATH, "fit-images"});
+    std::vector<char*> argv;
+    for (std::string& a : arguments)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const std::string outFile = (scratch.path() / "stdout.txt").string();
+    const std::string errFile = (scratch.path() / "stderr.txt").string();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    Finished finished;
+    if (spawned != 0) {
+        ADD_FAILURE() << "cannot start " << argv[0];
+        return finished;
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    finished.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    finished.out = readBytes(outFile);
+    finished.err = readBytes(errFile);
+    return finished;
+}
+
+TEST(FitImagesCli, ModelSeriesIsBuiltFittedAndItsMapsWritten)
+{
+    ScratchDirectory scratch;
+    const std::filesystem::path series = scratch.path() / "series";
+    const std::string prefix = (scratch.path() / "maps").string();
+    const Finished run =
+        fitImages(scratch, {"--series", series.string(), "--model", "--block", "64,64,3", "--slice", "2",
+                            "--deciding-image", "2", "--threads", "2", "--out", prefix});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("series: 6 images of 64 x 64 x 3; slice 2 (cor), slab +-1"), std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("fitted pixels: "), std::string::npos);
+    EXPECT_NE(run.out.find("median T1: "), std::string::npos);
+    EXPECT_EQ(imagefit::seriesImageFiles(series).size(), 6u);
+    EXPECT_TRUE(std::filesystem::exists(series / "M_solution"));
+
+    // The written T1 map against the model's own map file, both read back from disk.
+    std::vector<double> t1, model;
+    ASSERT_TRUE(imagefit::readRawMap(prefix + "_T1", 64 * 64, t1));
+    ASSERT_EQ(std::filesystem::file_size(prefix + "_T1"), 64u * 64u * 4u);
+    const std::vector<std::string> modelMaps = [&] {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(series))
+            if (entry.path().string().ends_with("_mT1"))
+                names.push_back(entry.path().string());
+        return names;
+    }();
+    ASSERT_EQ(modelMaps.size(), 1u);
+    ASSERT_TRUE(imagefit::readRawMap(modelMaps.front(), 64 * 64, model));
+    int close = 0, fitted = 0;
+    for (std::size_t k = 0; k < t1.size(); ++k) {
+        if (model[k] > 0.0 && t1[k] > 0.0) {
+            ++fitted;
+            close += std::fabs(t1[k] / model[k] - 1.0) < 0.1 ? 1 : 0;
+        }
+    }
+    EXPECT_GT(fitted, 2000);
+    EXPECT_GT(close, fitted * 2 / 3);
+    EXPECT_EQ(std::filesystem::exists(prefix + "_Err.nii.gz"), imagefit::niftiSupported());
+}
+
+TEST(FitImagesCli, NiftiSeriesTakesItsAcquisitionFromTheCommandLine)
+{
+    if (!imagefit::niftiSupported())
+        GTEST_SKIP() << "built without the niftiio library";
+    ScratchDirectory scratch;
+    imagefit::SyntheticAcquisition acquisition;
+    acquisition.noiseFraction = 0.01;
+    const imagefit::ImageSeries series = imagefit::syntheticSeries(
+        imagefit::modelMaps(32, 32, imagefit::ModelKind::SolutionTest), 3, acquisition);
+    const std::filesystem::path nifti = scratch.path() / "vfa.nii";
+    ASSERT_TRUE(imagefit::writeNiftiSeries(nifti, series));
+    std::filesystem::remove(imagefit::acquisitionSideFile(nifti));
+    const std::string prefix = (scratch.path() / "fit").string();
+
+    const Finished missing = fitImages(scratch, {"--series", nifti.string(), "--out", prefix});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("give the flip angles and TR"), std::string::npos) << missing.err;
+
+    const Finished run = fitImages(scratch, {"--series", nifti.string(), "--flip-angles", "3,5,8,15,20,25",
+                                             "--tr-ms", "3", "--orientation", "cor", "--out", prefix});
+    ASSERT_EQ(run.status, 0) << run.err;
+    // One solution everywhere: T1 1 s and B1 1.
+    EXPECT_TRUE(run.out.find("median T1: 0.9") != std::string::npos ||
+                run.out.find("median T1: 1.0") != std::string::npos)
+        << run.out;
+    EXPECT_TRUE(run.out.find("median B1: 0.9") != std::string::npos ||
+                run.out.find("median B1: 1.0") != std::string::npos)
+        << run.out;
+}
+
+TEST(FitImagesCli, RefusalsSayWhyAndWriteNothing)
+{
+    ScratchDirectory scratch;
+    const std::filesystem::path series = scratch.path() / "series";
+    const std::string prefix = (scratch.path() / "maps").string();
+    const Finished slab = fitImages(scratch, {"--series", series.string(), "--model", "--block", "16,16,3",
+                                              "--slice", "1", "--slab", "1", "--out", prefix});
+    EXPECT_EQ(slab.status, 1);
+    EXPECT_NE(slab.err.find("NumberNsliceAverage  ? error "), std::string::npos) << slab.err;
+    EXPECT_FALSE(std::filesystem::exists(prefix + "_T1"));
+
+    const Finished usage = fitImages(scratch, {"--series", series.string(), "--orientation", "axial"});
+    EXPECT_EQ(usage.status, 2);
+    EXPECT_NE(usage.err.find("cor, trans or sag"), std::string::npos);
+    EXPECT_EQ(fitImages(scratch, {"--slice", "2"}).status, 2);
+    const Finished absent = fitImages(scratch, {"--series", (scratch.path() / "nothing").string()});
+    EXPECT_EQ(absent.status, 1);
+    EXPECT_NE(absent.err.find("cannot read"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace velmora
