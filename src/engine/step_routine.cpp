@@ -287,9 +287,8 @@ void applyStep(const StepInputs& inputs, const StepContext& context, StepWorkspa
                 relaxAfterElement(row, spins, relaxation, lastWidth);
             }
             if (shapedPulse) {
-                evolveOffsets(row, spins, offsets, remainderPerPoint);
                 if (remainderPerPoint != 0.0) {
-                    evolveCouplings(row, spins, remainderPerPoint);
+                    workspace.freeEvolution().evolve(row, spins, offsets, remainderPerPoint);
                     relaxAfterShapedEvolution(row, spins, relaxation, remainderPerPoint);
                 }
             }
@@ -309,8 +308,7 @@ void applyStep(const StepInputs& inputs, const StepContext& context, StepWorkspa
         const double partSeconds = restSeconds / parts;
         for (int i = 1; i <= parts; ++i) {
             setOffsets(i);
-            evolveOffsets(row, spins, offsets, partSeconds);
-            evolveCouplings(row, spins, partSeconds);
+            workspace.freeEvolution().evolve(row, spins, offsets, partSeconds);
             relaxAfterElement(row, spins, relaxation, partSeconds);
         }
     }
