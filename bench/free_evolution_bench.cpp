@@ -121,6 +121,21 @@ void blockedInterval(benchmark::State& state)
     }
 }
 
+// One read and one write of a row of the same size: the unit the intervals above are read in.
+void rowCopy(benchmark::State& state)
+{
+    const int nSpins = static_cast<int>(state.range(0));
+    const std::vector<double> from = randomRow(nSpins);
+    std::vector<double> to(from.size());
+    for (auto _ : state) {
+        for (std::size_t i = 0; i < from.size(); ++i)
+            to[i] = from[i];
+        benchmark::DoNotOptimize(to.data());
+        benchmark::ClobberMemory();
+    }
+}
+
+BENCHMARK(rowCopy)->ArgName("spins")->DenseRange(8, 10, 1)->Unit(benchmark::kMillisecond);
 BENCHMARK(plainInterval)->ArgName("spins")->DenseRange(8, 10, 1)->Unit(benchmark::kMillisecond);
 BENCHMARK(blockedInterval)->ArgName("spins")->DenseRange(8, 10, 1)->Unit(benchmark::kMillisecond);
 BENCHMARK(offsetEvolution)->ArgName("spins")->DenseRange(4, 10, 2)->Unit(benchmark::kMicrosecond);

@@ -36,7 +36,7 @@ void BlockedFreeEvolution::evolve(std::span<double> row, const SpinTables& spins
                                   std::span<const double> offsetRadPerS, double seconds)
 {
     const int n = spins.count;
-    if (n <= kTileSpins) {
+    if (n < kBlockedFromSpins) {
         evolveOffsets(row, spins, offsetRadPerS, seconds);
         evolveCouplings(row, spins, seconds);
         return;

@@ -4,8 +4,8 @@
 // gathers every tile of the row in which only those spins' digits vary, applies the offsets and
 // couplings assigned to that set with the plain kernels while the tile is in cache, and scatters it
 // back. At ten fully coupled spins that is three reads and writes of the row instead of one per
-// spin and per coupled pair. Rows of at most kTileSpins spins fit in cache whole and go straight to
-// the plain kernels of free_evolution.h, which remain the reference the tests compare with.
+// spin and per coupled pair. Smaller rows go straight to the plain kernels of free_evolution.h,
+// which remain the reference the tests compare with.
 #pragma once
 
 #include "engine/spin_tables.h"
@@ -20,6 +20,9 @@ class BlockedFreeEvolution {
 public:
     // Spins per tile: 4^8 coefficients, 512 KiB, stay in a core's second-level cache.
     static constexpr int kTileSpins = 8;
+    // Rows of fewer spins go to the plain kernels: at nine spins the gathering and scattering cost
+    // more than the passes they save.
+    static constexpr int kBlockedFromSpins = 10;
 
     BlockedFreeEvolution();
 
