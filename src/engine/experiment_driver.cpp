@@ -408,7 +408,8 @@ bool Driver::runLaterRunsInParallel(int scan, ResumePoint& resume)
     const int later = prep_.lastRun;
     std::vector<char> completed(static_cast<std::size_t>(later), 0);
     pool_.run(later, [&](int piece, int worker) {
-        const RunLane lane{worker, false, worker == 0, &workerPointRecords_[static_cast<std::size_t>(worker)]};
+        const RunLane lane{worker, false, worker == 0,
+                           &workerPointRecords_[static_cast<std::size_t>(worker)]};
         completed[static_cast<std::size_t>(piece)] = runOne(scan, piece + 1, resume, lane) ? 1 : 0;
     });
     // Progress in run order; a stop counts the runs before the first one it cut short.

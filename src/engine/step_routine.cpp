@@ -283,7 +283,9 @@ void applyStep(const StepInputs& inputs, const StepContext& context, StepWorkspa
                                   omega[static_cast<std::size_t>(k)], tau);
             }
             if (lastWidth != 0.0) {
-                evolveCouplings(row, spins, lastWidth);
+                // Couplings alone: the offsets acted inside the pulse elements.
+                constexpr std::array<double, kSpinSlots> kNoOffsets{};
+                workspace.freeEvolution().evolve(row, spins, kNoOffsets, lastWidth);
                 relaxAfterElement(row, spins, relaxation, lastWidth);
             }
             if (shapedPulse) {
