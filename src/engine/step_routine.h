@@ -45,6 +45,11 @@ double rfAmplitudeRadPerS(double powerDb);
 void applyPulseElement(std::span<double> row, int nSpins, int spin, double amplitudeRadPerS, double phaseRad,
                        double offsetRadPerS, double seconds);
 
+// The same element walking the spin's x, y and z coefficients as contiguous runs of 4^spin, which
+// the step routine uses; applyPulseElement stays the plain reference.
+void applyPulseElementInRuns(std::span<double> row, int nSpins, int spin, double amplitudeRadPerS,
+                             double phaseRad, double offsetRadPerS, double seconds);
+
 // Sees the state row after each sampled point of an acquisition step.
 class StepObserver {
 public:
