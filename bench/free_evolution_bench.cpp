@@ -5,6 +5,7 @@
 // spin, half of the 4^N row, for each of the N spins: N * 4^N / 2 updates. A coupling pass rewrites
 // eight coefficients per configuration of the other 4^(N-2) spins, again half of the row, for each
 // of the N (N - 1) / 2 coupled pairs: N (N - 1) / 2 * 4^N / 2 updates.
+#include "engine/blocked_free_evolution.h"
 #include "engine/free_evolution.h"
 #include "engine/operator_basis.h"
 #include "engine/spin_tables.h"
@@ -86,6 +87,57 @@ void couplingEvolution(benchmark::State& state)
         benchmark::Counter(updatesPerPass, benchmark::Counter::kIsIterationInvariantRate);
 }
 
+// One whole interval (every offset and every coupled pair), plain kernels one after the other.
+void plainInterval(benchmark::State& state)
+{
+    const int nSpins = static_cast<int>(state.range(0));
+    const SpinTables spins = coupledProtons(nSpins);
+    std::array<double, kSpinSlots> offsetRadPerS{};
+    for (int k = 0; k < nSpins; ++k)
+        offsetRadPerS[static_cast<std::size_t>(k)] = 2000.0 + 350.0 * k;
+    std::vector<double> row = randomRow(nSpins);
+    for (auto _ : state) {
+        velmora::engine::evolveOffsets(row, spins, offsetRadPerS, 1.0e-4);
+        velmora::engine::evolveCouplings(row, spins, 1.0e-4);
+        benchmark::DoNotOptimize(row.data());
+        benchmark::ClobberMemory();
+    }
+}
+
+// The same interval in cache-sized tiles.
+void blockedInterval(benchmark::State& state)
+{
+    const int nSpins = static_cast<int>(state.range(0));
+    const SpinTables spins = coupledProtons(nSpins);
+    std::array<double, kSpinSlots> offsetRadPerS{};
+    for (int k = 0; k < nSpins; ++k)
+        offsetRadPerS[static_cast<std::size_t>(k)] = 2000.0 + 350.0 * k;
+    std::vector<double> row = randomRow(nSpins);
+    velmora::engine::BlockedFreeEvolution blocked;
+    for (auto _ : state) {
+        blocked.evolve(row, spins, offsetRadPerS, 1.0e-4);
+        benchmark::DoNotOptimize(row.data());
+        benchmark::ClobberMemory();
+    }
+}
+
+// One read and one write of a row of the same size: the unit the intervals above are read in.
+void rowCopy(benchmark::State& state)
+{
+    const int nSpins = static_cast<int>(state.range(0));
+    const std::vector<double> from = randomRow(nSpins);
+    std::vector<double> to(from.size());
+    for (auto _ : state) {
+        for (std::size_t i = 0; i < from.size(); ++i)
+            to[i] = from[i];
+        benchmark::DoNotOptimize(to.data());
+        benchmark::ClobberMemory();
+    }
+}
+
+BENCHMARK(rowCopy)->ArgName("spins")->DenseRange(8, 10, 1)->Unit(benchmark::kMillisecond);
+BENCHMARK(plainInterval)->ArgName("spins")->DenseRange(8, 10, 1)->Unit(benchmark::kMillisecond);
+BENCHMARK(blockedInterval)->ArgName("spins")->DenseRange(8, 10, 1)->Unit(benchmark::kMillisecond);
 BENCHMARK(offsetEvolution)->ArgName("spins")->DenseRange(4, 10, 2)->Unit(benchmark::kMicrosecond);
 BENCHMARK(couplingEvolution)->ArgName("spins")->DenseRange(4, 10, 2)->Unit(benchmark::kMicrosecond);
 

@@ -1,5 +1,7 @@
 #include "app/cli_options.h"
 
+#include <charconv>
+
 namespace velmora::app {
 
 namespace {
@@ -22,7 +24,7 @@ Spelled spell(std::string_view argument)
 bool takesValue(std::string_view option)
 {
     return option == "--workdir" || option == "--mol" || option == "--psq" || option == "--set" ||
-           option == "--element" || option == "--name";
+           option == "--element" || option == "--name" || option == "--threads";
 }
 
 // The options each command takes (--help and --version are taken by every command).
@@ -105,7 +107,15 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> arguments)
             value = arguments[++k];
         }
 
-        if (option.name == "--workdir") {
+        if (option.name == "--threads") {
+            // A whole number of threads from 1 up; more than the machine has only share the cores.
+            int threads = 0;
+            const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), threads);
+            if (error != std::errc() || end != value.data() + value.size() || threads < 1 || threads > 256)
+                return refused("--threads takes a whole number from 1 to 256, not \"" + std::string(value) +
+                               "\"");
+            options.threads = threads;
+        } else if (option.name == "--workdir") {
             if (value.empty())
                 return refused("--workdir needs a directory");
             options.workingDirectory = std::filesystem::path(value);
@@ -159,6 +169,7 @@ std::string usageText()
            "                        traces) and plotSec.png (the sequence panel) into the working\n"
            "                        directory\n"
            "  --quiet               print nothing but errors\n"
+           "  --threads N           run on N threads (1 to 256; default: every core)\n"
            "\n"
            "Exit status: 0 the run completed; 1 the run was refused, stopped or failed, a named file is\n"
            "missing or could not be read, or the plots could not be written; 2 the command line was not\n"

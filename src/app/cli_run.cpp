@@ -200,6 +200,8 @@ int runCommand(const CliOptions& options)
     }
 
     workbench::Workbench bench(messages, directory);
+    if (options.threads > 0)
+        bench.setThreads(options.threads);
     if (options.workingDirectory) {
         workbench::startUpIn(bench, directory);
     } else {

@@ -3,13 +3,13 @@
 #include "engine/initial_state.h"
 #include "engine/operator_basis.h"
 #include "engine/relaxation.h"
-#include "util/work_pool.h"
 #include "engine/slice_profile.h"
 #include "engine/spin_tables.h"
 #include "engine/state_matrix.h"
 #include "util/number_format.h"
 #include "util/text_compare.h"
 #include "util/text_file.h"
+#include "util/work_pool.h"
 
 #include <algorithm>
 #include <string>
@@ -143,6 +143,17 @@ struct ResumePoint {
     bool taken = false;
 };
 
+// Where one run executes: on the caller's thread, which shares the slice rows of each step out to
+// the pool and lets the window yield, or whole on one worker of the pool, next to other runs.
+struct RunLane {
+    int worker = 0;  // picks the step workspace
+    bool onCaller = true;
+    // The caller's thread also works as worker 0 of the pool, and there it keeps the window
+    // answering (Stop included) while the other workers run.
+    bool yields = true;
+    std::vector<double>* pointRecord = nullptr;  // the run's point-step coefficients
+};
+
 class Driver {
 public:
     explicit Driver(const DriverInput& input);
@@ -152,13 +163,19 @@ private:
     void setInitialState(StateMatrix& state) const;
     // Runs steps start..N of one run; false when Stop ended it. `resume` is filled on the way when
     // not null.
-    bool runSteps(int run, int start, int phaseCounter, StateMatrix& working, ResumePoint* resume);
+    bool runSteps(int run, int start, int phaseCounter, StateMatrix& working, ResumePoint* resume,
+                  const RunLane& lane);
     void applyStepToRows(int run, int step, int cyclePass, int phaseCounter, const SpinTables& spins,
-                         StateMatrix& working);
-    void recordDetection(int run, int phaseCounter, StateMatrix& working);
-    void addToPointRecord(const StateMatrix& working);
+                         StateMatrix& working, const RunLane& lane);
+    void recordDetection(int run, int phaseCounter, StateMatrix& working, const RunLane& lane);
+    static void addToPointRecord(const StateMatrix& working, std::vector<double>& pointRecord);
     // Adds a completed run's point-step record to the operator record and counts its scan.
-    void completeRun(int run);
+    void completeRun(int run, const std::vector<double>& pointRecord);
+    // Runs one run from the start or from the resume point; false when Stop ended it.
+    bool runOne(int scan, int run, ResumePoint& resume, const RunLane& lane);
+    // Runs 1..lastRun of a scan from the resume point side by side on the pool; false when Stop
+    // ended one of them.
+    bool runLaterRunsInParallel(int scan, ResumePoint& resume);
     // Divides every run's records by the scans that completed it.
     void averageOverScans();
     bool isAcquisition(int step, int cyclePass, double arrayedValue) const;
@@ -176,7 +193,9 @@ private:
     std::vector<StepWorkspace> workspaces_;
     // The point-step coefficients of the run in progress; they reach the operator record only when
     // the run completes, so a stopped run leaves no partial scan behind.
+    StateMatrix initial_;
     std::vector<double> pointRecord_;
+    std::vector<std::vector<double>> workerPointRecords_;
     DriverResult result_;
 };
 
@@ -186,7 +205,7 @@ Driver::Driver(const DriverInput& input)
       base_(makeSpinTables(input.spins)),
       markers_(findMarkers(input.sequence, input.prepared.settings.arrayedName)),
       weights_(sliceWeights(input.prepared.settings.objectProfile, input.prepared.settings.lastSlice)),
-      pool_(input.threads), workspaces_(static_cast<std::size_t>(pool_.threads()))
+      pool_(input.threads), workspaces_(static_cast<std::size_t>(pool_.threads())), initial_(base_.count)
 {
     // The recorded operators come from the spins that stay active during the acquisition.
     SpinTables acquisition = base_;
@@ -230,7 +249,7 @@ bool Driver::isAcquisition(int step, int cyclePass, double arrayedValue) const
 }
 
 void Driver::applyStepToRows(int run, int step, int cyclePass, int phaseCounter, const SpinTables& spins,
-                             StateMatrix& working)
+                             StateMatrix& working, const RunLane& lane)
 {
     const double v = prep_.arrayedValues[static_cast<std::size_t>(run)];
     const model::SequenceStep& s = seq_.step(step);
@@ -251,29 +270,30 @@ void Driver::applyStepToRows(int run, int step, int cyclePass, int phaseCounter,
                                 v,   step,    phaseCounter, working.row(row)};
         applyStep(inputs, context, workspaces_[static_cast<std::size_t>(worker)]);
     };
-    // Sampling adds every row into the same record, so an acquiring step runs its rows in order.
-    if (acquire || rows == 1) {
+    // Sampling adds every row into the same record, so an acquiring step runs its rows in order; a
+    // run on a worker already has the pool's other threads busy with other runs.
+    if (acquire || rows == 1 || !lane.onCaller) {
         for (int row = 0; row < rows; ++row)
-            evolveRow(row, 0);
+            evolveRow(row, lane.worker);
     } else {
         pool_.run(rows, evolveRow);
     }
 }
 
-void Driver::addToPointRecord(const StateMatrix& working)
+void Driver::addToPointRecord(const StateMatrix& working, std::vector<double>& pointRecord)
 {
     for (int s = 0; s < working.rowCount(); ++s) {
         const std::span<const double> row = working.row(s);
-        for (std::size_t i = 0; i < pointRecord_.size(); ++i)
-            pointRecord_[i] += row[i];
+        for (std::size_t i = 0; i < pointRecord.size(); ++i)
+            pointRecord[i] += row[i];
     }
 }
 
-void Driver::completeRun(int run)
+void Driver::completeRun(int run, const std::vector<double>& pointRecord)
 {
     std::span<double> record = result_.operators.run(run);
     for (std::size_t i = 0; i < record.size(); ++i)
-        record[i] += pointRecord_[i];
+        record[i] += pointRecord[i];
     ++result_.scansDone[static_cast<std::size_t>(run)];
 }
 
@@ -292,7 +312,8 @@ void Driver::averageOverScans()
     }
 }
 
-bool Driver::runSteps(int run, int start, int phaseCounter, StateMatrix& working, ResumePoint* resume)
+bool Driver::runSteps(int run, int start, int phaseCounter, StateMatrix& working, ResumePoint* resume,
+                      const RunLane& lane)
 {
     const double v = prep_.arrayedValues[static_cast<std::size_t>(run)];
     const double cycleCount = util::equalsIgnoreCase(settings_.arrayedName, "Ncycle") ? v : seq_.cycleCount();
@@ -303,7 +324,7 @@ bool Driver::runSteps(int run, int start, int phaseCounter, StateMatrix& working
         // that starts here with the counter at 0 repeats run 0 exactly.
         if (resume != nullptr && step == markers_.resumeStep) {
             resume->state = working;
-            resume->pointRecord = pointRecord_;
+            resume->pointRecord = *lane.pointRecord;
             resume->taken = true;
             resume = nullptr;
         }
@@ -312,12 +333,15 @@ bool Driver::runSteps(int run, int start, int phaseCounter, StateMatrix& working
         if (step == markers_.firstGradientStep && working.rowCount() < lastSlice_ + 1)
             widenToSlices(working, weights_);
 
-        applyStepToRows(run, step, cyclePass, phaseCounter, spins, working);
+        applyStepToRows(run, step, cyclePass, phaseCounter, spins, working, lane);
 
         if (step == markers_.lastGradientStep && working.rowCount() > 1) {
-            writeSliceMagnetisation(
-                in_.workingDirectory / "a_ZdurGrad.dat", working, base_,
-                stepGradientValue(seq_.step(step), seq_.elements(), settings_.arrayedName, v), weights_);
+            // Every run rewrites the slice file; of runs side by side only the last one writes it,
+            // so it ends as in runs one after the other.
+            if (lane.onCaller || run == prep_.lastRun)
+                writeSliceMagnetisation(
+                    in_.workingDirectory / "a_ZdurGrad.dat", working, base_,
+                    stepGradientValue(seq_.step(step), seq_.elements(), settings_.arrayedName, v), weights_);
             sumSlicesIntoRowZero(working);
         }
         int next = step;
@@ -326,8 +350,9 @@ bool Driver::runSteps(int run, int start, int phaseCounter, StateMatrix& working
             next = seq_.cycleStart() - 1;
         }
         if (step == seq_.pointStep())
-            addToPointRecord(working);
-        in_.runControl.yield();
+            addToPointRecord(working, *lane.pointRecord);
+        if (lane.yields)
+            in_.runControl.yield();
         if (!in_.runControl.running())
             return false;
         step = next;
@@ -335,7 +360,7 @@ bool Driver::runSteps(int run, int start, int phaseCounter, StateMatrix& working
     return true;
 }
 
-void Driver::recordDetection(int run, int phaseCounter, StateMatrix& working)
+void Driver::recordDetection(int run, int phaseCounter, StateMatrix& working, const RunLane& lane)
 {
     // A gradient that acts only during the acquisition still reads out the whole sample slice by
     // slice: the rows are created here, as at the first gradient step.
@@ -357,32 +382,71 @@ void Driver::recordDetection(int run, int phaseCounter, StateMatrix& working)
                 row[static_cast<std::size_t>(result_.recorded[e].operatorIndex)];
     }
     if (seq_.pointStep() == stepCount_ + 1)
-        addToPointRecord(working);
+        addToPointRecord(working, *lane.pointRecord);
+}
+
+bool Driver::runOne(int scan, int run, ResumePoint& resume, const RunLane& lane)
+{
+    const bool resumes = markers_.resumeStep >= 1 && markers_.resumeStep <= stepCount_;
+    const int phaseCounter = (scan - 1) * prep_.runsPerValue + run % prep_.runsPerValue + 1;
+    const int start = run > 0 && resume.taken ? markers_.resumeStep : 0;
+    StateMatrix working = start == 0 ? initial_ : resume.state;
+    std::vector<double>& pointRecord = *lane.pointRecord;
+    if (start == 0)
+        std::fill(pointRecord.begin(), pointRecord.end(), 0.0);
+    else
+        pointRecord = resume.pointRecord;
+    if (!runSteps(run, start, phaseCounter, working, run == 0 && resumes ? &resume : nullptr, lane))
+        return false;
+    recordDetection(run, phaseCounter, working, lane);
+    completeRun(run, pointRecord);
+    return true;
+}
+
+bool Driver::runLaterRunsInParallel(int scan, ResumePoint& resume)
+{
+    const int later = prep_.lastRun;
+    std::vector<char> completed(static_cast<std::size_t>(later), 0);
+    pool_.run(later, [&](int piece, int worker) {
+        const RunLane lane{worker, false, worker == 0,
+                           &workerPointRecords_[static_cast<std::size_t>(worker)]};
+        completed[static_cast<std::size_t>(piece)] = runOne(scan, piece + 1, resume, lane) ? 1 : 0;
+    });
+    // Progress in run order; a stop counts the runs before the first one it cut short.
+    for (int run = 1; run <= later; ++run) {
+        if (!completed[static_cast<std::size_t>(run - 1)])
+            return false;
+        if (scan == 1)
+            ++result_.runsDone;
+        if (in_.progress)
+            in_.progress((scan - 1) * (prep_.lastRun + 1) + run + 1, settings_.scans * (prep_.lastRun + 1));
+    }
+    in_.runControl.yield();
+    return in_.runControl.running();
 }
 
 DriverResult Driver::run()
 {
-    const int n = base_.count;
-    StateMatrix initial(n);
-    setInitialState(initial);
-    const bool resumes = markers_.resumeStep >= 1 && markers_.resumeStep <= stepCount_;
+    setInitialState(initial_);
+    const RunLane caller{0, true, true, &pointRecord_};
+    // Runs after the resume point are independent of each other, and each is done whole by one
+    // thread, so their results do not depend on how many threads share them. A step observer sees
+    // every run in order, so it keeps them on the caller.
+    const bool sideBySide = pool_.threads() > 1 && in_.observer == nullptr && prep_.lastRun >= 1;
+    if (sideBySide)
+        workerPointRecords_.assign(static_cast<std::size_t>(pool_.threads()), pointRecord_);
     // Stop ends the scan loop as well as the run loop.
     for (int scan = 1; scan <= settings_.scans && !result_.stopped; ++scan) {
-        ResumePoint resume{initial, std::vector<double>(pointRecord_.size(), 0.0), false};
+        ResumePoint resume{initial_, std::vector<double>(pointRecord_.size(), 0.0), false};
         for (int run = 0; run <= prep_.lastRun; ++run) {
-            const int phaseCounter = (scan - 1) * prep_.runsPerValue + run % prep_.runsPerValue + 1;
-            const int start = run > 0 && resume.taken ? markers_.resumeStep : 0;
-            StateMatrix working = start == 0 ? initial : resume.state;
-            if (start == 0)
-                std::fill(pointRecord_.begin(), pointRecord_.end(), 0.0);
-            else
-                pointRecord_ = resume.pointRecord;
-            if (!runSteps(run, start, phaseCounter, working, run == 0 && resumes ? &resume : nullptr)) {
+            if (run == 1 && sideBySide && resume.taken) {
+                result_.stopped = !runLaterRunsInParallel(scan, resume);
+                break;
+            }
+            if (!runOne(scan, run, resume, caller)) {
                 result_.stopped = true;
                 break;
             }
-            recordDetection(run, phaseCounter, working);
-            completeRun(run);
             if (scan == 1)
                 ++result_.runsDone;
             if (in_.progress)

@@ -99,17 +99,18 @@ double rfAmplitudeRadPerS(double powerDb)
     return kTwoPi * kMicrosecondsPerSecond / (20.0 * std::pow(10.0, (60.0 - powerDb) / 20.0));
 }
 
-void applyPulseElement(std::span<double> row, int nSpins, int spin, double amplitudeRadPerS, double phaseRad,
-                       double offsetRadPerS, double seconds)
+namespace {
+
+// Rotation of one spin's (x, y, z) coefficients about the effective field of a pulse element: RF of
+// amplitude a along phase phi in the transverse plane and the resonance offset Delta = -Omega along
+// z; the coefficients turn by beta = omega_e * seconds about its direction (nx, ny, nz).
+struct ElementRotation {
+    double xx, xy, xz, yx, yy, yz, zx, zy, zz;
+};
+
+ElementRotation elementRotation(double amplitudeRadPerS, double phaseRad, double offsetRadPerS,
+                                double seconds)
 {
-    double* const c = row.data();
-    if (!(amplitudeRadPerS > 0.0)) {
-        rotateSpinAboutZ(row, nSpins, spin, offsetRadPerS * seconds);
-        return;
-    }
-    // Effective field: RF of amplitude a along phase phi in the transverse plane and the resonance
-    // offset Delta = -Omega along z; the coefficients turn by beta = omega_e * seconds about its
-    // direction (nx, ny, nz).
     const double delta = -offsetRadPerS;
     const double omegaE = std::sqrt(delta * delta + amplitudeRadPerS * amplitudeRadPerS);
     const double nz = delta / omegaE;
@@ -119,27 +120,57 @@ void applyPulseElement(std::span<double> row, int nSpins, int spin, double ampli
     const double cb = std::cos(beta);
     const double sb = std::sin(beta);
     const double u = 1.0 - cb;
+    return {nx * nx * u + cb,      nx * ny * u + nz * sb, nx * nz * u - ny * sb,
+            nx * ny * u - nz * sb, ny * ny * u + cb,      ny * nz * u + nx * sb,
+            nx * nz * u + ny * sb, ny * nz * u - nx * sb, nz * nz * u + cb};
+}
 
-    const double xx = nx * nx * u + cb;
-    const double xy = nx * ny * u + nz * sb;
-    const double xz = nx * nz * u - ny * sb;
-    const double yx = nx * ny * u - nz * sb;
-    const double yy = ny * ny * u + cb;
-    const double yz = ny * nz * u + nx * sb;
-    const double zx = nx * nz * u + ny * sb;
-    const double zy = ny * nz * u - nx * sb;
-    const double zz = nz * nz * u + cb;
+}  // namespace
 
+void applyPulseElement(std::span<double> row, int nSpins, int spin, double amplitudeRadPerS, double phaseRad,
+                       double offsetRadPerS, double seconds)
+{
+    double* const c = row.data();
+    if (!(amplitudeRadPerS > 0.0)) {
+        rotateSpinAboutZ(row, nSpins, spin, offsetRadPerS * seconds);
+        return;
+    }
+    const ElementRotation r = elementRotation(amplitudeRadPerS, phaseRad, offsetRadPerS, seconds);
     const std::int32_t xFromZ = kYDigit[spin];
     const std::int32_t yFromZ = kStride[spin];
     forEachZ(nSpins, spin, [=](std::int32_t zIdx) {
         const double x = c[zIdx - xFromZ];
         const double y = c[zIdx - yFromZ];
         const double z = c[zIdx];
-        c[zIdx - xFromZ] = x * xx + y * xy + z * xz;
-        c[zIdx - yFromZ] = x * yx + y * yy + z * yz;
-        c[zIdx] = x * zx + y * zy + z * zz;
+        c[zIdx - xFromZ] = x * r.xx + y * r.xy + z * r.xz;
+        c[zIdx - yFromZ] = x * r.yx + y * r.yy + z * r.yz;
+        c[zIdx] = x * r.zx + y * r.zy + z * r.zz;
     });
+}
+
+void applyPulseElementInRuns(std::span<double> row, int nSpins, int spin, double amplitudeRadPerS,
+                             double phaseRad, double offsetRadPerS, double seconds)
+{
+    if (!(amplitudeRadPerS > 0.0)) {
+        rotateSpinAboutZ(row, nSpins, spin, offsetRadPerS * seconds);
+        return;
+    }
+    const ElementRotation r = elementRotation(amplitudeRadPerS, phaseRad, offsetRadPerS, seconds);
+    const std::int32_t run = kStride[spin];
+    const std::int32_t count = operatorCount(nSpins);
+    for (std::int32_t base = 0; base < count; base += 4 * run) {
+        double* const px = row.data() + base + run;
+        double* const py = px + run;
+        double* const pz = py + run;
+        for (std::int32_t lo = 0; lo < run; ++lo) {
+            const double x = px[lo];
+            const double y = py[lo];
+            const double z = pz[lo];
+            px[lo] = x * r.xx + y * r.xy + z * r.xz;
+            py[lo] = x * r.yx + y * r.yy + z * r.yz;
+            pz[lo] = x * r.zx + y * r.zy + z * r.zz;
+        }
+    }
 }
 
 void StepWorkspace::reserve(int points)
@@ -279,17 +310,18 @@ void applyStep(const StepInputs& inputs, const StepContext& context, StepWorkspa
                 if (tau == 0.0)
                     continue;
                 lastWidth = tau;
-                applyPulseElement(row, nSpins, k, workspace.amplitude(p, k), workspace.phase(p, k),
-                                  omega[static_cast<std::size_t>(k)], tau);
+                applyPulseElementInRuns(row, nSpins, k, workspace.amplitude(p, k), workspace.phase(p, k),
+                                        omega[static_cast<std::size_t>(k)], tau);
             }
             if (lastWidth != 0.0) {
-                evolveCouplings(row, spins, lastWidth);
+                // Couplings alone: the offsets acted inside the pulse elements.
+                constexpr std::array<double, kSpinSlots> kNoOffsets{};
+                workspace.freeEvolution().evolve(row, spins, kNoOffsets, lastWidth);
                 relaxAfterElement(row, spins, relaxation, lastWidth);
             }
             if (shapedPulse) {
-                evolveOffsets(row, spins, offsets, remainderPerPoint);
                 if (remainderPerPoint != 0.0) {
-                    evolveCouplings(row, spins, remainderPerPoint);
+                    workspace.freeEvolution().evolve(row, spins, offsets, remainderPerPoint);
                     relaxAfterShapedEvolution(row, spins, relaxation, remainderPerPoint);
                 }
             }
@@ -309,8 +341,7 @@ void applyStep(const StepInputs& inputs, const StepContext& context, StepWorkspa
         const double partSeconds = restSeconds / parts;
         for (int i = 1; i <= parts; ++i) {
             setOffsets(i);
-            evolveOffsets(row, spins, offsets, partSeconds);
-            evolveCouplings(row, spins, partSeconds);
+            workspace.freeEvolution().evolve(row, spins, offsets, partSeconds);
             relaxAfterElement(row, spins, relaxation, partSeconds);
         }
     }

@@ -8,6 +8,7 @@
 // sampled row.
 #pragma once
 
+#include "engine/blocked_free_evolution.h"
 #include "engine/prepared_run.h"
 #include "engine/run_records.h"
 #include "engine/spin_tables.h"
@@ -43,6 +44,11 @@ double rfAmplitudeRadPerS(double powerDb);
 // I(k)z cos beta + I(k)y sin beta, beta = amplitude * seconds.
 void applyPulseElement(std::span<double> row, int nSpins, int spin, double amplitudeRadPerS, double phaseRad,
                        double offsetRadPerS, double seconds);
+
+// The same element walking the spin's x, y and z coefficients as contiguous runs of 4^spin, which
+// the step routine uses; applyPulseElement stays the plain reference.
+void applyPulseElementInRuns(std::span<double> row, int nSpins, int spin, double amplitudeRadPerS,
+                             double phaseRad, double offsetRadPerS, double seconds);
 
 // Sees the state row after each sampled point of an acquisition step.
 class StepObserver {
@@ -101,6 +107,8 @@ public:
     std::array<double, kSpinSlots>& offsets() { return offsetRadPerS_; }
     // Receiver gate counters of the detected spins.
     std::array<int, kSpinSlots>& gateCounts() { return gateCount_; }
+    // Offsets and couplings over an interval, in cache-sized passes for large rows.
+    BlockedFreeEvolution& freeEvolution() { return freeEvolution_; }
 
 private:
     static std::size_t index(int p, int k)
@@ -114,6 +122,7 @@ private:
     std::vector<double> gradientShape_;
     std::array<double, kSpinSlots> offsetRadPerS_{};
     std::array<int, kSpinSlots> gateCount_{};
+    BlockedFreeEvolution freeEvolution_;
 };
 
 // Advances inputs.row through step inputs.step. Throws std::invalid_argument when the row, the

@@ -90,6 +90,12 @@ struct SynthesisResult {
 // Receiver offsets and the gradient resolve like every step reference: an offset reference of 0
 // names nothing and gives 0 Hz; a gradient with S = 0 leaves one slice at the centre of the sample.
 // The caller then rebuilds the display arrays for all runs.
+// The lines are summed by the fast line sum (fast_synthesis.h), with no transcendental function in
+// its per-point loops.
 std::optional<SynthesisResult> synthesizeSpectra(const SynthesisInput& input);
+
+// The same synthesis with one line at a time and a cos and sin per point: the plainly correct
+// reference the fast line sum is tested against, and the baseline of its benchmark.
+std::optional<SynthesisResult> synthesizeSpectraReference(const SynthesisInput& input);
 
 }  // namespace velmora::processing

@@ -19,7 +19,8 @@ TEST(CliOptions, RunTakesEveryOptionWithItsValue)
 {
     const ParsedCommandLine parsed =
         parse({"run", "--workdir", "/tmp/lab", "--mol", "water.mol", "--psq", "cosy.psq", "--2d", "--set",
-               "Text14(3)=400", "--element", "d1=2.5", "--set", "List5=0213,01", "--png", "--quiet"});
+               "Text14(3)=400", "--element", "d1=2.5", "--set", "List5=0213,01", "--png", "--quiet",
+               "--threads", "3"});
     ASSERT_TRUE(parsed.options) << parsed.error;
     const CliOptions& options = *parsed.options;
     EXPECT_EQ(options.action, CliOptions::Action::Run);
@@ -29,6 +30,7 @@ TEST(CliOptions, RunTakesEveryOptionWithItsValue)
     EXPECT_TRUE(options.twoD);
     EXPECT_TRUE(options.png);
     EXPECT_TRUE(options.quiet);
+    EXPECT_EQ(options.threads, 3);
     const std::vector<Override> expected = {{Override::Target::Control, "Text14(3)=400"},
                                             {Override::Target::Element, "d1=2.5"},
                                             {Override::Target::Control, "List5=0213,01"}};
@@ -61,6 +63,7 @@ TEST(CliOptions, PlainRunReadsNothingBeyondStartUp)
     EXPECT_FALSE(parsed.options->twoD);
     EXPECT_FALSE(parsed.options->png);
     EXPECT_FALSE(parsed.options->quiet);
+    EXPECT_EQ(parsed.options->threads, 0) << "every core";
     EXPECT_TRUE(parsed.options->overrides.empty());
 }
 
@@ -88,8 +91,17 @@ TEST(CliOptions, TheUsageTextNamesEveryOption)
 {
     const std::string usage = usageText();
     for (const char* option :
-         {"--workdir", "--mol", "--psq", "--2d", "--set", "--element", "--png", "--quiet"})
+         {"--workdir", "--mol", "--psq", "--2d", "--set", "--element", "--png", "--quiet", "--threads"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
+}
+
+TEST(CliOptions, AThreadCountMustBeAWholeNumberFromOne)
+{
+    for (const std::string_view bad : {"0", "-2", "two", "3x", "", "100000"}) {
+        const ParsedCommandLine parsed = parse({"run", "--threads", bad});
+        EXPECT_FALSE(parsed.options) << bad;
+        EXPECT_NE(parsed.error.find("--threads"), std::string::npos) << bad;
+    }
 }
 
 TEST(CliOptions, HelpAndVersionWinOverTheRun)

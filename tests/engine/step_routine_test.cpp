@@ -315,6 +315,26 @@ TEST(StepHardPulse, ProductsWithOtherSpinsRotateLikeTheSingleSpinVector)
     }
 }
 
+TEST(StepHardPulse, ElementsInRunsAgreeWithThePlainElementOnRandomRows)
+{
+    // Every spin of eight, on and off resonance, RF on and off, against the plain reference.
+    std::mt19937 generator(11);
+    std::uniform_real_distribution<double> value(-1.0, 1.0);
+    std::vector<double> plain = zeroRow(8);
+    for (double& c : plain)
+        c = value(generator);
+    std::vector<double> runs = plain;
+    for (int spin = 0; spin < 8; ++spin) {
+        const double a = spin == 3 ? 0.0 : amplitudeAt(50.0 + spin);
+        const double phase = 0.7 * spin;
+        const double omega = 2.0 * kPi * (spin - 4) * 900.0;
+        applyPulseElement(plain, 8, spin, a, phase, omega, 7.0e-6);
+        applyPulseElementInRuns(runs, 8, spin, a, phase, omega, 7.0e-6);
+    }
+    for (std::size_t i = 0; i < plain.size(); ++i)
+        ASSERT_NEAR(runs[i], plain[i], 1e-12) << "coefficient " << i;
+}
+
 TEST(StepHardPulse, CouplingEvolvesAfterTheRotationsForTheLastPulsedWidth)
 {
     // Proton 0 pulsed for 5 us, carbon 1 not pulsed: the point's J evolution lasts 5 us.

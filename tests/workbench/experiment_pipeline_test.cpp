@@ -101,6 +101,9 @@ TEST_F(PipelineTest, RunningOutOfMemoryIsAMemoryRefusalAndKeepsNothing)
 TEST_F(PipelineTest, StopDuringTheRunKeepsTheRunsDone)
 {
     bench.controls().setText(ctl::ArraySize, "9");
+    // One thread, so the steps run in a known order; side by side the stop falls wherever the
+    // caller's own runs have reached.
+    bench.setThreads(1);
     int steps = 0;
     bench.runControl().setYield([&] {
         if (++steps == 8)

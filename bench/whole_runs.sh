@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Whole runs of velmora-cli, timed by /usr/bin/time: the 10-proton COSY (every pair coupled,
+# 64 runs), the 3-spin COSY of the examples with Ni 255 and np 1024 (512 runs, result files
+# included) and the 10-proton 1D gradient pair at 128 slices, each on one thread and on every core.
+#   bench/whole_runs.sh [BUILD_DIR]     (default: build)
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+cli="$(cd "${1:-$root/build}" && pwd)/velmora-cli"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp "$root"/examples/*.mol "$root"/examples/*.psq "$work"/
+
+# Ten protons 0.3 ppm apart, J(i, j) = 1 + (3i + 5j) mod 15 Hz for every pair, T1 1000 ms, T2 100 ms.
+python3 - "$work/h10.mol" <<'PY'
+import sys
+n = 10
+labels = ",".join(f"H{i}" for i in range(n)) + ","
+shifts = ",".join(f"{-1.5 + 0.3 * i:g}" for i in range(n)) + ","
+j = [[0 if a == b else 1 + (3 * min(a, b) + 5 * max(a, b)) % 15 for b in range(n)] for a in range(n)]
+lines = [f"{n},14,{n},", labels, labels, shifts, ",".join(str(j[a][b]) for a in range(n) for b in range(n)) + ",",
+         ",".join(["1000"] * n) + ",", ",".join(["100"] * n) + ",", "spare,", "spare,", "spare,"]
+open(sys.argv[1], "w", newline="").write("\r\n".join(lines) + "\r\n")
+PY
+
+measure() {
+    local name=$1
+    shift
+    for threads in 1 0; do
+        local option=()
+        [ "$threads" -ne 0 ] && option=(--threads "$threads")
+        /usr/bin/time -f "$name, threads ${threads/#0/all}: %e s wall, %U s user, %M KiB peak" \
+            "$cli" run --workdir "$work" --quiet "${option[@]}" "$@" >/dev/null
+    done
+}
+
+measure "10-proton COSY (64 runs)" --mol h10.mol --psq cosy.psq --2d
+measure "3-spin COSY, Ni 255, np 1024 (512 runs)" --mol cosy.mol --psq cosy.psq --2d \
+    --set 'Text14(11)=255' --set 'Text14(12)=1024'
+measure "10-proton gradient pair, 128 slices (1D)" --mol h10.mol --psq gradient_echo.psq \
+    --set 'Text14(11)=0' --set 'Text14(5)=127'
