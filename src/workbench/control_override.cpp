@@ -89,6 +89,25 @@ void runHandler(Workbench& bench, model::ControlId id)
         pulses::onShapeBoxClicked(bench.controls(), id.index);
 }
 
+// Pulse lengths, delays, shaped-pulse durations and the cycle count; gradients, offsets and
+// powers may be negative.
+bool mustNotBeNegative(int index)
+{
+    using namespace model::element;
+    return index == kCycleCount || (index >= kFirstPulse && index <= kLastDelay) || isShapedPulse(index);
+}
+
+// What the value of a non-negative element counts, for the refusal message.
+std::string_view unitOfElement(int index)
+{
+    using namespace model::element;
+    if (index == kCycleCount)
+        return "it is a count of cycles";
+    if (index >= kFirstDelay && index <= kLastDelay)
+        return "it is a delay in ms";
+    return "it is a pulse length in us";
+}
+
 }  // namespace
 
 util::Outcome applyControlOverride(Workbench& bench, std::string_view assignment)
@@ -139,6 +158,9 @@ util::Outcome applyElementOverride(Workbench& bench, std::string_view assignment
     if (!value)
         return util::Outcome::failure("the element " + elements.name(*index) + " takes a number, not " +
                                       quoted(parts->value));
+    if (*value < 0.0 && mustNotBeNegative(*index))
+        return util::Outcome::failure("the element " + elements.name(*index) + " cannot be negative (" +
+                                      quoted(parts->value) + "): " + std::string(unitOfElement(*index)));
     elements.setValue(*index, *value);
     // The red cycle box shows the cycle count.
     if (*index == model::element::kCycleCount)

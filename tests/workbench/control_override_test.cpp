@@ -156,5 +156,20 @@ TEST_F(ControlOverride, UnknownElementsAndNonNumbersAreRefused)
     EXPECT_EQ(elements.value(model::element::kFirstPulse + 1), p2);
 }
 
+TEST_F(ControlOverride, NegativeTimesAndCountsAreRefusedByTheElementsName)
+{
+    const model::ElementTable& elements = bench.sequence().elements();
+    const double d1 = elements.value(model::element::kFirstDelay);
+    for (const char* assignment : {"d1=-5", "p2=-1", "Ncycle=-2"}) {
+        const util::Outcome outcome = applyElementOverride(bench, assignment);
+        ASSERT_FALSE(outcome) << assignment;
+        const std::string name(assignment, std::string_view(assignment).find('='));
+        EXPECT_NE(outcome.message().find(name), std::string::npos) << outcome.message();
+    }
+    EXPECT_EQ(elements.value(model::element::kFirstDelay), d1);
+    EXPECT_TRUE(applyElementOverride(bench, "g1=-5")) << "a gradient may point either way";
+    EXPECT_TRUE(applyElementOverride(bench, "o1=-120")) << "an offset may lie below the carrier";
+}
+
 }  // namespace
 }  // namespace velmora::workbench
