@@ -182,7 +182,8 @@ void processRecords(Workbench& bench, RunRecords& records, const std::filesystem
     if (rebuildDisplay(bench))
         buildMap(bench);
     const util::Outcome written = engine::writeMagnetisationFiles(
-        directory, {prepared.timeDomain, prepared.signal, run.pointCount, sw, run.arrayedValues});
+        directory, {prepared.timeDomain, prepared.signal, run.pointCount, sw, run.arrayedValues,
+                    run.runsPerValue == 1});
     if (!written)
         bench.messages().show(written.message(), "Error!");
 }

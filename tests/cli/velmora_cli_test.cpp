@@ -182,6 +182,14 @@ protected:
         ASSERT_TRUE(messages.entries.empty());
     }
 
+    // Copies the example NAME.mol and NAME.psq into the working directory.
+    void copyExample(const std::string& name) const
+    {
+        for (const char* extension : {".mol", ".psq"})
+            std::filesystem::copy_file(std::filesystem::path(VELMORA_EXAMPLES_DIR) / (name + extension),
+                                       inWork(name + extension));
+    }
+
     const ScratchDirectory& scratch() const { return scratch_; }
 
 private:
@@ -291,6 +299,43 @@ TEST_F(Cli, ARunOnTheStartUpStateSucceedsAndSummarises)
     }
     EXPECT_TRUE(std::filesystem::exists(inWork("rem.mol"))) << "Start saves the automatic copies";
     EXPECT_TRUE(std::filesystem::exists(inWork("rem.psq")));
+}
+
+// The table once held the sum of all runs in the last run's columns, so the last run's own spectrum
+// was written nowhere.
+TEST_F(Cli, SpectraTableHoldsEveryRunsOwnSpectrumAndTheSumLast)
+{
+    copyExample("spin_echo");
+    const Finished done = runInWork({"--mol", "spin_echo.mol", "--psq", "spin_echo.psq", "--quiet"});
+    ASSERT_EQ(done.status, 0) << done.err;
+    const std::vector<std::string> lines = split(readBytes(inWork("spectra.tsv")), "\r\n");
+    ASSERT_GT(lines.size(), 2u);
+    const std::vector<std::string> header = split(lines[0], "\t");
+    ASSERT_EQ(header.size(), 1u + 3u * 16u + 3u) << "16 runs and the sum";
+    EXPECT_EQ(header[1 + 3 * 15 + 2], "run15_magnitude");
+    EXPECT_EQ(header[1 + 3 * 16], "sum_real");
+    EXPECT_EQ(header.back(), "sum_magnitude");
+    std::vector<std::vector<double>> rows;
+    for (std::size_t k = 1; k < lines.size() && !lines[k].empty(); ++k) {
+        std::vector<double> row;
+        for (const std::string& field : split(lines[k], "\t"))
+            row.push_back(std::stod(field));
+        rows.push_back(row);
+    }
+    // The line: the point of run 0's largest magnitude.
+    const auto line =
+        std::max_element(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a[3] < b[3]; });
+    // tau runs from 1 ms by 4 ms: run 15's echo is exp(-2 (61 - 1) / 50) of run 0's (T2 = 50 ms).
+    EXPECT_NEAR((*line)[1 + 3 * 15 + 2] / (*line)[3], std::exp(-2.0 * 60.0 / 50.0), 0.005);
+    for (const std::vector<double>& row : rows) {
+        for (int part = 0; part < 2; ++part) {
+            double sum = 0.0;
+            for (int r = 0; r < 16; ++r)
+                sum += row[static_cast<std::size_t>(1 + 3 * r + part)];
+            ASSERT_NEAR(row[static_cast<std::size_t>(1 + 3 * 16 + part)], sum, 1e-6 * (1.0 + std::abs(sum)))
+                << "at " << row[0] << " Hz";
+        }
+    }
 }
 
 TEST_F(Cli, QuietPrintsNothingButStillWritesTheResults)
