@@ -76,8 +76,9 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> arguments)
             options.action = CliOptions::Action::Version;
             return {options, {}};
         }
-        if (option.name.starts_with("--") && (takesValue(option.name) || option.name == "--2d" ||
-                                              option.name == "--png" || option.name == "--quiet") &&
+        if (option.name.starts_with("--") &&
+            (takesValue(option.name) || option.name == "--2d" || option.name == "--png" ||
+             option.name == "--quiet" || option.name == "--autophase") &&
             !belongsTo(options.command, option.name))
             return refused(std::string(command) + " takes no option " + std::string(option.name));
         if (!takesValue(option.name)) {
@@ -89,6 +90,8 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> arguments)
                 options.png = true;
             else if (option.name == "--quiet")
                 options.quiet = true;
+            else if (option.name == "--autophase")
+                options.autophase = true;
             else if (option.name.starts_with("-"))
                 return refused("unknown option \"" + std::string(option.name) + "\"");
             else
@@ -156,6 +159,8 @@ std::string usageText()
            "                        plot2d.png (the 2D map, after --2d), plotOper.png (the operator\n"
            "                        traces) and plotSec.png (the sequence panel) into the working\n"
            "                        directory\n"
+           "  --autophase           phase the spectra automatically (zero and first order) before\n"
+           "                        they are written and drawn, as the window's autophase button does\n"
            "  --quiet               print nothing but errors\n"
            "\n"
            "Exit status: 0 the run completed; 1 the run was refused, stopped or failed, a named file is\n"
@@ -166,7 +171,8 @@ std::string usageText()
 std::string makePulseUsageText()
 {
     std::string text =
-        "Usage: velmora-cli make-pulse [--workdir DIR] [--set 'CONTROL(INDEX)=TEXT']... [--name NAME] [--png]\n"
+        "Usage: velmora-cli make-pulse [--workdir DIR] [--set 'CONTROL(INDEX)=TEXT']... [--name NAME] "
+        "[--png]\n"
         "\n"
         "Makes a shaped pulse the way the window's \"make pulse\" does and writes it as NAME.RF into the\n"
         "working directory.\n"

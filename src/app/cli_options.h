@@ -1,6 +1,7 @@
 // The command line of velmora-cli, parsed into what the program does:
 //   velmora-cli run [--workdir DIR] [--mol NAME.mol] [--psq NAME.psq] [--2d]
-//                   [--set 'CONTROL(INDEX)=TEXT']... [--element NAME=VALUE]... [--png] [--quiet]
+//                   [--set 'CONTROL(INDEX)=TEXT']... [--element NAME=VALUE]... [--autophase] [--png]
+//                   [--quiet]
 //   velmora-cli make-pulse [--workdir DIR] [--set 'CONTROL(INDEX)=TEXT']... [--name NAME] [--png]
 //   velmora-cli --help | --version
 // Options take their value as the next argument or after "=" ("--workdir=DIR"). The assignments are
@@ -36,6 +37,7 @@ struct CliOptions {
     bool twoD = false;
     bool png = false;  // write the plots as PNG files after a completed run
     bool quiet = false;
+    bool autophase = false;           // phase the spectra automatically before they are written
     std::vector<Override> overrides;  // in command-line order
 };
 

@@ -7,6 +7,7 @@
 #include "model/workspace.h"
 #include "util/messages.h"
 #include "util/text_file.h"
+#include "workbench/automatic_phase.h"
 #include "workbench/control_override.h"
 #include "workbench/experiment_pipeline.h"
 #include "workbench/file_commands.h"
@@ -247,6 +248,10 @@ int runCommand(const CliOptions& options)
                                          const std::filesystem::path& staging) {
         if (ended != workbench::StartOutcome::Completed)
             return;
+        if (options.autophase) {
+            if (const util::Outcome phased = workbench::phaseAutomatically(bench); !phased)
+                messages.show(phased.message(), "Error!");
+        }
         writeResultTables(bench, staging, messages);
 #ifdef VELMORA_HAVE_RENDER
         if (options.png) {

@@ -1,5 +1,6 @@
 // Drives the main window as a user would, offscreen.
 #include "model/sequence_file.h"
+#include "processing/autophase.h"
 #include "processing/peaks.h"
 #include "render/sequence_panel.h"
 #include "render/trace_plot.h"
@@ -15,8 +16,8 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFontDatabase>
 #include <QFileDialog>
+#include <QFontDatabase>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QImage>
@@ -588,6 +589,25 @@ private slots:
         QVERIFY(s.window->plots().spectrum()->height() > spectrum.height());
     }
 
+    void theAutophaseButtonSetsBothPhaseBars()
+    {
+        Session s;
+        s.window->start(false);
+        s.bench.controls().setValue({"HScroll2", 0}, -45);
+        const engine::Preparation& prepared = *s.bench.records().preparation;
+        std::vector<double> real, imaginary;
+        for (int i = 1; i <= prepared.run.pointCount; ++i) {
+            real.push_back(prepared.signal.at(1, i, prepared.run.lastRun));
+            imaginary.push_back(prepared.signal.at(2, i, prepared.run.lastRun));
+        }
+        const processing::PhaseSetting expected = processing::automaticPhase(real, imaginary);
+        QTest::mouseClick(s.window->findChild<QPushButton*>("autophase"), Qt::LeftButton);
+        QCOMPARE(s.bench.controls().at({"HScroll2", 0}).value, expected.rp);
+        QCOMPARE(s.bench.controls().at({"HScroll2", 1}).value, expected.lp);
+        QCOMPARE(s.window->findChild<QSpinBox*>("rp degrees")->value(), expected.rp);
+        QCOMPARE(s.window->findChild<QSpinBox*>("lp degrees")->value(), expected.lp);
+    }
+
     void theReadOutAgreesWithTheTicksAtZoomOneAndTwo()
     {
         Session s;
@@ -703,7 +723,9 @@ private slots:
         s.window->start(false);
 
         s.window->setFocus();
-        const auto press = [&](QKeyCombination keys) { QTest::keySequence(s.window.get(), QKeySequence(keys)); };
+        const auto press = [&](QKeyCombination keys) {
+            QTest::keySequence(s.window.get(), QKeySequence(keys));
+        };
         press(Qt::CTRL | Qt::Key_Z);
         QCOMPARE(s.bench.sequence().stepCount(), 2);
         press(Qt::CTRL | Qt::Key_Z);
