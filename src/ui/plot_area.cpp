@@ -169,50 +169,40 @@ QWidget* PlotArea::buildViewControls(QWidget* area)
         c.setCaption(ctl::Overlay, c.caption(ctl::Overlay) != "ON" ? "ON" : "OFF");
         redrawSpectrum();
     });
-    const auto times = [](double factor) {
-        return QString::fromUtf8("\u00d7") + text(util::formatGeneral(factor));
-    };
-    bar(
-        {"VScroll1", 0}, "run", "run shown", [](int v) { return QString::number(v); },
+    const auto times = [](double factor) { return QString::fromUtf8("\u00d7") + text(util::formatGeneral(factor)); };
+    bar({"VScroll1", 0}, "run", "run shown", [](int v) { return QString::number(v); }, [this, &c] {
+        const int last = bench_.records().preparation ? bench_.records().preparation->run.lastRun : 0;
+        if (c.at({"VScroll1", 0}).value > last)
+            c.setValue({"VScroll1", 0}, last);
+        c.setCaption(ctl::CurrentRun, std::to_string(c.at({"VScroll1", 0}).value));
+        showViewValues();
+        redrawSpectrum();
+    });
+    bar({"HScroll1", 0}, "Z", "vertical zoom 2^n", [times](int v) { return times(std::pow(2.0, v)); },
         [this, &c] {
-            const int last = bench_.records().preparation ? bench_.records().preparation->run.lastRun : 0;
-            if (c.at({"VScroll1", 0}).value > last)
-                c.setValue({"VScroll1", 0}, last);
-            c.setCaption(ctl::CurrentRun, std::to_string(c.at({"VScroll1", 0}).value));
-            showViewValues();
-            redrawSpectrum();
-        });
-    bar(
-        {"HScroll1", 0}, "Z", "vertical zoom 2^n", [times](int v) { return times(std::pow(2.0, v)); },
-        [this, &c] {
-            c.setText({"Text2", 3}, util::formatGeneral(std::pow(2.0, c.at({"HScroll1", 0}).value)));
-            showViewValues();
-            redrawSpectrum();
-        });
-    bar(
-        {"HScroll3", 0}, "X", "horizontal zoom", [times](int v) { return times(v); },
-        [this, &c] {
-            c.setText({"Text2", 2}, std::to_string(c.at({"HScroll3", 0}).value));
-            showViewValues();
-            redrawSpectrum();
-        });
-    bar(
-        {"VScroll2", 0}, "base", "baseline, % of the strip top",
-        [](int v) { return QString::number(v) + " %"; },
-        [this, &c] {
-            c.setText({"Text2", 4}, std::to_string(c.at({"VScroll2", 0}).value));
-            showViewValues();
-            redrawSpectrum();
-        });
+        c.setText({"Text2", 3}, util::formatGeneral(std::pow(2.0, c.at({"HScroll1", 0}).value)));
+        showViewValues();
+        redrawSpectrum();
+    });
+    bar({"HScroll3", 0}, "X", "horizontal zoom", [times](int v) { return times(v); }, [this, &c] {
+        c.setText({"Text2", 2}, std::to_string(c.at({"HScroll3", 0}).value));
+        showViewValues();
+        redrawSpectrum();
+    });
+    bar({"VScroll2", 0}, "base", "baseline, % of the strip top",
+        [](int v) { return QString::number(v) + " %"; }, [this, &c] {
+        c.setText({"Text2", 4}, std::to_string(c.at({"VScroll2", 0}).value));
+        showViewValues();
+        redrawSpectrum();
+    });
     for (int k = 0; k < 2; ++k) {
-        QSlider* phase = bar(
-            {"HScroll2", k}, k == 0 ? "rp" : "lp", k == 0 ? "first-order phase rp" : "zero-order phase lp",
-            [](int v) { return QString::number(v) + QString::fromUtf8("\u00b0"); },
-            [this, &c, k] {
-                c.setText({"Text2", 5 + k}, std::to_string(c.at({"HScroll2", k}).value));
-                showViewValues();
-                rebuildAndRedraw();
-            });
+        QSlider* phase =
+            bar({"HScroll2", k}, k == 0 ? "rp" : "lp", k == 0 ? "first-order phase rp" : "zero-order phase lp",
+                [](int v) { return QString::number(v) + QString::fromUtf8("\u00b0"); }, [this, &c, k] {
+                    c.setText({"Text2", 5 + k}, std::to_string(c.at({"HScroll2", k}).value));
+                    showViewValues();
+                    rebuildAndRedraw();
+                });
         // Degrees typed or stepped one at a time: the bar alone is too coarse for a phase.
         auto* degrees = new QSpinBox(strip);
         degrees->setObjectName(k == 0 ? "rp degrees" : "lp degrees");
