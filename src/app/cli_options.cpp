@@ -171,8 +171,7 @@ std::string usageText()
 std::string makePulseUsageText()
 {
     std::string text =
-        "Usage: velmora-cli make-pulse [--workdir DIR] [--set 'CONTROL(INDEX)=TEXT']... [--name NAME] "
-        "[--png]\n"
+        "Usage: velmora-cli make-pulse [--workdir DIR] [--set 'CONTROL(INDEX)=TEXT']... [--name NAME] [--png]\n"
         "\n"
         "Makes a shaped pulse the way the window's \"make pulse\" does and writes it as NAME.RF into the\n"
         "working directory.\n"

@@ -16,8 +16,8 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFileDialog>
 #include <QFontDatabase>
+#include <QFileDialog>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QImage>
@@ -723,9 +723,7 @@ private slots:
         s.window->start(false);
 
         s.window->setFocus();
-        const auto press = [&](QKeyCombination keys) {
-            QTest::keySequence(s.window.get(), QKeySequence(keys));
-        };
+        const auto press = [&](QKeyCombination keys) { QTest::keySequence(s.window.get(), QKeySequence(keys)); };
         press(Qt::CTRL | Qt::Key_Z);
         QCOMPARE(s.bench.sequence().stepCount(), 2);
         press(Qt::CTRL | Qt::Key_Z);
