@@ -80,6 +80,9 @@ SpectrumPlotSettings spectrumPlotSettings(const workbench::Workbench& bench, boo
     settings.run = controls.at(kRunSelector).value;
     settings.arraySize = arraySizeOf(bench);
     settings.pulseView = controls.caption(model::ctl::SignalOrPulse) == "pulse";
+    // A Start_2D keeps the direct-dimension data of the three channels in the three parts.
+    if (bench.records().twoD && !settings.pulseView)
+        settings.stripNames = {"1H", "13C", "15N"};
     if (!ticks)
         return settings;
 
