@@ -1,5 +1,7 @@
 #include "app/cli_options.h"
 
+#include "util/numeric_text.h"
+
 namespace velmora::app {
 
 namespace {
@@ -22,7 +24,7 @@ Spelled spell(std::string_view argument)
 bool takesValue(std::string_view option)
 {
     return option == "--workdir" || option == "--mol" || option == "--psq" || option == "--set" ||
-           option == "--element" || option == "--name";
+           option == "--element" || option == "--name" || option == "--png-scale";
 }
 
 // The options each command takes (--help and --version are taken by every command).
@@ -32,6 +34,7 @@ bool belongsTo(CliOptions::Command command, std::string_view option)
         return option == "--workdir" || option == "--set" || option == "--name" || option == "--png";
     return option != "--name";
 }
+
 
 ParsedCommandLine refused(std::string error)
 {
@@ -112,6 +115,11 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> arguments)
             if (value.empty())
                 return refused("--workdir needs a directory");
             options.workingDirectory = std::filesystem::path(value);
+        } else if (option.name == "--png-scale") {
+            const std::optional<double> scale = util::parseNumber(value);
+            if (!scale || !(*scale >= 0.5 && *scale <= 10.0))
+                return refused("--png-scale takes a number from 0.5 to 10, not \"" + std::string(value) + "\"");
+            options.pngScale = *scale;
         } else if (option.name == "--name") {
             if (value.empty())
                 return refused("--name needs a name");
@@ -158,7 +166,10 @@ std::string usageText()
            "  --png                 after the run, write the plots as plot1d.png (the 1D plot),\n"
            "                        plot2d.png (the 2D map, after --2d), plotOper.png (the operator\n"
            "                        traces) and plotSec.png (the sequence panel) into the working\n"
-           "                        directory\n"
+           "                        directory; the 1D plot shows the spectra unless --set chooses\n"
+           "                        the FID view ('Command9(0)=fid')\n"
+           "  --png-scale F         the pictures F times the window's sizes (0.5 to 10; default 2.5,\n"
+           "                        which makes the spectrum 1300 pixels wide)\n"
            "  --autophase           phase the spectra automatically (zero and first order) before\n"
            "                        they are written and drawn, as the window's autophase button does\n"
            "  --quiet               print nothing but errors\n"

@@ -36,6 +36,7 @@ struct CliOptions {
     std::string sequenceFile;
     bool twoD = false;
     bool png = false;  // write the plots as PNG files after a completed run
+    double pngScale = 2.5;  // --png-scale: the pictures' size over the window's box sizes
     bool quiet = false;
     bool autophase = false;           // phase the spectra automatically before they are written
     std::vector<Override> overrides;  // in command-line order

@@ -224,6 +224,9 @@ int runCommand(const CliOptions& options)
     if (!options.sequenceFile.empty() && !readNamedFile(bench, options.sequenceFile, workbench::openSequence))
         return kExitRunFailed;
 
+    // The pictures show the spectra unless a --set chooses otherwise: a 1D run keeps them in the
+    // "spec" view, a Start_2D its direct-dimension spectra in the "fid" view.
+    bench.controls().setCaption(model::ctl::SpectrumOrFid, options.twoD ? "fid" : "spec");
     for (const Override& change : options.overrides) {
         const util::Outcome applied = change.target == Override::Target::Control
                                           ? workbench::applyControlOverride(bench, change.assignment)
@@ -255,7 +258,7 @@ int runCommand(const CliOptions& options)
         writeResultTables(bench, staging, messages);
 #ifdef VELMORA_HAVE_RENDER
         if (options.png) {
-            if (const util::Outcome plots = writePlotPngs(bench, staging); !plots) {
+            if (const util::Outcome plots = writePlotPngs(bench, staging, options.pngScale); !plots) {
                 messages.show(plots.message(), "Error!");
                 plotsWritten = false;
             }

@@ -126,9 +126,12 @@ util::Outcome savePlotPictures(const workbench::Workbench& bench, const std::fil
     savePicture(spectrum, directory, "plot1d", bmpAndPng, first);
 
     if (bench.records().map) {
-        const QSize mapSize = picturePixels(kMapPictureTwips, pixelsPerTwip);
+        const QSize mapSize = picturePixels(kMapFigureTwips, pixelsPerTwip);
         PictureBox map(mapSize.width(), mapSize.height());
-        (void)drawMap(map, *bench.records().map, {options.mapGain, twipsPerPixel});
+        const SpectrumAxisSettings axis = spectrumPlotSettings(bench).axis;
+        const MapFigureSettings figure{{options.mapGain, twipsPerPixel}, mapAxes(bench),
+                                       boxNumber(bench, model::ctl::ProtonFrequency, 0.0), axis.nucleus};
+        (void)drawMapFigure(map, *bench.records().map, figure);
         savePicture(map, directory, "plot2d", bmpAndPng, first);
     }
 

@@ -186,6 +186,9 @@ SpectrumPlotLayout drawSpectrumPlot(PictureBox& box, const DisplayArrays& displa
     const QColor savedColour = box.foreColor();
     const int savedWidth = box.lineWidth();
     const double savedFont = box.fontSize();
+    // Texts keep their size relative to the plot when the picture is drawn larger than the window's.
+    const double fontScale = kTwipsPerPixel / tpp;
+    box.setFontSize(savedFont * fontScale);
     const double width = box.pixelWidth() * tpp;
     const double height = box.pixelHeight() * tpp;
     const double h = std::floor(height / 3.0);
@@ -216,9 +219,9 @@ SpectrumPlotLayout drawSpectrumPlot(PictureBox& box, const DisplayArrays& displa
             const double stripNameX =
                 width - kStripNameFromRightTwips -
                 textWidthTwips(box, QString::fromStdString(settings.stripNames[2]), tpp);
-            box.setFontSize(kTickFontPoints);
+            box.setFontSize(kTickFontPoints * fontScale);
             drawTicks(box, settings.axis, geometry, np, labelsRight, stripNameX);
-            box.setFontSize(savedFont);
+            box.setFontSize(savedFont * fontScale);
         }
         box.setForeColor(QColor(0, 0, 0));
         for (int c = 0; c < DisplayArrays::kParts; ++c) {

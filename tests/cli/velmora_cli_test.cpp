@@ -234,10 +234,12 @@ TEST_F(Cli, PngWritesThePlotsOfA2DRunWithoutADisplay)
         int height;
         QColor ground;
     };
-    // The window's boxes at 15 twips per pixel; the map's ground is black.
-    const Picture pictures[] = {{"plot1d.png", 520, 260, QColor(255, 255, 255)},
-                                {"plot2d.png", 250, 240, QColor(0, 0, 0)},
-                                {"plotOper.png", 520, 177, QColor(255, 255, 255)}};
+    // The window's boxes at 2.5 times 15 twips per pixel; the map figure is white around its map.
+    // The sequence panel was once left blank.
+    const Picture pictures[] = {{"plot1d.png", 1300, 650, QColor(255, 255, 255)},
+                                {"plot2d.png", 1300, 1200, QColor(255, 255, 255)},
+                                {"plotOper.png", 1300, 442, QColor(255, 255, 255)},
+                                {"plotSec.png", 1267, 417, QColor(255, 255, 255)}};
     for (const Picture& p : pictures) {
         EXPECT_EQ(readBytes(inWork(p.name)).substr(0, 8), "\x89PNG\r\n\x1a\n") << p.name;
         const QImage image(QString::fromStdString(inWork(p.name).string()));
@@ -246,16 +248,15 @@ TEST_F(Cli, PngWritesThePlotsOfA2DRunWithoutADisplay)
         EXPECT_EQ(image.height(), p.height) << p.name;
         EXPECT_GT(inkedPixels(image, p.ground), 2000) << p.name << " shows the run";
     }
-    EXPECT_TRUE(std::filesystem::exists(inWork("plotSec.png")));
     EXPECT_FALSE(std::filesystem::exists(inWork("plot1d.BMP"))) << "PNG only";
 }
 
-TEST_F(Cli, PngAfterA1DRunWritesNoMap)
+TEST_F(Cli, PngAfterA1DRunWritesNoMapAndTakesItsScale)
 {
-    const Finished done = runInWork({"--set", "Text14(11)=3", "--png"});
+    const Finished done = runInWork({"--set", "Text14(11)=3", "--png", "--png-scale", "1"});
     ASSERT_EQ(done.status, 0) << done.err;
     EXPECT_TRUE(mentions(done.out, "spectrum peaks")) << "the summary as without --png\n" << done.out;
-    EXPECT_TRUE(std::filesystem::exists(inWork("plot1d.png")));
+    EXPECT_EQ(QImage(QString::fromStdString(inWork("plot1d.png").string())).width(), 520) << "the window's size";
     EXPECT_TRUE(std::filesystem::exists(inWork("plotOper.png")));
     EXPECT_FALSE(std::filesystem::exists(inWork("plot2d.png")));
 }

@@ -9,8 +9,8 @@
 #include <QColor>
 #include <QFontMetricsF>
 #include <QImage>
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -139,7 +139,8 @@ TEST(SpectrumPlotLimits, TheLabelsPrintTheIntegerPartsAndTheStripsSayWhatTheySho
         const std::vector<DrawnText>& texts = box.texts();
         for (int c = 0; c < 3; ++c) {
             const QString name = QString::fromStdString(settings.stripNames[static_cast<std::size_t>(c)]);
-            const auto at = std::find_if(texts.begin(), texts.end(), [&](const DrawnText& t) { return t.text == name; });
+            const auto at =
+                std::find_if(texts.begin(), texts.end(), [&](const DrawnText& t) { return t.text == name; });
             ASSERT_NE(at, texts.end()) << name.toStdString();
             EXPECT_NEAR(at->pixels.top(), c * kStripTwips / 15.0, 1.0) << "at the top of its strip";
             EXPECT_LE(at->pixels.right(), kWidthPx) << "inside the picture";
@@ -390,14 +391,16 @@ TEST(SpectrumPlotReadout, AbscissaAgreesWithTheTickUnderThePointerAtEveryZoom)
         const double step = zoom * kWidthTwips / 64 / 1.01;
         const int hundredHz = pixelOf(16 * step);
         ASSERT_EQ(box.image().pixelColor(hundredHz, kHeightPx - 2), kTickGrey) << "zoom " << zoom;
-        EXPECT_EQ(spectrumReadout(layout, {hundredHz + 0.5, 0.0}, "signalspec", 400.0, 640.0).abscissa, "100Hz")
+        EXPECT_EQ(spectrumReadout(layout, {hundredHz + 0.5, 0.0}, "signalspec", 400.0, 640.0).abscissa,
+                  "100Hz")
             << "zoom " << zoom;
 
         settings.axis = {.kind = SpectrumAxis::Time, .acquisitionTimeMs = 640.0};
         const SpectrumPlotLayout fid = drawSpectrumPlot(box, zeros(64), settings);
         const int hundredMs = pixelOf(10 * step);
         ASSERT_EQ(box.image().pixelColor(hundredMs, kHeightPx - 2), kTickGrey) << "zoom " << zoom;
-        const std::string ms = spectrumReadout(fid, {hundredMs + 0.5, 0.0}, "signalfid", 400.0, 640.0).abscissa;
+        const std::string ms =
+            spectrumReadout(fid, {hundredMs + 0.5, 0.0}, "signalfid", 400.0, 640.0).abscissa;
         EXPECT_NEAR(std::stod(ms), 100.0, 1.5) << ms << " at zoom " << zoom;
     }
 }
