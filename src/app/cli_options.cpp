@@ -32,6 +32,8 @@ bool belongsTo(CliOptions::Command command, std::string_view option)
 {
     if (command == CliOptions::Command::MakePulse)
         return option == "--workdir" || option == "--set" || option == "--name" || option == "--png";
+    if (command == CliOptions::Command::Controls || command == CliOptions::Command::Elements)
+        return option == "--workdir";
     return option != "--name";
 }
 
@@ -65,6 +67,10 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> arguments)
     }
     if (command == "make-pulse")
         options.command = CliOptions::Command::MakePulse;
+    else if (command == "controls")
+        options.command = CliOptions::Command::Controls;
+    else if (command == "elements")
+        options.command = CliOptions::Command::Elements;
     else if (command != "run")
         return refused(command.starts_with("-") ? "unknown option \"" + std::string(command) + "\""
                                                 : "unknown command \"" + std::string(command) + "\"");
@@ -147,6 +153,8 @@ std::string usageText()
 {
     return "Usage: velmora-cli run [options]\n"
            "       velmora-cli make-pulse [options]   (see velmora-cli make-pulse --help)\n"
+           "       velmora-cli controls [--workdir DIR]   the boxes: names, caption, unit, text, values\n"
+           "       velmora-cli elements [--workdir DIR]   the elements with their values and units\n"
            "       velmora-cli --help | --version\n"
            "\n"
            "Runs the spin system through the pulse sequence the way the window's Start does, and writes\n"
@@ -158,8 +166,9 @@ std::string usageText()
            "  --mol NAME.mol        read the molecule file NAME.mol of the working directory\n"
            "  --psq NAME.psq        read the sequence file NAME.psq of the working directory\n"
            "  --2d                  run as Start_2D (two runs per increment)\n"
-           "  --set 'CONTROL(INDEX)=TEXT', --set 'CONTROL=TEXT'\n"
-           "                        set a control before the run, through its own handler: text and\n"
+           "  --set 'NAME=TEXT', --set 'CONTROL(INDEX)=TEXT'\n"
+           "                        set a box by its readable name (np=1024, sw=2000, ni=15, ...: see\n"
+           "                        velmora-cli controls) or by control name, through its own handler: text and\n"
            "                        combo boxes take the text, check boxes 1, 0, true or false,\n"
            "                        labels and buttons the caption, List5 its rows separated by commas\n"
            "  --element NAME=VALUE  set an element of the sequence (p2=5 in us, d1=2.5 in ms, ...)\n"

@@ -3,6 +3,7 @@
 //                   [--set 'CONTROL(INDEX)=TEXT']... [--element NAME=VALUE]... [--autophase] [--png]
 //                   [--quiet]
 //   velmora-cli make-pulse [--workdir DIR] [--set 'CONTROL(INDEX)=TEXT']... [--name NAME] [--png]
+//   velmora-cli controls [--workdir DIR] | velmora-cli elements [--workdir DIR]
 //   velmora-cli --help | --version
 // Options take their value as the next argument or after "=" ("--workdir=DIR"). The assignments are
 // only split here; whether a control or an element exists is for the workbench to say.
@@ -27,7 +28,7 @@ struct Override {
 
 struct CliOptions {
     enum class Action { Run, Help, Version };
-    enum class Command { Run, MakePulse };
+    enum class Command { Run, MakePulse, Controls, Elements };
     Action action = Action::Run;
     Command command = Command::Run;  // with Action::Help: whose usage to print
     std::string pulseName;           // make-pulse --name: the generator's "Name" box (empty: keep it)

@@ -7,6 +7,7 @@
 #include "util/numeric_text.h"
 #include "util/text_compare.h"
 #include "workbench/control_handlers.h"
+#include "workbench/control_names.h"
 #include "workbench/workbench.h"
 
 #include <optional>
@@ -117,9 +118,12 @@ util::Outcome applyControlOverride(Workbench& bench, std::string_view assignment
         return util::Outcome::failure("cannot read the control assignment " + quoted(assignment) +
                                       ": expected NAME(INDEX)=TEXT or NAME=TEXT");
     model::Controls& controls = bench.controls();
-    const std::optional<model::ControlId> id = controls.parse(parts->name);
+    std::optional<model::ControlId> id = controlByReadableName(parts->name);
     if (!id)
-        return util::Outcome::failure("there is no control " + quoted(parts->name));
+        id = controls.parse(parts->name);
+    if (!id)
+        return util::Outcome::failure("there is no control " + quoted(parts->name) +
+                                      " (velmora-cli controls lists the boxes and their names)");
     const std::string name = model::Controls::nameOf(*id);
     const std::string_view array = id->array;
 

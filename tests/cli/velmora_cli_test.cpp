@@ -339,6 +339,19 @@ TEST_F(Cli, SpectraTableHoldsEveryRunsOwnSpectrumAndTheSumLast)
     }
 }
 
+TEST_F(Cli, ControlsAndElementsListTheModelOfTheWorkingDirectory)
+{
+    ASSERT_EQ(runInWork({"--set", "np=512", "--element", "d2=7.5", "--quiet"}).status, 0);
+    const Finished controls = run({"controls", "--workdir", work().string()});
+    ASSERT_EQ(controls.status, 0) << controls.err;
+    EXPECT_TRUE(mentions(controls.out, "\nnp\tText14(12)\tnp\tpoints\t512\t")) << controls.out;
+    const Finished elements = run({"elements", "--workdir", work().string()});
+    ASSERT_EQ(elements.status, 0) << elements.err;
+    EXPECT_TRUE(mentions(elements.out, "\nd2\t7.5\tms\n")) << elements.out;
+    EXPECT_TRUE(mentions(elements.out, "\np2\t")) << elements.out;
+    EXPECT_EQ(run({"elements", "--png"}).status, 2);
+}
+
 TEST_F(Cli, QuietPrintsNothingButStillWritesTheResults)
 {
     const Finished done = runInWork({"--quiet"});
