@@ -19,8 +19,9 @@ constexpr std::array kReadable = {
     ReadableControl{"sw", ctl::SpectralWidth, "sw, Hz", "Hz", "a positive number"},
     ReadableControl{"at", ctl::AcquisitionTime, "at, ms", "ms", "a positive number (follows np / sw)"},
     ReadableControl{"ni", ctl::ArraySize, "Ni", "", "a whole number, 0 or more: the arrayed values less one"},
-    ReadableControl{"increment", ctl::ArrayIncrement, "array increment", "ms",
-                    "a number: the step of an arrayed delay in ms (of a pulse in us, a factor for Mult)"},
+    ReadableControl{
+        "increment", ctl::ArrayIncrement, "array increment", "element's unit",
+        "a number: the arrayed element's step in its own unit (ms for a delay); a factor for Mult"},
     ReadableControl{"sw1", ctl::IndirectSpectralWidth, "sw1", "Hz", "a positive number"},
     ReadableControl{"field-mhz", ctl::ProtonFrequency, "MHz", "MHz", "a positive number (sets field-t)"},
     ReadableControl{"field-t", ctl::FieldTesla, "T", "T", "a positive number (sets field-mhz)"},
