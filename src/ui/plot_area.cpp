@@ -397,6 +397,8 @@ void PlotArea::redrawTraces()
     if (!traceTable_)
         return;
     render::TracePlotSettings settings;
+    settings.horizontalTitle =
+        render::arrayedAxisTitle(bench_.sequence().arrayedName(), bench_.sequence().arrayedIndex());
     if (auto* list = qobject_cast<QListWidget*>(binder_.widget(ctl::OperatorList)))
         for (const QListWidgetItem* item : list->selectedItems())
             settings.operators.push_back(item->text().toStdString());
