@@ -207,7 +207,8 @@ QWidget* PlotArea::buildViewControls(QWidget* area)
         auto* degrees = new QSpinBox(strip);
         degrees->setObjectName(k == 0 ? "rp degrees" : "lp degrees");
         degrees->setRange(phase->minimum(), phase->maximum());
-        degrees->setSuffix(QString::fromUtf8("\u00b0"));
+        // The bars count tenths of a degree per point (rp) and tens of degrees (lp).
+        degrees->setSuffix(QString::fromUtf8(k == 0 ? " \u00d7 0.1\u00b0/pt" : " \u00d7 10\u00b0"));
         degrees->setValue(phase->value());
         degrees->setKeyboardTracking(false);
         connect(degrees, &QSpinBox::valueChanged, phase, &QSlider::setValue);
