@@ -1,6 +1,7 @@
 #include "app/cli_options.h"
 
 #include <charconv>
+#include "util/numeric_text.h"
 
 namespace velmora::app {
 
@@ -24,7 +25,7 @@ Spelled spell(std::string_view argument)
 bool takesValue(std::string_view option)
 {
     return option == "--workdir" || option == "--mol" || option == "--psq" || option == "--set" ||
-           option == "--element" || option == "--name" || option == "--threads";
+           option == "--element" || option == "--name" || option == "--threads" || option == "--png-scale";
 }
 
 // The options each command takes (--help and --version are taken by every command).
@@ -32,8 +33,11 @@ bool belongsTo(CliOptions::Command command, std::string_view option)
 {
     if (command == CliOptions::Command::MakePulse)
         return option == "--workdir" || option == "--set" || option == "--name" || option == "--png";
+    if (command == CliOptions::Command::Controls || command == CliOptions::Command::Elements)
+        return option == "--workdir";
     return option != "--name";
 }
+
 
 ParsedCommandLine refused(std::string error)
 {
@@ -64,6 +68,10 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> arguments)
     }
     if (command == "make-pulse")
         options.command = CliOptions::Command::MakePulse;
+    else if (command == "controls")
+        options.command = CliOptions::Command::Controls;
+    else if (command == "elements")
+        options.command = CliOptions::Command::Elements;
     else if (command != "run")
         return refused(command.starts_with("-") ? "unknown option \"" + std::string(command) + "\""
                                                 : "unknown command \"" + std::string(command) + "\"");
@@ -78,8 +86,9 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> arguments)
             options.action = CliOptions::Action::Version;
             return {options, {}};
         }
-        if (option.name.starts_with("--") && (takesValue(option.name) || option.name == "--2d" ||
-                                              option.name == "--png" || option.name == "--quiet") &&
+        if (option.name.starts_with("--") &&
+            (takesValue(option.name) || option.name == "--2d" || option.name == "--png" ||
+             option.name == "--quiet" || option.name == "--autophase") &&
             !belongsTo(options.command, option.name))
             return refused(std::string(command) + " takes no option " + std::string(option.name));
         if (!takesValue(option.name)) {
@@ -91,6 +100,8 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> arguments)
                 options.png = true;
             else if (option.name == "--quiet")
                 options.quiet = true;
+            else if (option.name == "--autophase")
+                options.autophase = true;
             else if (option.name.starts_with("-"))
                 return refused("unknown option \"" + std::string(option.name) + "\"");
             else
@@ -119,6 +130,11 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> arguments)
             if (value.empty())
                 return refused("--workdir needs a directory");
             options.workingDirectory = std::filesystem::path(value);
+        } else if (option.name == "--png-scale") {
+            const std::optional<double> scale = util::parseNumber(value);
+            if (!scale || !(*scale >= 0.5 && *scale <= 10.0))
+                return refused("--png-scale takes a number from 0.5 to 10, not \"" + std::string(value) + "\"");
+            options.pngScale = *scale;
         } else if (option.name == "--name") {
             if (value.empty())
                 return refused("--name needs a name");
@@ -147,6 +163,8 @@ std::string usageText()
     return "Usage: velmora-cli run [options]\n"
            "       velmora-cli make-pulse [options]   (see velmora-cli make-pulse --help)\n"
            "       velmora-cli exchange [options]   (see velmora-cli exchange --help)\n"
+           "       velmora-cli controls [--workdir DIR]   the boxes: names, caption, unit, text, values\n"
+           "       velmora-cli elements [--workdir DIR]   the elements with their values and units\n"
            "       velmora-cli --help | --version\n"
            "       velmora-cli fit-images --series PATH [options]   (velmora-cli fit-images --help)\n"
            "\n"
@@ -159,15 +177,21 @@ std::string usageText()
            "  --mol NAME.mol        read the molecule file NAME.mol of the working directory\n"
            "  --psq NAME.psq        read the sequence file NAME.psq of the working directory\n"
            "  --2d                  run as Start_2D (two runs per increment)\n"
-           "  --set 'CONTROL(INDEX)=TEXT', --set 'CONTROL=TEXT'\n"
-           "                        set a control before the run, through its own handler: text and\n"
+           "  --set 'NAME=TEXT', --set 'CONTROL(INDEX)=TEXT'\n"
+           "                        set a box by its readable name (np=1024, sw=2000, ni=15, ...: see\n"
+           "                        velmora-cli controls) or by control name, through its own handler: text and\n"
            "                        combo boxes take the text, check boxes 1, 0, true or false,\n"
            "                        labels and buttons the caption, List5 its rows separated by commas\n"
            "  --element NAME=VALUE  set an element of the sequence (p2=5 in us, d1=2.5 in ms, ...)\n"
            "  --png                 after the run, write the plots as plot1d.png (the 1D plot),\n"
            "                        plot2d.png (the 2D map, after --2d), plotOper.png (the operator\n"
            "                        traces) and plotSec.png (the sequence panel) into the working\n"
-           "                        directory\n"
+           "                        directory; the 1D plot shows the spectra unless --set chooses\n"
+           "                        the FID view ('Command9(0)=fid')\n"
+           "  --png-scale F         the pictures F times the window's sizes (0.5 to 10; default 2.5,\n"
+           "                        which makes the spectrum 1300 pixels wide)\n"
+           "  --autophase           phase the spectra automatically (zero and first order) before\n"
+           "                        they are written and drawn, as the window's autophase button does\n"
            "  --quiet               print nothing but errors\n"
            "  --threads N           run on N threads (1 to 256; default: every core)\n"
            "\n"

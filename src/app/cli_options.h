@@ -1,8 +1,9 @@
 // The command line of velmora-cli, parsed into what the program does:
 //   velmora-cli run [--workdir DIR] [--mol NAME.mol] [--psq NAME.psq] [--2d]
-//                   [--set 'CONTROL(INDEX)=TEXT']... [--element NAME=VALUE]... [--png] [--quiet]
-//                   [--threads N]
+//                   [--set 'CONTROL(INDEX)=TEXT']... [--element NAME=VALUE]... [--autophase] [--png]
+//                   [--quiet] [--threads N]
 //   velmora-cli make-pulse [--workdir DIR] [--set 'CONTROL(INDEX)=TEXT']... [--name NAME] [--png]
+//   velmora-cli controls [--workdir DIR] | velmora-cli elements [--workdir DIR]
 //   velmora-cli --help | --version
 // Options take their value as the next argument or after "=" ("--workdir=DIR"). The assignments are
 // only split here; whether a control or an element exists is for the workbench to say.
@@ -27,7 +28,7 @@ struct Override {
 
 struct CliOptions {
     enum class Action { Run, Help, Version };
-    enum class Command { Run, MakePulse };
+    enum class Command { Run, MakePulse, Controls, Elements };
     Action action = Action::Run;
     Command command = Command::Run;  // with Action::Help: whose usage to print
     std::string pulseName;           // make-pulse --name: the generator's "Name" box (empty: keep it)
@@ -36,8 +37,10 @@ struct CliOptions {
     std::string sequenceFile;
     bool twoD = false;
     bool png = false;  // write the plots as PNG files after a completed run
+    double pngScale = 2.5;  // --png-scale: the pictures' size over the window's box sizes
     bool quiet = false;
     int threads = 0;                  // threads for the runs and slice rows; 0: every core of the machine
+    bool autophase = false;           // phase the spectra automatically before they are written
     std::vector<Override> overrides;  // in command-line order
 };
 

@@ -1,6 +1,7 @@
 #include "app/cli_plots.h"
 
 #include "render/plot_pictures.h"
+#include "render/sequence_panel.h"
 #include "workbench/workbench.h"
 
 #include <QByteArray>
@@ -32,10 +33,15 @@ public:
 
 }  // namespace
 
-util::Outcome writePlotPngs(const workbench::Workbench& bench, const std::filesystem::path& directory)
+util::Outcome writePlotPngs(workbench::Workbench& bench, const std::filesystem::path& directory, double scale)
 {
+    render::PlotPictureOptions options;
+    options.pixelsPerTwip = scale / render::kTwipsPerPixel;
+    options.drawSequencePanel = [&bench](render::PictureBox& box, const workbench::Workbench&) {
+        render::drawSequencePanel(box, bench);
+    };
     if (QGuiApplication::instance() != nullptr)
-        return render::savePlotPictures(bench, directory, false);
+        return render::savePlotPictures(bench, directory, false, options);
     const QtMessageFilter filter;
     // Text needs a QGuiApplication; the offscreen platform needs no display.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -44,7 +50,7 @@ util::Outcome writePlotPngs(const workbench::Workbench& bench, const std::filesy
     static char* arguments[] = {programName, nullptr};
     static int argumentCount = 1;
     const QGuiApplication application(argumentCount, arguments);
-    return render::savePlotPictures(bench, directory, false);
+    return render::savePlotPictures(bench, directory, false, options);
 }
 
 }  // namespace velmora::app

@@ -13,9 +13,15 @@ class Workbench;
 
 namespace velmora::app {
 
-// Writes plot1d.png, plot2d.png (when the run made a 2D map), plotOper.png and plotSec.png into
-// `directory` (the run's staging folder). Starts Qt's offscreen platform for the drawing unless
-// QT_QPA_PLATFORM names another one.
-util::Outcome writePlotPngs(const workbench::Workbench& bench, const std::filesystem::path& directory);
+// The default --png-scale: the pictures at 2.5 times the window's box sizes, so that the spectrum
+// (7800 twips, 520 pixels in the window) comes out 1300 pixels wide.
+inline constexpr double kDefaultPngScale = 2.5;
+
+// Writes plot1d.png, plot2d.png (when the run made a 2D map, with its axes), plotOper.png and
+// plotSec.png (the sequence panel) into `directory` (the run's staging folder), `scale` times the
+// window's box sizes. Starts Qt's offscreen platform for the drawing unless QT_QPA_PLATFORM names
+// another one.
+util::Outcome writePlotPngs(workbench::Workbench& bench, const std::filesystem::path& directory,
+                            double scale = kDefaultPngScale);
 
 }  // namespace velmora::app

@@ -7,6 +7,7 @@
 #include "model/workspace.h"
 #include "util/messages.h"
 #include "util/text_file.h"
+#include "workbench/automatic_phase.h"
 #include "workbench/control_override.h"
 #include "workbench/experiment_pipeline.h"
 #include "workbench/file_commands.h"
@@ -225,6 +226,9 @@ int runCommand(const CliOptions& options)
     if (!options.sequenceFile.empty() && !readNamedFile(bench, options.sequenceFile, workbench::openSequence))
         return kExitRunFailed;
 
+    // The pictures show the spectra unless a --set chooses otherwise: a 1D run keeps them in the
+    // "spec" view, a Start_2D its direct-dimension spectra in the "fid" view.
+    bench.controls().setCaption(model::ctl::SpectrumOrFid, options.twoD ? "fid" : "spec");
     for (const Override& change : options.overrides) {
         const util::Outcome applied = change.target == Override::Target::Control
                                           ? workbench::applyControlOverride(bench, change.assignment)
@@ -249,10 +253,14 @@ int runCommand(const CliOptions& options)
                                          const std::filesystem::path& staging) {
         if (ended != workbench::StartOutcome::Completed)
             return;
+        if (options.autophase) {
+            if (const util::Outcome phased = workbench::phaseAutomatically(bench); !phased)
+                messages.show(phased.message(), "Error!");
+        }
         writeResultTables(bench, staging, messages);
 #ifdef VELMORA_HAVE_RENDER
         if (options.png) {
-            if (const util::Outcome plots = writePlotPngs(bench, staging); !plots) {
+            if (const util::Outcome plots = writePlotPngs(bench, staging, options.pngScale); !plots) {
                 messages.show(plots.message(), "Error!");
                 plotsWritten = false;
             }

@@ -110,7 +110,10 @@ std::string peakSummary(const workbench::Workbench& bench)
     const processing::DisplayArrays display = workbench::spectrumDisplay(bench);
     if (display.empty())
         return "spectra: none\n";
-    std::string text = "spectrum peaks (frequency, magnitude), written to spectra.tsv:\n";
+    std::string text = "spectrum phase: rp " + bench.controls().text({"Text2", 5}) +
+                       " (tenths of a degree per point), lp " + bench.controls().text({"Text2", 6}) +
+                       " (tens of degrees)\n";
+    text += "spectrum peaks (frequency, magnitude), written to spectra.tsv:\n";
     text += "  run 0:" + peakLine(display, 0, sw) + "\n";
     if (display.lastRun() > 0)
         text += "  sum of all runs:" + peakLine(display, display.lastRun(), sw) + "\n";

@@ -1,4 +1,5 @@
 // velmora-cli: the headless front end. Parses the command line and runs the workbench once.
+#include "app/cli_listings.h"
 #include "app/cli_make_pulse.h"
 #include "app/cli_exchange.h"
 #include "app/cli_fit_images.h"
@@ -44,5 +45,8 @@ int main(int argc, char** argv)
     }
     if (parsed.options->command == CliOptions::Command::MakePulse)
         return velmora::app::makePulseCommand(*parsed.options);
+    if (parsed.options->command == CliOptions::Command::Controls ||
+        parsed.options->command == CliOptions::Command::Elements)
+        return velmora::app::listingCommand(*parsed.options);
     return velmora::app::runCommand(*parsed.options);
 }

@@ -22,12 +22,33 @@ std::string fine(double x)
     return util::formatPattern(x, "0.000000");
 }
 
+// Component c of point n of a run's own signal: where the last run's record collects the sum of
+// all runs, the earlier runs are taken off it again.
+class OwnRuns {
+public:
+    OwnRuns(const SampleRecord& record, bool lastRunIsSum) : record_(record), lastRunIsSum_(lastRunIsSum) {}
+
+    double at(int c, int n, int run) const
+    {
+        double value = record_.at(c, n, run);
+        if (lastRunIsSum_ && run == record_.lastRun())
+            for (int r = 0; r < run; ++r)
+                value -= record_.at(c, n, r);
+        return value;
+    }
+    double modulus(int n, int run) const { return std::hypot(at(1, n, run), at(2, n, run)); }
+
+private:
+    const SampleRecord& record_;
+    bool lastRunIsSum_;
+};
+
 double modulus(const SampleRecord& record, int n, int run)
 {
     return std::hypot(record.at(1, n, run), record.at(2, n, run));
 }
 
-// One column per run 0..last run - 1; the last run (the sum in 1D) has its own file.
+// One column per run.
 template <class Value>
 std::vector<std::string> perRunTable(int firstPoint, int lastPoint, int runs, Value valueAt)
 {
@@ -78,23 +99,27 @@ util::Outcome writeMagnetisationFiles(const std::filesystem::path& directory, co
     const SampleRecord& f = s.signal;
     if (np < 1 || t.empty() || f.empty() || t.lastSample() < np || f.lastSample() < np)
         return util::Outcome::failure("There are no records to write magnetisation files from.");
-    const int runs = t.lastRun();  // runs 0..last run - 1
+    const int runs = t.lastRun() + 1;
     const double dtSeconds = s.spectralWidthHz > 0.0 ? 1.0 / s.spectralWidthHz : 0.0;
 
     std::vector<std::pair<const char*, std::vector<std::string>>> files;
-    for (const auto& [name, record] : {std::pair{"a_", &t}, std::pair{"aFT_", &f}}) {
-        const SampleRecord& r = *record;
+    const OwnRuns ownTime(t, s.lastRunIsSum), ownSignal(f, s.lastRunIsSum);
+    for (const auto& [name, record] : {std::pair{"a_", &ownTime}, std::pair{"aFT_", &ownSignal}}) {
+        const OwnRuns& r = *record;
         files.emplace_back(name == std::string("a_") ? "a_X.dat" : "aFT_X.dat",
                            perRunTable(1, np, runs, [&](int n, int run) { return r.at(1, n, run); }));
         files.emplace_back(name == std::string("a_") ? "a_Y.dat" : "aFT_Y.dat",
                            perRunTable(1, np, runs, [&](int n, int run) { return r.at(2, n, run); }));
         files.emplace_back(name == std::string("a_") ? "a_XY.dat" : "aFT_XY.dat",
-                           perRunTable(1, np, runs, [&](int n, int run) { return modulus(r, n, run); }));
-        files.emplace_back(name == std::string("a_") ? "a_sum.dat" : "aFT_sum.dat", lastRunTable(r, np));
+                           perRunTable(1, np, runs, [&](int n, int run) { return r.modulus(n, run); }));
     }
-    files.emplace_back("a_Z.dat", perRunTable(1, np, runs, [&](int n, int run) { return t.at(3, n, run); }));
-    files.emplace_back("aFT_XYcenter.dat", perRunTable(np / 4 + 1, 3 * np / 4, runs,
-                                                       [&](int n, int run) { return modulus(f, n, run); }));
+    files.emplace_back("a_sum.dat", lastRunTable(t, np));
+    files.emplace_back("aFT_sum.dat", lastRunTable(f, np));
+    files.emplace_back("a_Z.dat",
+                       perRunTable(1, np, runs, [&](int n, int run) { return ownTime.at(3, n, run); }));
+    files.emplace_back("aFT_XYcenter.dat", perRunTable(np / 4 + 1, 3 * np / 4, runs, [&](int n, int run) {
+                           return ownSignal.modulus(n, run);
+                       }));
 
     const std::vector<double> fidPhase = unwrappedPhase(t, np);
     const std::vector<double> spectrumPhase = unwrappedPhase(f, np);

@@ -1,7 +1,9 @@
 // The magnetisation tables a run leaves in the working directory, tab separated, one line per point:
 //   a_X.dat, a_Y.dat, a_Z.dat, a_XY.dat   components 1, 2, 3 and the modulus of 1 and 2 of the
-//                                         time-domain record, one column per run 0..last run - 1
-//   a_sum.dat                             the last run (in 1D the sum of all runs): x, y, modulus
+//                                         time-domain record, one column per run with every run's
+//                                         own values (in 1D the last run's own are its record less
+//                                         the earlier runs, since the record holds their sum)
+//   a_sum.dat                             the last run as recorded (in 1D the sum of all runs): x, y, modulus
 //   a_last_phase.dat, a_last_freq.dat     phase (degrees, unwrapped) and instantaneous frequency (Hz)
 //                                         of the last run's time-domain signal
 //   aFT_X.dat, aFT_Y.dat, aFT_XY.dat      the same three from the signal record (the spectra)
@@ -27,6 +29,8 @@ struct MagnetisationSources {
     int pointCount = 0;            // np
     double spectralWidthHz = 0.0;  // sw
     const std::vector<double>& arrayedValues;
+    // The last run's record also holds the sum of the earlier runs (one-dimensional runs).
+    bool lastRunIsSum = true;
 };
 
 util::Outcome writeMagnetisationFiles(const std::filesystem::path& directory,

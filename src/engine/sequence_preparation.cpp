@@ -67,6 +67,7 @@ private:
     bool readArrayFile(double startValue);
     bool checkRelaxationTimes();
     bool checkSequenceElements();
+    bool checkDurations();
     bool loadShapes();
     bool loadShape(const std::string& name, int columns, bool pulse, int step, int channel);
     bool settlePointCount();
@@ -388,6 +389,49 @@ bool Preparer::checkSequenceElements()
     return true;
 }
 
+// The unit of a pulse or delay element for messages; empty for elements that may be negative
+// (gradients, offsets, powers) or hold no duration.
+std::string_view durationUnit(int m)
+{
+    if ((m >= element::kFirstPulse && m <= element::kLastPulse) || element::isShapedPulse(m))
+        return "us";
+    if (m >= element::kFirstDelay && m <= element::kLastDelay)
+        return "ms";
+    return {};
+}
+
+// A pulse length or delay a step uses, and every value an arrayed one takes, must not be negative:
+// a negative time has no meaning, and taking it as zero would run another experiment than the one asked.
+bool Preparer::checkDurations()
+{
+    const model::ElementTable& elements = sequence_.elements();
+    const auto refuseNegative = [&](int m, double value, std::string_view what) {
+        return refuse("The " + std::string(what) + " " + elements.name(m) + " holds " +
+                      util::formatGeneral(value) + " " + std::string(durationUnit(m)) +
+                      "; pulse lengths and delays cannot be negative.");
+    };
+    for (int s = 0; s <= sequence_.stepCount() + 1; ++s) {
+        const model::SequenceStep& step = sequence_.step(s);
+        std::vector<int> used{model::PulseSequence::referencedElement(step.delay)};
+        for (const model::ChannelSetting& c : step.channels)
+            used.push_back(c.content < 0 && c.content != model::kDecouplingCode ? -c.content : 0);
+        for (const int m : used) {
+            if (m > 0 && !durationUnit(m).empty() && elements.value(m) < 0.0)
+                return refuseNegative(m, elements.value(m),
+                                      m <= element::kLastPulse || element::isShapedPulse(m) ? "pulse length"
+                                                                                            : "delay");
+        }
+    }
+    const std::optional<int> arrayed =
+        elements.find(run().settings.arrayedName, 1, element::kLastShapedPulse);
+    if (arrayed && !durationUnit(*arrayed).empty() && !run().arrayedValues.empty()) {
+        const double least = *std::min_element(run().arrayedValues.begin(), run().arrayedValues.end());
+        if (least < 0.0)
+            return refuseNegative(*arrayed, least, "arrayed element");
+    }
+    return true;
+}
+
 // Steps 4 and 5: every distinct shaped gradient and shaped pulse takes a slot and loads its file.
 bool Preparer::loadShapes()
 {
@@ -693,8 +737,8 @@ std::optional<Preparation> Preparer::prepare()
 {
     const bool prepared = readRunSettings() && settleRunCounts() && settleAcquisitionStep() &&
                           computeArrayedValues() && checkRelaxationTimes() && checkSequenceElements() &&
-                          loadShapes() && settlePointCount() && checkRates() && checkSizes() &&
-                          prepareAcquisitionPulse();
+                          checkDurations() && loadShapes() && settlePointCount() && checkRates() &&
+                          checkSizes() && prepareAcquisitionPulse();
     if (!prepared)
         return std::nullopt;
     const int samples = run().oversampling * run().pointCount;

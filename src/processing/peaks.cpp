@@ -2,8 +2,19 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 
 namespace velmora::processing {
+
+namespace {
+
+// A line is at least this fraction of the tallest one.
+constexpr double kSmallestLineFraction = 0.01;
+// A line stands this many times above the median size of all points (the noise floor and the
+// baseline between the lines).
+constexpr double kNoiseFactor = 5.0;
+
+}  // namespace
 
 double pointFrequencyHz(int point, int pointCount, double spectralWidthHz)
 {
@@ -15,20 +26,29 @@ double indirectFrequencyHz(int row, int pointCount, double indirectWidthHz)
     return (row - pointCount / 2) * indirectWidthHz / pointCount;
 }
 
+double peakThreshold(std::span<const double> values)
+{
+    std::vector<double> sizes(values.size());
+    std::transform(values.begin(), values.end(), sizes.begin(), [](double v) { return std::abs(v); });
+    if (sizes.empty())
+        return 0.0;
+    const double largest = *std::max_element(sizes.begin(), sizes.end());
+    const double edges = std::max(sizes.front(), sizes.back());
+    const auto middle = sizes.begin() + static_cast<std::ptrdiff_t>(sizes.size() / 2);
+    std::nth_element(sizes.begin(), middle, sizes.end());
+    return std::max({kSmallestLineFraction * largest, kNoiseFactor * *middle, edges});
+}
+
 std::vector<SpectrumPeak> strongestPeaks(std::span<const double> values, double spectralWidthHz, int count)
 {
     const int np = static_cast<int>(values.size());
-    double largest = 0.0;
-    for (double v : values)
-        largest = std::max(largest, std::abs(v));
+    const double threshold = peakThreshold(values);
     std::vector<SpectrumPeak> peaks;
-    if (largest == 0.0)
-        return peaks;
-    for (int i = 0; i < np; ++i) {
-        const double v = std::abs(values[static_cast<std::size_t>(i)]);
-        const double left = i > 0 ? std::abs(values[static_cast<std::size_t>(i) - 1]) : 0.0;
-        const double right = i + 1 < np ? std::abs(values[static_cast<std::size_t>(i) + 1]) : 0.0;
-        if (v >= 0.01 * largest && v > left && v >= right)
+    const auto size = [&](int i) { return std::abs(values[static_cast<std::size_t>(i)]); };
+    // The end points have one neighbour only and are never lines: a line needs both flanks.
+    for (int i = 1; i + 1 < np; ++i) {
+        const double v = size(i);
+        if (v > threshold && v > size(i - 1) && v >= size(i + 1))
             peaks.push_back(
                 {i, pointFrequencyHz(i, np, spectralWidthHz), values[static_cast<std::size_t>(i)]});
     }

@@ -22,7 +22,12 @@ struct SpectrumPeak {
     double height = 0.0;  // the value at the peak (the magnitude when magnitudes are given)
 };
 
-// Local maxima of |values| above 1 % of the largest, strongest first, at most `count`.
+// The size a line must exceed: 1 % of the largest |value|, five times the median |value| (the
+// noise floor), and the larger |value| at the spectrum's two ends; 0 for no values.
+double peakThreshold(std::span<const double> values);
+
+// True local maxima of |values| above peakThreshold, with a lower point on the left and no higher
+// one on the right, never at the end points; strongest first, at most `count`.
 std::vector<SpectrumPeak> strongestPeaks(std::span<const double> values, double spectralWidthHz, int count);
 
 struct MapPeak {

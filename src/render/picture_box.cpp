@@ -113,6 +113,7 @@ QFont PictureBox::font() const
 void PictureBox::clear()
 {
     image_.fill(backColor_);
+    texts_.clear();
 }
 
 void PictureBox::line(double x1, double y1, double x2, double y2)
@@ -163,6 +164,14 @@ void PictureBox::text(double x, double y, const QString& text)
     const QPointF topLeft = toPixels(x, y);
     const double ascentPx = QFontMetricsF(textFont, &image_).ascent();
     painter.drawText(QPointF(topLeft.x(), topLeft.y() + ascentPx), text);
+    const QFontMetricsF metrics(textFont, &image_);
+    texts_.push_back({text, QRectF(topLeft, QSizeF(metrics.horizontalAdvance(text), metrics.height()))});
+}
+
+void PictureBox::drawImage(const QRectF& target, const QImage& picture)
+{
+    QPainter painter(&image_);
+    painter.drawImage(target, picture);
 }
 
 util::Outcome PictureBox::save(const std::filesystem::path& path) const

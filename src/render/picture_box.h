@@ -14,8 +14,10 @@
 #include <QFont>
 #include <QImage>
 #include <QPointF>
+#include <QRectF>
 #include <QString>
 #include <filesystem>
+#include <vector>
 
 namespace velmora::render {
 
@@ -27,6 +29,13 @@ int rgb(int red, int green, int blue);
 
 // The colour of a classic colour value (the low three bytes: red, green, blue from the lowest).
 QColor colorFromRgbValue(int value);
+
+// A text as drawn: what it says and the pixels its line covers, so that a reader (a test, a
+// cursor) finds labels where the drawing put them.
+struct DrawnText {
+    QString text;
+    QRectF pixels;
+};
 
 class PictureBox {
 public:
@@ -70,7 +79,7 @@ public:
     // The font text() draws with: textFontFamily() at fontSize().
     QFont font() const;
 
-    // Fills the whole image with the back colour.
+    // Fills the whole image with the back colour and forgets the texts drawn.
     void clear();
     // A line from (x1, y1) to (x2, y2) in user units, in the fore colour and the line width.
     void line(double x1, double y1, double x2, double y2);
@@ -82,6 +91,10 @@ public:
     void filledCircle(double x, double y, double radius);
     // Text in the fore colour with the top-left corner of its first line at (x, y).
     void text(double x, double y, const QString& text);
+    // The texts drawn since the last clear, in drawing order.
+    const std::vector<DrawnText>& texts() const { return texts_; }
+    // Copies `picture` into the pixel rectangle `target`, scaled to fill it.
+    void drawImage(const QRectF& target, const QImage& picture);
 
     // Writes the image: a Windows bitmap when the name ends in ".bmp", PNG when it ends in ".png"
     // (either in any case). Fails with a message for any other name or when the file cannot be
@@ -101,6 +114,7 @@ private:
     QColor backColor_{Qt::white};
     int lineWidthPx_ = 1;
     double fontPoints_ = 8.0;
+    std::vector<DrawnText> texts_;
 };
 
 // The family used for text: DejaVu Sans when its font file is installed, otherwise the default

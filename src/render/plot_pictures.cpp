@@ -80,6 +80,9 @@ SpectrumPlotSettings spectrumPlotSettings(const workbench::Workbench& bench, boo
     settings.run = controls.at(kRunSelector).value;
     settings.arraySize = arraySizeOf(bench);
     settings.pulseView = controls.caption(model::ctl::SignalOrPulse) == "pulse";
+    // A Start_2D keeps the direct-dimension data of the three channels in the three parts.
+    if (bench.records().twoD && !settings.pulseView)
+        settings.stripNames = {"1H", "13C", "15N"};
     if (!ticks)
         return settings;
 
@@ -123,9 +126,12 @@ util::Outcome savePlotPictures(const workbench::Workbench& bench, const std::fil
     savePicture(spectrum, directory, "plot1d", bmpAndPng, first);
 
     if (bench.records().map) {
-        const QSize mapSize = picturePixels(kMapPictureTwips, pixelsPerTwip);
+        const QSize mapSize = picturePixels(kMapFigureTwips, pixelsPerTwip);
         PictureBox map(mapSize.width(), mapSize.height());
-        (void)drawMap(map, *bench.records().map, {options.mapGain, twipsPerPixel});
+        const SpectrumAxisSettings axis = spectrumPlotSettings(bench).axis;
+        const MapFigureSettings figure{{options.mapGain, twipsPerPixel}, mapAxes(bench),
+                                       boxNumber(bench, model::ctl::ProtonFrequency, 0.0), axis.nucleus};
+        (void)drawMapFigure(map, *bench.records().map, figure);
         savePicture(map, directory, "plot2d", bmpAndPng, first);
     }
 
@@ -139,6 +145,8 @@ util::Outcome savePlotPictures(const workbench::Workbench& bench, const std::fil
         const std::vector<std::string>& header = read.table->header;
         TracePlotSettings traceSettings;
         traceSettings.twipsPerPixel = twipsPerPixel;
+        traceSettings.horizontalTitle =
+            arrayedAxisTitle(bench.sequence().arrayedName(), bench.sequence().arrayedIndex());
         for (std::size_t k = 1; k + 2 < header.size(); ++k)
             traceSettings.operators.push_back(header[k]);
         drawOperatorTraces(traces, *read.table, traceSettings);

@@ -4,6 +4,7 @@
 // "plotSec" bitmaps and PNG files.
 #pragma once
 
+#include "render/map_figure.h"
 #include "render/map_plot.h"
 #include "render/picture_box.h"
 #include "render/spectrum_plot.h"
@@ -27,6 +28,7 @@ struct TwipSize {
 };
 inline constexpr TwipSize kSpectrumPictureTwips{7800, 3900};  // the 1D plot
 inline constexpr TwipSize kMapPictureTwips{3750, 3600};       // the 2D map
+inline constexpr TwipSize kMapFigureTwips{7800, 7200};        // the saved map with its axes
 inline constexpr TwipSize kTracePictureTwips{7800, 2650};     // the operator traces
 inline constexpr TwipSize kSequencePictureTwips{7600, 2500};  // the sequence panel
 
@@ -57,7 +59,8 @@ struct PlotPictureOptions {
     SequencePanelDrawer drawSequencePanel{};
 };
 
-// Renders the 1D plot of the display array, the 2D map when the last run made one, the traces of
+// Renders the 1D plot of the display array, the 2D map figure (with its axes) when the last run
+// made a map, the traces of
 // every operator of the operator table ("prodop.dat" of `directory`, else of the working
 // directory) and the sequence panel, at the window's box sizes, and saves them in `directory` as "plot1d", "plot2d" (only with
 // a map), "plotOper" and "plotSec": ".png" files, and ".BMP" files besides when `bmpAndPng`.

@@ -17,11 +17,10 @@ namespace {
 
 using processing::DisplayArrays;
 
-// The channel names are printed in the classic colour value &HFFFF00. Classic colour values keep
-// red in the low byte and blue in the high byte, so this is red 0, green 255, blue 255: cyan.
-constexpr int kChannelNameColour = 0xFFFF00;
-constexpr double kChannelNameFromRightTwips = 400.0;
-const char* const kChannelNames[DisplayArrays::kParts] = {" 1H", "13C", "15N"};
+// The strip names: dark blue, so that they read on the white ground, ending this far from the
+// right edge.
+const QColor kStripNameColour(0, 0, 140);
+constexpr double kStripNameFromRightTwips = 60.0;
 
 // The overlay mode draws no line to the first points of every run.
 constexpr int kFirstJoinedPointSideBySide = 14;
@@ -131,14 +130,13 @@ struct PlotGeometry {
 // Hz (and ppm) or ms along the bottom strip: Hz and ms marks rise from its bottom edge with their
 // labels above them, ppm marks hang from its top edge with their labels below them.
 void drawTicks(PictureBox& box, const SpectrumAxisSettings& axis, const PlotGeometry& geometry, int np,
-               double labelsRightOfTwips)
+               double labelsRightOfTwips, double stripNameX)
 {
     const double tpp = geometry.twipsPerPixel;
     const double lastX = (geometry.pointsShown - 1) * geometry.step;
     const double bottom = 3.0 * geometry.strip;
     const double top = 2.0 * geometry.strip;
     const double gap = kTickGapPx * tpp;
-    const double channelNameX = geometry.width - kChannelNameFromRightTwips;
     if (axis.kind == SpectrumAxis::Frequency && axis.spectralWidthHz > 0.0) {
         // Point i lies at (np/2 - i) sw / np Hz, so the frequency F lies at i = np/2 - F np / sw.
         const double origin = np / 2 * geometry.step;
@@ -149,7 +147,7 @@ void drawTicks(PictureBox& box, const SpectrumAxisSettings& axis, const PlotGeom
         if (nucleusMHz > 0.0)
             drawTickRow(
                 box,
-                {origin, slope * nucleusMHz, "ppm", top, 1.0, labelsRightOfTwips + gap, channelNameX - gap},
+                {origin, slope * nucleusMHz, "ppm", top, 1.0, labelsRightOfTwips + gap, stripNameX - gap},
                 lastX, tpp);
     } else if (axis.kind == SpectrumAxis::Time && axis.acquisitionTimeMs > 0.0) {
         const double slope = np / axis.acquisitionTimeMs * geometry.step;
@@ -188,6 +186,9 @@ SpectrumPlotLayout drawSpectrumPlot(PictureBox& box, const DisplayArrays& displa
     const QColor savedColour = box.foreColor();
     const int savedWidth = box.lineWidth();
     const double savedFont = box.fontSize();
+    // Texts keep their size relative to the plot when the picture is drawn larger than the window's.
+    const double fontScale = kTwipsPerPixel / tpp;
+    box.setFontSize(savedFont * fontScale);
     const double width = box.pixelWidth() * tpp;
     const double height = box.pixelHeight() * tpp;
     const double h = std::floor(height / 3.0);
@@ -215,9 +216,12 @@ SpectrumPlotLayout drawSpectrumPlot(PictureBox& box, const DisplayArrays& displa
             box.setForeColor(kTickColour);
             const double labelsRight = std::max(textWidthTwips(box, labelText(2, true), tpp),
                                                 textWidthTwips(box, labelText(2, false), tpp));
-            box.setFontSize(kTickFontPoints);
-            drawTicks(box, settings.axis, geometry, np, labelsRight);
-            box.setFontSize(savedFont);
+            const double stripNameX =
+                width - kStripNameFromRightTwips -
+                textWidthTwips(box, QString::fromStdString(settings.stripNames[2]), tpp);
+            box.setFontSize(kTickFontPoints * fontScale);
+            drawTicks(box, settings.axis, geometry, np, labelsRight, stripNameX);
+            box.setFontSize(savedFont * fontScale);
         }
         box.setForeColor(QColor(0, 0, 0));
         for (int c = 0; c < DisplayArrays::kParts; ++c) {
@@ -265,8 +269,9 @@ SpectrumPlotLayout drawSpectrumPlot(PictureBox& box, const DisplayArrays& displa
         box.setForeColor(QColor(0, 0, 0));
         box.text(0.0, c * h, labelText(c, true));
         box.text(0.0, c * h + lineHeight, labelText(c, false));
-        box.setForeColor(kChannelNameColour);
-        box.text(width - kChannelNameFromRightTwips, c * h, QString::fromLatin1(kChannelNames[c]));
+        box.setForeColor(kStripNameColour);
+        const QString name = QString::fromStdString(settings.stripNames[static_cast<std::size_t>(c)]);
+        box.text(width - kStripNameFromRightTwips - textWidthTwips(box, name, tpp), c * h, name);
     }
 
     box.setForeColor(savedColour);

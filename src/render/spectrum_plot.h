@@ -1,7 +1,7 @@
 // The one-dimensional plot of the display arrays: three strips of equal height (real, imaginary
 // and magnitude part from the top), one run alone ("ON") or the runs 0..m side by side ("OFF"),
 // with the vertical and horizontal zoom and the baseline offset of the window's controls, the
-// strip limits printed at the left, the channel names at the right, and optional abscissa ticks
+// strip limits printed at the left, the strip names at the right, and optional abscissa ticks
 // (Hz and ppm, or ms) along the bottom strip. Also the readout of the cursor over the plot.
 #pragma once
 
@@ -46,6 +46,9 @@ struct SpectrumPlotSettings {
     // Twips per pixel of the box: the plot is laid out in twips (strip height, label offsets).
     double twipsPerPixel = kTwipsPerPixel;
     SpectrumAxisSettings axis;  // no ticks by default
+    // What each strip shows, printed at its right: the parts of a 1D spectrum or FID, or the
+    // channels whose direct-dimension data a 2D run keeps in the three parts.
+    std::array<std::string, processing::DisplayArrays::kParts> stripNames{"real", "imaginary", "magnitude"};
 };
 
 // The limits of one strip: its top edge shows `top`, its bottom edge `bottom`.
@@ -79,7 +82,7 @@ struct SpectrumPlotLayout {
 //   x = 0, y = (top - Z v) Fc + c h, not held inside the strip; lines lead to the points 14..np-1 of
 //   every run only. No ticks are drawn in this mode.
 // Red lines separate the strips; the integer part of each strip's top and bottom is printed at its
-// upper left, and the channel names " 1H", "13C", "15N" 400 twips from the right edge. Ticks are
+// upper left, and the strip names (settings.stripNames) ending a little inside the right edge. Ticks are
 // drawn before the data, small and grey, so that the data always lie on top of them.
 SpectrumPlotLayout drawSpectrumPlot(PictureBox& box, const processing::DisplayArrays& display,
                                     const SpectrumPlotSettings& settings);

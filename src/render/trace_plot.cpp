@@ -1,16 +1,20 @@
 // Operator traces and the data-file viewer.
 #include "render/trace_plot.h"
 
+#include "model/element_table.h"
 #include "util/number_format.h"
 #include "util/numeric_text.h"
 #include "util/rounding.h"
+#include "util/text_compare.h"
 #include "util/text_file.h"
+#include "workbench/control_names.h"
 
 #include <QFontMetricsF>
 #include <QPointF>
 #include <QString>
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <numbers>
 
@@ -122,6 +126,12 @@ Range arrayedRange(const OperatorTraceTable& table)
     return range.widened(kTraceMargin);
 }
 
+// Drawn larger than the window's box, the texts grow a little less than the picture.
+double largePictureFontShare(double twipsPerPixel)
+{
+    return twipsPerPixel < kTwipsPerPixel ? 0.8 : 1.0;
+}
+
 using LegendEntries = std::vector<std::pair<std::string, QColor>>;
 
 // The legend: names in their colours, one per line from the top, in columns at the right edge
@@ -163,6 +173,68 @@ void drawLegend(PictureBox& box, const LegendEntries& entries, const LegendLayou
         box.text(firstColumnX + column * (layout.widest + layout.inset),
                  layout.inset + row * layout.lineHeight, QString::fromStdString(entries[k].first));
     }
+}
+
+// 1, 2 or 5 times a power of ten, close to range / count.
+double roundStep(double range, int count)
+{
+    const double raw = range / count;
+    const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
+    const double mantissa = raw / magnitude;
+    return (mantissa < 1.5 ? 1.0 : mantissa < 3.5 ? 2.0 : mantissa < 7.5 ? 5.0 : 10.0) * magnitude;
+}
+
+QString roundText(double value, double step)
+{
+    const int decimals = std::max(0, static_cast<int>(-std::floor(std::log10(step) + 1e-9)));
+    return QString::number(std::abs(value) < step * 1e-9 ? 0.0 : value, 'f', decimals);
+}
+
+// The axes over the traces' area (user units: arrayed value across, coefficient down): grey marks
+// with their values along the bottom and the left edge, and the titles of both axes.
+void drawTraceAxes(PictureBox& box, double xLow, double xHigh, double yLow, double yHigh,
+                   const TracePlotSettings& settings)
+{
+    const QFontMetricsF metrics(box.font(), &box.image());
+    const double line = metrics.height();
+    const auto user = [&](double px, double py) { return box.toUser(QPointF(px, py)); };
+    const double bottomPx = box.pixelHeight() - 1.0;
+    const double markPx = 4.0;
+    const double gapPx = 9.0;  // between a mark and its value, so that the mark is no minus sign
+    const double valuesRightPx = markPx + gapPx + metrics.horizontalAdvance("-0000.0");
+    box.setForeColor(QColor(110, 110, 110));
+    if (xHigh > xLow) {
+        const double step = roundStep(xHigh - xLow, 6);
+        for (double k = std::ceil(xLow / step); k * step <= xHigh; k += 1.0) {
+            const double x = box.toPixels(k * step, 0.0).x();
+            box.line(k * step, user(0, bottomPx).y(), k * step, user(0, bottomPx - markPx).y());
+            const QString text = roundText(k * step, step);
+            const double leftPx = x - metrics.horizontalAdvance(text) / 2.0;
+            if (leftPx < valuesRightPx)
+                continue;  // the values of the left edge stand there
+            const QPointF at = user(leftPx, bottomPx - markPx - line);
+            box.text(at.x(), at.y(), text);
+        }
+    }
+    if (yHigh > yLow) {
+        const double step = roundStep(yHigh - yLow, 4);
+        for (double k = std::ceil(yLow / step); k * step <= yHigh; k += 1.0) {
+            const double y = box.toPixels(0.0, k * step).y();
+            const double left = user(0.0, 0.0).x();
+            box.line(left, k * step, user(markPx, 0.0).x(), k * step);
+            const QPointF at = user(markPx + gapPx, y - line / 2.0);
+            box.text(at.x(), at.y(), roundText(k * step, step));
+        }
+    }
+    box.setForeColor(QColor(0, 0, 0));
+    if (!settings.horizontalTitle.empty()) {
+        const QString title = QString::fromStdString(settings.horizontalTitle);
+        const double rightPx = box.toPixels(xHigh, 0.0).x();
+        const QPointF at = user(rightPx - metrics.horizontalAdvance(title), bottomPx - markPx - 2.0 * line);
+        box.text(at.x(), at.y(), title);
+    }
+    const QPointF at = user(valuesRightPx + line, 0.0);
+    box.text(at.x(), at.y(), "coefficient / 1000");
 }
 
 std::string unitOf(const TraceAxis& axis)
@@ -212,7 +284,27 @@ QColor viewerFieldColor(int field, int firstField)
 
 QColor traceColor(int k)
 {
-    return viewerFieldColor(k + 2, 2);
+    // Every colour at least as dark as mid grey, so that lines and legend read on the white ground.
+    static const QColor kOnWhite[] = {QColor(0, 0, 0),     QColor(0, 0, 255),   QColor(0, 140, 0),
+                                      QColor(210, 0, 0),   QColor(150, 110, 0), QColor(0, 130, 140),
+                                      QColor(180, 0, 180), QColor(0, 0, 127),   QColor(0, 90, 0),
+                                      QColor(127, 0, 0),   QColor(100, 100, 0), QColor(0, 100, 110)};
+    constexpr int kCount = static_cast<int>(std::size(kOnWhite));
+    return kOnWhite[((k % kCount) + kCount) % kCount];
+}
+
+std::string arrayedAxisTitle(std::string_view arrayedName, int arrayedIndex)
+{
+    std::string unit;
+    if (util::equalsIgnoreCase(arrayedName, "T1") || util::equalsIgnoreCase(arrayedName, "T2") ||
+        util::equalsIgnoreCase(arrayedName, "Tcr"))
+        unit = "ms";
+    else if (util::equalsIgnoreCase(arrayedName, "Kex"))
+        unit = "1/s";
+    else if (arrayedIndex >= 0 && arrayedIndex < model::element::kCount)
+        unit = workbench::elementUnit(arrayedIndex);
+    const std::string name(arrayedName);
+    return unit.empty() ? name : name + " (" + unit + ")";
 }
 
 int OperatorTraceTable::fieldOf(std::string_view name) const
@@ -263,6 +355,9 @@ TracePlotLayout drawOperatorTraces(PictureBox& box, const OperatorTraceTable& ta
 
     const QColor savedColour = box.foreColor();
     const int savedWidth = box.lineWidth();
+    const double savedFont = box.fontSize();
+    // Texts keep their size relative to the plot when the picture is drawn larger than the window's.
+    box.setFontSize(savedFont * kTwipsPerPixel / tpp * largePictureFontShare(tpp));
     LegendEntries legend;
     for (std::size_t k = 0; k < fields.size(); ++k)
         legend.emplace_back(table.header[static_cast<std::size_t>(fields[k])],
@@ -292,9 +387,11 @@ TracePlotLayout drawOperatorTraces(PictureBox& box, const OperatorTraceTable& ta
     for (std::size_t k = 0; k < fields.size(); ++k)
         drawSeries(box, table.columns.front(), table.columns[static_cast<std::size_t>(fields[k])],
                    legend[k].second, tpp);
+    drawTraceAxes(box, across.low, across.high, down.low, down.high, settings);
     drawLegend(box, legend, legendPlace, tpp);
     box.setForeColor(savedColour);
     box.setLineWidth(savedWidth);
+    box.setFontSize(savedFont);
     return layout;
 }
 

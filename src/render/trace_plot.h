@@ -24,8 +24,9 @@ namespace velmora::render {
 // any other field (127,0,127).
 QColor viewerFieldColor(int field, int firstField);
 
-// The colour of the k-th trace (0-based): the viewer's colours in the order of the plotted fields of
-// a "*.dat" file (black, (0,0,255), (0,255,0), ...).
+// The colour of the k-th trace (0-based): black, (0,0,255), (0,140,0), (210,0,0), (150,110,0),
+// (0,130,140), (180,0,180), (0,0,127), (0,90,0), (127,0,0), (100,100,0), (0,100,110), then again;
+// all dark enough to read on the white ground.
 QColor traceColor(int k);
 
 // ----- Operator traces ---------------------------------------------------------------------------
@@ -57,7 +58,13 @@ struct TracePlotSettings {
     std::vector<std::string> operators;
     // Twips per pixel of the box: marks and legend are laid out in twips.
     double twipsPerPixel = kTwipsPerPixel;
+    // The title of the arrayed value's axis, "d1 (ms)"; none drawn when empty.
+    std::string horizontalTitle{};
 };
+
+// "NAME (UNIT)" for the arrayed parameter's axis: the element's unit, ms for T1, T2 and Tcr,
+// 1/s for Kex; the name alone when it has no unit.
+std::string arrayedAxisTitle(std::string_view arrayedName, int arrayedIndex);
 
 // Where the trace plot put the arrayed values, for the cursor readout.
 struct TracePlotLayout {
@@ -68,7 +75,8 @@ struct TracePlotLayout {
 };
 
 // Clears the box (white) and draws each chosen operator's coefficients against the arrayed value
-// (field 0), the points marked as in the data-file viewer, with a grey zero line and, in columns
+// (field 0), the points marked as in the data-file viewer, with a grey zero line, grey marks and
+// values of both axes along the bottom and the left edge, their titles, and, in columns
 // at the right edge that the traces leave free, a legend of the names in their colours. Not drawn
 // (the box left cleared) when no chosen operator is in the table or the table has no runs. Text
 // needs a QGuiApplication.

@@ -5,6 +5,7 @@
 #include "render/sequence_panel.h"
 #include "util/file_listing.h"
 #include "util/number_format.h"
+#include "workbench/automatic_phase.h"
 #include "workbench/experiment_pipeline.h"
 #include "workbench/workbench.h"
 
@@ -206,7 +207,8 @@ QWidget* PlotArea::buildViewControls(QWidget* area)
         auto* degrees = new QSpinBox(strip);
         degrees->setObjectName(k == 0 ? "rp degrees" : "lp degrees");
         degrees->setRange(phase->minimum(), phase->maximum());
-        degrees->setSuffix(QString::fromUtf8("\u00b0"));
+        // The bars count tenths of a degree per point (rp) and tens of degrees (lp).
+        degrees->setSuffix(QString::fromUtf8(k == 0 ? " \u00d7 0.1\u00b0/pt" : " \u00d7 10\u00b0"));
         degrees->setValue(phase->value());
         degrees->setKeyboardTracking(false);
         connect(degrees, &QSpinBox::valueChanged, phase, &QSlider::setValue);
@@ -219,6 +221,19 @@ QWidget* PlotArea::buildViewControls(QWidget* area)
         auto* cell = static_cast<QHBoxLayout*>(grid->itemAtPosition(2, 2 * ((bars - 1) % 3))->layout());
         cell->addWidget(degrees);
     }
+    // Automatic phasing sets both phase bars, as if they had been moved by hand.
+    auto* autophase = new QPushButton("autophase", strip);
+    autophase->setObjectName("autophase");
+    autophase->setToolTip("phase the spectrum automatically (zero and first order)");
+    connect(autophase, &QPushButton::clicked, this, [this] {
+        if (const util::Outcome phased = workbench::phaseAutomatically(bench_); !phased) {
+            bench_.messages().show(phased.message());
+            return;
+        }
+        showViewValues();
+        redraw();
+    });
+    buttons->addWidget(autophase);
     // "oper"/"viewer": the operator list or the data files of the working directory in its place.
     button({"Command4", 0}, [this, &c] {
         const bool showFiles = c.caption({"Command4", 0}) != "viewer";
@@ -383,6 +398,8 @@ void PlotArea::redrawTraces()
     if (!traceTable_)
         return;
     render::TracePlotSettings settings;
+    settings.horizontalTitle =
+        render::arrayedAxisTitle(bench_.sequence().arrayedName(), bench_.sequence().arrayedIndex());
     if (auto* list = qobject_cast<QListWidget*>(binder_.widget(ctl::OperatorList)))
         for (const QListWidgetItem* item : list->selectedItems())
             settings.operators.push_back(item->text().toStdString());

@@ -7,6 +7,7 @@
 #include "util/numeric_text.h"
 #include "util/text_compare.h"
 #include "workbench/control_handlers.h"
+#include "workbench/control_names.h"
 #include "workbench/workbench.h"
 
 #include <optional>
@@ -89,6 +90,25 @@ void runHandler(Workbench& bench, model::ControlId id)
         pulses::onShapeBoxClicked(bench.controls(), id.index);
 }
 
+// Pulse lengths, delays, shaped-pulse durations and the cycle count; gradients, offsets and
+// powers may be negative.
+bool mustNotBeNegative(int index)
+{
+    using namespace model::element;
+    return index == kCycleCount || (index >= kFirstPulse && index <= kLastDelay) || isShapedPulse(index);
+}
+
+// What the value of a non-negative element counts, for the refusal message.
+std::string_view unitOfElement(int index)
+{
+    using namespace model::element;
+    if (index == kCycleCount)
+        return "it is a count of cycles";
+    if (index >= kFirstDelay && index <= kLastDelay)
+        return "it is a delay in ms";
+    return "it is a pulse length in us";
+}
+
 }  // namespace
 
 util::Outcome applyControlOverride(Workbench& bench, std::string_view assignment)
@@ -98,9 +118,12 @@ util::Outcome applyControlOverride(Workbench& bench, std::string_view assignment
         return util::Outcome::failure("cannot read the control assignment " + quoted(assignment) +
                                       ": expected NAME(INDEX)=TEXT or NAME=TEXT");
     model::Controls& controls = bench.controls();
-    const std::optional<model::ControlId> id = controls.parse(parts->name);
+    std::optional<model::ControlId> id = controlByReadableName(parts->name);
     if (!id)
-        return util::Outcome::failure("there is no control " + quoted(parts->name));
+        id = controls.parse(parts->name);
+    if (!id)
+        return util::Outcome::failure("there is no control " + quoted(parts->name) +
+                                      " (velmora-cli controls lists the boxes and their names)");
     const std::string name = model::Controls::nameOf(*id);
     const std::string_view array = id->array;
 
@@ -139,6 +162,9 @@ util::Outcome applyElementOverride(Workbench& bench, std::string_view assignment
     if (!value)
         return util::Outcome::failure("the element " + elements.name(*index) + " takes a number, not " +
                                       quoted(parts->value));
+    if (*value < 0.0 && mustNotBeNegative(*index))
+        return util::Outcome::failure("the element " + elements.name(*index) + " cannot be negative (" +
+                                      quoted(parts->value) + "): " + std::string(unitOfElement(*index)));
     elements.setValue(*index, *value);
     // The red cycle box shows the cycle count.
     if (*index == model::element::kCycleCount)

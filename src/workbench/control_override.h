@@ -21,7 +21,8 @@ util::Outcome applyControlOverride(Workbench& bench, std::string_view assignment
 
 // "NAME=VALUE": the element named NAME (without regard to case) of the element table takes the
 // number VALUE in the element's own unit (microseconds for pulses, milliseconds for delays, ...).
-// Refuses, changing nothing, a malformed assignment, an unknown element and a value that is no number.
+// Refuses, changing nothing, a malformed assignment, an unknown element, a value that is no number
+// and a negative pulse length, delay or cycle count (the message names the element).
 util::Outcome applyElementOverride(Workbench& bench, std::string_view assignment);
 
 }  // namespace velmora::workbench

@@ -13,6 +13,10 @@
 #include <chrono>
 #include <new>
 #include <stdexcept>
+#include <string_view>
+#include <system_error>
+#include <unistd.h>
+#include <utility>
 
 namespace velmora::workbench {
 
@@ -24,16 +28,69 @@ engine::PreparationModel preparationModel(Workbench& bench, const std::filesyste
             bench.runsPerValue(), bench.messages(), std::nullopt,       outputDirectory};
 }
 
-// Saves the automatic copies and prepares, writing the preparation's tables into `outputDirectory`
-// (the working directory when empty); none when the sequence was refused.
+// The automatic copies "rem.mol" and "rem.psq" of the model as it stands before the preparation,
+// written beside the working directory's under process-owned temporary names and put in place
+// only once the preparation accepts the run: a refused value never reaches the copies that the
+// next start-up restores the model from.
+class PendingCopies {
+public:
+    explicit PendingCopies(Workbench& bench)
+        : bench_(bench), molecule_(pendingName(kAutomaticMolecule)),
+          sequence_(pendingName(kAutomaticSequence)),
+          saved_(saveMolecule(bench, molecule_) && saveSequence(bench, sequence_))
+    {
+    }
+    PendingCopies(const PendingCopies&) = delete;
+    PendingCopies& operator=(const PendingCopies&) = delete;
+    ~PendingCopies()
+    {
+        std::error_code ignored;
+        std::filesystem::remove(bench_.pathOf(molecule_), ignored);
+        std::filesystem::remove(bench_.pathOf(sequence_), ignored);
+    }
+
+    // Moves the copies over "rem.mol" and "rem.psq"; a failure is shown.
+    void putInPlace()
+    {
+        if (!saved_)
+            return;
+        for (const auto& [pending, name] :
+             {std::pair{molecule_, kAutomaticMolecule}, std::pair{sequence_, kAutomaticSequence}}) {
+            std::error_code ec;
+            std::filesystem::rename(bench_.pathOf(pending), bench_.pathOf(name), ec);
+            if (ec)
+                bench_.messages().show("cannot write " + bench_.pathOf(name).string() + ": " + ec.message(),
+                                       "Error!");
+        }
+    }
+
+private:
+    // "." NAME "." pid ".tmp0": the form that removeStaleTemporaries clears once the process is gone.
+    static std::string pendingName(std::string_view name)
+    {
+        return "." + std::string(name) + "." + std::to_string(::getpid()) + ".tmp0";
+    }
+
+    Workbench& bench_;
+    std::string molecule_;
+    std::string sequence_;
+    bool saved_;
+};
+
+// Prepares, writing the preparation's tables into `outputDirectory` (the working directory when
+// empty), and saves the automatic copies of the model when the run is accepted; none when the
+// sequence was refused (the copies stay as they were).
 std::optional<engine::Preparation> saveAndPrepare(Workbench& bench,
                                                   const std::filesystem::path& outputDirectory)
 {
     bench.spinSystem().rebuild();
     bench.sequence().enforceAcquisitionRule();
-    saveSequence(bench, kAutomaticSequence);
-    saveMolecule(bench, kAutomaticMolecule);
-    return engine::prepareSequence(preparationModel(bench, outputDirectory));
+    PendingCopies copies(bench);
+    std::optional<engine::Preparation> prepared =
+        engine::prepareSequence(preparationModel(bench, outputDirectory));
+    if (prepared)
+        copies.putInPlace();
+    return prepared;
 }
 
 // The operator table, the operator list of the window and the header line in the results list.
@@ -125,7 +182,8 @@ void processRecords(Workbench& bench, RunRecords& records, const std::filesystem
     if (rebuildDisplay(bench))
         buildMap(bench);
     const util::Outcome written = engine::writeMagnetisationFiles(
-        directory, {prepared.timeDomain, prepared.signal, run.pointCount, sw, run.arrayedValues});
+        directory, {prepared.timeDomain, prepared.signal, run.pointCount, sw, run.arrayedValues,
+                    run.runsPerValue == 1});
     if (!written)
         bench.messages().show(written.message(), "Error!");
 }

@@ -1,5 +1,5 @@
-// What "&Start", "&Start_2D" and the preparation-only call do, in order: save the automatic copies
-// "rem.mol" and "rem.psq", prepare the sequence, run the driver, write the operator table and fill
+// What "&Start", "&Start_2D" and the preparation-only call do, in order: prepare the sequence, save
+// the automatic copies "rem.mol" and "rem.psq" once it is accepted, run the driver, write the operator table and fill
 // the operator list, then the later stages (spectra, magnetisation files). The records of the last
 // run stay in the workbench until the next one.
 #pragma once

@@ -6,6 +6,8 @@
 #include "util/text_file.h"
 #include "workbench/workbench.h"
 
+#include <array>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -45,25 +47,65 @@ processing::DisplayArrays spectrumDisplay(const Workbench& bench)
     return display;
 }
 
-util::Outcome writeSpectraTable(const Workbench& bench, const std::filesystem::path& path)
+SpectraColumns spectraColumns(const Workbench& bench)
 {
+    SpectraColumns columns;
     const processing::DisplayArrays display = spectrumDisplay(bench);
     if (display.empty())
+        return columns;
+    const int np = display.pointCount();
+    const int last = display.lastRun();
+    const bool lastIsSum = bench.records().preparation->run.runsPerValue == 1;
+    const auto part = [&](int run, int p) {
+        std::vector<double> values(static_cast<std::size_t>(np));
+        for (int i = 0; i < np; ++i)
+            values[static_cast<std::size_t>(i)] = display.at(run, p, i);
+        return values;
+    };
+    for (int r = 0; r <= last; ++r)
+        columns.runs.push_back({part(r, 0), part(r, 1), part(r, 2)});
+    if (!lastIsSum)
+        return columns;
+    // The last run's record collects every run (the display's sum); its own spectrum is that sum
+    // less the earlier runs. The phase correction is linear, so this holds for the phased parts.
+    columns.sum = columns.runs.back();
+    std::array<std::vector<double>, 3>& own = columns.runs.back();
+    for (int r = 0; r < last; ++r)
+        for (int p = 0; p < 2; ++p)
+            for (int i = 0; i < np; ++i)
+                own[p][static_cast<std::size_t>(i)] -=
+                    columns.runs[static_cast<std::size_t>(r)][p][static_cast<std::size_t>(i)];
+    for (int i = 0; i < np; ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        own[2][k] = std::hypot(own[0][k], own[1][k]);
+    }
+    return columns;
+}
+
+util::Outcome writeSpectraTable(const Workbench& bench, const std::filesystem::path& path)
+{
+    const SpectraColumns columns = spectraColumns(bench);
+    if (columns.runs.empty())
         return util::Outcome::failure("There are no spectra to write to " + path.string() + ".");
     const double sw = boxNumber(bench, model::ctl::SpectralWidth);
-    const int np = display.pointCount();
-    std::vector<std::string> lines;
+    const int np = static_cast<int>(columns.runs.front()[0].size());
+    std::vector<const std::array<std::vector<double>, 3>*> written;
     std::string header = "# frequency_Hz";
-    for (int r = 0; r <= display.lastRun(); ++r) {
-        const std::string run = std::to_string(r);
-        header += "\trun" + run + "_real\trun" + run + "_imaginary\trun" + run + "_magnitude";
+    for (std::size_t r = 0; r < columns.runs.size(); ++r) {
+        const std::string run = "run" + std::to_string(r);
+        header += "\t" + run + "_real\t" + run + "_imaginary\t" + run + "_magnitude";
+        written.push_back(&columns.runs[r]);
     }
-    lines.push_back(header);
+    if (columns.sum) {
+        header += "\tsum_real\tsum_imaginary\tsum_magnitude";
+        written.push_back(&*columns.sum);
+    }
+    std::vector<std::string> lines{header};
     for (int i = 0; i < np; ++i) {
         std::string line = util::formatGeneral(processing::pointFrequencyHz(i, np, sw));
-        for (int r = 0; r <= display.lastRun(); ++r)
-            for (int part = 0; part < processing::DisplayArrays::kParts; ++part)
-                line += "\t" + util::formatGeneral(display.at(r, part, i));
+        for (const std::array<std::vector<double>, 3>* parts : written)
+            for (const std::vector<double>& values : *parts)
+                line += "\t" + util::formatGeneral(values[static_cast<std::size_t>(i)]);
         lines.push_back(std::move(line));
     }
     return util::writeTextFile(path, lines);

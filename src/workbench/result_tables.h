@@ -5,7 +5,10 @@
 #include "processing/display_arrays.h"
 #include "util/outcome.h"
 
+#include <array>
 #include <filesystem>
+#include <optional>
+#include <vector>
 
 namespace velmora::workbench {
 
@@ -15,8 +18,18 @@ class Workbench;
 // bars' values); empty when no spectra were computed.
 processing::DisplayArrays spectrumDisplay(const Workbench& bench);
 
+// Every run's own spectrum as the spectrum view shows it (real, imaginary, magnitude), and for a
+// one-dimensional run the sum of all runs, which the display keeps in the last run's place.
+struct SpectraColumns {
+    std::vector<std::array<std::vector<double>, 3>> runs;
+    std::optional<std::array<std::vector<double>, 3>> sum;
+};
+SpectraColumns spectraColumns(const Workbench& bench);
+
 // "spectra.tsv": a "#" header line, then one row per display point i = 1..np: the frequency
-// (np/2 + 1 - i) sw / np in Hz, then real, imaginary and magnitude of every run.
+// (np/2 + 1 - i) sw / np in Hz, then real, imaginary and magnitude of every run's own spectrum
+// ("run<r>_real", ...), and in 1D the sum of all runs last ("sum_real", "sum_imaginary",
+// "sum_magnitude", the magnitude of the summed spectrum).
 util::Outcome writeSpectraTable(const Workbench& bench, const std::filesystem::path& path);
 
 // "map2d.tsv": the first row holds "f1\f2" and the direct frequencies, every further row an indirect

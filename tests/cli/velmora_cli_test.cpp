@@ -182,6 +182,14 @@ protected:
         ASSERT_TRUE(messages.entries.empty());
     }
 
+    // Copies the example NAME.mol and NAME.psq into the working directory.
+    void copyExample(const std::string& name) const
+    {
+        for (const char* extension : {".mol", ".psq"})
+            std::filesystem::copy_file(std::filesystem::path(VELMORA_EXAMPLES_DIR) / (name + extension),
+                                       inWork(name + extension));
+    }
+
     const ScratchDirectory& scratch() const { return scratch_; }
 
 private:
@@ -226,10 +234,12 @@ TEST_F(Cli, PngWritesThePlotsOfA2DRunWithoutADisplay)
         int height;
         QColor ground;
     };
-    // The window's boxes at 15 twips per pixel; the map's ground is black.
-    const Picture pictures[] = {{"plot1d.png", 520, 260, QColor(255, 255, 255)},
-                                {"plot2d.png", 250, 240, QColor(0, 0, 0)},
-                                {"plotOper.png", 520, 177, QColor(255, 255, 255)}};
+    // The window's boxes at 2.5 times 15 twips per pixel; the map figure is white around its map.
+    // The sequence panel was once left blank.
+    const Picture pictures[] = {{"plot1d.png", 1300, 650, QColor(255, 255, 255)},
+                                {"plot2d.png", 1300, 1200, QColor(255, 255, 255)},
+                                {"plotOper.png", 1300, 442, QColor(255, 255, 255)},
+                                {"plotSec.png", 1267, 417, QColor(255, 255, 255)}};
     for (const Picture& p : pictures) {
         EXPECT_EQ(readBytes(inWork(p.name)).substr(0, 8), "\x89PNG\r\n\x1a\n") << p.name;
         const QImage image(QString::fromStdString(inWork(p.name).string()));
@@ -238,16 +248,15 @@ TEST_F(Cli, PngWritesThePlotsOfA2DRunWithoutADisplay)
         EXPECT_EQ(image.height(), p.height) << p.name;
         EXPECT_GT(inkedPixels(image, p.ground), 2000) << p.name << " shows the run";
     }
-    EXPECT_TRUE(std::filesystem::exists(inWork("plotSec.png")));
     EXPECT_FALSE(std::filesystem::exists(inWork("plot1d.BMP"))) << "PNG only";
 }
 
-TEST_F(Cli, PngAfterA1DRunWritesNoMap)
+TEST_F(Cli, PngAfterA1DRunWritesNoMapAndTakesItsScale)
 {
-    const Finished done = runInWork({"--set", "Text14(11)=3", "--png"});
+    const Finished done = runInWork({"--set", "Text14(11)=3", "--png", "--png-scale", "1"});
     ASSERT_EQ(done.status, 0) << done.err;
     EXPECT_TRUE(mentions(done.out, "spectrum peaks")) << "the summary as without --png\n" << done.out;
-    EXPECT_TRUE(std::filesystem::exists(inWork("plot1d.png")));
+    EXPECT_EQ(QImage(QString::fromStdString(inWork("plot1d.png").string())).width(), 520) << "the window's size";
     EXPECT_TRUE(std::filesystem::exists(inWork("plotOper.png")));
     EXPECT_FALSE(std::filesystem::exists(inWork("plot2d.png")));
 }
@@ -291,6 +300,56 @@ TEST_F(Cli, ARunOnTheStartUpStateSucceedsAndSummarises)
     }
     EXPECT_TRUE(std::filesystem::exists(inWork("rem.mol"))) << "Start saves the automatic copies";
     EXPECT_TRUE(std::filesystem::exists(inWork("rem.psq")));
+}
+
+// The table once held the sum of all runs in the last run's columns, so the last run's own spectrum
+// was written nowhere.
+TEST_F(Cli, SpectraTableHoldsEveryRunsOwnSpectrumAndTheSumLast)
+{
+    copyExample("spin_echo");
+    const Finished done = runInWork({"--mol", "spin_echo.mol", "--psq", "spin_echo.psq", "--quiet"});
+    ASSERT_EQ(done.status, 0) << done.err;
+    const std::vector<std::string> lines = split(readBytes(inWork("spectra.tsv")), "\r\n");
+    ASSERT_GT(lines.size(), 2u);
+    const std::vector<std::string> header = split(lines[0], "\t");
+    ASSERT_EQ(header.size(), 1u + 3u * 16u + 3u) << "16 runs and the sum";
+    EXPECT_EQ(header[1 + 3 * 15 + 2], "run15_magnitude");
+    EXPECT_EQ(header[1 + 3 * 16], "sum_real");
+    EXPECT_EQ(header.back(), "sum_magnitude");
+    std::vector<std::vector<double>> rows;
+    for (std::size_t k = 1; k < lines.size() && !lines[k].empty(); ++k) {
+        std::vector<double> row;
+        for (const std::string& field : split(lines[k], "\t"))
+            row.push_back(std::stod(field));
+        rows.push_back(row);
+    }
+    // The line: the point of run 0's largest magnitude.
+    const auto line =
+        std::max_element(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a[3] < b[3]; });
+    // tau runs from 1 ms by 4 ms: run 15's echo is exp(-2 (61 - 1) / 50) of run 0's (T2 = 50 ms).
+    EXPECT_NEAR((*line)[1 + 3 * 15 + 2] / (*line)[3], std::exp(-2.0 * 60.0 / 50.0), 0.005);
+    for (const std::vector<double>& row : rows) {
+        for (int part = 0; part < 2; ++part) {
+            double sum = 0.0;
+            for (int r = 0; r < 16; ++r)
+                sum += row[static_cast<std::size_t>(1 + 3 * r + part)];
+            ASSERT_NEAR(row[static_cast<std::size_t>(1 + 3 * 16 + part)], sum, 1e-6 * (1.0 + std::abs(sum)))
+                << "at " << row[0] << " Hz";
+        }
+    }
+}
+
+TEST_F(Cli, ControlsAndElementsListTheModelOfTheWorkingDirectory)
+{
+    ASSERT_EQ(runInWork({"--set", "np=512", "--element", "d2=7.5", "--quiet"}).status, 0);
+    const Finished controls = run({"controls", "--workdir", work().string()});
+    ASSERT_EQ(controls.status, 0) << controls.err;
+    EXPECT_TRUE(mentions(controls.out, "\nnp\tText14(12)\tnp\tpoints\t512\t")) << controls.out;
+    const Finished elements = run({"elements", "--workdir", work().string()});
+    ASSERT_EQ(elements.status, 0) << elements.err;
+    EXPECT_TRUE(mentions(elements.out, "\nd2\t7.5\tms\n")) << elements.out;
+    EXPECT_TRUE(mentions(elements.out, "\np2\t")) << elements.out;
+    EXPECT_EQ(run({"elements", "--png"}).status, 2);
 }
 
 TEST_F(Cli, QuietPrintsNothingButStillWritesTheResults)

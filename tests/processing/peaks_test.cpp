@@ -1,6 +1,8 @@
 #include "processing/peaks.h"
 
+#include <cstdint>
 #include <gtest/gtest.h>
+#include <vector>
 
 namespace velmora::processing {
 namespace {
@@ -29,6 +31,28 @@ TEST(SpectrumPeaks, StrongestLocalMaximaFirstAndNoiseLeftOut)
     EXPECT_EQ(peaks[2].height, -3.0) << "heights keep their sign";
     EXPECT_EQ(strongestPeaks(magnitude, 640.0, 1).size(), 1u);
     EXPECT_TRUE(strongestPeaks(std::vector<double>(8, 0.0), 640.0, 3).empty());
+}
+
+// The summary once listed the end points of a spectrum (-198.4 Hz and 200.0 Hz) as lines.
+TEST(SpectrumPeaks, EndPointsAndNoiseAreNoLines)
+{
+    std::vector<double> magnitude(256);
+    std::uint32_t seed = 12345;
+    for (double& v : magnitude) {
+        seed = seed * 1664525u + 1013904223u;  // a fixed noise floor of 0..0.2
+        v = 0.2 * (seed >> 8) / double(1u << 24);
+    }
+    magnitude.front() = 3.0;  // the rising end of a folded tail
+    magnitude.back() = 2.0;
+    magnitude[100] = 1.5;  // below the ends: not told apart from the baseline there
+    magnitude[128] = 10.0;
+    magnitude[129] = 6.0;
+    magnitude[60] = 4.0;
+    const std::vector<SpectrumPeak> peaks = strongestPeaks(magnitude, 400.0, 10);
+    ASSERT_EQ(peaks.size(), 2u);
+    EXPECT_EQ(peaks[0].point, 128);
+    EXPECT_EQ(peaks[1].point, 60);
+    EXPECT_DOUBLE_EQ(peakThreshold(magnitude), 3.0) << "the ends set the level here";
 }
 
 TEST(MapPeaks, DiagonalAndCrossPeaksAreTold)

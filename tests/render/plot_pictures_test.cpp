@@ -62,9 +62,10 @@ TEST_F(PlotPictures, A2DRunSavesFourPicturesAsBitmapAndPngAtTheBoxSizes)
         int height;
         QColor ground;
     };
-    // 7800 x 3900, 3750 x 3600, 7800 x 2650 and 7600 x 2500 twips at 15 twips per pixel.
+    // 7800 x 3900, 7800 x 7200 (the map with its axes), 7800 x 2650 and 7600 x 2500 twips at 15
+    // twips per pixel.
     const Expected pictures[] = {{"plot1d", 520, 260, Qt::white},
-                                 {"plot2d", 250, 240, Qt::black},
+                                 {"plot2d", 520, 480, Qt::white},
                                  {"plotOper", 520, 177, Qt::white},
                                  {"plotSec", 507, 167, Qt::white}};
     for (const Expected& e : pictures) {

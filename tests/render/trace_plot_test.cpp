@@ -330,8 +330,17 @@ TEST(DataFilePlot, FieldColoursFollowTheFieldNumber)
     EXPECT_EQ(viewerFieldColor(2, 1), QColor(127, 0, 127)) << "field 2 has no colour of its own";
     EXPECT_EQ(viewerFieldColor(13, 2), QColor(0, 127, 127));
     EXPECT_EQ(viewerFieldColor(14, 2), QColor(127, 0, 127));
-    EXPECT_EQ(traceColor(1), kBlue);
-    EXPECT_EQ(traceColor(11), QColor(0, 127, 127));
+}
+
+// The traces once took the viewer's bright green, yellow and cyan, which do not read on white.
+TEST(OperatorTracePlot, TraceColoursReadOnWhiteAndDiffer)
+{
+    EXPECT_EQ(traceColor(0), kBlack);
+    for (int k = 0; k < 12; ++k) {
+        EXPECT_LE(traceColor(k).lightness(), 128) << "trace " << k;
+        for (int j = 0; j < k; ++j)
+            EXPECT_NE(traceColor(k), traceColor(j)) << k << " and " << j;
+    }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Drives the main window as a user would, offscreen.
 #include "model/sequence_file.h"
+#include "processing/autophase.h"
 #include "processing/peaks.h"
 #include "render/sequence_panel.h"
 #include "render/trace_plot.h"
@@ -583,6 +584,25 @@ private slots:
         QCOMPARE(s.window->spinPicture()->size(), spins);
         QVERIFY(s.window->plots().spectrum()->width() > spectrum.width() + 250);
         QVERIFY(s.window->plots().spectrum()->height() > spectrum.height());
+    }
+
+    void theAutophaseButtonSetsBothPhaseBars()
+    {
+        Session s;
+        s.window->start(false);
+        s.bench.controls().setValue({"HScroll2", 0}, -45);
+        const engine::Preparation& prepared = *s.bench.records().preparation;
+        std::vector<double> real, imaginary;
+        for (int i = 1; i <= prepared.run.pointCount; ++i) {
+            real.push_back(prepared.signal.at(1, i, prepared.run.lastRun));
+            imaginary.push_back(prepared.signal.at(2, i, prepared.run.lastRun));
+        }
+        const processing::PhaseSetting expected = processing::automaticPhase(real, imaginary);
+        QTest::mouseClick(s.window->findChild<QPushButton*>("autophase"), Qt::LeftButton);
+        QCOMPARE(s.bench.controls().at({"HScroll2", 0}).value, expected.rp);
+        QCOMPARE(s.bench.controls().at({"HScroll2", 1}).value, expected.lp);
+        QCOMPARE(s.window->findChild<QSpinBox*>("rp degrees")->value(), expected.rp);
+        QCOMPARE(s.window->findChild<QSpinBox*>("lp degrees")->value(), expected.lp);
     }
 
     void theReadOutAgreesWithTheTicksAtZoomOneAndTwo()

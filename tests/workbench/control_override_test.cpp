@@ -1,4 +1,5 @@
 #include "support/scratch_directory.h"
+#include "workbench/control_names.h"
 #include "workbench/control_override.h"
 #include "workbench/workbench.h"
 
@@ -154,6 +155,42 @@ TEST_F(ControlOverride, UnknownElementsAndNonNumbersAreRefused)
         EXPECT_FALSE(outcome.message().empty()) << assignment;
     }
     EXPECT_EQ(elements.value(model::element::kFirstPulse + 1), p2);
+}
+
+TEST_F(ControlOverride, ReadableNamesSetTheSameBoxesAsControlNames)
+{
+    ASSERT_TRUE(applyControlOverride(bench, "NP=1024"));
+    EXPECT_EQ(bench.controls().text(PointCount), "1024");
+    ASSERT_TRUE(applyControlOverride(bench, "relax-t2=1"));
+    EXPECT_TRUE(bench.controls().checked(T2Relaxation));
+    // A readable name runs the box's handler as its control name does: the field follows the MHz.
+    ASSERT_TRUE(applyControlOverride(bench, "field-mhz=600"));
+    EXPECT_NEAR(bench.spinSystem().fieldTesla(), 600.0 / 42.5775, 0.01);
+    EXPECT_FALSE(applyControlOverride(bench, "field-mhz=high")) << "a number box stays a number box";
+    // Every readable name is distinct and lists its box with the text it holds.
+    const std::string listing = controlListing(bench.controls());
+    for (const ReadableControl& c : readableControls()) {
+        EXPECT_EQ(controlByReadableName(c.name)->index, c.id.index) << c.name;
+        EXPECT_NE(listing.find("\n" + std::string(c.name) + "\t" + model::Controls::nameOf(c.id) + "\t"),
+                  std::string::npos)
+            << c.name;
+    }
+    EXPECT_NE(listing.find("\nnp\tText14(12)\tnp\tpoints\t1024\t"), std::string::npos) << listing;
+}
+
+TEST_F(ControlOverride, NegativeTimesAndCountsAreRefusedByTheElementsName)
+{
+    const model::ElementTable& elements = bench.sequence().elements();
+    const double d1 = elements.value(model::element::kFirstDelay);
+    for (const char* assignment : {"d1=-5", "p2=-1", "Ncycle=-2"}) {
+        const util::Outcome outcome = applyElementOverride(bench, assignment);
+        ASSERT_FALSE(outcome) << assignment;
+        const std::string name(assignment, std::string_view(assignment).find('='));
+        EXPECT_NE(outcome.message().find(name), std::string::npos) << outcome.message();
+    }
+    EXPECT_EQ(elements.value(model::element::kFirstDelay), d1);
+    EXPECT_TRUE(applyElementOverride(bench, "g1=-5")) << "a gradient may point either way";
+    EXPECT_TRUE(applyElementOverride(bench, "o1=-120")) << "an offset may lie below the carrier";
 }
 
 }  // namespace

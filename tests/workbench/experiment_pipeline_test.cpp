@@ -4,6 +4,7 @@
 #include "workbench/experiment_pipeline.h"
 #include "workbench/file_commands.h"
 #include "workbench/result_set.h"
+#include "workbench/start_up.h"
 #include "workbench/workbench.h"
 
 #include <algorithm>
@@ -74,6 +75,47 @@ TEST_F(PipelineTest, ARefusedPreparationRunsNothingAndClearsTheFlag)
     }
     ASSERT_FALSE(messages.entries.empty());
     EXPECT_NE(messages.entries.back().text.find("np"), std::string::npos);
+}
+
+// A refused Ni once reached "rem.psq" before the refusal, so every later run in the folder, which
+// restores the model from it, was refused too.
+TEST_F(PipelineTest, ARefusedValueLeavesTheAutomaticCopiesAsTheyWere)
+{
+    ASSERT_EQ(startExperiment(bench, false), StartOutcome::Completed);
+    const std::string sequenceBefore = velmora::testing::readBytes(dir.path() / "rem.psq");
+    const std::string moleculeBefore = velmora::testing::readBytes(dir.path() / "rem.mol");
+    const std::string ni = bench.controls().text(ctl::ArraySize);
+    bench.controls().setText(ctl::ArraySize, "-3");
+    EXPECT_EQ(startExperiment(bench, false), StartOutcome::Refused);
+    EXPECT_EQ(velmora::testing::readBytes(dir.path() / "rem.psq"), sequenceBefore);
+    EXPECT_EQ(velmora::testing::readBytes(dir.path() / "rem.mol"), moleculeBefore);
+    for (const std::filesystem::directory_entry& entry : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+
+    Workbench later(messages, dir.path());
+    startUpIn(later, dir.path());
+    EXPECT_EQ(later.controls().text(ctl::ArraySize), ni);
+    EXPECT_EQ(startExperiment(later, false), StartOutcome::Completed);
+}
+
+TEST_F(PipelineTest, NegativePulseLengthsAndDelaysAreRefusedByName)
+{
+    model::ElementTable& elements = bench.sequence().elements();
+    elements.setValue(model::element::kFirstDelay + 1, -5.0);  // d2, the delay before the first pulse
+    EXPECT_EQ(startExperiment(bench, false), StartOutcome::Refused);
+    ASSERT_FALSE(messages.entries.empty());
+    EXPECT_NE(messages.entries.back().text.find("delay d2 holds -5 ms"), std::string::npos)
+        << messages.entries.back().text;
+
+    elements.setValue(model::element::kFirstDelay + 1, 1.0);
+    elements.setValue(model::element::kFirstDelay, 1.0);  // d1, arrayed
+    bench.controls().setText(ctl::ArraySize, "3");
+    bench.controls().setText(ctl::ArrayIncrement, "-0.5");
+    EXPECT_EQ(startExperiment(bench, false), StartOutcome::Refused) << "d1 reaches -0.5 ms in run 3";
+    EXPECT_NE(messages.entries.back().text.find("arrayed element d1"), std::string::npos)
+        << messages.entries.back().text;
+    bench.controls().setText(ctl::ArrayIncrement, "0.5");
+    EXPECT_EQ(startExperiment(bench, false), StartOutcome::Completed);
 }
 
 TEST_F(PipelineTest, AFailureInsideTheRunIsReportedWithItsNumber)
