@@ -3,6 +3,7 @@
 // pulse-acquire experiment of the same spins puts it.
 #include "processing/peaks.h"
 #include "support/scratch_directory.h"
+#include "util/text_file.h"
 #include "workbench/experiment_pipeline.h"
 #include "workbench/workbench.h"
 
@@ -112,6 +113,25 @@ TEST_F(SampledAcquisitionTest, AnAsymmetricThreeSpinSystemKeepsItsMultiplets)
     ASSERT_EQ(sampled.size(), synthesized.size());
     for (std::size_t i = 0; i < sampled.size(); ++i)
         EXPECT_NEAR(sampled[i], synthesized[i], kWidthHz / kPoints) << "line " << i;
+}
+
+TEST_F(SampledAcquisitionTest, ARefusedStepLeavesTheRunWithoutSpectraAndSaysWhy)
+{
+    spins({0.5});
+    (void)lines(false, 1);  // spectra of an earlier run
+    ASSERT_TRUE(util::fileExists(dir.path() / "aFT_XY.dat"));
+    sequence(true);
+    bench.controls().setChecked(ctl::ContinSwift, true);
+    EXPECT_EQ(startExperiment(bench, false), StartOutcome::Completed);
+    EXPECT_FALSE(bench.records().spectraComputed);
+    ASSERT_FALSE(messages.entries.empty());
+    EXPECT_NE(messages.entries.back().text.find("\"contin SWIFT\""), std::string::npos);
+    EXPECT_FALSE(util::fileExists(dir.path() / "aFT_XY.dat")) << "no earlier spectrum looks current";
+    const util::TextFileContent manifest = util::readTextLines(dir.path() / "run-manifest.txt");
+    ASSERT_TRUE(manifest.ok);
+    EXPECT_NE(std::find_if(manifest.lines.begin(), manifest.lines.end(),
+                           [](const std::string& line) { return line.rfind("spectra\tnone: ", 0) == 0; }),
+              manifest.lines.end());
 }
 
 }  // namespace
