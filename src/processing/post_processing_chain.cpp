@@ -116,8 +116,12 @@ ChainResult runPostProcessingChain(const ChainInput& in)
         if (in.on.swift) {
             if (!transformRun(in.signal, r, in.pointCount, false, "n", "y", in.messages))
                 return result;
-            if (in.on.correlation)
+            if (in.on.correlation) {
                 correlateWithPulse(in.signal, r, in.pointCount, *in.pulse);
+                // Sample n is taken at the end of dwell n, one dwell after the time the transform
+                // gives it: a first-order phase of one full turn across the spectrum.
+                applyPhaseStep(in.signal, r, in.pointCount, 2.0 * kPi, 0.0);
+            }
         }
         if (in.on.reSort && !reSort(in, r))
             return result;
