@@ -3,6 +3,7 @@
 
 #include "processing/co_adding.h"
 #include "processing/correlation.h"
+#include "processing/linear_prediction.h"
 #include "processing/object_profile_weighting.h"
 #include "processing/phase_step.h"
 #include "processing/pulse_waveform_step.h"
@@ -10,6 +11,8 @@
 #include "util/text_file.h"
 
 #include <cmath>
+#include <complex>
+#include <vector>
 #include <string_view>
 
 namespace velmora::processing {
@@ -25,7 +28,6 @@ bool refuseMissingSteps(const ChainInput& in)
         {in.on.modelSpectrum, "Model spectrum"},
         {in.on.loadExperimentalData, "Load experimental data:"},
         {in.on.continSwift, "contin SWIFT"},
-        {in.on.linearPrediction, "Linear Prediction"},
         {in.on.vectorEvolution, "plot vector evolution"},
         {in.on.swift && in.on.rampCorrection, "ramp correction"},
         {in.on.swift2, "swift2"},
@@ -55,6 +57,30 @@ void addNoise(const ChainInput& in, int lastRun)
         in.signal.at(1, k, 0) += a * (in.random.next() - 0.5);
         in.signal.at(2, k, 0) += a * (in.random.next() - 0.5);
     }
+}
+
+// Refills the leading samples of every run lost to the receiver delay.
+bool predictLeadingSamples(const ChainInput& in, int lastRun)
+{
+    std::vector<std::complex<double>> fid(static_cast<std::size_t>(in.pointCount));
+    for (int r = 0; r <= lastRun; ++r) {
+        for (int k = 1; k <= in.pointCount; ++k)
+            fid[static_cast<std::size_t>(k - 1)] = {in.signal.at(1, k, r), in.signal.at(2, k, r)};
+        if (!refillLeadingSamples(fid, in.predictionMissing, in.predictionOrder)) {
+            in.messages.show("\"Linear Prediction\" cannot refill " + std::to_string(in.predictionMissing) +
+                                 " samples with " + std::to_string(in.predictionOrder) + " coefficients from " +
+                                 std::to_string(in.pointCount) +
+                                 " points: the order (Text14(18)) must be at least 1 and leave twice as many "
+                                 "windows of known samples, and the count (Text14(20)) at least 1.",
+                             "Error!");
+            return false;
+        }
+        for (int k = 1; k <= in.predictionMissing; ++k) {
+            in.signal.at(1, k, r) = fid[static_cast<std::size_t>(k - 1)].real();
+            in.signal.at(2, k, r) = fid[static_cast<std::size_t>(k - 1)].imag();
+        }
+    }
+    return true;
 }
 
 // Re-sorting: the waveform step around a transform with the half-width pre-shift, then the
@@ -98,6 +124,8 @@ ChainResult runPostProcessingChain(const ChainInput& in)
         result.arraySize = size.arraySize;
     }
     const int lastRun = result.lastRun;
+    if (in.on.linearPrediction && !predictLeadingSamples(in, lastRun))
+        return result;
     if (in.on.noise)
         addNoise(in, lastRun);
 

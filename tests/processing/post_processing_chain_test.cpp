@@ -66,6 +66,8 @@ protected:
                 .arrayMode = "Add",
                 .groupSize = 0,
                 .on = {},
+                .predictionOrder = 16,
+                .predictionMissing = 0,
                 .noiseAmplitude = 0.0,
                 .noiseSeed = 11,
                 .objectProfile = "square",
