@@ -8,6 +8,7 @@
 #include "processing/phase_step.h"
 #include "processing/pulse_waveform_step.h"
 #include "processing/run_transform.h"
+#include "processing/swept_deconvolution.h"
 #include "util/text_file.h"
 
 #include <cmath>
@@ -27,7 +28,6 @@ bool refuseMissingSteps(const ChainInput& in)
     const std::pair<bool, std::string_view> steps[] = {
         {in.on.modelSpectrum, "Model spectrum"},
         {in.on.loadExperimentalData, "Load experimental data:"},
-        {in.on.continSwift, "contin SWIFT"},
         {in.on.vectorEvolution, "plot vector evolution"},
         {in.on.swift && in.on.rampCorrection, "ramp correction"},
         {in.on.swift2, "swift2"},
@@ -45,7 +45,7 @@ bool refuseMissingSteps(const ChainInput& in)
 
 bool needsPulse(const ChainSwitches& on)
 {
-    return on.sweepWaveform || (on.swift && on.correlation) || on.reSort;
+    return on.sweepWaveform || on.continSwift || (on.swift && on.correlation) || on.reSort;
 }
 
 // Noise on run 0 only, reseeded from the seed box so that the same seed gives the same noise.
@@ -124,6 +124,10 @@ ChainResult runPostProcessingChain(const ChainInput& in)
         result.arraySize = size.arraySize;
     }
     const int lastRun = result.lastRun;
+    if (in.on.continSwift)
+        for (int r = 0; r <= lastRun; ++r)
+            if (!deconvolveSweptPulse(in.signal, r, in.pointCount, *in.pulse, in.deconvolutionFloor, in.messages))
+                return result;
     if (in.on.linearPrediction && !predictLeadingSamples(in, lastRun))
         return result;
     if (in.on.noise)

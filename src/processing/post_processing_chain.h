@@ -45,6 +45,7 @@ struct ChainInput {
     std::string arrayMode;                        // "Add", "Mult" or an array file
     int groupSize = 0;                            // G of an array file
     ChainSwitches on;
+    double deconvolutionFloor = 0.01;             // "contin SWIFT": fraction of peak power, "Text14"(21)
     int predictionOrder = 16;                     // "Linear Prediction": coefficients, "Text14"(18)
     int predictionMissing = 0;                    // leading samples it refills, "Text14"(20)
     double noiseAmplitude = 0.0;                  // "Text14"(4)

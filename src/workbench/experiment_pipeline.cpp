@@ -106,6 +106,7 @@ void processSampledRecord(Workbench& bench, RunRecords& records, const std::file
         .arrayMode = bench.controls().caption(model::ctl::ArrayMethod),
         .groupSize = run.arrayGroupSize,
         .on = chainSwitches(bench.controls()),
+        .deconvolutionFloor = boxNumber(bench, model::ctl::ProcessingBox21, 0.01),
         .predictionOrder = util::roundToInt(boxNumber(bench, model::ctl::ProcessingBox18, 16.0)),
         .predictionMissing = util::roundToInt(boxNumber(bench, model::ctl::ProcessingBox20, 0.0)),
         .noiseAmplitude = boxNumber(bench, model::ctl::NoiseAmplitude, 100.0),

@@ -66,6 +66,7 @@ protected:
                 .arrayMode = "Add",
                 .groupSize = 0,
                 .on = {},
+                .deconvolutionFloor = 0.01,
                 .predictionOrder = 16,
                 .predictionMissing = 0,
                 .noiseAmplitude = 0.0,

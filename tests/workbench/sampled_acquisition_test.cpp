@@ -74,7 +74,7 @@ protected:
 
     // A gapped HS1 sweep over +-400 Hz in np gaps of two pulse and two silent elements, weak enough
     // for the linear regime, replaces the silent pulse; the receiver listens in the silent elements.
-    void sweptAcquisition()
+    void sweptAcquisition(bool gapped = true)
     {
         constexpr int kPerGap = 4;
         constexpr int kElements = kPoints * kPerGap;
@@ -87,14 +87,14 @@ protected:
             const double tau = 2.0 * (i + 0.5) / kElements - 1.0;
             const double offsetHz = 400.0 * std::tanh(beta * tau);
             phaseCycles += offsetHz * dtS;
-            const bool on = i % kPerGap < 2;
-            const double amplitude = on ? 0.4 / std::cosh(beta * tau) : 0.0;
+            const bool on = !gapped || i % kPerGap < 2;
+            const double amplitude = on ? (gapped ? 0.4 : 0.2) / std::cosh(beta * tau) : 0.0;
             shape += std::to_string(std::fmod(phaseCycles, 1.0) * 360.0) + " " + std::to_string(amplitude) + " 1\r\n";
         }
         dir.writeBytes("silent.rf", shape);
         ASSERT_TRUE(bench.sequence().setContent(1, 0, "none"));
-        bench.controls().setChecked(ctl::ReceiverGapping, true);
-        bench.controls().setChecked(ctl::Correlation, true);
+        bench.controls().setChecked(ctl::ReceiverGapping, gapped);
+        bench.controls().setChecked(gapped ? ctl::Correlation : ctl::ContinSwift, true);
     }
 
     // The complex spectrum of run 0 of the last run.
@@ -118,11 +118,12 @@ protected:
     }
 
     // The frequencies of the strongest magnitude peaks of run 0's spectrum, in ascending order.
-    std::vector<double> lines(bool sampled, int count, bool swept = false)
+    enum class Sweep { None, Gapped, Continuous };
+    std::vector<double> lines(bool sampled, int count, Sweep sweep = Sweep::None)
     {
         sequence(sampled);
-        if (swept)
-            sweptAcquisition();
+        if (sweep != Sweep::None)
+            sweptAcquisition(sweep == Sweep::Gapped);
         EXPECT_EQ(startExperiment(bench, false), StartOutcome::Completed);
         EXPECT_TRUE(bench.records().spectraComputed);
         std::vector<double> found;
@@ -159,8 +160,12 @@ TEST_F(SampledAcquisitionTest, AnAsymmetricThreeSpinSystemKeepsItsMultiplets)
         EXPECT_NEAR(sampled[i], synthesized[i], kWidthHz / kPoints) << "line " << i;
 }
 
-TEST_F(SampledAcquisitionTest, CorrelatingAGappedSweepGivesThePulseAcquireLines)
+class SweptAcquisitionTest : public SampledAcquisitionTest, public ::testing::WithParamInterface<bool> {};
+
+// Gapped: "swift" with "correlation"; continuous: "contin SWIFT" then "swift".
+TEST_P(SweptAcquisitionTest, ProcessingASweepGivesThePulseAcquireSpectrum)
 {
+    const Sweep sweep = GetParam() ? Sweep::Gapped : Sweep::Continuous;
     spins({-1.5, 0.2, 1.8}, {{0, 1, 20.0}, {1, 2, 35.0}});
     for (int k = 0; k < 3; ++k)
         bench.spinSystem().setT2Ms(k, 60.0);
@@ -183,7 +188,7 @@ TEST_F(SampledAcquisitionTest, CorrelatingAGappedSweepGivesThePulseAcquireLines)
     const std::vector<double> synthesized = lines(false, 6);
     const std::vector<double> synthesizedMagnitude = magnitude();
     const std::vector<std::complex<double>> synthesizedSpectrum = spectrum();
-    const std::vector<double> swept = lines(true, 6, true);
+    const std::vector<double> swept = lines(true, 6, sweep);
     const std::vector<double> sweptMagnitude = magnitude();
     const std::vector<std::complex<double>> sweptSpectrum = spectrum();
     ASSERT_EQ(swept.size(), 6u);
@@ -202,8 +207,10 @@ TEST_F(SampledAcquisitionTest, CorrelatingAGappedSweepGivesThePulseAcquireLines)
     std::complex<double> overlap = 0.0;
     for (std::size_t i = 0; i < sweptSpectrum.size(); ++i)
         overlap += sweptSpectrum[i] * std::conj(synthesizedSpectrum[i]);
-    EXPECT_GT(std::abs(overlap) / std::sqrt(a2 * b2), 0.88) << "the sweep's phase is taken out (0.80 unmirrored)";
+    EXPECT_GT(std::abs(overlap) / std::sqrt(a2 * b2), 0.88) << "the sweep's phase is taken out (0.80 unmirrored) " << std::abs(overlap) / std::sqrt(a2 * b2);
 }
+
+INSTANTIATE_TEST_SUITE_P(GappedAndContinuous, SweptAcquisitionTest, ::testing::Bool());
 
 TEST_F(SampledAcquisitionTest, ARefusedStepLeavesTheRunWithoutSpectraAndSaysWhy)
 {
@@ -211,11 +218,11 @@ TEST_F(SampledAcquisitionTest, ARefusedStepLeavesTheRunWithoutSpectraAndSaysWhy)
     (void)lines(false, 1);  // spectra of an earlier run
     ASSERT_TRUE(util::fileExists(dir.path() / "aFT_XY.dat"));
     sequence(true);
-    bench.controls().setChecked(ctl::ContinSwift, true);
+    bench.controls().setChecked(ctl::Swift2, true);
     EXPECT_EQ(startExperiment(bench, false), StartOutcome::Completed);
     EXPECT_FALSE(bench.records().spectraComputed);
     ASSERT_FALSE(messages.entries.empty());
-    EXPECT_NE(messages.entries.back().text.find("\"contin SWIFT\""), std::string::npos);
+    EXPECT_NE(messages.entries.back().text.find("\"swift2\""), std::string::npos);
     EXPECT_FALSE(util::fileExists(dir.path() / "aFT_XY.dat")) << "no earlier spectrum looks current";
     const util::TextFileContent manifest = util::readTextLines(dir.path() / "run-manifest.txt");
     ASSERT_TRUE(manifest.ok);
