@@ -3,6 +3,7 @@
 
 #include "processing/co_adding.h"
 #include "processing/correlation.h"
+#include "processing/experimental_data.h"
 #include "processing/linear_prediction.h"
 #include "processing/object_profile_weighting.h"
 #include "processing/phase_step.h"
@@ -27,7 +28,6 @@ bool refuseMissingSteps(const ChainInput& in)
 {
     const std::pair<bool, std::string_view> steps[] = {
         {in.on.modelSpectrum, "Model spectrum"},
-        {in.on.loadExperimentalData, "Load experimental data:"},
         {in.on.vectorEvolution, "plot vector evolution"},
         {in.on.swift && in.on.rampCorrection, "ramp correction"},
         {in.on.swift2, "swift2"},
@@ -124,6 +124,9 @@ ChainResult runPostProcessingChain(const ChainInput& in)
         result.arraySize = size.arraySize;
     }
     const int lastRun = result.lastRun;
+    if (in.on.loadExperimentalData &&
+        !loadExperimentalData(in.signal, in.pointCount, lastRun, in.experimentalData, in.messages))
+        return result;
     if (in.on.continSwift)
         for (int r = 0; r <= lastRun; ++r)
             if (!deconvolveSweptPulse(in.signal, r, in.pointCount, *in.pulse, in.deconvolutionFloor, in.messages))

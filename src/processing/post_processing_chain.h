@@ -52,6 +52,7 @@ struct ChainInput {
     long noiseSeed = 11;                          // "Text7"
     std::string objectProfile = "square";         // "Combo4"
     std::filesystem::path outputDirectory;        // where "modDens.dat" goes
+    std::filesystem::path experimentalData;       // "Load experimental data:": the file of "Text5"
     util::Messages& messages;
     util::UniformRandom& random;
 };

@@ -113,6 +113,9 @@ void processSampledRecord(Workbench& bench, RunRecords& records, const std::file
         .noiseSeed = util::roundToInt(boxNumber(bench, model::ctl::NoiseSeed, 11.0)),
         .objectProfile = bench.controls().text(model::ctl::ObjectProfile),
         .outputDirectory = directory,
+        // A bare file name in the working directory, whatever folders the box names.
+        .experimentalData = std::filesystem::path(bench.workingDirectory()) /
+                            std::filesystem::path(bench.controls().text({"Text5", 0})).filename(),
         .messages = bench.messages(),
         .random = bench.random(),
     };

@@ -73,6 +73,7 @@ protected:
                 .noiseSeed = 11,
                 .objectProfile = "square",
                 .outputDirectory = dir.path(),
+                .experimentalData = dir.path() / "nylon",
                 .messages = messages,
                 .random = random};
     }
@@ -135,6 +136,26 @@ TEST_F(ChainTest, AStepWithoutItsInputEndsTheChainWithAMessage)
     ASSERT_EQ(messages.entries.size(), 1u);
     EXPECT_EQ(messages.entries[0].title, "Error!");
     EXPECT_EQ(signal.at(1, 1, 0), 1001.0) << "the record is left as it was";
+}
+
+TEST_F(ChainTest, ExperimentalDataReplaceTheRecordOrLeaveItAsItWas)
+{
+    ChainInput in = input(0);
+    in.on.loadExperimentalData = true;
+    EXPECT_FALSE(runPostProcessingChain(in).done) << "missing file";
+    dir.writeBytes("nylon", "# measured\r\nabc def\r\n");
+    EXPECT_FALSE(runPostProcessingChain(in).done) << "no number in it";
+    EXPECT_EQ(signal.at(1, 1, 0), 1001.0) << "the record is left as it was";
+    EXPECT_EQ(messages.entries.size(), 2u);
+
+    dir.writeBytes("nylon", "1000 -2000\r\n3000 4000\r\n");
+    ASSERT_TRUE(runPostProcessingChain(in).done);
+    // One run: the weighting scales by 1/1000; the two samples, then zero filling.
+    EXPECT_DOUBLE_EQ(signal.at(1, 1, 0), 1.0);
+    EXPECT_DOUBLE_EQ(signal.at(2, 1, 0), -2.0);
+    EXPECT_DOUBLE_EQ(signal.at(2, 2, 0), 4.0);
+    EXPECT_EQ(signal.at(1, 3, 0), 0.0);
+    EXPECT_EQ(signal.at(1, kPoints, 0), 0.0);
 }
 
 }  // namespace
