@@ -128,7 +128,8 @@ void processSampledRecord(Workbench& bench, RunRecords& records, const std::file
     records.map.reset();
     if (rebuildDisplay(bench))
         buildMap(bench);
-    const double sw = boxNumber(bench, model::ctl::SpectralWidth, 400.0);
+    // sw is the rate of the computed samples; the acquired points are F of them apart.
+    const double sw = boxNumber(bench, model::ctl::SpectralWidth, 400.0) / run.oversampling;
     const util::Outcome written = engine::writeMagnetisationFiles(
         directory, {prepared.timeDomain, prepared.signal, run.pointCount, sw, run.arrayedValues});
     if (!written)

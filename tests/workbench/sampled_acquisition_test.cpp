@@ -93,6 +93,8 @@ protected:
         }
         dir.writeBytes("silent.rf", shape);
         ASSERT_TRUE(bench.sequence().setContent(1, 0, "none"));
+        // With F samples computed per acquired point, sw is the element rate: F x 1000 Hz.
+        bench.controls().setText(ctl::SpectralWidth, std::to_string(kPerGap * kWidthHz));
         bench.controls().setChecked(ctl::ReceiverGapping, gapped);
         bench.controls().setChecked(gapped ? ctl::Correlation : ctl::ContinSwift, true);
     }
@@ -125,6 +127,8 @@ protected:
         if (sweep != Sweep::None)
             sweptAcquisition(sweep == Sweep::Gapped);
         EXPECT_EQ(startExperiment(bench, false), StartOutcome::Completed);
+        // A second Start from the boxes the first one left gives the same record.
+        EXPECT_EQ(bench.controls().text(ctl::AcquisitionTime), "256");
         EXPECT_TRUE(bench.records().spectraComputed);
         std::vector<double> found;
         for (const processing::SpectrumPeak& p : processing::strongestPeaks(magnitude(), kWidthHz, count))
