@@ -5,6 +5,7 @@
 #include "processing/correlation.h"
 #include "processing/experimental_data.h"
 #include "processing/linear_prediction.h"
+#include "processing/model_spectrum.h"
 #include "processing/object_profile_weighting.h"
 #include "processing/phase_step.h"
 #include "processing/pulse_waveform_step.h"
@@ -27,7 +28,6 @@ constexpr double kPi = 3.14159265358979;
 bool refuseMissingSteps(const ChainInput& in)
 {
     const std::pair<bool, std::string_view> steps[] = {
-        {in.on.modelSpectrum, "Model spectrum"},
         {in.on.vectorEvolution, "plot vector evolution"},
         {in.on.swift && in.on.rampCorrection, "ramp correction"},
         {in.on.swift2, "swift2"},
@@ -124,6 +124,13 @@ ChainResult runPostProcessingChain(const ChainInput& in)
         result.arraySize = size.arraySize;
     }
     const int lastRun = result.lastRun;
+    if (in.on.modelSpectrum) {
+        if (in.spins == nullptr || in.dwellS <= 0.0) {
+            in.messages.show("\"Model spectrum\" needs the spin system and a spectral width above 0.", "Error!");
+            return result;
+        }
+        writeModelSpectrum(in.signal, in.pointCount, lastRun, in.dwellS, *in.spins);
+    }
     if (in.on.loadExperimentalData &&
         !loadExperimentalData(in.signal, in.pointCount, lastRun, in.experimentalData, in.messages))
         return result;

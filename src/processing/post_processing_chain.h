@@ -6,6 +6,7 @@
 #pragma once
 
 #include "engine/run_records.h"
+#include "engine/spin_tables.h"
 #include "pulses/acquisition_pulse.h"
 #include "util/messages.h"
 #include "util/uniform_random.h"
@@ -38,6 +39,8 @@ struct ChainInput {
     engine::SampleRecord& signal;      // decimated samples in, spectra (or samples) out
     engine::SampleRecord& timeDomain;  // receives the processed samples
     const pulses::AcquisitionPulseTables* pulse;  // none without a shaped acquisition pulse
+    const engine::SpinTables* spins = nullptr;    // "Model spectrum": the spin system
+    double dwellS = 0.0;                          // time between acquired points
     int pointCount = 0;                           // np
     int oversampling = 1;                         // F
     int lastRun = 0;

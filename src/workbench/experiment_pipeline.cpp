@@ -95,10 +95,15 @@ void processSampledRecord(Workbench& bench, RunRecords& records, const std::file
     }
     prepared.signal = *records.sampled;
     records.spectraComputed = false;
+    const engine::SpinTables spins = engine::makeSpinTables(bench.spinSystem());
+    // sw is the rate of the computed samples; the acquired points are F of them apart.
+    const double sw = boxNumber(bench, model::ctl::SpectralWidth, 400.0) / run.oversampling;
     const processing::ChainInput input{
         .signal = prepared.signal,
         .timeDomain = prepared.timeDomain,
         .pulse = prepared.acquisitionPulse ? &*prepared.acquisitionPulse : nullptr,
+        .spins = &spins,
+        .dwellS = sw > 0.0 ? 1.0 / sw : 0.0,
         .pointCount = run.pointCount,
         .oversampling = run.oversampling,
         .lastRun = records.sampledLastRun,
@@ -128,8 +133,6 @@ void processSampledRecord(Workbench& bench, RunRecords& records, const std::file
     records.map.reset();
     if (rebuildDisplay(bench))
         buildMap(bench);
-    // sw is the rate of the computed samples; the acquired points are F of them apart.
-    const double sw = boxNumber(bench, model::ctl::SpectralWidth, 400.0) / run.oversampling;
     const util::Outcome written = engine::writeMagnetisationFiles(
         directory, {prepared.timeDomain, prepared.signal, run.pointCount, sw, run.arrayedValues});
     if (!written)

@@ -59,6 +59,8 @@ protected:
         return {.signal = signal,
                 .timeDomain = timeDomain,
                 .pulse = nullptr,
+                .spins = nullptr,
+                .dwellS = 0.001,
                 .pointCount = kPoints,
                 .oversampling = 1,
                 .lastRun = lastRun,

@@ -164,6 +164,21 @@ TEST_F(SampledAcquisitionTest, AnAsymmetricThreeSpinSystemKeepsItsMultiplets)
         EXPECT_NEAR(sampled[i], synthesized[i], kWidthHz / kPoints) << "line " << i;
 }
 
+TEST_F(SampledAcquisitionTest, TheModelSpectrumHasThePulseAcquireLines)
+{
+    spins({-1.5, 0.2, 1.8}, {{0, 1, 20.0}, {1, 2, 35.0}});
+    for (int k = 0; k < 3; ++k)
+        bench.spinSystem().setT2Ms(k, 60.0);
+    bench.spinSystem().rebuild();
+    bench.controls().setChecked(ctl::T2Relaxation, true);
+    const std::vector<double> synthesized = lines(false, 6);
+    bench.controls().setChecked(ctl::ModelSpectrum, true);
+    const std::vector<double> modelled = lines(true, 6);
+    ASSERT_EQ(modelled.size(), synthesized.size());
+    for (std::size_t i = 0; i < modelled.size(); ++i)
+        EXPECT_NEAR(modelled[i], synthesized[i], kWidthHz / kPoints) << "line " << i;
+}
+
 class SweptAcquisitionTest : public SampledAcquisitionTest, public ::testing::WithParamInterface<bool> {};
 
 // Gapped: "swift" with "correlation"; continuous: "contin SWIFT" then "swift".
