@@ -26,10 +26,11 @@ CoAddedSize coAddRuns(engine::SampleRecord& record, int pointCount, int lastRun,
     for (int g = 0; g <= size.lastRun && g <= lastRun; ++g)
         for (int c = 1; c <= 3; ++c)
             for (int i = 1; i <= pointCount; ++i)
-                record.at(c, i, g) = g <= lastGroup ? sums[static_cast<std::size_t>(g) * values +
-                                                           static_cast<std::size_t>(c - 1) * pointCount +
-                                                           static_cast<std::size_t>(i - 1)]
-                                                    : 0.0;
+                record.at(c, i, g) =
+                    g <= lastGroup
+                        ? sums[static_cast<std::size_t>(g) * values +
+                               static_cast<std::size_t>(c - 1) * pointCount + static_cast<std::size_t>(i - 1)]
+                        : 0.0;
     return size;
 }
 

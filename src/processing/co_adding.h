@@ -13,6 +13,7 @@ struct CoAddedSize {
 
 // Adds components 1..3 of points 1..np of every run into its group's slot and returns the new run
 // count and array size. A group size below 2 leaves the record as it is.
-CoAddedSize coAddRuns(engine::SampleRecord& record, int pointCount, int lastRun, int arraySize, int groupSize);
+CoAddedSize coAddRuns(engine::SampleRecord& record, int pointCount, int lastRun, int arraySize,
+                      int groupSize);
 
 }  // namespace velmora::processing

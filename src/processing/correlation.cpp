@@ -16,7 +16,8 @@ int mirrored(int k, int np)
 
 }  // namespace
 
-void correlateWithPulse(engine::SampleRecord& record, int run, int pointCount, const pulses::AcquisitionPulseTables& pulse)
+void correlateWithPulse(engine::SampleRecord& record, int run, int pointCount,
+                        const pulses::AcquisitionPulseTables& pulse)
 {
     const int last = std::min(pointCount, static_cast<int>(pulse.spectrum.size()) - 1);
     double peakPower = 0.0;

@@ -27,9 +27,10 @@ bool loadExperimentalData(engine::SampleRecord& record, int pointCount, int last
     }
     for (int row = 0; row < samples; ++row) {
         if (!std::isfinite(buffer.at(row, 0)) || !std::isfinite(buffer.at(row, 1))) {
-            messages.show("\"Load experimental data:\" found a value that is not a finite number on data line " +
-                              std::to_string(row + 1) + " of " + path.string() + ".",
-                          "Error!");
+            messages.show(
+                "\"Load experimental data:\" found a value that is not a finite number on data line " +
+                    std::to_string(row + 1) + " of " + path.string() + ".",
+                "Error!");
             return false;
         }
     }

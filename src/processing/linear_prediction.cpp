@@ -62,7 +62,8 @@ bool refillLeadingSamples(std::span<std::complex<double>> fid, int missing, int 
             const Complex ai = std::conj(fid[static_cast<std::size_t>(k + 1 + i)]);
             rhs[static_cast<std::size_t>(i)] += ai * y;
             for (int j = 0; j < order; ++j)
-                normal[static_cast<std::size_t>(i * order + j)] += ai * fid[static_cast<std::size_t>(k + 1 + j)];
+                normal[static_cast<std::size_t>(i * order + j)] +=
+                    ai * fid[static_cast<std::size_t>(k + 1 + j)];
         }
         power += std::norm(y);
     }

@@ -45,7 +45,8 @@ std::vector<std::string> weightByObjectProfile(engine::SampleRecord& record, int
         }
     }
     for (int r = 0; r < R; ++r)
-        lines.push_back(std::to_string(r) + "\t" + util::formatPattern(profileWeight(profile, r, R), "#0.000000"));
+        lines.push_back(std::to_string(r) + "\t" +
+                        util::formatPattern(profileWeight(profile, r, R), "#0.000000"));
     return lines;
 }
 

@@ -5,7 +5,8 @@
 
 namespace velmora::processing {
 
-void applyPhaseStep(engine::SampleRecord& record, int run, int pointCount, double firstOrderRad, double zeroOrderRad)
+void applyPhaseStep(engine::SampleRecord& record, int run, int pointCount, double firstOrderRad,
+                    double zeroOrderRad)
 {
     for (int k = 1; k <= pointCount; ++k) {
         const double phi = (0.5 - static_cast<double>(k) / pointCount) * firstOrderRad + zeroOrderRad;

@@ -6,6 +6,7 @@
 
 namespace velmora::processing {
 
-void applyPhaseStep(engine::SampleRecord& record, int run, int pointCount, double firstOrderRad, double zeroOrderRad);
+void applyPhaseStep(engine::SampleRecord& record, int run, int pointCount, double firstOrderRad,
+                    double zeroOrderRad);
 
 }  // namespace velmora::processing

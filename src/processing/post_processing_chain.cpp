@@ -15,8 +15,8 @@
 
 #include <cmath>
 #include <complex>
-#include <vector>
 #include <string_view>
+#include <vector>
 
 namespace velmora::processing {
 
@@ -68,8 +68,8 @@ bool predictLeadingSamples(const ChainInput& in, int lastRun)
             fid[static_cast<std::size_t>(k - 1)] = {in.signal.at(1, k, r), in.signal.at(2, k, r)};
         if (!refillLeadingSamples(fid, in.predictionMissing, in.predictionOrder)) {
             in.messages.show("\"Linear Prediction\" cannot refill " + std::to_string(in.predictionMissing) +
-                                 " samples with " + std::to_string(in.predictionOrder) + " coefficients from " +
-                                 std::to_string(in.pointCount) +
+                                 " samples with " + std::to_string(in.predictionOrder) +
+                                 " coefficients from " + std::to_string(in.pointCount) +
                                  " points: the order (Text14(18)) must be at least 1 and leave twice as many "
                                  "windows of known samples, and the count (Text14(20)) at least 1.",
                              "Error!");
@@ -113,9 +113,10 @@ ChainResult runPostProcessingChain(const ChainInput& in)
     if (refuseMissingSteps(in))
         return result;
     if (needsPulse(in.on) && in.pulse == nullptr) {
-        in.messages.show("The ticked processing needs the acquisition pulse's tables, and the acquisition step "
-                         "carries no shaped pulse.",
-                         "Error!");
+        in.messages.show(
+            "The ticked processing needs the acquisition pulse's tables, and the acquisition step "
+            "carries no shaped pulse.",
+            "Error!");
         return result;
     }
     if (in.arrayMode != "Add" && in.arrayMode != "Mult") {
@@ -126,7 +127,8 @@ ChainResult runPostProcessingChain(const ChainInput& in)
     const int lastRun = result.lastRun;
     if (in.on.modelSpectrum) {
         if (in.spins == nullptr || in.dwellS <= 0.0) {
-            in.messages.show("\"Model spectrum\" needs the spin system and a spectral width above 0.", "Error!");
+            in.messages.show("\"Model spectrum\" needs the spin system and a spectral width above 0.",
+                             "Error!");
             return result;
         }
         writeModelSpectrum(in.signal, in.pointCount, lastRun, in.dwellS, *in.spins);
@@ -136,7 +138,8 @@ ChainResult runPostProcessingChain(const ChainInput& in)
         return result;
     if (in.on.continSwift)
         for (int r = 0; r <= lastRun; ++r)
-            if (!deconvolveSweptPulse(in.signal, r, in.pointCount, *in.pulse, in.deconvolutionFloor, in.messages))
+            if (!deconvolveSweptPulse(in.signal, r, in.pointCount, *in.pulse, in.deconvolutionFloor,
+                                      in.messages))
                 return result;
     if (in.on.linearPrediction && !predictLeadingSamples(in, lastRun))
         return result;
@@ -145,7 +148,8 @@ ChainResult runPostProcessingChain(const ChainInput& in)
 
     const std::vector<std::string> density =
         weightByObjectProfile(in.signal, in.pointCount, lastRun, in.objectProfile);
-    if (const util::Outcome written = util::writeTextFile(in.outputDirectory / "modDens.dat", density); !written) {
+    if (const util::Outcome written = util::writeTextFile(in.outputDirectory / "modDens.dat", density);
+        !written) {
         in.messages.show(written.message(), "Error!");
         return result;
     }

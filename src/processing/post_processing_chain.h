@@ -36,26 +36,26 @@ struct ChainSwitches {
 };
 
 struct ChainInput {
-    engine::SampleRecord& signal;      // decimated samples in, spectra (or samples) out
-    engine::SampleRecord& timeDomain;  // receives the processed samples
+    engine::SampleRecord& signal;                 // decimated samples in, spectra (or samples) out
+    engine::SampleRecord& timeDomain;             // receives the processed samples
     const pulses::AcquisitionPulseTables* pulse;  // none without a shaped acquisition pulse
     const engine::SpinTables* spins = nullptr;    // "Model spectrum": the spin system
     double dwellS = 0.0;                          // time between acquired points
     int pointCount = 0;                           // np
     int oversampling = 1;                         // F
     int lastRun = 0;
-    int arraySize = 0;                            // Ni
-    std::string arrayMode;                        // "Add", "Mult" or an array file
-    int groupSize = 0;                            // G of an array file
+    int arraySize = 0;      // Ni
+    std::string arrayMode;  // "Add", "Mult" or an array file
+    int groupSize = 0;      // G of an array file
     ChainSwitches on;
-    double deconvolutionFloor = 0.01;             // "contin SWIFT": fraction of peak power, "Text14"(21)
-    int predictionOrder = 16;                     // "Linear Prediction": coefficients, "Text14"(18)
-    int predictionMissing = 0;                    // leading samples it refills, "Text14"(20)
-    double noiseAmplitude = 0.0;                  // "Text14"(4)
-    long noiseSeed = 11;                          // "Text7"
-    std::string objectProfile = "square";         // "Combo4"
-    std::filesystem::path outputDirectory;        // where "modDens.dat" goes
-    std::filesystem::path experimentalData;       // "Load experimental data:": the file of "Text5"
+    double deconvolutionFloor = 0.01;        // "contin SWIFT": fraction of peak power, "Text14"(21)
+    int predictionOrder = 16;                // "Linear Prediction": coefficients, "Text14"(18)
+    int predictionMissing = 0;               // leading samples it refills, "Text14"(20)
+    double noiseAmplitude = 0.0;             // "Text14"(4)
+    long noiseSeed = 11;                     // "Text7"
+    std::string objectProfile = "square";    // "Combo4"
+    std::filesystem::path outputDirectory;   // where "modDens.dat" goes
+    std::filesystem::path experimentalData;  // "Load experimental data:": the file of "Text5"
     util::Messages& messages;
     util::UniformRandom& random;
 };

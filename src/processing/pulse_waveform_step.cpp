@@ -5,7 +5,8 @@
 
 namespace velmora::processing {
 
-void applyPulseWaveform(engine::SampleRecord& record, int run, int samples, const pulses::AcquisitionPulseTables& pulse)
+void applyPulseWaveform(engine::SampleRecord& record, int run, int samples,
+                        const pulses::AcquisitionPulseTables& pulse)
 {
     const int last = std::min({samples, record.lastSample(), static_cast<int>(pulse.waveform.size()) - 1});
     for (int k = 1; k <= last; ++k) {

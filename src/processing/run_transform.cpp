@@ -7,8 +7,8 @@
 
 namespace velmora::processing {
 
-bool transformRun(engine::SampleRecord& record, int run, int pointCount, bool reverse, std::string_view preShift,
-                  std::string_view postShift, util::Messages& messages)
+bool transformRun(engine::SampleRecord& record, int run, int pointCount, bool reverse,
+                  std::string_view preShift, std::string_view postShift, util::Messages& messages)
 {
     const int np = pointCount;
     if (np < 2 || np > record.lastSample()) {

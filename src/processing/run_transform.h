@@ -14,7 +14,7 @@ namespace velmora::processing {
 // `preShift`: "y" rotates the input by np/2 points, "-n" reverses it in time, anything else leaves
 // it as it is. `postShift`: "y" rotates the output by np/2 points. False (record unchanged) when np
 // is not a transform length; the reason was shown.
-bool transformRun(engine::SampleRecord& record, int run, int pointCount, bool reverse, std::string_view preShift,
-                  std::string_view postShift, util::Messages& messages);
+bool transformRun(engine::SampleRecord& record, int run, int pointCount, bool reverse,
+                  std::string_view preShift, std::string_view postShift, util::Messages& messages);
 
 }  // namespace velmora::processing

@@ -89,7 +89,8 @@ protected:
             phaseCycles += offsetHz * dtS;
             const bool on = !gapped || i % kPerGap < 2;
             const double amplitude = on ? (gapped ? 0.4 : 0.2) / std::cosh(beta * tau) : 0.0;
-            shape += std::to_string(std::fmod(phaseCycles, 1.0) * 360.0) + " " + std::to_string(amplitude) + " 1\r\n";
+            shape += std::to_string(std::fmod(phaseCycles, 1.0) * 360.0) + " " + std::to_string(amplitude) +
+                     " 1\r\n";
         }
         dir.writeBytes("silent.rf", shape);
         ASSERT_TRUE(bench.sequence().setContent(1, 0, "none"));
@@ -226,7 +227,8 @@ TEST_P(SweptAcquisitionTest, ProcessingASweepGivesThePulseAcquireSpectrum)
     std::complex<double> overlap = 0.0;
     for (std::size_t i = 0; i < sweptSpectrum.size(); ++i)
         overlap += sweptSpectrum[i] * std::conj(synthesizedSpectrum[i]);
-    EXPECT_GT(std::abs(overlap) / std::sqrt(a2 * b2), 0.88) << "the sweep's phase is taken out (0.80 unmirrored) " << std::abs(overlap) / std::sqrt(a2 * b2);
+    EXPECT_GT(std::abs(overlap) / std::sqrt(a2 * b2), 0.88)
+        << "the sweep's phase is taken out (0.80 unmirrored) " << std::abs(overlap) / std::sqrt(a2 * b2);
 }
 
 INSTANTIATE_TEST_SUITE_P(GappedAndContinuous, SweptAcquisitionTest, ::testing::Bool());
