@@ -9,12 +9,15 @@
 #include "model/sequence_file.h"
 #include "model/spin_system.h"
 #include "pulses/pulse_generator.h"
+#include "util/number_format.h"
 #include "util/text_file.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -272,6 +275,67 @@ void cpmgDispersion(const std::filesystem::path& dir)
     e.write(dir, "cpmg_dispersion");
 }
 
+// An HS1 sweep over +-400 Hz lasting np = 256 dwell times of 1 ms, in 256 gaps of four elements
+// ("# mother 256"): with `gapped` two pulse and two silent elements per gap, otherwise all four on
+// at half the amplitude. Weak (a few degrees), so the spins answer linearly.
+void sweptAcquisitionPulse(const std::filesystem::path& dir, const std::string& name, bool gapped)
+{
+    constexpr int kGaps = 256;
+    constexpr int kPerGap = 4;
+    constexpr int kElements = kGaps * kPerGap;
+    constexpr double kBeta = 5.3;  // sech truncated at 1 %
+    const double elementS = 0.256 / kElements;
+    std::vector<std::string> lines{"# mother " + std::to_string(kGaps) + " #"};
+    double phaseCycles = 0.0;
+    for (int i = 0; i < kElements; ++i) {
+        const double tau = 2.0 * (i + 0.5) / kElements - 1.0;
+        phaseCycles += 400.0 * std::tanh(kBeta * tau) * elementS;
+        const bool on = !gapped || i % kPerGap < 2;
+        const double amplitude = on ? (gapped ? 0.4 : 0.2) / std::cosh(kBeta * tau) : 0.0;
+        lines.push_back(util::formatPattern(std::fmod(phaseCycles, 1.0) * 360.0, "#0.000") + "\t" +
+                        util::formatPattern(amplitude, "#0.000000") + "\t1");
+    }
+    if (const util::Outcome written = util::writeTextFile(dir / (name + ".RF"), lines); !written) {
+        std::fprintf(stderr, "velmora-examples: %s\n", written.message().c_str());
+        std::exit(1);
+    }
+}
+
+// Acquisition during a frequency sweep on the three coupled protons of pulse_acquire: the signal
+// is sampled during the weak HS1 sweep. Gapped: the receiver listens between the pulse elements
+// ("receiver gapping"), "swift" and "correlation" give the spectrum. Continuous: the receiver
+// listens throughout, "contin SWIFT" deconvolves, "swift" transforms.
+void sweptAcquisition(const std::filesystem::path& dir, bool gapped)
+{
+    const std::string pulse = gapped ? "hs1_gapped_acq" : "hs1_contin_acq";
+    sweptAcquisitionPulse(dir, pulse, gapped);
+    Example e;
+    e.only(3, "HHH");
+    e.spins.setShiftPpm(0, -1.5);
+    e.spins.setShiftPpm(1, 0.2);
+    e.spins.setShiftPpm(2, 1.8);
+    e.spins.setCouplingHz(0, 1, 7.0);
+    e.spins.setCouplingHz(1, 2, 12.0);
+    e.spins.setCouplingHz(0, 2, 3.0);
+    for (int k = 0; k < 3; ++k)
+        e.spins.setT2Ms(k, 100.0);
+    e.spins.rebuild();
+    e.steps(2);
+    e.require(e.sequence.setContent(2, 0, "n_" + pulse + ".RF"), "sweep");
+    e.sequence.elements().setValue(51, 256000.0);  // us: 256 dwell times of 1 ms
+    if (!e.sequence.toggleAcquisition(2)) {
+        std::fprintf(stderr, "velmora-examples: the sweep takes no acquisition\n");
+        std::exit(1);
+    }
+    e.sequence.setArrayedParameter("none");
+    // Four elements per acquired point: sw is the element rate, the spectra span 1000 Hz.
+    e.controls.setText(ctl::SpectralWidth, "4000");
+    e.controls.setText(ctl::PointCount, "256");
+    e.controls.setText(ctl::AcquisitionTime, "256");  // ms: np / sw, the length of the sweep
+    e.controls.setChecked(ctl::T2Relaxation, true);
+    e.write(dir, gapped ? "swift_gapped" : "swift_continuous");
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -291,5 +355,7 @@ int main(int argc, char** argv)
     gradientEcho(dir);
     shapedPulses(dir);
     cpmgDispersion(dir);
+    sweptAcquisition(dir, true);
+    sweptAcquisition(dir, false);
     return 0;
 }

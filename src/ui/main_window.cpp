@@ -1011,8 +1011,9 @@ QString MainWindow::withoutSpectraReason() const
         return {};
     if (records.driver.stopped)
         return "; no spectra: the run was stopped before they were computed.";
-    if (records.sampledDecimated)
-        return "; no spectra: signals acquired during a pulse are not processed into spectra yet.";
+    if (records.sampled)
+        return "; no spectra: a step of the processing of the signal sampled during a pulse was refused "
+               "(see the message).";
     return "; no spectra: their computation was refused (see the message).";
 }
 

@@ -1,6 +1,8 @@
 #include "workbench/experiment_pipeline.h"
 
 #include "engine/magnetisation_output.h"
+#include "processing/post_processing_chain.h"
+#include "processing/sampled_record.h"
 #include "processing/synthesis.h"
 #include "util/numeric_text.h"
 #include "util/rounding.h"
@@ -121,6 +123,79 @@ double boxNumber(const Workbench& bench, model::ControlId id, double fallback)
     return bench.controls().number(id).value_or(fallback);
 }
 
+processing::ChainSwitches chainSwitches(const model::Controls& c)
+{
+    namespace k = model::ctl;
+    return {c.checked(k::ModelSpectrum),          c.checked(k::LoadExperimentalData),
+            c.checked(k::ContinSwift),            c.checked(k::SweepWaveform),
+            c.checked(k::LinearPrediction),       c.checked(k::Noise),
+            c.checked(k::PlotVectorEvolution),    c.checked(k::Swift),
+            c.checked(k::Correlation),            c.checked(k::RampCorrection),
+            c.checked(k::Swift2),                 c.checked(k::ReferenceDeconvolution),
+            c.checked(k::BSCompensation),         c.checked(k::MultiBandSwift),
+            c.checked(k::ReSort)};
+}
+
+// A signal sampled during a pulse: decimated and turned to the synthesized sense once, then taken
+// through the post-processing chain from that copy (so that a Refresh processes it afresh), and
+// shown like synthesized spectra.
+void processSampledRecord(Workbench& bench, RunRecords& records, const std::filesystem::path& directory)
+{
+    engine::Preparation& prepared = *records.preparation;
+    engine::PreparedRun& run = prepared.run;
+    if (!records.sampled) {
+        engine::decimate(prepared.signal, run.oversampling, run.pointCount);
+        processing::presentSampledRecord(prepared.signal, run.pointCount);
+        records.sampled = prepared.signal;
+        records.sampledLastRun = run.lastRun;
+        records.sampledArraySize = run.arraySize;
+    }
+    prepared.signal = *records.sampled;
+    records.spectraComputed = false;
+    const engine::SpinTables spins = engine::makeSpinTables(bench.spinSystem());
+    // sw is the rate of the computed samples; the acquired points are F of them apart.
+    const double sw = boxNumber(bench, model::ctl::SpectralWidth, 400.0) / run.oversampling;
+    const processing::ChainInput input{
+        .signal = prepared.signal,
+        .timeDomain = prepared.timeDomain,
+        .pulse = prepared.acquisitionPulse ? &*prepared.acquisitionPulse : nullptr,
+        .spins = &spins,
+        .dwellS = sw > 0.0 ? 1.0 / sw : 0.0,
+        .pointCount = run.pointCount,
+        .oversampling = run.oversampling,
+        .lastRun = records.sampledLastRun,
+        .arraySize = records.sampledArraySize,
+        .arrayMode = bench.controls().caption(model::ctl::ArrayMethod),
+        .groupSize = run.arrayGroupSize,
+        .on = chainSwitches(bench.controls()),
+        .deconvolutionFloor = boxNumber(bench, model::ctl::ProcessingBox21, 0.01),
+        .predictionOrder = util::roundToInt(boxNumber(bench, model::ctl::ProcessingBox18, 16.0)),
+        .predictionMissing = util::roundToInt(boxNumber(bench, model::ctl::ProcessingBox20, 0.0)),
+        .noiseAmplitude = boxNumber(bench, model::ctl::NoiseAmplitude, 100.0),
+        .noiseSeed = util::roundToInt(boxNumber(bench, model::ctl::NoiseSeed, 11.0)),
+        .objectProfile = bench.controls().text(model::ctl::ObjectProfile),
+        .outputDirectory = directory,
+        // A bare file name in the working directory, whatever folders the box names.
+        .experimentalData = std::filesystem::path(bench.workingDirectory()) /
+                            std::filesystem::path(bench.controls().text({"Text5", 0})).filename(),
+        .messages = bench.messages(),
+        .random = bench.random(),
+    };
+    const processing::ChainResult processed = processing::runPostProcessingChain(input);
+    if (!processed.done)
+        return;
+    run.lastRun = processed.lastRun;
+    run.arraySize = processed.arraySize;
+    records.spectraComputed = true;
+    records.map.reset();
+    if (rebuildDisplay(bench))
+        buildMap(bench);
+    const util::Outcome written = engine::writeMagnetisationFiles(
+        directory, {prepared.timeDomain, prepared.signal, run.pointCount, sw, run.arrayedValues});
+    if (!written)
+        bench.messages().show(written.message(), "Error!");
+}
+
 // The later stages of a run: spectra synthesized from the detection record (or, for an acquisition
 // inside the sequence, the sampled record decimated for its processing), the display arrays, the
 // 2D map of a Start_2D, and the magnetisation tables (written into `directory`).
@@ -133,11 +208,7 @@ void processRecords(Workbench& bench, RunRecords& records, const std::filesystem
     const bool sampledInside = sequence.acquisitionStep() < n + 1;
     const double sw = boxNumber(bench, model::ctl::SpectralWidth, 400.0);
     if (sampledInside && !records.driver.stopped) {
-        // The processing chain of signals sampled during a pulse comes with a later version; the
-        // records stay as sampled. A Refresh comes here again and must not decimate them twice.
-        if (!records.sampledDecimated)
-            engine::decimate(prepared.signal, run.oversampling, run.pointCount);
-        records.sampledDecimated = true;
+        processSampledRecord(bench, records, directory);
         return;
     }
 
@@ -287,7 +358,7 @@ std::string whyWithoutSpectra(const Workbench& bench, const RunRecords& records,
     if (outcome != StartOutcome::Completed)
         return howItEnded(records, outcome);
     if (bench.sequence().acquisitionStep() < bench.sequence().stepCount() + 1)
-        return "the signal was sampled during a pulse and awaits its processing chain";
+        return "the processing of the signal sampled during a pulse refused a step (see the message shown)";
     return "the spectrum synthesis refused the records (see the message shown)";
 }
 

@@ -25,8 +25,12 @@ struct RunRecords {
     engine::OperatorTable operators;
     processing::DisplayArrays display;     // what the 1D plot shows
     std::optional<processing::Map2D> map;  // the 2D map of a Start_2D
-    bool spectraComputed = false;          // false while a sampled acquisition awaits its processing
-    bool sampledDecimated = false;         // the sampled record was brought to np points (once only)
+    bool spectraComputed = false;          // false when the spectra were refused or not yet made
+    // The sampled record, decimated to np points and turned to the synthesized sense: what the
+    // processing chain starts from again at every Refresh.
+    std::optional<engine::SampleRecord> sampled;
+    int sampledLastRun = 0;  // the run count and Ni before any co-adding
+    int sampledArraySize = 0;
     double elapsedSeconds = 0.0;
     bool twoD = false;
 };

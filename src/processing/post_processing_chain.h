@@ -1,0 +1,71 @@
+// The processing of signals sampled during a pulse, from the decimated record to spectra: co-adding,
+// noise, the object-profile weighting, the time-domain copy, the pulse-waveform step and, per run,
+// the transform with the correlation against the acquisition pulse. Each step runs only when its
+// switch in the options frame is ticked, except the weighting and the copy. A step this version
+// cannot carry out, or one whose input is missing, ends the chain with a message.
+#pragma once
+
+#include "engine/run_records.h"
+#include "engine/spin_tables.h"
+#include "pulses/acquisition_pulse.h"
+#include "util/messages.h"
+#include "util/uniform_random.h"
+
+#include <filesystem>
+#include <string>
+
+namespace velmora::processing {
+
+// The option check boxes the chain reads.
+struct ChainSwitches {
+    bool modelSpectrum = false;           // "Model spectrum"
+    bool loadExperimentalData = false;    // "Load experimental data:"
+    bool continSwift = false;             // "contin SWIFT"
+    bool sweepWaveform = false;           // "SW"
+    bool linearPrediction = false;        // "Linear Prediction"
+    bool noise = false;                   // "Noise"
+    bool vectorEvolution = false;         // "plot vector evolution"
+    bool swift = false;                   // "swift"
+    bool correlation = false;             // "correlation"
+    bool rampCorrection = false;          // "ramp correction"
+    bool swift2 = false;                  // "swift2"
+    bool referenceDeconvolution = false;  // "reference deconvolution"
+    bool bsCompensation = false;          // "B-Scomp"
+    bool multiBandSwift = false;          // "MBSWIFT"
+    bool reSort = false;                  // "rs"
+};
+
+struct ChainInput {
+    engine::SampleRecord& signal;                 // decimated samples in, spectra (or samples) out
+    engine::SampleRecord& timeDomain;             // receives the processed samples
+    const pulses::AcquisitionPulseTables* pulse;  // none without a shaped acquisition pulse
+    const engine::SpinTables* spins = nullptr;    // "Model spectrum": the spin system
+    double dwellS = 0.0;                          // time between acquired points
+    int pointCount = 0;                           // np
+    int oversampling = 1;                         // F
+    int lastRun = 0;
+    int arraySize = 0;      // Ni
+    std::string arrayMode;  // "Add", "Mult" or an array file
+    int groupSize = 0;      // G of an array file
+    ChainSwitches on;
+    double deconvolutionFloor = 0.01;        // "contin SWIFT": fraction of peak power, "Text14"(21)
+    int predictionOrder = 16;                // "Linear Prediction": coefficients, "Text14"(18)
+    int predictionMissing = 0;               // leading samples it refills, "Text14"(20)
+    double noiseAmplitude = 0.0;             // "Text14"(4)
+    long noiseSeed = 11;                     // "Text7"
+    std::string objectProfile = "square";    // "Combo4"
+    std::filesystem::path outputDirectory;   // where "modDens.dat" goes
+    std::filesystem::path experimentalData;  // "Load experimental data:": the file of "Text5"
+    util::Messages& messages;
+    util::UniformRandom& random;
+};
+
+struct ChainResult {
+    bool done = false;  // false: a step refused; its message was shown
+    int lastRun = 0;    // after co-adding
+    int arraySize = 0;
+};
+
+ChainResult runPostProcessingChain(const ChainInput& in);
+
+}  // namespace velmora::processing

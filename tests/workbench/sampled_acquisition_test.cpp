@@ -1,0 +1,256 @@
+// Signals sampled during an acquisition pulse, processed into spectra: with a silent pulse the
+// sampled record is an ordinary FID, so "swift" alone must put every line where the synthesized
+// pulse-acquire experiment of the same spins puts it.
+#include "processing/peaks.h"
+#include "support/scratch_directory.h"
+#include "util/text_file.h"
+#include "workbench/experiment_pipeline.h"
+#include "workbench/workbench.h"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace velmora::workbench {
+namespace {
+
+namespace ctl = model::ctl;
+
+constexpr int kPoints = 256;
+constexpr double kWidthHz = 1000.0;
+
+class SampledAcquisitionTest : public ::testing::Test {
+protected:
+    SampledAcquisitionTest() { bench.spinSystem().rebuild(); }
+
+    void spins(const std::vector<double>& ppm, const std::vector<std::array<double, 3>>& couplings = {})
+    {
+        model::SpinSystem& s = bench.spinSystem();
+        for (int k = 0; k < model::SpinSystem::kSlots; ++k) {
+            (void)s.setLabel(k, k < static_cast<int>(ppm.size()) ? "H" + std::to_string(k) : "");
+            for (int j = 0; j < model::SpinSystem::kSlots; ++j)
+                s.setCouplingHz(k, j, 0.0);
+        }
+        for (std::size_t k = 0; k < ppm.size(); ++k)
+            s.setShiftPpm(static_cast<int>(k), ppm[k]);
+        for (const auto& [i, j, hz] : couplings)
+            s.setCouplingHz(static_cast<int>(i), static_cast<int>(j), hz);
+        s.rebuild();
+    }
+
+    // A 90-degree pulse and, with `sampled`, a second step carrying a silent 256-point pulse on
+    // which the signal is sampled; otherwise the synthesized acquisition after the pulse.
+    void sequence(bool sampled)
+    {
+        model::PulseSequence& q = bench.sequence();
+        while (q.stepCount() > 1)
+            (void)q.deleteStep(0);
+        for (int s = 0; s < model::PulseSequence::kStepSlots; ++s)
+            for (int c = 0; c < 3; ++c)
+                (void)q.setContent(s, c, "none");
+        ASSERT_TRUE(q.setContent(1, 0, "p2"));
+        q.setArrayedParameter("none");
+        bench.controls().setText(ctl::ArraySize, "0");
+        bench.controls().setText(ctl::SpectralWidth, "1000");
+        bench.controls().setText(ctl::PointCount, std::to_string(kPoints));
+        bench.controls().setText(ctl::LineBroadening1D, "0");
+        bench.controls().setText(ctl::DirectWindow, "Lorenz");
+        q.setPointStep(1);
+        if (!sampled)
+            return;
+        ASSERT_TRUE(q.insertStep(1));
+        std::string shape;
+        for (int i = 0; i < kPoints; ++i)
+            shape += "0 0 1\r\n";
+        dir.writeBytes("silent.rf", shape);
+        ASSERT_TRUE(q.setContent(2, 0, "n_silent.rf"));
+        q.elements().setValue(51, kPoints / kWidthHz * 1e6);  // us: one point per dwell time
+        ASSERT_TRUE(q.toggleAcquisition(2));
+        bench.controls().setText(ctl::AcquisitionTime, std::to_string(kPoints / kWidthHz * 1000.0));
+        bench.controls().setChecked(ctl::Swift, true);
+    }
+
+    // A gapped HS1 sweep over +-400 Hz in np gaps of two pulse and two silent elements, weak enough
+    // for the linear regime, replaces the silent pulse; the receiver listens in the silent elements.
+    void sweptAcquisition(bool gapped = true)
+    {
+        constexpr int kPerGap = 4;
+        constexpr int kElements = kPoints * kPerGap;
+        const double beta = 5.3;  // sech truncated at 1 %
+        const double durationS = kPoints / kWidthHz;
+        const double dtS = durationS / kElements;
+        std::string shape = "# mother " + std::to_string(kPoints) + " #\r\n";
+        double phaseCycles = 0.0;
+        for (int i = 0; i < kElements; ++i) {
+            const double tau = 2.0 * (i + 0.5) / kElements - 1.0;
+            const double offsetHz = 400.0 * std::tanh(beta * tau);
+            phaseCycles += offsetHz * dtS;
+            const bool on = !gapped || i % kPerGap < 2;
+            const double amplitude = on ? (gapped ? 0.4 : 0.2) / std::cosh(beta * tau) : 0.0;
+            shape += std::to_string(std::fmod(phaseCycles, 1.0) * 360.0) + " " + std::to_string(amplitude) +
+                     " 1\r\n";
+        }
+        dir.writeBytes("silent.rf", shape);
+        ASSERT_TRUE(bench.sequence().setContent(1, 0, "none"));
+        // With F samples computed per acquired point, sw is the element rate: F x 1000 Hz.
+        bench.controls().setText(ctl::SpectralWidth, std::to_string(kPerGap * kWidthHz));
+        bench.controls().setChecked(ctl::ReceiverGapping, gapped);
+        bench.controls().setChecked(gapped ? ctl::Correlation : ctl::ContinSwift, true);
+    }
+
+    // The complex spectrum of run 0 of the last run.
+    std::vector<std::complex<double>> spectrum() const
+    {
+        const engine::SampleRecord& spectra = bench.records().preparation->signal;
+        std::vector<std::complex<double>> values(kPoints);
+        for (int k = 1; k <= kPoints; ++k)
+            values[static_cast<std::size_t>(k - 1)] = {spectra.at(1, k, 0), spectra.at(2, k, 0)};
+        return values;
+    }
+
+    // The magnitude spectrum of run 0 of the last run.
+    std::vector<double> magnitude() const
+    {
+        const engine::SampleRecord& spectra = bench.records().preparation->signal;
+        std::vector<double> values(kPoints);
+        for (int k = 1; k <= kPoints; ++k)
+            values[static_cast<std::size_t>(k - 1)] = std::hypot(spectra.at(1, k, 0), spectra.at(2, k, 0));
+        return values;
+    }
+
+    // The frequencies of the strongest magnitude peaks of run 0's spectrum, in ascending order.
+    enum class Sweep { None, Gapped, Continuous };
+    std::vector<double> lines(bool sampled, int count, Sweep sweep = Sweep::None)
+    {
+        sequence(sampled);
+        if (sweep != Sweep::None)
+            sweptAcquisition(sweep == Sweep::Gapped);
+        EXPECT_EQ(startExperiment(bench, false), StartOutcome::Completed);
+        // A second Start from the boxes the first one left gives the same record.
+        EXPECT_EQ(bench.controls().text(ctl::AcquisitionTime), "256");
+        EXPECT_TRUE(bench.records().spectraComputed);
+        std::vector<double> found;
+        for (const processing::SpectrumPeak& p : processing::strongestPeaks(magnitude(), kWidthHz, count))
+            found.push_back(p.frequencyHz);
+        std::sort(found.begin(), found.end());
+        return found;
+    }
+
+    velmora::testing::ScratchDirectory dir;
+    util::RecordedMessages messages;
+    Workbench bench{messages, dir.path()};
+};
+
+TEST_F(SampledAcquisitionTest, OneProtonLandsWhereTheSynthesizedSpectrumPutsIt)
+{
+    spins({0.5});
+    const std::vector<double> synthesized = lines(false, 1);
+    const std::vector<double> sampled = lines(true, 1);
+    ASSERT_EQ(synthesized.size(), 1u);
+    ASSERT_EQ(sampled.size(), 1u);
+    EXPECT_NEAR(synthesized[0], 85.0, kWidthHz / kPoints);
+    EXPECT_NEAR(sampled[0], synthesized[0], 1e-9) << "not mirrored to " << -synthesized[0];
+}
+
+TEST_F(SampledAcquisitionTest, AnAsymmetricThreeSpinSystemKeepsItsMultiplets)
+{
+    spins({-1.5, 0.2, 1.8}, {{0, 1, 20.0}, {1, 2, 35.0}});
+    const std::vector<double> synthesized = lines(false, 6);
+    const std::vector<double> sampled = lines(true, 6);
+    ASSERT_EQ(synthesized.size(), 6u) << "the six strongest lines of three multiplets";
+    ASSERT_EQ(sampled.size(), synthesized.size());
+    for (std::size_t i = 0; i < sampled.size(); ++i)
+        EXPECT_NEAR(sampled[i], synthesized[i], kWidthHz / kPoints) << "line " << i;
+}
+
+TEST_F(SampledAcquisitionTest, TheModelSpectrumHasThePulseAcquireLines)
+{
+    spins({-1.5, 0.2, 1.8}, {{0, 1, 20.0}, {1, 2, 35.0}});
+    for (int k = 0; k < 3; ++k)
+        bench.spinSystem().setT2Ms(k, 60.0);
+    bench.spinSystem().rebuild();
+    bench.controls().setChecked(ctl::T2Relaxation, true);
+    const std::vector<double> synthesized = lines(false, 6);
+    bench.controls().setChecked(ctl::ModelSpectrum, true);
+    const std::vector<double> modelled = lines(true, 6);
+    ASSERT_EQ(modelled.size(), synthesized.size());
+    for (std::size_t i = 0; i < modelled.size(); ++i)
+        EXPECT_NEAR(modelled[i], synthesized[i], kWidthHz / kPoints) << "line " << i;
+}
+
+class SweptAcquisitionTest : public SampledAcquisitionTest, public ::testing::WithParamInterface<bool> {};
+
+// Gapped: "swift" with "correlation"; continuous: "contin SWIFT" then "swift".
+TEST_P(SweptAcquisitionTest, ProcessingASweepGivesThePulseAcquireSpectrum)
+{
+    const Sweep sweep = GetParam() ? Sweep::Gapped : Sweep::Continuous;
+    spins({-1.5, 0.2, 1.8}, {{0, 1, 20.0}, {1, 2, 35.0}});
+    for (int k = 0; k < 3; ++k)
+        bench.spinSystem().setT2Ms(k, 60.0);
+    bench.spinSystem().rebuild();
+    bench.controls().setChecked(ctl::T2Relaxation, true);
+    // First-order lines: each shift split by its two couplings (170 MHz, so 1 ppm is 170 Hz).
+    std::vector<double> expected;
+    const double shiftHz[3] = {-1.5 * 170.0, 0.2 * 170.0, 1.8 * 170.0};
+    const double couplingHz[3][2] = {{20.0, 0.0}, {20.0, 35.0}, {35.0, 0.0}};
+    for (int k = 0; k < 3; ++k)
+        for (double a : {-0.5, 0.5})
+            for (double b : {-0.5, 0.5})
+                expected.push_back(shiftHz[k] + a * couplingHz[k][0] + b * couplingHz[k][1]);
+    const auto nearest = [](const std::vector<double>& in, double f) {
+        double best = 1e9;
+        for (double g : in)
+            best = std::min(best, std::abs(g - f));
+        return best;
+    };
+    const std::vector<double> synthesized = lines(false, 6);
+    const std::vector<double> synthesizedMagnitude = magnitude();
+    const std::vector<std::complex<double>> synthesizedSpectrum = spectrum();
+    const std::vector<double> swept = lines(true, 6, sweep);
+    const std::vector<double> sweptMagnitude = magnitude();
+    const std::vector<std::complex<double>> sweptSpectrum = spectrum();
+    ASSERT_EQ(swept.size(), 6u);
+    for (double f : swept)
+        EXPECT_LE(nearest(expected, f), kWidthHz / kPoints) << "swept line at " << f;
+    for (double f : synthesized)
+        EXPECT_LE(nearest(expected, f), kWidthHz / kPoints) << "pulse-acquire line at " << f;
+    // The same multiplet pattern: the magnitude spectra agree in shape.
+    double both = 0.0, a2 = 0.0, b2 = 0.0;
+    for (std::size_t i = 0; i < sweptMagnitude.size(); ++i) {
+        both += sweptMagnitude[i] * synthesizedMagnitude[i];
+        a2 += sweptMagnitude[i] * sweptMagnitude[i];
+        b2 += synthesizedMagnitude[i] * synthesizedMagnitude[i];
+    }
+    EXPECT_GT(both / std::sqrt(a2 * b2), 0.9);
+    std::complex<double> overlap = 0.0;
+    for (std::size_t i = 0; i < sweptSpectrum.size(); ++i)
+        overlap += sweptSpectrum[i] * std::conj(synthesizedSpectrum[i]);
+    EXPECT_GT(std::abs(overlap) / std::sqrt(a2 * b2), 0.88)
+        << "the sweep's phase is taken out (0.80 unmirrored) " << std::abs(overlap) / std::sqrt(a2 * b2);
+}
+
+INSTANTIATE_TEST_SUITE_P(GappedAndContinuous, SweptAcquisitionTest, ::testing::Bool());
+
+TEST_F(SampledAcquisitionTest, ARefusedStepLeavesTheRunWithoutSpectraAndSaysWhy)
+{
+    spins({0.5});
+    (void)lines(false, 1);  // spectra of an earlier run
+    ASSERT_TRUE(util::fileExists(dir.path() / "aFT_XY.dat"));
+    sequence(true);
+    bench.controls().setChecked(ctl::Swift2, true);
+    EXPECT_EQ(startExperiment(bench, false), StartOutcome::Completed);
+    EXPECT_FALSE(bench.records().spectraComputed);
+    ASSERT_FALSE(messages.entries.empty());
+    EXPECT_NE(messages.entries.back().text.find("\"swift2\""), std::string::npos);
+    EXPECT_FALSE(util::fileExists(dir.path() / "aFT_XY.dat")) << "no earlier spectrum looks current";
+    const util::TextFileContent manifest = util::readTextLines(dir.path() / "run-manifest.txt");
+    ASSERT_TRUE(manifest.ok);
+    EXPECT_NE(std::find_if(manifest.lines.begin(), manifest.lines.end(),
+                           [](const std::string& line) { return line.rfind("spectra\tnone: ", 0) == 0; }),
+              manifest.lines.end());
+}
+
+}  // namespace
+}  // namespace velmora::workbench
