@@ -77,7 +77,8 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> arguments)
             return {options, {}};
         }
         if (option.name.starts_with("--") && (takesValue(option.name) || option.name == "--2d" ||
-                                              option.name == "--png" || option.name == "--quiet") &&
+                                              option.name == "--png" || option.name == "--jcamp" ||
+                                              option.name == "--quiet") &&
             !belongsTo(options.command, option.name))
             return refused(std::string(command) + " takes no option " + std::string(option.name));
         if (!takesValue(option.name)) {
@@ -87,6 +88,8 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> arguments)
                 options.twoD = true;
             else if (option.name == "--png")
                 options.png = true;
+            else if (option.name == "--jcamp")
+                options.jcamp = true;
             else if (option.name == "--quiet")
                 options.quiet = true;
             else if (option.name.starts_with("-"))
@@ -156,6 +159,9 @@ std::string usageText()
            "                        plot2d.png (the 2D map, after --2d), plotOper.png (the operator\n"
            "                        traces) and plotSec.png (the sequence panel) into the working\n"
            "                        directory\n"
+           "  --jcamp               after the run, write the spectra and FIDs (spectrum_run<r>.jdx,\n"
+           "                        fid_run<r>.jdx, spectrum_sum.jdx, fid_sum.jdx) or the 2D map\n"
+           "                        (map2d.jdx) as JCAMP-DX files into the working directory\n"
            "  --quiet               print nothing but errors\n"
            "\n"
            "Exit status: 0 the run completed; 1 the run was refused, stopped or failed, a named file is\n"

@@ -1,6 +1,6 @@
 // The command line of velmora-cli, parsed into what the program does:
 //   velmora-cli run [--workdir DIR] [--mol NAME.mol] [--psq NAME.psq] [--2d]
-//                   [--set 'CONTROL(INDEX)=TEXT']... [--element NAME=VALUE]... [--png] [--quiet]
+//                   [--set 'CONTROL(INDEX)=TEXT']... [--element NAME=VALUE]... [--png] [--jcamp] [--quiet]
 //   velmora-cli make-pulse [--workdir DIR] [--set 'CONTROL(INDEX)=TEXT']... [--name NAME] [--png]
 //   velmora-cli --help | --version
 // Options take their value as the next argument or after "=" ("--workdir=DIR"). The assignments are
@@ -34,7 +34,8 @@ struct CliOptions {
     std::string moleculeFile;                               // empty: nothing beyond start-up
     std::string sequenceFile;
     bool twoD = false;
-    bool png = false;  // write the plots as PNG files after a completed run
+    bool png = false;    // write the plots as PNG files after a completed run
+    bool jcamp = false;  // write the spectra or the 2D map as JCAMP-DX files after a completed run
     bool quiet = false;
     std::vector<Override> overrides;  // in command-line order
 };

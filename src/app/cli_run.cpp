@@ -10,6 +10,7 @@
 #include "workbench/control_override.h"
 #include "workbench/experiment_pipeline.h"
 #include "workbench/file_commands.h"
+#include "workbench/jcamp_export.h"
 #include "workbench/result_tables.h"
 #include "workbench/start_up.h"
 #include "workbench/workbench.h"
@@ -248,6 +249,12 @@ int runCommand(const CliOptions& options)
         if (ended != workbench::StartOutcome::Completed)
             return;
         writeResultTables(bench, staging, messages);
+        if (options.jcamp) {
+            if (const util::Outcome exported = workbench::writeJcampFiles(bench, staging); !exported) {
+                messages.show(exported.message(), "Error!");
+                plotsWritten = false;
+            }
+        }
 #ifdef VELMORA_HAVE_RENDER
         if (options.png) {
             if (const util::Outcome plots = writePlotPngs(bench, staging); !plots) {
