@@ -60,7 +60,7 @@ try {
   const spectrum = read(join(oneD, 'spectrum_run0.jdx'));
   assert.equal(symbolUnits(spectrum, 'X'), 'HZ');
   const mhz = spectrum.spectra[0].observeFrequency;
-  assert.equal(mhz, 170, 'the examples' proton frequency');
+  assert.equal(mhz, 170, "the examples' proton frequency");
   assert.equal(spectrum.spectra.length, 2, 'a real and an imaginary page');
   for (const [page, column, symbol] of [[0, 1, 'R'], [1, 2, 'I']]) {
     const { x, y } = spectrum.spectra[page].data;
