@@ -10,6 +10,7 @@
 #include "workbench/control_handlers.h"
 #include "workbench/experiment_pipeline.h"
 #include "workbench/file_commands.h"
+#include "workbench/jcamp_export.h"
 #include "workbench/start_up.h"
 #include "workbench/workbench.h"
 
@@ -708,6 +709,19 @@ QFrame* MainWindow::buildSpectraFrame()
     grid->addWidget(new QLabel("object profile", frame), 5, 0);
     grid->addWidget(profile, 5, 1);
     binder_->bind(ctl::ObjectProfile, profile);
+    // The companion of savePicture: the last run's spectra or map for other NMR programs.
+    auto* jcamp = new QPushButton("Export JCAMP-DX", frame);
+    jcamp->setObjectName("export jcamp");
+    grid->addWidget(jcamp, 6, 0, 1, 2);
+    connect(jcamp, &QPushButton::clicked, this, [this] {
+        std::vector<std::string> written;
+        if (const util::Outcome exported = workbench::writeJcampFiles(bench_, bench_.workingDirectory(), &written);
+            !exported)
+            bench_.messages().show(exported.message(), "Error!");
+        else
+            statusBar()->showMessage(QString("Saved %1 JCAMP-DX file(s) in the working directory.")
+                                         .arg(written.size()), 5000);
+    });
     return frame;
 }
 

@@ -157,6 +157,24 @@ private slots:
         QVERIFY(s.bench.records().driver.runsDone < 401);
     }
 
+    void exportJcampUnderSpectraWritesTheLastRunsSpectraOrSaysThereAreNone()
+    {
+        Session s;
+        s.window->showSpectra();
+        auto* exportButton = s.window->spectraFrame()->findChild<QPushButton*>("export jcamp");
+        QVERIFY(exportButton != nullptr);
+        QTest::mouseClick(exportButton, Qt::LeftButton);
+        QVERIFY(!s.messages.entries.empty());
+        QVERIFY(!util::fileExists(s.dir.path() / "spectrum_run0.jdx"));
+
+        s.window->start(false);
+        s.window->showSpectra();
+        QTest::mouseClick(exportButton, Qt::LeftButton);
+        QVERIFY(util::fileExists(s.dir.path() / "spectrum_run0.jdx"));
+        QVERIFY(util::fileExists(s.dir.path() / "fid_run0.jdx"));
+        QVERIFY(s.window->statusBar()->currentMessage().contains("JCAMP-DX"));
+    }
+
     void whileRunningStartIsRefusedAndEditingIsOff()
     {
         Session s;
