@@ -1078,10 +1078,13 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
     }
     if (event->type() == QEvent::MouseMove) {
         auto* widget = qobject_cast<QWidget*>(watched);
+        // A move over a popup's button or label reaches the working area too (those widgets do
+        // not track the mouse and pass it on): what counts is the widget under the pointer.
+        const QPoint global = static_cast<QMouseEvent*>(event)->globalPosition().toPoint();
+        QWidget* under = QApplication::widgetAt(global);
         if (widget != nullptr && widget->window() == this && !isInsidePopup(widget) &&
-            (widget == area_ || area_->isAncestorOf(widget))) {
-            const QPoint at =
-                area_->mapFromGlobal(static_cast<QMouseEvent*>(event)->globalPosition().toPoint());
+            (under == nullptr || !isInsidePopup(under)) && (widget == area_ || area_->isAncestorOf(widget))) {
+            const QPoint at = area_->mapFromGlobal(global);
             pointerMoved(twips_.twips(at.x()), twips_.twips(at.y()));
         }
     }

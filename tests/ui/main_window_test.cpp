@@ -169,6 +169,9 @@ private slots:
 
         s.window->start(false);
         s.window->showSpectra();
+        // The pointer on its way to the button stays inside the frame, which stays open.
+        QTest::mouseMove(exportButton, exportButton->rect().center());
+        QVERIFY(s.window->spectraFrame()->isVisible());
         QTest::mouseClick(exportButton, Qt::LeftButton);
         QVERIFY(util::fileExists(s.dir.path() / "spectrum_run0.jdx"));
         QVERIFY(util::fileExists(s.dir.path() / "fid_run0.jdx"));
