@@ -58,6 +58,13 @@ std::pair<double, double> extremes(std::span<const double> values)
     return {*low, *high};
 }
 
+// A value that is not finite has no place in an AFFN table: refuse rather than write a wrong number.
+void requireFinite(std::span<const double> values)
+{
+    if (!std::all_of(values.begin(), values.end(), [](double v) { return std::isfinite(v); }))
+        throw std::invalid_argument("the data hold values that are not finite numbers");
+}
+
 }  // namespace
 
 double jcampOrdinateFactor(std::span<const double> values)
@@ -72,6 +79,8 @@ std::vector<std::string> jcampSeriesLines(const JcampSeries& series)
 {
     if (series.real.empty() || series.real.size() != series.imaginary.size())
         throw std::invalid_argument("a JCAMP-DX data set needs equal, non-empty real and imaginary parts");
+    requireFinite(series.real);
+    requireFinite(series.imaginary);
     const bool spectrum = series.kind == JcampSeries::Kind::Spectrum;
     const char* type = spectrum ? "NMR SPECTRUM" : "NMR FID";
     const std::string xName = spectrum ? "FREQUENCY" : "TIME";
@@ -125,6 +134,7 @@ std::vector<std::string> jcampMapLines(const JcampMap& map)
     const std::size_t columns = static_cast<std::size_t>(std::max(map.columnCount, 0));
     if (rows == 0 || columns == 0 || map.values.size() != rows * columns)
         throw std::invalid_argument("a JCAMP-DX map needs rows x columns values");
+    requireFinite(map.values);
     const double factor = jcampOrdinateFactor(map.values);
     const auto [low, high] = extremes(map.values);
     const double lastF1 = map.firstF1Hz + static_cast<double>(rows - 1) * map.deltaF1Hz;

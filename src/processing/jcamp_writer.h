@@ -45,7 +45,7 @@ struct JcampMap {
 };
 
 // The file's lines (without line ends), from ##TITLE to ##END. Throws std::invalid_argument when
-// the parts disagree in size or hold no point.
+// the parts disagree in size, hold no point or hold a value that is not finite.
 std::vector<std::string> jcampSeriesLines(const JcampSeries& series);
 std::vector<std::string> jcampMapLines(const JcampMap& map);
 

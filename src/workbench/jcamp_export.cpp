@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cmath>
+#include <stdexcept>
 
 namespace velmora::workbench {
 
@@ -22,9 +23,17 @@ double boxNumber(const Workbench& bench, model::ControlId id)
     return bench.controls().number(id).value_or(0.0);
 }
 
-util::Outcome writeLines(const std::filesystem::path& path, const std::vector<std::string>& lines,
+// Builds the lines and writes them; a data set the writer refuses becomes the outcome's message.
+template <class Data, class Build>
+util::Outcome writeLines(const std::filesystem::path& path, const Data& data, Build build,
                          std::vector<std::string>* written)
 {
+    std::vector<std::string> lines;
+    try {
+        lines = build(data);
+    } catch (const std::invalid_argument& refused) {
+        return util::Outcome::failure("cannot write " + path.string() + ": " + refused.what());
+    }
     util::Outcome outcome = util::writeTextFile(path, lines);
     if (outcome && written != nullptr)
         written->push_back(path.filename().string());
@@ -49,7 +58,7 @@ util::Outcome writeMap(const Workbench& bench, const std::filesystem::path& dire
         .deltaF2Hz = -sw / np,
         .values = map.values,
     };
-    return writeLines(directory / "map2d.jdx", processing::jcampMapLines(jcamp), written);
+    return writeLines(directory / "map2d.jdx", jcamp, processing::jcampMapLines, written);
 }
 
 util::Outcome writeRuns(const Workbench& bench, const std::filesystem::path& directory,
@@ -77,7 +86,7 @@ util::Outcome writeRuns(const Workbench& bench, const std::filesystem::path& dir
                                        .real = real,
                                        .imaginary = imaginary};
         if (util::Outcome done = writeLines(directory / ("spectrum_" + name + ".jdx"),
-                                            processing::jcampSeriesLines(series), written);
+                                            series, processing::jcampSeriesLines, written);
             !done)
             return done;
         if (fid.lastSample() < np || fid.lastRun() < r)
@@ -91,7 +100,7 @@ util::Outcome writeRuns(const Workbench& bench, const std::filesystem::path& dir
         series.firstX = 0.0;
         series.deltaX = 1.0 / sw;
         if (util::Outcome done = writeLines(directory / ("fid_" + name + ".jdx"),
-                                            processing::jcampSeriesLines(series), written);
+                                            series, processing::jcampSeriesLines, written);
             !done)
             return done;
     }

@@ -91,6 +91,10 @@ TEST(JcampWriter, ZeroPartAndTimeAxis)
     JcampSeries unequal = fid;
     unequal.imaginary = shorter;
     EXPECT_THROW((void)jcampSeriesLines(unequal), std::invalid_argument);
+    const std::vector<double> notFinite{1.0, std::nan(""), 2.0};
+    JcampSeries broken = fid;
+    broken.real = notFinite;
+    EXPECT_THROW((void)jcampSeriesLines(broken), std::invalid_argument);
 }
 
 TEST(JcampWriter, MapPagesCarryTheIndirectFrequency)
