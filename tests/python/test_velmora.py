@@ -81,6 +81,8 @@ def test_cosy_map_equals_the_command_line(examples, cli_run):
 
 
 def test_controls_and_elements_as_the_command_line_sets_them(examples):
+    with pytest.raises(velmora.VelmoraError, match="does not exist"):
+        velmora.Workbench(str(examples / "nowhere"))
     bench = velmora.Workbench(str(examples))
     bench.set("Text14(12)", "128")
     assert bench.get("Text14(12)") == "128"
