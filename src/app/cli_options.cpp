@@ -87,7 +87,7 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> arguments)
             return {options, {}};
         }
         if (option.name.starts_with("--") &&
-            (takesValue(option.name) || option.name == "--2d" || option.name == "--png" ||
+            (takesValue(option.name) || option.name == "--2d" || option.name == "--png" || option.name == "--jcamp" ||
              option.name == "--quiet" || option.name == "--autophase") &&
             !belongsTo(options.command, option.name))
             return refused(std::string(command) + " takes no option " + std::string(option.name));
@@ -98,6 +98,8 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> arguments)
                 options.twoD = true;
             else if (option.name == "--png")
                 options.png = true;
+            else if (option.name == "--jcamp")
+                options.jcamp = true;
             else if (option.name == "--quiet")
                 options.quiet = true;
             else if (option.name == "--autophase")
@@ -192,6 +194,9 @@ std::string usageText()
            "                        which makes the spectrum 1300 pixels wide)\n"
            "  --autophase           phase the spectra automatically (zero and first order) before\n"
            "                        they are written and drawn, as the window's autophase button does\n"
+           "  --jcamp               after the run, write the spectra and FIDs (spectrum_run<r>.jdx,\n"
+           "                        fid_run<r>.jdx, spectrum_sum.jdx, fid_sum.jdx) or the 2D map\n"
+           "                        (map2d.jdx) as JCAMP-DX files into the working directory\n"
            "  --quiet               print nothing but errors\n"
            "  --threads N           run on N threads (1 to 256; default: every core)\n"
            "\n"

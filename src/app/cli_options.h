@@ -1,6 +1,6 @@
 // The command line of velmora-cli, parsed into what the program does:
 //   velmora-cli run [--workdir DIR] [--mol NAME.mol] [--psq NAME.psq] [--2d]
-//                   [--set 'CONTROL(INDEX)=TEXT']... [--element NAME=VALUE]... [--autophase] [--png]
+//                   [--set 'CONTROL(INDEX)=TEXT']... [--element NAME=VALUE]... [--autophase] [--png] [--jcamp]
 //                   [--quiet] [--threads N]
 //   velmora-cli make-pulse [--workdir DIR] [--set 'CONTROL(INDEX)=TEXT']... [--name NAME] [--png]
 //   velmora-cli controls [--workdir DIR] | velmora-cli elements [--workdir DIR]
@@ -37,7 +37,9 @@ struct CliOptions {
     std::string sequenceFile;
     bool twoD = false;
     bool png = false;  // write the plots as PNG files after a completed run
+    bool png = false;       // write the plots as PNG files after a completed run
     double pngScale = 2.5;  // --png-scale: the pictures' size over the window's box sizes
+    bool jcamp = false;  // write the spectra or the 2D map as JCAMP-DX files after a completed run
     bool quiet = false;
     int threads = 0;                  // threads for the runs and slice rows; 0: every core of the machine
     bool autophase = false;           // phase the spectra automatically before they are written

@@ -11,6 +11,7 @@
 #include "workbench/control_override.h"
 #include "workbench/experiment_pipeline.h"
 #include "workbench/file_commands.h"
+#include "workbench/jcamp_export.h"
 #include "workbench/result_tables.h"
 #include "workbench/start_up.h"
 #include "workbench/workbench.h"
@@ -258,6 +259,12 @@ int runCommand(const CliOptions& options)
                 messages.show(phased.message(), "Error!");
         }
         writeResultTables(bench, staging, messages);
+        if (options.jcamp) {
+            if (const util::Outcome exported = workbench::writeJcampFiles(bench, staging); !exported) {
+                messages.show(exported.message(), "Error!");
+                plotsWritten = false;
+            }
+        }
 #ifdef VELMORA_HAVE_RENDER
         if (options.png) {
             if (const util::Outcome plots = writePlotPngs(bench, staging, options.pngScale); !plots) {

@@ -12,6 +12,7 @@
 #include "workbench/control_handlers.h"
 #include "workbench/experiment_pipeline.h"
 #include "workbench/file_commands.h"
+#include "workbench/jcamp_export.h"
 #include "workbench/start_up.h"
 #include "workbench/workbench.h"
 
@@ -715,6 +716,19 @@ QFrame* MainWindow::buildSpectraFrame()
     grid->addWidget(new QLabel("object profile", frame), 5, 0);
     grid->addWidget(profile, 5, 1);
     binder_->bind(ctl::ObjectProfile, profile);
+    // The companion of savePicture: the last run's spectra or map for other NMR programs.
+    auto* jcamp = new QPushButton("Export JCAMP-DX", frame);
+    jcamp->setObjectName("export jcamp");
+    grid->addWidget(jcamp, 6, 0, 1, 2);
+    connect(jcamp, &QPushButton::clicked, this, [this] {
+        std::vector<std::string> written;
+        if (const util::Outcome exported = workbench::writeJcampFiles(bench_, bench_.workingDirectory(), &written);
+            !exported)
+            bench_.messages().show(exported.message(), "Error!");
+        else
+            statusBar()->showMessage(QString("Saved %1 JCAMP-DX file(s) in the working directory.")
+                                         .arg(written.size()), 5000);
+    });
     return frame;
 }
 
@@ -1078,10 +1092,13 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
     }
     if (event->type() == QEvent::MouseMove) {
         auto* widget = qobject_cast<QWidget*>(watched);
+        // A move over a popup's button or label reaches the working area too (those widgets do
+        // not track the mouse and pass it on): what counts is the widget under the pointer.
+        const QPoint global = static_cast<QMouseEvent*>(event)->globalPosition().toPoint();
+        QWidget* under = QApplication::widgetAt(global);
         if (widget != nullptr && widget->window() == this && !isInsidePopup(widget) &&
-            (widget == area_ || area_->isAncestorOf(widget))) {
-            const QPoint at =
-                area_->mapFromGlobal(static_cast<QMouseEvent*>(event)->globalPosition().toPoint());
+            (under == nullptr || !isInsidePopup(under)) && (widget == area_ || area_->isAncestorOf(widget))) {
+            const QPoint at = area_->mapFromGlobal(global);
             pointerMoved(twips_.twips(at.x()), twips_.twips(at.y()));
         }
     }

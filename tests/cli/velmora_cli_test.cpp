@@ -4,6 +4,7 @@
 // program's environment: --png must find its drawing platform by itself.
 #include "model/molecule_file.h"
 #include "model/spin_system.h"
+#include "support/jcamp_reader.h"
 #include "support/scratch_directory.h"
 #include "util/messages.h"
 #include "workbench/file_commands.h"
@@ -528,6 +529,63 @@ TEST_F(Cli, HalfThePulseWidthHalvesTheFlipAngle)
         const double transverse = std::hypot(table.value(0, "x" + name), table.value(0, "y" + name));
         EXPECT_NEAR(transverse, 10000.0, 100.0) << name;
     }
+}
+
+// The pulse-acquire example at 170 MHz: H0, H1 and H2 at -1.5, 0.2 and 1.8 ppm with J01 = 7,
+// J02 = 3 and J12 = 12 Hz. Each spin's four lines lie at shift x 170 +- J/2 +- J'/2 Hz; the
+// JCAMP-DX spectrum must show a maximum of the magnitude at one of them on the file's own Hz axis,
+// which the observe frequency turns into the ppm of the molecule file.
+TEST_F(Cli, JcampSpectraCarryTheLinesOfThePulseAcquireExampleOnTheirHzAxis)
+{
+    for (const char* name : {"pulse_acquire.mol", "pulse_acquire.psq"})
+        std::filesystem::copy_file(std::filesystem::path(VELMORA_EXAMPLES_DIR) / name, inWork(name));
+    const Finished done = runInWork({"--mol", "pulse_acquire.mol", "--psq", "pulse_acquire.psq", "--jcamp", "--quiet"});
+    ASSERT_EQ(done.status, 0) << done.err;
+    ASSERT_TRUE(std::filesystem::exists(inWork("fid_run0.jdx")));
+    const testing::JcampFile file = testing::readJcamp(velmora::testing::readBytes(inWork("spectrum_run0.jdx")));
+    ASSERT_EQ(file.pages.size(), 2u);
+    const double mhz = std::stod(file.labels.at(".OBSERVEFREQUENCY"));
+    EXPECT_DOUBLE_EQ(mhz, 170.0);
+    EXPECT_EQ(file.field("UNITS", "X"), "HZ");
+    const std::vector<double>& hz = file.pages[0].x;
+    std::vector<double> magnitude;
+    for (std::size_t i = 0; i < hz.size(); ++i)
+        magnitude.push_back(std::hypot(file.pages[0].y[i], file.pages[1].y[i]));
+    const double step = std::abs(hz[1] - hz[0]);
+    const struct {
+        double ppm, j1, j2;
+    } spins[] = {{-1.5, 7.0, 3.0}, {0.2, 7.0, 12.0}, {1.8, 3.0, 12.0}};
+    for (const auto& spin : spins) {
+        bool found = false;
+        for (const double a : {-0.5, 0.5})
+            for (const double b : {-0.5, 0.5}) {
+                const double line = spin.ppm * mhz + a * spin.j1 + b * spin.j2;
+                for (std::size_t i = 1; i + 1 < hz.size(); ++i)
+                    found = found || (std::abs(hz[i] - line) <= 1.5 * step && magnitude[i] >= magnitude[i - 1] &&
+                                      magnitude[i] >= magnitude[i + 1]);
+            }
+        EXPECT_TRUE(found) << "no line of the spin at " << spin.ppm << " ppm";
+    }
+    // The strongest point lies within the multiplets (in ppm on the file's axis).
+    const auto strongest = std::max_element(magnitude.begin(), magnitude.end()) - magnitude.begin();
+    const double ppm = hz[static_cast<std::size_t>(strongest)] / mhz;
+    EXPECT_TRUE(std::abs(ppm + 1.5) < 0.06 || std::abs(ppm - 0.2) < 0.06 || std::abs(ppm - 1.8) < 0.06) << ppm;
+}
+
+TEST_F(Cli, JcampOfA2DRunIsTheMapAndOfArrayedRunsOneFilePerRunAndTheSum)
+{
+    ASSERT_EQ(runInWork({"--2d", "--jcamp", "--quiet", "--set", "Text14(11)=3"}).status, 0);
+    const testing::JcampFile map = testing::readJcamp(velmora::testing::readBytes(inWork("map2d.jdx")));
+    EXPECT_EQ(map.labels.at("JCAMPDX"), "6.00");
+    EXPECT_EQ(map.pages.size(), 256u);
+    EXPECT_FALSE(std::filesystem::exists(inWork("spectrum_run0.jdx")));
+
+    ASSERT_EQ(runInWork({"--jcamp", "--quiet", "--set", "Text14(11)=2"}).status, 0);
+    // Three runs: the first two on their own, the last slot holding the sum of all three.
+    for (const char* name : {"spectrum_run0.jdx", "spectrum_run1.jdx", "spectrum_sum.jdx", "fid_sum.jdx"})
+        EXPECT_TRUE(std::filesystem::exists(inWork(name))) << name;
+    EXPECT_FALSE(std::filesystem::exists(inWork("spectrum_run2.jdx")));
+    EXPECT_TRUE(mentions(velmora::testing::readBytes(inWork("spectrum_sum.jdx")), "##TITLE= Velmora spectrum, sum"));
 }
 
 }  // namespace

@@ -158,6 +158,27 @@ private slots:
         QVERIFY(s.bench.records().driver.runsDone < 401);
     }
 
+    void exportJcampUnderSpectraWritesTheLastRunsSpectraOrSaysThereAreNone()
+    {
+        Session s;
+        s.window->showSpectra();
+        auto* exportButton = s.window->spectraFrame()->findChild<QPushButton*>("export jcamp");
+        QVERIFY(exportButton != nullptr);
+        QTest::mouseClick(exportButton, Qt::LeftButton);
+        QVERIFY(!s.messages.entries.empty());
+        QVERIFY(!util::fileExists(s.dir.path() / "spectrum_run0.jdx"));
+
+        s.window->start(false);
+        s.window->showSpectra();
+        // The pointer on its way to the button stays inside the frame, which stays open.
+        QTest::mouseMove(exportButton, exportButton->rect().center());
+        QVERIFY(s.window->spectraFrame()->isVisible());
+        QTest::mouseClick(exportButton, Qt::LeftButton);
+        QVERIFY(util::fileExists(s.dir.path() / "spectrum_run0.jdx"));
+        QVERIFY(util::fileExists(s.dir.path() / "fid_run0.jdx"));
+        QVERIFY(s.window->statusBar()->currentMessage().contains("JCAMP-DX"));
+    }
+
     void whileRunningStartIsRefusedAndEditingIsOff()
     {
         Session s;

@@ -1,0 +1,189 @@
+#include "python_session.h"
+
+#include "model/controls.h"
+#include "util/number_format.h"
+#include "workbench/control_override.h"
+#include "workbench/experiment_pipeline.h"
+#include "workbench/file_commands.h"
+#include "workbench/start_up.h"
+
+namespace velmora::python {
+
+namespace {
+
+// Clears the busy flag and the progress listener however the run ends.
+class RunScope {
+public:
+    RunScope(std::atomic<bool>& busy, workbench::Workbench& bench) : busy_(busy), bench_(bench) {}
+    ~RunScope()
+    {
+        bench_.setProgressListener({});
+        busy_.store(false);
+    }
+    RunScope(const RunScope&) = delete;
+    RunScope& operator=(const RunScope&) = delete;
+
+private:
+    std::atomic<bool>& busy_;
+    workbench::Workbench& bench_;
+};
+
+std::filesystem::path existingDirectory(const std::filesystem::path& directory)
+{
+    std::error_code ec;
+    if (!std::filesystem::is_directory(directory, ec))
+        throw SessionError("the working directory " + directory.string() + " does not exist");
+    return std::filesystem::absolute(directory, ec);
+}
+
+}  // namespace
+
+PythonSession::PythonSession(const std::filesystem::path& workingDirectory)
+    : bench_(messages_, existingDirectory(workingDirectory))
+{
+    workbench::startUpIn(bench_, bench_.workingDirectory());
+}
+
+const workbench::Workbench& PythonSession::idleBench() const
+{
+    if (busy_.load())
+        throw SessionBusy("a run is already in progress");
+    return bench_;
+}
+
+workbench::Workbench& PythonSession::idleBench()
+{
+    if (busy_.load())
+        throw SessionBusy("a run is already in progress");
+    return bench_;
+}
+
+std::string PythonSession::messagesSince(std::size_t first) const
+{
+    std::string text;
+    for (std::size_t k = first; k < messages_.entries.size(); ++k) {
+        if (!text.empty())
+            text += "\n";
+        text += messages_.entries[k].text;
+    }
+    return text;
+}
+
+void PythonSession::checkRead(bool read, std::size_t first, const std::string& what)
+{
+    if (read)
+        return;
+    const std::string said = messagesSince(first);
+    throw SessionError(said.empty() ? what : said);
+}
+
+void PythonSession::openMolecule(const std::string& name)
+{
+    const std::size_t first = messages_.entries.size();
+    checkRead(workbench::openMolecule(idleBench(), name).wasRead(), first, "cannot read " + name);
+}
+
+void PythonSession::openSequence(const std::string& name)
+{
+    const std::size_t first = messages_.entries.size();
+    checkRead(workbench::openSequence(idleBench(), name).wasRead(), first, "cannot read " + name);
+}
+
+void PythonSession::saveMolecule(const std::string& name)
+{
+    const std::size_t first = messages_.entries.size();
+    checkRead(workbench::saveMolecule(idleBench(), name), first, "cannot write " + name);
+}
+
+void PythonSession::saveSequence(const std::string& name)
+{
+    const std::size_t first = messages_.entries.size();
+    checkRead(workbench::saveSequence(idleBench(), name), first, "cannot write " + name);
+}
+
+void PythonSession::setControl(const std::string& name, const std::string& text)
+{
+    if (const util::Outcome applied = workbench::applyControlOverride(idleBench(), name + "=" + text); !applied)
+        throw SessionError(applied.message());
+}
+
+std::string PythonSession::control(const std::string& name) const
+{
+    const model::Controls& controls = idleBench().controls();
+    const std::optional<model::ControlId> id = controls.parse(name);
+    if (!id)
+        throw SessionError("there is no control \"" + name + "\"");
+    const model::ControlState& state = controls.at(*id);
+    if (id->array.starts_with("Check"))
+        return state.value != 0 ? "1" : "0";
+    if (id->array.starts_with("Label") || id->array.starts_with("Command"))
+        return state.caption;
+    if (id->array.starts_with("List")) {
+        std::string items;
+        for (const std::string& item : state.items)
+            items += (items.empty() ? "" : ",") + item;
+        return items;
+    }
+    return state.text;
+}
+
+void PythonSession::setElement(const std::string& name, double value)
+{
+    if (const util::Outcome applied =
+            workbench::applyElementOverride(idleBench(), name + "=" + util::formatGeneral(value));
+        !applied)
+        throw SessionError(applied.message());
+}
+
+double PythonSession::element(const std::string& name) const
+{
+    const model::ElementTable& elements = idleBench().sequence().elements();
+    const std::optional<int> index = elements.find(name, 0, model::element::kDecoupling - 1);
+    if (!index)
+        throw SessionError("there is no element \"" + name + "\"");
+    return elements.value(*index);
+}
+
+void PythonSession::claimRun()
+{
+    if (busy_.exchange(true))
+        throw SessionBusy("a run is already in progress");
+}
+
+void PythonSession::runClaimed(bool twoD, const Progress& progress)
+{
+    const RunScope scope(busy_, bench_);
+    bench_.setProgressListener(progress);
+    const std::size_t first = messages_.entries.size();
+    const workbench::StartOutcome outcome = workbench::startExperiment(bench_, twoD);
+    switch (outcome) {
+    case workbench::StartOutcome::Completed:
+        return;
+    case workbench::StartOutcome::Stopped:
+        throw RunStopped("the run was stopped after " + std::to_string(bench_.records().driver.runsDone) +
+                         " run(s)");
+    case workbench::StartOutcome::Refused: {
+        const std::string said = messagesSince(first);
+        throw SessionError(said.empty() ? "the sequence was refused; nothing was run" : said);
+    }
+    case workbench::StartOutcome::Failed: {
+        const std::string said = messagesSince(first);
+        throw SessionError(said.empty() ? "the run failed" : said);
+    }
+    case workbench::StartOutcome::Busy:
+        break;
+    }
+    throw SessionBusy("a run is already in progress");
+}
+
+std::vector<std::string> PythonSession::takeMessages()
+{
+    std::vector<std::string> texts;
+    (void)idleBench();
+    for (const util::RecordedMessages::Entry& entry : messages_.entries)
+        texts.push_back(entry.title.empty() ? entry.text : entry.title + ": " + entry.text);
+    messages_.entries.clear();
+    return texts;
+}
+
+}  // namespace velmora::python

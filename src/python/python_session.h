@@ -1,0 +1,84 @@
+// One Python session of the simulator: a Workbench on a working directory, with its messages kept
+// instead of shown, and the guard that keeps the model still while a run (released from the
+// Python interpreter's lock) works on it. Every call that is refused gives its reason as a
+// SessionError carrying the program's message; nothing is printed.
+#pragma once
+
+#include "util/messages.h"
+#include "workbench/workbench.h"
+
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace velmora::python {
+
+// A refusal or failure, with the message the program shows for it.
+class SessionError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+// A run was stopped before its end; the runs done are recorded.
+class RunStopped : public SessionError {
+public:
+    using SessionError::SessionError;
+};
+// Another call while a run is in progress.
+class SessionBusy : public SessionError {
+public:
+    using SessionError::SessionError;
+};
+
+class PythonSession {
+public:
+    // Opens `workingDirectory` as the window does at start-up (the settings file is not touched).
+    explicit PythonSession(const std::filesystem::path& workingDirectory);
+
+    const std::string& workingDirectory() const { return bench_.workingDirectory(); }
+
+    void openMolecule(const std::string& name);
+    void openSequence(const std::string& name);
+    void saveMolecule(const std::string& name);
+    void saveSequence(const std::string& name);
+
+    // "Text14(3)" and the text, caption, value or items the assignment gives, as --set takes them.
+    void setControl(const std::string& name, const std::string& text);
+    // The text of a text or combo box, the caption of a label or button, "1"/"0" of a check box.
+    std::string control(const std::string& name) const;
+    void setElement(const std::string& name, double value);
+    double element(const std::string& name) const;
+
+    // A run in two halves, so that the caller claims the session while it holds the interpreter's
+    // lock and runs without it: claimRun() throws SessionBusy when a run is in progress;
+    // runClaimed() runs Start (twoD false) or Start_2D and releases the claim however it ends.
+    // `progress` hears (runs done, runs) after every run, on the thread that runs. Throws
+    // SessionError when the sequence is refused or the run fails, RunStopped when stop() ended it.
+    using Progress = std::function<void(int runsDone, int runs)>;
+    void claimRun();
+    void runClaimed(bool twoD, const Progress& progress);
+    // Ends a run in progress, from any thread; nothing when no run is in progress.
+    void stop() { bench_.runControl().stop(); }
+    bool running() const { return busy_.load(); }
+
+    // Throws SessionBusy while a run is in progress; otherwise the bench, unchanged.
+    const workbench::Workbench& idleBench() const;
+    workbench::Workbench& idleBench();
+
+    // The messages shown since the last call (warnings of runs and reads that went through).
+    std::vector<std::string> takeMessages();
+
+private:
+    std::string messagesSince(std::size_t first) const;
+    void checkRead(bool read, std::size_t first, const std::string& what);
+
+    util::RecordedMessages messages_;
+    workbench::Workbench bench_;
+    // Set for the whole of run(). Callers hold the interpreter's lock except inside the run, so a
+    // call that finds it clear cannot overlap a run.
+    std::atomic<bool> busy_{false};
+};
+
+}  // namespace velmora::python

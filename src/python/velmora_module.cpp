@@ -1,0 +1,276 @@
+// The Python module `velmora`: a notebook drives the same workbench as the window and velmora-cli.
+// A Workbench opens a working directory; molecule and sequence files, controls (by the names
+// --set takes) and elements (as --element takes them) are read and written through the core's own
+// commands; a run releases the interpreter's lock and can be stopped from another thread; the
+// results come back as NumPy arrays that own their memory (a view into the live records would
+// dangle once the next run rebuilds them).
+#include "python_session.h"
+
+#include "engine/operator_output.h"
+#include "processing/peaks.h"
+#include "workbench/jcamp_export.h"
+#include "workbench/result_tables.h"
+
+#include <pybind11/functional.h>
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+#include <pybind11/stl/filesystem.h>
+
+#include <exception>
+#include <utility>
+#include <vector>
+
+namespace py = pybind11;
+
+namespace velmora::python {
+
+namespace {
+
+// A NumPy array that takes over `values` without copying them.
+py::array_t<double> ownedArray(std::vector<double>&& values, std::vector<py::ssize_t> shape)
+{
+    auto* held = new std::vector<double>(std::move(values));
+    const py::capsule owner(held, [](void* p) { delete static_cast<std::vector<double>*>(p); });
+    return py::array_t<double>(std::move(shape), held->data(), owner);
+}
+
+double boxNumber(const workbench::Workbench& bench, model::ControlId id)
+{
+    return bench.controls().number(id).value_or(0.0);
+}
+
+const engine::Preparation& preparedRun(const workbench::Workbench& bench)
+{
+    const workbench::RunRecords& records = bench.records();
+    if (!records.spectraComputed || !records.preparation)
+        throw SessionError("there are no results: no run has completed");
+    return *records.preparation;
+}
+
+py::dict spectra(const PythonSession& session)
+{
+    const workbench::Workbench& bench = session.idleBench();
+    (void)preparedRun(bench);
+    const processing::DisplayArrays display = workbench::spectrumDisplay(bench);
+    if (display.empty())
+        throw SessionError("there are no spectra");
+    const int np = display.pointCount();
+    const int runs = display.lastRun() + 1;
+    const double sw = boxNumber(bench, model::ctl::SpectralWidth);
+    const double mhz = workbench::jcampObserve(bench).frequencyMHz;
+    std::vector<double> hz, ppm;
+    for (int i = 0; i < np; ++i) {
+        hz.push_back(processing::pointFrequencyHz(i, np, sw));
+        ppm.push_back(hz.back() / mhz);
+    }
+    py::dict result;
+    result["hz"] = ownedArray(std::move(hz), {np});
+    result["ppm"] = ownedArray(std::move(ppm), {np});
+    const char* names[] = {"real", "imaginary", "magnitude"};
+    for (int part = 0; part < processing::DisplayArrays::kParts; ++part) {
+        std::vector<double> values;
+        values.reserve(static_cast<std::size_t>(runs) * static_cast<std::size_t>(np));
+        for (int r = 0; r < runs; ++r)
+            for (int i = 0; i < np; ++i)
+                values.push_back(display.at(r, part, i));
+        result[names[part]] = ownedArray(std::move(values), {runs, np});
+    }
+    return result;
+}
+
+py::dict fids(const PythonSession& session)
+{
+    const workbench::Workbench& bench = session.idleBench();
+    const engine::Preparation& prepared = preparedRun(bench);
+    if (bench.records().twoD)
+        throw SessionError("a 2D run keeps no FIDs: its records hold the direct-dimension spectra");
+    const engine::SampleRecord& record = prepared.timeDomain;
+    const int np = prepared.run.pointCount;
+    const int runs = prepared.run.lastRun + 1;
+    if (record.lastSample() < np || record.lastRun() < runs - 1)
+        throw SessionError("there are no FIDs");
+    const double sw = boxNumber(bench, model::ctl::SpectralWidth);
+    std::vector<double> seconds;
+    for (int i = 0; i < np; ++i)
+        seconds.push_back(i / sw);
+    py::dict result;
+    result["seconds"] = ownedArray(std::move(seconds), {np});
+    const char* names[] = {"real", "imaginary", "magnitude"};
+    for (int component = 1; component <= 3; ++component) {
+        std::vector<double> values;
+        for (int r = 0; r < runs; ++r)
+            for (int i = 1; i <= np; ++i)
+                values.push_back(record.at(component, i, r));
+        result[names[component - 1]] = ownedArray(std::move(values), {runs, np});
+    }
+    return result;
+}
+
+py::object map2d(const PythonSession& session)
+{
+    const workbench::Workbench& bench = session.idleBench();
+    const std::optional<processing::Map2D>& map = bench.records().map;
+    if (!map)
+        return py::none();
+    const int np = map->pointCount;
+    const double sw = boxNumber(bench, model::ctl::SpectralWidth);
+    const double sw1 = boxNumber(bench, model::ctl::IndirectSpectralWidth);
+    const double mhz = workbench::jcampObserve(bench).frequencyMHz;
+    std::vector<double> f1, f2, f1ppm, f2ppm;
+    for (int i = 0; i < np; ++i) {
+        f1.push_back(processing::indirectFrequencyHz(i, np, sw1));
+        f2.push_back(processing::pointFrequencyHz(i, np, sw));
+        f1ppm.push_back(f1.back() / mhz);
+        f2ppm.push_back(f2.back() / mhz);
+    }
+    py::dict result;
+    result["f1_hz"] = ownedArray(std::move(f1), {np});
+    result["f2_hz"] = ownedArray(std::move(f2), {np});
+    result["f1_ppm"] = ownedArray(std::move(f1ppm), {np});
+    result["f2_ppm"] = ownedArray(std::move(f2ppm), {np});
+    result["values"] = ownedArray(std::vector<double>(map->values), {np, np});
+    return result;
+}
+
+py::dict operators(const PythonSession& session)
+{
+    const workbench::Workbench& bench = session.idleBench();
+    const workbench::RunRecords& records = bench.records();
+    const engine::OperatorRecord& record = records.driver.operators;
+    py::dict result;
+    for (std::size_t k = 0; k < records.operators.listed.size(); ++k) {
+        std::vector<double> values;
+        for (int r = 0; r <= record.lastRun(); ++r)
+            values.push_back(record.at(records.operators.listed[k], r) / 1000.0);
+        const auto runs = static_cast<py::ssize_t>(values.size());
+        result[py::str(records.operators.names[k])] = ownedArray(std::move(values), {runs});
+    }
+    return result;
+}
+
+py::array_t<double> arrayedValues(const PythonSession& session)
+{
+    const engine::Preparation& prepared = preparedRun(session.idleBench());
+    std::vector<double> values = prepared.run.arrayedValues;
+    const auto count = static_cast<py::ssize_t>(values.size());
+    return ownedArray(std::move(values), {count});
+}
+
+void run(PythonSession& session, bool twoD, const py::object& progress)
+{
+    session.claimRun();
+    std::exception_ptr callbackError;
+    PythonSession::Progress listener;
+    if (!progress.is_none()) {
+        listener = [&](int runsDone, int runs) {
+            const py::gil_scoped_acquire gil;
+            if (callbackError)
+                return;
+            try {
+                progress(runsDone, runs);
+            } catch (...) {
+                // The callback's own exception ends the run and reaches the caller.
+                callbackError = std::current_exception();
+                session.stop();
+            }
+        };
+    }
+    std::exception_ptr runError;
+    {
+        const py::gil_scoped_release released;
+        try {
+            session.runClaimed(twoD, listener);
+        } catch (...) {
+            runError = std::current_exception();
+        }
+    }
+    if (callbackError)
+        std::rethrow_exception(callbackError);
+    if (runError)
+        std::rethrow_exception(runError);
+}
+
+std::vector<std::string> writeJcamp(PythonSession& session, const py::object& directory)
+{
+    const workbench::Workbench& bench = session.idleBench();
+    const std::filesystem::path target = directory.is_none()
+                                             ? std::filesystem::path(bench.workingDirectory())
+                                             : std::filesystem::path(py::str(directory).cast<std::string>());
+    std::vector<std::string> written;
+    if (const util::Outcome done = workbench::writeJcampFiles(bench, target, &written); !done)
+        throw SessionError(done.message());
+    return written;
+}
+
+}  // namespace
+
+}  // namespace velmora::python
+
+PYBIND11_MODULE(velmora, m)
+{
+    using velmora::python::PythonSession;
+    namespace vp = velmora::python;
+    m.doc() = "Velmora, the NMR spin-dynamics simulator, driven from Python: open a working directory, "
+              "set up the spin system and the sequence, run, and read the spectra, FIDs, 2D map and "
+              "operator table as NumPy arrays.";
+
+    auto& error = py::register_exception<vp::SessionError>(m, "VelmoraError");
+    error.doc() = "A refusal or failure of the simulator, carrying the program's message.";
+    py::register_exception<vp::RunStopped>(m, "RunStopped", error.ptr());
+    py::register_exception<vp::SessionBusy>(m, "Busy", error.ptr());
+
+    py::class_<PythonSession>(m, "Workbench", "One session of the simulator on a working directory.")
+        .def(py::init<const std::filesystem::path&>(), py::arg("working_directory"),
+             "Opens the working directory (it must exist) with the start-up spin system, sequence and "
+             "controls; the settings file is not touched.")
+        .def_property_readonly("working_directory", &PythonSession::workingDirectory,
+                               "The working directory, ending in the path separator.")
+        .def("open_molecule", &PythonSession::openMolecule, py::arg("name"),
+             "Reads the molecule file NAME.mol of the working directory; raises VelmoraError with the "
+             "reader's message when it cannot be read.")
+        .def("open_sequence", &PythonSession::openSequence, py::arg("name"),
+             "Reads the sequence file NAME.psq of the working directory; raises VelmoraError with the "
+             "reader's message when it cannot be read or is refused.")
+        .def("save_molecule", &PythonSession::saveMolecule, py::arg("name"),
+             "Writes the spin system as the molecule file NAME.mol of the working directory.")
+        .def("save_sequence", &PythonSession::saveSequence, py::arg("name"),
+             "Writes the sequence as the sequence file NAME.psq of the working directory.")
+        .def("set", &PythonSession::setControl, py::arg("control"), py::arg("text"),
+             "Sets a control by its name and index, as velmora-cli --set does: "
+             "set('Text14(12)', '512'). Raises VelmoraError when the control or the text is refused.")
+        .def("get", &PythonSession::control, py::arg("control"),
+             "The text of a text or combo box, the caption of a label or button, '1' or '0' for a "
+             "check box, the comma-joined items of a list.")
+        .def("set_element", &PythonSession::setElement, py::arg("name"), py::arg("value"),
+             "Sets an element of the sequence by name, in its own unit (p2 in us, d1 in ms, ...), as "
+             "velmora-cli --element does.")
+        .def("element", &PythonSession::element, py::arg("name"), "The value of an element of the sequence.")
+        .def("run", &vp::run, py::arg("two_d") = false, py::arg("progress") = py::none(),
+             "Runs Start (two_d False) or Start_2D. The interpreter's lock is released while it runs, "
+             "so another thread may call stop(). progress(runs_done, runs) is called after every run; "
+             "an exception it raises ends the run and is raised here. Raises RunStopped when stopped, "
+             "VelmoraError with the program's message when the sequence is refused or the run fails.")
+        .def("stop", &PythonSession::stop, "Ends a run in progress (from any thread), as Stop does.")
+        .def_property_readonly("running", &PythonSession::running, "True while a run is in progress.")
+        .def("spectra", &vp::spectra,
+             "The spectra of the last run as the spectrum view shows them (phased), as in spectra.tsv: "
+             "a dict of 'hz' and 'ppm' (the axis, np points) and 'real', 'imaginary', 'magnitude' "
+             "(runs x np). With several runs the last row holds the sum of all runs.")
+        .def("fids", &vp::fids,
+             "The windowed FIDs of the last 1D run: a dict of 'seconds' (np points) and 'real', "
+             "'imaginary', 'magnitude' (runs x np).")
+        .def("map", &vp::map2d,
+             "The 2D map of the last Start_2D as in map2d.tsv: a dict of 'f1_hz', 'f2_hz', 'f1_ppm', "
+             "'f2_ppm' and 'values' (indirect x direct), or None after a 1D run.")
+        .def("operators", &vp::operators,
+             "The operator table of the last run as in prodop.dat: a dict of arrays (one value per run, "
+             "coefficient / 1000) keyed by operator name.")
+        .def("arrayed_values", &vp::arrayedValues, "The arrayed parameter's value of every run of the last run.")
+        .def("write_jcamp", &vp::writeJcamp, py::arg("directory") = py::none(),
+             "Writes the last run's spectra and FIDs, or its 2D map, as JCAMP-DX files into directory "
+             "(the working directory by default) and returns their names.")
+        .def("take_messages", &PythonSession::takeMessages,
+             "The messages the simulator showed since the last call (warnings of reads and runs that "
+             "went through), oldest first.");
+}

@@ -1,0 +1,134 @@
+#include "workbench/jcamp_export.h"
+
+#include "processing/peaks.h"
+#include "util/text_file.h"
+#include "workbench/control_handlers.h"
+#include "workbench/result_tables.h"
+#include "workbench/workbench.h"
+
+#include <array>
+#include <cmath>
+#include <stdexcept>
+
+namespace velmora::workbench {
+
+namespace {
+
+// Gyromagnetic constants of the three channels relative to 1H = 1e7 (1H, 13C, 15N).
+constexpr std::array<double, 3> kChannelGamma{10000000.0, 2515074.0, -1013984.0};
+constexpr std::array<const char*, 3> kChannelNucleus{"^1H", "^13C", "^15N"};
+
+double boxNumber(const Workbench& bench, model::ControlId id)
+{
+    return bench.controls().number(id).value_or(0.0);
+}
+
+// Builds the lines and writes them; a data set the writer refuses becomes the outcome's message.
+template <class Data, class Build>
+util::Outcome writeLines(const std::filesystem::path& path, const Data& data, Build build,
+                         std::vector<std::string>* written)
+{
+    std::vector<std::string> lines;
+    try {
+        lines = build(data);
+    } catch (const std::invalid_argument& refused) {
+        return util::Outcome::failure("cannot write " + path.string() + ": " + refused.what());
+    }
+    util::Outcome outcome = util::writeTextFile(path, lines);
+    if (outcome && written != nullptr)
+        written->push_back(path.filename().string());
+    return outcome;
+}
+
+util::Outcome writeMap(const Workbench& bench, const std::filesystem::path& directory,
+                       std::vector<std::string>* written)
+{
+    const processing::Map2D& map = *bench.records().map;
+    const int np = map.pointCount;
+    const double sw = boxNumber(bench, model::ctl::SpectralWidth);
+    const double sw1 = boxNumber(bench, model::ctl::IndirectSpectralWidth);
+    const processing::JcampMap jcamp{
+        .title = "Velmora 2D map",
+        .observe = jcampObserve(bench),
+        .rowCount = np,
+        .columnCount = np,
+        .firstF1Hz = processing::indirectFrequencyHz(0, np, sw1),
+        .deltaF1Hz = sw1 / np,
+        .firstF2Hz = processing::pointFrequencyHz(0, np, sw),
+        .deltaF2Hz = -sw / np,
+        .values = map.values,
+    };
+    return writeLines(directory / "map2d.jdx", jcamp, processing::jcampMapLines, written);
+}
+
+util::Outcome writeRuns(const Workbench& bench, const std::filesystem::path& directory,
+                        std::vector<std::string>* written)
+{
+    const processing::DisplayArrays display = spectrumDisplay(bench);
+    const engine::SampleRecord& fid = bench.records().preparation->timeDomain;
+    const int np = display.pointCount();
+    const int lastRun = display.lastRun();
+    const double sw = boxNumber(bench, model::ctl::SpectralWidth);
+    const processing::JcampObserve observe = jcampObserve(bench);
+    std::vector<double> real(static_cast<std::size_t>(np));
+    std::vector<double> imaginary(static_cast<std::size_t>(np));
+    for (int r = 0; r <= lastRun; ++r) {
+        const std::string name = lastRun > 0 && r == lastRun ? "sum" : "run" + std::to_string(r);
+        for (int i = 0; i < np; ++i) {
+            real[static_cast<std::size_t>(i)] = display.at(r, 0, i);
+            imaginary[static_cast<std::size_t>(i)] = display.at(r, 1, i);
+        }
+        processing::JcampSeries series{.kind = processing::JcampSeries::Kind::Spectrum,
+                                       .title = "Velmora spectrum, " + name,
+                                       .observe = observe,
+                                       .firstX = processing::pointFrequencyHz(0, np, sw),
+                                       .deltaX = -sw / np,
+                                       .real = real,
+                                       .imaginary = imaginary};
+        if (util::Outcome done = writeLines(directory / ("spectrum_" + name + ".jdx"),
+                                            series, processing::jcampSeriesLines, written);
+            !done)
+            return done;
+        if (fid.lastSample() < np || fid.lastRun() < r)
+            continue;  // a record without the time-domain points of this run
+        for (int i = 0; i < np; ++i) {
+            real[static_cast<std::size_t>(i)] = fid.at(1, i + 1, r);
+            imaginary[static_cast<std::size_t>(i)] = fid.at(2, i + 1, r);
+        }
+        series.kind = processing::JcampSeries::Kind::Fid;
+        series.title = "Velmora FID, " + name;
+        series.firstX = 0.0;
+        series.deltaX = 1.0 / sw;
+        if (util::Outcome done = writeLines(directory / ("fid_" + name + ".jdx"),
+                                            series, processing::jcampSeriesLines, written);
+            !done)
+            return done;
+    }
+    return util::Outcome::success();
+}
+
+}  // namespace
+
+processing::JcampObserve jcampObserve(const Workbench& bench)
+{
+    const auto channel = static_cast<std::size_t>(detectionChannel(bench));
+    const double protonMHz = boxNumber(bench, model::ctl::ProtonFrequency);
+    return {kChannelNucleus[channel], protonMHz * std::abs(kChannelGamma[channel]) / kChannelGamma[0]};
+}
+
+util::Outcome writeJcampFiles(const Workbench& bench, const std::filesystem::path& directory,
+                              std::vector<std::string>* written)
+{
+    const RunRecords& records = bench.records();
+    if (!records.spectraComputed || !records.preparation)
+        return util::Outcome::failure("There are no spectra to export.");
+    if (records.map)
+        return writeMap(bench, directory, written);
+    if (records.twoD)
+        return util::Outcome::failure("There are no spectra to export.");
+    if (spectrumDisplay(bench).empty())
+        return util::Outcome::failure("There are no spectra to export.");
+    return writeRuns(bench, directory, written);
+}
+
+}  // namespace velmora::workbench
