@@ -36,7 +36,6 @@ struct CliOptions {
     std::string moleculeFile;                               // empty: nothing beyond start-up
     std::string sequenceFile;
     bool twoD = false;
-    bool png = false;  // write the plots as PNG files after a completed run
     bool png = false;       // write the plots as PNG files after a completed run
     double pngScale = 2.5;  // --png-scale: the pictures' size over the window's box sizes
     bool jcamp = false;  // write the spectra or the 2D map as JCAMP-DX files after a completed run

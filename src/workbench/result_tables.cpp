@@ -77,7 +77,7 @@ SpectraColumns spectraColumns(const Workbench& bench)
                     columns.runs[static_cast<std::size_t>(r)][p][static_cast<std::size_t>(i)];
     for (int i = 0; i < np; ++i) {
         const auto k = static_cast<std::size_t>(i);
-        own[2][k] = std::hypot(own[0][k], own[1][k]);
+        own[2][k] = std::sqrt(own[0][k] * own[0][k] + own[1][k] * own[1][k]);  // as the display's
     }
     return columns;
 }
