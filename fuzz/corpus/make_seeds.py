@@ -61,3 +61,9 @@ put("nifti", "int16_3x1x1x2_two_trs", with_length(b"flip_angles_deg: 3,8\ntr_ms:
     nifti([3, 1, 1, 2], 4, 16, "h", [10, 20, 30, 40, 50, 60]))
 put("nifti", "float32_3d_one_angle", with_length(b"flip_angles_deg: 10\ntr_ms: 5\n") +
     nifti([2, 2, 1], 16, 32, "f", [1.0, 2.0, 3.0, 4.0]))
+
+# An ANALYZE-style header (no magic) with a negative data offset: refused before the data are read.
+analyze = bytearray(nifti([2, 2, 2, 2], 16, 32, "f", [float(1 + i) for i in range(16)]))
+struct.pack_into("<f", analyze, 108, -1e30)
+analyze[344:348] = bytes(4)
+put("nifti", "analyze_negative_offset", with_length(side) + bytes(analyze[:360]))

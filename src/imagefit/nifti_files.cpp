@@ -168,6 +168,10 @@ util::Outcome loadChecked(const std::filesystem::path& path, NiftiImage& image)
     if (image->dim[0] < 1 || image->dim[0] > 7 || voxels > kMostVoxels)
         return util::Outcome::failure("cannot read " + path.string() +
                                       ": the header's dimensions are not usable");
+    // A negative data offset would make the length check below pass for any file, and the library
+    // would then allocate and read whatever the dimensions claim.
+    if (image->iname_offset < 0)
+        return util::Outcome::failure("cannot read " + path.string() + ": the header's data offset is not usable");
     if (!util::endsWithIgnoreCase(path.string(), ".gz")) {
         std::error_code error;
         const double size = static_cast<double>(std::filesystem::file_size(path, error));

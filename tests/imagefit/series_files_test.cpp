@@ -10,6 +10,7 @@
 #include "util/text_file.h"
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <gtest/gtest.h>
 
@@ -223,6 +224,31 @@ TEST(NiftiFiles, DamagedFilesAndMismatchedAcquisitionsAreRefused)
     EXPECT_FALSE(readNiftiSeries(folder.path() / "cut.nii", {{3, 5, 8}, {3}}, loaded));
     ASSERT_TRUE(util::writeBinaryFile(folder.path() / "junk.nii", std::vector<unsigned char>(400, 0xAB)));
     EXPECT_FALSE(readNiftiSeries(folder.path() / "junk.nii", {{3, 5, 8}, {3}}, loaded));
+    EXPECT_EQ(loaded.data, series.data);
+}
+
+// An ANALYZE-style header (no NIfTI magic) keeps a negative data offset, which passed the length
+// check; the library then took the series' voxels from the end of the file, the header among them.
+TEST(NiftiFiles, ANegativeDataOffsetIsRefusedBeforeTheDataAreRead)
+{
+    if (!niftiSupported())
+        GTEST_SKIP() << "built without the niftiio library";
+    ScratchDirectory folder;
+    const ImageSeries series = codedSeries(6, 5, 4, 3);
+    const std::filesystem::path nifti = folder.path() / "coded.nii";
+    ASSERT_TRUE(writeNiftiSeries(nifti, series));
+    std::ifstream in(nifti, std::ios::binary);
+    std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const float offset = -1e30f;  // vox_offset, at byte 108 of the little-endian header
+    std::memcpy(bytes.data() + 108, &offset, sizeof offset);
+    std::memset(bytes.data() + 344, 0, 4);  // no "n+1" magic
+    bytes.resize(360);
+    ASSERT_TRUE(util::writeBinaryFile(folder.path() / "offset.nii", bytes));
+
+    ImageSeries loaded = series;
+    const util::Outcome outcome = readNiftiSeries(folder.path() / "offset.nii", {{3, 5, 8}, {3}}, loaded);
+    EXPECT_FALSE(outcome);
+    EXPECT_NE(outcome.message().find("data offset"), std::string::npos) << outcome.message();
     EXPECT_EQ(loaded.data, series.data);
 }
 
