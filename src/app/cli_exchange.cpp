@@ -1,5 +1,7 @@
 #include "app/cli_exchange.h"
 
+#include "app/cli_start_up.h"
+
 #include "app/cli_run.h"
 #include "exchange/dispersion_table.h"
 #include "model/workspace.h"
@@ -301,28 +303,12 @@ int exchangeCommand(std::span<const std::string_view> arguments)
     }
 #endif
     StderrMessages messages;
-    std::error_code ec;
-    std::filesystem::path directory = std::filesystem::temp_directory_path(ec);
-    if (options.workingDirectory) {
-        directory = std::filesystem::absolute(*options.workingDirectory, ec);
-        if (ec || !std::filesystem::is_directory(directory, ec)) {
-            std::cerr << kProgram << ": the working directory " << options.workingDirectory->string()
-                      << " does not exist\n";
-            return kExitUsage;
-        }
-    }
-    workbench::Workbench bench(messages, directory);
-    if (options.workingDirectory) {
-        workbench::startUpIn(bench, directory);
-    } else {
-        model::Workspace workspace;
-        if (const util::Outcome started =
-                workbench::startUp(bench, model::currentWorkspaceRoots(), workspace);
-            !started) {
-            messages.show(started.message(), "Error!");
-            return kExitRunFailed;
-        }
-    }
+    const std::optional<std::filesystem::path> directory = commandDirectory(options.workingDirectory);
+    if (!directory)
+        return kExitUsage;
+    workbench::Workbench bench(messages, *directory);
+    if (!startUpForCommand(bench, *directory, options.workingDirectory.has_value(), messages))
+        return kExitRunFailed;
     if (!options.sequenceFile.empty()) {
         if (!util::fileExists(bench.pathOf(options.sequenceFile))) {
             messages.show("cannot read " + bench.pathOf(options.sequenceFile).string() +

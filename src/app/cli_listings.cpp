@@ -1,5 +1,7 @@
 #include "app/cli_listings.h"
 
+#include "app/cli_start_up.h"
+
 #include "app/cli_run.h"
 #include "model/workspace.h"
 #include "util/messages.h"
@@ -29,25 +31,12 @@ public:
 int listingCommand(const CliOptions& options)
 {
     StderrMessages messages;
-    std::error_code ec;
-    workbench::Workbench bench(messages, std::filesystem::temp_directory_path(ec));
-    if (options.workingDirectory) {
-        const std::filesystem::path directory = std::filesystem::absolute(*options.workingDirectory, ec);
-        if (ec || !std::filesystem::is_directory(directory, ec)) {
-            std::cerr << "velmora-cli: the working directory " << options.workingDirectory->string()
-                      << " does not exist\n";
-            return kExitUsage;
-        }
-        workbench::startUpIn(bench, directory);
-    } else {
-        model::Workspace workspace;
-        if (const util::Outcome started =
-                workbench::startUp(bench, model::currentWorkspaceRoots(), workspace);
-            !started) {
-            messages.show(started.message(), "Error!");
-            return kExitRunFailed;
-        }
-    }
+    const std::optional<std::filesystem::path> directory = commandDirectory(options.workingDirectory);
+    if (!directory)
+        return kExitUsage;
+    workbench::Workbench bench(messages, *directory);
+    if (!startUpForCommand(bench, *directory, options.workingDirectory.has_value(), messages))
+        return kExitRunFailed;
     std::cout << (options.command == CliOptions::Command::Controls
                       ? workbench::controlListing(bench.controls())
                       : workbench::elementListing(bench.sequence().elements()));

@@ -1,5 +1,7 @@
 #include "app/cli_make_pulse.h"
 
+#include "app/cli_start_up.h"
+
 #include "app/cli_run.h"
 #include "model/workspace.h"
 #include "pulses/generator_boxes.h"
@@ -80,28 +82,12 @@ int makePulseCommand(const CliOptions& options)
         return usageError("--png: this build has no drawing (it was built without Qt)");
 #endif
     StderrMessages messages;
-    std::error_code ec;
-    std::filesystem::path directory;
-    if (options.workingDirectory) {
-        directory = std::filesystem::absolute(*options.workingDirectory, ec);
-        if (ec || !std::filesystem::is_directory(directory, ec))
-            return usageError("the working directory " + options.workingDirectory->string() +
-                              " does not exist");
-    } else {
-        directory = std::filesystem::temp_directory_path(ec);
-    }
-    workbench::Workbench bench(messages, directory);
-    if (options.workingDirectory) {
-        workbench::startUpIn(bench, directory);
-    } else {
-        model::Workspace workspace;
-        if (const util::Outcome started =
-                workbench::startUp(bench, model::currentWorkspaceRoots(), workspace);
-            !started) {
-            messages.show(started.message(), "Error!");
-            return kExitRunFailed;
-        }
-    }
+    const std::optional<std::filesystem::path> directory = commandDirectory(options.workingDirectory);
+    if (!directory)
+        return kExitUsage;
+    workbench::Workbench bench(messages, *directory);
+    if (!startUpForCommand(bench, *directory, options.workingDirectory.has_value(), messages))
+        return kExitRunFailed;
 
     for (const Override& change : options.overrides) {
         if (const util::Outcome applied = workbench::applyControlOverride(bench, change.assignment); !applied)

@@ -1,5 +1,7 @@
 #include "app/cli_run.h"
 
+#include "app/cli_start_up.h"
+
 #include "app/cli_summary.h"
 #ifdef VELMORA_HAVE_RENDER
 #include "app/cli_plots.h"
@@ -190,37 +192,14 @@ int runCommand(const CliOptions& options)
         return usageError("--png: this build has no drawing (it was built without Qt)");
 #endif
     StderrMessages messages;
-    std::error_code ec;
-    std::filesystem::path directory;
-    if (options.workingDirectory) {
-        directory = std::filesystem::absolute(*options.workingDirectory, ec);
-        if (ec || !std::filesystem::is_directory(directory, ec))
-            return usageError("the working directory " + options.workingDirectory->string() +
-                              " does not exist");
-    } else {
-        directory = std::filesystem::temp_directory_path(ec);
-    }
-
-    workbench::Workbench bench(messages, directory);
+    const std::optional<std::filesystem::path> directory = commandDirectory(options.workingDirectory);
+    if (!directory)
+        return kExitUsage;
+    workbench::Workbench bench(messages, *directory);
     if (options.threads > 0)
         bench.setThreads(options.threads);
-    if (options.workingDirectory) {
-        workbench::startUpIn(bench, directory);
-    } else {
-        model::Workspace workspace;
-        if (const util::Outcome started =
-                workbench::startUp(bench, model::currentWorkspaceRoots(), workspace);
-            !started) {
-            messages.show(started.message(), "Error!");
-            return kExitRunFailed;
-        }
-        if (!std::filesystem::is_directory(bench.workingDirectory(), ec)) {
-            messages.show("the working directory " + bench.workingDirectory() + " named by " +
-                              workspace.settingsFile.string() + " does not exist",
-                          "Error!");
-            return kExitRunFailed;
-        }
-    }
+    if (!startUpForCommand(bench, *directory, options.workingDirectory.has_value(), messages))
+        return kExitRunFailed;
 
     if (!options.moleculeFile.empty() && !readNamedFile(bench, options.moleculeFile, workbench::openMolecule))
         return kExitRunFailed;

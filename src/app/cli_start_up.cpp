@@ -1,0 +1,47 @@
+#include "app/cli_start_up.h"
+
+#include "model/workspace.h"
+#include "workbench/start_up.h"
+
+#include <iostream>
+#include <system_error>
+
+namespace velmora::app {
+
+std::optional<std::filesystem::path> commandDirectory(const std::optional<std::filesystem::path>& workdir)
+{
+    std::error_code ec;
+    if (!workdir)
+        return std::filesystem::temp_directory_path(ec);
+    std::filesystem::path directory = std::filesystem::absolute(*workdir, ec);
+    if (ec || !std::filesystem::is_directory(directory, ec)) {
+        std::cerr << "velmora-cli: the working directory " << workdir->string() << " does not exist\n";
+        return std::nullopt;
+    }
+    return directory;
+}
+
+bool startUpForCommand(workbench::Workbench& bench, const std::filesystem::path& directory, bool workdirNamed,
+                       util::Messages& messages)
+{
+    if (workdirNamed) {
+        workbench::startUpIn(bench, directory);
+        return true;
+    }
+    model::Workspace workspace;
+    if (const util::Outcome started = workbench::startUp(bench, model::currentWorkspaceRoots(), workspace);
+        !started) {
+        messages.show(started.message(), "Error!");
+        return false;
+    }
+    std::error_code ec;
+    if (!std::filesystem::is_directory(bench.workingDirectory(), ec)) {
+        messages.show("the working directory " + bench.workingDirectory() + " named by " +
+                          workspace.settingsFile.string() + " does not exist",
+                      "Error!");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace velmora::app
