@@ -4,6 +4,7 @@
 #include "imagefit/map_files.h"
 #include "imagefit/nifti_files.h"
 #include "imagefit/synthetic_series.h"
+#include "support/program_run.h"
 #include "support/scratch_directory.h"
 
 #include <fcntl.h>
@@ -21,39 +22,14 @@ namespace {
 using velmora::testing::readBytes;
 using velmora::testing::ScratchDirectory;
 
-struct Finished {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using velmora::testing::Finished;
+using velmora::testing::runProgram;
+using velmora::testing::UserFolders;
 
 Finished fitImages(const ScratchDirectory& scratch, std::vector<std::string> arguments)
 {
     arguments.insert(arguments.begin(), {VELMORA_CLI_PATH, "fit-images"});
-    std::vector<char*> argv;
-    for (std::string& a : arguments)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const std::string outFile = (scratch.path() / "stdout.txt").string();
-    const std::string errFile = (scratch.path() / "stderr.txt").string();
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    Finished finished;
-    if (spawned != 0) {
-        ADD_FAILURE() << "cannot start " << argv[0];
-        return finished;
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    finished.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    finished.out = readBytes(outFile);
-    finished.err = readBytes(errFile);
-    return finished;
+    return runProgram(arguments, scratch.path());
 }
 
 TEST(FitImagesCli, ModelSeriesIsBuiltFittedAndItsMapsWritten)

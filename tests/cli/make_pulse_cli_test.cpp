@@ -1,6 +1,7 @@
 // "velmora-cli make-pulse" end to end: the file written from the boxes set on the command line, the
 // interlock of the shape boxes, the preview picture, the help text, and the exit statuses of a
 // refused box and of a command line that is not understood.
+#include "support/program_run.h"
 #include "support/scratch_directory.h"
 
 #include <fcntl.h>
@@ -23,11 +24,9 @@ namespace {
 using velmora::testing::readBytes;
 using velmora::testing::ScratchDirectory;
 
-struct Finished {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using velmora::testing::Finished;
+using velmora::testing::runProgram;
+using velmora::testing::UserFolders;
 
 // Runs "velmora-cli make-pulse --workdir <scratch>/work" + options, with HOME and XDG_CONFIG_HOME in
 // the scratch directory.
@@ -44,41 +43,7 @@ protected:
         if (inWork)
             arguments.insert(arguments.end(), {"--workdir", work.string()});
         arguments.insert(arguments.end(), options.begin(), options.end());
-        std::vector<char*> argv;
-        for (std::string& a : arguments)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        std::vector<std::string> environment = {"HOME=" + (scratch.path() / "home").string(),
-                                                "XDG_CONFIG_HOME=" + (scratch.path() / "config").string()};
-        for (char** e = environ; *e != nullptr; ++e) {
-            const std::string entry = *e;
-            if (!entry.starts_with("HOME=") && !entry.starts_with("XDG_CONFIG_HOME="))
-                environment.push_back(entry);
-        }
-        std::vector<char*> envp;
-        for (std::string& e : environment)
-            envp.push_back(e.data());
-        envp.push_back(nullptr);
-        const std::string outFile = (scratch.path() / "stdout.txt").string();
-        const std::string errFile = (scratch.path() / "stderr.txt").string();
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        pid_t pid = 0;
-        const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-        posix_spawn_file_actions_destroy(&actions);
-        Finished finished;
-        if (spawned != 0) {
-            ADD_FAILURE() << "cannot start " << argv[0];
-            return finished;
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        finished.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        finished.out = readBytes(outFile);
-        finished.err = readBytes(errFile);
-        return finished;
+        return runProgram(arguments, scratch.path(), UserFolders{scratch.path() / "home", scratch.path() / "config"});
     }
 };
 

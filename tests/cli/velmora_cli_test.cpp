@@ -5,6 +5,7 @@
 #include "model/molecule_file.h"
 #include "model/spin_system.h"
 #include "support/jcamp_reader.h"
+#include "support/program_run.h"
 #include "support/scratch_directory.h"
 #include "util/messages.h"
 #include "workbench/file_commands.h"
@@ -38,11 +39,9 @@ using velmora::testing::ScratchDirectory;
 // Equilibrium polarisation of 13C relative to 1H: the ratio of their gyromagnetic ratios.
 constexpr double kCarbonToProton = 10.7084 / 42.5775;
 
-struct Finished {
-    int status = -1;  // exit status; -1 when the program did not exit normally
-    std::string out;
-    std::string err;
-};
+using velmora::testing::Finished;
+using velmora::testing::runProgram;
+using velmora::testing::UserFolders;
 
 std::vector<std::string> split(const std::string& text, const std::string& separator)
 {
@@ -109,45 +108,8 @@ protected:
     {
         arguments.insert(arguments.begin(), VELMORA_CLI_PATH);
         arguments.insert(arguments.begin(), launcher.begin(), launcher.end());
-        std::vector<char*> argv;
-        for (std::string& a : arguments)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-
-        std::vector<std::string> environment;
-        for (char** e = environ; *e != nullptr; ++e) {
-            const std::string entry = *e;
-            if (!entry.starts_with("HOME=") && !entry.starts_with("XDG_CONFIG_HOME=") &&
-                !entry.starts_with("QT_QPA_PLATFORM="))
-                environment.push_back(entry);
-        }
-        environment.push_back("HOME=" + (scratch_.path() / "home").string());
-        environment.push_back("XDG_CONFIG_HOME=" + (scratch_.path() / "config").string());
-        std::vector<char*> envp;
-        for (std::string& e : environment)
-            envp.push_back(e.data());
-        envp.push_back(nullptr);
-
-        const std::string outFile = (scratch_.path() / "stdout.txt").string();
-        const std::string errFile = (scratch_.path() / "stderr.txt").string();
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        pid_t pid = 0;
-        const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-        posix_spawn_file_actions_destroy(&actions);
-        Finished finished;
-        if (spawned != 0) {
-            ADD_FAILURE() << "cannot start " << argv[0];
-            return finished;
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        finished.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        finished.out = readBytes(outFile);
-        finished.err = readBytes(errFile);
-        return finished;
+        return runProgram(arguments, scratch_.path(),
+                          UserFolders{scratch_.path() / "home", scratch_.path() / "config"});
     }
 
     // "run --workdir <work>" followed by `options`.
