@@ -54,11 +54,10 @@ FastLineSum::FastLineSum(const engine::SpinTables& spins, std::span<const engine
                 addTerm(0.0, 1.0, 0.0, spinFrequencies, termOf);
             } else if (!o.components.empty()) {
                 // The amplitude is shared by the n components; a negative code flips the sign of
-                // its component and of every following one, as in the straightforward routine.
-                double sign = 1.0 / static_cast<double>(o.components.size());
+                // its own component only, as in the straightforward routine.
+                const double share = 1.0 / static_cast<double>(o.components.size());
                 for (const engine::MultipletComponent& m : o.components) {
-                    if (m.code < 0)
-                        sign = -sign;
+                    const double sign = m.code < 0 ? -share : share;
                     // cos is even in F; sin(-x) = -sin(x) folds a negative F onto |F|.
                     const double f = std::abs(m.frequencyHz);
                     if (std::abs(m.code) == 1)

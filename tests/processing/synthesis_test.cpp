@@ -1,6 +1,7 @@
 // The synthesized acquisition against analytic spectra: line positions and heights on exact bins,
 // receiver offsets, J multiplets and their signs, T2 decay, windows, gradient slices, the running
 // sum of an array, the amplitude threshold, seeded noise and the channels of 2D runs.
+#include "engine/recorded_operators.h"
 #include "engine/spin_tables.h"
 #include "model/element_table.h"
 #include "model/pulse_sequence.h"
@@ -9,7 +10,9 @@
 #include "util/rounding.h"
 #include "util/uniform_random.h"
 
+#include <array>
 #include <cmath>
+#include <complex>
 #include <gtest/gtest.h>
 #include <numbers>
 #include <optional>
@@ -348,22 +351,51 @@ TEST(SynthesisMultiplets, AnAntiphaseDoubletHasLinesOfOppositeSign)
     EXPECT_NEAR(sum, 0.0, kTolerance) << "antiphase lines cancel in the integral";
 }
 
-TEST(SynthesisMultiplets, ANegativeCodeFlipsItsComponentAndEveryFollowingOne)
+TEST(SynthesisMultiplets, EveryOperatorOfASpinWithThreePartnersGivesItsRotatedProductOfFactors)
 {
-    const double j1 = 2.0 * kBinHz;
-    const double j2 = 6.0 * kBinHz;
+    // Spin 0 coupled to spins 1, 2 and 3. Under weak coupling I(u) times the z partners in set Z
+    // shows I(R^|Z| u) times sin(pi J t) for each partner in Z and cos(pi J t) for each other one,
+    // where R turns x into y and y into -x (2IxSz -> Iy, 2IySz -> -Ix). An x operator reads as the
+    // real part of the FID and a y one as the imaginary part.
+    const std::array<double, 3> jHz{7.0, 3.0, 11.5};
     Acquisition a;
-    a.addSpin(0.0);
-    a.recorded = {multiplet(1, {{-1, j1}, {1, j2}})};
+    for (int s = 0; s < 4; ++s)
+        a.addSpin(0.0);
+    for (int s = 1; s < 4; ++s)
+        a.spins.couplingHz[0][static_cast<std::size_t>(s)] =
+            a.spins.couplingHz[static_cast<std::size_t>(s)][0] = jHz[static_cast<std::size_t>(s - 1)];
+    a.recorded = engine::buildRecordedOperators(a.spins);
     a.prepare();
-    a.detection.at(0, 0, 0) = 1000.0;
-    const SynthesisResult r = a.run();
-    // Amplitude 1 shared by two cosine components (1/2 each, split into lines of 1/4), both negated.
-    expectSpectrumLines(r.signal, 1, 0,
-                        {{pointOf(j1 / 2.0), -0.25},
-                         {pointOf(-j1 / 2.0), -0.25},
-                         {pointOf(j2 / 2.0), -0.25},
-                         {pointOf(-j2 / 2.0), -0.25}});
+    const double dwellS = 1.0 / kWidthHz;
+    int checked = 0;
+    for (std::size_t e = 0; e < a.recorded.size(); ++e) {
+        const engine::RecordedOperator& o = a.recorded[e];
+        if (o.spin != 0)
+            continue;
+        a.detection = engine::DetectionRecord(0, static_cast<int>(a.recorded.size()), 0);
+        a.detection.at(0, static_cast<int>(e), 0) = 1000.0;
+        const SynthesisResult r = a.run();
+        // Quarter turns: one for a y operator, one for every z partner.
+        int turns = (o.operatorIndex % 4 == 2) ? 1 : 0;
+        for (int s = 1; s < 4; ++s)
+            turns += (o.operatorIndex / engine::kStride[static_cast<std::size_t>(s)]) % 4 == 3 ? 1 : 0;
+        const std::complex<double> phase = std::pow(std::complex<double>(0.0, 1.0), turns);
+        for (int k = 0; k < kPoints; ++k) {
+            double factor = 1.0;
+            for (int s = 1; s < 4; ++s) {
+                const bool z = (o.operatorIndex / engine::kStride[static_cast<std::size_t>(s)]) % 4 == 3;
+                const double angle = std::numbers::pi * jHz[static_cast<std::size_t>(s - 1)] * k * dwellS;
+                factor *= z ? std::sin(angle) : std::cos(angle);
+            }
+            const std::complex<double> expected = phase * factor;
+            EXPECT_NEAR(r.timeDomain.at(1, k + 1, 0), expected.real(), kTolerance)
+                << o.operatorIndex << " k " << k;
+            EXPECT_NEAR(r.timeDomain.at(2, k + 1, 0), expected.imag(), kTolerance)
+                << o.operatorIndex << " k " << k;
+        }
+        ++checked;
+    }
+    EXPECT_EQ(checked, 16) << "x and y of spin 0 with every subset of its three partners along z";
 }
 
 TEST(SynthesisRelaxation, TheFidOfEachSpinDecaysWithItsOwnT2)
