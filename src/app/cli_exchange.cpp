@@ -1,8 +1,8 @@
 #include "app/cli_exchange.h"
 
-#include "app/cli_start_up.h"
-
+#include "app/cli_messages.h"
 #include "app/cli_run.h"
+#include "app/cli_start_up.h"
 #include "exchange/dispersion_table.h"
 #include "model/workspace.h"
 #include "util/numeric_text.h"
@@ -16,10 +16,8 @@
 #include "workbench/workbench.h"
 
 #ifdef VELMORA_HAVE_RENDER
+#include "app/offscreen_drawing.h"
 #include "render/dispersion_plot.h"
-
-#include <QByteArray>
-#include <QGuiApplication>
 #endif
 
 #include <atomic>
@@ -37,7 +35,7 @@ namespace {
 
 using model::ExchangeSettings;
 
-constexpr const char* kProgram = "velmora-cli exchange";
+constexpr const char* kExchangeProgram = "velmora-cli exchange";
 
 struct ExchangeOptions {
     std::optional<std::filesystem::path> workingDirectory;
@@ -51,14 +49,6 @@ struct ExchangeOptions {
 };
 
 // The core's messages on stderr as "title: text".
-class StderrMessages final : public util::Messages {
-public:
-    void show(std::string_view text, std::string_view title = {}) override
-    {
-        std::cerr << (title.empty() ? std::string() : std::string(title) + ": ") << text << std::endl;
-    }
-};
-
 // Ctrl-C clears the running flag, as Stop does: the experiment ends after the points in progress.
 std::atomic<util::RunControl*> interruptedRun{nullptr};
 extern "C" void onExchangeInterrupt(int)
@@ -77,13 +67,7 @@ template <typename Number> bool parseNumber(std::string_view text, Number& value
 std::optional<std::string> parse(std::span<const std::string_view> arguments, ExchangeOptions& options)
 {
     for (std::size_t k = 0; k < arguments.size(); ++k) {
-        std::string_view name = arguments[k];
-        std::optional<std::string_view> inlineValue;
-        if (const std::size_t equals = name.find('=');
-            name.starts_with("--") && equals != std::string_view::npos) {
-            inlineValue = name.substr(equals + 1);
-            name = name.substr(0, equals);
-        }
+        const auto [name, inlineValue] = splitArgument(arguments[k]);
         if (name == "--help" || name == "-h") {
             options.help = true;
             return std::nullopt;
@@ -214,30 +198,14 @@ util::Outcome assign(workbench::Workbench& bench, const std::string& assignment)
 }
 
 #ifdef VELMORA_HAVE_RENDER
-// Qt's notes about a headless session are not the experiment's messages: only critical ones pass.
-void keepSeriousQtMessages(QtMsgType type, const QMessageLogContext&, const QString& text)
-{
-    if (type == QtCriticalMsg || type == QtFatalMsg)
-        std::cerr << text.toStdString() << std::endl;
-}
-
 util::Outcome writeDispersionPng(const workbench::Workbench& bench,
                                  const exchange::PreparedDispersion& prepared,
                                  const exchange::DispersionResults& results)
 {
-    // Text needs a QGuiApplication; the offscreen platform needs no display.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));
-    static char programName[] = "velmora-cli";
-    static char* argv[] = {programName, nullptr};
-    static int argc = 1;
-    const QtMessageHandler previous = qInstallMessageHandler(keepSeriousQtMessages);
-    const QGuiApplication application(argc, argv);
+    const OffscreenDrawing drawing;
     render::PictureBox box(800, 560);
     render::drawDispersionPlot(box, render::dispersionPlotData(prepared, results));
-    const util::Outcome saved = box.save(bench.pathOf("dispersion.png"));
-    qInstallMessageHandler(previous);
-    return saved;
+    return box.save(bench.pathOf("dispersion.png"));
 }
 #endif
 
@@ -289,7 +257,7 @@ int exchangeCommand(std::span<const std::string_view> arguments)
 {
     ExchangeOptions options;
     if (const std::optional<std::string> error = parse(arguments, options)) {
-        std::cerr << kProgram << ": " << *error << "\nTry \"velmora-cli exchange --help\".\n";
+        std::cerr << kExchangeProgram << ": " << *error << "\nTry \"velmora-cli exchange --help\".\n";
         return kExitUsage;
     }
     if (options.help) {
@@ -298,17 +266,15 @@ int exchangeCommand(std::span<const std::string_view> arguments)
     }
 #ifndef VELMORA_HAVE_RENDER
     if (options.png) {
-        std::cerr << kProgram << ": --png: this build has no drawing (it was built without Qt)\n";
+        std::cerr << kExchangeProgram << ": --png: this build has no drawing (it was built without Qt)\n";
         return kExitUsage;
     }
 #endif
     StderrMessages messages;
-    const std::optional<std::filesystem::path> directory = commandDirectory(options.workingDirectory);
-    if (!directory)
-        return kExitUsage;
-    workbench::Workbench bench(messages, *directory);
-    if (!startUpForCommand(bench, *directory, options.workingDirectory.has_value(), messages))
-        return kExitRunFailed;
+    const CommandBench started = startCommandBench(options.workingDirectory, messages);
+    if (!started.bench)
+        return started.exitCode;
+    workbench::Workbench& bench = *started.bench;
     if (!options.sequenceFile.empty()) {
         if (!util::fileExists(bench.pathOf(options.sequenceFile))) {
             messages.show("cannot read " + bench.pathOf(options.sequenceFile).string() +
@@ -321,7 +287,7 @@ int exchangeCommand(std::span<const std::string_view> arguments)
     }
     for (const std::string& assignment : options.assignments) {
         if (const util::Outcome applied = assign(bench, assignment); !applied) {
-            std::cerr << kProgram << ": " << applied.message() << "\n";
+            std::cerr << kExchangeProgram << ": " << applied.message() << "\n";
             return kExitUsage;
         }
     }
@@ -362,7 +328,8 @@ int exchangeCommand(std::span<const std::string_view> arguments)
     if (!options.quiet && run.results.gridsDone > 0)
         printSummary(run, options);
     if (run.outcome == workbench::DispersionOutcome::Stopped) {
-        messages.show("stopped after " + std::to_string(run.results.gridsDone) + " grid(s)", kProgram);
+        messages.show("stopped after " + std::to_string(run.results.gridsDone) + " grid(s)",
+                      kExchangeProgram);
         return kExitRunFailed;
     }
     return plotted ? kExitSuccess : kExitRunFailed;

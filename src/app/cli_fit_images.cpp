@@ -1,6 +1,7 @@
 // The fit-images command: options, loading, the fit on every core, the map files and the summary.
 #include "app/cli_fit_images.h"
 
+#include "app/cli_messages.h"
 #include "app/cli_run.h"
 #include "imagefit/map_files.h"
 #include "imagefit/nifti_files.h"
@@ -124,13 +125,7 @@ ParsedFitImages parseFitImages(std::span<const std::string_view> arguments)
     options.settings.slabHalfThickness = 1;
     bool haveSeries = false;
     for (std::size_t k = 0; k < arguments.size(); ++k) {
-        std::string_view name = arguments[k];
-        std::optional<std::string_view> inlineValue;
-        if (const std::size_t equals = name.find('=');
-            name.starts_with("--") && equals != std::string_view::npos) {
-            inlineValue = name.substr(equals + 1);
-            name = name.substr(0, equals);
-        }
+        const auto [name, inlineValue] = splitArgument(arguments[k]);
         if (name == "--help" || name == "-h") {
             options.help = true;
             return {options, {}};

@@ -1,8 +1,8 @@
 #include "app/cli_make_pulse.h"
 
-#include "app/cli_start_up.h"
-
+#include "app/cli_messages.h"
 #include "app/cli_run.h"
+#include "app/cli_start_up.h"
 #include "model/workspace.h"
 #include "pulses/generator_boxes.h"
 #include "util/messages.h"
@@ -11,11 +11,9 @@
 #include "workbench/start_up.h"
 #include "workbench/workbench.h"
 #ifdef VELMORA_HAVE_RENDER
+#include "app/offscreen_drawing.h"
 #include "render/pulse_preview.h"
 #include "workbench/pulse_preview_data.h"
-
-#include <QByteArray>
-#include <QGuiApplication>
 #endif
 
 #include <filesystem>
@@ -27,49 +25,15 @@ namespace velmora::app {
 
 namespace {
 
-// The core's messages on stderr: "title: text", or the text alone when there is no title.
-class StderrMessages final : public util::Messages {
-public:
-    void show(std::string_view text, std::string_view title = {}) override
-    {
-        std::cerr << (title.empty() ? std::string() : std::string(title) + ": ") << text << std::endl;
-    }
-};
-
-int usageError(const std::string& message)
-{
-    std::cerr << "velmora-cli: " << message << "\n";
-    return kExitUsage;
-}
-
 #ifdef VELMORA_HAVE_RENDER
-QtMessageHandler previousHandler = nullptr;
-
-// Qt's notes about a headless session (no XDG_RUNTIME_DIR, font fallbacks) are not the command's
-// messages: only critical and fatal ones reach stderr.
-void keepSeriousQtMessages(QtMsgType type, const QMessageLogContext& context, const QString& text)
-{
-    if ((type == QtCriticalMsg || type == QtFatalMsg) && previousHandler != nullptr)
-        previousHandler(type, context, text);
-}
-
-// The preview as NAME.png beside the pulse. Text needs a QGuiApplication; the offscreen platform
-// needs no display.
+// The preview as NAME.png beside the pulse.
 util::Outcome writePreview(const workbench::Workbench& bench, const workbench::MadePulse& made,
                            const std::string& name)
 {
-    previousHandler = qInstallMessageHandler(keepSeriousQtMessages);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));
-    static char programName[] = "velmora-cli";
-    static char* arguments[] = {programName, nullptr};
-    static int argumentCount = 1;
-    const QGuiApplication application(argumentCount, arguments);
+    const OffscreenDrawing drawing;
     render::PictureBox box(900, 600);
     render::drawPulsePreview(box, workbench::pulsePreviewData(made));
-    util::Outcome saved = box.save(bench.pathOf(name + ".png"));
-    qInstallMessageHandler(previousHandler);
-    return saved;
+    return box.save(bench.pathOf(name + ".png"));
 }
 #endif
 
@@ -82,12 +46,10 @@ int makePulseCommand(const CliOptions& options)
         return usageError("--png: this build has no drawing (it was built without Qt)");
 #endif
     StderrMessages messages;
-    const std::optional<std::filesystem::path> directory = commandDirectory(options.workingDirectory);
-    if (!directory)
-        return kExitUsage;
-    workbench::Workbench bench(messages, *directory);
-    if (!startUpForCommand(bench, *directory, options.workingDirectory.has_value(), messages))
-        return kExitRunFailed;
+    const CommandBench started = startCommandBench(options.workingDirectory, messages);
+    if (!started.bench)
+        return started.exitCode;
+    workbench::Workbench& bench = *started.bench;
 
     for (const Override& change : options.overrides) {
         if (const util::Outcome applied = workbench::applyControlOverride(bench, change.assignment); !applied)

@@ -1,7 +1,7 @@
 #include "app/cli_run.h"
 
+#include "app/cli_messages.h"
 #include "app/cli_start_up.h"
-
 #include "app/cli_summary.h"
 #ifdef VELMORA_HAVE_RENDER
 #include "app/cli_plots.h"
@@ -31,8 +31,6 @@
 namespace velmora::app {
 
 namespace {
-
-constexpr const char* kProgram = "velmora-cli";
 
 // Ctrl-C stops the run as Stop does. The handler only stores to lock-free atomics.
 std::atomic<util::RunControl*> interruptedRun{nullptr};
@@ -101,34 +99,6 @@ private:
     std::size_t width_ = 0;
 };
 
-// The core's messages on stderr: "title: text", or the text alone when there is no title.
-class StderrMessages final : public util::Messages {
-public:
-    void show(std::string_view text, std::string_view title = {}) override
-    {
-        if (progress_ != nullptr)
-            progress_->end();
-        std::string line = title.empty() ? std::string() : std::string(title) + ": ";
-        for (std::size_t k = 0; k < text.size(); ++k) {
-            if (text[k] == '\r' && k + 1 < text.size() && text[k + 1] == '\n')
-                continue;
-            line += text[k];
-        }
-        std::cerr << line << std::endl;
-    }
-
-    void setProgressLine(ProgressLine* progress) { progress_ = progress; }
-
-private:
-    ProgressLine* progress_ = nullptr;
-};
-
-int usageError(const std::string& message)
-{
-    std::cerr << kProgram << ": " << message << "\n";
-    return kExitUsage;
-}
-
 // Why a path named on the command line is not a file to read: what it is instead, or empty when
 // it is a regular file (after following symbolic links).
 std::string notARegularFile(const std::filesystem::path& path)
@@ -192,14 +162,12 @@ int runCommand(const CliOptions& options)
         return usageError("--png: this build has no drawing (it was built without Qt)");
 #endif
     StderrMessages messages;
-    const std::optional<std::filesystem::path> directory = commandDirectory(options.workingDirectory);
-    if (!directory)
-        return kExitUsage;
-    workbench::Workbench bench(messages, *directory);
+    const CommandBench started = startCommandBench(options.workingDirectory, messages);
+    if (!started.bench)
+        return started.exitCode;
+    workbench::Workbench& bench = *started.bench;
     if (options.threads > 0)
         bench.setThreads(options.threads);
-    if (!startUpForCommand(bench, *directory, options.workingDirectory.has_value(), messages))
-        return kExitRunFailed;
 
     if (!options.moleculeFile.empty() && !readNamedFile(bench, options.moleculeFile, workbench::openMolecule))
         return kExitRunFailed;
@@ -218,7 +186,7 @@ int runCommand(const CliOptions& options)
     }
 
     ProgressLine progress(!options.quiet);
-    messages.setProgressLine(&progress);
+    messages.setBeforeEachMessage([&progress] { progress.end(); });
     bench.setProgressListener([&progress](int runsDone, int runs) { progress.update(runsDone, runs); });
     util::RunControl& control = bench.runControl();
     // A Ctrl-C between the start of the program and the claim of the running flag is seen here.
@@ -260,7 +228,7 @@ int runCommand(const CliOptions& options)
             outcome = workbench::startExperiment(bench, options.twoD, writeTablesAndPlots);
     }
     progress.end();
-    messages.setProgressLine(nullptr);
+    messages.setBeforeEachMessage({});
 
     switch (outcome) {
     case workbench::StartOutcome::Completed: {

@@ -1,5 +1,6 @@
 #include "app/cli_start_up.h"
 
+#include "app/cli_run.h"
 #include "model/workspace.h"
 #include "workbench/start_up.h"
 
@@ -8,6 +9,11 @@
 
 namespace velmora::app {
 
+namespace {
+
+// The folder a workbench is made in before its start-up: --workdir made absolute, or the temporary
+// folder until the settings name the working directory. Empty (after a line on stderr) when
+// --workdir names no folder.
 std::optional<std::filesystem::path> commandDirectory(const std::optional<std::filesystem::path>& workdir)
 {
     std::error_code ec;
@@ -21,6 +27,8 @@ std::optional<std::filesystem::path> commandDirectory(const std::optional<std::f
     return directory;
 }
 
+// Starts `bench` up in `directory` when --workdir named it, otherwise in the working directory of the
+// settings file; false after a message when that fails or names a folder that does not exist.
 bool startUpForCommand(workbench::Workbench& bench, const std::filesystem::path& directory, bool workdirNamed,
                        util::Messages& messages)
 {
@@ -42,6 +50,19 @@ bool startUpForCommand(workbench::Workbench& bench, const std::filesystem::path&
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+CommandBench startCommandBench(const std::optional<std::filesystem::path>& workdir, util::Messages& messages)
+{
+    const std::optional<std::filesystem::path> directory = commandDirectory(workdir);
+    if (!directory)
+        return {nullptr, kExitUsage};
+    auto bench = std::make_unique<workbench::Workbench>(messages, *directory);
+    if (!startUpForCommand(*bench, *directory, workdir.has_value(), messages))
+        return {nullptr, kExitRunFailed};
+    return {std::move(bench), kExitSuccess};
 }
 
 }  // namespace velmora::app

@@ -7,20 +7,21 @@
 #include "workbench/workbench.h"
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 
 namespace velmora::app {
 
-// The folder a workbench is made in before its start-up: --workdir made absolute, or the temporary
-// folder until the settings name the working directory. Empty (after a line on stderr) when
-// --workdir names no folder; the caller ends with kExitUsage.
-std::optional<std::filesystem::path> commandDirectory(const std::optional<std::filesystem::path>& workdir);
+// A subcommand's workbench after its start-up, or no workbench and the exit code to end with.
+struct CommandBench {
+    std::unique_ptr<workbench::Workbench> bench;
+    int exitCode = 0;
+};
 
-// Starts `bench` (made in `directory`, from commandDirectory) up in that folder when --workdir named
-// it, otherwise in the working directory of the settings file. False after a message when the
-// start-up fails or the settings name a folder that does not exist; the caller ends with
-// kExitRunFailed.
-bool startUpForCommand(workbench::Workbench& bench, const std::filesystem::path& directory, bool workdirNamed,
-                       util::Messages& messages);
+// Makes the workbench and starts it up in the folder --workdir names (`workdir`), otherwise in the
+// working directory of the settings file. No workbench (after a message) when --workdir names no
+// folder (kExitUsage), when the start-up fails or when the settings name a folder that does not
+// exist (kExitRunFailed).
+CommandBench startCommandBench(const std::optional<std::filesystem::path>& workdir, util::Messages& messages);
 
 }  // namespace velmora::app
