@@ -18,6 +18,7 @@
 #include <pybind11/stl/filesystem.h>
 
 #include <exception>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -48,15 +49,32 @@ const engine::Preparation& preparedRun(const workbench::Workbench& bench)
     return *records.preparation;
 }
 
+// Puts every run's own real, imaginary and magnitude rows (runs x np) into `result`, and with
+// several runs the last slot's sum as "sum_real", "sum_imaginary" and "sum_magnitude" (np each).
+void putColumns(py::dict& result, workbench::SpectraColumns&& columns, int lastRun)
+{
+    const char* names[] = {"real", "imaginary", "magnitude"};
+    const auto runs = static_cast<py::ssize_t>(columns.runs.size());
+    const auto np = static_cast<py::ssize_t>(columns.runs.front()[0].size());
+    for (std::size_t part = 0; part < 3; ++part) {
+        std::vector<double> values;
+        values.reserve(static_cast<std::size_t>(runs * np));
+        for (const auto& run : columns.runs)
+            values.insert(values.end(), run[part].begin(), run[part].end());
+        result[names[part]] = ownedArray(std::move(values), {runs, np});
+        if (columns.sum && lastRun > 0)
+            result[("sum_" + std::string(names[part])).c_str()] = ownedArray(std::move((*columns.sum)[part]), {np});
+    }
+}
+
 py::dict spectra(const PythonSession& session)
 {
     const workbench::Workbench& bench = session.idleBench();
-    (void)preparedRun(bench);
-    const processing::DisplayArrays display = workbench::spectrumDisplay(bench);
-    if (display.empty())
+    const engine::Preparation& prepared = preparedRun(bench);
+    workbench::SpectraColumns columns = workbench::spectraColumns(bench);
+    if (columns.runs.empty())
         throw SessionError("there are no spectra");
-    const int np = display.pointCount();
-    const int runs = display.lastRun() + 1;
+    const auto np = static_cast<int>(columns.runs.front()[0].size());
     const double sw = boxNumber(bench, model::ctl::SpectralWidth);
     const double mhz = workbench::jcampObserve(bench).frequencyMHz;
     std::vector<double> hz, ppm;
@@ -67,15 +85,7 @@ py::dict spectra(const PythonSession& session)
     py::dict result;
     result["hz"] = ownedArray(std::move(hz), {np});
     result["ppm"] = ownedArray(std::move(ppm), {np});
-    const char* names[] = {"real", "imaginary", "magnitude"};
-    for (int part = 0; part < processing::DisplayArrays::kParts; ++part) {
-        std::vector<double> values;
-        values.reserve(static_cast<std::size_t>(runs) * static_cast<std::size_t>(np));
-        for (int r = 0; r < runs; ++r)
-            for (int i = 0; i < np; ++i)
-                values.push_back(display.at(r, part, i));
-        result[names[part]] = ownedArray(std::move(values), {runs, np});
-    }
+    putColumns(result, std::move(columns), prepared.run.lastRun);
     return result;
 }
 
@@ -85,25 +95,17 @@ py::dict fids(const PythonSession& session)
     const engine::Preparation& prepared = preparedRun(bench);
     if (bench.records().twoD)
         throw SessionError("a 2D run keeps no FIDs: its records hold the direct-dimension spectra");
-    const engine::SampleRecord& record = prepared.timeDomain;
-    const int np = prepared.run.pointCount;
-    const int runs = prepared.run.lastRun + 1;
-    if (record.lastSample() < np || record.lastRun() < runs - 1)
+    workbench::SpectraColumns columns = workbench::fidColumns(bench);
+    if (columns.runs.empty())
         throw SessionError("there are no FIDs");
+    const auto np = static_cast<int>(columns.runs.front()[0].size());
     const double sw = boxNumber(bench, model::ctl::SpectralWidth);
     std::vector<double> seconds;
     for (int i = 0; i < np; ++i)
         seconds.push_back(i / sw);
     py::dict result;
     result["seconds"] = ownedArray(std::move(seconds), {np});
-    const char* names[] = {"real", "imaginary", "magnitude"};
-    for (int component = 1; component <= 3; ++component) {
-        std::vector<double> values;
-        for (int r = 0; r < runs; ++r)
-            for (int i = 1; i <= np; ++i)
-                values.push_back(record.at(component, i, r));
-        result[names[component - 1]] = ownedArray(std::move(values), {runs, np});
-    }
+    putColumns(result, std::move(columns), prepared.run.lastRun);
     return result;
 }
 
@@ -255,11 +257,13 @@ PYBIND11_MODULE(velmora, m)
         .def_property_readonly("running", &PythonSession::running, "True while a run is in progress.")
         .def("spectra", &vp::spectra,
              "The spectra of the last run as the spectrum view shows them (phased), as in spectra.tsv: "
-             "a dict of 'hz' and 'ppm' (the axis, np points) and 'real', 'imaginary', 'magnitude' "
-             "(runs x np). With several runs the last row holds the sum of all runs.")
+             "a dict of 'hz' and 'ppm' (the axis, np points), 'real', 'imaginary', 'magnitude' (every "
+             "run's own spectrum, runs x np) and, with several runs, 'sum_real', 'sum_imaginary', "
+             "'sum_magnitude' (np points).")
         .def("fids", &vp::fids,
-             "The windowed FIDs of the last 1D run: a dict of 'seconds' (np points) and 'real', "
-             "'imaginary', 'magnitude' (runs x np).")
+             "The windowed FIDs of the last 1D run: a dict of 'seconds' (np points), 'real', "
+             "'imaginary', 'magnitude' (every run's own FID, runs x np) and, with several runs, "
+             "'sum_real', 'sum_imaginary', 'sum_magnitude'.")
         .def("map", &vp::map2d,
              "The 2D map of the last Start_2D as in map2d.tsv: a dict of 'f1_hz', 'f2_hz', 'f1_ppm', "
              "'f2_ppm' and 'values' (indirect x direct), or None after a 1D run.")

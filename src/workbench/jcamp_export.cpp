@@ -61,50 +61,50 @@ util::Outcome writeMap(const Workbench& bench, const std::filesystem::path& dire
     return writeLines(directory / "map2d.jdx", jcamp, processing::jcampMapLines, written);
 }
 
+// One spectrum and, when the record holds it, one FID: "spectrum_NAME.jdx" and "fid_NAME.jdx".
+util::Outcome writeRun(const Workbench& bench, const std::filesystem::path& directory,
+                       const std::string& name, const std::array<std::vector<double>, 3>& spectrum,
+                       const std::array<std::vector<double>, 3>* fid, std::vector<std::string>* written)
+{
+    const auto np = static_cast<int>(spectrum[0].size());
+    const double sw = boxNumber(bench, model::ctl::SpectralWidth);
+    processing::JcampSeries series{.kind = processing::JcampSeries::Kind::Spectrum,
+                                   .title = "Velmora spectrum, " + name,
+                                   .observe = jcampObserve(bench),
+                                   .firstX = processing::pointFrequencyHz(0, np, sw),
+                                   .deltaX = -sw / np,
+                                   .real = spectrum[0],
+                                   .imaginary = spectrum[1]};
+    if (util::Outcome done = writeLines(directory / ("spectrum_" + name + ".jdx"), series,
+                                        processing::jcampSeriesLines, written);
+        !done || fid == nullptr)
+        return done;
+    series.kind = processing::JcampSeries::Kind::Fid;
+    series.title = "Velmora FID, " + name;
+    series.firstX = 0.0;
+    series.deltaX = 1.0 / sw;
+    series.real = (*fid)[0];
+    series.imaginary = (*fid)[1];
+    return writeLines(directory / ("fid_" + name + ".jdx"), series, processing::jcampSeriesLines, written);
+}
+
+// Every run's own spectrum and FID as "run<r>", and with several runs the last slot's sum as "sum".
 util::Outcome writeRuns(const Workbench& bench, const std::filesystem::path& directory,
                         std::vector<std::string>* written)
 {
-    const processing::DisplayArrays display = spectrumDisplay(bench);
-    const engine::SampleRecord& fid = bench.records().preparation->timeDomain;
-    const int np = display.pointCount();
-    const int lastRun = display.lastRun();
-    const double sw = boxNumber(bench, model::ctl::SpectralWidth);
-    const processing::JcampObserve observe = jcampObserve(bench);
-    std::vector<double> real(static_cast<std::size_t>(np));
-    std::vector<double> imaginary(static_cast<std::size_t>(np));
-    for (int r = 0; r <= lastRun; ++r) {
-        const std::string name = lastRun > 0 && r == lastRun ? "sum" : "run" + std::to_string(r);
-        for (int i = 0; i < np; ++i) {
-            real[static_cast<std::size_t>(i)] = display.at(r, 0, i);
-            imaginary[static_cast<std::size_t>(i)] = display.at(r, 1, i);
-        }
-        processing::JcampSeries series{.kind = processing::JcampSeries::Kind::Spectrum,
-                                       .title = "Velmora spectrum, " + name,
-                                       .observe = observe,
-                                       .firstX = processing::pointFrequencyHz(0, np, sw),
-                                       .deltaX = -sw / np,
-                                       .real = real,
-                                       .imaginary = imaginary};
-        if (util::Outcome done = writeLines(directory / ("spectrum_" + name + ".jdx"),
-                                            series, processing::jcampSeriesLines, written);
-            !done)
-            return done;
-        if (fid.lastSample() < np || fid.lastRun() < r)
-            continue;  // a record without the time-domain points of this run
-        for (int i = 0; i < np; ++i) {
-            real[static_cast<std::size_t>(i)] = fid.at(1, i + 1, r);
-            imaginary[static_cast<std::size_t>(i)] = fid.at(2, i + 1, r);
-        }
-        series.kind = processing::JcampSeries::Kind::Fid;
-        series.title = "Velmora FID, " + name;
-        series.firstX = 0.0;
-        series.deltaX = 1.0 / sw;
-        if (util::Outcome done = writeLines(directory / ("fid_" + name + ".jdx"),
-                                            series, processing::jcampSeriesLines, written);
+    const SpectraColumns spectra = spectraColumns(bench);
+    const SpectraColumns fids = fidColumns(bench);
+    const bool withFids = fids.runs.size() == spectra.runs.size();
+    for (std::size_t r = 0; r < spectra.runs.size(); ++r) {
+        if (util::Outcome done = writeRun(bench, directory, "run" + std::to_string(r), spectra.runs[r],
+                                          withFids ? &fids.runs[r] : nullptr, written);
             !done)
             return done;
     }
-    return util::Outcome::success();
+    if (!spectra.sum || bench.records().preparation->run.lastRun == 0)
+        return util::Outcome::success();
+    return writeRun(bench, directory, "sum", *spectra.sum, withFids && fids.sum ? &*fids.sum : nullptr,
+                    written);
 }
 
 }  // namespace

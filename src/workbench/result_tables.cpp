@@ -47,39 +47,72 @@ processing::DisplayArrays spectrumDisplay(const Workbench& bench)
     return display;
 }
 
-SpectraColumns spectraColumns(const Workbench& bench)
+namespace {
+
+// Splits the runs as the records hold them into every run's own data and the last slot's sum.
+SpectraColumns separateLastSlot(std::vector<std::array<std::vector<double>, 3>> runs, const Workbench& bench)
 {
     SpectraColumns columns;
+    const RunRecords& records = bench.records();
+    if (runs.empty() || records.preparation->run.runsPerValue != 1) {
+        columns.runs = std::move(runs);
+        return columns;
+    }
+    columns.sum = runs.back();
+    if (records.sampled && runs.size() > 1) {
+        runs.pop_back();  // the profile-weighted sum took the last run's place
+        columns.runs = std::move(runs);
+        return columns;
+    }
+    // The last run's record collects every run; its own data is that sum less the earlier runs.
+    // The phase correction is linear, so this holds for the phased parts.
+    std::array<std::vector<double>, 3>& own = runs.back();
+    for (std::size_t r = 0; r + 1 < runs.size(); ++r)
+        for (std::size_t p = 0; p < 2; ++p)
+            for (std::size_t i = 0; i < own[p].size(); ++i)
+                own[p][i] -= runs[r][p][i];
+    for (std::size_t i = 0; i < own[0].size(); ++i)
+        own[2][i] = std::sqrt(own[0][i] * own[0][i] + own[1][i] * own[1][i]);  // as the display's
+    columns.runs = std::move(runs);
+    return columns;
+}
+
+}  // namespace
+
+SpectraColumns spectraColumns(const Workbench& bench)
+{
     const processing::DisplayArrays display = spectrumDisplay(bench);
     if (display.empty())
-        return columns;
+        return {};
     const int np = display.pointCount();
-    const int last = display.lastRun();
-    const bool lastIsSum = bench.records().preparation->run.runsPerValue == 1;
-    const auto part = [&](int run, int p) {
-        std::vector<double> values(static_cast<std::size_t>(np));
-        for (int i = 0; i < np; ++i)
-            values[static_cast<std::size_t>(i)] = display.at(run, p, i);
-        return values;
-    };
-    for (int r = 0; r <= last; ++r)
-        columns.runs.push_back({part(r, 0), part(r, 1), part(r, 2)});
-    if (!lastIsSum)
-        return columns;
-    // The last run's record collects every run (the display's sum); its own spectrum is that sum
-    // less the earlier runs. The phase correction is linear, so this holds for the phased parts.
-    columns.sum = columns.runs.back();
-    std::array<std::vector<double>, 3>& own = columns.runs.back();
-    for (int r = 0; r < last; ++r)
-        for (int p = 0; p < 2; ++p)
+    std::vector<std::array<std::vector<double>, 3>> runs;
+    for (int r = 0; r <= display.lastRun(); ++r) {
+        std::array<std::vector<double>, 3>& parts = runs.emplace_back();
+        for (int p = 0; p < 3; ++p)
             for (int i = 0; i < np; ++i)
-                own[p][static_cast<std::size_t>(i)] -=
-                    columns.runs[static_cast<std::size_t>(r)][p][static_cast<std::size_t>(i)];
-    for (int i = 0; i < np; ++i) {
-        const auto k = static_cast<std::size_t>(i);
-        own[2][k] = std::sqrt(own[0][k] * own[0][k] + own[1][k] * own[1][k]);  // as the display's
+                parts[static_cast<std::size_t>(p)].push_back(display.at(r, p, i));
     }
-    return columns;
+    return separateLastSlot(std::move(runs), bench);
+}
+
+SpectraColumns fidColumns(const Workbench& bench)
+{
+    const RunRecords& records = bench.records();
+    if (!records.spectraComputed || !records.preparation || records.twoD)
+        return {};
+    const engine::SampleRecord& fid = records.preparation->timeDomain;
+    const int np = records.preparation->run.pointCount;
+    const int lastRun = records.preparation->run.lastRun;
+    if (np < 1 || fid.lastSample() < np || fid.lastRun() < lastRun)
+        return {};
+    std::vector<std::array<std::vector<double>, 3>> runs;
+    for (int r = 0; r <= lastRun; ++r) {
+        std::array<std::vector<double>, 3>& parts = runs.emplace_back();
+        for (int c = 1; c <= 3; ++c)
+            for (int i = 1; i <= np; ++i)
+                parts[static_cast<std::size_t>(c - 1)].push_back(fid.at(c, i, r));
+    }
+    return separateLastSlot(std::move(runs), bench);
 }
 
 util::Outcome writeSpectraTable(const Workbench& bench, const std::filesystem::path& path)

@@ -19,12 +19,20 @@ class Workbench;
 processing::DisplayArrays spectrumDisplay(const Workbench& bench);
 
 // Every run's own spectrum as the spectrum view shows it (real, imaginary, magnitude), and for a
-// one-dimensional run the sum of all runs, which the display keeps in the last run's place.
+// one-dimensional run the sum that the display keeps in the last run's place: the sum of all runs
+// when the acquisition was synthesized (the last run's own spectrum is that sum less the others);
+// when the signal was sampled during a pulse and there are several runs, the object-profile
+// weighted sum of the other runs, which replaced the last run's own record, so that run has no
+// entry of its own.
 struct SpectraColumns {
     std::vector<std::array<std::vector<double>, 3>> runs;
     std::optional<std::array<std::vector<double>, 3>> sum;
 };
 SpectraColumns spectraColumns(const Workbench& bench);
+
+// The same for the windowed FIDs of a one-dimensional run (the time-domain record, points 1..np):
+// every run's own FID and the last slot's sum. Empty when the record holds no FIDs (2D runs).
+SpectraColumns fidColumns(const Workbench& bench);
 
 // "spectra.tsv": a "#" header line, then one row per display point i = 1..np: the frequency
 // (np/2 + 1 - i) sw / np in Hz, then real, imaginary and magnitude of every run's own spectrum

@@ -543,11 +543,26 @@ TEST_F(Cli, JcampOfA2DRunIsTheMapAndOfArrayedRunsOneFilePerRunAndTheSum)
     EXPECT_FALSE(std::filesystem::exists(inWork("spectrum_run0.jdx")));
 
     ASSERT_EQ(runInWork({"--jcamp", "--quiet", "--set", "Text14(11)=2"}).status, 0);
-    // Three runs: the first two on their own, the last slot holding the sum of all three.
-    for (const char* name : {"spectrum_run0.jdx", "spectrum_run1.jdx", "spectrum_sum.jdx", "fid_sum.jdx"})
-        EXPECT_TRUE(std::filesystem::exists(inWork(name))) << name;
-    EXPECT_FALSE(std::filesystem::exists(inWork("spectrum_run2.jdx")));
+    // Three runs, each on its own (the last one too, which the display's sum slot once hid), and
+    // the sum of all three.
     EXPECT_TRUE(mentions(velmora::testing::readBytes(inWork("spectrum_sum.jdx")), "##TITLE= Velmora spectrum, sum"));
+    for (const char* kind : {"spectrum_", "fid_"}) {
+        std::vector<testing::JcampFile> runs;
+        for (const char* name : {"run0", "run1", "run2", "sum"})
+            runs.push_back(testing::readJcamp(readBytes(inWork(std::string(kind) + name + ".jdx"))));
+        for (std::size_t page = 0; page < 2; ++page) {
+            const std::vector<double>& sum = runs[3].pages.at(page).y;
+            double largest = 0.0;
+            for (double v : sum)
+                largest = std::max(largest, std::abs(v));
+            ASSERT_GT(largest, 0.0) << kind;
+            for (std::size_t i = 0; i < sum.size(); ++i) {
+                const double added = runs[0].pages[page].y.at(i) + runs[1].pages[page].y.at(i) +
+                                     runs[2].pages[page].y.at(i);
+                ASSERT_NEAR(added, sum[i], 1e-6 * largest) << kind << " page " << page << " point " << i;
+            }
+        }
+    }
 }
 
 }  // namespace

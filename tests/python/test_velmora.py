@@ -123,7 +123,10 @@ def test_a_run_stops_from_another_thread_and_the_bench_stays_usable(examples):
 
     bench.set("Text14(11)", "1")
     bench.run()
-    assert bench.spectra()["real"].shape[0] == 2
+    spectra = bench.spectra()
+    assert spectra["real"].shape[0] == 2
+    # Every run's own spectrum, and their sum beside them.
+    assert np.allclose(spectra["real"].sum(axis=0), spectra["sum_real"], rtol=0, atol=1e-9 * np.abs(spectra["sum_real"]).max())
 
 
 def test_a_refused_run_raises_its_message_and_leaves_the_bench_usable(examples):

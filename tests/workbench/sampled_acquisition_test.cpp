@@ -5,6 +5,7 @@
 #include "support/scratch_directory.h"
 #include "util/text_file.h"
 #include "workbench/experiment_pipeline.h"
+#include "workbench/result_tables.h"
 #include "workbench/workbench.h"
 
 #include <algorithm>
@@ -163,6 +164,28 @@ TEST_F(SampledAcquisitionTest, AnAsymmetricThreeSpinSystemKeepsItsMultiplets)
     ASSERT_EQ(sampled.size(), synthesized.size());
     for (std::size_t i = 0; i < sampled.size(); ++i)
         EXPECT_NEAR(sampled[i], synthesized[i], kWidthHz / kPoints) << "line " << i;
+}
+
+// With several sampled runs the object-profile weighting puts the weighted sum of the other runs in
+// the last run's place: the tables show the runs before it and that sum, not an invented last run.
+TEST_F(SampledAcquisitionTest, SeveralRunsGiveTheRunsBeforeTheLastAndTheProfileSum)
+{
+    spins({0.5});
+    sequence(true);
+    bench.sequence().setArrayedParameter("d2");
+    bench.controls().setText(ctl::ArraySize, "2");
+    ASSERT_EQ(startExperiment(bench, false), StartOutcome::Completed);
+    const SpectraColumns columns = spectraColumns(bench);
+    ASSERT_EQ(columns.runs.size(), 2u);
+    ASSERT_TRUE(columns.sum.has_value());
+    const engine::SampleRecord& spectra = bench.records().preparation->signal;
+    for (int k = 1; k <= kPoints; ++k) {
+        const double weighted = (columns.runs[0][1][static_cast<std::size_t>(k - 1)] +
+                                 columns.runs[1][1][static_cast<std::size_t>(k - 1)]) /
+                                1000.0;  // "square": weight 1, over 1000
+        EXPECT_NEAR((*columns.sum)[1][static_cast<std::size_t>(k - 1)], weighted, 1e-9 * (1.0 + std::abs(weighted)));
+        EXPECT_EQ((*columns.sum)[1][static_cast<std::size_t>(k - 1)], spectra.at(2, k, 2)) << "the last slot";
+    }
 }
 
 TEST_F(SampledAcquisitionTest, TheModelSpectrumHasThePulseAcquireLines)
