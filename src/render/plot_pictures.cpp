@@ -106,6 +106,12 @@ MapAxes mapAxes(const workbench::Workbench& bench)
             boxNumber(bench, model::ctl::IndirectSpectralWidth, 0.0)};
 }
 
+MapFigureSettings mapFigureSettings(const workbench::Workbench& bench, double gain, double twipsPerPixel)
+{
+    return {{gain, twipsPerPixel}, mapAxes(bench), boxNumber(bench, model::ctl::ProtonFrequency, 0.0),
+            detectedNucleus(bench)};
+}
+
 TraceAxis traceAxis(const workbench::Workbench& bench)
 {
     return {bench.sequence().arrayedName(), bench.sequence().arrayedIndex(), arraySizeOf(bench)};
@@ -128,10 +134,7 @@ util::Outcome savePlotPictures(const workbench::Workbench& bench, const std::fil
     if (bench.records().map) {
         const QSize mapSize = picturePixels(kMapFigureTwips, pixelsPerTwip);
         PictureBox map(mapSize.width(), mapSize.height());
-        const SpectrumAxisSettings axis = spectrumPlotSettings(bench).axis;
-        const MapFigureSettings figure{{options.mapGain, twipsPerPixel}, mapAxes(bench),
-                                       boxNumber(bench, model::ctl::ProtonFrequency, 0.0), axis.nucleus};
-        (void)drawMapFigure(map, *bench.records().map, figure);
+        (void)drawMapFigure(map, *bench.records().map, mapFigureSettings(bench, options.mapGain, twipsPerPixel));
         savePicture(map, directory, "plot2d", bmpAndPng, first);
     }
 
