@@ -80,9 +80,10 @@ SpectrumPlotSettings spectrumPlotSettings(const workbench::Workbench& bench, boo
     settings.run = controls.at(kRunSelector).value;
     settings.arraySize = arraySizeOf(bench);
     settings.pulseView = controls.caption(model::ctl::SignalOrPulse) == "pulse";
-    // A Start_2D keeps the direct-dimension data of the three channels in the three parts.
+    // A Start_2D keeps the direct-dimension data of the 1H and 13C channels in the real and
+    // imaginary parts; the third part is their modulus, as for any display array, not the 15N data.
     if (bench.records().twoD && !settings.pulseView)
-        settings.stripNames = {"1H", "13C", "15N"};
+        settings.stripNames = {"1H", "13C", "√(1H² + 13C²)"};
     if (!ticks)
         return settings;
 
