@@ -109,7 +109,9 @@ MapAxes mapAxes(const workbench::Workbench& bench)
 
 MapFigureSettings mapFigureSettings(const workbench::Workbench& bench, double gain, double twipsPerPixel)
 {
-    return {{gain, twipsPerPixel}, mapAxes(bench), boxNumber(bench, model::ctl::ProtonFrequency, 0.0),
+    return {{gain, twipsPerPixel},
+            mapAxes(bench),
+            boxNumber(bench, model::ctl::ProtonFrequency, 0.0),
             detectedNucleus(bench)};
 }
 
@@ -135,7 +137,8 @@ util::Outcome savePlotPictures(const workbench::Workbench& bench, const std::fil
     if (bench.records().map) {
         const QSize mapSize = picturePixels(kMapFigureTwips, pixelsPerTwip);
         PictureBox map(mapSize.width(), mapSize.height());
-        (void)drawMapFigure(map, *bench.records().map, mapFigureSettings(bench, options.mapGain, twipsPerPixel));
+        (void)drawMapFigure(map, *bench.records().map,
+                            mapFigureSettings(bench, options.mapGain, twipsPerPixel));
         savePicture(map, directory, "plot2d", bmpAndPng, first);
     }
 

@@ -358,8 +358,8 @@ void PlotArea::redrawMap()
     // picture, not the map of an earlier run or channel.
     mapLayout_ = {};
     if (map && (map->maximum != 0.0 || map->minimum != 0.0))
-        mapLayout_ = render::drawMapFigure(map_->box(), *map,
-                                           render::mapFigureSettings(bench_, mapGain_, 1440.0 / twips_.px(1440)));
+        mapLayout_ = render::drawMapFigure(
+            map_->box(), *map, render::mapFigureSettings(bench_, mapGain_, 1440.0 / twips_.px(1440)));
     // The sections follow the pointer over the map drawn now; until it moves they show nothing.
     clearPicture(rowSection_);
     clearPicture(columnSection_);

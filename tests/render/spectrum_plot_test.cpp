@@ -379,9 +379,11 @@ TEST(SpectrumPlotTicks, PpmAndHertzLabelsLieInTheBottomStripAtTheirPointsWithout
         (std::string(unit) == "Hz" ? hz : ppm).push_back(*at);
     }
     for (const DrawnText& p : ppm) {
-        EXPECT_GE(p.pixels.top(), limitLabel->pixels.bottom()) << p.text.toStdString() << " below the strip's limits";
+        EXPECT_GE(p.pixels.top(), limitLabel->pixels.bottom())
+            << p.text.toStdString() << " below the strip's limits";
         for (const DrawnText& h : hz)
-            EXPECT_FALSE(p.pixels.intersects(h.pixels)) << p.text.toStdString() << " over " << h.text.toStdString();
+            EXPECT_FALSE(p.pixels.intersects(h.pixels))
+                << p.text.toStdString() << " over " << h.text.toStdString();
     }
     for (const DrawnText& h : hz)
         EXPECT_LE(h.pixels.bottom(), kHeightPx) << h.text.toStdString() << " inside the picture";

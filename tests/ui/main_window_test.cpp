@@ -397,8 +397,10 @@ private slots:
             }
             return tick;
         };
-        const auto [f2Tick, x] = outermostTick(QRectF(plot.left() - 20, plot.bottom(), plot.width() + 40, 20), true);
-        const auto [f1Tick, y] = outermostTick(QRectF(0, plot.top() - 5, plot.left(), plot.height() + 10), false);
+        const auto [f2Tick, x] =
+            outermostTick(QRectF(plot.left() - 20, plot.bottom(), plot.width() + 40, 20), true);
+        const auto [f1Tick, y] =
+            outermostTick(QRectF(0, plot.top() - 5, plot.left(), plot.height() + 10), false);
         QVERIFY2(std::abs(f2Tick) >= 100 && std::abs(f1Tick) >= 100, "ticks of f2 and f1 in Hz");
         QTest::mouseMove(mapView, QPoint(static_cast<int>(x), static_cast<int>(y)));
         const QString readout = s.window->statusBar()->currentMessage();
@@ -407,7 +409,8 @@ private slots:
         const double readF2 = readout.section(' ', 4, 4).toDouble();
         const double hzPerPixelF2 = 400.0 / plot.width();
         const double hzPerPixelF1 = 500.0 / plot.height();
-        QVERIFY2(std::abs(readF2 - f2Tick) <= 1.5 * hzPerPixelF2 && std::abs(readF1 - f1Tick) <= 1.5 * hzPerPixelF1,
+        QVERIFY2(std::abs(readF2 - f2Tick) <= 1.5 * hzPerPixelF2 &&
+                     std::abs(readF1 - f1Tick) <= 1.5 * hzPerPixelF1,
                  qPrintable(readout + QString(" at the ticks f1 %1, f2 %2").arg(f1Tick).arg(f2Tick)));
         // Off the map (on its axis labels) the read-out stays as it was.
         QTest::mouseMove(mapView, QPoint(static_cast<int>(x), static_cast<int>(plot.bottom()) + 5));
