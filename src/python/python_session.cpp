@@ -2,6 +2,7 @@
 
 #include "model/controls.h"
 #include "util/number_format.h"
+#include "workbench/automatic_phase.h"
 #include "workbench/control_override.h"
 #include "workbench/experiment_pipeline.h"
 #include "workbench/file_commands.h"
@@ -142,6 +143,15 @@ double PythonSession::element(const std::string& name) const
     if (!index)
         throw SessionError("there is no element \"" + name + "\"");
     return elements.value(*index);
+}
+
+processing::PhaseSetting PythonSession::autophase()
+{
+    workbench::Workbench& bench = idleBench();
+    if (const util::Outcome phased = workbench::phaseAutomatically(bench); !phased)
+        throw SessionError(phased.message());
+    const model::Controls& controls = bench.controls();
+    return {controls.at({"HScroll2", 0}).value, controls.at({"HScroll2", 1}).value};
 }
 
 void PythonSession::claimRun()

@@ -4,6 +4,7 @@
 // SessionError carrying the program's message; nothing is printed.
 #pragma once
 
+#include "processing/autophase.h"
 #include "util/messages.h"
 #include "workbench/workbench.h"
 
@@ -49,6 +50,10 @@ public:
     // The text of a text or combo box, the caption of a label or button, "1"/"0" of a check box.
     std::string control(const std::string& name) const;
     void setElement(const std::string& name, double value);
+    // Phases the last 1D run's spectra automatically, as the window's autophase button and
+    // velmora-cli --autophase do: sets the phase bars rp and lp and returns what it set. Throws
+    // SessionError when there is no 1D spectrum to phase.
+    processing::PhaseSetting autophase();
     double element(const std::string& name) const;
 
     // A run in two halves, so that the caller claims the session while it holds the interpreter's

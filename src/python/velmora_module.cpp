@@ -255,6 +255,16 @@ PYBIND11_MODULE(velmora, m)
              "VelmoraError with the program's message when the sequence is refused or the run fails.")
         .def("stop", &PythonSession::stop, "Ends a run in progress (from any thread), as Stop does.")
         .def_property_readonly("running", &PythonSession::running, "True while a run is in progress.")
+        .def(
+            "autophase",
+            [](PythonSession& session) {
+                const velmora::processing::PhaseSetting phase = session.autophase();
+                return std::pair<int, int>(phase.rp, phase.lp);
+            },
+            "Phases the last 1D run's spectra automatically (zero and first order), as the window's "
+            "autophase button and velmora-cli --autophase do: sets the phase bars and returns (rp, lp), "
+            "rp in tenths of a degree per point and lp in tens of degrees. Later spectra() are phased "
+            "with them. Raises VelmoraError when there is no 1D spectrum.")
         .def("spectra", &vp::spectra,
              "The spectra of the last run as the spectrum view shows them (phased), as in spectra.tsv: "
              "a dict of 'hz' and 'ppm' (the axis, np points), 'real', 'imaginary', 'magnitude' (every "

@@ -100,12 +100,13 @@ MapFigureLayout drawMapFigure(PictureBox& box, const processing::Map2D& map,
                       w - (digits + 1.5 * tick + line * 0.5) - (ppm ? digits + 1.5 * tick : line) -
                           scaleWidth - line,
                       h - 2.5 * line - (ppm ? line + tick : 0.0) - 2.2 * line - tick);
-    const double side = std::max(1.0, std::min(room.width(), room.height()));
-    const QRectF plot(room.left(), room.top(), side, side);
+    // Whole pixels, so that the map's cells lie on the box's pixels as drawMap laid them out and
+    // the cursor finds them there.
+    const double side = std::max(1.0, std::floor(std::min(room.width(), room.height())));
+    const QRectF plot(std::round(room.left()), std::round(room.top()), side, side);
     layout.plotPixels = plot;
 
-    PictureBox picture(std::max(1, static_cast<int>(std::lround(side))),
-                       std::max(1, static_cast<int>(std::lround(side))));
+    PictureBox picture(static_cast<int>(side), static_cast<int>(side));
     picture.setBackColor(QColor(0, 0, 0));
     picture.clear();
     (void)drawMap(picture, map, settings.map);
@@ -199,6 +200,16 @@ MapFigureLayout drawMapFigure(PictureBox& box, const processing::Map2D& map,
     box.setForeColor(kFrameColour);
     layout.drawn = true;
     return layout;
+}
+
+std::optional<MapCursor> mapFigureCursor(const MapFigureLayout& layout, QPointF pixel, int pointCount,
+                                         const MapAxes& axes)
+{
+    if (!layout.drawn)
+        return std::nullopt;
+    const QRectF& plot = layout.plotPixels;
+    const QSize plotSize(static_cast<int>(plot.width()), static_cast<int>(plot.height()));
+    return mapCursor(plotSize, pixel - plot.topLeft(), pointCount, axes);
 }
 
 }  // namespace velmora::render

@@ -9,7 +9,9 @@
 #include "render/map_plot.h"
 #include "render/picture_box.h"
 
+#include <QPointF>
 #include <QRectF>
+#include <optional>
 #include <string>
 
 namespace velmora::render {
@@ -24,7 +26,7 @@ struct MapFigureSettings {
 
 struct MapFigureLayout {
     bool drawn = false;
-    QRectF plotPixels;  // where the map lies
+    QRectF plotPixels;  // where the map lies, on whole pixels
     // The axes' values at the centres of the first and last cells: f2 of columns 0 and np-1, f1 of
     // rows 0 and np-1, in Hz.
     double leftHz = 0.0;
@@ -37,5 +39,11 @@ struct MapFigureLayout {
 // when the map has no points. Text needs a QGuiApplication.
 MapFigureLayout drawMapFigure(PictureBox& box, const processing::Map2D& map,
                               const MapFigureSettings& settings);
+
+// The map element under `pixel` (pixels from the top-left corner of the box the figure was drawn
+// in): the cell of the map area that holds the pixel's centre, the one drawMap painted it with.
+// None outside the map area or when the figure was not drawn.
+std::optional<MapCursor> mapFigureCursor(const MapFigureLayout& layout, QPointF pixel, int pointCount,
+                                         const MapAxes& axes);
 
 }  // namespace velmora::render

@@ -80,9 +80,10 @@ SpectrumPlotSettings spectrumPlotSettings(const workbench::Workbench& bench, boo
     settings.run = controls.at(kRunSelector).value;
     settings.arraySize = arraySizeOf(bench);
     settings.pulseView = controls.caption(model::ctl::SignalOrPulse) == "pulse";
-    // A Start_2D keeps the direct-dimension data of the three channels in the three parts.
+    // A Start_2D keeps the direct-dimension data of the 1H and 13C channels in the real and
+    // imaginary parts; the third part is their modulus, as for any display array, not the 15N data.
     if (bench.records().twoD && !settings.pulseView)
-        settings.stripNames = {"1H", "13C", "15N"};
+        settings.stripNames = {"1H", "13C", "√(1H² + 13C²)"};
     if (!ticks)
         return settings;
 
@@ -104,6 +105,14 @@ MapAxes mapAxes(const workbench::Workbench& bench)
 {
     return {boxNumber(bench, model::ctl::SpectralWidth, 0.0),
             boxNumber(bench, model::ctl::IndirectSpectralWidth, 0.0)};
+}
+
+MapFigureSettings mapFigureSettings(const workbench::Workbench& bench, double gain, double twipsPerPixel)
+{
+    return {{gain, twipsPerPixel},
+            mapAxes(bench),
+            boxNumber(bench, model::ctl::ProtonFrequency, 0.0),
+            detectedNucleus(bench)};
 }
 
 TraceAxis traceAxis(const workbench::Workbench& bench)
@@ -128,10 +137,8 @@ util::Outcome savePlotPictures(const workbench::Workbench& bench, const std::fil
     if (bench.records().map) {
         const QSize mapSize = picturePixels(kMapFigureTwips, pixelsPerTwip);
         PictureBox map(mapSize.width(), mapSize.height());
-        const SpectrumAxisSettings axis = spectrumPlotSettings(bench).axis;
-        const MapFigureSettings figure{{options.mapGain, twipsPerPixel}, mapAxes(bench),
-                                       boxNumber(bench, model::ctl::ProtonFrequency, 0.0), axis.nucleus};
-        (void)drawMapFigure(map, *bench.records().map, figure);
+        (void)drawMapFigure(map, *bench.records().map,
+                            mapFigureSettings(bench, options.mapGain, twipsPerPixel));
         savePicture(map, directory, "plot2d", bmpAndPng, first);
     }
 

@@ -45,6 +45,10 @@ SpectrumPlotSettings spectrumPlotSettings(const workbench::Workbench& bench, boo
 // The spectral widths of the map's axes: sw (Text14(6)) and sw1 (Text14(13)).
 MapAxes mapAxes(const workbench::Workbench& bench);
 
+// The map figure's settings: the map gain G, the spectral widths, the proton frequency (Text14(3))
+// and the detected nucleus; the window's map and the saved "plot2d" draw with them.
+MapFigureSettings mapFigureSettings(const workbench::Workbench& bench, double gain, double twipsPerPixel);
+
 // The arrayed parameter of the sequence and Ni, for the trace cursor.
 TraceAxis traceAxis(const workbench::Workbench& bench);
 

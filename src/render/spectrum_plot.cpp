@@ -127,16 +127,18 @@ struct PlotGeometry {
     double twipsPerPixel = kTwipsPerPixel;
 };
 
-// Hz (and ppm) or ms along the bottom strip: Hz and ms marks rise from its bottom edge with their
-// labels above them, ppm marks hang from its top edge with their labels below them.
+// Hz (and ppm) or ms along the bottom strip, both rows in its lower part so that no label reads
+// as belonging to the strip above: Hz and ms marks rise from its bottom edge with their labels
+// above them; the ppm marks rise from just above the Hz labels, with their labels above them. The
+// ppm row is left out when the strip is too low to hold it below the strip limits.
 void drawTicks(PictureBox& box, const SpectrumAxisSettings& axis, const PlotGeometry& geometry, int np,
-               double labelsRightOfTwips, double stripNameX)
+               double labelsRightOfTwips, double limitLabelsBottom)
 {
     const double tpp = geometry.twipsPerPixel;
     const double lastX = (geometry.pointsShown - 1) * geometry.step;
     const double bottom = 3.0 * geometry.strip;
-    const double top = 2.0 * geometry.strip;
     const double gap = kTickGapPx * tpp;
+    const double rowHeight = kTickLengthPx * tpp + textHeightTwips(box, tpp);
     if (axis.kind == SpectrumAxis::Frequency && axis.spectralWidthHz > 0.0) {
         // Point i lies at (np/2 - i) sw / np Hz, so the frequency F lies at i = np/2 - F np / sw.
         const double origin = np / 2 * geometry.step;
@@ -144,11 +146,12 @@ void drawTicks(PictureBox& box, const SpectrumAxisSettings& axis, const PlotGeom
         drawTickRow(box, {origin, slope, "Hz", bottom, -1.0, 0.0, geometry.width - gap}, lastX, tpp);
         const double ratio = std::fabs(model::nucleusConstant(axis.nucleus) / model::kProtonConstant);
         const double nucleusMHz = axis.protonFrequencyMHz * ratio;
-        if (nucleusMHz > 0.0)
-            drawTickRow(
-                box,
-                {origin, slope * nucleusMHz, "ppm", top, 1.0, labelsRightOfTwips + gap, stripNameX - gap},
-                lastX, tpp);
+        const double ppmMarks = bottom - rowHeight - gap;
+        if (nucleusMHz > 0.0 && ppmMarks - rowHeight >= limitLabelsBottom)
+            drawTickRow(box,
+                        {origin, slope * nucleusMHz, "ppm", ppmMarks, -1.0, labelsRightOfTwips + gap,
+                         geometry.width - gap},
+                        lastX, tpp);
     } else if (axis.kind == SpectrumAxis::Time && axis.acquisitionTimeMs > 0.0) {
         const double slope = np / axis.acquisitionTimeMs * geometry.step;
         drawTickRow(box, {0.0, slope, "ms", bottom, -1.0, 0.0, geometry.width - gap}, lastX, tpp);
@@ -216,11 +219,10 @@ SpectrumPlotLayout drawSpectrumPlot(PictureBox& box, const DisplayArrays& displa
             box.setForeColor(kTickColour);
             const double labelsRight = std::max(textWidthTwips(box, labelText(2, true), tpp),
                                                 textWidthTwips(box, labelText(2, false), tpp));
-            const double stripNameX =
-                width - kStripNameFromRightTwips -
-                textWidthTwips(box, QString::fromStdString(settings.stripNames[2]), tpp);
+            // The bottom strip's limits take two lines at its top.
+            const double limitLabelsBottom = 2.0 * h + 2.0 * textHeightTwips(box, tpp);
             box.setFontSize(kTickFontPoints * fontScale);
-            drawTicks(box, settings.axis, geometry, np, labelsRight, stripNameX);
+            drawTicks(box, settings.axis, geometry, np, labelsRight, limitLabelsBottom);
             box.setFontSize(savedFont * fontScale);
         }
         box.setForeColor(QColor(0, 0, 0));

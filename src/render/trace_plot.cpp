@@ -237,15 +237,11 @@ void drawTraceAxes(PictureBox& box, double xLow, double xHigh, double yLow, doub
     box.text(at.x(), at.y(), "coefficient / 1000");
 }
 
-std::string unitOf(const TraceAxis& axis)
+// The unit as the cursor's read-out appends it to the value.
+std::string readoutUnit(const TraceAxis& axis)
 {
-    if (axis.arrayedName == "Ncycle")
-        return "cycle";
-    if (axis.arrayedIndex < 21)
-        return "ms";
-    if (axis.arrayedIndex <= 30)
-        return "T/m";
-    return "";
+    const std::string unit = arrayedUnit(axis.arrayedName, axis.arrayedIndex);
+    return unit.find(' ') == std::string::npos ? unit : " (" + unit + ")";
 }
 
 }  // namespace
@@ -293,16 +289,21 @@ QColor traceColor(int k)
     return kOnWhite[((k % kCount) + kCount) % kCount];
 }
 
-std::string arrayedAxisTitle(std::string_view arrayedName, int arrayedIndex)
+std::string arrayedUnit(std::string_view arrayedName, int arrayedIndex)
 {
-    std::string unit;
     if (util::equalsIgnoreCase(arrayedName, "T1") || util::equalsIgnoreCase(arrayedName, "T2") ||
         util::equalsIgnoreCase(arrayedName, "Tcr"))
-        unit = "ms";
-    else if (util::equalsIgnoreCase(arrayedName, "Kex"))
-        unit = "1/s";
-    else if (arrayedIndex >= 0 && arrayedIndex < model::element::kCount)
-        unit = workbench::elementUnit(arrayedIndex);
+        return "ms";
+    if (util::equalsIgnoreCase(arrayedName, "Kex"))
+        return "1/s";
+    if (arrayedIndex >= 0 && arrayedIndex < model::element::kCount)
+        return std::string(workbench::elementUnit(arrayedIndex));
+    return {};
+}
+
+std::string arrayedAxisTitle(std::string_view arrayedName, int arrayedIndex)
+{
+    const std::string unit = arrayedUnit(arrayedName, arrayedIndex);
     const std::string name(arrayedName);
     return unit.empty() ? name : name + " (" + unit + ")";
 }
@@ -414,7 +415,7 @@ std::optional<TraceCursor> traceCursor(const OperatorTraceTable& table, const Tr
     cursor.run = std::clamp(std::min(nearest, axis.arraySize), 0, table.runCount() - 1);
     const double value = arrayed[static_cast<std::size_t>(cursor.run)];
     cursor.value = std::isfinite(value) ? std::trunc(1000.0 * value) / 1000.0 : 0.0;
-    cursor.text = util::formatGeneral(cursor.value) + unitOf(axis);
+    cursor.text = util::formatGeneral(cursor.value) + readoutUnit(axis);
     return cursor;
 }
 

@@ -62,8 +62,11 @@ struct TracePlotSettings {
     std::string horizontalTitle{};
 };
 
-// "NAME (UNIT)" for the arrayed parameter's axis: the element's unit, ms for T1, T2 and Tcr,
-// 1/s for Kex; the name alone when it has no unit.
+// The arrayed parameter's unit: the element's unit (us for pulses, ms for delays, ...), ms for T1,
+// T2 and Tcr, 1/s for Kex; empty when it has none.
+std::string arrayedUnit(std::string_view arrayedName, int arrayedIndex);
+
+// "NAME (UNIT)" for the arrayed parameter's axis; the name alone when it has no unit.
 std::string arrayedAxisTitle(std::string_view arrayedName, int arrayedIndex);
 
 // Where the trace plot put the arrayed values, for the cursor readout.
@@ -93,13 +96,13 @@ struct TraceAxis {
 struct TraceCursor {
     int run = 0;
     double value = 0.0;  // the run's arrayed value cut to three decimals
-    std::string text;    // value and unit: "2.5ms", "3cycle", "0.12T/m"
+    std::string text;    // value and unit: "2.5ms", "12us", "3cycles"
 };
 
 // The run whose point lies nearest to the cursor at pixel column `pixelX` of the box that
-// drawOperatorTraces laid out, clamped to 0..Ni, with its arrayed value. The unit is "cycle" for
-// "Ncycle", otherwise "ms" below element index 21 (pulses and delays), "T/m" for 21..30
-// (gradients) and none above. None when the plot was not drawn or the table has no runs.
+// drawOperatorTraces laid out, clamped to 0..Ni, with its arrayed value followed by the arrayed
+// parameter's unit (arrayedUnit, the unit of the axis title; a unit of several words in brackets
+// after a space). None when the plot was not drawn or the table has no runs.
 std::optional<TraceCursor> traceCursor(const OperatorTraceTable& table, const TracePlotLayout& layout,
                                        double pixelX, const TraceAxis& axis);
 

@@ -44,7 +44,8 @@ PlotArea::PlotArea(workbench::Workbench& bench, ControlBinder& binder, const Twi
     : QObject(area), bench_(bench), binder_(binder), twips_(twips), status_(status)
 {
     // The plot column grows with the window: the pictures share its height in the proportions
-    // 36 : 36 : 26 (spectrum, map row, traces), the view controls keep theirs.
+    // 34 : 40 : 26 (spectrum, map row, traces), the view controls keep theirs. The map carries its
+    // axes and colour scale, so it takes the larger part of its row from the two sections.
     column_ = new QWidget(area);
     column_->setObjectName("plotColumn");
     column_->setGeometry(twips_.rect(kColumnLeftTwips, kColumnTopTwips, 7800, 10350));
@@ -64,7 +65,7 @@ PlotArea::PlotArea(workbench::Workbench& bench, ControlBinder& binder, const Twi
     columnSection_ = view("Picture1_3", [this] { clearPicture(columnSection_); });
     map_ = view("Picture1_1", [this] { redrawMap(); });
     traces_ = view("Picture1_4", [this] { redrawTraces(); });
-    stack->addWidget(spectrum_, 36);
+    stack->addWidget(spectrum_, 34);
     stack->addWidget(buildViewControls(area));
     auto* mapRow = new QHBoxLayout;
     mapRow->setSpacing(twips_.px(100));
@@ -72,9 +73,9 @@ PlotArea::PlotArea(workbench::Workbench& bench, ControlBinder& binder, const Twi
     sections->setSpacing(twips_.px(100));
     sections->addWidget(rowSection_);
     sections->addWidget(columnSection_);
-    mapRow->addLayout(sections, 3950);
-    mapRow->addWidget(map_, 3750);
-    stack->addLayout(mapRow, 36);
+    mapRow->addLayout(sections, 2700);
+    mapRow->addWidget(map_, 5000);
+    stack->addLayout(mapRow, 40);
     stack->addWidget(traces_, 26);
 
     spectrum_->setMoveHandler([this](double x, double y) {
@@ -353,15 +354,16 @@ void PlotArea::redrawSpectrum()
 void PlotArea::redrawMap()
 {
     const std::optional<processing::Map2D>& map = bench_.records().map;
-    render::MapPlotSettings settings;
-    settings.gain = mapGain_;
     // No map, or one that is zero everywhere (a channel the experiment never reaches): an empty
     // picture, not the map of an earlier run or channel.
-    mapShown_ = map && render::drawMap(map_->box(), *map, settings);
+    mapLayout_ = {};
+    if (map && (map->maximum != 0.0 || map->minimum != 0.0))
+        mapLayout_ = render::drawMapFigure(
+            map_->box(), *map, render::mapFigureSettings(bench_, mapGain_, 1440.0 / twips_.px(1440)));
     // The sections follow the pointer over the map drawn now; until it moves they show nothing.
     clearPicture(rowSection_);
     clearPicture(columnSection_);
-    if (!mapShown_) {
+    if (!mapLayout_.drawn) {
         clearPicture(map_);
         if (map)
             status_->showMessage("The 2D map is zero everywhere on the detection channel.", 5000);
@@ -373,10 +375,9 @@ void PlotArea::redrawMap()
 void PlotArea::mapCursorMoved(QPointF pixel)
 {
     const std::optional<processing::Map2D>& map = bench_.records().map;
-    if (!map || !mapShown_)
+    if (!map || !mapLayout_.drawn)
         return;
-    const auto cursor = render::mapCursor(QSize(map_->width(), map_->height()), pixel, map->pointCount,
-                                          render::mapAxes(bench_));
+    const auto cursor = render::mapFigureCursor(mapLayout_, pixel, map->pointCount, render::mapAxes(bench_));
     if (!cursor)
         return;
     render::MapPlotSettings settings;

@@ -3,6 +3,7 @@
 // following the cursor, and the operator traces (Picture1(4)) of the operators chosen in the list.
 #pragma once
 
+#include "render/map_figure.h"
 #include "render/spectrum_plot.h"
 #include "render/trace_plot.h"
 #include "ui/control_binder.h"
@@ -48,6 +49,8 @@ public:
     PictureView* traces() const { return traces_; }
     PictureView* rowSection() const { return rowSection_; }
     PictureView* columnSection() const { return columnSection_; }
+    // Where the map picture put the map (drawn false when it shows none).
+    const render::MapFigureLayout& mapLayout() const { return mapLayout_; }
     QListWidget* dataFiles() const { return files_; }
     // The column the plots fill, in pixels of the working area; the pictures grow with it.
     void setColumnGeometry(const QRect& pixels);
@@ -92,7 +95,7 @@ private:
     std::vector<ValueLabel> valueLabels_;
     std::array<QSpinBox*, 2> phaseBoxes_{};
     double mapGain_ = 1.0;
-    bool mapShown_ = false;  // the map picture shows the records' map
+    render::MapFigureLayout mapLayout_;  // where the map picture put the records' map, if it shows it
     render::SpectrumPlotLayout spectrumLayout_;
     render::TracePlotLayout traceLayout_;
     std::optional<render::OperatorTraceTable> traceTable_;

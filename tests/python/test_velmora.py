@@ -60,6 +60,25 @@ def test_pulse_acquire_equals_the_command_line(examples, cli_run):
         assert (examples / name).read_bytes() == (cli / name).read_bytes(), name
 
 
+def test_autophase_sets_the_phase_bars_as_the_command_line_does(examples, cli_run):
+    bench = open_example(examples, "pulse_acquire")
+    with pytest.raises(velmora.VelmoraError, match="no spectrum to phase"):
+        bench.autophase()
+    bench.run()
+    unphased = bench.spectra()["real"][0].sum()
+    rp, lp = bench.autophase()
+    assert (bench.get("Text2(5)"), bench.get("Text2(6)")) == (str(rp), str(lp))
+
+    # The same routine as --autophase: the phased spectra equal the command line's table.
+    cli = cli_run("--mol", "pulse_acquire.mol", "--psq", "pulse_acquire.psq", "--autophase")
+    _, rows = read_table(cli / "spectra.tsv")
+    spectra = bench.spectra()
+    assert [general(v) for v in spectra["real"][0]] == [float(row[1]) for row in rows]
+    real = spectra["real"][0]
+    assert real.sum() > unphased
+    assert real[np.argmax(spectra["magnitude"][0])] > 0
+
+
 def test_cosy_map_equals_the_command_line(examples, cli_run):
     bench = open_example(examples, "cosy")
     bench.run(two_d=True)

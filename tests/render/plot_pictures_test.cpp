@@ -10,6 +10,8 @@
 #include <QColor>
 #include <QImage>
 #include <QString>
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
@@ -169,6 +171,21 @@ TEST_F(PlotPictures, AfterA2DRunTheFidViewHoldsSpectraAndGetsHertzTicks)
     EXPECT_EQ(spectrumPlotSettings(bench).arraySize, 1);
     bench.controls().setCaption(ctl::SpectrumOrFid, "spec");
     EXPECT_EQ(spectrumPlotSettings(bench).axis.kind, SpectrumAxis::Time);
+
+    // The strips name what they hold: the 1H and 13C channels, and the modulus of the two (lit,
+    // although the spin system holds no 15N).
+    const auto names = spectrumPlotSettings(bench).stripNames;
+    EXPECT_EQ(names[0], "1H");
+    EXPECT_EQ(names[1], "13C");
+    EXPECT_EQ(names[2], "\u221a(1H\u00b2 + 13C\u00b2)");
+    const processing::DisplayArrays& display = bench.records().display;
+    ASSERT_FALSE(display.empty());
+    double largest = 0.0;
+    for (int i = 0; i < display.pointCount(); ++i) {
+        EXPECT_NEAR(display.at(0, 2, i), std::hypot(display.at(0, 0, i), display.at(0, 1, i)), 1e-9);
+        largest = std::max(largest, display.at(0, 2, i));
+    }
+    EXPECT_GT(largest, 0.0);
 }
 
 }  // namespace

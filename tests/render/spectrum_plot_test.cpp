@@ -335,20 +335,58 @@ TEST(SpectrumPlotTicks, HertzPpmAndMillisecondMarksLieAtTheirPointsInGrey)
     EXPECT_EQ(box.image().pixelColor(zeroHz, markRow), kTickGrey);
     EXPECT_EQ(box.image().pixelColor(fiftyHz, markRow), kTickGrey);
     EXPECT_EQ(box.image().pixelColor((zeroHz + fiftyHz) / 2, markRow), kWhite) << "no mark at 25 Hz";
-    // No ppm without the spectrometer frequency: nothing hangs from the top of strip 2.
-    const int ppmRow = pixelOf(2 * kStripTwips) + 2;
-    EXPECT_EQ(box.image().pixelColor(zeroHz, ppmRow), kWhite);
-
-    // At 400 MHz the 1H ppm of 0 Hz is 0: its mark hangs from the top of strip 2 at the same place.
-    settings.axis.protonFrequencyMHz = 400.0;
-    ASSERT_TRUE(drawSpectrumPlot(box, zeros(64), settings).drawn);
-    EXPECT_EQ(box.image().pixelColor(zeroHz, ppmRow), kTickGrey);
+    // No ppm without the spectrometer frequency.
+    EXPECT_TRUE(std::none_of(box.texts().begin(), box.texts().end(),
+                             [](const DrawnText& t) { return t.text == "ppm"; }));
 
     // FIDs: 640 ms over 64 points, ticks every 100 ms, 100 ms at point 10.
     settings.axis = {.kind = SpectrumAxis::Time, .acquisitionTimeMs = 640.0};
     ASSERT_TRUE(drawSpectrumPlot(box, zeros(64), settings).drawn);
     EXPECT_EQ(box.image().pixelColor(pixelOf(10 * step), markRow), kTickGrey);
-    EXPECT_EQ(box.image().pixelColor(zeroHz, ppmRow), kWhite);
+}
+
+TEST(SpectrumPlotTicks, PpmAndHertzLabelsLieInTheBottomStripAtTheirPointsWithoutOverlapping)
+{
+    // 64 points over 400 Hz at 400 MHz (1H): 0.1 ppm = 40 Hz = 6.4 points.
+    SpectrumPlotSettings settings;
+    settings.axis = {.kind = SpectrumAxis::Frequency, .spectralWidthHz = 400.0, .protonFrequencyMHz = 400.0};
+    PictureBox box(kWidthPx, kHeightPx);
+    ASSERT_TRUE(drawSpectrumPlot(box, zeros(64), settings).drawn);
+    const double step = kWidthTwips / 64 / 1.01;
+    const double stripTwoTop = 2 * kStripTwips / 15.0;
+
+    std::vector<DrawnText> hz, ppm;
+    const DrawnText* limitLabel = nullptr;  // the lower limit "-1" of the bottom strip
+    for (const DrawnText& t : box.texts()) {
+        if (t.text == "-1" && t.pixels.top() > stripTwoTop)
+            limitLabel = &t;
+        bool number = false;
+        const double value = t.text.toDouble(&number);
+        if (!number || t.pixels.left() == 0.0)
+            continue;
+        // Hz labels are whole numbers, ppm labels carry one decimal.
+        (t.text.contains('.') ? ppm : hz).push_back(t);
+        const double point = t.text.contains('.') ? 32 - value * 400.0 * 64 / 400.0 : 32 - value * 64 / 400.0;
+        EXPECT_NEAR(t.pixels.center().x(), point * step / 15.0, 1.5) << t.text.toStdString();
+    }
+    ASSERT_GE(hz.size(), 4u);
+    ASSERT_GE(ppm.size(), 4u);
+    ASSERT_NE(limitLabel, nullptr);
+    for (const char* unit : {"Hz", "ppm"}) {
+        const auto at = std::find_if(box.texts().begin(), box.texts().end(),
+                                     [&](const DrawnText& t) { return t.text == unit; });
+        ASSERT_NE(at, box.texts().end()) << unit;
+        (std::string(unit) == "Hz" ? hz : ppm).push_back(*at);
+    }
+    for (const DrawnText& p : ppm) {
+        EXPECT_GE(p.pixels.top(), limitLabel->pixels.bottom())
+            << p.text.toStdString() << " below the strip's limits";
+        for (const DrawnText& h : hz)
+            EXPECT_FALSE(p.pixels.intersects(h.pixels))
+                << p.text.toStdString() << " over " << h.text.toStdString();
+    }
+    for (const DrawnText& h : hz)
+        EXPECT_LE(h.pixels.bottom(), kHeightPx) << h.text.toStdString() << " inside the picture";
 }
 
 TEST(SpectrumPlotTicks, SwitchedOffTheyLeaveTheBottomRowsEmpty)

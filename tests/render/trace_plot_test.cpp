@@ -186,11 +186,15 @@ TEST(OperatorTraceCursor, TheNearestRunItsValueAndTheUnitOfTheArrayedParameter)
     const auto unitAt = [&](const char* name, int index) {
         return traceCursor(*read.table, layout, pixelOf(0.5), {name, index, 4})->text;
     };
-    EXPECT_EQ(unitAt("Ncycle", 3), "0.5cycle");
-    EXPECT_EQ(unitAt("p2", 20), "0.5ms");
-    EXPECT_EQ(unitAt("g1", 21), "0.5T/m");
-    EXPECT_EQ(unitAt("g10", 30), "0.5T/m");
-    EXPECT_EQ(unitAt("T1", 31), "0.5");
+    // The arrayed parameter's own unit, as the axis title gives it: a pulse length in microseconds.
+    EXPECT_EQ(unitAt("Ncycle", 0), "0.5cycles");
+    EXPECT_EQ(unitAt("p2", 2), "0.5us");
+    EXPECT_EQ(unitAt("s1_hs.RF", 51), "0.5us");
+    EXPECT_EQ(unitAt("d10", 20), "0.5ms");
+    EXPECT_EQ(unitAt("o1", 31), "0.5Hz");
+    EXPECT_EQ(unitAt("T1", 0), "0.5ms");
+    EXPECT_EQ(unitAt("g1", 21), "0.5 (0.1 uT across the sample)");
+    EXPECT_EQ(arrayedAxisTitle("p2", 2), "p2 (us)");
 
     EXPECT_FALSE(traceCursor(*read.table, TracePlotLayout{}, 10.0, axis)) << "nothing drawn";
 }

@@ -361,11 +361,13 @@ private slots:
         s.window->start(true);
         QVERIFY(s.bench.records().map.has_value());
         const QImage map = s.window->plots().map()->box().image();
+        const QRect mapArea = s.window->plots().mapLayout().plotPixels.toRect();
         int lit = 0;
-        for (int y = 0; y < map.height(); ++y)
-            for (int x = 0; x < map.width(); ++x)
+        for (int y = mapArea.top() + 1; y < mapArea.bottom(); ++y)
+            for (int x = mapArea.left() + 1; x < mapArea.right(); ++x)
                 lit += map.pixelColor(x, y).lightness() > 40 || map.pixelColor(x, y).red() > 60 ? 1 : 0;
-        QVERIFY2(lit > 50, "the map picture is not blank");
+        QVERIFY2(lit > 50 && lit < mapArea.width() * mapArea.height() / 2,
+                 "the map area shows peaks on black");
 
         // The strongest map elements are the cross peaks between H0 (-85 Hz) and H1 (+68 Hz).
         const processing::Map2D& m = *s.bench.records().map;
@@ -382,16 +384,39 @@ private slots:
                      (std::abs(f1 - 68) < 25 && std::abs(f2 + 85) < 25),
                  qPrintable(QString("strongest at f1 %1, f2 %2").arg(f1).arg(f2)));
 
-        // The cursor over the map reads frequencies within the spectral widths and draws the sections.
+        // The map carries its axes: the pointer at the outermost Hz tick labels of f2 (below the map)
+        // and f1 (left of it) reads those frequencies, to within the pixel the pointer is on.
         ui::PictureView* mapView = s.window->plots().map();
-        QTest::mouseMove(mapView, QPoint(mapView->width() / 4, mapView->height() / 4));
+        const QRectF plot = s.window->plots().mapLayout().plotPixels;
+        QVERIFY(s.window->plots().mapLayout().drawn);
+        const auto outermostTick = [&](const QRectF& area, bool across) {
+            std::pair<double, double> tick{0.0, 0.0};  // (Hz, pixel along the axis)
+            for (const render::DrawnText& t : mapView->box().texts()) {
+                bool number = false;
+                const double hz = t.text.toDouble(&number);
+                if (number && area.contains(t.pixels.center()) && std::abs(hz) > std::abs(tick.first))
+                    tick = {hz, across ? t.pixels.center().x() : t.pixels.center().y()};
+            }
+            return tick;
+        };
+        const auto [f2Tick, x] =
+            outermostTick(QRectF(plot.left() - 20, plot.bottom(), plot.width() + 40, 20), true);
+        const auto [f1Tick, y] =
+            outermostTick(QRectF(0, plot.top() - 5, plot.left(), plot.height() + 10), false);
+        QVERIFY2(std::abs(f2Tick) >= 100 && std::abs(f1Tick) >= 100, "ticks of f2 and f1 in Hz");
+        QTest::mouseMove(mapView, QPoint(static_cast<int>(x), static_cast<int>(y)));
         const QString readout = s.window->statusBar()->currentMessage();
         QVERIFY2(readout.startsWith("f1 ") && readout.contains("f2 "), qPrintable(readout));
-        // A quarter of the way in: the indirect axis rises downwards (-sw1/4 = -125 Hz), the direct
-        // axis falls to the right (+sw/4 = +100 Hz).
         const double readF1 = readout.section(' ', 1, 1).toDouble();
         const double readF2 = readout.section(' ', 4, 4).toDouble();
-        QVERIFY2(std::abs(readF1 + 125) < 10 && std::abs(readF2 - 100) < 10, qPrintable(readout));
+        const double hzPerPixelF2 = 400.0 / plot.width();
+        const double hzPerPixelF1 = 500.0 / plot.height();
+        QVERIFY2(std::abs(readF2 - f2Tick) <= 1.5 * hzPerPixelF2 &&
+                     std::abs(readF1 - f1Tick) <= 1.5 * hzPerPixelF1,
+                 qPrintable(readout + QString(" at the ticks f1 %1, f2 %2").arg(f1Tick).arg(f2Tick)));
+        // Off the map (on its axis labels) the read-out stays as it was.
+        QTest::mouseMove(mapView, QPoint(static_cast<int>(x), static_cast<int>(plot.bottom()) + 5));
+        QCOMPARE(s.window->statusBar()->currentMessage(), readout);
 
         // Two operators chosen in the list: two coloured curves.
         auto* operators = s.widget<QListWidget>(ctl::OperatorList);
