@@ -190,51 +190,81 @@ QString roundText(double value, double step)
     return QString::number(std::abs(value) < step * 1e-9 ? 0.0 : value, 'f', decimals);
 }
 
-// The axes over the traces' area (user units: arrayed value across, coefficient down): grey marks
-// with their values along the bottom and the left edge, and the titles of both axes.
-void drawTraceAxes(PictureBox& box, double xLow, double xHigh, double yLow, double yHigh,
+// Where the traces are drawn inside the box, in pixels: room is left at the left edge for the values
+// of the vertical axis, under the traces for the values and title of the horizontal axis, and above
+// them for the vertical title, so that no text sits on the data.
+struct TraceArea {
+    double leftPx = 0.0;
+    double rightPx = 0.0;
+    double topPx = 0.0;
+    double bottomPx = 0.0;
+};
+
+constexpr double kAxisMarkPx = 4.0;
+constexpr double kAxisGapPx = 3.0;  // between a mark and its value, so that the mark is no minus sign
+constexpr int kVerticalSteps = 4;
+constexpr int kHorizontalSteps = 6;
+
+TraceArea traceArea(const PictureBox& box, double yLow, double yHigh, double legendWidthPx)
+{
+    const QFontMetricsF metrics(box.font(), &box.image());
+    double widest = 0.0;
+    const double step = roundStep(yHigh - yLow, kVerticalSteps);
+    for (double k = std::ceil(yLow / step); k * step <= yHigh; k += 1.0)
+        widest = std::max(widest, metrics.horizontalAdvance(roundText(k * step, step)));
+    TraceArea area;
+    area.leftPx = std::ceil(widest + kAxisMarkPx + 2.0 * kAxisGapPx);
+    area.rightPx = std::max(area.leftPx + 1.0, box.pixelWidth() - legendWidthPx - 1.0);
+    area.topPx = std::ceil(metrics.height() + kAxisGapPx);
+    area.bottomPx = std::max(area.topPx + 1.0, box.pixelHeight() - 1.0 - kAxisMarkPx - 2.0 * metrics.height());
+    return area;
+}
+
+// The axes round the traces' area (user units: arrayed value across, coefficient down): grey edges
+// with marks, their values under the bottom edge and left of the left edge, and the titles of both
+// axes (the horizontal one under its values, the vertical one above the traces).
+void drawTraceAxes(PictureBox& box, const TraceArea& area, double xLow, double xHigh, double yLow, double yHigh,
                    const TracePlotSettings& settings)
 {
     const QFontMetricsF metrics(box.font(), &box.image());
     const double line = metrics.height();
     const auto user = [&](double px, double py) { return box.toUser(QPointF(px, py)); };
-    const double bottomPx = box.pixelHeight() - 1.0;
-    const double markPx = 4.0;
-    const double gapPx = 9.0;  // between a mark and its value, so that the mark is no minus sign
-    const double valuesRightPx = markPx + gapPx + metrics.horizontalAdvance("-0000.0");
+    const auto text = [&](double px, double py, const QString& words) {
+        const QPointF at = user(px, py);
+        box.text(at.x(), at.y(), words);
+    };
+    const auto edge = [&](double x1, double y1, double x2, double y2) {
+        const QPointF from = user(x1, y1);
+        const QPointF to = user(x2, y2);
+        box.line(from.x(), from.y(), to.x(), to.y());
+    };
     box.setForeColor(QColor(110, 110, 110));
+    edge(area.leftPx, area.topPx, area.leftPx, area.bottomPx);
+    edge(area.leftPx, area.bottomPx, area.rightPx, area.bottomPx);
     if (xHigh > xLow) {
-        const double step = roundStep(xHigh - xLow, 6);
+        const double step = roundStep(xHigh - xLow, kHorizontalSteps);
         for (double k = std::ceil(xLow / step); k * step <= xHigh; k += 1.0) {
             const double x = box.toPixels(k * step, 0.0).x();
-            box.line(k * step, user(0, bottomPx).y(), k * step, user(0, bottomPx - markPx).y());
-            const QString text = roundText(k * step, step);
-            const double leftPx = x - metrics.horizontalAdvance(text) / 2.0;
-            if (leftPx < valuesRightPx)
-                continue;  // the values of the left edge stand there
-            const QPointF at = user(leftPx, bottomPx - markPx - line);
-            box.text(at.x(), at.y(), text);
+            edge(x, area.bottomPx, x, area.bottomPx + kAxisMarkPx);
+            const QString value = roundText(k * step, step);
+            text(x - metrics.horizontalAdvance(value) / 2.0, area.bottomPx + kAxisMarkPx, value);
         }
     }
     if (yHigh > yLow) {
-        const double step = roundStep(yHigh - yLow, 4);
+        const double step = roundStep(yHigh - yLow, kVerticalSteps);
         for (double k = std::ceil(yLow / step); k * step <= yHigh; k += 1.0) {
             const double y = box.toPixels(0.0, k * step).y();
-            const double left = user(0.0, 0.0).x();
-            box.line(left, k * step, user(markPx, 0.0).x(), k * step);
-            const QPointF at = user(markPx + gapPx, y - line / 2.0);
-            box.text(at.x(), at.y(), roundText(k * step, step));
+            edge(area.leftPx - kAxisMarkPx, y, area.leftPx, y);
+            const QString value = roundText(k * step, step);
+            text(area.leftPx - kAxisMarkPx - kAxisGapPx - metrics.horizontalAdvance(value), y - line / 2.0, value);
         }
     }
     box.setForeColor(QColor(0, 0, 0));
     if (!settings.horizontalTitle.empty()) {
         const QString title = QString::fromStdString(settings.horizontalTitle);
-        const double rightPx = box.toPixels(xHigh, 0.0).x();
-        const QPointF at = user(rightPx - metrics.horizontalAdvance(title), bottomPx - markPx - 2.0 * line);
-        box.text(at.x(), at.y(), title);
+        text(area.rightPx - metrics.horizontalAdvance(title), area.bottomPx + kAxisMarkPx + line, title);
     }
-    const QPointF at = user(valuesRightPx + line, 0.0);
-    box.text(at.x(), at.y(), "coefficient / 1000");
+    text(area.leftPx, 0.0, "coefficient / 1000");
 }
 
 // The unit as the cursor's read-out appends it to the value.
@@ -365,21 +395,25 @@ TracePlotLayout drawOperatorTraces(PictureBox& box, const OperatorTraceTable& ta
                             traceColor(static_cast<int>(k)));
     const LegendLayout legendPlace = legendLayout(box, legend, tpp);
 
-    // The arrayed values fill the width the legend leaves (at least half the box).
-    const double boxWidth = box.pixelWidth() * tpp;
-    const double traceWidth = std::max(boxWidth - legendPlace.width(), boxWidth / 2.0);
-    const Range across = arrayedRange(table);
-    layout.drawn = true;
-    layout.left = across.low;
-    layout.width = (across.high - across.low) * boxWidth / traceWidth;
-    layout.boxWidthPx = box.pixelWidth();
-
+    // The arrayed values fill the width the legend and the vertical axis leave (at least half the
+    // box); the coefficients the height the axes' texts leave.
     Range values;
     for (int field : fields)
         for (double v : table.columns[static_cast<std::size_t>(field)])
             values.take(v);
     const Range down = values.widened(kTraceMargin);
-    box.setScale(layout.left, down.high, layout.width, down.low - down.high);
+    const Range across = arrayedRange(table);
+    const double legendPx = std::min(legendPlace.width() / tpp, box.pixelWidth() / 2.0);
+    const TraceArea area = traceArea(box, down.low, down.high, legendPx);
+    const double valuePerPx = (across.high - across.low) / (area.rightPx - area.leftPx);
+    const double coefficientPerPx = (down.high - down.low) / (area.bottomPx - area.topPx);
+    layout.drawn = true;
+    layout.left = across.low - area.leftPx * valuePerPx;
+    layout.width = box.pixelWidth() * valuePerPx;
+    layout.boxWidthPx = box.pixelWidth();
+    layout.top = down.high + area.topPx * coefficientPerPx;
+    layout.height = -box.pixelHeight() * coefficientPerPx;
+    box.setScale(layout.left, layout.top, layout.width, layout.height);
     box.setLineWidth(1);
     if (down.low < 0.0 && down.high > 0.0) {
         box.setForeColor(kZeroLineColour);
@@ -388,7 +422,7 @@ TracePlotLayout drawOperatorTraces(PictureBox& box, const OperatorTraceTable& ta
     for (std::size_t k = 0; k < fields.size(); ++k)
         drawSeries(box, table.columns.front(), table.columns[static_cast<std::size_t>(fields[k])],
                    legend[k].second, tpp);
-    drawTraceAxes(box, across.low, across.high, down.low, down.high, settings);
+    drawTraceAxes(box, area, across.low, across.high, down.low, down.high, settings);
     drawLegend(box, legend, legendPlace, tpp);
     box.setForeColor(savedColour);
     box.setLineWidth(savedWidth);

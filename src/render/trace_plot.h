@@ -75,6 +75,8 @@ struct TracePlotLayout {
     double left = 0.0;   // the arrayed value at the left edge of the box
     double width = 1.0;  // the arrayed values across the whole box width
     int boxWidthPx = 0;
+    double top = 1.0;      // the coefficient at the top edge of the box
+    double height = -1.0;  // the coefficients down the whole box height (negative: they fall)
 };
 
 // Clears the box (white) and draws each chosen operator's coefficients against the arrayed value

@@ -138,11 +138,13 @@ TEST(OperatorTracePlot, PointsLieAtTheirArrayedValueAndCoefficient)
     PictureBox box(kTraceWidth, kTraceHeight);
     const TracePlotLayout layout = drawOperatorTraces(box, *read.table, {.operators = {"xH0"}});
     ASSERT_TRUE(layout.drawn);
-    // Run 2: d1 = 1, xH0 = 0, half way between the extremes +-10000, where the layout puts d1 = 1.
+    // Run 2: d1 = 1, xH0 = 0, half way between the extremes +-10000, where the layout puts d1 = 1
+    // and a coefficient of 0.
     const int column = static_cast<int>((1.0 - layout.left) / layout.width * kTraceWidth);
-    EXPECT_EQ(box.image().pixelColor(column, kTraceHeight / 2), kBlack);
-    EXPECT_EQ(box.image().pixelColor(column, kTraceHeight / 2 - 4), kWhite);
-    EXPECT_EQ(box.image().pixelColor(column, kTraceHeight / 2 + 4), kWhite);
+    const int row = static_cast<int>((0.0 - layout.top) / layout.height * kTraceHeight);
+    EXPECT_EQ(box.image().pixelColor(column, row), kBlack);
+    EXPECT_EQ(box.image().pixelColor(column, row - 4), kWhite);
+    EXPECT_EQ(box.image().pixelColor(column, row + 4), kWhite);
 }
 
 TEST(OperatorTracePlot, NamesTheTableDoesNotHoldDrawNothing)
