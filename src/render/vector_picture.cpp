@@ -26,7 +26,7 @@ VectorPicture::VectorPicture(double pixelsPerTwip)
 void VectorPicture::clear()
 {
     box_.setScale(0.0, 0.0, kVectorPictureTwips, kVectorPictureTwips);
-    box_.setBackColor(Qt::black);
+    box_.setBackColor(QColor(Qt::black));
     box_.setLineWidth(1);
     box_.clear();
 }
@@ -37,7 +37,7 @@ void VectorPicture::drawVector(double x, double y, double z)
     const VectorStroke stroke = vectorStroke(x, y, z, h);
     box_.setForeColor(stroke.colorValue);
     box_.line(h, h, stroke.tip.x(), stroke.tip.y());
-    box_.setForeColor(Qt::white);
+    box_.setForeColor(QColor(Qt::white));
     box_.filledCircle(stroke.tip.x(), stroke.tip.y(), box_.scaleWidth() / box_.pixelWidth());
 }
 

@@ -26,8 +26,8 @@ struct VectorStroke {
 
 // With x' = x / 2e7 * H and likewise y', z' (x, y, z: spin 0's coefficients; H: half the picture's
 // width in twips) the tip lies at (H + x' + y', H - (z' - x')), an oblique view in which z points
-// up, y to the right and x to the right and up; the colour value is the nearest integer to
-// (x'^2 + y'^2) * 0.000125 + 111111.
+// up, y to the right and x to the right and down (towards the viewer); the colour value is the
+// nearest integer to (x'^2 + y'^2) * 0.000125 + 111111.
 VectorStroke vectorStroke(double x, double y, double z, double halfWidthTwips);
 
 class VectorPicture {
