@@ -3,9 +3,11 @@
 
 #include "workbench/workbench.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QLabel>
 #include <QPixmap>
+#include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -23,8 +25,9 @@ constexpr int kStopCheckMs = 10;
 
 VectorAnimation::VectorAnimation(workbench::Workbench& bench, QWidget* parent)
     : QWidget(parent, Qt::Tool), bench_(bench),
-      frames_(bench.messages(), bench.runControl(),
-              [this](const render::VectorPicture& picture, int pulsePoints) { showFrame(picture, pulsePoints); })
+      frames_(
+          bench.messages(), bench.runControl(),
+          [this](const render::VectorPicture& picture, int pulsePoints) { showFrame(picture, pulsePoints); })
 {
     setObjectName("vectorAnimation");
     setWindowTitle("plot vector evolution");
@@ -45,13 +48,36 @@ VectorAnimation::~VectorAnimation()
 void VectorAnimation::showFrame(const render::VectorPicture& picture, int pulsePoints)
 {
     view_->setPixmap(QPixmap::fromImage(picture.box().image()));
-    if (!isVisible()) {
-        if (parentWidget() != nullptr)
-            move(parentWidget()->geometry().topRight() - QPoint(width() + 40, -80));
-        show();
-    }
+    if (!isVisible())
+        showBesideWindow();
     ++framesShown_;
-    pause(std::max(1, kAnimationMs / std::max(1, pulsePoints)));
+    // The time spent drawing and writing the frame counts towards its share of the animation.
+    const int frameMs = kAnimationMs / std::max(1, pulsePoints);
+    const auto left =
+        static_cast<int>(sinceLastFrame_.isValid() ? frameMs - sinceLastFrame_.elapsed() : frameMs);
+    if (left > 0)
+        pause(left);
+    else
+        QCoreApplication::processEvents();
+    sinceLastFrame_.start();
+}
+
+// To the right of the main window when the screen has room there, else over its lower right
+// corner (the map's box, which the run clears), so that the spectra stay in view.
+void VectorAnimation::showBesideWindow()
+{
+    adjustSize();
+    if (const QWidget* window = parentWidget(); window != nullptr) {
+        const QRect frame = window->frameGeometry();
+        const QScreen* screen = window->screen();
+        const bool roomRight =
+            screen != nullptr && frame.right() + 20 + width() <= screen->availableGeometry().right();
+        if (roomRight)
+            move(frame.right() + 20, frame.top() + 60);
+        else
+            move(frame.right() - width() - 20, frame.bottom() - height() - 180);
+    }
+    show();
 }
 
 // Serves the window's events for `milliseconds`, or until Stop.

@@ -6,6 +6,7 @@
 
 #include "render/vector_evolution_frames.h"
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 class QLabel;
@@ -30,12 +31,14 @@ public:
 
 private:
     void showFrame(const render::VectorPicture& picture, int pulsePoints);
+    void showBesideWindow();
     void pause(int milliseconds);
 
     workbench::Workbench& bench_;
     render::VectorEvolutionFrames frames_;
     QLabel* view_ = nullptr;
     int framesShown_ = 0;
+    QElapsedTimer sinceLastFrame_;
 };
 
 }  // namespace velmora::ui

@@ -31,7 +31,7 @@ QColor pixelAt(const VectorPicture& picture, double xTwips, double yTwips)
 {
     const QPointF at = picture.box().toPixels(xTwips, yTwips);
     return picture.box().image().pixelColor(static_cast<int>(std::floor(at.x())),
-                                           static_cast<int>(std::floor(at.y())));
+                                            static_cast<int>(std::floor(at.y())));
 }
 
 TEST(VectorPicture, ALongitudinalVectorPointsUpAndATransverseOneGetsBrighter)
@@ -109,7 +109,8 @@ TEST_F(FramesTest, EachSampledPointWritesItsFrameIntoTheFrameFolderUntilStop)
 
     (void)control.tryStart();
     frames.begin(dir.path() / "ttt", 3);
-    EXPECT_EQ(frames.picture().box().image().pixelColor(130, 65), QColor(Qt::black)) << "a Start begins blank";
+    EXPECT_EQ(frames.picture().box().image().pixelColor(130, 65), QColor(Qt::black))
+        << "a Start begins blank";
     EXPECT_TRUE(messages.entries.empty());
 }
 
