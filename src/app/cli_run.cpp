@@ -5,6 +5,7 @@
 #include "app/cli_summary.h"
 #ifdef VELMORA_HAVE_RENDER
 #include "app/cli_plots.h"
+#include "render/vector_evolution_frames.h"
 #endif
 #include "model/workspace.h"
 #include "util/messages.h"
@@ -166,6 +167,11 @@ int runCommand(const CliOptions& options)
     if (!started.bench)
         return started.exitCode;
     workbench::Workbench& bench = *started.bench;
+#ifdef VELMORA_HAVE_RENDER
+    // "plot vector evolution": the frames are written without the window's pause between them.
+    render::VectorEvolutionFrames vectorFrames(messages, bench.runControl());
+    bench.setVectorEvolutionView(&vectorFrames);
+#endif
     if (options.threads > 0)
         bench.setThreads(options.threads);
 

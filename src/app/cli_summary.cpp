@@ -88,7 +88,7 @@ std::string peakSummary(const workbench::Workbench& bench)
     if (!records.spectraComputed)
         return "spectra: none (the acquisition lies inside the sequence; its processing comes later)\n";
     const double sw = util::parseNumber(bench.controls().text(model::ctl::SpectralWidth)).value_or(0.0);
-    if (records.map) {
+    if (records.map && records.twoD) {
         const double sw1 =
             util::parseNumber(bench.controls().text(model::ctl::IndirectSpectralWidth)).value_or(0.0);
         const std::vector<processing::MapPeak> peaks =

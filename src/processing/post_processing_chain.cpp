@@ -11,6 +11,7 @@
 #include "processing/pulse_waveform_step.h"
 #include "processing/run_transform.h"
 #include "processing/swept_deconvolution.h"
+#include "processing/vector_evolution_map.h"
 #include "util/text_file.h"
 
 #include <cmath>
@@ -28,7 +29,6 @@ constexpr double kPi = 3.14159265358979;
 bool refuseMissingSteps(const ChainInput& in)
 {
     const std::pair<bool, std::string_view> steps[] = {
-        {in.on.vectorEvolution, "plot vector evolution"},
         {in.on.swift && in.on.rampCorrection, "ramp correction"},
         {in.on.swift2, "swift2"},
     };
@@ -109,7 +109,7 @@ void storeModulus(engine::SampleRecord& record, int r, int pointCount)
 
 ChainResult runPostProcessingChain(const ChainInput& in)
 {
-    ChainResult result{false, in.lastRun, in.arraySize};
+    ChainResult result{false, in.lastRun, in.arraySize, std::nullopt};
     if (refuseMissingSteps(in))
         return result;
     if (needsPulse(in.on) && in.pulse == nullptr) {
@@ -157,6 +157,11 @@ ChainResult runPostProcessingChain(const ChainInput& in)
     if (in.on.sweepWaveform)
         for (int r = 0; r <= lastRun; ++r)
             applyPulseWaveform(in.timeDomain, r, in.oversampling * in.pointCount, *in.pulse);
+    if (in.on.vectorEvolution) {
+        result.vectorMap = buildVectorEvolutionMap(in.signal, in.pointCount, lastRun, in.messages);
+        if (!result.vectorMap)
+            return result;
+    }
 
     for (int r = 0; r <= lastRun; ++r) {
         if (in.on.swift) {

@@ -1,17 +1,20 @@
 // The processing of signals sampled during a pulse, from the decimated record to spectra: co-adding,
-// noise, the object-profile weighting, the time-domain copy, the pulse-waveform step and, per run,
-// the transform with the correlation against the acquisition pulse. Each step runs only when its
-// switch in the options frame is ticked, except the weighting and the copy. A step this version
-// cannot carry out, or one whose input is missing, ends the chain with a message.
+// noise, the object-profile weighting, the time-domain copy, the pulse-waveform step, the
+// vector-evolution map and, per run, the transform with the correlation against the acquisition
+// pulse. Each step runs only when its switch in the options frame is ticked, except the weighting
+// and the copy. A step this version cannot carry out, or one whose input is missing, ends the chain
+// with a message.
 #pragma once
 
 #include "engine/run_records.h"
 #include "engine/spin_tables.h"
+#include "processing/map_2d.h"
 #include "pulses/acquisition_pulse.h"
 #include "util/messages.h"
 #include "util/uniform_random.h"
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace velmora::processing {
@@ -64,6 +67,8 @@ struct ChainResult {
     bool done = false;  // false: a step refused; its message was shown
     int lastRun = 0;    // after co-adding
     int arraySize = 0;
+    // "plot vector evolution": the magnitude spectrum of every run's record, a row per run.
+    std::optional<Map2D> vectorMap;
 };
 
 ChainResult runPostProcessingChain(const ChainInput& in);

@@ -7,6 +7,7 @@
 #include "ui/image_fit_window.h"
 #include "ui/plot_area.h"
 #include "ui/pulse_generator_page.h"
+#include "ui/vector_animation.h"
 #include "ui/window_texts.h"
 #include "util/file_listing.h"
 #include "workbench/control_handlers.h"
@@ -83,6 +84,7 @@ MainWindow::MainWindow(workbench::Workbench& bench, model::Workspace& workspace,
     });
     buildMenus();
     buildWorkingArea();
+    new VectorAnimation(bench_, this);  // "plot vector evolution": shown while the pulse runs
     // The designed size is the smallest; a larger window gives the plots the room.
     const QSize designed(twips_.px(kWindowWidthTwips), twips_.px(kWindowHeightTwips) +
                                                            menuBar()->sizeHint().height() +

@@ -181,7 +181,7 @@ void processSampledRecord(Workbench& bench, RunRecords& records, const std::file
         .messages = bench.messages(),
         .random = bench.random(),
     };
-    const processing::ChainResult processed = processing::runPostProcessingChain(input);
+    processing::ChainResult processed = processing::runPostProcessingChain(input);
     if (!processed.done)
         return;
     run.lastRun = processed.lastRun;
@@ -190,6 +190,9 @@ void processSampledRecord(Workbench& bench, RunRecords& records, const std::file
     records.map.reset();
     if (rebuildDisplay(bench))
         buildMap(bench);
+    // The vector-evolution map takes the map's place, except in a 2D run, which keeps its own map.
+    if (processed.vectorMap && !records.map)
+        records.map = std::move(processed.vectorMap);
     const util::Outcome written = engine::writeMagnetisationFiles(
         directory, {prepared.timeDomain, prepared.signal, run.pointCount, sw, run.arrayedValues});
     if (!written)
@@ -340,6 +343,24 @@ bool prepareOnly(Workbench& bench)
 
 namespace {
 
+// The view of spin 0's vector when "plot vector evolution" is ticked and the acquisition step
+// samples a shaped pulse point by point, ready for the first run; none otherwise (an acquisition
+// after the last step, or one without a shaped pulse, leaves the option without effect).
+engine::StepObserver* vectorObserver(Workbench& bench, const engine::Preparation& prepared)
+{
+    VectorEvolutionView* view = bench.vectorEvolutionView();
+    const engine::PreparedRun& run = prepared.run;
+    const bool sampledInside = bench.sequence().acquisitionStep() < bench.sequence().stepCount() + 1;
+    if (view == nullptr || !run.settings.plotVectorEvolution || !sampledInside ||
+        run.acquisitionShapeSlot == engine::kNoAcquisitionShape)
+        return nullptr;
+    const int pulsePoints = run.pulseShapes.slot(run.acquisitionShapeSlot).pointCount();
+    if (pulsePoints < 1)
+        return nullptr;
+    view->begin(bench.pathOf("ttt"), pulsePoints);
+    return view;
+}
+
 std::string howItEnded(const RunRecords& records, StartOutcome outcome)
 {
     if (outcome == StartOutcome::Failed)
@@ -416,7 +437,7 @@ StartOutcome startExperiment(Workbench& bench, bool twoD, const ExtraResults& al
                                         staging,
                                         control,
                                         bench.threads(),
-                                        nullptr,
+                                        vectorObserver(bench, *records.preparation),
                                         bench.progressListener()};
         records.driver = engine::runExperiment(input);
         writeOperatorOutputs(bench, records, staging);

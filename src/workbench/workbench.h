@@ -12,6 +12,7 @@
 #include "util/run_control.h"
 #include "util/uniform_random.h"
 #include "workbench/experiment_pipeline.h"
+#include "workbench/vector_evolution_view.h"
 
 #include <filesystem>
 #include <functional>
@@ -79,6 +80,10 @@ public:
     using ProgressListener = std::function<void(int runsDone, int runs)>;
     const ProgressListener& progressListener() const { return progressListener_; }
     void setProgressListener(ProgressListener listener) { progressListener_ = std::move(listener); }
+    // Shows spin 0's vector during the acquisition pulse when "plot vector evolution" is ticked;
+    // none: the option draws nothing. Owned by the front end, which removes it before it goes.
+    VectorEvolutionView* vectorEvolutionView() const { return vectorEvolutionView_; }
+    void setVectorEvolutionView(VectorEvolutionView* view) { vectorEvolutionView_ = view; }
 
 private:
     util::Messages& messages_;
@@ -93,6 +98,7 @@ private:
     util::UniformRandom random_;
     int threads_ = 1;
     ProgressListener progressListener_;
+    VectorEvolutionView* vectorEvolutionView_ = nullptr;
     int runsPerValue_ = 1;
     bool exchangeMode_ = false;
 };

@@ -223,6 +223,33 @@ TEST_F(Cli, PngAfterA1DRunWritesNoMapAndTakesItsScale)
     EXPECT_TRUE(std::filesystem::exists(inWork("plotOper.png")));
     EXPECT_FALSE(std::filesystem::exists(inWork("plot2d.png")));
 }
+
+TEST_F(Cli, PlotVectorEvolutionWritesAFramePerPulsePointIntoTttAndTheMapOfTheRuns)
+{
+    copyExample("swift_gapped");
+    std::filesystem::copy_file(std::filesystem::path(VELMORA_EXAMPLES_DIR) / "hs1_gapped_acq.RF",
+                               inWork("hs1_gapped_acq.RF"));
+    const Finished done = runInWork(
+        {"--mol", "swift_gapped.mol", "--psq", "swift_gapped.psq", "--set", "Check1(15)=1", "--png"});
+    ASSERT_EQ(done.status, 0) << done.err;
+    EXPECT_TRUE(mentions(done.out, "spectrum peaks")) << "a 1D run still reads as one\n" << done.out;
+    // The example's acquisition pulse has 1024 points: one frame after each.
+    int frames = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(inWork("ttt"))) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_TRUE(name.starts_with("plotVector") && name.ends_with(".png")) << name;
+        ++frames;
+    }
+    EXPECT_EQ(frames, 1024);
+    for (const auto& entry : std::filesystem::directory_iterator(work()))
+        EXPECT_FALSE(entry.path().filename().string().starts_with("plotVector")) << entry.path();
+    const QImage last(QString::fromStdString(inWork("ttt/plotVector1024.png").string()));
+    ASSERT_FALSE(last.isNull());
+    EXPECT_EQ(last.size(), QSize(260, 260));
+    EXPECT_GT(inkedPixels(last, QColor(Qt::black)), 500) << "the path of spin 0's vector";
+    EXPECT_TRUE(std::filesystem::exists(inWork("plot2d.png"))) << "the vector-evolution map";
+    EXPECT_TRUE(std::filesystem::exists(inWork("map2d.tsv")));
+}
 #else
 TEST_F(Cli, PngIsAUsageErrorInABuildWithoutDrawing)
 {

@@ -107,6 +107,19 @@ TEST_F(ChainTest, WithNoSwitchOnlyTheProfileAndTheCopyApply)
     EXPECT_TRUE(messages.entries.empty());
 }
 
+TEST_F(ChainTest, PlotVectorEvolutionAddsTheMapAndLeavesTheRecords)
+{
+    ChainInput in = input(1);
+    in.on.vectorEvolution = true;
+    const ChainResult result = runPostProcessingChain(in);
+    ASSERT_TRUE(result.done);
+    ASSERT_TRUE(result.vectorMap.has_value());
+    EXPECT_EQ(result.vectorMap->pointCount, kPoints);
+    for (int k = 1; k <= kPoints; ++k)
+        EXPECT_DOUBLE_EQ(signal.at(2, k, 0), 2000.0 + k);
+    EXPECT_FALSE(runPostProcessingChain(input(1)).vectorMap.has_value()) << "not ticked: no map";
+}
+
 TEST_F(ChainTest, NoiseGoesOnRunZeroAndRepeatsWithTheSeed)
 {
     ChainInput in = input(1);
