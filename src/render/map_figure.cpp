@@ -164,12 +164,26 @@ MapFigureLayout drawMapFigure(PictureBox& box, const processing::Map2D& map,
                  title);
     };
     horizontalTicks(f2Hz, plot.bottom(), 1.0, "f2 (Hz)");
-    verticalTicks(f1Hz, plot.left(), -1.0, "f1 (Hz)");
-    if (ppm) {
+    if (ppm)
         horizontalTicks({f2Hz.origin, f2Hz.slope * nucleusMHz, f2Hz.from, f2Hz.to}, plot.top(), -1.0,
                         "f2 (ppm)");
-        verticalTicks({f1Hz.origin, f1Hz.slope * nucleusMHz, f1Hz.from, f1Hz.to}, plot.right(), 1.0,
-                      "f1 (ppm)");
+    if (settings.runRows > 0) {
+        // Run r's band: rows from r np / runs; its number at the band's middle, whole runs only.
+        const double band = side / settings.runRows;
+        const double step = std::max(1.0, std::round(niceStep(settings.runRows, kTicksAcross)));
+        for (double r = 0.0; r < settings.runRows; r += step) {
+            const double y = plot.top() + (r + 0.5) * band;
+            box.line(plot.left(), y, plot.left() - tick, y);
+            const QString text = QString::number(static_cast<int>(r));
+            box.text(plot.left() - 1.5 * tick - metrics.horizontalAdvance(text), y - line / 2, text);
+        }
+        box.text(std::max(0.0, plot.left() - metrics.horizontalAdvance("run")),
+                 plot.top() - (ppm ? 1.0 : 1.2) * line - tick, "run");
+    } else {
+        verticalTicks(f1Hz, plot.left(), -1.0, "f1 (Hz)");
+        if (ppm)
+            verticalTicks({f1Hz.origin, f1Hz.slope * nucleusMHz, f1Hz.from, f1Hz.to}, plot.right(), 1.0,
+                          "f1 (ppm)");
     }
 
     // The colour scale: the value that reaches full brightness at the top (white) and the bottom
@@ -195,7 +209,8 @@ MapFigureLayout drawMapFigure(PictureBox& box, const processing::Map2D& map,
     box.text(barLeft, plot.bottom() + tick, "scale");
 
     box.setForeColor(kTitleColour);
-    const QString title = "2D map, " + channelName(settings.nucleus) + " channel";
+    const QString title =
+        (settings.runRows > 0 ? "vector evolution, " : "2D map, ") + channelName(settings.nucleus) + " channel";
     box.text(std::max(0.0, plot.center().x() - metrics.horizontalAdvance(title) / 2), 0.0, title);
     box.setForeColor(kFrameColour);
     layout.drawn = true;

@@ -22,6 +22,10 @@ struct MapFigureSettings {
     // Proton frequency of the spectrometer in MHz; 0 or less: no ppm axes.
     double protonFrequencyMHz = 0.0;
     model::Nucleus nucleus = model::Nucleus::H1;  // the detected nucleus, for ppm and the title
+    // 0 for a 2D map. A vector-evolution map (the magnitude spectrum of each sampled run, the runs
+    // sharing the rows in bands from the top): its run count, so that the left axis counts runs
+    // and there is no f1 axis.
+    int runRows = 0;
 };
 
 struct MapFigureLayout {

@@ -109,10 +109,15 @@ MapAxes mapAxes(const workbench::Workbench& bench)
 
 MapFigureSettings mapFigureSettings(const workbench::Workbench& bench, double gain, double twipsPerPixel)
 {
+    const workbench::RunRecords& records = bench.records();
+    // A map after a 1D run is the vector-evolution map of its sampled runs.
+    const int runRows =
+        records.map && !records.twoD && records.preparation ? records.preparation->run.lastRun + 1 : 0;
     return {{gain, twipsPerPixel},
             mapAxes(bench),
             boxNumber(bench, model::ctl::ProtonFrequency, 0.0),
-            detectedNucleus(bench)};
+            detectedNucleus(bench),
+            runRows};
 }
 
 TraceAxis traceAxis(const workbench::Workbench& bench)

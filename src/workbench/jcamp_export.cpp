@@ -122,10 +122,10 @@ util::Outcome writeJcampFiles(const Workbench& bench, const std::filesystem::pat
     const RunRecords& records = bench.records();
     if (!records.spectraComputed || !records.preparation)
         return util::Outcome::failure("There are no spectra to export.");
-    if (records.map)
-        return writeMap(bench, directory, written);
+    // A map after a 1D run is the vector-evolution map of sampled runs: their spectra are exported.
     if (records.twoD)
-        return util::Outcome::failure("There are no spectra to export.");
+        return records.map ? writeMap(bench, directory, written)
+                           : util::Outcome::failure("There are no spectra to export.");
     if (spectrumDisplay(bench).empty())
         return util::Outcome::failure("There are no spectra to export.");
     return writeRuns(bench, directory, written);

@@ -152,13 +152,21 @@ util::Outcome writeMapTable(const Workbench& bench, const std::filesystem::path&
     const int np = map->pointCount;
     const double sw = boxNumber(bench, model::ctl::SpectralWidth);
     const double sw1 = boxNumber(bench, model::ctl::IndirectSpectralWidth);
+    // A map after a 1D run is the vector-evolution map of sampled runs: one row per run (the first
+    // row of its band), labelled with the run.
+    const RunRecords& records = bench.records();
+    const int runs = !records.twoD && records.preparation ? records.preparation->run.lastRun + 1 : 0;
     std::vector<std::string> lines;
-    std::string first = "f1\\f2";
+    std::string first = runs > 0 ? "run\\f2" : "f1\\f2";
     for (int p = 0; p < np; ++p)
         first += "\t" + util::formatGeneral(processing::pointFrequencyHz(p, np, sw));
     lines.push_back(first);
     for (int q = 0; q < np; ++q) {
-        std::string line = util::formatGeneral(processing::indirectFrequencyHz(q, np, sw1));
+        const int run = runs > 0 ? q * runs / np : 0;
+        if (runs > 0 && q > 0 && run == (q - 1) * runs / np)
+            continue;
+        std::string line = runs > 0 ? std::to_string(run)
+                                    : util::formatGeneral(processing::indirectFrequencyHz(q, np, sw1));
         for (int p = 0; p < np; ++p)
             line += "\t" + util::formatGeneral(map->at(q, p));
         lines.push_back(std::move(line));
