@@ -248,7 +248,12 @@ TEST_F(Cli, PlotVectorEvolutionWritesAFramePerPulsePointIntoTttAndTheMapOfTheRun
     EXPECT_EQ(last.size(), QSize(260, 260));
     EXPECT_GT(inkedPixels(last, QColor(Qt::black)), 500) << "the path of spin 0's vector";
     EXPECT_TRUE(std::filesystem::exists(inWork("plot2d.png"))) << "the vector-evolution map";
-    EXPECT_TRUE(std::filesystem::exists(inWork("map2d.tsv")));
+    // One row per run, labelled with the run, not with indirect frequencies.
+    const std::vector<std::string> rows = split(readBytes(inWork("map2d.tsv")), "\r\n");
+    ASSERT_GE(rows.size(), 2u);
+    EXPECT_TRUE(rows[0].starts_with("run\\f2\t")) << rows[0].substr(0, 40);
+    EXPECT_TRUE(rows[1].starts_with("0\t")) << rows[1].substr(0, 40);
+    EXPECT_TRUE(rows.size() == 2u || rows[2].empty()) << "the example has one run";
 }
 #else
 TEST_F(Cli, PngIsAUsageErrorInABuildWithoutDrawing)
