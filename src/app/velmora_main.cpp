@@ -53,7 +53,9 @@ int main(int argc, char** argv)
             messages.show("The working directory " + dir.string() + " does not exist.", "Error!");
             return 1;
         }
-        started = model::openWorkspace(model::currentWorkspaceRoots(), workspace);
+        // Named on the command line: the settings are found for later directory changes, but no
+        // default working directory or settings file is made.
+        workspace = model::locateWorkspace(model::currentWorkspaceRoots());
         workbench::startUpIn(bench, dir);
     } else {
         started = workbench::startUp(bench, model::currentWorkspaceRoots(), workspace);

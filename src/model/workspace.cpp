@@ -3,6 +3,7 @@
 #include "util/text_file.h"
 
 #include <cstdlib>
+#include <optional>
 #include <system_error>
 
 namespace velmora::model {
@@ -19,15 +20,24 @@ bool ensureDirectory(const std::filesystem::path& directory)
     return std::filesystem::is_directory(directory, ec);
 }
 
+// The working directory a settings file names on its first line; none when the file is missing,
+// unreadable or names nothing.
+std::optional<std::string> settingsDirectory(const std::filesystem::path& settingsFile)
+{
+    if (!util::fileExists(settingsFile))
+        return std::nullopt;
+    const util::TextFileContent content = util::readTextLines(settingsFile, 1u << 20);
+    if (!content.ok || content.lines.empty() || content.lines.front().empty())
+        return std::nullopt;
+    return withTrailingSeparator(content.lines.front());
+}
+
 // Reads the settings file, or creates it with the default working directory as its only line.
 util::Outcome settleSettings(Workspace& workspace)
 {
-    if (util::fileExists(workspace.settingsFile)) {
-        const util::TextFileContent content = util::readTextLines(workspace.settingsFile, 1u << 20);
-        if (content.ok && !content.lines.empty() && !content.lines.front().empty()) {
-            workspace.workingDirectory = withTrailingSeparator(content.lines.front());
-            return util::Outcome::success();
-        }
+    if (const std::optional<std::string> named = settingsDirectory(workspace.settingsFile)) {
+        workspace.workingDirectory = *named;
+        return util::Outcome::success();
     }
     workspace.workingDirectory = withTrailingSeparator(workspace.defaultWorkingDirectory);
     return util::writeTextFile(workspace.settingsFile, {workspace.workingDirectory});
@@ -86,19 +96,36 @@ WorkspaceRoots currentWorkspaceRoots()
     return roots;
 }
 
-util::Outcome openWorkspace(const WorkspaceRoots& roots, Workspace& workspace)
+namespace {
+
+// A settings file beside the program (a portable installation) counts only when it exists.
+Workspace besideTheProgram(const WorkspaceRoots& roots)
 {
     Workspace beside;
     beside.defaultWorkingDirectory = roots.programDirectory / kFolderName / "";
     beside.settingsFile = roots.programDirectory / kFolderName / kSettingsName;
+    return beside;
+}
+
+Workspace ofTheUser(const WorkspaceRoots& roots)
+{
+    Workspace personal;
+    personal.defaultWorkingDirectory = roots.homeDirectory / kFolderName / "";
+    personal.settingsFile = userConfigHome(roots) / kFolderName / kSettingsName;
+    return personal;
+}
+
+}  // namespace
+
+util::Outcome openWorkspace(const WorkspaceRoots& roots, Workspace& workspace)
+{
+    Workspace beside = besideTheProgram(roots);
     if (util::fileExists(beside.settingsFile) && settleSettings(beside)) {
         workspace = beside;
         return util::Outcome::success();
     }
 
-    Workspace personal;
-    personal.defaultWorkingDirectory = roots.homeDirectory / kFolderName / "";
-    personal.settingsFile = userConfigHome(roots) / kFolderName / kSettingsName;
+    Workspace personal = ofTheUser(roots);
     std::error_code ec;
     const bool firstStart = !std::filesystem::exists(personal.defaultWorkingDirectory, ec);
     if (!ensureDirectory(personal.defaultWorkingDirectory) ||
@@ -114,9 +141,21 @@ util::Outcome openWorkspace(const WorkspaceRoots& roots, Workspace& workspace)
     return util::Outcome::success();
 }
 
+Workspace locateWorkspace(const WorkspaceRoots& roots)
+{
+    const Workspace beside = besideTheProgram(roots);
+    Workspace workspace = util::fileExists(beside.settingsFile) ? beside : ofTheUser(roots);
+    workspace.workingDirectory = settingsDirectory(workspace.settingsFile)
+                                     .value_or(withTrailingSeparator(workspace.defaultWorkingDirectory));
+    return workspace;
+}
+
 util::Outcome changeWorkingDirectory(Workspace& workspace, const std::filesystem::path& directory)
 {
     const std::string line = withTrailingSeparator(directory);
+    if (!ensureDirectory(workspace.settingsFile.parent_path()))
+        return util::Outcome::failure("Velmora cannot create its settings folder " +
+                                      workspace.settingsFile.parent_path().string() + ".");
     if (util::Outcome written = util::writeTextFile(workspace.settingsFile, {line}); !written)
         return written;
     workspace.workingDirectory = line;

@@ -38,6 +38,12 @@ WorkspaceRoots currentWorkspaceRoots();
 // Fails only when the user's directories cannot be created.
 util::Outcome openWorkspace(const WorkspaceRoots& roots, Workspace& workspace);
 
+// Where the settings file is, and the working directory it names, as openWorkspace would find them,
+// but creating nothing: for a start in a directory the user named (--workdir), which must not make
+// the default working directory or the settings file appear. The settings folder is made when a
+// changed working directory is first written (changeWorkingDirectory).
+Workspace locateWorkspace(const WorkspaceRoots& roots);
+
 // The working directory becomes `directory`; the settings file is rewritten with it at once.
 util::Outcome changeWorkingDirectory(Workspace& workspace, const std::filesystem::path& directory);
 

@@ -44,6 +44,27 @@ TEST(StartUp, AFirstStartWorksInTheHomeFolderWithTheExamplesNeverBesideTheProgra
     EXPECT_EQ(readBytes(dir.path() / "home" / "Velmora" / "cosy.mol"), "edited");
 }
 
+// A start in a directory the user named makes nothing in the home or configuration folders; a
+// later change of directory in that session still reaches the settings file.
+TEST(StartUp, ANamedDirectoryLeavesTheHomeFolderAlone)
+{
+    const ScratchDirectory dir;
+    std::filesystem::create_directories(dir.path() / "program");
+    std::filesystem::create_directories(dir.path() / "named");
+    model::WorkspaceRoots roots = rootsIn(dir);
+    roots.examplesDirectory = dir.path() / "program";
+    model::Workspace workspace = model::locateWorkspace(roots);
+    util::RecordedMessages messages;
+    Workbench bench(messages, dir.path());
+    startUpIn(bench, dir.path() / "named");
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "home")) << "no default working directory";
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "config")) << "no settings file";
+    EXPECT_EQ(workspace.workingDirectory, (dir.path() / "home" / "Velmora").string() + "/");
+
+    ASSERT_TRUE(changeDirectory(bench, workspace, dir.path() / "named"));
+    EXPECT_EQ(readBytes(dir.path() / "config" / "Velmora" / "Velmora.ini"), (dir.path() / "named").string() + "/\r\n");
+}
+
 TEST(StartUp, AChangedDirectoryIsRememberedForTheNextStart)
 {
     const ScratchDirectory dir;
