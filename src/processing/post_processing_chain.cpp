@@ -8,6 +8,7 @@
 #include "processing/model_spectrum.h"
 #include "processing/object_profile_weighting.h"
 #include "processing/phase_step.h"
+#include "processing/ramp_correction.h"
 #include "processing/pulse_waveform_step.h"
 #include "processing/run_transform.h"
 #include "processing/swept_deconvolution.h"
@@ -29,7 +30,6 @@ bool refuseMissingSteps(const ChainInput& in)
 {
     const std::pair<bool, std::string_view> steps[] = {
         {in.on.vectorEvolution, "plot vector evolution"},
-        {in.on.swift && in.on.rampCorrection, "ramp correction"},
         {in.on.swift2, "swift2"},
     };
     for (const auto& [ticked, caption] : steps) {
@@ -168,6 +168,9 @@ ChainResult runPostProcessingChain(const ChainInput& in)
                 // gives it: a first-order phase of one full turn across the spectrum.
                 applyPhaseStep(in.signal, r, in.pointCount, 2.0 * kPi, 0.0);
             }
+            PhaseRamp ramp;
+            if (in.on.rampCorrection && !correctPhaseRamp(in.signal, r, in.pointCount, ramp, in.messages))
+                return result;
         }
         if (in.on.reSort && !reSort(in, r))
             return result;
