@@ -1,8 +1,10 @@
 // The corrections of spectra recorded during a swept pulse, each checked against a spectrum built
 // independently from a sum of damped lines: the phase-ramp removal, reference deconvolution, the
 // Bloch-Siegert compensation and the band-wise correlation of a multi-band pulse.
+#include "processing/centred_spectrum.h"
 #include "processing/phase_step.h"
 #include "processing/ramp_correction.h"
+#include "processing/reference_deconvolution.h"
 #include "processing/run_transform.h"
 
 #include <algorithm>
@@ -83,6 +85,54 @@ TEST(RampCorrection, ARampOfWholeAndPartDwellsComesBackAbsorptive)
         // would leave 0.016 rad at the spectrum's ends: 2 % of the tallest line.
         EXPECT_LT(largestDifference(ramped, flat), 0.02 * largestValue(flat)) << dwells;
     }
+}
+
+ComplexSamples samplesOf(const engine::SampleRecord& record)
+{
+    ComplexSamples values(kPoints);
+    for (int k = 1; k <= kPoints; ++k)
+        values[static_cast<std::size_t>(k - 1)] = {record.at(1, k, 0), record.at(2, k, 0)};
+    return values;
+}
+
+double largestDifference(const ComplexSamples& a, const ComplexSamples& b)
+{
+    double difference = 0.0;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        difference = std::max(difference, std::abs(a[i] - b[i]));
+    return difference;
+}
+
+double largestValue(const ComplexSamples& a)
+{
+    double largest = 0.0;
+    for (const std::complex<double>& x : a)
+        largest = std::max(largest, std::abs(x));
+    return largest;
+}
+
+TEST(ReferenceDeconvolution, LinesOfTheWrongWidthTakeTheChosenOne)
+{
+    util::RecordedMessages messages;
+    const auto lines = [](double fwhmHz) {
+        return std::vector<Line>{{-212.0, 0.6, fwhmHz}, {47.3, 0.5, fwhmHz}, {301.6, 1.0, fwhmHz}};
+    };
+    ComplexSamples fid = samplesOf(fidOf(lines(12.0)));
+    ReferenceLine reference;
+    std::vector<std::string> table;
+    ASSERT_TRUE(deconvolveReferenceLine(fid, 1.0 / kWidthHz, 4.0, reference, table, messages));
+    EXPECT_NEAR(reference.frequencyHz, 301.6, 0.5);
+    ASSERT_EQ(table.size(), static_cast<std::size_t>(kPoints));
+    EXPECT_EQ(table[0].substr(0, 2), "1\t");
+    ComplexSamples corrected, wanted;
+    ASSERT_TRUE(toCentredSpectrum(fid, corrected, messages));
+    ASSERT_TRUE(toCentredSpectrum(samplesOf(fidOf(lines(4.0))), wanted, messages));
+    // The other lines' tails under the reference are taken off as a straight line, which leaves
+    // about 3 % of the tallest line in the correction here; a wrong width leaves over 50 %.
+    EXPECT_LT(largestDifference(corrected, wanted), 0.05 * largestValue(wanted));
+    ComplexSamples before;
+    ASSERT_TRUE(toCentredSpectrum(samplesOf(fidOf(lines(12.0))), before, messages));
+    EXPECT_GT(largestDifference(before, wanted), 0.5 * largestValue(wanted)) << "the widths were far apart";
 }
 
 }  // namespace
