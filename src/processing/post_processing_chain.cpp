@@ -12,6 +12,7 @@
 #include "processing/pulse_waveform_step.h"
 #include "processing/run_transform.h"
 #include "processing/swept_deconvolution.h"
+#include "processing/swift2_processing.h"
 #include "util/text_file.h"
 
 #include <cmath>
@@ -30,7 +31,6 @@ bool refuseMissingSteps(const ChainInput& in)
 {
     const std::pair<bool, std::string_view> steps[] = {
         {in.on.vectorEvolution, "plot vector evolution"},
-        {in.on.swift2, "swift2"},
     };
     for (const auto& [ticked, caption] : steps) {
         if (ticked) {
@@ -45,7 +45,8 @@ bool refuseMissingSteps(const ChainInput& in)
 
 bool needsPulse(const ChainSwitches& on)
 {
-    return on.sweepWaveform || on.continSwift || (on.swift && on.correlation) || on.reSort;
+    return on.sweepWaveform || on.continSwift || ((on.swift || on.swift2) && on.correlation) || on.reSort ||
+           (on.swift2 && (on.multiBandSwift || on.bsCompensation));
 }
 
 // Noise on run 0 only, reseeded from the seed box so that the same seed gives the same noise.
@@ -172,6 +173,8 @@ ChainResult runPostProcessingChain(const ChainInput& in)
             if (in.on.rampCorrection && !correctPhaseRamp(in.signal, r, in.pointCount, ramp, in.messages))
                 return result;
         }
+        if (in.on.swift2 && !runSwift2(in, r))
+            return result;
         if (in.on.reSort && !reSort(in, r))
             return result;
         storeModulus(in.signal, r, in.pointCount);

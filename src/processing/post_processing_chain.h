@@ -48,7 +48,11 @@ struct ChainInput {
     std::string arrayMode;  // "Add", "Mult" or an array file
     int groupSize = 0;      // G of an array file
     ChainSwitches on;
-    double deconvolutionFloor = 0.01;        // "contin SWIFT": fraction of peak power, "Text14"(21)
+    // "contin SWIFT": Wiener floor, and "MBSWIFT": edge of a band; fractions of the pulse's peak
+    // power, "Text14"(21)
+    double deconvolutionFloor = 0.01;
+    double referenceWidthHz = 0.0;  // "reference deconvolution": the chosen line width, lb "Text14"(10)
+    double b1PeakHz = 0.0;          // "B-Scomp": RF amplitude of the acquisition pulse at full amplitude
     int predictionOrder = 16;                // "Linear Prediction": coefficients, "Text14"(18)
     int predictionMissing = 0;               // leading samples it refills, "Text14"(20)
     double noiseAmplitude = 0.0;             // "Text14"(4)

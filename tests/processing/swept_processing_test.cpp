@@ -1,10 +1,13 @@
 // The corrections of spectra recorded during a swept pulse, each checked against a spectrum built
 // independently from a sum of damped lines: the phase-ramp removal, reference deconvolution, the
 // Bloch-Siegert compensation and the band-wise correlation of a multi-band pulse.
+#include "processing/bloch_siegert_compensation.h"
 #include "processing/centred_spectrum.h"
+#include "processing/multi_band_swift.h"
 #include "processing/phase_step.h"
 #include "processing/ramp_correction.h"
 #include "processing/reference_deconvolution.h"
+#include "util/number_format.h"
 #include "processing/run_transform.h"
 
 #include <algorithm>
@@ -133,6 +136,80 @@ TEST(ReferenceDeconvolution, LinesOfTheWrongWidthTakeTheChosenOne)
     ComplexSamples before;
     ASSERT_TRUE(toCentredSpectrum(samplesOf(fidOf(lines(12.0))), before, messages));
     EXPECT_GT(largestDifference(before, wanted), 0.5 * largestValue(wanted)) << "the widths were far apart";
+}
+
+TEST(BlochSiegertCompensation, LinesMovedByAnOffResonantFieldComeBack)
+{
+    // RF of 40 Hz held 300 Hz below the carrier (in the record's sense a phase step of +108 degrees
+    // per 1 ms sample turns the conjugated pulse at -300 Hz): a line at f moves by 40^2 / (2 (f + 300)).
+    pulses::AcquisitionPulseTables pulse;
+    pulse.sweep.assign(kPoints + 1, {1.0, 108.0});
+    pulse.sweep[1][1] = 0.0;  // the first sample has no step, as in prepared tables
+    const double dwellS = 1.0 / kWidthHz;
+    const double shiftAt100 = 40.0 * 40.0 / (2.0 * 400.0);
+    EXPECT_NEAR(blochSiegertShiftHz(100.0, pulse, 1, dwellS, 40.0), shiftAt100, 1e-9);
+    EXPECT_NEAR(blochSiegertShiftHz(-450.0, pulse, 1, dwellS, 40.0), 1600.0 / (2.0 * -150.0), 1e-9);
+
+    const std::vector<Line> truth = {{100.0, 1.0, 6.0}, {-150.0, 0.8, 6.0}, {350.0, 0.6, 6.0}};
+    std::vector<Line> shifted = truth;
+    for (Line& l : shifted)
+        l.hz += 1600.0 / (2.0 * (l.hz + 300.0));
+    ComplexSamples fid = samplesOf(fidOf(shifted));
+    std::vector<std::string> table;
+    util::RecordedMessages messages;
+    ASSERT_TRUE(compensateBlochSiegertShift(fid, dwellS, pulse, 1, 40.0, table, messages));
+    ASSERT_EQ(table.size(), static_cast<std::size_t>(kPoints));
+    EXPECT_EQ(table[0], "1\t500\t" + util::formatGeneral(1600.0 / (2.0 * 800.0)));
+    ComplexSamples corrected, wanted, before;
+    ASSERT_TRUE(toCentredSpectrum(fid, corrected, messages));
+    ASSERT_TRUE(toCentredSpectrum(samplesOf(fidOf(truth)), wanted, messages));
+    ASSERT_TRUE(toCentredSpectrum(samplesOf(fidOf(shifted)), before, messages));
+    // The shift changes by under 1 % across a line, which stretches its shape as little.
+    EXPECT_LT(largestDifference(corrected, wanted), 0.02 * largestValue(wanted));
+    EXPECT_GT(largestDifference(before, wanted), 0.3 * largestValue(wanted)) << "shifts of 1 to 5 Hz";
+}
+
+// A pulse of two bands, the second with a quarter of the first's power, each with its own sweep
+// phase: band by band both come out at full height, taken whole the second at a quarter.
+TEST(MultiBandSwift, EachBandIsWeightedByItsOwnPower)
+{
+    pulses::AcquisitionPulseTables pulse;
+    pulse.spectrum.assign(kPoints + 1, {});
+    for (int row = 1; row <= kPoints; ++row) {
+        const double size = row >= 40 && row <= 90 ? 1.0 : row >= 160 && row <= 220 ? 0.5 : 0.0;
+        const double phase = 0.002 * (row - 128) * (row - 128);
+        pulse.spectrum[static_cast<std::size_t>(row)] = {size * std::cos(phase), size * std::sin(phase), size, 0.0};
+    }
+    // Lines at 230 Hz and -250 Hz, in the mirrored rows of the two bands.
+    util::RecordedMessages messages;
+    ComplexSamples lines;
+    ASSERT_TRUE(toCentredSpectrum(samplesOf(fidOf({{-230.0, 1.0, 6.0}, {250.0, 1.0, 6.0}})), lines, messages));
+    // The record: the spectrum times the pulse as the record sees it, one dwell later.
+    ComplexSamples recorded = lines;
+    for (int i = 0; i < kPoints; ++i)
+        recorded[static_cast<std::size_t>(i)] *=
+            recordedPulseSpectrum(pulse, i, kPoints) * std::polar(1.0, (0.5 - (i + 1.0) / kPoints) * 2.0 * kPi);
+    ComplexSamples fid;
+    ASSERT_TRUE(toFid(recorded, fid, messages));
+    const std::vector<PulseBand> bands = pulseBands(pulse, kPoints, 0.01);
+    ASSERT_EQ(bands.size(), 2u);
+    EXPECT_NEAR(std::min(bands[0].peakPower, bands[1].peakPower), 0.25, 1e-12);
+    EXPECT_NEAR(std::max(bands[0].peakPower, bands[1].peakPower), 1.0, 1e-12);
+
+    ComplexSamples byBand = fid, whole = fid, outBands, outWhole;
+    ASSERT_TRUE(correlateBands(byBand, pulse, bands, messages));
+    ASSERT_TRUE(correlateBands(whole, pulse, wholePulse(pulse, kPoints), messages));
+    ASSERT_TRUE(toCentredSpectrum(byBand, outBands, messages));
+    ASSERT_TRUE(toCentredSpectrum(whole, outWhole, messages));
+    for (const PulseBand& band : bands) {
+        const double weight = band.peakPower < 0.5 ? 0.25 : 1.0;
+        for (int i = band.first; i <= band.last; ++i) {
+            const auto at = static_cast<std::size_t>(i);
+            EXPECT_LT(std::abs(outBands[at] - lines[at]), 1e-12) << i;
+            EXPECT_LT(std::abs(outWhole[at] - weight * lines[at]), 1e-12) << i;
+        }
+    }
+    EXPECT_LT(std::abs(outBands[10]), 1e-15) << "outside every band";
 }
 
 }  // namespace

@@ -233,17 +233,48 @@ TEST_P(SweptAcquisitionTest, ProcessingASweepGivesThePulseAcquireSpectrum)
 
 INSTANTIATE_TEST_SUITE_P(GappedAndContinuous, SweptAcquisitionTest, ::testing::Bool());
 
+// "swift2" keeps the record an FID until its end: with "correlation" alone it gives the spectrum
+// "swift" gives, and leaves the correlated FID in the time-domain record; with "reference
+// deconvolution" ticked as well it writes the correction it applied, one line per point.
+TEST_F(SampledAcquisitionTest, Swift2WithCorrelationGivesTheSwiftSpectrum)
+{
+    spins({-1.5, 0.2, 1.8}, {{0, 1, 20.0}, {1, 2, 35.0}});
+    (void)lines(true, 6, Sweep::Gapped);
+    const std::vector<std::complex<double>> swift = spectrum();
+    bench.controls().setChecked(ctl::Swift, false);
+    bench.controls().setChecked(ctl::Swift2, true);
+    ASSERT_EQ(startExperiment(bench, false), StartOutcome::Completed);
+    ASSERT_TRUE(bench.records().spectraComputed);
+    const std::vector<std::complex<double>> swift2 = spectrum();
+    double largest = 0.0, difference = 0.0;
+    for (std::size_t i = 0; i < swift.size(); ++i) {
+        largest = std::max(largest, std::abs(swift[i]));
+        difference = std::max(difference, std::abs(swift2[i] - swift[i]));
+    }
+    EXPECT_GT(largest, 0.0);
+    EXPECT_LT(difference, 1e-9 * largest);
+    EXPECT_NE(bench.records().preparation->timeDomain.at(1, 1, 0), bench.records().sampled->at(1, 1, 0))
+        << "the time-domain record holds the correlated FID";
+
+    bench.controls().setChecked(ctl::ReferenceDeconvolution, true);
+    ASSERT_EQ(startExperiment(bench, false), StartOutcome::Completed);
+    EXPECT_TRUE(bench.records().spectraComputed);
+    const util::TextFileContent table = util::readTextLines(dir.path() / "aRefDec.dat");
+    ASSERT_TRUE(table.ok);
+    EXPECT_EQ(table.lines.size(), static_cast<std::size_t>(kPoints));
+}
+
 TEST_F(SampledAcquisitionTest, ARefusedStepLeavesTheRunWithoutSpectraAndSaysWhy)
 {
     spins({0.5});
     (void)lines(false, 1);  // spectra of an earlier run
     ASSERT_TRUE(util::fileExists(dir.path() / "aFT_XY.dat"));
     sequence(true);
-    bench.controls().setChecked(ctl::Swift2, true);
+    bench.controls().setChecked(ctl::LoadExperimentalData, true);  // "nylon" is not in the folder
     EXPECT_EQ(startExperiment(bench, false), StartOutcome::Completed);
     EXPECT_FALSE(bench.records().spectraComputed);
     ASSERT_FALSE(messages.entries.empty());
-    EXPECT_NE(messages.entries.back().text.find("\"swift2\""), std::string::npos);
+    EXPECT_NE(messages.entries.back().text.find("nylon"), std::string::npos);
     EXPECT_FALSE(util::fileExists(dir.path() / "aFT_XY.dat")) << "no earlier spectrum looks current";
     const util::TextFileContent manifest = util::readTextLines(dir.path() / "run-manifest.txt");
     ASSERT_TRUE(manifest.ok);
