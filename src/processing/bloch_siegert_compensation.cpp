@@ -10,6 +10,7 @@ namespace velmora::processing {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
+constexpr int kSidebands = 4;  // components of a stepped-phase pulse taken into the shift
 
 // The RF's offset at one sample in the record's sense: the record is conjugated, so the pulse in
 // it turns against its phase steps. Steps are folded into -180..180 degrees.
@@ -17,6 +18,26 @@ double rfOffsetHz(double phaseStepDeg, double sampleS)
 {
     const double step = phaseStepDeg - 360.0 * std::round(phaseStepDeg / 360.0);
     return -step / 360.0 / sampleS;
+}
+
+// A pulse held for each sample at one phase, stepped by theta from sample to sample, is not a
+// single frequency: it has components at the RF offset minus n / sample time (n = 0, +-1, ...), of
+// amplitude B1 sin(x) / x with x = theta / 2 + n pi. Their shifts add; a component within 2 of
+// its amplitudes of the spin adds nothing (there the spin is being excited, not shifted).
+double steppedPulseShiftHz(double frequencyHz, double b1Hz, double phaseStepDeg, double sampleS)
+{
+    if (b1Hz == 0.0)
+        return 0.0;
+    const double step = (phaseStepDeg - 360.0 * std::round(phaseStepDeg / 360.0)) * kPi / 180.0;
+    double shift = 0.0;
+    for (int n = -kSidebands; n <= kSidebands; ++n) {
+        const double x = step / 2.0 + n * kPi;
+        const double b1 = b1Hz * (x == 0.0 ? 1.0 : std::sin(x) / x);
+        const double delta = frequencyHz - (rfOffsetHz(phaseStepDeg, sampleS) - n / sampleS);
+        if (std::abs(delta) > 2.0 * std::abs(b1))
+            shift += b1 * b1 / (2.0 * delta);
+    }
+    return shift;
 }
 
 }  // namespace
@@ -39,12 +60,9 @@ double blochSiegertShiftHz(double frequencyHz, const pulses::AcquisitionPulseTab
             first = i + 1;
     }
     double sum = 0.0;
-    for (int i = first; i <= samples; ++i) {
-        const double b1 = pulse.sweep[static_cast<std::size_t>(i)][0] * b1PeakHz;
-        const double delta = frequencyHz - rfOffsetHz(stepAt(i), sampleS);
-        if (std::abs(delta) > 2.0 * b1)
-            sum += b1 * b1 / (2.0 * delta);
-    }
+    for (int i = first; i <= samples; ++i)
+        sum += steppedPulseShiftHz(frequencyHz, pulse.sweep[static_cast<std::size_t>(i)][0] * b1PeakHz, stepAt(i),
+                                   sampleS);
     return first <= samples ? sum / (samples - first + 1) : 0.0;
 }
 

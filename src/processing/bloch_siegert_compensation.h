@@ -17,8 +17,9 @@ namespace velmora::processing {
 
 // The line shift in Hz, away from the RF, of a spin at `frequencyHz` (in the record's sense) under
 // the pulse's samples 1..L (`dwellS` / F apart), with `b1PeakHz` the RF amplitude at full pulse
-// amplitude. Samples whose RF lies within 2 B1 of the spin add nothing: there the spin is being
-// excited, not shifted.
+// amplitude. A pulse stepped in phase from sample to sample has, besides the RF at its offset,
+// weaker components one sample rate apart; each adds its own shift. Components within 2 B1 of the
+// spin add nothing: there the spin is being excited, not shifted.
 double blochSiegertShiftHz(double frequencyHz, const pulses::AcquisitionPulseTables& pulse, int oversampling,
                            double dwellS, double b1PeakHz);
 

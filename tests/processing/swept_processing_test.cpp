@@ -140,26 +140,27 @@ TEST(ReferenceDeconvolution, LinesOfTheWrongWidthTakeTheChosenOne)
 
 TEST(BlochSiegertCompensation, LinesMovedByAnOffResonantFieldComeBack)
 {
-    // RF of 40 Hz held 300 Hz below the carrier (in the record's sense a phase step of +108 degrees
-    // per 1 ms sample turns the conjugated pulse at -300 Hz): a line at f moves by 40^2 / (2 (f + 300)).
+    // RF of 40 Hz held 300 Hz below the carrier, 16 samples per point (in the record's sense a
+    // phase step of +6.75 degrees per sample turns the conjugated pulse at -300 Hz): a line at f
+    // moves by 40^2 / (2 (f + 300)); steps this small leave 99.9 % of the power at -300 Hz.
+    constexpr int kSamples = 16;
     pulses::AcquisitionPulseTables pulse;
-    pulse.sweep.assign(kPoints + 1, {1.0, 108.0});
+    pulse.sweep.assign(kSamples * kPoints + 1, {1.0, 6.75});
     pulse.sweep[1][1] = 0.0;  // the first sample has no step, as in prepared tables
     const double dwellS = 1.0 / kWidthHz;
-    const double shiftAt100 = 40.0 * 40.0 / (2.0 * 400.0);
-    EXPECT_NEAR(blochSiegertShiftHz(100.0, pulse, 1, dwellS, 40.0), shiftAt100, 1e-9);
-    EXPECT_NEAR(blochSiegertShiftHz(-450.0, pulse, 1, dwellS, 40.0), 1600.0 / (2.0 * -150.0), 1e-9);
+    EXPECT_NEAR(blochSiegertShiftHz(100.0, pulse, kSamples, dwellS, 40.0), 1600.0 / (2.0 * 400.0), 0.005);
+    EXPECT_NEAR(blochSiegertShiftHz(-450.0, pulse, kSamples, dwellS, 40.0), 1600.0 / (2.0 * -150.0), 0.01);
 
     const std::vector<Line> truth = {{100.0, 1.0, 6.0}, {-150.0, 0.8, 6.0}, {350.0, 0.6, 6.0}};
     std::vector<Line> shifted = truth;
     for (Line& l : shifted)
-        l.hz += 1600.0 / (2.0 * (l.hz + 300.0));
+        l.hz += blochSiegertShiftHz(l.hz, pulse, kSamples, dwellS, 40.0);
     ComplexSamples fid = samplesOf(fidOf(shifted));
     std::vector<std::string> table;
     util::RecordedMessages messages;
-    ASSERT_TRUE(compensateBlochSiegertShift(fid, dwellS, pulse, 1, 40.0, table, messages));
+    ASSERT_TRUE(compensateBlochSiegertShift(fid, dwellS, pulse, kSamples, 40.0, table, messages));
     ASSERT_EQ(table.size(), static_cast<std::size_t>(kPoints));
-    EXPECT_EQ(table[0], "1\t500\t" + util::formatGeneral(1600.0 / (2.0 * 800.0)));
+    EXPECT_EQ(table[0].substr(0, 6), "1\t500\t");
     ComplexSamples corrected, wanted, before;
     ASSERT_TRUE(toCentredSpectrum(fid, corrected, messages));
     ASSERT_TRUE(toCentredSpectrum(samplesOf(fidOf(truth)), wanted, messages));

@@ -1,6 +1,7 @@
 // Signals sampled during an acquisition pulse, processed into spectra: with a silent pulse the
 // sampled record is an ordinary FID, so "swift" alone must put every line where the synthesized
 // pulse-acquire experiment of the same spins puts it.
+#include "engine/step_routine.h"
 #include "processing/peaks.h"
 #include "support/scratch_directory.h"
 #include "util/text_file.h"
@@ -262,6 +263,56 @@ TEST_F(SampledAcquisitionTest, Swift2WithCorrelationGivesTheSwiftSpectrum)
     const util::TextFileContent table = util::readTextLines(dir.path() / "aRefDec.dat");
     ASSERT_TRUE(table.ok);
     EXPECT_EQ(table.lines.size(), static_cast<std::size_t>(kPoints));
+}
+
+// A proton at +85 Hz sampled under weak RF held 215 Hz below the carrier: the step routine turns
+// it about the effective field, so its line moves up by about B1^2 / (2 x 300) Hz; "B-Scomp" puts
+// it back at 85 Hz.
+TEST_F(SampledAcquisitionTest, BlochSiegertCompensationUndoesTheShiftOfAnOffResonantField)
+{
+    spins({0.5});
+    bench.spinSystem().setT2Ms(0, 60.0);
+    bench.spinSystem().rebuild();
+    bench.controls().setChecked(ctl::T2Relaxation, true);
+    sequence(true);
+    const model::PulseSequence& q = bench.sequence();
+    const double b1PeakHz =
+        engine::rfAmplitudeRadPerS(engine::referenceValue(q.step(2).channels[0].power, q.elements(), "", 0.0)) /
+        (2.0 * 3.14159265358979);
+    constexpr double kB1Hz = 60.0;
+    ASSERT_GE(b1PeakHz, kB1Hz);
+    // In the record's sense the conjugated pulse turns against its phase steps: +77.4 degrees per
+    // 1 ms sample is RF at -215 Hz.
+    std::string shape;
+    for (int i = 0; i < kPoints; ++i)
+        shape += std::to_string(std::fmod(77.4 * i, 360.0)) + " " + std::to_string(1023.0 * kB1Hz / b1PeakHz) +
+                 " 1\r\n";
+    dir.writeBytes("silent.rf", shape);
+    bench.controls().setChecked(ctl::Swift, false);
+    bench.controls().setChecked(ctl::Swift2, true);
+    // The line's centre from the peak and its larger neighbour: the spectrum of a decaying line is
+    // C / (1 - u w^i), w = exp(2 pi i / np), so 1 / value = alpha + beta w^i vanishes at the centre.
+    const auto centreHz = [&] {
+        EXPECT_EQ(startExperiment(bench, false), StartOutcome::Completed);
+        const std::vector<std::complex<double>> s = spectrum();
+        const std::vector<processing::SpectrumPeak> peak = processing::strongestPeaks(magnitude(), kWidthHz, 1);
+        EXPECT_EQ(peak.size(), 1u);
+        const int a = peak[0].point;
+        const std::complex<double> w = std::polar(1.0, 2.0 * 3.14159265358979 / kPoints);
+        const std::complex<double> wa = std::pow(w, a);
+        const std::complex<double> ya = 1.0 / s[static_cast<std::size_t>(a)];
+        const std::complex<double> beta = (1.0 / s[static_cast<std::size_t>(a + 1)] - ya) / (wa * (w - 1.0));
+        double centre = std::arg(-(ya - beta * wa) / beta) * kPoints / (2.0 * 3.14159265358979);
+        centre += kPoints * std::round((a - centre) / kPoints);
+        return (kPoints / 2 - centre) * kWidthHz / kPoints;
+    };
+    const double shifted = centreHz();
+    bench.controls().setChecked(ctl::BSCompensation, true);
+    const double compensated = centreHz();
+    // Steps of 77.4 degrees leave 0.93 of B1 at -215 Hz and put the rest one sample rate away:
+    // about 5 Hz instead of the 6 Hz of a smooth sweep.
+    EXPECT_GT(shifted - 85.0, 4.0);
+    EXPECT_NEAR(compensated, 85.0, 0.1) << "shifted to " << shifted;
 }
 
 TEST_F(SampledAcquisitionTest, ARefusedStepLeavesTheRunWithoutSpectraAndSaysWhy)
