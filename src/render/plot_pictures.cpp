@@ -93,7 +93,7 @@ SpectrumPlotSettings spectrumPlotSettings(const workbench::Workbench& bench, boo
         spectra = !spectra;
     SpectrumAxisSettings& axis = settings.axis;
     axis.kind = spectra ? SpectrumAxis::Frequency : SpectrumAxis::Time;
-    axis.spectralWidthHz = boxNumber(bench, model::ctl::SpectralWidth, 0.0);
+    axis.spectralWidthHz = workbench::spectraWidthHz(bench);
     axis.acquisitionTimeMs = boxNumber(bench, model::ctl::AcquisitionTime, 0.0);
     axis.protonFrequencyMHz = settings.pulseView ? 0.0 : boxNumber(bench, model::ctl::ProtonFrequency, 0.0);
     axis.nucleus = detectedNucleus(bench);

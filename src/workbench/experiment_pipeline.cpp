@@ -200,6 +200,7 @@ void processSampledRecord(Workbench& bench, RunRecords& records, const std::file
     run.lastRun = processed.lastRun;
     run.arraySize = processed.arraySize;
     records.spectraComputed = true;
+    records.spectraWidthHz = sw;
     records.map.reset();
     if (rebuildDisplay(bench))
         buildMap(bench);
@@ -224,6 +225,7 @@ void processRecords(Workbench& bench, RunRecords& records, const std::filesystem
         processSampledRecord(bench, records, directory);
         return;
     }
+    records.spectraWidthHz = sw;
 
     const engine::SpinTables spins = engine::makeSpinTables(bench.spinSystem());
     const int scans = util::parseWholeNumber(bench.controls().text(model::ctl::ScanCount)).value_or(1);
@@ -389,6 +391,12 @@ RunManifest manifestOf(const Workbench& bench, const RunRecords& records, StartO
 }
 
 }  // namespace
+
+double spectraWidthHz(const Workbench& bench)
+{
+    const double width = bench.records().spectraWidthHz;
+    return width > 0.0 ? width : boxNumber(bench, model::ctl::SpectralWidth, 0.0);
+}
 
 StartOutcome startExperiment(Workbench& bench, bool twoD, const ExtraResults& alsoWrite)
 {

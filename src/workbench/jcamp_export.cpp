@@ -68,7 +68,7 @@ util::Outcome writeRuns(const Workbench& bench, const std::filesystem::path& dir
     const engine::SampleRecord& fid = bench.records().preparation->timeDomain;
     const int np = display.pointCount();
     const int lastRun = display.lastRun();
-    const double sw = boxNumber(bench, model::ctl::SpectralWidth);
+    const double sw = spectraWidthHz(bench);
     const processing::JcampObserve observe = jcampObserve(bench);
     std::vector<double> real(static_cast<std::size_t>(np));
     std::vector<double> imaginary(static_cast<std::size_t>(np));

@@ -87,7 +87,7 @@ util::Outcome writeSpectraTable(const Workbench& bench, const std::filesystem::p
     const SpectraColumns columns = spectraColumns(bench);
     if (columns.runs.empty())
         return util::Outcome::failure("There are no spectra to write to " + path.string() + ".");
-    const double sw = boxNumber(bench, model::ctl::SpectralWidth);
+    const double sw = spectraWidthHz(bench);
     const int np = static_cast<int>(columns.runs.front()[0].size());
     std::vector<const std::array<std::vector<double>, 3>*> written;
     std::string header = "# frequency_Hz";

@@ -6,6 +6,7 @@
 #include "support/scratch_directory.h"
 #include "util/text_file.h"
 #include "workbench/experiment_pipeline.h"
+#include "workbench/result_tables.h"
 #include "workbench/workbench.h"
 
 #include <algorithm>
@@ -233,6 +234,20 @@ TEST_P(SweptAcquisitionTest, ProcessingASweepGivesThePulseAcquireSpectrum)
 }
 
 INSTANTIATE_TEST_SUITE_P(GappedAndContinuous, SweptAcquisitionTest, ::testing::Bool());
+
+// With four computed samples per acquired point (sw = 4000 Hz), the spectra span 1000 Hz: the
+// table's frequency column runs from +500 Hz down.
+TEST_F(SampledAcquisitionTest, TheSpectraTableOfASweepIsLabelledWithTheAcquiredWidth)
+{
+    spins({0.5});
+    (void)lines(true, 1, Sweep::Gapped);
+    ASSERT_TRUE(writeSpectraTable(bench, dir.path() / "spectra.tsv"));
+    const util::TextFileContent table = util::readTextLines(dir.path() / "spectra.tsv");
+    ASSERT_TRUE(table.ok);
+    ASSERT_EQ(table.lines.size(), static_cast<std::size_t>(kPoints) + 1);
+    EXPECT_EQ(table.lines[1].substr(0, table.lines[1].find('\t')), "500");
+    EXPECT_EQ(table.lines[2].substr(0, table.lines[2].find('\t')), "496.09375");
+}
 
 // "swift2" keeps the record an FID until its end: with "correlation" alone it gives the spectrum
 // "swift" gives, and leaves the correlated FID in the time-domain record; with "reference
