@@ -57,7 +57,7 @@ py::dict spectra(const PythonSession& session)
         throw SessionError("there are no spectra");
     const int np = display.pointCount();
     const int runs = display.lastRun() + 1;
-    const double sw = boxNumber(bench, model::ctl::SpectralWidth);
+    const double sw = workbench::spectraWidthHz(bench);
     const double mhz = workbench::jcampObserve(bench).frequencyMHz;
     std::vector<double> hz, ppm;
     for (int i = 0; i < np; ++i) {
@@ -90,7 +90,7 @@ py::dict fids(const PythonSession& session)
     const int runs = prepared.run.lastRun + 1;
     if (record.lastSample() < np || record.lastRun() < runs - 1)
         throw SessionError("there are no FIDs");
-    const double sw = boxNumber(bench, model::ctl::SpectralWidth);
+    const double sw = workbench::spectraWidthHz(bench);  // the FIDs' points lie 1 / that apart
     std::vector<double> seconds;
     for (int i = 0; i < np; ++i)
         seconds.push_back(i / sw);
