@@ -1,6 +1,7 @@
 // The processing of signals sampled during a pulse, from the decimated record to spectra: co-adding,
 // noise, the object-profile weighting, the time-domain copy, the pulse-waveform step and, per run,
-// the transform with the correlation against the acquisition pulse. Each step runs only when its
+// the transform with the correlation against the acquisition pulse and the ramp correction, or the
+// corrections of "swift2" on the run's FID. Each step runs only when its
 // switch in the options frame is ticked, except the weighting and the copy. A step this version
 // cannot carry out, or one whose input is missing, ends the chain with a message.
 #pragma once
