@@ -48,7 +48,9 @@ double blochSiegertShiftHz(double frequencyHz, const pulses::AcquisitionPulseTab
     const double sampleS = dwellS / oversampling;
     const int samples = static_cast<int>(pulse.sweep.size()) - 1;
     // The first sample has no step from a sample before it: it takes the second one's.
-    const auto stepAt = [&](int i) { return pulse.sweep[static_cast<std::size_t>(i == 1 && samples > 1 ? 2 : i)][1]; };
+    const auto stepAt = [&](int i) {
+        return pulse.sweep[static_cast<std::size_t>(i == 1 && samples > 1 ? 2 : i)][1];
+    };
     // The spin gives signal from the last sample at which the RF passed it (within 2 B1, or
     // across it) on; a spin the RF never reaches gives signal throughout.
     int first = 1;
@@ -61,14 +63,14 @@ double blochSiegertShiftHz(double frequencyHz, const pulses::AcquisitionPulseTab
     }
     double sum = 0.0;
     for (int i = first; i <= samples; ++i)
-        sum += steppedPulseShiftHz(frequencyHz, pulse.sweep[static_cast<std::size_t>(i)][0] * b1PeakHz, stepAt(i),
-                                   sampleS);
+        sum += steppedPulseShiftHz(frequencyHz, pulse.sweep[static_cast<std::size_t>(i)][0] * b1PeakHz,
+                                   stepAt(i), sampleS);
     return first <= samples ? sum / (samples - first + 1) : 0.0;
 }
 
-bool compensateBlochSiegertShift(ComplexSamples& fid, double dwellS, const pulses::AcquisitionPulseTables& pulse,
-                                 int oversampling, double b1PeakHz, std::vector<std::string>& table,
-                                 util::Messages& messages)
+bool compensateBlochSiegertShift(ComplexSamples& fid, double dwellS,
+                                 const pulses::AcquisitionPulseTables& pulse, int oversampling,
+                                 double b1PeakHz, std::vector<std::string>& table, util::Messages& messages)
 {
     const int np = static_cast<int>(fid.size());
     // The centred spectrum point i is the sum of x[n] exp(-2 pi i f_i n dwell) / np; taken at
@@ -85,7 +87,8 @@ bool compensateBlochSiegertShift(ComplexSamples& fid, double dwellS, const pulse
             phase *= turn;
         }
         shifted[static_cast<std::size_t>(i)] = sum / static_cast<double>(np);
-        table.push_back(std::to_string(i + 1) + "\t" + util::formatGeneral(f) + "\t" + util::formatGeneral(shift));
+        table.push_back(std::to_string(i + 1) + "\t" + util::formatGeneral(f) + "\t" +
+                        util::formatGeneral(shift));
     }
     return toFid(shifted, fid, messages);
 }

@@ -26,8 +26,8 @@ double blochSiegertShiftHz(double frequencyHz, const pulses::AcquisitionPulseTab
 // Moves every line of `fid` (np samples, `dwellS` apart) back by its shift and fills `table` with
 // one line per spectrum point: its index (1..np), tab, its frequency in Hz, tab, the shift in Hz.
 // False, with the reason shown and the FID unchanged, when np is not a transform length.
-bool compensateBlochSiegertShift(ComplexSamples& fid, double dwellS, const pulses::AcquisitionPulseTables& pulse,
-                                 int oversampling, double b1PeakHz, std::vector<std::string>& table,
-                                 util::Messages& messages);
+bool compensateBlochSiegertShift(ComplexSamples& fid, double dwellS,
+                                 const pulses::AcquisitionPulseTables& pulse, int oversampling,
+                                 double b1PeakHz, std::vector<std::string>& table, util::Messages& messages);
 
 }  // namespace velmora::processing

@@ -17,7 +17,8 @@ double powerAt(const pulses::AcquisitionPulseTables& pulse, int index, int np)
 
 }  // namespace
 
-std::complex<double> recordedPulseSpectrum(const pulses::AcquisitionPulseTables& pulse, int index, int pointCount)
+std::complex<double> recordedPulseSpectrum(const pulses::AcquisitionPulseTables& pulse, int index,
+                                           int pointCount)
 {
     // Record point k = index + 1; the same frequency of opposite sign is table row np + 2 - k,
     // and row np + 1 (for k = 1, the most negative frequency) wraps to row 1.
@@ -37,7 +38,8 @@ std::vector<PulseBand> wholePulse(const pulses::AcquisitionPulseTables& pulse, i
     return {all};
 }
 
-std::vector<PulseBand> pulseBands(const pulses::AcquisitionPulseTables& pulse, int pointCount, double fraction)
+std::vector<PulseBand> pulseBands(const pulses::AcquisitionPulseTables& pulse, int pointCount,
+                                  double fraction)
 {
     const double threshold = fraction * wholePulse(pulse, pointCount).front().peakPower;
     std::vector<PulseBand> bands;

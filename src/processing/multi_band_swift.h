@@ -20,11 +20,13 @@ struct PulseBand {
 };
 
 // The runs of centred spectrum points where |pulse spectrum|^2 reaches `fraction` of its largest value.
-std::vector<PulseBand> pulseBands(const pulses::AcquisitionPulseTables& pulse, int pointCount, double fraction);
+std::vector<PulseBand> pulseBands(const pulses::AcquisitionPulseTables& pulse, int pointCount,
+                                  double fraction);
 
 // The pulse's spectrum as the record sees it at centred index i: the record is conjugated, so its
 // pulse is the conjugate waveform, whose spectrum at +f is the conjugate of the table at -f.
-std::complex<double> recordedPulseSpectrum(const pulses::AcquisitionPulseTables& pulse, int index, int pointCount);
+std::complex<double> recordedPulseSpectrum(const pulses::AcquisitionPulseTables& pulse, int index,
+                                           int pointCount);
 
 // Replaces `fid` by the FID of its correlation with the pulse: the spectrum times the conjugate of
 // the recorded pulse spectrum, over the peak power of each band (one band spanning every point for

@@ -27,10 +27,12 @@ double rampAt(std::size_t i, std::size_t np, double delayDwells)
 
 // The FID of the spectrum turned back by a delay of d dwells (reverse transform, so that index n
 // is the time n dwells after the start). Index n holds time n (n < np/2) or n - np.
-bool delayedFid(const Spectrum& values, double delayDwells, engine::SampleRecord& scratch, util::Messages& messages)
+bool delayedFid(const Spectrum& values, double delayDwells, engine::SampleRecord& scratch,
+                util::Messages& messages)
 {
     for (std::size_t i = 0; i < values.size(); ++i) {
-        const std::complex<double> turned = values[i] * std::polar(1.0, -rampAt(i, values.size(), delayDwells));
+        const std::complex<double> turned =
+            values[i] * std::polar(1.0, -rampAt(i, values.size(), delayDwells));
         scratch.at(1, static_cast<int>(i) + 1, 0) = turned.real();
         scratch.at(2, static_cast<int>(i) + 1, 0) = turned.imag();
     }
@@ -54,7 +56,8 @@ double energyBeforeStart(const Spectrum& values, double delayDwells, engine::Sam
 
 // The whole dwells of the delay: the index of the FID's largest sample, taken in -np/2 .. np/2 - 1
 // since a ramp the other way wraps the FID's start to its end.
-std::optional<int> wholeDwells(const Spectrum& values, engine::SampleRecord& scratch, util::Messages& messages)
+std::optional<int> wholeDwells(const Spectrum& values, engine::SampleRecord& scratch,
+                               util::Messages& messages)
 {
     if (!delayedFid(values, 0.0, scratch, messages))
         return std::nullopt;

@@ -46,7 +46,10 @@ struct LinePole {
     double centreIndex = 0.0;
     std::complex<double> alpha, beta;
 
-    std::complex<double> valueAt(int i, int np) const { return 1.0 / (alpha + beta * std::polar(1.0, 2.0 * kPi * i / np)); }
+    std::complex<double> valueAt(int i, int np) const
+    {
+        return 1.0 / (alpha + beta * std::polar(1.0, 2.0 * kPi * i / np));
+    }
 };
 
 LinePole poleThroughPeak(const ComplexSamples& spectrum, int peak)
@@ -78,8 +81,9 @@ bool deconvolveReferenceLine(ComplexSamples& fid, double dwellS, double widthHz,
         return false;
     reference = strongestLine(spectrum);
     if (std::abs(spectrum[static_cast<std::size_t>(reference.index)]) == 0.0) {
-        messages.show("\"reference deconvolution\" finds no line to take as the reference: the signal is silent.",
-                      "Error!");
+        messages.show(
+            "\"reference deconvolution\" finds no line to take as the reference: the signal is silent.",
+            "Error!");
         return false;
     }
     // The measured line: the spectrum's points around the peak, and beyond them the tails of the
@@ -104,12 +108,14 @@ bool deconvolveReferenceLine(ComplexSamples& fid, double dwellS, double widthHz,
     // The ideal line starts as the measured one does: the same phase and area (the FID's first sample).
     for (std::size_t n = 0; n < fid.size(); ++n) {
         const double t = static_cast<double>(n) * dwellS;
-        ideal[n] = measured[0] * std::exp(std::complex<double>(-kPi * widthHz * t, 2.0 * kPi * reference.frequencyHz * t));
+        ideal[n] = measured[0] *
+                   std::exp(std::complex<double>(-kPi * widthHz * t, 2.0 * kPi * reference.frequencyHz * t));
     }
     const double floor = kRegularisation * std::norm(measured[0]);
     table.clear();
     for (std::size_t n = 0; n < fid.size(); ++n) {
-        const std::complex<double> correction = ideal[n] * std::conj(measured[n]) / (std::norm(measured[n]) + floor);
+        const std::complex<double> correction =
+            ideal[n] * std::conj(measured[n]) / (std::norm(measured[n]) + floor);
         fid[n] *= correction;
         table.push_back(std::to_string(n + 1) + "\t" + util::formatGeneral(correction.real()) + "\t" +
                         util::formatGeneral(correction.imag()));

@@ -14,7 +14,7 @@
 namespace velmora::processing {
 
 struct ReferenceLine {
-    int index = 0;            // spectrum index (0-based) of its peak
+    int index = 0;  // spectrum index (0-based) of its peak
     double frequencyHz = 0.0;
     int first = 0, last = 0;  // the spectrum indices taken as the line
 };

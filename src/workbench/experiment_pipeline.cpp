@@ -141,9 +141,9 @@ processing::ChainSwitches chainSwitches(const model::Controls& c)
 double acquisitionB1Hz(const Workbench& bench, const engine::PreparedRun& run)
 {
     const model::PulseSequence& sequence = bench.sequence();
-    const double powerDb = engine::referenceValue(sequence.step(sequence.acquisitionStep()).channels[0].power,
-                                                  sequence.elements(), run.settings.arrayedName,
-                                                  run.arrayedValues.empty() ? 0.0 : run.arrayedValues.front());
+    const double powerDb = engine::referenceValue(
+        sequence.step(sequence.acquisitionStep()).channels[0].power, sequence.elements(),
+        run.settings.arrayedName, run.arrayedValues.empty() ? 0.0 : run.arrayedValues.front());
     return engine::rfAmplitudeRadPerS(powerDb) / (2.0 * 3.14159265358979);
 }
 

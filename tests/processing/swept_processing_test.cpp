@@ -7,8 +7,8 @@
 #include "processing/phase_step.h"
 #include "processing/ramp_correction.h"
 #include "processing/reference_deconvolution.h"
-#include "util/number_format.h"
 #include "processing/run_transform.h"
+#include "util/number_format.h"
 
 #include <algorithm>
 #include <cmath>
@@ -56,7 +56,8 @@ double largestDifference(const engine::SampleRecord& a, const engine::SampleReco
 {
     double difference = 0.0;
     for (int k = 1; k <= kPoints; ++k)
-        difference = std::max(difference, std::hypot(a.at(1, k, 0) - b.at(1, k, 0), a.at(2, k, 0) - b.at(2, k, 0)));
+        difference =
+            std::max(difference, std::hypot(a.at(1, k, 0) - b.at(1, k, 0), a.at(2, k, 0) - b.at(2, k, 0)));
     return difference;
 }
 
@@ -179,17 +180,19 @@ TEST(MultiBandSwift, EachBandIsWeightedByItsOwnPower)
     for (int row = 1; row <= kPoints; ++row) {
         const double size = row >= 40 && row <= 90 ? 1.0 : row >= 160 && row <= 220 ? 0.5 : 0.0;
         const double phase = 0.002 * (row - 128) * (row - 128);
-        pulse.spectrum[static_cast<std::size_t>(row)] = {size * std::cos(phase), size * std::sin(phase), size, 0.0};
+        pulse.spectrum[static_cast<std::size_t>(row)] = {size * std::cos(phase), size * std::sin(phase), size,
+                                                         0.0};
     }
     // Lines at 230 Hz and -250 Hz, in the mirrored rows of the two bands.
     util::RecordedMessages messages;
     ComplexSamples lines;
-    ASSERT_TRUE(toCentredSpectrum(samplesOf(fidOf({{-230.0, 1.0, 6.0}, {250.0, 1.0, 6.0}})), lines, messages));
+    ASSERT_TRUE(
+        toCentredSpectrum(samplesOf(fidOf({{-230.0, 1.0, 6.0}, {250.0, 1.0, 6.0}})), lines, messages));
     // The record: the spectrum times the pulse as the record sees it, one dwell later.
     ComplexSamples recorded = lines;
     for (int i = 0; i < kPoints; ++i)
-        recorded[static_cast<std::size_t>(i)] *=
-            recordedPulseSpectrum(pulse, i, kPoints) * std::polar(1.0, (0.5 - (i + 1.0) / kPoints) * 2.0 * kPi);
+        recorded[static_cast<std::size_t>(i)] *= recordedPulseSpectrum(pulse, i, kPoints) *
+                                                 std::polar(1.0, (0.5 - (i + 1.0) / kPoints) * 2.0 * kPi);
     ComplexSamples fid;
     ASSERT_TRUE(toFid(recorded, fid, messages));
     const std::vector<PulseBand> bands = pulseBands(pulse, kPoints, 0.01);

@@ -291,17 +291,17 @@ TEST_F(SampledAcquisitionTest, BlochSiegertCompensationUndoesTheShiftOfAnOffReso
     bench.controls().setChecked(ctl::T2Relaxation, true);
     sequence(true);
     const model::PulseSequence& q = bench.sequence();
-    const double b1PeakHz =
-        engine::rfAmplitudeRadPerS(engine::referenceValue(q.step(2).channels[0].power, q.elements(), "", 0.0)) /
-        (2.0 * 3.14159265358979);
+    const double b1PeakHz = engine::rfAmplitudeRadPerS(
+                                engine::referenceValue(q.step(2).channels[0].power, q.elements(), "", 0.0)) /
+                            (2.0 * 3.14159265358979);
     constexpr double kB1Hz = 60.0;
     ASSERT_GE(b1PeakHz, kB1Hz);
     // In the record's sense the conjugated pulse turns against its phase steps: +77.4 degrees per
     // 1 ms sample is RF at -215 Hz.
     std::string shape;
     for (int i = 0; i < kPoints; ++i)
-        shape += std::to_string(std::fmod(77.4 * i, 360.0)) + " " + std::to_string(1023.0 * kB1Hz / b1PeakHz) +
-                 " 1\r\n";
+        shape += std::to_string(std::fmod(77.4 * i, 360.0)) + " " +
+                 std::to_string(1023.0 * kB1Hz / b1PeakHz) + " 1\r\n";
     dir.writeBytes("silent.rf", shape);
     bench.controls().setChecked(ctl::Swift, false);
     bench.controls().setChecked(ctl::Swift2, true);
@@ -310,7 +310,8 @@ TEST_F(SampledAcquisitionTest, BlochSiegertCompensationUndoesTheShiftOfAnOffReso
     const auto centreHz = [&] {
         EXPECT_EQ(startExperiment(bench, false), StartOutcome::Completed);
         const std::vector<std::complex<double>> s = spectrum();
-        const std::vector<processing::SpectrumPeak> peak = processing::strongestPeaks(magnitude(), kWidthHz, 1);
+        const std::vector<processing::SpectrumPeak> peak =
+            processing::strongestPeaks(magnitude(), kWidthHz, 1);
         EXPECT_EQ(peak.size(), 1u);
         const int a = peak[0].point;
         const std::complex<double> w = std::polar(1.0, 2.0 * 3.14159265358979 / kPoints);
