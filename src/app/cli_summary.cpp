@@ -87,7 +87,7 @@ std::string peakSummary(const workbench::Workbench& bench)
     const workbench::RunRecords& records = bench.records();
     if (!records.spectraComputed)
         return "spectra: none (the acquisition lies inside the sequence; its processing comes later)\n";
-    const double sw = util::parseNumber(bench.controls().text(model::ctl::SpectralWidth)).value_or(0.0);
+    const double sw = workbench::spectraWidthHz(bench);
     if (records.map && records.twoD) {
         const double sw1 =
             util::parseNumber(bench.controls().text(model::ctl::IndirectSpectralWidth)).value_or(0.0);

@@ -275,10 +275,10 @@ void cpmgDispersion(const std::filesystem::path& dir)
     e.write(dir, "cpmg_dispersion");
 }
 
-// An HS1 sweep over +-400 Hz lasting np = 256 dwell times of 1 ms, in 256 gaps of four elements
-// ("# mother 256"): with `gapped` two pulse and two silent elements per gap, otherwise all four on
-// at half the amplitude. Weak (a few degrees), so the spins answer linearly.
-void sweptAcquisitionPulse(const std::filesystem::path& dir, const std::string& name, bool gapped)
+// An HS1 sweep over +-400 Hz lasting np = 256 dwell times of 1 ms, four elements per dwell
+// ("# mother 256"), all on at 0.2 / 1023 of full amplitude: weak (a few degrees), so the spins
+// answer linearly.
+void continuousSweep(const std::filesystem::path& dir, const std::string& name)
 {
     constexpr int kGaps = 256;
     constexpr int kPerGap = 4;
@@ -290,15 +290,27 @@ void sweptAcquisitionPulse(const std::filesystem::path& dir, const std::string& 
     for (int i = 0; i < kElements; ++i) {
         const double tau = 2.0 * (i + 0.5) / kElements - 1.0;
         phaseCycles += 400.0 * std::tanh(kBeta * tau) * elementS;
-        const bool on = !gapped || i % kPerGap < 2;
-        const double amplitude = on ? (gapped ? 0.4 : 0.2) / std::cosh(kBeta * tau) : 0.0;
         lines.push_back(util::formatPattern(std::fmod(phaseCycles, 1.0) * 360.0, "#0.000") + "\t" +
-                        util::formatPattern(amplitude, "#0.000000") + "\t1");
+                        util::formatPattern(0.2 / std::cosh(kBeta * tau), "#0.000000") + "\t1");
     }
     if (const util::Outcome written = util::writeTextFile(dir / (name + ".RF"), lines); !written) {
         std::fprintf(stderr, "velmora-examples: %s\n", written.message().c_str());
         std::exit(1);
     }
+}
+
+// The gapped sweep as the generator makes it: HS1 truncated at 1 %, 256 gaps of two pulse and two
+// silent elements ("# mother 256", four elements per point); R = 1.25 makes the sweep span
+// 4000 Hz / (4 x 1.25) = 800 Hz over 256 ms.
+void gappedSweep(const std::filesystem::path& dir, const std::string& name)
+{
+    pulses::GeneratorSettings gapped;
+    gapped.gapCount = 256;
+    gapped.pulsePerGap = 2;
+    gapped.delayPerGap = 2;
+    gapped.rValue = 1.25;
+    gapped.truncation = 0.01;
+    hsnPulse(dir, name, gapped);
 }
 
 // Acquisition during a frequency sweep on the three coupled protons of pulse_acquire: the signal
@@ -308,7 +320,10 @@ void sweptAcquisitionPulse(const std::filesystem::path& dir, const std::string& 
 void sweptAcquisition(const std::filesystem::path& dir, bool gapped)
 {
     const std::string pulse = gapped ? "hs1_gapped_acq" : "hs1_contin_acq";
-    sweptAcquisitionPulse(dir, pulse, gapped);
+    if (gapped)
+        gappedSweep(dir, pulse);
+    else
+        continuousSweep(dir, pulse);
     Example e;
     e.only(3, "HHH");
     e.spins.setShiftPpm(0, -1.5);
@@ -323,6 +338,12 @@ void sweptAcquisition(const std::filesystem::path& dir, bool gapped)
     e.steps(2);
     e.require(e.sequence.setContent(2, 0, "n_" + pulse + ".RF"), "sweep");
     e.sequence.elements().setValue(51, 256000.0);  // us: 256 dwell times of 1 ms
+    if (gapped) {
+        // The generated sweep peaks at full amplitude: its own power r4 makes that 0.4 / 1023 of
+        // the 50 kHz that r1 gives (60 dB), -68.2 dB, so the spins still answer linearly.
+        e.sequence.step(2).channels[0].power = -44.0;
+        e.sequence.elements().setValue(44, 60.0 + 20.0 * std::log10(0.4 / 1023.0));
+    }
     if (!e.sequence.toggleAcquisition(2)) {
         std::fprintf(stderr, "velmora-examples: the sweep takes no acquisition\n");
         std::exit(1);

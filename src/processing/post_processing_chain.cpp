@@ -9,14 +9,15 @@
 #include "processing/object_profile_weighting.h"
 #include "processing/phase_step.h"
 #include "processing/pulse_waveform_step.h"
+#include "processing/ramp_correction.h"
 #include "processing/run_transform.h"
 #include "processing/swept_deconvolution.h"
+#include "processing/swift2_processing.h"
 #include "processing/vector_evolution_map.h"
 #include "util/text_file.h"
 
 #include <cmath>
 #include <complex>
-#include <string_view>
 #include <vector>
 
 namespace velmora::processing {
@@ -25,27 +26,10 @@ namespace {
 
 constexpr double kPi = 3.14159265358979;
 
-// The steps whose switches this version shows but cannot carry out yet, in chain order.
-bool refuseMissingSteps(const ChainInput& in)
-{
-    const std::pair<bool, std::string_view> steps[] = {
-        {in.on.swift && in.on.rampCorrection, "ramp correction"},
-        {in.on.swift2, "swift2"},
-    };
-    for (const auto& [ticked, caption] : steps) {
-        if (ticked) {
-            in.messages.show("The processing step \"" + std::string(caption) +
-                                 "\" is not available in this version; untick it to process the run.",
-                             "Error!");
-            return true;
-        }
-    }
-    return false;
-}
-
 bool needsPulse(const ChainSwitches& on)
 {
-    return on.sweepWaveform || on.continSwift || (on.swift && on.correlation) || on.reSort;
+    return on.sweepWaveform || on.continSwift || ((on.swift || on.swift2) && on.correlation) || on.reSort ||
+           (on.swift2 && (on.multiBandSwift || on.bsCompensation));
 }
 
 // Noise on run 0 only, reseeded from the seed box so that the same seed gives the same noise.
@@ -110,8 +94,6 @@ void storeModulus(engine::SampleRecord& record, int r, int pointCount)
 ChainResult runPostProcessingChain(const ChainInput& in)
 {
     ChainResult result{false, in.lastRun, in.arraySize, std::nullopt};
-    if (refuseMissingSteps(in))
-        return result;
     if (needsPulse(in.on) && in.pulse == nullptr) {
         in.messages.show(
             "The ticked processing needs the acquisition pulse's tables, and the acquisition step "
@@ -173,7 +155,12 @@ ChainResult runPostProcessingChain(const ChainInput& in)
                 // gives it: a first-order phase of one full turn across the spectrum.
                 applyPhaseStep(in.signal, r, in.pointCount, 2.0 * kPi, 0.0);
             }
+            PhaseRamp ramp;
+            if (in.on.rampCorrection && !correctPhaseRamp(in.signal, r, in.pointCount, ramp, in.messages))
+                return result;
         }
+        if (in.on.swift2 && !runSwift2(in, r))
+            return result;
         if (in.on.reSort && !reSort(in, r))
             return result;
         storeModulus(in.signal, r, in.pointCount);

@@ -1,9 +1,9 @@
 // The processing of signals sampled during a pulse, from the decimated record to spectra: co-adding,
 // noise, the object-profile weighting, the time-domain copy, the pulse-waveform step, the
 // vector-evolution map and, per run, the transform with the correlation against the acquisition
-// pulse. Each step runs only when its switch in the options frame is ticked, except the weighting
-// and the copy. A step this version cannot carry out, or one whose input is missing, ends the chain
-// with a message.
+// pulse and the ramp correction, or the corrections of "swift2" on the run's FID. Each step runs
+// only when its switch in the options frame is ticked, except the weighting and the copy. A step
+// whose input is missing ends the chain with a message.
 #pragma once
 
 #include "engine/run_records.h"
@@ -51,7 +51,11 @@ struct ChainInput {
     std::string arrayMode;  // "Add", "Mult" or an array file
     int groupSize = 0;      // G of an array file
     ChainSwitches on;
-    double deconvolutionFloor = 0.01;        // "contin SWIFT": fraction of peak power, "Text14"(21)
+    // "contin SWIFT": Wiener floor, and "MBSWIFT": edge of a band; fractions of the pulse's peak
+    // power, "Text14"(21)
+    double deconvolutionFloor = 0.01;
+    double referenceWidthHz = 0.0;  // "reference deconvolution": the chosen line width, lb "Text14"(10)
+    double b1PeakHz = 0.0;          // "B-Scomp": RF amplitude of the acquisition pulse at full amplitude
     int predictionOrder = 16;                // "Linear Prediction": coefficients, "Text14"(18)
     int predictionMissing = 0;               // leading samples it refills, "Text14"(20)
     double noiseAmplitude = 0.0;             // "Text14"(4)

@@ -62,6 +62,7 @@ prepareAcquisitionPulse(ShapeTable& shape, const AcquisitionPulseRequest& reques
     AcquisitionPulseTables tables;
     tables.waveform.assign(static_cast<std::size_t>(samples) + 1, {});
     tables.spectrum.assign(static_cast<std::size_t>(samples) + 1, {});
+    tables.sweep.assign(static_cast<std::size_t>(samples) + 1, {});
     auto point = [&](int i, int column) {
         return i <= shape.pointCount()
                    ? shape.points[static_cast<std::size_t>(i)][static_cast<std::size_t>(column)]
@@ -73,6 +74,7 @@ prepareAcquisitionPulse(ShapeTable& shape, const AcquisitionPulseRequest& reques
         auto& row = tables.waveform[static_cast<std::size_t>(i)];
         row = {amplitude * std::cos(phaseRad), amplitude * std::sin(phaseRad), amplitude,
                i == 1 ? 0.0 : point(i, 0) - point(i - 1, 0)};
+        tables.sweep[static_cast<std::size_t>(i)] = {row[2], row[3]};
     }
 
     // The spectrum, centred, with the 1/N of the transform undone.

@@ -21,6 +21,9 @@ struct AcquisitionPulseTables {
     std::vector<std::array<double, 4>> waveform;
     // spectrum row j + 1: real, imaginary, modulus at centred frequency index j
     std::vector<std::array<double, 4>> spectrum;
+    // Rows 0..L, kept whole (the file writing decimates rows 1..np of the waveform in place):
+    // amplitude / 1023, phase step from the sample before in degrees.
+    std::vector<std::array<double, 2>> sweep;
 };
 
 struct AcquisitionPulseRequest {

@@ -220,9 +220,13 @@ constexpr std::string_view kFillerLine = "0\t0\t1";
 
 std::vector<std::string> headerLines(const GeneratorSettings& s, int n, double integral)
 {
-    const int mother = s.zerosAtEnd + n + s.zerosAtStart;
-    const std::string width = util::formatPattern(mother / s.rValue, "#.000");
-    return {"# mother " + std::to_string(mother) + " #",
+    // "# mother" tells the sequence preparation how many points an acquisition during the pulse
+    // records: one per gap, filler gaps included, so that the elements per point (F) is the gap
+    // size Np + Nd. The element count would make F = 1 for a gapped pulse.
+    const long long points =
+        s.zerosAtStart + static_cast<long long>(s.frankRepeat) * (s.gapCount + s.zerosAtEnd);
+    const std::string width = util::formatPattern((s.zerosAtEnd + n + s.zerosAtStart) / s.rValue, "#.000");
+    return {"# mother " + std::to_string(points) + " #",
             "# HS " + std::to_string(s.hsOrder) + " #",
             "# R " + util::formatGeneral(s.rValue) + " #",
             "# trunc 0 #",

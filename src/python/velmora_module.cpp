@@ -75,7 +75,7 @@ py::dict spectra(const PythonSession& session)
     if (columns.runs.empty())
         throw SessionError("there are no spectra");
     const auto np = static_cast<int>(columns.runs.front()[0].size());
-    const double sw = boxNumber(bench, model::ctl::SpectralWidth);
+    const double sw = workbench::spectraWidthHz(bench);
     const double mhz = workbench::jcampObserve(bench).frequencyMHz;
     std::vector<double> hz, ppm;
     for (int i = 0; i < np; ++i) {
@@ -99,7 +99,7 @@ py::dict fids(const PythonSession& session)
     if (columns.runs.empty())
         throw SessionError("there are no FIDs");
     const auto np = static_cast<int>(columns.runs.front()[0].size());
-    const double sw = boxNumber(bench, model::ctl::SpectralWidth);
+    const double sw = workbench::spectraWidthHz(bench);
     std::vector<double> seconds;
     for (int i = 0; i < np; ++i)
         seconds.push_back(i / sw);

@@ -94,7 +94,7 @@ SpectrumPlotSettings spectrumPlotSettings(const workbench::Workbench& bench, boo
         spectra = !spectra;
     SpectrumAxisSettings& axis = settings.axis;
     axis.kind = spectra ? SpectrumAxis::Frequency : SpectrumAxis::Time;
-    axis.spectralWidthHz = boxNumber(bench, model::ctl::SpectralWidth, 0.0);
+    axis.spectralWidthHz = workbench::spectraWidthHz(bench);
     axis.acquisitionTimeMs = boxNumber(bench, model::ctl::AcquisitionTime, 0.0);
     axis.protonFrequencyMHz = settings.pulseView ? 0.0 : boxNumber(bench, model::ctl::ProtonFrequency, 0.0);
     axis.nucleus = detectedNucleus(bench);
@@ -103,8 +103,7 @@ SpectrumPlotSettings spectrumPlotSettings(const workbench::Workbench& bench, boo
 
 MapAxes mapAxes(const workbench::Workbench& bench)
 {
-    return {boxNumber(bench, model::ctl::SpectralWidth, 0.0),
-            boxNumber(bench, model::ctl::IndirectSpectralWidth, 0.0)};
+    return {workbench::spectraWidthHz(bench), boxNumber(bench, model::ctl::IndirectSpectralWidth, 0.0)};
 }
 
 MapFigureSettings mapFigureSettings(const workbench::Workbench& bench, double gain, double twipsPerPixel)

@@ -85,7 +85,7 @@ PlotArea::PlotArea(workbench::Workbench& bench, ControlBinder& binder, const Twi
         const QPointF pixel = spectrum_->box().toPixels(x, y) + QPointF(0.5, 0.5);
         const render::SpectrumReadout r =
             render::spectrumReadout(spectrumLayout_, pixel, workbench::viewMode(bench_),
-                                    std::atof(bench_.controls().text(ctl::SpectralWidth).c_str()),
+                                    workbench::spectraWidthHz(bench_),
                                     std::atof(bench_.controls().text(ctl::AcquisitionTime).c_str()));
         bench_.controls().setText({"Text2", 0}, r.amplitude);
         bench_.controls().setText({"Text2", 1}, r.abscissa);

@@ -1,6 +1,7 @@
 #include "workbench/experiment_pipeline.h"
 
 #include "engine/magnetisation_output.h"
+#include "engine/step_routine.h"
 #include "processing/post_processing_chain.h"
 #include "processing/sampled_record.h"
 #include "processing/synthesis.h"
@@ -136,6 +137,16 @@ processing::ChainSwitches chainSwitches(const model::Controls& c)
             c.checked(k::ReSort)};
 }
 
+// The RF amplitude, in Hz, of the acquisition step's proton channel at full pulse amplitude.
+double acquisitionB1Hz(const Workbench& bench, const engine::PreparedRun& run)
+{
+    const model::PulseSequence& sequence = bench.sequence();
+    const double powerDb = engine::referenceValue(
+        sequence.step(sequence.acquisitionStep()).channels[0].power, sequence.elements(),
+        run.settings.arrayedName, run.arrayedValues.empty() ? 0.0 : run.arrayedValues.front());
+    return engine::rfAmplitudeRadPerS(powerDb) / (2.0 * 3.14159265358979);
+}
+
 // A signal sampled during a pulse: decimated and turned to the synthesized sense once, then taken
 // through the post-processing chain from that copy (so that a Refresh processes it afresh), and
 // shown like synthesized spectra.
@@ -169,6 +180,8 @@ void processSampledRecord(Workbench& bench, RunRecords& records, const std::file
         .groupSize = run.arrayGroupSize,
         .on = chainSwitches(bench.controls()),
         .deconvolutionFloor = boxNumber(bench, model::ctl::ProcessingBox21, 0.01),
+        .referenceWidthHz = boxNumber(bench, model::ctl::LineBroadening1D, 0.0),
+        .b1PeakHz = acquisitionB1Hz(bench, run),
         .predictionOrder = util::roundToInt(boxNumber(bench, model::ctl::ProcessingBox18, 16.0)),
         .predictionMissing = util::roundToInt(boxNumber(bench, model::ctl::ProcessingBox20, 0.0)),
         .noiseAmplitude = boxNumber(bench, model::ctl::NoiseAmplitude, 100.0),
@@ -187,6 +200,7 @@ void processSampledRecord(Workbench& bench, RunRecords& records, const std::file
     run.lastRun = processed.lastRun;
     run.arraySize = processed.arraySize;
     records.spectraComputed = true;
+    records.spectraWidthHz = sw;
     records.map.reset();
     if (rebuildDisplay(bench))
         buildMap(bench);
@@ -214,6 +228,7 @@ void processRecords(Workbench& bench, RunRecords& records, const std::filesystem
         processSampledRecord(bench, records, directory);
         return;
     }
+    records.spectraWidthHz = sw;
 
     const engine::SpinTables spins = engine::makeSpinTables(bench.spinSystem());
     const int scans = util::parseWholeNumber(bench.controls().text(model::ctl::ScanCount)).value_or(1);
@@ -397,6 +412,12 @@ RunManifest manifestOf(const Workbench& bench, const RunRecords& records, StartO
 }
 
 }  // namespace
+
+double spectraWidthHz(const Workbench& bench)
+{
+    const double width = bench.records().spectraWidthHz;
+    return width > 0.0 ? width : boxNumber(bench, model::ctl::SpectralWidth, 0.0);
+}
 
 StartOutcome startExperiment(Workbench& bench, bool twoD, const ExtraResults& alsoWrite)
 {

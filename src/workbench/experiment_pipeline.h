@@ -31,6 +31,9 @@ struct RunRecords {
     std::optional<engine::SampleRecord> sampled;
     int sampledLastRun = 0;  // the run count and Ni before any co-adding
     int sampledArraySize = 0;
+    // The width the processed spectra span in Hz: sw, or sw / F for a run sampled during a pulse
+    // (its acquired points lie F computed samples apart); 0 before spectra are made.
+    double spectraWidthHz = 0.0;
     double elapsedSeconds = 0.0;
     bool twoD = false;
 };
@@ -51,6 +54,10 @@ using ExtraResults = std::function<void(StartOutcome outcome, const std::filesys
 // result files are staged and moved into the working directory together at the end, with a
 // manifest written last (see result_set.h); a run refused before it starts changes no result file.
 StartOutcome startExperiment(Workbench& bench, bool twoD, const ExtraResults& alsoWrite = {});
+
+// The width the current spectra span in Hz, for their frequency axis: the records' own width once
+// a run has made spectra, the sw box before.
+double spectraWidthHz(const Workbench& bench);
 
 // The call that follows a sequence read: saves the automatic copies and compiles the sequence
 // without running it. False when the sequence was refused.

@@ -67,7 +67,7 @@ util::Outcome writeRun(const Workbench& bench, const std::filesystem::path& dire
                        const std::array<std::vector<double>, 3>* fid, std::vector<std::string>* written)
 {
     const auto np = static_cast<int>(spectrum[0].size());
-    const double sw = boxNumber(bench, model::ctl::SpectralWidth);
+    const double sw = spectraWidthHz(bench);
     processing::JcampSeries series{.kind = processing::JcampSeries::Kind::Spectrum,
                                    .title = "Velmora spectrum, " + name,
                                    .observe = jcampObserve(bench),

@@ -120,7 +120,7 @@ util::Outcome writeSpectraTable(const Workbench& bench, const std::filesystem::p
     const SpectraColumns columns = spectraColumns(bench);
     if (columns.runs.empty())
         return util::Outcome::failure("There are no spectra to write to " + path.string() + ".");
-    const double sw = boxNumber(bench, model::ctl::SpectralWidth);
+    const double sw = spectraWidthHz(bench);
     const int np = static_cast<int>(columns.runs.front()[0].size());
     std::vector<const std::array<std::vector<double>, 3>*> written;
     std::string header = "# frequency_Hz";
@@ -150,7 +150,7 @@ util::Outcome writeMapTable(const Workbench& bench, const std::filesystem::path&
     if (!map)
         return util::Outcome::failure("There is no 2D map to write to " + path.string() + ".");
     const int np = map->pointCount;
-    const double sw = boxNumber(bench, model::ctl::SpectralWidth);
+    const double sw = spectraWidthHz(bench);
     const double sw1 = boxNumber(bench, model::ctl::IndirectSpectralWidth);
     // A map after a 1D run is the vector-evolution map of sampled runs: one row per run (the first
     // row of its band), labelled with the run.

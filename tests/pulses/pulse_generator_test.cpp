@@ -67,7 +67,8 @@ TEST(PulseGenerator, CountsOfElementsFillersAndTheMotherHeader)
     s.zerosAtEnd = 3;
     const GeneratedPulse pulse = make(s);
     EXPECT_EQ(pulse.bodyElements, 8192);
-    EXPECT_EQ(pulse.lines[0], "# mother 8197 #");
+    // One acquired point per gap, the filler gaps included: 2 + 256 + 3 points of 32 elements.
+    EXPECT_EQ(pulse.lines[0], "# mother 261 #");
     EXPECT_EQ(pulse.lines[1], "# HS 1 #");
     EXPECT_EQ(pulse.lines[3], "# trunc 0 #");
     EXPECT_EQ(pulse.lines[8], "# EXCITEWIDTH 8197.000 #");

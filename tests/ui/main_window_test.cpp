@@ -603,7 +603,7 @@ private slots:
         s.dir.writeBytes("acq.rf", shape);
         QVERIFY(s.bench.sequence().setContent(2, 0, "n_acq.rf"));
         QVERIFY(s.bench.sequence().toggleAcquisition(2));
-        s.bench.controls().setChecked(ctl::Swift2, true);
+        s.bench.controls().setChecked(ctl::LoadExperimentalData, true);  // "nylon" is not there
         s.window->start(false);
         QCOMPARE(inked(), 0);
         const QString status = s.window->statusBar()->currentMessage();

@@ -1,6 +1,7 @@
 // Signals sampled during an acquisition pulse, processed into spectra: with a silent pulse the
 // sampled record is an ordinary FID, so "swift" alone must put every line where the synthesized
 // pulse-acquire experiment of the same spins puts it.
+#include "engine/step_routine.h"
 #include "processing/peaks.h"
 #include "support/scratch_directory.h"
 #include "util/text_file.h"
@@ -256,17 +257,167 @@ TEST_P(SweptAcquisitionTest, ProcessingASweepGivesThePulseAcquireSpectrum)
 
 INSTANTIATE_TEST_SUITE_P(GappedAndContinuous, SweptAcquisitionTest, ::testing::Bool());
 
+// With four computed samples per acquired point (sw = 4000 Hz), the spectra span 1000 Hz: the
+// table's frequency column runs from +500 Hz down.
+TEST_F(SampledAcquisitionTest, TheSpectraTableOfASweepIsLabelledWithTheAcquiredWidth)
+{
+    spins({0.5});
+    (void)lines(true, 1, Sweep::Gapped);
+    ASSERT_TRUE(writeSpectraTable(bench, dir.path() / "spectra.tsv"));
+    const util::TextFileContent table = util::readTextLines(dir.path() / "spectra.tsv");
+    ASSERT_TRUE(table.ok);
+    ASSERT_EQ(table.lines.size(), static_cast<std::size_t>(kPoints) + 1);
+    EXPECT_EQ(table.lines[1].substr(0, table.lines[1].find('\t')), "500");
+    EXPECT_EQ(table.lines[2].substr(0, table.lines[2].find('\t')), "496.09375");
+}
+
+// "swift2" keeps the record an FID until its end: with "correlation" alone it gives the spectrum
+// "swift" gives, and leaves the correlated FID in the time-domain record; with "reference
+// deconvolution" ticked as well it writes the correction it applied, one line per point.
+TEST_F(SampledAcquisitionTest, Swift2WithCorrelationGivesTheSwiftSpectrum)
+{
+    spins({-1.5, 0.2, 1.8}, {{0, 1, 20.0}, {1, 2, 35.0}});
+    (void)lines(true, 6, Sweep::Gapped);
+    const std::vector<std::complex<double>> swift = spectrum();
+    bench.controls().setChecked(ctl::Swift, false);
+    bench.controls().setChecked(ctl::Swift2, true);
+    ASSERT_EQ(startExperiment(bench, false), StartOutcome::Completed);
+    ASSERT_TRUE(bench.records().spectraComputed);
+    const std::vector<std::complex<double>> swift2 = spectrum();
+    double largest = 0.0, difference = 0.0;
+    for (std::size_t i = 0; i < swift.size(); ++i) {
+        largest = std::max(largest, std::abs(swift[i]));
+        difference = std::max(difference, std::abs(swift2[i] - swift[i]));
+    }
+    EXPECT_GT(largest, 0.0);
+    EXPECT_LT(difference, 1e-9 * largest);
+    EXPECT_NE(bench.records().preparation->timeDomain.at(1, 1, 0), bench.records().sampled->at(1, 1, 0))
+        << "the time-domain record holds the correlated FID";
+
+    bench.controls().setChecked(ctl::ReferenceDeconvolution, true);
+    ASSERT_EQ(startExperiment(bench, false), StartOutcome::Completed);
+    EXPECT_TRUE(bench.records().spectraComputed);
+    const util::TextFileContent table = util::readTextLines(dir.path() / "aRefDec.dat");
+    ASSERT_TRUE(table.ok);
+    EXPECT_EQ(table.lines.size(), static_cast<std::size_t>(kPoints));
+}
+
+// A proton at +85 Hz sampled under weak RF held 215 Hz below the carrier: the step routine turns
+// it about the effective field, so its line moves up by about B1^2 / (2 x 300) Hz; "B-Scomp" puts
+// it back at 85 Hz.
+TEST_F(SampledAcquisitionTest, BlochSiegertCompensationUndoesTheShiftOfAnOffResonantField)
+{
+    spins({0.5});
+    bench.spinSystem().setT2Ms(0, 60.0);
+    bench.spinSystem().rebuild();
+    bench.controls().setChecked(ctl::T2Relaxation, true);
+    sequence(true);
+    const model::PulseSequence& q = bench.sequence();
+    const double b1PeakHz = engine::rfAmplitudeRadPerS(
+                                engine::referenceValue(q.step(2).channels[0].power, q.elements(), "", 0.0)) /
+                            (2.0 * 3.14159265358979);
+    constexpr double kB1Hz = 60.0;
+    ASSERT_GE(b1PeakHz, kB1Hz);
+    // In the record's sense the conjugated pulse turns against its phase steps: +77.4 degrees per
+    // 1 ms sample is RF at -215 Hz.
+    std::string shape;
+    for (int i = 0; i < kPoints; ++i)
+        shape += std::to_string(std::fmod(77.4 * i, 360.0)) + " " +
+                 std::to_string(1023.0 * kB1Hz / b1PeakHz) + " 1\r\n";
+    dir.writeBytes("silent.rf", shape);
+    bench.controls().setChecked(ctl::Swift, false);
+    bench.controls().setChecked(ctl::Swift2, true);
+    // The line's centre from the peak and its larger neighbour: the spectrum of a decaying line is
+    // C / (1 - u w^i), w = exp(2 pi i / np), so 1 / value = alpha + beta w^i vanishes at the centre.
+    const auto centreHz = [&] {
+        EXPECT_EQ(startExperiment(bench, false), StartOutcome::Completed);
+        const std::vector<std::complex<double>> s = spectrum();
+        const std::vector<processing::SpectrumPeak> peak =
+            processing::strongestPeaks(magnitude(), kWidthHz, 1);
+        EXPECT_EQ(peak.size(), 1u);
+        const int a = peak[0].point;
+        const std::complex<double> w = std::polar(1.0, 2.0 * 3.14159265358979 / kPoints);
+        const std::complex<double> wa = std::pow(w, a);
+        const std::complex<double> ya = 1.0 / s[static_cast<std::size_t>(a)];
+        const std::complex<double> beta = (1.0 / s[static_cast<std::size_t>(a + 1)] - ya) / (wa * (w - 1.0));
+        double centre = std::arg(-(ya - beta * wa) / beta) * kPoints / (2.0 * 3.14159265358979);
+        centre += kPoints * std::round((a - centre) / kPoints);
+        return (kPoints / 2 - centre) * kWidthHz / kPoints;
+    };
+    const double shifted = centreHz();
+    bench.controls().setChecked(ctl::BSCompensation, true);
+    const double compensated = centreHz();
+    // Steps of 77.4 degrees leave 0.93 of B1 at -215 Hz and put the rest one sample rate away:
+    // about 5 Hz instead of the 6 Hz of a smooth sweep.
+    EXPECT_GT(shifted - 85.0, 4.0);
+    EXPECT_NEAR(compensated, 85.0, 0.1) << "shifted to " << shifted;
+}
+
+// Two gapped HS1 sweeps at once, over 100..400 Hz on either side, one at half the other's
+// amplitude: taken whole, the correlation leaves the line in the weak band at about a quarter of
+// the other; "MBSWIFT" weights each band by its own power and gives the pulse-acquire ratio.
+TEST_F(SampledAcquisitionTest, MbswiftGivesEachBandOfATwoBandSweepItsOwnWeight)
+{
+    spins({-1.5, 1.8});  // -255 Hz and +306 Hz, one line in each band
+    for (int k = 0; k < 2; ++k)
+        bench.spinSystem().setT2Ms(k, 60.0);
+    bench.spinSystem().rebuild();
+    bench.controls().setChecked(ctl::T2Relaxation, true);
+    const auto heights = [&] {
+        EXPECT_EQ(startExperiment(bench, false), StartOutcome::Completed);
+        const std::vector<double> m = magnitude();
+        const auto near = [&](double hz) {
+            double top = 0.0;
+            for (int i = 0; i < kPoints; ++i)
+                if (std::abs(processing::pointFrequencyHz(i, kPoints, kWidthHz) - hz) < 8.0)
+                    top = std::max(top, m[static_cast<std::size_t>(i)]);
+            return top;
+        };
+        return near(306.0) / near(-255.0);
+    };
+    const double pulseAcquire = (sequence(false), heights());
+
+    sequence(true);
+    sweptAcquisition();
+    constexpr int kElements = kPoints * 4;
+    const double dtS = kPoints / kWidthHz / kElements;
+    std::string shape = "# mother " + std::to_string(kPoints) + " #\r\n";
+    double lowCycles = 0.0, highCycles = 0.0;
+    for (int i = 0; i < kElements; ++i) {
+        const double tau = 2.0 * (i + 0.5) / kElements - 1.0;
+        lowCycles += (-250.0 + 150.0 * std::tanh(5.3 * tau)) * dtS;
+        highCycles += (250.0 + 150.0 * std::tanh(5.3 * tau)) * dtS;
+        const double envelope = i % 4 < 2 ? 0.4 / std::cosh(5.3 * tau) : 0.0;
+        const std::complex<double> rf =
+            envelope * (std::polar(1.0, 2.0 * 3.14159265358979 * lowCycles) +
+                        0.5 * std::polar(1.0, 2.0 * 3.14159265358979 * highCycles));
+        shape += std::to_string(std::arg(rf) * 180.0 / 3.14159265358979) + " " +
+                 std::to_string(std::abs(rf)) + " 1\r\n";
+    }
+    dir.writeBytes("silent.rf", shape);
+    bench.controls().setChecked(ctl::Swift, false);
+    bench.controls().setChecked(ctl::Swift2, true);
+    bench.controls().setText(ctl::ProcessingBox21, "0.05");  // band edges at 5 % of the peak power
+    const double whole = heights();
+    bench.controls().setChecked(ctl::MultiBandSwift, true);
+    const double byBand = heights();
+    // The record turns against the pulse's phase steps, so the full-amplitude sweep written at
+    // -250 Hz excites the band around +250 Hz: the +306 Hz line comes out about four times the other.
+    EXPECT_GT(whole / pulseAcquire, 2.5);
+    EXPECT_NEAR(byBand / pulseAcquire, 1.0, 0.2) << byBand << " " << pulseAcquire;
+}
+
 TEST_F(SampledAcquisitionTest, ARefusedStepLeavesTheRunWithoutSpectraAndSaysWhy)
 {
     spins({0.5});
     (void)lines(false, 1);  // spectra of an earlier run
     ASSERT_TRUE(util::fileExists(dir.path() / "aFT_XY.dat"));
     sequence(true);
-    bench.controls().setChecked(ctl::Swift2, true);
+    bench.controls().setChecked(ctl::LoadExperimentalData, true);  // "nylon" is not in the folder
     EXPECT_EQ(startExperiment(bench, false), StartOutcome::Completed);
     EXPECT_FALSE(bench.records().spectraComputed);
     ASSERT_FALSE(messages.entries.empty());
-    EXPECT_NE(messages.entries.back().text.find("\"swift2\""), std::string::npos);
+    EXPECT_NE(messages.entries.back().text.find("nylon"), std::string::npos);
     EXPECT_FALSE(util::fileExists(dir.path() / "aFT_XY.dat")) << "no earlier spectrum looks current";
     const util::TextFileContent manifest = util::readTextLines(dir.path() / "run-manifest.txt");
     ASSERT_TRUE(manifest.ok);
