@@ -86,7 +86,7 @@ std::string peakSummary(const workbench::Workbench& bench)
 {
     const workbench::RunRecords& records = bench.records();
     if (!records.spectraComputed)
-        return "spectra: none (the acquisition lies inside the sequence; its processing comes later)\n";
+        return "spectra: none; " + workbench::missingSpectraReason(records) + "\n";
     const double sw = workbench::spectraWidthHz(bench);
     if (records.map && records.twoD) {
         const double sw1 =

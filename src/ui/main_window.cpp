@@ -1022,15 +1022,8 @@ void MainWindow::start(bool twoD)
 
 QString MainWindow::withoutSpectraReason() const
 {
-    const workbench::RunRecords& records = bench_.records();
-    if (records.spectraComputed)
-        return {};
-    if (records.driver.stopped)
-        return "; no spectra: the run was stopped before they were computed.";
-    if (records.sampled)
-        return "; no spectra: a step of the processing of the signal sampled during a pulse was refused "
-               "(see the message).";
-    return "; no spectra: their computation was refused (see the message).";
+    const std::string reason = workbench::missingSpectraReason(bench_.records());
+    return reason.empty() ? QString() : QString::fromStdString("; no spectra: " + reason + ".");
 }
 
 void MainWindow::stop()

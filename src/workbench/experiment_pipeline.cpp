@@ -419,6 +419,17 @@ double spectraWidthHz(const Workbench& bench)
     return width > 0.0 ? width : boxNumber(bench, model::ctl::SpectralWidth, 0.0);
 }
 
+std::string missingSpectraReason(const RunRecords& records)
+{
+    if (records.spectraComputed)
+        return {};
+    if (records.driver.stopped)
+        return "the run was stopped before they were computed";
+    if (records.sampled)
+        return "a step of the processing of the signal sampled during a pulse was refused (see the message)";
+    return "their computation was refused (see the message)";
+}
+
 StartOutcome startExperiment(Workbench& bench, bool twoD, const ExtraResults& alsoWrite)
 {
     util::RunControl& control = bench.runControl();

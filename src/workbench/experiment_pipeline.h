@@ -59,6 +59,10 @@ StartOutcome startExperiment(Workbench& bench, bool twoD, const ExtraResults& al
 // a run has made spectra, the sw box before.
 double spectraWidthHz(const Workbench& bench);
 
+// Why the last run left no spectra, in a few words for the status bar and the command line's
+// summary; empty when it has some.
+std::string missingSpectraReason(const RunRecords& records);
+
 // The call that follows a sequence read: saves the automatic copies and compiles the sequence
 // without running it. False when the sequence was refused.
 bool prepareOnly(Workbench& bench);
