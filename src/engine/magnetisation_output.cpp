@@ -1,8 +1,9 @@
 #include "engine/magnetisation_output.h"
 
-#include "util/number_format.h"
+#include "util/number_text_buffer.h"
 #include "util/text_file.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -12,14 +13,36 @@ namespace {
 
 constexpr double kPi = 3.14159265358979;
 
-std::string value(double x)
-{
-    return util::formatPattern(x, "0.00");
-}
+// "0.00" for values, "0.000000" for phases, frequencies and arrayed values.
+constexpr util::DigitPattern kValue{.minIntegerDigits = 1, .decimals = 2, .hasPoint = true};
+constexpr util::DigitPattern kFine{.minIntegerDigits = 1, .decimals = 6, .hasPoint = true};
 
-std::string fine(double x)
+// One file's text, built line by line in one buffer: a point index, then tab-separated numbers.
+class TableText {
+public:
+    explicit TableText(std::size_t expectedBytes) { text_.reserve(expectedBytes); }
+
+    void index(long long n) { util::appendInteger(text_, n); }
+    void value(double x) { number(x, kValue); }
+    void fine(double x) { number(x, kFine); }
+    void endLine() { text_ += util::kLineEnd; }
+    std::string take() { return std::move(text_); }
+
+private:
+    void number(double x, const util::DigitPattern& shape)
+    {
+        text_ += '\t';
+        util::appendPattern(text_, x, shape);
+    }
+
+    std::string text_;
+};
+
+// Bytes a table of `lines` lines and `columns` numbers per line is likely to take.
+std::size_t expectedBytes(int lines, int columns)
 {
-    return util::formatPattern(x, "0.000000");
+    constexpr std::size_t kNumberWidth = 8;
+    return static_cast<std::size_t>(std::max(lines, 0)) * (static_cast<std::size_t>(columns + 1) * kNumberWidth + 2);
 }
 
 // Component c of point n of a run's own signal: where the last run's record collects the sum of
@@ -49,27 +72,30 @@ double modulus(const SampleRecord& record, int n, int run)
 }
 
 // One column per run.
-template <class Value>
-std::vector<std::string> perRunTable(int firstPoint, int lastPoint, int runs, Value valueAt)
+template <class Value> std::string perRunTable(int firstPoint, int lastPoint, int runs, Value valueAt)
 {
-    std::vector<std::string> lines;
+    TableText table(expectedBytes(lastPoint - firstPoint + 1, runs));
     for (int n = firstPoint; n <= lastPoint; ++n) {
-        std::string line = std::to_string(n);
+        table.index(n);
         for (int r = 0; r < runs; ++r)
-            line += "\t" + value(valueAt(n, r));
-        lines.push_back(std::move(line));
+            table.value(valueAt(n, r));
+        table.endLine();
     }
-    return lines;
+    return table.take();
 }
 
-std::vector<std::string> lastRunTable(const SampleRecord& record, int np)
+std::string lastRunTable(const SampleRecord& record, int np)
 {
     const int last = record.lastRun();
-    std::vector<std::string> lines;
-    for (int n = 1; n <= np; ++n)
-        lines.push_back(std::to_string(n) + "\t" + value(record.at(1, n, last)) + "\t" +
-                        value(record.at(2, n, last)) + "\t" + value(modulus(record, n, last)));
-    return lines;
+    TableText table(expectedBytes(np, 3));
+    for (int n = 1; n <= np; ++n) {
+        table.index(n);
+        table.value(record.at(1, n, last));
+        table.value(record.at(2, n, last));
+        table.value(modulus(record, n, last));
+        table.endLine();
+    }
+    return table.take();
 }
 
 // Phase of the last run in degrees, unwrapped from point to point.
@@ -102,7 +128,7 @@ util::Outcome writeMagnetisationFiles(const std::filesystem::path& directory, co
     const int runs = t.lastRun() + 1;
     const double dtSeconds = s.spectralWidthHz > 0.0 ? 1.0 / s.spectralWidthHz : 0.0;
 
-    std::vector<std::pair<const char*, std::vector<std::string>>> files;
+    std::vector<std::pair<const char*, std::string>> files;
     const OwnRuns ownTime(t, s.lastRunIsSum), ownSignal(f, s.lastRunIsSum);
     for (const auto& [name, record] : {std::pair{"a_", &ownTime}, std::pair{"aFT_", &ownSignal}}) {
         const OwnRuns& r = *record;
@@ -123,28 +149,40 @@ util::Outcome writeMagnetisationFiles(const std::filesystem::path& directory, co
 
     const std::vector<double> fidPhase = unwrappedPhase(t, np);
     const std::vector<double> spectrumPhase = unwrappedPhase(f, np);
-    std::vector<std::string> phaseLines, frequencyLines, spectrumPhaseLines, spectrumFrequencyLines, arrayed;
+    TableText phaseLines(expectedBytes(np, 1)), frequencyLines(expectedBytes(np, 1));
+    TableText spectrumPhaseLines(expectedBytes(np, 1)), spectrumFrequencyLines(expectedBytes(np, 2));
     for (int n = 1; n <= np; ++n) {
         const auto i = static_cast<std::size_t>(n);
-        phaseLines.push_back(std::to_string(n) + "\t" + fine(fidPhase[i]));
+        phaseLines.index(n);
+        phaseLines.fine(fidPhase[i]);
+        phaseLines.endLine();
         const double step = n > 1 ? fidPhase[i] - fidPhase[i - 1] : 0.0;
-        frequencyLines.push_back(std::to_string(n) + "\t" +
-                                 fine(dtSeconds > 0.0 ? step / 360.0 / dtSeconds : 0.0));
-        spectrumPhaseLines.push_back(std::to_string(n) + "\t" + fine(spectrumPhase[i]));
+        frequencyLines.index(n);
+        frequencyLines.fine(dtSeconds > 0.0 ? step / 360.0 / dtSeconds : 0.0);
+        frequencyLines.endLine();
+        spectrumPhaseLines.index(n);
+        spectrumPhaseLines.fine(spectrumPhase[i]);
+        spectrumPhaseLines.endLine();
         const double frequencyHz = (np / 2 + 1 - n) * s.spectralWidthHz / np;
-        spectrumFrequencyLines.push_back(std::to_string(n) + "\t" + fine(frequencyHz) + "\t" +
-                                         fine(modulus(f, n, f.lastRun())));
+        spectrumFrequencyLines.index(n);
+        spectrumFrequencyLines.fine(frequencyHz);
+        spectrumFrequencyLines.fine(modulus(f, n, f.lastRun()));
+        spectrumFrequencyLines.endLine();
     }
-    for (std::size_t r = 0; r < s.arrayedValues.size(); ++r)
-        arrayed.push_back(std::to_string(r) + "\t" + fine(s.arrayedValues[r]));
-    files.emplace_back("a_last_phase.dat", std::move(phaseLines));
-    files.emplace_back("a_last_freq.dat", std::move(frequencyLines));
-    files.emplace_back("aFT_last_phase.dat", std::move(spectrumPhaseLines));
-    files.emplace_back("aFT_last_freq.dat", std::move(spectrumFrequencyLines));
-    files.emplace_back("aaa.dat", std::move(arrayed));
+    TableText arrayed(expectedBytes(static_cast<int>(s.arrayedValues.size()), 1));
+    for (std::size_t r = 0; r < s.arrayedValues.size(); ++r) {
+        arrayed.index(static_cast<long long>(r));
+        arrayed.fine(s.arrayedValues[r]);
+        arrayed.endLine();
+    }
+    files.emplace_back("a_last_phase.dat", phaseLines.take());
+    files.emplace_back("a_last_freq.dat", frequencyLines.take());
+    files.emplace_back("aFT_last_phase.dat", spectrumPhaseLines.take());
+    files.emplace_back("aFT_last_freq.dat", spectrumFrequencyLines.take());
+    files.emplace_back("aaa.dat", arrayed.take());
 
-    for (const auto& [name, lines] : files) {
-        if (util::Outcome written = util::writeTextFile(directory / name, lines); !written)
+    for (const auto& [name, text] : files) {
+        if (util::Outcome written = util::writeWholeText(directory / name, text); !written)
             return written;
     }
     return util::Outcome::success();

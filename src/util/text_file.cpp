@@ -117,6 +117,11 @@ Outcome writeTextFile(const fs::path& path, const std::vector<std::string>& line
     });
 }
 
+Outcome writeWholeText(const fs::path& path, std::string_view text)
+{
+    return writeThroughTemporary(path, [&](std::FILE* file) { return writeAll(file, text); });
+}
+
 Outcome writeBinaryFile(const fs::path& path, const std::vector<unsigned char>& bytes)
 {
     return writeThroughTemporary(path, [&](std::FILE* file) {

@@ -1,7 +1,7 @@
 #include "workbench/result_tables.h"
 
 #include "processing/peaks.h"
-#include "util/number_format.h"
+#include "util/number_text_buffer.h"
 #include "util/numeric_text.h"
 #include "util/text_file.h"
 #include "workbench/workbench.h"
@@ -14,6 +14,9 @@
 namespace velmora::workbench {
 
 namespace {
+
+// Characters a table reserves per number: a tab and most of the general format's 15 digits.
+constexpr std::size_t kNumberWidth = 20;
 
 double boxNumber(const Workbench& bench, model::ControlId id)
 {
@@ -100,15 +103,20 @@ util::Outcome writeSpectraTable(const Workbench& bench, const std::filesystem::p
         header += "\tsum_real\tsum_imaginary\tsum_magnitude";
         written.push_back(&*columns.sum);
     }
-    std::vector<std::string> lines{header};
+    const std::size_t columnCount = 1 + 3 * written.size();
+    std::string text = header;
+    text.reserve(header.size() + static_cast<std::size_t>(np) * (columnCount * kNumberWidth + 2));
+    text += util::kLineEnd;
     for (int i = 0; i < np; ++i) {
-        std::string line = util::formatGeneral(processing::pointFrequencyHz(i, np, sw));
+        util::appendGeneral(text, processing::pointFrequencyHz(i, np, sw));
         for (const std::array<std::vector<double>, 3>* parts : written)
-            for (const std::vector<double>& values : *parts)
-                line += "\t" + util::formatGeneral(values[static_cast<std::size_t>(i)]);
-        lines.push_back(std::move(line));
+            for (const std::vector<double>& values : *parts) {
+                text += '\t';
+                util::appendGeneral(text, values[static_cast<std::size_t>(i)]);
+            }
+        text += util::kLineEnd;
     }
-    return util::writeTextFile(path, lines);
+    return util::writeWholeText(path, text);
 }
 
 util::Outcome writeMapTable(const Workbench& bench, const std::filesystem::path& path)
@@ -119,18 +127,22 @@ util::Outcome writeMapTable(const Workbench& bench, const std::filesystem::path&
     const int np = map->pointCount;
     const double sw = boxNumber(bench, model::ctl::SpectralWidth);
     const double sw1 = boxNumber(bench, model::ctl::IndirectSpectralWidth);
-    std::vector<std::string> lines;
-    std::string first = "f1\\f2";
-    for (int p = 0; p < np; ++p)
-        first += "\t" + util::formatGeneral(processing::pointFrequencyHz(p, np, sw));
-    lines.push_back(first);
-    for (int q = 0; q < np; ++q) {
-        std::string line = util::formatGeneral(processing::indirectFrequencyHz(q, np, sw1));
-        for (int p = 0; p < np; ++p)
-            line += "\t" + util::formatGeneral(map->at(q, p));
-        lines.push_back(std::move(line));
+    std::string text = "f1\\f2";
+    text.reserve(static_cast<std::size_t>(np + 1) * (static_cast<std::size_t>(np + 1) * kNumberWidth + 2));
+    for (int p = 0; p < np; ++p) {
+        text += '\t';
+        util::appendGeneral(text, processing::pointFrequencyHz(p, np, sw));
     }
-    return util::writeTextFile(path, lines);
+    text += util::kLineEnd;
+    for (int q = 0; q < np; ++q) {
+        util::appendGeneral(text, processing::indirectFrequencyHz(q, np, sw1));
+        for (int p = 0; p < np; ++p) {
+            text += '\t';
+            util::appendGeneral(text, map->at(q, p));
+        }
+        text += util::kLineEnd;
+    }
+    return util::writeWholeText(path, text);
 }
 
 }  // namespace velmora::workbench
