@@ -2,9 +2,11 @@
 
 #include "util/number_text_buffer.h"
 #include "util/text_file.h"
+#include "util/work_pool.h"
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <string>
 
 namespace velmora::engine {
@@ -128,63 +130,79 @@ util::Outcome writeMagnetisationFiles(const std::filesystem::path& directory, co
     const int runs = t.lastRun() + 1;
     const double dtSeconds = s.spectralWidthHz > 0.0 ? 1.0 / s.spectralWidthHz : 0.0;
 
-    std::vector<std::pair<const char*, std::string>> files;
+    // Every table is formatted and written by one piece of work; the tables run side by side.
     const OwnRuns ownTime(t, s.lastRunIsSum), ownSignal(f, s.lastRunIsSum);
-    for (const auto& [name, record] : {std::pair{"a_", &ownTime}, std::pair{"aFT_", &ownSignal}}) {
-        const OwnRuns& r = *record;
-        files.emplace_back(name == std::string("a_") ? "a_X.dat" : "aFT_X.dat",
-                           perRunTable(1, np, runs, [&](int n, int run) { return r.at(1, n, run); }));
-        files.emplace_back(name == std::string("a_") ? "a_Y.dat" : "aFT_Y.dat",
-                           perRunTable(1, np, runs, [&](int n, int run) { return r.at(2, n, run); }));
-        files.emplace_back(name == std::string("a_") ? "a_XY.dat" : "aFT_XY.dat",
-                           perRunTable(1, np, runs, [&](int n, int run) { return r.modulus(n, run); }));
-    }
-    files.emplace_back("a_sum.dat", lastRunTable(t, np));
-    files.emplace_back("aFT_sum.dat", lastRunTable(f, np));
-    files.emplace_back("a_Z.dat",
-                       perRunTable(1, np, runs, [&](int n, int run) { return ownTime.at(3, n, run); }));
-    files.emplace_back("aFT_XYcenter.dat", perRunTable(np / 4 + 1, 3 * np / 4, runs, [&](int n, int run) {
-                           return ownSignal.modulus(n, run);
-                       }));
-
+    const auto component = [&](const OwnRuns& r, int c) {
+        return [&r, c, np, runs] { return perRunTable(1, np, runs, [&](int n, int run) { return r.at(c, n, run); }); };
+    };
+    const auto modulusTable = [&](const OwnRuns& r, int first, int last) {
+        return [&r, first, last, runs] {
+            return perRunTable(first, last, runs, [&](int n, int run) { return r.modulus(n, run); });
+        };
+    };
     const std::vector<double> fidPhase = unwrappedPhase(t, np);
     const std::vector<double> spectrumPhase = unwrappedPhase(f, np);
-    TableText phaseLines(expectedBytes(np, 1)), frequencyLines(expectedBytes(np, 1));
-    TableText spectrumPhaseLines(expectedBytes(np, 1)), spectrumFrequencyLines(expectedBytes(np, 2));
-    for (int n = 1; n <= np; ++n) {
-        const auto i = static_cast<std::size_t>(n);
-        phaseLines.index(n);
-        phaseLines.fine(fidPhase[i]);
-        phaseLines.endLine();
-        const double step = n > 1 ? fidPhase[i] - fidPhase[i - 1] : 0.0;
-        frequencyLines.index(n);
-        frequencyLines.fine(dtSeconds > 0.0 ? step / 360.0 / dtSeconds : 0.0);
-        frequencyLines.endLine();
-        spectrumPhaseLines.index(n);
-        spectrumPhaseLines.fine(spectrumPhase[i]);
-        spectrumPhaseLines.endLine();
-        const double frequencyHz = (np / 2 + 1 - n) * s.spectralWidthHz / np;
-        spectrumFrequencyLines.index(n);
-        spectrumFrequencyLines.fine(frequencyHz);
-        spectrumFrequencyLines.fine(modulus(f, n, f.lastRun()));
-        spectrumFrequencyLines.endLine();
-    }
-    TableText arrayed(expectedBytes(static_cast<int>(s.arrayedValues.size()), 1));
-    for (std::size_t r = 0; r < s.arrayedValues.size(); ++r) {
-        arrayed.index(static_cast<long long>(r));
-        arrayed.fine(s.arrayedValues[r]);
-        arrayed.endLine();
-    }
-    files.emplace_back("a_last_phase.dat", phaseLines.take());
-    files.emplace_back("a_last_freq.dat", frequencyLines.take());
-    files.emplace_back("aFT_last_phase.dat", spectrumPhaseLines.take());
-    files.emplace_back("aFT_last_freq.dat", spectrumFrequencyLines.take());
-    files.emplace_back("aaa.dat", arrayed.take());
+    const auto fineTable = [np](const auto& valueAt) {
+        return [np, valueAt] {
+            TableText table(expectedBytes(np, 1));
+            for (int n = 1; n <= np; ++n) {
+                table.index(n);
+                table.fine(valueAt(n));
+                table.endLine();
+            }
+            return table.take();
+        };
+    };
+    const std::vector<std::pair<const char*, std::function<std::string()>>> files = {
+        {"a_X.dat", component(ownTime, 1)},
+        {"a_Y.dat", component(ownTime, 2)},
+        {"a_XY.dat", modulusTable(ownTime, 1, np)},
+        {"aFT_X.dat", component(ownSignal, 1)},
+        {"aFT_Y.dat", component(ownSignal, 2)},
+        {"aFT_XY.dat", modulusTable(ownSignal, 1, np)},
+        {"a_sum.dat", [&] { return lastRunTable(t, np); }},
+        {"aFT_sum.dat", [&] { return lastRunTable(f, np); }},
+        {"a_Z.dat", component(ownTime, 3)},
+        {"aFT_XYcenter.dat", modulusTable(ownSignal, np / 4 + 1, 3 * np / 4)},
+        {"a_last_phase.dat", fineTable([&](int n) { return fidPhase[static_cast<std::size_t>(n)]; })},
+        {"a_last_freq.dat", fineTable([&](int n) {
+             const auto i = static_cast<std::size_t>(n);
+             const double step = n > 1 ? fidPhase[i] - fidPhase[i - 1] : 0.0;
+             return dtSeconds > 0.0 ? step / 360.0 / dtSeconds : 0.0;
+         })},
+        {"aFT_last_phase.dat", fineTable([&](int n) { return spectrumPhase[static_cast<std::size_t>(n)]; })},
+        {"aFT_last_freq.dat",
+         [&] {
+             TableText table(expectedBytes(np, 2));
+             for (int n = 1; n <= np; ++n) {
+                 table.index(n);
+                 table.fine((np / 2 + 1 - n) * s.spectralWidthHz / np);
+                 table.fine(modulus(f, n, f.lastRun()));
+                 table.endLine();
+             }
+             return table.take();
+         }},
+        {"aaa.dat",
+         [&] {
+             TableText table(expectedBytes(static_cast<int>(s.arrayedValues.size()), 1));
+             for (std::size_t r = 0; r < s.arrayedValues.size(); ++r) {
+                 table.index(static_cast<long long>(r));
+                 table.fine(s.arrayedValues[r]);
+                 table.endLine();
+             }
+             return table.take();
+         }},
+    };
 
-    for (const auto& [name, text] : files) {
-        if (util::Outcome written = util::writeWholeText(directory / name, text); !written)
-            return written;
-    }
+    std::vector<util::Outcome> written(files.size(), util::Outcome::success());
+    util::WorkPool pool(s.threads);
+    pool.run(static_cast<int>(files.size()), [&](int k, int /*worker*/) {
+        const auto& [name, table] = files[static_cast<std::size_t>(k)];
+        written[static_cast<std::size_t>(k)] = util::writeWholeText(directory / name, table());
+    });
+    for (const util::Outcome& outcome : written)
+        if (!outcome)
+            return outcome;
     return util::Outcome::success();
 }
 

@@ -3,13 +3,16 @@
 // zero on the exact binary value; std::to_chars rounds correctly to the nearest, which is the same
 // except on an exact half. An exact half at d decimals needs a value with at most d + 1 binary
 // fraction digits (2^-k has exactly k decimal fraction digits); such a value is written exactly with
-// d + 1 decimals and rounded here by hand.
+// d + 1 decimals and rounded here by hand. Values of table size take a shorter way: the exact
+// product of the binary value with 10^d in 128-bit integers, rounded by hand.
 #include "util/number_text_buffer.h"
 
 #include <array>
 #include <charconv>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace velmora::util {
@@ -30,6 +33,62 @@ bool appendNonFinite(std::string& out, double x)
         return false;
     out += std::isnan(x) ? kNaNText : (x > 0 ? kInfinityText : kNegativeInfinityText);
     return true;
+}
+
+// Powers of five up to 5^kMaxIntegerDecimals, for the exact products below.
+constexpr int kMaxIntegerDecimals = 18;
+constexpr std::array<std::uint64_t, kMaxIntegerDecimals + 1> kPowersOfFive = [] {
+    std::array<std::uint64_t, kMaxIntegerDecimals + 1> powers{};
+    powers[0] = 1;
+    for (std::size_t k = 1; k < powers.size(); ++k)
+        powers[k] = powers[k - 1] * 5;
+    return powers;
+}();
+
+__extension__ using Wide = unsigned __int128;
+
+// |x| in units of 10^-decimals, rounded half away from zero on its exact binary value, when the
+// result fits 62 bits (every table value): |x| = m 2^(e - 53) with a 53-bit m, so |x| 10^d =
+// m 5^d 2^(e - 53 + d) is an integer product and a shift, done in 128 bits. None otherwise.
+std::optional<std::uint64_t> roundedUnits(double magnitude, int decimals)
+{
+    if (decimals > kMaxIntegerDecimals ||
+        !(magnitude < std::ldexp(1.0, 62) / static_cast<double>(kPowersOfFive[static_cast<std::size_t>(decimals)]) /
+                          std::ldexp(1.0, decimals)))
+        return std::nullopt;
+    if (magnitude == 0.0)
+        return 0;
+    int exponent = 0;
+    const double fraction = std::frexp(magnitude, &exponent);
+    const auto mantissa = static_cast<std::uint64_t>(std::ldexp(fraction, 53));
+    const Wide product = static_cast<Wide>(mantissa) * kPowersOfFive[static_cast<std::size_t>(decimals)];
+    const int shift = 53 - exponent - decimals;
+    if (shift <= 0)
+        return static_cast<std::uint64_t>(product << -shift);
+    if (shift >= 100)
+        return 0;  // the product is below 2^96: less than half a unit
+    return static_cast<std::uint64_t>((product + (static_cast<Wide>(1) << (shift - 1))) >> shift);
+}
+
+// Writes `units` with the point `decimals` digits from the right, the integer part padded with
+// zeros to `minIntegerDigits` digits (an integer part of zero is no digit of its own).
+void appendUnits(std::string& out, std::uint64_t units, const DigitPattern& shape)
+{
+    std::array<char, 24> digits{};
+    const auto result = std::to_chars(digits.data(), digits.data() + digits.size(), units);
+    const auto length = units == 0 ? 0 : static_cast<std::size_t>(result.ptr - digits.data());
+    const auto decimals = static_cast<std::size_t>(shape.decimals);
+    const std::size_t integerDigits = length > decimals ? length - decimals : 0;
+    const auto minimum = static_cast<std::size_t>(shape.minIntegerDigits);
+    if (integerDigits < minimum)
+        out.append(minimum - integerDigits, '0');
+    out.append(digits.data(), integerDigits);
+    if (!shape.hasPoint)
+        return;
+    out += '.';
+    if (length < decimals)
+        out.append(decimals - length, '0');
+    out.append(digits.data() + integerDigits, length - integerDigits);
 }
 
 // Adds one unit in the last digit of text[0, end), stepping over the point; false on a carry out
@@ -114,6 +173,12 @@ void appendPattern(std::string& out, double x, const DigitPattern& shape)
         return;
     const int decimals = shape.decimals;
     const double magnitude = std::fabs(x);
+    if (const std::optional<std::uint64_t> units = roundedUnits(magnitude, decimals)) {
+        if (x < 0 && *units != 0)
+            out += '-';
+        appendUnits(out, *units, shape);
+        return;
+    }
     if (decimals > kMaxBufferedDecimals) {
         std::string pattern(static_cast<std::size_t>(shape.minIntegerDigits), '0');
         if (pattern.empty())

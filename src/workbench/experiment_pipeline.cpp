@@ -191,7 +191,8 @@ void processSampledRecord(Workbench& bench, RunRecords& records, const std::file
     if (rebuildDisplay(bench))
         buildMap(bench);
     const util::Outcome written = engine::writeMagnetisationFiles(
-        directory, {prepared.timeDomain, prepared.signal, run.pointCount, sw, run.arrayedValues});
+        directory, {prepared.timeDomain, prepared.signal, run.pointCount, sw, run.arrayedValues, true,
+                    bench.threads()});
     if (!written)
         bench.messages().show(written.message(), "Error!");
 }
@@ -254,7 +255,7 @@ void processRecords(Workbench& bench, RunRecords& records, const std::filesystem
         buildMap(bench);
     const util::Outcome written = engine::writeMagnetisationFiles(
         directory, {prepared.timeDomain, prepared.signal, run.pointCount, sw, run.arrayedValues,
-                    run.runsPerValue == 1});
+                    run.runsPerValue == 1, bench.threads()});
     if (!written)
         bench.messages().show(written.message(), "Error!");
 }

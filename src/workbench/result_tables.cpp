@@ -4,6 +4,8 @@
 #include "util/number_text_buffer.h"
 #include "util/numeric_text.h"
 #include "util/text_file.h"
+#include "util/text_in_pieces.h"
+#include "util/work_pool.h"
 #include "workbench/workbench.h"
 
 #include <array>
@@ -104,18 +106,18 @@ util::Outcome writeSpectraTable(const Workbench& bench, const std::filesystem::p
         written.push_back(&*columns.sum);
     }
     const std::size_t columnCount = 1 + 3 * written.size();
-    std::string text = header;
-    text.reserve(header.size() + static_cast<std::size_t>(np) * (columnCount * kNumberWidth + 2));
-    text += util::kLineEnd;
-    for (int i = 0; i < np; ++i) {
-        util::appendGeneral(text, processing::pointFrequencyHz(i, np, sw));
-        for (const std::array<std::vector<double>, 3>* parts : written)
-            for (const std::vector<double>& values : *parts) {
-                text += '\t';
-                util::appendGeneral(text, values[static_cast<std::size_t>(i)]);
-            }
-        text += util::kLineEnd;
-    }
+    util::WorkPool pool(bench.threads());
+    const std::string text = util::buildLines(
+        pool, header + std::string(util::kLineEnd), np, columnCount * kNumberWidth + 2,
+        [&](int i, std::string& out) {
+            util::appendGeneral(out, processing::pointFrequencyHz(i, np, sw));
+            for (const std::array<std::vector<double>, 3>* parts : written)
+                for (const std::vector<double>& values : *parts) {
+                    out += '\t';
+                    util::appendGeneral(out, values[static_cast<std::size_t>(i)]);
+                }
+            out += util::kLineEnd;
+        });
     return util::writeWholeText(path, text);
 }
 
@@ -127,21 +129,23 @@ util::Outcome writeMapTable(const Workbench& bench, const std::filesystem::path&
     const int np = map->pointCount;
     const double sw = boxNumber(bench, model::ctl::SpectralWidth);
     const double sw1 = boxNumber(bench, model::ctl::IndirectSpectralWidth);
-    std::string text = "f1\\f2";
-    text.reserve(static_cast<std::size_t>(np + 1) * (static_cast<std::size_t>(np + 1) * kNumberWidth + 2));
+    std::string head = "f1\\f2";
     for (int p = 0; p < np; ++p) {
-        text += '\t';
-        util::appendGeneral(text, processing::pointFrequencyHz(p, np, sw));
+        head += '\t';
+        util::appendGeneral(head, processing::pointFrequencyHz(p, np, sw));
     }
-    text += util::kLineEnd;
-    for (int q = 0; q < np; ++q) {
-        util::appendGeneral(text, processing::indirectFrequencyHz(q, np, sw1));
-        for (int p = 0; p < np; ++p) {
-            text += '\t';
-            util::appendGeneral(text, map->at(q, p));
-        }
-        text += util::kLineEnd;
-    }
+    head += util::kLineEnd;
+    util::WorkPool pool(bench.threads());
+    const std::string text = util::buildLines(
+        pool, std::move(head), np, static_cast<std::size_t>(np + 1) * kNumberWidth + 2,
+        [&](int q, std::string& out) {
+            util::appendGeneral(out, processing::indirectFrequencyHz(q, np, sw1));
+            for (int p = 0; p < np; ++p) {
+                out += '\t';
+                util::appendGeneral(out, map->at(q, p));
+            }
+            out += util::kLineEnd;
+        });
     return util::writeWholeText(path, text);
 }
 
