@@ -303,6 +303,7 @@ void buildMap(Workbench& bench)
         .lineBroadeningHz = util::toSingle(boxNumber(bench, model::ctl::LineBroadening2D, 0.0)),
         .incrementMs = boxNumber(bench, model::ctl::ArrayIncrement, 0.0),
         .window = bench.controls().text(model::ctl::IndirectWindow),
+        .threads = bench.threads(),
     };
     records.map = processing::buildMap2D(map);
 }
