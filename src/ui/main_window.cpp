@@ -644,6 +644,7 @@ QFrame* MainWindow::buildOptionsFrame()
     grid->addWidget(new QLabel("Threads:", frame), row, 0);
     auto* threads = new QSpinBox(frame);
     threads->setObjectName("thread count");
+    threads->setFixedWidth(60);
     threads->setRange(1, std::max(util::WorkPool::hardwareThreads(), bench_.threads()));
     threads->setValue(bench_.threads());
     connect(threads, &QSpinBox::valueChanged, this, [this](int count) { bench_.setThreads(count); });
