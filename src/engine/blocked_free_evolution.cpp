@@ -229,6 +229,16 @@ void BlockedFreeEvolution::applyPass(std::span<double> row, int nSpins, const Sp
                                      double seconds)
 {
     const std::int32_t tileSize = kStride[kTileSpins];
+    double* const c = row.data();
+    // Spins 0..7: every tile is a block of neighbouring coefficients, worked on where it lies.
+    if (members.back() == kTileSpins - 1) {
+        for (std::int32_t base = 0; base < operatorCount(nSpins); base += tileSize) {
+            const std::span<double> block = row.subspan(at(base), at(tileSize));
+            rotateOffsets(block, sub, subOffsetRadPerS, seconds);
+            rotateCouplings(block, sub, seconds);
+        }
+        return;
+    }
     constexpr std::int32_t kRun = 16;  // the coefficients of spins 0 and 1
     for (std::int32_t t = 0; t < tileSize; ++t)
         tileIndex_[at(t)] = spreadDigits(t, members);
@@ -242,7 +252,6 @@ void BlockedFreeEvolution::applyPass(std::span<double> row, int nSpins, const Sp
             others[at(otherCount++)] = k;
     }
     const std::span<const int> otherSpins(others.data(), at(otherCount));
-    double* const c = row.data();
     for (std::int32_t b = 0; b < kStride[otherCount]; ++b) {
         const std::int32_t base = spreadDigits(b, otherSpins);
         // Spins 0 and 1 are the tile's lowest digits: it is read and written in runs of 16.
