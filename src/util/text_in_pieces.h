@@ -5,14 +5,16 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace velmora::util {
 
 class WorkPool;
 
 // The text of lines 0..lineCount-1, line i being what appendLine(i, out) appends (its line end
-// included), after `head`. bytesPerLine is a guess that sizes each piece's buffer.
-std::string buildLines(WorkPool& pool, std::string head, int lineCount, std::size_t bytesPerLine,
-                       const std::function<void(int line, std::string& out)>& appendLine);
+// included), after `head`, as pieces to be written one after the other (not joined: a large
+// table is held once). bytesPerLine is a guess that sizes each piece's buffer.
+std::vector<std::string> buildLines(WorkPool& pool, std::string head, int lineCount, std::size_t bytesPerLine,
+                                    const std::function<void(int line, std::string& out)>& appendLine);
 
 }  // namespace velmora::util

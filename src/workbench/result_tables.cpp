@@ -107,7 +107,7 @@ util::Outcome writeSpectraTable(const Workbench& bench, const std::filesystem::p
     }
     const std::size_t columnCount = 1 + 3 * written.size();
     util::WorkPool pool(bench.threads());
-    const std::string text = util::buildLines(
+    const std::vector<std::string> text = util::buildLines(
         pool, header + std::string(util::kLineEnd), np, columnCount * kNumberWidth + 2,
         [&](int i, std::string& out) {
             util::appendGeneral(out, processing::pointFrequencyHz(i, np, sw));
@@ -136,7 +136,7 @@ util::Outcome writeMapTable(const Workbench& bench, const std::filesystem::path&
     }
     head += util::kLineEnd;
     util::WorkPool pool(bench.threads());
-    const std::string text = util::buildLines(
+    const std::vector<std::string> text = util::buildLines(
         pool, std::move(head), np, static_cast<std::size_t>(np + 1) * kNumberWidth + 2,
         [&](int q, std::string& out) {
             util::appendGeneral(out, processing::indirectFrequencyHz(q, np, sw1));
