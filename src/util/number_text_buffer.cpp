@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <optional>
 #include <string_view>
 
@@ -35,10 +36,10 @@ bool appendNonFinite(std::string& out, double x)
     return true;
 }
 
-// Powers of five up to 5^kMaxIntegerDecimals, for the exact products below.
+// Powers of five up to 5^27 (below 2^63), for the exact products below.
 constexpr int kMaxIntegerDecimals = 18;
-constexpr std::array<std::uint64_t, kMaxIntegerDecimals + 1> kPowersOfFive = [] {
-    std::array<std::uint64_t, kMaxIntegerDecimals + 1> powers{};
+constexpr std::array<std::uint64_t, 28> kPowersOfFive = [] {
+    std::array<std::uint64_t, 28> powers{};
     powers[0] = 1;
     for (std::size_t k = 1; k < powers.size(); ++k)
         powers[k] = powers[k - 1] * 5;
@@ -107,6 +108,85 @@ bool incrementDecimalText(char* text, std::ptrdiff_t end)
     return false;
 }
 
+// The 15 significant digits of a value, trailing zeros dropped, and the decimal exponent of the
+// first: value = d1.d2d3... x 10^exponent.
+struct SignificantDigits {
+    std::array<char, kSignificantDigits> digits{};
+    int count = 0;
+    int exponent = 0;
+};
+
+void dropTrailingZeros(SignificantDigits& d)
+{
+    while (d.count > 1 && d.digits[static_cast<std::size_t>(d.count) - 1] == '0')
+        --d.count;
+}
+
+// From std::to_chars' scientific format, "d.dddddddddddddde+dd"; any finite non-zero magnitude.
+SignificantDigits significantByToChars(double magnitude)
+{
+    std::array<char, 32> buffer{};
+    const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), magnitude,
+                                      std::chars_format::scientific, kSignificantDigits - 1);
+    SignificantDigits d;
+    d.digits[0] = buffer[0];
+    for (int k = 1; k < kSignificantDigits; ++k)
+        d.digits[static_cast<std::size_t>(k)] = buffer[static_cast<std::size_t>(k) + 1];
+    d.count = kSignificantDigits;
+    dropTrailingZeros(d);
+    const char* sign = buffer.data() + kSignificantDigits + 2;  // after the 'e'
+    for (const char* c = sign + 1; c < result.ptr; ++c)
+        d.exponent = d.exponent * 10 + (*c - '0');
+    if (*sign == '-')
+        d.exponent = -d.exponent;
+    return d;
+}
+
+// The same digits, for 1e-13 <= magnitude < 1e15, from the exact product of the 53-bit mantissa m
+// (magnitude = m 2^(e - 53)) with 10^s = 5^s 2^s, s = 14 - exponent <= 27, in 128-bit integers:
+// round(magnitude 10^s) is the 15-digit integer, rounded to nearest with exact halves to even, as
+// std::to_chars rounds. The exponent is first estimated from e and corrected once if it was low.
+std::optional<SignificantDigits> significantByIntegers(double magnitude)
+{
+    constexpr std::uint64_t kLowest = 100000000000000;  // 10^14
+    constexpr std::uint64_t kBeyond = 10 * kLowest;
+    if (!(magnitude >= 1e-13 && magnitude < 1e15))
+        return std::nullopt;
+    int binaryExponent = 0;
+    const double fraction = std::frexp(magnitude, &binaryExponent);
+    const auto mantissa = static_cast<std::uint64_t>(std::ldexp(fraction, 53));
+    // magnitude >= 2^(e - 1): log10 of that, rounded down, is the exponent or one below it.
+    int exponent = static_cast<int>(std::floor((binaryExponent - 1) * 0.30102999566398120));
+    for (int attempt = 0; attempt < 2; ++attempt, ++exponent) {
+        const int scale = kSignificantDigits - 1 - exponent;
+        const int shift = 53 - binaryExponent - scale;
+        if (scale < 0 || static_cast<std::size_t>(scale) >= kPowersOfFive.size() || shift <= 0 || shift >= 127)
+            return std::nullopt;
+        const Wide product = static_cast<Wide>(mantissa) * kPowersOfFive[static_cast<std::size_t>(scale)];
+        const Wide whole = product >> shift;
+        if (whole >= kBeyond)
+            continue;  // the estimate was one low
+        if (whole < kLowest)
+            return std::nullopt;  // cannot happen with the estimate above; keep the exact routine
+        const Wide remainder = product - (whole << shift);
+        const Wide half = static_cast<Wide>(1) << (shift - 1);
+        auto digits = static_cast<std::uint64_t>(whole);
+        if (remainder > half || (remainder == half && digits % 2 == 1))
+            ++digits;
+        SignificantDigits d;
+        d.exponent = exponent;
+        if (digits == kBeyond) {  // rounded up to the next power of ten
+            digits = kLowest;
+            ++d.exponent;
+        }
+        (void)std::to_chars(d.digits.data(), d.digits.data() + d.digits.size(), digits);
+        d.count = kSignificantDigits;
+        dropTrailingZeros(d);
+        return d;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 void appendGeneral(std::string& out, double x)
@@ -117,46 +197,33 @@ void appendGeneral(std::string& out, double x)
         out += '0';
         return;
     }
-    // "d.dddddddddddddde+dd" or "e+ddd".
-    std::array<char, 32> buffer{};
-    const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), std::fabs(x),
-                                      std::chars_format::scientific, kSignificantDigits - 1);
-    std::array<char, kSignificantDigits> digits{};
-    digits[0] = buffer[0];
-    for (int k = 1; k < kSignificantDigits; ++k)
-        digits[static_cast<std::size_t>(k)] = buffer[static_cast<std::size_t>(k) + 1];
-    int count = kSignificantDigits;
-    while (count > 1 && digits[static_cast<std::size_t>(count) - 1] == '0')
-        --count;
-    const char* exponentSign = buffer.data() + kSignificantDigits + 2;  // after the 'e'
-    const std::string_view exponentDigits(exponentSign + 1, static_cast<std::size_t>(result.ptr - exponentSign - 1));
-    int exponent = 0;
-    for (const char c : exponentDigits)
-        exponent = exponent * 10 + (c - '0');
-    if (*exponentSign == '-')
-        exponent = -exponent;
-
-    const std::string_view all(digits.data(), static_cast<std::size_t>(count));
+    const double magnitude = std::fabs(x);
+    const std::optional<SignificantDigits> exact = significantByIntegers(magnitude);
+    const SignificantDigits d = exact ? *exact : significantByToChars(magnitude);
+    const std::string_view all(d.digits.data(), static_cast<std::size_t>(d.count));
     if (x < 0)
         out += '-';
-    if (exponent < kPlainMinExponent || exponent > kPlainMaxExponent) {
+    if (d.exponent < kPlainMinExponent || d.exponent > kPlainMaxExponent) {
         out += all.front();
-        if (count > 1) {
+        if (d.count > 1) {
             out += '.';
             out += all.substr(1);
         }
         out += 'E';
-        out += *exponentSign;
-        out += exponentDigits;  // at least two digits already
+        out += d.exponent < 0 ? '-' : '+';
+        const int size = std::abs(d.exponent);
+        if (size < 10)
+            out += '0';
+        appendInteger(out, size);
         return;
     }
-    if (exponent < 0) {
+    if (d.exponent < 0) {
         out += "0.";
-        out.append(static_cast<std::size_t>(-exponent - 1), '0');
+        out.append(static_cast<std::size_t>(-d.exponent - 1), '0');
         out += all;
         return;
     }
-    const auto integerDigits = static_cast<std::size_t>(exponent) + 1;
+    const auto integerDigits = static_cast<std::size_t>(d.exponent) + 1;
     if (all.size() <= integerDigits) {
         out += all;
         out.append(integerDigits - all.size(), '0');

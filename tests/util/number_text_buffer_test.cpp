@@ -25,7 +25,12 @@ std::vector<double> edgeValues()
                                   999999999999999.5, 1e16, 123456789012345.6, 1.0 / 3.0, -2.0 / 3.0, 0.1 + 0.2,
                                   std::numeric_limits<double>::min(), std::numeric_limits<double>::denorm_min(),
                                   std::numeric_limits<double>::max(), -std::numeric_limits<double>::max(), 1e300,
-                                  1e-300, 4503599627370495.5, 9007199254740993.0};
+                                  1e-300, 4503599627370495.5, 9007199254740993.0,
+                                  // Exact halves at the fifteenth significant digit, both parities.
+                                  1234567890123.125, 1234567890123.375, 12345678901234.25,
+                                  12345678901234.75, -98765432109876.5, 99999999999999.95, 999999999999999.4,
+                                  // The ends of the range the integer products cover.
+                                  1e-13, 9.99999999999999e-14, 1.0000000000000002e-13, 1e15 - 0.125};
     for (int e = -30; e <= 30; ++e) {
         values.push_back(std::pow(10.0, e));
         values.push_back(-5.0 * std::pow(10.0, e));
