@@ -1,10 +1,12 @@
-// Both formats from one std::to_chars call into a stack buffer. The general format takes the 15
-// correctly rounded significant digits as formatGeneral does. A digit pattern rounds half away from
-// zero on the exact binary value; std::to_chars rounds correctly to the nearest, which is the same
-// except on an exact half. An exact half at d decimals needs a value with at most d + 1 binary
-// fraction digits (2^-k has exactly k decimal fraction digits); such a value is written exactly with
-// d + 1 decimals and rounded here by hand. Values of table size take a shorter way: the exact
-// product of the binary value with 10^d in 128-bit integers, rounded by hand.
+// Both formats written straight into the caller's buffer. Values of table size take the exact
+// product of their binary value with a power of ten in 128-bit integers and round it by hand: the
+// general format to 15 significant digits with exact halves to even (as std::to_chars, which
+// formatGeneral uses, rounds them), a digit pattern to its decimals with halves away from zero.
+// Other values go through std::to_chars: the general format's scientific digits, and for a pattern
+// the correctly rounded fixed digits, which differ from halves-away only on an exact half. An
+// exact half at d decimals needs a value with at most d + 1 binary fraction digits (2^-k has
+// exactly k decimal fraction digits); such a value is written exactly with d + 1 decimals and
+// rounded here by hand.
 #include "util/number_text_buffer.h"
 
 #include <array>
