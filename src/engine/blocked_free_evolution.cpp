@@ -3,6 +3,7 @@
 
 #include "engine/operator_basis.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
@@ -56,6 +57,44 @@ void rotateOffsets(std::span<double> row, const SpinTables& spins, std::span<con
     }
 }
 
+// The coupling rotation of one pair (i, j) with strides si < sj: for each configuration of the
+// digits between and above the pair, the runs of si coefficients below spin i. A non-zero Run is si
+// known at compile time.
+template <std::int32_t Run>
+void rotatePair(double* c, std::int32_t count, std::int32_t si, std::int32_t sj, double cosTheta,
+                double sinTheta)
+{
+    const std::int32_t run = Run != 0 ? Run : si;
+    // Offsets of the digit pairs (digit i, digit j) from a configuration with both E.
+    const auto d = [run, sj](int di, int dj) { return di * run + dj * sj; };
+    for (std::int32_t high = 0; high < count; high += 4 * sj) {
+        for (std::int32_t mid = high; mid < high + sj; mid += 4 * run) {
+            double* const xE = c + mid + d(1, 0);
+            double* const yZ = c + mid + d(2, 3);
+            double* const yE = c + mid + d(2, 0);
+            double* const xZ = c + mid + d(1, 3);
+            double* const eX = c + mid + d(0, 1);
+            double* const zY = c + mid + d(3, 2);
+            double* const eY = c + mid + d(0, 2);
+            double* const zX = c + mid + d(3, 1);
+            for (std::int32_t lo = 0; lo < run; ++lo) {
+                const double a = xE[lo], b = yZ[lo];
+                xE[lo] = cosTheta * a - sinTheta * b;
+                yZ[lo] = sinTheta * a + cosTheta * b;
+                const double e = yE[lo], f = xZ[lo];
+                yE[lo] = cosTheta * e + sinTheta * f;
+                xZ[lo] = cosTheta * f - sinTheta * e;
+                const double g = eX[lo], h = zY[lo];
+                eX[lo] = cosTheta * g - sinTheta * h;
+                zY[lo] = sinTheta * g + cosTheta * h;
+                const double p = eY[lo], q = zX[lo];
+                eY[lo] = cosTheta * p + sinTheta * q;
+                zX[lo] = cosTheta * q - sinTheta * p;
+            }
+        }
+    }
+}
+
 // The coupling of every active pair, as evolveCouplings, walking the digits below spin i as
 // contiguous runs of 4^i for each configuration of the digits between and above the pair.
 void rotateCouplings(std::span<double> row, const SpinTables& spins, double seconds)
@@ -77,34 +116,14 @@ void rotateCouplings(std::span<double> row, const SpinTables& spins, double seco
                 continue;
             const std::int32_t si = kStride[i];
             const std::int32_t sj = kStride[j];
-            // Offsets of the digit pairs (digit i, digit j) from a configuration with both E.
-            const auto d = [si, sj](int di, int dj) { return di * si + dj * sj; };
-            for (std::int32_t high = 0; high < count; high += 4 * sj) {
-                for (std::int32_t mid = high; mid < high + sj; mid += 4 * si) {
-                    double* const xE = c + mid + d(1, 0);
-                    double* const yZ = c + mid + d(2, 3);
-                    double* const yE = c + mid + d(2, 0);
-                    double* const xZ = c + mid + d(1, 3);
-                    double* const eX = c + mid + d(0, 1);
-                    double* const zY = c + mid + d(3, 2);
-                    double* const eY = c + mid + d(0, 2);
-                    double* const zX = c + mid + d(3, 1);
-                    for (std::int32_t lo = 0; lo < si; ++lo) {
-                        const double a = xE[lo], b = yZ[lo];
-                        xE[lo] = cosTheta * a - sinTheta * b;
-                        yZ[lo] = sinTheta * a + cosTheta * b;
-                        const double e = yE[lo], f = xZ[lo];
-                        yE[lo] = cosTheta * e + sinTheta * f;
-                        xZ[lo] = cosTheta * f - sinTheta * e;
-                        const double g = eX[lo], h = zY[lo];
-                        eX[lo] = cosTheta * g - sinTheta * h;
-                        zY[lo] = sinTheta * g + cosTheta * h;
-                        const double p = eY[lo], q = zX[lo];
-                        eY[lo] = cosTheta * p + sinTheta * q;
-                        zX[lo] = cosTheta * q - sinTheta * p;
-                    }
-                }
-            }
+            // Runs of one coefficient (spin 0) and of four (spin 1) are too short for a loop of
+            // their own: the run length is then a constant the compiler unrolls.
+            if (si == 1)
+                rotatePair<1>(c, count, si, sj, cosTheta, sinTheta);
+            else if (si == 4)
+                rotatePair<4>(c, count, si, sj, cosTheta, sinTheta);
+            else
+                rotatePair<0>(c, count, si, sj, cosTheta, sinTheta);
         }
     }
 }
@@ -210,6 +229,17 @@ void BlockedFreeEvolution::applyPass(std::span<double> row, int nSpins, const Sp
                                      double seconds)
 {
     const std::int32_t tileSize = kStride[kTileSpins];
+    double* const c = row.data();
+    // Spins 0..7: every tile is a block of neighbouring coefficients, worked on where it lies.
+    if (members.back() == kTileSpins - 1) {
+        for (std::int32_t base = 0; base < operatorCount(nSpins); base += tileSize) {
+            const std::span<double> block = row.subspan(at(base), at(tileSize));
+            rotateOffsets(block, sub, subOffsetRadPerS, seconds);
+            rotateCouplings(block, sub, seconds);
+        }
+        return;
+    }
+    constexpr std::int32_t kRun = 16;  // the coefficients of spins 0 and 1
     for (std::int32_t t = 0; t < tileSize; ++t)
         tileIndex_[at(t)] = spreadDigits(t, members);
     // The other spins' digits give the base of every tile.
@@ -222,15 +252,15 @@ void BlockedFreeEvolution::applyPass(std::span<double> row, int nSpins, const Sp
             others[at(otherCount++)] = k;
     }
     const std::span<const int> otherSpins(others.data(), at(otherCount));
-    double* const c = row.data();
     for (std::int32_t b = 0; b < kStride[otherCount]; ++b) {
         const std::int32_t base = spreadDigits(b, otherSpins);
-        for (std::int32_t t = 0; t < tileSize; ++t)
-            tile_[at(t)] = c[base + tileIndex_[at(t)]];
+        // Spins 0 and 1 are the tile's lowest digits: it is read and written in runs of 16.
+        for (std::int32_t t = 0; t < tileSize; t += kRun)
+            std::copy_n(c + base + tileIndex_[at(t)], kRun, tile_.data() + t);
         rotateOffsets(tile_, sub, subOffsetRadPerS, seconds);
         rotateCouplings(tile_, sub, seconds);
-        for (std::int32_t t = 0; t < tileSize; ++t)
-            c[base + tileIndex_[at(t)]] = tile_[at(t)];
+        for (std::int32_t t = 0; t < tileSize; t += kRun)
+            std::copy_n(tile_.data() + t, kRun, c + base + tileIndex_[at(t)]);
     }
 }
 

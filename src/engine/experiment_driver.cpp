@@ -12,6 +12,7 @@
 #include "util/work_pool.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 
 namespace velmora::engine {
@@ -137,8 +138,10 @@ void applyReceiverPhase(std::span<double> row, const std::vector<RecordedOperato
 // What run 0 leaves for the later runs of its scan when it first reaches the resume step: its state
 // there and what the point step had recorded before it (the point step may lie before the resume
 // step, or inside a cycled block that spans it).
+// Both are held only once taken, and the point record only when the point step had recorded
+// something (empty stands for all zeros): at ten spins each is a row of 8 MiB.
 struct ResumePoint {
-    StateMatrix state;
+    std::optional<StateMatrix> state;
     std::vector<double> pointRecord;
     bool taken = false;
 };
@@ -193,8 +196,8 @@ private:
     std::vector<StepWorkspace> workspaces_;
     // The point-step coefficients of the run in progress; they reach the operator record only when
     // the run completes, so a stopped run leaves no partial scan behind.
-    StateMatrix initial_;
     std::vector<double> pointRecord_;
+    // The point records of workers 1.. when runs go side by side (worker 0 uses pointRecord_).
     std::vector<std::vector<double>> workerPointRecords_;
     DriverResult result_;
 };
@@ -205,7 +208,7 @@ Driver::Driver(const DriverInput& input)
       base_(makeSpinTables(input.spins)),
       markers_(findMarkers(input.sequence, input.prepared.settings.arrayedName)),
       weights_(sliceWeights(input.prepared.settings.objectProfile, input.prepared.settings.lastSlice)),
-      pool_(input.threads), workspaces_(static_cast<std::size_t>(pool_.threads())), initial_(base_.count)
+      pool_(input.threads), workspaces_(static_cast<std::size_t>(pool_.threads()))
 {
     // The recorded operators come from the spins that stay active during the acquisition.
     SpinTables acquisition = base_;
@@ -324,7 +327,11 @@ bool Driver::runSteps(int run, int start, int phaseCounter, StateMatrix& working
         // that starts here with the counter at 0 repeats run 0 exactly.
         if (resume != nullptr && step == markers_.resumeStep) {
             resume->state = working;
-            resume->pointRecord = *lane.pointRecord;
+            const std::vector<double>& recorded = *lane.pointRecord;
+            if (std::any_of(recorded.begin(), recorded.end(), [](double c) { return c != 0.0; }))
+                resume->pointRecord = recorded;
+            else
+                resume->pointRecord = {};
             resume->taken = true;
             resume = nullptr;
         }
@@ -390,9 +397,11 @@ bool Driver::runOne(int scan, int run, ResumePoint& resume, const RunLane& lane)
     const bool resumes = markers_.resumeStep >= 1 && markers_.resumeStep <= stepCount_;
     const int phaseCounter = (scan - 1) * prep_.runsPerValue + run % prep_.runsPerValue + 1;
     const int start = run > 0 && resume.taken ? markers_.resumeStep : 0;
-    StateMatrix working = start == 0 ? initial_ : resume.state;
-    std::vector<double>& pointRecord = *lane.pointRecord;
+    StateMatrix working = start == 0 ? StateMatrix(base_.count) : *resume.state;
     if (start == 0)
+        setInitialState(working);
+    std::vector<double>& pointRecord = *lane.pointRecord;
+    if (start == 0 || resume.pointRecord.empty())
         std::fill(pointRecord.begin(), pointRecord.end(), 0.0);
     else
         pointRecord = resume.pointRecord;
@@ -409,7 +418,7 @@ bool Driver::runLaterRunsInParallel(int scan, ResumePoint& resume)
     std::vector<char> completed(static_cast<std::size_t>(later), 0);
     pool_.run(later, [&](int piece, int worker) {
         const RunLane lane{worker, false, worker == 0,
-                           &workerPointRecords_[static_cast<std::size_t>(worker)]};
+                           worker == 0 ? &pointRecord_ : &workerPointRecords_[static_cast<std::size_t>(worker) - 1]};
         completed[static_cast<std::size_t>(piece)] = runOne(scan, piece + 1, resume, lane) ? 1 : 0;
     });
     // Progress in run order; a stop counts the runs before the first one it cut short.
@@ -427,17 +436,16 @@ bool Driver::runLaterRunsInParallel(int scan, ResumePoint& resume)
 
 DriverResult Driver::run()
 {
-    setInitialState(initial_);
     const RunLane caller{0, true, true, &pointRecord_};
     // Runs after the resume point are independent of each other, and each is done whole by one
     // thread, so their results do not depend on how many threads share them. A step observer sees
     // every run in order, so it keeps them on the caller.
     const bool sideBySide = pool_.threads() > 1 && in_.observer == nullptr && prep_.lastRun >= 1;
     if (sideBySide)
-        workerPointRecords_.assign(static_cast<std::size_t>(pool_.threads()), pointRecord_);
+        workerPointRecords_.assign(static_cast<std::size_t>(pool_.threads()) - 1, pointRecord_);
     // Stop ends the scan loop as well as the run loop.
     for (int scan = 1; scan <= settings_.scans && !result_.stopped; ++scan) {
-        ResumePoint resume{initial_, std::vector<double>(pointRecord_.size(), 0.0), false};
+        ResumePoint resume;
         for (int run = 0; run <= prep_.lastRun; ++run) {
             if (run == 1 && sideBySide && resume.taken) {
                 result_.stopped = !runLaterRunsInParallel(scan, resume);

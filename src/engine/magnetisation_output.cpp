@@ -1,9 +1,12 @@
 #include "engine/magnetisation_output.h"
 
-#include "util/number_format.h"
+#include "util/number_text_buffer.h"
 #include "util/text_file.h"
+#include "util/work_pool.h"
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <string>
 
 namespace velmora::engine {
@@ -12,14 +15,36 @@ namespace {
 
 constexpr double kPi = 3.14159265358979;
 
-std::string value(double x)
-{
-    return util::formatPattern(x, "0.00");
-}
+// "0.00" for values, "0.000000" for phases, frequencies and arrayed values.
+constexpr util::DigitPattern kValue{.minIntegerDigits = 1, .decimals = 2, .hasPoint = true};
+constexpr util::DigitPattern kFine{.minIntegerDigits = 1, .decimals = 6, .hasPoint = true};
 
-std::string fine(double x)
+// One file's text, built line by line in one buffer: a point index, then tab-separated numbers.
+class TableText {
+public:
+    explicit TableText(std::size_t expectedBytes) { text_.reserve(expectedBytes); }
+
+    void index(long long n) { util::appendInteger(text_, n); }
+    void value(double x) { number(x, kValue); }
+    void fine(double x) { number(x, kFine); }
+    void endLine() { text_ += util::kLineEnd; }
+    std::string take() { return std::move(text_); }
+
+private:
+    void number(double x, const util::DigitPattern& shape)
+    {
+        text_ += '\t';
+        util::appendPattern(text_, x, shape);
+    }
+
+    std::string text_;
+};
+
+// Bytes a table of `lines` lines and `columns` numbers per line is likely to take.
+std::size_t expectedBytes(int lines, int columns)
 {
-    return util::formatPattern(x, "0.000000");
+    constexpr std::size_t kNumberWidth = 8;
+    return static_cast<std::size_t>(std::max(lines, 0)) * (static_cast<std::size_t>(columns + 1) * kNumberWidth + 2);
 }
 
 // Component c of point n of a run's own signal: where the last run's record collects the sum of
@@ -49,27 +74,30 @@ double modulus(const SampleRecord& record, int n, int run)
 }
 
 // One column per run.
-template <class Value>
-std::vector<std::string> perRunTable(int firstPoint, int lastPoint, int runs, Value valueAt)
+template <class Value> std::string perRunTable(int firstPoint, int lastPoint, int runs, Value valueAt)
 {
-    std::vector<std::string> lines;
+    TableText table(expectedBytes(lastPoint - firstPoint + 1, runs));
     for (int n = firstPoint; n <= lastPoint; ++n) {
-        std::string line = std::to_string(n);
+        table.index(n);
         for (int r = 0; r < runs; ++r)
-            line += "\t" + value(valueAt(n, r));
-        lines.push_back(std::move(line));
+            table.value(valueAt(n, r));
+        table.endLine();
     }
-    return lines;
+    return table.take();
 }
 
-std::vector<std::string> lastRunTable(const SampleRecord& record, int np)
+std::string lastRunTable(const SampleRecord& record, int np)
 {
     const int last = record.lastRun();
-    std::vector<std::string> lines;
-    for (int n = 1; n <= np; ++n)
-        lines.push_back(std::to_string(n) + "\t" + value(record.at(1, n, last)) + "\t" +
-                        value(record.at(2, n, last)) + "\t" + value(modulus(record, n, last)));
-    return lines;
+    TableText table(expectedBytes(np, 3));
+    for (int n = 1; n <= np; ++n) {
+        table.index(n);
+        table.value(record.at(1, n, last));
+        table.value(record.at(2, n, last));
+        table.value(modulus(record, n, last));
+        table.endLine();
+    }
+    return table.take();
 }
 
 // Phase of the last run in degrees, unwrapped from point to point.
@@ -102,51 +130,79 @@ util::Outcome writeMagnetisationFiles(const std::filesystem::path& directory, co
     const int runs = t.lastRun() + 1;
     const double dtSeconds = s.spectralWidthHz > 0.0 ? 1.0 / s.spectralWidthHz : 0.0;
 
-    std::vector<std::pair<const char*, std::vector<std::string>>> files;
+    // Every table is formatted and written by one piece of work; the tables run side by side.
     const OwnRuns ownTime(t, s.lastRunIsSum), ownSignal(f, s.lastRunIsSum);
-    for (const auto& [name, record] : {std::pair{"a_", &ownTime}, std::pair{"aFT_", &ownSignal}}) {
-        const OwnRuns& r = *record;
-        files.emplace_back(name == std::string("a_") ? "a_X.dat" : "aFT_X.dat",
-                           perRunTable(1, np, runs, [&](int n, int run) { return r.at(1, n, run); }));
-        files.emplace_back(name == std::string("a_") ? "a_Y.dat" : "aFT_Y.dat",
-                           perRunTable(1, np, runs, [&](int n, int run) { return r.at(2, n, run); }));
-        files.emplace_back(name == std::string("a_") ? "a_XY.dat" : "aFT_XY.dat",
-                           perRunTable(1, np, runs, [&](int n, int run) { return r.modulus(n, run); }));
-    }
-    files.emplace_back("a_sum.dat", lastRunTable(t, np));
-    files.emplace_back("aFT_sum.dat", lastRunTable(f, np));
-    files.emplace_back("a_Z.dat",
-                       perRunTable(1, np, runs, [&](int n, int run) { return ownTime.at(3, n, run); }));
-    files.emplace_back("aFT_XYcenter.dat", perRunTable(np / 4 + 1, 3 * np / 4, runs, [&](int n, int run) {
-                           return ownSignal.modulus(n, run);
-                       }));
-
+    const auto component = [&](const OwnRuns& r, int c) {
+        return [&r, c, np, runs] { return perRunTable(1, np, runs, [&](int n, int run) { return r.at(c, n, run); }); };
+    };
+    const auto modulusTable = [&](const OwnRuns& r, int first, int last) {
+        return [&r, first, last, runs] {
+            return perRunTable(first, last, runs, [&](int n, int run) { return r.modulus(n, run); });
+        };
+    };
     const std::vector<double> fidPhase = unwrappedPhase(t, np);
     const std::vector<double> spectrumPhase = unwrappedPhase(f, np);
-    std::vector<std::string> phaseLines, frequencyLines, spectrumPhaseLines, spectrumFrequencyLines, arrayed;
-    for (int n = 1; n <= np; ++n) {
-        const auto i = static_cast<std::size_t>(n);
-        phaseLines.push_back(std::to_string(n) + "\t" + fine(fidPhase[i]));
-        const double step = n > 1 ? fidPhase[i] - fidPhase[i - 1] : 0.0;
-        frequencyLines.push_back(std::to_string(n) + "\t" +
-                                 fine(dtSeconds > 0.0 ? step / 360.0 / dtSeconds : 0.0));
-        spectrumPhaseLines.push_back(std::to_string(n) + "\t" + fine(spectrumPhase[i]));
-        const double frequencyHz = (np / 2 + 1 - n) * s.spectralWidthHz / np;
-        spectrumFrequencyLines.push_back(std::to_string(n) + "\t" + fine(frequencyHz) + "\t" +
-                                         fine(modulus(f, n, f.lastRun())));
-    }
-    for (std::size_t r = 0; r < s.arrayedValues.size(); ++r)
-        arrayed.push_back(std::to_string(r) + "\t" + fine(s.arrayedValues[r]));
-    files.emplace_back("a_last_phase.dat", std::move(phaseLines));
-    files.emplace_back("a_last_freq.dat", std::move(frequencyLines));
-    files.emplace_back("aFT_last_phase.dat", std::move(spectrumPhaseLines));
-    files.emplace_back("aFT_last_freq.dat", std::move(spectrumFrequencyLines));
-    files.emplace_back("aaa.dat", std::move(arrayed));
+    const auto fineTable = [np](const auto& valueAt) {
+        return [np, valueAt] {
+            TableText table(expectedBytes(np, 1));
+            for (int n = 1; n <= np; ++n) {
+                table.index(n);
+                table.fine(valueAt(n));
+                table.endLine();
+            }
+            return table.take();
+        };
+    };
+    const std::vector<std::pair<const char*, std::function<std::string()>>> files = {
+        {"a_X.dat", component(ownTime, 1)},
+        {"a_Y.dat", component(ownTime, 2)},
+        {"a_XY.dat", modulusTable(ownTime, 1, np)},
+        {"aFT_X.dat", component(ownSignal, 1)},
+        {"aFT_Y.dat", component(ownSignal, 2)},
+        {"aFT_XY.dat", modulusTable(ownSignal, 1, np)},
+        {"a_sum.dat", [&] { return lastRunTable(t, np); }},
+        {"aFT_sum.dat", [&] { return lastRunTable(f, np); }},
+        {"a_Z.dat", component(ownTime, 3)},
+        {"aFT_XYcenter.dat", modulusTable(ownSignal, np / 4 + 1, 3 * np / 4)},
+        {"a_last_phase.dat", fineTable([&](int n) { return fidPhase[static_cast<std::size_t>(n)]; })},
+        {"a_last_freq.dat", fineTable([&](int n) {
+             const auto i = static_cast<std::size_t>(n);
+             const double step = n > 1 ? fidPhase[i] - fidPhase[i - 1] : 0.0;
+             return dtSeconds > 0.0 ? step / 360.0 / dtSeconds : 0.0;
+         })},
+        {"aFT_last_phase.dat", fineTable([&](int n) { return spectrumPhase[static_cast<std::size_t>(n)]; })},
+        {"aFT_last_freq.dat",
+         [&] {
+             TableText table(expectedBytes(np, 2));
+             for (int n = 1; n <= np; ++n) {
+                 table.index(n);
+                 table.fine((np / 2 + 1 - n) * s.spectralWidthHz / np);
+                 table.fine(modulus(f, n, f.lastRun()));
+                 table.endLine();
+             }
+             return table.take();
+         }},
+        {"aaa.dat",
+         [&] {
+             TableText table(expectedBytes(static_cast<int>(s.arrayedValues.size()), 1));
+             for (std::size_t r = 0; r < s.arrayedValues.size(); ++r) {
+                 table.index(static_cast<long long>(r));
+                 table.fine(s.arrayedValues[r]);
+                 table.endLine();
+             }
+             return table.take();
+         }},
+    };
 
-    for (const auto& [name, lines] : files) {
-        if (util::Outcome written = util::writeTextFile(directory / name, lines); !written)
-            return written;
-    }
+    std::vector<util::Outcome> written(files.size(), util::Outcome::success());
+    util::WorkPool pool(s.threads);
+    pool.run(static_cast<int>(files.size()), [&](int k, int /*worker*/) {
+        const auto& [name, table] = files[static_cast<std::size_t>(k)];
+        written[static_cast<std::size_t>(k)] = util::writeWholeText(directory / name, table());
+    });
+    for (const util::Outcome& outcome : written)
+        if (!outcome)
+            return outcome;
     return util::Outcome::success();
 }
 

@@ -31,6 +31,8 @@ struct MagnetisationSources {
     const std::vector<double>& arrayedValues;
     // The last run's record also holds the sum of the earlier runs (one-dimensional runs).
     bool lastRunIsSum = true;
+    // Threads that format and write the tables side by side (the files do not depend on it).
+    int threads = 1;
 };
 
 util::Outcome writeMagnetisationFiles(const std::filesystem::path& directory,

@@ -2,6 +2,8 @@
 // the free evolution of shaped steps, the closing delay and the receiver.
 #include "engine/step_routine.h"
 
+#include "engine/blocked_pulse_elements.h"
+
 #include "engine/free_evolution.h"
 #include "engine/initial_state.h"
 #include "engine/operator_basis.h"
@@ -305,14 +307,17 @@ void applyStep(const StepInputs& inputs, const StepContext& context, StepWorkspa
         for (int p = 1; p <= points; ++p) {
             setOffsets(p);
             double lastWidth = 0.0;
+            std::array<PulseElement, kSpinSlots> elements{};
+            std::size_t elementCount = 0;
             for (int k = 0; k < nSpins; ++k) {
                 const double tau = workspace.duration(p, k);
                 if (tau == 0.0)
                     continue;
                 lastWidth = tau;
-                applyPulseElementInRuns(row, nSpins, k, workspace.amplitude(p, k), workspace.phase(p, k),
-                                        omega[static_cast<std::size_t>(k)], tau);
+                elements[elementCount++] = {k, workspace.amplitude(p, k), workspace.phase(p, k),
+                                            omega[static_cast<std::size_t>(k)], tau};
             }
+            applyPulseElements(row, nSpins, std::span<const PulseElement>(elements.data(), elementCount));
             if (lastWidth != 0.0) {
                 // Couplings alone: the offsets acted inside the pulse elements.
                 constexpr std::array<double, kSpinSlots> kNoOffsets{};

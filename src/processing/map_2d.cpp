@@ -3,6 +3,7 @@
 
 #include "processing/fourier.h"
 #include "util/rounding.h"
+#include "util/work_pool.h"
 
 #include <algorithm>
 #include <cmath>
@@ -64,27 +65,39 @@ std::optional<Map2D> buildMap2D(const Map2DInput& in)
     map.maximum = kMapMaximumStart;
     map.minimum = kMapMinimumStart;
 
-    // Zero filled beyond Ni: only the first Ni + 1 values are ever written.
-    std::vector<double> re1(at(np), 0.0), im1(at(np), 0.0), out1Re(at(np)), out1Im(at(np));
+    // Direct points are independent: pieces of neighbouring points run side by side, each with its
+    // own transform buffers and extremes (a progress callback keeps them on the caller, in order).
     const int component = in.detectionChannel + 1;
     const int half = np / 2;
-    for (int p = 0; p < np; ++p) {
-        if (in.progress)
-            in.progress(p);
-        // States: the cosine run gives the real part and the negated sine run the imaginary part of
-        // the indirect signal, so one sign of indirect frequency is told from the other.
-        for (int k = 0; k <= ni; ++k) {
-            re1[at(k)] = in.timeDomain.at(component, p + 1, 2 * k) * w1[at(k)];
-            im1[at(k)] = -in.timeDomain.at(component, p + 1, 2 * k + 1) * w1[at(k)];
+    util::WorkPool pool(in.progress ? 1 : in.threads);
+    const int pieceCount = std::min(np, 8 * pool.threads());
+    std::vector<std::pair<double, double>> extremes(at(pieceCount), {kMapMaximumStart, kMapMinimumStart});
+    pool.run(pieceCount, [&](int piece, int /*worker*/) {
+        // Zero filled beyond Ni: only the first Ni + 1 values are ever written.
+        std::vector<double> re1(at(np), 0.0), im1(at(np), 0.0), out1Re(at(np)), out1Im(at(np));
+        auto& [maximum, minimum] = extremes[at(piece)];
+        for (int p = np * piece / pieceCount; p < np * (piece + 1) / pieceCount; ++p) {
+            if (in.progress)
+                in.progress(p);
+            // States: the cosine run gives the real part and the negated sine run the imaginary part
+            // of the indirect signal, so one sign of indirect frequency is told from the other.
+            for (int k = 0; k <= ni; ++k) {
+                re1[at(k)] = in.timeDomain.at(component, p + 1, 2 * k) * w1[at(k)];
+                im1[at(k)] = -in.timeDomain.at(component, p + 1, 2 * k + 1) * w1[at(k)];
+            }
+            if (!Fourier(np, re1, im1, out1Re, out1Im, false, in.messages))
+                throw std::logic_error("2D map: the transform refused a checked length");
+            for (int q = 0; q < np; ++q) {
+                const double value = out1Re[at(q < half ? q + half : q - half)];
+                map.at(q, p) = value;
+                maximum = std::max(maximum, value);
+                minimum = std::min(minimum, value);
+            }
         }
-        if (!Fourier(np, re1, im1, out1Re, out1Im, false, in.messages))
-            throw std::logic_error("2D map: the transform refused a checked length");
-        for (int q = 0; q < np; ++q) {
-            const double value = out1Re[at(q < half ? q + half : q - half)];
-            map.at(q, p) = value;
-            map.maximum = std::max(map.maximum, value);
-            map.minimum = std::min(map.minimum, value);
-        }
+    });
+    for (const auto& [maximum, minimum] : extremes) {
+        map.maximum = std::max(map.maximum, maximum);
+        map.minimum = std::min(map.minimum, minimum);
     }
     return map;
 }

@@ -51,6 +51,8 @@ struct Map2DInput {
     std::string window = "Gauss";
     // Called before each direct point p = 0..np-1 is transformed (the window moves its progress mark).
     std::function<void(int directPoint)> progress{};
+    // Threads that transform direct points side by side (the map does not depend on it).
+    int threads = 1;
 };
 
 // Builds the map of the detection channel. For every direct point p the indirect signal

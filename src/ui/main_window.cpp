@@ -10,6 +10,7 @@
 #include "ui/vector_animation.h"
 #include "ui/window_texts.h"
 #include "util/file_listing.h"
+#include "util/work_pool.h"
 #include "workbench/control_handlers.h"
 #include "workbench/experiment_pipeline.h"
 #include "workbench/file_commands.h"
@@ -38,6 +39,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -640,6 +642,15 @@ QFrame* MainWindow::buildOptionsFrame()
     auto* slices = box(frame, 60);
     grid->addWidget(slices, row++, 1);
     binder_->bind(ctl::LastSlice, slices);
+    // Threads the runs use; the Workbench holds the count, results do not depend on it.
+    grid->addWidget(new QLabel("Threads:", frame), row, 0);
+    auto* threads = new QSpinBox(frame);
+    threads->setObjectName("thread count");
+    threads->setFixedWidth(60);
+    threads->setRange(1, std::max(util::WorkPool::hardwareThreads(), bench_.threads()));
+    threads->setValue(bench_.threads());
+    connect(threads, &QSpinBox::valueChanged, this, [this](int count) { bench_.setThreads(count); });
+    grid->addWidget(threads, row++, 1);
 
     grid->addWidget(new QLabel("Processing of signals acquired during a pulse:", frame), row++, 0, 1, 2);
     auto* processing = new QWidget(frame);

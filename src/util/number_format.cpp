@@ -101,20 +101,16 @@ std::string exponentNotation(const DecimalDigits& d)
     return out;
 }
 
-struct PatternShape {
-    int minIntegerDigits = 0;
-    int decimals = 0;
-    bool hasPoint = false;
-};
+}  // namespace
 
-PatternShape parsePattern(std::string_view pattern)
+DigitPattern parseDigitPattern(std::string_view pattern)
 {
     const auto reject = [pattern]() {
         return std::invalid_argument("unsupported number pattern \"" + std::string(pattern) +
                                      "\": expected '#'/'0' placeholders, optionally '.' and '0' decimals");
     };
 
-    PatternShape shape;
+    DigitPattern shape;
     std::size_t i = 0;
     while (i < pattern.size() && pattern[i] == '#')
         ++i;
@@ -138,6 +134,8 @@ PatternShape parsePattern(std::string_view pattern)
         throw reject();
     return shape;
 }
+
+namespace {
 
 // Adds one unit in the last place of a string of decimal digits; returns false on a carry out
 // of the first digit (all nines), which the caller turns into a leading "1".
@@ -182,7 +180,7 @@ std::string formatGeneral(double x)
 
 std::string formatPattern(double x, std::string_view pattern)
 {
-    const PatternShape shape = parsePattern(pattern);
+    const DigitPattern shape = parseDigitPattern(pattern);
     if (!std::isfinite(x))
         return nonFiniteText(x);
 

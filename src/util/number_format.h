@@ -30,4 +30,14 @@ std::string formatGeneral(double x);
 // texts as formatGeneral. Throws std::invalid_argument for any other pattern shape.
 std::string formatPattern(double x, std::string_view pattern);
 
+// The shape of a classic digit pattern: '0' placeholders before the point, decimals after it.
+struct DigitPattern {
+    int minIntegerDigits = 0;
+    int decimals = 0;
+    bool hasPoint = false;
+};
+
+// Parses a pattern as formatPattern accepts it; throws std::invalid_argument for any other shape.
+DigitPattern parseDigitPattern(std::string_view pattern);
+
 }  // namespace velmora::util

@@ -2,6 +2,7 @@
 // failure through errno, and std::filesystem for the checks and the final rename.
 #include "util/text_file.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -114,6 +115,18 @@ Outcome writeTextFile(const fs::path& path, const std::vector<std::string>& line
                 return false;
         }
         return true;
+    });
+}
+
+Outcome writeWholeText(const fs::path& path, std::string_view text)
+{
+    return writeThroughTemporary(path, [&](std::FILE* file) { return writeAll(file, text); });
+}
+
+Outcome writeWholeText(const fs::path& path, const std::vector<std::string>& pieces)
+{
+    return writeThroughTemporary(path, [&](std::FILE* file) {
+        return std::all_of(pieces.begin(), pieces.end(), [file](const std::string& piece) { return writeAll(file, piece); });
     });
 }
 

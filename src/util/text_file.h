@@ -23,6 +23,11 @@ inline constexpr std::string_view kLineEnd = "\r\n";
 // "cannot write <path>: <reason>".
 Outcome writeTextFile(const std::filesystem::path& path, const std::vector<std::string>& lines);
 
+// Writes a text that already holds its CR LF line ends, whole or not at all, in the same way.
+Outcome writeWholeText(const std::filesystem::path& path, std::string_view text);
+// The same for a text held in pieces, written one after the other.
+Outcome writeWholeText(const std::filesystem::path& path, const std::vector<std::string>& pieces);
+
 // Writes the bytes as they are, whole or not at all, in the same way.
 Outcome writeBinaryFile(const std::filesystem::path& path, const std::vector<unsigned char>& bytes);
 

@@ -208,7 +208,8 @@ void processSampledRecord(Workbench& bench, RunRecords& records, const std::file
     if (processed.vectorMap && !records.map)
         records.map = std::move(processed.vectorMap);
     const util::Outcome written = engine::writeMagnetisationFiles(
-        directory, {prepared.timeDomain, prepared.signal, run.pointCount, sw, run.arrayedValues});
+        directory, {prepared.timeDomain, prepared.signal, run.pointCount, sw, run.arrayedValues, true,
+                    bench.threads()});
     if (!written)
         bench.messages().show(written.message(), "Error!");
 }
@@ -272,7 +273,7 @@ void processRecords(Workbench& bench, RunRecords& records, const std::filesystem
         buildMap(bench);
     const util::Outcome written = engine::writeMagnetisationFiles(
         directory, {prepared.timeDomain, prepared.signal, run.pointCount, sw, run.arrayedValues,
-                    run.runsPerValue == 1});
+                    run.runsPerValue == 1, bench.threads()});
     if (!written)
         bench.messages().show(written.message(), "Error!");
 }
@@ -320,6 +321,7 @@ void buildMap(Workbench& bench)
         .lineBroadeningHz = util::toSingle(boxNumber(bench, model::ctl::LineBroadening2D, 0.0)),
         .incrementMs = boxNumber(bench, model::ctl::ArrayIncrement, 0.0),
         .window = bench.controls().text(model::ctl::IndirectWindow),
+        .threads = bench.threads(),
     };
     records.map = processing::buildMap2D(map);
 }

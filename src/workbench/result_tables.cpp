@@ -1,9 +1,11 @@
 #include "workbench/result_tables.h"
 
 #include "processing/peaks.h"
-#include "util/number_format.h"
+#include "util/number_text_buffer.h"
 #include "util/numeric_text.h"
 #include "util/text_file.h"
+#include "util/text_in_pieces.h"
+#include "util/work_pool.h"
 #include "workbench/workbench.h"
 
 #include <array>
@@ -14,6 +16,9 @@
 namespace velmora::workbench {
 
 namespace {
+
+// Characters a table reserves per number: a tab and most of the general format's 15 digits.
+constexpr std::size_t kNumberWidth = 20;
 
 double boxNumber(const Workbench& bench, model::ControlId id)
 {
@@ -133,15 +138,20 @@ util::Outcome writeSpectraTable(const Workbench& bench, const std::filesystem::p
         header += "\tsum_real\tsum_imaginary\tsum_magnitude";
         written.push_back(&*columns.sum);
     }
-    std::vector<std::string> lines{header};
-    for (int i = 0; i < np; ++i) {
-        std::string line = util::formatGeneral(processing::pointFrequencyHz(i, np, sw));
-        for (const std::array<std::vector<double>, 3>* parts : written)
-            for (const std::vector<double>& values : *parts)
-                line += "\t" + util::formatGeneral(values[static_cast<std::size_t>(i)]);
-        lines.push_back(std::move(line));
-    }
-    return util::writeTextFile(path, lines);
+    const std::size_t columnCount = 1 + 3 * written.size();
+    util::WorkPool pool(bench.threads());
+    const std::vector<std::string> text = util::buildLines(
+        pool, header + std::string(util::kLineEnd), np, columnCount * kNumberWidth + 2,
+        [&](int i, std::string& out) {
+            util::appendGeneral(out, processing::pointFrequencyHz(i, np, sw));
+            for (const std::array<std::vector<double>, 3>* parts : written)
+                for (const std::vector<double>& values : *parts) {
+                    out += '\t';
+                    util::appendGeneral(out, values[static_cast<std::size_t>(i)]);
+                }
+            out += util::kLineEnd;
+        });
+    return util::writeWholeText(path, text);
 }
 
 util::Outcome writeMapTable(const Workbench& bench, const std::filesystem::path& path)
@@ -156,22 +166,32 @@ util::Outcome writeMapTable(const Workbench& bench, const std::filesystem::path&
     // row of its band), labelled with the run.
     const RunRecords& records = bench.records();
     const int runs = !records.twoD && records.preparation ? records.preparation->run.lastRun + 1 : 0;
-    std::vector<std::string> lines;
-    std::string first = runs > 0 ? "run\\f2" : "f1\\f2";
-    for (int p = 0; p < np; ++p)
-        first += "\t" + util::formatGeneral(processing::pointFrequencyHz(p, np, sw));
-    lines.push_back(first);
-    for (int q = 0; q < np; ++q) {
-        const int run = runs > 0 ? q * runs / np : 0;
-        if (runs > 0 && q > 0 && run == (q - 1) * runs / np)
-            continue;
-        std::string line = runs > 0 ? std::to_string(run)
-                                    : util::formatGeneral(processing::indirectFrequencyHz(q, np, sw1));
-        for (int p = 0; p < np; ++p)
-            line += "\t" + util::formatGeneral(map->at(q, p));
-        lines.push_back(std::move(line));
+    std::vector<int> rows;
+    for (int q = 0; q < np; ++q)
+        if (runs == 0 || q == 0 || q * runs / np != (q - 1) * runs / np)
+            rows.push_back(q);
+    std::string head = runs > 0 ? "run\\f2" : "f1\\f2";
+    for (int p = 0; p < np; ++p) {
+        head += '\t';
+        util::appendGeneral(head, processing::pointFrequencyHz(p, np, sw));
     }
-    return util::writeTextFile(path, lines);
+    head += util::kLineEnd;
+    util::WorkPool pool(bench.threads());
+    const std::vector<std::string> text = util::buildLines(
+        pool, std::move(head), static_cast<int>(rows.size()), static_cast<std::size_t>(np + 1) * kNumberWidth + 2,
+        [&](int k, std::string& out) {
+            const int q = rows[static_cast<std::size_t>(k)];
+            if (runs > 0)
+                out += std::to_string(q * runs / np);
+            else
+                util::appendGeneral(out, processing::indirectFrequencyHz(q, np, sw1));
+            for (int p = 0; p < np; ++p) {
+                out += '\t';
+                util::appendGeneral(out, map->at(q, p));
+            }
+            out += util::kLineEnd;
+        });
+    return util::writeWholeText(path, text);
 }
 
 }  // namespace velmora::workbench

@@ -2,6 +2,8 @@
 #include "support/scratch_directory.h"
 #include "util/text_file.h"
 
+#include <cmath>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -65,6 +67,28 @@ TEST(MagnetisationFiles, PhaseIsUnwrappedAndGivesTheFrequency)
     EXPECT_EQ(frequency.lines[9], "10\t300.000000");
     const util::TextFileContent phase = util::readTextLines(dir.path() / "a_last_phase.dat");
     EXPECT_EQ(phase.lines[15], "16\t1728.000000") << "no jump back at 180 degrees";
+}
+
+TEST(MagnetisationFiles, TheFilesAreTheSameOnAnyNumberOfThreads)
+{
+    const ScratchDirectory one, three;
+    SampleRecord time(64, 5), spectrum(64, 5);
+    for (int r = 0; r <= 5; ++r)
+        for (int n = 1; n <= 64; ++n)
+            for (int c = 1; c <= 3; ++c) {
+                time.at(c, n, r) = std::sin(0.37 * n * c + r) * (r + 1);
+                spectrum.at(c, n, r) = std::cos(0.11 * n * c - r) / (c + n);
+            }
+    const std::vector<double> arrayed = {0.0, 1.0, 2.0, 3.0, 4.0, 5.0};
+    ASSERT_TRUE(writeMagnetisationFiles(one.path(), {time, spectrum, 64, 400.0, arrayed, true, 1}));
+    ASSERT_TRUE(writeMagnetisationFiles(three.path(), {time, spectrum, 64, 400.0, arrayed, true, 3}));
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(one.path())) {
+        ++files;
+        EXPECT_EQ(readBytes(three.path() / entry.path().filename()), readBytes(entry.path()))
+            << entry.path().filename();
+    }
+    EXPECT_EQ(files, 15);
 }
 
 TEST(MagnetisationFiles, MissingRecordsAreRefused)

@@ -162,6 +162,29 @@ TEST(Map2DRefusals, ARecordWithoutTheRunsOfEveryIncrementIsRejected)
     EXPECT_THROW((void)buildMap2D(in), std::invalid_argument);
 }
 
+TEST(Map2DThreads, TheMapIsTheSameOnAnyNumberOfThreads)
+{
+    const engine::SampleRecord record =
+        statesRecord(20, {{5, 125.0, 1.0}, {40, -250.0, -0.5}, {63, 31.25, 2.0}});
+    util::RecordedMessages messages;
+    Map2DInput in{.timeDomain = record, .messages = messages};
+    in.pointCount = kPoints;
+    in.arraySize = 20;
+    in.incrementMs = kIncrementMs;
+    in.lineBroadeningHz = 3.0;
+    const std::optional<Map2D> one = buildMap2D(in);
+    ASSERT_TRUE(one.has_value());
+    for (const int threads : {2, 3}) {
+        in.threads = threads;
+        const std::optional<Map2D> many = buildMap2D(in);
+        ASSERT_TRUE(many.has_value());
+        EXPECT_EQ(many->values, one->values) << threads << " threads";
+        EXPECT_EQ(many->maximum, one->maximum);
+        EXPECT_EQ(many->minimum, one->minimum);
+    }
+    EXPECT_GT(one->maximum, 0.1);  // the peaks are there: not a comparison of empty maps
+}
+
 TEST(Map2DProgress, EveryDirectPointIsAnnouncedInOrder)
 {
     const engine::SampleRecord record(kPoints, 1);

@@ -95,6 +95,19 @@ private slots:
         QVERIFY2(!swift->isChecked(), "swift, rs and swift2 exclude one another");
     }
 
+    void theOptionsThreadBoxSetsTheWorkbenchThreadCount()
+    {
+        Session s;
+        s.window->showOptions();
+        auto* threads = s.window->optionsFrame()->findChild<QSpinBox*>("thread count");
+        QVERIFY(threads != nullptr);
+        QCOMPARE(threads->value(), s.bench.threads());
+        threads->setValue(1);
+        QCOMPARE(s.bench.threads(), 1);
+        QTest::keyClick(threads, Qt::Key_Up);
+        QCOMPARE(s.bench.threads(), std::min(2, threads->maximum()));
+    }
+
     void aSequenceOpenedThroughTheFileFrameEqualsTheCommandLinesRead()
     {
         Session s;
