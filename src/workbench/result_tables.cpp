@@ -140,17 +140,17 @@ util::Outcome writeSpectraTable(const Workbench& bench, const std::filesystem::p
     }
     const std::size_t columnCount = 1 + 3 * written.size();
     util::WorkPool pool(bench.threads());
-    const std::vector<std::string> text = util::buildLines(
-        pool, header + std::string(util::kLineEnd), np, columnCount * kNumberWidth + 2,
-        [&](int i, std::string& out) {
-            util::appendGeneral(out, processing::pointFrequencyHz(i, np, sw));
-            for (const std::array<std::vector<double>, 3>* parts : written)
-                for (const std::vector<double>& values : *parts) {
-                    out += '\t';
-                    util::appendGeneral(out, values[static_cast<std::size_t>(i)]);
-                }
-            out += util::kLineEnd;
-        });
+    const std::vector<std::string> text =
+        util::buildLines(pool, header + std::string(util::kLineEnd), np, columnCount * kNumberWidth + 2,
+                         [&](int i, std::string& out) {
+                             util::appendGeneral(out, processing::pointFrequencyHz(i, np, sw));
+                             for (const std::array<std::vector<double>, 3>* parts : written)
+                                 for (const std::vector<double>& values : *parts) {
+                                     out += '\t';
+                                     util::appendGeneral(out, values[static_cast<std::size_t>(i)]);
+                                 }
+                             out += util::kLineEnd;
+                         });
     return util::writeWholeText(path, text);
 }
 
@@ -177,20 +177,20 @@ util::Outcome writeMapTable(const Workbench& bench, const std::filesystem::path&
     }
     head += util::kLineEnd;
     util::WorkPool pool(bench.threads());
-    const std::vector<std::string> text = util::buildLines(
-        pool, std::move(head), static_cast<int>(rows.size()), static_cast<std::size_t>(np + 1) * kNumberWidth + 2,
-        [&](int k, std::string& out) {
-            const int q = rows[static_cast<std::size_t>(k)];
-            if (runs > 0)
-                out += std::to_string(q * runs / np);
-            else
-                util::appendGeneral(out, processing::indirectFrequencyHz(q, np, sw1));
-            for (int p = 0; p < np; ++p) {
-                out += '\t';
-                util::appendGeneral(out, map->at(q, p));
-            }
-            out += util::kLineEnd;
-        });
+    const std::vector<std::string> text =
+        util::buildLines(pool, std::move(head), static_cast<int>(rows.size()),
+                         static_cast<std::size_t>(np + 1) * kNumberWidth + 2, [&](int k, std::string& out) {
+                             const int q = rows[static_cast<std::size_t>(k)];
+                             if (runs > 0)
+                                 out += std::to_string(q * runs / np);
+                             else
+                                 util::appendGeneral(out, processing::indirectFrequencyHz(q, np, sw1));
+                             for (int p = 0; p < np; ++p) {
+                                 out += '\t';
+                                 util::appendGeneral(out, map->at(q, p));
+                             }
+                             out += util::kLineEnd;
+                         });
     return util::writeWholeText(path, text);
 }
 
