@@ -2,19 +2,14 @@
 #include "support/program_run.h"
 #include "support/scratch_directory.h"
 
-#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 #ifdef VELMORA_HAVE_RENDER
 #include <QImage>
 #include <QString>
 #endif
-
-extern char** environ;
 
 namespace velmora {
 namespace {

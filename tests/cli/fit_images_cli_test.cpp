@@ -7,14 +7,9 @@
 #include "support/program_run.h"
 #include "support/scratch_directory.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
-
-extern char** environ;
 
 namespace velmora {
 namespace {

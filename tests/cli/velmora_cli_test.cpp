@@ -13,22 +13,17 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <vector>
 #ifdef VELMORA_HAVE_RENDER
 #include <QColor>
 #include <QImage>
 #include <QString>
 #endif
-
-extern char** environ;
 
 namespace velmora {
 namespace {
