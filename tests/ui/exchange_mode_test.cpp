@@ -1,5 +1,6 @@
 // The window's exchange mode driven as a user would, offscreen.
 #include "support/scratch_directory.h"
+#include "support/window_session.h"
 #include "ui/exchange_mode.h"
 #include "ui/main_window.h"
 #include "ui/picture_view.h"
@@ -20,19 +21,7 @@ class ExchangeModeTest : public QObject {
     Q_OBJECT
 
 private:
-    struct Session {
-        velmora::testing::ScratchDirectory dir;
-        util::RecordedMessages messages;
-        model::Workspace workspace;
-        workbench::Workbench bench{messages, dir.path()};
-        std::unique_ptr<ui::MainWindow> window;
-
-        Session()
-        {
-            workbench::startUpIn(bench, dir.path());
-            window = std::make_unique<ui::MainWindow>(bench, workspace);
-            window->show();
-        }
+    struct Session : velmora::testing::WindowSession {
         ui::ExchangeMode& mode() { return ui::ExchangeMode::of(*window, bench); }
         void type(const QString& box, const QString& text)
         {

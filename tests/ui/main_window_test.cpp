@@ -5,6 +5,7 @@
 #include "render/sequence_panel.h"
 #include "render/trace_plot.h"
 #include "support/scratch_directory.h"
+#include "support/window_session.h"
 #include "ui/main_window.h"
 #include "ui/plot_area.h"
 #include "util/text_file.h"
@@ -39,19 +40,7 @@ class MainWindowTest : public QObject {
     Q_OBJECT
 
 private:
-    struct Session {
-        velmora::testing::ScratchDirectory dir;
-        util::RecordedMessages messages;
-        model::Workspace workspace;
-        workbench::Workbench bench{messages, dir.path()};
-        std::unique_ptr<ui::MainWindow> window;
-
-        Session()
-        {
-            workbench::startUpIn(bench, dir.path());
-            window = std::make_unique<ui::MainWindow>(bench, workspace);
-            window->show();
-        }
+    struct Session : velmora::testing::WindowSession {
         template <class W> W* widget(model::ControlId id)
         {
             return qobject_cast<W*>(window->binder().widget(id));
