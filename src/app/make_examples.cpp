@@ -88,10 +88,9 @@ void cosy(const std::filesystem::path& dir)
         std::exit(1);
 }
 
-// Three coupled protons (AMX): one 90-degree pulse and the acquisition show three doublets of doublets.
-void pulseAcquire(const std::filesystem::path& dir)
+// The three coupled protons (AMX) of the pulse-acquire and swept-acquisition examples.
+void amxProtons(Example& e)
 {
-    Example e;
     e.only(3, "HHH");
     e.spins.setShiftPpm(0, -1.5);
     e.spins.setShiftPpm(1, 0.2);
@@ -99,6 +98,13 @@ void pulseAcquire(const std::filesystem::path& dir)
     e.spins.setCouplingHz(0, 1, 7.0);
     e.spins.setCouplingHz(1, 2, 12.0);
     e.spins.setCouplingHz(0, 2, 3.0);
+}
+
+// Three coupled protons (AMX): one 90-degree pulse and the acquisition show three doublets of doublets.
+void pulseAcquire(const std::filesystem::path& dir)
+{
+    Example e;
+    amxProtons(e);
     e.spins.rebuild();
     e.steps(1);
     e.require(e.sequence.setContent(1, 0, "p2"), "pulse");
@@ -325,13 +331,7 @@ void sweptAcquisition(const std::filesystem::path& dir, bool gapped)
     else
         continuousSweep(dir, pulse);
     Example e;
-    e.only(3, "HHH");
-    e.spins.setShiftPpm(0, -1.5);
-    e.spins.setShiftPpm(1, 0.2);
-    e.spins.setShiftPpm(2, 1.8);
-    e.spins.setCouplingHz(0, 1, 7.0);
-    e.spins.setCouplingHz(1, 2, 12.0);
-    e.spins.setCouplingHz(0, 2, 3.0);
+    amxProtons(e);
     for (int k = 0; k < 3; ++k)
         e.spins.setT2Ms(k, 100.0);
     e.spins.rebuild();
