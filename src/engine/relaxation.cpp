@@ -4,6 +4,7 @@
 #include "engine/operator_basis.h"
 #include "util/text_compare.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -118,11 +119,59 @@ void crossRelax(std::span<double> row, const SpinTables& spins, const Relaxation
     }
 }
 
+namespace {
+
+// Cross-relaxation and T1 both move the single-spin z coefficients and do not commute: applied once
+// each over a long interval, the first sees only the deviations at its start (a spin inverted by a
+// pulse passes on its deviation while its partner's enhancement, still zero, is passed back not at
+// all). The interval is therefore cut into pieces no longer than this fraction of the shortest
+// time constant involved, so that the alternating steps follow the coupled Solomon equations.
+constexpr double kLongitudinalPieceFraction = 1.0e-3;
+// A delay of a thousand time constants has long reached the steady state; more pieces add nothing.
+constexpr int kMostLongitudinalPieces = 1000000;
+
+int longitudinalPieces(const SpinTables& spins, const Relaxation& relaxation, double seconds, bool withT1)
+{
+    double shortestMs = relaxation.crossMs;
+    if (withT1)
+        for (int k = 0; k < spins.count; ++k)
+            if (spins.active(k))
+                shortestMs = std::min(shortestMs, relaxation.t1Ms[k]);
+    const double pieces = std::ceil(seconds * 1000.0 / (kLongitudinalPieceFraction * shortestMs));
+    return pieces >= 1.0 ? static_cast<int>(std::min(pieces, double{kMostLongitudinalPieces})) : 1;
+}
+
+// Cross-relaxation and (when withT1) T1 over `seconds`, alternating over short pieces; t1First
+// gives the order within a piece.
+void relaxLongitudinally(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
+                         double seconds, bool withT1, bool t1First)
+{
+    if (!(seconds > 0.0))
+        return;
+    const int pieces = longitudinalPieces(spins, relaxation, seconds, withT1);
+    const double piece = seconds / pieces;
+    for (int i = 0; i < pieces; ++i) {
+        if (withT1 && t1First)
+            relaxT1(row, spins, relaxation, piece);
+        crossRelax(row, spins, relaxation, piece);
+        if (withT1 && !t1First)
+            relaxT1(row, spins, relaxation, piece);
+    }
+}
+
+}  // namespace
+
+// T2 touches only coefficients transverse at some spin, cross-relaxation and T1 only the single-spin
+// z coefficients, so T2 commutes with both and acts once over the whole interval.
 void relaxAfterElement(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
                        double seconds)
 {
-    if (relaxation.crossOn)
-        crossRelax(row, spins, relaxation, seconds);
+    if (relaxation.crossOn) {
+        relaxLongitudinally(row, spins, relaxation, seconds, relaxation.t1On, false);
+        if (relaxation.t2On)
+            relaxT2(row, spins, relaxation, seconds);
+        return;
+    }
     if (relaxation.t2On)
         relaxT2(row, spins, relaxation, seconds);
     if (relaxation.t1On)
@@ -133,8 +182,7 @@ void relaxAfterShapedEvolution(std::span<double> row, const SpinTables& spins, c
                                double seconds)
 {
     if (relaxation.crossOn) {
-        relaxT1(row, spins, relaxation, seconds);
-        crossRelax(row, spins, relaxation, seconds);
+        relaxLongitudinally(row, spins, relaxation, seconds, true, true);
         relaxT2(row, spins, relaxation, seconds);
         return;
     }

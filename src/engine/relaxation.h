@@ -61,13 +61,15 @@ void relaxT2(std::span<double> row, const SpinTables& spins, const Relaxation& r
 void crossRelax(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation, double seconds);
 
 // The order after a pulse element and after the closing delay of a step: cross-relaxation, T2, T1,
-// each only when switched on.
+// each only when switched on. With cross-relaxation on, it and T1 alternate over pieces of at most
+// a thousandth of the shortest of Tcr and the T1s, so that a long delay follows the coupled
+// Solomon equations; T2, which commutes with both, acts once.
 void relaxAfterElement(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
                        double seconds);
 
 // The order after the free evolution that follows an element of a shaped pulse: with cross-relaxation
-// on, T1, cross-relaxation and T2, all three whatever the T1 and T2 switches say; otherwise T2 (when
-// on), then T1 (when on).
+// on, T1, cross-relaxation and T2, all three whatever the T1 and T2 switches say (T1 and
+// cross-relaxation alternating over short pieces, as above); otherwise T2 (when on), then T1 (when on).
 void relaxAfterShapedEvolution(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
                                double seconds);
 
