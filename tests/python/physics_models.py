@@ -23,9 +23,12 @@ def step(pulses=("", "", ""), phases=(0, 0, 0), powers=("r1", "r2", "r3"), offse
             "gradient": code(gradient), "delay": code(delay)}
 
 
-def write_sequence(work, name, steps, arrayed="none", template="inversion_recovery.psq"):
+def write_sequence(work, name, steps, arrayed="none", template="inversion_recovery.psq", shaped_pulse=None,
+                   phase_table=None):
     """Writes NAME from the template with the given steps (the last one is the acquisition) and
-    arrayed element; element values and boxes are set on the bench afterwards."""
+    arrayed element; element values and boxes are set on the bench afterwards. `shaped_pulse` names
+    the .RF file of the first shaped slot, "s1_" + file (code -51); `phase_table` the digit strings
+    of f4 .. f9 (phase codes 4 .. 9)."""
     lines = (work / template).read_bytes().decode().split("\r\n")
     header = lines[0].split(",")
     header[0] = str(-code(arrayed)) if arrayed != "none" else "11"
@@ -36,6 +39,12 @@ def write_sequence(work, name, steps, arrayed="none", template="inversion_recove
     def row(key):
         return ",".join(str(v) for s in steps for v in s[key]) + ","
 
+    if phase_table:
+        lines[4] = ",".join(phase_table) + ","
+    if shaped_pulse:
+        names = lines[5].split(",")
+        names[0] = "s1_" + shaped_pulse
+        lines[5] = ",".join(names)
     lines[6], lines[7], lines[8], lines[9] = row("pulses"), row("phases"), row("powers"), row("offsets")
     lines[10] = ",".join(str(s["gradient"]) for s in steps) + ","
     lines[11] = ",".join(str(s["delay"]) for s in steps) + ","
