@@ -3,7 +3,7 @@ with T1, the decay of a spin echo with T2, and the transient NOE of one proton a
 inversion of its cross-relaxing partner."""
 import numpy as np
 
-from physics_models import expm, run, step, write_molecule, write_sequence
+from physics_models import best_scale_residual, expm, run, step, write_molecule, write_sequence
 
 
 def test_inversion_recovery_follows_one_minus_twice_the_decay(examples):
@@ -57,3 +57,22 @@ def test_selective_inversion_gives_the_partner_the_solomon_transient_noe(example
         # 0.3 % of full polarisation: the pulse's length, rotated before it relaxes, moves ~10.
         assert np.max(np.abs(got[r] - want)) < 30.0, f"d1 {d1_ms} ms: {got[r]} against {want}"
     assert np.max(got[:, 1]) > m0 + 1000  # a clear positive enhancement
+
+
+def test_each_protons_lines_in_the_fid_decay_with_its_own_t2(examples):
+    # pulse_acquire.mol: three coupled protons with T2 1000, 100 and 100 ms. Under weak coupling the
+    # signal of spin k stays transverse at k alone, so it decays as exp(-t / T2(k)).
+    from test_density_matrix import acquire, hamiltonian, propagate, propagator, spin_operators
+
+    bench, got = run(examples, "pulse_acquire.mol", "pulse_acquire.psq",
+                     (("Text14(10)", "0"), ("Text14(12)", "512"), ("Check1(7)", "1"), ("Check1(5)", "1")))
+    mhz, sw = float(bench.get("Text14(3)")), float(bench.get("Text14(6)"))
+    ops = spin_operators(3)
+    h = hamiltonian(ops, [ppm * mhz for ppm in (-1.5, 0.2, 1.8)], {(0, 1): 7.0, (0, 2): 3.0, (1, 2): 12.0})
+    rho = propagate(sum(ops["z"]), [propagator(sum(ops["x"]), np.pi / 2)])
+    t = np.arange(512) / sw
+    want = sum(acquire(rho, h, {axis: [ops[axis][k]] for axis in ops}, sw, 512) * np.exp(-t / t2)
+               for k, t2 in enumerate((1.0, 0.1, 0.1)))
+    undamped = acquire(rho, h, ops, sw, 512)
+    assert best_scale_residual(want, undamped) > 0.3
+    assert best_scale_residual(got[0], want) < 0.01
