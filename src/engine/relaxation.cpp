@@ -102,19 +102,23 @@ void crossRelax(std::span<double> row, const SpinTables& spins, const Relaxation
     // 1 - E1 of T1 relaxation, so a delay cut into many pieces transfers, to first order, what the
     // whole delay transfers, and a vanishing interval transfers nothing. expm1 keeps short intervals
     // exact.
+    //
+    // The z coefficients are spin polarisations whose equilibria already scale with gamma, the
+    // quantities of the Solomon equations, in which one rate sigma = 1/Tcr couples both spins of a
+    // pair: the partner's deviation passes on unweighted. (A further gamma_j / gamma_i would count
+    // the equilibrium ratio twice: a carbon's steady-state enhancement by saturated protons would
+    // become (gamma_H / gamma_C)^2 sigma / rho instead of (gamma_H / gamma_C) sigma / rho.)
     const double w = -std::expm1(-seconds * 1000.0 / relaxation.crossMs);
     for (int i = 0; i < spins.count; ++i) {
         if (!spins.active(i))
             continue;
         double& zi = row[static_cast<std::size_t>(kSpinMask[i])];
-        const double gammaI = spins.nucleusConstant[i];
         for (int j = 0; j < spins.count; ++j) {
             if (j == i)
                 continue;
-            const double gammaJ = spins.nucleusConstant[j];
-            const double deviationJ = equilibriumCoefficient(gammaJ, relaxation.sliceRowCount) -
+            const double deviationJ = equilibriumCoefficient(spins.nucleusConstant[j], relaxation.sliceRowCount) -
                                       row[static_cast<std::size_t>(kSpinMask[j])];
-            zi += gammaJ / gammaI * deviationJ * w;
+            zi += deviationJ * w;
         }
     }
 }

@@ -55,9 +55,11 @@ void relaxT1(std::span<double> row, const SpinTables& spins, const Relaxation& r
 void relaxT2(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation, double seconds);
 
 // Cross-relaxation for `seconds`: for every active spin i (ascending) and every other spin j
-// (ascending, active or not), I(i)z <- I(i)z + (gamma_j / gamma_i) (M0(j) - I(j)z) w, with gamma the
-// nucleus constant and w = 1 - exp(-seconds * 1000 / Tcr). Updates are sequential: a later pair sees
-// the z coefficients already changed by earlier ones. A non-positive interval changes nothing.
+// (ascending, active or not), I(i)z <- I(i)z + (M0(j) - I(j)z) w, with M0(j) the equilibrium
+// coefficient of spin j and w = 1 - exp(-seconds * 1000 / Tcr): the cross term of the Solomon
+// equations with sigma = 1/Tcr for every pair, heteronuclear pairs included. Updates are
+// sequential: a later pair sees the z coefficients already changed by earlier ones. A non-positive
+// interval changes nothing.
 void crossRelax(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation, double seconds);
 
 // The order after a pulse element and after the closing delay of a step: cross-relaxation, T2, T1,

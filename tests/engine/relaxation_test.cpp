@@ -227,7 +227,7 @@ TEST(RelaxationT2, InactiveSpinAddsNoDecay)
 
 // --- Cross-relaxation ------------------------------------------------------------------------------
 
-TEST(RelaxationCross, OneIntervalPassesGammaWeightedDeviationsInSpinOrder)
+TEST(RelaxationCross, OneIntervalPassesTheDeviationsInSpinOrder)
 {
     const SpinTables spins = spinsOf({kNucleusConstantH1, kNucleusConstantC13});
     const Relaxation r = allOn(2000.0);
@@ -237,10 +237,10 @@ TEST(RelaxationCross, OneIntervalPassesGammaWeightedDeviationsInSpinOrder)
     z(row, 0) = 0.0;                        // saturated proton
     z(row, 1) = 0.5 * kNucleusConstantC13;  // carbon at half its equilibrium
     crossRelax(row, spins, r, seconds);
-    const double proton = kNucleusConstantC13 / kNucleusConstantH1 * (0.5 * kNucleusConstantC13) * w;
+    // Both equilibria already scale with gamma, so a deviation passes on unweighted.
+    const double proton = 0.5 * kNucleusConstantC13 * w;
     // The carbon sees the proton's z as already changed by the first pair.
-    const double carbon = 0.5 * kNucleusConstantC13 +
-                          kNucleusConstantH1 / kNucleusConstantC13 * (kNucleusConstantH1 - proton) * w;
+    const double carbon = 0.5 * kNucleusConstantC13 + (kNucleusConstantH1 - proton) * w;
     EXPECT_NEAR(z(row, 0), proton, 1e-6);
     EXPECT_NEAR(z(row, 1), carbon, 1e-6);
 }
@@ -294,15 +294,15 @@ TEST(RelaxationCross, DelayCutIntoPiecesTransfersWhatTheWholeDelayTransfersToFir
     const double wholeTransfer = z(whole, 0) - kNucleusConstantH1;
     const double piecesTransfer = z(pieces, 0) - kNucleusConstantH1;
     const double ratio = seconds * 1000.0 / r.crossMs;
-    // The carbon's deviation gamma_C, weighted by gamma_C / gamma_H, passed on at rate 1/Tcr.
-    const double linear = kNucleusConstantC13 * kNucleusConstantC13 / kNucleusConstantH1 * ratio;
+    // The carbon's deviation gamma_C passed on at rate 1/Tcr.
+    const double linear = kNucleusConstantC13 * ratio;
     EXPECT_NEAR(wholeTransfer, linear, linear * ratio);
     EXPECT_NEAR(piecesTransfer, wholeTransfer, linear * ratio);
 }
 
 // Cut finely, the rule is the cross term of the Solomon equations without auto-relaxation:
-// d(gamma_i D_i)/dt = -(gamma_j D_j) / Tcr for deviations D = M0 - Iz. For two spins, the weighted
-// sum gamma_0 D_0 + gamma_1 D_1 decays as exp(-t/Tcr) and the weighted difference grows as exp(t/Tcr).
+// dD_i/dt = -D_j / Tcr for deviations D = M0 - Iz, heteronuclear pairs alike. For two spins the sum
+// D_0 + D_1 decays as exp(-t/Tcr) and the difference grows as exp(t/Tcr).
 TEST(RelaxationCross, FinelyCutFollowsTheCrossTermsOfTheSolomonEquations)
 {
     const SpinTables spins = spinsOf({kNucleusConstantH1, kNucleusConstantC13});
@@ -319,13 +319,10 @@ TEST(RelaxationCross, FinelyCutFollowsTheCrossTermsOfTheSolomonEquations)
     for (int i = 0; i < count; ++i)
         crossRelax(row, spins, r, total / count);
 
-    const double u0 = g0 * (g0 - z(row, 0));
-    const double u1 = g1 * (g1 - z(row, 1));
-    const double sum0 = g0 * d0 + g1 * d1;
-    const double diff0 = g0 * d0 - g1 * d1;
-    const double scale = g0 * g0;
-    EXPECT_NEAR((u0 + u1) / scale, sum0 * std::exp(-0.5) / scale, 1e-4);
-    EXPECT_NEAR((u0 - u1) / scale, diff0 * std::exp(0.5) / scale, 1e-4);
+    const double u0 = g0 - z(row, 0);
+    const double u1 = g1 - z(row, 1);
+    EXPECT_NEAR((u0 + u1) / g0, (d0 + d1) * std::exp(-0.5) / g0, 1e-4);
+    EXPECT_NEAR((u0 - u1) / g0, (d0 - d1) * std::exp(0.5) / g0, 1e-4);
 }
 
 TEST(RelaxationCross, WithFasterT1TwoProtonsReturnToEquilibrium)
