@@ -116,9 +116,8 @@ void crossRelax(std::span<double> row, const SpinTables& spins, const Relaxation
         for (int j = 0; j < spins.count; ++j) {
             if (j == i)
                 continue;
-            const double deviationJ = equilibriumCoefficient(spins.nucleusConstant[j], relaxation.sliceRowCount) -
-                                      row[static_cast<std::size_t>(kSpinMask[j])];
-            zi += deviationJ * w;
+            const double m0J = equilibriumCoefficient(spins.nucleusConstant[j], relaxation.sliceRowCount);
+            zi += (m0J - row[static_cast<std::size_t>(kSpinMask[j])]) * w;
         }
     }
 }
