@@ -17,18 +17,20 @@ def code(name):
 def step(pulses=("", "", ""), phases=(0, 0, 0), powers=("r1", "r2", "r3"), offsets=("o1", "o2", "o3"),
          gradient="", delay=""):
     """One step: per channel the pulse element, phase code, power and offset element; then the
-    step's gradient and delay elements. A pulse name beginning with "s" is taken as a code as is."""
+    step's gradient and delay elements. Codes given as numbers (-51 the first shaped pulse, -61 the
+    first shaped gradient, -132 decoupling) are taken as they are."""
     return {"pulses": [p if isinstance(p, int) else code(p) for p in pulses], "phases": list(phases),
             "powers": [code(p) for p in powers], "offsets": [code(o) for o in offsets],
-            "gradient": code(gradient), "delay": code(delay)}
+            "gradient": gradient if isinstance(gradient, int) else code(gradient), "delay": code(delay)}
 
 
 def write_sequence(work, name, steps, arrayed="none", template="inversion_recovery.psq", shaped_pulse=None,
-                   phase_table=None):
+                   phase_table=None, shaped_gradient=None):
     """Writes NAME from the template with the given steps (the last one is the acquisition) and
     arrayed element; element values and boxes are set on the bench afterwards. `shaped_pulse` names
-    the .RF file of the first shaped slot, "s1_" + file (code -51); `phase_table` the digit strings
-    of f4 .. f9 (phase codes 4 .. 9)."""
+    the .RF file of the first shaped slot, "s1_" + file (code -51), `shaped_gradient` the .GRD file
+    of the first shaped-gradient slot (code -61); `phase_table` the digit strings of f4 .. f9 (phase
+    codes 4 .. 9)."""
     lines = (work / template).read_bytes().decode().split("\r\n")
     header = lines[0].split(",")
     header[0] = str(-code(arrayed)) if arrayed != "none" else "11"
@@ -41,10 +43,12 @@ def write_sequence(work, name, steps, arrayed="none", template="inversion_recove
 
     if phase_table:
         lines[4] = ",".join(phase_table) + ","
+    names = lines[5].split(",")
     if shaped_pulse:
-        names = lines[5].split(",")
         names[0] = "s1_" + shaped_pulse
-        lines[5] = ",".join(names)
+    if shaped_gradient:
+        names[10] = "s1_" + shaped_gradient
+    lines[5] = ",".join(names)
     lines[6], lines[7], lines[8], lines[9] = row("pulses"), row("phases"), row("powers"), row("offsets")
     lines[10] = ",".join(str(s["gradient"]) for s in steps) + ","
     lines[11] = ",".join(str(s["delay"]) for s in steps) + ","
