@@ -2,7 +2,7 @@
 through the file's own points."""
 import numpy as np
 
-from physics_models import amplitude_rad_s, bloch_rotation, run, step, write_sequence
+from physics_models import amplitude_rad_s, bloch_rotation, run, step, write_molecule, write_sequence
 
 
 def read_shape(path):
@@ -46,3 +46,25 @@ def test_the_hs1_inversion_pulse_follows_the_bloch_equations_across_offsets(exam
     want = np.array([bloch_through_shape(shape, length_us * 1e-6, amplitude_rad_s(power_db), o) for o in offsets])
     assert min(got[:, 2]) < -0.95 and max(got[:, 2]) > 0.5  # inverted inside the band, not outside
     assert np.max(np.abs(got - want)) < 1e-6
+
+
+def test_relaxation_during_the_hs1_pulse_follows_the_bloch_equations(examples):
+    # The same pulse on resonance with T1 20 ms and T2 5 ms, both switched on: after each point's
+    # rotation the magnetisation relaxes for the point's duration, transverse by exp(-t / T2) and
+    # longitudinal towards equilibrium by exp(-t / T1). The 2 ms pulse loses a tenth of its inversion.
+    write_molecule(examples, "fast.mol", ["H0"], [0.0], {}, [20], [5])
+    write_sequence(examples, "hs1.psq", [step(), step(pulses=(-51, "", "")), step()], shaped_pulse="hs1_inversion.RF")
+    bench, _ = run(examples, "fast.mol", "hs1.psq", (("Text14(10)", "0"), ("Check1(5)", "1"), ("Check1(7)", "1")),
+                   (("s1_hs1_inversion.RF", 2000.0), ("r1", 40.0), ("o1", 0.0)))
+    operators = bench.operators()
+    got = np.array([operators.get(f"{axis}H0", np.zeros(1))[0] for axis in "xyz"]) / 10000.0
+    shape = read_shape(examples / "hs1_inversion.RF")
+    m = np.array([0.0, 0.0, 1.0])
+    tau = 2e-3 / len(shape)
+    for phase_deg, amplitude, _ in shape:
+        a = amplitude_rad_s(40.0) * amplitude / 1023.0
+        phi = np.radians(phase_deg)
+        m = bloch_rotation(np.cos(phi), np.sin(phi), 0.0, -a * tau) @ m
+        m = m * np.array([np.exp(-tau / 0.005)] * 2 + [np.exp(-tau / 0.020)]) + [0, 0, 1 - np.exp(-tau / 0.020)]
+    assert -0.95 < m[2] < -0.7  # relaxation visible
+    assert np.max(np.abs(got - m)) < 1e-4
