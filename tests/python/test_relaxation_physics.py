@@ -78,23 +78,25 @@ def test_each_protons_lines_in_the_fid_decay_with_its_own_t2(examples):
     assert best_scale_residual(got[0], want) < 0.01
 
 
-def test_an_inverted_proton_enhances_its_carbon_as_the_solomon_equations_say(examples):
-    # H0 and C1, T1 1 s each, Tcr 2 s (sigma / rho = 1/2, the extreme-narrowing ratio). The z
-    # coefficients are polarisations with equilibria 10000 and 2515 (in gamma's ratio); one sigma
-    # couples both, so the carbon's steady-state enhancement under proton saturation would be
-    # (gamma_H / gamma_C) sigma / rho = 1.99. Here the proton is inverted by a hard pulse on its
+def test_an_inverted_proton_enhances_its_heteronucleus_as_the_solomon_equations_say(examples):
+    # H0 and a carbon or a nitrogen, T1 1 s each, Tcr 2 s (sigma / rho = 1/2, the extreme-narrowing
+    # ratio). The z coefficients are polarisations with equilibria in the ratio of the gammas (10000,
+    # 2515 and -1014); one sigma couples both, so the steady-state enhancement under proton
+    # saturation would be (gamma_H / gamma_X) sigma / rho: +1.99 for 13C, -4.93 for 15N, whose
+    # negative gamma turns its signal over. Here the proton is inverted by a hard pulse on its
     # channel alone and both are read after the arrayed delay d1.
-    write_molecule(examples, "hc.mol", ["H0", "C1"], [0.0, 0.0], {}, [1000, 1000], [1000, 1000])
-    write_sequence(examples, "hc_noe.psq", [step(), step(pulses=("p3", "", ""), delay="d1"), step()],
-                   arrayed="d1", template="inept.psq")
-    bench, _ = run(examples, "hc.mol", "hc_noe.psq",
-                   (("Text14(0)", "500"), ("Text14(11)", "4"), ("Check1(4)", "1"), ("Check1(5)", "1"),
-                    ("Text14(17)", "2000")),
-                   (("d1", 1.0),))
-    operators = bench.operators()
-    got = np.array([operators["zH0"], operators["zC1"]]).T
-    m0 = np.array([10000.0, 2515.074])
-    rates = -np.array([[1.0, 0.5], [0.5, 1.0]])
-    for r, d1_ms in enumerate(bench.arrayed_values()):
-        want = m0 + expm(rates * (d1_ms - 0.005) / 1000.0) @ np.array([-2 * m0[0], 0.0])
-        assert np.max(np.abs(got[r] - want)) < 10.0, f"d1 {d1_ms} ms: {got[r]} against {want}"
+    for label, m0_x in (("C1", 2515.074), ("N1", -1013.984)):
+        write_molecule(examples, "hx.mol", ["H0", label], [0.0, 0.0], {}, [1000, 1000], [1000, 1000])
+        write_sequence(examples, "hx_noe.psq", [step(), step(pulses=("p3", "", ""), delay="d1"), step()],
+                       arrayed="d1", template="inept.psq")
+        bench, _ = run(examples, "hx.mol", "hx_noe.psq",
+                       (("Text14(0)", "500"), ("Text14(11)", "4"), ("Check1(4)", "1"), ("Check1(5)", "1"),
+                        ("Text14(17)", "2000")),
+                       (("d1", 1.0),))
+        operators = bench.operators()
+        got = np.array([operators["zH0"], operators["z" + label]]).T
+        m0 = np.array([10000.0, m0_x])
+        rates = -np.array([[1.0, 0.5], [0.5, 1.0]])
+        for r, d1_ms in enumerate(bench.arrayed_values()):
+            want = m0 + expm(rates * (d1_ms - 0.005) / 1000.0) @ np.array([-2 * m0[0], 0.0])
+            assert np.max(np.abs(got[r] - want)) < 10.0, f"{label}, d1 {d1_ms} ms: {got[r]} against {want}"
