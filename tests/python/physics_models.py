@@ -56,6 +56,8 @@ def write_sequence(work, name, steps, arrayed="none", template="inversion_recove
 
 
 def write_molecule(work, name, labels, ppm, couplings_hz, t1_ms, t2_ms):
+    """Writes a molecule file: spin labels (their letter is the nucleus), shifts in ppm, couplings
+    in Hz keyed by spin pairs, T1 and T2 in ms."""
     n = len(labels)
     j = np.zeros((n, n))
     for (a, b), value in couplings_hz.items():
