@@ -19,6 +19,44 @@ double survivingFraction(double seconds, double ms)
     return std::exp(-seconds * 1000.0 / ms);
 }
 
+// Cross-relaxation and T1 both move the single-spin z coefficients and do not commute: applied once
+// each over a long interval, the first sees only the deviations at its start (a spin inverted by a
+// pulse passes on its deviation while its partner's enhancement, still zero, is passed back not at
+// all). The interval is therefore cut into pieces no longer than this fraction of the shortest
+// time constant involved, so that the alternating steps follow the coupled Solomon equations.
+constexpr double kLongitudinalPieceFraction = 1.0e-3;
+// A delay of a thousand time constants has long reached the steady state; more pieces add nothing.
+constexpr int kMostLongitudinalPieces = 1000000;
+
+int longitudinalPieces(const SpinTables& spins, const Relaxation& relaxation, double seconds, bool withT1)
+{
+    double shortestMs = relaxation.crossMs;
+    if (withT1)
+        for (int k = 0; k < spins.count; ++k)
+            if (spins.active(k))
+                shortestMs = std::min(shortestMs, relaxation.t1Ms[k]);
+    const double pieces = std::ceil(seconds * 1000.0 / (kLongitudinalPieceFraction * shortestMs));
+    return pieces >= 1.0 ? static_cast<int>(std::min(pieces, double{kMostLongitudinalPieces})) : 1;
+}
+
+// Cross-relaxation and (when withT1) T1 over `seconds`, alternating over short pieces; t1First
+// gives the order within a piece.
+void relaxLongitudinally(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
+                         double seconds, bool withT1, bool t1First)
+{
+    if (!(seconds > 0.0))
+        return;
+    const int pieces = longitudinalPieces(spins, relaxation, seconds, withT1);
+    const double piece = seconds / pieces;
+    for (int i = 0; i < pieces; ++i) {
+        if (withT1 && t1First)
+            relaxT1(row, spins, relaxation, piece);
+        crossRelax(row, spins, relaxation, piece);
+        if (withT1 && !t1First)
+            relaxT1(row, spins, relaxation, piece);
+    }
+}
+
 }  // namespace
 
 Relaxation relaxationForRun(const SpinTables& spins, const RunSettings& settings, double arrayedValue,
@@ -121,48 +159,6 @@ void crossRelax(std::span<double> row, const SpinTables& spins, const Relaxation
         }
     }
 }
-
-namespace {
-
-// Cross-relaxation and T1 both move the single-spin z coefficients and do not commute: applied once
-// each over a long interval, the first sees only the deviations at its start (a spin inverted by a
-// pulse passes on its deviation while its partner's enhancement, still zero, is passed back not at
-// all). The interval is therefore cut into pieces no longer than this fraction of the shortest
-// time constant involved, so that the alternating steps follow the coupled Solomon equations.
-constexpr double kLongitudinalPieceFraction = 1.0e-3;
-// A delay of a thousand time constants has long reached the steady state; more pieces add nothing.
-constexpr int kMostLongitudinalPieces = 1000000;
-
-int longitudinalPieces(const SpinTables& spins, const Relaxation& relaxation, double seconds, bool withT1)
-{
-    double shortestMs = relaxation.crossMs;
-    if (withT1)
-        for (int k = 0; k < spins.count; ++k)
-            if (spins.active(k))
-                shortestMs = std::min(shortestMs, relaxation.t1Ms[k]);
-    const double pieces = std::ceil(seconds * 1000.0 / (kLongitudinalPieceFraction * shortestMs));
-    return pieces >= 1.0 ? static_cast<int>(std::min(pieces, double{kMostLongitudinalPieces})) : 1;
-}
-
-// Cross-relaxation and (when withT1) T1 over `seconds`, alternating over short pieces; t1First
-// gives the order within a piece.
-void relaxLongitudinally(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
-                         double seconds, bool withT1, bool t1First)
-{
-    if (!(seconds > 0.0))
-        return;
-    const int pieces = longitudinalPieces(spins, relaxation, seconds, withT1);
-    const double piece = seconds / pieces;
-    for (int i = 0; i < pieces; ++i) {
-        if (withT1 && t1First)
-            relaxT1(row, spins, relaxation, piece);
-        crossRelax(row, spins, relaxation, piece);
-        if (withT1 && !t1First)
-            relaxT1(row, spins, relaxation, piece);
-    }
-}
-
-}  // namespace
 
 // T2 touches only coefficients transverse at some spin, cross-relaxation and T1 only the single-spin
 // z coefficients, so T2 commutes with both and acts once over the whole interval.
