@@ -4,6 +4,7 @@
 #include "engine/operator_basis.h"
 #include "util/text_compare.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -16,6 +17,44 @@ namespace {
 double survivingFraction(double seconds, double ms)
 {
     return std::exp(-seconds * 1000.0 / ms);
+}
+
+// Cross-relaxation and T1 both move the single-spin z coefficients and do not commute: applied once
+// each over a long interval, the first sees only the deviations at its start (a spin inverted by a
+// pulse passes on its deviation while its partner's enhancement, still zero, is passed back not at
+// all). The interval is therefore cut into pieces no longer than this fraction of the shortest
+// time constant involved, so that the alternating steps follow the coupled Solomon equations.
+constexpr double kLongitudinalPieceFraction = 1.0e-3;
+// A delay of a thousand time constants has long reached the steady state; more pieces add nothing.
+constexpr int kMostLongitudinalPieces = 1000000;
+
+int longitudinalPieces(const SpinTables& spins, const Relaxation& relaxation, double seconds, bool withT1)
+{
+    double shortestMs = relaxation.crossMs;
+    if (withT1)
+        for (int k = 0; k < spins.count; ++k)
+            if (spins.active(k))
+                shortestMs = std::min(shortestMs, relaxation.t1Ms[k]);
+    const double pieces = std::ceil(seconds * 1000.0 / (kLongitudinalPieceFraction * shortestMs));
+    return pieces >= 1.0 ? static_cast<int>(std::min(pieces, double{kMostLongitudinalPieces})) : 1;
+}
+
+// Cross-relaxation and (when withT1) T1 over `seconds`, alternating over short pieces; t1First
+// gives the order within a piece.
+void relaxLongitudinally(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
+                         double seconds, bool withT1, bool t1First)
+{
+    if (!(seconds > 0.0))
+        return;
+    const int pieces = longitudinalPieces(spins, relaxation, seconds, withT1);
+    const double piece = seconds / pieces;
+    for (int i = 0; i < pieces; ++i) {
+        if (withT1 && t1First)
+            relaxT1(row, spins, relaxation, piece);
+        crossRelax(row, spins, relaxation, piece);
+        if (withT1 && !t1First)
+            relaxT1(row, spins, relaxation, piece);
+    }
 }
 
 }  // namespace
@@ -101,28 +140,37 @@ void crossRelax(std::span<double> row, const SpinTables& spins, const Relaxation
     // 1 - E1 of T1 relaxation, so a delay cut into many pieces transfers, to first order, what the
     // whole delay transfers, and a vanishing interval transfers nothing. expm1 keeps short intervals
     // exact.
+    //
+    // The z coefficients are spin polarisations whose equilibria already scale with gamma, the
+    // quantities of the Solomon equations, in which one rate sigma = 1/Tcr couples both spins of a
+    // pair: the partner's deviation passes on unweighted. (A further gamma_j / gamma_i would count
+    // the equilibrium ratio twice: a carbon's steady-state enhancement by saturated protons would
+    // become (gamma_H / gamma_C)^2 sigma / rho instead of (gamma_H / gamma_C) sigma / rho.)
     const double w = -std::expm1(-seconds * 1000.0 / relaxation.crossMs);
     for (int i = 0; i < spins.count; ++i) {
         if (!spins.active(i))
             continue;
         double& zi = row[static_cast<std::size_t>(kSpinMask[i])];
-        const double gammaI = spins.nucleusConstant[i];
         for (int j = 0; j < spins.count; ++j) {
             if (j == i)
                 continue;
-            const double gammaJ = spins.nucleusConstant[j];
-            const double deviationJ = equilibriumCoefficient(gammaJ, relaxation.sliceRowCount) -
-                                      row[static_cast<std::size_t>(kSpinMask[j])];
-            zi += gammaJ / gammaI * deviationJ * w;
+            const double m0J = equilibriumCoefficient(spins.nucleusConstant[j], relaxation.sliceRowCount);
+            zi += (m0J - row[static_cast<std::size_t>(kSpinMask[j])]) * w;
         }
     }
 }
 
+// T2 touches only coefficients transverse at some spin, cross-relaxation and T1 only the single-spin
+// z coefficients, so T2 commutes with both and acts once over the whole interval.
 void relaxAfterElement(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
                        double seconds)
 {
-    if (relaxation.crossOn)
-        crossRelax(row, spins, relaxation, seconds);
+    if (relaxation.crossOn) {
+        relaxLongitudinally(row, spins, relaxation, seconds, relaxation.t1On, false);
+        if (relaxation.t2On)
+            relaxT2(row, spins, relaxation, seconds);
+        return;
+    }
     if (relaxation.t2On)
         relaxT2(row, spins, relaxation, seconds);
     if (relaxation.t1On)
@@ -133,8 +181,7 @@ void relaxAfterShapedEvolution(std::span<double> row, const SpinTables& spins, c
                                double seconds)
 {
     if (relaxation.crossOn) {
-        relaxT1(row, spins, relaxation, seconds);
-        crossRelax(row, spins, relaxation, seconds);
+        relaxLongitudinally(row, spins, relaxation, seconds, true, true);
         relaxT2(row, spins, relaxation, seconds);
         return;
     }

@@ -55,19 +55,23 @@ void relaxT1(std::span<double> row, const SpinTables& spins, const Relaxation& r
 void relaxT2(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation, double seconds);
 
 // Cross-relaxation for `seconds`: for every active spin i (ascending) and every other spin j
-// (ascending, active or not), I(i)z <- I(i)z + (gamma_j / gamma_i) (M0(j) - I(j)z) w, with gamma the
-// nucleus constant and w = 1 - exp(-seconds * 1000 / Tcr). Updates are sequential: a later pair sees
-// the z coefficients already changed by earlier ones. A non-positive interval changes nothing.
+// (ascending, active or not), I(i)z <- I(i)z + (M0(j) - I(j)z) w, with M0(j) the equilibrium
+// coefficient of spin j and w = 1 - exp(-seconds * 1000 / Tcr): the cross term of the Solomon
+// equations with sigma = 1/Tcr for every pair, heteronuclear pairs included. Updates are
+// sequential: a later pair sees the z coefficients already changed by earlier ones. A non-positive
+// interval changes nothing.
 void crossRelax(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation, double seconds);
 
 // The order after a pulse element and after the closing delay of a step: cross-relaxation, T2, T1,
-// each only when switched on.
+// each only when switched on. With cross-relaxation on, it and T1 alternate over pieces of at most
+// a thousandth of the shortest of Tcr and the T1s, so that a long delay follows the coupled
+// Solomon equations; T2, which commutes with both, acts once.
 void relaxAfterElement(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
                        double seconds);
 
 // The order after the free evolution that follows an element of a shaped pulse: with cross-relaxation
-// on, T1, cross-relaxation and T2, all three whatever the T1 and T2 switches say; otherwise T2 (when
-// on), then T1 (when on).
+// on, T1, cross-relaxation and T2, all three whatever the T1 and T2 switches say (T1 and
+// cross-relaxation alternating over short pieces, as above); otherwise T2 (when on), then T1 (when on).
 void relaxAfterShapedEvolution(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
                                double seconds);
 
