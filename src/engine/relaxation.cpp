@@ -5,6 +5,7 @@
 #include "util/text_compare.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -19,41 +20,100 @@ double survivingFraction(double seconds, double ms)
     return std::exp(-seconds * 1000.0 / ms);
 }
 
-// Cross-relaxation and T1 both move the single-spin z coefficients and do not commute: applied once
-// each over a long interval, the first sees only the deviations at its start (a spin inverted by a
-// pulse passes on its deviation while its partner's enhancement, still zero, is passed back not at
-// all). The interval is therefore cut into pieces no longer than this fraction of the shortest
-// time constant involved, so that the alternating steps follow the coupled Solomon equations.
-constexpr double kLongitudinalPieceFraction = 1.0e-3;
-// A delay of a thousand time constants has long reached the steady state; more pieces add nothing.
-constexpr int kMostLongitudinalPieces = 1000000;
-
-int longitudinalPieces(const SpinTables& spins, const Relaxation& relaxation, double seconds, bool withT1)
+// The eigenvalues and eigenvectors of a symmetric matrix of size n (cyclic Jacobi rotations): on
+// return a holds the eigenvalues on its diagonal and v the eigenvectors as columns.
+void symmetricEigen(LongitudinalModes::Matrix& a, LongitudinalModes::Matrix& v, int n)
 {
-    double shortestMs = relaxation.crossMs;
-    if (withT1)
-        for (int k = 0; k < spins.count; ++k)
-            if (spins.active(k))
-                shortestMs = std::min(shortestMs, relaxation.t1Ms[k]);
-    const double pieces = std::ceil(seconds * 1000.0 / (kLongitudinalPieceFraction * shortestMs));
-    return pieces >= 1.0 ? static_cast<int>(std::min(pieces, double{kMostLongitudinalPieces})) : 1;
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j)
+            v[i][j] = i == j ? 1.0 : 0.0;
+    for (int sweep = 0; sweep < 100; ++sweep) {
+        double off = 0.0;
+        for (int p = 0; p < n; ++p)
+            for (int q = p + 1; q < n; ++q)
+                off += a[p][q] * a[p][q];
+        if (off < 1e-300)
+            return;
+        for (int p = 0; p < n; ++p) {
+            for (int q = p + 1; q < n; ++q) {
+                if (a[p][q] == 0.0)
+                    continue;
+                const double theta = (a[q][q] - a[p][p]) / (2.0 * a[p][q]);
+                const double t =
+                    (theta >= 0.0 ? 1.0 : -1.0) / (std::abs(theta) + std::sqrt(theta * theta + 1.0));
+                const double c = 1.0 / std::sqrt(t * t + 1.0);
+                const double sn = t * c;
+                for (int k = 0; k < n; ++k) {
+                    const double akp = a[k][p];
+                    const double akq = a[k][q];
+                    a[k][p] = c * akp - sn * akq;
+                    a[k][q] = sn * akp + c * akq;
+                }
+                for (int k = 0; k < n; ++k) {
+                    const double apk = a[p][k];
+                    const double aqk = a[q][k];
+                    a[p][k] = c * apk - sn * aqk;
+                    a[q][k] = sn * apk + c * aqk;
+                }
+                for (int k = 0; k < n; ++k) {
+                    const double vkp = v[k][p];
+                    const double vkq = v[k][q];
+                    v[k][p] = c * vkp - sn * vkq;
+                    v[k][q] = sn * vkp + c * vkq;
+                }
+            }
+        }
+    }
 }
 
-// Cross-relaxation and (when withT1) T1 over `seconds`, alternating over short pieces; t1First
-// gives the order within a piece.
+// The z deviations of the active spins over `seconds`, exactly: d(t) = exp(-A t) d(0) minus the
+// drive of the inactive spins' constant deviations u through sigma, A^-1 (1 - exp(-A t)) sigma u.
 void relaxLongitudinally(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
-                         double seconds, bool withT1, bool t1First)
+                         double seconds)
 {
     if (!(seconds > 0.0))
         return;
-    const int pieces = longitudinalPieces(spins, relaxation, seconds, withT1);
-    const double piece = seconds / pieces;
-    for (int i = 0; i < pieces; ++i) {
-        if (withT1 && t1First)
-            relaxT1(row, spins, relaxation, piece);
-        crossRelax(row, spins, relaxation, piece);
-        if (withT1 && !t1First)
-            relaxT1(row, spins, relaxation, piece);
+    // The step's modes, unless the caller's active spins are not those they were made for.
+    bool sameSpins = true;
+    for (int k = 0, i = 0; k < spins.count; ++k)
+        if (spins.active(k))
+            sameSpins = sameSpins && i < relaxation.longitudinal.count &&
+                        relaxation.longitudinal.spin[static_cast<std::size_t>(i++)] == k;
+    int activeCount = 0;
+    for (int k = 0; k < spins.count; ++k)
+        activeCount += spins.active(k) ? 1 : 0;
+    sameSpins = sameSpins && activeCount == relaxation.longitudinal.count &&
+                relaxation.longitudinal.sigmaPerSecond == 1000.0 / relaxation.crossMs;
+    const LongitudinalModes made = sameSpins ? LongitudinalModes{} : longitudinalModes(spins, relaxation);
+    const LongitudinalModes& modes = sameSpins ? relaxation.longitudinal : made;
+    const int n = modes.count;
+    const auto m0 = [&](int k) {
+        return equilibriumCoefficient(spins.nucleusConstant[k], relaxation.sliceRowCount);
+    };
+    double drive = 0.0;  // sigma times the summed deviation of the spins that do not relax here
+    for (int k = 0; k < spins.count; ++k)
+        if (!spins.active(k))
+            drive += modes.sigmaPerSecond * (row[static_cast<std::size_t>(kSpinMask[k])] - m0(k));
+    std::array<double, kSpinSlots> mode{};
+    for (int q = 0; q < n; ++q) {
+        double projected = 0.0;
+        double ones = 0.0;
+        for (int i = 0; i < n; ++i) {
+            const int k = modes.spin[static_cast<std::size_t>(i)];
+            projected += modes.vectors[i][q] * (row[static_cast<std::size_t>(kSpinMask[k])] - m0(k));
+            ones += modes.vectors[i][q];
+        }
+        const double rate = modes.rates[static_cast<std::size_t>(q)];
+        const double decay = std::exp(-rate * seconds);
+        const double integral = rate != 0.0 ? -std::expm1(-rate * seconds) / rate : seconds;
+        mode[static_cast<std::size_t>(q)] = decay * projected - integral * drive * ones;
+    }
+    for (int i = 0; i < n; ++i) {
+        const int k = modes.spin[static_cast<std::size_t>(i)];
+        double deviation = 0.0;
+        for (int q = 0; q < n; ++q)
+            deviation += modes.vectors[i][q] * mode[static_cast<std::size_t>(q)];
+        row[static_cast<std::size_t>(kSpinMask[k])] = m0(k) + deviation;
     }
 }
 
@@ -88,7 +148,27 @@ Relaxation relaxationForRun(const SpinTables& spins, const RunSettings& settings
     }
     r.crossMs =
         util::equalsIgnoreCase(settings.arrayedName, "Tcr") ? arrayedValue : settings.crossRelaxationMs;
+    if (r.crossOn)
+        r.longitudinal = longitudinalModes(spins, r);
     return r;
+}
+
+LongitudinalModes longitudinalModes(const SpinTables& spins, const Relaxation& relaxation)
+{
+    LongitudinalModes modes;
+    modes.sigmaPerSecond = 1000.0 / relaxation.crossMs;
+    for (int k = 0; k < spins.count; ++k)
+        if (spins.active(k))
+            modes.spin[static_cast<std::size_t>(modes.count++)] = k;
+    LongitudinalModes::Matrix a{};
+    for (int i = 0; i < modes.count; ++i)
+        for (int j = 0; j < modes.count; ++j)
+            a[i][j] = i == j ? 1000.0 / relaxation.t1Ms[modes.spin[static_cast<std::size_t>(i)]]
+                             : modes.sigmaPerSecond;
+    symmetricEigen(a, modes.vectors, modes.count);
+    for (int q = 0; q < modes.count; ++q)
+        modes.rates[static_cast<std::size_t>(q)] = a[q][q];
+    return modes;
 }
 
 double equilibriumCoefficient(double nucleusConstant, int sliceRowCount)
@@ -166,7 +246,7 @@ void relaxAfterElement(std::span<double> row, const SpinTables& spins, const Rel
                        double seconds)
 {
     if (relaxation.crossOn) {
-        relaxLongitudinally(row, spins, relaxation, seconds, relaxation.t1On, false);
+        relaxLongitudinally(row, spins, relaxation, seconds);
         if (relaxation.t2On)
             relaxT2(row, spins, relaxation, seconds);
         return;
@@ -181,7 +261,7 @@ void relaxAfterShapedEvolution(std::span<double> row, const SpinTables& spins, c
                                double seconds)
 {
     if (relaxation.crossOn) {
-        relaxLongitudinally(row, spins, relaxation, seconds, true, true);
+        relaxLongitudinally(row, spins, relaxation, seconds);
         relaxT2(row, spins, relaxation, seconds);
         return;
     }

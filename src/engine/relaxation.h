@@ -17,6 +17,19 @@
 
 namespace velmora::engine {
 
+// The longitudinal relaxation of the active spins' z coefficients with cross-relaxation on: the
+// Solomon equations dD/dt = -A D for the deviations D from equilibrium, A = 1/T1 on the diagonal and
+// sigma = 1/Tcr off it (one rate for every pair), in the eigenbasis of the symmetric A, so that an
+// interval of any length is one exact step.
+struct LongitudinalModes {
+    using Matrix = std::array<std::array<double, kSpinSlots>, kSpinSlots>;
+    int count = 0;                           // active spins
+    std::array<int, kSpinSlots> spin{};      // their slots, ascending
+    std::array<double, kSpinSlots> rates{};  // eigenvalues of A, 1/s
+    Matrix vectors{};                        // eigenvectors of A as columns (row i: spin[i])
+    double sigmaPerSecond = 0.0;
+};
+
 // What relaxation needs for one run and one slice-row count.
 struct Relaxation {
     // Relaxation times per spin in ms, after the arrayed parameter has been applied.
@@ -31,7 +44,15 @@ struct Relaxation {
     bool crossOn = false;
     // R + 1: slice rows currently in use (1 while no gradient has acted).
     int sliceRowCount = 1;
+    // With cross-relaxation on: its modes for the active spins of the step (made by
+    // relaxationForRun; made afresh where a caller's active spins differ).
+    LongitudinalModes longitudinal;
 };
+
+// The modes of the longitudinal relaxation of the active spins of `spins` with the T1s and the Tcr
+// of `relaxation`. A rate of 0 or less means the z magnetisation would not return to equilibrium
+// (cross-relaxation faster than T1 relaxation allows); the preparation refuses such a run.
+LongitudinalModes longitudinalModes(const SpinTables& spins, const Relaxation& relaxation);
 
 // The relaxation of a run whose arrayed parameter has the value arrayedValue. T1 and T2 are the
 // spin table values, or arrayedValue for all spins when the arrayed parameter is "T1" or "T2"
@@ -63,15 +84,15 @@ void relaxT2(std::span<double> row, const SpinTables& spins, const Relaxation& r
 void crossRelax(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation, double seconds);
 
 // The order after a pulse element and after the closing delay of a step: cross-relaxation, T2, T1,
-// each only when switched on. With cross-relaxation on, it and T1 alternate over pieces of at most
-// a thousandth of the shortest of Tcr and the T1s, so that a long delay follows the coupled
-// Solomon equations; T2, which commutes with both, acts once.
+// each only when switched on. With cross-relaxation on, it and T1 act together as one exact step of
+// the Solomon equations (T1 with it whatever its switch says: cross-relaxation has no meaning
+// without the spins' own relaxation); T2, which commutes with both, acts once.
 void relaxAfterElement(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
                        double seconds);
 
 // The order after the free evolution that follows an element of a shaped pulse: with cross-relaxation
-// on, T1, cross-relaxation and T2, all three whatever the T1 and T2 switches say (T1 and
-// cross-relaxation alternating over short pieces, as above); otherwise T2 (when on), then T1 (when on).
+// on, T1 with cross-relaxation (one exact step, as above) and T2, whatever the T1 and T2 switches
+// say; otherwise T2 (when on), then T1 (when on).
 void relaxAfterShapedEvolution(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
                                double seconds);
 

@@ -1,6 +1,7 @@
 #include "engine/sequence_preparation.h"
 
 #include "engine/operator_basis.h"
+#include "engine/relaxation.h"
 #include "engine/run_size.h"
 #include "engine/state_matrix.h"
 #include "model/count_limits.h"
@@ -66,6 +67,7 @@ private:
     bool computeArrayedValues();
     bool readArrayFile(double startValue);
     bool checkRelaxationTimes();
+    bool checkCrossRelaxationRates();
     bool checkSequenceElements();
     bool checkDurations();
     bool loadShapes();
@@ -360,6 +362,27 @@ bool Preparer::checkRelaxationTimes()
         if ((s.t2Relaxation || s.crossRelaxation) && !(spins().t2Ms(k) > 0.0))
             return refuse("Spin " + spins().label(k) + " has T2 = " + util::formatGeneral(spins().t2Ms(k)) +
                           " ms; T2 relaxation needs a positive T2.");
+    }
+    return !s.crossRelaxation || checkCrossRelaxationRates();
+}
+
+// The Solomon equations return every z magnetisation to equilibrium only while each spin's own
+// relaxation outpaces what cross-relaxation passes between the spins: with Tcr shorter than the
+// T1s a combination of deviations would grow without bound instead.
+bool Preparer::checkCrossRelaxationRates()
+{
+    const SpinTables tables = makeSpinTables(spins());
+    for (std::size_t r = 0; r < run().arrayedValues.size(); ++r) {
+        const Relaxation relaxation = relaxationForRun(tables, run().settings, run().arrayedValues[r], 1);
+        const LongitudinalModes& modes = relaxation.longitudinal;
+        for (int q = 0; q < modes.count; ++q) {
+            if (modes.rates[static_cast<std::size_t>(q)] > 0.0)
+                continue;
+            return refuse("Cross-relaxation with Tcr = " + util::formatGeneral(relaxation.crossMs) +
+                          " ms is faster than the spins' T1 relaxation allows (run " + std::to_string(r) +
+                          "): the z magnetisation would grow without bound. Make Tcr longer than the "
+                          "spins' T1.");
+        }
     }
     return true;
 }

@@ -497,6 +497,13 @@ INSTANTIATE_TEST_SUITE_P(
                            c.setText(ctl::CrossRelaxationTime, "0");
                        },
                        1, "Tcr"},
+        ValidationCase{"TcrFasterThanT1",
+                       [](model::PulseSequence&, model::Controls& c, model::SpinSystem& s) {
+                           c.setChecked(ctl::CrossRelaxation, true);
+                           c.setText(ctl::CrossRelaxationTime, "500");
+                           s.setT1Ms(1, 2000.0);
+                       },
+                       1, "grow without bound"},
         ValidationCase{"ArrayedT2ReachesZero",
                        [](model::PulseSequence& q, model::Controls& c, model::SpinSystem&) {
                            q.setArrayedParameter("T2");
