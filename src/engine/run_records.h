@@ -58,6 +58,10 @@ public:
     {
         return std::span<double>(values_.get() + index(0, r), static_cast<std::size_t>(operatorCount_));
     }
+    std::span<const double> run(int r) const
+    {
+        return std::span<const double>(values_.get() + index(0, r), static_cast<std::size_t>(operatorCount_));
+    }
 
 private:
     struct FreeValues {
