@@ -8,6 +8,7 @@
 #include "engine/initial_state.h"
 #include "engine/operator_basis.h"
 #include "engine/relaxation.h"
+#include "engine/shaped_point_evolution.h"
 #include "model/element_table.h"
 #include "model/pulse_sequence.h"
 #include "util/text_compare.h"
@@ -318,14 +319,18 @@ void applyStep(const StepInputs& inputs, const StepContext& context, StepWorkspa
                                             omega[static_cast<std::size_t>(k)], tau};
             }
             applyPulseElements(row, nSpins, std::span<const PulseElement>(elements.data(), elementCount));
-            if (lastWidth != 0.0) {
-                // Couplings alone: the offsets acted inside the pulse elements.
-                constexpr std::array<double, kSpinSlots> kNoOffsets{};
-                workspace.freeEvolution().evolve(row, spins, kNoOffsets, lastWidth);
-                relaxAfterElement(row, spins, relaxation, lastWidth);
-            }
-            if (shapedPulse) {
-                if (remainderPerPoint != 0.0) {
+            if (shapedPulse && lastWidth != 0.0 && remainderPerPoint != 0.0) {
+                // Both intervals of the point in one pass (they commute; see shaped_point_evolution.h).
+                evolveShapedPoint(row, spins, relaxation, offsets, lastWidth, remainderPerPoint,
+                                  workspace.freeEvolution());
+            } else {
+                if (lastWidth != 0.0) {
+                    // Couplings alone: the offsets acted inside the pulse elements.
+                    constexpr std::array<double, kSpinSlots> kNoOffsets{};
+                    workspace.freeEvolution().evolve(row, spins, kNoOffsets, lastWidth);
+                    relaxAfterElement(row, spins, relaxation, lastWidth);
+                }
+                if (shapedPulse && remainderPerPoint != 0.0) {
                     workspace.freeEvolution().evolve(row, spins, offsets, remainderPerPoint);
                     relaxAfterShapedEvolution(row, spins, relaxation, remainderPerPoint);
                 }

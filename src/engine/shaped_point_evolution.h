@@ -1,0 +1,32 @@
+// The free evolution and relaxation that follow the elements of one point of a shaped pulse: the
+// couplings over the last pulsed width, relaxation over that width, then offsets and couplings over
+// the point's share of the rest of the step and the relaxation after it.
+//
+// Offsets and couplings commute, T2 scales every coefficient by a factor fixed by which spins are
+// transverse in it (which neither offsets nor couplings change), and T1 and cross-relaxation act on
+// the single-spin z coefficients alone, which free evolution leaves untouched. So the point needs one
+// free-evolution interval (couplings over both times, offsets over the rest) and one T2 pass over
+// the row instead of two of each; T1 and cross-relaxation keep their order on the z coefficients.
+#pragma once
+
+#include "engine/blocked_free_evolution.h"
+#include "engine/relaxation.h"
+#include "engine/spin_tables.h"
+
+#include <span>
+
+namespace velmora::engine {
+
+// `pulsedSeconds` is the width of the point's last pulse element (> 0), `restSeconds` the point's
+// share of the rest of the step (> 0). Agrees with evolveShapedPointReference to rounding.
+// Does not allocate.
+void evolveShapedPoint(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
+                       std::span<const double> offsetRadPerS, double pulsedSeconds, double restSeconds,
+                       BlockedFreeEvolution& freeEvolution);
+
+// The same, step by step: the reference the fused point is tested against.
+void evolveShapedPointReference(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
+                                std::span<const double> offsetRadPerS, double pulsedSeconds,
+                                double restSeconds, BlockedFreeEvolution& freeEvolution);
+
+}  // namespace velmora::engine
