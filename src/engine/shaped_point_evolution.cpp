@@ -24,7 +24,7 @@ void evolveShapedPoint(std::span<double> row, const SpinTables& spins, const Rel
     // cross-relaxation (the order after a shaped evolution applies it then whatever the switch).
     const double t2Seconds = (relaxation.t2On ? pulsedSeconds : 0.0) +
                              (relaxation.t2On || relaxation.crossOn ? restSeconds : 0.0);
-    relaxT2(row, spins, relaxation, t2Seconds);
+    relaxT2InOnePass(row, spins, relaxation, t2Seconds);
 
     // The z coefficients: after the element cross-relaxation then T1, after the rest with
     // cross-relaxation on T1 then cross-relaxation, otherwise T1 (each as switched).

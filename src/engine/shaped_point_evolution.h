@@ -6,7 +6,8 @@
 // transverse in it (which neither offsets nor couplings change), and T1 and cross-relaxation act on
 // the single-spin z coefficients alone, which free evolution leaves untouched. So the point needs one
 // free-evolution interval (couplings over both times, offsets over the rest) and one T2 pass over
-// the row instead of two of each; T1 and cross-relaxation keep their order on the z coefficients.
+// the row, instead of two intervals and a partial pass per spin and interval; T1 and
+// cross-relaxation keep their order on the z coefficients.
 #pragma once
 
 #include "engine/blocked_free_evolution.h"
