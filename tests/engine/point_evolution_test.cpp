@@ -1,7 +1,7 @@
-// The fused point of a shaped pulse against the step-by-step reference on random rows: 6 and 10
-// spins, dense and sparse couplings, each combination of T1, T2 and cross-relaxation, to 1e-12 of
-// the largest coefficient.
-#include "engine/shaped_point_evolution.h"
+// The fused evolution after a point's pulse elements against the step-by-step reference on random
+// rows: 6 and 10 spins, dense and sparse couplings, each combination of T1, T2 and
+// cross-relaxation, both relaxation orders, to 1e-12 of the largest coefficient.
+#include "engine/point_evolution.h"
 #include "engine/operator_basis.h"
 #include "engine/spin_tables.h"
 #include "util/uniform_random.h"
@@ -16,13 +16,14 @@
 namespace velmora::engine {
 namespace {
 
-TEST(ShapedPointEvolution, AgreesWithTheStepByStepReferenceOnRandomRows)
+TEST(PointEvolution, AgreesWithTheStepByStepReferenceOnRandomRows)
 {
     util::UniformRandom random(11);
     BlockedFreeEvolution freeEvolution;
-    for (int c = 0; c < 8; ++c) {
+    for (int c = 0; c < 16; ++c) {
         SpinTables spins;
-        spins.count = c < 6 ? 6 : 10;
+        spins.count = c % 8 < 6 ? 6 : 10;
+        const RestRelaxation order = c < 8 ? RestRelaxation::afterShapedEvolution : RestRelaxation::afterElement;
         const double couplingChance = c % 2 == 0 ? 1.0 : 0.3;
         std::array<double, kSpinSlots> offsetRadPerS{};
         Relaxation relaxation;
@@ -52,9 +53,10 @@ TEST(ShapedPointEvolution, AgreesWithTheStepByStepReferenceOnRandomRows)
         std::vector<double> fused = reference;
         const double pulsedSeconds = 3.1e-5;
         const double restSeconds = 4.7e-4;
-        evolveShapedPointReference(reference, spins, relaxation, offsetRadPerS, pulsedSeconds, restSeconds,
-                                   freeEvolution);
-        evolveShapedPoint(fused, spins, relaxation, offsetRadPerS, pulsedSeconds, restSeconds, freeEvolution);
+        evolveAfterElementsReference(reference, spins, relaxation, offsetRadPerS, pulsedSeconds, restSeconds,
+                                     order, freeEvolution);
+        evolveAfterElements(fused, spins, relaxation, offsetRadPerS, pulsedSeconds, restSeconds, order,
+                            freeEvolution);
 
         double largest = 0.0;
         double difference = 0.0;
