@@ -295,8 +295,15 @@ void Driver::addToPointRecord(const StateMatrix& working, std::vector<double>& p
 void Driver::completeRun(int run, const std::vector<double>& pointRecord)
 {
     std::span<double> record = result_.operators.run(run);
-    for (std::size_t i = 0; i < record.size(); ++i)
-        record[i] += pointRecord[i];
+    if (result_.scansDone[static_cast<std::size_t>(run)] == 0) {
+        // The run's first scan: the record is still zero and is written without being read, so
+        // its fresh pages are mapped once, by this run's thread (0.0 + x keeps the bits of the sum).
+        for (std::size_t i = 0; i < record.size(); ++i)
+            record[i] = 0.0 + pointRecord[i];
+    } else {
+        for (std::size_t i = 0; i < record.size(); ++i)
+            record[i] += pointRecord[i];
+    }
     ++result_.scansDone[static_cast<std::size_t>(run)];
 }
 

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <span>
+#include <vector>
 
 namespace velmora::engine {
 
@@ -44,14 +46,17 @@ std::string operatorName(int operatorIndex, const std::vector<std::string>& labe
 
 OperatorTable significantOperators(const OperatorRecord& record, const std::vector<std::string>& labels)
 {
+    // Run by run, so the record is read in its own order (a run at ten spins is 8 MiB).
+    std::vector<char> above(static_cast<std::size_t>(std::max(record.operatorCount(), 0)), 0);
+    for (int r = 0; r <= record.lastRun(); ++r) {
+        const std::span<const double> values = record.run(r);
+        for (std::size_t index = 1; index < values.size(); ++index)
+            above[index] = static_cast<char>(above[index] | (std::abs(values[index]) > kSignificantCoefficient));
+    }
     std::vector<int> significant;
-    for (int index = 1; index < record.operatorCount(); ++index) {
-        for (int r = 0; r <= record.lastRun(); ++r) {
-            if (std::abs(record.at(index, r)) > kSignificantCoefficient) {
-                significant.push_back(index);
-                break;
-            }
-        }
+    for (std::size_t index = 1; index < above.size(); ++index) {
+        if (above[index])
+            significant.push_back(static_cast<int>(index));
     }
     std::stable_sort(significant.begin(), significant.end(),
                      [](int a, int b) { return factorCount(a) < factorCount(b); });

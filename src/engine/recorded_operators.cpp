@@ -2,11 +2,14 @@
 
 #include "engine/operator_basis.h"
 
+#include <algorithm>
+#include <cstddef>
+
 namespace velmora::engine {
 
 namespace {
 
-constexpr int kDigitE = 0, kDigitX = 1, kDigitY = 2, kDigitZ = 3;
+constexpr int kDigitX = 1, kDigitY = 2, kDigitZ = 3;
 
 int digit(int index, int spin)
 {
@@ -18,19 +21,29 @@ bool coupledTo(const SpinTables& spins, int i, int j)
     return j != i && spins.active(j) && spins.couplingHz[i][j] != 0.0;
 }
 
-// Every other spin is E, or z when it is an active coupling partner of the observed spin.
-bool recordable(const SpinTables& spins, int index, int observed)
+// The operators recorded for coupled spin i, in ascending index order: its x or y digit, every
+// active coupling partner E or z, every other spin E (2 x 2^partners of the 4^n indices).
+std::vector<int> recordableIndices(const SpinTables& spins, int i)
 {
+    std::vector<int> partners;
     for (int j = 0; j < spins.count; ++j) {
-        if (j == observed)
-            continue;
-        const int d = digit(index, j);
-        if (d == kDigitE)
-            continue;
-        if (d != kDigitZ || !coupledTo(spins, observed, j))
-            return false;
+        if (coupledTo(spins, i, j))
+            partners.push_back(j);
     }
-    return true;
+    std::vector<int> indices;
+    const unsigned subsets = 1u << partners.size();
+    indices.reserve(2 * subsets);
+    for (unsigned zMask = 0; zMask < subsets; ++zMask) {
+        int partnersZ = 0;
+        for (std::size_t p = 0; p < partners.size(); ++p) {
+            if ((zMask >> p) & 1u)
+                partnersZ += kSpinMask[partners[p]];
+        }
+        indices.push_back(partnersZ + kStride[i]);
+        indices.push_back(partnersZ + kYDigit[i]);
+    }
+    std::sort(indices.begin(), indices.end());
+    return indices;
 }
 
 // Folds the couplings of the observed spin into the entry, partner by partner in ascending order.
@@ -75,7 +88,6 @@ void expandMultiplet(const SpinTables& spins, RecordedOperator& entry)
 std::vector<RecordedOperator> buildRecordedOperators(const SpinTables& spins)
 {
     std::vector<RecordedOperator> list;
-    const int count = operatorCount(spins.count);
     for (int i = 0; i < spins.count; ++i) {
         if (!spins.active(i))
             continue;
@@ -87,10 +99,8 @@ std::vector<RecordedOperator> buildRecordedOperators(const SpinTables& spins)
             list.push_back({kYDigit[i], i, spins.channel[i], false, -1, {}});
             continue;
         }
-        for (int index = kStride[i]; index < count; ++index) {
+        for (const int index : recordableIndices(spins, i)) {
             const int d = digit(index, i);
-            if ((d != kDigitX && d != kDigitY) || !recordable(spins, index, i))
-                continue;
             RecordedOperator entry{index, i, spins.channel[i], true, d == kDigitX ? 1 : -1, {}};
             expandMultiplet(spins, entry);
             list.push_back(std::move(entry));

@@ -211,6 +211,43 @@ void relaxT2(std::span<double> row, const SpinTables& spins, const Relaxation& r
     }
 }
 
+void relaxT2InOnePass(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
+                      double seconds)
+{
+    if (!(seconds > 0.0))
+        return;
+    constexpr int kLowSpins = 5;
+    const int lowSpins = std::min(spins.count, kLowSpins);
+    const int highSpins = spins.count - lowSpins;
+    // factor[t] for the digits t of a group of spins: the product of e2 of the spins with x or y.
+    const auto fillFactors = [&](std::array<double, 1 << (2 * kLowSpins)>& factor, int first, int count) {
+        factor[0] = 1.0;
+        for (int m = 0; m < count; ++m) {
+            const int k = first + m;
+            const double e2 = spins.active(k) ? survivingFraction(seconds, relaxation.t2Ms[k]) : 1.0;
+            // Digits of spin k above those of the spins before it: E and z keep, x and y take e2.
+            const std::int32_t below = kStride[m];
+            for (std::int32_t t = 0; t < below; ++t) {
+                const double f = factor[static_cast<std::size_t>(t)];
+                factor[static_cast<std::size_t>(t + below)] = f * e2;
+                factor[static_cast<std::size_t>(t + 2 * below)] = f * e2;
+                factor[static_cast<std::size_t>(t + 3 * below)] = f;
+            }
+        }
+    };
+    std::array<double, 1 << (2 * kLowSpins)> low{};
+    std::array<double, 1 << (2 * kLowSpins)> high{};
+    fillFactors(low, 0, lowSpins);
+    fillFactors(high, lowSpins, highSpins);
+    const std::int32_t lowCount = kStride[lowSpins];
+    double* c = row.data();
+    for (std::int32_t h = 0; h < kStride[highSpins]; ++h, c += lowCount) {
+        const double upper = high[static_cast<std::size_t>(h)];
+        for (std::int32_t t = 0; t < lowCount; ++t)
+            c[t] *= upper * low[static_cast<std::size_t>(t)];
+    }
+}
+
 void crossRelax(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation, double seconds)
 {
     if (!(seconds > 0.0))

@@ -1,10 +1,46 @@
 #include "engine/run_records.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <limits>
+#include <new>
 #include <stdexcept>
 #include <string>
 
 namespace velmora::engine {
+
+// calloc's zero bytes are the value 0.0.
+static_assert(std::numeric_limits<double>::is_iec559);
+
+OperatorRecord::OperatorRecord(int operatorCount, int lastRun)
+    : operatorCount_(operatorCount), lastRun_(lastRun)
+{
+    if (size() == 0)
+        return;
+    // calloc hands out fresh pages of a large block without writing them (they read as zeros).
+    values_.reset(static_cast<double*>(std::calloc(size(), sizeof(double))));
+    if (!values_)
+        throw std::bad_alloc();
+}
+
+OperatorRecord::OperatorRecord(const OperatorRecord& other)
+    : OperatorRecord(other.operatorCount_, other.lastRun_)
+{
+    if (values_)
+        std::copy_n(other.values_.get(), size(), values_.get());
+}
+
+OperatorRecord& OperatorRecord::operator=(const OperatorRecord& other)
+{
+    if (this != &other)
+        *this = OperatorRecord(other);
+    return *this;
+}
+
+void OperatorRecord::FreeValues::operator()(double* values) const noexcept
+{
+    std::free(values);
+}
 
 SampleRecord::SampleRecord(int lastSample, int lastRun)
     : lastSample_(lastSample), lastRun_(lastRun),

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -39,11 +40,15 @@ private:
 class OperatorRecord {
 public:
     OperatorRecord() = default;
-    OperatorRecord(int operatorCount, int lastRun)
-        : operatorCount_(operatorCount), lastRun_(lastRun),
-          values_(static_cast<std::size_t>(operatorCount) * static_cast<std::size_t>(lastRun + 1), 0.0)
-    {
-    }
+    // A zero record. Its memory comes zeroed from the system and is first written by the runs that
+    // fill it, so the pages of a large record (512 MiB at ten spins and 64 runs) are mapped by the
+    // run threads side by side, not by the caller before the runs.
+    OperatorRecord(int operatorCount, int lastRun);
+    OperatorRecord(const OperatorRecord& other);
+    OperatorRecord& operator=(const OperatorRecord& other);
+    OperatorRecord(OperatorRecord&&) noexcept = default;
+    OperatorRecord& operator=(OperatorRecord&&) noexcept = default;
+    ~OperatorRecord() = default;
 
     int operatorCount() const { return operatorCount_; }
     int lastRun() const { return lastRun_; }
@@ -51,10 +56,22 @@ public:
     double at(int operatorIndex, int run) const { return values_[index(operatorIndex, run)]; }
     std::span<double> run(int r)
     {
-        return std::span<double>(values_).subspan(index(0, r), static_cast<std::size_t>(operatorCount_));
+        return std::span<double>(values_.get() + index(0, r), static_cast<std::size_t>(operatorCount_));
+    }
+    std::span<const double> run(int r) const
+    {
+        return std::span<const double>(values_.get() + index(0, r), static_cast<std::size_t>(operatorCount_));
     }
 
 private:
+    struct FreeValues {
+        void operator()(double* values) const noexcept;
+    };
+
+    std::size_t size() const
+    {
+        return static_cast<std::size_t>(operatorCount_) * static_cast<std::size_t>(lastRun_ + 1);
+    }
     std::size_t index(int operatorIndex, int run) const
     {
         return static_cast<std::size_t>(run) * static_cast<std::size_t>(operatorCount_) +
@@ -63,7 +80,7 @@ private:
 
     int operatorCount_ = 0;
     int lastRun_ = -1;
-    std::vector<double> values_;
+    std::unique_ptr<double[], FreeValues> values_;
 };
 
 // The recorded operators' coefficients after the receiver phase, averaged over scans, per slice row,

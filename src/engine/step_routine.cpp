@@ -8,6 +8,7 @@
 #include "engine/initial_state.h"
 #include "engine/operator_basis.h"
 #include "engine/relaxation.h"
+#include "engine/point_evolution.h"
 #include "model/element_table.h"
 #include "model/pulse_sequence.h"
 #include "util/text_compare.h"
@@ -303,6 +304,10 @@ void applyStep(const StepInputs& inputs, const StepContext& context, StepWorkspa
     workspace.gateCounts().fill(0);
 
     const bool shapedPulse = pulseShape != nullptr;
+    // The closing delay of a hard pulse joins the point's evolution when nothing comes between them
+    // (no sample) and it is one part (no shaped gradient).
+    const bool closingDelayJoined = !shapedPulse && gradientShape == nullptr && !inputs.acquisition &&
+                                    points == 1 && tauMax > 0.0 && restSeconds > 0.0;
     if (tauMax > 0.0) {
         for (int p = 1; p <= points; ++p) {
             setOffsets(p);
@@ -318,14 +323,23 @@ void applyStep(const StepInputs& inputs, const StepContext& context, StepWorkspa
                                             omega[static_cast<std::size_t>(k)], tau};
             }
             applyPulseElements(row, nSpins, std::span<const PulseElement>(elements.data(), elementCount));
-            if (lastWidth != 0.0) {
-                // Couplings alone: the offsets acted inside the pulse elements.
-                constexpr std::array<double, kSpinSlots> kNoOffsets{};
-                workspace.freeEvolution().evolve(row, spins, kNoOffsets, lastWidth);
-                relaxAfterElement(row, spins, relaxation, lastWidth);
-            }
-            if (shapedPulse) {
-                if (remainderPerPoint != 0.0) {
+            if (shapedPulse && lastWidth != 0.0 && remainderPerPoint != 0.0) {
+                // Both intervals of the point in one pass (they commute; see point_evolution.h).
+                evolveAfterElements(row, spins, relaxation, offsets, lastWidth, remainderPerPoint,
+                                    RestRelaxation::afterShapedEvolution, workspace.freeEvolution());
+            } else if (closingDelayJoined) {
+                // A hard pulse not sampled before its closing delay: the couplings after the
+                // elements and the delay in one pass, the delay's offsets those of this point.
+                evolveAfterElements(row, spins, relaxation, offsets, lastWidth, restSeconds,
+                                    RestRelaxation::afterElement, workspace.freeEvolution());
+            } else {
+                if (lastWidth != 0.0) {
+                    // Couplings alone: the offsets acted inside the pulse elements.
+                    constexpr std::array<double, kSpinSlots> kNoOffsets{};
+                    workspace.freeEvolution().evolve(row, spins, kNoOffsets, lastWidth);
+                    relaxAfterElement(row, spins, relaxation, lastWidth);
+                }
+                if (shapedPulse && remainderPerPoint != 0.0) {
                     workspace.freeEvolution().evolve(row, spins, offsets, remainderPerPoint);
                     relaxAfterShapedEvolution(row, spins, relaxation, remainderPerPoint);
                 }
@@ -341,7 +355,7 @@ void applyStep(const StepInputs& inputs, const StepContext& context, StepWorkspa
     // Closing delay of hard-pulse steps and pure delays (a shaped pulse of zero length is a pure
     // delay): the rest of the step, cut into one part per gradient point when the gradient is shaped
     // so that each part sees its own gradient value. The parts together last T - tau_max.
-    if (!(shapedPulse && tauMax > 0.0) && restSeconds > 0.0) {
+    if (!(shapedPulse && tauMax > 0.0) && !closingDelayJoined && restSeconds > 0.0) {
         const int parts = gradientShape != nullptr ? points : 1;
         const double partSeconds = restSeconds / parts;
         for (int i = 1; i <= parts; ++i) {

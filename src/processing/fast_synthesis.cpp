@@ -37,6 +37,12 @@ FastLineSum::FastLineSum(const engine::SpinTables& spins, std::span<const engine
 
     spins_.resize(at(spins.count));
     shiftHz_.assign(spins.shiftHz.begin(), spins.shiftHz.begin() + spins.count);
+    recorded_ = recorded;
+    std::size_t components = 0;
+    for (const engine::RecordedOperator& o : recorded)
+        components += o.coupled ? o.components.size() : 1;
+    partTerm_.reserve(components);
+    patterns_.reserve(recorded.size());
     std::vector<double> spinFrequencies;
     std::unordered_map<double, int> termOf;
     for (int s = 0; s < spins.count; ++s) {
@@ -49,25 +55,14 @@ FastLineSum::FastLineSum(const engine::SpinTables& spins, std::span<const engine
             const engine::RecordedOperator& o = recorded[e];
             if (o.spin != s)
                 continue;
-            EntryPattern p{static_cast<int>(e), o.channel, o.kind == 1, static_cast<int>(parts_.size()), 0};
+            patterns_.push_back({static_cast<int>(e), o.channel, o.kind == 1, static_cast<int>(partTerm_.size())});
             if (!o.coupled) {
-                addTerm(0.0, 1.0, 0.0, spinFrequencies, termOf);
-            } else if (!o.components.empty()) {
-                // The amplitude is shared by the n components; a negative code flips the sign of
-                // its own component only, as in the straightforward routine.
-                const double share = 1.0 / static_cast<double>(o.components.size());
-                for (const engine::MultipletComponent& m : o.components) {
-                    const double sign = m.code < 0 ? -share : share;
-                    // cos is even in F; sin(-x) = -sin(x) folds a negative F onto |F|.
-                    const double f = std::abs(m.frequencyHz);
-                    if (std::abs(m.code) == 1)
-                        addTerm(f, sign, 0.0, spinFrequencies, termOf);
-                    else
-                        addTerm(f, 0.0, m.frequencyHz < 0.0 ? -sign : sign, spinFrequencies, termOf);
-                }
+                addTerm(0.0, spinFrequencies, termOf);
+            } else {
+                // cos is even in F and sin(-x) = -sin(x): a negative F folds onto |F|.
+                for (const engine::MultipletComponent& m : o.components)
+                    addTerm(std::abs(m.frequencyHz), spinFrequencies, termOf);
             }
-            p.partCount = static_cast<int>(parts_.size()) - p.firstPart;
-            patterns_.push_back(p);
         }
         terms.termCount = static_cast<int>(spinFrequencies.size());
         terms.entryCount = static_cast<int>(patterns_.size()) - terms.firstEntry;
@@ -98,15 +93,15 @@ FastLineSum::FastLineSum(const engine::SpinTables& spins, std::span<const engine
     lineTableIm_.resize(at(sliceCount) * table);
 }
 
-// Adds a part to the pattern being built, with the term of frequency F of the spin (a new term when
-// F is new to the spin; equal frequencies share one exactly).
-void FastLineSum::addTerm(double frequencyHz, double cosine, double sine,
-                          std::vector<double>& spinFrequencies, std::unordered_map<double, int>& termOf)
+// Adds a component to the pattern being built, with the term of frequency F of the spin (a new term
+// when F is new to the spin; equal frequencies share one exactly).
+void FastLineSum::addTerm(double frequencyHz, std::vector<double>& spinFrequencies,
+                          std::unordered_map<double, int>& termOf)
 {
     const auto [found, added] = termOf.try_emplace(frequencyHz, static_cast<int>(spinFrequencies.size()));
     if (added)
         spinFrequencies.push_back(frequencyHz);
-    parts_.push_back({found->second, cosine, sine});
+    partTerm_.push_back(found->second);
 }
 
 void FastLineSum::fillPhasorTable(double thetaRad, double* re, double* im) const
@@ -147,11 +142,26 @@ bool FastLineSum::weighSlices(const SpinTerms& s, int channel, const RunInputs& 
             sliceUsed_[at(j)] = 1;
             double* cosW = p.alongX ? weightCosRe_.data() : weightCosIm_.data();
             double* sinW = p.alongX ? weightSinRe_.data() : weightSinIm_.data();
-            for (int q = p.firstPart; q < p.firstPart + p.partCount; ++q) {
-                const PatternPart& part = parts_[at(q)];
-                cosW[row + at(part.term)] += amplitude * part.cosine;
-                sinW[row + at(part.term)] += amplitude * part.sine;
-                termUsed_[at(part.term)] = 1;
+            const engine::RecordedOperator& o = recorded_[at(p.entry)];
+            if (o.coupled && o.components.empty())
+                continue;
+            if (!o.coupled) {
+                cosW[row + at(partTerm_[at(p.firstPart)])] += amplitude;
+                termUsed_[at(partTerm_[at(p.firstPart)])] = 1;
+                continue;
+            }
+            // The amplitude is shared by the n components; a negative code flips the sign of its
+            // own component only, as in the straightforward routine.
+            const double share = amplitude / static_cast<double>(o.components.size());
+            const std::int32_t* term = &partTerm_[at(p.firstPart)];
+            for (const engine::MultipletComponent& m : o.components) {
+                const double signedShare = m.code < 0 ? -share : share;
+                const std::size_t t = at(*term++);
+                if (std::abs(m.code) == 1)
+                    cosW[row + t] += signedShare;
+                else
+                    sinW[row + t] += m.frequencyHz < 0.0 ? -signedShare : signedShare;
+                termUsed_[t] = 1;
             }
         }
     }

@@ -15,6 +15,7 @@
 #include "engine/run_records.h"
 #include "engine/spin_tables.h"
 
+#include <cstdint>
 #include <span>
 #include <unordered_map>
 #include <vector>
@@ -25,7 +26,7 @@ class FastLineSum {
 public:
     // Builds the multiplet patterns and the factor tables of every distinct coupling frequency once
     // for a synthesis of `pointCount` points at dwell time `dwellS` (s). `sliceCount` is the most
-    // slices a run reads.
+    // slices a run reads. `recorded` is read again by every run and must outlive the line sum.
     FastLineSum(const engine::SpinTables& spins, std::span<const engine::RecordedOperator> recorded,
                 int pointCount, double dwellS, int sliceCount);
 
@@ -43,18 +44,14 @@ public:
     bool accumulate(int channel, const RunInputs& in, std::span<double> re, std::span<double> im);
 
 private:
-    // One factor of a pattern: coefficient of cos(pi F t) and of sin(pi F t) for a term F >= 0.
-    struct PatternPart {
-        int term = 0;  // index into the spin's terms
-        double cosine = 0.0;
-        double sine = 0.0;
-    };
+    // A recorded operator's pattern: its components (cosine or sine factors, signed, read from the
+    // recorded list) and, per component, the spin's term of frequency |F|. Only the term indices are
+    // kept here: at ten fully coupled spins there are millions of components.
     struct EntryPattern {
         int entry = 0;  // column of the detection record
         int channel = 0;
         bool alongX = true;  // false: the operator contributes i times its line
-        int firstPart = 0;
-        int partCount = 0;
+        int firstPart = 0;   // into partTerm_
     };
     struct SpinTerms {
         int firstTerm = 0;  // into termFrequencyHz_ and the term tables
@@ -63,7 +60,7 @@ private:
         int entryCount = 0;
     };
 
-    void addTerm(double frequencyHz, double cosine, double sine, std::vector<double>& spinFrequencies,
+    void addTerm(double frequencyHz, std::vector<double>& spinFrequencies,
                  std::unordered_map<double, int>& termOf);
     // Writes the block table e^(i theta m), m < L, then the anchors e^(i theta b L) (L + blocks values).
     void fillPhasorTable(double thetaRad, double* re, double* im) const;
@@ -79,8 +76,9 @@ private:
 
     std::vector<SpinTerms> spins_;
     std::vector<double> shiftHz_;  // chemical shift of every spin
+    std::span<const engine::RecordedOperator> recorded_;
     std::vector<EntryPattern> patterns_;
-    std::vector<PatternPart> parts_;
+    std::vector<std::int32_t> partTerm_;  // per component of every pattern, in the recorded order
     std::vector<double> termFrequencyHz_;
     // e^(i pi F dwell k) of every term, as block and anchor tables of tableLength_ values.
     std::vector<double> termTableRe_, termTableIm_;

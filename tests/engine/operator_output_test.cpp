@@ -20,6 +20,21 @@ TEST(OperatorNames, ComponentLetterThenSpinLabelInSpinOrder)
     EXPECT_EQ(operatorName(2 + 2 * 4 + 3 * 16, kLabels), "yH0yH1zC2");
 }
 
+TEST(OperatorRecordValues, StartAtZeroAndCopiesAreIndependent)
+{
+    OperatorRecord record(16, 2);
+    for (int r = 0; r <= 2; ++r)
+        for (const double v : record.run(r))
+            ASSERT_EQ(v, 0.0);
+    record.at(5, 1) = 3.5;
+    OperatorRecord copy(record);
+    record.at(5, 1) = -1.0;
+    EXPECT_EQ(copy.at(5, 1), 3.5);
+    copy = record;
+    EXPECT_EQ(copy.at(5, 1), -1.0);
+    EXPECT_EQ(copy.run(2).size(), 16u);
+}
+
 TEST(OperatorListing, SignificantMeansAboveTenThousandInSomeRun)
 {
     OperatorRecord record(64, 1);

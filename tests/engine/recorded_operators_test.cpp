@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <vector>
 
 namespace velmora::engine {
 namespace {
@@ -91,6 +92,34 @@ TEST(RecordedOperators, TwoCouplingsExpandIntoFourComponents)
             }
         }
     }
+}
+
+TEST(RecordedOperators, CoupledSpinsRecordExactlyTheirPartnerProductsInIndexOrder)
+{
+    // Six spins, spin 4 inactive, a sparse coupling pattern: the list against a scan of all 4^6
+    // indices for an x or y observed spin whose other spins are E or z of an active partner.
+    SpinTables s;
+    s.count = 6;
+    s.slotState = {3, 3, 3, 3, 0, 3};
+    const int pairs[][2] = {{0, 1}, {0, 3}, {1, 5}, {2, 4}, {3, 5}, {0, 4}};
+    for (const auto& p : pairs)
+        s.couplingHz[p[0]][p[1]] = s.couplingHz[p[1]][p[0]] = 3.0 + p[0] + p[1];
+    std::vector<int> expected;
+    for (int i = 0; i < s.count; ++i) {
+        for (int index = 0; index < operatorCount(s.count) && s.active(i); ++index) {
+            bool wanted = isTransverse(index, i);
+            for (int j = 0; j < s.count && wanted; ++j) {
+                const bool partner = j != i && s.active(j) && s.couplingHz[i][j] != 0.0;
+                wanted = j == i || (index & kSpinMask[j]) == 0 || (partner && isZ(index, j));
+            }
+            if (wanted)
+                expected.push_back(index);
+        }
+    }
+    std::vector<int> listed;
+    for (const RecordedOperator& e : buildRecordedOperators(s))
+        listed.push_back(e.operatorIndex);
+    EXPECT_EQ(listed, expected);
 }
 
 TEST(RecordedOperators, DecoupledSpinsAreNeitherObservedNorPartners)
