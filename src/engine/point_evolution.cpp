@@ -1,5 +1,5 @@
 // One point after its pulse elements: a single free-evolution interval and a single T2 pass, with
-// T1 and cross-relaxation on the z coefficients in their usual order.
+// T1 and cross-relaxation on the z coefficients as the calling orders apply them.
 #include "engine/point_evolution.h"
 
 #include "engine/operator_basis.h"
@@ -27,22 +27,10 @@ void evolveAfterElements(std::span<double> row, const SpinTables& spins, const R
     const double t2Seconds = (relaxation.t2On ? pulsedSeconds : 0.0) + (restT2 ? restSeconds : 0.0);
     relaxT2InOnePass(row, spins, relaxation, t2Seconds);
 
-    // The z coefficients: after the element cross-relaxation then T1 (each as switched); after the
-    // rest the same, except after a shaped evolution with cross-relaxation on: T1, then
-    // cross-relaxation.
-    if (relaxation.crossOn)
-        crossRelax(row, spins, relaxation, pulsedSeconds);
-    if (relaxation.t1On)
-        relaxT1(row, spins, relaxation, pulsedSeconds);
-    if (shaped && relaxation.crossOn) {
-        relaxT1(row, spins, relaxation, restSeconds);
-        crossRelax(row, spins, relaxation, restSeconds);
-        return;
-    }
-    if (!shaped && relaxation.crossOn)
-        crossRelax(row, spins, relaxation, restSeconds);
-    if (relaxation.t1On)
-        relaxT1(row, spins, relaxation, restSeconds);
+    // The z coefficients: T1 with cross-relaxation (one exact step each) or T1 alone, as both
+    // calling orders have them.
+    relaxLongitudinal(row, spins, relaxation, pulsedSeconds);
+    relaxLongitudinal(row, spins, relaxation, restSeconds);
 }
 
 void evolveAfterElementsReference(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,

@@ -8,7 +8,7 @@
 // the single-spin z coefficients alone, which free evolution leaves untouched. So the point needs one
 // free-evolution interval (couplings over both times, offsets over the rest) and one T2 pass over
 // the row, instead of two intervals and a partial pass per spin and interval; T1 and
-// cross-relaxation keep their order on the z coefficients.
+// cross-relaxation act on the z coefficients as the calling orders have them.
 #pragma once
 
 #include "engine/blocked_free_evolution.h"

@@ -68,7 +68,7 @@ void symmetricEigen(LongitudinalModes::Matrix& a, LongitudinalModes::Matrix& v, 
 
 // The z deviations of the active spins over `seconds`, exactly: d(t) = exp(-A t) d(0) minus the
 // drive of the inactive spins' constant deviations u through sigma, A^-1 (1 - exp(-A t)) sigma u.
-void relaxLongitudinally(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
+void solomonStep(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
                          double seconds)
 {
     if (!(seconds > 0.0))
@@ -279,11 +279,20 @@ void crossRelax(std::span<double> row, const SpinTables& spins, const Relaxation
 
 // T2 touches only coefficients transverse at some spin, cross-relaxation and T1 only the single-spin
 // z coefficients, so T2 commutes with both and acts once over the whole interval.
+void relaxLongitudinal(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
+                       double seconds)
+{
+    if (relaxation.crossOn)
+        solomonStep(row, spins, relaxation, seconds);
+    else if (relaxation.t1On)
+        relaxT1(row, spins, relaxation, seconds);
+}
+
 void relaxAfterElement(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
                        double seconds)
 {
     if (relaxation.crossOn) {
-        relaxLongitudinally(row, spins, relaxation, seconds);
+        solomonStep(row, spins, relaxation, seconds);
         if (relaxation.t2On)
             relaxT2(row, spins, relaxation, seconds);
         return;
@@ -298,7 +307,7 @@ void relaxAfterShapedEvolution(std::span<double> row, const SpinTables& spins, c
                                double seconds)
 {
     if (relaxation.crossOn) {
-        relaxLongitudinally(row, spins, relaxation, seconds);
+        solomonStep(row, spins, relaxation, seconds);
         relaxT2(row, spins, relaxation, seconds);
         return;
     }

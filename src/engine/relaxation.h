@@ -89,6 +89,11 @@ void crossRelax(std::span<double> row, const SpinTables& spins, const Relaxation
 void relaxT2InOnePass(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
                       double seconds);
 
+// The z part of both calling orders below: with cross-relaxation on, T1 and cross-relaxation as one
+// exact step of the Solomon equations; otherwise T1 when switched on. It commutes with T2.
+void relaxLongitudinal(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
+                       double seconds);
+
 // The order after a pulse element and after the closing delay of a step: cross-relaxation, T2, T1,
 // each only when switched on. With cross-relaxation on, it and T1 act together as one exact step of
 // the Solomon equations (T1 with it whatever its switch says: cross-relaxation has no meaning
