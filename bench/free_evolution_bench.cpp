@@ -9,6 +9,7 @@
 #include "engine/free_evolution.h"
 #include "engine/operator_basis.h"
 #include "engine/spin_tables.h"
+#include "row_copies.h"
 
 #include <array>
 #include <benchmark/benchmark.h>
@@ -96,12 +97,14 @@ void plainInterval(benchmark::State& state)
     for (int k = 0; k < nSpins; ++k)
         offsetRadPerS[static_cast<std::size_t>(k)] = 2000.0 + 350.0 * k;
     std::vector<double> row = randomRow(nSpins);
+    const velmora::bench::KernelClock clock;
     for (auto _ : state) {
         velmora::engine::evolveOffsets(row, spins, offsetRadPerS, 1.0e-4);
         velmora::engine::evolveCouplings(row, spins, 1.0e-4);
         benchmark::DoNotOptimize(row.data());
         benchmark::ClobberMemory();
     }
+    clock.report(state, nSpins);
 }
 
 // The same interval in cache-sized tiles.
@@ -114,11 +117,13 @@ void blockedInterval(benchmark::State& state)
         offsetRadPerS[static_cast<std::size_t>(k)] = 2000.0 + 350.0 * k;
     std::vector<double> row = randomRow(nSpins);
     velmora::engine::BlockedFreeEvolution blocked;
+    const velmora::bench::KernelClock clock;
     for (auto _ : state) {
         blocked.evolve(row, spins, offsetRadPerS, 1.0e-4);
         benchmark::DoNotOptimize(row.data());
         benchmark::ClobberMemory();
     }
+    clock.report(state, nSpins);
 }
 
 // One read and one write of a row of the same size: the unit the intervals above are read in.

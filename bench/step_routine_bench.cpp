@@ -9,6 +9,7 @@
 #include "engine/spin_tables.h"
 #include "engine/step_routine.h"
 #include "model/pulse_sequence.h"
+#include "row_copies.h"
 
 #include <array>
 #include <benchmark/benchmark.h>
@@ -108,6 +109,7 @@ void hardPulseStep(benchmark::State& state)
 {
     const int nSpins = static_cast<int>(state.range(0));
     StepSetup setup(nSpins);
+    const velmora::bench::KernelClock clock;
     for (auto _ : state) {
         setup.apply(0, 1.0e-3);
         benchmark::DoNotOptimize(setup.row.data());
@@ -115,12 +117,14 @@ void hardPulseStep(benchmark::State& state)
     }
     state.counters["coefficients"] =
         benchmark::Counter(2.0 * operatorCount(nSpins), benchmark::Counter::kIsIterationInvariantRate);
+    clock.report(state, nSpins);
 }
 
 void shapedPulseStep(benchmark::State& state)
 {
     const int nSpins = static_cast<int>(state.range(0));
     StepSetup setup(nSpins);
+    const velmora::bench::KernelClock clock;
     for (auto _ : state) {
         setup.apply(1, 2.0e-3);
         benchmark::DoNotOptimize(setup.row.data());
@@ -129,6 +133,7 @@ void shapedPulseStep(benchmark::State& state)
     state.counters["coefficients"] =
         benchmark::Counter(static_cast<double>(kShapePoints) * operatorCount(nSpins),
                            benchmark::Counter::kIsIterationInvariantRate);
+    clock.report(state, nSpins);
 }
 
 BENCHMARK(hardPulseStep)->ArgName("spins")->DenseRange(4, 10, 2)->Unit(benchmark::kMicrosecond);
