@@ -66,7 +66,7 @@ void rotatePair(double* c, std::int32_t count, std::int32_t si, std::int32_t sj,
 {
     const std::int32_t run = Run != 0 ? Run : si;
     // Offsets of the digit pairs (digit i, digit j) from a configuration with both E.
-    const auto d = [run, sj](int di, int dj) { return di * run + dj * sj; };
+    const auto d = [step = run, sj](int di, int dj) { return di * step + dj * sj; };
     for (std::int32_t high = 0; high < count; high += 4 * sj) {
         for (std::int32_t mid = high; mid < high + sj; mid += 4 * run) {
             double* const xE = c + mid + d(1, 0);

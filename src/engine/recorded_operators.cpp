@@ -9,7 +9,7 @@ namespace velmora::engine {
 
 namespace {
 
-constexpr int kDigitX = 1, kDigitY = 2, kDigitZ = 3;
+constexpr int kDigitX = 1, kDigitZ = 3;
 
 int digit(int index, int spin)
 {
