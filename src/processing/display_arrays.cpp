@@ -44,9 +44,17 @@ bool DisplayArrays::build(const BuildRequest& request)
                                     " has no display data");
         first = last = request.currentRun;
     }
+    // The phase turn of each point is the same in every run: computed once for the whole build.
+    const int np = pointCount_;
+    std::vector<std::pair<double, double>> turn(static_cast<std::size_t>(np));
+    for (int i = 1; i <= np; ++i) {
+        // Phase in degrees: 10 lp everywhere plus rp / 10 per point away from i = np/2, then radians.
+        const double phi = (10.0 * request.lp + request.rp * (np / 2.0 - i) / 10.0) * kPi / 180.0;
+        turn[static_cast<std::size_t>(i - 1)] = {std::cos(phi), std::sin(phi)};
+    }
     for (int run = first; run <= last; ++run) {
         copyRun(request, run);
-        phaseRun(request, run);
+        phaseRun(turn, run);
     }
     return request.mapAllowed && request.runsPerValue == 2;
 }
@@ -87,14 +95,10 @@ void DisplayArrays::copyRun(const BuildRequest& request, int run)
     }
 }
 
-void DisplayArrays::phaseRun(const BuildRequest& request, int run)
+void DisplayArrays::phaseRun(const std::vector<std::pair<double, double>>& turn, int run)
 {
-    const int np = pointCount_;
-    for (int i = 1; i <= np; ++i) {
-        // Phase in degrees: 10 lp everywhere plus rp / 10 per point away from i = np/2, then radians.
-        const double phi = (10.0 * request.lp + request.rp * (np / 2.0 - i) / 10.0) * kPi / 180.0;
-        const double c = std::cos(phi);
-        const double s = std::sin(phi);
+    for (int i = 1; i <= pointCount_; ++i) {
+        const auto [c, s] = turn[static_cast<std::size_t>(i - 1)];
         const double x = ref(run, 0, i - 1);
         const double y = ref(run, 1, i - 1);
         // Multiplication by exp(-i phi); the magnitude part is left as copied.

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace velmora::processing {
@@ -67,7 +68,8 @@ private:
     }
     double& ref(int run, int part, int point) { return values_[index(run, part, point)]; }
     void copyRun(const BuildRequest& request, int run);
-    void phaseRun(const BuildRequest& request, int run);
+    // Turns run `run` by exp(-i phi) of each point, with (cos phi, sin phi) per point in `turn`.
+    void phaseRun(const std::vector<std::pair<double, double>>& turn, int run);
 
     int lastRun_ = -1;
     int pointCount_ = 0;
