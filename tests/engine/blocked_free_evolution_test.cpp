@@ -4,6 +4,7 @@
 #include "engine/free_evolution.h"
 #include "engine/operator_basis.h"
 #include "engine/spin_tables.h"
+#include "support/largest_difference.h"
 #include "util/uniform_random.h"
 
 #include <algorithm>
@@ -44,13 +45,8 @@ TEST(BlockedFreeEvolution, AgreesWithThePlainKernelsOnRandomRows)
         evolveCouplings(plain, spins, seconds);
         blocked.evolve(fast, spins, offsetRadPerS, seconds);
 
-        double largest = 0.0;
-        double difference = 0.0;
-        for (std::size_t i = 0; i < plain.size(); ++i) {
-            largest = std::max(largest, std::abs(plain[i]));
-            difference = std::max(difference, std::abs(plain[i] - fast[i]));
-        }
-        EXPECT_LT(difference, 1e-12 * largest) << "case " << c;
+        const testing::Deviation d = testing::deviationFrom(plain, fast);
+        EXPECT_LT(d.difference, 1e-12 * d.largest) << "case " << c;
     }
 }
 

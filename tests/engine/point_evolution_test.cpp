@@ -4,6 +4,7 @@
 #include "engine/point_evolution.h"
 #include "engine/operator_basis.h"
 #include "engine/spin_tables.h"
+#include "support/largest_difference.h"
 #include "util/uniform_random.h"
 
 #include <algorithm>
@@ -58,13 +59,8 @@ TEST(PointEvolution, AgreesWithTheStepByStepReferenceOnRandomRows)
         evolveAfterElements(fused, spins, relaxation, offsetRadPerS, pulsedSeconds, restSeconds, order,
                             freeEvolution);
 
-        double largest = 0.0;
-        double difference = 0.0;
-        for (std::size_t i = 0; i < reference.size(); ++i) {
-            largest = std::max(largest, std::abs(reference[i]));
-            difference = std::max(difference, std::abs(reference[i] - fused[i]));
-        }
-        EXPECT_LT(difference, 1e-12 * largest) << "case " << c;
+        const testing::Deviation d = testing::deviationFrom(reference, fused);
+        EXPECT_LT(d.difference, 1e-12 * d.largest) << "case " << c;
     }
 }
 

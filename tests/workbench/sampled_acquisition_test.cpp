@@ -3,6 +3,7 @@
 // pulse-acquire experiment of the same spins puts it.
 #include "engine/step_routine.h"
 #include "processing/peaks.h"
+#include "support/largest_difference.h"
 #include "support/scratch_directory.h"
 #include "util/text_file.h"
 #include "workbench/experiment_pipeline.h"
@@ -284,13 +285,9 @@ TEST_F(SampledAcquisitionTest, Swift2WithCorrelationGivesTheSwiftSpectrum)
     ASSERT_EQ(startExperiment(bench, false), StartOutcome::Completed);
     ASSERT_TRUE(bench.records().spectraComputed);
     const std::vector<std::complex<double>> swift2 = spectrum();
-    double largest = 0.0, difference = 0.0;
-    for (std::size_t i = 0; i < swift.size(); ++i) {
-        largest = std::max(largest, std::abs(swift[i]));
-        difference = std::max(difference, std::abs(swift2[i] - swift[i]));
-    }
-    EXPECT_GT(largest, 0.0);
-    EXPECT_LT(difference, 1e-9 * largest);
+    const testing::Deviation d = testing::deviationFrom(swift, swift2);
+    EXPECT_GT(d.largest, 0.0);
+    EXPECT_LT(d.difference, 1e-9 * d.largest);
     EXPECT_NE(bench.records().preparation->timeDomain.at(1, 1, 0), bench.records().sampled->at(1, 1, 0))
         << "the time-domain record holds the correlated FID";
 
