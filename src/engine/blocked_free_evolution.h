@@ -14,6 +14,10 @@
 #include <span>
 #include <vector>
 
+namespace velmora::util {
+class WorkPool;
+}
+
 namespace velmora::engine {
 
 class BlockedFreeEvolution {
@@ -25,6 +29,13 @@ public:
     static constexpr int kBlockedFromSpins = 10;
 
     BlockedFreeEvolution();
+
+    // The threads a large row's passes may be shared between (nullptr, the default: the calling
+    // thread alone). The pool must be idle whenever evolve runs: a run that already works on one
+    // of its workers keeps to its own thread. Every coefficient sees the same operations whatever
+    // the thread count, so the result does not depend on it.
+    void sharePassesWith(util::WorkPool* pool) { pool_ = pool; }
+    util::WorkPool* passPool() const { return pool_; }
 
     // The same as evolveOffsets(row, spins, offsetRadPerS, seconds) followed by
     // evolveCouplings(row, spins, seconds), to rounding. Does not allocate.
@@ -38,6 +49,7 @@ private:
 
     std::vector<std::int32_t> tileIndex_;  // row index of every tile coefficient, base excluded
     std::vector<double> tile_;
+    util::WorkPool* pool_ = nullptr;
 };
 
 }  // namespace velmora::engine

@@ -110,6 +110,15 @@ public:
     // Offsets and couplings over an interval, in cache-sized passes for large rows.
     BlockedFreeEvolution& freeEvolution() { return freeEvolution_; }
 
+    // The threads a large row's passes may be shared between while this workspace advances it
+    // (nullptr: the calling thread alone). Set only while the pool has nothing else to do.
+    void shareRowPassesWith(util::WorkPool* pool)
+    {
+        rowPool_ = pool;
+        freeEvolution_.sharePassesWith(pool);
+    }
+    util::WorkPool* rowPool() const { return rowPool_; }
+
 private:
     static std::size_t index(int p, int k)
     {
@@ -123,6 +132,7 @@ private:
     std::array<double, kSpinSlots> offsetRadPerS_{};
     std::array<int, kSpinSlots> gateCount_{};
     BlockedFreeEvolution freeEvolution_;
+    util::WorkPool* rowPool_ = nullptr;
 };
 
 // Advances inputs.row through step inputs.step. Throws std::invalid_argument when the row, the
