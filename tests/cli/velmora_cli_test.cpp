@@ -440,6 +440,30 @@ TEST_F(Cli, AMalformedMoleculeFileIsReportedAndNothingIsRun)
     EXPECT_FALSE(std::filesystem::exists(inWork("prodop.dat")));
 }
 
+TEST_F(Cli, ASequenceRefusedAsReadButMendedBySetRunsWithoutAnError)
+{
+    copyExample("gradient_echo");
+    std::string bytes = readBytes(inWork("gradient_echo.psq"));
+    const std::string slices = ",100,31,400,";  // the slice box of the first line
+    ASSERT_NE(bytes.find(slices), std::string::npos);
+    bytes.replace(bytes.find(slices), slices.size(), ",100,0,400,");
+    scratch().writeBytes("work/gradient_echo.psq", bytes);
+    const std::vector<std::string> files = {"--mol", "gradient_echo.mol", "--psq", "gradient_echo.psq"};
+
+    const Finished refused = runInWork(files);
+    EXPECT_EQ(refused.status, 1);
+    const std::size_t first = refused.err.find("must be cut into slices");
+    ASSERT_NE(first, std::string::npos) << refused.err;
+    EXPECT_EQ(refused.err.find("must be cut into slices", first + 1), std::string::npos) << "shown once\n"
+                                                                                         << refused.err;
+
+    std::vector<std::string> mended = files;
+    mended.insert(mended.end(), {"--set", "slices=31"});
+    const Finished done = runInWork(mended);
+    EXPECT_EQ(done.status, 0) << done.err;
+    EXPECT_FALSE(mentions(done.err, "Error!")) << done.err;
+}
+
 TEST_F(Cli, TheWorkingDirectoryIsSetUpAsAtStartUpAndNamedFilesFollow)
 {
     writeMolecule("rem.mol", {"H0", "H1"});
