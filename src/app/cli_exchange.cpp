@@ -275,6 +275,8 @@ int exchangeCommand(std::span<const std::string_view> arguments)
     if (!started.bench)
         return started.exitCode;
     workbench::Workbench& bench = *started.bench;
+    // The sequence is compiled by the runs, after the --set changes (see velmora-cli run).
+    bench.setPreparationOnlyRun({});
     if (!options.sequenceFile.empty()) {
         if (!util::fileExists(bench.pathOf(options.sequenceFile))) {
             messages.show("cannot read " + bench.pathOf(options.sequenceFile).string() +
