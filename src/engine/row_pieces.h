@@ -9,19 +9,23 @@
 
 namespace velmora::engine {
 
-// Rows of at least this many spins (4^8 coefficients, 512 KiB) are worth sharing between threads;
-// below, waking the workers costs about as much as the pass.
+// Rows of at least this many spins (4^8 coefficients, 512 KiB) are lent the pool when a run
+// advances them one at a time on the caller.
 inline constexpr int kSharedRowFromSpins = 8;
+// Passes over rows of at least this many spins are shared: waking the other threads takes some
+// 40 to 80 us per pass on the project machine, as long as the pulse elements take at eight spins
+// (about 120 us on one thread).
+inline constexpr int kSharedPassFromSpins = 9;
 // Pieces a shared pass is cut into: enough for the threads to even out, few enough that each
 // piece is long.
 inline constexpr int kRowPieces = 16;
 
 // Calls piece(p) for p = 0..count-1: on the pool's threads when one is given, it has more than one
-// thread and the row has kSharedRowFromSpins spins or more; otherwise in order on the caller. The
+// thread and the row has kSharedPassFromSpins spins or more; otherwise in order on the caller. The
 // pool's one callback holds a single pointer, so handing out the pieces does not allocate.
 template <class Piece> void forEachRowPiece(util::WorkPool* pool, int nSpins, int count, const Piece& piece)
 {
-    if (pool == nullptr || pool->threads() < 2 || nSpins < kSharedRowFromSpins) {
+    if (pool == nullptr || pool->threads() < 2 || nSpins < kSharedPassFromSpins) {
         for (int p = 0; p < count; ++p)
             piece(p);
         return;
