@@ -61,7 +61,8 @@ double sharedRowCopySeconds(int nSpins, util::WorkPool& pool)
     const auto copyPart = [&](int part, int /*worker*/) {
         const std::size_t begin = size * static_cast<std::size_t>(part) / static_cast<std::size_t>(threads);
         const std::size_t end = size * static_cast<std::size_t>(part + 1) / static_cast<std::size_t>(threads);
-        std::copy(from.begin() + static_cast<std::ptrdiff_t>(begin), from.begin() + static_cast<std::ptrdiff_t>(end),
+        std::copy(from.begin() + static_cast<std::ptrdiff_t>(begin),
+                  from.begin() + static_cast<std::ptrdiff_t>(end),
                   to.begin() + static_cast<std::ptrdiff_t>(begin));
     };
     double fastest = 1e30;
@@ -76,7 +77,9 @@ double sharedRowCopySeconds(int nSpins, util::WorkPool& pool)
     return seconds;
 }
 
-SharedKernelClock::SharedKernelClock() : start_(wallSeconds()) {}
+SharedKernelClock::SharedKernelClock() : start_(wallSeconds())
+{
+}
 
 void SharedKernelClock::report(benchmark::State& state, int nSpins, util::WorkPool& pool) const
 {

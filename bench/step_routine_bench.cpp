@@ -209,10 +209,26 @@ void sharedRowCopy(benchmark::State& state)
 }
 
 BENCHMARK(hardPulseStep)->ArgName("spins")->DenseRange(4, 10, 2)->Unit(benchmark::kMicrosecond);
-BENCHMARK(hardPulseStepShared)->ArgName("spins")->DenseRange(8, 10, 1)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(hardPulseStepShared)
+    ->ArgName("spins")
+    ->DenseRange(8, 10, 1)
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(shapedPulseStep)->ArgName("spins")->DenseRange(4, 10, 2)->Unit(benchmark::kMillisecond);
-BENCHMARK(shapedPulseStepShared)->ArgName("spins")->DenseRange(8, 10, 2)->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(pulseElements)->ArgNames({"spins", "threads"})->ArgsProduct({{8, 9, 10}, {1, 2}})->Unit(benchmark::kMicrosecond);
-BENCHMARK(sharedRowCopy)->ArgName("spins")->DenseRange(8, 10, 1)->UseManualTime()->Iterations(1)->Unit(benchmark::kMicrosecond);
+BENCHMARK(shapedPulseStepShared)
+    ->ArgName("spins")
+    ->DenseRange(8, 10, 2)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(pulseElements)
+    ->ArgNames({"spins", "threads"})
+    ->ArgsProduct({{8, 9, 10}, {1, 2}})
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(sharedRowCopy)
+    ->ArgName("spins")
+    ->DenseRange(8, 10, 1)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

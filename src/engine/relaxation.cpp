@@ -198,7 +198,8 @@ void relaxT2(std::span<double> row, const SpinTables& spins, const Relaxation& r
         return;
     std::array<double, kSpinSlots> e2{};
     for (int k = 0; k < spins.count; ++k)
-        e2[static_cast<std::size_t>(k)] = spins.active(k) ? survivingFraction(seconds, relaxation.t2Ms[k]) : 1.0;
+        e2[static_cast<std::size_t>(k)] =
+            spins.active(k) ? survivingFraction(seconds, relaxation.t2Ms[k]) : 1.0;
     const std::int32_t count = operatorCount(spins.count);
     double* const c = row.data();
     // Piece p holds whole runs of 4^k coefficients of every spin k; within it, the coefficients

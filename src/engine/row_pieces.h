@@ -43,7 +43,9 @@ struct RowPiece {
 inline RowPiece rowPiece(std::int32_t count, std::int32_t grain, int p, int pieces = kRowPieces)
 {
     const std::int32_t grains = count / grain;
-    const auto cut = [&](int q) { return static_cast<std::int32_t>(static_cast<std::int64_t>(grains) * q / pieces) * grain; };
+    const auto cut = [&](int q) {
+        return static_cast<std::int32_t>(static_cast<std::int64_t>(grains) * q / pieces) * grain;
+    };
     return {cut(p), cut(p + 1)};
 }
 

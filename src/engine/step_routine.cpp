@@ -126,7 +126,8 @@ ElementRotation effectiveFieldRotation(double amplitudeRadPerS, double phaseRad,
 
 }  // namespace
 
-ElementRotation elementRotation(double amplitudeRadPerS, double phaseRad, double offsetRadPerS, double seconds)
+ElementRotation elementRotation(double amplitudeRadPerS, double phaseRad, double offsetRadPerS,
+                                double seconds)
 {
     if (amplitudeRadPerS > 0.0)
         return effectiveFieldRotation(amplitudeRadPerS, phaseRad, offsetRadPerS, seconds);

@@ -50,7 +50,8 @@ void applyPulseElement(std::span<double> row, int nSpins, int spin, double ampli
 struct ElementRotation {
     double xx, xy, xz, yx, yy, yz, zx, zy, zz;
 };
-ElementRotation elementRotation(double amplitudeRadPerS, double phaseRad, double offsetRadPerS, double seconds);
+ElementRotation elementRotation(double amplitudeRadPerS, double phaseRad, double offsetRadPerS,
+                                double seconds);
 
 // The same element walking the spin's x, y and z coefficients as contiguous runs of 4^spin, which
 // the step routine uses; applyPulseElement stays the plain reference.

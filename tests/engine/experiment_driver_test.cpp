@@ -545,11 +545,13 @@ TEST_F(DriverTest, ALargeRowSharedBetweenThreadsGivesTheSameBitsOnOneTwoOrThreeT
             differing += many.operators.at(op, 0) != one.operators.at(op, 0) ? 1 : 0;
         EXPECT_EQ(differing, 0) << threads << " threads";
         for (int e = 0; e < one.detection.entries(); ++e)
-            EXPECT_EQ(many.detection.at(0, e, 0), one.detection.at(0, e, 0)) << threads << " threads, entry " << e;
+            EXPECT_EQ(many.detection.at(0, e, 0), one.detection.at(0, e, 0))
+                << threads << " threads, entry " << e;
     }
     // The pulses left transverse magnetisation on every proton, so the comparison covers real work.
     for (int k = 0; k < 9; ++k)
-        EXPECT_GT(std::hypot(one.operators.at(kIx << (2 * k), 0), one.operators.at(kIy << (2 * k), 0)), 1e3) << k;
+        EXPECT_GT(std::hypot(one.operators.at(kIx << (2 * k), 0), one.operators.at(kIy << (2 * k), 0)), 1e3)
+            << k;
 }
 
 }  // namespace

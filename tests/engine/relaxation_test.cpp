@@ -231,9 +231,9 @@ TEST(RelaxationT2, InactiveSpinAddsNoDecay)
 // and the one-pass tables agree, and neither depends on the thread count.
 TEST(RelaxationT2, PassesSharedBetweenThreadsGiveTheSameBits)
 {
-    SpinTables spins = spinsOf({kNucleusConstantH1, kNucleusConstantH1, kNucleusConstantH1, kNucleusConstantC13,
-                                kNucleusConstantH1, kNucleusConstantH1, kNucleusConstantH1, kNucleusConstantH1,
-                                kNucleusConstantH1});
+    SpinTables spins = spinsOf({kNucleusConstantH1, kNucleusConstantH1, kNucleusConstantH1,
+                                kNucleusConstantC13, kNucleusConstantH1, kNucleusConstantH1,
+                                kNucleusConstantH1, kNucleusConstantH1, kNucleusConstantH1});
     spins.slotState[2] = 0;
     Relaxation r = allOn();
     for (int k = 0; k < spins.count; ++k)
