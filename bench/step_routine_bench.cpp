@@ -4,12 +4,18 @@
 //
 // Counter "coefficients": coefficients of the row swept per second, counting one sweep of the 4^N
 // row per pulse point (the hard step has one point plus its closing delay).
+//
+// The ...Shared variants lend the workspace a pool of two threads, as the driver does for a single
+// large row, and report wall time and row_copies against a row copy shared between two threads;
+// the plain ones report the calling thread's CPU time against a one-thread copy.
+#include "engine/blocked_pulse_elements.h"
 #include "engine/operator_basis.h"
 #include "engine/prepared_run.h"
 #include "engine/spin_tables.h"
 #include "engine/step_routine.h"
 #include "model/pulse_sequence.h"
 #include "row_copies.h"
+#include "util/work_pool.h"
 
 #include <array>
 #include <benchmark/benchmark.h>
@@ -105,6 +111,8 @@ struct StepSetup {
     std::vector<double> row;
 };
 
+constexpr int kSharingThreads = 2;
+
 void hardPulseStep(benchmark::State& state)
 {
     const int nSpins = static_cast<int>(state.range(0));
@@ -118,6 +126,21 @@ void hardPulseStep(benchmark::State& state)
     state.counters["coefficients"] =
         benchmark::Counter(2.0 * operatorCount(nSpins), benchmark::Counter::kIsIterationInvariantRate);
     clock.report(state, nSpins);
+}
+
+void hardPulseStepShared(benchmark::State& state)
+{
+    const int nSpins = static_cast<int>(state.range(0));
+    StepSetup setup(nSpins);
+    velmora::util::WorkPool pool(kSharingThreads);
+    setup.workspace.shareRowPassesWith(&pool);
+    const velmora::bench::SharedKernelClock clock;
+    for (auto _ : state) {
+        setup.apply(0, 1.0e-3);
+        benchmark::DoNotOptimize(setup.row.data());
+        benchmark::ClobberMemory();
+    }
+    clock.report(state, nSpins, pool);
 }
 
 void shapedPulseStep(benchmark::State& state)
@@ -136,7 +159,76 @@ void shapedPulseStep(benchmark::State& state)
     clock.report(state, nSpins);
 }
 
+void shapedPulseStepShared(benchmark::State& state)
+{
+    const int nSpins = static_cast<int>(state.range(0));
+    StepSetup setup(nSpins);
+    velmora::util::WorkPool pool(kSharingThreads);
+    setup.workspace.shareRowPassesWith(&pool);
+    const velmora::bench::SharedKernelClock clock;
+    for (auto _ : state) {
+        setup.apply(1, 2.0e-3);
+        benchmark::DoNotOptimize(setup.row.data());
+        benchmark::ClobberMemory();
+    }
+    clock.report(state, nSpins, pool);
+}
+
+// The pulse elements of one hard-pulse point alone, every proton pulsed: range(1) threads share
+// the passes (1: CPU time against the one-thread copy; 2: wall time against the shared copy).
+void pulseElements(benchmark::State& state)
+{
+    const int nSpins = static_cast<int>(state.range(0));
+    const int threads = static_cast<int>(state.range(1));
+    StepSetup setup(nSpins);
+    std::vector<velmora::engine::PulseElement> elements;
+    for (int k = 0; k < nSpins; ++k)
+        elements.push_back({k, 2.0e5, 0.3 * k, setup.offsets[static_cast<std::size_t>(k)], 5.0e-6});
+    velmora::util::WorkPool pool(threads);
+    velmora::util::WorkPool* shared = threads > 1 ? &pool : nullptr;
+    const velmora::bench::KernelClock cpuClock;
+    const velmora::bench::SharedKernelClock wallClock;
+    for (auto _ : state) {
+        velmora::engine::applyPulseElements(setup.row, nSpins, elements, shared);
+        benchmark::DoNotOptimize(setup.row.data());
+        benchmark::ClobberMemory();
+    }
+    if (shared != nullptr)
+        wallClock.report(state, nSpins, pool);
+    else
+        cpuClock.report(state, nSpins);
+}
+
+// A row copy shared between two threads, wall time: the unit of the ...Shared counters.
+void sharedRowCopy(benchmark::State& state)
+{
+    const int nSpins = static_cast<int>(state.range(0));
+    velmora::util::WorkPool pool(kSharingThreads);
+    for (auto _ : state)
+        state.SetIterationTime(velmora::bench::sharedRowCopySeconds(nSpins, pool));
+}
+
 BENCHMARK(hardPulseStep)->ArgName("spins")->DenseRange(4, 10, 2)->Unit(benchmark::kMicrosecond);
+BENCHMARK(hardPulseStepShared)
+    ->ArgName("spins")
+    ->DenseRange(8, 10, 1)
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(shapedPulseStep)->ArgName("spins")->DenseRange(4, 10, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK(shapedPulseStepShared)
+    ->ArgName("spins")
+    ->DenseRange(8, 10, 2)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(pulseElements)
+    ->ArgNames({"spins", "threads"})
+    ->ArgsProduct({{8, 9, 10}, {1, 2}})
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(sharedRowCopy)
+    ->ArgName("spins")
+    ->DenseRange(8, 10, 1)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -23,18 +23,28 @@ lines = [f"{n},14,{n},", labels, labels, shifts, ",".join(str(j[a][b]) for a in 
 open(sys.argv[1], "w", newline="").write("\r\n".join(lines) + "\r\n")
 PY
 
+# Each run on one thread and on every core; $peakKiB holds the last run's peak resident size.
 measure() {
     local name=$1
     shift
     for threads in 1 0; do
         local option=()
         [ "$threads" -ne 0 ] && option=(--threads "$threads")
-        /usr/bin/time -f "$name, threads ${threads/#0/all}: %e s wall, %U s user, %M KiB peak" \
+        /usr/bin/time -o "$work/time.txt" -f "%e s wall, %U s user, %M KiB peak" \
             "$cli" run --workdir "$work" --quiet "${option[@]}" "$@" >/dev/null
+        echo "$name, threads ${threads/#0/all}: $(cat "$work/time.txt")"
+        peakKiB=$(sed -E 's/.* ([0-9]+) KiB peak/\1/' "$work/time.txt")
+        lastThreads=$threads
     done
 }
 
+# Without gradients a run holds at most three state rows per thread (8 MiB each at ten spins)
+# besides its records: the operator record of 64 runs x 8 MiB. The process peak also holds the
+# recorded-operator list and the synthesis that follows the runs.
 measure "10-proton COSY (64 runs)" --mol h10.mol --psq cosy.psq --2d
+threads=$([ "$lastThreads" -eq 0 ] && nproc || echo "$lastThreads")
+echo "  3 rows per thread ($threads threads) + operator record: $(( (3 * 8 * threads + 64 * 8) * 1024 )) KiB;" \
+     "peak $peakKiB KiB"
 measure "3-spin COSY, Ni 255, np 1024 (512 runs)" --mol cosy.mol --psq cosy.psq --2d \
     --set 'Text14(11)=255' --set 'Text14(12)=1024'
 measure "10-proton gradient pair, 128 slices (1D)" --mol h10.mol --psq gradient_echo.psq \

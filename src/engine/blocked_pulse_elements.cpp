@@ -1,9 +1,12 @@
+// The pulse elements of one point in a block pass and a gathered pass over the row.
 #include "engine/blocked_pulse_elements.h"
 
 #include "engine/operator_basis.h"
+#include "engine/row_pieces.h"
 #include "engine/step_routine.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -11,37 +14,107 @@ namespace velmora::engine {
 
 namespace {
 
-void applyOne(std::span<double> row, int nSpins, const PulseElement& e)
+// Neighbouring low coefficients gathered at a time for the two highest spins: 16 runs of 64
+// doubles, 8 KiB, stay in the first-level cache between the two spins' turns.
+constexpr std::int32_t kGatherRun = 64;
+
+// Turns `length` coefficient triples (x, y, z), each kind a contiguous run, as applyPulseElement
+// turns one triple.
+inline void rotateTriples(double* __restrict px, double* __restrict py, double* __restrict pz,
+                          std::int32_t length, const ElementRotation& r)
 {
-    applyPulseElementInRuns(row, nSpins, e.spin, e.amplitudeRadPerS, e.phaseRad, e.offsetRadPerS, e.seconds);
+    for (std::int32_t i = 0; i < length; ++i) {
+        const double x = px[i];
+        const double y = py[i];
+        const double z = pz[i];
+        px[i] = x * r.xx + y * r.xy + z * r.xz;
+        py[i] = x * r.yx + y * r.yy + z * r.yz;
+        pz[i] = x * r.zx + y * r.zy + z * r.zz;
+    }
+}
+
+// One spin's turn over the coefficients [c, c + length), length a multiple of 4 * Run, with the
+// run length 4^spin known at compile time (spins 0 and 1, whose runs are 1 and 4 coefficients).
+template <std::int32_t Run> void rotateSpinFixed(double* c, std::int32_t length, const ElementRotation& r)
+{
+    for (std::int32_t base = 0; base < length; base += 4 * Run)
+        rotateTriples(c + base + Run, c + base + 2 * Run, c + base + 3 * Run, Run, r);
+}
+
+void rotateSpin(double* c, std::int32_t length, int spin, const ElementRotation& r)
+{
+    const std::int32_t run = kStride[spin];
+    if (run == 1) {
+        rotateSpinFixed<1>(c, length, r);
+        return;
+    }
+    if (run == 4) {
+        rotateSpinFixed<4>(c, length, r);
+        return;
+    }
+    for (std::int32_t base = 0; base < length; base += 4 * run)
+        rotateTriples(c + base + run, c + base + 2 * run, c + base + 3 * run, run, r);
+}
+
+// One of the two highest spins (blockSpins and blockSpins + 1) on the kGatherRun low coefficients
+// from c, for each of the four digits of the other high spin.
+void rotateGathered(double* c, int blockSpins, int spin, const ElementRotation& r)
+{
+    const std::int32_t run = kStride[spin];
+    const std::int32_t other = kStride[spin == blockSpins ? blockSpins + 1 : blockSpins];
+    for (std::int32_t digit = 0; digit < 4; ++digit) {
+        double* const base = c + digit * other;
+        rotateTriples(base + run, base + 2 * run, base + 3 * run, kGatherRun, r);
+    }
 }
 
 }  // namespace
 
-void applyPulseElements(std::span<double> row, int nSpins, std::span<const PulseElement> elements)
+void applyPulseElements(std::span<double> row, int nSpins, std::span<const PulseElement> elements,
+                        util::WorkPool* pool)
 {
     const bool ascending = std::is_sorted(elements.begin(), elements.end(),
                                           [](const PulseElement& a, const PulseElement& b) { return a.spin < b.spin; });
-    if (nSpins < kBlockedPulseFromSpins || !ascending) {
+    if (nSpins < kBlockedPulseFromSpins || !ascending || elements.size() > kSpinSlots) {
         for (const PulseElement& e : elements)
-            applyOne(row, nSpins, e);
+            applyPulseElementInRuns(row, nSpins, e.spin, e.amplitudeRadPerS, e.phaseRad, e.offsetRadPerS,
+                                    e.seconds);
         return;
     }
-    // Elements of spins below kPulseBlockSpins act within each block of 4^8 coefficients, whose
-    // higher digits are fixed: the block is the row of an eight-spin system.
-    const auto low = std::partition_point(elements.begin(), elements.end(),
-                                          [](const PulseElement& e) { return e.spin < kPulseBlockSpins; });
-    const std::int32_t blockSize = operatorCount(kPulseBlockSpins);
-    const std::int32_t count = operatorCount(nSpins);
-    if (low != elements.begin()) {
-        for (std::int32_t start = 0; start < count; start += blockSize) {
-            const std::span<double> block = row.subspan(static_cast<std::size_t>(start), static_cast<std::size_t>(blockSize));
-            for (auto e = elements.begin(); e != low; ++e)
-                applyOne(block, kPulseBlockSpins, *e);
-        }
+    const int blockSpins = nSpins - kGatheredPulseSpins;
+    std::array<ElementRotation, kSpinSlots> rotation{};
+    for (std::size_t i = 0; i < elements.size(); ++i) {
+        const PulseElement& e = elements[i];
+        rotation[i] = elementRotation(e.amplitudeRadPerS, e.phaseRad, e.offsetRadPerS, e.seconds);
     }
-    for (auto e = low; e != elements.end(); ++e)
-        applyOne(row, nSpins, *e);
+    const auto firstHigh = static_cast<std::size_t>(
+        std::partition_point(elements.begin(), elements.end(),
+                             [&](const PulseElement& e) { return e.spin < blockSpins; }) -
+        elements.begin());
+    double* const c = row.data();
+    const std::int32_t blockSize = operatorCount(blockSpins);
+
+    // The low spins' elements inside each block of 4^(N-2) coefficients, whose two high digits are
+    // fixed: the block is the row of a system of N-2 spins (16 blocks, one piece each).
+    if (firstHigh > 0) {
+        const auto block = [&](int b) {
+            double* const start = c + static_cast<std::ptrdiff_t>(b) * blockSize;
+            for (std::size_t i = 0; i < firstHigh; ++i)
+                rotateSpin(start, blockSize, elements[i].spin, rotation[i]);
+        };
+        forEachRowPiece(pool, nSpins, operatorCount(nSpins) / blockSize, block);
+    }
+    // The two high spins' elements on the 16 coefficients of each low index, kGatherRun low indices
+    // at a time; the pieces cut the low indices.
+    if (firstHigh < elements.size()) {
+        const auto gathered = [&](int p) {
+            const RowPiece piece = rowPiece(blockSize, kGatherRun, p);
+            for (std::int32_t low = piece.begin; low < piece.end; low += kGatherRun)
+                for (std::size_t i = firstHigh; i < elements.size(); ++i)
+                    rotateGathered(c + low, blockSpins, elements[i].spin, rotation[i]);
+        };
+        forEachRowPiece(pool, nSpins, kRowPieces, gathered);
+    }
 }
 
 }  // namespace velmora::engine

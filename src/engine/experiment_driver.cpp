@@ -3,6 +3,7 @@
 #include "engine/initial_state.h"
 #include "engine/operator_basis.h"
 #include "engine/relaxation.h"
+#include "engine/row_pieces.h"
 #include "engine/slice_profile.h"
 #include "engine/spin_tables.h"
 #include "engine/state_matrix.h"
@@ -146,6 +147,22 @@ struct ResumePoint {
     bool taken = false;
 };
 
+// Lends a workspace the pool for its large row's passes for as long as it lives (nullptr or a pool
+// of one thread: none), so a failing step cannot leave the pool lent while other work starts.
+class RowPassSharing {
+public:
+    RowPassSharing(StepWorkspace& workspace, util::WorkPool* pool) : workspace_(workspace)
+    {
+        workspace_.shareRowPassesWith(pool != nullptr && pool->threads() > 1 ? pool : nullptr);
+    }
+    ~RowPassSharing() { workspace_.shareRowPassesWith(nullptr); }
+    RowPassSharing(const RowPassSharing&) = delete;
+    RowPassSharing& operator=(const RowPassSharing&) = delete;
+
+private:
+    StepWorkspace& workspace_;
+};
+
 // Where one run executes: on the caller's thread, which shares the slice rows of each step out to
 // the pool and lets the window yield, or whole on one worker of the pool, next to other runs.
 struct RunLane {
@@ -276,6 +293,9 @@ void Driver::applyStepToRows(int run, int step, int cyclePass, int phaseCounter,
     // Sampling adds every row into the same record, so an acquiring step runs its rows in order; a
     // run on a worker already has the pool's other threads busy with other runs.
     if (acquire || rows == 1 || !lane.onCaller) {
+        // Rows one at a time on the caller leave the pool idle: a large row's passes take it.
+        const RowPassSharing sharing(workspaces_[static_cast<std::size_t>(lane.worker)],
+                                     lane.onCaller && spins.count >= kSharedRowFromSpins ? &pool_ : nullptr);
         for (int row = 0; row < rows; ++row)
             evolveRow(row, lane.worker);
     } else {

@@ -2,6 +2,7 @@
 #include "engine/relaxation.h"
 
 #include "engine/operator_basis.h"
+#include "engine/row_pieces.h"
 #include "util/text_compare.h"
 
 #include <algorithm>
@@ -190,29 +191,40 @@ void relaxT1(std::span<double> row, const SpinTables& spins, const Relaxation& r
     }
 }
 
-void relaxT2(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation, double seconds)
+void relaxT2(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation, double seconds,
+             util::WorkPool* pool)
 {
     if (!(seconds > 0.0))
         return;
+    std::array<double, kSpinSlots> e2{};
+    for (int k = 0; k < spins.count; ++k)
+        e2[static_cast<std::size_t>(k)] =
+            spins.active(k) ? survivingFraction(seconds, relaxation.t2Ms[k]) : 1.0;
+    const std::int32_t count = operatorCount(spins.count);
     double* const c = row.data();
-    for (int k = 0; k < spins.count; ++k) {
-        if (!spins.active(k))
-            continue;
-        const double e2 = survivingFraction(seconds, relaxation.t2Ms[k]);
-        if (e2 == 1.0)
-            continue;
-        // Every index with digit k = y, and its partner with digit k = x, together cover all
-        // coefficients transverse at spin k.
-        const std::int32_t xFromY = kStride[k];
-        forEachY(spins.count, k, [c, xFromY, e2](std::int32_t yIdx) {
-            c[yIdx] *= e2;
-            c[yIdx - xFromY] *= e2;
-        });
-    }
+    // Piece p holds whole runs of 4^k coefficients of every spin k; within it, the coefficients
+    // with digit k = x or y are the runs [base + 4^k, base + 3 * 4^k) of every group of 4^(k+1).
+    const auto piece = [&](int p) {
+        const RowPiece part = rowPiece(count, std::min<std::int32_t>(count, 4), p);
+        for (int k = 0; k < spins.count; ++k) {
+            const double factor = e2[static_cast<std::size_t>(k)];
+            if (factor == 1.0)
+                continue;
+            const std::int32_t run = kStride[k];
+            const std::int32_t group = 4 * run;
+            for (std::int32_t base = part.begin - part.begin % group; base < part.end; base += group) {
+                const std::int32_t from = std::max(base + run, part.begin);
+                const std::int32_t to = std::min(base + 3 * run, part.end);
+                for (std::int32_t i = from; i < to; ++i)
+                    c[i] *= factor;
+            }
+        }
+    };
+    forEachRowPiece(pool, spins.count, kRowPieces, piece);
 }
 
 void relaxT2InOnePass(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
-                      double seconds)
+                      double seconds, util::WorkPool* pool)
 {
     if (!(seconds > 0.0))
         return;
@@ -240,12 +252,17 @@ void relaxT2InOnePass(std::span<double> row, const SpinTables& spins, const Rela
     fillFactors(low, 0, lowSpins);
     fillFactors(high, lowSpins, highSpins);
     const std::int32_t lowCount = kStride[lowSpins];
-    double* c = row.data();
-    for (std::int32_t h = 0; h < kStride[highSpins]; ++h, c += lowCount) {
-        const double upper = high[static_cast<std::size_t>(h)];
-        for (std::int32_t t = 0; t < lowCount; ++t)
-            c[t] *= upper * low[static_cast<std::size_t>(t)];
-    }
+    // The pieces cut the upper digits; each upper index h scales its lowCount coefficients.
+    const auto piece = [&](int p) {
+        const RowPiece part = rowPiece(kStride[highSpins], 1, p);
+        for (std::int32_t h = part.begin; h < part.end; ++h) {
+            double* const c = row.data() + static_cast<std::ptrdiff_t>(h) * lowCount;
+            const double upper = high[static_cast<std::size_t>(h)];
+            for (std::int32_t t = 0; t < lowCount; ++t)
+                c[t] *= upper * low[static_cast<std::size_t>(t)];
+        }
+    };
+    forEachRowPiece(pool, spins.count, kRowPieces, piece);
 }
 
 void crossRelax(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation, double seconds)
@@ -289,30 +306,30 @@ void relaxLongitudinal(std::span<double> row, const SpinTables& spins, const Rel
 }
 
 void relaxAfterElement(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
-                       double seconds)
+                       double seconds, util::WorkPool* pool)
 {
     if (relaxation.crossOn) {
         solomonStep(row, spins, relaxation, seconds);
         if (relaxation.t2On)
-            relaxT2(row, spins, relaxation, seconds);
+            relaxT2(row, spins, relaxation, seconds, pool);
         return;
     }
     if (relaxation.t2On)
-        relaxT2(row, spins, relaxation, seconds);
+        relaxT2(row, spins, relaxation, seconds, pool);
     if (relaxation.t1On)
         relaxT1(row, spins, relaxation, seconds);
 }
 
 void relaxAfterShapedEvolution(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
-                               double seconds)
+                               double seconds, util::WorkPool* pool)
 {
     if (relaxation.crossOn) {
         solomonStep(row, spins, relaxation, seconds);
-        relaxT2(row, spins, relaxation, seconds);
+        relaxT2(row, spins, relaxation, seconds, pool);
         return;
     }
     if (relaxation.t2On)
-        relaxT2(row, spins, relaxation, seconds);
+        relaxT2(row, spins, relaxation, seconds, pool);
     if (relaxation.t1On)
         relaxT1(row, spins, relaxation, seconds);
 }

@@ -15,6 +15,10 @@
 #include <array>
 #include <span>
 
+namespace velmora::util {
+class WorkPool;
+}
+
 namespace velmora::engine {
 
 // The longitudinal relaxation of the active spins' z coefficients with cross-relaxation on: the
@@ -73,7 +77,11 @@ void relaxT1(std::span<double> row, const SpinTables& spins, const Relaxation& r
 // T2 relaxation for `seconds`: for every active spin k, every coefficient whose digit k is x or y is
 // multiplied by E2 = exp(-seconds * 1000 / T2(k)); a product transverse at m spins thus decays by
 // the product of m factors, and z or E digits add no decay. A non-positive interval changes nothing.
-void relaxT2(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation, double seconds);
+// The row is taken in pieces, all spins' factors on one piece before the next (the same products in
+// the same order); with a pool of more than one thread (idle while this runs) the pieces of a large
+// row are shared between its threads.
+void relaxT2(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation, double seconds,
+             util::WorkPool* pool = nullptr);
 
 // Cross-relaxation for `seconds`: for every active spin i (ascending) and every other spin j
 // (ascending, active or not), I(i)z <- I(i)z + (M0(j) - I(j)z) w, with M0(j) the equilibrium
@@ -85,9 +93,9 @@ void crossRelax(std::span<double> row, const SpinTables& spins, const Relaxation
 
 // The same as relaxT2, in one pass over the row: each coefficient is scaled once by the product of
 // the surviving fractions of its transverse spins (two tables of the lower and upper five digits), so
-// it agrees with relaxT2 to rounding. Does not allocate.
+// it agrees with relaxT2 to rounding. Does not allocate. With a pool, as relaxT2.
 void relaxT2InOnePass(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
-                      double seconds);
+                      double seconds, util::WorkPool* pool = nullptr);
 
 // The z part of both calling orders below: with cross-relaxation on, T1 and cross-relaxation as one
 // exact step of the Solomon equations; otherwise T1 when switched on. It commutes with T2.
@@ -98,13 +106,15 @@ void relaxLongitudinal(std::span<double> row, const SpinTables& spins, const Rel
 // each only when switched on. With cross-relaxation on, it and T1 act together as one exact step of
 // the Solomon equations (T1 with it whatever its switch says: cross-relaxation has no meaning
 // without the spins' own relaxation); T2, which commutes with both, acts once.
+// A pool shares the T2 pass, as in relaxT2.
 void relaxAfterElement(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
-                       double seconds);
+                       double seconds, util::WorkPool* pool = nullptr);
 
 // The order after the free evolution that follows an element of a shaped pulse: with cross-relaxation
 // on, T1 with cross-relaxation (one exact step, as above) and T2, whatever the T1 and T2 switches
 // say; otherwise T2 (when on), then T1 (when on).
+// A pool shares the T2 pass, as in relaxT2.
 void relaxAfterShapedEvolution(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
-                               double seconds);
+                               double seconds, util::WorkPool* pool = nullptr);
 
 }  // namespace velmora::engine

@@ -107,12 +107,8 @@ namespace {
 // Rotation of one spin's (x, y, z) coefficients about the effective field of a pulse element: RF of
 // amplitude a along phase phi in the transverse plane and the resonance offset Delta = -Omega along
 // z; the coefficients turn by beta = omega_e * seconds about its direction (nx, ny, nz).
-struct ElementRotation {
-    double xx, xy, xz, yx, yy, yz, zx, zy, zz;
-};
-
-ElementRotation elementRotation(double amplitudeRadPerS, double phaseRad, double offsetRadPerS,
-                                double seconds)
+ElementRotation effectiveFieldRotation(double amplitudeRadPerS, double phaseRad, double offsetRadPerS,
+                                       double seconds)
 {
     const double delta = -offsetRadPerS;
     const double omegaE = std::sqrt(delta * delta + amplitudeRadPerS * amplitudeRadPerS);
@@ -130,6 +126,17 @@ ElementRotation elementRotation(double amplitudeRadPerS, double phaseRad, double
 
 }  // namespace
 
+ElementRotation elementRotation(double amplitudeRadPerS, double phaseRad, double offsetRadPerS,
+                                double seconds)
+{
+    if (amplitudeRadPerS > 0.0)
+        return effectiveFieldRotation(amplitudeRadPerS, phaseRad, offsetRadPerS, seconds);
+    // Free precession of the spin alone, as rotateSpinAboutZ turns it.
+    const double c = std::cos(offsetRadPerS * seconds);
+    const double s = std::sin(offsetRadPerS * seconds);
+    return {c, -s, 0.0, s, c, 0.0, 0.0, 0.0, 1.0};
+}
+
 void applyPulseElement(std::span<double> row, int nSpins, int spin, double amplitudeRadPerS, double phaseRad,
                        double offsetRadPerS, double seconds)
 {
@@ -138,7 +145,7 @@ void applyPulseElement(std::span<double> row, int nSpins, int spin, double ampli
         rotateSpinAboutZ(row, nSpins, spin, offsetRadPerS * seconds);
         return;
     }
-    const ElementRotation r = elementRotation(amplitudeRadPerS, phaseRad, offsetRadPerS, seconds);
+    const ElementRotation r = effectiveFieldRotation(amplitudeRadPerS, phaseRad, offsetRadPerS, seconds);
     const std::int32_t xFromZ = kYDigit[spin];
     const std::int32_t yFromZ = kStride[spin];
     forEachZ(nSpins, spin, [=](std::int32_t zIdx) {
@@ -158,7 +165,7 @@ void applyPulseElementInRuns(std::span<double> row, int nSpins, int spin, double
         rotateSpinAboutZ(row, nSpins, spin, offsetRadPerS * seconds);
         return;
     }
-    const ElementRotation r = elementRotation(amplitudeRadPerS, phaseRad, offsetRadPerS, seconds);
+    const ElementRotation r = effectiveFieldRotation(amplitudeRadPerS, phaseRad, offsetRadPerS, seconds);
     const std::int32_t run = kStride[spin];
     const std::int32_t count = operatorCount(nSpins);
     for (std::int32_t base = 0; base < count; base += 4 * run) {
@@ -322,7 +329,8 @@ void applyStep(const StepInputs& inputs, const StepContext& context, StepWorkspa
                 elements[elementCount++] = {k, workspace.amplitude(p, k), workspace.phase(p, k),
                                             omega[static_cast<std::size_t>(k)], tau};
             }
-            applyPulseElements(row, nSpins, std::span<const PulseElement>(elements.data(), elementCount));
+            applyPulseElements(row, nSpins, std::span<const PulseElement>(elements.data(), elementCount),
+                               workspace.rowPool());
             if (shapedPulse && lastWidth != 0.0 && remainderPerPoint != 0.0) {
                 // Both intervals of the point in one pass (they commute; see point_evolution.h).
                 evolveAfterElements(row, spins, relaxation, offsets, lastWidth, remainderPerPoint,
@@ -337,11 +345,11 @@ void applyStep(const StepInputs& inputs, const StepContext& context, StepWorkspa
                     // Couplings alone: the offsets acted inside the pulse elements.
                     constexpr std::array<double, kSpinSlots> kNoOffsets{};
                     workspace.freeEvolution().evolve(row, spins, kNoOffsets, lastWidth);
-                    relaxAfterElement(row, spins, relaxation, lastWidth);
+                    relaxAfterElement(row, spins, relaxation, lastWidth, workspace.rowPool());
                 }
                 if (shapedPulse && remainderPerPoint != 0.0) {
                     workspace.freeEvolution().evolve(row, spins, offsets, remainderPerPoint);
-                    relaxAfterShapedEvolution(row, spins, relaxation, remainderPerPoint);
+                    relaxAfterShapedEvolution(row, spins, relaxation, remainderPerPoint, workspace.rowPool());
                 }
             }
             if (inputs.acquisition) {
@@ -361,7 +369,7 @@ void applyStep(const StepInputs& inputs, const StepContext& context, StepWorkspa
         for (int i = 1; i <= parts; ++i) {
             setOffsets(i);
             workspace.freeEvolution().evolve(row, spins, offsets, partSeconds);
-            relaxAfterElement(row, spins, relaxation, partSeconds);
+            relaxAfterElement(row, spins, relaxation, partSeconds, workspace.rowPool());
         }
     }
 }

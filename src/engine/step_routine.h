@@ -45,6 +45,14 @@ double rfAmplitudeRadPerS(double powerDb);
 void applyPulseElement(std::span<double> row, int nSpins, int spin, double amplitudeRadPerS, double phaseRad,
                        double offsetRadPerS, double seconds);
 
+// The turn of one spin's (x, y, z) coefficients by a pulse element, as rows of a 3x3 matrix:
+// x' = x xx + y xy + z xz, and so on. With amplitude <= 0 the turn about z by offset * seconds.
+struct ElementRotation {
+    double xx, xy, xz, yx, yy, yz, zx, zy, zz;
+};
+ElementRotation elementRotation(double amplitudeRadPerS, double phaseRad, double offsetRadPerS,
+                                double seconds);
+
 // The same element walking the spin's x, y and z coefficients as contiguous runs of 4^spin, which
 // the step routine uses; applyPulseElement stays the plain reference.
 void applyPulseElementInRuns(std::span<double> row, int nSpins, int spin, double amplitudeRadPerS,

@@ -1,9 +1,11 @@
-// The pulse elements of a point applied block by block against the plain element kernel applied
-// one spin after the other, on random rows of nine and ten spins.
+// The pulse elements of a point applied in a block pass and a gathered pass against the plain
+// element kernel applied one spin after the other, on random rows of eight to ten spins, and the
+// same passes shared between two or three threads.
 #include "engine/blocked_pulse_elements.h"
 #include "engine/operator_basis.h"
 #include "engine/step_routine.h"
 #include "util/uniform_random.h"
+#include "util/work_pool.h"
 
 #include <algorithm>
 #include <cmath>
@@ -17,8 +19,9 @@ namespace {
 TEST(BlockedPulseElements, AgreeWithThePlainKernelOnRandomRows)
 {
     util::UniformRandom random(11);
-    for (const int nSpins : {9, 10}) {
-        // Every spin pulsed except spin 3; spin 6 and spin 9 (when present) precess without RF.
+    for (const int nSpins : {8, 9, 10}) {
+        // Every spin pulsed except spin 3; spin 6 and spin 9 (when present) precess without RF, so
+        // the gathered pass sees both kinds of element at nine and ten spins.
         std::vector<PulseElement> elements;
         for (int k = 0; k < nSpins; ++k) {
             if (k == 3)
@@ -32,10 +35,19 @@ TEST(BlockedPulseElements, AgreeWithThePlainKernelOnRandomRows)
             v = random.next() - 0.5;
         const std::vector<double> before = plain;
         std::vector<double> blocked = plain;
+        std::vector<double> shared2 = plain;
+        std::vector<double> shared3 = plain;
+        util::WorkPool two(2);
+        util::WorkPool three(3);
 
         for (const PulseElement& e : elements)
             applyPulseElement(plain, nSpins, e.spin, e.amplitudeRadPerS, e.phaseRad, e.offsetRadPerS, e.seconds);
         applyPulseElements(blocked, nSpins, elements);
+        applyPulseElements(shared2, nSpins, elements, &two);
+        applyPulseElements(shared3, nSpins, elements, &three);
+        // Each coefficient sees the same operations whichever thread does its piece.
+        EXPECT_TRUE(shared2 == blocked) << nSpins << " spins, two threads";
+        EXPECT_TRUE(shared3 == blocked) << nSpins << " spins, three threads";
 
         double largest = 0.0, worst = 0.0, moved = 0.0;
         for (std::size_t i = 0; i < plain.size(); ++i) {

@@ -2,7 +2,9 @@
 // their closed-form solutions, and the relaxation times a run takes from the arrayed parameter.
 #include "engine/operator_basis.h"
 #include "engine/relaxation.h"
+#include "util/work_pool.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -223,6 +225,39 @@ TEST(RelaxationT2, InactiveSpinAddsNoDecay)
     relaxT2(row, spins, allOn(), 0.1);
     EXPECT_EQ(row[x0], 1.0e7);
     EXPECT_NEAR(row[x0x1], 1.0e7 * std::exp(-1.0), 1e-6);  // the factor of spin 1 alone
+}
+
+// Nine spins, so the pieces cut the runs of spins 7 and 8 and the pool is used: the per-spin pass
+// and the one-pass tables agree, and neither depends on the thread count.
+TEST(RelaxationT2, PassesSharedBetweenThreadsGiveTheSameBits)
+{
+    SpinTables spins = spinsOf({kNucleusConstantH1, kNucleusConstantH1, kNucleusConstantH1,
+                                kNucleusConstantC13, kNucleusConstantH1, kNucleusConstantH1,
+                                kNucleusConstantH1, kNucleusConstantH1, kNucleusConstantH1});
+    spins.slotState[2] = 0;
+    Relaxation r = allOn();
+    for (int k = 0; k < spins.count; ++k)
+        r.t2Ms[static_cast<std::size_t>(k)] = 10.0 + 5.0 * k;
+    const std::vector<double> before = randomRow(spins.count, 9);
+    std::vector<double> perSpin = before;
+    std::vector<double> onePass = before;
+    relaxT2(perSpin, spins, r, 0.03);
+    relaxT2InOnePass(onePass, spins, r, 0.03);
+    double worst = 0.0;
+    for (std::size_t i = 0; i < before.size(); ++i)
+        worst = std::max(worst, std::fabs(perSpin[i] - onePass[i]));
+    EXPECT_LE(worst, 1e-12 * 1.0e7);
+    EXPECT_LT(std::fabs(perSpin[static_cast<std::size_t>(kStride[8])]),
+              0.7 * std::fabs(before[static_cast<std::size_t>(kStride[8])]));  // the highest spin decayed
+    for (const int threads : {2, 3}) {
+        util::WorkPool pool(threads);
+        std::vector<double> sharedPerSpin = before;
+        std::vector<double> sharedOnePass = before;
+        relaxT2(sharedPerSpin, spins, r, 0.03, &pool);
+        relaxT2InOnePass(sharedOnePass, spins, r, 0.03, &pool);
+        EXPECT_TRUE(sharedPerSpin == perSpin) << threads << " threads";
+        EXPECT_TRUE(sharedOnePass == onePass) << threads << " threads";
+    }
 }
 
 // --- Cross-relaxation ------------------------------------------------------------------------------
