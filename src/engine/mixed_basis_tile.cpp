@@ -1,0 +1,182 @@
+// Change of basis and phasor rotations of one tile, with contiguous inner loops the compiler
+// vectorises: runs of 4^p coefficients below position p, blocks of 16 for positions 0 and 1.
+#include "engine/mixed_basis_tile.h"
+
+#include "engine/operator_basis.h"
+
+#include <algorithm>
+#include <cstddef>
+
+namespace velmora::engine {
+
+namespace {
+
+std::size_t at(std::int32_t i)
+{
+    return static_cast<std::size_t>(i);
+}
+
+// Positions read by the table below a rotated position: one contiguous run of at most 4^4.
+constexpr int kLowPositions = 4;
+
+}  // namespace
+
+MixedBasisTables::MixedBasisTables()
+{
+    // The largest of each table: low 4^4, mid 4^3 (position 7), high 4^6 (positions 0 and 1).
+    for (PositionTables& t : tables_) {
+        for (Table* table : {&t.low, &t.mid, &t.high}) {
+            table->re.resize(at(kStride[kMaxPositions - 2]));
+            table->im.resize(at(kStride[kMaxPositions - 2]));
+        }
+    }
+}
+
+void MixedBasisTables::Table::fill(const std::array<DigitPhasors, kMaxPositions>& digits, int first,
+                                   int count)
+{
+    size = kStride[count];
+    re[0] = 1.0;
+    im[0] = 0.0;
+    for (int j = 0; j < count; ++j) {
+        const DigitPhasors& f = digits[at(first + j)];
+        const std::int32_t below = kStride[j];
+        // Digit 0 last: it overwrites the entries the other digits are built from.
+        for (int d = 3; d >= 0; --d) {
+            for (std::int32_t i = 0; i < below; ++i) {
+                const Phasor p = times({re[at(i)], im[at(i)]}, f[at(d)]);
+                re[at(d * below + i)] = p.re;
+                im[at(d * below + i)] = p.im;
+            }
+        }
+    }
+}
+
+void MixedBasisTables::build(int positions, int rotated, const std::array<DigitPhasors, kMaxPositions>& digits)
+{
+    PositionTables& t = tables_[at(rotated)];
+    if (rotated < 2) {
+        t.high.fill(digits, 2, positions - 2);
+        t.partner = digits[at(1 - rotated)];
+        return;
+    }
+    const int lowCount = std::min(rotated, kLowPositions);
+    t.low.fill(digits, 0, lowCount);
+    t.mid.fill(digits, lowCount, rotated - lowCount);
+    t.high.fill(digits, rotated + 1, positions - rotated - 1);
+}
+
+void MixedBasisTables::rotate(double* tile, int rotated, Phasor tileFactor) const
+{
+    const PositionTables& t = tables_[at(rotated)];
+    const std::int32_t stride = kStride[rotated];
+    const std::int32_t lowCount = t.low.size;
+    const double* const lowRe = t.low.re.data();
+    const double* const lowIm = t.low.im.data();
+    for (std::int32_t h = 0; h < t.high.size; ++h) {
+        const Phasor highFactor = times(tileFactor, {t.high.re[at(h)], t.high.im[at(h)]});
+        double* const block = tile + 4 * stride * h;
+        for (std::int32_t m = 0; m < t.mid.size; ++m) {
+            const Phasor g = times(highFactor, {t.mid.re[at(m)], t.mid.im[at(m)]});
+            double* const x = block + stride + m * lowCount;
+            double* const y = x + stride;
+            for (std::int32_t lo = 0; lo < lowCount; ++lo) {
+                const double c = lowRe[lo] * g.re - lowIm[lo] * g.im;
+                const double s = lowRe[lo] * g.im + lowIm[lo] * g.re;
+                const double xv = x[lo];
+                const double yv = y[lo];
+                x[lo] = c * xv - s * yv;
+                y[lo] = s * xv + c * yv;
+            }
+        }
+    }
+}
+
+void MixedBasisTables::rotateLowestTwo(double* tile, int positions, bool rotateZero, bool rotateOne,
+                                       Phasor tileFactorZero, Phasor tileFactorOne) const
+{
+    const PositionTables& zero = tables_[0];
+    const PositionTables& one = tables_[1];
+    const std::int32_t blocks = kStride[positions - 2];
+    for (std::int32_t b = 0; b < blocks; ++b) {
+        double* const q = tile + 16 * b;
+        if (rotateZero) {
+            // Spin 0's pairs (1, 2) + 4 d1, turned by the phasor of position 1's digit d1.
+            const Phasor f = times(tileFactorZero, {zero.high.re[at(b)], zero.high.im[at(b)]});
+            for (int d = 0; d < 4; ++d) {
+                const Phasor w = times(f, zero.partner[at(d)]);
+                double& x = q[4 * d + 1];
+                double& y = q[4 * d + 2];
+                const double xv = x;
+                const double yv = y;
+                x = w.re * xv - w.im * yv;
+                y = w.im * xv + w.re * yv;
+            }
+        }
+        if (rotateOne) {
+            // Spin 1's pairs (4, 8) + d0, turned by the phasor of position 0's digit d0.
+            const Phasor f = times(tileFactorOne, {one.high.re[at(b)], one.high.im[at(b)]});
+            for (int d = 0; d < 4; ++d) {
+                const Phasor w = times(f, one.partner[at(d)]);
+                double& x = q[4 + d];
+                double& y = q[8 + d];
+                const double xv = x;
+                const double yv = y;
+                x = w.re * xv - w.im * yv;
+                y = w.im * xv + w.re * yv;
+            }
+        }
+    }
+}
+
+void toMixedBasis(double* tile, int positions, int p)
+{
+    const std::int32_t count = kStride[positions];
+    const std::int32_t stride = kStride[p];
+    if (p == 0) {
+        for (std::int32_t i = 0; i < count; i += 4) {
+            const double e = tile[i];
+            const double z = tile[i + 3];
+            tile[i] = e + z;
+            tile[i + 3] = e - z;
+        }
+        return;
+    }
+    for (std::int32_t base = 0; base < count; base += 4 * stride) {
+        double* const e = tile + base;
+        double* const z = e + 3 * stride;
+        for (std::int32_t lo = 0; lo < stride; ++lo) {
+            const double ev = e[lo];
+            const double zv = z[lo];
+            e[lo] = ev + zv;
+            z[lo] = ev - zv;
+        }
+    }
+}
+
+void fromMixedBasis(double* tile, int positions, int p)
+{
+    const std::int32_t count = kStride[positions];
+    const std::int32_t stride = kStride[p];
+    if (p == 0) {
+        for (std::int32_t i = 0; i < count; i += 4) {
+            const double u = tile[i];
+            const double v = tile[i + 3];
+            tile[i] = 0.5 * (u + v);
+            tile[i + 3] = 0.5 * (u - v);
+        }
+        return;
+    }
+    for (std::int32_t base = 0; base < count; base += 4 * stride) {
+        double* const u = tile + base;
+        double* const v = u + 3 * stride;
+        for (std::int32_t lo = 0; lo < stride; ++lo) {
+            const double uv = u[lo];
+            const double vv = v[lo];
+            u[lo] = 0.5 * (uv + vv);
+            v[lo] = 0.5 * (uv - vv);
+        }
+    }
+}
+
+}  // namespace velmora::engine
