@@ -328,7 +328,7 @@ void BlockedFreeEvolution::workOnTile(double* tile, const Pass& pass, std::span<
                                       std::int32_t tileIndex) const
 {
     const int m = pass.size;
-    for (int p = 0; p < m; ++p) {
+    for (int p = 2; p < m; ++p) {
         if (has(pass.toMixed, p))
             toMixedBasis(tile, m, p);
     }
@@ -349,16 +349,28 @@ void BlockedFreeEvolution::workOnTile(double* tile, const Pass& pass, std::span<
         }
         tileFactor[at(p)] = f;
     }
-    if (has(pass.rotated, 0) || has(pass.rotated, 1))
-        tables_.rotateLowestTwo(tile, m, has(pass.rotated, 0), has(pass.rotated, 1), tileFactor[0], tileFactor[1]);
+    // Positions 0 and 1 change basis and turn in one sweep, once the others are in the mixed
+    // basis, and change back in another once every turn is done.
+    MixedBasisTables::LowestTwo before;
+    before.toMixedZero = has(pass.toMixed, 0);
+    before.toMixedOne = has(pass.toMixed, 1);
+    before.rotateZero = has(pass.rotated, 0);
+    before.rotateOne = has(pass.rotated, 1);
+    if (before.toMixedZero || before.toMixedOne || before.rotateZero || before.rotateOne)
+        tables_.workOnLowestTwo(tile, m, before, tileFactor[0], tileFactor[1]);
     for (int p = 2; p < m; ++p) {
         if (has(pass.rotated, p))
             tables_.rotate(tile, p, tileFactor[at(p)]);
     }
-    for (int p = 0; p < m; ++p) {
+    for (int p = 2; p < m; ++p) {
         if (has(pass.fromMixed, p))
             fromMixedBasis(tile, m, p);
     }
+    MixedBasisTables::LowestTwo after;
+    after.fromMixedZero = has(pass.fromMixed, 0);
+    after.fromMixedOne = has(pass.fromMixed, 1);
+    if (after.fromMixedZero || after.fromMixedOne)
+        tables_.workOnLowestTwo(tile, m, after, tileFactor[0], tileFactor[1]);
 }
 
 }  // namespace velmora::engine

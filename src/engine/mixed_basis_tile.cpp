@@ -92,38 +92,67 @@ void MixedBasisTables::rotate(double* tile, int rotated, Phasor tileFactor) cons
     }
 }
 
-void MixedBasisTables::rotateLowestTwo(double* tile, int positions, bool rotateZero, bool rotateOne,
+void MixedBasisTables::workOnLowestTwo(double* tile, int positions, const LowestTwo& work,
                                        Phasor tileFactorZero, Phasor tileFactorOne) const
 {
     const PositionTables& zero = tables_[0];
     const PositionTables& one = tables_[1];
     const std::int32_t blocks = kStride[positions - 2];
     for (std::int32_t b = 0; b < blocks; ++b) {
+        // The block as rows d1 of lanes d0: coefficient 4 d1 + d0.
         double* const q = tile + 16 * b;
-        if (rotateZero) {
+        if (work.toMixedZero) {
+            for (int d = 0; d < 16; d += 4) {
+                const double e = q[d];
+                const double z = q[d + 3];
+                q[d] = e + z;
+                q[d + 3] = e - z;
+            }
+        }
+        if (work.toMixedOne) {
+            for (int d = 0; d < 4; ++d) {
+                const double e = q[d];
+                const double z = q[d + 12];
+                q[d] = e + z;
+                q[d + 12] = e - z;
+            }
+        }
+        if (work.rotateZero) {
             // Spin 0's pairs (1, 2) + 4 d1, turned by the phasor of position 1's digit d1.
             const Phasor f = times(tileFactorZero, {zero.high.re[at(b)], zero.high.im[at(b)]});
             for (int d = 0; d < 4; ++d) {
                 const Phasor w = times(f, zero.partner[at(d)]);
-                double& x = q[4 * d + 1];
-                double& y = q[4 * d + 2];
-                const double xv = x;
-                const double yv = y;
-                x = w.re * xv - w.im * yv;
-                y = w.im * xv + w.re * yv;
+                const double xv = q[4 * d + 1];
+                const double yv = q[4 * d + 2];
+                q[4 * d + 1] = w.re * xv - w.im * yv;
+                q[4 * d + 2] = w.im * xv + w.re * yv;
             }
         }
-        if (rotateOne) {
+        if (work.rotateOne) {
             // Spin 1's pairs (4, 8) + d0, turned by the phasor of position 0's digit d0.
             const Phasor f = times(tileFactorOne, {one.high.re[at(b)], one.high.im[at(b)]});
             for (int d = 0; d < 4; ++d) {
                 const Phasor w = times(f, one.partner[at(d)]);
-                double& x = q[4 + d];
-                double& y = q[8 + d];
-                const double xv = x;
-                const double yv = y;
-                x = w.re * xv - w.im * yv;
-                y = w.im * xv + w.re * yv;
+                const double xv = q[4 + d];
+                const double yv = q[8 + d];
+                q[4 + d] = w.re * xv - w.im * yv;
+                q[8 + d] = w.im * xv + w.re * yv;
+            }
+        }
+        if (work.fromMixedOne) {
+            for (int d = 0; d < 4; ++d) {
+                const double u = q[d];
+                const double v = q[d + 12];
+                q[d] = 0.5 * (u + v);
+                q[d + 12] = 0.5 * (u - v);
+            }
+        }
+        if (work.fromMixedZero) {
+            for (int d = 0; d < 16; d += 4) {
+                const double u = q[d];
+                const double v = q[d + 3];
+                q[d] = 0.5 * (u + v);
+                q[d + 3] = 0.5 * (u - v);
             }
         }
     }

@@ -58,9 +58,19 @@ public:
     // phasor of its digits times tileFactor. Positions 0 and 1 go through rotateLowestTwo.
     void rotate(double* tile, int rotated, Phasor tileFactor) const;
 
-    // The same for positions 0 and 1 at once (those whose flag is set).
-    void rotateLowestTwo(double* tile, int positions, bool rotateZero, bool rotateOne,
-                         Phasor tileFactorZero, Phasor tileFactorOne) const;
+    // What happens to positions 0 and 1 in one sweep over the tile's blocks of 16: changes of
+    // basis before, and changes back after, their turns.
+    struct LowestTwo {
+        bool toMixedZero = false;
+        bool toMixedOne = false;
+        bool rotateZero = false;
+        bool rotateOne = false;
+        bool fromMixedZero = false;
+        bool fromMixedOne = false;
+    };
+    // Positions 0 and 1 block by block (a block is four rows of four: row d1, lane d0).
+    void workOnLowestTwo(double* tile, int positions, const LowestTwo& work, Phasor tileFactorZero,
+                         Phasor tileFactorOne) const;
 
 private:
     // Phasors of every digit combination of the positions [first, first + count): split into
