@@ -140,6 +140,26 @@ bool has(unsigned mask, int i)
     return (mask & bit(i)) != 0;
 }
 
+// The decay tables cover spins 0..4 and 5..9.
+constexpr int kLowDecaySpins = 5;
+
+// factor[t] for the digits t of `count` spins from `first`: the product of the fractions of the
+// spins that are x or y in t.
+void fillDecay(std::array<double, 1024>& factor, std::span<const double> fraction, int first, int count)
+{
+    factor[0] = 1.0;
+    for (int m = 0; m < count; ++m) {
+        const double f = fraction[at(first + m)];
+        const std::int32_t below = kStride[m];
+        for (std::int32_t t = 0; t < below; ++t) {
+            const double g = factor[at(t)];
+            factor[at(t + below)] = g * f;
+            factor[at(t + 2 * below)] = g * f;
+            factor[at(t + 3 * below)] = g;
+        }
+    }
+}
+
 }  // namespace
 
 BlockedFreeEvolution::BlockedFreeEvolution()
@@ -239,12 +259,24 @@ int BlockedFreeEvolution::planPasses(const SpinTables& spins, std::array<Pass, 3
 }
 
 void BlockedFreeEvolution::evolve(std::span<double> row, const SpinTables& spins,
-                                  std::span<const double> offsetRadPerS, double seconds)
+                                  std::span<const double> offsetRadPerS, double seconds,
+                                  std::span<const double> transverseFraction)
 {
     const int n = spins.count;
+    bool withDecay = false;
+    for (std::size_t k = 0; k < transverseFraction.size() && k < at(n); ++k)
+        withDecay = withDecay || transverseFraction[k] != 1.0;
+    if (withDecay) {
+        spinDecay_.fill(1.0);
+        std::copy_n(transverseFraction.begin(), std::min(transverseFraction.size(), at(n)), spinDecay_.begin());
+        fillDecay(lowDecay_, spinDecay_, 0, std::min(n, kLowDecaySpins));
+        fillDecay(highDecay_, spinDecay_, kLowDecaySpins, std::max(n - kLowDecaySpins, 0));
+    }
     if (n < kMixedFromSpins) {
         rotateOffsets(row, spins, offsetRadPerS, seconds);
         rotateCouplings(row, spins, seconds);
+        if (withDecay)
+            scaleByDecay(row.data(), n, 1.0);
         return;
     }
     // One exact phasor per spin and coupled pair; every angle of the interval is a product of them.
@@ -258,13 +290,25 @@ void BlockedFreeEvolution::evolve(std::span<double> row, const SpinTables& spins
     }
     std::array<Pass, 3> passes;
     const int passCount = planPasses(spins, passes);
+    // The first pass works on the row in place, in blocks of its low spins: the decay goes there.
     for (int i = 0; i < passCount; ++i)
-        runPass(row, n, passes[at(i)]);
+        runPass(row, n, passes[at(i)], withDecay && i == 0);
 }
 
-void BlockedFreeEvolution::runPass(std::span<double> row, int nSpins, const Pass& pass)
+void BlockedFreeEvolution::scaleByDecay(double* tile, int positions, double outside) const
 {
-    if (pass.toMixed == 0 && pass.rotated == 0 && pass.fromMixed == 0)
+    const int lowSpins = std::min(positions, kLowDecaySpins);
+    const std::int32_t lowCount = kStride[lowSpins];
+    for (std::int32_t h = 0; h < kStride[positions - lowSpins]; ++h, tile += lowCount) {
+        const double upper = outside * highDecay_[at(h)];
+        for (std::int32_t t = 0; t < lowCount; ++t)
+            tile[t] *= upper * lowDecay_[at(t)];
+    }
+}
+
+void BlockedFreeEvolution::runPass(std::span<double> row, int nSpins, const Pass& pass, bool withDecay)
+{
+    if (pass.toMixed == 0 && pass.rotated == 0 && pass.fromMixed == 0 && !withDecay)
         return;
     const int m = pass.size;
     // The angle tables of the rotated positions, from the in-tile partners' digits.
@@ -305,13 +349,13 @@ void BlockedFreeEvolution::runPass(std::span<double> row, int nSpins, const Pass
     const auto work = [&](int tile, int worker) {
         const std::int32_t base = spreadDigits(tile, otherSpins);
         if (inPlace) {
-            workOnTile(c + base, pass, otherSpins, tile);
+            workOnTile(c + base, pass, otherSpins, tile, withDecay);
             return;
         }
         double* const scratch = tiles_[at(worker)].data();
         for (std::int32_t t = 0, r = 0; t < tileSize; t += run, ++r)
             std::copy_n(c + base + runStart_[at(r)], run, scratch + t);
-        workOnTile(scratch, pass, otherSpins, tile);
+        workOnTile(scratch, pass, otherSpins, tile, withDecay);
         for (std::int32_t t = 0, r = 0; t < tileSize; t += run, ++r)
             std::copy_n(scratch + t, run, c + base + runStart_[at(r)]);
     };
@@ -325,9 +369,20 @@ void BlockedFreeEvolution::runPass(std::span<double> row, int nSpins, const Pass
 }
 
 void BlockedFreeEvolution::workOnTile(double* tile, const Pass& pass, std::span<const int> otherSpins,
-                                      std::int32_t tileIndex) const
+                                      std::int32_t tileIndex, bool withDecay) const
 {
     const int m = pass.size;
+    if (withDecay) {
+        // Only an in-place pass (members 0..m-1) takes the decay; the other spins' fractions are
+        // fixed over the tile.
+        double outside = 1.0;
+        for (std::size_t o = 0; o < otherSpins.size(); ++o) {
+            const int digit = (tileIndex >> (2 * o)) & 3;
+            if (digit == 1 || digit == 2)
+                outside *= spinDecay_[at(otherSpins[o])];
+        }
+        scaleByDecay(tile, m, outside);
+    }
     for (int p = 2; p < m; ++p) {
         if (has(pass.toMixed, p))
             toMixedBasis(tile, m, p);

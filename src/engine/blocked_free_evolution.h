@@ -41,7 +41,17 @@ public:
     // evolveCouplings(row, spins, seconds), to rounding (some 1e-15 of the largest coefficient).
     // Does not allocate.
     void evolve(std::span<double> row, const SpinTables& spins, std::span<const double> offsetRadPerS,
-                double seconds);
+                double seconds)
+    {
+        evolve(row, spins, offsetRadPerS, seconds, {});
+    }
+
+    // The same, with every coefficient also scaled by the product of transverseFraction[k] over
+    // the spins k that are x or y in its product (T2 decay over the interval, which free evolution
+    // commutes with; empty: no scaling), inside the first pass instead of a pass of its own. Agrees
+    // with relaxT2InOnePass after evolve to rounding.
+    void evolve(std::span<double> row, const SpinTables& spins, std::span<const double> offsetRadPerS,
+                double seconds, std::span<const double> transverseFraction);
 
 private:
     // What one pass does to its tiles. Positions are the tile's digits (members ascending); the
@@ -58,12 +68,21 @@ private:
 
     // The passes for nSpins spins: one for a row of up to eight, three for nine and ten.
     int planPasses(const SpinTables& spins, std::array<Pass, 3>& passes) const;
-    void runPass(std::span<double> row, int nSpins, const Pass& pass);
+    void runPass(std::span<double> row, int nSpins, const Pass& pass, bool withDecay);
+    // Scales a contiguous tile of `positions` spins (those of the tile's first positions) by the
+    // decay tables, times `outside` (the fraction of its other spins).
+    void scaleByDecay(double* tile, int positions, double outside) const;
     // The work of a pass on the tile whose other spins' digits are `tileIndex`'s base-4 digits.
-    void workOnTile(double* tile, const Pass& pass, std::span<const int> otherSpins, std::int32_t tileIndex) const;
+    void workOnTile(double* tile, const Pass& pass, std::span<const int> otherSpins, std::int32_t tileIndex,
+                    bool withDecay) const;
 
     std::array<Phasor, kSpinSlots> offsetPhase_{};
     std::array<std::array<Phasor, kSpinSlots>, kSpinSlots> couplingPhase_{};
+    // Transverse decay of the digits of spins 0..4 and 5..9 (product of the fractions of the x and
+    // y digits), and of each spin, for the interval being evolved.
+    std::array<double, 1024> lowDecay_{};
+    std::array<double, 1024> highDecay_{};
+    std::array<double, kSpinSlots> spinDecay_{};
     MixedBasisTables tables_;
     std::vector<std::int32_t> runStart_;    // row offset of every run of a gathered tile
     std::vector<std::vector<double>> tiles_;  // one gathered tile per thread
