@@ -176,7 +176,8 @@ void blockedIntervalTwoThreads(benchmark::State& state)
         benchmark::ClobberMemory();
     }
     if (state.iterations() > 0)
-        state.counters["row_copies_2t"] = (wallSeconds() - start) / static_cast<double>(state.iterations()) / copySeconds;
+        state.counters["row_copies_2t"] =
+            (wallSeconds() - start) / static_cast<double>(state.iterations()) / copySeconds;
 }
 
 // One read and one write of a row of the same size: the unit the intervals above are read in.

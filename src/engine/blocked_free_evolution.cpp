@@ -177,12 +177,14 @@ void BlockedFreeEvolution::sharePassesWith(util::WorkPool* pool)
 int BlockedFreeEvolution::planPasses(const SpinTables& spins, std::array<Pass, 3>& passes) const
 {
     const int n = spins.count;
-    // The active partners each spin is coupled to, and the spins some partner's angle reads.
+    // The active partners each spin is coupled to, and the spins some partner's angle reads. A
+    // coupling that does not turn (cos 1, as over a zero interval) is left out, as the plain kernel
+    // skips it, so such an interval leaves the row exactly as it was.
     std::array<unsigned, kSpinSlots> coupled{};
     unsigned needsBasis = 0;
     for (int k = 0; k < n; ++k) {
         for (int l = 0; l < n; ++l) {
-            if (l != k && spins.active(k) && spins.active(l) && spins.couplingHz[k][l] != 0.0) {
+            if (l != k && spins.active(k) && spins.active(l) && couplingPhase_[at(k)][at(l)].re < 1.0) {
                 coupled[at(k)] |= bit(l);
                 needsBasis |= bit(k);
             }
@@ -268,7 +270,8 @@ void BlockedFreeEvolution::evolve(std::span<double> row, const SpinTables& spins
         withDecay = withDecay || transverseFraction[k] != 1.0;
     if (withDecay) {
         spinDecay_.fill(1.0);
-        std::copy_n(transverseFraction.begin(), std::min(transverseFraction.size(), at(n)), spinDecay_.begin());
+        std::copy_n(transverseFraction.begin(), std::min(transverseFraction.size(), at(n)),
+                    spinDecay_.begin());
         fillDecay(lowDecay_, spinDecay_, 0, std::min(n, kLowDecaySpins));
         fillDecay(highDecay_, spinDecay_, kLowDecaySpins, std::max(n - kLowDecaySpins, 0));
     }
@@ -361,7 +364,8 @@ void BlockedFreeEvolution::runPass(std::span<double> row, int nSpins, const Pass
     };
     const int tiles = kStride[otherCount];
     if (pool_ != nullptr && pool_->threads() > 1 && tiles > 1 && at(pool_->threads()) <= tiles_.size()) {
-        pool_->run(tiles, work);
+        // One reference in the handed function, so that it fits in std::function without allocating.
+        pool_->run(tiles, [&work](int tile, int worker) { work(tile, worker); });
     } else {
         for (int tile = 0; tile < tiles; ++tile)
             work(tile, 0);

@@ -84,7 +84,7 @@ private:
     std::array<double, 1024> highDecay_{};
     std::array<double, kSpinSlots> spinDecay_{};
     MixedBasisTables tables_;
-    std::vector<std::int32_t> runStart_;    // row offset of every run of a gathered tile
+    std::vector<std::int32_t> runStart_;      // row offset of every run of a gathered tile
     std::vector<std::vector<double>> tiles_;  // one gathered tile per thread
     util::WorkPool* pool_ = nullptr;
 };

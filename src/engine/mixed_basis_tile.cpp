@@ -52,7 +52,8 @@ void MixedBasisTables::Table::fill(const std::array<DigitPhasors, kMaxPositions>
     }
 }
 
-void MixedBasisTables::build(int positions, int rotated, const std::array<DigitPhasors, kMaxPositions>& digits)
+void MixedBasisTables::build(int positions, int rotated,
+                             const std::array<DigitPhasors, kMaxPositions>& digits)
 {
     PositionTables& t = tables_[at(rotated)];
     if (rotated < 2) {

@@ -55,7 +55,7 @@ public:
     void build(int positions, int rotated, const std::array<DigitPhasors, kMaxPositions>& digits);
 
     // Turns the (x, y) pair of position `rotated` in every product of the tile, each by the
-    // phasor of its digits times tileFactor. Positions 0 and 1 go through rotateLowestTwo.
+    // phasor of its digits times tileFactor. Positions 0 and 1 go through workOnLowestTwo.
     void rotate(double* tile, int rotated, Phasor tileFactor) const;
 
     // What happens to positions 0 and 1 in one sweep over the tile's blocks of 16: changes of
@@ -82,9 +82,9 @@ private:
         void fill(const std::array<DigitPhasors, kMaxPositions>& digits, int first, int count);
     };
     struct PositionTables {
-        Table low;   // positions 0..min(p, 4) - 1 (for p >= 2)
-        Table mid;   // positions 4..p - 1 (for p > 4)
-        Table high;  // positions p + 1..m - 1 (for p >= 2), or 2..m - 1 (for p = 0, 1)
+        Table low;             // positions 0..min(p, 4) - 1 (for p >= 2)
+        Table mid;             // positions 4..p - 1 (for p > 4)
+        Table high;            // positions p + 1..m - 1 (for p >= 2), or 2..m - 1 (for p = 0, 1)
         DigitPhasors partner;  // for p = 0, 1: the digits of the other of the two
     };
     std::array<PositionTables, kMaxPositions> tables_;

@@ -32,8 +32,9 @@ void evolveAfterElements(std::span<double> row, const SpinTables& spins, const R
         transverseFraction[static_cast<std::size_t>(k)] =
             decays ? std::exp(-t2Seconds * 1000.0 / relaxation.t2Ms[static_cast<std::size_t>(k)]) : 1.0;
     }
-    freeEvolution.evolve(row, spins, scaledOffsets, seconds,
-                         std::span<const double>(transverseFraction.data(), static_cast<std::size_t>(spins.count)));
+    freeEvolution.evolve(
+        row, spins, scaledOffsets, seconds,
+        std::span<const double>(transverseFraction.data(), static_cast<std::size_t>(spins.count)));
 
     // The z coefficients: T1 with cross-relaxation (one exact step each) or T1 alone, as both
     // calling orders have them.
@@ -41,9 +42,10 @@ void evolveAfterElements(std::span<double> row, const SpinTables& spins, const R
     relaxLongitudinal(row, spins, relaxation, restSeconds);
 }
 
-void evolveAfterElementsReference(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
-                                  std::span<const double> offsetRadPerS, double pulsedSeconds,
-                                  double restSeconds, RestRelaxation order, BlockedFreeEvolution& freeEvolution)
+void evolveAfterElementsReference(std::span<double> row, const SpinTables& spins,
+                                  const Relaxation& relaxation, std::span<const double> offsetRadPerS,
+                                  double pulsedSeconds, double restSeconds, RestRelaxation order,
+                                  BlockedFreeEvolution& freeEvolution)
 {
     // Couplings alone over the pulsed width: the offsets acted inside the pulse elements.
     constexpr std::array<double, kSpinSlots> kNoOffsets{};

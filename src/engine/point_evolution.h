@@ -32,8 +32,9 @@ void evolveAfterElements(std::span<double> row, const SpinTables& spins, const R
                          RestRelaxation order, BlockedFreeEvolution& freeEvolution);
 
 // The same, step by step: the reference the fused point is tested against.
-void evolveAfterElementsReference(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
-                                  std::span<const double> offsetRadPerS, double pulsedSeconds,
-                                  double restSeconds, RestRelaxation order, BlockedFreeEvolution& freeEvolution);
+void evolveAfterElementsReference(std::span<double> row, const SpinTables& spins,
+                                  const Relaxation& relaxation, std::span<const double> offsetRadPerS,
+                                  double pulsedSeconds, double restSeconds, RestRelaxation order,
+                                  BlockedFreeEvolution& freeEvolution);
 
 }  // namespace velmora::engine

@@ -1,6 +1,7 @@
 // The blocked free evolution against the plain per-spin and per-pair kernels on random rows of 5
 // to 10 spins (dense and sparse couplings, a switched-off spin, spins without offset), to 1e-12 of
-// the largest coefficient; and the same bits whatever the number of threads sharing its passes.
+// the largest coefficient; a zero interval changes no bit; and the same bits whatever the number of
+// threads sharing its passes.
 #include "engine/blocked_free_evolution.h"
 #include "engine/free_evolution.h"
 #include "engine/operator_basis.h"
@@ -83,6 +84,16 @@ TEST(BlockedFreeEvolution, AgreesWithThePlainKernelsOnRandomRows)
         const testing::Deviation d = testing::deviationFrom(plain, fast);
         EXPECT_LT(d.difference, 1e-12 * d.largest) << "case " << c;
     }
+}
+
+TEST(BlockedFreeEvolution, LeavesTheRowExactlyAsItWasOverAZeroInterval)
+{
+    util::UniformRandom random(5);
+    const RandomSystem s = randomSystem(random, 10, 1.0, -1, 0U);
+    const std::vector<double> start = randomRow(random, 10);
+    std::vector<double> row = start;
+    BlockedFreeEvolution().evolve(row, s.spins, s.offsetRadPerS, 0.0);
+    EXPECT_EQ(row, start);
 }
 
 TEST(BlockedFreeEvolution, GivesTheSameBitsOnOneTwoAndThreeThreads)
