@@ -19,6 +19,13 @@ std::size_t at(std::int32_t i)
 // Positions read by the table below a rotated position: one contiguous run of at most 4^4.
 constexpr int kLowPositions = 4;
 
+// f times the phasor of each digit of a partner: x and y (digits 1 and 2) bring none, so only u
+// and v take a product.
+std::array<Phasor, 4> digitTurns(Phasor f, const DigitPhasors& partner)
+{
+    return {times(f, partner[0]), f, f, times(f, partner[3])};
+}
+
 }  // namespace
 
 MixedBasisTables::MixedBasisTables()
@@ -121,8 +128,9 @@ void MixedBasisTables::workOnLowestTwo(double* tile, int positions, const Lowest
         if (work.rotateZero) {
             // Spin 0's pairs (1, 2) + 4 d1, turned by the phasor of position 1's digit d1.
             const Phasor f = times(tileFactorZero, {zero.high.re[at(b)], zero.high.im[at(b)]});
+            const std::array<Phasor, 4> turn = digitTurns(f, zero.partner);
             for (int d = 0; d < 4; ++d) {
-                const Phasor w = times(f, zero.partner[at(d)]);
+                const Phasor w = turn[at(d)];
                 const double xv = q[4 * d + 1];
                 const double yv = q[4 * d + 2];
                 q[4 * d + 1] = w.re * xv - w.im * yv;
@@ -132,8 +140,9 @@ void MixedBasisTables::workOnLowestTwo(double* tile, int positions, const Lowest
         if (work.rotateOne) {
             // Spin 1's pairs (4, 8) + d0, turned by the phasor of position 0's digit d0.
             const Phasor f = times(tileFactorOne, {one.high.re[at(b)], one.high.im[at(b)]});
+            const std::array<Phasor, 4> turn = digitTurns(f, one.partner);
             for (int d = 0; d < 4; ++d) {
-                const Phasor w = times(f, one.partner[at(d)]);
+                const Phasor w = turn[at(d)];
                 const double xv = q[4 + d];
                 const double yv = q[8 + d];
                 q[4 + d] = w.re * xv - w.im * yv;
