@@ -387,49 +387,81 @@ void BlockedFreeEvolution::workOnTile(double* tile, const Pass& pass, std::span<
         }
         scaleByDecay(tile, m, outside);
     }
-    for (int p = 2; p < m; ++p) {
+    // Positions 4 and up change basis in sweeps over the tile; then, chunk by chunk of 4^4
+    // coefficients while it is in the first-level cache, positions 0..3 change basis and turn; then
+    // positions 4 and up turn and change back; and last positions 0..3 change back chunk by chunk.
+    constexpr int kChunkPositions = 4;
+    constexpr std::int32_t kChunk = 256;
+    for (int p = kChunkPositions; p < m; ++p) {
         if (has(pass.toMixed, p))
             toMixedBasis(tile, m, p);
     }
-    // Each rotation's factor from outside the tile: its offset and its partners among the other
-    // spins, whose digits are fixed over the tile.
     std::array<Phasor, MixedBasisTables::kMaxPositions> tileFactor{};
     for (int p = 0; p < m; ++p) {
-        if (!has(pass.rotated, p))
-            continue;
-        const int k = pass.members[at(p)];
-        Phasor f = has(pass.withOffset, p) ? offsetPhase_[at(k)] : Phasor{};
-        for (std::size_t o = 0; o < otherSpins.size(); ++o) {
-            const int l = otherSpins[o];
-            if (has(pass.partners[at(p)], l)) {
-                const int digit = (tileIndex >> (2 * o)) & 3;
-                f = times(f, couplingDigits(couplingPhase_[at(k)][at(l)])[at(digit)]);
-            }
-        }
-        tileFactor[at(p)] = f;
+        if (has(pass.rotated, p))
+            tileFactor[at(p)] = outsideFactor(pass, p, otherSpins, tileIndex);
     }
-    // Positions 0 and 1 change basis and turn in one sweep, once the others are in the mixed
-    // basis, and change back in another once every turn is done.
     MixedBasisTables::LowestTwo before;
     before.toMixedZero = has(pass.toMixed, 0);
     before.toMixedOne = has(pass.toMixed, 1);
     before.rotateZero = has(pass.rotated, 0);
     before.rotateOne = has(pass.rotated, 1);
-    if (before.toMixedZero || before.toMixedOne || before.rotateZero || before.rotateOne)
-        tables_.workOnLowestTwo(tile, m, before, tileFactor[0], tileFactor[1]);
-    for (int p = 2; p < m; ++p) {
-        if (has(pass.rotated, p))
-            tables_.rotate(tile, p, tileFactor[at(p)]);
-    }
-    for (int p = 2; p < m; ++p) {
-        if (has(pass.fromMixed, p))
-            fromMixedBasis(tile, m, p);
-    }
     MixedBasisTables::LowestTwo after;
     after.fromMixedZero = has(pass.fromMixed, 0);
     after.fromMixedOne = has(pass.fromMixed, 1);
-    if (after.fromMixedZero || after.fromMixedOne)
-        tables_.workOnLowestTwo(tile, m, after, tileFactor[0], tileFactor[1]);
+    const bool lowBefore = before.toMixedZero || before.toMixedOne || before.rotateZero || before.rotateOne ||
+                           ((pass.toMixed | pass.rotated) & 0xcU) != 0;
+    const bool lowAfter = after.fromMixedZero || after.fromMixedOne || (pass.fromMixed & 0xcU) != 0;
+    const std::int32_t chunks = kStride[m - kChunkPositions];
+    constexpr std::int32_t kBlocksPerChunk = kChunk / 16;
+    for (std::int32_t c = 0; lowBefore && c < chunks; ++c) {
+        double* const chunk = tile + kChunk * c;
+        for (int p = 2; p < kChunkPositions; ++p) {
+            if (has(pass.toMixed, p))
+                toMixedBasis(chunk, kChunkPositions, p);
+        }
+        tables_.workOnLowestTwo(tile, kBlocksPerChunk * c, kBlocksPerChunk, before, tileFactor[0],
+                                tileFactor[1]);
+        for (int p = 2; p < kChunkPositions; ++p) {
+            // The digits above p inside the chunk, then the chunk's own.
+            const std::int32_t perChunk = kStride[kChunkPositions - 1 - p];
+            if (has(pass.rotated, p))
+                tables_.rotate(tile, p, tileFactor[at(p)], perChunk * c, perChunk);
+        }
+    }
+    for (int p = kChunkPositions; p < m; ++p) {
+        if (has(pass.rotated, p))
+            tables_.rotate(tile, p, tileFactor[at(p)], 0, kStride[m - 1 - p]);
+    }
+    for (int p = kChunkPositions; p < m; ++p) {
+        if (has(pass.fromMixed, p))
+            fromMixedBasis(tile, m, p);
+    }
+    for (std::int32_t c = 0; lowAfter && c < chunks; ++c) {
+        double* const chunk = tile + kChunk * c;
+        for (int p = 2; p < kChunkPositions; ++p) {
+            if (has(pass.fromMixed, p))
+                fromMixedBasis(chunk, kChunkPositions, p);
+        }
+        tables_.workOnLowestTwo(tile, kBlocksPerChunk * c, kBlocksPerChunk, after, tileFactor[0],
+                                tileFactor[1]);
+    }
+}
+
+Phasor BlockedFreeEvolution::outsideFactor(const Pass& pass, int p, std::span<const int> otherSpins,
+                                           std::int32_t tileIndex) const
+{
+    // The offset and the partners among the other spins, whose digits are fixed over the tile.
+    const int k = pass.members[at(p)];
+    Phasor f = has(pass.withOffset, p) ? offsetPhase_[at(k)] : Phasor{};
+    for (std::size_t o = 0; o < otherSpins.size(); ++o) {
+        const int l = otherSpins[o];
+        if (has(pass.partners[at(p)], l)) {
+            const int digit = (tileIndex >> (2 * o)) & 3;
+            f = times(f, couplingDigits(couplingPhase_[at(k)][at(l)])[at(digit)]);
+        }
+    }
+    return f;
 }
 
 }  // namespace velmora::engine

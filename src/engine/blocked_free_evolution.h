@@ -75,6 +75,10 @@ private:
     // The work of a pass on the tile whose other spins' digits are `tileIndex`'s base-4 digits.
     void workOnTile(double* tile, const Pass& pass, std::span<const int> otherSpins, std::int32_t tileIndex,
                     bool withDecay) const;
+    // The phasor position p of a pass turns by over the whole tile: its offset, if the pass applies
+    // it, and its partners outside the tile.
+    Phasor outsideFactor(const Pass& pass, int p, std::span<const int> otherSpins,
+                         std::int32_t tileIndex) const;
 
     std::array<Phasor, kSpinSlots> offsetPhase_{};
     std::array<std::array<Phasor, kSpinSlots>, kSpinSlots> couplingPhase_{};

@@ -74,14 +74,15 @@ void MixedBasisTables::build(int positions, int rotated,
     t.high.fill(digits, rotated + 1, positions - rotated - 1);
 }
 
-void MixedBasisTables::rotate(double* tile, int rotated, Phasor tileFactor) const
+void MixedBasisTables::rotate(double* tile, int rotated, Phasor tileFactor, std::int32_t firstHigh,
+                              std::int32_t highCount) const
 {
     const PositionTables& t = tables_[at(rotated)];
     const std::int32_t stride = kStride[rotated];
     const std::int32_t lowCount = t.low.size;
     const double* const lowRe = t.low.re.data();
     const double* const lowIm = t.low.im.data();
-    for (std::int32_t h = 0; h < t.high.size; ++h) {
+    for (std::int32_t h = firstHigh; h < firstHigh + highCount; ++h) {
         const Phasor highFactor = times(tileFactor, {t.high.re[at(h)], t.high.im[at(h)]});
         double* const block = tile + 4 * stride * h;
         for (std::int32_t m = 0; m < t.mid.size; ++m) {
@@ -100,13 +101,13 @@ void MixedBasisTables::rotate(double* tile, int rotated, Phasor tileFactor) cons
     }
 }
 
-void MixedBasisTables::workOnLowestTwo(double* tile, int positions, const LowestTwo& work,
-                                       Phasor tileFactorZero, Phasor tileFactorOne) const
+void MixedBasisTables::workOnLowestTwo(double* tile, std::int32_t firstBlock, std::int32_t blockCount,
+                                       const LowestTwo& work, Phasor tileFactorZero,
+                                       Phasor tileFactorOne) const
 {
     const PositionTables& zero = tables_[0];
     const PositionTables& one = tables_[1];
-    const std::int32_t blocks = kStride[positions - 2];
-    for (std::int32_t b = 0; b < blocks; ++b) {
+    for (std::int32_t b = firstBlock; b < firstBlock + blockCount; ++b) {
         // The block as rows d1 of lanes d0: coefficient 4 d1 + d0.
         double* const q = tile + 16 * b;
         if (work.toMixedZero) {

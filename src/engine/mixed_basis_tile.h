@@ -54,9 +54,11 @@ public:
     // phasors of position p's digits (that of `rotated` itself is not read).
     void build(int positions, int rotated, const std::array<DigitPhasors, kMaxPositions>& digits);
 
-    // Turns the (x, y) pair of position `rotated` in every product of the tile, each by the
-    // phasor of its digits times tileFactor. Positions 0 and 1 go through workOnLowestTwo.
-    void rotate(double* tile, int rotated, Phasor tileFactor) const;
+    // Turns the (x, y) pair of position `rotated` in the products of the tile whose digits above it
+    // read `firstHigh` .. firstHigh + highCount - 1, each by the phasor of its digits times
+    // tileFactor. Positions 0 and 1 go through workOnLowestTwo.
+    void rotate(double* tile, int rotated, Phasor tileFactor, std::int32_t firstHigh,
+                std::int32_t highCount) const;
 
     // What happens to positions 0 and 1 in one sweep over the tile's blocks of 16: changes of
     // basis before, and changes back after, their turns.
@@ -68,9 +70,10 @@ public:
         bool fromMixedZero = false;
         bool fromMixedOne = false;
     };
-    // Positions 0 and 1 block by block (a block is four rows of four: row d1, lane d0).
-    void workOnLowestTwo(double* tile, int positions, const LowestTwo& work, Phasor tileFactorZero,
-                         Phasor tileFactorOne) const;
+    // Positions 0 and 1 in the tile's blocks firstBlock .. firstBlock + blockCount - 1 (a block is
+    // four rows of four: row d1, lane d0).
+    void workOnLowestTwo(double* tile, std::int32_t firstBlock, std::int32_t blockCount,
+                         const LowestTwo& work, Phasor tileFactorZero, Phasor tileFactorOne) const;
 
 private:
     // Phasors of every digit combination of the positions [first, first + count): split into
