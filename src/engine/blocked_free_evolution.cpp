@@ -214,10 +214,12 @@ int BlockedFreeEvolution::planPasses(const SpinTables& spins, std::array<Pass, 3
         pass.toMixed = pass.fromMixed = needsBasis;
         return 1;
     }
-    // Nine or ten spins: the low eight (A), then the one or two above (B). Pass 1 works on A with
-    // the couplings inside it; pass 2 on B and the lowest of A (A1), turning B fully and A1 by its
-    // couplings to B, then A1 returns; pass 3 on the rest of A (A2) and B, turning A2 by its couplings
-    // to B, then both return. Every turn happens while all its partners are in the mixed basis.
+    // Nine or ten spins: the low eight (A), then the one or two above (B); A1 the lowest 8 - |B|
+    // spins of A, A2 the rest. Pass 1 works on A in place: A to the mixed basis, A2 turned by its
+    // offset and its couplings inside A. Pass 2 on A1 and B: B to the mixed basis, A1 and B turned
+    // fully (A2's digits, outside the tile, give tile factors), A1 back. Pass 3 on A2 and B: A2
+    // turned by its couplings to B, both back. Every turn happens while all its partners are in the
+    // mixed basis, and every spin but those of A2 turns once.
     const int highCount = n - kTileSpins;
     const int lowFirst = kTileSpins - highCount;  // A1 = 0..lowFirst-1, A2 = lowFirst..7
     const unsigned spinsA = bit(kTileSpins) - 1;
@@ -226,14 +228,15 @@ int BlockedFreeEvolution::planPasses(const SpinTables& spins, std::array<Pass, 3
     first = Pass{};
     for (int k = 0; k < kTileSpins; ++k) {
         addMember(first, k);
-        rotate(first, k, spinsA, true);
+        if (k >= lowFirst)
+            rotate(first, k, spinsA, true);
     }
     first.toMixed = needsBasis & spinsA;
     Pass& second = passes[1];
     second = Pass{};
     for (int k = 0; k < lowFirst; ++k) {
         addMember(second, k);
-        rotate(second, k, spinsB, false);
+        rotate(second, k, all, true);
         if (has(needsBasis, k))
             second.fromMixed |= bit(k);
     }
