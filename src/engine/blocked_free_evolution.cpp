@@ -290,7 +290,8 @@ void BlockedFreeEvolution::evolve(std::span<double> row, const SpinTables& spins
         const double thetaRad = spins.active(k) ? offsetRadPerS[at(k)] * seconds : 0.0;
         offsetPhase_[at(k)] = {std::cos(thetaRad), std::sin(thetaRad)};
         for (int l = 0; l < n; ++l) {
-            const double jRad = seconds * kPi * spins.couplingHz[k][l];
+            // The pair's coupling as the plain kernel reads it: lower spin first.
+            const double jRad = seconds * kPi * spins.couplingHz[std::min(k, l)][std::max(k, l)];
             couplingPhase_[at(k)][at(l)] = {std::cos(jRad), std::sin(jRad)};
         }
     }
