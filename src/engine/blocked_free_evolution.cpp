@@ -163,7 +163,7 @@ void fillDecay(std::array<double, 1024>& factor, std::span<const double> fractio
 }  // namespace
 
 BlockedFreeEvolution::BlockedFreeEvolution()
-    : runStart_(at(kStride[kTileSpins])), tiles_(1, std::vector<double>(at(kStride[kTileSpins])))
+    : runStart_(at(kStride[kTileSpins - 2])), tiles_(1, std::vector<double>(at(kStride[kTileSpins])))
 {
 }
 

@@ -30,12 +30,20 @@ std::array<Phasor, 4> digitTurns(Phasor f, const DigitPhasors& partner)
 
 MixedBasisTables::MixedBasisTables()
 {
-    // The largest of each table: low 4^4, mid 4^3 (position 7), high 4^6 (positions 0 and 1).
-    for (PositionTables& t : tables_) {
-        for (Table* table : {&t.low, &t.mid, &t.high}) {
-            table->re.resize(at(kStride[kMaxPositions - 2]));
-            table->im.resize(at(kStride[kMaxPositions - 2]));
+    // Each table at the largest size a tile of kMaxPositions positions gives it.
+    const auto reserve = [](Table& table, int positions) {
+        table.re.resize(at(kStride[positions]));
+        table.im.resize(at(kStride[positions]));
+    };
+    for (int p = 0; p < kMaxPositions; ++p) {
+        PositionTables& t = tables_[at(p)];
+        if (p < 2) {
+            reserve(t.high, kMaxPositions - 2);
+            continue;
         }
+        reserve(t.low, std::min(p, kLowPositions));
+        reserve(t.mid, std::max(p - kLowPositions, 0));
+        reserve(t.high, kMaxPositions - 1 - p);
     }
 }
 
