@@ -1,7 +1,9 @@
-// Free evolution of a large row in cache-sized passes over tiles of at most eight spins.
+// Free evolution of a large row in cache-sized passes over tiles of at most eight spins, in the
+// mixed basis; small rows through the plain kernels' loops.
 #include "engine/blocked_free_evolution.h"
 
 #include "engine/operator_basis.h"
+#include "util/work_pool.h"
 
 #include <algorithm>
 #include <array>
@@ -128,140 +130,342 @@ void rotateCouplings(std::span<double> row, const SpinTables& spins, double seco
     }
 }
 
+unsigned bit(int i)
+{
+    return 1U << static_cast<unsigned>(i);
+}
+
+bool has(unsigned mask, int i)
+{
+    return (mask & bit(i)) != 0;
+}
+
+// The decay tables cover spins 0..4 and 5..9.
+constexpr int kLowDecaySpins = 5;
+
+// factor[t] for the digits t of `count` spins from `first`: the product of the fractions of the
+// spins that are x or y in t.
+void fillDecay(std::array<double, 1024>& factor, std::span<const double> fraction, int first, int count)
+{
+    factor[0] = 1.0;
+    for (int m = 0; m < count; ++m) {
+        const double f = fraction[at(first + m)];
+        const std::int32_t below = kStride[m];
+        for (std::int32_t t = 0; t < below; ++t) {
+            const double g = factor[at(t)];
+            factor[at(t + below)] = g * f;
+            factor[at(t + 2 * below)] = g * f;
+            factor[at(t + 3 * below)] = g;
+        }
+    }
+}
+
 }  // namespace
 
 BlockedFreeEvolution::BlockedFreeEvolution()
-    : tileIndex_(at(kStride[kTileSpins])), tile_(at(kStride[kTileSpins]))
+    : runStart_(at(kStride[kTileSpins - 2])), tiles_(1, std::vector<double>(at(kStride[kTileSpins])))
 {
+}
+
+void BlockedFreeEvolution::sharePassesWith(util::WorkPool* pool)
+{
+    pool_ = pool;
+    const int threads = pool != nullptr ? pool->threads() : 1;
+    tiles_.resize(at(std::max(threads, 1)), std::vector<double>(at(kStride[kTileSpins])));
+}
+
+int BlockedFreeEvolution::planPasses(const SpinTables& spins, std::array<Pass, 3>& passes) const
+{
+    const int n = spins.count;
+    // The active partners each spin is coupled to, and the spins some partner's angle reads. A
+    // coupling that does not turn (cos 1, as over a zero interval) is left out, as the plain kernel
+    // skips it, so such an interval leaves the row exactly as it was.
+    std::array<unsigned, kSpinSlots> coupled{};
+    unsigned needsBasis = 0;
+    for (int k = 0; k < n; ++k) {
+        for (int l = 0; l < n; ++l) {
+            if (l != k && spins.active(k) && spins.active(l) && couplingPhase_[at(k)][at(l)].re < 1.0) {
+                coupled[at(k)] |= bit(l);
+                needsBasis |= bit(k);
+            }
+        }
+    }
+    const auto addMember = [&](Pass& pass, int spin) { pass.members[at(pass.size++)] = spin; };
+    // Spin `spin` at position p of `pass` turns by its offset (if asked) and the couplings to
+    // `partnerSpins`.
+    const auto rotate = [&](Pass& pass, int p, unsigned partnerSpins, bool offset) {
+        const int k = pass.members[at(p)];
+        if (!spins.active(k))
+            return;
+        pass.partners[at(p)] = coupled[at(k)] & partnerSpins;
+        if (offset && offsetPhase_[at(k)].re < 1.0)
+            pass.withOffset |= bit(p);
+        if (pass.partners[at(p)] != 0 || has(pass.withOffset, p))
+            pass.rotated |= bit(p);
+    };
+    const unsigned all = bit(n) - 1;
+    if (n <= kTileSpins) {
+        Pass& pass = passes[0];
+        pass = Pass{};
+        for (int k = 0; k < n; ++k) {
+            addMember(pass, k);
+            rotate(pass, k, all, true);
+        }
+        pass.toMixed = pass.fromMixed = needsBasis;
+        return 1;
+    }
+    // Nine or ten spins: the low eight (A), then the one or two above (B); A1 the lowest 8 - |B|
+    // spins of A, A2 the rest. Pass 1 works on A in place: A to the mixed basis, A2 turned by its
+    // offset and its couplings inside A. Pass 2 on A1 and B: B to the mixed basis, A1 and B turned
+    // fully (A2's digits, outside the tile, give tile factors), A1 back. Pass 3 on A2 and B: A2
+    // turned by its couplings to B, both back. Every turn happens while all its partners are in the
+    // mixed basis, and every spin but those of A2 turns once.
+    const int highCount = n - kTileSpins;
+    const int lowFirst = kTileSpins - highCount;  // A1 = 0..lowFirst-1, A2 = lowFirst..7
+    const unsigned spinsA = bit(kTileSpins) - 1;
+    const unsigned spinsB = all & ~spinsA;
+    Pass& first = passes[0];
+    first = Pass{};
+    for (int k = 0; k < kTileSpins; ++k) {
+        addMember(first, k);
+        if (k >= lowFirst)
+            rotate(first, k, spinsA, true);
+    }
+    first.toMixed = needsBasis & spinsA;
+    Pass& second = passes[1];
+    second = Pass{};
+    for (int k = 0; k < lowFirst; ++k) {
+        addMember(second, k);
+        rotate(second, k, all, true);
+        if (has(needsBasis, k))
+            second.fromMixed |= bit(k);
+    }
+    for (int k = kTileSpins; k < n; ++k) {
+        const int p = second.size;
+        addMember(second, k);
+        rotate(second, p, all, true);
+        if (has(needsBasis, k))
+            second.toMixed |= bit(p);
+    }
+    Pass& third = passes[2];
+    third = Pass{};
+    // Spins of A1 fill the low positions, for long contiguous runs; they are left as they are.
+    for (int k = 0; k < kTileSpins - 2 * highCount; ++k)
+        addMember(third, k);
+    for (int k = lowFirst; k < n; ++k) {
+        const int p = third.size;
+        addMember(third, k);
+        if (k < kTileSpins)
+            rotate(third, p, spinsB, false);
+        if (has(needsBasis, k))
+            third.fromMixed |= bit(p);
+    }
+    return 3;
 }
 
 void BlockedFreeEvolution::evolve(std::span<double> row, const SpinTables& spins,
-                                  std::span<const double> offsetRadPerS, double seconds)
+                                  std::span<const double> offsetRadPerS, double seconds,
+                                  std::span<const double> transverseFraction)
 {
     const int n = spins.count;
-    if (n < kBlockedFromSpins) {
+    bool withDecay = false;
+    for (std::size_t k = 0; k < transverseFraction.size() && k < at(n); ++k)
+        withDecay = withDecay || transverseFraction[k] != 1.0;
+    if (withDecay) {
+        spinDecay_.fill(1.0);
+        std::copy_n(transverseFraction.begin(), std::min(transverseFraction.size(), at(n)),
+                    spinDecay_.begin());
+        fillDecay(lowDecay_, spinDecay_, 0, std::min(n, kLowDecaySpins));
+        fillDecay(highDecay_, spinDecay_, kLowDecaySpins, std::max(n - kLowDecaySpins, 0));
+    }
+    if (n < kMixedFromSpins) {
         rotateOffsets(row, spins, offsetRadPerS, seconds);
         rotateCouplings(row, spins, seconds);
+        if (withDecay)
+            scaleByDecay(row.data(), n, 1.0);
         return;
     }
-    // What is still to be applied: the offset of every active spin and every coupled active pair.
-    std::array<bool, kSpinSlots> offsetPending{};
-    std::array<std::array<bool, kSpinSlots>, kSpinSlots> pairPending{};
-    int pending = 0;
-    for (int i = 0; i < n; ++i) {
-        if (!spins.active(i))
-            continue;
-        offsetPending[at(i)] = true;
-        ++pending;
-        for (int j = i + 1; j < n; ++j) {
-            pairPending[at(i)][at(j)] = spins.active(j) && spins.couplingHz[i][j] != 0.0;
-            pending += pairPending[at(i)][at(j)] ? 1 : 0;
+    // One exact phasor per spin and coupled pair; every angle of the interval is a product of them.
+    for (int k = 0; k < n; ++k) {
+        const double thetaRad = spins.active(k) ? offsetRadPerS[at(k)] * seconds : 0.0;
+        offsetPhase_[at(k)] = {std::cos(thetaRad), std::sin(thetaRad)};
+        for (int l = 0; l < n; ++l) {
+            // The pair's coupling as the plain kernel reads it: lower spin first.
+            const double jRad = seconds * kPi * spins.couplingHz[std::min(k, l)][std::max(k, l)];
+            couplingPhase_[at(k)][at(l)] = {std::cos(jRad), std::sin(jRad)};
         }
     }
-    while (pending > 0) {
-        // Spins 0 and 1, then one by one the spin that brings the most pending work into the set.
-        std::array<bool, kSpinSlots> member{};
-        member[0] = member[1] = true;
-        // The first piece of pending work always joins, so every pass makes progress.
-        for (int i = 0, found = 0; i < n && !found; ++i) {
-            for (int j = i; j < n && !found; ++j) {
-                if (j == i ? offsetPending[at(i)] : pairPending[at(i)][at(j)]) {
-                    member[at(i)] = member[at(j)] = true;
-                    found = 1;
-                }
-            }
-        }
-        int size = 0;
-        for (const bool in : member)
-            size += in ? 1 : 0;
-        for (; size < kTileSpins; ++size) {
-            int best = -1;
-            int bestGain = -1;
-            for (int k = 2; k < n; ++k) {
-                if (member[at(k)])
-                    continue;
-                int gain = offsetPending[at(k)] ? 1 : 0;
-                for (int m = 0; m < n; ++m) {
-                    if (member[at(m)])
-                        gain += (m < k ? pairPending[at(m)][at(k)] : pairPending[at(k)][at(m)]) ? 1 : 0;
-                }
-                if (gain > bestGain) {
-                    bestGain = gain;
-                    best = k;
-                }
-            }
-            member[at(best)] = true;
-        }
-        // The subsystem of the members, holding only the work not yet done.
-        std::array<int, kTileSpins> members{};
-        SpinTables sub;
-        sub.count = kTileSpins;
-        std::array<double, kSpinSlots> subOffsets{};
-        int m = 0;
-        for (int k = 0; k < n; ++k) {
-            if (member[at(k)])
-                members[at(m++)] = k;
-        }
-        for (int a = 0; a < kTileSpins; ++a) {
-            const int i = members[at(a)];
-            sub.slotState[at(a)] = spins.slotState[at(i)];
-            if (offsetPending[at(i)]) {
-                subOffsets[at(a)] = offsetRadPerS[at(i)];
-                offsetPending[at(i)] = false;
-                --pending;
-            }
-            for (int b = a + 1; b < kTileSpins; ++b) {
-                const int j = members[at(b)];
-                if (!pairPending[at(i)][at(j)])
-                    continue;
-                sub.couplingHz[at(a)][at(b)] = spins.couplingHz[i][j];
-                sub.couplingHz[at(b)][at(a)] = spins.couplingHz[i][j];
-                pairPending[at(i)][at(j)] = false;
-                --pending;
-            }
-        }
-        applyPass(row, n, sub, subOffsets, members, seconds);
+    std::array<Pass, 3> passes;
+    const int passCount = planPasses(spins, passes);
+    // The first pass works on the row in place, in blocks of its low spins: the decay goes there.
+    for (int i = 0; i < passCount; ++i)
+        runPass(row, n, passes[at(i)], withDecay && i == 0);
+}
+
+void BlockedFreeEvolution::scaleByDecay(double* tile, int positions, double outside) const
+{
+    const int lowSpins = std::min(positions, kLowDecaySpins);
+    const std::int32_t lowCount = kStride[lowSpins];
+    for (std::int32_t h = 0; h < kStride[positions - lowSpins]; ++h, tile += lowCount) {
+        const double upper = outside * highDecay_[at(h)];
+        for (std::int32_t t = 0; t < lowCount; ++t)
+            tile[t] *= upper * lowDecay_[at(t)];
     }
 }
 
-void BlockedFreeEvolution::applyPass(std::span<double> row, int nSpins, const SpinTables& sub,
-                                     std::span<const double> subOffsetRadPerS, std::span<const int> members,
-                                     double seconds)
+void BlockedFreeEvolution::runPass(std::span<double> row, int nSpins, const Pass& pass, bool withDecay)
 {
-    const std::int32_t tileSize = kStride[kTileSpins];
-    double* const c = row.data();
-    // Spins 0..7: every tile is a block of neighbouring coefficients, worked on where it lies.
-    if (members.back() == kTileSpins - 1) {
-        for (std::int32_t base = 0; base < operatorCount(nSpins); base += tileSize) {
-            const std::span<double> block = row.subspan(at(base), at(tileSize));
-            rotateOffsets(block, sub, subOffsetRadPerS, seconds);
-            rotateCouplings(block, sub, seconds);
-        }
+    if (pass.toMixed == 0 && pass.rotated == 0 && pass.fromMixed == 0 && !withDecay)
         return;
+    const int m = pass.size;
+    // The angle tables of the rotated positions, from the in-tile partners' digits.
+    for (int p = 0; p < m; ++p) {
+        if (!has(pass.rotated, p))
+            continue;
+        const int k = pass.members[at(p)];
+        std::array<DigitPhasors, MixedBasisTables::kMaxPositions> digits{};
+        for (int q = 0; q < m; ++q) {
+            const int l = pass.members[at(q)];
+            if (q != p && has(pass.partners[at(p)], l))
+                digits[at(q)] = couplingDigits(couplingPhase_[at(k)][at(l)]);
+        }
+        tables_.build(m, p, digits);
     }
-    constexpr std::int32_t kRun = 16;  // the coefficients of spins 0 and 1
-    for (std::int32_t t = 0; t < tileSize; ++t)
-        tileIndex_[at(t)] = spreadDigits(t, members);
-    // The other spins' digits give the base of every tile.
     std::array<int, kSpinSlots> others{};
     int otherCount = 0;
-    for (int k = 0, m = 0; k < nSpins; ++k) {
-        if (m < kTileSpins && members[at(m)] == k)
-            ++m;
+    for (int k = 0, q = 0; k < nSpins; ++k) {
+        if (q < m && pass.members[at(q)] == k)
+            ++q;
         else
             others[at(otherCount++)] = k;
     }
     const std::span<const int> otherSpins(others.data(), at(otherCount));
-    for (std::int32_t b = 0; b < kStride[otherCount]; ++b) {
-        const std::int32_t base = spreadDigits(b, otherSpins);
-        // Spins 0 and 1 are the tile's lowest digits: it is read and written in runs of 16.
-        for (std::int32_t t = 0; t < tileSize; t += kRun)
-            std::copy_n(c + base + tileIndex_[at(t)], kRun, tile_.data() + t);
-        rotateOffsets(tile_, sub, subOffsetRadPerS, seconds);
-        rotateCouplings(tile_, sub, seconds);
-        for (std::int32_t t = 0; t < tileSize; t += kRun)
-            std::copy_n(tile_.data() + t, kRun, c + base + tileIndex_[at(t)]);
+    const std::span<const int> members(pass.members.data(), at(m));
+    // Leading members 0, 1, ... make the tile's contiguous runs.
+    int runDigits = 0;
+    while (runDigits < m && pass.members[at(runDigits)] == runDigits)
+        ++runDigits;
+    const std::int32_t run = kStride[runDigits];
+    const std::int32_t tileSize = kStride[m];
+    const bool inPlace = runDigits == m;
+    if (!inPlace) {
+        for (std::int32_t t = 0; t < tileSize; t += run)
+            runStart_[at(t / run)] = spreadDigits(t, members);
     }
+    double* const c = row.data();
+    const auto work = [&](int tile, int worker) {
+        const std::int32_t base = spreadDigits(tile, otherSpins);
+        if (inPlace) {
+            workOnTile(c + base, pass, otherSpins, tile, withDecay);
+            return;
+        }
+        double* const scratch = tiles_[at(worker)].data();
+        for (std::int32_t t = 0, r = 0; t < tileSize; t += run, ++r)
+            std::copy_n(c + base + runStart_[at(r)], run, scratch + t);
+        workOnTile(scratch, pass, otherSpins, tile, withDecay);
+        for (std::int32_t t = 0, r = 0; t < tileSize; t += run, ++r)
+            std::copy_n(scratch + t, run, c + base + runStart_[at(r)]);
+    };
+    const int tiles = kStride[otherCount];
+    if (pool_ != nullptr && pool_->threads() > 1 && tiles > 1 && at(pool_->threads()) <= tiles_.size()) {
+        // One reference in the handed function, so that it fits in std::function without allocating.
+        pool_->run(tiles, [&work](int tile, int worker) { work(tile, worker); });
+    } else {
+        for (int tile = 0; tile < tiles; ++tile)
+            work(tile, 0);
+    }
+}
+
+void BlockedFreeEvolution::workOnTile(double* tile, const Pass& pass, std::span<const int> otherSpins,
+                                      std::int32_t tileIndex, bool withDecay) const
+{
+    const int m = pass.size;
+    if (withDecay) {
+        // Only an in-place pass (members 0..m-1) takes the decay; the other spins' fractions are
+        // fixed over the tile.
+        double outside = 1.0;
+        for (std::size_t o = 0; o < otherSpins.size(); ++o) {
+            const int digit = (tileIndex >> (2 * o)) & 3;
+            if (digit == 1 || digit == 2)
+                outside *= spinDecay_[at(otherSpins[o])];
+        }
+        scaleByDecay(tile, m, outside);
+    }
+    // Positions 4 and up change basis in sweeps over the tile; then, chunk by chunk of 4^4
+    // coefficients while it is in the first-level cache, positions 0..3 change basis and turn; then
+    // positions 4 and up turn and change back; and last positions 0..3 change back chunk by chunk.
+    constexpr int kChunkPositions = 4;
+    constexpr std::int32_t kChunk = 256;
+    for (int p = kChunkPositions; p < m; ++p) {
+        if (has(pass.toMixed, p))
+            toMixedBasis(tile, m, p);
+    }
+    std::array<Phasor, MixedBasisTables::kMaxPositions> tileFactor{};
+    for (int p = 0; p < m; ++p) {
+        if (has(pass.rotated, p))
+            tileFactor[at(p)] = outsideFactor(pass, p, otherSpins, tileIndex);
+    }
+    MixedBasisTables::LowestTwo before;
+    before.toMixedZero = has(pass.toMixed, 0);
+    before.toMixedOne = has(pass.toMixed, 1);
+    before.rotateZero = has(pass.rotated, 0);
+    before.rotateOne = has(pass.rotated, 1);
+    MixedBasisTables::LowestTwo after;
+    after.fromMixedZero = has(pass.fromMixed, 0);
+    after.fromMixedOne = has(pass.fromMixed, 1);
+    const bool lowBefore = before.toMixedZero || before.toMixedOne || before.rotateZero || before.rotateOne ||
+                           ((pass.toMixed | pass.rotated) & 0xcU) != 0;
+    const bool lowAfter = after.fromMixedZero || after.fromMixedOne || (pass.fromMixed & 0xcU) != 0;
+    const std::int32_t chunks = kStride[m - kChunkPositions];
+    constexpr std::int32_t kBlocksPerChunk = kChunk / 16;
+    for (std::int32_t c = 0; lowBefore && c < chunks; ++c) {
+        double* const chunk = tile + kChunk * c;
+        for (int p = 2; p < kChunkPositions; ++p) {
+            if (has(pass.toMixed, p))
+                toMixedBasis(chunk, kChunkPositions, p);
+        }
+        tables_.workOnLowestTwo(tile, kBlocksPerChunk * c, kBlocksPerChunk, before, tileFactor[0],
+                                tileFactor[1]);
+        for (int p = 2; p < kChunkPositions; ++p) {
+            // The digits above p inside the chunk, then the chunk's own.
+            const std::int32_t perChunk = kStride[kChunkPositions - 1 - p];
+            if (has(pass.rotated, p))
+                tables_.rotate(tile, p, tileFactor[at(p)], perChunk * c, perChunk);
+        }
+    }
+    for (int p = kChunkPositions; p < m; ++p) {
+        if (has(pass.rotated, p))
+            tables_.rotate(tile, p, tileFactor[at(p)], 0, kStride[m - 1 - p]);
+    }
+    for (int p = kChunkPositions; p < m; ++p) {
+        if (has(pass.fromMixed, p))
+            fromMixedBasis(tile, m, p);
+    }
+    for (std::int32_t c = 0; lowAfter && c < chunks; ++c) {
+        double* const chunk = tile + kChunk * c;
+        for (int p = 2; p < kChunkPositions; ++p) {
+            if (has(pass.fromMixed, p))
+                fromMixedBasis(chunk, kChunkPositions, p);
+        }
+        tables_.workOnLowestTwo(tile, kBlocksPerChunk * c, kBlocksPerChunk, after, tileFactor[0],
+                                tileFactor[1]);
+    }
+}
+
+Phasor BlockedFreeEvolution::outsideFactor(const Pass& pass, int p, std::span<const int> otherSpins,
+                                           std::int32_t tileIndex) const
+{
+    // The offset and the partners among the other spins, whose digits are fixed over the tile.
+    const int k = pass.members[at(p)];
+    Phasor f = has(pass.withOffset, p) ? offsetPhase_[at(k)] : Phasor{};
+    for (std::size_t o = 0; o < otherSpins.size(); ++o) {
+        const int l = otherSpins[o];
+        if (has(pass.partners[at(p)], l)) {
+            const int digit = (tileIndex >> (2 * o)) & 3;
+            f = times(f, couplingDigits(couplingPhase_[at(k)][at(l)])[at(digit)]);
+        }
+    }
+    return f;
 }
 
 }  // namespace velmora::engine

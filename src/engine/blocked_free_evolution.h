@@ -1,15 +1,16 @@
-// Free evolution of a large state row in a few cache-sized passes. Offsets and scalar couplings all
-// commute, so they may be applied in any grouping: each pass takes a set of at most kTileSpins spins
-// (spins 0 and 1 always among them, so a tile is read in runs of 16 neighbouring coefficients),
-// gathers every tile of the row in which only those spins' digits vary, applies the offsets and
-// couplings assigned to that set with the plain kernels while the tile is in cache, and scatters it
-// back. At ten fully coupled spins that is three reads and writes of the row instead of one per
-// spin and per coupled pair. Smaller rows go straight to the plain kernels of free_evolution.h,
-// which remain the reference the tests compare with.
+// Free evolution of a large state row in a few cache-sized passes, in the mixed basis of
+// mixed_basis_tile.h: each pass gathers every tile of the row in which the digits of a set of at most
+// kTileSpins spins vary (spins 0 and 1 always among them, so a tile is read in contiguous runs),
+// changes the basis of some of its spins, turns the transverse pairs whose partners are all in the
+// mixed basis, changes some back, and scatters the tile. A row of up to eight spins is one tile; nine
+// and ten spins take three passes. Smaller rows go straight to the plain kernels' loops; the
+// kernels of free_evolution.h remain the reference the tests compare with.
 #pragma once
 
+#include "engine/mixed_basis_tile.h"
 #include "engine/spin_tables.h"
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -24,31 +25,71 @@ class BlockedFreeEvolution {
 public:
     // Spins per tile: 4^8 coefficients, 512 KiB, stay in a core's second-level cache.
     static constexpr int kTileSpins = 8;
-    // Rows of fewer spins go to the plain kernels: at nine spins the gathering and scattering cost
-    // more than the passes they save.
-    static constexpr int kBlockedFromSpins = 10;
+    // Rows of fewer spins go to the plain kernels, whose few passes fit in cache anyway.
+    static constexpr int kMixedFromSpins = 6;
 
     BlockedFreeEvolution();
 
     // The threads a large row's passes may be shared between (nullptr, the default: the calling
     // thread alone). The pool must be idle whenever evolve runs: a run that already works on one
     // of its workers keeps to its own thread. Every coefficient sees the same operations whatever
-    // the thread count, so the result does not depend on it.
-    void sharePassesWith(util::WorkPool* pool) { pool_ = pool; }
+    // the thread count, so the result does not depend on it. Allocates one tile per thread.
+    void sharePassesWith(util::WorkPool* pool);
     util::WorkPool* passPool() const { return pool_; }
 
     // The same as evolveOffsets(row, spins, offsetRadPerS, seconds) followed by
-    // evolveCouplings(row, spins, seconds), to rounding. Does not allocate.
+    // evolveCouplings(row, spins, seconds), to rounding (some 1e-15 of the largest coefficient).
+    // Does not allocate.
     void evolve(std::span<double> row, const SpinTables& spins, std::span<const double> offsetRadPerS,
-                double seconds);
+                double seconds)
+    {
+        evolve(row, spins, offsetRadPerS, seconds, {});
+    }
+
+    // The same, with every coefficient also scaled by the product of transverseFraction[k] over
+    // the spins k that are x or y in its product (T2 decay over the interval, which free evolution
+    // commutes with; empty: no scaling), inside the first pass instead of a pass of its own. Agrees
+    // with relaxT2InOnePass after evolve to rounding.
+    void evolve(std::span<double> row, const SpinTables& spins, std::span<const double> offsetRadPerS,
+                double seconds, std::span<const double> transverseFraction);
 
 private:
-    // Applies the pending offsets and couplings among `members` (ascending) to every tile.
-    void applyPass(std::span<double> row, int nSpins, const SpinTables& sub,
-                   std::span<const double> subOffsetRadPerS, std::span<const int> members, double seconds);
+    // What one pass does to its tiles. Positions are the tile's digits (members ascending); the
+    // masks have one bit per position, `partners` one bit per spin.
+    struct Pass {
+        std::array<int, kTileSpins> members{};
+        int size = 0;
+        unsigned toMixed = 0;
+        unsigned rotated = 0;
+        unsigned withOffset = 0;
+        unsigned fromMixed = 0;
+        std::array<unsigned, kTileSpins> partners{};
+    };
 
-    std::vector<std::int32_t> tileIndex_;  // row index of every tile coefficient, base excluded
-    std::vector<double> tile_;
+    // The passes for nSpins spins: one for a row of up to eight, three for nine and ten.
+    int planPasses(const SpinTables& spins, std::array<Pass, 3>& passes) const;
+    void runPass(std::span<double> row, int nSpins, const Pass& pass, bool withDecay);
+    // Scales a contiguous tile of `positions` spins (those of the tile's first positions) by the
+    // decay tables, times `outside` (the fraction of its other spins).
+    void scaleByDecay(double* tile, int positions, double outside) const;
+    // The work of a pass on the tile whose other spins' digits are `tileIndex`'s base-4 digits.
+    void workOnTile(double* tile, const Pass& pass, std::span<const int> otherSpins, std::int32_t tileIndex,
+                    bool withDecay) const;
+    // The phasor position p of a pass turns by over the whole tile: its offset, if the pass applies
+    // it, and its partners outside the tile.
+    Phasor outsideFactor(const Pass& pass, int p, std::span<const int> otherSpins,
+                         std::int32_t tileIndex) const;
+
+    std::array<Phasor, kSpinSlots> offsetPhase_{};
+    std::array<std::array<Phasor, kSpinSlots>, kSpinSlots> couplingPhase_{};
+    // Transverse decay of the digits of spins 0..4 and 5..9 (product of the fractions of the x and
+    // y digits), and of each spin, for the interval being evolved.
+    std::array<double, 1024> lowDecay_{};
+    std::array<double, 1024> highDecay_{};
+    std::array<double, kSpinSlots> spinDecay_{};
+    MixedBasisTables tables_;
+    std::vector<std::int32_t> runStart_;      // row offset of every run of a gathered tile
+    std::vector<std::vector<double>> tiles_;  // one gathered tile per thread
     util::WorkPool* pool_ = nullptr;
 };
 

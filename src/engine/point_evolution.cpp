@@ -1,10 +1,11 @@
-// One point after its pulse elements: a single free-evolution interval and a single T2 pass, with
+// One point after its pulse elements: a single free-evolution interval that also applies T2, with
 // T1 and cross-relaxation on the z coefficients as the calling orders apply them.
 #include "engine/point_evolution.h"
 
 #include "engine/operator_basis.h"
 
 #include <array>
+#include <cmath>
 #include <cstddef>
 
 namespace velmora::engine {
@@ -18,14 +19,22 @@ void evolveAfterElements(std::span<double> row, const SpinTables& spins, const R
     std::array<double, kSpinSlots> scaledOffsets{};
     for (std::size_t k = 0; k < scaledOffsets.size() && k < offsetRadPerS.size(); ++k)
         scaledOffsets[k] = offsetRadPerS[k] * (restSeconds / seconds);
-    freeEvolution.evolve(row, spins, scaledOffsets, seconds);
 
     // T2 over the pulsed width when switched on; over the rest when switched on, or after a shaped
-    // evolution with cross-relaxation on (that order applies it then whatever the switch).
+    // evolution with cross-relaxation on (that order applies it then whatever the switch). It goes
+    // into the interval's first pass as one factor per product.
     const bool shaped = order == RestRelaxation::afterShapedEvolution;
     const bool restT2 = relaxation.t2On || (shaped && relaxation.crossOn);
     const double t2Seconds = (relaxation.t2On ? pulsedSeconds : 0.0) + (restT2 ? restSeconds : 0.0);
-    relaxT2InOnePass(row, spins, relaxation, t2Seconds);
+    std::array<double, kSpinSlots> transverseFraction{};
+    for (int k = 0; k < spins.count; ++k) {
+        const bool decays = t2Seconds > 0.0 && spins.active(k);
+        transverseFraction[static_cast<std::size_t>(k)] =
+            decays ? std::exp(-t2Seconds * 1000.0 / relaxation.t2Ms[static_cast<std::size_t>(k)]) : 1.0;
+    }
+    freeEvolution.evolve(
+        row, spins, scaledOffsets, seconds,
+        std::span<const double>(transverseFraction.data(), static_cast<std::size_t>(spins.count)));
 
     // The z coefficients: T1 with cross-relaxation (one exact step each) or T1 alone, as both
     // calling orders have them.
@@ -33,9 +42,10 @@ void evolveAfterElements(std::span<double> row, const SpinTables& spins, const R
     relaxLongitudinal(row, spins, relaxation, restSeconds);
 }
 
-void evolveAfterElementsReference(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
-                                  std::span<const double> offsetRadPerS, double pulsedSeconds,
-                                  double restSeconds, RestRelaxation order, BlockedFreeEvolution& freeEvolution)
+void evolveAfterElementsReference(std::span<double> row, const SpinTables& spins,
+                                  const Relaxation& relaxation, std::span<const double> offsetRadPerS,
+                                  double pulsedSeconds, double restSeconds, RestRelaxation order,
+                                  BlockedFreeEvolution& freeEvolution)
 {
     // Couplings alone over the pulsed width: the offsets acted inside the pulse elements.
     constexpr std::array<double, kSpinSlots> kNoOffsets{};

@@ -6,8 +6,8 @@
 // Offsets and couplings commute, T2 scales every coefficient by a factor fixed by which spins are
 // transverse in it (which neither offsets nor couplings change), and T1 and cross-relaxation act on
 // the single-spin z coefficients alone, which free evolution leaves untouched. So the point needs one
-// free-evolution interval (couplings over both times, offsets over the rest) and one T2 pass over
-// the row, instead of two intervals and a partial pass per spin and interval; T1 and
+// free-evolution interval (couplings over both times, offsets over the rest) that applies T2 in its
+// first pass, instead of two intervals and a partial pass per spin and interval; T1 and
 // cross-relaxation act on the z coefficients as the calling orders have them.
 #pragma once
 
@@ -32,8 +32,9 @@ void evolveAfterElements(std::span<double> row, const SpinTables& spins, const R
                          RestRelaxation order, BlockedFreeEvolution& freeEvolution);
 
 // The same, step by step: the reference the fused point is tested against.
-void evolveAfterElementsReference(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
-                                  std::span<const double> offsetRadPerS, double pulsedSeconds,
-                                  double restSeconds, RestRelaxation order, BlockedFreeEvolution& freeEvolution);
+void evolveAfterElementsReference(std::span<double> row, const SpinTables& spins,
+                                  const Relaxation& relaxation, std::span<const double> offsetRadPerS,
+                                  double pulsedSeconds, double restSeconds, RestRelaxation order,
+                                  BlockedFreeEvolution& freeEvolution);
 
 }  // namespace velmora::engine

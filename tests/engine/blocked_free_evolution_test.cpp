@@ -1,15 +1,16 @@
-// The blocked free evolution against the plain per-spin and per-pair kernels on random rows of 10
-// spins: dense and sparse couplings, a switched-off spin, to 1e-12 of the largest coefficient.
+// The blocked free evolution against the plain per-spin and per-pair kernels on random rows of 5
+// to 10 spins (dense and sparse couplings, a switched-off spin, spins without offset), to 1e-12 of
+// the largest coefficient; a zero interval changes no bit; and the same bits whatever the number of
+// threads sharing its passes.
 #include "engine/blocked_free_evolution.h"
 #include "engine/free_evolution.h"
 #include "engine/operator_basis.h"
 #include "engine/spin_tables.h"
 #include "support/largest_difference.h"
 #include "util/uniform_random.h"
+#include "util/work_pool.h"
 
-#include <algorithm>
 #include <array>
-#include <cmath>
 #include <cstddef>
 #include <gtest/gtest.h>
 #include <vector>
@@ -17,36 +18,100 @@
 namespace velmora::engine {
 namespace {
 
+struct RandomSystem {
+    SpinTables spins;
+    std::array<double, kSpinSlots> offsetRadPerS{};
+};
+
+// nSpins spins coupled with the given chance; spin `inactive` (if any) switched off and every
+// spin of `onResonance` without offset.
+RandomSystem randomSystem(util::UniformRandom& random, int nSpins, double couplingChance, int inactive,
+                          unsigned onResonance)
+{
+    RandomSystem s;
+    s.spins.count = nSpins;
+    for (int i = 0; i < nSpins; ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        s.spins.slotState[k] = i == inactive ? 0 : 1;
+        s.offsetRadPerS[k] = (onResonance >> i & 1U) != 0 ? 0.0 : 2000.0 * (random.next() - 0.5);
+        for (int j = 0; j < i; ++j) {
+            const double jHz = random.next() < couplingChance ? 1.0 + 14.0 * random.next() : 0.0;
+            s.spins.couplingHz[i][j] = jHz;
+            s.spins.couplingHz[j][i] = jHz;
+        }
+    }
+    return s;
+}
+
+std::vector<double> randomRow(util::UniformRandom& random, int nSpins)
+{
+    std::vector<double> row(static_cast<std::size_t>(operatorCount(nSpins)));
+    for (double& v : row)
+        v = random.next() - 0.5;
+    return row;
+}
+
 TEST(BlockedFreeEvolution, AgreesWithThePlainKernelsOnRandomRows)
 {
+    struct Case {
+        int spins;
+        double couplingChance;
+        int inactive;
+        unsigned onResonance;
+    };
+    // Below the mixed basis, one tile, three passes (nine and ten spins); sparse couplings with a
+    // spin switched off in every layout of the passes (low, in the middle, among the high spins).
+    const std::array<Case, 8> cases{{{5, 1.0, -1, 0U},
+                                     {8, 1.0, -1, 0x5U},
+                                     {8, 0.3, 4, 0U},
+                                     {9, 1.0, -1, 0U},
+                                     {9, 0.3, 7, 0x100U},
+                                     {10, 1.0, -1, 0x201U},
+                                     {10, 0.3, 9, 0U},
+                                     {10, 0.15, 1, 0x3f0U}}};
     util::UniformRandom random(7);
     BlockedFreeEvolution blocked;
-    for (int c = 0; c < 4; ++c) {
-        SpinTables spins;
-        spins.count = c < 2 ? 8 : 10;
-        const double couplingChance = c % 2 == 0 ? 1.0 : 0.3;
-        std::array<double, kSpinSlots> offsetRadPerS{};
-        for (int i = 0; i < spins.count; ++i) {
-            // One spin decoupled in the sparse cases.
-            spins.slotState[static_cast<std::size_t>(i)] = (c % 2 == 1 && i == 4) ? 0 : 1;
-            offsetRadPerS[static_cast<std::size_t>(i)] = 2000.0 * (random.next() - 0.5);
-            for (int j = 0; j < i; ++j) {
-                const double jHz = random.next() < couplingChance ? 1.0 + 14.0 * random.next() : 0.0;
-                spins.couplingHz[i][j] = jHz;
-                spins.couplingHz[j][i] = jHz;
-            }
-        }
-        std::vector<double> plain(static_cast<std::size_t>(operatorCount(spins.count)));
-        for (double& v : plain)
-            v = random.next() - 0.5;
+    for (std::size_t c = 0; c < cases.size(); ++c) {
+        const Case& k = cases[c];
+        const RandomSystem s = randomSystem(random, k.spins, k.couplingChance, k.inactive, k.onResonance);
+        std::vector<double> plain = randomRow(random, k.spins);
         std::vector<double> fast = plain;
         const double seconds = 0.0123;
-        evolveOffsets(plain, spins, offsetRadPerS, seconds);
-        evolveCouplings(plain, spins, seconds);
-        blocked.evolve(fast, spins, offsetRadPerS, seconds);
+        evolveOffsets(plain, s.spins, s.offsetRadPerS, seconds);
+        evolveCouplings(plain, s.spins, seconds);
+        blocked.evolve(fast, s.spins, s.offsetRadPerS, seconds);
 
         const testing::Deviation d = testing::deviationFrom(plain, fast);
         EXPECT_LT(d.difference, 1e-12 * d.largest) << "case " << c;
+    }
+}
+
+TEST(BlockedFreeEvolution, LeavesTheRowExactlyAsItWasOverAZeroInterval)
+{
+    util::UniformRandom random(5);
+    const RandomSystem s = randomSystem(random, 10, 1.0, -1, 0U);
+    const std::vector<double> start = randomRow(random, 10);
+    std::vector<double> row = start;
+    BlockedFreeEvolution().evolve(row, s.spins, s.offsetRadPerS, 0.0);
+    EXPECT_EQ(row, start);
+}
+
+TEST(BlockedFreeEvolution, GivesTheSameBitsOnOneTwoAndThreeThreads)
+{
+    util::UniformRandom random(19);
+    for (const int nSpins : {9, 10}) {
+        const RandomSystem s = randomSystem(random, nSpins, 0.8, 3, 0U);
+        const std::vector<double> start = randomRow(random, nSpins);
+        std::vector<double> alone = start;
+        BlockedFreeEvolution(/*no pool*/).evolve(alone, s.spins, s.offsetRadPerS, 0.0071);
+        for (const int threads : {1, 2, 3}) {
+            util::WorkPool pool(threads);
+            BlockedFreeEvolution shared;
+            shared.sharePassesWith(&pool);
+            std::vector<double> row = start;
+            shared.evolve(row, s.spins, s.offsetRadPerS, 0.0071);
+            EXPECT_EQ(row, alone) << nSpins << " spins, " << threads << " threads";
+        }
     }
 }
 

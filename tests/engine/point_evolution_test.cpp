@@ -1,8 +1,8 @@
 // The fused evolution after a point's pulse elements against the step-by-step reference on random
-// rows: 6 and 10 spins, dense and sparse couplings, each combination of T1, T2 and
+// rows: 5, 6 and 10 spins, dense and sparse couplings, each combination of T1, T2 and
 // cross-relaxation, both relaxation orders, to 1e-12 of the largest coefficient.
-#include "engine/point_evolution.h"
 #include "engine/operator_basis.h"
+#include "engine/point_evolution.h"
 #include "engine/spin_tables.h"
 #include "support/largest_difference.h"
 #include "util/uniform_random.h"
@@ -23,8 +23,9 @@ TEST(PointEvolution, AgreesWithTheStepByStepReferenceOnRandomRows)
     BlockedFreeEvolution freeEvolution;
     for (int c = 0; c < 16; ++c) {
         SpinTables spins;
-        spins.count = c % 8 < 6 ? 6 : 10;
-        const RestRelaxation order = c < 8 ? RestRelaxation::afterShapedEvolution : RestRelaxation::afterElement;
+        spins.count = c % 8 < 2 ? 5 : (c % 8 < 6 ? 6 : 10);
+        const RestRelaxation order =
+            c < 8 ? RestRelaxation::afterShapedEvolution : RestRelaxation::afterElement;
         const double couplingChance = c % 2 == 0 ? 1.0 : 0.3;
         std::array<double, kSpinSlots> offsetRadPerS{};
         Relaxation relaxation;

@@ -1,0 +1,230 @@
+// Change of basis and phasor rotations of one tile, with contiguous inner loops the compiler
+// vectorises: runs of 4^p coefficients below position p, blocks of 16 for positions 0 and 1.
+#include "engine/mixed_basis_tile.h"
+
+#include "engine/operator_basis.h"
+
+#include <algorithm>
+#include <cstddef>
+
+namespace velmora::engine {
+
+namespace {
+
+std::size_t at(std::int32_t i)
+{
+    return static_cast<std::size_t>(i);
+}
+
+// Positions read by the table below a rotated position: one contiguous run of at most 4^4.
+constexpr int kLowPositions = 4;
+
+// f times the phasor of each digit of a partner: x and y (digits 1 and 2) bring none, so only u
+// and v take a product.
+std::array<Phasor, 4> digitTurns(Phasor f, const DigitPhasors& partner)
+{
+    return {times(f, partner[0]), f, f, times(f, partner[3])};
+}
+
+}  // namespace
+
+MixedBasisTables::MixedBasisTables()
+{
+    // Each table at the largest size a tile of kMaxPositions positions gives it.
+    const auto reserve = [](Table& table, int positions) {
+        table.re.resize(at(kStride[positions]));
+        table.im.resize(at(kStride[positions]));
+    };
+    for (int p = 0; p < kMaxPositions; ++p) {
+        PositionTables& t = tables_[at(p)];
+        if (p < 2) {
+            reserve(t.high, kMaxPositions - 2);
+            continue;
+        }
+        reserve(t.low, std::min(p, kLowPositions));
+        reserve(t.mid, std::max(p - kLowPositions, 0));
+        reserve(t.high, kMaxPositions - 1 - p);
+    }
+}
+
+void MixedBasisTables::Table::fill(const std::array<DigitPhasors, kMaxPositions>& digits, int first,
+                                   int count)
+{
+    size = kStride[count];
+    re[0] = 1.0;
+    im[0] = 0.0;
+    for (int j = 0; j < count; ++j) {
+        const DigitPhasors& f = digits[at(first + j)];
+        const std::int32_t below = kStride[j];
+        // Digit 0 last: it overwrites the entries the other digits are built from.
+        for (int d = 3; d >= 0; --d) {
+            for (std::int32_t i = 0; i < below; ++i) {
+                const Phasor p = times({re[at(i)], im[at(i)]}, f[at(d)]);
+                re[at(d * below + i)] = p.re;
+                im[at(d * below + i)] = p.im;
+            }
+        }
+    }
+}
+
+void MixedBasisTables::build(int positions, int rotated,
+                             const std::array<DigitPhasors, kMaxPositions>& digits)
+{
+    PositionTables& t = tables_[at(rotated)];
+    if (rotated < 2) {
+        t.high.fill(digits, 2, positions - 2);
+        t.partner = digits[at(1 - rotated)];
+        return;
+    }
+    const int lowCount = std::min(rotated, kLowPositions);
+    t.low.fill(digits, 0, lowCount);
+    t.mid.fill(digits, lowCount, rotated - lowCount);
+    t.high.fill(digits, rotated + 1, positions - rotated - 1);
+}
+
+void MixedBasisTables::rotate(double* tile, int rotated, Phasor tileFactor, std::int32_t firstHigh,
+                              std::int32_t highCount) const
+{
+    const PositionTables& t = tables_[at(rotated)];
+    const std::int32_t stride = kStride[rotated];
+    const std::int32_t lowCount = t.low.size;
+    const double* const lowRe = t.low.re.data();
+    const double* const lowIm = t.low.im.data();
+    for (std::int32_t h = firstHigh; h < firstHigh + highCount; ++h) {
+        const Phasor highFactor = times(tileFactor, {t.high.re[at(h)], t.high.im[at(h)]});
+        double* const block = tile + 4 * stride * h;
+        for (std::int32_t m = 0; m < t.mid.size; ++m) {
+            const Phasor g = times(highFactor, {t.mid.re[at(m)], t.mid.im[at(m)]});
+            double* const x = block + stride + m * lowCount;
+            double* const y = x + stride;
+            for (std::int32_t lo = 0; lo < lowCount; ++lo) {
+                const double c = lowRe[lo] * g.re - lowIm[lo] * g.im;
+                const double s = lowRe[lo] * g.im + lowIm[lo] * g.re;
+                const double xv = x[lo];
+                const double yv = y[lo];
+                x[lo] = c * xv - s * yv;
+                y[lo] = s * xv + c * yv;
+            }
+        }
+    }
+}
+
+void MixedBasisTables::workOnLowestTwo(double* tile, std::int32_t firstBlock, std::int32_t blockCount,
+                                       const LowestTwo& work, Phasor tileFactorZero,
+                                       Phasor tileFactorOne) const
+{
+    const PositionTables& zero = tables_[0];
+    const PositionTables& one = tables_[1];
+    for (std::int32_t b = firstBlock; b < firstBlock + blockCount; ++b) {
+        // The block as rows d1 of lanes d0: coefficient 4 d1 + d0.
+        double* const q = tile + 16 * b;
+        if (work.toMixedZero) {
+            for (int d = 0; d < 16; d += 4) {
+                const double e = q[d];
+                const double z = q[d + 3];
+                q[d] = e + z;
+                q[d + 3] = e - z;
+            }
+        }
+        if (work.toMixedOne) {
+            for (int d = 0; d < 4; ++d) {
+                const double e = q[d];
+                const double z = q[d + 12];
+                q[d] = e + z;
+                q[d + 12] = e - z;
+            }
+        }
+        if (work.rotateZero) {
+            // Spin 0's pairs (1, 2) + 4 d1, turned by the phasor of position 1's digit d1.
+            const Phasor f = times(tileFactorZero, {zero.high.re[at(b)], zero.high.im[at(b)]});
+            const std::array<Phasor, 4> turn = digitTurns(f, zero.partner);
+            for (int d = 0; d < 4; ++d) {
+                const Phasor w = turn[at(d)];
+                const double xv = q[4 * d + 1];
+                const double yv = q[4 * d + 2];
+                q[4 * d + 1] = w.re * xv - w.im * yv;
+                q[4 * d + 2] = w.im * xv + w.re * yv;
+            }
+        }
+        if (work.rotateOne) {
+            // Spin 1's pairs (4, 8) + d0, turned by the phasor of position 0's digit d0.
+            const Phasor f = times(tileFactorOne, {one.high.re[at(b)], one.high.im[at(b)]});
+            const std::array<Phasor, 4> turn = digitTurns(f, one.partner);
+            for (int d = 0; d < 4; ++d) {
+                const Phasor w = turn[at(d)];
+                const double xv = q[4 + d];
+                const double yv = q[8 + d];
+                q[4 + d] = w.re * xv - w.im * yv;
+                q[8 + d] = w.im * xv + w.re * yv;
+            }
+        }
+        if (work.fromMixedOne) {
+            for (int d = 0; d < 4; ++d) {
+                const double u = q[d];
+                const double v = q[d + 12];
+                q[d] = 0.5 * (u + v);
+                q[d + 12] = 0.5 * (u - v);
+            }
+        }
+        if (work.fromMixedZero) {
+            for (int d = 0; d < 16; d += 4) {
+                const double u = q[d];
+                const double v = q[d + 3];
+                q[d] = 0.5 * (u + v);
+                q[d + 3] = 0.5 * (u - v);
+            }
+        }
+    }
+}
+
+void toMixedBasis(double* tile, int positions, int p)
+{
+    const std::int32_t count = kStride[positions];
+    const std::int32_t stride = kStride[p];
+    if (p == 0) {
+        for (std::int32_t i = 0; i < count; i += 4) {
+            const double e = tile[i];
+            const double z = tile[i + 3];
+            tile[i] = e + z;
+            tile[i + 3] = e - z;
+        }
+        return;
+    }
+    for (std::int32_t base = 0; base < count; base += 4 * stride) {
+        double* const e = tile + base;
+        double* const z = e + 3 * stride;
+        for (std::int32_t lo = 0; lo < stride; ++lo) {
+            const double ev = e[lo];
+            const double zv = z[lo];
+            e[lo] = ev + zv;
+            z[lo] = ev - zv;
+        }
+    }
+}
+
+void fromMixedBasis(double* tile, int positions, int p)
+{
+    const std::int32_t count = kStride[positions];
+    const std::int32_t stride = kStride[p];
+    if (p == 0) {
+        for (std::int32_t i = 0; i < count; i += 4) {
+            const double u = tile[i];
+            const double v = tile[i + 3];
+            tile[i] = 0.5 * (u + v);
+            tile[i + 3] = 0.5 * (u - v);
+        }
+        return;
+    }
+    for (std::int32_t base = 0; base < count; base += 4 * stride) {
+        double* const u = tile + base;
+        double* const v = u + 3 * stride;
+        for (std::int32_t lo = 0; lo < stride; ++lo) {
+            const double uv = u[lo];
+            const double vv = v[lo];
+            u[lo] = 0.5 * (uv + vv);
+            v[lo] = 0.5 * (uv - vv);
+        }
+    }
+}
+
+}  // namespace velmora::engine
