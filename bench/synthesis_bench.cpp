@@ -28,7 +28,7 @@ template <auto synthesize> void synthesis(benchmark::State& state)
         for (int j = 0; j < i; ++j)
             spins.couplingHz[i][j] = spins.couplingHz[j][i] = 1.0 + (3 * i + 5 * j) % 15;
     }
-    const std::vector<engine::RecordedOperator> recorded = engine::buildRecordedOperators(spins);
+    const engine::RecordedOperators recorded = engine::buildRecordedOperators(spins);
     const int lastRun = 3;
     engine::DetectionRecord detection(0, static_cast<int>(recorded.size()), lastRun);
     for (int r = 0; r <= lastRun; ++r)

@@ -107,7 +107,7 @@ void writeSliceMagnetisation(const std::filesystem::path& path, const StateMatri
 
 // The receiver phase of the acquisition: each channel's quarter turn applied to the (x, y) pair of
 // every recorded operator of that channel.
-void applyReceiverPhase(std::span<double> row, const std::vector<RecordedOperator>& recorded,
+void applyReceiverPhase(std::span<double> row, const RecordedOperators& recorded,
                         const std::array<int, kRfChannelCount>& quarterTurns)
 {
     for (const RecordedOperator& e : recorded) {

@@ -40,7 +40,7 @@ struct DriverInput {
 
 struct DriverResult {
     OperatorRecord operators;  // at the point step, averaged over the scans that completed each run
-    std::vector<RecordedOperator> recorded;
+    RecordedOperators recorded;
     DetectionRecord detection;  // averaged over the scans that completed each run
     bool stopped = false;       // Stop ended the run early; later runs and scans were skipped
     int runsDone = 0;           // runs completed in the first scan

@@ -3,6 +3,7 @@
 #include "engine/run_size.h"
 
 #include "engine/operator_output.h"
+#include "engine/recorded_operators.h"
 #include "util/number_format.h"
 
 #include <algorithm>
@@ -19,8 +20,12 @@ namespace {
 constexpr double kDouble = 8.0;               // bytes of one record value
 constexpr double kSampleComponents = 4.0;     // components 0..3 of the sample records
 constexpr double kDisplayParts = 3.0;         // real, imaginary, magnitude
-constexpr double kRecordedEntryBytes = 64.0;  // one recorded operator without its components
-constexpr double kComponentBytes = 16.0;      // one multiplet component
+// One recorded operator without its components, with room for the synthesis' pattern of it.
+constexpr double kRecordedEntryBytes = 64.0;
+constexpr double kComponentBytes = static_cast<double>(sizeof(PackedComponent));
+// A coupling combination in the list's table, and its term index per spin in the synthesis.
+constexpr double kFrequencyBytes = 8.0;
+constexpr double kTermIndexBytes = 4.0;
 constexpr double kTableFieldBytes = 12.0;     // one tab-separated number of a result table
 constexpr double kLineOverheadBytes = 40.0;   // a line held as a string before it is written
 constexpr double kPerRunMagnetisationFiles =
@@ -125,7 +130,10 @@ void addRecordedOperatorBound(int partners, RunShape& shape)
 {
     const double multiplet = std::ldexp(1.0, partners);
     shape.recordedEntries += static_cast<std::int64_t>(2.0 * multiplet);
-    shape.multipletComponents += static_cast<std::int64_t>(2.0 * multiplet * multiplet);
+    if (partners > 0) {
+        shape.multipletComponents += static_cast<std::int64_t>(multiplet * multiplet);
+        shape.multipletFrequencies += static_cast<std::int64_t>(multiplet / 2.0);
+    }
 }
 
 RunSize estimateRunSize(const RunShape& s)
@@ -138,8 +146,10 @@ RunSize estimateRunSize(const RunShape& s)
 
     // The initial state, the saved state and the working state, the last two widened to the slices.
     const double states = rowBytes * (1.0 + 2.0 * s.stateRows);
-    const double recordedList = kRecordedEntryBytes * static_cast<double>(s.recordedEntries) +
-                                kComponentBytes * static_cast<double>(s.multipletComponents);
+    const double recordedList =
+        kRecordedEntryBytes * static_cast<double>(s.recordedEntries) +
+        kComponentBytes * static_cast<double>(s.multipletComponents) +
+        (kFrequencyBytes + kTermIndexBytes * s.spinCount) * static_cast<double>(s.multipletFrequencies);
 
     // Records that grow with the run count.
     const double operatorRecord = kDouble * operators * runs;

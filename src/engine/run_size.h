@@ -22,6 +22,7 @@ struct RunShape {
     int detectionRows = 1;                 // slice rows of the detection record
     std::int64_t recordedEntries = 0;      // entries of the recorded-operator list
     std::int64_t multipletComponents = 0;  // their components, all entries together
+    std::int64_t multipletFrequencies = 0;  // the coupling combinations the components index
     bool twoD = false;                     // a Start_2D: the 2D map and its table follow
 };
 
@@ -34,8 +35,9 @@ struct RunSize {
     SizeDriver largest = SizeDriver::Runs;  // what most of the memory grows with
 };
 
-// Adds one active spin with `partners` coupling partners to the bound on the recorded-operator
-// list: such a spin records at most 2 x 2^partners operators of at most 2^partners components.
+// Adds one active spin with `partners` coupling partners to the recorded-operator list's size: such
+// a spin records 2 x 2^partners operators of 2^(partners - 1) components each, which index the
+// spin's 2^(partners - 1) coupling combinations.
 void addRecordedOperatorBound(int partners, RunShape& shape);
 
 RunSize estimateRunSize(const RunShape& shape);

@@ -25,9 +25,9 @@ std::size_t at(int i)
 
 }  // namespace
 
-FastLineSum::FastLineSum(const engine::SpinTables& spins, std::span<const engine::RecordedOperator> recorded,
+FastLineSum::FastLineSum(const engine::SpinTables& spins, const engine::RecordedOperators& recorded,
                          int pointCount, double dwellS, int sliceCount)
-    : np_(pointCount), dwellS_(dwellS)
+    : np_(pointCount), dwellS_(dwellS), recorded_(recorded)
 {
     blockLength_ = std::min(kMinBlockLength, np_);
     while (blockLength_ * blockLength_ < np_)
@@ -37,11 +37,8 @@ FastLineSum::FastLineSum(const engine::SpinTables& spins, std::span<const engine
 
     spins_.resize(at(spins.count));
     shiftHz_.assign(spins.shiftHz.begin(), spins.shiftHz.begin() + spins.count);
-    recorded_ = recorded;
-    std::size_t components = 0;
-    for (const engine::RecordedOperator& o : recorded)
-        components += o.coupled ? o.components.size() : 1;
-    partTerm_.reserve(components);
+    const std::span<const double> frequencies = recorded.frequenciesHz();
+    termOf_.assign(at(spins.count) * frequencies.size(), -1);
     patterns_.reserve(recorded.size());
     std::vector<double> spinFrequencies;
     std::unordered_map<double, int> termOf;
@@ -49,19 +46,28 @@ FastLineSum::FastLineSum(const engine::SpinTables& spins, std::span<const engine
         SpinTerms& terms = spins_[at(s)];
         terms.firstTerm = static_cast<int>(termFrequencyHz_.size());
         terms.firstEntry = static_cast<int>(patterns_.size());
+        terms.termOfBase = at(s) * frequencies.size();
         spinFrequencies.clear();
         termOf.clear();
+        bool singleLine = false;
         for (std::size_t e = 0; e < recorded.size(); ++e) {
             const engine::RecordedOperator& o = recorded[e];
             if (o.spin != s)
                 continue;
-            patterns_.push_back({static_cast<int>(e), o.channel, o.kind == 1, static_cast<int>(partTerm_.size())});
+            patterns_.push_back({static_cast<int>(e), o.channel, o.kind == 1});
             if (!o.coupled) {
-                addTerm(0.0, spinFrequencies, termOf);
-            } else {
-                // cos is even in F and sin(-x) = -sin(x): a negative F folds onto |F|.
-                for (const engine::MultipletComponent& m : o.components)
-                    addTerm(std::abs(m.frequencyHz), spinFrequencies, termOf);
+                if (!singleLine)
+                    terms.singleLineTerm = addTerm(0.0, spinFrequencies, termOf);
+                singleLine = true;
+                continue;
+            }
+            // cos is even in F and sin(-x) = -sin(x): a negative F folds onto |F|.
+            for (const engine::PackedComponent m : recorded.packedComponents(o)) {
+                std::int32_t& slot = termOf_[terms.termOfBase + at(m.frequency())];
+                if (slot >= 0)
+                    continue;
+                const double f = frequencies[at(m.frequency())];
+                slot = 2 * addTerm(std::abs(f), spinFrequencies, termOf) + (f < 0.0 ? 1 : 0);
             }
         }
         terms.termCount = static_cast<int>(spinFrequencies.size());
@@ -93,15 +99,15 @@ FastLineSum::FastLineSum(const engine::SpinTables& spins, std::span<const engine
     lineTableIm_.resize(at(sliceCount) * table);
 }
 
-// Adds a component to the pattern being built, with the term of frequency F of the spin (a new term
-// when F is new to the spin; equal frequencies share one exactly).
-void FastLineSum::addTerm(double frequencyHz, std::vector<double>& spinFrequencies,
-                          std::unordered_map<double, int>& termOf)
+// The spin's term of frequency F: a new term when F is new to the spin; equal frequencies share one
+// exactly.
+int FastLineSum::addTerm(double frequencyHz, std::vector<double>& spinFrequencies,
+                         std::unordered_map<double, int>& termOf)
 {
     const auto [found, added] = termOf.try_emplace(frequencyHz, static_cast<int>(spinFrequencies.size()));
     if (added)
         spinFrequencies.push_back(frequencyHz);
-    partTerm_.push_back(found->second);
+    return found->second;
 }
 
 void FastLineSum::fillPhasorTable(double thetaRad, double* re, double* im) const
@@ -143,24 +149,25 @@ bool FastLineSum::weighSlices(const SpinTerms& s, int channel, const RunInputs& 
             double* cosW = p.alongX ? weightCosRe_.data() : weightCosIm_.data();
             double* sinW = p.alongX ? weightSinRe_.data() : weightSinIm_.data();
             const engine::RecordedOperator& o = recorded_[at(p.entry)];
-            if (o.coupled && o.components.empty())
-                continue;
             if (!o.coupled) {
-                cosW[row + at(partTerm_[at(p.firstPart)])] += amplitude;
-                termUsed_[at(partTerm_[at(p.firstPart)])] = 1;
+                cosW[row + at(s.singleLineTerm)] += amplitude;
+                termUsed_[at(s.singleLineTerm)] = 1;
                 continue;
             }
+            if (o.componentCount == 0)
+                continue;
             // The amplitude is shared by the n components; a negative code flips the sign of its
             // own component only, as in the straightforward routine.
-            const double share = amplitude / static_cast<double>(o.components.size());
-            const std::int32_t* term = &partTerm_[at(p.firstPart)];
-            for (const engine::MultipletComponent& m : o.components) {
-                const double signedShare = m.code < 0 ? -share : share;
-                const std::size_t t = at(*term++);
-                if (std::abs(m.code) == 1)
+            const double share = amplitude / static_cast<double>(o.componentCount);
+            const std::int32_t* termOf = termOf_.data() + s.termOfBase;
+            for (const engine::PackedComponent m : recorded_.packedComponents(o)) {
+                const std::int32_t slot = termOf[m.frequency()];
+                const std::size_t t = at(slot >> 1);
+                const double signedShare = m.negative() ? -share : share;
+                if (!m.sine())
                     cosW[row + t] += signedShare;
                 else
-                    sinW[row + t] += m.frequencyHz < 0.0 ? -signedShare : signedShare;
+                    sinW[row + t] += (slot & 1) != 0 ? -signedShare : signedShare;
                 termUsed_[t] = 1;
             }
         }

@@ -16,6 +16,7 @@
 #include "engine/spin_tables.h"
 
 #include <cstdint>
+#include <cstddef>
 #include <span>
 #include <unordered_map>
 #include <vector>
@@ -27,8 +28,8 @@ public:
     // Builds the multiplet patterns and the factor tables of every distinct coupling frequency once
     // for a synthesis of `pointCount` points at dwell time `dwellS` (s). `sliceCount` is the most
     // slices a run reads. `recorded` is read again by every run and must outlive the line sum.
-    FastLineSum(const engine::SpinTables& spins, std::span<const engine::RecordedOperator> recorded,
-                int pointCount, double dwellS, int sliceCount);
+    FastLineSum(const engine::SpinTables& spins, const engine::RecordedOperators& recorded, int pointCount,
+                double dwellS, int sliceCount);
 
     struct RunInputs {
         const engine::DetectionRecord& detection;  // unscaled amplitudes (x kDetectionScale)
@@ -44,24 +45,24 @@ public:
     bool accumulate(int channel, const RunInputs& in, std::span<double> re, std::span<double> im);
 
 private:
-    // A recorded operator's pattern: its components (cosine or sine factors, signed, read from the
-    // recorded list) and, per component, the spin's term of frequency |F|. Only the term indices are
-    // kept here: at ten fully coupled spins there are millions of components.
+    // A recorded operator's pattern: its components (cosine or sine factors, signed) are read from
+    // the recorded list, whose frequency indices lead through termOf_ to the spin's terms.
     struct EntryPattern {
         int entry = 0;  // column of the detection record
         int channel = 0;
         bool alongX = true;  // false: the operator contributes i times its line
-        int firstPart = 0;   // into partTerm_
     };
     struct SpinTerms {
         int firstTerm = 0;  // into termFrequencyHz_ and the term tables
         int termCount = 0;
         int firstEntry = 0;  // into patterns_
         int entryCount = 0;
+        int singleLineTerm = 0;      // the term of frequency 0 of an uncoupled entry
+        std::size_t termOfBase = 0;  // into termOf_
     };
 
-    void addTerm(double frequencyHz, std::vector<double>& spinFrequencies,
-                 std::unordered_map<double, int>& termOf);
+    int addTerm(double frequencyHz, std::vector<double>& spinFrequencies,
+                std::unordered_map<double, int>& termOf);
     // Writes the block table e^(i theta m), m < L, then the anchors e^(i theta b L) (L + blocks values).
     void fillPhasorTable(double thetaRad, double* re, double* im) const;
     bool weighSlices(const SpinTerms& s, int channel, const RunInputs& in);
@@ -76,9 +77,11 @@ private:
 
     std::vector<SpinTerms> spins_;
     std::vector<double> shiftHz_;  // chemical shift of every spin
-    std::span<const engine::RecordedOperator> recorded_;
+    const engine::RecordedOperators& recorded_;
     std::vector<EntryPattern> patterns_;
-    std::vector<std::int32_t> partTerm_;  // per component of every pattern, in the recorded order
+    // Per spin and entry of the list's frequency table: 2 x the spin's term of frequency |F|, plus 1
+    // when F is negative (sin is odd in F); -1 for frequencies the spin does not use.
+    std::vector<std::int32_t> termOf_;
     std::vector<double> termFrequencyHz_;
     // e^(i pi F dwell k) of every term, as block and anchor tables of tableLength_ values.
     std::vector<double> termTableRe_, termTableIm_;

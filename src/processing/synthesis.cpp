@@ -230,15 +230,16 @@ void Synthesizer::addOperator(const engine::RecordedOperator& o, double amplitud
         }
         return;
     }
-    if (o.components.empty())
+    if (o.componentCount == 0)
         return;
     // A multiplet of n components shares the amplitude; the sign of a component's code is the sign
     // of that component alone (the product-to-sum expansion gives each term its own sign: a sign
     // carried on to the following components would turn sin a sin b into cos a cos b and make a
     // doubly antiphase operator such as 4IxSzTz visible at t = 0). |code| = 1 is a cosine (in-phase)
     // coupling factor cos(pi J t), any other code a sine (antiphase) factor sin(pi J t).
-    const double shared = A / static_cast<double>(o.components.size());
-    for (const engine::MultipletComponent& m : o.components) {
+    const double shared = A / static_cast<double>(o.componentCount);
+    for (int c = 0; c < o.componentCount; ++c) {
+        const engine::MultipletComponent m = in_.recorded.component(o, c);
         A = m.code < 0 ? -shared : shared;
         const bool cosine = std::abs(m.code) == 1;
         for (int k = 0; k < np_; ++k) {

@@ -37,7 +37,7 @@ struct SynthesisInput {
     const model::SequenceStep& acquisitionStep;
     const model::ElementTable& elements;
     // One entry per recorded observable operator; entry o is column o of the detection record.
-    std::span<const engine::RecordedOperator> recorded;
+    const engine::RecordedOperators& recorded;
     // Amplitude of every recorded operator per (slice, entry, run), scaled by kDetectionScale.
     const engine::DetectionRecord& detection;
     // Receives the transform's message when np is not a supported power of two.

@@ -144,6 +144,11 @@ TEST_F(RunSizeTest, TheEstimateCoversTheRecordsARealRunHolds)
     for (int partners : {1, 2, 1})
         addRecordedOperatorBound(partners, shape);
     EXPECT_GE(shape.recordedEntries, static_cast<std::int64_t>(result.recorded.size()));
+    std::int64_t components = 0;
+    for (const RecordedOperator& e : result.recorded)
+        components += e.componentCount;
+    EXPECT_GE(shape.multipletComponents, components);
+    EXPECT_GE(shape.multipletFrequencies, static_cast<std::int64_t>(result.recorded.frequenciesHz().size()));
 
     const double held =
         8.0 * (static_cast<double>(result.operators.operatorCount()) * (result.operators.lastRun() + 1) +

@@ -41,7 +41,7 @@ struct RandomAcquisition {
     engine::SpinTables spins;
     model::SequenceStep step;
     model::ElementTable elements;
-    std::vector<engine::RecordedOperator> recorded;
+    engine::RecordedOperators recorded;
     engine::DetectionRecord detection;
     std::vector<double> arrayed;
     util::RecordedMessages messages;
@@ -71,7 +71,6 @@ struct RandomAcquisition {
             }
         }
         recorded = engine::buildRecordedOperators(spins);
-        input.recorded = recorded;
 
         const bool slices = c % 2 == 1;
         const bool twoD = c % 3 == 2;

@@ -214,7 +214,8 @@ TEST(Map2DSynthesis, ASynthesizedStatesRunPutsTheCrossPeakAtBothFrequencies)
     spins.t2Ms[0] = 1000.0;
     engine::RecordedOperator ix;
     ix.operatorIndex = 1;
-    const std::vector<engine::RecordedOperator> recorded = {ix};
+    engine::RecordedOperators recorded;
+    recorded.add(ix);
     engine::DetectionRecord detection(0, 1, 2 * ni + 1);
     for (int k = 0; k <= ni; ++k) {
         const double angle = 2.0 * std::numbers::pi * indirectHz * k * kIncrementMs / 1000.0;

@@ -39,23 +39,37 @@ int pointOf(double frequencyHz)
     return kCentre - static_cast<int>(std::lround(frequencyHz / kBinHz));
 }
 
-engine::RecordedOperator xLine(int spin, int channel = engine::kChannelH1)
+// A hand-made entry of the recorded-operator list with its components.
+struct Line {
+    engine::RecordedOperator entry;
+    std::vector<engine::MultipletComponent> components;
+};
+
+Line xLine(int spin, int channel = engine::kChannelH1)
 {
-    engine::RecordedOperator o;
-    o.operatorIndex = 1;
-    o.spin = spin;
-    o.channel = channel;
-    o.kind = 1;
+    Line o;
+    o.entry.operatorIndex = 1;
+    o.entry.spin = spin;
+    o.entry.channel = channel;
+    o.entry.kind = 1;
     return o;
 }
 
-engine::RecordedOperator multiplet(int kind, std::vector<engine::MultipletComponent> components)
+Line multiplet(int kind, std::vector<engine::MultipletComponent> components)
 {
-    engine::RecordedOperator o = xLine(0);
-    o.coupled = true;
-    o.kind = kind;
+    Line o = xLine(0);
+    o.entry.coupled = true;
+    o.entry.kind = kind;
     o.components = std::move(components);
     return o;
+}
+
+engine::RecordedOperators listOf(std::initializer_list<Line> lines)
+{
+    engine::RecordedOperators list;
+    for (const Line& l : lines)
+        list.add(l.entry, l.components);
+    return list;
 }
 
 // A fixture that owns everything the synthesis reads: spins, step N + 1, elements, operators and
@@ -121,7 +135,7 @@ public:
     engine::SpinTables spins;
     model::SequenceStep step;
     model::ElementTable elements;
-    std::vector<engine::RecordedOperator> recorded;
+    engine::RecordedOperators recorded;
     engine::DetectionRecord detection;
     std::vector<double> arrayed;
     std::string arrayedName = "d1";
@@ -137,7 +151,7 @@ private:
 void onResonanceProton(Acquisition& a, double amplitude)
 {
     a.addSpin(0.0);
-    a.recorded.push_back(xLine(0));
+    a.recorded.add(xLine(0).entry);
     a.prepare();
     a.detection.at(0, 0, 0) = amplitude;
 }
@@ -179,7 +193,7 @@ TEST(SynthesisLines, QuarterWidthLinesLandAQuarterOfTheSpectrumFromTheCentre)
     Acquisition a;
     a.addSpin(kWidthHz / 4.0);
     a.addSpin(-kWidthHz / 4.0);
-    a.recorded = {xLine(0), xLine(1)};
+    a.recorded = listOf({xLine(0), xLine(1)});
     a.prepare();
     a.detection.at(0, 0, 0) = 1000.0;
     a.detection.at(0, 1, 0) = 500.0;
@@ -192,9 +206,9 @@ TEST(SynthesisLines, AYLineIsAQuarterTurnAheadOfAnXLine)
 {
     Acquisition a;
     a.addSpin(0.0);
-    engine::RecordedOperator y = xLine(0);
-    y.kind = -1;
-    a.recorded = {y};
+    Line y = xLine(0);
+    y.entry.kind = -1;
+    a.recorded = listOf({y});
     a.prepare();
     a.detection.at(0, 0, 0) = 1000.0;
     const SynthesisResult r = a.run();
@@ -212,9 +226,9 @@ TEST(SynthesisLines, AnOperatorGivesTheSameSignalWhetherItsSpinIsCoupledOrNot)
     for (const int kind : {1, -1}) {
         Acquisition a;
         a.addSpin(3.0 * kBinHz);
-        engine::RecordedOperator single = xLine(0);
-        single.kind = kind;
-        a.recorded = {single, multiplet(kind, {{1, 0.0}})};
+        Line single = xLine(0);
+        single.entry.kind = kind;
+        a.recorded = listOf({single, multiplet(kind, {{1, 0.0}})});
         a.prepare();
         a.detection.at(0, 0, 0) = 1000.0;
         const SynthesisResult alone = a.run();
@@ -233,7 +247,7 @@ TEST(SynthesisLines, TheReceiverOffsetOfTheAcquisitionStepShiftsTheLineOfItsChan
     Acquisition a;
     a.addSpin(0.0, engine::kChannelH1);
     a.addSpin(0.0, engine::kChannelC13);
-    a.recorded = {xLine(0, engine::kChannelH1), xLine(1, engine::kChannelC13)};
+    a.recorded = listOf({xLine(0, engine::kChannelH1), xLine(1, engine::kChannelC13)});
     a.step.channels[0].offset = -model::element::kFirstOffset;        // o1 on 1H
     a.step.channels[1].offset = -(model::element::kFirstOffset + 1);  // o2 on 13C
     a.elements.setValue(model::element::kFirstOffset, kWidthHz / 4.0);
@@ -255,7 +269,7 @@ TEST(SynthesisLines, AnArrayedOffsetReplacesTheElementValueInEachRun)
 {
     Acquisition a;
     a.addSpin(0.0);
-    a.recorded = {xLine(0)};
+    a.recorded = listOf({xLine(0)});
     a.step.channels[0].offset = -model::element::kFirstOffset;
     a.elements.setValue(model::element::kFirstOffset, 1.0e6);  // never used: o1 is arrayed
     a.arrayedName = "O1";
@@ -273,7 +287,7 @@ TEST(SynthesisArray, TheLastRunHoldsTheSumOfEveryRun)
 {
     Acquisition a;
     a.addSpin(0.0);
-    a.recorded = {xLine(0)};
+    a.recorded = listOf({xLine(0)});
     a.step.channels[0].offset = -model::element::kFirstOffset;
     a.arrayedName = "o1";
     a.arrayed = {0.0, kWidthHz / 4.0, -kWidthHz / 4.0};
@@ -289,7 +303,7 @@ TEST(SynthesisArray, TheLastRunHoldsTheSumOfEveryRun)
     // Run 2 on its own, to compare every point and component of the sum.
     Acquisition alone;
     alone.addSpin(0.0);
-    alone.recorded = {xLine(0)};
+    alone.recorded = listOf({xLine(0)});
     alone.step.channels[0].offset = -model::element::kFirstOffset;
     alone.arrayedName = "o1";
     alone.arrayed = {-kWidthHz / 4.0};
@@ -325,7 +339,7 @@ TEST(SynthesisMultiplets, AnInPhaseDoubletHasTwoEqualLinesHalfACouplingEitherSid
     const double jHz = 4.0 * kBinHz;
     Acquisition a;
     a.addSpin(0.0);
-    a.recorded = {multiplet(1, {{1, jHz}})};
+    a.recorded = listOf({multiplet(1, {{1, jHz}})});
     a.prepare();
     a.detection.at(0, 0, 0) = 1000.0;
     const SynthesisResult r = a.run();
@@ -339,7 +353,7 @@ TEST(SynthesisMultiplets, AnAntiphaseDoubletHasLinesOfOppositeSign)
     const double jHz = 4.0 * kBinHz;
     Acquisition a;
     a.addSpin(0.0);
-    a.recorded = {multiplet(-1, {{2, jHz}})};
+    a.recorded = listOf({multiplet(-1, {{2, jHz}})});
     a.prepare();
     a.detection.at(0, 0, 0) = 1000.0;
     const SynthesisResult r = a.run();
@@ -403,7 +417,7 @@ TEST(SynthesisRelaxation, TheFidOfEachSpinDecaysWithItsOwnT2)
     Acquisition a;
     a.addSpin(0.0, engine::kChannelH1, 50.0);
     a.addSpin(0.0, engine::kChannelH1, 200.0);
-    a.recorded = {xLine(0), xLine(1)};
+    a.recorded = listOf({xLine(0), xLine(1)});
     a.prepare();
     a.detection.at(0, 0, 0) = 1000.0;
     a.detection.at(0, 1, 0) = 1000.0;
@@ -487,7 +501,7 @@ TEST(SynthesisGradient, SlicesUnderALiteralGradientSpreadTheLineAcrossTheSample)
     const double gradient = (kWidthHz / 4.0) / (0.5 * 26.7519 / 6.28318530717958);
     Acquisition a;
     a.addSpin(0.0);
-    a.recorded = {xLine(0)};
+    a.recorded = listOf({xLine(0)});
     a.step.gradient = gradient;
     a.prepare(0, 2);
     for (int j = 0; j <= 2; ++j)
@@ -502,7 +516,7 @@ TEST(SynthesisGradient, AnArrayedGradientElementActsOnCarbonThroughItsGyromagnet
     const double gradient = (kWidthHz / 4.0) / (0.5 * 26.7519 / 6.28318530717958) / 0.2515074;
     Acquisition a;
     a.addSpin(0.0, engine::kChannelC13);
-    a.recorded = {xLine(0, engine::kChannelC13)};
+    a.recorded = listOf({xLine(0, engine::kChannelC13)});
     a.step.gradient = -model::element::kFirstGradient;  // g1
     a.elements.setValue(model::element::kFirstGradient, 0.0);
     a.arrayedName = "g1";
@@ -520,7 +534,7 @@ TEST(SynthesisGradient, WithoutAGradientOnlyTheFirstSliceIsRead)
 {
     Acquisition a;
     a.addSpin(0.0);
-    a.recorded = {xLine(0)};
+    a.recorded = listOf({xLine(0)});
     a.prepare(0, 2);
     a.detection.at(0, 0, 0) = 1000.0;
     a.detection.at(1, 0, 0) = 5000.0;
@@ -636,7 +650,7 @@ TEST(Synthesis2D, EveryChannelIsSynthesizedIntoItsOwnComponent)
     Acquisition a;
     a.addSpin(kWidthHz / 4.0, engine::kChannelH1);
     a.addSpin(-kWidthHz / 8.0, engine::kChannelC13);
-    a.recorded = {xLine(0, engine::kChannelH1), xLine(1, engine::kChannelC13)};
+    a.recorded = listOf({xLine(0, engine::kChannelH1), xLine(1, engine::kChannelC13)});
     a.arrayed = {0.0, 0.0};
     a.prepare(1);
     a.detection.at(0, 0, 0) = 1000.0;
