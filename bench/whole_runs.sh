@@ -39,12 +39,22 @@ measure() {
 }
 
 # Without gradients a run holds at most three state rows per thread (8 MiB each at ten spins)
-# besides its records: the operator record of 64 runs x 8 MiB. The process peak also holds the
-# recorded-operator list and the synthesis that follows the runs.
+# besides the records it uses: the operator record of 64 runs x 8 MiB, the detection record (one
+# value per recorded operator and run) and the recorded-operator list (2 x 2^9 entries of 28 bytes
+# per spin, each with 2^8 components of 2 bytes, and the spin's 2^8 coupling combinations of 8
+# bytes). The process itself is measured on the examples' 3-spin COSY, one run.
 measure "10-proton COSY (64 runs)" --mol h10.mol --psq cosy.psq --2d
 threads=$([ "$lastThreads" -eq 0 ] && nproc || echo "$lastThreads")
-echo "  3 rows per thread ($threads threads) + operator record: $(( (3 * 8 * threads + 64 * 8) * 1024 )) KiB;" \
-     "peak $peakKiB KiB"
+entries=$((10 * 2 * 512))
+listKiB=$(( (entries * 28 + entries * 256 * 2 + 10 * 256 * 8) / 1024 ))
+detectionKiB=$(( entries * 64 * 8 / 1024 ))
+rowsKiB=$(( (3 * 8 * threads + 64 * 8) * 1024 ))
+/usr/bin/time -o "$work/time.txt" -f "%M" "$cli" run --workdir "$work" --quiet --mol cosy.mol --psq cosy.psq \
+    >/dev/null
+processKiB=$(cat "$work/time.txt")
+echo "  3 rows per thread ($threads threads) + operator record: $rowsKiB KiB; + detection record" \
+     "$detectionKiB KiB + recorded-operator list $listKiB KiB + the process $processKiB KiB:" \
+     "$(( rowsKiB + detectionKiB + listKiB + processKiB )) KiB; peak $peakKiB KiB"
 measure "3-spin COSY, Ni 255, np 1024 (512 runs)" --mol cosy.mol --psq cosy.psq --2d \
     --set 'Text14(11)=255' --set 'Text14(12)=1024'
 measure "10-proton gradient pair, 128 slices (1D)" --mol h10.mol --psq gradient_echo.psq \

@@ -2,6 +2,8 @@
 #include "engine/recorded_operators.h"
 
 #include <algorithm>
+#include <cmath>
+#include <stdexcept>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <vector>
@@ -129,6 +131,33 @@ TEST(RecordedOperators, DecoupledSpinsAreNeitherObservedNorPartners)
     const auto list = buildRecordedOperators(s);
     ASSERT_EQ(list.size(), 2u) << "the proton alone, as a single line";
     EXPECT_FALSE(list[0].coupled);
+}
+
+TEST(RecordedOperators, HandMadeEntriesKeepTheirComponentsAndShareEqualFrequencies)
+{
+    RecordedOperators list;
+    RecordedOperator entry;
+    entry.coupled = true;
+    const std::vector<MultipletComponent> first = {{1, 7.5}, {-2, -3.25}, {3, 0.0}};
+    list.add(entry, first);
+    list.add(entry, std::vector<MultipletComponent>{{-1, 7.5}, {2, -0.0}});
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[1].firstComponent, 3);
+    const std::vector<MultipletComponent> read = list.components(list[0]);
+    ASSERT_EQ(read.size(), 3u);
+    EXPECT_EQ(read[0].code, 1);
+    EXPECT_EQ(read[1].code, -2);
+    EXPECT_EQ(read[1].frequencyHz, -3.25);
+    EXPECT_EQ(read[2].code, 2) << "any code but +-1 is a positive sine factor";
+    EXPECT_EQ(list.component(list[1], 0).code, -1);
+    EXPECT_TRUE(std::signbit(list.component(list[1], 1).frequencyHz)) << "-0 Hz is kept as it was";
+    EXPECT_EQ(list.frequenciesHz().size(), 4u) << "7.5 Hz is held once";
+
+    // The table ends where a component's index would no longer fit its two bytes.
+    RecordedOperators crowded;
+    for (int f = 0; f < PackedComponent::kMostFrequencies; ++f)
+        EXPECT_EQ(crowded.addFrequency(f), f);
+    EXPECT_THROW(crowded.add(entry, std::vector<MultipletComponent>{{1, -1.0}}), std::length_error);
 }
 
 }  // namespace
