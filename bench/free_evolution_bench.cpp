@@ -12,10 +12,8 @@
 #include "row_copies.h"
 #include "util/work_pool.h"
 
-#include <algorithm>
 #include <array>
 #include <benchmark/benchmark.h>
-#include <chrono>
 #include <cstddef>
 #include <random>
 #include <vector>
@@ -129,34 +127,8 @@ void blockedInterval(benchmark::State& state)
     clock.report(state, nSpins);
 }
 
-double wallSeconds()
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-// Wall seconds of one copy of a row of 4^nSpins doubles split in two halves on the pool's two
-// threads: the fastest of a few dozen.
-double twoThreadRowCopySeconds(int nSpins, velmora::util::WorkPool& pool)
-{
-    const std::vector<double> from = randomRow(nSpins);
-    std::vector<double> to(from.size());
-    const std::size_t half = from.size() / 2;
-    double fastest = 1e30;
-    for (int k = 0; k < 40; ++k) {
-        const double start = wallSeconds();
-        pool.run(2, [&](int piece, int) {
-            const auto first = static_cast<std::ptrdiff_t>(half * static_cast<std::size_t>(piece));
-            std::copy_n(from.begin() + first, half, to.begin() + first);
-        });
-        benchmark::DoNotOptimize(to.data());
-        benchmark::ClobberMemory();
-        fastest = std::min(fastest, wallSeconds() - start);
-    }
-    return fastest;
-}
-
 // The blocked interval with its passes shared between two threads, in wall time against a row copy
-// on the same two threads (counter row_copies_2t).
+// shared by the same two threads (counter row_copies).
 void blockedIntervalTwoThreads(benchmark::State& state)
 {
     const int nSpins = static_cast<int>(state.range(0));
@@ -166,18 +138,15 @@ void blockedIntervalTwoThreads(benchmark::State& state)
         offsetRadPerS[static_cast<std::size_t>(k)] = 2000.0 + 350.0 * k;
     std::vector<double> row = randomRow(nSpins);
     velmora::util::WorkPool pool(2);
-    const double copySeconds = twoThreadRowCopySeconds(nSpins, pool);
     velmora::engine::BlockedFreeEvolution blocked;
     blocked.sharePassesWith(&pool);
-    const double start = wallSeconds();
+    const velmora::bench::SharedKernelClock clock;
     for (auto _ : state) {
         blocked.evolve(row, spins, offsetRadPerS, 1.0e-4);
         benchmark::DoNotOptimize(row.data());
         benchmark::ClobberMemory();
     }
-    if (state.iterations() > 0)
-        state.counters["row_copies_2t"] =
-            (wallSeconds() - start) / static_cast<double>(state.iterations()) / copySeconds;
+    clock.report(state, nSpins, pool);
 }
 
 // One read and one write of a row of the same size: the unit the intervals above are read in.

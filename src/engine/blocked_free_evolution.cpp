@@ -140,6 +140,32 @@ bool has(unsigned mask, int i)
     return (mask & bit(i)) != 0;
 }
 
+// Positions 0..3 of a tile change basis and turn in chunks of 4^4 coefficients (2 KiB), positions
+// 4 and 5 in blocks of 4^6 (32 KiB): both stay in the first-level cache while they are worked on.
+constexpr int kChunkPositions = 4;
+constexpr std::int32_t kChunk = 256;
+constexpr int kBlockPositions = 6;
+
+// Changes the basis of the positions firstTop.. of `which` (toward the mixed basis or back) in
+// sweeps over the whole tile.
+void changeTopBasis(double* tile, int positions, unsigned which, int firstTop, bool toMixed)
+{
+    // Two top positions in one sweep when both change; otherwise a sweep for the one that does.
+    const int top = positions - 1;
+    if (top > firstTop && has(which, top) && has(which, top - 1)) {
+        changeBasisOfTwo(tile, positions, top - 1, toMixed);
+        return;
+    }
+    for (int p = firstTop; p < positions; ++p) {
+        if (!has(which, p))
+            continue;
+        if (toMixed)
+            toMixedBasis(tile, positions, p);
+        else
+            fromMixedBasis(tile, positions, p);
+    }
+}
+
 // The decay tables cover spins 0..4 and 5..9.
 constexpr int kLowDecaySpins = 5;
 
@@ -391,15 +417,16 @@ void BlockedFreeEvolution::workOnTile(double* tile, const Pass& pass, std::span<
         }
         scaleByDecay(tile, m, outside);
     }
-    // Positions 4 and up change basis in sweeps over the tile; then, chunk by chunk of 4^4
-    // coefficients while it is in the first-level cache, positions 0..3 change basis and turn; then
-    // positions 4 and up turn and change back; and last positions 0..3 change back chunk by chunk.
-    constexpr int kChunkPositions = 4;
-    constexpr std::int32_t kChunk = 256;
-    for (int p = kChunkPositions; p < m; ++p) {
-        if (has(pass.toMixed, p))
-            toMixedBasis(tile, m, p);
-    }
+    // Positions 6 and up (the top) change basis in one sweep over the tile. Then block by block of
+    // 4^6 coefficients (32 KiB, in the first-level cache): positions 4 and 5 change basis, positions
+    // 0..3 change basis and turn chunk by chunk of 4^4, and positions 4 and 5 turn. Then the top
+    // positions turn and change back in sweeps over the tile, and last, block by block again,
+    // positions 4 and 5 and then 0..3 change back (in the first block loop already when no top
+    // position turns). Six sweeps over the tile at most, whatever the number of changes of basis.
+    const int blockPositions = std::min(m, kBlockPositions);
+    const std::int32_t blockSize = kStride[blockPositions];
+    const std::int32_t blocks = kStride[m - blockPositions];
+    changeTopBasis(tile, m, pass.toMixed, blockPositions, true);
     std::array<Phasor, MixedBasisTables::kMaxPositions> tileFactor{};
     for (int p = 0; p < m; ++p) {
         if (has(pass.rotated, p))
@@ -413,42 +440,73 @@ void BlockedFreeEvolution::workOnTile(double* tile, const Pass& pass, std::span<
     MixedBasisTables::LowestTwo after;
     after.fromMixedZero = has(pass.fromMixed, 0);
     after.fromMixedOne = has(pass.fromMixed, 1);
-    const bool lowBefore = before.toMixedZero || before.toMixedOne || before.rotateZero || before.rotateOne ||
-                           ((pass.toMixed | pass.rotated) & 0xcU) != 0;
-    const bool lowAfter = after.fromMixedZero || after.fromMixedOne || (pass.fromMixed & 0xcU) != 0;
-    const std::int32_t chunks = kStride[m - kChunkPositions];
+    const unsigned blockMask = bit(blockPositions) - 1;
+    const bool blockBefore = ((pass.toMixed | pass.rotated) & blockMask) != 0;
+    const bool blockAfter = (pass.fromMixed & blockMask) != 0;
+    const std::int32_t chunksPerBlock = kStride[blockPositions - kChunkPositions];
     constexpr std::int32_t kBlocksPerChunk = kChunk / 16;
-    for (std::int32_t c = 0; lowBefore && c < chunks; ++c) {
-        double* const chunk = tile + kChunk * c;
-        for (int p = 2; p < kChunkPositions; ++p) {
+    // Positions 0..5 of block b back from the mixed basis.
+    const auto backInBlock = [&](std::int32_t b) {
+        double* const block = tile + blockSize * b;
+        for (int p = kChunkPositions; p < blockPositions; ++p) {
+            if (has(pass.fromMixed, p))
+                fromMixedBasis(block, blockPositions, p);
+        }
+        for (std::int32_t c = chunksPerBlock * b; c < chunksPerBlock * (b + 1); ++c) {
+            double* const chunk = tile + kChunk * c;
+            for (int p = 2; p < kChunkPositions; ++p) {
+                if (has(pass.fromMixed, p))
+                    fromMixedBasis(chunk, kChunkPositions, p);
+            }
+            tables_.workOnLowestTwo(tile, kBlocksPerChunk * c, kBlocksPerChunk, after, tileFactor[0],
+                                    tileFactor[1]);
+        }
+    };
+    // With no top position turning, nothing reads the digits of positions 0..5 after the block's
+    // own turns, so the block changes back while it is still in the first-level cache.
+    const bool backWithTurns = (pass.rotated & ~blockMask) == 0;
+    // Positions 0..5 of block b to the mixed basis and turned.
+    const auto turnInBlock = [&](std::int32_t b) {
+        double* const block = tile + blockSize * b;
+        for (int p = kChunkPositions; p < blockPositions; ++p) {
             if (has(pass.toMixed, p))
-                toMixedBasis(chunk, kChunkPositions, p);
+                toMixedBasis(block, blockPositions, p);
         }
-        tables_.workOnLowestTwo(tile, kBlocksPerChunk * c, kBlocksPerChunk, before, tileFactor[0],
-                                tileFactor[1]);
-        for (int p = 2; p < kChunkPositions; ++p) {
-            // The digits above p inside the chunk, then the chunk's own.
-            const std::int32_t perChunk = kStride[kChunkPositions - 1 - p];
+        for (std::int32_t c = chunksPerBlock * b; c < chunksPerBlock * (b + 1); ++c) {
+            double* const chunk = tile + kChunk * c;
+            for (int p = 2; p < kChunkPositions; ++p) {
+                if (has(pass.toMixed, p))
+                    toMixedBasis(chunk, kChunkPositions, p);
+            }
+            tables_.workOnLowestTwo(tile, kBlocksPerChunk * c, kBlocksPerChunk, before, tileFactor[0],
+                                    tileFactor[1]);
+            for (int p = 2; p < kChunkPositions; ++p) {
+                // The digits above p inside the chunk, then the chunk's own.
+                const std::int32_t perChunk = kStride[kChunkPositions - 1 - p];
+                if (has(pass.rotated, p))
+                    tables_.rotate(tile, p, tileFactor[at(p)], perChunk * c, perChunk);
+            }
+        }
+        for (int p = kChunkPositions; p < blockPositions; ++p) {
+            const std::int32_t perBlock = kStride[blockPositions - 1 - p];
             if (has(pass.rotated, p))
-                tables_.rotate(tile, p, tileFactor[at(p)], perChunk * c, perChunk);
+                tables_.rotate(tile, p, tileFactor[at(p)], perBlock * b, perBlock);
         }
+    };
+    for (std::int32_t b = 0; b < blocks; ++b) {
+        if (blockBefore)
+            turnInBlock(b);
+        if (backWithTurns && blockAfter)
+            backInBlock(b);
     }
-    for (int p = kChunkPositions; p < m; ++p) {
+    for (int p = blockPositions; p < m; ++p) {
         if (has(pass.rotated, p))
             tables_.rotate(tile, p, tileFactor[at(p)], 0, kStride[m - 1 - p]);
     }
-    for (int p = kChunkPositions; p < m; ++p) {
-        if (has(pass.fromMixed, p))
-            fromMixedBasis(tile, m, p);
-    }
-    for (std::int32_t c = 0; lowAfter && c < chunks; ++c) {
-        double* const chunk = tile + kChunk * c;
-        for (int p = 2; p < kChunkPositions; ++p) {
-            if (has(pass.fromMixed, p))
-                fromMixedBasis(chunk, kChunkPositions, p);
-        }
-        tables_.workOnLowestTwo(tile, kBlocksPerChunk * c, kBlocksPerChunk, after, tileFactor[0],
-                                tileFactor[1]);
+    changeTopBasis(tile, m, pass.fromMixed, blockPositions, false);
+    if (!backWithTurns) {
+        for (std::int32_t b = 0; blockAfter && b < blocks; ++b)
+            backInBlock(b);
     }
 }
 

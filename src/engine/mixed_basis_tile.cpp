@@ -5,6 +5,7 @@
 #include "engine/operator_basis.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 
 namespace velmora::engine {
@@ -24,6 +25,17 @@ constexpr int kLowPositions = 4;
 std::array<Phasor, 4> digitTurns(Phasor f, const DigitPhasors& partner)
 {
     return {times(f, partner[0]), f, f, times(f, partner[3])};
+}
+
+// (e, z) -> scale (e + z, e - z) over n coefficients.
+void butterfly(double* e, double* z, std::int32_t n, double scale)
+{
+    for (std::int32_t i = 0; i < n; ++i) {
+        const double ev = e[i];
+        const double zv = z[i];
+        e[i] = scale * (ev + zv);
+        z[i] = scale * (ev - zv);
+    }
 }
 
 }  // namespace
@@ -115,26 +127,35 @@ void MixedBasisTables::workOnLowestTwo(double* tile, std::int32_t firstBlock, st
 {
     const PositionTables& zero = tables_[0];
     const PositionTables& one = tables_[1];
-    for (std::int32_t b = firstBlock; b < firstBlock + blockCount; ++b) {
-        // The block as rows d1 of lanes d0: coefficient 4 d1 + d0.
-        double* const q = tile + 16 * b;
-        if (work.toMixedZero) {
+    // Each step in a loop of its own over the blocks (a few KiB, in the first-level cache): a step
+    // that loads a pair of neighbours right after the one before stored them one by one stalls
+    // until the stores retire.
+    const auto forEachBlock = [tile, firstBlock, blockCount](const auto& step) {
+        for (std::int32_t b = firstBlock; b < firstBlock + blockCount; ++b)
+            step(b, tile + 16 * b);
+    };
+    if (work.toMixedZero) {
+        forEachBlock([](std::int32_t /*b*/, double* q) {
             for (int d = 0; d < 16; d += 4) {
                 const double e = q[d];
                 const double z = q[d + 3];
                 q[d] = e + z;
                 q[d + 3] = e - z;
             }
-        }
-        if (work.toMixedOne) {
+        });
+    }
+    if (work.toMixedOne) {
+        forEachBlock([](std::int32_t /*b*/, double* q) {
             for (int d = 0; d < 4; ++d) {
                 const double e = q[d];
                 const double z = q[d + 12];
                 q[d] = e + z;
                 q[d + 12] = e - z;
             }
-        }
-        if (work.rotateZero) {
+        });
+    }
+    if (work.rotateZero) {
+        forEachBlock([&](std::int32_t b, double* q) {
             // Spin 0's pairs (1, 2) + 4 d1, turned by the phasor of position 1's digit d1.
             const Phasor f = times(tileFactorZero, {zero.high.re[at(b)], zero.high.im[at(b)]});
             const std::array<Phasor, 4> turn = digitTurns(f, zero.partner);
@@ -145,8 +166,10 @@ void MixedBasisTables::workOnLowestTwo(double* tile, std::int32_t firstBlock, st
                 q[4 * d + 1] = w.re * xv - w.im * yv;
                 q[4 * d + 2] = w.im * xv + w.re * yv;
             }
-        }
-        if (work.rotateOne) {
+        });
+    }
+    if (work.rotateOne) {
+        forEachBlock([&](std::int32_t b, double* q) {
             // Spin 1's pairs (4, 8) + d0, turned by the phasor of position 0's digit d0.
             const Phasor f = times(tileFactorOne, {one.high.re[at(b)], one.high.im[at(b)]});
             const std::array<Phasor, 4> turn = digitTurns(f, one.partner);
@@ -157,23 +180,27 @@ void MixedBasisTables::workOnLowestTwo(double* tile, std::int32_t firstBlock, st
                 q[4 + d] = w.re * xv - w.im * yv;
                 q[8 + d] = w.im * xv + w.re * yv;
             }
-        }
-        if (work.fromMixedOne) {
+        });
+    }
+    if (work.fromMixedOne) {
+        forEachBlock([](std::int32_t /*b*/, double* q) {
             for (int d = 0; d < 4; ++d) {
                 const double u = q[d];
                 const double v = q[d + 12];
                 q[d] = 0.5 * (u + v);
                 q[d + 12] = 0.5 * (u - v);
             }
-        }
-        if (work.fromMixedZero) {
+        });
+    }
+    if (work.fromMixedZero) {
+        forEachBlock([](std::int32_t /*b*/, double* q) {
             for (int d = 0; d < 16; d += 4) {
                 const double u = q[d];
                 const double v = q[d + 3];
                 q[d] = 0.5 * (u + v);
                 q[d + 3] = 0.5 * (u - v);
             }
-        }
+        });
     }
 }
 
@@ -223,6 +250,30 @@ void fromMixedBasis(double* tile, int positions, int p)
             const double vv = v[lo];
             u[lo] = 0.5 * (uv + vv);
             v[lo] = 0.5 * (uv - vv);
+        }
+    }
+}
+
+void changeBasisOfTwo(double* tile, int positions, int p, bool toMixed)
+{
+    const std::int32_t count = kStride[positions];
+    const std::int32_t lowStride = kStride[p];
+    const std::int32_t highStride = 4 * lowStride;
+    // Toward the mixed basis the sums and differences; back, half of them.
+    const double scale = toMixed ? 1.0 : 0.5;
+    // Runs of 64 coefficients: the 16 runs of one piece (8 KiB) stay in the first-level cache
+    // between the changes at p and at p + 1.
+    const std::int32_t piece = std::min<std::int32_t>(lowStride, 64);
+    for (std::int32_t base = 0; base < count; base += 4 * highStride) {
+        for (std::int32_t first = base; first < base + lowStride; first += piece) {
+            for (int high = 0; high < 4; ++high) {
+                double* const e = tile + first + high * highStride;
+                butterfly(e, e + 3 * lowStride, piece, scale);
+            }
+            for (int low = 0; low < 4; ++low) {
+                double* const e = tile + first + low * lowStride;
+                butterfly(e, e + 3 * highStride, piece, scale);
+            }
         }
     }
 }

@@ -1,9 +1,11 @@
 // The blocked free evolution against the plain per-spin and per-pair kernels on random rows of 5
 // to 10 spins (dense and sparse couplings, a switched-off spin, spins without offset), to 1e-12 of
 // the largest coefficient; a zero interval changes no bit; and the same bits whatever the number of
-// threads sharing its passes.
+// threads sharing its passes; two positions of a tile change basis in one sweep exactly as one
+// after the other.
 #include "engine/blocked_free_evolution.h"
 #include "engine/free_evolution.h"
+#include "engine/mixed_basis_tile.h"
 #include "engine/operator_basis.h"
 #include "engine/spin_tables.h"
 #include "support/largest_difference.h"
@@ -111,6 +113,26 @@ TEST(BlockedFreeEvolution, GivesTheSameBitsOnOneTwoAndThreeThreads)
             std::vector<double> row = start;
             shared.evolve(row, s.spins, s.offsetRadPerS, 0.0071);
             EXPECT_EQ(row, alone) << nSpins << " spins, " << threads << " threads";
+        }
+    }
+}
+
+TEST(MixedBasisTile, ChangesTheBasisOfTwoPositionsInOneSweepAsOneAfterTheOther)
+{
+    util::UniformRandom random(23);
+    const std::vector<double> start = randomRow(random, 8);
+    for (const int p : {1, 4, 6}) {
+        for (const bool toMixed : {true, false}) {
+            std::vector<double> swept = start;
+            changeBasisOfTwo(swept.data(), 8, p, toMixed);
+            std::vector<double> inTurn = start;
+            for (const int q : {p, p + 1}) {
+                if (toMixed)
+                    toMixedBasis(inTurn.data(), 8, q);
+                else
+                    fromMixedBasis(inTurn.data(), 8, q);
+            }
+            EXPECT_EQ(swept, inTurn) << "positions " << p << " and " << p + 1 << (toMixed ? " to" : " back");
         }
     }
 }
