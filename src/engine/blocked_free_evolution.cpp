@@ -196,8 +196,11 @@ BlockedFreeEvolution::BlockedFreeEvolution()
 void BlockedFreeEvolution::sharePassesWith(util::WorkPool* pool)
 {
     pool_ = pool;
+    // The driver lends and takes back the pool at every step: tiles are only ever added, so a
+    // step does not allocate (and fault in) half a megabyte per thread again.
     const int threads = pool != nullptr ? pool->threads() : 1;
-    tiles_.resize(at(std::max(threads, 1)), std::vector<double>(at(kStride[kTileSpins])));
+    while (tiles_.size() < at(threads))
+        tiles_.emplace_back(at(kStride[kTileSpins]));
 }
 
 int BlockedFreeEvolution::planPasses(const SpinTables& spins, std::array<Pass, 3>& passes) const
