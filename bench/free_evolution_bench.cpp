@@ -39,6 +39,15 @@ SpinTables coupledProtons(int nSpins)
     return spins;
 }
 
+// Offsets of 2000 rad/s and up, 350 rad/s apart, so no spin is skipped.
+std::array<double, kSpinSlots> spreadOffsets(int nSpins)
+{
+    std::array<double, kSpinSlots> offsetRadPerS{};
+    for (int k = 0; k < nSpins; ++k)
+        offsetRadPerS[static_cast<std::size_t>(k)] = 2000.0 + 350.0 * k;
+    return offsetRadPerS;
+}
+
 std::vector<double> randomRow(int nSpins)
 {
     std::mt19937 generator(1);
@@ -54,10 +63,7 @@ void offsetEvolution(benchmark::State& state)
 {
     const int nSpins = static_cast<int>(state.range(0));
     const SpinTables spins = coupledProtons(nSpins);
-    std::array<double, kSpinSlots> offsetRadPerS{};
-    for (int k = 0; k < nSpins; ++k) {
-        offsetRadPerS[static_cast<std::size_t>(k)] = 2000.0 + 350.0 * k;
-    }
+    const std::array<double, kSpinSlots> offsetRadPerS = spreadOffsets(nSpins);
     std::vector<double> row = randomRow(nSpins);
     const double secondsPerInterval = 1.0e-4;
 
@@ -94,9 +100,7 @@ void plainInterval(benchmark::State& state)
 {
     const int nSpins = static_cast<int>(state.range(0));
     const SpinTables spins = coupledProtons(nSpins);
-    std::array<double, kSpinSlots> offsetRadPerS{};
-    for (int k = 0; k < nSpins; ++k)
-        offsetRadPerS[static_cast<std::size_t>(k)] = 2000.0 + 350.0 * k;
+    const std::array<double, kSpinSlots> offsetRadPerS = spreadOffsets(nSpins);
     std::vector<double> row = randomRow(nSpins);
     const velmora::bench::KernelClock clock;
     for (auto _ : state) {
@@ -113,9 +117,7 @@ void blockedInterval(benchmark::State& state)
 {
     const int nSpins = static_cast<int>(state.range(0));
     const SpinTables spins = coupledProtons(nSpins);
-    std::array<double, kSpinSlots> offsetRadPerS{};
-    for (int k = 0; k < nSpins; ++k)
-        offsetRadPerS[static_cast<std::size_t>(k)] = 2000.0 + 350.0 * k;
+    const std::array<double, kSpinSlots> offsetRadPerS = spreadOffsets(nSpins);
     std::vector<double> row = randomRow(nSpins);
     velmora::engine::BlockedFreeEvolution blocked;
     const velmora::bench::KernelClock clock;
@@ -133,9 +135,7 @@ void blockedIntervalTwoThreads(benchmark::State& state)
 {
     const int nSpins = static_cast<int>(state.range(0));
     const SpinTables spins = coupledProtons(nSpins);
-    std::array<double, kSpinSlots> offsetRadPerS{};
-    for (int k = 0; k < nSpins; ++k)
-        offsetRadPerS[static_cast<std::size_t>(k)] = 2000.0 + 350.0 * k;
+    const std::array<double, kSpinSlots> offsetRadPerS = spreadOffsets(nSpins);
     std::vector<double> row = randomRow(nSpins);
     velmora::util::WorkPool pool(2);
     velmora::engine::BlockedFreeEvolution blocked;

@@ -128,7 +128,9 @@ void hardPulseStep(benchmark::State& state)
     clock.report(state, nSpins);
 }
 
-void hardPulseStepShared(benchmark::State& state)
+// Step `step` of `seconds` with the row's passes shared between kSharingThreads threads, in wall
+// time against the shared row copy.
+void timeSharedStep(benchmark::State& state, int step, double seconds)
 {
     const int nSpins = static_cast<int>(state.range(0));
     StepSetup setup(nSpins);
@@ -136,11 +138,16 @@ void hardPulseStepShared(benchmark::State& state)
     setup.workspace.shareRowPassesWith(&pool);
     const velmora::bench::SharedKernelClock clock;
     for (auto _ : state) {
-        setup.apply(0, 1.0e-3);
+        setup.apply(step, seconds);
         benchmark::DoNotOptimize(setup.row.data());
         benchmark::ClobberMemory();
     }
     clock.report(state, nSpins, pool);
+}
+
+void hardPulseStepShared(benchmark::State& state)
+{
+    timeSharedStep(state, 0, 1.0e-3);
 }
 
 void shapedPulseStep(benchmark::State& state)
@@ -161,17 +168,7 @@ void shapedPulseStep(benchmark::State& state)
 
 void shapedPulseStepShared(benchmark::State& state)
 {
-    const int nSpins = static_cast<int>(state.range(0));
-    StepSetup setup(nSpins);
-    velmora::util::WorkPool pool(kSharingThreads);
-    setup.workspace.shareRowPassesWith(&pool);
-    const velmora::bench::SharedKernelClock clock;
-    for (auto _ : state) {
-        setup.apply(1, 2.0e-3);
-        benchmark::DoNotOptimize(setup.row.data());
-        benchmark::ClobberMemory();
-    }
-    clock.report(state, nSpins, pool);
+    timeSharedStep(state, 1, 2.0e-3);
 }
 
 // The pulse elements of one hard-pulse point alone, every proton pulsed: range(1) threads share
