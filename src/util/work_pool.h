@@ -5,6 +5,7 @@
 // never from the worker) does not depend on the number of threads.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -42,9 +43,10 @@ private:
     const std::function<void(int, int)>* work_ = nullptr;
     int count_ = 0;
     int next_ = 0;
-    int busy_ = 0;
-    unsigned generation_ = 0;
-    bool stopping_ = false;
+    // Written under the mutex, also read without it by threads spinning before they sleep.
+    std::atomic<int> finished_{0};
+    std::atomic<unsigned> generation_{0};
+    std::atomic<bool> stopping_{false};
     std::exception_ptr failure_;
 };
 
