@@ -421,7 +421,9 @@ void Driver::recordDetection(int run, int phaseCounter, StateMatrix& working, co
 
 bool Driver::runOne(int scan, int run, ResumePoint& resume, const RunLane& lane)
 {
-    const bool resumes = markers_.resumeStep >= 1 && markers_.resumeStep <= stepCount_;
+    // Only later runs of the scan resume: a single run does not copy its state (at ten spins and
+    // 128 slices the copy is another GiB).
+    const bool resumes = markers_.resumeStep >= 1 && markers_.resumeStep <= stepCount_ && prep_.lastRun >= 1;
     const int phaseCounter = (scan - 1) * prep_.runsPerValue + run % prep_.runsPerValue + 1;
     const int start = run > 0 && resume.taken ? markers_.resumeStep : 0;
     StateMatrix working = start == 0 ? StateMatrix(base_.count) : *resume.state;
