@@ -18,21 +18,6 @@ namespace {
 // doubles, 8 KiB, stay in the first-level cache between the two spins' turns.
 constexpr std::int32_t kGatherRun = 64;
 
-// Turns `length` coefficient triples (x, y, z), each kind a contiguous run, as applyPulseElement
-// turns one triple.
-inline void rotateTriples(double* __restrict px, double* __restrict py, double* __restrict pz,
-                          std::int32_t length, const ElementRotation& r)
-{
-    for (std::int32_t i = 0; i < length; ++i) {
-        const double x = px[i];
-        const double y = py[i];
-        const double z = pz[i];
-        px[i] = x * r.xx + y * r.xy + z * r.xz;
-        py[i] = x * r.yx + y * r.yy + z * r.yz;
-        pz[i] = x * r.zx + y * r.zy + z * r.zz;
-    }
-}
-
 // One spin's turn over the coefficients [c, c + length), length a multiple of 4 * Run, with the
 // run length 4^spin known at compile time (spins 0 and 1, whose runs are 1 and 4 coefficients).
 template <std::int32_t Run> void rotateSpinFixed(double* c, std::int32_t length, const ElementRotation& r)

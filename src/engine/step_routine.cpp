@@ -170,16 +170,7 @@ void applyPulseElementInRuns(std::span<double> row, int nSpins, int spin, double
     const std::int32_t count = operatorCount(nSpins);
     for (std::int32_t base = 0; base < count; base += 4 * run) {
         double* const px = row.data() + base + run;
-        double* const py = px + run;
-        double* const pz = py + run;
-        for (std::int32_t lo = 0; lo < run; ++lo) {
-            const double x = px[lo];
-            const double y = py[lo];
-            const double z = pz[lo];
-            px[lo] = x * r.xx + y * r.xy + z * r.xz;
-            py[lo] = x * r.yx + y * r.yy + z * r.yz;
-            pz[lo] = x * r.zx + y * r.zy + z * r.zz;
-        }
+        rotateTriples(px, px + run, px + 2 * run, run, r);
     }
 }
 

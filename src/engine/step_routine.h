@@ -15,6 +15,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -52,6 +53,21 @@ struct ElementRotation {
 };
 ElementRotation elementRotation(double amplitudeRadPerS, double phaseRad, double offsetRadPerS,
                                 double seconds);
+
+// Turns `length` coefficient triples (x, y, z), each kind a contiguous run, as applyPulseElement
+// turns one triple.
+inline void rotateTriples(double* __restrict px, double* __restrict py, double* __restrict pz,
+                          std::int32_t length, const ElementRotation& r)
+{
+    for (std::int32_t i = 0; i < length; ++i) {
+        const double x = px[i];
+        const double y = py[i];
+        const double z = pz[i];
+        px[i] = x * r.xx + y * r.xy + z * r.xz;
+        py[i] = x * r.yx + y * r.yy + z * r.yz;
+        pz[i] = x * r.zx + y * r.zy + z * r.zz;
+    }
+}
 
 // The same element walking the spin's x, y and z coefficients as contiguous runs of 4^spin, which
 // the step routine uses; applyPulseElement stays the plain reference.
