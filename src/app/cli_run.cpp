@@ -175,8 +175,8 @@ int runCommand(const CliOptions& options)
     if (options.threads > 0)
         bench.setThreads(options.threads);
     // The window compiles a sequence as soon as it is read, to show what it would refuse. Here the
-    // run compiles it anyway, after the --set changes: a refusal they mend is never shown, one they
-    // leave is shown once, and no automatic copies land beside the result sets.
+    // run compiles it anyway, after the --set changes: a refusal they mend is never shown, and one
+    // they leave is shown once.
     bench.setPreparationOnlyRun({});
 
     if (!options.moleculeFile.empty() && !readNamedFile(bench, options.moleculeFile, workbench::openMolecule))
