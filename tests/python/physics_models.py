@@ -55,6 +55,16 @@ def write_sequence(work, name, steps, arrayed="none", template="inversion_recove
     (work / name).write_bytes("\r\n".join(lines).encode())
 
 
+def cosy_with_first_phase(work, table):
+    """The cosy.psq of `work` with the first pulse's phase table f4 ("01": x, then y) replaced by
+    `table` (b"00" or b"11"), written beside it; returns the new file's name. Run as arrayed 1D
+    experiments, every run's FID of one phase of the COSY is then exposed."""
+    sequence = (work / "cosy.psq").read_bytes()
+    name = f"cosy{table.decode()}.psq"
+    (work / name).write_bytes(sequence.replace(b"\r\n01,0,0,0,0,0,\r\n", b"\r\n" + table + b",0,0,0,0,0,\r\n", 1))
+    return name
+
+
 def write_molecule(work, name, labels, ppm, couplings_hz, t1_ms, t2_ms):
     """Writes a molecule file: spin labels (their letter is the nucleus), shifts in ppm, couplings
     in Hz keyed by spin pairs, T1 and T2 in ms."""

@@ -2,7 +2,7 @@
 evolution, so the model drops its couplings (and its signal) for the decoupled intervals."""
 import numpy as np
 
-from physics_models import best_scale_residual, run, step, write_molecule, write_sequence
+from physics_models import best_scale_residual, cosy_with_first_phase, run, step, write_molecule, write_sequence
 from test_density_matrix import acquire, hamiltonian, propagate, propagator, spin_operators
 
 CARBON = 0.2515074  # gyromagnetic ratio relative to the proton's
@@ -43,11 +43,9 @@ def test_the_carbon_decoupled_cosy_shows_the_two_protons_coupled_only_to_each_ot
     # cosy.mol: H0 (-0.5 ppm) and H1 (0.4 ppm), J 30 Hz, and C2 coupled to H1 by 140 Hz but
     # decoupled in every step from the first pulse on. Run as arrayed 1D experiments with the first
     # pulse's phase fixed to x or y, every t1 increment's FID is the two-proton COSY's.
-    sequence = (examples / "cosy.psq").read_bytes()
     ops = spin_operators(2)
     for table, first in ((b"00", sum(ops["x"])), (b"11", sum(ops["y"]))):
-        name = f"cosy{table.decode()}.psq"
-        (examples / name).write_bytes(sequence.replace(b"\r\n01,0,0,0,0,0,\r\n", b"\r\n" + table + b",0,0,0,0,0,\r\n", 1))
+        name = cosy_with_first_phase(examples, table)
         bench, got = run(examples, "cosy.mol", name,
                          (("Text14(10)", "0"), ("Text14(11)", "6"), ("Text14(12)", "512"), ("Text14(0)", "3.7")))
         mhz, sw = float(bench.get("Text14(3)")), float(bench.get("Text14(6)"))

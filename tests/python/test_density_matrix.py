@@ -6,6 +6,7 @@ rotation, which the comparison leaves open by trying the propagated FID and its 
 import numpy as np
 
 import velmora
+from physics_models import cosy_with_first_phase
 
 PAULI = {
     "x": np.array([[0, 1], [1, 0]]) / 2,
@@ -111,11 +112,9 @@ def test_inept_onto_a_carbon_with_two_protons_follows_the_density_matrix(example
 def test_both_runs_of_every_cosy_increment_on_three_coupled_protons_follow_the_density_matrix(examples):
     # The COSY's first pulse takes its phase from f4 ("01": x in the first run of an increment, y in
     # the second); run as arrayed 1D experiments with f4 fixed to x or to y, each run's FID is exposed.
-    sequence = (examples / "cosy.psq").read_bytes()
     ops = spin_operators(3)
     for table, first in ((b"00", sum(ops["x"])), (b"11", sum(ops["y"]))):
-        name = f"cosy{table.decode()}.psq"
-        (examples / name).write_bytes(sequence.replace(b"\r\n01,0,0,0,0,0,\r\n", b"\r\n" + table + b",0,0,0,0,0,\r\n", 1))
+        name = cosy_with_first_phase(examples, table)
         bench, got = run_fids(examples, "pulse_acquire.mol", name,
                               (("Text14(10)", "0"), ("Text14(11)", "8"), ("Text14(12)", "512"), ("Text14(0)", "3.7")))
         mhz, sw = float(bench.get("Text14(3)")), float(bench.get("Text14(6)"))
