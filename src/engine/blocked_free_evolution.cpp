@@ -148,7 +148,7 @@ constexpr int kBlockPositions = 6;
 
 // Changes the basis of the positions firstTop.. of `which` (toward the mixed basis or back) in
 // sweeps over the whole tile.
-void changeTopBasis(double* tile, int positions, unsigned which, int firstTop, bool toMixed)
+void changeTopBasis(const TileRuns& tile, int positions, unsigned which, int firstTop, bool toMixed)
 {
     // Two top positions in one sweep when both change; otherwise a sweep for the one that does.
     const int top = positions - 1;
@@ -188,19 +188,13 @@ void fillDecay(std::array<double, 1024>& factor, std::span<const double> fractio
 
 }  // namespace
 
-BlockedFreeEvolution::BlockedFreeEvolution()
-    : runStart_(at(kStride[kTileSpins - 2])), tiles_(1, std::vector<double>(at(kStride[kTileSpins])))
+BlockedFreeEvolution::BlockedFreeEvolution() : runStart_(at(kStride[kTileSpins - 2]))
 {
 }
 
 void BlockedFreeEvolution::sharePassesWith(util::WorkPool* pool)
 {
     pool_ = pool;
-    // The driver lends and takes back the pool at every step: tiles are only ever added, so a
-    // step does not allocate (and fault in) half a megabyte per thread again.
-    const int threads = pool != nullptr ? pool->threads() : 1;
-    while (tiles_.size() < at(threads))
-        tiles_.emplace_back(at(kStride[kTileSpins]));
 }
 
 int BlockedFreeEvolution::planPasses(const SpinTables& spins, std::array<Pass, 3>& passes) const
@@ -326,7 +320,8 @@ void BlockedFreeEvolution::evolve(std::span<double> row, const SpinTables& spins
     }
     std::array<Pass, 3> passes;
     const int passCount = planPasses(spins, passes);
-    // The first pass works on the row in place, in blocks of its low spins: the decay goes there.
+    // The first pass's tiles are contiguous, worked on in blocks of their low spins: the decay goes
+    // there.
     for (int i = 0; i < passCount; ++i)
         runPass(row, n, passes[at(i)], withDecay && i == 0);
 }
@@ -376,41 +371,35 @@ void BlockedFreeEvolution::runPass(std::span<double> row, int nSpins, const Pass
         ++runDigits;
     const std::int32_t run = kStride[runDigits];
     const std::int32_t tileSize = kStride[m];
-    const bool inPlace = runDigits == m;
-    if (!inPlace) {
+    const bool contiguous = runDigits == m;
+    if (!contiguous) {
         for (std::int32_t t = 0; t < tileSize; t += run)
             runStart_[at(t / run)] = spreadDigits(t, members);
     }
     double* const c = row.data();
-    const auto work = [&](int tile, int worker) {
-        const std::int32_t base = spreadDigits(tile, otherSpins);
-        if (inPlace) {
-            workOnTile(c + base, pass, otherSpins, tile, withDecay);
-            return;
-        }
-        double* const scratch = tiles_[at(worker)].data();
-        for (std::int32_t t = 0, r = 0; t < tileSize; t += run, ++r)
-            std::copy_n(c + base + runStart_[at(r)], run, scratch + t);
-        workOnTile(scratch, pass, otherSpins, tile, withDecay);
-        for (std::int32_t t = 0, r = 0; t < tileSize; t += run, ++r)
-            std::copy_n(scratch + t, run, c + base + runStart_[at(r)]);
+    // Every tile is worked on where it lies in the row, run by run.
+    const auto work = [&](int tile) {
+        double* const base = c + spreadDigits(tile, otherSpins);
+        const TileRuns runs =
+            contiguous ? TileRuns::contiguous(base, m) : TileRuns{base, runStart_.data(), runDigits};
+        workOnTile(runs, pass, otherSpins, tile, withDecay);
     };
     const int tiles = kStride[otherCount];
-    if (pool_ != nullptr && pool_->threads() > 1 && tiles > 1 && at(pool_->threads()) <= tiles_.size()) {
+    if (pool_ != nullptr && pool_->threads() > 1 && tiles > 1) {
         // One reference in the handed function, so that it fits in std::function without allocating.
-        pool_->run(tiles, [&work](int tile, int worker) { work(tile, worker); });
+        pool_->run(tiles, [&work](int tile, int /*worker*/) { work(tile); });
     } else {
         for (int tile = 0; tile < tiles; ++tile)
-            work(tile, 0);
+            work(tile);
     }
 }
 
-void BlockedFreeEvolution::workOnTile(double* tile, const Pass& pass, std::span<const int> otherSpins,
+void BlockedFreeEvolution::workOnTile(const TileRuns& tile, const Pass& pass, std::span<const int> otherSpins,
                                       std::int32_t tileIndex, bool withDecay) const
 {
     const int m = pass.size;
     if (withDecay) {
-        // Only an in-place pass (members 0..m-1) takes the decay; the other spins' fractions are
+        // Only a contiguous pass (members 0..m-1) takes the decay; the other spins' fractions are
         // fixed over the tile.
         double outside = 1.0;
         for (std::size_t o = 0; o < otherSpins.size(); ++o) {
@@ -418,7 +407,7 @@ void BlockedFreeEvolution::workOnTile(double* tile, const Pass& pass, std::span<
             if (digit == 1 || digit == 2)
                 outside *= spinDecay_[at(otherSpins[o])];
         }
-        scaleByDecay(tile, m, outside);
+        scaleByDecay(tile.at(0), m, outside);
     }
     // Positions 6 and up (the top) change basis in one sweep over the tile. Then block by block of
     // 4^6 coefficients (32 KiB, in the first-level cache): positions 4 and 5 change basis, positions
@@ -450,13 +439,13 @@ void BlockedFreeEvolution::workOnTile(double* tile, const Pass& pass, std::span<
     constexpr std::int32_t kBlocksPerChunk = kChunk / 16;
     // Positions 0..5 of block b back from the mixed basis.
     const auto backInBlock = [&](std::int32_t b) {
-        double* const block = tile + blockSize * b;
+        const TileRuns block = tile.part(blockSize * b, blockPositions);
         for (int p = kChunkPositions; p < blockPositions; ++p) {
             if (has(pass.fromMixed, p))
                 fromMixedBasis(block, blockPositions, p);
         }
         for (std::int32_t c = chunksPerBlock * b; c < chunksPerBlock * (b + 1); ++c) {
-            double* const chunk = tile + kChunk * c;
+            double* const chunk = tile.at(kChunk * c);
             for (int p = 2; p < kChunkPositions; ++p) {
                 if (has(pass.fromMixed, p))
                     fromMixedBasis(chunk, kChunkPositions, p);
@@ -470,13 +459,13 @@ void BlockedFreeEvolution::workOnTile(double* tile, const Pass& pass, std::span<
     const bool backWithTurns = (pass.rotated & ~blockMask) == 0;
     // Positions 0..5 of block b to the mixed basis and turned.
     const auto turnInBlock = [&](std::int32_t b) {
-        double* const block = tile + blockSize * b;
+        const TileRuns block = tile.part(blockSize * b, blockPositions);
         for (int p = kChunkPositions; p < blockPositions; ++p) {
             if (has(pass.toMixed, p))
                 toMixedBasis(block, blockPositions, p);
         }
         for (std::int32_t c = chunksPerBlock * b; c < chunksPerBlock * (b + 1); ++c) {
-            double* const chunk = tile + kChunk * c;
+            double* const chunk = tile.at(kChunk * c);
             for (int p = 2; p < kChunkPositions; ++p) {
                 if (has(pass.toMixed, p))
                     toMixedBasis(chunk, kChunkPositions, p);

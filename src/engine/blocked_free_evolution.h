@@ -1,10 +1,10 @@
 // Free evolution of a large state row in a few cache-sized passes, in the mixed basis of
-// mixed_basis_tile.h: each pass gathers every tile of the row in which the digits of a set of at most
-// kTileSpins spins vary (spins 0 and 1 always among them, so a tile is read in contiguous runs),
-// changes the basis of some of its spins, turns the transverse pairs whose partners are all in the
-// mixed basis, changes some back, and scatters the tile. A row of up to eight spins is one tile; nine
-// and ten spins take three passes. Smaller rows go straight to the plain kernels' loops; the
-// kernels of free_evolution.h remain the reference the tests compare with.
+// mixed_basis_tile.h: each pass works on every tile of the row in which the digits of a set of at
+// most kTileSpins spins vary (spins 0 and 1 always among them, so a tile lies in contiguous runs),
+// where it lies in the row: it changes the basis of some of the tile's spins, turns the transverse
+// pairs whose partners are all in the mixed basis and changes some back. A row of up to eight spins
+// is one tile; nine and ten spins take three passes. Smaller rows go straight to the plain kernels'
+// loops; the kernels of free_evolution.h remain the reference the tests compare with.
 #pragma once
 
 #include "engine/mixed_basis_tile.h"
@@ -33,7 +33,7 @@ public:
     // The threads a large row's passes may be shared between (nullptr, the default: the calling
     // thread alone). The pool must be idle whenever evolve runs: a run that already works on one
     // of its workers keeps to its own thread. Every coefficient sees the same operations whatever
-    // the thread count, so the result does not depend on it. Allocates one tile per thread.
+    // the thread count, so the result does not depend on it. Allocates nothing.
     void sharePassesWith(util::WorkPool* pool);
     util::WorkPool* passPool() const { return pool_; }
 
@@ -73,8 +73,8 @@ private:
     // decay tables, times `outside` (the fraction of its other spins).
     void scaleByDecay(double* tile, int positions, double outside) const;
     // The work of a pass on the tile whose other spins' digits are `tileIndex`'s base-4 digits.
-    void workOnTile(double* tile, const Pass& pass, std::span<const int> otherSpins, std::int32_t tileIndex,
-                    bool withDecay) const;
+    void workOnTile(const TileRuns& tile, const Pass& pass, std::span<const int> otherSpins,
+                    std::int32_t tileIndex, bool withDecay) const;
     // The phasor position p of a pass turns by over the whole tile: its offset, if the pass applies
     // it, and its partners outside the tile.
     Phasor outsideFactor(const Pass& pass, int p, std::span<const int> otherSpins,
@@ -88,8 +88,7 @@ private:
     std::array<double, 1024> highDecay_{};
     std::array<double, kSpinSlots> spinDecay_{};
     MixedBasisTables tables_;
-    std::vector<std::int32_t> runStart_;      // row offset of every run of a gathered tile
-    std::vector<std::vector<double>> tiles_;  // one gathered tile per thread
+    std::vector<std::int32_t> runStart_;  // offset of every run of a pass's tiles from the tile's start
     util::WorkPool* pool_ = nullptr;
 };
 
