@@ -506,12 +506,15 @@ void BlockedFreeEvolution::workOnTile(const TileRuns& tile, const Pass& pass, st
         if ((digit == 1 || digit == 2) && !has(pulsedSpins_, otherSpins[o]))
             outside *= spinDecay_[at(otherSpins[o])];
     }
-    // Positions 6 and up (the top) change basis in one sweep over the tile. Then block by block of
-    // 4^6 coefficients (32 KiB, in the first-level cache): positions 4 and 5 change basis, positions
-    // 0..3 change basis and turn chunk by chunk of 4^4, and positions 4 and 5 turn. Then the top
-    // positions turn and change back in sweeps over the tile, and last, block by block again,
-    // positions 4 and 5 and then 0..3 change back (in the first block loop already when no top
-    // position turns). Six sweeps over the tile at most, whatever the number of changes of basis.
+    // Positions 6 and up (the top) take their elements and change basis in one sweep over the tile.
+    // Then block by block of 4^6 coefficients (32 KiB, in the first-level cache): the elements of
+    // positions 0..5 and the decay, positions 4 and 5 change basis, positions 0..3 change basis and
+    // turn chunk by chunk of 4^4, and positions 4 and 5 turn. Then the top positions turn and change
+    // back in sweeps over the tile, and last, block by block again, positions 4 and 5 and then 0..3
+    // change back. When no position 0..5 changes to the mixed basis in this pass, the top positions
+    // turn before the blocks instead, and each block changes back right after its turns, as it does
+    // when no top position turns. Six sweeps over the tile at most, whatever the number of changes
+    // of basis.
     const int blockPositions = std::min(m, kBlockPositions);
     const std::int32_t blockSize = kStride[blockPositions];
     const std::int32_t blocks = kStride[m - blockPositions];
@@ -551,9 +554,20 @@ void BlockedFreeEvolution::workOnTile(const TileRuns& tile, const Pass& pass, st
                                     tileFactor[1]);
         }
     };
-    // With no top position turning, nothing reads the digits of positions 0..5 after the block's
-    // own turns, so the block changes back while it is still in the first-level cache.
-    const bool backWithTurns = (pass.rotated & ~blockMask) == 0;
+    // The top positions turn once all their partners are in the mixed basis: after the blocks'
+    // changes of basis, or first when no block position changes basis in this pass (its partners
+    // changed in an earlier one).
+    const bool topFirst = (pass.toMixed & blockMask) == 0;
+    const auto turnTop = [&] {
+        for (int p = blockPositions; p < m; ++p) {
+            if (has(pass.rotated, p))
+                tables_.rotate(tile, p, tileFactor[at(p)], 0, kStride[m - 1 - p]);
+        }
+    };
+    // With no top position turning after the blocks, nothing reads the digits of positions 0..5
+    // after the block's own turns, so the block changes back while it is still in the first-level
+    // cache.
+    const bool backWithTurns = topFirst || (pass.rotated & ~blockMask) == 0;
     // Positions 0..5 of block b to the mixed basis and turned.
     const auto turnInBlock = [&](std::int32_t b) {
         const TileRuns block = tile.part(blockSize * b, blockPositions);
@@ -589,16 +603,16 @@ void BlockedFreeEvolution::workOnTile(const TileRuns& tile, const Pass& pass, st
                 tables_.rotate(tile, p, tileFactor[at(p)], perBlock * b, perBlock);
         }
     };
+    if (topFirst)
+        turnTop();
     for (std::int32_t b = 0; b < blocks; ++b) {
         if (blockBefore)
             turnInBlock(b);
         if (backWithTurns && blockAfter)
             backInBlock(b);
     }
-    for (int p = blockPositions; p < m; ++p) {
-        if (has(pass.rotated, p))
-            tables_.rotate(tile, p, tileFactor[at(p)], 0, kStride[m - 1 - p]);
-    }
+    if (!topFirst)
+        turnTop();
     changeTopBasis(tile, m, pass.fromMixed, blockPositions, false);
     if (!backWithTurns) {
         for (std::int32_t b = 0; blockAfter && b < blocks; ++b)
