@@ -138,20 +138,19 @@ util::Outcome writeSpectraTable(const Workbench& bench, const std::filesystem::p
         header += "\tsum_real\tsum_imaginary\tsum_magnitude";
         written.push_back(&*columns.sum);
     }
+    header += util::kLineEnd;
     const std::size_t columnCount = 1 + 3 * written.size();
     util::WorkPool pool(bench.threads());
-    const std::vector<std::string> text =
-        util::buildLines(pool, header + std::string(util::kLineEnd), np, columnCount * kNumberWidth + 2,
-                         [&](int i, std::string& out) {
-                             util::appendGeneral(out, processing::pointFrequencyHz(i, np, sw));
-                             for (const std::array<std::vector<double>, 3>* parts : written)
-                                 for (const std::vector<double>& values : *parts) {
-                                     out += '\t';
-                                     util::appendGeneral(out, values[static_cast<std::size_t>(i)]);
-                                 }
-                             out += util::kLineEnd;
-                         });
-    return util::writeWholeText(path, text);
+    return util::writeLines(pool, path, header, np, columnCount * kNumberWidth + 2,
+                            [&](int i, util::TextBuffer& out) {
+                                util::appendGeneral(out, processing::pointFrequencyHz(i, np, sw));
+                                for (const std::array<std::vector<double>, 3>* parts : written)
+                                    for (const std::vector<double>& values : *parts) {
+                                        out.append('\t');
+                                        util::appendGeneral(out, values[static_cast<std::size_t>(i)]);
+                                    }
+                                out.append(util::kLineEnd);
+                            });
 }
 
 util::Outcome writeMapTable(const Workbench& bench, const std::filesystem::path& path)
@@ -177,21 +176,19 @@ util::Outcome writeMapTable(const Workbench& bench, const std::filesystem::path&
     }
     head += util::kLineEnd;
     util::WorkPool pool(bench.threads());
-    const std::vector<std::string> text =
-        util::buildLines(pool, std::move(head), static_cast<int>(rows.size()),
-                         static_cast<std::size_t>(np + 1) * kNumberWidth + 2, [&](int k, std::string& out) {
-                             const int q = rows[static_cast<std::size_t>(k)];
-                             if (runs > 0)
-                                 out += std::to_string(q * runs / np);
-                             else
-                                 util::appendGeneral(out, processing::indirectFrequencyHz(q, np, sw1));
-                             for (int p = 0; p < np; ++p) {
-                                 out += '\t';
-                                 util::appendGeneral(out, map->at(q, p));
-                             }
-                             out += util::kLineEnd;
-                         });
-    return util::writeWholeText(path, text);
+    return util::writeLines(pool, path, head, static_cast<int>(rows.size()),
+                            static_cast<std::size_t>(np + 1) * kNumberWidth + 2, [&](int k, util::TextBuffer& out) {
+                                const int q = rows[static_cast<std::size_t>(k)];
+                                if (runs > 0)
+                                    util::appendInteger(out, q * runs / np);
+                                else
+                                    util::appendGeneral(out, processing::indirectFrequencyHz(q, np, sw1));
+                                for (int p = 0; p < np; ++p) {
+                                    out.append('\t');
+                                    util::appendGeneral(out, map->at(q, p));
+                                }
+                                out.append(util::kLineEnd);
+                            });
 }
 
 }  // namespace velmora::workbench
