@@ -5,8 +5,10 @@
 #include "util/work_pool.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <functional>
+#include <span>
 #include <string>
 
 namespace velmora::engine {
@@ -61,21 +63,35 @@ private:
     bool written_ = true;
 };
 
-// Component c of point n of a run's own signal: where the last run's record collects the sum of
-// all runs, the earlier runs are taken off it again.
+// Points a per-run table reads from every run at a time: a line holds one point of every run, and
+// the record keeps a run's points together, so a block of lines is gathered run by run.
+constexpr int kBlockPoints = 16;
+
+// Component c of points first..first+count-1 (count <= kBlockPoints) of a run's own signal: where
+// the last run's record collects the sum of all runs, the earlier runs are taken off it again.
 class OwnRuns {
 public:
     OwnRuns(const SampleRecord& record, bool lastRunIsSum) : record_(record), lastRunIsSum_(lastRunIsSum) {}
 
-    double at(int c, int n, int run) const
+    void points(int c, int first, int count, int run, double* out) const
     {
-        double value = record_.at(c, n, run);
+        const std::span<const double> own = record_.samples(c, run).subspan(static_cast<std::size_t>(first));
+        std::copy_n(own.begin(), count, out);
         if (lastRunIsSum_ && run == record_.lastRun())
-            for (int r = 0; r < run; ++r)
-                value -= record_.at(c, n, r);
-        return value;
+            for (int r = 0; r < run; ++r) {
+                const std::span<const double> earlier = record_.samples(c, r).subspan(static_cast<std::size_t>(first));
+                for (int i = 0; i < count; ++i)
+                    out[i] -= earlier[static_cast<std::size_t>(i)];
+            }
     }
-    double modulus(int n, int run) const { return std::hypot(at(1, n, run), at(2, n, run)); }
+    void moduli(int first, int count, int run, double* out) const
+    {
+        std::array<double, kBlockPoints> x{}, y{};
+        points(1, first, count, run, x.data());
+        points(2, first, count, run, y.data());
+        for (int i = 0; i < count; ++i)
+            out[i] = std::hypot(x[static_cast<std::size_t>(i)], y[static_cast<std::size_t>(i)]);
+    }
 
 private:
     const SampleRecord& record_;
@@ -87,14 +103,27 @@ double modulus(const SampleRecord& record, int n, int run)
     return std::hypot(record.at(1, n, run), record.at(2, n, run));
 }
 
-// One column per run.
-template <class Value> void perRunTable(TableText& table, int firstPoint, int lastPoint, int runs, Value valueAt)
+// One column per run. fillRun(run, first, count, out) gives a run's values of points
+// first..first+count-1; blocks of lines are gathered that way and then written line by line.
+template <class FillRun> void perRunTable(TableText& table, int firstPoint, int lastPoint, int runs, FillRun fillRun)
 {
-    for (int n = firstPoint; n <= lastPoint; ++n) {
-        table.index(n);
-        for (int r = 0; r < runs; ++r)
-            table.value(valueAt(n, r));
-        table.endLine();
+    std::vector<double> block(static_cast<std::size_t>(kBlockPoints) * static_cast<std::size_t>(runs));
+    for (int first = firstPoint; first <= lastPoint; first += kBlockPoints) {
+        const int count = std::min(kBlockPoints, lastPoint - first + 1);
+        for (int r = 0; r < runs; ++r) {
+            std::array<double, kBlockPoints> values{};
+            fillRun(r, first, count, values.data());
+            for (int i = 0; i < count; ++i)
+                block[static_cast<std::size_t>(i) * static_cast<std::size_t>(runs) + static_cast<std::size_t>(r)] =
+                    values[static_cast<std::size_t>(i)];
+        }
+        for (int i = 0; i < count; ++i) {
+            table.index(first + i);
+            const double* line = block.data() + static_cast<std::size_t>(i) * static_cast<std::size_t>(runs);
+            for (int r = 0; r < runs; ++r)
+                table.value(line[r]);
+            table.endLine();
+        }
     }
 }
 
@@ -145,12 +174,14 @@ util::Outcome writeMagnetisationFiles(const std::filesystem::path& directory, co
     const OwnRuns ownTime(t, s.lastRunIsSum), ownSignal(f, s.lastRunIsSum);
     const auto component = [&](const OwnRuns& r, int c) {
         return [&r, c, np, runs](TableText& table) {
-            perRunTable(table, 1, np, runs, [&](int n, int run) { return r.at(c, n, run); });
+            perRunTable(table, 1, np, runs,
+                        [&](int run, int first, int count, double* out) { r.points(c, first, count, run, out); });
         };
     };
     const auto modulusTable = [&](const OwnRuns& r, int first, int last) {
         return [&r, first, last, runs](TableText& table) {
-            perRunTable(table, first, last, runs, [&](int n, int run) { return r.modulus(n, run); });
+            perRunTable(table, first, last, runs,
+                        [&](int run, int from, int count, double* out) { r.moduli(from, count, run, out); });
         };
     };
     const std::vector<double> fidPhase = unwrappedPhase(t, np);

@@ -24,6 +24,12 @@ public:
 
     double& at(int component, int sample, int run) { return values_[index(component, sample, run)]; }
     double at(int component, int sample, int run) const { return values_[index(component, sample, run)]; }
+    // Samples 0..lastSample of one component and run, which lie next to each other: readers of
+    // many runs take a run at a time instead of one checked look-up per value.
+    std::span<const double> samples(int component, int run) const
+    {
+        return std::span<const double>(values_).subspan(index(component, 0, run), static_cast<std::size_t>(lastSample_ + 1));
+    }
     void clear();
 
 private:

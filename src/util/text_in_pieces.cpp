@@ -45,7 +45,8 @@ private:
 }  // namespace
 
 Outcome writeLines(WorkPool& pool, const std::filesystem::path& path, std::string_view head, int lineCount,
-                   std::size_t bytesPerLine, const std::function<void(int line, TextBuffer& out)>& appendLine)
+                   std::size_t bytesPerLine,
+                   const std::function<void(int first, int end, TextBuffer& out)>& appendLines)
 {
     const int lines = std::max(lineCount, 0);
     const auto linesPerPiece = static_cast<int>(std::max<std::size_t>(1, kPieceBytes / std::max<std::size_t>(bytesPerLine, 1)));
@@ -63,8 +64,7 @@ Outcome writeLines(WorkPool& pool, const std::filesystem::path& path, std::strin
             TextBuffer& text = buffers[static_cast<std::size_t>(worker)];
             text.clear();
             try {
-                for (int line = firstLine(piece); line < firstLine(piece + 1); ++line)
-                    appendLine(line, text);
+                appendLines(firstLine(piece), firstLine(piece + 1), text);
             } catch (...) {
                 turns.write(piece, nullptr);  // the later pieces must not wait for this one
                 throw;

@@ -15,10 +15,11 @@ namespace velmora::util {
 
 class WorkPool;
 
-// Writes `head`, then lines 0..lineCount-1, line i being what appendLine(i, out) appends (its line
-// end included), to `path`, whole or not at all (as writeWholeText). bytesPerLine is a guess that
-// sizes the pieces (about 256 KiB each) and their buffers.
+// Writes `head`, then lines 0..lineCount-1 to `path`, whole or not at all (as writeWholeText).
+// appendLines(first, end, out) appends lines first..end-1 (their line ends included), a piece of
+// consecutive lines at a time. bytesPerLine is a guess that sizes the pieces (about 256 KiB each).
 Outcome writeLines(WorkPool& pool, const std::filesystem::path& path, std::string_view head, int lineCount,
-                   std::size_t bytesPerLine, const std::function<void(int line, TextBuffer& out)>& appendLine);
+                   std::size_t bytesPerLine,
+                   const std::function<void(int first, int end, TextBuffer& out)>& appendLines);
 
 }  // namespace velmora::util

@@ -8,6 +8,7 @@
 #include "util/work_pool.h"
 #include "workbench/workbench.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <string>
@@ -17,8 +18,11 @@ namespace velmora::workbench {
 
 namespace {
 
-// Characters a table reserves per number: a tab and most of the general format's 15 digits.
+// Characters a table line is guessed to take per number (a tab and most of the general format's
+// 15 digits): it sizes the pieces written at once.
 constexpr std::size_t kNumberWidth = 20;
+// Lines of spectra.tsv gathered at a time from the columns.
+constexpr int kBlockLines = 16;
 
 double boxNumber(const Workbench& bench, model::ControlId id)
 {
@@ -127,29 +131,43 @@ util::Outcome writeSpectraTable(const Workbench& bench, const std::filesystem::p
         return util::Outcome::failure("There are no spectra to write to " + path.string() + ".");
     const double sw = spectraWidthHz(bench);
     const int np = static_cast<int>(columns.runs.front()[0].size());
-    std::vector<const std::array<std::vector<double>, 3>*> written;
+    std::vector<const std::vector<double>*> written;
     std::string header = "# frequency_Hz";
     for (std::size_t r = 0; r < columns.runs.size(); ++r) {
         const std::string run = "run" + std::to_string(r);
         header += "\t" + run + "_real\t" + run + "_imaginary\t" + run + "_magnitude";
-        written.push_back(&columns.runs[r]);
+        for (const std::vector<double>& part : columns.runs[r])
+            written.push_back(&part);
     }
     if (columns.sum) {
         header += "\tsum_real\tsum_imaginary\tsum_magnitude";
-        written.push_back(&*columns.sum);
+        for (const std::vector<double>& part : *columns.sum)
+            written.push_back(&part);
     }
     header += util::kLineEnd;
-    const std::size_t columnCount = 1 + 3 * written.size();
+    const std::size_t columnCount = 1 + written.size();
     util::WorkPool pool(bench.threads());
     return util::writeLines(pool, path, header, np, columnCount * kNumberWidth + 2,
-                            [&](int i, util::TextBuffer& out) {
-                                util::appendGeneral(out, processing::pointFrequencyHz(i, np, sw));
-                                for (const std::array<std::vector<double>, 3>* parts : written)
-                                    for (const std::vector<double>& values : *parts) {
-                                        out.append('\t');
-                                        util::appendGeneral(out, values[static_cast<std::size_t>(i)]);
+                            [&](int first, int end, util::TextBuffer& out) {
+                                // A line takes one value of every column: a block of lines is first
+                                // gathered column by column, each column's values lying together.
+                                std::vector<double> block(kBlockLines * written.size());
+                                for (int from = first; from < end; from += kBlockLines) {
+                                    const auto count = static_cast<std::size_t>(std::min(kBlockLines, end - from));
+                                    for (std::size_t c = 0; c < written.size(); ++c)
+                                        for (std::size_t i = 0; i < count; ++i)
+                                            block[i * written.size() + c] =
+                                                (*written[c])[static_cast<std::size_t>(from) + i];
+                                    for (std::size_t i = 0; i < count; ++i) {
+                                        const int line = from + static_cast<int>(i);
+                                        util::appendGeneral(out, processing::pointFrequencyHz(line, np, sw));
+                                        for (std::size_t c = 0; c < written.size(); ++c) {
+                                            out.append('\t');
+                                            util::appendGeneral(out, block[i * written.size() + c]);
+                                        }
+                                        out.append(util::kLineEnd);
                                     }
-                                out.append(util::kLineEnd);
+                                }
                             });
 }
 
@@ -177,17 +195,20 @@ util::Outcome writeMapTable(const Workbench& bench, const std::filesystem::path&
     head += util::kLineEnd;
     util::WorkPool pool(bench.threads());
     return util::writeLines(pool, path, head, static_cast<int>(rows.size()),
-                            static_cast<std::size_t>(np + 1) * kNumberWidth + 2, [&](int k, util::TextBuffer& out) {
-                                const int q = rows[static_cast<std::size_t>(k)];
-                                if (runs > 0)
-                                    util::appendInteger(out, q * runs / np);
-                                else
-                                    util::appendGeneral(out, processing::indirectFrequencyHz(q, np, sw1));
-                                for (int p = 0; p < np; ++p) {
-                                    out.append('\t');
-                                    util::appendGeneral(out, map->at(q, p));
+                            static_cast<std::size_t>(np + 1) * kNumberWidth + 2,
+                            [&](int first, int end, util::TextBuffer& out) {
+                                for (int k = first; k < end; ++k) {
+                                    const int q = rows[static_cast<std::size_t>(k)];
+                                    if (runs > 0)
+                                        util::appendInteger(out, q * runs / np);
+                                    else
+                                        util::appendGeneral(out, processing::indirectFrequencyHz(q, np, sw1));
+                                    for (int p = 0; p < np; ++p) {
+                                        out.append('\t');
+                                        util::appendGeneral(out, map->at(q, p));
+                                    }
+                                    out.append(util::kLineEnd);
                                 }
-                                out.append(util::kLineEnd);
                             });
 }
 

@@ -30,13 +30,17 @@ TEST(TextInPieces, TheFileIsTheSameOnAnyNumberOfThreads)
         line(i, one);
         expected += one.view();
     }
+    const auto lines = [&](int first, int end, TextBuffer& out) {
+        for (int i = first; i < end; ++i)
+            line(i, out);
+    };
     const ScratchDirectory dir;
     for (const int threads : {1, 2, 3}) {
         WorkPool pool(threads);
         const fs::path file = dir.path() / ("table" + std::to_string(threads) + ".tsv");
-        ASSERT_TRUE(writeLines(pool, file, "head\r\n", 2001, 8, line).ok());
+        ASSERT_TRUE(writeLines(pool, file, "head\r\n", 2001, 8, lines).ok());
         EXPECT_EQ(readBytes(file), expected) << threads << " threads";
-        ASSERT_TRUE(writeLines(pool, file, "head\r\n", 0, 8, line).ok());
+        ASSERT_TRUE(writeLines(pool, file, "head\r\n", 0, 8, lines).ok());
         EXPECT_EQ(readBytes(file), "head\r\n");
     }
 }
@@ -49,10 +53,12 @@ TEST(TextInPieces, ALineThatFailsLeavesTheOldFileAndNoTemporary)
         WorkPool pool(threads);
         // A failure early on: the pieces after it must not wait for it for ever.
         EXPECT_THROW((void)writeLines(pool, file, "head\r\n", 500, 8,
-                                      [](int i, TextBuffer& out) {
-                                          if (i == 3)
-                                              throw std::runtime_error("no memory for this line");
-                                          out.append("line\r\n");
+                                      [](int first, int end, TextBuffer& out) {
+                                          for (int i = first; i < end; ++i) {
+                                              if (i == 3)
+                                                  throw std::runtime_error("no memory for this line");
+                                              out.append("line\r\n");
+                                          }
                                       }),
                      std::runtime_error);
         EXPECT_EQ(readBytes(file), "old\r\n");
