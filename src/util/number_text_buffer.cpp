@@ -3,8 +3,8 @@
 // general format to 15 significant digits with exact halves to even (as std::to_chars, which
 // formatGeneral uses, rounds them), a digit pattern to its decimals with halves away from zero.
 // The binary value is read from the bits of the double and the digits are written two at a time
-// into a small stack buffer that joins the caller's text in one append, so a number costs no
-// library call on this path. Other values go through std::to_chars: the general format's
+// straight into the room a TextBuffer hands out (or a small stack buffer that joins a string in one
+// append), so a number costs no library call on this path. Other values go through std::to_chars: the general format's
 // scientific digits, and for a pattern the correctly rounded fixed digits, which differ from
 // halves-away only on an exact half. An exact half at d decimals needs a value with at most d + 1
 // binary fraction digits (2^-k has exactly k decimal fraction digits); such a value is written
