@@ -236,9 +236,10 @@ util::Outcome writeMagnetisationFiles(const std::filesystem::path& directory, co
     util::WorkPool pool(s.threads);
     pool.run(static_cast<int>(files.size()), [&](int k, int /*worker*/) {
         const auto& [name, fill] = files[static_cast<std::size_t>(k)];
-        written[static_cast<std::size_t>(k)] = util::writeTextInPieces(directory / name, [&](const util::TextSink& sink) {
+        const std::function<void(TableText&)>& fillTable = fill;  // clang 14 captures no structured binding
+        written[static_cast<std::size_t>(k)] = util::writeTextInPieces(directory / name, [&fillTable](const util::TextSink& sink) {
             TableText table(sink);
-            fill(table);
+            fillTable(table);
             return table.finish();
         });
     });
