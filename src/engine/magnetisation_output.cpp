@@ -79,7 +79,8 @@ public:
         std::copy_n(own.begin(), count, out);
         if (lastRunIsSum_ && run == record_.lastRun())
             for (int r = 0; r < run; ++r) {
-                const std::span<const double> earlier = record_.samples(c, r).subspan(static_cast<std::size_t>(first));
+                const std::span<const double> earlier =
+                    record_.samples(c, r).subspan(static_cast<std::size_t>(first));
                 for (int i = 0; i < count; ++i)
                     out[i] -= earlier[static_cast<std::size_t>(i)];
             }
@@ -105,7 +106,8 @@ double modulus(const SampleRecord& record, int n, int run)
 
 // One column per run. fillRun(run, first, count, out) gives a run's values of points
 // first..first+count-1; blocks of lines are gathered that way and then written line by line.
-template <class FillRun> void perRunTable(TableText& table, int firstPoint, int lastPoint, int runs, FillRun fillRun)
+template <class FillRun>
+void perRunTable(TableText& table, int firstPoint, int lastPoint, int runs, FillRun fillRun)
 {
     std::vector<double> block(static_cast<std::size_t>(kBlockPoints) * static_cast<std::size_t>(runs));
     for (int first = firstPoint; first <= lastPoint; first += kBlockPoints) {
@@ -114,8 +116,8 @@ template <class FillRun> void perRunTable(TableText& table, int firstPoint, int 
             std::array<double, kBlockPoints> values{};
             fillRun(r, first, count, values.data());
             for (int i = 0; i < count; ++i)
-                block[static_cast<std::size_t>(i) * static_cast<std::size_t>(runs) + static_cast<std::size_t>(r)] =
-                    values[static_cast<std::size_t>(i)];
+                block[static_cast<std::size_t>(i) * static_cast<std::size_t>(runs) +
+                      static_cast<std::size_t>(r)] = values[static_cast<std::size_t>(i)];
         }
         for (int i = 0; i < count; ++i) {
             table.index(first + i);
@@ -174,8 +176,9 @@ util::Outcome writeMagnetisationFiles(const std::filesystem::path& directory, co
     const OwnRuns ownTime(t, s.lastRunIsSum), ownSignal(f, s.lastRunIsSum);
     const auto component = [&](const OwnRuns& r, int c) {
         return [&r, c, np, runs](TableText& table) {
-            perRunTable(table, 1, np, runs,
-                        [&](int run, int first, int count, double* out) { r.points(c, first, count, run, out); });
+            perRunTable(table, 1, np, runs, [&](int run, int first, int count, double* out) {
+                r.points(c, first, count, run, out);
+            });
         };
     };
     const auto modulusTable = [&](const OwnRuns& r, int first, int last) {
@@ -237,11 +240,12 @@ util::Outcome writeMagnetisationFiles(const std::filesystem::path& directory, co
     pool.run(static_cast<int>(files.size()), [&](int k, int /*worker*/) {
         const auto& [name, fill] = files[static_cast<std::size_t>(k)];
         const std::function<void(TableText&)>& fillTable = fill;  // clang 14 captures no structured binding
-        written[static_cast<std::size_t>(k)] = util::writeTextInPieces(directory / name, [&fillTable](const util::TextSink& sink) {
-            TableText table(sink);
-            fillTable(table);
-            return table.finish();
-        });
+        written[static_cast<std::size_t>(k)] =
+            util::writeTextInPieces(directory / name, [&fillTable](const util::TextSink& sink) {
+                TableText table(sink);
+                fillTable(table);
+                return table.finish();
+            });
     });
     for (const util::Outcome& outcome : written)
         if (!outcome)

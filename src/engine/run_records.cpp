@@ -58,7 +58,8 @@ SampleRecord::SampleRecord(int lastSample, int lastRun) : lastSample_(lastSample
     values_.reset(zeroValues(size()));
 }
 
-SampleRecord::SampleRecord(const SampleRecord& other) : lastSample_(other.lastSample_), lastRun_(other.lastRun_)
+SampleRecord::SampleRecord(const SampleRecord& other)
+    : lastSample_(other.lastSample_), lastRun_(other.lastRun_)
 {
     if (other.values_) {
         values_.reset(zeroValues(size()));

@@ -35,7 +35,8 @@ public:
     // many runs take a run at a time instead of one checked look-up per value.
     std::span<const double> samples(int component, int run) const
     {
-        return std::span<const double>(values_.get() + index(component, 0, run), static_cast<std::size_t>(lastSample_ + 1));
+        return std::span<const double>(values_.get() + index(component, 0, run),
+                                       static_cast<std::size_t>(lastSample_ + 1));
     }
     void clear();
 

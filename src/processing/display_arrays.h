@@ -62,7 +62,8 @@ public:
     // The points of one part of one run, which lie next to each other.
     std::span<const double> points(int run, int part) const
     {
-        return std::span<const double>(values_).subspan(index(run, part, 0), static_cast<std::size_t>(pointCount_));
+        return std::span<const double>(values_).subspan(index(run, part, 0),
+                                                        static_cast<std::size_t>(pointCount_));
     }
 
 private:

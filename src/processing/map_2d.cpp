@@ -90,8 +90,10 @@ std::optional<Map2D> buildMap2D(const Map2DInput& in)
             // of the indirect signal, so one sign of indirect frequency is told from the other. The
             // record keeps a run's points together, so the block's signals are gathered run by run.
             for (int k = 0; k <= ni; ++k) {
-                const std::span<const double> cosine = in.timeDomain.samples(component, 2 * k).subspan(at(first) + 1);
-                const std::span<const double> sine = in.timeDomain.samples(component, 2 * k + 1).subspan(at(first) + 1);
+                const std::span<const double> cosine =
+                    in.timeDomain.samples(component, 2 * k).subspan(at(first) + 1);
+                const std::span<const double> sine =
+                    in.timeDomain.samples(component, 2 * k + 1).subspan(at(first) + 1);
                 for (int i = 0; i < count; ++i) {
                     re1[at(i) * at(np) + at(k)] = cosine[at(i)] * w1[at(k)];
                     im1[at(i) * at(np) + at(k)] = -sine[at(i)] * w1[at(k)];

@@ -165,8 +165,7 @@ Synthesizer::Synthesizer(const SynthesisInput& in, LineSum method, SynthesisResu
       dtS_(util::toSingle(1.0 / in.spectralWidthHz)), a_(util::toSingle(in.lineBroadeningHz) * dtS_),
       window_(at(np_)), decay_(at(in.spins.count) * at(np_), 1.0), sliceOffsetHz_(at(in.lastSlice) + 1, 0.0),
       re_(at(np_)), im_(at(np_)), outRe_(at(np_)), outIm_(at(np_)), cos_(at(np_)), sin_(at(np_)),
-      factor_(at(np_)),
-      random_(in.random != nullptr ? *in.random : localRandom_), result_(result)
+      factor_(at(np_)), random_(in.random != nullptr ? *in.random : localRandom_), result_(result)
 {
     fillWindow(window_, util::equalsIgnoreCase(in.window, "Gauss"), a_);
     if (in.t2Decay) {

@@ -4,8 +4,8 @@
 // formatGeneral uses, rounds them), a digit pattern to its decimals with halves away from zero.
 // The binary value is read from the bits of the double and the digits are written two at a time
 // straight into the room a TextBuffer hands out (or a small stack buffer that joins a string in one
-// append), so a number costs no library call on this path. Other values go through std::to_chars: the general format's
-// scientific digits, and for a pattern the correctly rounded fixed digits, which differ from
+// append), so a number costs no library call on this path. Other values go through std::to_chars: the general
+// format's scientific digits, and for a pattern the correctly rounded fixed digits, which differ from
 // halves-away only on an exact half. An exact half at d decimals needs a value with at most d + 1
 // binary fraction digits (2^-k has exactly k decimal fraction digits); such a value is written
 // exactly with d + 1 decimals and rounded here by hand.
@@ -143,7 +143,8 @@ std::optional<std::uint64_t> roundedUnits(double magnitude, int decimals)
     const std::optional<BinaryValue> binary = binaryValue(magnitude);
     if (!binary)
         return 0;  // zero, or a subnormal: far below half a unit
-    const Wide product = static_cast<Wide>(binary->mantissa) * kPowersOfFive[static_cast<std::size_t>(decimals)];
+    const Wide product =
+        static_cast<Wide>(binary->mantissa) * kPowersOfFive[static_cast<std::size_t>(decimals)];
     const int shift = 53 - binary->exponent - decimals;
     if (shift <= 0)
         return static_cast<std::uint64_t>(product << -shift);
@@ -250,7 +251,8 @@ std::optional<SignificantDigits> significantByIntegers(double magnitude)
         const int shift = 53 - binary->exponent - scale;
         if (scale < 0 || static_cast<std::size_t>(scale) >= kPowersOfFive.size() || shift <= 0 || shift >= 127)
             return std::nullopt;
-        const Wide product = static_cast<Wide>(binary->mantissa) * kPowersOfFive[static_cast<std::size_t>(scale)];
+        const Wide product =
+            static_cast<Wide>(binary->mantissa) * kPowersOfFive[static_cast<std::size_t>(scale)];
         const Wide whole = product >> shift;
         if (whole >= kBeyond)
             continue;  // the estimate was one low

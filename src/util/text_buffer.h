@@ -24,7 +24,11 @@ public:
     void keep(const char* end) { size_ = static_cast<std::size_t>(end - data_.get()); }
 
     void append(std::string_view text);
-    void append(char c) { *room(1) = c; ++size_; }
+    void append(char c)
+    {
+        *room(1) = c;
+        ++size_;
+    }
 
     std::string_view view() const { return {data_.get(), size_}; }
     std::size_t size() const { return size_; }

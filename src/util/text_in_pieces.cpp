@@ -49,9 +49,11 @@ Outcome writeLines(WorkPool& pool, const std::filesystem::path& path, std::strin
                    const std::function<void(int first, int end, TextBuffer& out)>& appendLines)
 {
     const int lines = std::max(lineCount, 0);
-    const auto linesPerPiece = static_cast<int>(std::max<std::size_t>(1, kPieceBytes / std::max<std::size_t>(bytesPerLine, 1)));
+    const auto linesPerPiece =
+        static_cast<int>(std::max<std::size_t>(1, kPieceBytes / std::max<std::size_t>(bytesPerLine, 1)));
     // At least a few pieces per thread, to even out lines of unequal length.
-    const int pieceCount = std::min(lines, std::max(4 * pool.threads(), (lines + linesPerPiece - 1) / linesPerPiece));
+    const int pieceCount =
+        std::min(lines, std::max(4 * pool.threads(), (lines + linesPerPiece - 1) / linesPerPiece));
     const auto firstLine = [&](int piece) {
         return static_cast<int>(static_cast<long long>(lines) * piece / pieceCount);
     };

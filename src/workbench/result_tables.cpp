@@ -193,7 +193,8 @@ util::Outcome writeSpectraTable(const Workbench& bench, const std::filesystem::p
                                 // gathered column by column, each column's values lying together.
                                 std::vector<double> block(kBlockLines * written.size());
                                 for (int from = first; from < end; from += kBlockLines) {
-                                    const auto count = static_cast<std::size_t>(std::min(kBlockLines, end - from));
+                                    const auto count =
+                                        static_cast<std::size_t>(std::min(kBlockLines, end - from));
                                     for (std::size_t c = 0; c < written.size(); ++c)
                                         for (std::size_t i = 0; i < count; ++i)
                                             block[i * written.size() + c] =

@@ -152,7 +152,8 @@ Signal blockByBlockTransform(const Signal& in, bool reverse)
         out.im[j] = in.im[i] / static_cast<double>(n);
     }
     for (std::size_t blockSize = 2, half = 1; blockSize <= n; half = blockSize, blockSize *= 2) {
-        const double delta = (reverse ? -6.28318530717958 : 6.28318530717958) / static_cast<double>(blockSize);
+        const double delta =
+            (reverse ? -6.28318530717958 : 6.28318530717958) / static_cast<double>(blockSize);
         const double halfSine = std::sin(0.5 * delta);
         const double alpha = 2.0 * halfSine * halfSine;
         const double beta = std::sin(delta);

@@ -678,7 +678,8 @@ TEST(Synthesis2D, RunsSideBySideGiveTheRecordsOfOneThread)
     Acquisition a;
     a.addSpin(kWidthHz / 4.0, engine::kChannelH1);
     a.addSpin(-kWidthHz / 8.0, engine::kChannelC13);
-    a.recorded = listOf({xLine(0, engine::kChannelH1), multiplet(1, {{1, 4.0 * kBinHz}}), xLine(1, engine::kChannelC13)});
+    a.recorded = listOf(
+        {xLine(0, engine::kChannelH1), multiplet(1, {{1, 4.0 * kBinHz}}), xLine(1, engine::kChannelC13)});
     a.arrayedName = "T2";
     a.arrayed.clear();
     for (int r = 0; r < 21; ++r)
@@ -703,7 +704,8 @@ TEST(Synthesis2D, RunsSideBySideGiveTheRecordsOfOneThread)
     for (int r = 0; r <= 20; ++r)
         for (int c = 1; c <= 3; ++c)
             for (int p = 1; p <= kPoints; ++p) {
-                ASSERT_EQ(three.timeDomain.at(c, p, r), one.timeDomain.at(c, p, r)) << r << " " << c << " " << p;
+                ASSERT_EQ(three.timeDomain.at(c, p, r), one.timeDomain.at(c, p, r))
+                    << r << " " << c << " " << p;
                 ASSERT_EQ(three.signal.at(c, p, r), one.signal.at(c, p, r)) << r << " " << c << " " << p;
             }
 }

@@ -85,8 +85,8 @@ TEST(NumberTextBuffer, DigitPatternsMatchFormatPattern)
     std::vector<double> values = edgeValues();
     const std::vector<double> random = randomValues();
     values.insert(values.end(), random.begin(), random.end());
-    for (const char* pattern : {"0.00", "0.000000", "#.000", "#0.000", "#0.00", "0.0", "0", "#", "000.0", "#.0",
-                                "0000000000000000.00", "00000000000000000.00"}) {
+    for (const char* pattern : {"0.00", "0.000000", "#.000", "#0.000", "#0.00", "0.0", "0", "#", "000.0",
+                                "#.0", "0000000000000000.00", "00000000000000000.00"}) {
         const DigitPattern shape = parseDigitPattern(pattern);
         std::string appended;
         std::string expected;

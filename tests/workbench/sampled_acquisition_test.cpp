@@ -14,8 +14,8 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
-#include <string>
 #include <gtest/gtest.h>
+#include <string>
 #include <vector>
 
 namespace velmora::workbench {
@@ -196,7 +196,8 @@ TEST_F(SampledAcquisitionTest, SeveralRunsGiveTheRunsBeforeTheLastAndTheProfileS
     ASSERT_TRUE(table.ok);
     ASSERT_EQ(table.lines.size(), static_cast<std::size_t>(kPoints) + 1);
     for (int k = 1; k <= kPoints; ++k) {
-        std::string expected = table.lines[static_cast<std::size_t>(k)].substr(0, table.lines[static_cast<std::size_t>(k)].find('\t'));
+        std::string expected = table.lines[static_cast<std::size_t>(k)].substr(
+            0, table.lines[static_cast<std::size_t>(k)].find('\t'));
         for (const auto* parts : {&columns.runs[0], &columns.runs[1], &*columns.sum})
             for (const std::vector<double>& part : *parts)
                 expected += "\t" + util::formatGeneral(part[static_cast<std::size_t>(k - 1)]);
