@@ -12,24 +12,15 @@ namespace velmora::engine {
 // calloc's zero bytes are the value 0.0.
 static_assert(std::numeric_limits<double>::is_iec559);
 
-namespace {
-
-// calloc hands out fresh pages of a large block without writing them (they read as zeros).
-double* zeroValues(std::size_t count)
-{
-    auto* values = static_cast<double*>(std::calloc(count, sizeof(double)));
-    if (values == nullptr)
-        throw std::bad_alloc();
-    return values;
-}
-
-}  // namespace
-
 OperatorRecord::OperatorRecord(int operatorCount, int lastRun)
     : operatorCount_(operatorCount), lastRun_(lastRun)
 {
-    if (size() > 0)
-        values_.reset(zeroValues(size()));
+    if (size() == 0)
+        return;
+    // calloc hands out fresh pages of a large block without writing them (they read as zeros).
+    values_.reset(static_cast<double*>(std::calloc(size(), sizeof(double))));
+    if (!values_)
+        throw std::bad_alloc();
 }
 
 OperatorRecord::OperatorRecord(const OperatorRecord& other)
@@ -51,44 +42,19 @@ void OperatorRecord::FreeValues::operator()(double* values) const noexcept
     std::free(values);
 }
 
-SampleRecord::SampleRecord(int lastSample, int lastRun) : lastSample_(lastSample), lastRun_(lastRun)
+SampleRecord::SampleRecord(int lastSample, int lastRun)
+    : lastSample_(lastSample), lastRun_(lastRun),
+      values_(static_cast<std::size_t>(kComponents) * static_cast<std::size_t>(lastSample + 1) *
+                  static_cast<std::size_t>(lastRun + 1),
+              0.0)
 {
     if (lastSample < 0 || lastRun < 0)
         throw std::invalid_argument("a sample record needs at least one sample and one run");
-    values_.reset(zeroValues(size()));
-}
-
-SampleRecord::SampleRecord(const SampleRecord& other)
-    : lastSample_(other.lastSample_), lastRun_(other.lastRun_)
-{
-    if (other.values_) {
-        values_.reset(zeroValues(size()));
-        std::copy_n(other.values_.get(), size(), values_.get());
-    }
-}
-
-SampleRecord& SampleRecord::operator=(const SampleRecord& other)
-{
-    if (this != &other)
-        *this = SampleRecord(other);
-    return *this;
-}
-
-void SampleRecord::FreeValues::operator()(double* values) const noexcept
-{
-    std::free(values);
 }
 
 void SampleRecord::clear()
 {
-    if (values_)
-        std::fill_n(values_.get(), size(), 0.0);
-}
-
-std::size_t SampleRecord::size() const
-{
-    return static_cast<std::size_t>(kComponents) * static_cast<std::size_t>(lastSample_ + 1) *
-           static_cast<std::size_t>(lastRun_ + 1);
+    std::fill(values_.begin(), values_.end(), 0.0);
 }
 
 std::size_t SampleRecord::index(int component, int sample, int run) const

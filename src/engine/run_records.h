@@ -15,19 +15,15 @@ public:
     static constexpr int kComponents = 4;
 
     SampleRecord() = default;
-    // A zero record for samples 0..lastSample and runs 0..lastRun. Its memory comes zeroed from the
-    // system: the pages of a large record (tens of MiB for hundreds of runs) are first written by
-    // whatever fills them, and those of a record that is replaced before it is filled never are.
+    // A zero record for samples 0..lastSample and runs 0..lastRun. Its pages are cleared here, on
+    // the caller: the runs that fill it with += then write to pages already mapped for writing (a
+    // page first read as the shared zero page and then written costs a second fault and, with
+    // several threads running, a flush of every core's address cache).
     SampleRecord(int lastSample, int lastRun);
-    SampleRecord(const SampleRecord& other);
-    SampleRecord& operator=(const SampleRecord& other);
-    SampleRecord(SampleRecord&&) noexcept = default;
-    SampleRecord& operator=(SampleRecord&&) noexcept = default;
-    ~SampleRecord() = default;
 
     int lastSample() const { return lastSample_; }
     int lastRun() const { return lastRun_; }
-    bool empty() const { return !values_; }
+    bool empty() const { return values_.empty(); }
 
     double& at(int component, int sample, int run) { return values_[index(component, sample, run)]; }
     double at(int component, int sample, int run) const { return values_[index(component, sample, run)]; }
@@ -35,23 +31,18 @@ public:
     // many runs take a run at a time instead of one checked look-up per value.
     std::span<const double> samples(int component, int run) const
     {
-        return std::span<const double>(values_.get() + index(component, 0, run),
-                                       static_cast<std::size_t>(lastSample_ + 1));
+        return std::span<const double>(values_).subspan(index(component, 0, run),
+                                                        static_cast<std::size_t>(lastSample_ + 1));
     }
     void clear();
 
 private:
-    struct FreeValues {
-        void operator()(double* values) const noexcept;
-    };
-
-    std::size_t size() const;
     // Samples of one component and run lie next to each other.
     std::size_t index(int component, int sample, int run) const;
 
     int lastSample_ = -1;
     int lastRun_ = -1;
-    std::unique_ptr<double[], FreeValues> values_;
+    std::vector<double> values_;
 };
 
 // The coefficient of every operator at the point step, per run, summed over slice rows and scans
