@@ -5,8 +5,10 @@
 #include "util/work_pool.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <functional>
+#include <span>
 #include <string>
 
 namespace velmora::engine {
@@ -19,49 +21,78 @@ constexpr double kPi = 3.14159265358979;
 constexpr util::DigitPattern kValue{.minIntegerDigits = 1, .decimals = 2, .hasPoint = true};
 constexpr util::DigitPattern kFine{.minIntegerDigits = 1, .decimals = 6, .hasPoint = true};
 
-// One file's text, built line by line in one buffer: a point index, then tab-separated numbers.
+// Bytes of a table handed to the file at once: small enough to stay in the core's cache.
+constexpr std::size_t kPieceBytes = 256 * 1024;
+
+// One file's text, built line by line: a point index, then tab-separated numbers. Whole lines go
+// to the file in pieces of about kPieceBytes, so the one buffer is reused.
 class TableText {
 public:
-    explicit TableText(std::size_t expectedBytes) { text_.reserve(expectedBytes); }
+    explicit TableText(const util::TextSink& sink) : sink_(sink), text_(kPieceBytes + kPieceBytes / 4) {}
 
     void index(long long n) { util::appendInteger(text_, n); }
     void value(double x) { number(x, kValue); }
     void fine(double x) { number(x, kFine); }
-    void endLine() { text_ += util::kLineEnd; }
-    std::string take() { return std::move(text_); }
+    void endLine()
+    {
+        text_.append(util::kLineEnd);
+        if (text_.size() >= kPieceBytes)
+            flush();
+    }
+    // Writes what is left; false when any piece could not be written.
+    bool finish()
+    {
+        flush();
+        return written_;
+    }
 
 private:
     void number(double x, const util::DigitPattern& shape)
     {
-        text_ += '\t';
+        text_.append('\t');
         util::appendPattern(text_, x, shape);
     }
+    void flush()
+    {
+        written_ = written_ && sink_(text_.view());
+        text_.clear();
+    }
 
-    std::string text_;
+    const util::TextSink& sink_;
+    util::TextBuffer text_;
+    bool written_ = true;
 };
 
-// Bytes a table of `lines` lines and `columns` numbers per line is likely to take.
-std::size_t expectedBytes(int lines, int columns)
-{
-    constexpr std::size_t kNumberWidth = 8;
-    return static_cast<std::size_t>(std::max(lines, 0)) * (static_cast<std::size_t>(columns + 1) * kNumberWidth + 2);
-}
+// Points a per-run table reads from every run at a time: a line holds one point of every run, and
+// the record keeps a run's points together, so a block of lines is gathered run by run.
+constexpr int kBlockPoints = 16;
 
-// Component c of point n of a run's own signal: where the last run's record collects the sum of
-// all runs, the earlier runs are taken off it again.
+// Component c of points first..first+count-1 (count <= kBlockPoints) of a run's own signal: where
+// the last run's record collects the sum of all runs, the earlier runs are taken off it again.
 class OwnRuns {
 public:
     OwnRuns(const SampleRecord& record, bool lastRunIsSum) : record_(record), lastRunIsSum_(lastRunIsSum) {}
 
-    double at(int c, int n, int run) const
+    void points(int c, int first, int count, int run, double* out) const
     {
-        double value = record_.at(c, n, run);
+        const std::span<const double> own = record_.samples(c, run).subspan(static_cast<std::size_t>(first));
+        std::copy_n(own.begin(), count, out);
         if (lastRunIsSum_ && run == record_.lastRun())
-            for (int r = 0; r < run; ++r)
-                value -= record_.at(c, n, r);
-        return value;
+            for (int r = 0; r < run; ++r) {
+                const std::span<const double> earlier =
+                    record_.samples(c, r).subspan(static_cast<std::size_t>(first));
+                for (int i = 0; i < count; ++i)
+                    out[i] -= earlier[static_cast<std::size_t>(i)];
+            }
     }
-    double modulus(int n, int run) const { return std::hypot(at(1, n, run), at(2, n, run)); }
+    void moduli(int first, int count, int run, double* out) const
+    {
+        std::array<double, kBlockPoints> x{}, y{};
+        points(1, first, count, run, x.data());
+        points(2, first, count, run, y.data());
+        for (int i = 0; i < count; ++i)
+            out[i] = std::hypot(x[static_cast<std::size_t>(i)], y[static_cast<std::size_t>(i)]);
+    }
 
 private:
     const SampleRecord& record_;
@@ -73,23 +104,34 @@ double modulus(const SampleRecord& record, int n, int run)
     return std::hypot(record.at(1, n, run), record.at(2, n, run));
 }
 
-// One column per run.
-template <class Value> std::string perRunTable(int firstPoint, int lastPoint, int runs, Value valueAt)
+// One column per run. fillRun(run, first, count, out) gives a run's values of points
+// first..first+count-1; blocks of lines are gathered that way and then written line by line.
+template <class FillRun>
+void perRunTable(TableText& table, int firstPoint, int lastPoint, int runs, FillRun fillRun)
 {
-    TableText table(expectedBytes(lastPoint - firstPoint + 1, runs));
-    for (int n = firstPoint; n <= lastPoint; ++n) {
-        table.index(n);
-        for (int r = 0; r < runs; ++r)
-            table.value(valueAt(n, r));
-        table.endLine();
+    std::vector<double> block(static_cast<std::size_t>(kBlockPoints) * static_cast<std::size_t>(runs));
+    for (int first = firstPoint; first <= lastPoint; first += kBlockPoints) {
+        const int count = std::min(kBlockPoints, lastPoint - first + 1);
+        for (int r = 0; r < runs; ++r) {
+            std::array<double, kBlockPoints> values{};
+            fillRun(r, first, count, values.data());
+            for (int i = 0; i < count; ++i)
+                block[static_cast<std::size_t>(i) * static_cast<std::size_t>(runs) +
+                      static_cast<std::size_t>(r)] = values[static_cast<std::size_t>(i)];
+        }
+        for (int i = 0; i < count; ++i) {
+            table.index(first + i);
+            const double* line = block.data() + static_cast<std::size_t>(i) * static_cast<std::size_t>(runs);
+            for (int r = 0; r < runs; ++r)
+                table.value(line[r]);
+            table.endLine();
+        }
     }
-    return table.take();
 }
 
-std::string lastRunTable(const SampleRecord& record, int np)
+void lastRunTable(TableText& table, const SampleRecord& record, int np)
 {
     const int last = record.lastRun();
-    TableText table(expectedBytes(np, 3));
     for (int n = 1; n <= np; ++n) {
         table.index(n);
         table.value(record.at(1, n, last));
@@ -97,7 +139,6 @@ std::string lastRunTable(const SampleRecord& record, int np)
         table.value(modulus(record, n, last));
         table.endLine();
     }
-    return table.take();
 }
 
 // Phase of the last run in degrees, unwrapped from point to point.
@@ -130,38 +171,42 @@ util::Outcome writeMagnetisationFiles(const std::filesystem::path& directory, co
     const int runs = t.lastRun() + 1;
     const double dtSeconds = s.spectralWidthHz > 0.0 ? 1.0 / s.spectralWidthHz : 0.0;
 
-    // Every table is formatted and written by one piece of work; the tables run side by side.
+    // Every table is formatted and written by one piece of work, in pieces through one buffer; the
+    // tables run side by side.
     const OwnRuns ownTime(t, s.lastRunIsSum), ownSignal(f, s.lastRunIsSum);
     const auto component = [&](const OwnRuns& r, int c) {
-        return [&r, c, np, runs] { return perRunTable(1, np, runs, [&](int n, int run) { return r.at(c, n, run); }); };
+        return [&r, c, np, runs](TableText& table) {
+            perRunTable(table, 1, np, runs, [&](int run, int first, int count, double* out) {
+                r.points(c, first, count, run, out);
+            });
+        };
     };
     const auto modulusTable = [&](const OwnRuns& r, int first, int last) {
-        return [&r, first, last, runs] {
-            return perRunTable(first, last, runs, [&](int n, int run) { return r.modulus(n, run); });
+        return [&r, first, last, runs](TableText& table) {
+            perRunTable(table, first, last, runs,
+                        [&](int run, int from, int count, double* out) { r.moduli(from, count, run, out); });
         };
     };
     const std::vector<double> fidPhase = unwrappedPhase(t, np);
     const std::vector<double> spectrumPhase = unwrappedPhase(f, np);
     const auto fineTable = [np](const auto& valueAt) {
-        return [np, valueAt] {
-            TableText table(expectedBytes(np, 1));
+        return [np, valueAt](TableText& table) {
             for (int n = 1; n <= np; ++n) {
                 table.index(n);
                 table.fine(valueAt(n));
                 table.endLine();
             }
-            return table.take();
         };
     };
-    const std::vector<std::pair<const char*, std::function<std::string()>>> files = {
+    const std::vector<std::pair<const char*, std::function<void(TableText&)>>> files = {
         {"a_X.dat", component(ownTime, 1)},
         {"a_Y.dat", component(ownTime, 2)},
         {"a_XY.dat", modulusTable(ownTime, 1, np)},
         {"aFT_X.dat", component(ownSignal, 1)},
         {"aFT_Y.dat", component(ownSignal, 2)},
         {"aFT_XY.dat", modulusTable(ownSignal, 1, np)},
-        {"a_sum.dat", [&] { return lastRunTable(t, np); }},
-        {"aFT_sum.dat", [&] { return lastRunTable(f, np); }},
+        {"a_sum.dat", [&](TableText& table) { lastRunTable(table, t, np); }},
+        {"aFT_sum.dat", [&](TableText& table) { lastRunTable(table, f, np); }},
         {"a_Z.dat", component(ownTime, 3)},
         {"aFT_XYcenter.dat", modulusTable(ownSignal, np / 4 + 1, 3 * np / 4)},
         {"a_last_phase.dat", fineTable([&](int n) { return fidPhase[static_cast<std::size_t>(n)]; })},
@@ -172,33 +217,35 @@ util::Outcome writeMagnetisationFiles(const std::filesystem::path& directory, co
          })},
         {"aFT_last_phase.dat", fineTable([&](int n) { return spectrumPhase[static_cast<std::size_t>(n)]; })},
         {"aFT_last_freq.dat",
-         [&] {
-             TableText table(expectedBytes(np, 2));
+         [&](TableText& table) {
              for (int n = 1; n <= np; ++n) {
                  table.index(n);
                  table.fine((np / 2 + 1 - n) * s.spectralWidthHz / np);
                  table.fine(modulus(f, n, f.lastRun()));
                  table.endLine();
              }
-             return table.take();
          }},
         {"aaa.dat",
-         [&] {
-             TableText table(expectedBytes(static_cast<int>(s.arrayedValues.size()), 1));
+         [&](TableText& table) {
              for (std::size_t r = 0; r < s.arrayedValues.size(); ++r) {
                  table.index(static_cast<long long>(r));
                  table.fine(s.arrayedValues[r]);
                  table.endLine();
              }
-             return table.take();
          }},
     };
 
     std::vector<util::Outcome> written(files.size(), util::Outcome::success());
     util::WorkPool pool(s.threads);
     pool.run(static_cast<int>(files.size()), [&](int k, int /*worker*/) {
-        const auto& [name, table] = files[static_cast<std::size_t>(k)];
-        written[static_cast<std::size_t>(k)] = util::writeWholeText(directory / name, table());
+        const auto& [name, fill] = files[static_cast<std::size_t>(k)];
+        const std::function<void(TableText&)>& fillTable = fill;  // clang 14 captures no structured binding
+        written[static_cast<std::size_t>(k)] =
+            util::writeTextInPieces(directory / name, [&fillTable](const util::TextSink& sink) {
+                TableText table(sink);
+                fillTable(table);
+                return table.finish();
+            });
     });
     for (const util::Outcome& outcome : written)
         if (!outcome)

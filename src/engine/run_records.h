@@ -15,7 +15,10 @@ public:
     static constexpr int kComponents = 4;
 
     SampleRecord() = default;
-    // A zero record for samples 0..lastSample and runs 0..lastRun.
+    // A zero record for samples 0..lastSample and runs 0..lastRun. Its pages are cleared here, on
+    // the caller: the runs that fill it with += then write to pages already mapped for writing (a
+    // page first read as the shared zero page and then written costs a second fault and, with
+    // several threads running, a flush of every core's address cache).
     SampleRecord(int lastSample, int lastRun);
 
     int lastSample() const { return lastSample_; }
@@ -24,6 +27,13 @@ public:
 
     double& at(int component, int sample, int run) { return values_[index(component, sample, run)]; }
     double at(int component, int sample, int run) const { return values_[index(component, sample, run)]; }
+    // Samples 0..lastSample of one component and run, which lie next to each other: readers of
+    // many runs take a run at a time instead of one checked look-up per value.
+    std::span<const double> samples(int component, int run) const
+    {
+        return std::span<const double>(values_).subspan(index(component, 0, run),
+                                                        static_cast<std::size_t>(lastSample_ + 1));
+    }
     void clear();
 
 private:

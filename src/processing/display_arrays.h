@@ -8,6 +8,7 @@
 #include "pulses/acquisition_pulse.h"
 
 #include <cstddef>
+#include <span>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -58,6 +59,12 @@ public:
     int lastRun() const { return lastRun_; }
     int pointCount() const { return pointCount_; }
     double at(int run, int part, int point) const { return values_[index(run, part, point)]; }
+    // The points of one part of one run, which lie next to each other.
+    std::span<const double> points(int run, int part) const
+    {
+        return std::span<const double>(values_).subspan(index(run, part, 0),
+                                                        static_cast<std::size_t>(pointCount_));
+    }
 
 private:
     std::size_t index(int run, int part, int point) const

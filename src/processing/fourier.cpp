@@ -1,5 +1,7 @@
 // Radix-2 decimation-in-time transform with twiddle factors from a recurrence (two sines per stage,
-// no sine table), scaled by 1/N in both directions.
+// no sine table), scaled by 1/N in both directions. Every block of a stage steps the same twiddle
+// sequence from 1, so each twiddle is computed once per stage and applied to that butterfly of
+// every block: the same numbers, without a recurrence chain per block.
 #include "processing/fourier.h"
 
 #include <cmath>
@@ -65,8 +67,8 @@ bool Fourier(int NumSamples, std::span<const double> realIn, std::span<const dou
         }
     }
 
-    // Scaled copy into bit-reversed order.
-    const double count = static_cast<double>(NumSamples);
+    // Scaled copy into bit-reversed order. 1/N is a power of two, so the product is the quotient.
+    const double scale = 1.0 / static_cast<double>(NumSamples);
     for (std::size_t i = 0; i < n; ++i) {
         std::size_t rest = i;
         std::size_t j = 0;
@@ -74,22 +76,23 @@ bool Fourier(int NumSamples, std::span<const double> realIn, std::span<const dou
             j = (j << 1) | (rest & 1U);
             rest >>= 1;
         }
-        realOut[j] = realIn[i] / count;
-        imagOut[j] = imagIn[i] / count;
+        realOut[j] = realIn[i] * scale;
+        imagOut[j] = imagIn[i] * scale;
     }
 
     // Butterflies. Within a block the twiddle w starts at 1 and is multiplied by exp(i delta) after
     // each butterfly: w <- w - (alpha w - i beta w), alpha = 2 sin^2(delta / 2) = 1 - cos delta.
+    // The butterflies of a stage touch disjoint pairs, so their order does not change the result.
     const double angleNumerator = reverse ? -kTwoPi : kTwoPi;
     for (std::size_t blockSize = 2, half = 1; blockSize <= n; half = blockSize, blockSize *= 2) {
         const double deltaRad = angleNumerator / static_cast<double>(blockSize);
         const double halfSine = std::sin(0.5 * deltaRad);
         const double alpha = 2.0 * halfSine * halfSine;
         const double beta = std::sin(deltaRad);
-        for (std::size_t start = 0; start < n; start += blockSize) {
-            double wRe = 1.0;
-            double wIm = 0.0;
-            for (std::size_t k = start; k < start + half; ++k) {
+        double wRe = 1.0;
+        double wIm = 0.0;
+        for (std::size_t j = 0; j < half; ++j) {
+            for (std::size_t k = j; k < n; k += blockSize) {
                 const std::size_t m = k + half;
                 const double tRe = wRe * realOut[m] - wIm * imagOut[m];
                 const double tIm = wRe * imagOut[m] + wIm * realOut[m];
@@ -97,10 +100,10 @@ bool Fourier(int NumSamples, std::span<const double> realIn, std::span<const dou
                 imagOut[m] = imagOut[k] - tIm;
                 realOut[k] += tRe;
                 imagOut[k] += tIm;
-                const double wImOld = wIm;
-                wIm = wIm - (alpha * wIm - beta * wRe);
-                wRe = wRe - (beta * wImOld + alpha * wRe);
             }
+            const double wImOld = wIm;
+            wIm = wIm - (alpha * wIm - beta * wRe);
+            wRe = wRe - (beta * wImOld + alpha * wRe);
         }
     }
     return true;

@@ -25,6 +25,10 @@ std::size_t at(int i)
     return static_cast<std::size_t>(i);
 }
 
+// Direct points whose indirect signals are gathered together (16 x np values each for the real
+// and imaginary parts).
+constexpr int kBlockPoints = 16;
+
 }  // namespace
 
 std::optional<Map2D> buildMap2D(const Map2DInput& in)
@@ -73,27 +77,50 @@ std::optional<Map2D> buildMap2D(const Map2DInput& in)
     const int pieceCount = std::min(np, 8 * pool.threads());
     std::vector<std::pair<double, double>> extremes(at(pieceCount), {kMapMaximumStart, kMapMinimumStart});
     pool.run(pieceCount, [&](int piece, int /*worker*/) {
-        // Zero filled beyond Ni: only the first Ni + 1 values are ever written.
-        std::vector<double> re1(at(np), 0.0), im1(at(np), 0.0), out1Re(at(np)), out1Im(at(np));
-        auto& [maximum, minimum] = extremes[at(piece)];
-        for (int p = np * piece / pieceCount; p < np * (piece + 1) / pieceCount; ++p) {
-            if (in.progress)
-                in.progress(p);
+        // Zero filled beyond Ni: only the first Ni + 1 values of each signal are ever written.
+        std::vector<double> re1(at(kBlockPoints) * at(np), 0.0), im1(at(kBlockPoints) * at(np), 0.0);
+        // The block's spectra, each in map order (zero indirect frequency at q = np/2).
+        std::vector<double> spectra(at(kBlockPoints) * at(np)), out1Re(at(np)), out1Im(at(np));
+        double maximum = kMapMaximumStart;
+        double minimum = kMapMinimumStart;
+        const int end = np * (piece + 1) / pieceCount;
+        for (int first = np * piece / pieceCount; first < end; first += kBlockPoints) {
+            const int count = std::min(kBlockPoints, end - first);
             // States: the cosine run gives the real part and the negated sine run the imaginary part
-            // of the indirect signal, so one sign of indirect frequency is told from the other.
+            // of the indirect signal, so one sign of indirect frequency is told from the other. The
+            // record keeps a run's points together, so the block's signals are gathered run by run.
             for (int k = 0; k <= ni; ++k) {
-                re1[at(k)] = in.timeDomain.at(component, p + 1, 2 * k) * w1[at(k)];
-                im1[at(k)] = -in.timeDomain.at(component, p + 1, 2 * k + 1) * w1[at(k)];
+                const std::span<const double> cosine =
+                    in.timeDomain.samples(component, 2 * k).subspan(at(first) + 1);
+                const std::span<const double> sine =
+                    in.timeDomain.samples(component, 2 * k + 1).subspan(at(first) + 1);
+                for (int i = 0; i < count; ++i) {
+                    re1[at(i) * at(np) + at(k)] = cosine[at(i)] * w1[at(k)];
+                    im1[at(i) * at(np) + at(k)] = -sine[at(i)] * w1[at(k)];
+                }
             }
-            if (!Fourier(np, re1, im1, out1Re, out1Im, false, in.messages))
-                throw std::logic_error("2D map: the transform refused a checked length");
-            for (int q = 0; q < np; ++q) {
-                const double value = out1Re[at(q < half ? q + half : q - half)];
-                map.at(q, p) = value;
-                maximum = std::max(maximum, value);
-                minimum = std::min(minimum, value);
+            for (int i = 0; i < count; ++i) {
+                const int p = first + i;
+                if (in.progress)
+                    in.progress(p);
+                const std::span<const double> signalRe(re1.data() + at(i) * at(np), at(np));
+                const std::span<const double> signalIm(im1.data() + at(i) * at(np), at(np));
+                if (!Fourier(np, signalRe, signalIm, out1Re, out1Im, false, in.messages))
+                    throw std::logic_error("2D map: the transform refused a checked length");
+                double* spectrum = spectra.data() + at(i) * at(np);
+                for (int q = 0; q < np; ++q) {
+                    const double value = out1Re[at(q < half ? q + half : q - half)];
+                    spectrum[q] = value;
+                    maximum = std::max(maximum, value);
+                    minimum = std::min(minimum, value);
+                }
             }
+            // Row by row into the map: the block's points of a row lie together.
+            for (int q = 0; q < np; ++q)
+                for (int i = 0; i < count; ++i)
+                    map.at(q, first + i) = spectra[at(i) * at(np) + at(q)];
         }
+        extremes[at(piece)] = {maximum, minimum};
     });
     for (const auto& [maximum, minimum] : extremes) {
         map.maximum = std::max(map.maximum, maximum);

@@ -7,11 +7,13 @@
 #include "processing/fourier.h"
 #include "util/rounding.h"
 #include "util/text_compare.h"
+#include "util/work_pool.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -115,10 +117,12 @@ void validate(const SynthesisInput& in)
 // (the plainly correct reference).
 enum class LineSum { fast, straightforward };
 
+// One synthesizer works one run at a time into the shared result; the runs of a 2D synthesis
+// (each written to its own run of the records) go side by side, one synthesizer per thread.
 class Synthesizer {
 public:
-    Synthesizer(const SynthesisInput& in, LineSum method);
-    SynthesisResult run();
+    Synthesizer(const SynthesisInput& in, LineSum method, SynthesisResult& result);
+    void synthesizeRun(int run);
 
 private:
     void prepareRun(double arrayedValue);
@@ -152,19 +156,16 @@ private:
     util::UniformRandom localRandom_{1};
     util::UniformRandom& random_;
 
-    SynthesisResult result_;
+    SynthesisResult& result_;
 };
 
-Synthesizer::Synthesizer(const SynthesisInput& in, LineSum method)
+Synthesizer::Synthesizer(const SynthesisInput& in, LineSum method, SynthesisResult& result)
     : in_(in), np_(in.pointCount), twoD_(in.runsPerValue == 2),
       arrayedT2_(util::equalsIgnoreCase(in.arrayedName, "T2")),
       dtS_(util::toSingle(1.0 / in.spectralWidthHz)), a_(util::toSingle(in.lineBroadeningHz) * dtS_),
       window_(at(np_)), decay_(at(in.spins.count) * at(np_), 1.0), sliceOffsetHz_(at(in.lastSlice) + 1, 0.0),
       re_(at(np_)), im_(at(np_)), outRe_(at(np_)), outIm_(at(np_)), cos_(at(np_)), sin_(at(np_)),
-      factor_(at(np_)),
-      random_(in.random != nullptr ? *in.random : localRandom_), result_{
-                                                                     engine::SampleRecord(np_, in.lastRun),
-                                                                     engine::SampleRecord(np_, in.lastRun)}
+      factor_(at(np_)), random_(in.random != nullptr ? *in.random : localRandom_), result_(result)
 {
     fillWindow(window_, util::equalsIgnoreCase(in.window, "Gauss"), a_);
     if (in.t2Decay) {
@@ -352,29 +353,60 @@ void Synthesizer::store(int c, int run)
     }
 }
 
-SynthesisResult Synthesizer::run()
+void Synthesizer::synthesizeRun(int r)
 {
-    for (int r = 0; r <= in_.lastRun; ++r) {
-        prepareRun(in_.arrayedValues[at(r)]);
-        const int firstChannel = twoD_ ? 0 : in_.detectionChannel;
-        const int lastChannel = twoD_ ? engine::kRfChannelCount - 1 : in_.detectionChannel;
-        for (int c = firstChannel; c <= lastChannel; ++c) {
-            const bool signalPresent = accumulateChannel(c, r);
-            if (signalPresent && in_.noise)
-                addNoise();
-            for (std::size_t k = 0; k < at(np_); ++k) {
-                re_[k] *= window_[k];
-                im_[k] *= window_[k];
-            }
-            // The length was checked before the first run, so the transform cannot refuse it.
-            if (!Fourier(np_, re_, im_, outRe_, outIm_, false, in_.messages))
-                throw std::logic_error("spectrum synthesis: the transform refused a checked length");
-            store(c, r);
+    prepareRun(in_.arrayedValues[at(r)]);
+    const int firstChannel = twoD_ ? 0 : in_.detectionChannel;
+    const int lastChannel = twoD_ ? engine::kRfChannelCount - 1 : in_.detectionChannel;
+    for (int c = firstChannel; c <= lastChannel; ++c) {
+        const bool signalPresent = accumulateChannel(c, r);
+        if (signalPresent && in_.noise)
+            addNoise();
+        for (std::size_t k = 0; k < at(np_); ++k) {
+            re_[k] *= window_[k];
+            im_[k] *= window_[k];
         }
-        if (in_.runDone)
-            in_.runDone(r);
+        // The length was checked before the first run, so the transform cannot refuse it.
+        if (!Fourier(np_, re_, im_, outRe_, outIm_, false, in_.messages))
+            throw std::logic_error("spectrum synthesis: the transform refused a checked length");
+        store(c, r);
     }
-    return std::move(result_);
+}
+
+// Every run in turn; the runs of a 2D synthesis side by side on the pool. A 1D run adds into the
+// last run's record in run order, and noise draws from one generator, so those stay on one thread.
+SynthesisResult synthesizeRuns(const SynthesisInput& in, LineSum method)
+{
+    SynthesisResult result{engine::SampleRecord(in.pointCount, in.lastRun),
+                           engine::SampleRecord(in.pointCount, in.lastRun)};
+    const bool sideBySide = in.runsPerValue == 2 && !in.noise && in.threads > 1 && in.lastRun > 0;
+    if (!sideBySide) {
+        Synthesizer synthesizer(in, method, result);
+        for (int r = 0; r <= in.lastRun; ++r) {
+            synthesizer.synthesizeRun(r);
+            if (in.runDone)
+                in.runDone(r);
+        }
+        return result;
+    }
+    util::WorkPool pool(in.threads);
+    // Each worker's synthesizer (its working arrays and line sum) is made on its first run.
+    std::vector<std::optional<Synthesizer>> workers(at(pool.threads()));
+    // A few runs per thread at a time, then their progress, in order, on the caller.
+    const int batch = 4 * pool.threads();
+    for (int first = 0; first <= in.lastRun; first += batch) {
+        const int count = std::min(batch, in.lastRun + 1 - first);
+        pool.run(count, [&](int k, int worker) {
+            std::optional<Synthesizer>& synthesizer = workers[at(worker)];
+            if (!synthesizer)
+                synthesizer.emplace(in, method, result);
+            synthesizer->synthesizeRun(first + k);
+        });
+        if (in.runDone)
+            for (int r = first; r < first + count; ++r)
+                in.runDone(r);
+    }
+    return result;
 }
 
 }  // namespace
@@ -392,8 +424,7 @@ std::optional<SynthesisResult> synthesize(const SynthesisInput& input, LineSum m
         return std::nullopt;
     }
     validate(input);
-    Synthesizer synthesizer(input, method);
-    return synthesizer.run();
+    return synthesizeRuns(input, method);
 }
 
 }  // namespace

@@ -64,8 +64,12 @@ struct SynthesisInput {
 
     // The generator the noise draws from; it is reseeded with 1 for every FID. A local one when null.
     util::UniformRandom* random = nullptr;
-    // Called after every run with its index, where the window shows the run and yields.
+    // Called after every run with its index, in run order, where the window shows the run and
+    // yields (on the calling thread; runs synthesized side by side report after their batch).
     std::function<void(int run)> runDone{};
+    // Threads that synthesize the runs of a 2D run without noise side by side (the records do not
+    // depend on it).
+    int threads = 1;
 };
 
 struct SynthesisResult {

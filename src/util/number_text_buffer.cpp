@@ -2,19 +2,24 @@
 // product of their binary value with a power of ten in 128-bit integers and round it by hand: the
 // general format to 15 significant digits with exact halves to even (as std::to_chars, which
 // formatGeneral uses, rounds them), a digit pattern to its decimals with halves away from zero.
-// Other values go through std::to_chars: the general format's scientific digits, and for a pattern
-// the correctly rounded fixed digits, which differ from halves-away only on an exact half. An
-// exact half at d decimals needs a value with at most d + 1 binary fraction digits (2^-k has
-// exactly k decimal fraction digits); such a value is written exactly with d + 1 decimals and
-// rounded here by hand.
+// The binary value is read from the bits of the double and the digits are written two at a time
+// straight into the room a TextBuffer hands out (or a small stack buffer that joins a string in one
+// append), so a number costs no library call on this path. Other values go through std::to_chars: the general
+// format's scientific digits, and for a pattern the correctly rounded fixed digits, which differ from
+// halves-away only on an exact half. An exact half at d decimals needs a value with at most d + 1
+// binary fraction digits (2^-k has exactly k decimal fraction digits); such a value is written
+// exactly with d + 1 decimals and rounded here by hand.
 #include "util/number_text_buffer.h"
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <string_view>
 
@@ -30,12 +35,15 @@ constexpr int kPlainMaxExponent = 14;
 constexpr int kMaxBufferedDecimals = 160;
 using FixedBuffer = std::array<char, 320 + kMaxBufferedDecimals>;
 
-bool appendNonFinite(std::string& out, double x)
+std::string_view nonFiniteText(double x)
 {
-    if (std::isfinite(x))
-        return false;
-    out += std::isnan(x) ? kNaNText : (x > 0 ? kInfinityText : kNegativeInfinityText);
-    return true;
+    return std::isnan(x) ? kNaNText : (x > 0 ? kInfinityText : kNegativeInfinityText);
+}
+
+char* writeText(char* p, std::string_view text)
+{
+    std::memcpy(p, text.data(), text.size());
+    return p + text.size();
 }
 
 // Powers of five up to 5^27 (below 2^63), for the exact products below.
@@ -48,24 +56,96 @@ constexpr std::array<std::uint64_t, 28> kPowersOfFive = [] {
     return powers;
 }();
 
+// Magnitudes below 2^62 10^-d: their units of 10^-d fit 62 bits.
+constexpr std::array<double, kMaxIntegerDecimals + 1> kUnitsLimit = [] {
+    std::array<double, kMaxIntegerDecimals + 1> limits{};
+    double limit = 4611686018427387904.0;  // 2^62
+    for (double& entry : limits) {
+        entry = limit;
+        limit /= 10.0;
+    }
+    return limits;
+}();
+
+// "00", "01", ..., "99": digits are written two at a time.
+constexpr std::array<char, 200> kDigitPairs = [] {
+    std::array<char, 200> pairs{};
+    for (std::size_t k = 0; k < 100; ++k) {
+        pairs[2 * k] = static_cast<char>('0' + k / 10);
+        pairs[2 * k + 1] = static_cast<char>('0' + k % 10);
+    }
+    return pairs;
+}();
+
+// Writes the four digits of g < 10^4 at p.
+void writeFourDigits(char* p, std::uint32_t g)
+{
+    std::memcpy(p, &kDigitPairs[static_cast<std::size_t>(g / 100) * 2], 2);
+    std::memcpy(p + 2, &kDigitPairs[static_cast<std::size_t>(g % 100) * 2], 2);
+}
+
+// Writes the `count` lowest decimal digits of v, leading zeros included, so that they end just
+// before `end`. Eight digits at a time are split into halves of four, whose divisions do not wait
+// for one another.
+void writeDigits(char* end, std::uint64_t v, int count)
+{
+    for (; count >= 8; count -= 8) {
+        const auto low = static_cast<std::uint32_t>(v % 100000000);
+        v /= 100000000;
+        end -= 8;
+        writeFourDigits(end, low / 10000);
+        writeFourDigits(end + 4, low % 10000);
+    }
+    for (; count >= 2; count -= 2) {
+        end -= 2;
+        std::memcpy(end, &kDigitPairs[static_cast<std::size_t>(v % 100) * 2], 2);
+        v /= 100;
+    }
+    if (count == 1)
+        end[-1] = static_cast<char>('0' + v % 10);
+}
+
+// Decimal digits of v (1 for zero).
+int digitCount(std::uint64_t v)
+{
+    int count = 1;
+    for (std::uint64_t bound = 10; count < 20 && v >= bound; bound *= 10)
+        ++count;
+    return count;
+}
+
 __extension__ using Wide = unsigned __int128;
+
+// A positive normal double as m 2^(e - 53) with a 53-bit m (the frexp exponent e); none for
+// zeros, subnormals and non-finite values.
+struct BinaryValue {
+    std::uint64_t mantissa = 0;
+    int exponent = 0;
+};
+
+std::optional<BinaryValue> binaryValue(double magnitude)
+{
+    const auto bits = std::bit_cast<std::uint64_t>(magnitude);
+    const auto biased = static_cast<int>((bits >> 52) & 0x7ff);
+    if (biased == 0 || biased == 0x7ff)
+        return std::nullopt;
+    constexpr std::uint64_t kHiddenBit = std::uint64_t{1} << 52;
+    return BinaryValue{(bits & (kHiddenBit - 1)) | kHiddenBit, biased - 1022};
+}
 
 // |x| in units of 10^-decimals, rounded half away from zero on its exact binary value, when the
 // result fits 62 bits (every table value): |x| = m 2^(e - 53) with a 53-bit m, so |x| 10^d =
 // m 5^d 2^(e - 53 + d) is an integer product and a shift, done in 128 bits. None otherwise.
 std::optional<std::uint64_t> roundedUnits(double magnitude, int decimals)
 {
-    if (decimals > kMaxIntegerDecimals ||
-        !(magnitude < std::ldexp(1.0, 62) / static_cast<double>(kPowersOfFive[static_cast<std::size_t>(decimals)]) /
-                          std::ldexp(1.0, decimals)))
+    if (decimals > kMaxIntegerDecimals || !(magnitude < kUnitsLimit[static_cast<std::size_t>(decimals)]))
         return std::nullopt;
-    if (magnitude == 0.0)
-        return 0;
-    int exponent = 0;
-    const double fraction = std::frexp(magnitude, &exponent);
-    const auto mantissa = static_cast<std::uint64_t>(std::ldexp(fraction, 53));
-    const Wide product = static_cast<Wide>(mantissa) * kPowersOfFive[static_cast<std::size_t>(decimals)];
-    const int shift = 53 - exponent - decimals;
+    const std::optional<BinaryValue> binary = binaryValue(magnitude);
+    if (!binary)
+        return 0;  // zero, or a subnormal: far below half a unit
+    const Wide product =
+        static_cast<Wide>(binary->mantissa) * kPowersOfFive[static_cast<std::size_t>(decimals)];
+    const int shift = 53 - binary->exponent - decimals;
     if (shift <= 0)
         return static_cast<std::uint64_t>(product << -shift);
     if (shift >= 100)
@@ -74,24 +154,30 @@ std::optional<std::uint64_t> roundedUnits(double magnitude, int decimals)
 }
 
 // Writes `units` with the point `decimals` digits from the right, the integer part padded with
-// zeros to `minIntegerDigits` digits (an integer part of zero is no digit of its own).
-void appendUnits(std::string& out, std::uint64_t units, const DigitPattern& shape)
+// zeros to `minIntegerDigits` digits (an integer part of zero is no digit of its own), after a
+// minus sign when `negative`; returns the end. It takes at most 1 + max(minIntegerDigits, 19) + 1
+// + decimals characters.
+char* writeUnits(char* p, bool negative, std::uint64_t units, const DigitPattern& shape)
 {
-    std::array<char, 24> digits{};
-    const auto result = std::to_chars(digits.data(), digits.data() + digits.size(), units);
-    const auto length = units == 0 ? 0 : static_cast<std::size_t>(result.ptr - digits.data());
-    const auto decimals = static_cast<std::size_t>(shape.decimals);
-    const std::size_t integerDigits = length > decimals ? length - decimals : 0;
-    const auto minimum = static_cast<std::size_t>(shape.minIntegerDigits);
-    if (integerDigits < minimum)
-        out.append(minimum - integerDigits, '0');
-    out.append(digits.data(), integerDigits);
+    const int length = units == 0 ? 0 : digitCount(units);
+    const int decimals = shape.decimals;
+    const int integerDigits = length > decimals ? length - decimals : 0;
+    if (negative)
+        *p++ = '-';
+    if (shape.minIntegerDigits > integerDigits) {
+        const auto padding = static_cast<std::size_t>(shape.minIntegerDigits - integerDigits);
+        std::memset(p, '0', padding);
+        p += padding;
+    }
+    // The digits of units, the decimals' leading zeros written as digits of a wider number.
+    const int written = std::max(length, decimals);
+    writeDigits(p + written, units, written);
     if (!shape.hasPoint)
-        return;
-    out += '.';
-    if (length < decimals)
-        out.append(decimals - length, '0');
-    out.append(digits.data() + integerDigits, length - integerDigits);
+        return p + written;
+    // The decimals move one place right to open the point.
+    std::memmove(p + integerDigits + 1, p + integerDigits, static_cast<std::size_t>(decimals));
+    p[integerDigits] = '.';
+    return p + written + 1;
 }
 
 // Adds one unit in the last digit of text[0, end), stepping over the point; false on a carry out
@@ -154,17 +240,19 @@ std::optional<SignificantDigits> significantByIntegers(double magnitude)
     constexpr std::uint64_t kBeyond = 10 * kLowest;
     if (!(magnitude >= 1e-13 && magnitude < 1e15))
         return std::nullopt;
-    int binaryExponent = 0;
-    const double fraction = std::frexp(magnitude, &binaryExponent);
-    const auto mantissa = static_cast<std::uint64_t>(std::ldexp(fraction, 53));
+    const std::optional<BinaryValue> binary = binaryValue(magnitude);
+    if (!binary)
+        return std::nullopt;
     // magnitude >= 2^(e - 1): log10 of that, rounded down, is the exponent or one below it.
-    int exponent = static_cast<int>(std::floor((binaryExponent - 1) * 0.30102999566398120));
+    // 78913 / 2^18 is log10(2) to within 2e-7, exact enough for |e| below a thousand.
+    int exponent = ((binary->exponent - 1) * 78913) >> 18;
     for (int attempt = 0; attempt < 2; ++attempt, ++exponent) {
         const int scale = kSignificantDigits - 1 - exponent;
-        const int shift = 53 - binaryExponent - scale;
+        const int shift = 53 - binary->exponent - scale;
         if (scale < 0 || static_cast<std::size_t>(scale) >= kPowersOfFive.size() || shift <= 0 || shift >= 127)
             return std::nullopt;
-        const Wide product = static_cast<Wide>(mantissa) * kPowersOfFive[static_cast<std::size_t>(scale)];
+        const Wide product =
+            static_cast<Wide>(binary->mantissa) * kPowersOfFive[static_cast<std::size_t>(scale)];
         const Wide whole = product >> shift;
         if (whole >= kBeyond)
             continue;  // the estimate was one low
@@ -181,7 +269,7 @@ std::optional<SignificantDigits> significantByIntegers(double magnitude)
             digits = kLowest;
             ++d.exponent;
         }
-        (void)std::to_chars(d.digits.data(), d.digits.data() + d.digits.size(), digits);
+        writeDigits(d.digits.data() + kSignificantDigits, digits, kSignificantDigits);
         d.count = kSignificantDigits;
         dropTrailingZeros(d);
         return d;
@@ -189,65 +277,83 @@ std::optional<SignificantDigits> significantByIntegers(double magnitude)
     return std::nullopt;
 }
 
-}  // namespace
-
-void appendGeneral(std::string& out, double x)
+// Writes the general format of a finite non-zero value from its digits; returns the end. The
+// longest text, "-0.0000" and 15 digits or "-d." and 14 digits with "E-308", is 22 characters.
+char* writeGeneral(char* p, bool negative, const SignificantDigits& d)
 {
-    if (appendNonFinite(out, x))
-        return;
+    const char* digits = d.digits.data();
+    const auto count = static_cast<std::size_t>(d.count);
+    if (negative)
+        *p++ = '-';
+    if (d.exponent < kPlainMinExponent || d.exponent > kPlainMaxExponent) {
+        *p++ = digits[0];
+        if (count > 1) {
+            *p++ = '.';
+            std::memcpy(p, digits + 1, count - 1);
+            p += count - 1;
+        }
+        *p++ = 'E';
+        *p++ = d.exponent < 0 ? '-' : '+';
+        const int size = std::abs(d.exponent);
+        const int width = size < 100 ? 2 : 3;
+        writeDigits(p + width, static_cast<std::uint64_t>(size), width);
+        return p + width;
+    }
+    if (d.exponent < 0) {
+        const auto zeros = static_cast<std::size_t>(-d.exponent - 1);
+        std::memcpy(p, "0.000", 2 + zeros);
+        p += 2 + zeros;
+        std::memcpy(p, digits, count);
+        return p + count;
+    }
+    const auto integerDigits = static_cast<std::size_t>(d.exponent) + 1;
+    if (count <= integerDigits) {
+        std::memcpy(p, digits, count);
+        std::memset(p + count, '0', integerDigits - count);
+        return p + integerDigits;
+    }
+    std::memcpy(p, digits, integerDigits);
+    p += integerDigits;
+    *p++ = '.';
+    std::memcpy(p, digits + integerDigits, count - integerDigits);
+    return p + (count - integerDigits);
+}
+
+// The general format of any value; returns the end. It takes at most kGeneralRoom characters.
+constexpr std::size_t kGeneralRoom = 32;
+char* writeGeneral(char* p, double x)
+{
+    if (!std::isfinite(x))
+        return writeText(p, nonFiniteText(x));
     if (x == 0.0) {
-        out += '0';
-        return;
+        *p = '0';
+        return p + 1;
     }
     const double magnitude = std::fabs(x);
     const std::optional<SignificantDigits> exact = significantByIntegers(magnitude);
-    const SignificantDigits d = exact ? *exact : significantByToChars(magnitude);
-    const std::string_view all(d.digits.data(), static_cast<std::size_t>(d.count));
-    if (x < 0)
-        out += '-';
-    if (d.exponent < kPlainMinExponent || d.exponent > kPlainMaxExponent) {
-        out += all.front();
-        if (d.count > 1) {
-            out += '.';
-            out += all.substr(1);
-        }
-        out += 'E';
-        out += d.exponent < 0 ? '-' : '+';
-        const int size = std::abs(d.exponent);
-        if (size < 10)
-            out += '0';
-        appendInteger(out, size);
-        return;
-    }
-    if (d.exponent < 0) {
-        out += "0.";
-        out.append(static_cast<std::size_t>(-d.exponent - 1), '0');
-        out += all;
-        return;
-    }
-    const auto integerDigits = static_cast<std::size_t>(d.exponent) + 1;
-    if (all.size() <= integerDigits) {
-        out += all;
-        out.append(integerDigits - all.size(), '0');
-        return;
-    }
-    out += all.substr(0, integerDigits);
-    out += '.';
-    out += all.substr(integerDigits);
+    return writeGeneral(p, x < 0, exact ? *exact : significantByToChars(magnitude));
 }
 
-void appendPattern(std::string& out, double x, const DigitPattern& shape)
+// A pattern of up to 16 '0' placeholders before the point, for a value whose units fit 62 bits
+// (every table value), takes at most kPatternRoom characters: writes it and returns the end. Other
+// values and patterns give nullptr and take the routine below.
+constexpr int kMaxRoomPadding = 16;
+constexpr std::size_t kPatternRoom = 1 + 19 + 1 + kMaxIntegerDecimals;
+char* writeShortPattern(char* p, double x, const DigitPattern& shape)
 {
-    if (appendNonFinite(out, x))
-        return;
+    if (!std::isfinite(x))
+        return writeText(p, nonFiniteText(x));
+    if (shape.minIntegerDigits > kMaxRoomPadding)
+        return nullptr;
+    const std::optional<std::uint64_t> units = roundedUnits(std::fabs(x), shape.decimals);
+    return units ? writeUnits(p, x < 0 && *units != 0, *units, shape) : nullptr;
+}
+
+// The pattern of a finite value through std::to_chars' fixed digits (or the exact routine).
+void appendLongPattern(std::string& out, double x, const DigitPattern& shape)
+{
     const int decimals = shape.decimals;
     const double magnitude = std::fabs(x);
-    if (const std::optional<std::uint64_t> units = roundedUnits(magnitude, decimals)) {
-        if (x < 0 && *units != 0)
-            out += '-';
-        appendUnits(out, *units, shape);
-        return;
-    }
     if (decimals > kMaxBufferedDecimals) {
         std::string pattern(static_cast<std::size_t>(shape.minIntegerDigits), '0');
         if (pattern.empty())
@@ -294,11 +400,54 @@ void appendPattern(std::string& out, double x, const DigitPattern& shape)
     out += written.substr(point);
 }
 
+constexpr std::size_t kIntegerRoom = 24;
+char* writeInteger(char* p, long long n)
+{
+    return std::to_chars(p, p + kIntegerRoom, n).ptr;
+}
+
+}  // namespace
+
+void appendGeneral(std::string& out, double x)
+{
+    std::array<char, kGeneralRoom> text{};
+    out.append(text.data(), static_cast<std::size_t>(writeGeneral(text.data(), x) - text.data()));
+}
+
+void appendGeneral(TextBuffer& out, double x)
+{
+    out.keep(writeGeneral(out.room(kGeneralRoom), x));
+}
+
+void appendPattern(std::string& out, double x, const DigitPattern& shape)
+{
+    std::array<char, kPatternRoom + kMaxRoomPadding> text{};
+    if (const char* end = writeShortPattern(text.data(), x, shape))
+        out.append(text.data(), static_cast<std::size_t>(end - text.data()));
+    else
+        appendLongPattern(out, x, shape);
+}
+
+void appendPattern(TextBuffer& out, double x, const DigitPattern& shape)
+{
+    if (const char* end = writeShortPattern(out.room(kPatternRoom + kMaxRoomPadding), x, shape)) {
+        out.keep(end);
+        return;
+    }
+    std::string text;
+    appendLongPattern(text, x, shape);
+    out.append(text);
+}
+
 void appendInteger(std::string& out, long long n)
 {
-    std::array<char, 24> buffer{};
-    const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), n);
-    out.append(buffer.data(), result.ptr);
+    std::array<char, kIntegerRoom> text{};
+    out.append(text.data(), static_cast<std::size_t>(writeInteger(text.data(), n) - text.data()));
+}
+
+void appendInteger(TextBuffer& out, long long n)
+{
+    out.keep(writeInteger(out.room(kIntegerRoom), n));
 }
 
 }  // namespace velmora::util

@@ -84,7 +84,15 @@ template <typename Body> Outcome writeThroughTemporary(const fs::path& path, con
         return writeFailure(path, errnoReason(errno));
 
     errno = 0;
-    bool written = body(file);
+    bool written = false;
+    try {
+        written = body(file);
+    } catch (...) {
+        // A body that makes its text while writing may fail on its own: no temporary stays behind.
+        std::fclose(file);
+        fs::remove(temporary, ec);
+        throw;
+    }
     written = written && std::fflush(file) == 0 && std::ferror(file) == 0;
     int error = errno;
     if (std::fclose(file) != 0 && written) {
@@ -127,6 +135,13 @@ Outcome writeWholeText(const fs::path& path, const std::vector<std::string>& pie
 {
     return writeThroughTemporary(path, [&](std::FILE* file) {
         return std::all_of(pieces.begin(), pieces.end(), [file](const std::string& piece) { return writeAll(file, piece); });
+    });
+}
+
+Outcome writeTextInPieces(const fs::path& path, const std::function<bool(const TextSink& sink)>& produce)
+{
+    return writeThroughTemporary(path, [&](std::FILE* file) {
+        return produce([file](std::string_view piece) { return writeAll(file, piece); });
     });
 }
 

@@ -28,6 +28,13 @@ Outcome writeWholeText(const std::filesystem::path& path, std::string_view text)
 // The same for a text held in pieces, written one after the other.
 Outcome writeWholeText(const std::filesystem::path& path, const std::vector<std::string>& pieces);
 
+// Takes the pieces of a text in order; false when a piece could not be written.
+using TextSink = std::function<bool(std::string_view piece)>;
+// The same for a text made while it is written: `produce` hands its pieces to the sink in order
+// and returns false when the sink refused one (the text need never be held whole).
+Outcome writeTextInPieces(const std::filesystem::path& path,
+                          const std::function<bool(const TextSink& sink)>& produce);
+
 // Writes the bytes as they are, whole or not at all, in the same way.
 Outcome writeBinaryFile(const std::filesystem::path& path, const std::vector<unsigned char>& bytes);
 

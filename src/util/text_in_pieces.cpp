@@ -1,39 +1,80 @@
 #include "util/text_in_pieces.h"
 
+#include "util/text_file.h"
 #include "util/work_pool.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
 #include <vector>
 
 namespace velmora::util {
 
-std::vector<std::string> buildLines(WorkPool& pool, std::string head, int lineCount, std::size_t bytesPerLine,
-                                    const std::function<void(int line, std::string& out)>& appendLine)
-{
-    // A few pieces per thread even out lines of unequal length.
-    const int pieceCount = std::clamp(4 * pool.threads(), 1, std::max(lineCount, 1));
-    if (pool.threads() == 1 || lineCount < 2 * pieceCount) {
-        head.reserve(head.size() + static_cast<std::size_t>(std::max(lineCount, 0)) * bytesPerLine);
-        for (int line = 0; line < lineCount; ++line)
-            appendLine(line, head);
-        std::vector<std::string> whole;
-        whole.push_back(std::move(head));
-        return whole;
+namespace {
+
+// Pieces small enough to stay in a core's cache between formatting and writing.
+constexpr std::size_t kPieceBytes = 256 * 1024;
+
+// Hands the pieces to the sink in their order. The pool hands out pieces in order and a thread
+// takes its next piece only after writing its last, so the piece whose turn it is is always being
+// formatted or waiting: nobody waits for ever.
+class PieceTurns {
+public:
+    explicit PieceTurns(const TextSink& sink) : sink_(sink) {}
+
+    // Waits for the piece's turn, writes its text (none after a failure) and passes the turn on.
+    void write(int piece, const TextBuffer* text)
+    {
+        std::unique_lock lock(mutex_);
+        turn_.wait(lock, [&] { return next_ == piece; });
+        written_ = written_ && text != nullptr && sink_(text->view());
+        ++next_;
+        lock.unlock();
+        turn_.notify_all();
     }
+    bool written() const { return written_; }
+
+private:
+    const TextSink& sink_;
+    std::mutex mutex_;
+    std::condition_variable turn_;
+    int next_ = 0;
+    bool written_ = true;
+};
+
+}  // namespace
+
+Outcome writeLines(WorkPool& pool, const std::filesystem::path& path, std::string_view head, int lineCount,
+                   std::size_t bytesPerLine,
+                   const std::function<void(int first, int end, TextBuffer& out)>& appendLines)
+{
+    const int lines = std::max(lineCount, 0);
+    const auto linesPerPiece =
+        static_cast<int>(std::max<std::size_t>(1, kPieceBytes / std::max<std::size_t>(bytesPerLine, 1)));
+    // At least a few pieces per thread, to even out lines of unequal length.
+    const int pieceCount =
+        std::min(lines, std::max(4 * pool.threads(), (lines + linesPerPiece - 1) / linesPerPiece));
     const auto firstLine = [&](int piece) {
-        return static_cast<int>(static_cast<long long>(lineCount) * piece / pieceCount);
+        return static_cast<int>(static_cast<long long>(lines) * piece / pieceCount);
     };
-    // Piece 0 is the head; the lines' pieces follow it.
-    std::vector<std::string> pieces(static_cast<std::size_t>(pieceCount) + 1);
-    pieces.front() = std::move(head);
-    pool.run(pieceCount, [&](int piece, int /*worker*/) {
-        std::string& text = pieces[static_cast<std::size_t>(piece) + 1];
-        const int end = firstLine(piece + 1);
-        text.reserve(static_cast<std::size_t>(end - firstLine(piece)) * bytesPerLine);
-        for (int line = firstLine(piece); line < end; ++line)
-            appendLine(line, text);
+    return writeTextInPieces(path, [&](const TextSink& sink) {
+        if (!sink(head))
+            return false;
+        std::vector<TextBuffer> buffers(static_cast<std::size_t>(pool.threads()));
+        PieceTurns turns(sink);
+        pool.run(pieceCount, [&](int piece, int worker) {
+            TextBuffer& text = buffers[static_cast<std::size_t>(worker)];
+            text.clear();
+            try {
+                appendLines(firstLine(piece), firstLine(piece + 1), text);
+            } catch (...) {
+                turns.write(piece, nullptr);  // the later pieces must not wait for this one
+                throw;
+            }
+            turns.write(piece, &text);
+        });
+        return turns.written();
     });
-    return pieces;
 }
 
 }  // namespace velmora::util

@@ -260,6 +260,7 @@ void processRecords(Workbench& bench, RunRecords& records, const std::filesystem
                 bench.controls().setCaption(model::ctl::CurrentRun, std::to_string(r));
                 bench.runControl().yield();
             },
+        .threads = bench.threads(),
     };
     std::optional<processing::SynthesisResult> spectra = processing::synthesizeSpectra(input);
     if (!spectra)

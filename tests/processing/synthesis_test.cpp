@@ -671,6 +671,45 @@ TEST(Synthesis2D, EveryChannelIsSynthesizedIntoItsOwnComponent)
     }
 }
 
+// The runs of a 2D synthesis go side by side: every run's record, and the order the runs are
+// reported in, are those of one thread. An arrayed T2 changes the working arrays from run to run.
+TEST(Synthesis2D, RunsSideBySideGiveTheRecordsOfOneThread)
+{
+    Acquisition a;
+    a.addSpin(kWidthHz / 4.0, engine::kChannelH1);
+    a.addSpin(-kWidthHz / 8.0, engine::kChannelC13);
+    a.recorded = listOf(
+        {xLine(0, engine::kChannelH1), multiplet(1, {{1, 4.0 * kBinHz}}), xLine(1, engine::kChannelC13)});
+    a.arrayedName = "T2";
+    a.arrayed.clear();
+    for (int r = 0; r < 21; ++r)
+        a.arrayed.push_back(20.0 + 7.0 * r);
+    a.prepare(20);
+    for (int r = 0; r <= 20; ++r)
+        for (int e = 0; e < 3; ++e)
+            a.detection.at(0, e, r) = 100.0 * (1 + (r * 7 + e * 3) % 11);
+    SynthesisInput in = a.input();
+    in.runsPerValue = 2;
+    std::vector<int> reported;
+    in.runDone = [&reported](int run) { reported.push_back(run); };
+    const SynthesisResult one = a.run(in);
+    ASSERT_EQ(reported.size(), 21u);
+    reported.clear();
+    in.threads = 3;
+    const SynthesisResult three = a.run(in);
+    std::vector<int> inOrder(21);
+    for (int r = 0; r <= 20; ++r)
+        inOrder[static_cast<std::size_t>(r)] = r;
+    EXPECT_EQ(reported, inOrder);
+    for (int r = 0; r <= 20; ++r)
+        for (int c = 1; c <= 3; ++c)
+            for (int p = 1; p <= kPoints; ++p) {
+                ASSERT_EQ(three.timeDomain.at(c, p, r), one.timeDomain.at(c, p, r))
+                    << r << " " << c << " " << p;
+                ASSERT_EQ(three.signal.at(c, p, r), one.signal.at(c, p, r)) << r << " " << c << " " << p;
+            }
+}
+
 TEST(SynthesisRefusals, AnUnsupportedPointCountIsReportedByTheTransformAndNothingIsBuilt)
 {
     Acquisition a;

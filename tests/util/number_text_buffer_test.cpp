@@ -1,4 +1,5 @@
-// The buffered formats against formatGeneral and formatPattern, which they must match digit for digit.
+// The buffered formats against formatGeneral and formatPattern, which they must match digit for
+// digit, appended to a string and to a TextBuffer that grows from nothing.
 #include "util/number_text_buffer.h"
 
 #include <cmath>
@@ -67,11 +68,16 @@ TEST(NumberTextBuffer, GeneralFormatMatchesFormatGeneral)
     const std::vector<double> random = randomValues();
     values.insert(values.end(), random.begin(), random.end());
     std::string appended = "x";
+    std::string expected;
+    TextBuffer buffer;
     for (const double x : values) {
         appended.resize(1);
         appendGeneral(appended, x);
         ASSERT_EQ(appended.substr(1), formatGeneral(x)) << std::hexfloat << x;
+        expected += formatGeneral(x);
+        appendGeneral(buffer, x);
     }
+    EXPECT_EQ(buffer.view(), expected);
 }
 
 TEST(NumberTextBuffer, DigitPatternsMatchFormatPattern)
@@ -79,29 +85,42 @@ TEST(NumberTextBuffer, DigitPatternsMatchFormatPattern)
     std::vector<double> values = edgeValues();
     const std::vector<double> random = randomValues();
     values.insert(values.end(), random.begin(), random.end());
-    for (const char* pattern : {"0.00", "0.000000", "#.000", "#0.000", "#0.00", "0.0", "0", "#", "000.0", "#.0"}) {
+    for (const char* pattern : {"0.00", "0.000000", "#.000", "#0.000", "#0.00", "0.0", "0", "#", "000.0",
+                                "#.0", "0000000000000000.00", "00000000000000000.00"}) {
         const DigitPattern shape = parseDigitPattern(pattern);
         std::string appended;
+        std::string expected;
+        TextBuffer buffer;
         for (const double x : values) {
             appended.clear();
             appendPattern(appended, x, shape);
             ASSERT_EQ(appended, formatPattern(x, pattern)) << pattern << ", x = " << std::hexfloat << x;
+            expected += appended;
+            appendPattern(buffer, x, shape);
         }
+        EXPECT_EQ(buffer.view(), expected) << pattern;
     }
     // Decimals beyond the stack buffer take the exact routine.
     const std::string longPattern = "0." + std::string(200, '0');
     std::string appended;
     appendPattern(appended, 1.0 / 3.0, parseDigitPattern(longPattern));
     EXPECT_EQ(appended, formatPattern(1.0 / 3.0, longPattern));
+    TextBuffer buffer;
+    appendPattern(buffer, 1.0 / 3.0, parseDigitPattern(longPattern));
+    EXPECT_EQ(buffer.view(), appended);
 }
 
 TEST(NumberTextBuffer, IntegersAsToString)
 {
     std::string appended;
+    TextBuffer buffer;
     for (const long long n : {0LL, 7LL, -12LL, 1234567890123LL, std::numeric_limits<long long>::min()}) {
         appended.clear();
         appendInteger(appended, n);
         EXPECT_EQ(appended, std::to_string(n));
+        buffer.clear();
+        appendInteger(buffer, n);
+        EXPECT_EQ(buffer.view(), appended);
     }
 }
 

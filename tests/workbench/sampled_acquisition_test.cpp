@@ -5,6 +5,7 @@
 #include "processing/peaks.h"
 #include "support/largest_difference.h"
 #include "support/scratch_directory.h"
+#include "util/number_format.h"
 #include "util/text_file.h"
 #include "workbench/experiment_pipeline.h"
 #include "workbench/result_tables.h"
@@ -14,6 +15,7 @@
 #include <cmath>
 #include <complex>
 #include <gtest/gtest.h>
+#include <string>
 #include <vector>
 
 namespace velmora::workbench {
@@ -187,6 +189,19 @@ TEST_F(SampledAcquisitionTest, SeveralRunsGiveTheRunsBeforeTheLastAndTheProfileS
                                 1000.0;  // "square": weight 1, over 1000
         EXPECT_NEAR((*columns.sum)[1][static_cast<std::size_t>(k - 1)], weighted, 1e-9 * (1.0 + std::abs(weighted)));
         EXPECT_EQ((*columns.sum)[1][static_cast<std::size_t>(k - 1)], spectra.at(2, k, 2)) << "the last slot";
+    }
+    // spectra.tsv reads the same columns where the display holds them: runs 0 and 1, then the sum.
+    ASSERT_TRUE(writeSpectraTable(bench, dir.path() / "spectra.tsv"));
+    const util::TextFileContent table = util::readTextLines(dir.path() / "spectra.tsv");
+    ASSERT_TRUE(table.ok);
+    ASSERT_EQ(table.lines.size(), static_cast<std::size_t>(kPoints) + 1);
+    for (int k = 1; k <= kPoints; ++k) {
+        std::string expected = table.lines[static_cast<std::size_t>(k)].substr(
+            0, table.lines[static_cast<std::size_t>(k)].find('\t'));
+        for (const auto* parts : {&columns.runs[0], &columns.runs[1], &*columns.sum})
+            for (const std::vector<double>& part : *parts)
+                expected += "\t" + util::formatGeneral(part[static_cast<std::size_t>(k - 1)]);
+        ASSERT_EQ(table.lines[static_cast<std::size_t>(k)], expected) << "line " << k;
     }
 }
 
