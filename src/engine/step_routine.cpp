@@ -206,6 +206,10 @@ void applyStep(const StepInputs& inputs, const StepContext& context, StepWorkspa
         return referenceValue(reference, elements, settings.arrayedName, inputs.arrayedValue);
     };
     const std::span<double> row = inputs.row;
+    // A row held in the population basis goes through the step as product operators.
+    const bool populations = inputs.basis == RowBasis::populations;
+    if (populations)
+        fromPopulationBasis(row, nSpins, workspace.rowPool());
 
     // Shape detection: the first RF channel (1H, 13C, 15N) whose content names a shaped element makes
     // the step shaped. A shaped element that the preparation left without a slot (or without rows)
@@ -363,6 +367,8 @@ void applyStep(const StepInputs& inputs, const StepContext& context, StepWorkspa
             relaxAfterElement(row, spins, relaxation, partSeconds, workspace.rowPool());
         }
     }
+    if (populations)
+        toPopulationBasis(row, nSpins, workspace.rowPool());
 }
 
 }  // namespace velmora::engine

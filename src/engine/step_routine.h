@@ -9,6 +9,7 @@
 #pragma once
 
 #include "engine/blocked_free_evolution.h"
+#include "engine/population_basis.h"
 #include "engine/prepared_run.h"
 #include "engine/run_records.h"
 #include "engine/spin_tables.h"
@@ -97,6 +98,8 @@ struct StepInputs {
     int step = 0;           // step number 0..60
     int phaseCounter = 1;   // phase-cycle counter of the transient, 1-based
     std::span<double> row;  // 4^N coefficients, changed in place
+    // How the row holds its spins' E and z digits, before and after the step.
+    RowBasis basis = RowBasis::productOperators;
 };
 
 // What a call reads besides its inputs.
