@@ -68,9 +68,15 @@ void zeroDecoupledSpins(const std::array<int, kRfChannelCount>& stepContentCodes
     }
 }
 
-void destroyTransverse(std::span<double> row, int nSpins)
+void destroyTransverse(std::span<double> row, int nSpins, RowBasis basis)
 {
     for (int k = 0; k < nSpins; ++k) {
+        if (basis == RowBasis::populations) {
+            for (const int digit : {1, 2})
+                addToSingleSpinTransverse(row, nSpins, basis, k, digit,
+                                          -singleSpinTransverse(row, nSpins, basis, k, digit));
+            continue;
+        }
         row[static_cast<std::size_t>(kStride[k])] = 0.0;
         row[static_cast<std::size_t>(kYDigit[k])] = 0.0;
     }

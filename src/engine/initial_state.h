@@ -30,6 +30,6 @@ void zeroDecoupledSpins(const std::array<int, kRfChannelCount>& stepContentCodes
 
 // Sets the single-spin coefficients I(k)x and I(k)y of every spin k < nSpins to 0 in one row;
 // multi-spin products keep their values.
-void destroyTransverse(std::span<double> row, int nSpins);
+void destroyTransverse(std::span<double> row, int nSpins, RowBasis basis = RowBasis::productOperators);
 
 }  // namespace velmora::engine

@@ -184,4 +184,18 @@ double singleSpinTransverse(std::span<const double> row, int nSpins, RowBasis ba
     return sum / static_cast<double>(index.count());
 }
 
+void addToSingleSpinTransverse(std::span<double> row, int nSpins, RowBasis basis, int spin, int digit,
+                               double delta)
+{
+    const std::int32_t own = digit * kStride[spin];
+    if (basis == RowBasis::productOperators) {
+        row[static_cast<std::size_t>(own)] += delta;
+        return;
+    }
+    // E at every other spin is u = v = E there: the change reaches every population product.
+    const PopulationIndices index(nSpins, spin);
+    for (std::uint32_t b = 0; b < index.count(); ++b)
+        row[static_cast<std::size_t>(own) + index(b)] += delta;
+}
+
 }  // namespace velmora::engine

@@ -52,7 +52,10 @@ std::array<double, kSpinSlots> singleSpinZ(std::span<const double> row, int nSpi
 void addToSingleSpinZ(std::span<double> row, int nSpins, RowBasis basis,
                       const std::array<double, kSpinSlots>& delta);
 
-// The single-spin coefficient of spin k's digit 1 (x) or 2 (y) as the product-operator row holds it.
+// The single-spin coefficient of spin k's digit 1 (x) or 2 (y) as the product-operator row holds it,
+// and the same coefficient changed by delta, every other product operator left as it is.
 double singleSpinTransverse(std::span<const double> row, int nSpins, RowBasis basis, int spin, int digit);
+void addToSingleSpinTransverse(std::span<double> row, int nSpins, RowBasis basis, int spin, int digit,
+                               double delta);
 
 }  // namespace velmora::engine

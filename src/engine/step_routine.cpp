@@ -63,19 +63,20 @@ const pulses::ShapeTable* loadedShape(const pulses::ShapeSlots& slots, const std
 
 // Adds the detected protons' x, y, z coefficients to components 1, 2, 3 of sample `sample`, each
 // behind its receiver gate.
-void sample(std::span<const double> row, const SpinTables& spins, StepWorkspace& workspace, int point,
-            double gateThreshold, int gateDelayPoints, int run, SampleRecord& record)
+void sample(std::span<const double> row, RowBasis basis, const SpinTables& spins, StepWorkspace& workspace,
+            int point, double gateThreshold, int gateDelayPoints, int run, SampleRecord& record)
 {
     std::array<int, kSpinSlots>& gate = workspace.gateCounts();
+    const std::array<double, kSpinSlots> z = singleSpinZ(row, spins.count, basis);
     for (int k = 0; k < spins.count; ++k) {
         if (spins.nucleusConstant[k] != kNucleusConstantH1)
             continue;
         // Consecutive points at which the spin's RF is at or below the threshold.
         gate[k] = workspace.amplitude(point, k) <= gateThreshold ? gate[k] + 1 : 0;
         if (gate[k] > gateDelayPoints) {
-            record.at(1, point, run) += row[static_cast<std::size_t>(kStride[k])];
-            record.at(2, point, run) += row[static_cast<std::size_t>(kYDigit[k])];
-            record.at(3, point, run) += row[static_cast<std::size_t>(kSpinMask[k])];
+            record.at(1, point, run) += singleSpinTransverse(row, spins.count, basis, k, 1);
+            record.at(2, point, run) += singleSpinTransverse(row, spins.count, basis, k, 2);
+            record.at(3, point, run) += z[static_cast<std::size_t>(k)];
         } else {
             record.at(1, point, run) = 0.0;
             record.at(2, point, run) = 0.0;
@@ -348,7 +349,8 @@ void applyStep(const StepInputs& inputs, const StepContext& context, StepWorkspa
                 }
             }
             if (inputs.acquisition) {
-                sample(row, spins, workspace, p, gateThreshold, gateDelayPoints, inputs.run, *context.signal);
+                sample(row, RowBasis::productOperators, spins, workspace, p, gateThreshold, gateDelayPoints,
+                       inputs.run, *context.signal);
                 if (context.observer != nullptr)
                     context.observer->sampled(inputs.run, p, row);
             }
