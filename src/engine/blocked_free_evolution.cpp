@@ -135,6 +135,17 @@ unsigned bit(int i)
     return 1U << static_cast<unsigned>(i);
 }
 
+// (e, z) -> (e + z, e - z) over n coefficients: toward the mixed basis.
+void butterfly(double* __restrict e, double* __restrict z, std::int32_t n)
+{
+    for (std::int32_t i = 0; i < n; ++i) {
+        const double ev = e[i];
+        const double zv = z[i];
+        e[i] = ev + zv;
+        z[i] = ev - zv;
+    }
+}
+
 bool has(unsigned mask, int i)
 {
     return (mask & bit(i)) != 0;
@@ -148,7 +159,7 @@ constexpr int kBlockPositions = 6;
 
 // Changes the basis of the positions firstTop.. of `which` (toward the mixed basis or back) in
 // sweeps over the whole tile.
-void changeTopBasis(double* tile, int positions, unsigned which, int firstTop, bool toMixed)
+void changeTopBasis(const TileRuns& tile, int positions, unsigned which, int firstTop, bool toMixed)
 {
     // Two top positions in one sweep when both change; otherwise a sweep for the one that does.
     const int top = positions - 1;
@@ -188,19 +199,13 @@ void fillDecay(std::array<double, 1024>& factor, std::span<const double> fractio
 
 }  // namespace
 
-BlockedFreeEvolution::BlockedFreeEvolution()
-    : runStart_(at(kStride[kTileSpins - 2])), tiles_(1, std::vector<double>(at(kStride[kTileSpins])))
+BlockedFreeEvolution::BlockedFreeEvolution() : runStart_(at(kStride[kTileSpins - 2]))
 {
 }
 
 void BlockedFreeEvolution::sharePassesWith(util::WorkPool* pool)
 {
     pool_ = pool;
-    // The driver lends and takes back the pool at every step: tiles are only ever added, so a
-    // step does not allocate (and fault in) half a megabyte per thread again.
-    const int threads = pool != nullptr ? pool->threads() : 1;
-    while (tiles_.size() < at(threads))
-        tiles_.emplace_back(at(kStride[kTileSpins]));
 }
 
 int BlockedFreeEvolution::planPasses(const SpinTables& spins, std::array<Pass, 3>& passes) const
@@ -219,7 +224,14 @@ int BlockedFreeEvolution::planPasses(const SpinTables& spins, std::array<Pass, 3
             }
         }
     }
-    const auto addMember = [&](Pass& pass, int spin) { pass.members[at(pass.size++)] = spin; };
+    // A member's element, if it has one, goes into the first pass that holds it.
+    const auto addMember = [&](Pass& pass, int spin, bool takesElement) {
+        if (takesElement && has(pulsedSpins_, spin)) {
+            pass.pulsed |= bit(pass.size);
+            pass.element[at(pass.size)] = spinElement_[at(spin)];
+        }
+        pass.members[at(pass.size++)] = spin;
+    };
     // Spin `spin` at position p of `pass` turns by its offset (if asked) and the couplings to
     // `partnerSpins`.
     const auto rotate = [&](Pass& pass, int p, unsigned partnerSpins, bool offset) {
@@ -237,7 +249,7 @@ int BlockedFreeEvolution::planPasses(const SpinTables& spins, std::array<Pass, 3
         Pass& pass = passes[0];
         pass = Pass{};
         for (int k = 0; k < n; ++k) {
-            addMember(pass, k);
+            addMember(pass, k, true);
             rotate(pass, k, all, true);
         }
         pass.toMixed = pass.fromMixed = needsBasis;
@@ -256,7 +268,7 @@ int BlockedFreeEvolution::planPasses(const SpinTables& spins, std::array<Pass, 3
     Pass& first = passes[0];
     first = Pass{};
     for (int k = 0; k < kTileSpins; ++k) {
-        addMember(first, k);
+        addMember(first, k, true);
         if (k >= lowFirst)
             rotate(first, k, spinsA, true);
     }
@@ -264,14 +276,14 @@ int BlockedFreeEvolution::planPasses(const SpinTables& spins, std::array<Pass, 3
     Pass& second = passes[1];
     second = Pass{};
     for (int k = 0; k < lowFirst; ++k) {
-        addMember(second, k);
+        addMember(second, k, false);
         rotate(second, k, all, true);
         if (has(needsBasis, k))
             second.fromMixed |= bit(k);
     }
     for (int k = kTileSpins; k < n; ++k) {
         const int p = second.size;
-        addMember(second, k);
+        addMember(second, k, true);
         rotate(second, p, all, true);
         if (has(needsBasis, k))
             second.toMixed |= bit(p);
@@ -280,10 +292,10 @@ int BlockedFreeEvolution::planPasses(const SpinTables& spins, std::array<Pass, 3
     third = Pass{};
     // Spins of A1 fill the low positions, for long contiguous runs; they are left as they are.
     for (int k = 0; k < kTileSpins - 2 * highCount; ++k)
-        addMember(third, k);
+        addMember(third, k, false);
     for (int k = lowFirst; k < n; ++k) {
         const int p = third.size;
-        addMember(third, k);
+        addMember(third, k, false);
         if (k < kTileSpins)
             rotate(third, p, spinsB, false);
         if (has(needsBasis, k))
@@ -294,9 +306,26 @@ int BlockedFreeEvolution::planPasses(const SpinTables& spins, std::array<Pass, 3
 
 void BlockedFreeEvolution::evolve(std::span<double> row, const SpinTables& spins,
                                   std::span<const double> offsetRadPerS, double seconds,
-                                  std::span<const double> transverseFraction)
+                                  std::span<const double> transverseFraction,
+                                  std::span<const SpinRotation> elements)
 {
     const int n = spins.count;
+    // The elements go into the passes when each names a spin of the row, in ascending order.
+    bool intoPasses = n >= kMixedFromSpins && elements.size() <= at(n);
+    for (std::size_t i = 0; i < elements.size(); ++i) {
+        const int spin = elements[i].spin;
+        intoPasses = intoPasses && spin >= 0 && spin < n && (i == 0 || elements[i - 1].spin < spin);
+    }
+    pulsedSpins_ = 0;
+    for (const SpinRotation& e : elements) {
+        if (!intoPasses) {
+            if (e.spin >= 0 && e.spin < n)
+                rotateSpinIn(row.data(), operatorCount(n), e.spin, e.rotation);
+            continue;
+        }
+        spinElement_[at(e.spin)] = e.rotation;
+        pulsedSpins_ |= bit(e.spin);
+    }
     bool withDecay = false;
     for (std::size_t k = 0; k < transverseFraction.size() && k < at(n); ++k)
         withDecay = withDecay || transverseFraction[k] != 1.0;
@@ -311,7 +340,7 @@ void BlockedFreeEvolution::evolve(std::span<double> row, const SpinTables& spins
         rotateOffsets(row, spins, offsetRadPerS, seconds);
         rotateCouplings(row, spins, seconds);
         if (withDecay)
-            scaleByDecay(row.data(), n, 1.0);
+            scaleByDecay(row.data(), 0, operatorCount(n), 1.0);
         return;
     }
     // One exact phasor per spin and coupled pair; every angle of the interval is a product of them.
@@ -326,25 +355,91 @@ void BlockedFreeEvolution::evolve(std::span<double> row, const SpinTables& spins
     }
     std::array<Pass, 3> passes;
     const int passCount = planPasses(spins, passes);
-    // The first pass works on the row in place, in blocks of its low spins: the decay goes there.
+    // The first pass's tiles are contiguous, worked on in blocks of their low spins: the decay goes
+    // there, but for the spins pulsed in the second pass, which decay there after their elements.
+    if (withDecay && passCount > 1)
+        passes[1].decayedTop = passes[1].pulsed;
     for (int i = 0; i < passCount; ++i)
         runPass(row, n, passes[at(i)], withDecay && i == 0);
 }
 
-void BlockedFreeEvolution::scaleByDecay(double* tile, int positions, double outside) const
+void BlockedFreeEvolution::scaleByDecay(double* tile, std::int32_t first, std::int32_t count,
+                                        double outside) const
 {
-    const int lowSpins = std::min(positions, kLowDecaySpins);
-    const std::int32_t lowCount = kStride[lowSpins];
-    for (std::int32_t h = 0; h < kStride[positions - lowSpins]; ++h, tile += lowCount) {
-        const double upper = outside * highDecay_[at(h)];
+    const std::int32_t lowCount = std::min(count, kStride[kLowDecaySpins]);
+    for (std::int32_t start = first; start < first + count; start += lowCount) {
+        const double upper = outside * highDecay_[at(start >> (2 * kLowDecaySpins))];
+        double* const c = tile + start;
         for (std::int32_t t = 0; t < lowCount; ++t)
-            tile[t] *= upper * lowDecay_[at(t)];
+            c[t] *= upper * lowDecay_[at(t)];
+    }
+}
+
+void BlockedFreeEvolution::prepareTop(const TileRuns& tile, const Pass& pass, int firstTop) const
+{
+    const int m = pass.size;
+    const int count = m - firstTop;
+    const unsigned topMask = (bit(m) - 1) & ~(bit(firstTop) - 1);
+    if (((pass.pulsed | pass.decayedTop) & topMask) == 0) {
+        changeTopBasis(tile, m, pass.toMixed, firstTop, true);
+        return;
+    }
+    // Pieces of 64 coefficients below the top positions, each with its 4 or 16 partners that differ
+    // in the top digits (combination d: digit (d >> 2q) & 3 at position firstTop + q).
+    const std::int32_t below = kStride[firstTop];
+    const std::int32_t piece = std::min<std::int32_t>(below, 64);
+    const int combinations = kStride[count];
+    std::array<double, 16> factor{};
+    for (int d = 0; d < combinations; ++d) {
+        factor[at(d)] = 1.0;
+        for (int q = 0; q < count; ++q) {
+            const int digit = (d >> (2 * q)) & 3;
+            if (has(pass.decayedTop, firstTop + q) && (digit == 1 || digit == 2))
+                factor[at(d)] *= spinDecay_[at(pass.members[at(firstTop + q)])];
+        }
+    }
+    for (std::int32_t first = 0; first < below; first += piece) {
+        std::array<double*, 16> e{};
+        for (int d = 0; d < combinations; ++d) {
+            std::int32_t offset = first;
+            for (int q = 0; q < count; ++q)
+                offset += ((d >> (2 * q)) & 3) * kStride[firstTop + q];
+            e[at(d)] = tile.at(offset);
+        }
+        // Each position's element on the triples of its x, y and z digits, then the decay, then
+        // the changes of basis, as the point orders them.
+        for (int q = 0; q < count; ++q) {
+            if (!has(pass.pulsed, firstTop + q))
+                continue;
+            const int step = kStride[q];
+            for (int d = 0; d < combinations; ++d) {
+                if (((d >> (2 * q)) & 3) == 0)
+                    rotateTriples(e[at(d + step)], e[at(d + 2 * step)], e[at(d + 3 * step)], piece,
+                                  pass.element[at(firstTop + q)]);
+            }
+        }
+        for (int d = 0; d < combinations; ++d) {
+            const double f = factor[at(d)];
+            if (f != 1.0) {
+                for (std::int32_t i = 0; i < piece; ++i)
+                    e[at(d)][i] *= f;
+            }
+        }
+        for (int q = 0; q < count; ++q) {
+            if (!has(pass.toMixed, firstTop + q))
+                continue;
+            const int step = kStride[q];
+            for (int d = 0; d < combinations; ++d) {
+                if (((d >> (2 * q)) & 3) == 0)
+                    butterfly(e[at(d)], e[at(d + 3 * step)], piece);
+            }
+        }
     }
 }
 
 void BlockedFreeEvolution::runPass(std::span<double> row, int nSpins, const Pass& pass, bool withDecay)
 {
-    if (pass.toMixed == 0 && pass.rotated == 0 && pass.fromMixed == 0 && !withDecay)
+    if (pass.toMixed == 0 && pass.rotated == 0 && pass.fromMixed == 0 && pass.pulsed == 0 && !withDecay)
         return;
     const int m = pass.size;
     // The angle tables of the rotated positions, from the in-tile partners' digits.
@@ -376,60 +471,54 @@ void BlockedFreeEvolution::runPass(std::span<double> row, int nSpins, const Pass
         ++runDigits;
     const std::int32_t run = kStride[runDigits];
     const std::int32_t tileSize = kStride[m];
-    const bool inPlace = runDigits == m;
-    if (!inPlace) {
+    const bool contiguous = runDigits == m;
+    if (!contiguous) {
         for (std::int32_t t = 0; t < tileSize; t += run)
             runStart_[at(t / run)] = spreadDigits(t, members);
     }
     double* const c = row.data();
-    const auto work = [&](int tile, int worker) {
-        const std::int32_t base = spreadDigits(tile, otherSpins);
-        if (inPlace) {
-            workOnTile(c + base, pass, otherSpins, tile, withDecay);
-            return;
-        }
-        double* const scratch = tiles_[at(worker)].data();
-        for (std::int32_t t = 0, r = 0; t < tileSize; t += run, ++r)
-            std::copy_n(c + base + runStart_[at(r)], run, scratch + t);
-        workOnTile(scratch, pass, otherSpins, tile, withDecay);
-        for (std::int32_t t = 0, r = 0; t < tileSize; t += run, ++r)
-            std::copy_n(scratch + t, run, c + base + runStart_[at(r)]);
+    // Every tile is worked on where it lies in the row, run by run.
+    const auto work = [&](int tile) {
+        double* const base = c + spreadDigits(tile, otherSpins);
+        const TileRuns runs =
+            contiguous ? TileRuns::contiguous(base, m) : TileRuns{base, runStart_.data(), runDigits};
+        workOnTile(runs, pass, otherSpins, tile, withDecay);
     };
     const int tiles = kStride[otherCount];
-    if (pool_ != nullptr && pool_->threads() > 1 && tiles > 1 && at(pool_->threads()) <= tiles_.size()) {
+    if (pool_ != nullptr && pool_->threads() > 1 && tiles > 1) {
         // One reference in the handed function, so that it fits in std::function without allocating.
-        pool_->run(tiles, [&work](int tile, int worker) { work(tile, worker); });
+        pool_->run(tiles, [&work](int tile, int /*worker*/) { work(tile); });
     } else {
         for (int tile = 0; tile < tiles; ++tile)
-            work(tile, 0);
+            work(tile);
     }
 }
 
-void BlockedFreeEvolution::workOnTile(double* tile, const Pass& pass, std::span<const int> otherSpins,
+void BlockedFreeEvolution::workOnTile(const TileRuns& tile, const Pass& pass, std::span<const int> otherSpins,
                                       std::int32_t tileIndex, bool withDecay) const
 {
     const int m = pass.size;
-    if (withDecay) {
-        // Only an in-place pass (members 0..m-1) takes the decay; the other spins' fractions are
-        // fixed over the tile.
-        double outside = 1.0;
-        for (std::size_t o = 0; o < otherSpins.size(); ++o) {
-            const int digit = (tileIndex >> (2 * o)) & 3;
-            if (digit == 1 || digit == 2)
-                outside *= spinDecay_[at(otherSpins[o])];
-        }
-        scaleByDecay(tile, m, outside);
+    // Only a contiguous pass (members 0..m-1) takes the decay tables, block by block; the fractions
+    // of the other spins (but those pulsed in a later pass) are fixed over the tile.
+    double outside = 1.0;
+    for (std::size_t o = 0; withDecay && o < otherSpins.size(); ++o) {
+        const int digit = (tileIndex >> (2 * o)) & 3;
+        if ((digit == 1 || digit == 2) && !has(pulsedSpins_, otherSpins[o]))
+            outside *= spinDecay_[at(otherSpins[o])];
     }
-    // Positions 6 and up (the top) change basis in one sweep over the tile. Then block by block of
-    // 4^6 coefficients (32 KiB, in the first-level cache): positions 4 and 5 change basis, positions
-    // 0..3 change basis and turn chunk by chunk of 4^4, and positions 4 and 5 turn. Then the top
-    // positions turn and change back in sweeps over the tile, and last, block by block again,
-    // positions 4 and 5 and then 0..3 change back (in the first block loop already when no top
-    // position turns). Six sweeps over the tile at most, whatever the number of changes of basis.
+    // Positions 6 and up (the top) take their elements and change basis in one sweep over the tile.
+    // Then block by block of 4^6 coefficients (32 KiB, in the first-level cache): the elements of
+    // positions 0..5 and the decay, positions 4 and 5 change basis, positions 0..3 change basis and
+    // turn chunk by chunk of 4^4, and positions 4 and 5 turn. Then the top positions turn and change
+    // back in sweeps over the tile, and last, block by block again, positions 4 and 5 and then 0..3
+    // change back. When no position 0..5 changes to the mixed basis in this pass, the top positions
+    // turn before the blocks instead, and each block changes back right after its turns, as it does
+    // when no top position turns. Six sweeps over the tile at most, whatever the number of changes
+    // of basis.
     const int blockPositions = std::min(m, kBlockPositions);
     const std::int32_t blockSize = kStride[blockPositions];
     const std::int32_t blocks = kStride[m - blockPositions];
-    changeTopBasis(tile, m, pass.toMixed, blockPositions, true);
+    prepareTop(tile, pass, blockPositions);
     std::array<Phasor, MixedBasisTables::kMaxPositions> tileFactor{};
     for (int p = 0; p < m; ++p) {
         if (has(pass.rotated, p))
@@ -444,19 +533,19 @@ void BlockedFreeEvolution::workOnTile(double* tile, const Pass& pass, std::span<
     after.fromMixedZero = has(pass.fromMixed, 0);
     after.fromMixedOne = has(pass.fromMixed, 1);
     const unsigned blockMask = bit(blockPositions) - 1;
-    const bool blockBefore = ((pass.toMixed | pass.rotated) & blockMask) != 0;
+    const bool blockBefore = ((pass.toMixed | pass.rotated | pass.pulsed) & blockMask) != 0 || withDecay;
     const bool blockAfter = (pass.fromMixed & blockMask) != 0;
     const std::int32_t chunksPerBlock = kStride[blockPositions - kChunkPositions];
     constexpr std::int32_t kBlocksPerChunk = kChunk / 16;
     // Positions 0..5 of block b back from the mixed basis.
     const auto backInBlock = [&](std::int32_t b) {
-        double* const block = tile + blockSize * b;
+        const TileRuns block = tile.part(blockSize * b, blockPositions);
         for (int p = kChunkPositions; p < blockPositions; ++p) {
             if (has(pass.fromMixed, p))
                 fromMixedBasis(block, blockPositions, p);
         }
         for (std::int32_t c = chunksPerBlock * b; c < chunksPerBlock * (b + 1); ++c) {
-            double* const chunk = tile + kChunk * c;
+            double* const chunk = tile.at(kChunk * c);
             for (int p = 2; p < kChunkPositions; ++p) {
                 if (has(pass.fromMixed, p))
                     fromMixedBasis(chunk, kChunkPositions, p);
@@ -465,18 +554,36 @@ void BlockedFreeEvolution::workOnTile(double* tile, const Pass& pass, std::span<
                                     tileFactor[1]);
         }
     };
-    // With no top position turning, nothing reads the digits of positions 0..5 after the block's
-    // own turns, so the block changes back while it is still in the first-level cache.
-    const bool backWithTurns = (pass.rotated & ~blockMask) == 0;
+    // The top positions turn once all their partners are in the mixed basis: after the blocks'
+    // changes of basis, or first when no block position changes basis in this pass (its partners
+    // changed in an earlier one).
+    const bool topFirst = (pass.toMixed & blockMask) == 0;
+    const auto turnTop = [&] {
+        for (int p = blockPositions; p < m; ++p) {
+            if (has(pass.rotated, p))
+                tables_.rotate(tile, p, tileFactor[at(p)], 0, kStride[m - 1 - p]);
+        }
+    };
+    // With no top position turning after the blocks, nothing reads the digits of positions 0..5
+    // after the block's own turns, so the block changes back while it is still in the first-level
+    // cache.
+    const bool backWithTurns = topFirst || (pass.rotated & ~blockMask) == 0;
     // Positions 0..5 of block b to the mixed basis and turned.
     const auto turnInBlock = [&](std::int32_t b) {
-        double* const block = tile + blockSize * b;
+        const TileRuns block = tile.part(blockSize * b, blockPositions);
+        // The elements and the decay first (a contiguous pass: the block is contiguous).
+        for (int p = 0; p < blockPositions; ++p) {
+            if (has(pass.pulsed, p))
+                rotateSpinIn(block.at(0), blockSize, p, pass.element[at(p)]);
+        }
+        if (withDecay)
+            scaleByDecay(tile.at(0), blockSize * b, blockSize, outside);
         for (int p = kChunkPositions; p < blockPositions; ++p) {
             if (has(pass.toMixed, p))
                 toMixedBasis(block, blockPositions, p);
         }
         for (std::int32_t c = chunksPerBlock * b; c < chunksPerBlock * (b + 1); ++c) {
-            double* const chunk = tile + kChunk * c;
+            double* const chunk = tile.at(kChunk * c);
             for (int p = 2; p < kChunkPositions; ++p) {
                 if (has(pass.toMixed, p))
                     toMixedBasis(chunk, kChunkPositions, p);
@@ -496,16 +603,16 @@ void BlockedFreeEvolution::workOnTile(double* tile, const Pass& pass, std::span<
                 tables_.rotate(tile, p, tileFactor[at(p)], perBlock * b, perBlock);
         }
     };
+    if (topFirst)
+        turnTop();
     for (std::int32_t b = 0; b < blocks; ++b) {
         if (blockBefore)
             turnInBlock(b);
         if (backWithTurns && blockAfter)
             backInBlock(b);
     }
-    for (int p = blockPositions; p < m; ++p) {
-        if (has(pass.rotated, p))
-            tables_.rotate(tile, p, tileFactor[at(p)], 0, kStride[m - 1 - p]);
-    }
+    if (!topFirst)
+        turnTop();
     changeTopBasis(tile, m, pass.fromMixed, blockPositions, false);
     if (!backWithTurns) {
         for (std::int32_t b = 0; blockAfter && b < blocks; ++b)

@@ -1,12 +1,13 @@
 // Free evolution of a large state row in a few cache-sized passes, in the mixed basis of
-// mixed_basis_tile.h: each pass gathers every tile of the row in which the digits of a set of at most
-// kTileSpins spins vary (spins 0 and 1 always among them, so a tile is read in contiguous runs),
-// changes the basis of some of its spins, turns the transverse pairs whose partners are all in the
-// mixed basis, changes some back, and scatters the tile. A row of up to eight spins is one tile; nine
-// and ten spins take three passes. Smaller rows go straight to the plain kernels' loops; the
-// kernels of free_evolution.h remain the reference the tests compare with.
+// mixed_basis_tile.h: each pass works on every tile of the row in which the digits of a set of at
+// most kTileSpins spins vary (spins 0 and 1 always among them, so a tile lies in contiguous runs),
+// where it lies in the row: it changes the basis of some of the tile's spins, turns the transverse
+// pairs whose partners are all in the mixed basis and changes some back. A row of up to eight spins
+// is one tile; nine and ten spins take three passes. Smaller rows go straight to the plain kernels'
+// loops; the kernels of free_evolution.h remain the reference the tests compare with.
 #pragma once
 
+#include "engine/element_rotation.h"
 #include "engine/mixed_basis_tile.h"
 #include "engine/spin_tables.h"
 
@@ -33,7 +34,7 @@ public:
     // The threads a large row's passes may be shared between (nullptr, the default: the calling
     // thread alone). The pool must be idle whenever evolve runs: a run that already works on one
     // of its workers keeps to its own thread. Every coefficient sees the same operations whatever
-    // the thread count, so the result does not depend on it. Allocates one tile per thread.
+    // the thread count, so the result does not depend on it. Allocates nothing.
     void sharePassesWith(util::WorkPool* pool);
     util::WorkPool* passPool() const { return pool_; }
 
@@ -51,7 +52,20 @@ public:
     // commutes with; empty: no scaling), inside the first pass instead of a pass of its own. Agrees
     // with relaxT2InOnePass after evolve to rounding.
     void evolve(std::span<double> row, const SpinTables& spins, std::span<const double> offsetRadPerS,
-                double seconds, std::span<const double> transverseFraction);
+                double seconds, std::span<const double> transverseFraction)
+    {
+        evolve(row, spins, offsetRadPerS, seconds, transverseFraction, {});
+    }
+
+    // The same after the pulse elements of a point, one per spin in ascending spin order, taken
+    // into the passes: an element turns one spin's coefficients only, so it commutes with all that
+    // is done to the other spins and goes into the first pass whose tiles hold its spin, before the
+    // spin changes basis or decays (spins 0..7 in the first pass, 8 and 9 in the second). Agrees
+    // with the elements applied one after the other, then evolve, to rounding. Elements of rows
+    // below kMixedFromSpins spins, or not in ascending order, are applied first, one by one.
+    void evolve(std::span<double> row, const SpinTables& spins, std::span<const double> offsetRadPerS,
+                double seconds, std::span<const double> transverseFraction,
+                std::span<const SpinRotation> elements);
 
 private:
     // What one pass does to its tiles. Positions are the tile's digits (members ascending); the
@@ -64,17 +78,26 @@ private:
         unsigned withOffset = 0;
         unsigned fromMixed = 0;
         std::array<unsigned, kTileSpins> partners{};
+        // Positions whose pulse element the pass applies first, and those elements.
+        unsigned pulsed = 0;
+        std::array<ElementRotation, kTileSpins> element{};
+        // Top positions whose transverse decay the pass applies after their elements.
+        unsigned decayedTop = 0;
     };
 
     // The passes for nSpins spins: one for a row of up to eight, three for nine and ten.
     int planPasses(const SpinTables& spins, std::array<Pass, 3>& passes) const;
     void runPass(std::span<double> row, int nSpins, const Pass& pass, bool withDecay);
-    // Scales a contiguous tile of `positions` spins (those of the tile's first positions) by the
-    // decay tables, times `outside` (the fraction of its other spins).
-    void scaleByDecay(double* tile, int positions, double outside) const;
+    // Scales the coefficients [first, first + count) of a contiguous tile whose positions are spins
+    // 0, 1, ... by the decay tables, times `outside` (the fraction of its other spins); first and
+    // count are multiples of 4^5, or count is the whole tile.
+    void scaleByDecay(double* tile, std::int32_t first, std::int32_t count, double outside) const;
+    // The top positions firstTop.. of a tile (one or two), before its blocks: their elements, their
+    // decay when asked, and their change to the mixed basis, piece by piece.
+    void prepareTop(const TileRuns& tile, const Pass& pass, int firstTop) const;
     // The work of a pass on the tile whose other spins' digits are `tileIndex`'s base-4 digits.
-    void workOnTile(double* tile, const Pass& pass, std::span<const int> otherSpins, std::int32_t tileIndex,
-                    bool withDecay) const;
+    void workOnTile(const TileRuns& tile, const Pass& pass, std::span<const int> otherSpins,
+                    std::int32_t tileIndex, bool withDecay) const;
     // The phasor position p of a pass turns by over the whole tile: its offset, if the pass applies
     // it, and its partners outside the tile.
     Phasor outsideFactor(const Pass& pass, int p, std::span<const int> otherSpins,
@@ -87,9 +110,11 @@ private:
     std::array<double, 1024> lowDecay_{};
     std::array<double, 1024> highDecay_{};
     std::array<double, kSpinSlots> spinDecay_{};
+    // The elements of the point being evolved, by spin.
+    std::array<ElementRotation, kSpinSlots> spinElement_{};
+    unsigned pulsedSpins_ = 0;
     MixedBasisTables tables_;
-    std::vector<std::int32_t> runStart_;      // row offset of every run of a gathered tile
-    std::vector<std::vector<double>> tiles_;  // one gathered tile per thread
+    std::vector<std::int32_t> runStart_;  // offset of every run of a pass's tiles from the tile's start
     util::WorkPool* pool_ = nullptr;
 };
 

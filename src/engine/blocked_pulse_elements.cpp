@@ -1,6 +1,7 @@
 // The pulse elements of one point in a block pass and a gathered pass over the row.
 #include "engine/blocked_pulse_elements.h"
 
+#include "engine/element_rotation.h"
 #include "engine/operator_basis.h"
 #include "engine/row_pieces.h"
 #include "engine/step_routine.h"
@@ -17,29 +18,6 @@ namespace {
 // Neighbouring low coefficients gathered at a time for the two highest spins: 16 runs of 64
 // doubles, 8 KiB, stay in the first-level cache between the two spins' turns.
 constexpr std::int32_t kGatherRun = 64;
-
-// One spin's turn over the coefficients [c, c + length), length a multiple of 4 * Run, with the
-// run length 4^spin known at compile time (spins 0 and 1, whose runs are 1 and 4 coefficients).
-template <std::int32_t Run> void rotateSpinFixed(double* c, std::int32_t length, const ElementRotation& r)
-{
-    for (std::int32_t base = 0; base < length; base += 4 * Run)
-        rotateTriples(c + base + Run, c + base + 2 * Run, c + base + 3 * Run, Run, r);
-}
-
-void rotateSpin(double* c, std::int32_t length, int spin, const ElementRotation& r)
-{
-    const std::int32_t run = kStride[spin];
-    if (run == 1) {
-        rotateSpinFixed<1>(c, length, r);
-        return;
-    }
-    if (run == 4) {
-        rotateSpinFixed<4>(c, length, r);
-        return;
-    }
-    for (std::int32_t base = 0; base < length; base += 4 * run)
-        rotateTriples(c + base + run, c + base + 2 * run, c + base + 3 * run, run, r);
-}
 
 // One of the two highest spins (blockSpins and blockSpins + 1) on the kGatherRun low coefficients
 // from c, for each of the four digits of the other high spin.
@@ -58,8 +36,9 @@ void rotateGathered(double* c, int blockSpins, int spin, const ElementRotation& 
 void applyPulseElements(std::span<double> row, int nSpins, std::span<const PulseElement> elements,
                         util::WorkPool* pool)
 {
-    const bool ascending = std::is_sorted(elements.begin(), elements.end(),
-                                          [](const PulseElement& a, const PulseElement& b) { return a.spin < b.spin; });
+    const bool ascending =
+        std::is_sorted(elements.begin(), elements.end(),
+                       [](const PulseElement& a, const PulseElement& b) { return a.spin < b.spin; });
     if (nSpins < kBlockedPulseFromSpins || !ascending || elements.size() > kSpinSlots) {
         for (const PulseElement& e : elements)
             applyPulseElementInRuns(row, nSpins, e.spin, e.amplitudeRadPerS, e.phaseRad, e.offsetRadPerS,
@@ -85,7 +64,7 @@ void applyPulseElements(std::span<double> row, int nSpins, std::span<const Pulse
         const auto block = [&](int b) {
             double* const start = c + static_cast<std::ptrdiff_t>(b) * blockSize;
             for (std::size_t i = 0; i < firstHigh; ++i)
-                rotateSpin(start, blockSize, elements[i].spin, rotation[i]);
+                rotateSpinIn(start, blockSize, elements[i].spin, rotation[i]);
         };
         forEachRowPiece(pool, nSpins, operatorCount(nSpins) / blockSize, block);
     }

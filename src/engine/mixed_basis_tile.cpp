@@ -27,8 +27,25 @@ std::array<Phasor, 4> digitTurns(Phasor f, const DigitPhasors& partner)
     return {times(f, partner[0]), f, f, times(f, partner[3])};
 }
 
+// Turns n (x, y) pairs, pair i by the phasor of low table entry i times g.
+void turnPairs(double* __restrict x, double* __restrict y, const double* lowRe, const double* lowIm, Phasor g,
+               std::int32_t n)
+{
+    for (std::int32_t lo = 0; lo < n; ++lo) {
+        const double c = lowRe[lo] * g.re - lowIm[lo] * g.im;
+        const double s = lowRe[lo] * g.im + lowIm[lo] * g.re;
+        const double xv = x[lo];
+        const double yv = y[lo];
+        x[lo] = c * xv - s * yv;
+        y[lo] = s * xv + c * yv;
+    }
+}
+
+// The run starts of a contiguous tile: one run from its start.
+constexpr std::array<std::int32_t, 1> kOneRun{0};
+
 // (e, z) -> scale (e + z, e - z) over n coefficients.
-void butterfly(double* e, double* z, std::int32_t n, double scale)
+void butterfly(double* __restrict e, double* __restrict z, std::int32_t n, double scale)
 {
     for (std::int32_t i = 0; i < n; ++i) {
         const double ev = e[i];
@@ -39,6 +56,18 @@ void butterfly(double* e, double* z, std::int32_t n, double scale)
 }
 
 }  // namespace
+
+TileRuns TileRuns::contiguous(double* tile, int positions)
+{
+    return {tile, kOneRun.data(), positions};
+}
+
+TileRuns TileRuns::part(std::int32_t first, int positions) const
+{
+    if (positions <= runDigits)
+        return contiguous(at(first), positions);
+    return {base, runStart + (first >> (2 * runDigits)), runDigits};
+}
 
 MixedBasisTables::MixedBasisTables()
 {
@@ -94,7 +123,7 @@ void MixedBasisTables::build(int positions, int rotated,
     t.high.fill(digits, rotated + 1, positions - rotated - 1);
 }
 
-void MixedBasisTables::rotate(double* tile, int rotated, Phasor tileFactor, std::int32_t firstHigh,
+void MixedBasisTables::rotate(const TileRuns& tile, int rotated, Phasor tileFactor, std::int32_t firstHigh,
                               std::int32_t highCount) const
 {
     const PositionTables& t = tables_[at(rotated)];
@@ -104,24 +133,17 @@ void MixedBasisTables::rotate(double* tile, int rotated, Phasor tileFactor, std:
     const double* const lowIm = t.low.im.data();
     for (std::int32_t h = firstHigh; h < firstHigh + highCount; ++h) {
         const Phasor highFactor = times(tileFactor, {t.high.re[at(h)], t.high.im[at(h)]});
-        double* const block = tile + 4 * stride * h;
+        const std::int32_t block = 4 * stride * h;
         for (std::int32_t m = 0; m < t.mid.size; ++m) {
             const Phasor g = times(highFactor, {t.mid.re[at(m)], t.mid.im[at(m)]});
-            double* const x = block + stride + m * lowCount;
-            double* const y = x + stride;
-            for (std::int32_t lo = 0; lo < lowCount; ++lo) {
-                const double c = lowRe[lo] * g.re - lowIm[lo] * g.im;
-                const double s = lowRe[lo] * g.im + lowIm[lo] * g.re;
-                const double xv = x[lo];
-                const double yv = y[lo];
-                x[lo] = c * xv - s * yv;
-                y[lo] = s * xv + c * yv;
-            }
+            // The x and y runs of at most 4^4 coefficients each lie inside a run of the tile.
+            const std::int32_t x = block + stride + m * lowCount;
+            turnPairs(tile.at(x), tile.at(x + stride), lowRe, lowIm, g, lowCount);
         }
     }
 }
 
-void MixedBasisTables::workOnLowestTwo(double* tile, std::int32_t firstBlock, std::int32_t blockCount,
+void MixedBasisTables::workOnLowestTwo(const TileRuns& tile, std::int32_t firstBlock, std::int32_t blockCount,
                                        const LowestTwo& work, Phasor tileFactorZero,
                                        Phasor tileFactorOne) const
 {
@@ -130,9 +152,10 @@ void MixedBasisTables::workOnLowestTwo(double* tile, std::int32_t firstBlock, st
     // Each step in a loop of its own over the blocks (a few KiB, in the first-level cache): a step
     // that loads a pair of neighbours right after the one before stored them one by one stalls
     // until the stores retire.
-    const auto forEachBlock = [tile, firstBlock, blockCount](const auto& step) {
-        for (std::int32_t b = firstBlock; b < firstBlock + blockCount; ++b)
-            step(b, tile + 16 * b);
+    double* const first = tile.at(16 * firstBlock);
+    const auto forEachBlock = [first, firstBlock, blockCount](const auto& step) {
+        for (std::int32_t b = 0; b < blockCount; ++b)
+            step(firstBlock + b, first + 16 * b);
     };
     if (work.toMixedZero) {
         forEachBlock([](std::int32_t /*b*/, double* q) {
@@ -274,6 +297,68 @@ void changeBasisOfTwo(double* tile, int positions, int p, bool toMixed)
                 double* const e = tile + first + low * lowStride;
                 butterfly(e, e + 3 * highStride, piece, scale);
             }
+        }
+    }
+}
+
+namespace {
+
+// (e, z) -> scale (e + z, e - z) at position p (at or above the runs) of every product: whole runs
+// paired by p's digit.
+void butterflyAbove(const TileRuns& tile, int positions, int p, double scale)
+{
+    const std::int32_t run = tile.run();
+    const std::int32_t stride = kStride[p];
+    for (std::int32_t base = 0; base < kStride[positions]; base += 4 * stride) {
+        for (std::int32_t lo = 0; lo < stride; lo += run)
+            butterfly(tile.at(base + lo), tile.at(base + 3 * stride + lo), run, scale);
+    }
+}
+
+}  // namespace
+
+void toMixedBasis(const TileRuns& tile, int positions, int p)
+{
+    if (p >= tile.runDigits) {
+        butterflyAbove(tile, positions, p, 1.0);
+        return;
+    }
+    for (std::int32_t t = 0; t < kStride[positions]; t += tile.run())
+        toMixedBasis(tile.at(t), tile.runDigits, p);
+}
+
+void fromMixedBasis(const TileRuns& tile, int positions, int p)
+{
+    if (p >= tile.runDigits) {
+        butterflyAbove(tile, positions, p, 0.5);
+        return;
+    }
+    for (std::int32_t t = 0; t < kStride[positions]; t += tile.run())
+        fromMixedBasis(tile.at(t), tile.runDigits, p);
+}
+
+void changeBasisOfTwo(const TileRuns& tile, int positions, int p, bool toMixed)
+{
+    if (p + 1 < tile.runDigits) {
+        for (std::int32_t t = 0; t < kStride[positions]; t += tile.run())
+            changeBasisOfTwo(tile.at(t), tile.runDigits, p, toMixed);
+        return;
+    }
+    const std::int32_t lowStride = kStride[p];
+    const std::int32_t highStride = 4 * lowStride;
+    const double scale = toMixed ? 1.0 : 0.5;
+    // As the contiguous sweep: pieces of 64 coefficients, each inside a run, whose 16 partners stay
+    // in the first-level cache between the changes at p and at p + 1.
+    const std::int32_t piece = std::min<std::int32_t>(lowStride, 64);
+    for (std::int32_t base = 0; base < kStride[positions]; base += 4 * highStride) {
+        for (std::int32_t first = base; first < base + lowStride; first += piece) {
+            std::array<double*, 16> e{};
+            for (int d = 0; d < 16; ++d)
+                e[at(d)] = tile.at(first + (d & 3) * lowStride + (d >> 2) * highStride);
+            for (int high = 0; high < 4; ++high)
+                butterfly(e[at(4 * high)], e[at(4 * high + 3)], piece, scale);
+            for (int low = 0; low < 4; ++low)
+                butterfly(e[at(low)], e[at(low + 12)], piece, scale);
         }
     }
 }

@@ -14,13 +14,39 @@
 // below it (at most four of them, one contiguous run), a table over the positions between four and
 // itself, a table over the positions above it, and one phasor per tile for the offset and the
 // partners outside the tile. Positions 0 and 1 are worked on together in blocks of 16.
+//
+// A tile need not be contiguous: it is read where it lies in the row, as runs of 4^r neighbouring
+// coefficients (its positions 0..r-1 are the row's spins 0..r-1) that a table of run starts places.
 #pragma once
+
+#include "engine/operator_basis.h"
 
 #include <array>
 #include <cstdint>
 #include <vector>
 
 namespace velmora::engine {
+
+// Where the coefficients of a tile lie: tile offset t at base + runStart[t / 4^runDigits] +
+// t % 4^runDigits. A contiguous tile is one run (runDigits at least its positions).
+struct TileRuns {
+    double* base = nullptr;
+    const std::int32_t* runStart = nullptr;
+    int runDigits = 0;
+
+    // The tile of `positions` positions that lies contiguously from `tile`.
+    static TileRuns contiguous(double* tile, int positions);
+
+    std::int32_t run() const { return kStride[runDigits]; }
+    // Address of tile offset t; the run() - t % run() coefficients from there are contiguous.
+    double* at(std::int32_t t) const
+    {
+        return base + runStart[t >> (2 * runDigits)] + (t & (kStride[runDigits] - 1));
+    }
+    // The tile offsets [first, first + 4^positions) (first a multiple of their count) as a tile of
+    // their own.
+    TileRuns part(std::int32_t first, int positions) const;
+};
 
 // cos and sin of one angle.
 struct Phasor {
@@ -57,7 +83,7 @@ public:
     // Turns the (x, y) pair of position `rotated` in the products of the tile whose digits above it
     // read `firstHigh` .. firstHigh + highCount - 1, each by the phasor of its digits times
     // tileFactor. Positions 0 and 1 go through workOnLowestTwo.
-    void rotate(double* tile, int rotated, Phasor tileFactor, std::int32_t firstHigh,
+    void rotate(const TileRuns& tile, int rotated, Phasor tileFactor, std::int32_t firstHigh,
                 std::int32_t highCount) const;
 
     // What happens to positions 0 and 1 in one sweep over the tile's blocks of 16: changes of
@@ -71,8 +97,8 @@ public:
         bool fromMixedOne = false;
     };
     // Positions 0 and 1 in the tile's blocks firstBlock .. firstBlock + blockCount - 1 (a block is
-    // four rows of four: row d1, lane d0).
-    void workOnLowestTwo(double* tile, std::int32_t firstBlock, std::int32_t blockCount,
+    // four rows of four: row d1, lane d0), which lie in one run.
+    void workOnLowestTwo(const TileRuns& tile, std::int32_t firstBlock, std::int32_t blockCount,
                          const LowestTwo& work, Phasor tileFactorZero, Phasor tileFactorOne) const;
 
 private:
@@ -100,5 +126,11 @@ void fromMixedBasis(double* tile, int positions, int p);
 // Either change at positions p and p + 1 (p >= 1) in one sweep over the tile: the same as the two
 // one after the other, with half the reads and writes.
 void changeBasisOfTwo(double* tile, int positions, int p, bool toMixed);
+
+// The same three on a tile read in runs (runs of at least 4^4 coefficients): a position inside the
+// runs run by run, a position above them on whole runs paired by its digit.
+void toMixedBasis(const TileRuns& tile, int positions, int p);
+void fromMixedBasis(const TileRuns& tile, int positions, int p);
+void changeBasisOfTwo(const TileRuns& tile, int positions, int p, bool toMixed);
 
 }  // namespace velmora::engine

@@ -3,16 +3,22 @@
 #include "engine/point_evolution.h"
 
 #include "engine/operator_basis.h"
+#include "engine/step_routine.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
 
 namespace velmora::engine {
 
-void evolveAfterElements(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
-                         std::span<const double> offsetRadPerS, double pulsedSeconds, double restSeconds,
-                         RestRelaxation order, BlockedFreeEvolution& freeEvolution)
+namespace {
+
+// The interval after the elements (taken into its passes when any are given) and the relaxation.
+void evolveInOneInterval(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
+                         std::span<const SpinRotation> elements, std::span<const double> offsetRadPerS,
+                         double pulsedSeconds, double restSeconds, RestRelaxation order,
+                         BlockedFreeEvolution& freeEvolution)
 {
     // The interval lasts both times for the couplings; the offsets, scaled, turn over the rest only.
     const double seconds = pulsedSeconds + restSeconds;
@@ -34,12 +40,46 @@ void evolveAfterElements(std::span<double> row, const SpinTables& spins, const R
     }
     freeEvolution.evolve(
         row, spins, scaledOffsets, seconds,
-        std::span<const double>(transverseFraction.data(), static_cast<std::size_t>(spins.count)));
+        std::span<const double>(transverseFraction.data(), static_cast<std::size_t>(spins.count)), elements);
 
     // The z coefficients: T1 with cross-relaxation (one exact step each) or T1 alone, as both
     // calling orders have them.
     relaxLongitudinal(row, spins, relaxation, pulsedSeconds);
     relaxLongitudinal(row, spins, relaxation, restSeconds);
+}
+
+}  // namespace
+
+void evolveAfterElements(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
+                         std::span<const double> offsetRadPerS, double pulsedSeconds, double restSeconds,
+                         RestRelaxation order, BlockedFreeEvolution& freeEvolution)
+{
+    evolveInOneInterval(row, spins, relaxation, {}, offsetRadPerS, pulsedSeconds, restSeconds, order,
+                        freeEvolution);
+}
+
+void applyElementsAndEvolve(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
+                            std::span<const PulseElement> elements, std::span<const double> offsetRadPerS,
+                            double pulsedSeconds, double restSeconds, RestRelaxation order,
+                            BlockedFreeEvolution& freeEvolution)
+{
+    const bool ascending =
+        std::is_sorted(elements.begin(), elements.end(),
+                       [](const PulseElement& a, const PulseElement& b) { return a.spin < b.spin; });
+    if (spins.count < BlockedFreeEvolution::kMixedFromSpins || !ascending || elements.size() > kSpinSlots) {
+        applyPulseElements(row, spins.count, elements, freeEvolution.passPool());
+        evolveAfterElements(row, spins, relaxation, offsetRadPerS, pulsedSeconds, restSeconds, order,
+                            freeEvolution);
+        return;
+    }
+    std::array<SpinRotation, kSpinSlots> rotations{};
+    for (std::size_t i = 0; i < elements.size(); ++i) {
+        const PulseElement& e = elements[i];
+        rotations[i] = {e.spin, elementRotation(e.amplitudeRadPerS, e.phaseRad, e.offsetRadPerS, e.seconds)};
+    }
+    evolveInOneInterval(row, spins, relaxation,
+                        std::span<const SpinRotation>(rotations.data(), elements.size()), offsetRadPerS,
+                        pulsedSeconds, restSeconds, order, freeEvolution);
 }
 
 void evolveAfterElementsReference(std::span<double> row, const SpinTables& spins,

@@ -8,10 +8,12 @@
 // the single-spin z coefficients alone, which free evolution leaves untouched. So the point needs one
 // free-evolution interval (couplings over both times, offsets over the rest) that applies T2 in its
 // first pass, instead of two intervals and a partial pass per spin and interval; T1 and
-// cross-relaxation act on the z coefficients as the calling orders have them.
+// cross-relaxation act on the z coefficients as the calling orders have them. The point's pulse
+// elements themselves can go into that interval's passes too: each turns one spin only.
 #pragma once
 
 #include "engine/blocked_free_evolution.h"
+#include "engine/blocked_pulse_elements.h"
 #include "engine/relaxation.h"
 #include "engine/spin_tables.h"
 
@@ -36,5 +38,15 @@ void evolveAfterElementsReference(std::span<double> row, const SpinTables& spins
                                   const Relaxation& relaxation, std::span<const double> offsetRadPerS,
                                   double pulsedSeconds, double restSeconds, RestRelaxation order,
                                   BlockedFreeEvolution& freeEvolution);
+
+// The point's pulse elements (ascending spin order; spins of the row) and then evolveAfterElements,
+// with the elements taken into the interval's passes from kMixedFromSpins spins on (see
+// BlockedFreeEvolution::evolve): the row is read and written a pass or two fewer times. Agrees with
+// applyPulseElements followed by evolveAfterElements to rounding; smaller rows, and elements in
+// another order, take that way. Does not allocate.
+void applyElementsAndEvolve(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
+                            std::span<const PulseElement> elements, std::span<const double> offsetRadPerS,
+                            double pulsedSeconds, double restSeconds, RestRelaxation order,
+                            BlockedFreeEvolution& freeEvolution);
 
 }  // namespace velmora::engine

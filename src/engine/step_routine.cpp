@@ -3,12 +3,11 @@
 #include "engine/step_routine.h"
 
 #include "engine/blocked_pulse_elements.h"
-
 #include "engine/free_evolution.h"
 #include "engine/initial_state.h"
 #include "engine/operator_basis.h"
-#include "engine/relaxation.h"
 #include "engine/point_evolution.h"
+#include "engine/relaxation.h"
 #include "model/element_table.h"
 #include "model/pulse_sequence.h"
 #include "util/text_compare.h"
@@ -325,18 +324,21 @@ void applyStep(const StepInputs& inputs, const StepContext& context, StepWorkspa
                 elements[elementCount++] = {k, workspace.amplitude(p, k), workspace.phase(p, k),
                                             omega[static_cast<std::size_t>(k)], tau};
             }
-            applyPulseElements(row, nSpins, std::span<const PulseElement>(elements.data(), elementCount),
-                               workspace.rowPool());
+            const std::span<const PulseElement> pointElements(elements.data(), elementCount);
             if (shapedPulse && lastWidth != 0.0 && remainderPerPoint != 0.0) {
-                // Both intervals of the point in one pass (they commute; see point_evolution.h).
-                evolveAfterElements(row, spins, relaxation, offsets, lastWidth, remainderPerPoint,
-                                    RestRelaxation::afterShapedEvolution, workspace.freeEvolution());
+                // The elements and both intervals of the point in one interval's passes (they
+                // commute; see point_evolution.h).
+                applyElementsAndEvolve(row, spins, relaxation, pointElements, offsets, lastWidth,
+                                       remainderPerPoint, RestRelaxation::afterShapedEvolution,
+                                       workspace.freeEvolution());
             } else if (closingDelayJoined) {
-                // A hard pulse not sampled before its closing delay: the couplings after the
-                // elements and the delay in one pass, the delay's offsets those of this point.
-                evolveAfterElements(row, spins, relaxation, offsets, lastWidth, restSeconds,
-                                    RestRelaxation::afterElement, workspace.freeEvolution());
+                // A hard pulse not sampled before its closing delay: the elements, the couplings
+                // after them and the delay in one interval's passes, the delay's offsets those of
+                // this point.
+                applyElementsAndEvolve(row, spins, relaxation, pointElements, offsets, lastWidth, restSeconds,
+                                       RestRelaxation::afterElement, workspace.freeEvolution());
             } else {
+                applyPulseElements(row, nSpins, pointElements, workspace.rowPool());
                 if (lastWidth != 0.0) {
                     // Couplings alone: the offsets acted inside the pulse elements.
                     constexpr std::array<double, kSpinSlots> kNoOffsets{};

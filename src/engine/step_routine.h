@@ -9,6 +9,7 @@
 #pragma once
 
 #include "engine/blocked_free_evolution.h"
+#include "engine/element_rotation.h"
 #include "engine/population_basis.h"
 #include "engine/prepared_run.h"
 #include "engine/run_records.h"
@@ -47,28 +48,10 @@ double rfAmplitudeRadPerS(double powerDb);
 void applyPulseElement(std::span<double> row, int nSpins, int spin, double amplitudeRadPerS, double phaseRad,
                        double offsetRadPerS, double seconds);
 
-// The turn of one spin's (x, y, z) coefficients by a pulse element, as rows of a 3x3 matrix:
-// x' = x xx + y xy + z xz, and so on. With amplitude <= 0 the turn about z by offset * seconds.
-struct ElementRotation {
-    double xx, xy, xz, yx, yy, yz, zx, zy, zz;
-};
+// The turn of a pulse element (element_rotation.h). With amplitude <= 0 the turn about z by
+// offset * seconds.
 ElementRotation elementRotation(double amplitudeRadPerS, double phaseRad, double offsetRadPerS,
                                 double seconds);
-
-// Turns `length` coefficient triples (x, y, z), each kind a contiguous run, as applyPulseElement
-// turns one triple.
-inline void rotateTriples(double* __restrict px, double* __restrict py, double* __restrict pz,
-                          std::int32_t length, const ElementRotation& r)
-{
-    for (std::int32_t i = 0; i < length; ++i) {
-        const double x = px[i];
-        const double y = py[i];
-        const double z = pz[i];
-        px[i] = x * r.xx + y * r.xy + z * r.xz;
-        py[i] = x * r.yx + y * r.yy + z * r.yz;
-        pz[i] = x * r.zx + y * r.zy + z * r.zz;
-    }
-}
 
 // The same element walking the spin's x, y and z coefficients as contiguous runs of 4^spin, which
 // the step routine uses; applyPulseElement stays the plain reference.

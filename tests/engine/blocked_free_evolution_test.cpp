@@ -2,7 +2,7 @@
 // to 10 spins (dense and sparse couplings, a switched-off spin, spins without offset), to 1e-12 of
 // the largest coefficient; a zero interval changes no bit; and the same bits whatever the number of
 // threads sharing its passes; two positions of a tile change basis in one sweep exactly as one
-// after the other.
+// after the other; a tile read in runs where they lie changes basis exactly as its contiguous copy.
 #include "engine/blocked_free_evolution.h"
 #include "engine/free_evolution.h"
 #include "engine/mixed_basis_tile.h"
@@ -133,6 +133,47 @@ TEST(MixedBasisTile, ChangesTheBasisOfTwoPositionsInOneSweepAsOneAfterTheOther)
                     fromMixedBasis(inTurn.data(), 8, q);
             }
             EXPECT_EQ(swept, inTurn) << "positions " << p << " and " << p + 1 << (toMixed ? " to" : " back");
+        }
+    }
+}
+
+TEST(MixedBasisTile, ChangesTheBasisOfATileReadInRunsAsOfItsContiguousCopy)
+{
+    // A tile of eight positions in runs of 4^4 laid out in reverse order with gaps between them.
+    constexpr int kPositions = 8;
+    constexpr int kRunDigits = 4;
+    const std::int32_t run = kStride[kRunDigits];
+    const std::int32_t runs = kStride[kPositions - kRunDigits];
+    std::vector<std::int32_t> runStart(static_cast<std::size_t>(runs));
+    for (std::int32_t r = 0; r < runs; ++r)
+        runStart[static_cast<std::size_t>(r)] = (runs - 1 - r) * 2 * run;
+    util::UniformRandom random(29);
+    const std::vector<double> start = randomRow(random, kPositions + 1);
+    const auto gather = [&](const std::vector<double>& row) {
+        std::vector<double> tile;
+        for (std::int32_t r = 0; r < runs; ++r) {
+            const auto first = row.begin() + runStart[static_cast<std::size_t>(r)];
+            tile.insert(tile.end(), first, first + run);
+        }
+        return tile;
+    };
+    // Positions inside the runs and above them, one at a time and two in one sweep, both ways.
+    for (const int p : {2, 3, 4, 6}) {
+        for (const bool toMixed : {true, false}) {
+            std::vector<double> row = start;
+            const TileRuns inRuns{row.data(), runStart.data(), kRunDigits};
+            std::vector<double> copy = gather(start);
+            if (toMixed)
+                toMixedBasis(inRuns, kPositions, p);
+            else
+                fromMixedBasis(inRuns, kPositions, p);
+            changeBasisOfTwo(inRuns, kPositions, p, toMixed);
+            if (toMixed)
+                toMixedBasis(copy.data(), kPositions, p);
+            else
+                fromMixedBasis(copy.data(), kPositions, p);
+            changeBasisOfTwo(copy.data(), kPositions, p, toMixed);
+            EXPECT_EQ(gather(row), copy) << "position " << p << (toMixed ? " to" : " back");
         }
     }
 }

@@ -1,11 +1,14 @@
 // The fused evolution after a point's pulse elements against the step-by-step reference on random
 // rows: 5, 6 and 10 spins, dense and sparse couplings, each combination of T1, T2 and
-// cross-relaxation, both relaxation orders, to 1e-12 of the largest coefficient.
+// cross-relaxation, both relaxation orders, to 1e-12 of the largest coefficient. The point with its
+// elements inside the interval's passes against the elements applied first, at 7, 9 and 10 spins,
+// and the same bits on one, two and three threads.
 #include "engine/operator_basis.h"
 #include "engine/point_evolution.h"
 #include "engine/spin_tables.h"
 #include "support/largest_difference.h"
 #include "util/uniform_random.h"
+#include "util/work_pool.h"
 
 #include <algorithm>
 #include <array>
@@ -62,6 +65,91 @@ TEST(PointEvolution, AgreesWithTheStepByStepReferenceOnRandomRows)
 
         const testing::Deviation d = testing::deviationFrom(reference, fused);
         EXPECT_LT(d.difference, 1e-12 * d.largest) << "case " << c;
+    }
+}
+
+// A point of a shaped pulse on nSpins coupled spins with T2 on: spin 2 switched off, elements on
+// every spin but 1 and 7 (spins 3 and 9 precess without RF).
+struct PulsedPoint {
+    SpinTables spins;
+    Relaxation relaxation;
+    std::array<double, kSpinSlots> offsetRadPerS{};
+    std::vector<PulseElement> elements;
+    std::vector<double> row;
+};
+
+PulsedPoint pulsedPoint(util::UniformRandom& random, int nSpins)
+{
+    PulsedPoint point;
+    point.spins.count = nSpins;
+    point.relaxation.t1On = true;
+    point.relaxation.t2On = true;
+    for (int i = 0; i < nSpins; ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        point.spins.slotState[k] = i == 2 ? 0 : 1;
+        point.spins.nucleusConstant[k] = kNucleusConstantH1;
+        point.offsetRadPerS[k] = 20000.0 * (random.next() - 0.5);
+        point.relaxation.t1Ms[k] = 50.0 + 500.0 * random.next();
+        point.relaxation.t2Ms[k] = 1.0 + 5.0 * random.next();
+        for (int j = 0; j < i; ++j) {
+            const double jHz = 1.0 + 140.0 * random.next();
+            point.spins.couplingHz[i][j] = jHz;
+            point.spins.couplingHz[j][i] = jHz;
+        }
+        if (i == 1 || i == 7)
+            continue;
+        const double amplitude = (i == 3 || i == 9) ? 0.0 : 2.0e5 * (0.5 + random.next());
+        point.elements.push_back({i, amplitude, 6.28 * random.next(), point.offsetRadPerS[k], 3.1e-5});
+    }
+    point.row.resize(static_cast<std::size_t>(operatorCount(nSpins)));
+    for (double& v : point.row)
+        v = random.next() - 0.5;
+    return point;
+}
+
+TEST(PointEvolution, TakesThePulseElementsIntoTheIntervalAsAppliedBeforeIt)
+{
+    util::UniformRandom random(17);
+    BlockedFreeEvolution freeEvolution;
+    for (const int nSpins : {7, 9, 10}) {
+        const PulsedPoint point = pulsedPoint(random, nSpins);
+        std::vector<double> reference = point.row;
+        std::vector<double> fused = point.row;
+        const double pulsedSeconds = 3.1e-5;
+        const double restSeconds = 4.7e-4;
+        applyPulseElements(reference, nSpins, point.elements);
+        evolveAfterElements(reference, point.spins, point.relaxation, point.offsetRadPerS, pulsedSeconds,
+                            restSeconds, RestRelaxation::afterShapedEvolution, freeEvolution);
+        applyElementsAndEvolve(fused, point.spins, point.relaxation, point.elements, point.offsetRadPerS,
+                               pulsedSeconds, restSeconds, RestRelaxation::afterShapedEvolution,
+                               freeEvolution);
+
+        const testing::Deviation d = testing::deviationFrom(reference, fused);
+        EXPECT_LT(d.difference, 1e-12 * d.largest) << nSpins << " spins";
+        // The elements and T2 moved the row well away from where it started.
+        EXPECT_GT(testing::deviationFrom(point.row, reference).difference, 0.1 * d.largest)
+            << nSpins << " spins";
+    }
+}
+
+TEST(PointEvolution, TakesThePulseElementsIntoTheIntervalWithTheSameBitsOnAnyThreadCount)
+{
+    util::UniformRandom random(31);
+    for (const int nSpins : {9, 10}) {
+        const PulsedPoint point = pulsedPoint(random, nSpins);
+        std::vector<double> alone = point.row;
+        BlockedFreeEvolution single;
+        applyElementsAndEvolve(alone, point.spins, point.relaxation, point.elements, point.offsetRadPerS,
+                               3.1e-5, 4.7e-4, RestRelaxation::afterElement, single);
+        for (const int threads : {2, 3}) {
+            util::WorkPool pool(threads);
+            BlockedFreeEvolution shared;
+            shared.sharePassesWith(&pool);
+            std::vector<double> row = point.row;
+            applyElementsAndEvolve(row, point.spins, point.relaxation, point.elements, point.offsetRadPerS,
+                                   3.1e-5, 4.7e-4, RestRelaxation::afterElement, shared);
+            EXPECT_EQ(row, alone) << nSpins << " spins, " << threads << " threads";
+        }
     }
 }
 

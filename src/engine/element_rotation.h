@@ -1,0 +1,67 @@
+// The turn of one spin's (x, y, z) coefficients by a pulse element, and the loops that apply it to
+// contiguous stretches of a state row: shared by the step routine, the blocked pulse elements and
+// the free evolution that takes a point's elements into its passes.
+#pragma once
+
+#include "engine/operator_basis.h"
+
+#include <cstdint>
+
+namespace velmora::engine {
+
+// The turn as rows of a 3x3 matrix: x' = x xx + y xy + z xz, and so on.
+struct ElementRotation {
+    double xx, xy, xz, yx, yy, yz, zx, zy, zz;
+};
+
+// The element of one spin of a point, as the free evolution takes it.
+struct SpinRotation {
+    int spin = 0;
+    ElementRotation rotation{};
+};
+
+// Turns `length` coefficient triples (x, y, z), each kind a contiguous run, as applyPulseElement
+// turns one triple.
+inline void rotateTriples(double* __restrict px, double* __restrict py, double* __restrict pz,
+                          std::int32_t length, const ElementRotation& r)
+{
+    for (std::int32_t i = 0; i < length; ++i) {
+        const double x = px[i];
+        const double y = py[i];
+        const double z = pz[i];
+        px[i] = x * r.xx + y * r.xy + z * r.xz;
+        py[i] = x * r.yx + y * r.yy + z * r.yz;
+        pz[i] = x * r.zx + y * r.zy + z * r.zz;
+    }
+}
+
+namespace detail {
+
+// The turn over [c, c + length), length a multiple of 4 * Run, with the run length known at
+// compile time (spins 0 and 1, whose runs are 1 and 4 coefficients).
+template <std::int32_t Run> void rotateSpinFixed(double* c, std::int32_t length, const ElementRotation& r)
+{
+    for (std::int32_t base = 0; base < length; base += 4 * Run)
+        rotateTriples(c + base + Run, c + base + 2 * Run, c + base + 3 * Run, Run, r);
+}
+
+}  // namespace detail
+
+// Spin `spin`'s turn on the coefficients [c, c + length), which hold whole groups of its four
+// digits (length a multiple of 4^(spin + 1)).
+inline void rotateSpinIn(double* c, std::int32_t length, int spin, const ElementRotation& r)
+{
+    const std::int32_t run = kStride[spin];
+    if (run == 1) {
+        detail::rotateSpinFixed<1>(c, length, r);
+        return;
+    }
+    if (run == 4) {
+        detail::rotateSpinFixed<4>(c, length, r);
+        return;
+    }
+    for (std::int32_t base = 0; base < length; base += 4 * run)
+        rotateTriples(c + base + run, c + base + 2 * run, c + base + 3 * run, run, r);
+}
+
+}  // namespace velmora::engine
