@@ -129,6 +129,10 @@ public:
     }
     util::WorkPool* rowPool() const { return rowPool_; }
 
+    // The row as product operators, for an observer: the row itself, or a copy changed back from the
+    // population basis (the copy's room is kept between calls).
+    std::span<const double> observedRow(std::span<const double> row, int nSpins, RowBasis basis);
+
 private:
     static std::size_t index(int p, int k)
     {
@@ -143,6 +147,7 @@ private:
     std::array<int, kSpinSlots> gateCount_{};
     BlockedFreeEvolution freeEvolution_;
     util::WorkPool* rowPool_ = nullptr;
+    std::vector<double> observed_;
 };
 
 // Advances inputs.row through step inputs.step. Throws std::invalid_argument when the row, the
