@@ -3,6 +3,7 @@
 #include "engine/blocked_free_evolution.h"
 
 #include "engine/operator_basis.h"
+#include "util/vector_clones.h"
 #include "util/work_pool.h"
 
 #include <algorithm>
@@ -371,7 +372,7 @@ int BlockedFreeEvolution::planPopulationPasses(const SpinTables& spins, std::arr
     return 3;
 }
 
-void BlockedFreeEvolution::applyElement(double* c, std::int32_t length, int spin, const ElementRotation& r) const
+VELMORA_VECTOR_CLONES void BlockedFreeEvolution::applyElement(double* c, std::int32_t length, int spin, const ElementRotation& r) const
 {
     if (populations_)
         rotateSpinPopulationsIn(c, length, spin, r);
@@ -447,7 +448,7 @@ void BlockedFreeEvolution::evolve(std::span<double> row, const SpinTables& spins
         runPass(row, n, passes[at(i)], withDecay && i == 0);
 }
 
-void BlockedFreeEvolution::scaleByDecay(double* tile, std::int32_t first, std::int32_t count,
+VELMORA_VECTOR_CLONES void BlockedFreeEvolution::scaleByDecay(double* tile, std::int32_t first, std::int32_t count,
                                         double outside) const
 {
     const std::int32_t lowCount = std::min(count, kStride[kLowDecaySpins]);
@@ -459,7 +460,7 @@ void BlockedFreeEvolution::scaleByDecay(double* tile, std::int32_t first, std::i
     }
 }
 
-void BlockedFreeEvolution::prepareTop(const TileRuns& tile, const Pass& pass, int firstTop) const
+VELMORA_VECTOR_CLONES void BlockedFreeEvolution::prepareTop(const TileRuns& tile, const Pass& pass, int firstTop) const
 {
     const int m = pass.size;
     const int count = m - firstTop;
