@@ -4,6 +4,7 @@
 #pragma once
 
 #include "engine/operator_basis.h"
+#include "util/vector_clones.h"
 
 #include <cstdint>
 
@@ -22,7 +23,7 @@ struct SpinRotation {
 
 // Turns `length` coefficient triples (x, y, z), each kind a contiguous run, as applyPulseElement
 // turns one triple.
-inline void rotateTriples(double* __restrict px, double* __restrict py, double* __restrict pz,
+VELMORA_INLINE_IN_CLONES void rotateTriples(double* __restrict px, double* __restrict py, double* __restrict pz,
                           std::int32_t length, const ElementRotation& r)
 {
     for (std::int32_t i = 0; i < length; ++i) {
@@ -37,7 +38,7 @@ inline void rotateTriples(double* __restrict px, double* __restrict py, double* 
 
 // The same turn on a spin held in the population basis, whose u = E + Z and v = E - Z runs stand
 // where its E and z runs stood: E is kept, z turns with x and y, and u and v are formed again.
-inline void rotatePopulationQuads(double* __restrict pu, double* __restrict px, double* __restrict py,
+VELMORA_INLINE_IN_CLONES void rotatePopulationQuads(double* __restrict pu, double* __restrict px, double* __restrict py,
                                   double* __restrict pv, std::int32_t length, const ElementRotation& r)
 {
     for (std::int32_t i = 0; i < length; ++i) {
@@ -57,14 +58,14 @@ namespace detail {
 
 // The turn over [c, c + length), length a multiple of 4 * Run, with the run length known at
 // compile time (spins 0 and 1, whose runs are 1 and 4 coefficients).
-template <std::int32_t Run> void rotateSpinFixed(double* c, std::int32_t length, const ElementRotation& r)
+template <std::int32_t Run> VELMORA_INLINE_IN_CLONES void rotateSpinFixed(double* c, std::int32_t length, const ElementRotation& r)
 {
     for (std::int32_t base = 0; base < length; base += 4 * Run)
         rotateTriples(c + base + Run, c + base + 2 * Run, c + base + 3 * Run, Run, r);
 }
 
 template <std::int32_t Run>
-void rotatePopulationsFixed(double* c, std::int32_t length, const ElementRotation& r)
+VELMORA_INLINE_IN_CLONES void rotatePopulationsFixed(double* c, std::int32_t length, const ElementRotation& r)
 {
     for (std::int32_t base = 0; base < length; base += 4 * Run)
         rotatePopulationQuads(c + base, c + base + Run, c + base + 2 * Run, c + base + 3 * Run, Run, r);
@@ -74,7 +75,7 @@ void rotatePopulationsFixed(double* c, std::int32_t length, const ElementRotatio
 
 // Spin `spin`'s turn on the coefficients [c, c + length), which hold whole groups of its four
 // digits (length a multiple of 4^(spin + 1)).
-inline void rotateSpinIn(double* c, std::int32_t length, int spin, const ElementRotation& r)
+VELMORA_INLINE_IN_CLONES void rotateSpinIn(double* c, std::int32_t length, int spin, const ElementRotation& r)
 {
     const std::int32_t run = kStride[spin];
     if (run == 1) {
@@ -90,7 +91,7 @@ inline void rotateSpinIn(double* c, std::int32_t length, int spin, const Element
 }
 
 // rotateSpinIn on a spin held in the population basis.
-inline void rotateSpinPopulationsIn(double* c, std::int32_t length, int spin, const ElementRotation& r)
+VELMORA_INLINE_IN_CLONES void rotateSpinPopulationsIn(double* c, std::int32_t length, int spin, const ElementRotation& r)
 {
     const std::int32_t run = kStride[spin];
     if (run == 1) {

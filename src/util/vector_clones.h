@@ -12,3 +12,11 @@
 #else
 #define VELMORA_VECTOR_CLONES
 #endif
+
+// A loop a clone calls must be inlined into it to be compiled for the clone's vectors: a call to
+// an out-of-line copy would run the baseline code.
+#if defined(__GNUC__)
+#define VELMORA_INLINE_IN_CLONES __attribute__((always_inline)) inline
+#else
+#define VELMORA_INLINE_IN_CLONES inline
+#endif
