@@ -5,6 +5,9 @@
 // Counter "coefficients": coefficients of the row swept per second, counting one sweep of the 4^N
 // row per pulse point (the hard step has one point plus its closing delay).
 //
+// The row is held in the basis the driver keeps a row of that size in between steps (the population
+// basis from nine spins on).
+//
 // The ...Shared variants lend the workspace a pool of two threads, as the driver does for a single
 // large row, and report wall time and row_copies against a row copy shared between two threads;
 // the plain ones report the calling thread's CPU time against a one-thread copy.
@@ -96,7 +99,8 @@ struct StepSetup {
                                                  .arrayedValue = 0.0,
                                                  .step = step,
                                                  .phaseCounter = 1,
-                                                 .row = row};
+                                                 .row = row,
+                                                 .basis = velmora::engine::residentBasis(spins.count)};
         const velmora::engine::StepContext context{
             .sequence = sequence, .spins = spins, .prepared = prepared, .sliceRowCount = 1};
         velmora::engine::applyStep(inputs, context, workspace);

@@ -3,6 +3,7 @@
 #include "engine/blocked_free_evolution.h"
 
 #include "engine/operator_basis.h"
+#include "util/vector_clones.h"
 #include "util/work_pool.h"
 
 #include <algorithm>
@@ -304,12 +305,96 @@ int BlockedFreeEvolution::planPasses(const SpinTables& spins, std::array<Pass, 3
     return 3;
 }
 
+int BlockedFreeEvolution::planPopulationPasses(const SpinTables& spins, std::array<Pass, 3>& passes) const
+{
+    const int n = spins.count;
+    // Every spin is already in the mixed basis: a spin turns in any pass whose tiles hold it, once
+    // every element of the point has acted. A coupling that does not turn is left out, as above.
+    std::array<unsigned, kSpinSlots> coupled{};
+    for (int k = 0; k < n; ++k)
+        for (int l = 0; l < n; ++l)
+            if (l != k && spins.active(k) && spins.active(l) && couplingPhase_[at(k)][at(l)].re < 1.0)
+                coupled[at(k)] |= bit(l);
+    const auto addMember = [&](Pass& pass, int spin, bool takesElement) {
+        if (takesElement && has(pulsedSpins_, spin)) {
+            pass.pulsed |= bit(pass.size);
+            pass.element[at(pass.size)] = spinElement_[at(spin)];
+        }
+        pass.members[at(pass.size++)] = spin;
+    };
+    const auto rotate = [&](Pass& pass, int p) {
+        const int k = pass.members[at(p)];
+        if (!spins.active(k))
+            return;
+        pass.partners[at(p)] = coupled[at(k)];
+        if (offsetPhase_[at(k)].re < 1.0)
+            pass.withOffset |= bit(p);
+        if (pass.partners[at(p)] != 0 || has(pass.withOffset, p))
+            pass.rotated |= bit(p);
+    };
+    const int lowSpins = std::min(n, kTileSpins);
+    const unsigned highSpins = (bit(n) - 1) & ~(bit(kTileSpins) - 1);
+    // The elements of spins above the first tile come in the second pass, so the first pass's spins
+    // wait for them before they turn.
+    const bool highPulsed = (pulsedSpins_ & highSpins) != 0;
+    Pass& first = passes[0];
+    first = Pass{};
+    for (int k = 0; k < lowSpins; ++k) {
+        addMember(first, k, true);
+        if (!highPulsed)
+            rotate(first, k);
+    }
+    if (n <= kTileSpins)
+        return 1;
+    const int highCount = n - kTileSpins;
+    const int lowFirst = kTileSpins - highCount;  // the second pass holds spins 0..lowFirst-1 and B
+    Pass& second = passes[1];
+    second = Pass{};
+    for (int k = 0; k < lowFirst; ++k) {
+        addMember(second, k, false);
+        if (highPulsed)
+            rotate(second, k);
+    }
+    for (int k = kTileSpins; k < n; ++k) {
+        addMember(second, k, true);
+        rotate(second, second.size - 1);
+    }
+    if (!highPulsed)
+        return 2;
+    // The rest of the first tile's spins turn in a third pass over it (in place).
+    Pass& third = passes[2];
+    third = Pass{};
+    for (int k = 0; k < kTileSpins; ++k) {
+        addMember(third, k, false);
+        if (k >= lowFirst)
+            rotate(third, k);
+    }
+    return 3;
+}
+
+VELMORA_VECTOR_CLONES void BlockedFreeEvolution::applyElement(double* c, std::int32_t length, int spin, const ElementRotation& r) const
+{
+    if (populations_)
+        rotateSpinPopulationsIn(c, length, spin, r);
+    else
+        rotateSpinIn(c, length, spin, r);
+}
+
 void BlockedFreeEvolution::evolve(std::span<double> row, const SpinTables& spins,
                                   std::span<const double> offsetRadPerS, double seconds,
                                   std::span<const double> transverseFraction,
-                                  std::span<const SpinRotation> elements)
+                                  std::span<const SpinRotation> elements, RowBasis basis)
 {
     const int n = spins.count;
+    if (basis == RowBasis::populations && n < kMixedFromSpins) {
+        // Small rows are not kept in the population basis; one that is goes through as product
+        // operators.
+        fromPopulationBasis(row, n);
+        evolve(row, spins, offsetRadPerS, seconds, transverseFraction, elements);
+        toPopulationBasis(row, n);
+        return;
+    }
+    populations_ = basis == RowBasis::populations;
     // The elements go into the passes when each names a spin of the row, in ascending order.
     bool intoPasses = n >= kMixedFromSpins && elements.size() <= at(n);
     for (std::size_t i = 0; i < elements.size(); ++i) {
@@ -320,7 +405,7 @@ void BlockedFreeEvolution::evolve(std::span<double> row, const SpinTables& spins
     for (const SpinRotation& e : elements) {
         if (!intoPasses) {
             if (e.spin >= 0 && e.spin < n)
-                rotateSpinIn(row.data(), operatorCount(n), e.spin, e.rotation);
+                applyElement(row.data(), operatorCount(n), e.spin, e.rotation);
             continue;
         }
         spinElement_[at(e.spin)] = e.rotation;
@@ -354,7 +439,7 @@ void BlockedFreeEvolution::evolve(std::span<double> row, const SpinTables& spins
         }
     }
     std::array<Pass, 3> passes;
-    const int passCount = planPasses(spins, passes);
+    const int passCount = populations_ ? planPopulationPasses(spins, passes) : planPasses(spins, passes);
     // The first pass's tiles are contiguous, worked on in blocks of their low spins: the decay goes
     // there, but for the spins pulsed in the second pass, which decay there after their elements.
     if (withDecay && passCount > 1)
@@ -363,7 +448,7 @@ void BlockedFreeEvolution::evolve(std::span<double> row, const SpinTables& spins
         runPass(row, n, passes[at(i)], withDecay && i == 0);
 }
 
-void BlockedFreeEvolution::scaleByDecay(double* tile, std::int32_t first, std::int32_t count,
+VELMORA_VECTOR_CLONES void BlockedFreeEvolution::scaleByDecay(double* tile, std::int32_t first, std::int32_t count,
                                         double outside) const
 {
     const std::int32_t lowCount = std::min(count, kStride[kLowDecaySpins]);
@@ -375,7 +460,7 @@ void BlockedFreeEvolution::scaleByDecay(double* tile, std::int32_t first, std::i
     }
 }
 
-void BlockedFreeEvolution::prepareTop(const TileRuns& tile, const Pass& pass, int firstTop) const
+VELMORA_VECTOR_CLONES void BlockedFreeEvolution::prepareTop(const TileRuns& tile, const Pass& pass, int firstTop) const
 {
     const int m = pass.size;
     const int count = m - firstTop;
@@ -413,7 +498,12 @@ void BlockedFreeEvolution::prepareTop(const TileRuns& tile, const Pass& pass, in
                 continue;
             const int step = kStride[q];
             for (int d = 0; d < combinations; ++d) {
-                if (((d >> (2 * q)) & 3) == 0)
+                if (((d >> (2 * q)) & 3) != 0)
+                    continue;
+                if (populations_)
+                    rotatePopulationQuads(e[at(d)], e[at(d + step)], e[at(d + 2 * step)],
+                                          e[at(d + 3 * step)], piece, pass.element[at(firstTop + q)]);
+                else
                     rotateTriples(e[at(d + step)], e[at(d + 2 * step)], e[at(d + 3 * step)], piece,
                                   pass.element[at(firstTop + q)]);
             }
@@ -554,10 +644,10 @@ void BlockedFreeEvolution::workOnTile(const TileRuns& tile, const Pass& pass, st
                                     tileFactor[1]);
         }
     };
-    // The top positions turn once all their partners are in the mixed basis: after the blocks'
-    // changes of basis, or first when no block position changes basis in this pass (its partners
-    // changed in an earlier one).
-    const bool topFirst = (pass.toMixed & blockMask) == 0;
+    // The top positions turn once all their partners are in the mixed basis and every element has
+    // acted: after the blocks' changes of basis and elements, or first when no block position changes
+    // basis or takes an element in this pass.
+    const bool topFirst = ((pass.toMixed | pass.pulsed) & blockMask) == 0;
     const auto turnTop = [&] {
         for (int p = blockPositions; p < m; ++p) {
             if (has(pass.rotated, p))
@@ -574,7 +664,7 @@ void BlockedFreeEvolution::workOnTile(const TileRuns& tile, const Pass& pass, st
         // The elements and the decay first (a contiguous pass: the block is contiguous).
         for (int p = 0; p < blockPositions; ++p) {
             if (has(pass.pulsed, p))
-                rotateSpinIn(block.at(0), blockSize, p, pass.element[at(p)]);
+                applyElement(block.at(0), blockSize, p, pass.element[at(p)]);
         }
         if (withDecay)
             scaleByDecay(tile.at(0), blockSize * b, blockSize, outside);

@@ -9,6 +9,7 @@
 
 #include "engine/element_rotation.h"
 #include "engine/mixed_basis_tile.h"
+#include "engine/population_basis.h"
 #include "engine/spin_tables.h"
 
 #include <array>
@@ -63,9 +64,14 @@ public:
     // spin changes basis or decays (spins 0..7 in the first pass, 8 and 9 in the second). Agrees
     // with the elements applied one after the other, then evolve, to rounding. Elements of rows
     // below kMixedFromSpins spins, or not in ascending order, are applied first, one by one.
+    //
+    // A row held in the population basis (every spin's E and z as u and v) stays in it: its passes
+    // change no basis, so a bare interval of nine or ten spins takes two passes (spins 0..7 turn in
+    // the first, the others in the second), and one with elements of spins 8 or 9 three (the elements
+    // of 0..7, then those of the others and the turns of all but the top of 0..7, then those).
     void evolve(std::span<double> row, const SpinTables& spins, std::span<const double> offsetRadPerS,
                 double seconds, std::span<const double> transverseFraction,
-                std::span<const SpinRotation> elements);
+                std::span<const SpinRotation> elements, RowBasis basis = RowBasis::productOperators);
 
 private:
     // What one pass does to its tiles. Positions are the tile's digits (members ascending); the
@@ -85,8 +91,13 @@ private:
         unsigned decayedTop = 0;
     };
 
-    // The passes for nSpins spins: one for a row of up to eight, three for nine and ten.
+    // The passes for nSpins spins: one for a row of up to eight, three for nine and ten; for a row
+    // in the population basis, one, or two or three for nine and ten.
     int planPasses(const SpinTables& spins, std::array<Pass, 3>& passes) const;
+    int planPopulationPasses(const SpinTables& spins, std::array<Pass, 3>& passes) const;
+    // One spin's element on the coefficients [c, c + length) (whole groups of its digits), in the
+    // basis of the row being evolved.
+    void applyElement(double* c, std::int32_t length, int spin, const ElementRotation& r) const;
     void runPass(std::span<double> row, int nSpins, const Pass& pass, bool withDecay);
     // Scales the coefficients [first, first + count) of a contiguous tile whose positions are spins
     // 0, 1, ... by the decay tables, times `outside` (the fraction of its other spins); first and
@@ -113,6 +124,8 @@ private:
     // The elements of the point being evolved, by spin.
     std::array<ElementRotation, kSpinSlots> spinElement_{};
     unsigned pulsedSpins_ = 0;
+    // The row being evolved is held in the population basis.
+    bool populations_ = false;
     MixedBasisTables tables_;
     std::vector<std::int32_t> runStart_;  // offset of every run of a pass's tiles from the tile's start
     util::WorkPool* pool_ = nullptr;

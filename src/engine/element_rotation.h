@@ -4,6 +4,7 @@
 #pragma once
 
 #include "engine/operator_basis.h"
+#include "util/vector_clones.h"
 
 #include <cstdint>
 
@@ -22,7 +23,7 @@ struct SpinRotation {
 
 // Turns `length` coefficient triples (x, y, z), each kind a contiguous run, as applyPulseElement
 // turns one triple.
-inline void rotateTriples(double* __restrict px, double* __restrict py, double* __restrict pz,
+VELMORA_INLINE_IN_CLONES void rotateTriples(double* __restrict px, double* __restrict py, double* __restrict pz,
                           std::int32_t length, const ElementRotation& r)
 {
     for (std::int32_t i = 0; i < length; ++i) {
@@ -35,21 +36,46 @@ inline void rotateTriples(double* __restrict px, double* __restrict py, double* 
     }
 }
 
+// The same turn on a spin held in the population basis, whose u = E + Z and v = E - Z runs stand
+// where its E and z runs stood: E is kept, z turns with x and y, and u and v are formed again.
+VELMORA_INLINE_IN_CLONES void rotatePopulationQuads(double* __restrict pu, double* __restrict px, double* __restrict py,
+                                  double* __restrict pv, std::int32_t length, const ElementRotation& r)
+{
+    for (std::int32_t i = 0; i < length; ++i) {
+        const double e = 0.5 * (pu[i] + pv[i]);
+        const double z = 0.5 * (pu[i] - pv[i]);
+        const double x = px[i];
+        const double y = py[i];
+        const double zTurned = x * r.zx + y * r.zy + z * r.zz;
+        px[i] = x * r.xx + y * r.xy + z * r.xz;
+        py[i] = x * r.yx + y * r.yy + z * r.yz;
+        pu[i] = e + zTurned;
+        pv[i] = e - zTurned;
+    }
+}
+
 namespace detail {
 
 // The turn over [c, c + length), length a multiple of 4 * Run, with the run length known at
 // compile time (spins 0 and 1, whose runs are 1 and 4 coefficients).
-template <std::int32_t Run> void rotateSpinFixed(double* c, std::int32_t length, const ElementRotation& r)
+template <std::int32_t Run> VELMORA_INLINE_IN_CLONES void rotateSpinFixed(double* c, std::int32_t length, const ElementRotation& r)
 {
     for (std::int32_t base = 0; base < length; base += 4 * Run)
         rotateTriples(c + base + Run, c + base + 2 * Run, c + base + 3 * Run, Run, r);
+}
+
+template <std::int32_t Run>
+VELMORA_INLINE_IN_CLONES void rotatePopulationsFixed(double* c, std::int32_t length, const ElementRotation& r)
+{
+    for (std::int32_t base = 0; base < length; base += 4 * Run)
+        rotatePopulationQuads(c + base, c + base + Run, c + base + 2 * Run, c + base + 3 * Run, Run, r);
 }
 
 }  // namespace detail
 
 // Spin `spin`'s turn on the coefficients [c, c + length), which hold whole groups of its four
 // digits (length a multiple of 4^(spin + 1)).
-inline void rotateSpinIn(double* c, std::int32_t length, int spin, const ElementRotation& r)
+VELMORA_INLINE_IN_CLONES void rotateSpinIn(double* c, std::int32_t length, int spin, const ElementRotation& r)
 {
     const std::int32_t run = kStride[spin];
     if (run == 1) {
@@ -62,6 +88,22 @@ inline void rotateSpinIn(double* c, std::int32_t length, int spin, const Element
     }
     for (std::int32_t base = 0; base < length; base += 4 * run)
         rotateTriples(c + base + run, c + base + 2 * run, c + base + 3 * run, run, r);
+}
+
+// rotateSpinIn on a spin held in the population basis.
+VELMORA_INLINE_IN_CLONES void rotateSpinPopulationsIn(double* c, std::int32_t length, int spin, const ElementRotation& r)
+{
+    const std::int32_t run = kStride[spin];
+    if (run == 1) {
+        detail::rotatePopulationsFixed<1>(c, length, r);
+        return;
+    }
+    if (run == 4) {
+        detail::rotatePopulationsFixed<4>(c, length, r);
+        return;
+    }
+    for (std::int32_t base = 0; base < length; base += 4 * run)
+        rotatePopulationQuads(c + base, c + base + run, c + base + 2 * run, c + base + 3 * run, run, r);
 }
 
 }  // namespace velmora::engine

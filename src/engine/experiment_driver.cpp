@@ -90,7 +90,7 @@ void sumSlicesIntoRowZero(StateMatrix& state)
 // "a_ZdurGrad.dat": per slice, spin 0's gradient factor and its local z magnetisation relative to
 // equilibrium (z coefficient / (slice weight x nucleus constant)), before the slices are summed.
 void writeSliceMagnetisation(const std::filesystem::path& path, const StateMatrix& state,
-                             const SpinTables& spins, double gradientValue,
+                             const SpinTables& spins, RowBasis basis, double gradientValue,
                              const std::vector<double>& weights)
 {
     std::vector<double> factors(kSpinSlots, 0.0);
@@ -99,7 +99,7 @@ void writeSliceMagnetisation(const std::filesystem::path& path, const StateMatri
     for (int s = 0; s <= lastSlice; ++s) {
         gradientFactors(spins, gradientValue, s, lastSlice, factors);
         const double norm = weights[static_cast<std::size_t>(s)] * spins.nucleusConstant[0];
-        const double z = norm != 0.0 ? state.row(s)[static_cast<std::size_t>(kSpinMask[0])] / norm : 0.0;
+        const double z = norm != 0.0 ? singleSpinZ(state.row(s), state.spinCount(), basis)[0] / norm : 0.0;
         lines.push_back(util::formatPattern(factors[0], "#0.00") + "\t" + util::formatPattern(z, "0.0000"));
     }
     (void)util::writeTextFile(path, lines);  // a diagnostic table: a failed write does not stop the run
@@ -180,7 +180,8 @@ public:
     DriverResult run();
 
 private:
-    void setInitialState(StateMatrix& state) const;
+    // The run's first state, in the run's row basis; a pool (idle) may share the change of basis.
+    void setInitialState(StateMatrix& state, util::WorkPool* pool) const;
     // Runs steps start..N of one run; false when Stop ended it. `resume` is filled on the way when
     // not null.
     bool runSteps(int run, int start, int phaseCounter, StateMatrix& working, ResumePoint* resume,
@@ -207,6 +208,9 @@ private:
     const int stepCount_;
     const int lastSlice_;
     SpinTables base_;
+    // How the run's rows hold their E and z digits between steps: large rows stay in the
+    // population basis, in which free evolution needs no change of basis.
+    RowBasis rowBasis_;
     SequenceMarkers markers_;
     std::vector<double> weights_;
     util::WorkPool pool_;
@@ -222,7 +226,7 @@ private:
 Driver::Driver(const DriverInput& input)
     : in_(input), seq_(input.sequence), prep_(input.prepared), settings_(input.prepared.settings),
       stepCount_(input.sequence.stepCount()), lastSlice_(input.prepared.settings.lastSlice),
-      base_(makeSpinTables(input.spins)),
+      base_(makeSpinTables(input.spins)), rowBasis_(residentBasis(base_.count)),
       markers_(findMarkers(input.sequence, input.prepared.settings.arrayedName)),
       weights_(sliceWeights(input.prepared.settings.objectProfile, input.prepared.settings.lastSlice)),
       pool_(input.threads), workspaces_(static_cast<std::size_t>(pool_.threads()))
@@ -246,17 +250,19 @@ Driver::Driver(const DriverInput& input)
     pointRecord_.assign(static_cast<std::size_t>(result_.operators.operatorCount()), 0.0);
 }
 
-void Driver::setInitialState(StateMatrix& state) const
+void Driver::setInitialState(StateMatrix& state, util::WorkPool* pool) const
 {
     if (!settings_.nonEquilibrium) {
         setEquilibrium(base_, state);
-        return;
+    } else {
+        std::span<double> row = state.row(0);
+        std::fill(row.begin(), row.end(), 0.0);
+        for (int index : prep_.initialOperators)
+            if (index > 0 && index < state.rowLength())
+                row[static_cast<std::size_t>(index)] = kFullPolarisation;
     }
-    std::span<double> row = state.row(0);
-    std::fill(row.begin(), row.end(), 0.0);
-    for (int index : prep_.initialOperators)
-        if (index > 0 && index < state.rowLength())
-            row[static_cast<std::size_t>(index)] = kFullPolarisation;
+    if (rowBasis_ == RowBasis::populations)
+        toPopulationBasis(state.row(0), base_.count, pool);
 }
 
 bool Driver::isAcquisition(int step, int cyclePass, double arrayedValue) const
@@ -286,8 +292,8 @@ void Driver::applyStepToRows(int run, int step, int cyclePass, int phaseCounter,
     auto evolveRow = [&](int row, int worker) {
         std::array<double, kSpinSlots> factors{};
         gradientFactors(spins, gradientValue, rows > 1 ? row : 0, rows > 1 ? lastSlice_ : 0, factors);
-        const StepInputs inputs{run, acquire, seconds,      factors,         offsets,
-                                v,   step,    phaseCounter, working.row(row)};
+        const StepInputs inputs{run, acquire, seconds,      factors,          offsets,
+                                v,   step,    phaseCounter, working.row(row), rowBasis_};
         applyStep(inputs, context, workspaces_[static_cast<std::size_t>(worker)]);
     };
     // Sampling adds every row into the same record, so an acquiring step runs its rows in order; a
@@ -363,7 +369,7 @@ bool Driver::runSteps(int run, int start, int phaseCounter, StateMatrix& working
             resume = nullptr;
         }
         SpinTables spins = base_;  // decoupling switches a spin off for its own step only
-        zeroDecoupledSpins(contentCodes(seq_.step(step)), spins, working);
+        zeroDecoupledSpins(contentCodes(seq_.step(step)), spins, working, rowBasis_);
         if (step == markers_.firstGradientStep && working.rowCount() < lastSlice_ + 1)
             widenToSlices(working, weights_);
 
@@ -374,7 +380,7 @@ bool Driver::runSteps(int run, int start, int phaseCounter, StateMatrix& working
             // so it ends as in runs one after the other.
             if (lane.onCaller || run == prep_.lastRun)
                 writeSliceMagnetisation(
-                    in_.workingDirectory / "a_ZdurGrad.dat", working, base_,
+                    in_.workingDirectory / "a_ZdurGrad.dat", working, base_, rowBasis_,
                     stepGradientValue(seq_.step(step), seq_.elements(), settings_.arrayedName, v), weights_);
             sumSlicesIntoRowZero(working);
         }
@@ -400,6 +406,10 @@ void Driver::recordDetection(int run, int phaseCounter, StateMatrix& working, co
     // slice: the rows are created here, as at the first gradient step.
     if (result_.detection.lastSlice() > 0 && working.rowCount() == 1)
         widenToSlices(working, weights_);
+    // The detection reads product operators: the run's rows end here, so they change basis in place.
+    if (rowBasis_ == RowBasis::populations)
+        for (int s = 0; s < working.rowCount(); ++s)
+            fromPopulationBasis(working.row(s), base_.count, lane.onCaller ? &pool_ : nullptr);
     SpinTables spins = base_;
     const model::SequenceStep& acquire = seq_.step(stepCount_ + 1);
     zeroDecoupledSpins(contentCodes(acquire), spins, working);
@@ -428,7 +438,7 @@ bool Driver::runOne(int scan, int run, ResumePoint& resume, const RunLane& lane)
     const int start = run > 0 && resume.taken ? markers_.resumeStep : 0;
     StateMatrix working = start == 0 ? StateMatrix(base_.count) : *resume.state;
     if (start == 0)
-        setInitialState(working);
+        setInitialState(working, lane.onCaller ? &pool_ : nullptr);
     std::vector<double>& pointRecord = *lane.pointRecord;
     if (start == 0 || resume.pointRecord.empty())
         std::fill(pointRecord.begin(), pointRecord.end(), 0.0);
@@ -437,6 +447,11 @@ bool Driver::runOne(int scan, int run, ResumePoint& resume, const RunLane& lane)
     if (!runSteps(run, start, phaseCounter, working, run == 0 && resumes ? &resume : nullptr, lane))
         return false;
     recordDetection(run, phaseCounter, working, lane);
+    // A point step before the acquisition summed rows in the run's basis; the record holds product
+    // operators.
+    if (rowBasis_ == RowBasis::populations && seq_.pointStep() <= stepCount_ &&
+        std::any_of(pointRecord.begin(), pointRecord.end(), [](double c) { return c != 0.0; }))
+        fromPopulationBasis(pointRecord, base_.count, lane.onCaller ? &pool_ : nullptr);
     completeRun(run, pointRecord);
     return true;
 }

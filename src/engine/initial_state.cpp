@@ -24,8 +24,29 @@ void setEquilibrium(const SpinTables& spins, StateMatrix& state)
     }
 }
 
+namespace {
+
+// Spin k of a population-basis row reduced to its E part: x and y to 0, u and v to their mean.
+void keepPopulationsOnly(std::span<double> row, int nSpins, int k)
+{
+    const std::int32_t run = kStride[k];
+    for (std::int32_t base = 0; base < operatorCount(nSpins); base += 4 * run) {
+        double* const u = row.data() + base;
+        double* const v = u + kSpinMask[k];
+        for (std::int32_t lo = 0; lo < run; ++lo) {
+            const double mean = 0.5 * (u[lo] + v[lo]);
+            u[lo] = mean;
+            v[lo] = mean;
+            u[lo + run] = 0.0;
+            u[lo + 2 * run] = 0.0;
+        }
+    }
+}
+
+}  // namespace
+
 void zeroDecoupledSpins(const std::array<int, kRfChannelCount>& stepContentCodes, SpinTables& spins,
-                        StateMatrix& state)
+                        StateMatrix& state, RowBasis basis)
 {
     const int nSpins = std::min(spins.count, state.spinCount());
     for (int k = 0; k < nSpins; ++k) {
@@ -36,6 +57,10 @@ void zeroDecoupledSpins(const std::array<int, kRfChannelCount>& stepContentCodes
         }
         for (int r = 0; r < state.rowCount(); ++r) {
             const std::span<double> row = state.row(r);
+            if (basis == RowBasis::populations) {
+                keepPopulationsOnly(row, state.spinCount(), k);
+                continue;
+            }
             forEachPresent(state.spinCount(), k,
                            [row](std::int32_t idx) { row[static_cast<std::size_t>(idx)] = 0.0; });
         }
@@ -43,9 +68,15 @@ void zeroDecoupledSpins(const std::array<int, kRfChannelCount>& stepContentCodes
     }
 }
 
-void destroyTransverse(std::span<double> row, int nSpins)
+void destroyTransverse(std::span<double> row, int nSpins, RowBasis basis)
 {
     for (int k = 0; k < nSpins; ++k) {
+        if (basis == RowBasis::populations) {
+            for (const int digit : {1, 2})
+                addToSingleSpinTransverse(row, nSpins, basis, k, digit,
+                                          -singleSpinTransverse(row, nSpins, basis, k, digit));
+            continue;
+        }
         row[static_cast<std::size_t>(kStride[k])] = 0.0;
         row[static_cast<std::size_t>(kYDigit[k])] = 0.0;
     }

@@ -3,6 +3,7 @@
 #include "engine/mixed_basis_tile.h"
 
 #include "engine/operator_basis.h"
+#include "util/vector_clones.h"
 
 #include <algorithm>
 #include <array>
@@ -123,7 +124,7 @@ void MixedBasisTables::build(int positions, int rotated,
     t.high.fill(digits, rotated + 1, positions - rotated - 1);
 }
 
-void MixedBasisTables::rotate(const TileRuns& tile, int rotated, Phasor tileFactor, std::int32_t firstHigh,
+VELMORA_VECTOR_CLONES void MixedBasisTables::rotate(const TileRuns& tile, int rotated, Phasor tileFactor, std::int32_t firstHigh,
                               std::int32_t highCount) const
 {
     const PositionTables& t = tables_[at(rotated)];
@@ -143,7 +144,7 @@ void MixedBasisTables::rotate(const TileRuns& tile, int rotated, Phasor tileFact
     }
 }
 
-void MixedBasisTables::workOnLowestTwo(const TileRuns& tile, std::int32_t firstBlock, std::int32_t blockCount,
+VELMORA_VECTOR_CLONES void MixedBasisTables::workOnLowestTwo(const TileRuns& tile, std::int32_t firstBlock, std::int32_t blockCount,
                                        const LowestTwo& work, Phasor tileFactorZero,
                                        Phasor tileFactorOne) const
 {
@@ -227,7 +228,7 @@ void MixedBasisTables::workOnLowestTwo(const TileRuns& tile, std::int32_t firstB
     }
 }
 
-void toMixedBasis(double* tile, int positions, int p)
+VELMORA_VECTOR_CLONES void toMixedBasis(double* tile, int positions, int p)
 {
     const std::int32_t count = kStride[positions];
     const std::int32_t stride = kStride[p];
@@ -252,7 +253,7 @@ void toMixedBasis(double* tile, int positions, int p)
     }
 }
 
-void fromMixedBasis(double* tile, int positions, int p)
+VELMORA_VECTOR_CLONES void fromMixedBasis(double* tile, int positions, int p)
 {
     const std::int32_t count = kStride[positions];
     const std::int32_t stride = kStride[p];
@@ -277,7 +278,7 @@ void fromMixedBasis(double* tile, int positions, int p)
     }
 }
 
-void changeBasisOfTwo(double* tile, int positions, int p, bool toMixed)
+VELMORA_VECTOR_CLONES void changeBasisOfTwo(double* tile, int positions, int p, bool toMixed)
 {
     const std::int32_t count = kStride[positions];
     const std::int32_t lowStride = kStride[p];
@@ -317,7 +318,7 @@ void butterflyAbove(const TileRuns& tile, int positions, int p, double scale)
 
 }  // namespace
 
-void toMixedBasis(const TileRuns& tile, int positions, int p)
+VELMORA_VECTOR_CLONES void toMixedBasis(const TileRuns& tile, int positions, int p)
 {
     if (p >= tile.runDigits) {
         butterflyAbove(tile, positions, p, 1.0);
@@ -327,7 +328,7 @@ void toMixedBasis(const TileRuns& tile, int positions, int p)
         toMixedBasis(tile.at(t), tile.runDigits, p);
 }
 
-void fromMixedBasis(const TileRuns& tile, int positions, int p)
+VELMORA_VECTOR_CLONES void fromMixedBasis(const TileRuns& tile, int positions, int p)
 {
     if (p >= tile.runDigits) {
         butterflyAbove(tile, positions, p, 0.5);
@@ -337,7 +338,7 @@ void fromMixedBasis(const TileRuns& tile, int positions, int p)
         fromMixedBasis(tile.at(t), tile.runDigits, p);
 }
 
-void changeBasisOfTwo(const TileRuns& tile, int positions, int p, bool toMixed)
+VELMORA_VECTOR_CLONES void changeBasisOfTwo(const TileRuns& tile, int positions, int p, bool toMixed)
 {
     if (p + 1 < tile.runDigits) {
         for (std::int32_t t = 0; t < kStride[positions]; t += tile.run())

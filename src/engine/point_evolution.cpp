@@ -18,7 +18,7 @@ namespace {
 void evolveInOneInterval(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
                          std::span<const SpinRotation> elements, std::span<const double> offsetRadPerS,
                          double pulsedSeconds, double restSeconds, RestRelaxation order,
-                         BlockedFreeEvolution& freeEvolution)
+                         BlockedFreeEvolution& freeEvolution, RowBasis basis)
 {
     // The interval lasts both times for the couplings; the offsets, scaled, turn over the rest only.
     const double seconds = pulsedSeconds + restSeconds;
@@ -40,12 +40,13 @@ void evolveInOneInterval(std::span<double> row, const SpinTables& spins, const R
     }
     freeEvolution.evolve(
         row, spins, scaledOffsets, seconds,
-        std::span<const double>(transverseFraction.data(), static_cast<std::size_t>(spins.count)), elements);
+        std::span<const double>(transverseFraction.data(), static_cast<std::size_t>(spins.count)), elements,
+        basis);
 
     // The z coefficients: T1 with cross-relaxation (one exact step each) or T1 alone, as both
     // calling orders have them.
-    relaxLongitudinal(row, spins, relaxation, pulsedSeconds);
-    relaxLongitudinal(row, spins, relaxation, restSeconds);
+    relaxLongitudinal(row, spins, relaxation, pulsedSeconds, basis);
+    relaxLongitudinal(row, spins, relaxation, restSeconds, basis);
 }
 
 }  // namespace
@@ -55,31 +56,42 @@ void evolveAfterElements(std::span<double> row, const SpinTables& spins, const R
                          RestRelaxation order, BlockedFreeEvolution& freeEvolution)
 {
     evolveInOneInterval(row, spins, relaxation, {}, offsetRadPerS, pulsedSeconds, restSeconds, order,
-                        freeEvolution);
+                        freeEvolution, RowBasis::productOperators);
+}
+
+std::array<SpinRotation, kSpinSlots> spinRotations(std::span<const PulseElement> elements)
+{
+    std::array<SpinRotation, kSpinSlots> rotations{};
+    for (std::size_t i = 0; i < elements.size() && i < rotations.size(); ++i) {
+        const PulseElement& e = elements[i];
+        rotations[i] = {e.spin, elementRotation(e.amplitudeRadPerS, e.phaseRad, e.offsetRadPerS, e.seconds)};
+    }
+    return rotations;
 }
 
 void applyElementsAndEvolve(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
                             std::span<const PulseElement> elements, std::span<const double> offsetRadPerS,
                             double pulsedSeconds, double restSeconds, RestRelaxation order,
-                            BlockedFreeEvolution& freeEvolution)
+                            BlockedFreeEvolution& freeEvolution, RowBasis basis)
 {
     const bool ascending =
         std::is_sorted(elements.begin(), elements.end(),
                        [](const PulseElement& a, const PulseElement& b) { return a.spin < b.spin; });
     if (spins.count < BlockedFreeEvolution::kMixedFromSpins || !ascending || elements.size() > kSpinSlots) {
+        // The elements one by one, on product operators.
+        if (basis == RowBasis::populations)
+            fromPopulationBasis(row, spins.count, freeEvolution.passPool());
         applyPulseElements(row, spins.count, elements, freeEvolution.passPool());
         evolveAfterElements(row, spins, relaxation, offsetRadPerS, pulsedSeconds, restSeconds, order,
                             freeEvolution);
+        if (basis == RowBasis::populations)
+            toPopulationBasis(row, spins.count, freeEvolution.passPool());
         return;
     }
-    std::array<SpinRotation, kSpinSlots> rotations{};
-    for (std::size_t i = 0; i < elements.size(); ++i) {
-        const PulseElement& e = elements[i];
-        rotations[i] = {e.spin, elementRotation(e.amplitudeRadPerS, e.phaseRad, e.offsetRadPerS, e.seconds)};
-    }
+    const std::array<SpinRotation, kSpinSlots> rotations = spinRotations(elements);
     evolveInOneInterval(row, spins, relaxation,
                         std::span<const SpinRotation>(rotations.data(), elements.size()), offsetRadPerS,
-                        pulsedSeconds, restSeconds, order, freeEvolution);
+                        pulsedSeconds, restSeconds, order, freeEvolution, basis);
 }
 
 void evolveAfterElementsReference(std::span<double> row, const SpinTables& spins,

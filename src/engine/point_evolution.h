@@ -17,6 +17,7 @@
 #include "engine/relaxation.h"
 #include "engine/spin_tables.h"
 
+#include <array>
 #include <span>
 
 namespace velmora::engine {
@@ -44,9 +45,13 @@ void evolveAfterElementsReference(std::span<double> row, const SpinTables& spins
 // BlockedFreeEvolution::evolve): the row is read and written a pass or two fewer times. Agrees with
 // applyPulseElements followed by evolveAfterElements to rounding; smaller rows, and elements in
 // another order, take that way. Does not allocate.
+// The turns of a point's pulse elements, in their order; count: elements.size() (at most kSpinSlots).
+std::array<SpinRotation, kSpinSlots> spinRotations(std::span<const PulseElement> elements);
+
+// A row held in the population basis (`basis`) stays in it.
 void applyElementsAndEvolve(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
                             std::span<const PulseElement> elements, std::span<const double> offsetRadPerS,
                             double pulsedSeconds, double restSeconds, RestRelaxation order,
-                            BlockedFreeEvolution& freeEvolution);
+                            BlockedFreeEvolution& freeEvolution, RowBasis basis = RowBasis::productOperators);
 
 }  // namespace velmora::engine

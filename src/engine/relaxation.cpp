@@ -2,6 +2,7 @@
 #include "engine/relaxation.h"
 
 #include "engine/operator_basis.h"
+#include "engine/population_basis.h"
 #include "engine/row_pieces.h"
 #include "util/text_compare.h"
 
@@ -14,6 +15,37 @@
 namespace velmora::engine {
 
 namespace {
+
+// The single-spin z coefficients of a row, read once, changed in place and written back, in
+// whichever basis the row holds its E and z digits. In the population basis only the change is
+// written, so the row's other product operators stay as they were.
+class ZTerms {
+public:
+    ZTerms(std::span<double> row, int nSpins, RowBasis basis)
+        : row_(row), nSpins_(nSpins), basis_(basis), z_(singleSpinZ(row, nSpins, basis)), read_(z_)
+    {
+    }
+    double& operator[](int k) { return z_[static_cast<std::size_t>(k)]; }
+    void writeBack()
+    {
+        if (basis_ == RowBasis::productOperators) {
+            for (int k = 0; k < nSpins_; ++k)
+                row_[static_cast<std::size_t>(kSpinMask[k])] = z_[static_cast<std::size_t>(k)];
+            return;
+        }
+        std::array<double, kSpinSlots> change{};
+        for (std::size_t k = 0; k < change.size(); ++k)
+            change[k] = z_[k] - read_[k];
+        addToSingleSpinZ(row_, nSpins_, basis_, change);
+    }
+
+private:
+    std::span<double> row_;
+    int nSpins_;
+    RowBasis basis_;
+    std::array<double, kSpinSlots> z_;
+    std::array<double, kSpinSlots> read_;
+};
 
 // Surviving fraction of a deviation after `seconds` with time constant `ms`.
 double survivingFraction(double seconds, double ms)
@@ -70,10 +102,11 @@ void symmetricEigen(LongitudinalModes::Matrix& a, LongitudinalModes::Matrix& v, 
 // The z deviations of the active spins over `seconds`, exactly: d(t) = exp(-A t) d(0) minus the
 // drive of the inactive spins' constant deviations u through sigma, A^-1 (1 - exp(-A t)) sigma u.
 void solomonStep(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
-                         double seconds)
+                 double seconds, RowBasis basis)
 {
     if (!(seconds > 0.0))
         return;
+    ZTerms z(row, spins.count, basis);
     // The step's modes, unless the caller's active spins are not those they were made for.
     bool sameSpins = true;
     for (int k = 0, i = 0; k < spins.count; ++k)
@@ -94,14 +127,14 @@ void solomonStep(std::span<double> row, const SpinTables& spins, const Relaxatio
     double drive = 0.0;  // sigma times the summed deviation of the spins that do not relax here
     for (int k = 0; k < spins.count; ++k)
         if (!spins.active(k))
-            drive += modes.sigmaPerSecond * (row[static_cast<std::size_t>(kSpinMask[k])] - m0(k));
+            drive += modes.sigmaPerSecond * (z[k] - m0(k));
     std::array<double, kSpinSlots> mode{};
     for (int q = 0; q < n; ++q) {
         double projected = 0.0;
         double ones = 0.0;
         for (int i = 0; i < n; ++i) {
             const int k = modes.spin[static_cast<std::size_t>(i)];
-            projected += modes.vectors[i][q] * (row[static_cast<std::size_t>(kSpinMask[k])] - m0(k));
+            projected += modes.vectors[i][q] * (z[k] - m0(k));
             ones += modes.vectors[i][q];
         }
         const double rate = modes.rates[static_cast<std::size_t>(q)];
@@ -114,8 +147,9 @@ void solomonStep(std::span<double> row, const SpinTables& spins, const Relaxatio
         double deviation = 0.0;
         for (int q = 0; q < n; ++q)
             deviation += modes.vectors[i][q] * mode[static_cast<std::size_t>(q)];
-        row[static_cast<std::size_t>(kSpinMask[k])] = m0(k) + deviation;
+        z[k] = m0(k) + deviation;
     }
+    z.writeBack();
 }
 
 }  // namespace
@@ -177,18 +211,20 @@ double equilibriumCoefficient(double nucleusConstant, int sliceRowCount)
     return nucleusConstant / static_cast<double>(sliceRowCount);
 }
 
-void relaxT1(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation, double seconds)
+void relaxT1(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation, double seconds,
+             RowBasis basis)
 {
     if (!(seconds > 0.0))
         return;
+    ZTerms z(row, spins.count, basis);
     for (int k = 0; k < spins.count; ++k) {
         if (!spins.active(k))
             continue;
         const double e1 = survivingFraction(seconds, relaxation.t1Ms[k]);
         const double m0 = equilibriumCoefficient(spins.nucleusConstant[k], relaxation.sliceRowCount);
-        double& z = row[static_cast<std::size_t>(kSpinMask[k])];
-        z = (z - m0) * e1 + m0;
+        z[k] = (z[k] - m0) * e1 + m0;
     }
+    z.writeBack();
 }
 
 void relaxT2(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation, double seconds,
@@ -265,10 +301,12 @@ void relaxT2InOnePass(std::span<double> row, const SpinTables& spins, const Rela
     forEachRowPiece(pool, spins.count, kRowPieces, piece);
 }
 
-void crossRelax(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation, double seconds)
+void crossRelax(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation, double seconds,
+                RowBasis basis)
 {
     if (!(seconds > 0.0))
         return;
+    ZTerms z(row, spins.count, basis);
     // The transfer weight is w = 1 - E, E = exp(-t * 1000 / Tcr), not E itself: the fraction of a
     // partner's deviation passed on then grows from 0 with the interval, like the recovered fraction
     // 1 - E1 of T1 relaxation, so a delay cut into many pieces transfers, to first order, what the
@@ -284,32 +322,33 @@ void crossRelax(std::span<double> row, const SpinTables& spins, const Relaxation
     for (int i = 0; i < spins.count; ++i) {
         if (!spins.active(i))
             continue;
-        double& zi = row[static_cast<std::size_t>(kSpinMask[i])];
+        double& zi = z[i];
         for (int j = 0; j < spins.count; ++j) {
             if (j == i)
                 continue;
             const double m0J = equilibriumCoefficient(spins.nucleusConstant[j], relaxation.sliceRowCount);
-            zi += (m0J - row[static_cast<std::size_t>(kSpinMask[j])]) * w;
+            zi += (m0J - z[j]) * w;
         }
     }
+    z.writeBack();
 }
 
 // T2 touches only coefficients transverse at some spin, cross-relaxation and T1 only the single-spin
 // z coefficients, so T2 commutes with both and acts once over the whole interval.
 void relaxLongitudinal(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
-                       double seconds)
+                       double seconds, RowBasis basis)
 {
     if (relaxation.crossOn)
-        solomonStep(row, spins, relaxation, seconds);
+        solomonStep(row, spins, relaxation, seconds, basis);
     else if (relaxation.t1On)
-        relaxT1(row, spins, relaxation, seconds);
+        relaxT1(row, spins, relaxation, seconds, basis);
 }
 
 void relaxAfterElement(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
-                       double seconds, util::WorkPool* pool)
+                       double seconds, util::WorkPool* pool, RowBasis basis)
 {
     if (relaxation.crossOn) {
-        solomonStep(row, spins, relaxation, seconds);
+        solomonStep(row, spins, relaxation, seconds, basis);
         if (relaxation.t2On)
             relaxT2(row, spins, relaxation, seconds, pool);
         return;
@@ -317,21 +356,21 @@ void relaxAfterElement(std::span<double> row, const SpinTables& spins, const Rel
     if (relaxation.t2On)
         relaxT2(row, spins, relaxation, seconds, pool);
     if (relaxation.t1On)
-        relaxT1(row, spins, relaxation, seconds);
+        relaxT1(row, spins, relaxation, seconds, basis);
 }
 
 void relaxAfterShapedEvolution(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
-                               double seconds, util::WorkPool* pool)
+                               double seconds, util::WorkPool* pool, RowBasis basis)
 {
     if (relaxation.crossOn) {
-        solomonStep(row, spins, relaxation, seconds);
+        solomonStep(row, spins, relaxation, seconds, basis);
         relaxT2(row, spins, relaxation, seconds, pool);
         return;
     }
     if (relaxation.t2On)
         relaxT2(row, spins, relaxation, seconds, pool);
     if (relaxation.t1On)
-        relaxT1(row, spins, relaxation, seconds);
+        relaxT1(row, spins, relaxation, seconds, basis);
 }
 
 }  // namespace velmora::engine

@@ -9,6 +9,7 @@
 // cross-relaxation.
 #pragma once
 
+#include "engine/population_basis.h"
 #include "engine/run_settings.h"
 #include "engine/spin_tables.h"
 
@@ -72,7 +73,8 @@ double equilibriumCoefficient(double nucleusConstant, int sliceRowCount);
 // T1 relaxation for `seconds`: for every active spin k, I(k)z <- (I(k)z - M0(k)) E1 + M0(k) with
 // E1 = exp(-seconds * 1000 / T1(k)) and M0(k) the equilibrium coefficient. Multi-spin longitudinal
 // terms (2IzSz) are left as they are. A non-positive interval changes nothing.
-void relaxT1(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation, double seconds);
+void relaxT1(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation, double seconds,
+             RowBasis basis = RowBasis::productOperators);
 
 // T2 relaxation for `seconds`: for every active spin k, every coefficient whose digit k is x or y is
 // multiplied by E2 = exp(-seconds * 1000 / T2(k)); a product transverse at m spins thus decays by
@@ -89,7 +91,8 @@ void relaxT2(std::span<double> row, const SpinTables& spins, const Relaxation& r
 // equations with sigma = 1/Tcr for every pair, heteronuclear pairs included. Updates are
 // sequential: a later pair sees the z coefficients already changed by earlier ones. A non-positive
 // interval changes nothing.
-void crossRelax(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation, double seconds);
+void crossRelax(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation, double seconds,
+                RowBasis basis = RowBasis::productOperators);
 
 // The same as relaxT2, in one pass over the row: each coefficient is scaled once by the product of
 // the surviving fractions of its transverse spins (two tables of the lower and upper five digits), so
@@ -100,7 +103,7 @@ void relaxT2InOnePass(std::span<double> row, const SpinTables& spins, const Rela
 // The z part of both calling orders below: with cross-relaxation on, T1 and cross-relaxation as one
 // exact step of the Solomon equations; otherwise T1 when switched on. It commutes with T2.
 void relaxLongitudinal(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
-                       double seconds);
+                       double seconds, RowBasis basis = RowBasis::productOperators);
 
 // The order after a pulse element and after the closing delay of a step: cross-relaxation, T2, T1,
 // each only when switched on. With cross-relaxation on, it and T1 act together as one exact step of
@@ -108,13 +111,15 @@ void relaxLongitudinal(std::span<double> row, const SpinTables& spins, const Rel
 // without the spins' own relaxation); T2, which commutes with both, acts once.
 // A pool shares the T2 pass, as in relaxT2.
 void relaxAfterElement(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
-                       double seconds, util::WorkPool* pool = nullptr);
+                       double seconds, util::WorkPool* pool = nullptr,
+                       RowBasis basis = RowBasis::productOperators);
 
 // The order after the free evolution that follows an element of a shaped pulse: with cross-relaxation
 // on, T1 with cross-relaxation (one exact step, as above) and T2, whatever the T1 and T2 switches
 // say; otherwise T2 (when on), then T1 (when on).
 // A pool shares the T2 pass, as in relaxT2.
 void relaxAfterShapedEvolution(std::span<double> row, const SpinTables& spins, const Relaxation& relaxation,
-                               double seconds, util::WorkPool* pool = nullptr);
+                               double seconds, util::WorkPool* pool = nullptr,
+                               RowBasis basis = RowBasis::productOperators);
 
 }  // namespace velmora::engine

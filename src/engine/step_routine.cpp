@@ -62,19 +62,20 @@ const pulses::ShapeTable* loadedShape(const pulses::ShapeSlots& slots, const std
 
 // Adds the detected protons' x, y, z coefficients to components 1, 2, 3 of sample `sample`, each
 // behind its receiver gate.
-void sample(std::span<const double> row, const SpinTables& spins, StepWorkspace& workspace, int point,
-            double gateThreshold, int gateDelayPoints, int run, SampleRecord& record)
+void sample(std::span<const double> row, RowBasis basis, const SpinTables& spins, StepWorkspace& workspace,
+            int point, double gateThreshold, int gateDelayPoints, int run, SampleRecord& record)
 {
     std::array<int, kSpinSlots>& gate = workspace.gateCounts();
+    const std::array<double, kSpinSlots> z = singleSpinZ(row, spins.count, basis);
     for (int k = 0; k < spins.count; ++k) {
         if (spins.nucleusConstant[k] != kNucleusConstantH1)
             continue;
         // Consecutive points at which the spin's RF is at or below the threshold.
         gate[k] = workspace.amplitude(point, k) <= gateThreshold ? gate[k] + 1 : 0;
         if (gate[k] > gateDelayPoints) {
-            record.at(1, point, run) += row[static_cast<std::size_t>(kStride[k])];
-            record.at(2, point, run) += row[static_cast<std::size_t>(kYDigit[k])];
-            record.at(3, point, run) += row[static_cast<std::size_t>(kSpinMask[k])];
+            record.at(1, point, run) += singleSpinTransverse(row, spins.count, basis, k, 1);
+            record.at(2, point, run) += singleSpinTransverse(row, spins.count, basis, k, 2);
+            record.at(3, point, run) += z[static_cast<std::size_t>(k)];
         } else {
             record.at(1, point, run) = 0.0;
             record.at(2, point, run) = 0.0;
@@ -184,6 +185,15 @@ void StepWorkspace::reserve(int points)
     gradientShape_.resize(rows);
 }
 
+std::span<const double> StepWorkspace::observedRow(std::span<const double> row, int nSpins, RowBasis basis)
+{
+    if (basis == RowBasis::productOperators)
+        return row;
+    observed_.assign(row.begin(), row.begin() + operatorCount(nSpins));
+    fromPopulationBasis(observed_, nSpins, rowPool_);
+    return observed_;
+}
+
 void applyStep(const StepInputs& inputs, const StepContext& context, StepWorkspace& workspace)
 {
     const SpinTables& spins = context.spins;
@@ -205,6 +215,8 @@ void applyStep(const StepInputs& inputs, const StepContext& context, StepWorkspa
         return referenceValue(reference, elements, settings.arrayedName, inputs.arrayedValue);
     };
     const std::span<double> row = inputs.row;
+    // A row held in the population basis stays in it through the step.
+    const RowBasis basis = inputs.basis;
 
     // Shape detection: the first RF channel (1H, 13C, 15N) whose content names a shaped element makes
     // the step shaped. A shaped element that the preparation left without a slot (or without rows)
@@ -282,7 +294,7 @@ void applyStep(const StepInputs& inputs, const StepContext& context, StepWorkspa
     const double remainderPerPoint = restSeconds / points;
 
     if (settings.destroyMxy && tauMax > 0.0)
-        destroyTransverse(row, nSpins);
+        destroyTransverse(row, nSpins, basis);
 
     const Relaxation relaxation =
         relaxationForRun(spins, settings, inputs.arrayedValue, context.sliceRowCount);
@@ -325,30 +337,38 @@ void applyStep(const StepInputs& inputs, const StepContext& context, StepWorkspa
                 // commute; see point_evolution.h).
                 applyElementsAndEvolve(row, spins, relaxation, pointElements, offsets, lastWidth,
                                        remainderPerPoint, RestRelaxation::afterShapedEvolution,
-                                       workspace.freeEvolution());
+                                       workspace.freeEvolution(), basis);
             } else if (closingDelayJoined) {
                 // A hard pulse not sampled before its closing delay: the elements, the couplings
                 // after them and the delay in one interval's passes, the delay's offsets those of
                 // this point.
                 applyElementsAndEvolve(row, spins, relaxation, pointElements, offsets, lastWidth, restSeconds,
-                                       RestRelaxation::afterElement, workspace.freeEvolution());
+                                       RestRelaxation::afterElement, workspace.freeEvolution(), basis);
             } else {
-                applyPulseElements(row, nSpins, pointElements, workspace.rowPool());
-                if (lastWidth != 0.0) {
-                    // Couplings alone: the offsets acted inside the pulse elements.
-                    constexpr std::array<double, kSpinSlots> kNoOffsets{};
+                // Couplings alone after the elements: the offsets acted inside them. A row in the
+                // population basis takes the elements into the interval's passes.
+                constexpr std::array<double, kSpinSlots> kNoOffsets{};
+                if (basis == RowBasis::populations && lastWidth != 0.0) {
+                    const std::array<SpinRotation, kSpinSlots> rotations = spinRotations(pointElements);
+                    workspace.freeEvolution().evolve(row, spins, kNoOffsets, lastWidth, {},
+                                                     std::span(rotations.data(), elementCount), basis);
+                    relaxAfterElement(row, spins, relaxation, lastWidth, workspace.rowPool(), basis);
+                } else if (lastWidth != 0.0) {
+                    applyPulseElements(row, nSpins, pointElements, workspace.rowPool());
                     workspace.freeEvolution().evolve(row, spins, kNoOffsets, lastWidth);
                     relaxAfterElement(row, spins, relaxation, lastWidth, workspace.rowPool());
                 }
                 if (shapedPulse && remainderPerPoint != 0.0) {
-                    workspace.freeEvolution().evolve(row, spins, offsets, remainderPerPoint);
-                    relaxAfterShapedEvolution(row, spins, relaxation, remainderPerPoint, workspace.rowPool());
+                    workspace.freeEvolution().evolve(row, spins, offsets, remainderPerPoint, {}, {}, basis);
+                    relaxAfterShapedEvolution(row, spins, relaxation, remainderPerPoint, workspace.rowPool(),
+                                              basis);
                 }
             }
             if (inputs.acquisition) {
-                sample(row, spins, workspace, p, gateThreshold, gateDelayPoints, inputs.run, *context.signal);
+                sample(row, basis, spins, workspace, p, gateThreshold, gateDelayPoints, inputs.run,
+                       *context.signal);
                 if (context.observer != nullptr)
-                    context.observer->sampled(inputs.run, p, row);
+                    context.observer->sampled(inputs.run, p, workspace.observedRow(row, nSpins, basis));
             }
         }
     }
@@ -361,8 +381,8 @@ void applyStep(const StepInputs& inputs, const StepContext& context, StepWorkspa
         const double partSeconds = restSeconds / parts;
         for (int i = 1; i <= parts; ++i) {
             setOffsets(i);
-            workspace.freeEvolution().evolve(row, spins, offsets, partSeconds);
-            relaxAfterElement(row, spins, relaxation, partSeconds, workspace.rowPool());
+            workspace.freeEvolution().evolve(row, spins, offsets, partSeconds, {}, {}, basis);
+            relaxAfterElement(row, spins, relaxation, partSeconds, workspace.rowPool(), basis);
         }
     }
 }

@@ -10,6 +10,7 @@
 
 #include "engine/blocked_free_evolution.h"
 #include "engine/element_rotation.h"
+#include "engine/population_basis.h"
 #include "engine/prepared_run.h"
 #include "engine/run_records.h"
 #include "engine/spin_tables.h"
@@ -80,6 +81,8 @@ struct StepInputs {
     int step = 0;           // step number 0..60
     int phaseCounter = 1;   // phase-cycle counter of the transient, 1-based
     std::span<double> row;  // 4^N coefficients, changed in place
+    // How the row holds its spins' E and z digits, before and after the step.
+    RowBasis basis = RowBasis::productOperators;
 };
 
 // What a call reads besides its inputs.
@@ -126,6 +129,10 @@ public:
     }
     util::WorkPool* rowPool() const { return rowPool_; }
 
+    // The row as product operators, for an observer: the row itself, or a copy changed back from the
+    // population basis (the copy's room is kept between calls).
+    std::span<const double> observedRow(std::span<const double> row, int nSpins, RowBasis basis);
+
 private:
     static std::size_t index(int p, int k)
     {
@@ -140,6 +147,7 @@ private:
     std::array<int, kSpinSlots> gateCount_{};
     BlockedFreeEvolution freeEvolution_;
     util::WorkPool* rowPool_ = nullptr;
+    std::vector<double> observed_;
 };
 
 // Advances inputs.row through step inputs.step. Throws std::invalid_argument when the row, the

@@ -2,9 +2,11 @@
 // rows: 5, 6 and 10 spins, dense and sparse couplings, each combination of T1, T2 and
 // cross-relaxation, both relaxation orders, to 1e-12 of the largest coefficient. The point with its
 // elements inside the interval's passes against the elements applied first, at 7, 9 and 10 spins,
-// and the same bits on one, two and three threads.
+// and the same bits on one, two and three threads. A row kept in the population basis against the
+// same point on product operators.
 #include "engine/operator_basis.h"
 #include "engine/point_evolution.h"
+#include "engine/population_basis.h"
 #include "engine/spin_tables.h"
 #include "support/largest_difference.h"
 #include "util/uniform_random.h"
@@ -149,6 +151,38 @@ TEST(PointEvolution, TakesThePulseElementsIntoTheIntervalWithTheSameBitsOnAnyThr
             applyElementsAndEvolve(row, point.spins, point.relaxation, point.elements, point.offsetRadPerS,
                                    3.1e-5, 4.7e-4, RestRelaxation::afterElement, shared);
             EXPECT_EQ(row, alone) << nSpins << " spins, " << threads << " threads";
+        }
+    }
+}
+
+TEST(PointEvolution, KeepsARowInThePopulationBasisAsOnProductOperators)
+{
+    util::UniformRandom random(43);
+    util::WorkPool pool(2);
+    for (const int nSpins : {9, 10}) {
+        PulsedPoint point = pulsedPoint(random, nSpins);
+        point.relaxation.crossOn = true;
+        point.relaxation.crossMs = 30000.0;
+        // Elements on spins 8 and 9 too (three passes), on the first tile's spins only (two), none.
+        const std::vector<PulseElement> lowElements(point.elements.begin(), point.elements.end() - 2);
+        for (const std::vector<PulseElement>& elements : {point.elements, lowElements, std::vector<PulseElement>{}}) {
+            std::vector<double> expected = point.row;
+            BlockedFreeEvolution freeEvolution;
+            applyElementsAndEvolve(expected, point.spins, point.relaxation, elements, point.offsetRadPerS,
+                                   3.1e-5, 4.7e-4, RestRelaxation::afterElement, freeEvolution);
+            std::vector<double> alone = point.row;
+            toPopulationBasis(alone, nSpins);
+            std::vector<double> shared = alone;
+            applyElementsAndEvolve(alone, point.spins, point.relaxation, elements, point.offsetRadPerS, 3.1e-5,
+                                   4.7e-4, RestRelaxation::afterElement, freeEvolution, RowBasis::populations);
+            BlockedFreeEvolution onTwoThreads;
+            onTwoThreads.sharePassesWith(&pool);
+            applyElementsAndEvolve(shared, point.spins, point.relaxation, elements, point.offsetRadPerS, 3.1e-5,
+                                   4.7e-4, RestRelaxation::afterElement, onTwoThreads, RowBasis::populations);
+            EXPECT_EQ(shared, alone) << nSpins << " spins, " << elements.size() << " elements";
+            fromPopulationBasis(alone, nSpins);
+            const testing::Deviation d = testing::deviationFrom(expected, alone);
+            EXPECT_LT(d.difference, 1e-12 * d.largest) << nSpins << " spins, " << elements.size() << " elements";
         }
     }
 }

@@ -4,6 +4,7 @@
 #include "engine/operator_basis.h"
 #include "engine/relaxation.h"
 #include "engine/slice_profile.h"
+#include "engine/population_basis.h"
 #include "engine/step_routine.h"
 #include "model/pulse_sequence.h"
 
@@ -186,7 +187,8 @@ struct StepRig {
                                 .arrayedValue = arrayedValue,
                                 .step = step,
                                 .phaseCounter = counter,
-                                .row = row};
+                                .row = row,
+                                .basis = basis};
         const StepContext context{.sequence = sequence,
                                   .spins = spins,
                                   .prepared = prepared,
@@ -204,6 +206,7 @@ struct StepRig {
     std::array<double, kSpinSlots> gradientFactors{};
     std::array<double, kSpinSlots> offsets{};
     int sliceRows = 1;
+    RowBasis basis = RowBasis::productOperators;
 };
 
 // --- Hard pulses -----------------------------------------------------------------------------------
@@ -750,6 +753,71 @@ TEST(StepWorkspaceReuse, AShapedStepLeavesNothingBehindForTheNextStep)
     other.gradientFactors = rig.gradientFactors;
     other.apply(1, 1.0e-3, fresh);
     EXPECT_EQ(row, fresh);
+}
+
+// --- A row kept in the population basis ------------------------------------------------------------
+
+TEST(StepPopulationBasis, ARowInItSamplesAndEndsAsOnProductOperators)
+{
+    // Nine coupled protons on a random row: a shaped pulse of 8 points with the transverse
+    // single-spin terms destroyed first, sampled and observed at every point, with T1, T2 and
+    // cross-relaxation on.
+    const int n = 9;
+    SpinTables spins = spinsOf({kH, kH, kH, kH, kH, kH, kH, kH, kH});
+    for (int i = 0; i < n; ++i) {
+        spins.shiftHz[i] = 30.0 * i - 100.0;
+        for (int j = 0; j < i; ++j)
+            spins.couplingHz[i][j] = spins.couplingHz[j][i] = 2.0 + 1.5 * i + j;
+    }
+    std::vector<double> start(static_cast<std::size_t>(operatorCount(n)));
+    for (std::size_t i = 0; i < start.size(); ++i)
+        start[i] = kH * std::sin(0.37 * static_cast<double>(i));
+    struct Outcome {
+        std::vector<double> row;
+        std::vector<double> samples;
+        std::vector<RecordingObserver::Seen> seen;
+    };
+    const auto run = [&](RowBasis basis) {
+        StepRig rig(spins);
+        rig.addPulseShape(kShaped1, std::vector<Vector3>(8, Vector3{30.0, 700.0, 1.0}));
+        rig.elements().setValue(kShaped1, 8.0);
+        rig.channel(0, 0).content = -kShaped1;
+        rig.prepared.settings.destroyMxy = true;
+        rig.prepared.settings.t1Relaxation = true;
+        rig.prepared.settings.t2Relaxation = true;
+        rig.prepared.settings.crossRelaxation = true;
+        rig.prepared.settings.crossRelaxationMs = 30000.0;
+        rig.basis = basis;
+        Outcome outcome{start, {}, {}};
+        if (basis == RowBasis::populations)
+            toPopulationBasis(outcome.row, n);
+        RecordingObserver observer;
+        rig.apply(0, 30.0e-6, outcome.row, true, 1, 0.0, &observer);
+        if (basis == RowBasis::populations)
+            fromPopulationBasis(outcome.row, n);
+        for (int p = 1; p <= 8; ++p)
+            for (int c = 1; c <= 3; ++c)
+                outcome.samples.push_back(rig.record.at(c, p, 0));
+        outcome.seen = observer.seen;
+        return outcome;
+    };
+    const Outcome products = run(RowBasis::productOperators);
+    const Outcome populations = run(RowBasis::populations);
+    const double tolerance = 1e-12 * kH;
+    ASSERT_EQ(populations.samples.size(), products.samples.size());
+    for (std::size_t i = 0; i < products.samples.size(); ++i)
+        EXPECT_NEAR(populations.samples[i], products.samples[i], tolerance) << i;
+    ASSERT_EQ(populations.seen.size(), 8U);
+    for (std::size_t i = 0; i < products.seen.size(); ++i) {
+        EXPECT_NEAR(populations.seen[i].x, products.seen[i].x, tolerance) << i;
+        EXPECT_NEAR(populations.seen[i].y, products.seen[i].y, tolerance) << i;
+    }
+    double largest = 0.0;
+    for (std::size_t i = 0; i < products.row.size(); ++i)
+        largest = std::max(largest, std::abs(populations.row[i] - products.row[i]));
+    EXPECT_LT(largest, tolerance);
+    // The step did something to the single-spin terms it samples.
+    EXPECT_NE(products.samples[0], products.samples[3 * 7]);
 }
 
 }  // namespace
