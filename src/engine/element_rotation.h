@@ -7,6 +7,7 @@
 #include "util/vector_clones.h"
 
 #include <cstdint>
+#include <type_traits>
 
 namespace velmora::engine {
 
@@ -54,56 +55,41 @@ VELMORA_INLINE_IN_CLONES void rotatePopulationQuads(double* __restrict pu, doubl
     }
 }
 
-namespace detail {
-
-// The turn over [c, c + length), length a multiple of 4 * Run, with the run length known at
-// compile time (spins 0 and 1, whose runs are 1 and 4 coefficients).
-template <std::int32_t Run> VELMORA_INLINE_IN_CLONES void rotateSpinFixed(double* c, std::int32_t length, const ElementRotation& r)
+// Calls turn(first, x, y, last, n) on every run of n coefficients of each of a spin's four digits
+// in [c, c + length) (whole groups of them: length a multiple of 4^(spin + 1)); first and last are
+// the E and z runs, or u and v in the population basis. The runs of spins 0 and 1 (1 and 4
+// coefficients) have their length known at compile time.
+template <class Turn>
+VELMORA_INLINE_IN_CLONES void forEachDigitRun(double* c, std::int32_t length, int spin, const Turn& turn)
 {
-    for (std::int32_t base = 0; base < length; base += 4 * Run)
-        rotateTriples(c + base + Run, c + base + 2 * Run, c + base + 3 * Run, Run, r);
+    const auto walk = [&](auto run) __attribute__((always_inline)) {
+        for (std::int32_t base = 0; base < length; base += 4 * run)
+            turn(c + base, c + base + run, c + base + 2 * run, c + base + 3 * run, run);
+    };
+    const std::int32_t run = kStride[spin];
+    if (run == 1)
+        walk(std::integral_constant<std::int32_t, 1>{});
+    else if (run == 4)
+        walk(std::integral_constant<std::int32_t, 4>{});
+    else
+        walk(run);
 }
-
-template <std::int32_t Run>
-VELMORA_INLINE_IN_CLONES void rotatePopulationsFixed(double* c, std::int32_t length, const ElementRotation& r)
-{
-    for (std::int32_t base = 0; base < length; base += 4 * Run)
-        rotatePopulationQuads(c + base, c + base + Run, c + base + 2 * Run, c + base + 3 * Run, Run, r);
-}
-
-}  // namespace detail
 
 // Spin `spin`'s turn on the coefficients [c, c + length), which hold whole groups of its four
 // digits (length a multiple of 4^(spin + 1)).
 VELMORA_INLINE_IN_CLONES void rotateSpinIn(double* c, std::int32_t length, int spin, const ElementRotation& r)
 {
-    const std::int32_t run = kStride[spin];
-    if (run == 1) {
-        detail::rotateSpinFixed<1>(c, length, r);
-        return;
-    }
-    if (run == 4) {
-        detail::rotateSpinFixed<4>(c, length, r);
-        return;
-    }
-    for (std::int32_t base = 0; base < length; base += 4 * run)
-        rotateTriples(c + base + run, c + base + 2 * run, c + base + 3 * run, run, r);
+    forEachDigitRun(c, length, spin,
+                    [&r](double*, double* x, double* y, double* z, std::int32_t n)
+                        __attribute__((always_inline)) { rotateTriples(x, y, z, n, r); });
 }
 
 // rotateSpinIn on a spin held in the population basis.
 VELMORA_INLINE_IN_CLONES void rotateSpinPopulationsIn(double* c, std::int32_t length, int spin, const ElementRotation& r)
 {
-    const std::int32_t run = kStride[spin];
-    if (run == 1) {
-        detail::rotatePopulationsFixed<1>(c, length, r);
-        return;
-    }
-    if (run == 4) {
-        detail::rotatePopulationsFixed<4>(c, length, r);
-        return;
-    }
-    for (std::int32_t base = 0; base < length; base += 4 * run)
-        rotatePopulationQuads(c + base, c + base + run, c + base + 2 * run, c + base + 3 * run, run, r);
+    forEachDigitRun(c, length, spin,
+                    [&r](double* u, double* x, double* y, double* v, std::int32_t n)
+                        __attribute__((always_inline)) { rotatePopulationQuads(u, x, y, v, n, r); });
 }
 
 }  // namespace velmora::engine
