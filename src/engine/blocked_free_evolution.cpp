@@ -207,7 +207,8 @@ void scaleTransverseRows(ElementRotation& r, double fraction)
 
 }  // namespace
 
-BlockedFreeEvolution::BlockedFreeEvolution() : runStart_(at(kStride[kTileSpins - 2]))
+BlockedFreeEvolution::BlockedFreeEvolution()
+    : pairElements_(util::hasWideRegisterFile()), runStart_(at(kStride[kTileSpins - 2]))
 {
 }
 
@@ -387,6 +388,16 @@ VELMORA_VECTOR_CLONES void BlockedFreeEvolution::applyElement(double* c, std::in
         rotateSpinIn(c, length, spin, r);
 }
 
+VELMORA_VECTOR_CLONES void BlockedFreeEvolution::applyTwoElements(double* c, std::int32_t length, int lower,
+                                                                const ElementRotation& rLower,
+                                                                const ElementRotation& rUpper) const
+{
+    if (populations_)
+        rotateTwoSpinsIn<true>(c, length, lower, rLower, rUpper);
+    else
+        rotateTwoSpinsIn<false>(c, length, lower, rLower, rUpper);
+}
+
 void BlockedFreeEvolution::evolve(std::span<double> row, const SpinTables& spins,
                                   std::span<const double> offsetRadPerS, double seconds,
                                   std::span<const double> transverseFraction,
@@ -496,7 +507,14 @@ VELMORA_VECTOR_CLONES void BlockedFreeEvolution::prepareTop(const TileRuns& tile
         }
         // Each position's element on the triples of its x, y and z digits, then the changes of
         // basis, as the point orders them.
-        for (int q = 0; q < count; ++q) {
+        const bool bothPulsed = count == 2 && has(pass.pulsed, firstTop) && has(pass.pulsed, firstTop + 1);
+        if (bothPulsed && pairElements_) {
+            if (populations_)
+                rotateTwoSpins<true>(e.data(), piece, pass.element[at(firstTop)], pass.element[at(firstTop + 1)]);
+            else
+                rotateTwoSpins<false>(e.data(), piece, pass.element[at(firstTop)], pass.element[at(firstTop + 1)]);
+        }
+        for (int q = 0; q < count && !(bothPulsed && pairElements_); ++q) {
             if (!has(pass.pulsed, firstTop + q))
                 continue;
             const int step = kStride[q];
@@ -659,8 +677,15 @@ void BlockedFreeEvolution::workOnTile(const TileRuns& tile, const Pass& pass, st
         const TileRuns block = tile.part(blockSize * b, blockPositions);
         // The elements and the decay first (a contiguous pass: the block is contiguous).
         for (int p = 0; p < blockPositions; ++p) {
-            if (has(pass.pulsed, p))
-                applyElement(block.at(0), blockSize, p, pass.element[at(p)]);
+            if (!has(pass.pulsed, p))
+                continue;
+            // Runs of 16 and more: a pair of spins 0 and 1 would turn groups of one and four.
+            if (pairElements_ && p >= 2 && p + 1 < blockPositions && has(pass.pulsed, p + 1)) {
+                applyTwoElements(block.at(0), blockSize, p, pass.element[at(p)], pass.element[at(p + 1)]);
+                ++p;
+                continue;
+            }
+            applyElement(block.at(0), blockSize, p, pass.element[at(p)]);
         }
         if (withDecay)
             scaleByDecay(tile.at(0), blockSize * b, blockSize, outside);

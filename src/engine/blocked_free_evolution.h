@@ -97,6 +97,9 @@ private:
     // One spin's element on the coefficients [c, c + length) (whole groups of its digits), in the
     // basis of the row being evolved.
     void applyElement(double* c, std::int32_t length, int spin, const ElementRotation& r) const;
+    // The elements of spins lower and lower + 1 on [c, c + length) in one sweep.
+    void applyTwoElements(double* c, std::int32_t length, int lower, const ElementRotation& rLower,
+                          const ElementRotation& rUpper) const;
     void runPass(std::span<double> row, int nSpins, const Pass& pass, bool withDecay);
     // Scales the coefficients [first, first + count) of a contiguous tile whose positions are spins
     // 0, 1, ... by the decay tables, times `outside` (the fraction of its other spins); first and
@@ -125,6 +128,9 @@ private:
     unsigned pulsedSpins_ = 0;
     // The row being evolved is held in the population basis.
     bool populations_ = false;
+    // The elements of neighbouring positions go in pairs, one sweep for two (where the processor
+    // holds a pair's sixteen values in registers).
+    bool pairElements_ = false;
     MixedBasisTables tables_;
     std::vector<std::int32_t> runStart_;  // offset of every run of a pass's tiles from the tile's start
     util::WorkPool* pool_ = nullptr;
