@@ -198,9 +198,17 @@ void fillDecay(std::array<double, 1024>& factor, std::span<const double> fractio
     }
 }
 
+// The element followed by the decay of its spin's x and y by `fraction`.
+void scaleTransverseRows(ElementRotation& r, double fraction)
+{
+    for (double* entry : {&r.xx, &r.xy, &r.xz, &r.yx, &r.yy, &r.yz})
+        *entry *= fraction;
+}
+
 }  // namespace
 
-BlockedFreeEvolution::BlockedFreeEvolution() : runStart_(at(kStride[kTileSpins - 2]))
+BlockedFreeEvolution::BlockedFreeEvolution()
+    : pairElements_(util::hasWideRegisterFile()), runStart_(at(kStride[kTileSpins - 2]))
 {
 }
 
@@ -380,6 +388,16 @@ VELMORA_VECTOR_CLONES void BlockedFreeEvolution::applyElement(double* c, std::in
         rotateSpinIn(c, length, spin, r);
 }
 
+VELMORA_VECTOR_CLONES void BlockedFreeEvolution::applyTwoElements(double* c, std::int32_t length, int lower,
+                                                                const ElementRotation& rLower,
+                                                                const ElementRotation& rUpper) const
+{
+    if (populations_)
+        rotateTwoSpinsIn<true>(c, length, lower, rLower, rUpper);
+    else
+        rotateTwoSpinsIn<false>(c, length, lower, rLower, rUpper);
+}
+
 void BlockedFreeEvolution::evolve(std::span<double> row, const SpinTables& spins,
                                   std::span<const double> offsetRadPerS, double seconds,
                                   std::span<const double> transverseFraction,
@@ -411,13 +429,20 @@ void BlockedFreeEvolution::evolve(std::span<double> row, const SpinTables& spins
         spinElement_[at(e.spin)] = e.rotation;
         pulsedSpins_ |= bit(e.spin);
     }
+    spinDecay_.fill(1.0);
+    std::copy_n(transverseFraction.begin(), std::min(transverseFraction.size(), at(n)), spinDecay_.begin());
+    // A pulsed spin's decay follows its element and touches only the x and y the element writes:
+    // it goes into the element's x and y rows, and costs nothing more.
+    for (int k = 0; k < n; ++k) {
+        if (!has(pulsedSpins_, k) || spinDecay_[at(k)] == 1.0)
+            continue;
+        scaleTransverseRows(spinElement_[at(k)], spinDecay_[at(k)]);
+        spinDecay_[at(k)] = 1.0;
+    }
     bool withDecay = false;
-    for (std::size_t k = 0; k < transverseFraction.size() && k < at(n); ++k)
-        withDecay = withDecay || transverseFraction[k] != 1.0;
+    for (int k = 0; k < n; ++k)
+        withDecay = withDecay || spinDecay_[at(k)] != 1.0;
     if (withDecay) {
-        spinDecay_.fill(1.0);
-        std::copy_n(transverseFraction.begin(), std::min(transverseFraction.size(), at(n)),
-                    spinDecay_.begin());
         fillDecay(lowDecay_, spinDecay_, 0, std::min(n, kLowDecaySpins));
         fillDecay(highDecay_, spinDecay_, kLowDecaySpins, std::max(n - kLowDecaySpins, 0));
     }
@@ -440,10 +465,8 @@ void BlockedFreeEvolution::evolve(std::span<double> row, const SpinTables& spins
     }
     std::array<Pass, 3> passes;
     const int passCount = populations_ ? planPopulationPasses(spins, passes) : planPasses(spins, passes);
-    // The first pass's tiles are contiguous, worked on in blocks of their low spins: the decay goes
-    // there, but for the spins pulsed in the second pass, which decay there after their elements.
-    if (withDecay && passCount > 1)
-        passes[1].decayedTop = passes[1].pulsed;
+    // The first pass's tiles are contiguous, worked on in blocks of their low spins: the decay of
+    // the spins without an element goes there.
     for (int i = 0; i < passCount; ++i)
         runPass(row, n, passes[at(i)], withDecay && i == 0);
 }
@@ -465,7 +488,7 @@ VELMORA_VECTOR_CLONES void BlockedFreeEvolution::prepareTop(const TileRuns& tile
     const int m = pass.size;
     const int count = m - firstTop;
     const unsigned topMask = (bit(m) - 1) & ~(bit(firstTop) - 1);
-    if (((pass.pulsed | pass.decayedTop) & topMask) == 0) {
+    if ((pass.pulsed & topMask) == 0) {
         changeTopBasis(tile, m, pass.toMixed, firstTop, true);
         return;
     }
@@ -474,15 +497,6 @@ VELMORA_VECTOR_CLONES void BlockedFreeEvolution::prepareTop(const TileRuns& tile
     const std::int32_t below = kStride[firstTop];
     const std::int32_t piece = std::min<std::int32_t>(below, 64);
     const int combinations = kStride[count];
-    std::array<double, 16> factor{};
-    for (int d = 0; d < combinations; ++d) {
-        factor[at(d)] = 1.0;
-        for (int q = 0; q < count; ++q) {
-            const int digit = (d >> (2 * q)) & 3;
-            if (has(pass.decayedTop, firstTop + q) && (digit == 1 || digit == 2))
-                factor[at(d)] *= spinDecay_[at(pass.members[at(firstTop + q)])];
-        }
-    }
     for (std::int32_t first = 0; first < below; first += piece) {
         std::array<double*, 16> e{};
         for (int d = 0; d < combinations; ++d) {
@@ -491,9 +505,16 @@ VELMORA_VECTOR_CLONES void BlockedFreeEvolution::prepareTop(const TileRuns& tile
                 offset += ((d >> (2 * q)) & 3) * kStride[firstTop + q];
             e[at(d)] = tile.at(offset);
         }
-        // Each position's element on the triples of its x, y and z digits, then the decay, then
-        // the changes of basis, as the point orders them.
-        for (int q = 0; q < count; ++q) {
+        // Each position's element on the triples of its x, y and z digits, then the changes of
+        // basis, as the point orders them.
+        const bool bothPulsed = count == 2 && has(pass.pulsed, firstTop) && has(pass.pulsed, firstTop + 1);
+        if (bothPulsed && pairElements_) {
+            if (populations_)
+                rotateTwoSpins<true>(e.data(), piece, pass.element[at(firstTop)], pass.element[at(firstTop + 1)]);
+            else
+                rotateTwoSpins<false>(e.data(), piece, pass.element[at(firstTop)], pass.element[at(firstTop + 1)]);
+        }
+        for (int q = 0; q < count && !(bothPulsed && pairElements_); ++q) {
             if (!has(pass.pulsed, firstTop + q))
                 continue;
             const int step = kStride[q];
@@ -506,13 +527,6 @@ VELMORA_VECTOR_CLONES void BlockedFreeEvolution::prepareTop(const TileRuns& tile
                 else
                     rotateTriples(e[at(d + step)], e[at(d + 2 * step)], e[at(d + 3 * step)], piece,
                                   pass.element[at(firstTop + q)]);
-            }
-        }
-        for (int d = 0; d < combinations; ++d) {
-            const double f = factor[at(d)];
-            if (f != 1.0) {
-                for (std::int32_t i = 0; i < piece; ++i)
-                    e[at(d)][i] *= f;
             }
         }
         for (int q = 0; q < count; ++q) {
@@ -589,11 +603,11 @@ void BlockedFreeEvolution::workOnTile(const TileRuns& tile, const Pass& pass, st
 {
     const int m = pass.size;
     // Only a contiguous pass (members 0..m-1) takes the decay tables, block by block; the fractions
-    // of the other spins (but those pulsed in a later pass) are fixed over the tile.
+    // of the other spins are fixed over the tile.
     double outside = 1.0;
     for (std::size_t o = 0; withDecay && o < otherSpins.size(); ++o) {
         const int digit = (tileIndex >> (2 * o)) & 3;
-        if ((digit == 1 || digit == 2) && !has(pulsedSpins_, otherSpins[o]))
+        if (digit == 1 || digit == 2)
             outside *= spinDecay_[at(otherSpins[o])];
     }
     // Positions 6 and up (the top) take their elements and change basis in one sweep over the tile.
@@ -663,8 +677,15 @@ void BlockedFreeEvolution::workOnTile(const TileRuns& tile, const Pass& pass, st
         const TileRuns block = tile.part(blockSize * b, blockPositions);
         // The elements and the decay first (a contiguous pass: the block is contiguous).
         for (int p = 0; p < blockPositions; ++p) {
-            if (has(pass.pulsed, p))
-                applyElement(block.at(0), blockSize, p, pass.element[at(p)]);
+            if (!has(pass.pulsed, p))
+                continue;
+            // Runs of 16 and more: a pair of spins 0 and 1 would turn groups of one and four.
+            if (pairElements_ && p >= 2 && p + 1 < blockPositions && has(pass.pulsed, p + 1)) {
+                applyTwoElements(block.at(0), blockSize, p, pass.element[at(p)], pass.element[at(p + 1)]);
+                ++p;
+                continue;
+            }
+            applyElement(block.at(0), blockSize, p, pass.element[at(p)]);
         }
         if (withDecay)
             scaleByDecay(tile.at(0), blockSize * b, blockSize, outside);

@@ -61,9 +61,10 @@ public:
     // The same after the pulse elements of a point, one per spin in ascending spin order, taken
     // into the passes: an element turns one spin's coefficients only, so it commutes with all that
     // is done to the other spins and goes into the first pass whose tiles hold its spin, before the
-    // spin changes basis or decays (spins 0..7 in the first pass, 8 and 9 in the second). Agrees
-    // with the elements applied one after the other, then evolve, to rounding. Elements of rows
-    // below kMixedFromSpins spins, or not in ascending order, are applied first, one by one.
+    // spin changes basis (spins 0..7 in the first pass, 8 and 9 in the second); its spin's decay
+    // goes into its x and y rows. Agrees with the elements applied one after the other, then
+    // evolve, to rounding. Elements of rows below kMixedFromSpins spins, or not in ascending order,
+    // are applied first, one by one.
     //
     // A row held in the population basis (every spin's E and z as u and v) stays in it: its passes
     // change no basis, so a bare interval of nine or ten spins takes two passes (spins 0..7 turn in
@@ -87,8 +88,6 @@ private:
         // Positions whose pulse element the pass applies first, and those elements.
         unsigned pulsed = 0;
         std::array<ElementRotation, kTileSpins> element{};
-        // Top positions whose transverse decay the pass applies after their elements.
-        unsigned decayedTop = 0;
     };
 
     // The passes for nSpins spins: one for a row of up to eight, three for nine and ten; for a row
@@ -98,13 +97,16 @@ private:
     // One spin's element on the coefficients [c, c + length) (whole groups of its digits), in the
     // basis of the row being evolved.
     void applyElement(double* c, std::int32_t length, int spin, const ElementRotation& r) const;
+    // The elements of spins lower and lower + 1 on [c, c + length) in one sweep.
+    void applyTwoElements(double* c, std::int32_t length, int lower, const ElementRotation& rLower,
+                          const ElementRotation& rUpper) const;
     void runPass(std::span<double> row, int nSpins, const Pass& pass, bool withDecay);
     // Scales the coefficients [first, first + count) of a contiguous tile whose positions are spins
     // 0, 1, ... by the decay tables, times `outside` (the fraction of its other spins); first and
     // count are multiples of 4^5, or count is the whole tile.
     void scaleByDecay(double* tile, std::int32_t first, std::int32_t count, double outside) const;
-    // The top positions firstTop.. of a tile (one or two), before its blocks: their elements, their
-    // decay when asked, and their change to the mixed basis, piece by piece.
+    // The top positions firstTop.. of a tile (one or two), before its blocks: their elements and
+    // their change to the mixed basis, piece by piece.
     void prepareTop(const TileRuns& tile, const Pass& pass, int firstTop) const;
     // The work of a pass on the tile whose other spins' digits are `tileIndex`'s base-4 digits.
     void workOnTile(const TileRuns& tile, const Pass& pass, std::span<const int> otherSpins,
@@ -126,6 +128,9 @@ private:
     unsigned pulsedSpins_ = 0;
     // The row being evolved is held in the population basis.
     bool populations_ = false;
+    // The elements of neighbouring positions go in pairs, one sweep for two (where the processor
+    // holds a pair's sixteen values in registers).
+    bool pairElements_ = false;
     MixedBasisTables tables_;
     std::vector<std::int32_t> runStart_;  // offset of every run of a pass's tiles from the tile's start
     util::WorkPool* pool_ = nullptr;

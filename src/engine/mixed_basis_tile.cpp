@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstring>
 
 namespace velmora::engine {
 
@@ -21,13 +22,6 @@ std::size_t at(std::int32_t i)
 // Positions read by the table below a rotated position: one contiguous run of at most 4^4.
 constexpr int kLowPositions = 4;
 
-// f times the phasor of each digit of a partner: x and y (digits 1 and 2) bring none, so only u
-// and v take a product.
-std::array<Phasor, 4> digitTurns(Phasor f, const DigitPhasors& partner)
-{
-    return {times(f, partner[0]), f, f, times(f, partner[3])};
-}
-
 // Turns n (x, y) pairs, pair i by the phasor of low table entry i times g.
 void turnPairs(double* __restrict x, double* __restrict y, const double* lowRe, const double* lowIm, Phasor g,
                std::int32_t n)
@@ -40,6 +34,44 @@ void turnPairs(double* __restrict x, double* __restrict y, const double* lowRe, 
         x[lo] = c * xv - s * yv;
         y[lo] = s * xv + c * yv;
     }
+}
+
+// Four doubles as one value: one register on targets with 256-bit vectors, two on others. The
+// helpers below are inlined, so that GCC's warning that such values pass differently between
+// targets does not concern them.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wpsabi"
+#endif
+using Lanes = double __attribute__((vector_size(4 * sizeof(double))));
+
+VELMORA_INLINE_IN_CLONES Lanes loadLanes(const double* p)
+{
+    Lanes v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+VELMORA_INLINE_IN_CLONES void storeLanes(double* p, Lanes v)
+{
+    std::memcpy(p, &v, sizeof v);
+}
+
+Lanes phasorLanesRe(const DigitPhasors& digits)
+{
+    return Lanes{digits[0].re, digits[1].re, digits[2].re, digits[3].re};
+}
+
+Lanes phasorLanesIm(const DigitPhasors& digits)
+{
+    return Lanes{digits[0].im, digits[1].im, digits[2].im, digits[3].im};
+}
+
+// Turns the (x, y) pairs lane by lane by the phasors (cos, sin).
+VELMORA_INLINE_IN_CLONES void turnLanes(Lanes& x, Lanes& y, Lanes cos, Lanes sin)
+{
+    const Lanes xv = x;
+    x = cos * xv - sin * y;
+    y = sin * xv + cos * y;
 }
 
 // The run starts of a contiguous tile: one run from its start.
@@ -178,32 +210,43 @@ VELMORA_VECTOR_CLONES void MixedBasisTables::workOnLowestTwo(const TileRuns& til
             }
         });
     }
-    if (work.rotateZero) {
-        forEachBlock([&](std::int32_t b, double* q) {
-            // Spin 0's pairs (1, 2) + 4 d1, turned by the phasor of position 1's digit d1.
-            const Phasor f = times(tileFactorZero, {zero.high.re[at(b)], zero.high.im[at(b)]});
-            const std::array<Phasor, 4> turn = digitTurns(f, zero.partner);
-            for (int d = 0; d < 4; ++d) {
-                const Phasor w = turn[at(d)];
-                const double xv = q[4 * d + 1];
-                const double yv = q[4 * d + 2];
-                q[4 * d + 1] = w.re * xv - w.im * yv;
-                q[4 * d + 2] = w.im * xv + w.re * yv;
+    if (work.rotateZero || work.rotateOne) {
+        // Both turns in one visit of each block, as four rows of four lanes. The partner's digits of
+        // each turn as lanes: spin 1's pairs (rows 1 and 2) turn lane by lane by spin 0's digit;
+        // spin 0's pairs (lanes 1 and 2) row by row by spin 1's digit, gathered into two columns.
+        const Lanes zeroRe = phasorLanesRe(zero.partner);
+        const Lanes zeroIm = phasorLanesIm(zero.partner);
+        const Lanes oneRe = phasorLanesRe(one.partner);
+        const Lanes oneIm = phasorLanesIm(one.partner);
+        const bool turnZero = work.rotateZero;
+        const bool turnOne = work.rotateOne;
+        forEachBlock([&](std::int32_t b, double* q) __attribute__((always_inline)) {
+            Lanes row0 = loadLanes(q);
+            Lanes row1 = loadLanes(q + 4);
+            Lanes row2 = loadLanes(q + 8);
+            Lanes row3 = loadLanes(q + 12);
+            if (turnOne) {
+                const Phasor f = times(tileFactorOne, {one.high.re[at(b)], one.high.im[at(b)]});
+                turnLanes(row1, row2, f.re * oneRe - f.im * oneIm, f.re * oneIm + f.im * oneRe);
             }
-        });
-    }
-    if (work.rotateOne) {
-        forEachBlock([&](std::int32_t b, double* q) {
-            // Spin 1's pairs (4, 8) + d0, turned by the phasor of position 0's digit d0.
-            const Phasor f = times(tileFactorOne, {one.high.re[at(b)], one.high.im[at(b)]});
-            const std::array<Phasor, 4> turn = digitTurns(f, one.partner);
-            for (int d = 0; d < 4; ++d) {
-                const Phasor w = turn[at(d)];
-                const double xv = q[4 + d];
-                const double yv = q[8 + d];
-                q[4 + d] = w.re * xv - w.im * yv;
-                q[8 + d] = w.im * xv + w.re * yv;
+            if (turnZero) {
+                const Phasor f = times(tileFactorZero, {zero.high.re[at(b)], zero.high.im[at(b)]});
+                const Lanes upper = __builtin_shufflevector(row0, row1, 1, 5, 2, 6);
+                const Lanes lower = __builtin_shufflevector(row2, row3, 1, 5, 2, 6);
+                Lanes x = __builtin_shufflevector(upper, lower, 0, 1, 4, 5);
+                Lanes y = __builtin_shufflevector(upper, lower, 2, 3, 6, 7);
+                turnLanes(x, y, f.re * zeroRe - f.im * zeroIm, f.re * zeroIm + f.im * zeroRe);
+                const Lanes upperTurned = __builtin_shufflevector(x, y, 0, 4, 1, 5);
+                const Lanes lowerTurned = __builtin_shufflevector(x, y, 2, 6, 3, 7);
+                row0 = __builtin_shufflevector(row0, upperTurned, 0, 4, 5, 3);
+                row1 = __builtin_shufflevector(row1, upperTurned, 0, 6, 7, 3);
+                row2 = __builtin_shufflevector(row2, lowerTurned, 0, 4, 5, 3);
+                row3 = __builtin_shufflevector(row3, lowerTurned, 0, 6, 7, 3);
             }
+            storeLanes(q, row0);
+            storeLanes(q + 4, row1);
+            storeLanes(q + 8, row2);
+            storeLanes(q + 12, row3);
         });
     }
     if (work.fromMixedOne) {

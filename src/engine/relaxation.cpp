@@ -62,10 +62,15 @@ void symmetricEigen(LongitudinalModes::Matrix& a, LongitudinalModes::Matrix& v, 
             v[i][j] = i == j ? 1.0 : 0.0;
     for (int sweep = 0; sweep < 100; ++sweep) {
         double off = 0.0;
-        for (int p = 0; p < n; ++p)
+        double diagonal = 0.0;
+        for (int p = 0; p < n; ++p) {
+            diagonal += a[p][p] * a[p][p];
             for (int q = p + 1; q < n; ++q)
                 off += a[p][q] * a[p][q];
-        if (off < 1e-300)
+        }
+        // Done once the off-diagonal part is rounding beside the diagonal: further sweeps only move
+        // rounding about (and took all 100 sweeps on the degenerate matrix of equal T1s).
+        if (off <= 1e-34 * diagonal || off < 1e-300)
             return;
         for (int p = 0; p < n; ++p) {
             for (int q = p + 1; q < n; ++q) {
