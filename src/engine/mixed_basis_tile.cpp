@@ -37,9 +37,11 @@ void turnPairs(double* __restrict x, double* __restrict y, const double* lowRe, 
 }
 
 // Four doubles as one value: one register on targets with 256-bit vectors, two on others. The
-// helpers below are inlined, so that GCC's warning that such values pass differently between
-// targets does not concern them.
-#if defined(__GNUC__) && !defined(__clang__)
+// helpers below are inlined, so that the compilers' warning that such values pass differently
+// between targets does not concern them.
+#if defined(__clang__)
+#pragma clang diagnostic ignored "-Wpsabi"
+#elif defined(__GNUC__)
 #pragma GCC diagnostic ignored "-Wpsabi"
 #endif
 using Lanes = double __attribute__((vector_size(4 * sizeof(double))));
