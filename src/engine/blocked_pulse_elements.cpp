@@ -36,6 +36,9 @@ void rotateGathered(double* c, int blockSpins, int spin, const ElementRotation& 
 void applyPulseElements(std::span<double> row, int nSpins, std::span<const PulseElement> elements,
                         util::WorkPool* pool)
 {
+    // Every element is checked before any acts, so a refused list leaves the row as it was.
+    for (const PulseElement& e : elements)
+        requirePulsedSpinInRow(row, nSpins, e.spin);
     const bool ascending =
         std::is_sorted(elements.begin(), elements.end(),
                        [](const PulseElement& a, const PulseElement& b) { return a.spin < b.spin; });

@@ -34,7 +34,8 @@ inline constexpr int kGatheredPulseSpins = 2;
 // Applies the elements in the order given, as applyPulseElementInRuns one after the other would;
 // elements must be in ascending spin order for the two passes (any other order goes one by one).
 // With a pool of more than one thread (idle while this runs) the passes over a large row are
-// shared between its threads. Does not allocate.
+// shared between its threads. Does not allocate. Refuses a list with a spin outside the row as
+// requirePulsedSpinInRow does, before any element acts.
 void applyPulseElements(std::span<double> row, int nSpins, std::span<const PulseElement> elements,
                         util::WorkPool* pool = nullptr);
 

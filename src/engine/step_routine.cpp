@@ -137,9 +137,19 @@ ElementRotation elementRotation(double amplitudeRadPerS, double phaseRad, double
     return {c, -s, 0.0, s, c, 0.0, 0.0, 0.0, 1.0};
 }
 
+void requirePulsedSpinInRow(std::span<const double> row, int nSpins, int spin)
+{
+    if (nSpins < 1 || nSpins > kMaxSpins || spin < 0 || spin >= nSpins)
+        throw std::invalid_argument("a pulse element on spin " + std::to_string(spin) + " of a row of " +
+                                    std::to_string(nSpins) + " spins");
+    if (row.size() < static_cast<std::size_t>(operatorCount(nSpins)))
+        throw std::invalid_argument("the state row is too short for the spins");
+}
+
 void applyPulseElement(std::span<double> row, int nSpins, int spin, double amplitudeRadPerS, double phaseRad,
                        double offsetRadPerS, double seconds)
 {
+    requirePulsedSpinInRow(row, nSpins, spin);
     double* const c = row.data();
     if (!(amplitudeRadPerS > 0.0)) {
         rotateSpinAboutZ(row, nSpins, spin, offsetRadPerS * seconds);
@@ -161,6 +171,7 @@ void applyPulseElement(std::span<double> row, int nSpins, int spin, double ampli
 void applyPulseElementInRuns(std::span<double> row, int nSpins, int spin, double amplitudeRadPerS,
                              double phaseRad, double offsetRadPerS, double seconds)
 {
+    requirePulsedSpinInRow(row, nSpins, spin);
     if (!(amplitudeRadPerS > 0.0)) {
         rotateSpinAboutZ(row, nSpins, spin, offsetRadPerS * seconds);
         return;

@@ -40,11 +40,16 @@ double referenceValue(double reference, const model::ElementTable& elements, std
 // that at 60 dB a 360 degree rotation takes 20 microseconds, and every 20 dB less ten times longer.
 double rfAmplitudeRadPerS(double powerDb);
 
+// Throws std::invalid_argument unless `spin` is one of the nSpins spins (1 to 10) of a row that
+// holds their 4^nSpins coefficients: the element kernels index the row by the spin's digits.
+void requirePulsedSpinInRow(std::span<const double> row, int nSpins, int spin);
+
 // One pulse element of spin `spin` for `seconds` on a row of nSpins spins. With amplitude <= 0 the
 // spin alone precesses about z by offsetRadPerS * seconds (as in free evolution). Otherwise its
 // (x, y, z) coefficients, in every product, rotate about the effective field of the RF amplitude
 // (rad/s) at phase phaseRad and the offset (rad/s): on resonance with phase x, I(k)z goes to
-// I(k)z cos beta + I(k)y sin beta, beta = amplitude * seconds.
+// I(k)z cos beta + I(k)y sin beta, beta = amplitude * seconds. Refuses a spin outside the row as
+// requirePulsedSpinInRow does, before it touches the row.
 void applyPulseElement(std::span<double> row, int nSpins, int spin, double amplitudeRadPerS, double phaseRad,
                        double offsetRadPerS, double seconds);
 

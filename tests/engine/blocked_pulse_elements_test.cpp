@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstddef>
 #include <gtest/gtest.h>
+#include <stdexcept>
 #include <vector>
 
 namespace velmora::engine {
@@ -59,6 +60,27 @@ TEST(BlockedPulseElements, AgreeWithThePlainKernelOnRandomRows)
         // The pulses turned the row well away from where it started.
         EXPECT_GT(moved, 0.1 * largest) << nSpins << " spins";
     }
+}
+
+TEST(BlockedPulseElements, RefuseASpinOutsideTheRowAndLeaveTheRowAsItWas)
+{
+    // A valid element first, the bad one last: nothing may act before the refusal.
+    constexpr int kSpins = 8;
+    std::vector<double> row(static_cast<std::size_t>(operatorCount(kSpins)));
+    util::UniformRandom random(5);
+    for (double& v : row)
+        v = random.next() - 0.5;
+    const std::vector<double> before = row;
+    for (const int bad : {-1, kSpins}) {
+        const std::vector<PulseElement> elements{{0, 2.0e5, 0.0, 0.0, 5.0e-6}, {bad, 2.0e5, 0.0, 0.0, 5.0e-6}};
+        EXPECT_THROW(applyPulseElements(row, kSpins, elements), std::invalid_argument) << bad;
+        EXPECT_THROW(applyPulseElement(row, kSpins, bad, 2.0e5, 0.0, 0.0, 5.0e-6), std::invalid_argument);
+        EXPECT_THROW(applyPulseElementInRuns(row, kSpins, bad, 2.0e5, 0.0, 0.0, 5.0e-6), std::invalid_argument);
+        EXPECT_TRUE(row == before) << bad;
+    }
+    // A row too short for its spins.
+    std::vector<double> shortRow(16);
+    EXPECT_THROW(applyPulseElement(shortRow, 3, 0, 2.0e5, 0.0, 0.0, 5.0e-6), std::invalid_argument);
 }
 
 }  // namespace
