@@ -10,6 +10,7 @@
 #include "engine/operator_basis.h"
 #include "engine/spin_tables.h"
 #include "row_copies.h"
+#include "util/cache_aligned.h"
 #include "util/work_pool.h"
 
 #include <array>
@@ -48,11 +49,14 @@ std::array<double, kSpinSlots> spreadOffsets(int nSpins)
     return offsetRadPerS;
 }
 
-std::vector<double> randomRow(int nSpins)
+// Rows on a cache line, as the engine keeps them (StateMatrix).
+using Row = velmora::util::CacheAlignedVector<double>;
+
+Row randomRow(int nSpins)
 {
     std::mt19937 generator(1);
     std::uniform_real_distribution<double> value(-1.0, 1.0);
-    std::vector<double> row(static_cast<std::size_t>(operatorCount(nSpins)));
+    Row row(static_cast<std::size_t>(operatorCount(nSpins)));
     for (double& c : row) {
         c = value(generator);
     }
@@ -64,7 +68,7 @@ void offsetEvolution(benchmark::State& state)
     const int nSpins = static_cast<int>(state.range(0));
     const SpinTables spins = coupledProtons(nSpins);
     const std::array<double, kSpinSlots> offsetRadPerS = spreadOffsets(nSpins);
-    std::vector<double> row = randomRow(nSpins);
+    Row row = randomRow(nSpins);
     const double secondsPerInterval = 1.0e-4;
 
     for (auto _ : state) {
@@ -81,7 +85,7 @@ void couplingEvolution(benchmark::State& state)
 {
     const int nSpins = static_cast<int>(state.range(0));
     const SpinTables spins = coupledProtons(nSpins);
-    std::vector<double> row = randomRow(nSpins);
+    Row row = randomRow(nSpins);
     const double secondsPerInterval = 1.0e-4;
 
     for (auto _ : state) {
@@ -101,7 +105,7 @@ void plainInterval(benchmark::State& state)
     const int nSpins = static_cast<int>(state.range(0));
     const SpinTables spins = coupledProtons(nSpins);
     const std::array<double, kSpinSlots> offsetRadPerS = spreadOffsets(nSpins);
-    std::vector<double> row = randomRow(nSpins);
+    Row row = randomRow(nSpins);
     const velmora::bench::KernelClock clock;
     for (auto _ : state) {
         velmora::engine::evolveOffsets(row, spins, offsetRadPerS, 1.0e-4);
@@ -119,7 +123,7 @@ void blockedInterval(benchmark::State& state)
     const int nSpins = static_cast<int>(state.range(0));
     const SpinTables spins = coupledProtons(nSpins);
     const std::array<double, kSpinSlots> offsetRadPerS = spreadOffsets(nSpins);
-    std::vector<double> row = randomRow(nSpins);
+    Row row = randomRow(nSpins);
     velmora::engine::BlockedFreeEvolution blocked;
     const velmora::bench::KernelClock clock;
     for (auto _ : state) {
@@ -137,7 +141,7 @@ void blockedIntervalTwoThreads(benchmark::State& state)
     const int nSpins = static_cast<int>(state.range(0));
     const SpinTables spins = coupledProtons(nSpins);
     const std::array<double, kSpinSlots> offsetRadPerS = spreadOffsets(nSpins);
-    std::vector<double> row = randomRow(nSpins);
+    Row row = randomRow(nSpins);
     velmora::util::WorkPool pool(2);
     velmora::engine::BlockedFreeEvolution blocked;
     blocked.sharePassesWith(&pool);
@@ -154,8 +158,8 @@ void blockedIntervalTwoThreads(benchmark::State& state)
 void rowCopy(benchmark::State& state)
 {
     const int nSpins = static_cast<int>(state.range(0));
-    const std::vector<double> from = randomRow(nSpins);
-    std::vector<double> to(from.size());
+    const Row from = randomRow(nSpins);
+    Row to(from.size());
     for (auto _ : state) {
         for (std::size_t i = 0; i < from.size(); ++i)
             to[i] = from[i];

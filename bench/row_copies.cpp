@@ -1,5 +1,6 @@
 #include "row_copies.h"
 
+#include "util/cache_aligned.h"
 #include "util/work_pool.h"
 
 #include <algorithm>
@@ -7,7 +8,6 @@
 #include <chrono>
 #include <cstddef>
 #include <ctime>
-#include <vector>
 
 namespace velmora::bench {
 
@@ -34,8 +34,8 @@ double rowCopySeconds(int nSpins)
     if (seconds > 0.0)
         return seconds;
     const std::size_t size = std::size_t{1} << (2 * nSpins);
-    const std::vector<double> from(size, 1.0);
-    std::vector<double> to(size, 0.0);
+    const util::CacheAlignedVector<double> from(size, 1.0);
+    util::CacheAlignedVector<double> to(size, 0.0);
     double fastest = 1e30;
     for (int k = 0; k < 40; ++k) {
         const double start = threadSeconds();
@@ -56,8 +56,8 @@ double sharedRowCopySeconds(int nSpins, util::WorkPool& pool)
     if (seconds > 0.0)
         return seconds;
     const std::size_t size = std::size_t{1} << (2 * nSpins);
-    const std::vector<double> from(size, 1.0);
-    std::vector<double> to(size, 0.0);
+    const util::CacheAlignedVector<double> from(size, 1.0);
+    util::CacheAlignedVector<double> to(size, 0.0);
     const auto copyPart = [&](int part, int /*worker*/) {
         const std::size_t begin = size * static_cast<std::size_t>(part) / static_cast<std::size_t>(threads);
         const std::size_t end = size * static_cast<std::size_t>(part + 1) / static_cast<std::size_t>(threads);

@@ -18,6 +18,7 @@
 #include "engine/step_routine.h"
 #include "model/pulse_sequence.h"
 #include "row_copies.h"
+#include "util/cache_aligned.h"
 #include "util/work_pool.h"
 
 #include <array>
@@ -112,7 +113,8 @@ struct StepSetup {
     velmora::engine::StepWorkspace workspace;
     std::array<double, kSpinSlots> gradientFactors{};
     std::array<double, kSpinSlots> offsets{};
-    std::vector<double> row;
+    // On a cache line, as the engine keeps a row (StateMatrix).
+    velmora::util::CacheAlignedVector<double> row;
 };
 
 constexpr int kSharingThreads = 2;

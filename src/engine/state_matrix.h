@@ -3,9 +3,10 @@
 // index of operator_basis.h. Row 0 is the whole sample while no gradient has acted.
 #pragma once
 
+#include "util/cache_aligned.h"
+
 #include <cstddef>
 #include <span>
-#include <vector>
 
 namespace velmora::engine {
 
@@ -37,7 +38,9 @@ private:
     int spinCount_;
     int rowCount_;
     int rowLength_;
-    std::vector<double> coefficients_;
+    // On a cache line: the row kernels' vector loads then never straddle two lines (rows are whole
+    // lines from three spins on).
+    util::CacheAlignedVector<double> coefficients_;
 };
 
 }  // namespace velmora::engine

@@ -2,6 +2,7 @@
 // shrinking the number of slices.
 #include "engine/state_matrix.h"
 
+#include <cstdint>
 #include <gtest/gtest.h>
 #include <stdexcept>
 
@@ -29,6 +30,8 @@ TEST(StateMatrixLayout, TenSpinsHaveAMillionCoefficientsPerRowAllZero)
             allZero = allZero && value == 0.0;
         }
         EXPECT_TRUE(allZero) << "row " << r;
+        // Every row starts on a cache line: the row kernels' vector loads must not straddle two.
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(row.data()) % 64, 0U) << "row " << r;
     }
 }
 
