@@ -497,6 +497,9 @@ VELMORA_VECTOR_CLONES void BlockedFreeEvolution::prepareTop(const TileRuns& tile
     const std::int32_t below = kStride[firstTop];
     const std::int32_t piece = std::min<std::int32_t>(below, 64);
     const int combinations = kStride[count];
+    // Both top positions pulsed: their elements in one go over the sixteen pieces.
+    const bool pairedTop =
+        pairElements_ && count == 2 && has(pass.pulsed, firstTop) && has(pass.pulsed, firstTop + 1);
     for (std::int32_t first = 0; first < below; first += piece) {
         std::array<double*, 16> e{};
         for (int d = 0; d < combinations; ++d) {
@@ -507,14 +510,15 @@ VELMORA_VECTOR_CLONES void BlockedFreeEvolution::prepareTop(const TileRuns& tile
         }
         // Each position's element on the triples of its x, y and z digits, then the changes of
         // basis, as the point orders them.
-        const bool bothPulsed = count == 2 && has(pass.pulsed, firstTop) && has(pass.pulsed, firstTop + 1);
-        if (bothPulsed && pairElements_) {
+        if (pairedTop) {
+            const ElementRotation& lower = pass.element[at(firstTop)];
+            const ElementRotation& upper = pass.element[at(firstTop + 1)];
             if (populations_)
-                rotateTwoSpins<true>(e.data(), piece, pass.element[at(firstTop)], pass.element[at(firstTop + 1)]);
+                rotateTwoSpins<true>(e.data(), piece, lower, upper);
             else
-                rotateTwoSpins<false>(e.data(), piece, pass.element[at(firstTop)], pass.element[at(firstTop + 1)]);
+                rotateTwoSpins<false>(e.data(), piece, lower, upper);
         }
-        for (int q = 0; q < count && !(bothPulsed && pairElements_); ++q) {
+        for (int q = 0; q < count && !pairedTop; ++q) {
             if (!has(pass.pulsed, firstTop + q))
                 continue;
             const int step = kStride[q];
