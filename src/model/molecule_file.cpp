@@ -45,7 +45,7 @@ std::string numbersLine(int count, auto valueOf)
 
 }  // namespace
 
-util::Outcome writeMolecule(const std::filesystem::path& path, const SpinSystem& system)
+std::vector<std::string> moleculeLines(const SpinSystem& system)
 {
     const int n = system.spinCount();
     std::vector<std::string> labels;
@@ -69,7 +69,12 @@ util::Outcome writeMolecule(const std::filesystem::path& path, const SpinSystem&
         "spare,",
         "spare,",
     };
-    return util::writeTextFile(path, lines);
+    return lines;
+}
+
+util::Outcome writeMolecule(const std::filesystem::path& path, const SpinSystem& system)
+{
+    return util::writeTextFile(path, moleculeLines(system));
 }
 
 FileReadResult readMolecule(const std::filesystem::path& path, SpinSystem& system)

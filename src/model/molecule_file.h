@@ -9,9 +9,13 @@
 #include "util/outcome.h"
 
 #include <filesystem>
+#include <string>
+#include <vector>
 
 namespace velmora::model {
 
+// The lines of the file for the current spins 0..N-1 (without line ends).
+std::vector<std::string> moleculeLines(const SpinSystem& system);
 // Creates or replaces the file with the current spins 0..N-1. Writes the whole file or nothing.
 util::Outcome writeMolecule(const std::filesystem::path& path, const SpinSystem& system);
 

@@ -85,8 +85,8 @@ template <class Field> std::vector<std::string> perStep(const PulseSequence& seq
 
 }  // namespace
 
-util::Outcome writeSequence(const std::filesystem::path& path, const PulseSequence& sequence,
-                            const Controls& controls, const ExchangeSettings& exchange)
+util::Outcome composeSequence(const PulseSequence& sequence, const Controls& controls,
+                              const ExchangeSettings& exchange, std::vector<std::string>& lines)
 {
     const SectionSizes sizes;
     const ElementTable& elements = sequence.elements();
@@ -153,7 +153,7 @@ util::Outcome writeSequence(const std::filesystem::path& path, const PulseSequen
     if (!texts.problem.empty())
         return util::Outcome::failure(texts.problem);
 
-    const std::vector<std::string> lines = {
+    lines = {
         joinFields(header),
         joinFields(elementValues(elements, 1, sizes.pulses)),
         joinFields(elementValues(elements, sizes.firstGradient(), sizes.firstOffset() - 1)),
@@ -175,6 +175,15 @@ util::Outcome writeSequence(const std::filesystem::path& path, const PulseSequen
         joinFields(exchangeTexts),
         joinFields(generator),
     };
+    return util::Outcome::success();
+}
+
+util::Outcome writeSequence(const std::filesystem::path& path, const PulseSequence& sequence,
+                            const Controls& controls, const ExchangeSettings& exchange)
+{
+    std::vector<std::string> lines;
+    if (util::Outcome composed = composeSequence(sequence, controls, exchange, lines); !composed)
+        return composed;
     return util::writeTextFile(path, lines);
 }
 

@@ -12,6 +12,8 @@
 #include "util/outcome.h"
 
 #include <filesystem>
+#include <string>
+#include <vector>
 
 namespace velmora::model {
 
@@ -24,6 +26,9 @@ struct SequenceDocument {
     ExchangeSettings& exchange;
 };
 
+// The lines of a version 14 file (without line ends), refused as writeSequence refuses.
+util::Outcome composeSequence(const PulseSequence& sequence, const Controls& controls,
+                              const ExchangeSettings& exchange, std::vector<std::string>& lines);
 // Writes version 14. Refused (nothing written) when a stored text holds a comma or a line break,
 // which the format cannot carry; the message names the control or element.
 util::Outcome writeSequence(const std::filesystem::path& path, const PulseSequence& sequence,

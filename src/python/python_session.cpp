@@ -93,13 +93,15 @@ void PythonSession::openSequence(const std::string& name)
 void PythonSession::saveMolecule(const std::string& name)
 {
     const std::size_t first = messages_.entries.size();
-    checkRead(workbench::saveMolecule(idleBench(), name), first, "cannot write " + name);
+    checkRead(workbench::saveDocument(idleBench(), workbench::FileList::Molecules, name), first,
+              "cannot write " + name);
 }
 
 void PythonSession::saveSequence(const std::string& name)
 {
     const std::size_t first = messages_.entries.size();
-    checkRead(workbench::saveSequence(idleBench(), name), first, "cannot write " + name);
+    checkRead(workbench::saveDocument(idleBench(), workbench::FileList::Sequences, name), first,
+              "cannot write " + name);
 }
 
 void PythonSession::setControl(const std::string& name, const std::string& text)

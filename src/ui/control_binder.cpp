@@ -50,6 +50,8 @@ void ControlBinder::bind(model::ControlId id, QWidget* widget, Handler handler)
             const auto it = bindings_.find(key);
             if (it != bindings_.end() && it->second.handler)
                 it->second.handler();
+            if (afterEdit_)
+                afterEdit_();
             // Committed: from here on the model's history, not the box's own, undoes the value.
             edit->setModified(false);
         });
@@ -129,6 +131,8 @@ void ControlBinder::connectEdits(Binding& b)
         const auto it = bindings_.find(Key{std::string(id.array), id.index});
         if (it != bindings_.end() && it->second.handler && !it->second.handlerOnFinish)
             it->second.handler();
+        if (afterEdit_)
+            afterEdit_();
     };
     if (auto* edit = qobject_cast<QLineEdit*>(w)) {
         QObject::connect(edit, &QLineEdit::textEdited, edit, [this, id, after](const QString& text) {

@@ -33,6 +33,9 @@ public:
     // it would store some other value or rewrite the box under the user's cursor.
     void bind(model::ControlId id, QWidget* widget, Handler handler = {});
 
+    // Runs after every user edit of any bound control (the window's title follows the model).
+    void setAfterEdit(Handler afterEdit) { afterEdit_ = std::move(afterEdit); }
+
     // Writes every bound control into its widget (after a reset or a run).
     void refreshAll();
     void refresh(model::ControlId id);
@@ -54,6 +57,7 @@ private:
     model::Controls& controls_;
     std::map<Key, Binding> bindings_;
     bool updating_ = false;
+    Handler afterEdit_;
 };
 
 }  // namespace velmora::ui

@@ -34,6 +34,8 @@
 #include <QKeyEvent>
 #include <QListWidget>
 #include <QMenu>
+#include <QMessageBox>
+#include <QCloseEvent>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -97,6 +99,12 @@ MainWindow::MainWindow(workbench::Workbench& bench, model::Workspace& workspace,
     hidePopups();
     sequenceEditor_.showCurrentStep();
     binder_->refreshAll();
+    // What the window opens on is the unedited model.
+    bench_.documents().rebase(workbench::FileList::Molecules,
+                              workbench::documentText(bench_, workbench::FileList::Molecules));
+    bench_.documents().rebase(workbench::FileList::Sequences,
+                              workbench::documentText(bench_, workbench::FileList::Sequences));
+    binder_->setAfterEdit([this] { updateTitle(); });
     redrawPanels();
 }
 
@@ -166,7 +174,7 @@ void MainWindow::buildMenus()
         else if (name == "&Exchange")
             connect(a, &QAction::triggered, this, [this] {
                 hidePopups();
-                ExchangeMode::of(*this, bench_).toggle();
+                workbench::keepingUnedited(bench_, [this] { ExchangeMode::of(*this, bench_).toggle(); });
             });
         else if (name == "&Image_zv")
             connect(a, &QAction::triggered, this, [this] {
@@ -282,6 +290,85 @@ void MainWindow::redrawPanels()
     render::drawSequencePanel(sequenceView_->box(), bench_);
     spinView_->update();
     sequenceView_->update();
+    updateTitle();
+}
+
+void MainWindow::updateTitle()
+{
+    QStringList parts;
+    for (const auto document : {workbench::FileList::Molecules, workbench::FileList::Sequences}) {
+        const std::string& name = bench_.documents().name(document);
+        QString part = name.empty() ? (document == workbench::FileList::Molecules ? "untitled molecule"
+                                                                                  : "untitled sequence")
+                                    : QString::fromStdString(name);
+        if (workbench::documentEdited(bench_, document))
+            part += "*";
+        parts << part;
+    }
+    setWindowTitle("Velmora - " + parts.join(", "));
+}
+
+bool MainWindow::mayReplace(std::initializer_list<workbench::FileList> documents)
+{
+    std::vector<workbench::FileList> edited;
+    QStringList what;
+    for (const auto document : documents)
+        if (workbench::documentEdited(bench_, document)) {
+            edited.push_back(document);
+            what << (document == workbench::FileList::Molecules ? "the spin system" : "the sequence");
+        }
+    if (edited.empty())
+        return true;
+    QMessageBox ask(QMessageBox::Warning, "Velmora",
+                    "You have edited " + what.join(" and ") + " since it was last opened or saved.\n"
+                        "Save the changes before they are replaced?",
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+    ask.setObjectName("unsaved edits");
+    ask.setDefaultButton(QMessageBox::Save);
+    switch (ask.exec()) {
+    case QMessageBox::Save:
+        for (const auto document : edited)
+            if (!saveBeforeReplacing(document))
+                return false;
+        return true;
+    case QMessageBox::Discard:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool MainWindow::saveBeforeReplacing(workbench::FileList document)
+{
+    std::string name = bench_.documents().name(document);
+    if (name.empty()) {
+        // An untitled document gets its name from the Save dialog; cancelling it cancels the whole.
+        const bool molecule = document == workbench::FileList::Molecules;
+        const QString path = QFileDialog::getSaveFileName(
+            this, molecule ? "Save molecule as" : "Save sequence as",
+            QString::fromStdString(bench_.workingDirectory()), molecule ? "Molecules (*.mol)" : "Sequences (*.psq)",
+            nullptr, QFileDialog::DontUseNativeDialog);
+        if (path.isEmpty() || !workIn(QFileInfo(path).absolutePath()))
+            return false;
+        name = QFileInfo(path).fileName().toStdString();
+    }
+    const bool saved = workbench::saveDocument(bench_, document, name);
+    updateFileLists();
+    updateTitle();
+    return saved;
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    commitPendingEdit();
+    if (bench_.runControl().running() ||
+        !mayReplace({workbench::FileList::Molecules, workbench::FileList::Sequences})) {
+        if (bench_.runControl().running())
+            statusBar()->showMessage("A run is in progress: Stop it first.", 5000);
+        event->ignore();
+        return;
+    }
+    event->accept();
 }
 
 void MainWindow::openCellChooser(int cell, QWidget* over)
@@ -782,7 +869,7 @@ QFrame* MainWindow::buildFileFrame()
         });
         // The frame stays open: a molecule and then a sequence can be opened in one visit.
         connect(files, &QListWidget::itemDoubleClicked, this, [this, list](QListWidgetItem* item) {
-            if (bench_.runControl().running())
+            if (bench_.runControl().running() || !mayReplace({list}))
                 return;
             if (workbench::pickFile(bench_, list, item->text().toStdString()))
                 workbench::openPickedFile(bench_, list);
@@ -791,6 +878,7 @@ QFrame* MainWindow::buildFileFrame()
         connect(go, &QPushButton::clicked, this, [this, list] {
             workbench::savePickedFile(bench_, list);
             updateFileLists();
+            updateTitle();
         });
     }
     return frame;
@@ -838,7 +926,7 @@ QFileDialog* MainWindow::fileDialog(workbench::FileList list, bool save)
 
 void MainWindow::openWithDialog(workbench::FileList list)
 {
-    if (bench_.runControl().running())
+    if (bench_.runControl().running() || !mayReplace({list}))
         return;
     QFileDialog* dialog = fileDialog(list, false);
     // A molecule or sequence opened elsewhere makes its folder the working directory: the shaped
@@ -864,6 +952,7 @@ void MainWindow::saveWithDialog(workbench::FileList list)
         if (workbench::pickFile(bench_, list, file.fileName().toStdString()))
             workbench::savePickedFile(bench_, list);
         updateFileLists();
+        updateTitle();
     });
     dialog->open();
 }
@@ -1005,7 +1094,10 @@ void MainWindow::start(bool twoD)
             QString("runs %1 of %2, %3 s").arg(done).arg(runs).arg(clock.elapsed() / 1000.0, 0, 'f', 1));
     });
     setEditingEnabled(false);
-    const workbench::StartOutcome outcome = workbench::startExperiment(bench_, twoD);
+    workbench::StartOutcome outcome = workbench::StartOutcome::Busy;
+    // The preparation writes derived values back (at, Ni from an array file, np from a shape):
+    // they do not make an unedited sequence an edited one.
+    workbench::keepingUnedited(bench_, [&] { outcome = workbench::startExperiment(bench_, twoD); });
     setEditingEnabled(true);
     bench_.setProgressListener({});
     binder_->refreshAll();

@@ -15,6 +15,7 @@
 #include "workbench/spin_panel_editor.h"
 
 #include <QMainWindow>
+#include <initializer_list>
 #include <memory>
 
 class QAction;
@@ -82,10 +83,18 @@ public:
     PlotArea& plots() { return *plots_; }
     EditHistory& history() { return *history_; }
 
+    // Before an edited molecule or sequence is replaced: asks Save / Discard / Cancel; true when
+    // the caller may go on (saved, discarded or nothing edited).
+    bool mayReplace(std::initializer_list<workbench::FileList> documents);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
+    // The title names the open molecule and sequence, with "*" after an edited one.
+    void updateTitle();
+    bool saveBeforeReplacing(workbench::FileList document);
     void buildMenus();
     void buildEditMenu();
     void buildWorkingArea();

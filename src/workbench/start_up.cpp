@@ -21,6 +21,9 @@ void startUpIn(Workbench& bench, const std::filesystem::path& directory)
     openSequence(bench, kAutomaticSequence);
     bench.sequence().enforceAcquisitionRule();
     bench.spinSystem().rebuild();
+    // The remembered model has no file name of its own; it starts unedited.
+    markDocumentSaved(bench, FileList::Molecules, "");
+    markDocumentSaved(bench, FileList::Sequences, "");
 }
 
 util::Outcome changeDirectory(Workbench& bench, model::Workspace& workspace,

@@ -12,6 +12,7 @@
 #include "util/run_control.h"
 #include "util/uniform_random.h"
 #include "workbench/experiment_pipeline.h"
+#include "workbench/open_documents.h"
 #include "workbench/vector_evolution_view.h"
 
 #include <filesystem>
@@ -65,6 +66,10 @@ public:
             preparationOnlyRun_(*this);
     }
 
+    // The names and unedited texts of the molecule and the sequence (see file_commands.h).
+    OpenDocuments& documents() { return documents_; }
+    const OpenDocuments& documents() const { return documents_; }
+
     // The records of the last run.
     RunRecords& records() { return records_; }
     const RunRecords& records() const { return records_; }
@@ -95,6 +100,7 @@ private:
     util::RunControl runControl_;
     PreparationOnlyRun preparationOnlyRun_;
     RunRecords records_;
+    OpenDocuments documents_;
     util::UniformRandom random_;
     int threads_ = 1;
     ProgressListener progressListener_;

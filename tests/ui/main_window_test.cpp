@@ -25,6 +25,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
@@ -47,6 +48,19 @@ private:
         }
         QPoint atTwips(int x, int y) const { return {window->twips().px(x), window->twips().px(y)}; }
     };
+
+    // Answers the next "unsaved edits" question with `answer`; the flag tells whether it was asked.
+    static void answerNextQuestion(QMessageBox::StandardButton answer, bool& asked)
+    {
+        asked = false;
+        QTimer::singleShot(0, [answer, &asked] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<QMessageBox*>(w); box && box->objectName() == "unsaved edits") {
+                    asked = true;
+                    box->button(answer)->click();
+                }
+        });
+    }
 
 private slots:
     void optionsFrameHidesWhenThePointerMovesBackIntoTheWorkingArea()
@@ -785,6 +799,72 @@ private slots:
         QCOMPARE(s.bench.sequence().stepCount(), 3);
         QCOMPARE(s.widget<QLabel>(ctl::CurrentStep)->text(),
                  QString::fromStdString(s.bench.controls().caption(ctl::CurrentStep)));
+    }
+
+    void saveWithoutExtensionsWritesBothFilesAndBothAppearInTheOpenLists()
+    {
+        Session s;
+        s.window->showFileFrame();
+        for (int i = 0; i < 2; ++i) {
+            auto* name = s.widget<QLineEdit>(model::ControlId{"Text11", i});
+            name->selectAll();
+            QTest::keyClicks(name, "mycosy");
+            QTest::mouseClick(s.window->fileFrame()->findChild<QPushButton*>(i == 0 ? "save molecule" : "save sequence"),
+                              Qt::LeftButton);
+        }
+        const auto lists = s.window->fileFrame()->findChildren<QListWidget*>();
+        QCOMPARE(lists.at(0)->findItems("mycosy.mol", Qt::MatchExactly).size(), 1);
+        QCOMPARE(lists.at(1)->findItems("mycosy.psq", Qt::MatchExactly).size(), 1);
+        QVERIFY(!util::fileExists(s.dir.path() / "mycosy"));
+        QCOMPARE(s.window->windowTitle(), QString("Velmora - mycosy.mol, mycosy.psq"));
+    }
+
+    void anEditedModelIsNotReplacedOrClosedWithoutAsking()
+    {
+        Session s;
+        {
+            workbench::Workbench other(s.messages, s.dir.path());
+            other.spinSystem().setShiftPpm(0, -3.5);
+            QVERIFY(workbench::saveMolecule(other, "lab.mol"));
+        }
+        s.window->showFileFrame();
+        auto* molecules = s.window->fileFrame()->findChildren<QListWidget*>().at(0);
+        auto* name = s.widget<QLineEdit>(model::ControlId{"Text11", 0});
+        name->selectAll();
+        QTest::keyClicks(name, "mine");
+        QTest::mouseClick(s.window->fileFrame()->findChild<QPushButton*>("save molecule"), Qt::LeftButton);
+        s.bench.spinSystem().setShiftPpm(0, 7.25);  // an edit after the save
+        s.window->redrawPanels();
+        QCOMPARE(s.window->windowTitle(), QString("Velmora - mine.mol*, untitled sequence"));
+
+        const auto openLab = [&] {
+            const QPoint at = molecules->visualItemRect(molecules->findItems("lab.mol", Qt::MatchExactly).front()).center();
+            QTest::mouseClick(molecules->viewport(), Qt::LeftButton, {}, at);
+            QTest::mouseDClick(molecules->viewport(), Qt::LeftButton, {}, at);
+        };
+        bool asked = false;
+        answerNextQuestion(QMessageBox::Cancel, asked);
+        openLab();
+        QVERIFY(asked);
+        QCOMPARE(s.bench.spinSystem().shiftPpm(0), 7.25);
+
+        answerNextQuestion(QMessageBox::Cancel, asked);
+        QVERIFY(!s.window->close());
+        QVERIFY(asked);
+        QVERIFY(s.window->isVisible());
+
+        answerNextQuestion(QMessageBox::Save, asked);
+        openLab();
+        QVERIFY(asked);
+        QCOMPARE(s.bench.spinSystem().shiftPpm(0), -3.5);
+        workbench::Workbench reread(s.messages, s.dir.path());
+        QVERIFY(workbench::openMolecule(reread, "mine.mol").wasRead());
+        QCOMPARE(reread.spinSystem().shiftPpm(0), 7.25);
+
+        s.bench.spinSystem().setShiftPpm(0, 1.0);
+        answerNextQuestion(QMessageBox::Discard, asked);
+        QVERIFY(s.window->close());
+        QVERIFY(asked);
     }
 };
 

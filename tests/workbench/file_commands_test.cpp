@@ -1,6 +1,8 @@
 #include "support/scratch_directory.h"
 #include "workbench/control_handlers.h"
+#include "util/text_file.h"
 #include "workbench/file_commands.h"
+#include "workbench/start_up.h"
 #include "workbench/workbench.h"
 
 #include <gtest/gtest.h>
@@ -89,6 +91,51 @@ TEST_F(FileCommandsTest, FileFramePickOpenAndSave)
     bench.controls().setText(model::ctl::SequenceFileName, "");
     EXPECT_FALSE(openPickedFile(bench, FileList::Sequences));
     EXPECT_EQ(messages.entries.back().text, "The input file is unknown!");
+}
+
+TEST_F(FileCommandsTest, SaveAddsTheKindsExtensionAndNeverReplacesTheOtherKind)
+{
+    bench.controls().setText(model::ctl::MoleculeFileName, "mycosy");
+    bench.controls().setText(model::ctl::SequenceFileName, "mycosy");
+    ASSERT_TRUE(savePickedFile(bench, FileList::Molecules));
+    ASSERT_TRUE(savePickedFile(bench, FileList::Sequences));
+    EXPECT_TRUE(util::fileExists(dir.path() / "mycosy.mol"));
+    EXPECT_TRUE(util::fileExists(dir.path() / "mycosy.psq"));
+    EXPECT_FALSE(util::fileExists(dir.path() / "mycosy"));
+    EXPECT_TRUE(openMolecule(bench, "mycosy.mol").wasRead()) << "the molecule was not overwritten";
+
+    std::string why;
+    EXPECT_EQ(savedFileName("Lab.MOL", FileList::Molecules, why), "Lab.MOL");
+    EXPECT_EQ(savedFileName("lab.v2", FileList::Sequences, why), "lab.v2.psq");
+    for (const char* refused : {"mycosy.psq", "../outside", "sub/x.mol", ""}) {
+        EXPECT_FALSE(saveDocument(bench, FileList::Molecules, refused)) << refused;
+        EXPECT_EQ(messages.entries.back().title, "Error!");
+    }
+    EXPECT_NE(messages.entries.back().text.find("a molecule file needs a name"), std::string::npos);
+    EXPECT_TRUE(openSequence(bench, "mycosy.psq").wasRead()) << "the sequence was not overwritten";
+    EXPECT_FALSE(util::fileExists(dir.path().parent_path() / "outside.mol"));
+}
+
+TEST_F(FileCommandsTest, AnEditIsToldUntilItsDocumentIsSavedAndARunDoesNotCountAsOne)
+{
+    startUpIn(bench, dir.path());
+    EXPECT_FALSE(documentEdited(bench, FileList::Molecules));
+    EXPECT_FALSE(documentEdited(bench, FileList::Sequences));
+
+    bench.spinSystem().setShiftPpm(0, 7.25);
+    EXPECT_TRUE(documentEdited(bench, FileList::Molecules));
+    EXPECT_FALSE(documentEdited(bench, FileList::Sequences));
+    ASSERT_TRUE(saveDocument(bench, FileList::Molecules, "shifted"));
+    EXPECT_FALSE(documentEdited(bench, FileList::Molecules));
+    EXPECT_EQ(bench.documents().name(FileList::Molecules), "shifted.mol");
+
+    // A change made for the user (the preparation's derived values) keeps an unedited sequence
+    // unedited, and keeps an edited one edited.
+    keepingUnedited(bench, [&] { bench.controls().setText(model::ctl::AcquisitionTime, "123"); });
+    EXPECT_FALSE(documentEdited(bench, FileList::Sequences));
+    bench.controls().setText(model::ctl::SpectralWidth, "2500");
+    keepingUnedited(bench, [&] { bench.controls().setText(model::ctl::AcquisitionTime, "456"); });
+    EXPECT_TRUE(documentEdited(bench, FileList::Sequences));
 }
 
 TEST_F(FileCommandsTest, ControlHandlersKeepModelAndBoxesTogether)
