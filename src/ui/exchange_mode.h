@@ -36,6 +36,10 @@ public:
     // Start in exchange mode: the boxes into the exchange settings, then the experiment.
     void start();
 
+    // Exchange settings -> boxes: after a switch into the mode and after a sequence file was read
+    // in it, so that Start runs the values the file holds.
+    void showSettings();
+
     QWidget* panel() const { return panel_; }
     PictureView* plot() const { return plot_; }
     // The box of an exchange value or setting by the name its row shows ("tcp", "seed", ...).
@@ -47,8 +51,7 @@ private:
     void buildPanel();
     QLineEdit* addBox(const QString& name, const QString& unit, int row, int column);
     QComboBox* addChooser(const QString& name, const QStringList& items, int row, int column);
-    // Exchange settings -> boxes, and back (false, with a message, when a box holds no number).
-    void showSettings();
+    // Boxes -> exchange settings (false, with a message, when a box holds no number).
     bool takeSettings();
     void setRunning(bool running);
 

@@ -12,6 +12,7 @@
 #include "util/file_listing.h"
 #include "util/work_pool.h"
 #include "workbench/control_handlers.h"
+#include "workbench/exchange_mode_switch.h"
 #include "workbench/experiment_pipeline.h"
 #include "workbench/file_commands.h"
 #include "workbench/jcamp_export.h"
@@ -887,6 +888,11 @@ QFrame* MainWindow::buildFileFrame()
 void MainWindow::afterFileOpened()
 {
     history_->clear();  // the edits before belong to another document
+    if (bench_.exchangeMode()) {
+        // The file's exchange values replace the panel's, as a switch into the mode shows them.
+        workbench::showExchangeCaptions(bench_);
+        ExchangeMode::of(*this, bench_).showSettings();
+    }
     afterModelChange();
     binder_->refreshAll();
     updateFileLists();

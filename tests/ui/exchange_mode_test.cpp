@@ -5,6 +5,7 @@
 #include "ui/main_window.h"
 #include "ui/picture_view.h"
 #include "util/text_file.h"
+#include "workbench/file_commands.h"
 #include "workbench/start_up.h"
 #include "workbench/workbench.h"
 
@@ -89,6 +90,37 @@ private slots:
         QVERIFY2(dark > 300, "axes, points and the fitted curve are drawn");
         if (const QByteArray shot = qgetenv("VELMORA_EXCHANGE_SCREENSHOT"); !shot.isEmpty())
             s.window->grab().save(QString::fromLocal8Bit(shot));
+    }
+
+    void aSequenceOpenedInExchangeModeBringsItsValuesToThePanelAndToStart()
+    {
+        Session s;
+        {
+            workbench::Workbench other(s.messages, s.dir.path());
+            model::ExchangeSettings& x = other.exchange();
+            x.values[model::ExchangeSettings::Kex] = 200;
+            x.values[model::ExchangeSettings::Pa] = 0.9;
+            x.values[model::ExchangeSettings::Tp] = 2;
+            x.values[model::ExchangeSettings::Tcp] = 100;
+            x.values[model::ExchangeSettings::Necho] = 4;
+            x.lastRunIndex = 1;
+            QVERIFY(workbench::saveSequence(other, "lab.psq"));
+        }
+        s.window->action("&Exchange")->trigger();
+        QCOMPARE(s.mode().box("Kex")->text(), QString("100"));
+        s.window->showFileFrame();
+        auto* sequences = s.window->fileFrame()->findChildren<QListWidget*>().at(1);
+        const QPoint at = sequences->visualItemRect(sequences->findItems("lab.psq", Qt::MatchExactly).front()).center();
+        QTest::mouseClick(sequences->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(sequences->viewport(), Qt::LeftButton, {}, at);
+        QCOMPARE(s.mode().box("Kex")->text(), QString("200"));
+        QCOMPARE(s.mode().box("Pa")->text(), QString("0.9"));
+
+        s.type("grids", "1");
+        s.window->action("&Start")->trigger();
+        QCOMPARE(s.bench.exchange().values[model::ExchangeSettings::Kex], 200.0);
+        QCOMPARE(s.bench.exchange().values[model::ExchangeSettings::Pa], 0.9);
+        QCOMPARE(s.bench.exchange().lastRunIndex, 1);
     }
 };
 
