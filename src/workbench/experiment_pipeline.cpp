@@ -5,6 +5,7 @@
 #include "processing/post_processing_chain.h"
 #include "processing/sampled_record.h"
 #include "processing/synthesis.h"
+#include "util/directory_lock.h"
 #include "util/numeric_text.h"
 #include "util/rounding.h"
 #include "workbench/control_handlers.h"
@@ -438,6 +439,14 @@ StartOutcome startExperiment(Workbench& bench, bool twoD, const ExtraResults& al
     util::RunControl& control = bench.runControl();
     if (!control.tryStart())
         return StartOutcome::Busy;
+    std::string lockError;
+    const std::optional<util::DirectoryLock> held =
+        util::DirectoryLock::acquire(bench.workingDirectory(), lockError);
+    if (!held) {
+        bench.messages().show(lockError, "Error!");
+        control.stop();
+        return StartOutcome::Refused;
+    }
     bench.setRunsPerValue(twoD ? 2 : 1);
     removeStaleTemporaries(bench.workingDirectory());
     std::string stagingError;

@@ -1,5 +1,6 @@
 #include "processing/peaks.h"
 #include "support/scratch_directory.h"
+#include "util/directory_lock.h"
 #include "util/text_file.h"
 #include "workbench/experiment_pipeline.h"
 #include "workbench/file_commands.h"
@@ -11,6 +12,7 @@
 #include <cmath>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace velmora::workbench {
 namespace {
@@ -54,6 +56,23 @@ TEST_F(PipelineTest, Start2DRunsTwoRunsPerIncrementAndClearsTheLists)
     EXPECT_EQ(bench.records().preparation->run.lastRun, 3);
     EXPECT_TRUE(bench.records().twoD);
     EXPECT_EQ(bench.controls().at(ctl::ResultList).items.size(), 1u) << "the old header was cleared first";
+}
+
+TEST_F(PipelineTest, AWorkingDirectoryHeldByAnotherRunIsRefusedUntouchedNamingTheHolder)
+{
+    bench.controls().setText(ctl::ArraySize, "1");
+    {
+        std::string error;
+        const std::optional<util::DirectoryLock> other = util::DirectoryLock::acquire(dir.path(), error);
+        ASSERT_TRUE(other) << error;
+        EXPECT_EQ(startExperiment(bench, false), StartOutcome::Refused);
+        ASSERT_EQ(messages.entries.size(), 1u);
+        EXPECT_NE(messages.entries[0].text.find("(process " + std::to_string(::getpid()) + ")"), std::string::npos)
+            << messages.entries[0].text;
+        EXPECT_FALSE(util::fileExists(dir.path() / "rem.mol"));
+        EXPECT_FALSE(bench.runControl().running());
+    }
+    EXPECT_EQ(startExperiment(bench, false), StartOutcome::Completed) << "the lock goes with its holder";
 }
 
 TEST_F(PipelineTest, ARunInProgressRefusesAnotherStart)
