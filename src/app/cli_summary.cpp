@@ -89,8 +89,7 @@ std::string peakSummary(const workbench::Workbench& bench)
         return "spectra: none; " + workbench::missingSpectraReason(records) + "\n";
     const double sw = workbench::spectraWidthHz(bench);
     if (records.map && records.twoD) {
-        const double sw1 =
-            util::parseNumber(bench.controls().text(model::ctl::IndirectSpectralWidth)).value_or(0.0);
+        const double sw1 = workbench::indirectSpectraWidthHz(bench);
         const std::vector<processing::MapPeak> peaks =
             processing::strongestMapPeaks(*records.map, sw, sw1, 256);
         std::string text = "2D map peaks (f1, f2: height), written to map2d.tsv:\n";

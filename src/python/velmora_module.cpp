@@ -36,11 +36,6 @@ py::array_t<double> ownedArray(std::vector<double>&& values, std::vector<py::ssi
     return py::array_t<double>(std::move(shape), held->data(), owner);
 }
 
-double boxNumber(const workbench::Workbench& bench, model::ControlId id)
-{
-    return bench.controls().number(id).value_or(0.0);
-}
-
 const engine::Preparation& preparedRun(const workbench::Workbench& bench)
 {
     const workbench::RunRecords& records = bench.records();
@@ -116,8 +111,8 @@ py::object map2d(const PythonSession& session)
     if (!map)
         return py::none();
     const int np = map->pointCount;
-    const double sw = boxNumber(bench, model::ctl::SpectralWidth);
-    const double sw1 = boxNumber(bench, model::ctl::IndirectSpectralWidth);
+    const double sw = workbench::spectraWidthHz(bench);
+    const double sw1 = workbench::indirectSpectraWidthHz(bench);
     const double mhz = workbench::jcampObserve(bench).frequencyMHz;
     std::vector<double> f1, f2, f1ppm, f2ppm;
     for (int i = 0; i < np; ++i) {

@@ -103,7 +103,7 @@ SpectrumPlotSettings spectrumPlotSettings(const workbench::Workbench& bench, boo
 
 MapAxes mapAxes(const workbench::Workbench& bench)
 {
-    return {workbench::spectraWidthHz(bench), boxNumber(bench, model::ctl::IndirectSpectralWidth, 0.0)};
+    return {workbench::spectraWidthHz(bench), workbench::indirectSpectraWidthHz(bench)};
 }
 
 MapFigureSettings mapFigureSettings(const workbench::Workbench& bench, double gain, double twipsPerPixel)

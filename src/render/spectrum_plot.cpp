@@ -286,11 +286,11 @@ SpectrumPlotLayout drawSpectrumPlot(PictureBox& box, const DisplayArrays& displa
     layout.twipsPerPixel = tpp;
     layout.pointStepTwips = geometry.step;
     layout.pointCount = np;
+    layout.axis = settings.axis;
     return layout;
 }
 
-SpectrumReadout spectrumReadout(const SpectrumPlotLayout& layout, QPointF pixel, std::string_view viewMode,
-                                double spectralWidthHz, double acquisitionTimeMs)
+SpectrumReadout spectrumReadout(const SpectrumPlotLayout& layout, QPointF pixel)
 {
     SpectrumReadout readout;
     if (!layout.drawn || layout.stripHeightTwips <= 0.0 || layout.widthTwips <= 0.0)
@@ -309,11 +309,11 @@ SpectrumReadout spectrumReadout(const SpectrumPlotLayout& layout, QPointF pixel,
     // The ticks place point i at (np/2 - i) sw / np Hz (np/2 in whole points) or i at / np ms.
     const double i = std::fmod(x / layout.pointStepTwips, static_cast<double>(np));
     const double zero = static_cast<double>(np / 2);
-    const double hz = (zero - i) * spectralWidthHz / np;
-    const double ms = i * acquisitionTimeMs / np;
-    if (viewMode.ends_with("spec"))
+    const double hz = (zero - i) * layout.axis.spectralWidthHz / np;
+    const double ms = i * layout.axis.acquisitionTimeMs / np;
+    if (layout.axis.kind == SpectrumAxis::Frequency)
         readout.abscissa = util::formatGeneral(std::round(hz) + 0.0) + "Hz";
-    else if (viewMode.ends_with("fid"))
+    else if (layout.axis.kind == SpectrumAxis::Time)
         readout.abscissa = util::formatGeneral(std::round(1000.0 * ms) / 1000.0 + 0.0) + "ms";
     return readout;
 }

@@ -67,6 +67,7 @@ struct SpectrumPlotLayout {
     double pointStepTwips = 0.0;  // the distance from one point to the next, as drawn
     int pointCount = 0;           // np of each run
     std::array<StripLimits, processing::DisplayArrays::kParts> strips{};
+    SpectrumAxisSettings axis;    // the abscissa as the ticks show it
 };
 
 // Clears the box and draws the plot of `display` (parts 0, 1, 2 in strips 0, 1, 2). Leaves the
@@ -95,11 +96,11 @@ struct SpectrumReadout {
 
 // The readout at `pixel` (pixels from the box's top-left corner) of a drawn plot. Amplitude: in
 // strip c under the cursor, top - (y - c h) / h (top - bottom). Abscissa from the point under the
-// cursor as the plot placed it, i = x / step (within its run when the runs lie side by side), so
-// that it agrees with the ticks at every horizontal zoom: for the "...spec" views the frequency
-// (np/2 - i) sw / np rounded to whole Hz, for the "...fid" views the time i at / np rounded to
-// three decimals. Both empty when the layout was not drawn.
-SpectrumReadout spectrumReadout(const SpectrumPlotLayout& layout, QPointF pixel, std::string_view viewMode,
-                                double spectralWidthHz, double acquisitionTimeMs);
+// cursor as the plot placed it, i = x / step (within its run when the runs lie side by side), in
+// the unit of the axis the plot was drawn with, so that it agrees with the ticks at every
+// horizontal zoom (a Start_2D shows spectra in the view whose caption says "fid"): on a frequency
+// axis (np/2 - i) sw / np rounded to whole Hz, on a time axis i at / np rounded to three decimals,
+// none without an axis. Both empty when the layout was not drawn.
+SpectrumReadout spectrumReadout(const SpectrumPlotLayout& layout, QPointF pixel);
 
 }  // namespace velmora::render

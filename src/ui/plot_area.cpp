@@ -83,10 +83,7 @@ PlotArea::PlotArea(workbench::Workbench& bench, ControlBinder& binder, const Twi
             return;
         // The centre of the pixel under the pointer: the place the drawing gave that pixel.
         const QPointF pixel = spectrum_->box().toPixels(x, y) + QPointF(0.5, 0.5);
-        const render::SpectrumReadout r =
-            render::spectrumReadout(spectrumLayout_, pixel, workbench::viewMode(bench_),
-                                    workbench::spectraWidthHz(bench_),
-                                    std::atof(bench_.controls().text(ctl::AcquisitionTime).c_str()));
+        const render::SpectrumReadout r = render::spectrumReadout(spectrumLayout_, pixel);
         bench_.controls().setText({"Text2", 0}, r.amplitude);
         bench_.controls().setText({"Text2", 1}, r.abscissa);
         status_->showMessage(text(r.amplitude + "   " + r.abscissa));

@@ -321,7 +321,7 @@ void buildMap(Workbench& bench)
         .arraySize = run.arraySize,
         .detectionChannel = detectionChannel(bench),
         .lineBroadeningHz = util::toSingle(boxNumber(bench, model::ctl::LineBroadening2D, 0.0)),
-        .incrementMs = boxNumber(bench, model::ctl::ArrayIncrement, 0.0),
+        .incrementMs = records.incrementMs,
         .window = bench.controls().text(model::ctl::IndirectWindow),
         .threads = bench.threads(),
     };
@@ -423,6 +423,12 @@ double spectraWidthHz(const Workbench& bench)
     return width > 0.0 ? width : boxNumber(bench, model::ctl::SpectralWidth, 0.0);
 }
 
+double indirectSpectraWidthHz(const Workbench& bench)
+{
+    const double width = bench.records().indirectWidthHz;
+    return width > 0.0 ? width : boxNumber(bench, model::ctl::IndirectSpectralWidth, 0.0);
+}
+
 std::string missingSpectraReason(const RunRecords& records)
 {
     if (records.spectraComputed)
@@ -466,6 +472,8 @@ StartOutcome startExperiment(Workbench& bench, bool twoD, const ExtraResults& al
             control.stop();
             return StartOutcome::Refused;  // the staging folder goes with `results`
         }
+        const double indirectWidthHz = boxNumber(bench, model::ctl::IndirectSpectralWidth, 0.0);
+        const double incrementMs = boxNumber(bench, model::ctl::ArrayIncrement, 0.0);
         // Only a run that starts replaces what the lists show.
         if (twoD) {
             bench.controls().setItems(model::ctl::OperatorList, {});
@@ -474,6 +482,8 @@ StartOutcome startExperiment(Workbench& bench, bool twoD, const ExtraResults& al
         records = RunRecords{};
         records.twoD = twoD;
         records.preparation = std::move(prepared);
+        records.indirectWidthHz = indirectWidthHz;
+        records.incrementMs = incrementMs;
         const engine::DriverInput input{bench.sequence(),
                                         bench.spinSystem(),
                                         records.preparation->run,

@@ -34,6 +34,11 @@ struct RunRecords {
     // The width the processed spectra span in Hz: sw, or sw / F for a run sampled during a pulse
     // (its acquired points lie F computed samples apart); 0 before spectra are made.
     double spectraWidthHz = 0.0;
+    // The indirect dimension of the run as the preparation set it (sw1 in Hz, the array increment
+    // in ms), so that the map and its axes stay the run's after the boxes change (a sequence
+    // opened since, an edit); 0 before a run.
+    double indirectWidthHz = 0.0;
+    double incrementMs = 0.0;
     double elapsedSeconds = 0.0;
     bool twoD = false;
 };
@@ -58,6 +63,8 @@ StartOutcome startExperiment(Workbench& bench, bool twoD, const ExtraResults& al
 // The width the current spectra span in Hz, for their frequency axis: the records' own width once
 // a run has made spectra, the sw box before.
 double spectraWidthHz(const Workbench& bench);
+// The f1 width of the last run's map in Hz: the run's sw1, or the box before a run.
+double indirectSpectraWidthHz(const Workbench& bench);
 
 // Why the last run left no spectra, in a few words for the status bar and the command line's
 // summary; empty when it has some.

@@ -45,8 +45,8 @@ util::Outcome writeMap(const Workbench& bench, const std::filesystem::path& dire
 {
     const processing::Map2D& map = *bench.records().map;
     const int np = map.pointCount;
-    const double sw = boxNumber(bench, model::ctl::SpectralWidth);
-    const double sw1 = boxNumber(bench, model::ctl::IndirectSpectralWidth);
+    const double sw = spectraWidthHz(bench);
+    const double sw1 = indirectSpectraWidthHz(bench);
     const processing::JcampMap jcamp{
         .title = "Velmora 2D map",
         .observe = jcampObserve(bench),

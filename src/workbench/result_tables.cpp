@@ -219,7 +219,7 @@ util::Outcome writeMapTable(const Workbench& bench, const std::filesystem::path&
         return util::Outcome::failure("There is no 2D map to write to " + path.string() + ".");
     const int np = map->pointCount;
     const double sw = spectraWidthHz(bench);
-    const double sw1 = boxNumber(bench, model::ctl::IndirectSpectralWidth);
+    const double sw1 = indirectSpectraWidthHz(bench);
     // A map after a 1D run is the vector-evolution map of sampled runs: one row per run (the first
     // row of its band), labelled with the run.
     const RunRecords& records = bench.records();

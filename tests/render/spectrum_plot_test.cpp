@@ -407,13 +407,13 @@ TEST(SpectrumPlotReadout, AmplitudeOfTheStripAndAbscissaOfTheView)
     const double top = std::hypot(80.0, 80.0);  // 113.137...
 
     // Pixel row 0: the top of strip 0; row 130 (1950 twips): the middle of strip 1.
-    EXPECT_EQ(spectrumReadout(layout, {0.0, 0.0}, "signalspec", 400.0, 640.0).amplitude, "113.13");
-    EXPECT_EQ(spectrumReadout(layout, {0.0, 130.0}, "signalspec", 400.0, 640.0).amplitude, "0");
+    EXPECT_EQ(spectrumReadout(layout, {0.0, 0.0}).amplitude, "113.13");
+    EXPECT_EQ(spectrumReadout(layout, {0.0, 130.0}).amplitude, "0");
     // A quarter down strip 2 (2600 + 325 twips = pixel 195): top / 2, cut to two decimals.
-    EXPECT_EQ(spectrumReadout(layout, {0.0, 195.0}, "signalspec", 400.0, 640.0).amplitude, "56.56")
+    EXPECT_EQ(spectrumReadout(layout, {0.0, 195.0}).amplitude, "56.56")
         << "top / 2 = " << top / 2;
 
-    EXPECT_EQ(spectrumReadout(SpectrumPlotLayout{}, {1.0, 1.0}, "signalspec", 400.0, 1.0).amplitude, "");
+    EXPECT_EQ(spectrumReadout(SpectrumPlotLayout{}, {1.0, 1.0}).amplitude, "");
 }
 
 TEST(SpectrumPlotReadout, AbscissaAgreesWithTheTickUnderThePointerAtEveryZoom)
@@ -429,7 +429,7 @@ TEST(SpectrumPlotReadout, AbscissaAgreesWithTheTickUnderThePointerAtEveryZoom)
         const double step = zoom * kWidthTwips / 64 / 1.01;
         const int hundredHz = pixelOf(16 * step);
         ASSERT_EQ(box.image().pixelColor(hundredHz, kHeightPx - 2), kTickGrey) << "zoom " << zoom;
-        EXPECT_EQ(spectrumReadout(layout, {hundredHz + 0.5, 0.0}, "signalspec", 400.0, 640.0).abscissa,
+        EXPECT_EQ(spectrumReadout(layout, {hundredHz + 0.5, 0.0}).abscissa,
                   "100Hz")
             << "zoom " << zoom;
 
@@ -438,7 +438,7 @@ TEST(SpectrumPlotReadout, AbscissaAgreesWithTheTickUnderThePointerAtEveryZoom)
         const int hundredMs = pixelOf(10 * step);
         ASSERT_EQ(box.image().pixelColor(hundredMs, kHeightPx - 2), kTickGrey) << "zoom " << zoom;
         const std::string ms =
-            spectrumReadout(fid, {hundredMs + 0.5, 0.0}, "signalfid", 400.0, 640.0).abscissa;
+            spectrumReadout(fid, {hundredMs + 0.5, 0.0}).abscissa;
         EXPECT_NEAR(std::stod(ms), 100.0, 1.5) << ms << " at zoom " << zoom;
     }
 }

@@ -2,6 +2,7 @@
 #include "model/sequence_file.h"
 #include "processing/autophase.h"
 #include "processing/peaks.h"
+#include "render/plot_pictures.h"
 #include "render/sequence_panel.h"
 #include "render/trace_plot.h"
 #include "support/scratch_directory.h"
@@ -701,6 +702,36 @@ private slots:
                     QCOMPARE(hz[k - 1] - hz[k], step);
             }
         }
+    }
+
+    void afterAStart2DTheReadOutTakesTheUnitOfTheAxisUnderThePointer()
+    {
+        Session s;
+        s.bench.controls().setText(ctl::ArraySize, "3");
+        s.window->start(true);
+        ui::PictureView* plot = s.window->plots().spectrum();
+        for (int press = 0; press < 2; ++press) {
+            const bool spectra = render::spectrumPlotSettings(s.bench).axis.kind == render::SpectrumAxis::Frequency;
+            QTest::mouseMove(plot, QPoint(plot->width() / (3 + press), plot->height() / 2));
+            const QString read = QString::fromStdString(s.bench.controls().text({"Text2", 1}));
+            QVERIFY2(read.endsWith(spectra ? "Hz" : "ms"),
+                     qPrintable(read + " in the view " + QString::fromStdString(workbench::viewMode(s.bench))));
+            QTest::mouseClick(s.window->findChild<QPushButton*>("view fid"), Qt::LeftButton);
+        }
+    }
+
+    void theMapSavedAsAPictureKeepsTheRunsF1AxisAfterTheSequenceChanges()
+    {
+        Session s;
+        s.bench.controls().setText(ctl::ArraySize, "3");
+        s.bench.controls().setText(ctl::ArrayIncrement, "1");
+        s.window->start(true);
+        const render::MapAxes shown = render::mapAxes(s.bench);
+        QVERIFY(shown.indirectWidthHz > 0.0);
+        // The sequence of another run arrives (a file opened): its boxes do not relabel this map.
+        s.bench.controls().setText(ctl::IndirectSpectralWidth, std::to_string(shown.indirectWidthHz / 2));
+        s.bench.controls().setText(ctl::ArrayIncrement, "2");
+        QCOMPARE(render::mapAxes(s.bench).indirectWidthHz, shown.indirectWidthHz);
     }
 
     void theFileFrameOpensAMoleculeAndThenASequenceInOneVisit()
