@@ -1,7 +1,8 @@
-// Fuzz target: NIfTI series input. The input is a side file "vol_vfa.txt" (its length in the first
-// two bytes) followed by the volume "vol.nii". Both are read through the series entry point, the
-// volume once more as a plain volume, and the side file alone. A loaded series must be consistent
-// and fit the slab checks; a refusal must give a message and leave the series as it was.
+// Fuzz target: NIfTI series input. The input is a side file "vol_vfa.txt" (its length in the low
+// 15 bits of the first two bytes) followed by the volume: "vol.nii", or, when the top bit of the
+// first byte is set, the gzip-compressed "vol.nii.gz". Both are read through the series entry
+// point, the volume once more as a plain volume, and the side file alone. A loaded series must be
+// consistent and fit the slab checks; a refusal must give a message and leave the series as it was.
 #include "fuzz_input_file.h"
 #include "imagefit/map_geometry.h"
 #include "imagefit/series_loading.h"
@@ -16,9 +17,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace velmora;
     if (size < 2)
         return 0;
-    const std::size_t textLength = std::min<std::size_t>((data[0] << 8) | data[1], size - 2);
+    const bool compressed = (data[0] & 0x80) != 0;
+    const std::size_t textLength = std::min<std::size_t>(((data[0] & 0x7f) << 8) | data[1], size - 2);
     const std::filesystem::path side = fuzz::writeInput("vol_vfa.txt", data + 2, textLength);
-    const std::filesystem::path volume = fuzz::writeInput("vol.nii", data + 2 + textLength, size - 2 - textLength);
+    const std::filesystem::path volume =
+        fuzz::writeInput(compressed ? "vol.nii.gz" : "vol.nii", data + 2 + textLength, size - 2 - textLength);
 
     imagefit::Acquisition acquisition;
     const util::Outcome acquired = imagefit::readAcquisitionFile(side, acquisition);

@@ -3,6 +3,7 @@
 
 #include "app/cli_messages.h"
 #include "app/cli_run.h"
+#include "engine/run_size.h"
 #include "imagefit/map_files.h"
 #include "imagefit/nifti_files.h"
 #include "imagefit/series_loading.h"
@@ -17,6 +18,8 @@
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <new>
+#include <stdexcept>
 
 namespace velmora::app {
 
@@ -81,6 +84,9 @@ std::optional<int> wholeNumber(std::string_view text, int least)
     return static_cast<int>(*value);
 }
 
+// As many threads as `run` takes.
+constexpr int kMostFitThreads = 256;
+
 ParsedFitImages refused(std::string error)
 {
     return {std::nullopt, std::move(error)};
@@ -95,16 +101,45 @@ double median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
-// Builds the synthetic series into the series folder: its cube files and the model's files.
+// What the memory of this process can still give, as the run-size guard reads it.
+imagefit::MemoryBudget memoryBudget(const std::filesystem::path& folder)
+{
+    const engine::SystemCapacity capacity = engine::readSystemCapacity(folder.empty() ? "." : folder);
+    imagefit::MemoryBudget budget;
+    if (const std::optional<std::uint64_t> left = capacity.memoryLeft())
+        budget.bytes = static_cast<double>(*left);
+    budget.limitName = capacity.memoryLimitName();
+    return budget;
+}
+
+// Builds the synthetic series into the series folder: its cube files and the model's files. The
+// series, the cubes written from it and their disk space are sized before anything is made.
 util::Outcome buildModel(const FitImagesOptions& options, imagefit::ImageSeries& series)
 {
-    std::error_code error;
-    std::filesystem::create_directories(options.series, error);
-    if (!std::filesystem::is_directory(options.series, error))
-        return util::Outcome::failure("cannot create the folder " + options.series.string());
     const imagefit::BlockSize block{options.block.nx > 0 ? options.block.nx : 128,
                                     options.block.ny > 0 ? options.block.ny : 128,
                                     options.block.nz > 0 ? options.block.nz : 128};
+    const double edge = std::max({block.nx, block.ny, block.nz});
+    const double cubeValues = edge * edge * edge;
+    const double images = static_cast<double>(imagefit::SyntheticAcquisition{}.flipAnglesDeg.size());
+    std::filesystem::path existing = options.series;
+    std::error_code error;
+    while (!existing.empty() && !std::filesystem::exists(existing, error))
+        existing = existing.parent_path();
+    // Each cube is built as doubles and as its bytes before it is written.
+    if (util::Outcome sized = imagefit::checkSeriesSize(static_cast<double>(block.nx) * block.ny * block.nz, images,
+                                                        12.0 * cubeValues, memoryBudget(existing),
+                                                        "the model (--block)");
+        !sized)
+        return sized;
+    const engine::SystemCapacity capacity = engine::readSystemCapacity(existing.empty() ? "." : existing);
+    if (capacity.diskFree && 4.0 * cubeValues * images > static_cast<double>(*capacity.diskFree))
+        return util::Outcome::failure("The model's cube files need " + imagefit::memoryText(4.0 * cubeValues * images) +
+                                      ", but only " + imagefit::memoryText(static_cast<double>(*capacity.diskFree)) +
+                                      " are free on the disk of " + options.series.string() + ". Take a smaller --block.");
+    std::filesystem::create_directories(options.series, error);
+    if (!std::filesystem::is_directory(options.series, error))
+        return util::Outcome::failure("cannot create the folder " + options.series.string());
     imagefit::SyntheticAcquisition acquisition;
     acquisition.noiseFraction = 0.01;
     acquisition.seed = options.settings.seed;
@@ -116,6 +151,40 @@ util::Outcome buildModel(const FitImagesOptions& options, imagefit::ImageSeries&
         options.series, imagefit::todaysMapBaseName(options.series, options.settings.orientation), maps,
         imagefit::ModelKind::Regular, acquisition);
 }
+
+// Options given for another kind of input than the one named, which would be ignored silently.
+std::optional<std::string> inapplicableOptions(const FitImagesOptions& options)
+{
+    const bool acquisitionGiven = !options.flipAnglesDeg.empty() || !options.trMs.empty();
+    const bool blockGiven = options.block.nx > 0 || options.block.ny > 0 || options.block.nz > 0;
+    std::string given;
+    if (!options.flipAnglesDeg.empty())
+        given += "--flip-angles";
+    if (!options.trMs.empty())
+        given += std::string(given.empty() ? "" : " and ") + "--tr-ms";
+    if (options.model) {
+        if (acquisitionGiven)
+            return given + (given.find(" and ") != std::string::npos ? " do" : " does") +
+                   " not apply to --model: the model series has its own flip angles and TR";
+        return std::nullopt;
+    }
+    const imagefit::SeriesKind kind = imagefit::seriesKind(options.series);
+    if (kind == imagefit::SeriesKind::Nifti) {
+        if (blockGiven)
+            return "--block does not apply to the NIfTI series " + options.series.string() +
+                   ": a NIfTI volume keeps its own size";
+        return std::nullopt;
+    }
+    if (acquisitionGiven && kind != imagefit::SeriesKind::Missing)
+        return given + (given.find(" and ") != std::string::npos ? " apply" : " applies") +
+               " only to a NIfTI series; " + options.series.string() +
+               (kind == imagefit::SeriesKind::Description
+                    ? " is a series description, whose lines give the flip angles and TRs"
+                    : " is a folder of cube files, whose names give the flip angles and TRs");
+    return std::nullopt;
+}
+
+int fitImages(const FitImagesOptions& options);
 
 }  // namespace
 
@@ -169,6 +238,9 @@ ParsedFitImages parseFitImages(std::span<const std::string_view> arguments)
                 options.settings.slabHalfThickness = *number;
             else if (name == "--deciding-image")
                 options.settings.decidingImage = *number;
+            else if (name == "--threads" && *number > kMostFitThreads)
+                return refused("--threads takes a whole number from 1 to " + std::to_string(kMostFitThreads) +
+                               ", not \"" + std::string(value) + "\"");
             else if (name == "--threads")
                 options.threads = *number;
             else
@@ -244,7 +316,8 @@ std::string fitImagesUsage()
            "  --model                 first build the synthetic series of Model_image (\"second regular\n"
            "                          model\", 1 % noise) into the folder PATH, then fit it\n"
            "  --seed N                seed of the T1 searches' random starts and of the model's noise\n"
-           "  --threads N             worker threads (default: every core); the maps do not depend on it\n"
+           "  --threads N             worker threads, 1 to 256 (default: every core); the maps do not\n"
+           "                          depend on it\n"
            "  --quiet                 print nothing but errors\n"
            "\n"
            "Exit status: 0 maps written; 1 the series could not be read, the fit was refused or stopped,\n"
@@ -257,12 +330,31 @@ int runFitImages(const FitImagesOptions& options)
         std::cout << fitImagesUsage();
         return kExitSuccess;
     }
+    if (const std::optional<std::string> problem = inapplicableOptions(options))
+        return usageError(*problem);
+    try {
+        return fitImages(options);
+    } catch (const std::bad_alloc&) {
+        std::cerr << "velmora-cli: fit-images ran out of memory; take a smaller block, slab or B1 range\n";
+    } catch (const std::length_error&) {
+        std::cerr << "velmora-cli: fit-images ran out of memory; take a smaller block, slab or B1 range\n";
+    }
+    return kExitRunFailed;
+}
+
+namespace {
+
+int fitImages(const FitImagesOptions& options)
+{
     const auto started = std::chrono::steady_clock::now();
+    std::error_code error;
+    const std::filesystem::path folder =
+        std::filesystem::is_directory(options.series, error) ? options.series : options.series.parent_path();
     imagefit::ImageSeries series;
-    const util::Outcome loaded = options.model
-                                     ? buildModel(options, series)
-                                     : imagefit::loadSeries(options.series, options.block,
-                                                            {options.flipAnglesDeg, options.trMs}, series);
+    const util::Outcome loaded =
+        options.model ? buildModel(options, series)
+                      : imagefit::loadSeries(options.series, options.block, {options.flipAnglesDeg, options.trMs},
+                                             series, memoryBudget(folder));
     if (!loaded) {
         std::cerr << "velmora-cli: " << loaded.message() << "\n";
         return kExitRunFailed;
@@ -279,16 +371,16 @@ int runFitImages(const FitImagesOptions& options)
     util::Outcome fitted = util::Outcome::success();
     {
         FitInterruptScope interrupt(control);
-        fitted = imagefit::fitImageSeries(series, settings, pool, &control, {}, maps);
+        fitted = imagefit::fitImageSeries(series, settings, pool, &control, {}, maps, memoryBudget(folder));
     }
     if (!fitted) {
         std::cerr << "velmora-cli: " << fitted.message() << "\n";
         return kExitRunFailed;
     }
-    const std::filesystem::path folder =
-        std::filesystem::is_directory(options.series) ? options.series : options.series.parent_path();
+    const std::filesystem::path outFolder =
+        std::filesystem::is_directory(options.series, error) ? options.series : options.series.parent_path();
     const std::filesystem::path base = options.outPrefix.value_or(
-        imagefit::todaysMapBaseName(folder.empty() ? "." : folder, settings.orientation));
+        imagefit::todaysMapBaseName(outFolder.empty() ? "." : outFolder, settings.orientation));
     std::vector<std::string> written;
     if (util::Outcome outcome = imagefit::writeFitMaps(base, maps, series, settings, &written); !outcome) {
         std::cerr << "velmora-cli: " << outcome.message() << "\n";
@@ -314,6 +406,11 @@ int runFitImages(const FitImagesOptions& options)
         std::snprintf(line, sizeof line, "fitted pixels: %d of %d\nmedian T1: %.4f s\nmedian B1: %.4f\n",
                       maps.fittedPixels, maps.rows * maps.columns, median(t1), median(b1));
         std::cout << line;
+        std::snprintf(line, sizeof line,
+                      "not fitted: %d at or below the threshold, %d with no finite fit (non-finite or "
+                      "all-zero signals)\n",
+                      maps.belowThreshold, maps.noFiniteFit);
+        std::cout << line;
         std::snprintf(line, sizeof line, "time: %.2f s on %d threads%s\n", seconds, pool.threads(),
                       maps.stopped ? " (stopped)" : "");
         std::cout << line;
@@ -322,5 +419,7 @@ int runFitImages(const FitImagesOptions& options)
     }
     return maps.stopped ? kExitRunFailed : kExitSuccess;
 }
+
+}  // namespace
 
 }  // namespace velmora::app
