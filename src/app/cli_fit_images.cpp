@@ -9,6 +9,7 @@
 #include "imagefit/series_loading.h"
 #include "imagefit/synthetic_series.h"
 #include "util/numeric_text.h"
+#include "util/text_compare.h"
 #include "util/run_control.h"
 #include "util/work_pool.h"
 
@@ -18,6 +19,7 @@
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <limits>
 #include <new>
 #include <stdexcept>
 
@@ -153,8 +155,43 @@ util::Outcome buildModel(const FitImagesOptions& options, imagefit::ImageSeries&
 }
 
 // Options given for another kind of input than the one named, which would be ignored silently.
+bool wasGiven(const FitImagesOptions& options, std::string_view name)
+{
+    return std::find(options.given.begin(), options.given.end(), name) != options.given.end();
+}
+
+// "--a", "--a and --b", "--a, --b and --c" of the options given among `names`.
+std::string givenAmong(const FitImagesOptions& options, std::initializer_list<std::string_view> names)
+{
+    std::vector<std::string_view> found;
+    for (const std::string_view name : names)
+        if (wasGiven(options, name))
+            found.push_back(name);
+    std::string text;
+    for (std::size_t k = 0; k < found.size(); ++k)
+        text += std::string(k == 0 ? "" : k + 1 == found.size() ? " and " : ", ") + std::string(found[k]);
+    return text;
+}
+
 std::optional<std::string> inapplicableOptions(const FitImagesOptions& options)
 {
+    if (options.layout == imagefit::InputLayout::FourD) {
+        const std::string vfaOnly =
+            givenAmong(options, {"--flip-angles", "--tr-ms", "--slice", "--slab", "--orientation", "--deciding-image",
+                                 "--t1-range", "--b1-range", "--ampl-range", "--model", "--seed"});
+        if (!vfaOnly.empty())
+            return vfaOnly + " of the variable-flip-angle fit " +
+                   (vfaOnly.find(' ') != std::string::npos ? "do" : "does") +
+                   " not apply to the 4-D layout, which makes decay maps along the fourth axis";
+        if (wasGiven(options, "--block") && imagefit::isNiftiPath(options.series))
+            return "--block does not apply to the NIfTI data set " + options.series.string() +
+                   ": a NIfTI volume keeps its own size";
+        return std::nullopt;
+    }
+    if (wasGiven(options, "--echo-ms"))
+        return std::string("--echo-ms applies only to the 4-D layout (--layout 4d)");
+    if (options.layout == imagefit::InputLayout::Cube256 && wasGiven(options, "--block"))
+        return std::string("--block does not apply to the 256 layout, which takes the central 256 x 256 x 256 block");
     const bool acquisitionGiven = !options.flipAnglesDeg.empty() || !options.trMs.empty();
     const bool blockGiven = options.block.nx > 0 || options.block.ny > 0 || options.block.nz > 0;
     std::string given;
@@ -185,6 +222,7 @@ std::optional<std::string> inapplicableOptions(const FitImagesOptions& options)
 }
 
 int fitImages(const FitImagesOptions& options);
+int decayMaps(const FitImagesOptions& options);
 
 }  // namespace
 
@@ -203,6 +241,7 @@ ParsedFitImages parseFitImages(std::span<const std::string_view> arguments)
             if (inlineValue)
                 return refused(std::string(name) + " takes no value");
             (name == "--model" ? options.model : options.quiet) = true;
+            options.given.emplace_back(name);
             continue;
         }
         std::string_view value;
@@ -216,6 +255,7 @@ ParsedFitImages parseFitImages(std::span<const std::string_view> arguments)
         }
         const std::string bad =
             "the value \"" + std::string(value) + "\" of " + std::string(name) + " is not ";
+        options.given.emplace_back(name);
         if (name == "--series") {
             if (value.empty())
                 return refused("--series needs a path");
@@ -263,6 +303,27 @@ ParsedFitImages parseFitImages(std::span<const std::string_view> arguments)
             double& high = name == "--t1-range" ? options.settings.t1MaxSeconds : options.settings.b1Max;
             low = (*range)[0];
             high = (*range)[1];
+        } else if (name == "--ampl-range") {
+            const std::optional<std::vector<double>> range = numbers(value, 1, 2);
+            if (!range || !((*range)[0] >= 0.0) || (range->size() == 2 && !((*range)[1] >= (*range)[0])))
+                return refused(bad + "MIN or MIN,MAX with 0 <= MIN <= MAX");
+            options.settings.amplitudeMin = (*range)[0];
+            options.settings.amplitudeMax =
+                range->size() == 2 ? (*range)[1] : std::numeric_limits<double>::infinity();
+        } else if (name == "--layout") {
+            if (value == "regular")
+                options.layout = imagefit::InputLayout::Regular3d;
+            else if (value == "256")
+                options.layout = imagefit::InputLayout::Cube256;
+            else if (value == "4d")
+                options.layout = imagefit::InputLayout::FourD;
+            else
+                return refused(bad + "regular, 256 or 4d");
+        } else if (name == "--echo-ms") {
+            const std::optional<double> spacing = util::parseNumber(value);
+            if (!spacing || !(*spacing > 0.0) || !(*spacing <= 1e6))
+                return refused(bad + "a spacing in ms above 0 and at most 1e6");
+            options.echoSpacingMs = *spacing;
         } else if (name == "--block") {
             const std::optional<std::vector<double>> sizes = numbers(value, 3, 3);
             if (!sizes || std::any_of(sizes->begin(), sizes->end(), [](double v) {
@@ -307,10 +368,20 @@ std::string fitImagesUsage()
            "  --threshold X           fit pixels whose deciding image is above X on every slab slice\n"
            "                          (default: a tenth of the largest intensity)\n"
            "  --deciding-image K      the image, from 1, that the threshold applies to (default 1)\n"
-           "  --t1-range MIN,MAX      T1 search range in s (default 0.05,5)\n"
+           "  --t1-range MIN,MAX      T1 search range in s (default 0.05,5); a T1 within 0.1 ms of a bound\n"
+           "                          is counted as at the bound (the truth there or beyond)\n"
+           "  --ampl-range MIN[,MAX]  amplitude restriction (default 0.01, no maximum); an amplitude\n"
+           "                          outside is set to the nearer bound and counted\n"
            "  --b1-range MIN,MAX      B1 grid range, steps of 0.1 (default 0.1,1.5)\n"
            "  --block NX,NY,NZ        the central block taken from cube files (default: the whole cube;\n"
            "                          with --model the model's size, default 128,128,128)\n"
+           "  --layout L              regular (cubes, the central block; default), 256 (the central\n"
+           "                          256 x 256 x 256 block), or 4d: PATH is one 4-D data set (a raw file\n"
+           "                          of edge^4 big-endian floats, x fastest, or a 4-D NIfTI file) and the\n"
+           "                          maps along its fourth axis are made: NAME_trunc (the block\n"
+           "                          processed), NAME_INTEGRAL, NAME_MAX, NAME_T2 (ms), NAME_f (relative\n"
+           "                          rms misfit of the T2 fit)\n"
+           "  --echo-ms D             4d: spacing of the fourth axis in ms (default: the NIfTI header's)\n"
            "  --out PREFIX            map files PREFIX_T1 ... (default: <series folder>/<year>_<month>_\n"
            "                          <day><orientation>)\n"
            "  --model                 first build the synthetic series of Model_image (\"second regular\n"
@@ -333,6 +404,13 @@ int runFitImages(const FitImagesOptions& options)
     if (const std::optional<std::string> problem = inapplicableOptions(options))
         return usageError(*problem);
     try {
+        if (options.layout == imagefit::InputLayout::FourD)
+            return decayMaps(options);
+        if (options.layout == imagefit::InputLayout::Cube256) {
+            FitImagesOptions cube = options;
+            cube.block = {256, 256, 256};
+            return fitImages(cube);
+        }
         return fitImages(options);
     } catch (const std::bad_alloc&) {
         std::cerr << "velmora-cli: fit-images ran out of memory; take a smaller block, slab or B1 range\n";
@@ -411,6 +489,11 @@ int fitImages(const FitImagesOptions& options)
                       "all-zero signals)\n",
                       maps.belowThreshold, maps.noFiniteFit);
         std::cout << line;
+        std::snprintf(line, sizeof line,
+                      "at a bound: %d T1 (at or beyond the bound of the T1 range), %d amplitude (set to the "
+                      "bound)\n",
+                      maps.t1AtBound, maps.amplitudeAtBound);
+        std::cout << line;
         std::snprintf(line, sizeof line, "time: %.2f s on %d threads%s\n", seconds, pool.threads(),
                       maps.stopped ? " (stopped)" : "");
         std::cout << line;
@@ -418,6 +501,66 @@ int fitImages(const FitImagesOptions& options)
             std::cout << "wrote " << file << "\n";
     }
     return maps.stopped ? kExitRunFailed : kExitSuccess;
+}
+
+// The maps' base name of a 4-D data set: its path without ".nii", ".nii.gz" or ".sgl".
+std::filesystem::path decayBaseName(const std::filesystem::path& path)
+{
+    std::string name = path.filename().string();
+    for (const std::string_view suffix : {".nii.gz", ".nii", ".sgl"}) {
+        if (name.size() > suffix.size() && util::endsWithIgnoreCase(name, suffix)) {
+            name.resize(name.size() - suffix.size());
+            break;
+        }
+    }
+    return path.parent_path() / name;
+}
+
+int decayMaps(const FitImagesOptions& options)
+{
+    imagefit::ImageSeries series;
+    double headerSpacingMs = 0.0;
+    if (util::Outcome loaded = imagefit::loadFourDSeries(options.series, options.block, series, headerSpacingMs,
+                                                         memoryBudget(options.series.parent_path()));
+        !loaded) {
+        std::cerr << "velmora-cli: " << loaded.message() << "\n";
+        return kExitRunFailed;
+    }
+    const double spacingMs = options.echoSpacingMs.value_or(headerSpacingMs);
+    if (!(spacingMs > 0.0)) {
+        std::cerr << "velmora-cli: " << options.series.string()
+                  << " does not give the spacing of its fourth axis: give it with --echo-ms\n";
+        return kExitRunFailed;
+    }
+    const double threshold = options.threshold.value_or(0.1 * series.largestValue);
+    imagefit::DecayMaps maps;
+    if (util::Outcome computed = imagefit::computeDecayMaps(series, spacingMs, threshold, maps); !computed) {
+        std::cerr << "velmora-cli: " << computed.message() << "\n";
+        return kExitRunFailed;
+    }
+    std::vector<std::string> written;
+    const std::filesystem::path base = options.outPrefix.value_or(decayBaseName(options.series));
+    if (util::Outcome outcome = imagefit::writeDecayMaps(base, series, maps, &written); !outcome) {
+        std::cerr << "velmora-cli: " << outcome.message() << "\n";
+        return kExitRunFailed;
+    }
+    if (options.quiet)
+        return kExitSuccess;
+    std::vector<double> t2;
+    for (const double value : maps.t2Ms)
+        if (value > 0.0)
+            t2.push_back(value);
+    char line[320];
+    std::snprintf(line, sizeof line,
+                  "4-D data set: %d points of %d x %d x %d; spacing %.6g ms, threshold %.6g\n"
+                  "T2 fitted voxels: %d of %zu\nnot fitted: %d at or below the threshold, %d non-finite, %d "
+                  "without a decay\nmedian T2: %.4g ms\n",
+                  series.images(), series.nx, series.ny, series.nz, spacingMs, threshold, maps.fittedVoxels,
+                  series.voxelsPerImage(), maps.belowThreshold, maps.nonFinite, maps.noDecay, median(t2));
+    std::cout << line;
+    for (const std::string& file : written)
+        std::cout << "wrote " << file << "\n";
+    return kExitSuccess;
 }
 
 }  // namespace

@@ -295,6 +295,28 @@ TEST(VfaFit, RangesAndWorkBeyondTheBoundsAreRefusedBeforeTheFit)
     EXPECT_EQ(untouched.rows, 0);
 }
 
+TEST(VfaFit, GlobalRestrictionsHoldTheFinalT1AndAmplitudeAndCountThoseAtABound)
+{
+    // T1 4 s fitted in a range that ends at 2 s, amplitude 1000 under a maximum of 500; B1 fixed at
+    // its truth so that it cannot make up for T1.
+    const ImageSeries series = uniformSeries(10, 10, 3, 4.0, 1.0);
+    FitSettings settings;
+    settings.slice = 2;
+    settings.t1MaxSeconds = 2.0;
+    settings.b1Min = settings.b1Max = 1.0;
+    settings.amplitudeMax = 500.0;
+    util::WorkPool pool(2);
+    FitMaps maps;
+    ASSERT_TRUE(fitImageSeries(series, settings, pool, nullptr, {}, maps));
+    ASSERT_EQ(maps.fittedPixels, 100);
+    EXPECT_EQ(maps.t1AtBound, 100);
+    EXPECT_EQ(maps.amplitudeAtBound, 100);
+    for (std::size_t p = 0; p < 100; ++p) {
+        EXPECT_NEAR(maps.t1Seconds[p], 2.0, 1e-4);
+        EXPECT_EQ(maps.amplitude[p], 500.0);
+    }
+}
+
 TEST(VfaFit, RefusesASlabOutsideTheBlockAndABadDecidingImage)
 {
     const NoisyModel noisy;
