@@ -9,7 +9,6 @@
 #include "imagefit/series_loading.h"
 #include "imagefit/synthetic_series.h"
 #include "util/numeric_text.h"
-#include "util/text_compare.h"
 #include "util/run_control.h"
 #include "util/work_pool.h"
 
@@ -503,19 +502,6 @@ int fitImages(const FitImagesOptions& options)
     return maps.stopped ? kExitRunFailed : kExitSuccess;
 }
 
-// The maps' base name of a 4-D data set: its path without ".nii", ".nii.gz" or ".sgl".
-std::filesystem::path decayBaseName(const std::filesystem::path& path)
-{
-    std::string name = path.filename().string();
-    for (const std::string_view suffix : {".nii.gz", ".nii", ".sgl"}) {
-        if (name.size() > suffix.size() && util::endsWithIgnoreCase(name, suffix)) {
-            name.resize(name.size() - suffix.size());
-            break;
-        }
-    }
-    return path.parent_path() / name;
-}
-
 int decayMaps(const FitImagesOptions& options)
 {
     imagefit::ImageSeries series;
@@ -539,7 +525,7 @@ int decayMaps(const FitImagesOptions& options)
         return kExitRunFailed;
     }
     std::vector<std::string> written;
-    const std::filesystem::path base = options.outPrefix.value_or(decayBaseName(options.series));
+    const std::filesystem::path base = options.outPrefix.value_or(imagefit::decayMapBaseName(options.series));
     if (util::Outcome outcome = imagefit::writeDecayMaps(base, series, maps, &written); !outcome) {
         std::cerr << "velmora-cli: " << outcome.message() << "\n";
         return kExitRunFailed;

@@ -3,6 +3,7 @@
 
 #include "imagefit/map_files.h"
 #include "imagefit/nifti_files.h"
+#include "util/text_compare.h"
 
 #include <algorithm>
 #include <bit>
@@ -195,6 +196,18 @@ util::Outcome computeDecayMaps(const ImageSeries& series, double spacingMs, doub
     }
     maps = std::move(result);
     return util::Outcome::success();
+}
+
+std::filesystem::path decayMapBaseName(const std::filesystem::path& dataSet)
+{
+    std::string name = dataSet.filename().string();
+    for (const std::string_view suffix : {".nii.gz", ".nii", ".sgl"}) {
+        if (name.size() > suffix.size() && util::endsWithIgnoreCase(name, suffix)) {
+            name.resize(name.size() - suffix.size());
+            break;
+        }
+    }
+    return dataSet.parent_path() / name;
 }
 
 util::Outcome writeDecayMaps(const std::filesystem::path& base, const ImageSeries& series, const DecayMaps& maps,

@@ -61,6 +61,9 @@ DecayFit fitMonoExponential(const double* values, int points, double spacingMs);
 // integral and maximum but no T2 (0) and quality 0.
 util::Outcome computeDecayMaps(const ImageSeries& series, double spacingMs, double threshold, DecayMaps& maps);
 
+// The maps' base name of a 4-D data set: its path without ".nii.gz", ".nii" or ".sgl".
+std::filesystem::path decayMapBaseName(const std::filesystem::path& dataSet);
+
 // Writes base + "_trunc" (the block processed, raw 4-D in the input's layout), "_INTEGRAL", "_MAX",
 // "_T2" and "_f" (raw 32-bit big-endian floats, x fastest) and, with NIfTI support, the four maps as
 // NIfTI volumes beside them (base + "_T2.nii.gz", ...). `written` receives the names.
