@@ -128,16 +128,17 @@ util::Outcome buildModel(const FitImagesOptions& options, imagefit::ImageSeries&
     while (!existing.empty() && !std::filesystem::exists(existing, error))
         existing = existing.parent_path();
     // Each cube is built as doubles and as its bytes before it is written.
-    if (util::Outcome sized = imagefit::checkSeriesSize(static_cast<double>(block.nx) * block.ny * block.nz, images,
-                                                        12.0 * cubeValues, memoryBudget(existing),
-                                                        "the model (--block)");
+    if (util::Outcome sized =
+            imagefit::checkSeriesSize(static_cast<double>(block.nx) * block.ny * block.nz, images,
+                                      12.0 * cubeValues, memoryBudget(existing), "the model (--block)");
         !sized)
         return sized;
     const engine::SystemCapacity capacity = engine::readSystemCapacity(existing.empty() ? "." : existing);
     if (capacity.diskFree && 4.0 * cubeValues * images > static_cast<double>(*capacity.diskFree))
-        return util::Outcome::failure("The model's cube files need " + imagefit::memoryText(4.0 * cubeValues * images) +
-                                      ", but only " + imagefit::memoryText(static_cast<double>(*capacity.diskFree)) +
-                                      " are free on the disk of " + options.series.string() + ". Take a smaller --block.");
+        return util::Outcome::failure(
+            "The model's cube files need " + imagefit::memoryText(4.0 * cubeValues * images) + ", but only " +
+            imagefit::memoryText(static_cast<double>(*capacity.diskFree)) + " are free on the disk of " +
+            options.series.string() + ". Take a smaller --block.");
     std::filesystem::create_directories(options.series, error);
     if (!std::filesystem::is_directory(options.series, error))
         return util::Outcome::failure("cannot create the folder " + options.series.string());
@@ -175,9 +176,9 @@ std::string givenAmong(const FitImagesOptions& options, std::initializer_list<st
 std::optional<std::string> inapplicableOptions(const FitImagesOptions& options)
 {
     if (options.layout == imagefit::InputLayout::FourD) {
-        const std::string vfaOnly =
-            givenAmong(options, {"--flip-angles", "--tr-ms", "--slice", "--slab", "--orientation", "--deciding-image",
-                                 "--t1-range", "--b1-range", "--ampl-range", "--model", "--seed"});
+        const std::string vfaOnly = givenAmong(options, {"--flip-angles", "--tr-ms", "--slice", "--slab",
+                                                         "--orientation", "--deciding-image", "--t1-range",
+                                                         "--b1-range", "--ampl-range", "--model", "--seed"});
         if (!vfaOnly.empty())
             return vfaOnly + " of the variable-flip-angle fit " +
                    (vfaOnly.find(' ') != std::string::npos ? "do" : "does") +
@@ -190,7 +191,8 @@ std::optional<std::string> inapplicableOptions(const FitImagesOptions& options)
     if (wasGiven(options, "--echo-ms"))
         return std::string("--echo-ms applies only to the 4-D layout (--layout 4d)");
     if (options.layout == imagefit::InputLayout::Cube256 && wasGiven(options, "--block"))
-        return std::string("--block does not apply to the 256 layout, which takes the central 256 x 256 x 256 block");
+        return std::string(
+            "--block does not apply to the 256 layout, which takes the central 256 x 256 x 256 block");
     const bool acquisitionGiven = !options.flipAnglesDeg.empty() || !options.trMs.empty();
     const bool blockGiven = options.block.nx > 0 || options.block.ny > 0 || options.block.nz > 0;
     std::string given;
@@ -428,10 +430,10 @@ int fitImages(const FitImagesOptions& options)
     const std::filesystem::path folder =
         std::filesystem::is_directory(options.series, error) ? options.series : options.series.parent_path();
     imagefit::ImageSeries series;
-    const util::Outcome loaded =
-        options.model ? buildModel(options, series)
-                      : imagefit::loadSeries(options.series, options.block, {options.flipAnglesDeg, options.trMs},
-                                             series, memoryBudget(folder));
+    const util::Outcome loaded = options.model ? buildModel(options, series)
+                                               : imagefit::loadSeries(options.series, options.block,
+                                                                      {options.flipAnglesDeg, options.trMs},
+                                                                      series, memoryBudget(folder));
     if (!loaded) {
         std::cerr << "velmora-cli: " << loaded.message() << "\n";
         return kExitRunFailed;
@@ -506,8 +508,9 @@ int decayMaps(const FitImagesOptions& options)
 {
     imagefit::ImageSeries series;
     double headerSpacingMs = 0.0;
-    if (util::Outcome loaded = imagefit::loadFourDSeries(options.series, options.block, series, headerSpacingMs,
-                                                         memoryBudget(options.series.parent_path()));
+    if (util::Outcome loaded =
+            imagefit::loadFourDSeries(options.series, options.block, series, headerSpacingMs,
+                                      memoryBudget(options.series.parent_path()));
         !loaded) {
         std::cerr << "velmora-cli: " << loaded.message() << "\n";
         return kExitRunFailed;

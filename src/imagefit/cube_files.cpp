@@ -42,7 +42,7 @@ int numberAt(std::string_view text, std::size_t first, std::size_t count)
     if (text.size() < first - 1 + count)
         return -1;
     const std::size_t after = first - 1 + count;
-    if (after < text.size() && isDigit(text[after]) && isDigit(text[after - 1]))
+    if (after < text.size() && isDigit(text[after]))
         return -1;
     return wholeNumber(text.substr(first - 1, count));
 }
@@ -187,9 +187,9 @@ util::Outcome loadImageFolder(const std::filesystem::path& folder, BlockSize blo
                 return util::Outcome::failure("The block " + blockText(resolved) +
                                               " does not fit in the cube of edge " + std::to_string(edge) +
                                               " of " + pathText(path) + ".");
-            if (util::Outcome sized = checkSeriesSize(static_cast<double>(resolved.nx) * resolved.ny * resolved.nz,
-                                                      static_cast<double>(names.size()), 0.0, budget,
-                                                      pathText(folder));
+            if (util::Outcome sized =
+                    checkSeriesSize(static_cast<double>(resolved.nx) * resolved.ny * resolved.nz,
+                                    static_cast<double>(names.size()), 0.0, budget, pathText(folder));
                 !sized)
                 return sized;
             loaded.resize(resolved.nx, resolved.ny, resolved.nz, static_cast<int>(names.size()));
@@ -232,20 +232,19 @@ util::Outcome loadSeriesDescription(const std::filesystem::path& path, BlockSize
     // put the cubes at wrong offsets.
     const int edge = cubeEdge(*size / static_cast<std::uintmax_t>(count));
     if (*size != static_cast<std::uintmax_t>(count) * cubeBytes(edge))
-        return util::Outcome::failure("The series file " + pathText(path) + " holds " + std::to_string(*size) +
-                                      " bytes, but its description " + pathText(descriptionPath) + " lists " +
-                                      std::to_string(count) + " images, whose cubes take " +
-                                      std::to_string(count) + " x edge^3 x 4 bytes (" +
-                                      std::to_string(count * cubeBytes(edge)) + " at edge " +
-                                      std::to_string(edge) + ", " + std::to_string(count * cubeBytes(edge + 1)) +
-                                      " at edge " + std::to_string(edge + 1) + ").");
+        return util::Outcome::failure(
+            "The series file " + pathText(path) + " holds " + std::to_string(*size) +
+            " bytes, but its description " + pathText(descriptionPath) + " lists " + std::to_string(count) +
+            " images, whose cubes take " + std::to_string(count) + " x edge^3 x 4 bytes (" +
+            std::to_string(count * cubeBytes(edge)) + " at edge " + std::to_string(edge) + ", " +
+            std::to_string(count * cubeBytes(edge + 1)) + " at edge " + std::to_string(edge + 1) + ").");
     const BlockSize resolved = resolvedBlock(block, edge);
     if (edge == 0 || !blockFits(resolved, edge))
         return util::Outcome::failure("The block " + blockText(resolved) +
                                       " does not fit in the cubes of edge " + std::to_string(edge) + " of " +
                                       pathText(path) + ".");
-    if (util::Outcome sized = checkSeriesSize(static_cast<double>(resolved.nx) * resolved.ny * resolved.nz, count,
-                                              0.0, budget, pathText(path));
+    if (util::Outcome sized = checkSeriesSize(static_cast<double>(resolved.nx) * resolved.ny * resolved.nz,
+                                              count, 0.0, budget, pathText(path));
         !sized)
         return sized;
     ImageSeries loaded;
@@ -261,8 +260,8 @@ util::Outcome loadSeriesDescription(const std::filesystem::path& path, BlockSize
                                           pathText(descriptionPath) +
                                           " does not give the image number (characters 20-21), flip angle "
                                           "(characters 4-5) and TR (characters 9-12).");
-        if (!file ||
-            !readCentralBlock({&file, static_cast<std::uintmax_t>(number - 1) * cubeBytes(edge), edge}, loaded, k))
+        if (!file || !readCentralBlock(
+                         {&file, static_cast<std::uintmax_t>(number - 1) * cubeBytes(edge), edge}, loaded, k))
             return util::Outcome::failure("cannot read " + pathText(path));
         loaded.flipAngleRad[static_cast<std::size_t>(k)] = angle * kRadiansPerDegree;
         loaded.trSeconds[static_cast<std::size_t>(k)] = tr / 1e6;

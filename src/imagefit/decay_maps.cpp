@@ -99,9 +99,11 @@ util::Outcome loadFourDSeries(const std::filesystem::path& path, BlockSize block
         spacingMs = 0.0;
         return util::Outcome::success();
     } catch (const std::bad_alloc&) {
-        return util::Outcome::failure("cannot read " + path.string() + ": not enough memory for the data set");
+        return util::Outcome::failure("cannot read " + path.string() +
+                                      ": not enough memory for the data set");
     } catch (const std::length_error&) {
-        return util::Outcome::failure("cannot read " + path.string() + ": not enough memory for the data set");
+        return util::Outcome::failure("cannot read " + path.string() +
+                                      ": not enough memory for the data set");
     }
 }
 
@@ -210,8 +212,10 @@ std::filesystem::path decayMapBaseName(const std::filesystem::path& dataSet)
     return dataSet.parent_path() / name;
 }
 
-util::Outcome writeDecayMaps(const std::filesystem::path& base, const ImageSeries& series, const DecayMaps& maps,
-                             std::vector<std::string>* written)
+namespace {
+
+util::Outcome writeEach(const std::filesystem::path& base, const ImageSeries& series, const DecayMaps& maps,
+                        std::vector<std::string>* written)
 {
     auto named = [&](const char* suffix) {
         std::filesystem::path path = base;
@@ -246,6 +250,20 @@ util::Outcome writeDecayMaps(const std::filesystem::path& base, const ImageSerie
             written->push_back(nifti.string());
     }
     return util::Outcome::success();
+}
+
+}  // namespace
+
+util::Outcome writeDecayMaps(const std::filesystem::path& base, const ImageSeries& series,
+                             const DecayMaps& maps, std::vector<std::string>* written)
+{
+    // The files are built as bytes before they are written (the "_trunc" data set as large as the
+    // series in floats): a failed allocation is a refusal like a failed write.
+    try {
+        return writeEach(base, series, maps, written);
+    } catch (const std::bad_alloc&) {
+        return util::Outcome::failure("cannot write " + base.string() + "_trunc ...: not enough memory");
+    }
 }
 
 }  // namespace velmora::imagefit

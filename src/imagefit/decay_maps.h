@@ -37,8 +37,8 @@ struct DecayMaps {
     // Per voxel, x fastest. T2 and the integral's time axis in ms.
     std::vector<double> integral;  // trapezoid rule over the points, spacing x image units
     std::vector<double> maximum;
-    std::vector<double> t2Ms;          // 0 where the voxel is not fitted
-    std::vector<double> fitQuality;    // sqrt(sum (S - fit)^2 / sum S^2): 0 is a perfect decay
+    std::vector<double> t2Ms;        // 0 where the voxel is not fitted
+    std::vector<double> fitQuality;  // sqrt(sum (S - fit)^2 / sum S^2): 0 is a perfect decay
     int fittedVoxels = 0;
     int belowThreshold = 0;  // the voxel's maximum at or below the threshold: not fitted
     int nonFinite = 0;       // a non-finite value along the axis: every map 0
@@ -59,7 +59,8 @@ DecayFit fitMonoExponential(const double* values, int points, double spacingMs);
 
 // The four maps of every voxel; voxels whose maximum is at or below the threshold get their
 // integral and maximum but no T2 (0) and quality 0.
-util::Outcome computeDecayMaps(const ImageSeries& series, double spacingMs, double threshold, DecayMaps& maps);
+util::Outcome computeDecayMaps(const ImageSeries& series, double spacingMs, double threshold,
+                               DecayMaps& maps);
 
 // The maps' base name of a 4-D data set: its path without ".nii.gz", ".nii" or ".sgl".
 std::filesystem::path decayMapBaseName(const std::filesystem::path& dataSet);
@@ -67,7 +68,7 @@ std::filesystem::path decayMapBaseName(const std::filesystem::path& dataSet);
 // Writes base + "_trunc" (the block processed, raw 4-D in the input's layout), "_INTEGRAL", "_MAX",
 // "_T2" and "_f" (raw 32-bit big-endian floats, x fastest) and, with NIfTI support, the four maps as
 // NIfTI volumes beside them (base + "_T2.nii.gz", ...). `written` receives the names.
-util::Outcome writeDecayMaps(const std::filesystem::path& base, const ImageSeries& series, const DecayMaps& maps,
-                             std::vector<std::string>* written = nullptr);
+util::Outcome writeDecayMaps(const std::filesystem::path& base, const ImageSeries& series,
+                             const DecayMaps& maps, std::vector<std::string>* written = nullptr);
 
 }  // namespace velmora::imagefit

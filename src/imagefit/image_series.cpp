@@ -48,12 +48,13 @@ util::Outcome checkMemory(double bytes, const MemoryBudget& budget, const std::s
 {
     if (budget.bytes && bytes > *budget.bytes)
         return util::Outcome::failure(what + " needs " + memoryText(bytes) + " of memory, but only " +
-                                      memoryText(*budget.bytes) + " are available (" + budget.limitName + ").");
+                                      memoryText(*budget.bytes) + " are available (" + budget.limitName +
+                                      ").");
     return util::Outcome::success();
 }
 
-util::Outcome checkSeriesSize(double voxelsPerImage, double images, double extraBytes, const MemoryBudget& budget,
-                              const std::string& source)
+util::Outcome checkSeriesSize(double voxelsPerImage, double images, double extraBytes,
+                              const MemoryBudget& budget, const std::string& source)
 {
     const double values = voxelsPerImage * images;
     if (values > kMostSeriesValues)

@@ -66,8 +66,8 @@ inline constexpr double kMostSeriesValues = 2147483648.0;
 
 // Refuses a series of voxelsPerImage x images values held as doubles, plus `extraBytes` needed
 // while it is read, when it exceeds the cap or the budget; `source` names the file for the message.
-util::Outcome checkSeriesSize(double voxelsPerImage, double images, double extraBytes, const MemoryBudget& budget,
-                              const std::string& source);
+util::Outcome checkSeriesSize(double voxelsPerImage, double images, double extraBytes,
+                              const MemoryBudget& budget, const std::string& source);
 
 // Refuses work that needs `bytes` of memory beyond the budget; `what` says which work.
 util::Outcome checkMemory(double bytes, const MemoryBudget& budget, const std::string& what);

@@ -215,7 +215,8 @@ private:
     Close close_ = nullptr;
 };
 
-util::Outcome loadChecked(const std::filesystem::path& path, NiftiImage& image, const MemoryBudget& budget = {})
+util::Outcome loadChecked(const std::filesystem::path& path, NiftiImage& image,
+                          const MemoryBudget& budget = {})
 {
     nifti_set_debug_level(0);
     image.reset(nifti_image_read(path.string().c_str(), 0));
@@ -230,9 +231,11 @@ util::Outcome loadChecked(const std::filesystem::path& path, NiftiImage& image, 
     // A negative data offset would make the length check below pass for any file, and the library
     // would then allocate and read whatever the dimensions claim.
     if (image->iname_offset < 0)
-        return util::Outcome::failure("cannot read " + path.string() + ": the header's data offset is not usable");
+        return util::Outcome::failure("cannot read " + path.string() +
+                                      ": the header's data offset is not usable");
     // The library holds the voxels as stored, and the series as doubles beside them.
-    if (util::Outcome memory = checkMemory(voxels * (image->nbyper + 8.0), budget, "Reading " + path.string());
+    if (util::Outcome memory =
+            checkMemory(voxels * (image->nbyper + 8.0), budget, "Reading " + path.string());
         !memory)
         return memory;
     const double needed = static_cast<double>(image->iname_offset) + voxels * image->nbyper;
@@ -252,10 +255,11 @@ util::Outcome loadChecked(const std::filesystem::path& path, NiftiImage& image, 
         length = gzip.decompressedLength(path, needed).value_or(0.0);
     }
     if (length < needed)
-        return util::Outcome::failure("cannot read " + path.string() + ": the file is shorter than its header says (" +
-                                      std::to_string(static_cast<long long>(length)) + " bytes" +
-                                      (util::endsWithIgnoreCase(path.string(), ".gz") ? " once decompressed" : "") +
-                                      ", " + std::to_string(static_cast<long long>(needed)) + " needed)");
+        return util::Outcome::failure(
+            "cannot read " + path.string() + ": the file is shorter than its header says (" +
+            std::to_string(static_cast<long long>(length)) + " bytes" +
+            (util::endsWithIgnoreCase(path.string(), ".gz") ? " once decompressed" : "") + ", " +
+            std::to_string(static_cast<long long>(needed)) + " needed)");
     if (nifti_image_load(image.get()) != 0)
         return util::Outcome::failure("cannot read " + path.string() + ": the data are truncated or damaged");
     return util::Outcome::success();
@@ -357,8 +361,8 @@ namespace {
 
 // Reads a 3-D or 4-D volume into `series`; with an acquisition, one flip angle per volume. The
 // spacing of the fourth axis (ms, 0 when the header gives none) goes to `fourthAxisMs`.
-util::Outcome readVolumes(const std::filesystem::path& path, const Acquisition* acquisition, ImageSeries& series,
-                          const MemoryBudget& budget, double* fourthAxisMs)
+util::Outcome readVolumes(const std::filesystem::path& path, const Acquisition* acquisition,
+                          ImageSeries& series, const MemoryBudget& budget, double* fourthAxisMs)
 {
     NiftiImage image;
     if (util::Outcome loaded = loadChecked(path, image, budget); !loaded)
@@ -375,9 +379,9 @@ util::Outcome readVolumes(const std::filesystem::path& path, const Acquisition* 
     const int nz = image->dim[0] >= 3 ? std::max(1, image->dim[3]) : 1;
     if (acquisition != nullptr) {
         if (static_cast<int>(acquisition->flipAnglesDeg.size()) != volumes)
-            return util::Outcome::failure(path.string() + " holds " + std::to_string(volumes) + " volumes but " +
-                                          std::to_string(acquisition->flipAnglesDeg.size()) +
-                                          " flip angles are given.");
+            return util::Outcome::failure(
+                path.string() + " holds " + std::to_string(volumes) + " volumes but " +
+                std::to_string(acquisition->flipAnglesDeg.size()) + " flip angles are given.");
         if (acquisition->trMs.size() != 1 && static_cast<int>(acquisition->trMs.size()) != volumes)
             return util::Outcome::failure("Give one TR for all volumes or one per volume.");
     }
@@ -410,7 +414,8 @@ util::Outcome readVolumes(const std::filesystem::path& path, const Acquisition* 
         const double unit = image->time_units == NIFTI_UNITS_SEC    ? 1e3
                             : image->time_units == NIFTI_UNITS_USEC ? 1e-3
                                                                     : 1.0;  // ms, or no unit given
-        *fourthAxisMs = image->dim[0] >= 4 && image->dt > 0 && std::isfinite(image->dt) ? image->dt * unit : 0.0;
+        *fourthAxisMs =
+            image->dim[0] >= 4 && image->dt > 0 && std::isfinite(image->dt) ? image->dt * unit : 0.0;
     }
     loaded.updateLargestValue();
     series = std::move(loaded);

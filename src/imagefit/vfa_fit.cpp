@@ -159,17 +159,17 @@ private:
                 bool fitted = true;
                 unsigned char reason = kFitted;
                 for (int s = 0; s < slab_ && fitted; ++s) {
-                    fitted = aboveThreshold(r, c, s);
-                    if (!fitted) {
-                        reason = kBelowThreshold;
+                    gatherSignals(r, c, s, signals);
+                    // A NaN or infinite signal has no place in any fit (nor in the threshold test):
+                    // the pixel is not fitted rather than fitted to its other images.
+                    if (!allFinite(signals, images_)) {
+                        fitted = false;
+                        reason = kNoFiniteFit;
                         break;
                     }
-                    gatherSignals(r, c, s, signals);
-                    // A NaN or infinite signal has no place in any fit; the pixel is not fitted
-                    // rather than fitted to its other images.
-                    fitted = allFinite(signals, images_);
-                    if (!fitted) {
-                        reason = kNoFiniteFit;
+                    if (!aboveThreshold(r, c, s)) {
+                        fitted = false;
+                        reason = kBelowThreshold;
                         break;
                     }
                     for (int j = 0; j < grid_.count(); ++j) {
@@ -377,7 +377,8 @@ private:
         const double t1 = maps_.t1Seconds[p];
         if (t1 - settings_.t1MinSeconds < kT1BoundMargin || settings_.t1MaxSeconds - t1 < kT1BoundMargin)
             atBound_[p] |= kT1AtBound;
-        const double amplitude = std::clamp(maps_.amplitude[p], settings_.amplitudeMin, settings_.amplitudeMax);
+        const double amplitude =
+            std::clamp(maps_.amplitude[p], settings_.amplitudeMin, settings_.amplitudeMax);
         if (amplitude == maps_.amplitude[p])
             return;
         atBound_[p] |= kAmplitudeAtBound;
@@ -405,11 +406,11 @@ private:
     int firstSlice_;  // counted from 0
     std::size_t pixels_;
     bool sameTr_ = false;
-    std::vector<double> scratch_;  // per worker: signals, cosines, sines, line data, smoothing data
-    std::vector<int> chosen_;      // per pixel: the grid index of its B1, -1 when not fitted
-    std::vector<unsigned char> reason_;  // per pixel: kFitted, or why not
+    std::vector<double> scratch_;         // per worker: signals, cosines, sines, line data, smoothing data
+    std::vector<int> chosen_;             // per pixel: the grid index of its B1, -1 when not fitted
+    std::vector<unsigned char> reason_;   // per pixel: kFitted, or why not
     std::vector<unsigned char> atBound_;  // per pixel: kT1AtBound | kAmplitudeAtBound
-    std::vector<double> gridT1_;   // per grid value, slab slice and pixel
+    std::vector<double> gridT1_;          // per grid value, slab slice and pixel
     std::vector<double> gridCost_;
 };
 
@@ -495,8 +496,9 @@ double fitMemoryBytes(const ImageSeries& series, const FitSettings& settings, in
     const double slab = 2.0 * settings.slabHalfThickness + 1.0;
     const double gridTables = 2.0 * grid * slab * pixels * 8.0;  // T1 and cost per grid value and slice
     const double averages = grid * pixels * 8.0 + 3.0 * pixels * threads * 8.0;  // pass 2
-    const double mapsBytes = 2.0 * (4.0 * pixels * 8.0) + 5.0 * pixels;         // result, its copy, per-pixel
-    const double scratch = (5.0 * series.images() + 2.0 * std::max(geometry.rows, geometry.columns)) * 8.0 * threads;
+    const double mapsBytes = 2.0 * (4.0 * pixels * 8.0) + 5.0 * pixels;  // result, its copy, per-pixel
+    const double scratch =
+        (5.0 * series.images() + 2.0 * std::max(geometry.rows, geometry.columns)) * 8.0 * threads;
     return gridTables + averages + mapsBytes + scratch;
 }
 

@@ -348,9 +348,10 @@ bool ImageFitWindow::loadSeriesFrom(const std::filesystem::path& path)
     // NIfTI volumes carry their own size; cube files give the central block of the size boxes (of
     // 256^3 in the 256 layout).
     const imagefit::InputLayout shape = layout();
-    const imagefit::BlockSize used = imagefit::isNiftiPath(path)                   ? imagefit::BlockSize{}
-                                     : shape == imagefit::InputLayout::Cube256 ? imagefit::BlockSize{256, 256, 256}
-                                                                               : block;
+    const imagefit::BlockSize used = imagefit::isNiftiPath(path) ? imagefit::BlockSize{}
+                                     : shape == imagefit::InputLayout::Cube256
+                                         ? imagefit::BlockSize{256, 256, 256}
+                                         : block;
     double spacingMs = 0.0;
     util::Outcome loaded = util::Outcome::failure("The block sizes must be numbers.");
     if (ok && shape == imagefit::InputLayout::FourD)
@@ -462,8 +463,8 @@ void ImageFitWindow::redrawMaps()
     // pixels are the voxels with a T2.
     imagefit::FitMaps view;
     std::vector<double> maximum;
-    const bool showDecay = fourD && hasDecayMaps_ && decayMaps_.nx == series_.nx && decayMaps_.ny == series_.ny &&
-                           decayMaps_.nz == series_.nz;
+    const bool showDecay = fourD && hasDecayMaps_ && decayMaps_.nx == series_.nx &&
+                           decayMaps_.ny == series_.ny && decayMaps_.nz == series_.nz;
     if (showDecay) {
         const imagefit::MapGeometry shape = geometry();
         const int slice = std::clamp(sliceBar_->value() - 1, 0, std::max(0, shape.slices - 1));
@@ -552,14 +553,15 @@ void ImageFitWindow::makeDecayMaps()
     if (util::Outcome written = imagefit::writeDecayMaps(base, series_, decayMaps_); !written)
         messages_.show(written.message(), "Error!");
     else
-        status_->setText(QString("%1 of %2 voxels with a T2 (%3 below the threshold, %4 non-finite, %5 without "
-                                 "a decay); maps written to %6_T2 ...")
-                             .arg(decayMaps_.fittedVoxels)
-                             .arg(series_.voxelsPerImage())
-                             .arg(decayMaps_.belowThreshold)
-                             .arg(decayMaps_.nonFinite)
-                             .arg(decayMaps_.noDecay)
-                             .arg(pathText(base)));
+        status_->setText(
+            QString("%1 of %2 voxels with a T2 (%3 below the threshold, %4 non-finite, %5 without "
+                    "a decay); maps written to %6_T2 ...")
+                .arg(decayMaps_.fittedVoxels)
+                .arg(series_.voxelsPerImage())
+                .arg(decayMaps_.belowThreshold)
+                .arg(decayMaps_.nonFinite)
+                .arg(decayMaps_.noDecay)
+                .arg(pathText(base)));
     progress_->setValue(100);
     redrawMaps();
 }
@@ -590,8 +592,9 @@ void ImageFitWindow::startFitting()
     settings.b1Max = boxNumber("Text4_1", ok);
     settings.amplitudeMin = boxNumber("Text3_2", ok);
     // An empty amplitude maximum is no maximum.
-    settings.amplitudeMax = boxes_["Text4_2"]->text().trimmed().isEmpty() ? std::numeric_limits<double>::infinity()
-                                                                           : boxNumber("Text4_2", ok);
+    settings.amplitudeMax = boxes_["Text4_2"]->text().trimmed().isEmpty()
+                                ? std::numeric_limits<double>::infinity()
+                                : boxNumber("Text4_2", ok);
     settings.orientation = geometry().orientation;
     if (!ok) {
         control_.stop();

@@ -107,8 +107,8 @@ TEST(FitImagesCli, ANanVoxelLeavesTheThresholdAndTheOtherPixelsFitted)
     ScratchDirectory scratch;
     const std::filesystem::path series = scratch.path() / "series";
     const std::string prefix = (scratch.path() / "maps").string();
-    ASSERT_EQ(fitImages(scratch, {"--series", series.string(), "--model", "--block", "32,32,3", "--slice", "2",
-                                  "--out", prefix, "--quiet"})
+    ASSERT_EQ(fitImages(scratch, {"--series", series.string(), "--model", "--block", "32,32,3", "--slice",
+                                  "2", "--out", prefix, "--quiet"})
                   .status,
               0);
     {
@@ -118,8 +118,8 @@ TEST(FitImagesCli, ANanVoxelLeavesTheThresholdAndTheOtherPixelsFitted)
         const char nan[4] = {0x7f, static_cast<char>(0xc0), 0, 0};
         cube.write(nan, 4);
     }
-    const Finished run = fitImages(scratch, {"--series", series.string(), "--block", "32,32,3", "--slice", "2",
-                                             "--deciding-image", "2", "--out", prefix});
+    const Finished run = fitImages(scratch, {"--series", series.string(), "--block", "32,32,3", "--slice",
+                                             "2", "--deciding-image", "2", "--out", prefix});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out.find("threshold nan"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("1 with no finite fit"), std::string::npos) << run.out;
@@ -134,13 +134,14 @@ TEST(FitImagesCli, OptionsThatDoNotApplyAndThreadsBeyondTheCapAreRefused)
     ScratchDirectory scratch;
     const std::filesystem::path series = scratch.path() / "series";
     const std::string prefix = (scratch.path() / "maps").string();
-    ASSERT_EQ(fitImages(scratch, {"--series", series.string(), "--model", "--block", "16,16,3", "--slice", "2",
-                                  "--out", prefix, "--quiet"})
+    ASSERT_EQ(fitImages(scratch, {"--series", series.string(), "--model", "--block", "16,16,3", "--slice",
+                                  "2", "--out", prefix, "--quiet"})
                   .status,
               0);
     std::filesystem::remove(prefix + "_T1");
-    const Finished ignored = fitImages(scratch, {"--series", series.string(), "--flip-angles", "3,5,8,15,20,25",
-                                                 "--tr-ms", "3", "--block", "16,16,3", "--out", prefix});
+    const Finished ignored =
+        fitImages(scratch, {"--series", series.string(), "--flip-angles", "3,5,8,15,20,25", "--tr-ms", "3",
+                            "--block", "16,16,3", "--out", prefix});
     EXPECT_EQ(ignored.status, 2);
     EXPECT_NE(ignored.err.find("--flip-angles and --tr-ms apply only to a NIfTI series"), std::string::npos)
         << ignored.err;

@@ -62,7 +62,8 @@ TEST(DecayMaps, IntegralAndMaximumFollowTheFourthAxisAndAFlatVoxelHasNoT2)
     ASSERT_TRUE(computeDecayMaps(series, kSpacingMs, 10.0, maps));
     double trapezoid = 0.0;
     for (int k = 0; k < 8; ++k)
-        trapezoid += (k == 0 || k == 7 ? 0.5 : 1.0) * kSpacingMs * kS0 * std::exp(-k * kSpacingMs / knownT2(0, voxels));
+        trapezoid += (k == 0 || k == 7 ? 0.5 : 1.0) * kSpacingMs * kS0 *
+                     std::exp(-k * kSpacingMs / knownT2(0, voxels));
     EXPECT_NEAR(maps.integral[0], trapezoid, 1e-9 * trapezoid);
     EXPECT_EQ(maps.maximum[0], kS0);
     EXPECT_NEAR(maps.t2Ms[0], knownT2(0, voxels), 1e-9);

@@ -12,8 +12,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <limits>
 #include <gtest/gtest.h>
+#include <limits>
 
 namespace velmora::imagefit {
 namespace {
@@ -153,8 +153,8 @@ TEST(CubeFiles, ADescriptionWhoseLinesDoNotMatchTheDataLengthIsRefused)
     ImageSeries series = cubes;
     const util::Outcome outcome = loadSeriesDescription(file, {}, series);
     EXPECT_FALSE(outcome);
-    for (const std::string& named : {file.string(), file.string() + ".txt", std::string("1280 bytes"),
-                                     std::string("lists 6 images")})
+    for (const std::string& named :
+         {file.string(), file.string() + ".txt", std::string("1280 bytes"), std::string("lists 6 images")})
         EXPECT_NE(outcome.message().find(named), std::string::npos) << outcome.message();
     EXPECT_EQ(series.data, cubes.data);
 }

@@ -8,8 +8,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <gtest/gtest.h>
+#include <limits>
 #include <vector>
 
 namespace velmora::imagefit {
@@ -251,7 +251,7 @@ TEST(VfaFit, AllZeroAndNonFinitePixelsEndUnfittedAndAreCounted)
     ImageSeries series = uniformSeries(12, 12, 3, 1.0, 1.0);
     for (int i = 0; i < series.images(); ++i)
         for (int z = 0; z < 3; ++z)
-            series.at(5, 5, z, i) = 0.0;                            // row 5, column 5
+            series.at(5, 5, z, i) = 0.0;                               // row 5, column 5
     series.at(7, 5, 1, 3) = std::numeric_limits<double>::quiet_NaN();  // row 5, column 7
     FitSettings settings;
     settings.slice = 2;
