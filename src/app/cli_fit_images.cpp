@@ -176,9 +176,9 @@ std::string givenAmong(const FitImagesOptions& options, std::initializer_list<st
 std::optional<std::string> inapplicableOptions(const FitImagesOptions& options)
 {
     if (options.layout == imagefit::InputLayout::FourD) {
-        const std::string vfaOnly = givenAmong(options, {"--flip-angles", "--tr-ms", "--slice", "--slab",
-                                                         "--orientation", "--deciding-image", "--t1-range",
-                                                         "--b1-range", "--ampl-range", "--model", "--seed"});
+        const std::string vfaOnly = givenAmong(
+            options, {"--flip-angles", "--tr-ms", "--slice", "--slab", "--orientation", "--deciding-image",
+                      "--t1-range", "--b1-range", "--ampl-range", "--model", "--seed", "--threads"});
         if (!vfaOnly.empty())
             return vfaOnly + " of the variable-flip-angle fit " +
                    (vfaOnly.find(' ') != std::string::npos ? "do" : "does") +
@@ -393,7 +393,8 @@ std::string fitImagesUsage()
            "  --quiet                 print nothing but errors\n"
            "\n"
            "Exit status: 0 maps written; 1 the series could not be read, the fit was refused or stopped,\n"
-           "or a map could not be written; 2 the command line was not understood.\n";
+           "or a map could not be written; 2 the command line was not understood or names options\n"
+           "that do not apply to the input.\n";
 }
 
 int runFitImages(const FitImagesOptions& options)

@@ -514,11 +514,6 @@ imagefit::InputLayout ImageFitWindow::layout() const
     return imagefit::InputLayout::Regular3d;
 }
 
-void ImageFitWindow::setLayout(imagefit::InputLayout shape)
-{
-    layouts_[static_cast<int>(shape)]->click();
-}
-
 imagefit::MemoryBudget ImageFitWindow::memoryBudget() const
 {
     const engine::SystemCapacity capacity = engine::readSystemCapacity(folderSettings_.rememberedFolder);

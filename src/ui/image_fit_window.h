@@ -56,7 +56,6 @@ public:
     const imagefit::DecayMaps& decayMaps() const { return decayMaps_; }
     // The ticked input-layout box ("3D_regular_image", "3D_256_256_256", "4D_64_64_64_64").
     imagefit::InputLayout layout() const;
-    void setLayout(imagefit::InputLayout layout);
     bool hasResults() const { return hasResults_; }
     const imagefit::ImageFolderSettings& folderSettings() const { return folderSettings_; }
     QString readout(const QString& name) const;
