@@ -1,9 +1,11 @@
 // Fuzz target: NIfTI series input. The input is a side file "vol_vfa.txt" (its length in the low
 // 15 bits of the first two bytes) followed by the volume: "vol.nii", or, when the top bit of the
 // first byte is set, the gzip-compressed "vol.nii.gz". Both are read through the series entry
-// point, the volume once more as a plain volume, and the side file alone. A loaded series must be
-// consistent and fit the slab checks; a refusal must give a message and leave the series as it was.
+// point, the volume as a 4-D data set and once more as a plain volume, and the side file alone. A
+// loaded series must be consistent and fit the slab checks; a refusal must give a message and
+// leave the series as it was.
 #include "fuzz_input_file.h"
+#include "imagefit/decay_maps.h"
 #include "imagefit/map_geometry.h"
 #include "imagefit/series_loading.h"
 
@@ -42,6 +44,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort();
     } else if (loaded.message().empty() || series.data.size() != 1 || series.data[0] != 42.0) {
         std::abort();
+    }
+
+    // The same volume as a 4-D data set (time points or echoes, no acquisition).
+    imagefit::ImageSeries dataSet;
+    double spacingMs = -1.0;
+    if (imagefit::loadFourDSeries(volume, {}, dataSet, spacingMs)) {
+        if (dataSet.voxelsPerImage() == 0 || dataSet.images() < 1 ||
+            dataSet.data.size() != dataSet.voxelsPerImage() * static_cast<std::size_t>(dataSet.images()) ||
+            !(spacingMs >= 0.0))
+            std::abort();
     }
 
     std::vector<double> values;
