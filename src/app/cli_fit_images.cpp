@@ -154,7 +154,6 @@ util::Outcome buildModel(const FitImagesOptions& options, imagefit::ImageSeries&
         imagefit::ModelKind::Regular, acquisition);
 }
 
-// Options given for another kind of input than the one named, which would be ignored silently.
 bool wasGiven(const FitImagesOptions& options, std::string_view name)
 {
     return std::find(options.given.begin(), options.given.end(), name) != options.given.end();
@@ -173,6 +172,8 @@ std::string givenAmong(const FitImagesOptions& options, std::initializer_list<st
     return text;
 }
 
+// The refusal of options given for another kind of input than the one named, which would
+// otherwise be ignored silently; none when every option applies.
 std::optional<std::string> inapplicableOptions(const FitImagesOptions& options)
 {
     if (options.layout == imagefit::InputLayout::FourD) {
