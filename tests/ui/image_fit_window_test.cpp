@@ -153,6 +153,8 @@ private slots:
         QVERIFY(std::fabs(s.window->decayMaps().t2Ms[7] / 50.0 - 1.0) < 0.01);
         for (const char* suffix : {"_trunc", "_INTEGRAL", "_MAX", "_T2", "_f"})
             QVERIFY(std::filesystem::exists(s.dir.path() / (std::string("echoes") + suffix)));
+        if (const QByteArray shots = qgetenv("VELMORA_SCREENSHOT_DIR"); !shots.isEmpty())
+            s.window->grab().save(QString::fromLocal8Bit(shots) + "/image_fit_window_4d.png");
         // Back to the image series layout: the 4-D set is not fitted as one.
         auto* regular = s.window->findChild<QCheckBox*>("Check1_0");
         QTest::mouseClick(regular, Qt::LeftButton, {}, QPoint(6, regular->height() / 2));
