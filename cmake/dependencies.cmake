@@ -68,6 +68,11 @@ if(VELMORA_NIFTI)
     unset(CMAKE_REQUIRED_LIBRARIES)
     unset(CMAKE_REQUIRED_QUIET)
   endif()
+  # Compressed series are checked for their length with zlib's gzip reader before the library reads them.
+  find_package(ZLIB QUIET)
+  if(NOT ZLIB_FOUND)
+    velmora_stop_missing("zlib (compressed NIfTI series)" "zlib1g-dev" VELMORA_NIFTI)
+  endif()
   if(NOT VELMORA_NIFTI_COMPILES)
     # Forget the failed result, so that a configuration after the install checks again.
     unset(VELMORA_NIFTI_COMPILES CACHE)

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Writes the seed inputs of the experimental-data, image-series and NIfTI fuzz targets into
 fuzz/corpus/<target>/: small valid files with the leading bytes each target reads first."""
+import gzip
 import math
 import os
 import struct
@@ -67,3 +68,15 @@ analyze = bytearray(nifti([2, 2, 2, 2], 16, 32, "f", [float(1 + i) for i in rang
 struct.pack_into("<f", analyze, 108, -1e30)
 analyze[344:348] = bytes(4)
 put("nifti", "analyze_negative_offset", with_length(side) + bytes(analyze[:360]))
+
+# Compressed volumes (top bit of the first byte): a whole one, one cut in its data, and a small one
+# whose header claims 2^28 voxels. The reader decompresses to count before it loads.
+def compressed(text, volume):
+    return bytes([0x80 | (len(text) >> 8), len(text) & 0xFF]) + text + gzip.compress(volume, mtime=0)
+
+
+whole = nifti([2, 2, 2, 2], 16, 32, "f", [float(1 + i) for i in range(16)])
+put("nifti", "gz_float32_2x2x2x2", compressed(side, whole))
+cut = gzip.compress(whole, mtime=0)
+put("nifti", "gz_cut", bytes([0x80, len(side)]) + side + cut[:len(cut) // 2])
+put("nifti", "gz_claims_2_28_voxels", compressed(side, nifti([1024, 1024, 256, 1], 16, 32, "f", [])))

@@ -1,9 +1,11 @@
 // velmora-cli fit-images: the image-series window's fit without the window. Loads a series (a
 // folder of "T1_*.sgl" cubes, a series description, or a NIfTI volume), or builds the synthetic
-// series of "Model_image", fits one slice and writes the T1, B1, amplitude and error maps.
+// series of "Model_image", fits one slice and writes the T1, B1, amplitude and error maps; or, with
+// the 4-D layout, makes the integral, maximum, T2 and fit-quality maps of a 4-D data set.
 #pragma once
 
 #include "imagefit/cube_files.h"
+#include "imagefit/decay_maps.h"
 #include "imagefit/vfa_fit.h"
 
 #include <filesystem>
@@ -28,6 +30,11 @@ struct FitImagesOptions {
     bool model = false;
     int threads = 0;  // 0: every core
     bool quiet = false;
+    // The window's input-layout boxes: 3-D cubes (any edge, or the central 256^3 block), or a 4-D
+    // data set whose per-voxel decay maps are made instead of the variable-flip-angle fit.
+    imagefit::InputLayout layout = imagefit::InputLayout::Regular3d;
+    std::optional<double> echoSpacingMs;  // 4-D: spacing of the fourth axis; none: the NIfTI header's
+    std::vector<std::string> given;       // the options given, for the checks of what applies
 };
 
 struct ParsedFitImages {

@@ -10,7 +10,7 @@ inline constexpr double kB1GridStep = 0.1;
 
 // Number of grid values from b1Min to b1Max in steps of 0.1: (max - min) / 0.1 + 1, truncated.
 // A range that is a whole number of steps counts its last value (0.1..1.5 gives 15) although
-// 1.4 / 0.1 is slightly below 14 in binary floating point.
+// 1.4 / 0.1 is slightly below 14 in binary floating point. Counts beyond the int range saturate.
 int b1GridCount(double b1Min, double b1Max);
 
 class B1Grid {

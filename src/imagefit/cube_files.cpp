@@ -29,10 +29,22 @@ int wholeNumber(std::string_view text)
     return static_cast<int>(*value);
 }
 
-// Characters `first` (from 1) to first + count - 1 of `text` as a whole number, or -1.
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// Characters `first` (from 1) to first + count - 1 of `text` as a whole number, or -1. A field
+// followed by a digit runs on ("TR10000" in a four-character TR field): it is refused rather than
+// read in part.
 int numberAt(std::string_view text, std::size_t first, std::size_t count)
 {
-    return text.size() >= first - 1 + count ? wholeNumber(text.substr(first - 1, count)) : -1;
+    if (text.size() < first - 1 + count)
+        return -1;
+    const std::size_t after = first - 1 + count;
+    if (after < text.size() && isDigit(text[after]))
+        return -1;
+    return wholeNumber(text.substr(first - 1, count));
 }
 
 std::string pathText(const std::filesystem::path& path)
@@ -46,6 +58,13 @@ struct CubeSource {
     std::uintmax_t offset = 0;
     int edge = 0;
 };
+
+// Bytes of a cube of 32-bit values of this edge.
+std::uintmax_t cubeBytes(int edge)
+{
+    const auto e = static_cast<std::uintmax_t>(edge);
+    return e * e * e * 4;
+}
 
 bool blockFits(BlockSize block, int edge)
 {
@@ -137,7 +156,8 @@ int cubeEdge(std::uintmax_t bytes)
     return static_cast<int>(std::min<std::uintmax_t>(edge, 1u << 20));
 }
 
-util::Outcome loadImageFolder(const std::filesystem::path& folder, BlockSize block, ImageSeries& series)
+util::Outcome loadImageFolder(const std::filesystem::path& folder, BlockSize block, ImageSeries& series,
+                              const MemoryBudget& budget)
 {
     const std::vector<std::string> names = seriesImageFiles(folder);
     if (names.empty())
@@ -149,17 +169,29 @@ util::Outcome loadImageFolder(const std::filesystem::path& folder, BlockSize blo
         if (!parsed)
             return util::Outcome::failure(
                 "The name " + names[k] +
-                " does not give the flip angle (characters 4-5) and TR (characters 9-12).");
+                " does not give the flip angle (characters 4-5) and TR (characters 9-12, in microseconds, "
+                "at most 9999: a TR field running on into character 13 is not read in part).");
         const std::optional<std::uintmax_t> size = regularFileSize(path);
         if (!size)
             return util::Outcome::failure("cannot read " + pathText(path));
         const int edge = cubeEdge(*size);
+        if (*size != cubeBytes(edge))
+            return util::Outcome::failure("The image file " + pathText(path) + " holds " +
+                                          std::to_string(*size) + " bytes, which is not a cube of " +
+                                          "32-bit values (edge^3 x 4 bytes; the nearest below is edge " +
+                                          std::to_string(edge) + ", " + std::to_string(cubeBytes(edge)) +
+                                          " bytes).");
         if (k == 0) {
             const BlockSize resolved = resolvedBlock(block, edge);
             if (edge == 0 || !blockFits(resolved, edge))
                 return util::Outcome::failure("The block " + blockText(resolved) +
                                               " does not fit in the cube of edge " + std::to_string(edge) +
                                               " of " + pathText(path) + ".");
+            if (util::Outcome sized =
+                    checkSeriesSize(static_cast<double>(resolved.nx) * resolved.ny * resolved.nz,
+                                    static_cast<double>(names.size()), 0.0, budget, pathText(folder));
+                !sized)
+                return sized;
             loaded.resize(resolved.nx, resolved.ny, resolved.nz, static_cast<int>(names.size()));
         }
         if (!blockFits({loaded.nx, loaded.ny, loaded.nz}, edge))
@@ -177,7 +209,8 @@ util::Outcome loadImageFolder(const std::filesystem::path& folder, BlockSize blo
     return util::Outcome::success();
 }
 
-util::Outcome loadSeriesDescription(const std::filesystem::path& path, BlockSize block, ImageSeries& series)
+util::Outcome loadSeriesDescription(const std::filesystem::path& path, BlockSize block, ImageSeries& series,
+                                    const MemoryBudget& budget)
 {
     std::filesystem::path descriptionPath = path;
     descriptionPath += ".txt";
@@ -194,17 +227,29 @@ util::Outcome loadSeriesDescription(const std::filesystem::path& path, BlockSize
     const std::optional<std::uintmax_t> size = regularFileSize(path);
     if (!size)
         return util::Outcome::failure("cannot read " + pathText(path));
+    // The data file must hold exactly one cube per line: a length that is not (lines x edge^3 x 4)
+    // means the description and the data do not belong together, and any edge read from it would
+    // put the cubes at wrong offsets.
     const int edge = cubeEdge(*size / static_cast<std::uintmax_t>(count));
+    if (*size != static_cast<std::uintmax_t>(count) * cubeBytes(edge))
+        return util::Outcome::failure(
+            "The series file " + pathText(path) + " holds " + std::to_string(*size) +
+            " bytes, but its description " + pathText(descriptionPath) + " lists " + std::to_string(count) +
+            " images, whose cubes take " + std::to_string(count) + " x edge^3 x 4 bytes (" +
+            std::to_string(count * cubeBytes(edge)) + " at edge " + std::to_string(edge) + ", " +
+            std::to_string(count * cubeBytes(edge + 1)) + " at edge " + std::to_string(edge + 1) + ").");
     const BlockSize resolved = resolvedBlock(block, edge);
     if (edge == 0 || !blockFits(resolved, edge))
         return util::Outcome::failure("The block " + blockText(resolved) +
                                       " does not fit in the cubes of edge " + std::to_string(edge) + " of " +
                                       pathText(path) + ".");
+    if (util::Outcome sized = checkSeriesSize(static_cast<double>(resolved.nx) * resolved.ny * resolved.nz,
+                                              count, 0.0, budget, pathText(path));
+        !sized)
+        return sized;
     ImageSeries loaded;
     loaded.resize(resolved.nx, resolved.ny, resolved.nz, count);
     std::ifstream file(path, std::ios::binary);
-    const std::uintmax_t cubeBytes = static_cast<std::uintmax_t>(edge) * static_cast<std::uintmax_t>(edge) *
-                                     static_cast<std::uintmax_t>(edge) * 4;
     for (int k = 0; k < count; ++k) {
         const std::string& line = lines[static_cast<std::size_t>(k)];
         const int number = numberAt(line, 20, 2);
@@ -215,8 +260,8 @@ util::Outcome loadSeriesDescription(const std::filesystem::path& path, BlockSize
                                           pathText(descriptionPath) +
                                           " does not give the image number (characters 20-21), flip angle "
                                           "(characters 4-5) and TR (characters 9-12).");
-        if (!file ||
-            !readCentralBlock({&file, static_cast<std::uintmax_t>(number - 1) * cubeBytes, edge}, loaded, k))
+        if (!file || !readCentralBlock(
+                         {&file, static_cast<std::uintmax_t>(number - 1) * cubeBytes(edge), edge}, loaded, k))
             return util::Outcome::failure("cannot read " + pathText(path));
         loaded.flipAngleRad[static_cast<std::size_t>(k)] = angle * kRadiansPerDegree;
         loaded.trSeconds[static_cast<std::size_t>(k)] = tr / 1e6;

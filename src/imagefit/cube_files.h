@@ -26,7 +26,7 @@ struct BlockSize {
 
 struct ImageFileName {
     int flipDegrees = 0;     // characters 4 and 5 of the name
-    int trMicroseconds = 0;  // characters 9 to 12
+    int trMicroseconds = 0;  // characters 9 to 12; a name whose TR runs on to character 13 is refused
 };
 
 // Whether the name begins with "T1_" (letters in any case).
@@ -40,11 +40,15 @@ std::vector<std::string> seriesImageFiles(const std::filesystem::path& folder);
 int cubeEdge(std::uintmax_t bytes);
 
 // Loads every "T1_*.sgl" file of `folder` as one image, in name order. On failure `series` is
-// unchanged and the message names the file.
-util::Outcome loadImageFolder(const std::filesystem::path& folder, BlockSize block, ImageSeries& series);
+// unchanged and the message names the file. Every file must be exactly a cube of 32-bit values, and
+// a series beyond the size cap or the memory budget is refused before it is allocated.
+util::Outcome loadImageFolder(const std::filesystem::path& folder, BlockSize block, ImageSeries& series,
+                              const MemoryBudget& budget = {});
 
-// Loads the series that the file `path` and its description `path` + ".txt" give.
-util::Outcome loadSeriesDescription(const std::filesystem::path& path, BlockSize block, ImageSeries& series);
+// Loads the series that the file `path` and its description `path` + ".txt" give. The file must
+// hold exactly one cube per line of the description.
+util::Outcome loadSeriesDescription(const std::filesystem::path& path, BlockSize block, ImageSeries& series,
+                                    const MemoryBudget& budget = {});
 
 // Writes image `image` of the series as a cube of edge max(nx, ny, nz), the block in its centre
 // and zero around it, so that the loaders take back exactly the block.

@@ -3,7 +3,10 @@
 // angle (radians) and repetition time (seconds).
 #pragma once
 
+#include "util/outcome.h"
+
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,5 +52,27 @@ struct ImageSeries {
     // Recomputes largestValue from the voxels.
     void updateLargestValue();
 };
+
+// The memory a load or a fit may still take (bytes): the least of what the system, the process's
+// address-space limit and its control group can give, with the name of that limit for messages.
+// No figure where nothing is known; the series size cap below holds regardless.
+struct MemoryBudget {
+    std::optional<double> bytes;
+    std::string limitName = "the memory available";
+};
+
+// Most values (voxels x images) a series may hold on any machine: 2^31, 16 GiB as doubles.
+inline constexpr double kMostSeriesValues = 2147483648.0;
+
+// Refuses a series of voxelsPerImage x images values held as doubles, plus `extraBytes` needed
+// while it is read, when it exceeds the cap or the budget; `source` names the file for the message.
+util::Outcome checkSeriesSize(double voxelsPerImage, double images, double extraBytes,
+                              const MemoryBudget& budget, const std::string& source);
+
+// Refuses work that needs `bytes` of memory beyond the budget; `what` says which work.
+util::Outcome checkMemory(double bytes, const MemoryBudget& budget, const std::string& what);
+
+// "12.3 GiB", "640 MiB", "12 KiB".
+std::string memoryText(double bytes);
 
 }  // namespace velmora::imagefit

@@ -9,10 +9,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <system_error>
 
 #ifdef VELMORA_HAVE_NIFTI
 #include <nifti1_io.h>
+#include <zlib.h>
 #endif
 
 namespace velmora::imagefit {
@@ -156,7 +159,29 @@ using NiftiImage = std::unique_ptr<nifti_image, ImageDeleter>;
 // doubles, and a compressed file's length cannot bound what its header claims.
 constexpr double kMostVoxels = 268435456.0;
 
-util::Outcome loadChecked(const std::filesystem::path& path, NiftiImage& image)
+// Decompresses a gzip file in pieces, holding none of it, until `wanted` bytes came out or the
+// stream ended; the count of bytes that came out (at most `wanted`, a little more at the end of a
+// piece), or none when the file cannot be opened. The NIfTI library cannot be asked: it fills the
+// voxels of a cut compressed file with zeros and reports success.
+std::optional<double> decompressedLength(const std::filesystem::path& path, double wanted)
+{
+    const gzFile file = gzopen(path.string().c_str(), "rb");
+    if (file == nullptr)
+        return std::nullopt;
+    std::vector<char> piece(1 << 16);
+    double count = 0.0;
+    while (count < wanted) {
+        const int read = gzread(file, piece.data(), static_cast<unsigned>(piece.size()));
+        if (read <= 0)
+            break;  // the end, or a damaged or cut stream: what came out is all there is
+        count += read;
+    }
+    gzclose(file);
+    return count;
+}
+
+util::Outcome loadChecked(const std::filesystem::path& path, NiftiImage& image,
+                          const MemoryBudget& budget = {})
 {
     nifti_set_debug_level(0);
     image.reset(nifti_image_read(path.string().c_str(), 0));
@@ -171,14 +196,31 @@ util::Outcome loadChecked(const std::filesystem::path& path, NiftiImage& image)
     // A negative data offset would make the length check below pass for any file, and the library
     // would then allocate and read whatever the dimensions claim.
     if (image->iname_offset < 0)
-        return util::Outcome::failure("cannot read " + path.string() + ": the header's data offset is not usable");
+        return util::Outcome::failure("cannot read " + path.string() +
+                                      ": the header's data offset is not usable");
+    // The library holds the voxels as stored, and the series as doubles beside them.
+    if (util::Outcome memory =
+            checkMemory(voxels * (image->nbyper + 8.0), budget, "Reading " + path.string());
+        !memory)
+        return memory;
+    const double needed = static_cast<double>(image->iname_offset) + voxels * image->nbyper;
+    double length = 0.0;
     if (!util::endsWithIgnoreCase(path.string(), ".gz")) {
         std::error_code error;
-        const double size = static_cast<double>(std::filesystem::file_size(path, error));
-        if (error || size < image->iname_offset + voxels * image->nbyper)
-            return util::Outcome::failure("cannot read " + path.string() +
-                                          ": the file is shorter than its header says");
+        length = static_cast<double>(std::filesystem::file_size(path, error));
+        if (error)
+            length = 0.0;
+    } else {
+        // A compressed file's length says nothing of its content: decompress it in pieces up to the
+        // length the header asks for (a cut file, or a small one claiming a huge volume, ends early).
+        length = decompressedLength(path, needed).value_or(0.0);
     }
+    if (length < needed)
+        return util::Outcome::failure(
+            "cannot read " + path.string() + ": the file is shorter than its header says (" +
+            std::to_string(static_cast<long long>(length)) + " bytes" +
+            (util::endsWithIgnoreCase(path.string(), ".gz") ? " once decompressed" : "") + ", " +
+            std::to_string(static_cast<long long>(needed)) + " needed)");
     if (nifti_image_load(image.get()) != 0)
         return util::Outcome::failure("cannot read " + path.string() + ": the data are truncated or damaged");
     return util::Outcome::success();
@@ -276,38 +318,45 @@ bool niftiSupported()
     return true;
 }
 
-util::Outcome readNiftiSeries(const std::filesystem::path& path, const Acquisition& acquisition,
-                              ImageSeries& series)
+namespace {
+
+// Reads a 3-D or 4-D volume into `series`; with an acquisition, one flip angle per volume. The
+// spacing of the fourth axis (ms, 0 when the header gives none) goes to `fourthAxisMs`.
+util::Outcome readVolumes(const std::filesystem::path& path, const Acquisition* acquisition,
+                          ImageSeries& series, const MemoryBudget& budget, double* fourthAxisMs)
 {
     NiftiImage image;
-    if (util::Outcome loaded = loadChecked(path, image); !loaded)
+    if (util::Outcome loaded = loadChecked(path, image, budget); !loaded)
         return loaded;
     if (image->dim[0] > 4)
         for (int k = 5; k <= image->dim[0]; ++k)
             if (image->dim[k] > 1)
                 return util::Outcome::failure(path.string() +
                                               " has more than four dimensions; a series is one 3-D "
-                                              "volume per flip angle.");
+                                              "volume per flip angle or time point.");
     const int volumes = image->dim[0] >= 4 ? std::max(1, image->dim[4]) : 1;
     const int nx = std::max(1, image->dim[1]);
     const int ny = image->dim[0] >= 2 ? std::max(1, image->dim[2]) : 1;
     const int nz = image->dim[0] >= 3 ? std::max(1, image->dim[3]) : 1;
-    if (static_cast<int>(acquisition.flipAnglesDeg.size()) != volumes)
-        return util::Outcome::failure(path.string() + " holds " + std::to_string(volumes) + " volumes but " +
-                                      std::to_string(acquisition.flipAnglesDeg.size()) +
-                                      " flip angles are given.");
-    if (acquisition.trMs.size() != 1 && static_cast<int>(acquisition.trMs.size()) != volumes)
-        return util::Outcome::failure("Give one TR for all volumes or one per volume.");
+    if (acquisition != nullptr) {
+        if (static_cast<int>(acquisition->flipAnglesDeg.size()) != volumes)
+            return util::Outcome::failure(
+                path.string() + " holds " + std::to_string(volumes) + " volumes but " +
+                std::to_string(acquisition->flipAnglesDeg.size()) + " flip angles are given.");
+        if (acquisition->trMs.size() != 1 && static_cast<int>(acquisition->trMs.size()) != volumes)
+            return util::Outcome::failure("Give one TR for all volumes or one per volume.");
+    }
     ImageSeries loaded;
     loaded.resize(nx, ny, nz, volumes);
     if (!valuesAsDoubles(*image, loaded.data))
         return util::Outcome::failure(path.string() +
                                       ": only real integer and floating-point data are read.");
     loaded.data.resize(loaded.voxelsPerImage() * static_cast<std::size_t>(volumes));
-    for (int i = 0; i < volumes; ++i) {
+    for (int i = 0; acquisition != nullptr && i < volumes; ++i) {
         loaded.flipAngleRad[static_cast<std::size_t>(i)] =
-            acquisition.flipAnglesDeg[static_cast<std::size_t>(i)] * kRadiansPerDegree;
-        const double trMs = acquisition.trMs[acquisition.trMs.size() == 1 ? 0 : static_cast<std::size_t>(i)];
+            acquisition->flipAnglesDeg[static_cast<std::size_t>(i)] * kRadiansPerDegree;
+        const double trMs =
+            acquisition->trMs[acquisition->trMs.size() == 1 ? 0 : static_cast<std::size_t>(i)];
         loaded.trSeconds[static_cast<std::size_t>(i)] = trMs / 1e3;
     }
     loaded.voxelMm[0] = image->dx > 0 ? image->dx : 1.0;
@@ -322,9 +371,52 @@ util::Outcome readNiftiSeries(const std::filesystem::path& path, const Acquisiti
             for (int col = 0; col < 4; ++col)
                 loaded.placement[row][col] = toWorld->m[row][col];
     }
+    if (fourthAxisMs != nullptr) {
+        const double unit = image->time_units == NIFTI_UNITS_SEC    ? 1e3
+                            : image->time_units == NIFTI_UNITS_USEC ? 1e-3
+                                                                    : 1.0;  // ms, or no unit given
+        *fourthAxisMs =
+            image->dim[0] >= 4 && image->dt > 0 && std::isfinite(image->dt) ? image->dt * unit : 0.0;
+    }
     loaded.updateLargestValue();
     series = std::move(loaded);
     return util::Outcome::success();
+}
+
+}  // namespace
+
+util::Outcome readNiftiSeries(const std::filesystem::path& path, const Acquisition& acquisition,
+                              ImageSeries& series, const MemoryBudget& budget)
+{
+    return readVolumes(path, &acquisition, series, budget, nullptr);
+}
+
+util::Outcome readNiftiDataSet(const std::filesystem::path& path, ImageSeries& series, double& fourthAxisMs,
+                               const MemoryBudget& budget)
+{
+    double spacing = 0.0;
+    if (util::Outcome read = readVolumes(path, nullptr, series, budget, &spacing); !read)
+        return read;
+    fourthAxisMs = spacing;
+    return util::Outcome::success();
+}
+
+util::Outcome writeNiftiVolume(const std::filesystem::path& path, const std::vector<double>& values,
+                               const ImageSeries& geometry, const std::string& description)
+{
+    const int dims[8] = {3, geometry.nx, geometry.ny, geometry.nz, 1, 1, 1, 1};
+    NiftiImage image(nifti_make_new_nim(dims, NIFTI_TYPE_FLOAT32, 1));
+    if (!image || values.size() != geometry.voxelsPerImage())
+        return util::Outcome::failure("cannot write " + path.string());
+    auto* data = static_cast<float*>(image->data);
+    for (std::size_t k = 0; k < values.size(); ++k)
+        data[k] = static_cast<float>(values[k]);
+    MapPlacement identity;
+    for (int k = 0; k < 3; ++k)
+        identity.toWorld[k][k] = geometry.voxelMm[k];
+    setPlacement(*image, geometry.hasPlacement ? geometry.placement : identity.toWorld, geometry.voxelMm);
+    std::snprintf(image->descrip, sizeof image->descrip, "%s", description.c_str());
+    return writeImage(*image, path);
 }
 
 util::Outcome writeNiftiSeries(const std::filesystem::path& path, const ImageSeries& series)
@@ -394,7 +486,19 @@ bool niftiSupported()
     return false;
 }
 
-util::Outcome readNiftiSeries(const std::filesystem::path&, const Acquisition&, ImageSeries&)
+util::Outcome readNiftiSeries(const std::filesystem::path&, const Acquisition&, ImageSeries&,
+                              const MemoryBudget&)
+{
+    return notBuiltIn();
+}
+
+util::Outcome readNiftiDataSet(const std::filesystem::path&, ImageSeries&, double&, const MemoryBudget&)
+{
+    return notBuiltIn();
+}
+
+util::Outcome writeNiftiVolume(const std::filesystem::path&, const std::vector<double>&, const ImageSeries&,
+                               const std::string&)
 {
     return notBuiltIn();
 }

@@ -30,9 +30,21 @@ util::Outcome readAcquisitionFile(const std::filesystem::path& path, Acquisition
 util::Outcome writeAcquisitionFile(const std::filesystem::path& path, const ImageSeries& series);
 
 // Reads a 3-D or 4-D NIfTI volume as a series; the acquisition gives one flip angle per volume.
-// Data sets of more than four dimensions and complex or RGB data are refused.
+// Data sets of more than four dimensions and complex or RGB data are refused, and so is a file
+// (plain or gzip-compressed, decompressed in pieces to count) shorter than its header says, or
+// one whose voxels would not fit the memory budget, before any voxel is allocated.
 util::Outcome readNiftiSeries(const std::filesystem::path& path, const Acquisition& acquisition,
-                              ImageSeries& series);
+                              ImageSeries& series, const MemoryBudget& budget = {});
+
+// Reads a 3-D or 4-D volume whose fourth axis is time points or echoes (no flip angles): the
+// volumes become the series' images (their angles and TRs 0), and `fourthAxisMs` the spacing of
+// the fourth axis in ms from the header (0 when it gives none). The same checks as above.
+util::Outcome readNiftiDataSet(const std::filesystem::path& path, ImageSeries& series, double& fourthAxisMs,
+                               const MemoryBudget& budget = {});
+
+// Writes values of the series' voxels (x fastest) as a 3-D float32 volume with its geometry.
+util::Outcome writeNiftiVolume(const std::filesystem::path& path, const std::vector<double>& values,
+                               const ImageSeries& geometry, const std::string& description);
 
 // Writes the series as a 4-D float32 volume and its side file.
 util::Outcome writeNiftiSeries(const std::filesystem::path& path, const ImageSeries& series);

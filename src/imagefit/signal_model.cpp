@@ -40,6 +40,7 @@ T1Estimate searchT1(const PixelSignals& pixel, double t1MinSeconds, double t1Max
     double step = t1MinSeconds;
     double t1 = 1.0 / (1.0 / t1MaxSeconds + (1.0 / t1MinSeconds - 1.0 / t1MaxSeconds) * random.next());
     T1Estimate best{t1, 0.0, kT1SearchStartCost};
+    bool found = false;
     while (std::fabs(step) >= kT1SearchTolerance) {
         t1 += step;
         // Bounce off the range: back to half a step inside from the last accepted point.
@@ -53,8 +54,13 @@ T1Estimate searchT1(const PixelSignals& pixel, double t1MinSeconds, double t1Max
             step = -step / 2.0;
         } else {
             best = {t1, trial.amplitude, trial.cost};
+            found = true;
         }
     }
+    // No trial had a finite cost (an all-zero pixel, or a non-finite signal): the random start is
+    // not a result.
+    if (!found)
+        return {0.0, 0.0, std::numeric_limits<double>::infinity()};
     return best;
 }
 

@@ -10,7 +10,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
+#include <new>
+#include <stdexcept>
 #include <string>
 
 namespace velmora::imagefit {
@@ -19,6 +22,22 @@ namespace {
 
 // Error a pixel starts pass 1 with: any grid value's cost beats it.
 constexpr double kStartError = 1e25;
+
+// Why a pixel is not fitted.
+enum : unsigned char { kFitted, kBelowThreshold, kNoFiniteFit };
+// Which final values lie at a bound of the global restrictions.
+enum : unsigned char { kT1AtBound = 1, kAmplitudeAtBound = 2 };
+// A final T1 this close to a bound of the T1 range (s) counts as at the bound: the searches stop
+// at steps of 1e-5 s, so a T1 pressed against a bound ends within a few steps of it.
+constexpr double kT1BoundMargin = 1e-4;
+
+bool allFinite(const double* values, int count)
+{
+    for (int i = 0; i < count; ++i)
+        if (!std::isfinite(values[i]))
+            return false;
+    return true;
+}
 
 class SliceFit {
 public:
@@ -47,13 +66,21 @@ public:
         maps_.error.assign(pixels_, 0.0);
         maps_.b1.assign(pixels_, kUnfittedB1);
         chosen_.assign(pixels_, -1);
+        reason_.assign(pixels_, kFitted);
+        atBound_.assign(pixels_, 0);
         gridT1_.assign(gridIndex(grid_.count(), 0, 0), 0.0);
         gridCost_.assign(gridT1_.size(), std::numeric_limits<double>::infinity());
 
         maps_.stopped = !passOne() || !passTwo() || !passThree() || !passFour();
-        maps_.fittedPixels = 0;
-        for (std::size_t p = 0; p < pixels_; ++p)
+        maps_.fittedPixels = maps_.belowThreshold = maps_.noFiniteFit = 0;
+        for (std::size_t p = 0; p < pixels_; ++p) {
             maps_.fittedPixels += maps_.b1[p] != kUnfittedB1 ? 1 : 0;
+            maps_.belowThreshold += reason_[p] == kBelowThreshold ? 1 : 0;
+            maps_.noFiniteFit += reason_[p] == kNoFiniteFit ? 1 : 0;
+            const bool fitted = maps_.b1[p] != kUnfittedB1;
+            maps_.t1AtBound += fitted && (atBound_[p] & kT1AtBound) != 0 ? 1 : 0;
+            maps_.amplitudeAtBound += fitted && (atBound_[p] & kAmplitudeAtBound) != 0 ? 1 : 0;
+        }
     }
 
 private:
@@ -108,8 +135,9 @@ private:
     {
         return {images_, signals, series_.trSeconds.data(), cosines, sines, sameTr_};
     }
-    void markUnfitted(std::size_t p)
+    void markUnfitted(std::size_t p, unsigned char reason)
     {
+        reason_[p] = reason;
         maps_.t1Seconds[p] = 0.0;
         maps_.amplitude[p] = 0.0;
         maps_.error[p] = 0.0;
@@ -129,11 +157,21 @@ private:
                 util::UniformRandom random = util::pieceStream(settings_.seed, p);
                 double best = kStartError;
                 bool fitted = true;
+                unsigned char reason = kFitted;
                 for (int s = 0; s < slab_ && fitted; ++s) {
-                    fitted = aboveThreshold(r, c, s);
-                    if (!fitted)
-                        break;
                     gatherSignals(r, c, s, signals);
+                    // A NaN or infinite signal has no place in any fit (nor in the threshold test):
+                    // the pixel is not fitted rather than fitted to its other images.
+                    if (!allFinite(signals, images_)) {
+                        fitted = false;
+                        reason = kNoFiniteFit;
+                        break;
+                    }
+                    if (!aboveThreshold(r, c, s)) {
+                        fitted = false;
+                        reason = kBelowThreshold;
+                        break;
+                    }
                     for (int j = 0; j < grid_.count(); ++j) {
                         const T1Estimate estimate =
                             searchT1(pixelSignals(signals, grid_.cosines(j), grid_.sines(j)),
@@ -151,7 +189,7 @@ private:
                     }
                 }
                 if (!fitted || chosen_[p] < 0)
-                    markUnfitted(p);
+                    markUnfitted(p, fitted ? static_cast<unsigned char>(kNoFiniteFit) : reason);
             }
         });
         for (std::size_t p = 0; p < pixels_; ++p) {
@@ -318,11 +356,41 @@ private:
                 util::UniformRandom random = util::pieceStream(settings_.seed, pixels_ + p);
                 const FixedB1Fit fit =
                     fitWithFixedB1(pixelSignals(signals, cosines, sines), settings_, random, xs);
+                if (!std::isfinite(fit.error)) {
+                    markUnfitted(p, kNoFiniteFit);
+                    continue;
+                }
                 maps_.t1Seconds[p] = fit.t1Seconds;
                 maps_.amplitude[p] = fit.amplitude;
                 maps_.error[p] = fit.error;
+                applyRestrictions(p, pixelSignals(signals, cosines, sines));
             }
         });
+    }
+
+    // The global restrictions on the final values of a fitted pixel. T1 already lies in its range
+    // (the searches and the line keep it there); one at a bound is flagged. An amplitude outside
+    // its range is set to the nearer bound, which is the least-squares amplitude of the ratios
+    // S_i / f_i under the restriction, and the error is that of the restricted amplitude.
+    void applyRestrictions(std::size_t p, const PixelSignals& pixel)
+    {
+        const double t1 = maps_.t1Seconds[p];
+        if (t1 - settings_.t1MinSeconds < kT1BoundMargin || settings_.t1MaxSeconds - t1 < kT1BoundMargin)
+            atBound_[p] |= kT1AtBound;
+        const double amplitude =
+            std::clamp(maps_.amplitude[p], settings_.amplitudeMin, settings_.amplitudeMax);
+        if (amplitude == maps_.amplitude[p])
+            return;
+        atBound_[p] |= kAmplitudeAtBound;
+        double error = 0.0;
+        for (int i = 0; i < pixel.images; ++i) {
+            const double e = std::exp(-pixel.trSeconds[i] / t1);
+            const double f = (1.0 - e) * pixel.sinFlip[i] / (1.0 - pixel.cosFlip[i] * e);
+            const double misfit = 1.0 - pixel.signal[i] / (amplitude * f);
+            error += misfit * misfit;
+        }
+        maps_.amplitude[p] = amplitude;
+        maps_.error[p] = error;
     }
 
     const ImageSeries& series_;
@@ -338,9 +406,11 @@ private:
     int firstSlice_;  // counted from 0
     std::size_t pixels_;
     bool sameTr_ = false;
-    std::vector<double> scratch_;  // per worker: signals, cosines, sines, line data, smoothing data
-    std::vector<int> chosen_;      // per pixel: the grid index of its B1, -1 when not fitted
-    std::vector<double> gridT1_;   // per grid value, slab slice and pixel
+    std::vector<double> scratch_;         // per worker: signals, cosines, sines, line data, smoothing data
+    std::vector<int> chosen_;             // per pixel: the grid index of its B1, -1 when not fitted
+    std::vector<unsigned char> reason_;   // per pixel: kFitted, or why not
+    std::vector<unsigned char> atBound_;  // per pixel: kT1AtBound | kAmplitudeAtBound
+    std::vector<double> gridT1_;          // per grid value, slab slice and pixel
     std::vector<double> gridCost_;
 };
 
@@ -373,6 +443,13 @@ bool lineFit(const PixelSignals& pixel, const FitSettings& settings, double* scr
     return true;
 }
 
+std::string numberText(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
 util::Outcome checkSettings(const ImageSeries& series, const FitSettings& settings)
 {
     if (series.images() < 2 || series.voxelsPerImage() == 0)
@@ -384,10 +461,18 @@ util::Outcome checkSettings(const ImageSeries& series, const FitSettings& settin
     if (settings.decidingImage < 1 || settings.decidingImage > series.images())
         return util::Outcome::failure("The deciding image must be one of the images 1 to " +
                                       std::to_string(series.images()) + ".");
-    if (!(settings.t1MinSeconds > 0.0 && settings.t1MaxSeconds > settings.t1MinSeconds))
-        return util::Outcome::failure("The T1 range must have 0 < minimum < maximum.");
+    if (!(settings.t1MinSeconds >= kShortestT1Seconds && settings.t1MaxSeconds > settings.t1MinSeconds &&
+          settings.t1MaxSeconds <= kLongestT1Seconds))
+        return util::Outcome::failure("The T1 range must have 0.0001 s <= minimum < maximum <= 1000 s.");
     if (!(settings.b1Min > 0.0 && b1GridCount(settings.b1Min, settings.b1Max) >= 1))
         return util::Outcome::failure("The B1 range must have 0 < minimum <= maximum.");
+    if (!(settings.amplitudeMax >= settings.amplitudeMin) || std::isnan(settings.amplitudeMin))
+        return util::Outcome::failure("The amplitude range must have minimum <= maximum.");
+    if (b1GridCount(settings.b1Min, settings.b1Max) > kMostB1GridValues)
+        return util::Outcome::failure("The B1 range " + numberText(settings.b1Min) + " to " +
+                                      numberText(settings.b1Max) + " makes more than " +
+                                      std::to_string(kMostB1GridValues) +
+                                      " grid values in steps of 0.1; give a range of at most 10.");
     return util::Outcome::success();
 }
 
@@ -403,13 +488,38 @@ FixedB1Fit fitWithFixedB1(const PixelSignals& pixel, const FitSettings& settings
     return {estimate.t1Seconds, estimate.amplitude, estimate.cost, true};
 }
 
+double fitMemoryBytes(const ImageSeries& series, const FitSettings& settings, int threads)
+{
+    const MapGeometry geometry = mapGeometry(series, settings.orientation);
+    const double pixels = static_cast<double>(geometry.rows) * geometry.columns;
+    const double grid = std::min(b1GridCount(settings.b1Min, settings.b1Max), kMostB1GridValues);
+    const double slab = 2.0 * settings.slabHalfThickness + 1.0;
+    const double gridTables = 2.0 * grid * slab * pixels * 8.0;  // T1 and cost per grid value and slice
+    const double averages = grid * pixels * 8.0 + 3.0 * pixels * threads * 8.0;  // pass 2
+    const double mapsBytes = 2.0 * (4.0 * pixels * 8.0) + 5.0 * pixels;  // result, its copy, per-pixel
+    const double scratch =
+        (5.0 * series.images() + 2.0 * std::max(geometry.rows, geometry.columns)) * 8.0 * threads;
+    return gridTables + averages + mapsBytes + scratch;
+}
+
 util::Outcome fitImageSeries(const ImageSeries& series, const FitSettings& settings, util::WorkPool& pool,
-                             const util::RunControl* control, const FitProgress& progress, FitMaps& maps)
+                             const util::RunControl* control, const FitProgress& progress, FitMaps& maps,
+                             const MemoryBudget& budget)
 {
     if (util::Outcome checked = checkSettings(series, settings); !checked)
         return checked;
+    if (util::Outcome memory = checkMemory(fitMemoryBytes(series, settings, pool.threads()), budget,
+                                           "The fit of this slice (B1 grid x slab slices x pixels)");
+        !memory)
+        return memory;
     FitMaps result;
-    SliceFit(series, settings, pool, control, progress, result).run();
+    try {
+        SliceFit(series, settings, pool, control, progress, result).run();
+    } catch (const std::bad_alloc&) {
+        return util::Outcome::failure("The fit ran out of memory; take a smaller B1 range, slab or series.");
+    } catch (const std::length_error&) {
+        return util::Outcome::failure("The fit ran out of memory; take a smaller B1 range, slab or series.");
+    }
     maps = std::move(result);
     return util::Outcome::success();
 }

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <vector>
 
 namespace velmora::imagefit {
@@ -33,6 +34,10 @@ struct FitSettings {
     double t1MaxSeconds = 5.0;
     double b1Min = 0.1;
     double b1Max = 1.5;
+    // Amplitude restriction, in image units: a fitted amplitude outside it is set to the nearer
+    // bound (the least-squares amplitude of the pixel's ratios S_i / f_i under the restriction).
+    double amplitudeMin = 0.01;
+    double amplitudeMax = std::numeric_limits<double>::infinity();
     std::int64_t seed = 1;  // of the T1 searches' random starts, one stream per pixel
 };
 
@@ -45,6 +50,12 @@ struct FitMaps {
     std::vector<double> amplitude;
     std::vector<double> error;
     int fittedPixels = 0;
+    int belowThreshold = 0;  // not fitted: the deciding image at or below the threshold on a slab slice
+    int noFiniteFit = 0;     // not fitted: a non-finite signal, or no trial T1 with a finite cost (all zero)
+    // Fitted pixels whose final T1 lies at a bound of the T1 range (within 0.1 ms: the true T1 is
+    // there or beyond it), and whose amplitude was set to a bound of the amplitude range.
+    int t1AtBound = 0;
+    int amplitudeAtBound = 0;
     double smallestError = 1.11111111111111e20;  // over the pass-1 errors of the fitted pixels
     double largestError = -111111111111111.0;
     bool stopped = false;  // Stop ended the fit early; the maps hold what was done
@@ -71,11 +82,23 @@ FixedB1Fit fitWithFixedB1(const PixelSignals& pixel, const FitSettings& settings
 // Progress of a running fit: pass 1..4 and the rows (or, in pass 3, lines) done of that pass.
 using FitProgress = std::function<void(int pass, int done, int total)>;
 
+// Most B1 grid values: B1 up to 10 times the nominal flip angle in steps of 0.1.
+inline constexpr int kMostB1GridValues = 100;
+// The T1 range must lie within these (s): the search's steps stop at 1e-5 s, so a shorter T1 cannot
+// be told apart, and a longer one than 1000 s is no relaxation time of tissue or sample.
+inline constexpr double kShortestT1Seconds = 1e-4;
+inline constexpr double kLongestT1Seconds = 1000.0;
+
+// Memory (bytes) the fit of this series with these settings holds on `threads` threads.
+double fitMemoryBytes(const ImageSeries& series, const FitSettings& settings, int threads);
+
 // Fits the slice. Refuses, leaving `maps` unchanged, when the slab leaves the block (the slab
-// message), the deciding image is not in the series or a range is empty. `control`, when given,
-// is yielded to after every block of rows; the fit stops at the next block once its running flag
-// is clear. The maps do not depend on the pool's thread count.
+// message), the deciding image is not in the series, a range is empty or out of bounds, or the
+// fit's working arrays exceed the memory budget (an allocation that fails all the same is a
+// refusal too). `control`, when given, is yielded to after every block of rows; the fit stops at
+// the next block once its running flag is clear. The maps do not depend on the pool's thread count.
 util::Outcome fitImageSeries(const ImageSeries& series, const FitSettings& settings, util::WorkPool& pool,
-                             const util::RunControl* control, const FitProgress& progress, FitMaps& maps);
+                             const util::RunControl* control, const FitProgress& progress, FitMaps& maps,
+                             const MemoryBudget& budget = {});
 
 }  // namespace velmora::imagefit

@@ -3,6 +3,7 @@
 // gain bar sets the display gain in tenths (1 to 100, so 0.1 to 10).
 #include "ui/image_fit_window.h"
 
+#include "engine/run_size.h"
 #include "imagefit/map_files.h"
 #include "imagefit/series_loading.h"
 #include "imagefit/signal_model.h"
@@ -11,6 +12,8 @@
 #include "util/numeric_text.h"
 
 #include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -26,6 +29,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace velmora::ui {
 
@@ -35,6 +39,12 @@ constexpr int kImagePx = 320;  // side of the slice display
 constexpr int kMapPx = 160;    // side of each map picture
 const char* const kMapNames[4] = {"T1", "B1", "Ampl", "Error"};
 const char* const kMapUnits[4] = {"s", "factor", "a.u.", "rel."};
+// The same four places in the 4-D layout.
+const char* const kDecayMapNames[4] = {"T2", "MAX", "INTEGRAL", "f"};
+const char* const kDecayMapUnits[4] = {"ms", "a.u.", "a.u. ms", "rel."};
+const char* const kLayoutNames[3] = {"3D_regular_image", "3D_256_256_256", "4D_64_64_64_64"};
+// As many threads as the command line's --threads takes.
+constexpr int kMostThreads = 256;
 
 QString pathText(const std::filesystem::path& path)
 {
@@ -45,7 +55,7 @@ QString pathText(const std::filesystem::path& path)
 
 ImageFitWindow::ImageFitWindow(const std::filesystem::path& settingsLocation, int threads,
                                util::Messages& messages, QWidget* parent)
-    : QMainWindow(parent), messages_(messages), pool_(std::max(1, threads))
+    : QMainWindow(parent), messages_(messages), pool_(std::clamp(threads, 1, kMostThreads))
 {
     setWindowTitle("Velmora - image series");
     setWindowFlag(Qt::Window);
@@ -193,6 +203,25 @@ void ImageFitWindow::buildArea()
     model_->addItems({imagefit::kRegularModelText, imagefit::kSolutionTestText});
     inputGrid->addWidget(new QLabel("model", this), 1, 0);
     inputGrid->addWidget(model_, 1, 1, 1, 3);
+    // Input layout: ticking one box clears the other two.
+    auto* layoutGroup = new QButtonGroup(this);
+    layoutGroup->setExclusive(true);
+    for (int k = 0; k < 3; ++k) {
+        layouts_[k] = new QCheckBox(kLayoutNames[k], this);
+        layouts_[k]->setObjectName(QString("Check1_%1").arg(k));
+        layoutGroup->addButton(layouts_[k], k);
+        inputGrid->addWidget(layouts_[k], 2 + k, 0, 1, 4);
+    }
+    layouts_[0]->setChecked(true);
+    connect(layoutGroup, &QButtonGroup::idClicked, this, [this](int id) {
+        // The 256 layout takes the central 256^3 block: the size boxes say so.
+        if (id == 1)
+            for (const char* name : {"Text5_0", "Text5_1", "Text5_2"})
+                boxes_[name]->setText("256");
+        redrawMaps();
+    });
+    inputGrid->addWidget(new QLabel("echo ms (4-D)", this), 5, 0);
+    inputGrid->addWidget(box("echo_ms", "", 60), 5, 1);
     middle->addWidget(input);
 
     auto* preparation = new QGroupBox("Preparations for fitting", this);
@@ -231,6 +260,7 @@ void ImageFitWindow::buildArea()
     auto* mapGrid = new QGridLayout;
     for (int k = 0; k < 4; ++k) {
         auto* caption = new QLabel(QString("%1 (%2)").arg(kMapNames[k], kMapUnits[k]), this);
+        mapCaptions_[k] = caption;
         mapPictures_[k] = new QLabel(this);
         mapPictures_[k]->setObjectName(QString("map_%1").arg(kMapNames[k]));
         mapPictures_[k]->setFixedSize(kMapPx, kMapPx);
@@ -265,6 +295,8 @@ void ImageFitWindow::buildArea()
     connect(sliceBar_, &QScrollBar::valueChanged, this, [this](int value) {
         boxes_["Text1"]->setText(QString::number(value));
         redrawImage();
+        if (hasDecayMaps_)
+            redrawMaps();
     });
     connect(imageBar_, &QScrollBar::valueChanged, this, [this](int) { redrawImage(); });
     connect(thresholdBar_, &QScrollBar::valueChanged, this, [this](int value) {
@@ -313,16 +345,30 @@ bool ImageFitWindow::loadSeriesFrom(const std::filesystem::path& path)
     const imagefit::BlockSize block{static_cast<int>(boxNumber("Text5_0", ok)),
                                     static_cast<int>(boxNumber("Text5_1", ok)),
                                     static_cast<int>(boxNumber("Text5_2", ok))};
-    // NIfTI volumes carry their own size; cube files give the central block of the size boxes.
-    const imagefit::BlockSize used = imagefit::isNiftiPath(path) ? imagefit::BlockSize{} : block;
-    util::Outcome loaded = ok ? imagefit::loadSeries(path, used, {}, series_)
-                              : util::Outcome::failure("The block sizes must be numbers.");
+    // NIfTI volumes carry their own size; cube files give the central block of the size boxes (of
+    // 256^3 in the 256 layout).
+    const imagefit::InputLayout shape = layout();
+    const imagefit::BlockSize used = imagefit::isNiftiPath(path) ? imagefit::BlockSize{}
+                                     : shape == imagefit::InputLayout::Cube256
+                                         ? imagefit::BlockSize{256, 256, 256}
+                                         : block;
+    double spacingMs = 0.0;
+    util::Outcome loaded = util::Outcome::failure("The block sizes must be numbers.");
+    if (ok && shape == imagefit::InputLayout::FourD)
+        loaded = imagefit::loadFourDSeries(path, used, series_, spacingMs, memoryBudget());
+    else if (ok)
+        loaded = imagefit::loadSeries(path, used, {}, series_, memoryBudget());
     if (!loaded) {
         status_->setText(pathText(path));
         messages_.show(loaded.message(), "Error!");
         return false;
     }
+    seriesIsFourD_ = shape == imagefit::InputLayout::FourD;
+    loadedPath_ = path;
+    if (spacingMs > 0.0)
+        boxes_["echo_ms"]->setText(QString::number(spacingMs, 'g', 6));
     hasResults_ = false;
+    hasDecayMaps_ = false;
     status_->setText(QString("%1: %2 images of %3 x %4 x %5")
                          .arg(pathText(path.filename()))
                          .arg(series_.images())
@@ -360,7 +406,10 @@ void ImageFitWindow::buildModel(bool fromExperiment)
         model_->currentIndex() == 1 ? imagefit::ModelKind::SolutionTest : imagefit::ModelKind::Regular;
     const imagefit::ModelMaps model = imagefit::modelMaps(nx, ny, kind);
     series_ = imagefit::syntheticSeries(model, nz, acquisition);
+    seriesIsFourD_ = false;
+    loadedPath_.clear();
     hasResults_ = false;
+    hasDecayMaps_ = false;
     const imagefit::Orientation orientation =
         imagefit::orientationFromText(orientation_->currentText().toStdString())
             .value_or(imagefit::Orientation::Coronal);
@@ -409,26 +458,121 @@ void ImageFitWindow::redrawImage()
 
 void ImageFitWindow::redrawMaps()
 {
-    const std::vector<double>* values[4] = {&maps_.t1Seconds, &maps_.b1, &maps_.amplitude, &maps_.error};
+    const bool fourD = layout() == imagefit::InputLayout::FourD;
+    // In the 4-D layout the places show the shown slice of the decay maps: a view whose fitted
+    // pixels are the voxels with a T2.
+    imagefit::FitMaps view;
+    std::vector<double> maximum;
+    const bool showDecay = fourD && hasDecayMaps_ && decayMaps_.nx == series_.nx &&
+                           decayMaps_.ny == series_.ny && decayMaps_.nz == series_.nz;
+    if (showDecay) {
+        const imagefit::MapGeometry shape = geometry();
+        const int slice = std::clamp(sliceBar_->value() - 1, 0, std::max(0, shape.slices - 1));
+        view.rows = shape.rows;
+        view.columns = shape.columns;
+        for (int r = 0; r < shape.rows; ++r) {
+            for (int c = 0; c < shape.columns; ++c) {
+                int x = 0, y = 0, z = 0;
+                shape.voxel(r, c, slice, x, y, z);
+                const std::size_t v = series_.index(x, y, z, 0);
+                view.t1Seconds.push_back(decayMaps_.t2Ms[v]);
+                view.b1.push_back(decayMaps_.t2Ms[v] > 0.0 ? 1.0 : imagefit::kUnfittedB1);
+                view.amplitude.push_back(decayMaps_.integral[v]);
+                view.error.push_back(decayMaps_.fitQuality[v]);
+                maximum.push_back(decayMaps_.maximum[v]);
+            }
+        }
+    }
+    const imagefit::FitMaps& shown = fourD ? view : maps_;
+    const std::vector<double>* values[4] = {&shown.t1Seconds, fourD ? &maximum : &shown.b1, &shown.amplitude,
+                                            &shown.error};
     for (int k = 0; k < 4; ++k) {
+        const char* name = fourD ? kDecayMapNames[k] : kMapNames[k];
+        const char* unit = fourD ? kDecayMapUnits[k] : kMapUnits[k];
+        mapCaptions_[k]->setText(QString("%1 (%2)").arg(name, unit));
         double low = 0.0, high = 1.0;
         QImage picture(kMapPx, kMapPx, QImage::Format_RGB32);
         picture.fill(Qt::black);
-        if (hasResults_) {
-            render::fittedRange(maps_, *values[k], low, high);
+        if (fourD ? showDecay : hasResults_) {
+            render::fittedRange(shown, *values[k], low, high);
             // The gain narrows the scale about its lower end, as it brightens the grey image.
             high = low + (high - low) / std::max(0.1, gainBar_->value() / 10.0);
-            picture = render::mapColourImage(maps_, *values[k], low, high)
+            picture = render::mapColourImage(shown, *values[k], low, high)
                           .scaled(kMapPx, kMapPx, Qt::IgnoreAspectRatio, Qt::FastTransformation);
         }
         mapPictures_[k]->setPixmap(QPixmap::fromImage(picture));
-        mapScales_[k]->setPixmap(
-            QPixmap::fromImage(render::colourScale(60, kMapPx, low, high, kMapUnits[k])));
+        mapScales_[k]->setPixmap(QPixmap::fromImage(render::colourScale(60, kMapPx, low, high, unit)));
     }
+}
+
+imagefit::InputLayout ImageFitWindow::layout() const
+{
+    if (layouts_[2] != nullptr && layouts_[2]->isChecked())
+        return imagefit::InputLayout::FourD;
+    if (layouts_[1] != nullptr && layouts_[1]->isChecked())
+        return imagefit::InputLayout::Cube256;
+    return imagefit::InputLayout::Regular3d;
+}
+
+imagefit::MemoryBudget ImageFitWindow::memoryBudget() const
+{
+    const engine::SystemCapacity capacity = engine::readSystemCapacity(folderSettings_.rememberedFolder);
+    imagefit::MemoryBudget budget;
+    if (const std::optional<std::uint64_t> left = capacity.memoryLeft())
+        budget.bytes = static_cast<double>(*left);
+    budget.limitName = capacity.memoryLimitName();
+    return budget;
+}
+
+void ImageFitWindow::makeDecayMaps()
+{
+    if (!seriesIsFourD_) {
+        messages_.show("Load a 4-D data set with the box 4D_64_64_64_64 ticked first.", "Error!");
+        return;
+    }
+    bool ok = true;
+    const double threshold = boxNumber("Text7", ok);
+    const double spacingMs = boxNumber("echo_ms", ok);
+    if (!ok) {
+        messages_.show("The threshold and the echo spacing (ms) must be numbers.", "Error!");
+        return;
+    }
+    imagefit::DecayMaps maps;
+    if (util::Outcome made = imagefit::computeDecayMaps(series_, spacingMs, threshold, maps); !made) {
+        messages_.show(made.message(), "Error!");
+        return;
+    }
+    decayMaps_ = std::move(maps);
+    hasDecayMaps_ = true;
+    const std::filesystem::path base = imagefit::decayMapBaseName(loadedPath_);
+    if (util::Outcome written = imagefit::writeDecayMaps(base, series_, decayMaps_); !written)
+        messages_.show(written.message(), "Error!");
+    else
+        status_->setText(
+            QString("%1 of %2 voxels with a T2 (%3 below the threshold, %4 non-finite, %5 without "
+                    "a decay); maps written to %6_T2 ...")
+                .arg(decayMaps_.fittedVoxels)
+                .arg(series_.voxelsPerImage())
+                .arg(decayMaps_.belowThreshold)
+                .arg(decayMaps_.nonFinite)
+                .arg(decayMaps_.noDecay)
+                .arg(pathText(base)));
+    progress_->setValue(100);
+    redrawMaps();
 }
 
 void ImageFitWindow::startFitting()
 {
+    if (layout() == imagefit::InputLayout::FourD) {
+        makeDecayMaps();
+        return;
+    }
+    if (seriesIsFourD_) {
+        messages_.show("The loaded series is a 4-D data set without flip angles: tick 4D_64_64_64_64 to make "
+                       "its maps, or load an image series.",
+                       "Error!");
+        return;
+    }
     if (!control_.tryStart())
         return;
     bool ok = true;
@@ -441,6 +585,11 @@ void ImageFitWindow::startFitting()
     settings.t1MaxSeconds = boxNumber("Text4_0", ok);
     settings.b1Min = boxNumber("Text3_1", ok);
     settings.b1Max = boxNumber("Text4_1", ok);
+    settings.amplitudeMin = boxNumber("Text3_2", ok);
+    // An empty amplitude maximum is no maximum.
+    settings.amplitudeMax = boxes_["Text4_2"]->text().trimmed().isEmpty()
+                                ? std::numeric_limits<double>::infinity()
+                                : boxNumber("Text4_2", ok);
     settings.orientation = geometry().orientation;
     if (!ok) {
         control_.stop();
@@ -455,7 +604,7 @@ void ImageFitWindow::startFitting()
             progress_->setValue(((pass - 1) * 100 + 100 * done / std::max(1, total)) / 4);
             status_->setText(QString("pass %1 of 4").arg(pass));
         },
-        maps);
+        maps, memoryBudget());
     control_.stop();
     if (!fitted) {
         messages_.show(fitted.message(), fitted.message() == imagefit::kSlabMessage ? "" : "Error!");
@@ -483,9 +632,14 @@ void ImageFitWindow::writeMaps(const imagefit::FitSettings& settings)
         messages_.show(written.message(), "Error!");
         return;
     }
-    status_->setText(QString("%1 pixels fitted%2; maps written to %3_T1 ...")
+    status_->setText(QString("%1 pixels fitted%2 (not fitted: %3 below the threshold, %4 with no finite fit; "
+                             "at a bound: %5 T1, %6 amplitude); maps written to %7_T1 ...")
                          .arg(maps_.fittedPixels)
                          .arg(maps_.stopped ? " (stopped)" : "")
+                         .arg(maps_.belowThreshold)
+                         .arg(maps_.noFiniteFit)
+                         .arg(maps_.t1AtBound)
+                         .arg(maps_.amplitudeAtBound)
                          .arg(pathText(base)));
 }
 

@@ -5,6 +5,7 @@
 // simulator.
 #pragma once
 
+#include "imagefit/decay_maps.h"
 #include "imagefit/image_folder_settings.h"
 #include "imagefit/image_series.h"
 #include "imagefit/vfa_fit.h"
@@ -17,6 +18,7 @@
 #include <map>
 #include <memory>
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -44,13 +46,16 @@ public:
     void showFolder(const std::filesystem::path& folder);    // "&Load_sgl_image" and a change of folder
     bool loadSeriesFrom(const std::filesystem::path& path);  // double click on a file
     void buildModel(bool fromExperiment);                    // "&Model_image", "&Model_imageEXP"
-    void startFitting();                                     // "&Start_fitting"
+    void startFitting();                                     // "&Start_fitting" (4-D: the decay maps)
     void stopFitting();                                      // "&Stop"
     // The pixel read-out of map row r, column c (from 0), as the mouse over the image gives it.
     void readPixel(int row, int column);
 
     const imagefit::ImageSeries& series() const { return series_; }
     const imagefit::FitMaps& maps() const { return maps_; }
+    const imagefit::DecayMaps& decayMaps() const { return decayMaps_; }
+    // The ticked input-layout box ("3D_regular_image", "3D_256_256_256", "4D_64_64_64_64").
+    imagefit::InputLayout layout() const;
     bool hasResults() const { return hasResults_; }
     const imagefit::ImageFolderSettings& folderSettings() const { return folderSettings_; }
     QString readout(const QString& name) const;
@@ -72,6 +77,8 @@ private:
     void redrawImage();
     void redrawMaps();
     void writeMaps(const imagefit::FitSettings& settings);
+    void makeDecayMaps();
+    imagefit::MemoryBudget memoryBudget() const;
 
     util::Messages& messages_;
     imagefit::ImageFolderSettings folderSettings_;
@@ -82,6 +89,12 @@ private:
     imagefit::FitMaps maps_;
     imagefit::FitSettings fittedWith_;
     bool hasResults_ = false;
+    // A 4-D data set is loaded (its images are the points of the fourth axis, no flip angles), from
+    // this file; its decay maps once made.
+    bool seriesIsFourD_ = false;
+    std::filesystem::path loadedPath_;
+    imagefit::DecayMaps decayMaps_;
+    bool hasDecayMaps_ = false;
 
     std::map<QString, QLineEdit*> boxes_;
     QListWidget* folderList_ = nullptr;
@@ -89,7 +102,9 @@ private:
     QLabel* image_ = nullptr;
     QLabel* status_ = nullptr;
     QLabel* curve_ = nullptr;
+    QLabel* mapCaptions_[4] = {};
     QLabel* mapPictures_[4] = {};
+    QCheckBox* layouts_[3] = {};
     QLabel* mapScales_[4] = {};
     QComboBox* orientation_ = nullptr;
     QComboBox* model_ = nullptr;

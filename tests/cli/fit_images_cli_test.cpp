@@ -6,7 +6,10 @@
 #include "imagefit/synthetic_series.h"
 #include "support/program_run.h"
 #include "support/scratch_directory.h"
+#include "util/text_file.h"
 
+#include <cmath>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -96,6 +99,80 @@ TEST(FitImagesCli, NiftiSeriesTakesItsAcquisitionFromTheCommandLine)
     EXPECT_TRUE(run.out.find("median B1: 0.9") != std::string::npos ||
                 run.out.find("median B1: 1.0") != std::string::npos)
         << run.out;
+}
+
+// Regression: one NaN voxel made the default threshold NaN, and no pixel was fitted.
+TEST(FitImagesCli, ANanVoxelLeavesTheThresholdAndTheOtherPixelsFitted)
+{
+    ScratchDirectory scratch;
+    const std::filesystem::path series = scratch.path() / "series";
+    const std::string prefix = (scratch.path() / "maps").string();
+    ASSERT_EQ(fitImages(scratch, {"--series", series.string(), "--model", "--block", "32,32,3", "--slice",
+                                  "2", "--out", prefix, "--quiet"})
+                  .status,
+              0);
+    {
+        // Voxel (16, 16) of the middle block slice of the first cube (edge 32, block slices 14..16).
+        std::fstream cube(series / "T1_03_TR3000.sgl", std::ios::in | std::ios::out | std::ios::binary);
+        cube.seekp(4 * ((15 * 32 + 16) * 32 + 16));
+        const char nan[4] = {0x7f, static_cast<char>(0xc0), 0, 0};
+        cube.write(nan, 4);
+    }
+    const Finished run = fitImages(scratch, {"--series", series.string(), "--block", "32,32,3", "--slice",
+                                             "2", "--deciding-image", "2", "--out", prefix});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out.find("threshold nan"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("1 with no finite fit"), std::string::npos) << run.out;
+    std::vector<double> b1;
+    ASSERT_TRUE(imagefit::readRawMap(prefix + "_B1", 32 * 32, b1));
+    EXPECT_EQ(b1[16 * 32 + 16], static_cast<double>(static_cast<float>(imagefit::kUnfittedB1)));
+    EXPECT_NE(b1[16 * 32 + 17], static_cast<double>(static_cast<float>(imagefit::kUnfittedB1)));
+}
+
+TEST(FitImagesCli, OptionsThatDoNotApplyAndThreadsBeyondTheCapAreRefused)
+{
+    ScratchDirectory scratch;
+    const std::filesystem::path series = scratch.path() / "series";
+    const std::string prefix = (scratch.path() / "maps").string();
+    ASSERT_EQ(fitImages(scratch, {"--series", series.string(), "--model", "--block", "16,16,3", "--slice",
+                                  "2", "--out", prefix, "--quiet"})
+                  .status,
+              0);
+    std::filesystem::remove(prefix + "_T1");
+    const Finished ignored =
+        fitImages(scratch, {"--series", series.string(), "--flip-angles", "3,5,8,15,20,25", "--tr-ms", "3",
+                            "--block", "16,16,3", "--out", prefix});
+    EXPECT_EQ(ignored.status, 2);
+    EXPECT_NE(ignored.err.find("--flip-angles and --tr-ms apply only to a NIfTI series"), std::string::npos)
+        << ignored.err;
+    EXPECT_FALSE(std::filesystem::exists(prefix + "_T1"));
+    const Finished threads =
+        fitImages(scratch, {"--series", series.string(), "--threads", "100000", "--out", prefix});
+    EXPECT_EQ(threads.status, 2);
+    EXPECT_NE(threads.err.find("1 to 256"), std::string::npos) << threads.err;
+}
+
+TEST(FitImagesCli, TheFourDLayoutWritesTheDecayMapsBesideTheDataSet)
+{
+    ScratchDirectory scratch;
+    // 6 x 6 x 6 voxels over 6 echoes 4 ms apart, T2 30 ms in the lower half (z < 3) and 60 ms above.
+    std::vector<double> values;
+    for (int k = 0; k < 6; ++k)
+        for (int v = 0; v < 216; ++v)
+            values.push_back(800.0 * std::exp(-4.0 * k / (v < 108 ? 30.0 : 60.0)));
+    const std::filesystem::path data = scratch.path() / "echoes.sgl";
+    ASSERT_TRUE(util::writeBinaryFile(data, imagefit::bigEndianFloats(values.data(), values.size())));
+    const Finished run = fitImages(scratch, {"--series", data.string(), "--layout", "4d", "--echo-ms", "4"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::vector<double> t2;
+    ASSERT_TRUE(imagefit::readRawMap(scratch.path() / "echoes_T2", 216, t2));
+    EXPECT_NEAR(t2[0], 30.0, 0.3);
+    EXPECT_NEAR(t2[215], 60.0, 0.6);
+    for (const char* suffix : {"_trunc", "_INTEGRAL", "_MAX", "_f"})
+        EXPECT_TRUE(std::filesystem::exists(scratch.path() / (std::string("echoes") + suffix))) << suffix;
+    const Finished slice = fitImages(scratch, {"--series", data.string(), "--layout", "4d", "--slice", "2"});
+    EXPECT_EQ(slice.status, 2);
+    EXPECT_NE(slice.err.find("--slice"), std::string::npos) << slice.err;
 }
 
 TEST(FitImagesCli, RefusalsSayWhyAndWriteNothing)

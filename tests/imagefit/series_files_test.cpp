@@ -13,6 +13,7 @@
 #include <cstring>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <limits>
 
 namespace velmora::imagefit {
 namespace {
@@ -136,6 +137,67 @@ TEST(CubeFiles, TruncatedAndMisnamedFilesAreRefusedWithTheSeriesUnchanged)
     EXPECT_FALSE(loadImageFolder(folder.path() / "missing", {}, series));
 }
 
+// Regression: the cube edge was taken from length / lines, so a description with one line too many
+// read 5 cubes at the offsets of 6 smaller ones and the fit went on with wrong maps.
+TEST(CubeFiles, ADescriptionWhoseLinesDoNotMatchTheDataLengthIsRefused)
+{
+    ScratchDirectory folder;
+    const ImageSeries cubes = codedSeries(4, 4, 4, 5);
+    const std::filesystem::path file = folder.path() / "T1_series";
+    ASSERT_TRUE(util::writeBinaryFile(file, bigEndianFloats(cubes.data.data(), cubes.data.size())));
+    std::vector<std::string> lines;
+    for (int k = 1; k <= 6; ++k)
+        lines.push_back("T1_0" + std::to_string(k + 2) + "_TR3000_image_0" + std::to_string(k));
+    ASSERT_TRUE(util::writeTextFile(folder.path() / "T1_series.txt", lines));
+
+    ImageSeries series = cubes;
+    const util::Outcome outcome = loadSeriesDescription(file, {}, series);
+    EXPECT_FALSE(outcome);
+    for (const std::string& named :
+         {file.string(), file.string() + ".txt", std::string("1280 bytes"), std::string("lists 6 images")})
+        EXPECT_NE(outcome.message().find(named), std::string::npos) << outcome.message();
+    EXPECT_EQ(series.data, cubes.data);
+}
+
+// Regression: "T1_03_TR10000.sgl" was read as TR 1000 us, and fitted T1 a tenth of the truth.
+TEST(CubeFiles, ANameWhoseTrRunsOnIsRefusedNotReadInPart)
+{
+    EXPECT_FALSE(parseImageFileName("T1_03_TR10000.sgl"));
+    EXPECT_FALSE(parseImageFileName("T1_103_TR3000.sgl"));
+    ScratchDirectory folder;
+    const ImageSeries cube = codedSeries(2, 2, 2, 1);
+    ASSERT_TRUE(writeCubeFile(folder.path() / "T1_03_TR10000.sgl", cube, 0));
+    ImageSeries series;
+    const util::Outcome outcome = loadImageFolder(folder.path(), {}, series);
+    EXPECT_NE(outcome.message().find("T1_03_TR10000.sgl"), std::string::npos) << outcome.message();
+    EXPECT_EQ(series.images(), 0);
+}
+
+TEST(CubeFiles, ASeriesBeyondTheMemoryBudgetIsRefusedBeforeItIsRead)
+{
+    ScratchDirectory folder;
+    const ImageSeries cubes = codedSeries(8, 8, 8, 2);
+    ASSERT_TRUE(writeImageFolder(folder.path(), cubes));
+    ImageSeries series = cubes;
+    MemoryBudget budget;
+    budget.bytes = 4.0 * 1024;  // 2 x 512 voxels take 8 KiB as doubles
+    budget.limitName = "a test limit";
+    const util::Outcome outcome = loadImageFolder(folder.path(), {}, series, budget);
+    EXPECT_NE(outcome.message().find("a test limit"), std::string::npos) << outcome.message();
+    EXPECT_EQ(series.data, cubes.data);
+    budget.bytes = 9.0 * 1024;
+    EXPECT_TRUE(loadImageFolder(folder.path(), {}, series, budget));
+}
+
+TEST(ImageSeries, TheLargestValueIgnoresNonFiniteVoxels)
+{
+    ImageSeries series = codedSeries(3, 2, 2, 2);
+    series.data.front() = std::numeric_limits<double>::quiet_NaN();
+    series.data[5] = std::numeric_limits<double>::infinity();
+    series.updateLargestValue();
+    EXPECT_EQ(series.largestValue, 1112.0);
+}
+
 TEST(MapFiles, RawMapsAreBigEndianFloatsInRowOrderUnderTheDatedBaseName)
 {
     ScratchDirectory folder;
@@ -224,6 +286,33 @@ TEST(NiftiFiles, DamagedFilesAndMismatchedAcquisitionsAreRefused)
     EXPECT_FALSE(readNiftiSeries(folder.path() / "cut.nii", {{3, 5, 8}, {3}}, loaded));
     ASSERT_TRUE(util::writeBinaryFile(folder.path() / "junk.nii", std::vector<unsigned char>(400, 0xAB)));
     EXPECT_FALSE(readNiftiSeries(folder.path() / "junk.nii", {{3, 5, 8}, {3}}, loaded));
+    EXPECT_EQ(loaded.data, series.data);
+}
+
+// Regression: the library fills the voxels of a cut compressed file with zeros and reports success.
+TEST(NiftiFiles, ACutCompressedSeriesIsRefusedAsTheCutPlainOneIs)
+{
+    if (!niftiSupported())
+        GTEST_SKIP() << "built without the niftiio library";
+    ScratchDirectory folder;
+    const ImageSeries series = codedSeries(16, 16, 8, 3);
+    const std::filesystem::path nifti = folder.path() / "coded.nii.gz";
+    ASSERT_TRUE(writeNiftiSeries(nifti, series));
+    std::ifstream in(nifti, std::ios::binary);
+    std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    bytes.resize(bytes.size() / 2);
+    ASSERT_TRUE(util::writeBinaryFile(folder.path() / "cut.nii.gz", bytes));
+
+    ImageSeries loaded = series;
+    const util::Outcome cut = readNiftiSeries(folder.path() / "cut.nii.gz", {{3, 5, 8}, {3}}, loaded);
+    EXPECT_NE(cut.message().find("shorter than its header says"), std::string::npos) << cut.message();
+    EXPECT_EQ(loaded.data, series.data);
+
+    MemoryBudget budget;
+    budget.bytes = 10000.0;  // 6144 voxels need 73728 bytes as floats and doubles
+    const util::Outcome tight = readNiftiSeries(nifti, {{3, 5, 8}, {3}}, loaded, budget);
+    EXPECT_NE(tight.message().find("memory"), std::string::npos) << tight.message();
+    ASSERT_TRUE(readNiftiSeries(nifti, {{3, 5, 8}, {3}}, loaded));
     EXPECT_EQ(loaded.data, series.data);
 }
 

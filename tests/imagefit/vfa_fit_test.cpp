@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
+#include <limits>
 #include <vector>
 
 namespace velmora::imagefit {
@@ -219,6 +220,101 @@ TEST(VfaFit, PixelsUnderTheThresholdEndUnfittedAndStayOutOfTheLaterPasses)
         EXPECT_EQ(maps.b1[k], 3.3333);
     }
     EXPECT_TRUE(maps.fitted(32, 33));
+}
+
+// A series of nx x ny x nz voxels whose every pixel has T1 `t1`, B1 `b1` and amplitude 1000, from
+// the spoiled steady-state signal written out here: A (1 - E) sin(b a) / (1 - cos(b a) E).
+ImageSeries uniformSeries(int nx, int ny, int nz, double t1, double b1)
+{
+    ImageSeries series;
+    series.resize(nx, ny, nz, static_cast<int>(kAnglesDeg.size()));
+    const double trSeconds = 0.003;
+    const double e = std::exp(-trSeconds / t1);
+    for (int i = 0; i < series.images(); ++i) {
+        const double angle = b1 * kAnglesDeg[static_cast<std::size_t>(i)] * 3.14159265358979 / 180.0;
+        series.flipAngleRad[static_cast<std::size_t>(i)] = anglesRad()[static_cast<std::size_t>(i)];
+        series.trSeconds[static_cast<std::size_t>(i)] = trSeconds;
+        const double signal = 1000.0 * (1.0 - e) * std::sin(angle) / (1.0 - std::cos(angle) * e);
+        for (int z = 0; z < nz; ++z)
+            for (int y = 0; y < ny; ++y)
+                for (int x = 0; x < nx; ++x)
+                    series.at(x, y, z, i) = signal;
+    }
+    series.updateLargestValue();
+    return series;
+}
+
+// Regression: with no finite trial the T1 search returned its random start, so an all-zero pixel
+// came back as T1 0.069 s and a pixel with one NaN image as a plausible T1.
+TEST(VfaFit, AllZeroAndNonFinitePixelsEndUnfittedAndAreCounted)
+{
+    ImageSeries series = uniformSeries(12, 12, 3, 1.0, 1.0);
+    for (int i = 0; i < series.images(); ++i)
+        for (int z = 0; z < 3; ++z)
+            series.at(5, 5, z, i) = 0.0;                               // row 5, column 5
+    series.at(7, 5, 1, 3) = std::numeric_limits<double>::quiet_NaN();  // row 5, column 7
+    FitSettings settings;
+    settings.slice = 2;
+    settings.slabHalfThickness = 1;
+    settings.threshold = -1.0;  // every pixel above it, the zero one too
+    util::WorkPool pool(2);
+    FitMaps maps;
+    ASSERT_TRUE(fitImageSeries(series, settings, pool, nullptr, {}, maps));
+    for (const int column : {5, 7}) {
+        EXPECT_FALSE(maps.fitted(5, column)) << column;
+        EXPECT_EQ(maps.t1Seconds[maps.index(5, column)], 0.0);
+    }
+    EXPECT_EQ(maps.noFiniteFit, 2);
+    EXPECT_EQ(maps.belowThreshold, 0);
+    EXPECT_EQ(maps.fittedPixels, 142);
+    EXPECT_NEAR(maps.t1Seconds[maps.index(5, 6)], 1.0, 0.05);
+}
+
+TEST(VfaFit, RangesAndWorkBeyondTheBoundsAreRefusedBeforeTheFit)
+{
+    const ImageSeries series = uniformSeries(8, 8, 3, 1.0, 1.0);
+    FitSettings settings;
+    settings.slice = 2;
+    util::WorkPool pool(1);
+    FitMaps maps;
+    EXPECT_EQ(b1GridCount(0.1, 1e300), std::numeric_limits<int>::max());
+    settings.b1Max = 1e6;
+    EXPECT_NE(fitImageSeries(series, settings, pool, nullptr, {}, maps).message().find("B1 range"),
+              std::string::npos);
+    settings.b1Max = 10.0;  // 100 grid values: the most
+    EXPECT_TRUE(fitImageSeries(series, settings, pool, nullptr, {}, maps));
+    settings.b1Max = 1.5;
+    settings.t1MinSeconds = 1e-6;
+    EXPECT_FALSE(fitImageSeries(series, settings, pool, nullptr, {}, maps));
+    settings.t1MinSeconds = 0.05;
+    MemoryBudget budget;
+    budget.bytes = 1000.0;
+    FitMaps untouched;
+    const util::Outcome tight = fitImageSeries(series, settings, pool, nullptr, {}, untouched, budget);
+    EXPECT_NE(tight.message().find("memory"), std::string::npos) << tight.message();
+    EXPECT_EQ(untouched.rows, 0);
+}
+
+TEST(VfaFit, GlobalRestrictionsHoldTheFinalT1AndAmplitudeAndCountThoseAtABound)
+{
+    // T1 4 s fitted in a range that ends at 2 s, amplitude 1000 under a maximum of 500; B1 fixed at
+    // its truth so that it cannot make up for T1.
+    const ImageSeries series = uniformSeries(10, 10, 3, 4.0, 1.0);
+    FitSettings settings;
+    settings.slice = 2;
+    settings.t1MaxSeconds = 2.0;
+    settings.b1Min = settings.b1Max = 1.0;
+    settings.amplitudeMax = 500.0;
+    util::WorkPool pool(2);
+    FitMaps maps;
+    ASSERT_TRUE(fitImageSeries(series, settings, pool, nullptr, {}, maps));
+    ASSERT_EQ(maps.fittedPixels, 100);
+    EXPECT_EQ(maps.t1AtBound, 100);
+    EXPECT_EQ(maps.amplitudeAtBound, 100);
+    for (std::size_t p = 0; p < 100; ++p) {
+        EXPECT_NEAR(maps.t1Seconds[p], 2.0, 1e-4);
+        EXPECT_EQ(maps.amplitude[p], 500.0);
+    }
 }
 
 TEST(VfaFit, RefusesASlabOutsideTheBlockAndABadDecidingImage)

@@ -6,8 +6,10 @@
 #include "support/scratch_directory.h"
 #include "ui/image_fit_window.h"
 #include "util/messages.h"
+#include "util/text_file.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QTest>
@@ -119,6 +121,46 @@ private slots:
         QCOMPARE(s.window->series().images(), 6);
         QCOMPARE(s.window->series().nz, 16);
         QVERIFY(s.messages.entries.empty());
+    }
+
+    void aFourDDataSetGivesItsDecayMaps()
+    {
+        Session s;
+        // 8^4 raw file: T2 25 ms for x < 4 and 50 ms beyond, echoes 4 ms apart, from the formula here.
+        std::vector<double> values;
+        for (int t = 0; t < 8; ++t)
+            for (int v = 0; v < 512; ++v)
+                values.push_back(900.0 * std::exp(-4.0 * t / (v % 8 < 4 ? 25.0 : 50.0)));
+        const std::filesystem::path data = s.dir.path() / "echoes.sgl";
+        QVERIFY(util::writeBinaryFile(data, imagefit::bigEndianFloats(values.data(), values.size())).ok());
+        s.set("Text5_0", "8");
+        s.set("Text5_1", "8");
+        s.set("Text5_2", "8");
+        auto* fourD = s.window->findChild<QCheckBox*>("Check1_2");
+        QVERIFY(fourD != nullptr);
+        QVERIFY(QTest::qWaitForWindowExposed(s.window.get()));
+        // On the box itself: the check box spans the row, its text only part of it.
+        QTest::mouseClick(fourD, Qt::LeftButton, {}, QPoint(6, fourD->height() / 2));
+        QVERIFY(fourD->isChecked());
+        QVERIFY(!s.window->findChild<QCheckBox*>("Check1_0")->isChecked());
+        QVERIFY(s.window->loadSeriesFrom(data));
+        QCOMPARE(s.window->series().images(), 8);
+        s.set("echo_ms", "4");
+        s.window->startFitting();
+        QVERIFY(s.messages.entries.empty());
+        QCOMPARE(s.window->decayMaps().fittedVoxels, 512);
+        QVERIFY(std::fabs(s.window->decayMaps().t2Ms[0] / 25.0 - 1.0) < 0.01);
+        QVERIFY(std::fabs(s.window->decayMaps().t2Ms[7] / 50.0 - 1.0) < 0.01);
+        for (const char* suffix : {"_trunc", "_INTEGRAL", "_MAX", "_T2", "_f"})
+            QVERIFY(std::filesystem::exists(s.dir.path() / (std::string("echoes") + suffix)));
+        if (const QByteArray shots = qgetenv("VELMORA_SCREENSHOT_DIR"); !shots.isEmpty())
+            s.window->grab().save(QString::fromLocal8Bit(shots) + "/image_fit_window_4d.png");
+        // Back to the image series layout: the 4-D set is not fitted as one.
+        auto* regular = s.window->findChild<QCheckBox*>("Check1_0");
+        QTest::mouseClick(regular, Qt::LeftButton, {}, QPoint(6, regular->height() / 2));
+        QVERIFY(!fourD->isChecked());
+        s.window->startFitting();
+        QCOMPARE(s.messages.entries.size(), std::size_t{1});
     }
 
     void stopStillWritesAndABadSlabIsRefused()
