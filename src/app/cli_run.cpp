@@ -252,6 +252,11 @@ int runCommand(const CliOptions& options)
     case workbench::StartOutcome::Refused:
         messages.show("the sequence was refused; nothing was run", kProgram);
         return kExitRunFailed;
+    case workbench::StartOutcome::StepRefused:
+        messages.show("the runs were done and their files kept, but a processing step refused (" +
+                          bench.records().chainRefusal + "); no spectra were written",
+                      kProgram);
+        return kExitRunFailed;
     case workbench::StartOutcome::Failed:
         messages.show("the run failed", kProgram);
         return kExitRunFailed;

@@ -3,6 +3,7 @@
 
 #include "processing/run_transform.h"
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <optional>
@@ -70,10 +71,108 @@ std::optional<int> wholeDwells(const Spectrum& values, engine::SampleRecord& scr
     return largest - 1 < np / 2 ? largest - 1 : largest - 1 - np;
 }
 
+// The line whose peak is point k: its place (in points, 0-based), its half width and its value at
+// its centre. An exponentially decaying line gives 1 / value = alpha + beta exp(2 pi i j / np) at
+// every point j near it, so the peak and its larger neighbour fix the pole -alpha / beta: its
+// angle is the place, its distance from the unit circle the width. The phase at the centre, where
+// an absorptive line is real, is interpolated between the two points: a real weight on the
+// spectrum (the power profile a correlation leaves) changes the sizes there but not the phases.
+struct LineAmplitude {
+    std::complex<double> amplitude;
+    double position = 0.0;
+    double halfWidth = 0.0;  // points
+};
+
+std::optional<LineAmplitude> lineAt(const Spectrum& s, std::size_t k)
+{
+    const std::size_t np = s.size();
+    const std::size_t m = std::abs(s[k - 1]) > std::abs(s[k + 1]) ? k - 1 : k + 1;
+    const auto u = [np](std::size_t j) { return std::polar(1.0, 2.0 * kPi * static_cast<double>(j) / np); };
+    const std::complex<double> ck = 1.0 / s[k], cm = 1.0 / s[m];
+    const std::complex<double> beta = (ck - cm) / (u(k) - u(m));
+    const std::complex<double> alpha = ck - beta * u(k);
+    if (std::abs(alpha) == 0.0 || std::abs(beta) == 0.0)
+        return std::nullopt;
+    // The pole: alpha + beta u = 0 at u = -alpha / beta.
+    double position = std::arg(-alpha / beta) * static_cast<double>(np) / (2.0 * kPi);
+    if (position < 0.0)
+        position += static_cast<double>(np);
+    if (std::abs(position - static_cast<double>(k)) > 1.0)
+        position = static_cast<double>(k);
+    // 1 / value = alpha (1 - z u): the line decays by |z| per sample.
+    const double decay = std::abs(beta / alpha);
+    const double halfWidth = decay < 1.0 ? -std::log(decay) * static_cast<double>(np) / (2.0 * kPi) : 0.0;
+    const double phaseK = std::arg(s[k]);
+    const double phaseM = phaseK + std::arg(s[m] / s[k]);
+    const double toward = (position - static_cast<double>(k)) / (static_cast<double>(m) - static_cast<double>(k));
+    const double phase = phaseK + std::clamp(toward, 0.0, 1.0) * (phaseM - phaseK);
+    return LineAmplitude{std::polar(std::abs(s[k]), phase), position, halfWidth};
+}
+
+// The phase slope, in radians per point, that the lines of the spectrum still carry: a weighted
+// straight line through the phases of the lines' amplitudes (each line's own shape, and the
+// power profile a correlation leaves on it, do not enter), unwrapped from group to group. Lines
+// above a tenth of the largest peak count. A neighbour's tail turns the phases of a close pair by
+// up to tens of degrees, in opposite senses, so lines closer than 20 half widths (where a tail is
+// still above 5 %) count as one group, with the phase of their summed amplitudes at their weighted
+// place; none below two groups.
+std::optional<double> residualSlope(const Spectrum& s)
+{
+    double largest = 0.0;
+    for (const std::complex<double>& v : s)
+        largest = std::max(largest, std::abs(v));
+    std::vector<LineAmplitude> lines;
+    for (std::size_t k = 1; k + 1 < s.size(); ++k) {
+        const double here = std::abs(s[k]);
+        if (here >= 0.1 * largest && here > std::abs(s[k - 1]) && here >= std::abs(s[k + 1]))
+            if (const std::optional<LineAmplitude> line = lineAt(s, k))
+                lines.push_back(*line);
+    }
+    std::vector<LineAmplitude> groups;
+    double weightedPlace = 0.0, weight = 0.0;
+    for (std::size_t l = 0; l < lines.size(); ++l) {
+        const bool joins = l > 0 && lines[l].position - lines[l - 1].position <
+                                        20.0 * std::max(lines[l].halfWidth, lines[l - 1].halfWidth);
+        if (!joins) {
+            if (weight > 0.0)
+                groups.back().position = weightedPlace / weight;
+            groups.push_back({});
+            weightedPlace = weight = 0.0;
+        }
+        groups.back().amplitude += lines[l].amplitude;
+        weightedPlace += std::abs(lines[l].amplitude) * lines[l].position;
+        weight += std::abs(lines[l].amplitude);
+    }
+    if (weight > 0.0)
+        groups.back().position = weightedPlace / weight;
+    lines = groups;
+    if (lines.size() < 2)
+        return std::nullopt;
+    std::vector<double> phase(lines.size());
+    phase[0] = std::arg(lines[0].amplitude);
+    for (std::size_t l = 1; l < lines.size(); ++l)
+        phase[l] = phase[l - 1] + std::arg(lines[l].amplitude / lines[l - 1].amplitude);
+
+    double w = 0.0, wx = 0.0, wy = 0.0, wxx = 0.0, wxy = 0.0;
+    for (std::size_t l = 0; l < lines.size(); ++l) {
+        const double weight = std::abs(lines[l].amplitude);
+        const double x = lines[l].position;
+        w += weight;
+        wx += weight * x;
+        wy += weight * phase[l];
+        wxx += weight * x * x;
+        wxy += weight * x * phase[l];
+    }
+    const double spread = w * wxx - wx * wx;
+    if (!(spread > 0.0))
+        return std::nullopt;
+    return (w * wxy - wx * wy) / spread;
+}
+
 }  // namespace
 
 bool correctPhaseRamp(engine::SampleRecord& record, int run, int pointCount, PhaseRamp& found,
-                      util::Messages& messages)
+                      util::Messages& messages, bool underPowerProfile)
 {
     if (pointCount < 2 || pointCount > record.lastSample()) {
         messages.show("The record of run " + std::to_string(run) + " holds fewer than the " +
@@ -116,6 +215,19 @@ bool correctPhaseRamp(engine::SampleRecord& record, int run, int pointCount, Pha
         }
     }
     found.delayDwells = (lo + hi) / 2.0;
+    // The energy before the start finds the fraction only where the spectrum reaches the band's
+    // edges: under the smooth power profile a correlation leaves, the FID's start is spread over a
+    // dwell or so and that minimum is pulled off by a tenth of a dwell. The lines' own phases then
+    // give what is left; two passes, as the first starts up to half a dwell away.
+    for (int pass = 0; underPowerProfile && pass < 2; ++pass) {
+        Spectrum turned(values.size());
+        for (std::size_t i = 0; i < values.size(); ++i)
+            turned[i] = values[i] * std::polar(1.0, -rampAt(i, values.size(), found.delayDwells));
+        const std::optional<double> slope = residualSlope(turned);
+        if (!slope)
+            break;
+        found.delayDwells += *slope * static_cast<double>(pointCount) / (2.0 * kPi);
+    }
     // The zero order turns the FID's first sample, the sum of the lines' amplitudes, onto the real axis.
     std::complex<double> sum;
     for (std::size_t i = 0; i < values.size(); ++i)

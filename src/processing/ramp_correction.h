@@ -2,7 +2,8 @@
 // correlation. A ramp across the spectrum is a delay of the FID behind it: a ramp of m turns from
 // one end of the spectrum to the other moves the FID by m dwells. The whole dwells are found where
 // the FID has its largest sample (an FID of absorptive lines is largest at its start), the fraction
-// of a dwell and the zero order as the phase that makes the spectrum most absorptive.
+// of a dwell where the FID leaves the least before its start, refined on a correlated spectrum by
+// the phases of its lines, and the zero order as the phase that makes the FID's first sample real.
 #pragma once
 
 #include "engine/run_records.h"
@@ -18,7 +19,9 @@ struct PhaseRamp {
 // Turns run `run` (points 1..np, a spectrum with its zero frequency at np/2 + 1 and its frequency
 // falling with the point index) back by the ramp found, leaving its lines absorptive. A silent
 // spectrum is left as it was. False (record unchanged) when np is not a transform length.
+// `underPowerProfile`: the spectrum was correlated with the acquisition pulse and carries its
+// smooth power profile; the fraction of a dwell then comes from the lines' phases.
 bool correctPhaseRamp(engine::SampleRecord& record, int run, int pointCount, PhaseRamp& found,
-                      util::Messages& messages);
+                      util::Messages& messages, bool underPowerProfile = false);
 
 }  // namespace velmora::processing

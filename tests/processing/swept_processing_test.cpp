@@ -201,8 +201,9 @@ TEST(MultiBandSwift, EachBandIsWeightedByItsOwnPower)
     EXPECT_NEAR(std::max(bands[0].peakPower, bands[1].peakPower), 1.0, 1e-12);
 
     ComplexSamples byBand = fid, whole = fid, outBands, outWhole;
-    ASSERT_TRUE(correlateBands(byBand, pulse, bands, messages));
-    ASSERT_TRUE(correlateBands(whole, pulse, wholePulse(pulse, kPoints), messages));
+    const SamplingPhase oneDwell{2.0 * kPi, 0.0};
+    ASSERT_TRUE(correlateBands(byBand, pulse, oneDwell, bands, messages));
+    ASSERT_TRUE(correlateBands(whole, pulse, oneDwell, wholePulse(pulse, kPoints), messages));
     ASSERT_TRUE(toCentredSpectrum(byBand, outBands, messages));
     ASSERT_TRUE(toCentredSpectrum(whole, outWhole, messages));
     for (const PulseBand& band : bands) {
