@@ -253,8 +253,8 @@ int runCommand(const CliOptions& options)
         messages.show("the sequence was refused; nothing was run", kProgram);
         return kExitRunFailed;
     case workbench::StartOutcome::StepRefused:
-        messages.show("the runs were done and their files kept, but a processing step refused (" +
-                          bench.records().chainRefusal + "); no spectra were written",
+        messages.show("the runs were done and their files kept, but a processing step refused; no spectra "
+                      "were written (the reason is above and in run-manifest.txt)",
                       kProgram);
         return kExitRunFailed;
     case workbench::StartOutcome::Failed:

@@ -73,9 +73,9 @@ std::optional<Prediction> predictionOf(const ChainInput& in)
             in.predictionOrder + " coefficients from " + std::to_string(in.pointCount) +
             " points: the order (Text14(18)) and the count (Text14(20)) must be whole numbers of at least 1, "
             "and the count plus three times the order at most np. " +
-            (oldValues ? std::string("1.5 and -2.6 are the values files written by earlier versions carry; ")
+            (oldValues ? std::string("1.5 and -2.6, which files written by earlier versions carry, never worked: ")
                        : std::string()) +
-            "Set Text14(18) to " + std::to_string(std::clamp((in.pointCount - 1) / 3, 1, kPredictionOrder)) +
+            "set Text14(18) to " + std::to_string(std::clamp((in.pointCount - 1) / 3, 1, kPredictionOrder)) +
             " and Text14(20) to " + std::to_string(kPredictionMissing) +
             " (or to the receiver delay in points, Text14(24)), or untick \"Linear Prediction\".",
         "Error!");
@@ -105,6 +105,37 @@ bool predictLeadingSamples(const ChainInput& in, int lastRun)
         }
     }
     return true;
+}
+
+// The real weight that "contin SWIFT" and "correlation" leave on each point of a spectrum: the
+// Wiener factor |P|^2 / (|P|^2 + floor) and |P|^2 over the peak power, P the pulse spectrum at the
+// point's mirrored row (the record holds the conjugate pulse). Empty when neither ran.
+std::vector<double> pulseProfile(const ChainInput& in)
+{
+    if (in.pulse == nullptr || !(in.on.correlation || in.on.continSwift))
+        return {};
+    const int np = in.pointCount;
+    const int last = std::min(np, static_cast<int>(in.pulse->spectrum.size()) - 1);
+    const auto power = [&](int row) {
+        const auto& p = in.pulse->spectrum[static_cast<std::size_t>(row)];
+        return p[0] * p[0] + p[1] * p[1];
+    };
+    double peak = 0.0;
+    for (int k = 1; k <= last; ++k)
+        peak = std::max(peak, power(k));
+    std::vector<double> profile(static_cast<std::size_t>(np), 1.0);
+    if (peak == 0.0)
+        return profile;  // a silent pulse: neither step changed the record
+    for (int k = 1; k <= last; ++k) {
+        const int mirror = np + 2 - k > np ? 1 : np + 2 - k;
+        const double q = power(mirror);
+        double& weight = profile[static_cast<std::size_t>(k - 1)];
+        if (in.on.continSwift)
+            weight *= q / (q + std::max(in.deconvolutionFloor, 1e-12) * peak);
+        if (in.on.correlation)
+            weight *= q / peak;
+    }
+    return profile;
 }
 
 // Re-sorting: the waveform step around a transform with the half-width pre-shift, then the
@@ -196,8 +227,9 @@ ChainResult runPostProcessingChain(const ChainInput& in)
             }
             PhaseRamp ramp;
             if (in.on.rampCorrection &&
-                !correctPhaseRamp(in.signal, r, in.pointCount, ramp, in.messages, in.on.correlation))
+                !correctPhaseRamp(in.signal, r, in.pointCount, ramp, in.messages, pulseProfile(in)))
                 return result;
+
         }
         if (in.on.swift2 && !runSwift2(in, r))
             return result;
