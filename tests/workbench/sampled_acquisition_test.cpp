@@ -8,12 +8,14 @@
 #include "util/number_format.h"
 #include "util/text_file.h"
 #include "workbench/experiment_pipeline.h"
+#include "workbench/file_commands.h"
 #include "workbench/result_tables.h"
 #include "workbench/workbench.h"
 
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
 #include <tuple>
@@ -443,6 +445,64 @@ TEST_F(SampledAcquisitionTest, ARefusedStepLeavesTheRunWithoutSpectraAndSaysWhy)
               manifest.lines.end());
 }
 
+
+// A silent shape of 256 elements without "# mother" under boxes left at np 1024 and at 1024 ms
+// (sw 1000 Hz): the shape fixes np at 256 and the step samples once per 1 ms element, so the
+// proton at 0.5 ppm (85 Hz) lands in the point nearest 85 Hz, and the untransformed record turns
+// at 85 Hz.
+TEST_F(SampledAcquisitionTest, AShapeWithoutMotherSamplesOncePerElementWhateverAtHeld)
+{
+    spins({0.5});
+    for (const bool swift : {true, false}) {
+        sequence(true);
+        bench.controls().setChecked(ctl::Swift, swift);
+        bench.controls().setText(ctl::PointCount, "1024");
+        bench.controls().setText(ctl::AcquisitionTime, "1024");
+        ASSERT_EQ(startExperiment(bench, false), StartOutcome::Completed);
+        if (swift) {
+            const std::vector<processing::SpectrumPeak> peaks =
+                processing::strongestPeaks(magnitude(), kWidthHz, 1);
+            ASSERT_EQ(peaks.size(), 1u);
+            EXPECT_NEAR(peaks[0].frequencyHz, 85.0, kWidthHz / kPoints / 2.0);
+        } else {
+            const util::TextFileContent table = util::readTextLines(dir.path() / "a_last_freq.dat");
+            ASSERT_TRUE(table.ok);
+            ASSERT_GE(table.lines.size(), 3u);
+            EXPECT_NEAR(std::stod(table.lines[2].substr(table.lines[2].find('\t') + 1)), 85.0, 1.0);
+        }
+    }
+}
+
+// Every step of the chain at the boxes' values of a new file, one at a time on the gapped sweep
+// example, gives spectra ("Load experimental data:" needs the user's data file and is left out).
+TEST_F(SampledAcquisitionTest, EveryChainStepAtItsDesignerValuesGivesSpectra)
+{
+    for (const char* name : {"swift_gapped.mol", "swift_gapped.psq", "hs1_gapped_acq.RF"})
+        std::filesystem::copy_file(std::filesystem::path(VELMORA_EXAMPLES_DIR) / name, dir.path() / name);
+    const model::ControlId steps[] = {ctl::ModelSpectrum,    ctl::ContinSwift,  ctl::SweepWaveform,
+                                      ctl::LinearPrediction, ctl::Noise,        ctl::PlotVectorEvolution,
+                                      ctl::Correlation,      ctl::RampCorrection, ctl::Swift2,
+                                      ctl::ReferenceDeconvolution, ctl::BSCompensation,
+                                      ctl::MultiBandSwift,   ctl::ReSort};
+    for (const model::ControlId step : steps) {
+        ASSERT_TRUE(openMolecule(bench, "swift_gapped.mol").wasRead());
+        ASSERT_TRUE(openSequence(bench, "swift_gapped.psq").wasRead());
+        const model::Controls designer;
+        for (const int box : {18, 20, 21, 4, 10})
+            EXPECT_EQ(bench.controls().text({"Text14", box}), designer.text({"Text14", box})) << box;
+        bench.controls().setChecked(ctl::ReceiverGapping, true);
+        const std::string named = model::Controls::nameOf(step);
+        const bool underSwift2 = named == model::Controls::nameOf(ctl::ReferenceDeconvolution) ||
+                                 named == model::Controls::nameOf(ctl::BSCompensation) ||
+                                 named == model::Controls::nameOf(ctl::MultiBandSwift);
+        bench.controls().setChecked(underSwift2 ? ctl::Swift2 : ctl::Swift, true);
+        bench.controls().setChecked(step, true);
+        EXPECT_EQ(startExperiment(bench, false), StartOutcome::Completed) << named;
+        EXPECT_TRUE(bench.records().spectraComputed) << named;
+        bench.controls().setChecked(step, false);
+        bench.controls().setChecked(underSwift2 ? ctl::Swift2 : ctl::Swift, false);
+    }
+}
 
 // The spectrum of a swept acquisition against the transform of the ideal pulse-acquire FID of the
 // same lines, written here: every line in the band within one point of its place and, once one
