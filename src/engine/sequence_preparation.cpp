@@ -237,9 +237,9 @@ void Preparer::setAcquisitionLength(double atMs, bool clip)
     const int step = sequence_.acquisitionStep();
     sequence_.step(step).delay = -element::kAcquisitionDelay;
     sequence_.elements().setValue(element::kAcquisitionDelay, atMs);
+    if (!clip)
+        return;
     for (const model::ChannelSetting& c : sequence_.step(step).channels) {
-        if (!clip)
-            break;
         const int m = model::PulseSequence::referencedElement(c.content);
         const bool pulse =
             (m >= element::kFirstPulse && m <= element::kLastPulse) || element::isShapedPulse(m);

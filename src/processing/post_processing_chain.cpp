@@ -19,9 +19,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <cstdint>
 #include <optional>
-#include <complex>
 #include <vector>
 
 namespace velmora::processing {
@@ -229,7 +229,6 @@ ChainResult runPostProcessingChain(const ChainInput& in)
             if (in.on.rampCorrection &&
                 !correctPhaseRamp(in.signal, r, in.pointCount, ramp, in.messages, pulseProfile(in)))
                 return result;
-
         }
         if (in.on.swift2 && !runSwift2(in, r))
             return result;
