@@ -544,7 +544,6 @@ TEST_P(SweptPhaseTest, EveryLineHasThePulseAcquirePlaceAndPhase)
                 best = k;
         return best;
     };
-    std::vector<int> at;
     std::vector<double> phaseDeg;
     std::complex<double> common;
     for (double p : ppm) {
@@ -556,8 +555,7 @@ TEST_P(SweptPhaseTest, EveryLineHasThePulseAcquirePlaceAndPhase)
         phaseDeg.push_back(std::arg(turn) * 180.0 / kPi);
     }
     // Each line within 10 degrees of the common phase, and what is left no ramp across the band
-    // (-45 degrees over sw at F = 4 with one dwell taken for the timing, -74 after the ramp
-    // correction's old estimate).
+    // (a whole dwell taken for the timing left half an element: -45 degrees over sw at F = 4).
     const double commonDeg = std::arg(common) * 180.0 / kPi;
     double sx = 0.0, sy = 0.0, sxx = 0.0, sxy = 0.0;
     for (std::size_t l = 0; l < ppm.size(); ++l) {
