@@ -252,6 +252,11 @@ int runCommand(const CliOptions& options)
     case workbench::StartOutcome::Refused:
         messages.show("the sequence was refused; nothing was run", kProgram);
         return kExitRunFailed;
+    case workbench::StartOutcome::StepRefused:
+        messages.show("the runs were done and their files kept, but a processing step refused; no spectra "
+                      "were written (the reason is above and in run-manifest.txt)",
+                      kProgram);
+        return kExitRunFailed;
     case workbench::StartOutcome::Failed:
         messages.show("the run failed", kProgram);
         return kExitRunFailed;

@@ -64,6 +64,8 @@ private:
     bool readRunSettings();
     bool settleRunCounts();
     bool settleAcquisitionStep();
+    void setAcquisitionLength(double atMs, bool clip);
+    bool settleSampledAcquisitionLength();
     bool computeArrayedValues();
     bool readArrayFile(double startValue);
     bool checkRelaxationTimes();
@@ -104,6 +106,7 @@ private:
     double increment_ = 0.0;
     bool incrementRead_ = false;
     bool shapeSetPointCount_ = false;
+    bool sampledShapeLengthPending_ = false;
 };
 
 bool Preparer::readNumber(model::ControlId id, std::string_view label, double& value)
@@ -219,8 +222,23 @@ bool Preparer::settleAcquisitionStep()
     double atMs = 0.0;
     if (!readNumber(ctl::AcquisitionTime, "at, ms", atMs))
         return false;
+    // A shaped pulse sampled inside the sequence fixes np itself; its step's length and clip wait
+    // for the settled np (settleSampledAcquisitionLength).
+    bool shaped = false;
+    for (const model::ChannelSetting& c : sequence_.step(step).channels)
+        shaped = shaped || element::isShapedPulse(model::PulseSequence::referencedElement(c.content));
+    sampledShapeLengthPending_ = shaped && step <= sequence_.stepCount();
+    setAcquisitionLength(atMs, !sampledShapeLengthPending_);
+    return true;
+}
+
+void Preparer::setAcquisitionLength(double atMs, bool clip)
+{
+    const int step = sequence_.acquisitionStep();
     sequence_.step(step).delay = -element::kAcquisitionDelay;
     sequence_.elements().setValue(element::kAcquisitionDelay, atMs);
+    if (!clip)
+        return;
     for (const model::ChannelSetting& c : sequence_.step(step).channels) {
         const int m = model::PulseSequence::referencedElement(c.content);
         const bool pulse =
@@ -230,6 +248,22 @@ bool Preparer::settleAcquisitionStep()
             messages_.show("pulselength is longer than at");
         }
     }
+}
+
+// After step 6: the step routine samples a shaped acquisition pulse once per element, each sample
+// one P-th of the step after the last, so the step must last the F x np samples at 1 / sw that
+// the spectra's axis assumes, and a pulse longer than that is clipped to it. The "at" box follows
+// np / sw as it stood before the shape fixed np (a shape of 256 elements under an np box of 1024
+// at 1000 Hz gave a 1024 ms step, samples 4 ms apart and every line at four times its frequency):
+// the step takes the settled length instead.
+bool Preparer::settleSampledAcquisitionLength()
+{
+    if (!sampledShapeLengthPending_)
+        return true;
+    const double sw = util::parseNumber(controls_.text(ctl::SpectralWidth)).value_or(0.0);
+    if (!(sw > 0.0))
+        return refuse("The spectral width sw (Text14(6)) must be above 0.");
+    setAcquisitionLength(run().oversampling * run().pointCount / util::toSingle(sw) * 1000.0, true);
     return true;
 }
 
@@ -760,7 +794,8 @@ std::optional<Preparation> Preparer::prepare()
 {
     const bool prepared = readRunSettings() && settleRunCounts() && settleAcquisitionStep() &&
                           computeArrayedValues() && checkRelaxationTimes() && checkSequenceElements() &&
-                          checkDurations() && loadShapes() && settlePointCount() && checkRates() &&
+                          checkDurations() && loadShapes() && settlePointCount() &&
+                          settleSampledAcquisitionLength() && checkRates() &&
                           checkSizes() && prepareAcquisitionPulse();
     if (!prepared)
         return std::nullopt;

@@ -13,7 +13,7 @@ namespace {
 // Designer texts of the Text14 boxes, index 0..26.
 constexpr std::string_view kText14[] = {
     "2",   " 1", "4", "170",  "100",  "127", "400", "637.5", "20",  "1000", "10", "31", "256",
-    "500", "10", "",  "1000", "3000", "1.5", "100", "-2.6",  "0.1", "16",   "1",  "0",  "ahs1p256_32_32.RF",
+    "500", "10", "",  "1000", "3000", "16",  "100", "1",     "0.1", "16",   "1",  "0",  "ahs1p256_32_32.RF",
     "1000"};
 
 // Captions of the Check1 switches, index 0..28. 25 and 26 are reserved and stay hidden.

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 namespace velmora::processing {
@@ -46,10 +47,13 @@ bool solve(std::vector<Complex>& m, std::vector<Complex>& v, int n)
 
 bool refillLeadingSamples(std::span<std::complex<double>> fid, int missing, int order)
 {
-    const int n = static_cast<int>(fid.size());
-    const int windows = n - missing - order;  // equations x[k] = sum_j b_j x[k + j], k = missing ..
-    if (missing <= 0 || order < 1 || windows < 2 * order)
+    // In 64 bits: an order and a count near the int range would overflow the difference.
+    const auto n = static_cast<std::int64_t>(fid.size());
+    // equations x[k] = sum_j b_j x[k + j], k = missing ..
+    const std::int64_t windowCount = n - std::int64_t{missing} - std::int64_t{order};
+    if (missing <= 0 || order < 1 || windowCount < 2 * std::int64_t{order})
         return false;
+    const int windows = static_cast<int>(windowCount);
     // Normal equations (A^H A) b = A^H y with row k of A = x[k + 1 .. k + order], y_k = x[k]. A
     // ridge far below the signal's power keeps them solvable when the order exceeds the number of
     // lines (the surplus coefficients are then free); the prediction of the data is not changed by it.

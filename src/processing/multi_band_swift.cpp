@@ -8,7 +8,6 @@ namespace velmora::processing {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979;
 
 double powerAt(const pulses::AcquisitionPulseTables& pulse, int index, int np)
 {
@@ -55,7 +54,7 @@ std::vector<PulseBand> pulseBands(const pulses::AcquisitionPulseTables& pulse, i
     return bands;
 }
 
-bool correlateBands(ComplexSamples& fid, const pulses::AcquisitionPulseTables& pulse,
+bool correlateBands(ComplexSamples& fid, const pulses::AcquisitionPulseTables& pulse, const SamplingPhase& timing,
                     const std::vector<PulseBand>& bands, util::Messages& messages)
 {
     if (std::none_of(bands.begin(), bands.end(), [](const PulseBand& b) { return b.peakPower > 0.0; }))
@@ -72,10 +71,9 @@ bool correlateBands(ComplexSamples& fid, const pulses::AcquisitionPulseTables& p
                                                       std::conj(recordedPulseSpectrum(pulse, i, np)) /
                                                       band.peakPower;
     }
-    // Sample n is taken at the end of dwell n: the phase step of one full turn across the spectrum,
-    // phi = (0.5 - k / np) 2 pi at point k, that follows the correlation of "swift".
+    // The phase step of the sampling's timing that follows the correlation of "swift".
     for (int i = 0; i < np; ++i)
-        correlated[static_cast<std::size_t>(i)] *= std::polar(1.0, -(0.5 - (i + 1.0) / np) * 2.0 * kPi);
+        correlated[static_cast<std::size_t>(i)] *= std::polar(1.0, -phaseStepAt(i + 1, np, timing));
     return toFid(correlated, fid, messages);
 }
 

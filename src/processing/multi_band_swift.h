@@ -7,6 +7,7 @@
 #pragma once
 
 #include "processing/centred_spectrum.h"
+#include "processing/phase_step.h"
 #include "pulses/acquisition_pulse.h"
 #include "util/messages.h"
 
@@ -30,9 +31,9 @@ std::complex<double> recordedPulseSpectrum(const pulses::AcquisitionPulseTables&
 
 // Replaces `fid` by the FID of its correlation with the pulse: the spectrum times the conjugate of
 // the recorded pulse spectrum, over the peak power of each band (one band spanning every point for
-// the whole pulse), then advanced by the dwell the sampling adds. False, with the reason shown and
-// the FID unchanged, when np is not a transform length.
-bool correlateBands(ComplexSamples& fid, const pulses::AcquisitionPulseTables& pulse,
+// the whole pulse), then turned by the phase step of the sampling's timing (`timing`, see
+// phase_step.h). False, with the reason shown and the FID unchanged, when np is not a transform length.
+bool correlateBands(ComplexSamples& fid, const pulses::AcquisitionPulseTables& pulse, const SamplingPhase& timing,
                     const std::vector<PulseBand>& bands, util::Messages& messages);
 
 // One band spanning every point, with the pulse's peak power.

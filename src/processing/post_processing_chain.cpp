@@ -14,10 +14,14 @@
 #include "processing/swept_deconvolution.h"
 #include "processing/swift2_processing.h"
 #include "processing/vector_evolution_map.h"
+#include "util/numeric_text.h"
 #include "util/text_file.h"
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
+#include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace velmora::processing {
@@ -43,28 +47,95 @@ void addNoise(const ChainInput& in, int lastRun)
     }
 }
 
+// The order and the count of "Linear Prediction" from its boxes: whole numbers of at least 1 with
+// count + 3 x order at most np, so that the fit has 2 x order windows of order + 1 known samples.
+// Checked in doubles and 64 bits before anything becomes an int. None, with the boxes named and
+// working values given, otherwise; sequence files written before carry 1.5 and -2.6, which never
+// gave a working step.
+struct Prediction {
+    int order = 0;
+    int missing = 0;
+};
+
+std::optional<Prediction> predictionOf(const ChainInput& in)
+{
+    const std::optional<double> order = util::parseNumber(in.predictionOrder);
+    const std::optional<double> missing = util::parseNumber(in.predictionMissing);
+    const auto whole = [](const std::optional<double>& v) {
+        return v && *v >= 1.0 && *v <= 1e15 && *v == std::floor(*v);
+    };
+    if (whole(order) && whole(missing) &&
+        static_cast<std::int64_t>(*missing) + 3 * static_cast<std::int64_t>(*order) <= in.pointCount)
+        return Prediction{static_cast<int>(*order), static_cast<int>(*missing)};
+    const bool oldValues = order == 1.5 && missing == -2.6;
+    in.messages.show(
+        "\"Linear Prediction\" cannot refill " + in.predictionMissing + " leading samples with " +
+            in.predictionOrder + " coefficients from " + std::to_string(in.pointCount) +
+            " points: the order (Text14(18)) and the count (Text14(20)) must be whole numbers of at least 1, "
+            "and the count plus three times the order at most np. " +
+            (oldValues ? std::string("1.5 and -2.6, which files written by earlier versions carry, never worked: ")
+                       : std::string()) +
+            "set Text14(18) to " + std::to_string(std::clamp((in.pointCount - 1) / 3, 1, kPredictionOrder)) +
+            " and Text14(20) to " + std::to_string(kPredictionMissing) +
+            " (or to the receiver delay in points, Text14(24)), or untick \"Linear Prediction\".",
+        "Error!");
+    return std::nullopt;
+}
+
 // Refills the leading samples of every run lost to the receiver delay.
 bool predictLeadingSamples(const ChainInput& in, int lastRun)
 {
+    const std::optional<Prediction> prediction = predictionOf(in);
+    if (!prediction)
+        return false;
     std::vector<std::complex<double>> fid(static_cast<std::size_t>(in.pointCount));
     for (int r = 0; r <= lastRun; ++r) {
         for (int k = 1; k <= in.pointCount; ++k)
             fid[static_cast<std::size_t>(k - 1)] = {in.signal.at(1, k, r), in.signal.at(2, k, r)};
-        if (!refillLeadingSamples(fid, in.predictionMissing, in.predictionOrder)) {
-            in.messages.show("\"Linear Prediction\" cannot refill " + std::to_string(in.predictionMissing) +
-                                 " samples with " + std::to_string(in.predictionOrder) +
-                                 " coefficients from " + std::to_string(in.pointCount) +
-                                 " points: the order (Text14(18)) must be at least 1 and leave twice as many "
-                                 "windows of known samples, and the count (Text14(20)) at least 1.",
+        if (!refillLeadingSamples(fid, prediction->missing, prediction->order)) {
+            in.messages.show("\"Linear Prediction\" cannot fit " + std::to_string(prediction->order) +
+                                 " coefficients to run " + std::to_string(r) +
+                                 " (Text14(18)): the record's samples leave the fit singular.",
                              "Error!");
             return false;
         }
-        for (int k = 1; k <= in.predictionMissing; ++k) {
+        for (int k = 1; k <= prediction->missing; ++k) {
             in.signal.at(1, k, r) = fid[static_cast<std::size_t>(k - 1)].real();
             in.signal.at(2, k, r) = fid[static_cast<std::size_t>(k - 1)].imag();
         }
     }
     return true;
+}
+
+// The real weight that "contin SWIFT" and "correlation" leave on each point of a spectrum: the
+// Wiener factor |P|^2 / (|P|^2 + floor) and |P|^2 over the peak power, P the pulse spectrum at the
+// point's mirrored row (the record holds the conjugate pulse). Empty when neither ran.
+std::vector<double> pulseProfile(const ChainInput& in)
+{
+    if (in.pulse == nullptr || !(in.on.correlation || in.on.continSwift))
+        return {};
+    const int np = in.pointCount;
+    const int last = std::min(np, static_cast<int>(in.pulse->spectrum.size()) - 1);
+    const auto power = [&](int row) {
+        const auto& p = in.pulse->spectrum[static_cast<std::size_t>(row)];
+        return p[0] * p[0] + p[1] * p[1];
+    };
+    double peak = 0.0;
+    for (int k = 1; k <= last; ++k)
+        peak = std::max(peak, power(k));
+    std::vector<double> profile(static_cast<std::size_t>(np), 1.0);
+    if (peak == 0.0)
+        return profile;  // a silent pulse: neither step changed the record
+    for (int k = 1; k <= last; ++k) {
+        const int mirror = np + 2 - k > np ? 1 : np + 2 - k;
+        const double q = power(mirror);
+        double& weight = profile[static_cast<std::size_t>(k - 1)];
+        if (in.on.continSwift)
+            weight *= q / (q + std::max(in.deconvolutionFloor, 1e-12) * peak);
+        if (in.on.correlation)
+            weight *= q / peak;
+    }
+    return profile;
 }
 
 // Re-sorting: the waveform step around a transform with the half-width pre-shift, then the
@@ -121,7 +192,7 @@ ChainResult runPostProcessingChain(const ChainInput& in)
     if (in.on.continSwift)
         for (int r = 0; r <= lastRun; ++r)
             if (!deconvolveSweptPulse(in.signal, r, in.pointCount, *in.pulse, in.deconvolutionFloor,
-                                      in.messages))
+                                      samplingPhase(in.pulseShare, in.oversampling, in.pointCount), in.messages))
                 return result;
     if (in.on.linearPrediction && !predictLeadingSamples(in, lastRun))
         return result;
@@ -151,12 +222,12 @@ ChainResult runPostProcessingChain(const ChainInput& in)
                 return result;
             if (in.on.correlation) {
                 correlateWithPulse(in.signal, r, in.pointCount, *in.pulse);
-                // Sample n is taken at the end of dwell n, one dwell after the time the transform
-                // gives it: a first-order phase of one full turn across the spectrum.
-                applyPhaseStep(in.signal, r, in.pointCount, 2.0 * kPi, 0.0);
+                const SamplingPhase timing = samplingPhase(in.pulseShare, in.oversampling, in.pointCount);
+                applyPhaseStep(in.signal, r, in.pointCount, timing.firstOrderRad, timing.zeroOrderRad);
             }
             PhaseRamp ramp;
-            if (in.on.rampCorrection && !correctPhaseRamp(in.signal, r, in.pointCount, ramp, in.messages))
+            if (in.on.rampCorrection &&
+                !correctPhaseRamp(in.signal, r, in.pointCount, ramp, in.messages, pulseProfile(in)))
                 return result;
         }
         if (in.on.swift2 && !runSwift2(in, r))

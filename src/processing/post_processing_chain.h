@@ -19,6 +19,13 @@
 
 namespace velmora::processing {
 
+// The designer values of the "Linear Prediction" boxes: 16 coefficients (Text14(18)), enough for
+// the lines of several coupled protons and fitted from np of 49 points up, and 1 leading sample
+// refilled (Text14(20)), the least the step refills: nothing is lost with the receiver delay at its
+// designer 0, and a fit of a sum of damped lines gives the first sample back.
+inline constexpr int kPredictionOrder = 16;
+inline constexpr int kPredictionMissing = 1;
+
 // The option check boxes the chain reads.
 struct ChainSwitches {
     bool modelSpectrum = false;           // "Model spectrum"
@@ -46,6 +53,8 @@ struct ChainInput {
     double dwellS = 0.0;                          // time between acquired points
     int pointCount = 0;                           // np
     int oversampling = 1;                         // F
+    // L: the share of the acquisition step its pulse fills (longest pulse length / step length)
+    double pulseShare = 1.0;
     int lastRun = 0;
     int arraySize = 0;      // Ni
     std::string arrayMode;  // "Add", "Mult" or an array file
@@ -56,8 +65,10 @@ struct ChainInput {
     double deconvolutionFloor = 0.01;
     double referenceWidthHz = 0.0;  // "reference deconvolution": the chosen line width, lb "Text14"(10)
     double b1PeakHz = 0.0;          // "B-Scomp": RF amplitude of the acquisition pulse at full amplitude
-    int predictionOrder = 16;                // "Linear Prediction": coefficients, "Text14"(18)
-    int predictionMissing = 0;               // leading samples it refills, "Text14"(20)
+    // "Linear Prediction": the texts of its boxes, the coefficients ("Text14"(18)) and the leading
+    // samples it refills ("Text14"(20))
+    std::string predictionOrder = "16";
+    std::string predictionMissing = "1";
     double noiseAmplitude = 0.0;             // "Text14"(4)
     long noiseSeed = 11;                     // "Text7"
     std::string objectProfile = "square";    // "Combo4"

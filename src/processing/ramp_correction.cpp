@@ -3,6 +3,7 @@
 
 #include "processing/run_transform.h"
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <optional>
@@ -70,10 +71,139 @@ std::optional<int> wholeDwells(const Spectrum& values, engine::SampleRecord& scr
     return largest - 1 < np / 2 ? largest - 1 : largest - 1 - np;
 }
 
+// The line whose peak is point k: its place (in points, 0-based), its half width and its value at
+// its centre. An exponentially decaying line gives 1 / value = alpha + beta exp(2 pi i j / np) at
+// every point j near it, so the peak and its larger neighbour m fix the pole -alpha / beta: its
+// angle is the place, its distance from the unit circle the width. The phase at the centre, where
+// an absorptive line is real, is interpolated between the two points: a real weight on the
+// spectrum (the power profile a correlation leaves) changes the sizes there but not the phases.
+struct LineAmplitude {
+    std::complex<double> amplitude;
+    double position = 0.0;
+    double halfWidth = 0.0;  // points
+};
+
+std::optional<LineAmplitude> lineAt(const Spectrum& s, std::size_t k)
+{
+    const std::size_t np = s.size();
+    const std::size_t m = std::abs(s[k - 1]) > std::abs(s[k + 1]) ? k - 1 : k + 1;
+    if (s[k] == 0.0 || s[m] == 0.0)
+        return std::nullopt;
+    const auto u = [np](std::size_t j) {
+        return std::polar(1.0, 2.0 * kPi * static_cast<double>(j) / static_cast<double>(np));
+    };
+    const std::complex<double> ck = 1.0 / s[k], cm = 1.0 / s[m];
+    const std::complex<double> beta = (ck - cm) / (u(k) - u(m));
+    const std::complex<double> alpha = ck - beta * u(k);
+    if (std::abs(alpha) == 0.0 || std::abs(beta) == 0.0)
+        return std::nullopt;
+    double position = std::arg(-alpha / beta) * static_cast<double>(np) / (2.0 * kPi);
+    if (position < 0.0)
+        position += static_cast<double>(np);
+    if (std::abs(position - static_cast<double>(k)) > 1.0)
+        position = static_cast<double>(k);
+    // 1 / value = alpha (1 - z u): the line decays by |z| = |beta / alpha| per sample.
+    const double decay = std::abs(beta / alpha);
+    const double halfWidth = decay < 1.0 ? -std::log(decay) * static_cast<double>(np) / (2.0 * kPi) : 0.0;
+    const double phaseK = std::arg(s[k]);
+    const double phaseM = phaseK + std::arg(s[m] / s[k]);
+    const double toward = (position - static_cast<double>(k)) / (static_cast<double>(m) - static_cast<double>(k));
+    const double phase = phaseK + std::clamp(toward, 0.0, 1.0) * (phaseM - phaseK);
+    return LineAmplitude{std::polar(std::abs(s[k]), phase), position, halfWidth};
+}
+
+// The phase slope, in radians per point, that the lines of the spectrum still carry: a weighted
+// straight line through the phases of the lines' amplitudes (each line's own shape, and the
+// power profile a correlation leaves on it, do not enter), unwrapped from group to group. Lines
+// above a tenth of the largest peak count. A neighbour's tail turns the phases of a close pair by
+// up to tens of degrees, in opposite senses, so lines closer than 20 half widths (where a tail is
+// still above 5 %) count as one group, with the phase of their summed amplitudes at their weighted
+// place; none below two groups.
+std::optional<double> residualSlope(const Spectrum& s)
+{
+    double largest = 0.0;
+    for (const std::complex<double>& v : s)
+        largest = std::max(largest, std::abs(v));
+    const std::size_t np = s.size();
+    std::vector<LineAmplitude> lines;
+    for (std::size_t k = 1; k + 1 < np; ++k) {
+        const double here = std::abs(s[k]);
+        if (here >= 0.1 * largest && here > std::abs(s[k - 1]) && here >= std::abs(s[k + 1]))
+            if (const std::optional<LineAmplitude> line = lineAt(s, k))
+                lines.push_back(*line);
+    }
+    if (lines.empty())
+        return std::nullopt;
+    // Groups of lines: lines closer than 20 half widths (where a tail is still above 5 %).
+    std::vector<std::size_t> groupOf(lines.size(), 0);
+    for (std::size_t l = 1; l < lines.size(); ++l)
+        groupOf[l] = groupOf[l - 1] + (lines[l].position - lines[l - 1].position <
+                                               20.0 * std::max(lines[l].halfWidth, lines[l - 1].halfWidth)
+                                           ? 0
+                                           : 1);
+    // A group's value is the sum of its lines' centre values, at their weighted place.
+    std::vector<LineAmplitude> groups;
+    std::size_t g = 0;
+    double weight = 0.0, place = 0.0;
+    for (std::size_t l = 0; l < lines.size(); ++l) {
+        if (l > 0 && groupOf[l] != groupOf[l - 1]) {
+            groups.back().position = place / weight;
+            ++g;
+        }
+        if (groups.size() == g) {
+            groups.push_back({});
+            weight = place = 0.0;
+        }
+        groups.back().amplitude += lines[l].amplitude;
+        weight += std::abs(lines[l].amplitude);
+        place += std::abs(lines[l].amplitude) * lines[l].position;
+    }
+    groups.back().position = place / weight;
+    lines = groups;
+    if (lines.size() < 2)
+        return std::nullopt;
+    std::vector<double> phase(lines.size());
+    phase[0] = std::arg(lines[0].amplitude);
+    for (std::size_t l = 1; l < lines.size(); ++l)
+        phase[l] = phase[l - 1] + std::arg(lines[l].amplitude / lines[l - 1].amplitude);
+
+    double w = 0.0, wx = 0.0, wy = 0.0, wxx = 0.0, wxy = 0.0;
+    for (std::size_t l = 0; l < lines.size(); ++l) {
+        const double weight = std::abs(lines[l].amplitude);
+        const double x = lines[l].position;
+        w += weight;
+        wx += weight * x;
+        wy += weight * phase[l];
+        wxx += weight * x * x;
+        wxy += weight * x * phase[l];
+    }
+    const double spread = w * wxx - wx * wx;
+    if (!(spread > 0.0))
+        return std::nullopt;
+    return (w * wxy - wx * wy) / spread;
+}
+
+// Turns the spectrum back by the ramp found and sets the zero order that makes the FID's first
+// sample, the sum of the lines' amplitudes, real.
+void turnBack(const Spectrum& values, PhaseRamp& found, engine::SampleRecord& record, int run)
+{
+    // The zero order turns the FID's first sample, the sum of the lines' amplitudes, onto the real axis.
+    std::complex<double> sum;
+    for (std::size_t i = 0; i < values.size(); ++i)
+        sum += values[i] * std::polar(1.0, -rampAt(i, values.size(), found.delayDwells));
+    found.zeroOrderRad = std::arg(sum);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const std::complex<double> turned =
+            values[i] * std::polar(1.0, -rampAt(i, values.size(), found.delayDwells) - found.zeroOrderRad);
+        record.at(1, static_cast<int>(i) + 1, run) = turned.real();
+        record.at(2, static_cast<int>(i) + 1, run) = turned.imag();
+    }
+}
+
 }  // namespace
 
 bool correctPhaseRamp(engine::SampleRecord& record, int run, int pointCount, PhaseRamp& found,
-                      util::Messages& messages)
+                      util::Messages& messages, std::span<const double> powerProfile)
 {
     if (pointCount < 2 || pointCount > record.lastSample()) {
         messages.show("The record of run " + std::to_string(run) + " holds fewer than the " +
@@ -93,6 +223,32 @@ bool correctPhaseRamp(engine::SampleRecord& record, int run, int pointCount, Pha
         return false;  // np is not a transform length; the reason was shown
     if (silent)
         return true;
+    if (powerProfile.size() == values.size()) {
+        // Under the smooth power profile a correlation or deconvolution leaves, the FID's start is
+        // spread over a dwell or more: its largest sample can lie dwells late, and the energy
+        // before the start is least a tenth of a dwell or more off (more when the lines have not
+        // decayed by the record's end). The lines' phases, for their part, carry each other's
+        // tails: a slope of their own of up to a few tenths of a dwell. The chain's phase step
+        // has put the record on the pulse's time axis to well within that, from the timing of
+        // element and sample, so only whole dwells are taken here: the whole number, within two
+        // dwells, after which the lines' phases are flattest.
+        found.delayDwells = 0.0;
+        double flattest = 0.0;
+        for (int whole : {0, 1, -1, 2, -2}) {
+            Spectrum turned(values.size());
+            for (std::size_t i = 0; i < values.size(); ++i)
+                turned[i] = values[i] * std::polar(1.0, -rampAt(i, values.size(), whole));
+            const std::optional<double> slope = residualSlope(turned);
+            if (!slope)
+                break;
+            if (whole == 0 || std::abs(*slope) < flattest) {
+                flattest = std::abs(*slope);
+                found.delayDwells = whole;
+            }
+        }
+        turnBack(values, found, record, run);
+        return true;
+    }
     // The fraction of a dwell: golden-section search, within half a dwell of the whole ones, for
     // the start that leaves the least before it.
     const double g = (std::sqrt(5.0) - 1.0) / 2.0;
@@ -116,17 +272,7 @@ bool correctPhaseRamp(engine::SampleRecord& record, int run, int pointCount, Pha
         }
     }
     found.delayDwells = (lo + hi) / 2.0;
-    // The zero order turns the FID's first sample, the sum of the lines' amplitudes, onto the real axis.
-    std::complex<double> sum;
-    for (std::size_t i = 0; i < values.size(); ++i)
-        sum += values[i] * std::polar(1.0, -rampAt(i, values.size(), found.delayDwells));
-    found.zeroOrderRad = std::arg(sum);
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        const std::complex<double> turned =
-            values[i] * std::polar(1.0, -rampAt(i, values.size(), found.delayDwells) - found.zeroOrderRad);
-        record.at(1, static_cast<int>(i) + 1, run) = turned.real();
-        record.at(2, static_cast<int>(i) + 1, run) = turned.imag();
-    }
+    turnBack(values, found, record, run);
     return true;
 }
 

@@ -10,7 +10,7 @@ namespace velmora::processing {
 
 bool deconvolveSweptPulse(engine::SampleRecord& record, int run, int pointCount,
                           const pulses::AcquisitionPulseTables& pulse, double regularisation,
-                          util::Messages& messages)
+                          const SamplingPhase& timing, util::Messages& messages)
 {
     const int last = std::min(pointCount, static_cast<int>(pulse.spectrum.size()) - 1);
     double peakPower = 0.0;
@@ -35,8 +35,8 @@ bool deconvolveSweptPulse(engine::SampleRecord& record, int run, int pointCount,
         record.at(1, k, run) = (x * p[0] - y * p[1]) / power;
         record.at(2, k, run) = (y * p[0] + x * p[1]) / power;
     }
-    // Sample n was taken at the end of dwell n: one dwell of delay, a full turn across the spectrum.
-    applyPhaseStep(record, run, pointCount, 2.0 * 3.14159265358979, 0.0);
+    // The record runs ahead of the pulse table by the sampling's timing (phase_step.h).
+    applyPhaseStep(record, run, pointCount, timing.firstOrderRad, timing.zeroOrderRad);
     if (!transformRun(record, run, pointCount, true, "y", "n", messages))
         return false;
     for (int k = 1; k <= pointCount; ++k) {

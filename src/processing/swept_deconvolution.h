@@ -5,16 +5,18 @@
 #pragma once
 
 #include "engine/run_records.h"
+#include "processing/phase_step.h"
 #include "pulses/acquisition_pulse.h"
 #include "util/messages.h"
 
 namespace velmora::processing {
 
 // Replaces samples 1..np of run `run` by the deconvolved FID. `regularisation` is the fraction of
-// the pulse's peak power added to every |pulse spectrum|^2 in the division. False (record
-// unchanged) when np is not a transform length; the reason was shown.
+// the pulse's peak power added to every |pulse spectrum|^2 in the division; `timing` is the phase
+// step of the sampling's timing (phase_step.h). False (record unchanged) when np is not a transform
+// length; the reason was shown.
 bool deconvolveSweptPulse(engine::SampleRecord& record, int run, int pointCount,
                           const pulses::AcquisitionPulseTables& pulse, double regularisation,
-                          util::Messages& messages);
+                          const SamplingPhase& timing, util::Messages& messages);
 
 }  // namespace velmora::processing

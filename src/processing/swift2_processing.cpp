@@ -13,8 +13,6 @@ namespace velmora::processing {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979;
-
 ComplexSamples runSamples(const engine::SampleRecord& record, int run, int np)
 {
     ComplexSamples values(static_cast<std::size_t>(np));
@@ -32,9 +30,10 @@ void storeSamples(engine::SampleRecord& record, int run, const ComplexSamples& v
 }
 
 // Takes the sweep's phase out of the record (`out`) or puts it back: the spectrum times the unit
-// phase of the recorded pulse spectrum, conjugated or not, with the one-dwell turn of the sampling.
-bool turnBySweepPhase(ComplexSamples& fid, const pulses::AcquisitionPulseTables& pulse, bool out,
-                      util::Messages& messages)
+// phase of the recorded pulse spectrum, conjugated or not, with the phase step of the sampling's
+// timing.
+bool turnBySweepPhase(ComplexSamples& fid, const pulses::AcquisitionPulseTables& pulse, const SamplingPhase& timing,
+                      bool out, util::Messages& messages)
 {
     ComplexSamples spectrum;
     if (!toCentredSpectrum(fid, spectrum, messages))
@@ -43,7 +42,7 @@ bool turnBySweepPhase(ComplexSamples& fid, const pulses::AcquisitionPulseTables&
     for (int i = 0; i < np; ++i) {
         const std::complex<double> q = recordedPulseSpectrum(pulse, i, np);
         const std::complex<double> unit = std::abs(q) > 0.0 ? q / std::abs(q) : 0.0;
-        const double dwellTurn = -(0.5 - (i + 1.0) / np) * 2.0 * kPi;
+        const double dwellTurn = -phaseStepAt(i + 1, np, timing);
         spectrum[static_cast<std::size_t>(i)] *=
             out ? std::conj(unit) * std::polar(1.0, dwellTurn) : unit * std::polar(1.0, -dwellTurn);
     }
@@ -88,21 +87,22 @@ bool runSwift2(const ChainInput& in, int run)
     }
     ComplexSamples fid = runSamples(in.signal, run, np);
     const bool sweptRecord = in.on.multiBandSwift || in.on.correlation;
+    const SamplingPhase timing = samplingPhase(in.pulseShare, in.oversampling, np);
     if (in.on.referenceDeconvolution || in.on.bsCompensation) {
-        if (sweptRecord && !turnBySweepPhase(fid, *in.pulse, true, in.messages))
+        if (sweptRecord && !turnBySweepPhase(fid, *in.pulse, timing, true, in.messages))
             return false;
         if (!correctLines(in, fid))
             return false;
-        if (sweptRecord && !turnBySweepPhase(fid, *in.pulse, false, in.messages))
+        if (sweptRecord && !turnBySweepPhase(fid, *in.pulse, timing, false, in.messages))
             return false;
     }
     // "MBSWIFT" is the correlation band by band; with it ticked the whole-pulse correlation would
     // weight the lines a second time, so it takes the place of "correlation".
     if (in.on.multiBandSwift) {
-        if (!correlateBands(fid, *in.pulse, pulseBands(*in.pulse, np, in.deconvolutionFloor), in.messages))
+        if (!correlateBands(fid, *in.pulse, timing, pulseBands(*in.pulse, np, in.deconvolutionFloor), in.messages))
             return false;
     } else if (in.on.correlation) {
-        if (!correlateBands(fid, *in.pulse, wholePulse(*in.pulse, np), in.messages))
+        if (!correlateBands(fid, *in.pulse, timing, wholePulse(*in.pulse, np), in.messages))
             return false;
     }
     storeSamples(in.signal, run, fid);

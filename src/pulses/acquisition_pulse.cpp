@@ -20,7 +20,10 @@ std::string sixDecimals(double x)
     return util::formatPattern(x, "#0.000000");
 }
 
-// Takes the replacement pulse: file rows 0..L become shape points 0..L (point 0 is not a point).
+// Takes the replacement pulse: the file's L element lines, read into rows 0..L-1, become shape
+// points 1..L (point 0 of a shape holds no element). Counting the rows as one more than read and
+// copying from row 1 would drop the first element, take the acquisition's pulse one element late
+// and warn about a file whose length is right.
 bool replaceShape(ShapeTable& shape, const AcquisitionPulseRequest& request, int samples,
                   util::Messages& messages)
 {
@@ -38,13 +41,15 @@ bool replaceShape(ShapeTable& shape, const AcquisitionPulseRequest& request, int
     const NumericReadResult result = readNumericTable(read, buffer, messages);
     if (!result.fileFound || result.tooBig)
         return false;
-    if (result.nextRow - 1 != samples)
+    if (result.nextRow != samples)
         messages.show("number of lines not match with np " + request.workingDirectory.string() +
-                      request.replacementName + "Error!");
+                      request.replacementName + ": the file has " + std::to_string(result.nextRow) +
+                      " elements, the acquisition samples " + std::to_string(samples) + "Error!");
     shape.points.assign(static_cast<std::size_t>(samples) + 1, {});
     for (int i = 1; i <= samples; ++i)
         for (int c = 0; c < 3; ++c)
-            shape.points[static_cast<std::size_t>(i)][static_cast<std::size_t>(c)] = buffer.at(i, c);
+            shape.points[static_cast<std::size_t>(i)][static_cast<std::size_t>(c)] =
+                i <= result.nextRow ? buffer.at(i - 1, c) : 0.0;
     return true;
 }
 

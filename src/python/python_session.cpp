@@ -178,6 +178,9 @@ void PythonSession::runClaimed(bool twoD, const Progress& progress)
         const std::string said = messagesSince(first);
         throw SessionError(said.empty() ? "the sequence was refused; nothing was run" : said);
     }
+    case workbench::StartOutcome::StepRefused:
+        throw SessionError("the runs were done, but a processing step refused: " +
+                           bench_.records().chainRefusal);
     case workbench::StartOutcome::Failed: {
         const std::string said = messagesSince(first);
         throw SessionError(said.empty() ? "the run failed" : said);

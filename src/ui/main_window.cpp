@@ -1120,6 +1120,9 @@ void MainWindow::start(bool twoD)
     case workbench::StartOutcome::Refused:
         statusBar()->showMessage("The sequence was refused; nothing was run.");
         break;
+    case workbench::StartOutcome::StepRefused:
+        statusBar()->showMessage("Runs finished in " + elapsed + withoutSpectraReason());
+        break;
     case workbench::StartOutcome::Failed:
         statusBar()->showMessage("The run failed.");
         break;

@@ -14,6 +14,7 @@
 #include "workbench/start_up.h"
 #include "workbench/workbench.h"
 
+#include <algorithm>
 #include <chrono>
 #include <new>
 #include <stdexcept>
@@ -148,6 +149,51 @@ double acquisitionB1Hz(const Workbench& bench, const engine::PreparedRun& run)
     return engine::rfAmplitudeRadPerS(powerDb) / (2.0 * 3.14159265358979);
 }
 
+// The share of the acquisition step its longest pulse fills: the pulse's elements then take that
+// share of each sample's interval, which sets where the chain puts them in time.
+double acquisitionPulseShare(const Workbench& bench, const engine::PreparedRun& run)
+{
+    const model::PulseSequence& sequence = bench.sequence();
+    const model::SequenceStep& step = sequence.step(sequence.acquisitionStep());
+    const double arrayed = run.arrayedValues.empty() ? 0.0 : run.arrayedValues.front();
+    double longestUs = 0.0;
+    for (const model::ChannelSetting& channel : step.channels)
+        if (channel.content != model::kDecouplingCode)
+            longestUs = std::max(longestUs, engine::referenceValue(channel.content, sequence.elements(),
+                                                                   run.settings.arrayedName, arrayed));
+    const double stepUs =
+        engine::referenceValue(step.delay, sequence.elements(), run.settings.arrayedName, arrayed) * 1000.0;
+    return stepUs > 0.0 ? std::min(longestUs / stepUs, 1.0) : 1.0;
+}
+
+// Passes every message on and keeps the last one: the reason a chain step refused.
+class LastMessage final : public util::Messages {
+public:
+    explicit LastMessage(util::Messages& shown) : shown_(shown) {}
+    void show(std::string_view text, std::string_view title = {}) override
+    {
+        last = text;
+        shown_.show(text, title);
+    }
+    std::string last;
+
+private:
+    util::Messages& shown_;
+};
+
+// A message on one line, for the manifest.
+std::string oneLine(std::string text)
+{
+    for (char& c : text)
+        if (c == '\r' || c == '\n' || c == '\t')
+            c = ' ';
+    std::string joined;
+    for (char c : text)
+        if (c != ' ' || joined.empty() || joined.back() != ' ')
+            joined += c;
+    return joined;
+}
+
 // A signal sampled during a pulse: decimated and turned to the synthesized sense once, then taken
 // through the post-processing chain from that copy (so that a Refresh processes it afresh), and
 // shown like synthesized spectra.
@@ -164,6 +210,8 @@ void processSampledRecord(Workbench& bench, RunRecords& records, const std::file
     }
     prepared.signal = *records.sampled;
     records.spectraComputed = false;
+    records.chainRefusal.clear();
+    LastMessage messages(bench.messages());
     const engine::SpinTables spins = engine::makeSpinTables(bench.spinSystem());
     // sw is the rate of the computed samples; the acquired points are F of them apart.
     const double sw = boxNumber(bench, model::ctl::SpectralWidth, 400.0) / run.oversampling;
@@ -175,6 +223,7 @@ void processSampledRecord(Workbench& bench, RunRecords& records, const std::file
         .dwellS = sw > 0.0 ? 1.0 / sw : 0.0,
         .pointCount = run.pointCount,
         .oversampling = run.oversampling,
+        .pulseShare = acquisitionPulseShare(bench, run),
         .lastRun = records.sampledLastRun,
         .arraySize = records.sampledArraySize,
         .arrayMode = bench.controls().caption(model::ctl::ArrayMethod),
@@ -183,8 +232,8 @@ void processSampledRecord(Workbench& bench, RunRecords& records, const std::file
         .deconvolutionFloor = boxNumber(bench, model::ctl::ProcessingBox21, 0.01),
         .referenceWidthHz = boxNumber(bench, model::ctl::LineBroadening1D, 0.0),
         .b1PeakHz = acquisitionB1Hz(bench, run),
-        .predictionOrder = util::roundToInt(boxNumber(bench, model::ctl::ProcessingBox18, 16.0)),
-        .predictionMissing = util::roundToInt(boxNumber(bench, model::ctl::ProcessingBox20, 0.0)),
+        .predictionOrder = bench.controls().text(model::ctl::ProcessingBox18),
+        .predictionMissing = bench.controls().text(model::ctl::ProcessingBox20),
         .noiseAmplitude = boxNumber(bench, model::ctl::NoiseAmplitude, 100.0),
         .noiseSeed = util::roundToInt(boxNumber(bench, model::ctl::NoiseSeed, 11.0)),
         .objectProfile = bench.controls().text(model::ctl::ObjectProfile),
@@ -192,12 +241,15 @@ void processSampledRecord(Workbench& bench, RunRecords& records, const std::file
         // A bare file name in the working directory, whatever folders the box names.
         .experimentalData = std::filesystem::path(bench.workingDirectory()) /
                             std::filesystem::path(bench.controls().text({"Text5", 0})).filename(),
-        .messages = bench.messages(),
+        .messages = messages,
         .random = bench.random(),
     };
     processing::ChainResult processed = processing::runPostProcessingChain(input);
-    if (!processed.done)
+    if (!processed.done) {
+        records.chainRefusal = messages.last.empty() ? std::string("a step of the processing refused")
+                                                     : oneLine(messages.last);
         return;
+    }
     run.lastRun = processed.lastRun;
     run.arraySize = processed.arraySize;
     records.spectraComputed = true;
@@ -384,6 +436,8 @@ std::string howItEnded(const RunRecords& records, StartOutcome outcome)
 {
     if (outcome == StartOutcome::Failed)
         return "failed (see the message shown)";
+    if (outcome == StartOutcome::StepRefused)
+        return "refused: " + records.chainRefusal;
     if (records.driver.stopped)
         return "stopped after " + std::to_string(records.driver.runsDone) + " of " +
                std::to_string(records.preparation->run.lastRun + 1) + " runs";
@@ -395,6 +449,8 @@ std::string whyWithoutSpectra(const Workbench& bench, const RunRecords& records,
 {
     if (records.spectraComputed)
         return {};
+    if (outcome == StartOutcome::StepRefused)
+        return "a step of the processing refused (see the ended line)";
     if (outcome != StartOutcome::Completed)
         return howItEnded(records, outcome);
     if (bench.sequence().acquisitionStep() < bench.sequence().stepCount() + 1)
@@ -435,6 +491,8 @@ std::string missingSpectraReason(const RunRecords& records)
         return {};
     if (records.driver.stopped)
         return "the run was stopped before they were computed";
+    if (!records.chainRefusal.empty())
+        return records.chainRefusal;
     if (records.sampled)
         return "a step of the processing of the signal sampled during a pulse was refused (see the message)";
     return "their computation was refused (see the message)";
@@ -498,6 +556,8 @@ StartOutcome startExperiment(Workbench& bench, bool twoD, const ExtraResults& al
         processRecords(bench, records, staging);
         if (records.driver.stopped)
             outcome = StartOutcome::Stopped;
+        else if (!records.chainRefusal.empty())
+            outcome = StartOutcome::StepRefused;
     } catch (const std::bad_alloc&) {
         // The size check lets through what should fit; memory taken by others since is refused here.
         records = RunRecords{};

@@ -26,6 +26,9 @@ struct RunRecords {
     processing::DisplayArrays display;     // what the 1D plot shows
     std::optional<processing::Map2D> map;  // the 2D map of a Start_2D
     bool spectraComputed = false;          // false when the spectra were refused or not yet made
+    // Why a step of the post-processing chain refused, in the words of its message; empty when
+    // none did. The runs' records and files stay; no spectra are made.
+    std::string chainRefusal;
     // The sampled record, decimated to np points and turned to the synthesized sense: what the
     // processing chain starts from again at every Refresh.
     std::optional<engine::SampleRecord> sampled;
@@ -47,6 +50,9 @@ enum class StartOutcome {
     Completed,  // every run done
     Stopped,    // Stop ended it; the runs done are recorded
     Refused,    // the preparation refused the sequence (its message was shown)
+    // The runs were done and their files kept, but a step of the post-processing chain refused
+    // (its message was shown): no spectra.
+    StepRefused,
     Failed,     // an error inside the run ("? error " + number was shown)
     Busy,       // a run is already in progress: nothing done
 };

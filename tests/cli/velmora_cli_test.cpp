@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -259,6 +260,66 @@ TEST_F(Cli, PngIsAUsageErrorInABuildWithoutDrawing)
     EXPECT_FALSE(std::filesystem::exists(inWork("prodop.dat"))) << "nothing was run";
 }
 #endif
+
+// The complex spectrum of run 0 in spectra.tsv (frequency, real, imaginary, ... per line).
+std::vector<std::complex<double>> run0Spectrum(const std::filesystem::path& table)
+{
+    std::vector<std::complex<double>> values;
+    for (const std::string& line : split(readBytes(table), "\r\n"))
+        if (!line.empty() && line[0] != '#') {
+            const std::vector<std::string> fields = split(line, "\t");
+            values.emplace_back(std::stod(fields.at(1)), std::stod(fields.at(2)));
+        }
+    return values;
+}
+
+// "correlate with:" the generator's file of the very pulse on the acquisition step: the same
+// spectrum as with the step's own pulse, without a warning about its length.
+TEST_F(Cli, CorrelatingWithTheAcquisitionPulsesOwnFileGivesItsSpectrum)
+{
+    copyExample("swift_gapped");
+    std::filesystem::copy_file(std::filesystem::path(VELMORA_EXAMPLES_DIR) / "hs1_gapped_acq.RF",
+                               inWork("hs1_gapped_acq.RF"));
+    const std::vector<std::string> swept = {"--mol", "swift_gapped.mol", "--psq", "swift_gapped.psq",
+                                            "--set", "Check1(8)=1",      "--set", "Check1(17)=1",
+                                            "--set", "Check1(20)=1",     "--quiet"};
+    ASSERT_EQ(runInWork(swept).status, 0);
+    const std::vector<std::complex<double>> own = run0Spectrum(inWork("spectra.tsv"));
+    std::vector<std::string> withFile = swept;
+    withFile.insert(withFile.end(), {"--set", "Check1(18)=1", "--set", "Text14(25)=hs1_gapped_acq"});
+    const Finished done = runInWork(withFile);
+    ASSERT_EQ(done.status, 0) << done.err;
+    EXPECT_FALSE(mentions(done.err, "number of lines")) << done.err;
+    const std::vector<std::complex<double>> correlated = run0Spectrum(inWork("spectra.tsv"));
+    ASSERT_EQ(correlated.size(), own.size());
+    std::complex<double> both;
+    double a2 = 0.0, b2 = 0.0;
+    for (std::size_t k = 0; k < own.size(); ++k) {
+        both += correlated[k] * std::conj(own[k]);
+        a2 += std::norm(correlated[k]);
+        b2 += std::norm(own[k]);
+    }
+    EXPECT_GT(std::abs(both) / std::sqrt(a2 * b2), 0.99);
+}
+
+// "Linear Prediction" with the values files of earlier versions carry refuses after the runs: the
+// run keeps its operator table, writes no spectra, says why in its manifest and exits with 1.
+TEST_F(Cli, AChainStepThatRefusesEndsTheRunAsRefused)
+{
+    copyExample("swift_gapped");
+    std::filesystem::copy_file(std::filesystem::path(VELMORA_EXAMPLES_DIR) / "hs1_gapped_acq.RF",
+                               inWork("hs1_gapped_acq.RF"));
+    const Finished done = runInWork({"--mol", "swift_gapped.mol", "--psq", "swift_gapped.psq", "--set",
+                                     "Check1(8)=1", "--set", "Check1(27)=1", "--set", "Text14(18)=1.5", "--set",
+                                     "Text14(20)=-2.6"});
+    EXPECT_EQ(done.status, 1);
+    EXPECT_TRUE(mentions(done.err, "Text14(18) to 16")) << done.err;
+    const std::string manifest = readBytes(inWork("run-manifest.txt"));
+    EXPECT_TRUE(mentions(manifest, "ended\trefused: \"Linear Prediction\"")) << manifest;
+    EXPECT_TRUE(mentions(manifest, "spectra\tnone")) << manifest;
+    EXPECT_TRUE(mentions(manifest, "file\tprodop.dat")) << manifest;
+    EXPECT_FALSE(std::filesystem::exists(inWork("spectra.tsv")));
+}
 
 TEST_F(Cli, ARunOnTheStartUpStateSucceedsAndSummarises)
 {

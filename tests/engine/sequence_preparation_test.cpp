@@ -350,8 +350,9 @@ TEST_F(PreparationTest, AcquisitionStepTakesD10AndClipsLongerPulses)
     const auto p = prepare();
     ASSERT_TRUE(p) << lastMessage();
     EXPECT_EQ(sequence.step(2).delay, -20.0);
-    EXPECT_EQ(sequence.elements().value(20), 500.0);
-    EXPECT_EQ(sequence.elements().value(51), 500000.0);
+    // The 256-element shape fixes np: the sampled step lasts np / sw (400 Hz), whatever "at" held.
+    EXPECT_EQ(sequence.elements().value(20), 640.0);
+    EXPECT_EQ(sequence.elements().value(51), 640000.0);
     ASSERT_FALSE(messages.entries.empty());
     EXPECT_EQ(messages.entries.front().text, "pulselength is longer than at");
     EXPECT_EQ(messages.entries.front().title, "");

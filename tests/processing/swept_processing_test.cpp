@@ -91,6 +91,35 @@ TEST(RampCorrection, ARampOfWholeAndPartDwellsComesBackAbsorptive)
     }
 }
 
+// Under the smooth power profile of a correlation the correction takes whole dwells only (the
+// chain's phase step has placed the record to within a fraction): a spectrum delayed by one or two
+// dwells comes back as it was (up to one zero-order phase), and one already in place stays.
+TEST(RampCorrection, UnderAPowerProfileWholeDwellsComeBack)
+{
+    std::vector<double> profile(kPoints);
+    engine::SampleRecord flat =
+        spectrumOf({{-300.0, 1.0, 10.0}, {-120.0, 0.8, 10.0}, {40.0, 1.0, 10.0}, {210.0, 0.9, 10.0}});
+    for (int k = 1; k <= kPoints; ++k) {
+        profile[static_cast<std::size_t>(k - 1)] = std::exp(-std::pow((k - kPoints / 2 - 1) / 90.0, 4.0));
+        for (int c = 1; c <= 2; ++c)
+            flat.at(c, k, 0) *= profile[static_cast<std::size_t>(k - 1)];
+    }
+    util::RecordedMessages messages;
+    for (const int dwells : {0, 1, -2}) {
+        engine::SampleRecord ramped = flat;
+        applyPhaseStep(ramped, 0, kPoints, 2.0 * kPi * dwells, 0.0);
+        PhaseRamp found;
+        ASSERT_TRUE(correctPhaseRamp(ramped, 0, kPoints, found, messages, profile));
+        EXPECT_EQ(found.delayDwells, dwells);
+        std::complex<double> common;
+        for (int k = 1; k <= kPoints; ++k)
+            common += std::complex<double>(ramped.at(1, k, 0), ramped.at(2, k, 0)) *
+                      std::complex<double>(flat.at(1, k, 0), -flat.at(2, k, 0));
+        applyPhaseStep(ramped, 0, kPoints, 0.0, std::arg(common));
+        EXPECT_LT(largestDifference(ramped, flat), 1e-9 * largestValue(flat)) << dwells;
+    }
+}
+
 ComplexSamples samplesOf(const engine::SampleRecord& record)
 {
     ComplexSamples values(kPoints);
@@ -201,8 +230,9 @@ TEST(MultiBandSwift, EachBandIsWeightedByItsOwnPower)
     EXPECT_NEAR(std::max(bands[0].peakPower, bands[1].peakPower), 1.0, 1e-12);
 
     ComplexSamples byBand = fid, whole = fid, outBands, outWhole;
-    ASSERT_TRUE(correlateBands(byBand, pulse, bands, messages));
-    ASSERT_TRUE(correlateBands(whole, pulse, wholePulse(pulse, kPoints), messages));
+    const SamplingPhase oneDwell{2.0 * kPi, 0.0};
+    ASSERT_TRUE(correlateBands(byBand, pulse, oneDwell, bands, messages));
+    ASSERT_TRUE(correlateBands(whole, pulse, oneDwell, wholePulse(pulse, kPoints), messages));
     ASSERT_TRUE(toCentredSpectrum(byBand, outBands, messages));
     ASSERT_TRUE(toCentredSpectrum(whole, outWhole, messages));
     for (const PulseBand& band : bands) {

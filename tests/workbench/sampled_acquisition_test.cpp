@@ -8,14 +8,17 @@
 #include "util/number_format.h"
 #include "util/text_file.h"
 #include "workbench/experiment_pipeline.h"
+#include "workbench/file_commands.h"
 #include "workbench/result_tables.h"
 #include "workbench/workbench.h"
 
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace velmora::workbench {
@@ -79,10 +82,9 @@ protected:
 
     // A gapped HS1 sweep over +-400 Hz in np gaps of two pulse and two silent elements, weak enough
     // for the linear regime, replaces the silent pulse; the receiver listens in the silent elements.
-    void sweptAcquisition(bool gapped = true)
+    void sweptAcquisition(bool gapped = true, int kPerGap = 4)
     {
-        constexpr int kPerGap = 4;
-        constexpr int kElements = kPoints * kPerGap;
+        const int kElements = kPoints * kPerGap;
         const double beta = 5.3;  // sech truncated at 1 %
         const double durationS = kPoints / kWidthHz;
         const double dtS = durationS / kElements;
@@ -92,7 +94,7 @@ protected:
             const double tau = 2.0 * (i + 0.5) / kElements - 1.0;
             const double offsetHz = 400.0 * std::tanh(beta * tau);
             phaseCycles += offsetHz * dtS;
-            const bool on = !gapped || i % kPerGap < 2;
+            const bool on = !gapped || i % kPerGap < kPerGap / 2;
             const double amplitude = on ? (gapped ? 0.4 : 0.2) / std::cosh(beta * tau) : 0.0;
             shape += std::to_string(std::fmod(phaseCycles, 1.0) * 360.0) + " " + std::to_string(amplitude) +
                      " 1\r\n";
@@ -426,7 +428,7 @@ TEST_F(SampledAcquisitionTest, ARefusedStepLeavesTheRunWithoutSpectraAndSaysWhy)
     ASSERT_TRUE(util::fileExists(dir.path() / "aFT_XY.dat"));
     sequence(true);
     bench.controls().setChecked(ctl::LoadExperimentalData, true);  // "nylon" is not in the folder
-    EXPECT_EQ(startExperiment(bench, false), StartOutcome::Completed);
+    EXPECT_EQ(startExperiment(bench, false), StartOutcome::StepRefused);
     EXPECT_FALSE(bench.records().spectraComputed);
     ASSERT_FALSE(messages.entries.empty());
     EXPECT_NE(messages.entries.back().text.find("nylon"), std::string::npos);
@@ -436,7 +438,141 @@ TEST_F(SampledAcquisitionTest, ARefusedStepLeavesTheRunWithoutSpectraAndSaysWhy)
     EXPECT_NE(std::find_if(manifest.lines.begin(), manifest.lines.end(),
                            [](const std::string& line) { return line.rfind("spectra\tnone: ", 0) == 0; }),
               manifest.lines.end());
+    EXPECT_NE(std::find_if(manifest.lines.begin(), manifest.lines.end(),
+                           [](const std::string& line) {
+                               return line.rfind("ended\trefused: ", 0) == 0 && line.find("nylon") != std::string::npos;
+                           }),
+              manifest.lines.end());
 }
+
+
+// A silent shape of 256 elements without "# mother" under boxes left at np 1024 and at 1024 ms
+// (sw 1000 Hz): the shape fixes np at 256 and the step samples once per 1 ms element, so the
+// proton at 0.5 ppm (85 Hz) lands in the point nearest 85 Hz, and the untransformed record turns
+// at 85 Hz.
+TEST_F(SampledAcquisitionTest, AShapeWithoutMotherSamplesOncePerElementWhateverAtHeld)
+{
+    spins({0.5});
+    for (const bool swift : {true, false}) {
+        sequence(true);
+        bench.controls().setChecked(ctl::Swift, swift);
+        bench.controls().setText(ctl::PointCount, "1024");
+        bench.controls().setText(ctl::AcquisitionTime, "1024");
+        ASSERT_EQ(startExperiment(bench, false), StartOutcome::Completed);
+        if (swift) {
+            const std::vector<processing::SpectrumPeak> peaks =
+                processing::strongestPeaks(magnitude(), kWidthHz, 1);
+            ASSERT_EQ(peaks.size(), 1u);
+            EXPECT_NEAR(peaks[0].frequencyHz, 85.0, kWidthHz / kPoints / 2.0);
+        } else {
+            const util::TextFileContent table = util::readTextLines(dir.path() / "a_last_freq.dat");
+            ASSERT_TRUE(table.ok);
+            ASSERT_GE(table.lines.size(), 3u);
+            EXPECT_NEAR(std::stod(table.lines[2].substr(table.lines[2].find('\t') + 1)), 85.0, 1.0);
+        }
+    }
+}
+
+// Every step of the chain at the boxes' values of a new file, one at a time on the gapped sweep
+// example, gives spectra ("Load experimental data:" needs the user's data file and is left out).
+TEST_F(SampledAcquisitionTest, EveryChainStepAtItsDesignerValuesGivesSpectra)
+{
+    for (const char* name : {"swift_gapped.mol", "swift_gapped.psq", "hs1_gapped_acq.RF"})
+        std::filesystem::copy_file(std::filesystem::path(VELMORA_EXAMPLES_DIR) / name, dir.path() / name);
+    const model::ControlId steps[] = {ctl::ModelSpectrum,    ctl::ContinSwift,  ctl::SweepWaveform,
+                                      ctl::LinearPrediction, ctl::Noise,        ctl::PlotVectorEvolution,
+                                      ctl::Correlation,      ctl::RampCorrection, ctl::Swift2,
+                                      ctl::ReferenceDeconvolution, ctl::BSCompensation,
+                                      ctl::MultiBandSwift,   ctl::ReSort};
+    for (const model::ControlId step : steps) {
+        ASSERT_TRUE(openMolecule(bench, "swift_gapped.mol").wasRead());
+        ASSERT_TRUE(openSequence(bench, "swift_gapped.psq").wasRead());
+        const model::Controls designer;
+        for (const int box : {18, 20, 21, 4, 10})
+            EXPECT_EQ(bench.controls().text({"Text14", box}), designer.text({"Text14", box})) << box;
+        bench.controls().setChecked(ctl::ReceiverGapping, true);
+        const std::string named = model::Controls::nameOf(step);
+        const bool underSwift2 = named == model::Controls::nameOf(ctl::ReferenceDeconvolution) ||
+                                 named == model::Controls::nameOf(ctl::BSCompensation) ||
+                                 named == model::Controls::nameOf(ctl::MultiBandSwift);
+        bench.controls().setChecked(underSwift2 ? ctl::Swift2 : ctl::Swift, true);
+        bench.controls().setChecked(step, true);
+        EXPECT_EQ(startExperiment(bench, false), StartOutcome::Completed) << named;
+        EXPECT_TRUE(bench.records().spectraComputed) << named;
+        bench.controls().setChecked(step, false);
+        bench.controls().setChecked(underSwift2 ? ctl::Swift2 : ctl::Swift, false);
+    }
+}
+
+// The spectrum of a swept acquisition against the transform of the ideal pulse-acquire FID of the
+// same lines, written here: every line in the band within one point of its place and, once one
+// common zero-order phase is taken out, within 10 degrees of its phase. Gapped sweeps with 4 and 8
+// computed samples per acquired point, T2 30 ms, with and without "ramp correction".
+class SweptPhaseTest : public SampledAcquisitionTest,
+                       public ::testing::WithParamInterface<std::tuple<int, bool>> {};
+
+TEST_P(SweptPhaseTest, EveryLineHasThePulseAcquirePlaceAndPhase)
+{
+    const auto [perPoint, ramp] = GetParam();
+    const std::vector<double> ppm = {-1.9, -1.0, -0.1, 0.8, 1.7};
+    spins(ppm);
+    for (int k = 0; k < static_cast<int>(ppm.size()); ++k)
+        bench.spinSystem().setT2Ms(k, 30.0);
+    bench.spinSystem().rebuild();
+    bench.controls().setChecked(ctl::T2Relaxation, true);
+    sequence(true);
+    sweptAcquisition(true, perPoint);
+    bench.controls().setChecked(ctl::RampCorrection, ramp);
+    ASSERT_EQ(startExperiment(bench, false), StartOutcome::Completed);
+    ASSERT_TRUE(bench.records().spectraComputed);
+    const std::vector<std::complex<double>> swept = spectrum();
+    // The ideal FID, x(n) = sum of exp((2 pi i f - 1 / T2) n / 1000 Hz), by a direct transform;
+    // point k holds (np/2 + 1 - k) x 1000 Hz / np (the spectra run from +sw/2 down).
+    constexpr double kPi = 3.14159265358979323846;
+    std::vector<std::complex<double>> ideal(kPoints);
+    for (int k = 0; k < kPoints; ++k)
+        for (int n = 0; n < kPoints; ++n)
+            for (double p : ppm)
+                ideal[static_cast<std::size_t>(k)] +=
+                    std::exp(std::complex<double>(-n / kWidthHz / 0.030,
+                                                  2.0 * kPi * n * (p * 170.0 / kWidthHz +
+                                                                   static_cast<double>(k - kPoints / 2) / kPoints)));
+    const auto peakNear = [](const std::vector<std::complex<double>>& s, int around) {
+        int best = around;
+        for (int k = around - 3; k <= around + 3; ++k)
+            if (std::abs(s[static_cast<std::size_t>(k)]) > std::abs(s[static_cast<std::size_t>(best)]))
+                best = k;
+        return best;
+    };
+    std::vector<double> phaseDeg;
+    std::complex<double> common;
+    for (double p : ppm) {
+        const int expected = kPoints / 2 - static_cast<int>(std::lround(p * 170.0 / kWidthHz * kPoints));
+        const int k = peakNear(ideal, expected);
+        EXPECT_LE(std::abs(peakNear(swept, k) - k), 1) << "line at " << p * 170.0 << " Hz";
+        const std::complex<double> turn = swept[static_cast<std::size_t>(k)] / ideal[static_cast<std::size_t>(k)];
+        common += turn / std::abs(turn);
+        phaseDeg.push_back(std::arg(turn) * 180.0 / kPi);
+    }
+    // Each line within 10 degrees of the common phase, and what is left no ramp across the band
+    // (a whole dwell taken for the timing left half an element: -45 degrees over sw at F = 4).
+    const double commonDeg = std::arg(common) * 180.0 / kPi;
+    double sx = 0.0, sy = 0.0, sxx = 0.0, sxy = 0.0;
+    for (std::size_t l = 0; l < ppm.size(); ++l) {
+        const double residual = std::remainder(phaseDeg[l] - commonDeg, 360.0);
+        EXPECT_LE(std::abs(residual), 10.0) << "line at " << ppm[l] * 170.0 << " Hz";
+        const double x = ppm[l] * 170.0 / kWidthHz;
+        sx += x;
+        sy += residual;
+        sxx += x * x;
+        sxy += x * residual;
+    }
+    const double n = static_cast<double>(ppm.size());
+    EXPECT_LE(std::abs((n * sxy - sx * sy) / (n * sxx - sx * sx)), 10.0) << "degrees over sw";
+}
+
+INSTANTIATE_TEST_SUITE_P(FourAndEightSamplesPerPoint, SweptPhaseTest,
+                         ::testing::Combine(::testing::Values(4, 8), ::testing::Bool()));
 
 }  // namespace
 }  // namespace velmora::workbench
