@@ -223,7 +223,9 @@ std::string endedText(const workbench::DispersionRun& run, const ExchangeOptions
     std::string text = "stopped after " + std::to_string(run.results.gridsDone) + " of " +
                        std::to_string(options.run.gridCount) + " grid(s)";
     if (run.results.partialGridPoints > 0)
-        text += " and " + std::to_string(run.results.partialGridPoints) + " point(s) of the next";
+        text += " and " + std::to_string(run.results.partialGridPoints) + " of " +
+                std::to_string(run.prepared->pointCount()) + " point(s) of grid " +
+                std::to_string(run.results.gridsDone + 1);
     return text;
 }
 
@@ -239,19 +241,21 @@ void printSummary(const workbench::DispersionRun& run, const ExchangeOptions& op
               << exchange::resultListHeader(prepared) << "\n";
     for (const std::string& item : exchange::resultListItems(run.results))
         std::cout << item << "\n";
-    // One fitted kex per line of the grid along tcp; the points of a line share it.
-    std::optional<double> lastFit;
-    for (const exchange::PointResult& p : points) {
-        if (!p.kexCalPerS || p.kexCalPerS == lastFit)
+    // One fitted kex per line of the grid along tcp (the points of a line share it), named by the
+    // value of the other sweep when it has several.
+    const bool alongFirst = prepared.first.name == "tcp" && prepared.first.valueCount >= 3;
+    const exchange::SweptParameter& across = alongFirst ? prepared.second : prepared.first;
+    for (int line = 0; line < across.valueCount; ++line) {
+        const auto point = static_cast<std::size_t>(alongFirst ? line * prepared.first.valueCount : line);
+        if (point >= points.size() || !points[point].kexCalPerS)
             continue;
-        lastFit = p.kexCalPerS;
+        const exchange::PointResult& p = points[point];
         std::cout << "Kex_cal: " << util::formatPattern(*p.kexCalPerS, "#0.0") << " +- "
                   << (p.kexCalErrorPerS ? util::formatPattern(*p.kexCalErrorPerS, "#0.0") : std::string("?"))
                   << " /s (standard error)";
-        if (prepared.first.name != "tcp" && prepared.first.valueCount > 1)
-            std::cout << " at " << prepared.first.name << " = " << util::formatGeneral(p.firstValue);
-        else if (prepared.second.name != "tcp" && prepared.second.valueCount > 1)
-            std::cout << " at " << prepared.second.name << " = " << util::formatGeneral(p.secondValue);
+        if (across.valueCount > 1)
+            std::cout << " at " << across.name << " = "
+                      << util::formatGeneral(alongFirst ? p.secondValue : p.firstValue);
         std::cout << "\n";
     }
     const auto lost = std::count_if(points.begin(), points.end(),

@@ -96,7 +96,7 @@ std::optional<std::string> dispersionTimeProblem(const PreparedDispersion& prepa
         return std::nullopt;
     const HistoryWork& h = slowest.history;
     char counts[160];
-    std::snprintf(counts, sizeof counts, "%d histories of %.0f pulse elements, %.0f delays and %.3g jumps each",
+    std::snprintf(counts, sizeof counts, "%d histories, each of %.0f pulse elements, %.0f delays and %.3g jumps",
                   kRepetitionsPerPoint, h.pulseElements, h.delays, h.delayJumps + h.pulseJumps);
     const bool jumpsDominate = h.delayJumps * kDelayJumpSeconds + h.pulseJumps * kPulseJumpSeconds >
                                h.pulseElements * kPulseElementSeconds + h.delays * kDelaySeconds;
