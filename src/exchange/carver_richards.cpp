@@ -72,7 +72,8 @@ Trial trial(std::span<const DispersionSample> samples, std::span<const double> w
     double mean = 0;
     double totalWeight = 0;
     for (std::size_t k = 0; k < samples.size(); ++k) {
-        residuals.push_back(samples[k].r2effPerS - exchangePart(kex, pa, deltaOmega, samples[k].pulseSpacingS));
+        residuals.push_back(samples[k].r2effPerS -
+                            exchangePart(kex, pa, deltaOmega, samples[k].pulseSpacingS));
         mean += weights[k] * residuals.back();
         totalWeight += weights[k];
     }

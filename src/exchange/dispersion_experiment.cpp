@@ -51,9 +51,10 @@ bool countsAllowed(const ExchangeSettings& exchange, util::Messages& messages)
     }
     if (first * second > kMostGridPoints) {
         messages.show("Ni = " + std::to_string(first - 1) + " and Ni2 = " + std::to_string(second - 1) +
-                          " make a grid of " + std::to_string(first) + " x " + std::to_string(second) + " = " +
-                          std::to_string(first * second) + " points; an exchange grid holds at most " +
-                          std::to_string(kMostGridPoints) + " points. Lower Ni or Ni2",
+                          " make a grid of " + std::to_string(first) + " x " + std::to_string(second) +
+                          " = " + std::to_string(first * second) +
+                          " points; an exchange grid holds at most " + std::to_string(kMostGridPoints) +
+                          " points. Lower Ni or Ni2",
                       "Error!");
         return false;
     }
@@ -162,8 +163,8 @@ Values PreparedDispersion::valuesAt(int point) const
 
 EchoTrain PreparedDispersion::trainFor(const Values& values) const
 {
-    return EchoTrain(values, pulse, phaseDigits, request.exchange.startMagnetisation, request.t1Relaxation,
-                     request.t2Relaxation);
+    return EchoTrain(values, pulse, pulseProfile, phaseDigits, request.exchange.startMagnetisation,
+                     request.t1Relaxation, request.t2Relaxation);
 }
 
 std::optional<PreparedDispersion> prepareDispersion(const DispersionRequest& request,
@@ -211,6 +212,7 @@ std::optional<PreparedDispersion> prepareDispersion(const DispersionRequest& req
             return std::nullopt;
         prepared.pulse = std::move(*pulse);
     }
+    prepared.pulseProfile = pulseProfileOf(prepared.pulse);
     if (const std::optional<std::string> problem = dispersionTimeProblem(prepared)) {
         messages.show(*problem, "Error!");
         return std::nullopt;
@@ -225,8 +227,8 @@ DispersionExperiment::DispersionExperiment(const PreparedDispersion& prepared, s
 
 // The 10 repetitions of one grid point, each a history from the point's own random stream; the
 // first grid also follows the spin that stays in site A. None once the running flag is cleared.
-std::optional<DispersionExperiment::Tally> DispersionExperiment::evaluate(int grid, int point,
-                                                                          const util::RunControl& control) const
+std::optional<DispersionExperiment::Tally>
+DispersionExperiment::evaluate(int grid, int point, const util::RunControl& control) const
 {
     if (!control.running())
         return std::nullopt;
@@ -303,8 +305,8 @@ bool DispersionExperiment::run(int gridCount, util::WorkPool& pool, util::RunCon
             control.yield();
             completed = completed && control.running();
         }
-        const auto done = static_cast<int>(
-            std::count_if(tallies.begin(), tallies.end(), [](const auto& tally) { return tally.has_value(); }));
+        const auto done = static_cast<int>(std::count_if(
+            tallies.begin(), tallies.end(), [](const auto& tally) { return tally.has_value(); }));
         if (done == 0)
             break;
         addToTotals(tallies);
@@ -359,7 +361,7 @@ void DispersionExperiment::publish()
         r.signalLost = !(r.x > kLeastSignalToNoise * errorX);
         r.r2effPerS = r.signalLost ? kNoRate : rate(r.x);
         r.rexPerS = r.r2effPerS - rate(r.x0);
-        r.r2effErrorPerS = r.signalLost ? kNoRate
+        r.r2effErrorPerS = r.signalLost            ? kNoRate
                            : r.sequenceSeconds > 0 ? errorX / (r.x * r.sequenceSeconds)
                                                    : 0.0;
         r.r2effRepPerS = total.sumRate / n;

@@ -47,6 +47,7 @@ struct PreparedDispersion {
     SweptParameter first;  // the inner index of the grid
     SweptParameter second;
     std::vector<PulseElement> pulse;  // one element for a hard pulse
+    PulseProfile pulseProfile;        // of `pulse`
     std::vector<int> phaseDigits;     // one per echo of the longest train
 
     int pointCount() const { return first.valueCount * second.valueCount; }

@@ -30,8 +30,9 @@ PointWork pointWork(const EchoTrain& train)
     PointWork work;
     work.history = train.work();
     const HistoryWork& h = work.history;
-    work.seconds = kRepetitionsPerPoint * (h.pulseElements * kPulseElementSeconds + h.delays * kDelaySeconds +
-                                           h.delayJumps * kDelayJumpSeconds + h.pulseJumps * kPulseJumpSeconds);
+    work.seconds =
+        kRepetitionsPerPoint * (h.pulseElements * kPulseElementSeconds + h.delays * kDelaySeconds +
+                                h.delayJumps * kDelayJumpSeconds + h.pulseJumps * kPulseJumpSeconds);
     return work;
 }
 
@@ -96,7 +97,8 @@ std::optional<std::string> dispersionTimeProblem(const PreparedDispersion& prepa
         return std::nullopt;
     const HistoryWork& h = slowest.history;
     char counts[160];
-    std::snprintf(counts, sizeof counts, "%d histories, each of %.0f pulse elements, %.0f delays and %.3g jumps",
+    std::snprintf(counts, sizeof counts,
+                  "%d histories, each of %.0f pulse elements, %.0f delays and %.3g jumps",
                   kRepetitionsPerPoint, h.pulseElements, h.delays, h.delayJumps + h.pulseJumps);
     const bool jumpsDominate = h.delayJumps * kDelayJumpSeconds + h.pulseJumps * kPulseJumpSeconds >
                                h.pulseElements * kPulseElementSeconds + h.delays * kDelaySeconds;

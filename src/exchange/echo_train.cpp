@@ -64,9 +64,27 @@ Magnetisation startMagnetisation(const Values& values, std::string_view startNam
     return {kFullMagnetisation, 0, 0};
 }
 
+PulseProfile pulseProfileOf(std::span<const PulseElement> elements)
+{
+    PulseProfile profile;
+    for (const PulseElement& element : elements) {
+        profile.relativeTotal += element.relativeDuration;
+        profile.relativeLongest = std::max(profile.relativeLongest, element.relativeDuration);
+    }
+    return profile;
+}
+
 EchoTrain::EchoTrain(const Values& values, std::span<const PulseElement> elements,
                      std::span<const int> phaseDigits, std::string_view startName, bool t1Relaxation,
                      bool t2Relaxation)
+    : EchoTrain(values, elements, pulseProfileOf(elements), phaseDigits, startName, t1Relaxation,
+                t2Relaxation)
+{
+}
+
+EchoTrain::EchoTrain(const Values& values, std::span<const PulseElement> elements,
+                     const PulseProfile& profile, std::span<const int> phaseDigits,
+                     std::string_view startName, bool t1Relaxation, bool t2Relaxation)
     : elements_(elements), phaseDigits_(phaseDigits), start_(startMagnetisation(values, startName)),
       delayUs_(values[ExchangeSettings::Tcp]), pulseUs_(values[ExchangeSettings::Tp]),
       omega1RadPerS_(kTwoPi * values[ExchangeSettings::W1]), kexPerS_(values[ExchangeSettings::Kex]),
@@ -80,11 +98,8 @@ EchoTrain::EchoTrain(const Values& values, std::span<const PulseElement> element
     sites_[1] = {-half - carrier, kTwoPi * (carrier + half), values[ExchangeSettings::T1SiteB],
                  values[ExchangeSettings::T2SiteB]};
     elementScale_ = elements_.empty() ? 0 : pulseUs_ / static_cast<double>(elements_.size());
-    double longestIntervalUs = delayUs_;
-    for (const PulseElement& element : elements_) {
-        pulseLengthUs_ += elementScale_ * element.relativeDuration;
-        longestIntervalUs = std::max(longestIntervalUs, elementScale_ * element.relativeDuration);
-    }
+    pulseLengthUs_ = elementScale_ * profile.relativeTotal;
+    const double longestIntervalUs = std::max(delayUs_, elementScale_ * profile.relativeLongest);
     const double fastestRatePerS = kexPerS_ * std::max(pa_, 1 - pa_);
     jumpBound_ = static_cast<std::int64_t>(std::min(
         kMostJumpsPerInterval, kJumpMargin + kJumpExcess * fastestRatePerS * longestIntervalUs * 1e-6));

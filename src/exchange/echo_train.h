@@ -44,6 +44,13 @@ struct HistoryWork {
     double pulseJumps = 0;
 };
 
+// What every train of one pulse shape needs of all its elements, summed once for a grid.
+struct PulseProfile {
+    double relativeTotal = 0;    // the relative durations summed
+    double relativeLongest = 0;  // the longest relative duration
+};
+PulseProfile pulseProfileOf(std::span<const PulseElement> elements);
+
 // Start vector for "Ix", "Iy", "Iz", "Iz_Angle_Ix" and "Ixz_AdiabRot" (any other text: "Ix").
 Magnetisation startMagnetisation(const Values& values, std::string_view startName);
 
@@ -53,6 +60,11 @@ public:
     // of every echo (0 x, 1 y, 2 -x, 3 -y; missing digits are x). Both must outlive the train.
     EchoTrain(const Values& values, std::span<const PulseElement> elements, std::span<const int> phaseDigits,
               std::string_view startName, bool t1Relaxation, bool t2Relaxation);
+    // The same with the elements' profile known (pulseProfileOf(elements)), so that the trains of
+    // a grid do not go through a long shaped pulse once each.
+    EchoTrain(const Values& values, std::span<const PulseElement> elements, const PulseProfile& profile,
+              std::span<const int> phaseDigits, std::string_view startName, bool t1Relaxation,
+              bool t2Relaxation);
 
     // One random jump history from the start magnetisation to the end of the train; the result is
     // the final magnetisation along the start direction over its start size (1 = no loss).
@@ -95,7 +107,7 @@ private:
     std::span<const int> phaseDigits_;
     Magnetisation start_{};
     double delayUs_ = 0;
-    double pulseUs_ = 0;       // Tp
+    double pulseUs_ = 0;        // Tp
     double pulseLengthUs_ = 0;  // the elements' durations summed
     double elementScale_ = 0;  // element duration per unit of relative duration, microseconds
     double omega1RadPerS_ = 0;

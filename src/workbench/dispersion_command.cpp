@@ -42,9 +42,9 @@ std::optional<std::string> capacityProblem(const exchange::PreparedDispersion& p
     const std::string grid = "The exchange grid of " + std::to_string(prepared.pointCount()) + " points";
     if (const std::optional<std::uint64_t> memory = capacity.memoryLeft();
         memory && work.memoryBytes > static_cast<double>(*memory))
-        return grid + " needs " + engine::byteText(work.memoryBytes) + " of memory for its results, but only " +
-               engine::byteText(static_cast<double>(*memory)) + " are available (" +
-               capacity.memoryLimitName() + "). Lower Ni or Ni2.";
+        return grid + " needs " + engine::byteText(work.memoryBytes) +
+               " of memory for its results, but only " + engine::byteText(static_cast<double>(*memory)) +
+               " are available (" + capacity.memoryLimitName() + "). Lower Ni or Ni2.";
     if (capacity.diskFree && work.tableBytes > static_cast<double>(*capacity.diskFree))
         return grid + " needs " + engine::byteText(work.tableBytes) + " for its results file, but only " +
                engine::byteText(static_cast<double>(*capacity.diskFree)) +
@@ -88,7 +88,8 @@ DispersionRun runDispersionCommand(Workbench& bench, const DispersionRunOptions&
             control.stop();
             return run;
         }
-        if (const std::optional<std::string> problem = capacityProblem(*run.prepared, bench.workingDirectory())) {
+        if (const std::optional<std::string> problem =
+                capacityProblem(*run.prepared, bench.workingDirectory())) {
             bench.messages().show(*problem, "Error!");
             run.prepared.reset();
             control.stop();
@@ -130,7 +131,8 @@ DispersionRun runDispersionCommand(Workbench& bench, const DispersionRunOptions&
                     listeners.points(grid, pointsDone, points);
             });
         run.results = experiment.results();
-        run.outcome = completed && run.failure.empty() ? DispersionOutcome::Completed : DispersionOutcome::Stopped;
+        run.outcome =
+            completed && run.failure.empty() ? DispersionOutcome::Completed : DispersionOutcome::Stopped;
     } catch (const std::bad_alloc&) {
         run.failure = "the exchange experiment ran out of memory";
         bench.messages().show("The exchange experiment ran out of memory and was abandoned" +
@@ -141,8 +143,9 @@ DispersionRun runDispersionCommand(Workbench& bench, const DispersionRunOptions&
     } catch (const std::system_error& failure) {
         // Threads the system would not give.
         run.failure = failure.what();
-        bench.messages().show("The exchange experiment could not start its " + std::to_string(bench.threads()) +
-                                  " threads (" + failure.what() + "); nothing was written. Use fewer threads.",
+        bench.messages().show("The exchange experiment could not start its " +
+                                  std::to_string(bench.threads()) + " threads (" + failure.what() +
+                                  "); nothing was written. Use fewer threads.",
                               "Error!");
     }
     if (!run.failure.empty()) {

@@ -81,9 +81,14 @@ TEST_F(ExchangeCli, HostileSettingsAreRefusedBeforeAnyFileIsTouched)
     scratch.writeBytes("exchange.dat", earlier);
     std::filesystem::copy_file(std::filesystem::path(VELMORA_EXAMPLES_DIR) / "cpmg_dispersion.psq",
                                scratch.path() / "cpmg_dispersion.psq");
-    const std::vector<std::vector<std::string>> hostile = {
-        {"tcp=1e12"},      {"kex=1e300"}, {"step=1e300"},           {"Ni=2147483647"},
-        {"Ni=46340", "Ni2=46340"}, {"Necho=1e10"}, {"ShapedPulse=/etc/hostname"}, {"ShapedPulse=../outside.RF"}};
+    const std::vector<std::vector<std::string>> hostile = {{"tcp=1e12"},
+                                                           {"kex=1e300"},
+                                                           {"step=1e300"},
+                                                           {"Ni=2147483647"},
+                                                           {"Ni=46340", "Ni2=46340"},
+                                                           {"Necho=1e10"},
+                                                           {"ShapedPulse=/etc/hostname"},
+                                                           {"ShapedPulse=../outside.RF"}};
     for (const std::vector<std::string>& assignments : hostile) {
         std::vector<std::string> options{"--psq", "cpmg_dispersion.psq", "--grids", "1"};
         for (const std::string& assignment : assignments)

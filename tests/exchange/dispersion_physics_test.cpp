@@ -216,7 +216,8 @@ TEST(DispersionPhysics, TheFitWeighsRatesByTheirErrorsAndItsKexErrorMatchesTheSc
     for (int t = 0; t < trials; ++t) {
         std::vector<DispersionSample> noisy = exact;
         for (DispersionSample& sample : noisy)
-            sample.r2effPerS += std::sqrt(-2 * std::log(1 - random.next())) * std::cos(kTwoPi * random.next());
+            sample.r2effPerS +=
+                std::sqrt(-2 * std::log(1 - random.next())) * std::cos(kTwoPi * random.next());
         const double kex = fitExchangeRate(noisy, sites.pa, deltaOmega)->kexPerS;
         sum += kex;
         sumSquares += kex * kex;
@@ -320,8 +321,9 @@ TEST(DispersionExperiment, APointWhoseSignalIsLostHasNoRateAndStaysOutOfTheFit)
     ASSERT_TRUE(experiment.run(100, pool, control, {}, {}));
     const std::vector<PointResult>& points = experiment.results().points;
     const double longestTauS = (3984 + 1) * 1e-6;
-    const double trueX = std::exp(-blochMcConnellRate(TwoSites{1000}, longestTauS, 10) * 2 * longestTauS * 10);
-    ASSERT_LT(trueX, 0.01) << "the reference signal must lie below the noise of 1000 histories (about 0.01)";
+    const double trueX =
+        std::exp(-blochMcConnellRate(TwoSites{1000}, longestTauS, 10) * 2 * longestTauS * 10);
+    ASSERT_LT(trueX, 0.01) << "the reference signal must lie below the noise of 1000 histories";
     EXPECT_TRUE(points.back().signalLost) << "X " << points.back().x;
     EXPECT_TRUE(std::isnan(points.back().r2effPerS));
     std::vector<std::string> fields;

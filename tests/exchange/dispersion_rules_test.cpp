@@ -121,7 +121,8 @@ TEST(DispersionRules, AShapedPulseNameWithAFolderIsRefusedUnread)
     velmora::testing::ScratchDirectory dir;
     std::filesystem::create_directory(dir.path() / "work");
     dir.writeBytes("outside.RF", "# one element\r\n0 1023 1\r\n");
-    for (const std::string& name : std::vector<std::string>{"../outside.RF", (dir.path() / "outside.RF").string()}) {
+    for (const std::string& name :
+         std::vector<std::string>{"../outside.RF", (dir.path() / "outside.RF").string()}) {
         DispersionRequest request = smallGrid();
         request.exchange.shapedPulse = name;
         util::RecordedMessages messages;
@@ -215,11 +216,12 @@ TEST(DispersionRules, StopKeepsTheFinishedPointsOfTheUnfinishedGrid)
     ASSERT_TRUE(control.tryStart());
     int batches = 0;
     int tables = 0;
-    const bool completed = experiment.run(5, pool, control, [&](const DispersionResults&) { ++tables; },
-                                          [&](int grid, int) {
-                                              if (++batches == 8 && grid == 2)
-                                                  control.stop();
-                                          });
+    const bool completed = experiment.run(
+        5, pool, control, [&](const DispersionResults&) { ++tables; },
+        [&](int grid, int) {
+            if (++batches == 8 && grid == 2)
+                control.stop();
+        });
     EXPECT_FALSE(completed);
     EXPECT_EQ(batches, 8) << "no point after the stop";
     EXPECT_EQ(tables, 2) << "the first grid, then the two points of the second";
@@ -268,9 +270,10 @@ TEST(DispersionTable, HeaderParameterEntriesAndOneLinePerPoint)
     const util::TextFileContent file = util::readTextLines(dir.path() / "exchange.dat");
     ASSERT_TRUE(file.ok);
     ASSERT_EQ(file.lines.size(), 16u) << "header, 6 points, then the 9 entries left";
-    EXPECT_EQ(file.lines[0],
-              "Parameters\tKex\tch_shift\tRex\tX\tX0\terr%\tRab\tRba\tPa\tKex_cal\tR2eff\tR2eff_rep\tR2eff_se\t"
-              "Kex_cal_se");
+    EXPECT_EQ(
+        file.lines[0],
+        "Parameters\tKex\tch_shift\tRex\tX\tX0\terr%\tRab\tRba\tPa\tKex_cal\tR2eff\tR2eff_rep\tR2eff_se\t"
+        "Kex_cal_se");
     EXPECT_EQ(file.lines[1].substr(0, 16), "_______________\t") << "no shaped pulse";
     EXPECT_EQ(file.lines[2].substr(0, 16), "ch_shift=_array\t");
     EXPECT_EQ(file.lines[3].substr(0, 16), "Necho=________8\t");
