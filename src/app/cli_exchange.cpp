@@ -5,6 +5,7 @@
 #include "app/cli_start_up.h"
 #include "exchange/dispersion_table.h"
 #include "model/workspace.h"
+#include "util/number_format.h"
 #include "util/numeric_text.h"
 #include "util/text_compare.h"
 #include "util/text_file.h"
@@ -20,6 +21,7 @@
 #include "render/dispersion_plot.h"
 #endif
 
+#include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <cmath>
@@ -48,8 +50,11 @@ struct ExchangeOptions {
     bool help = false;
 };
 
-// The core's messages on stderr as "title: text".
-// Ctrl-C clears the running flag, as Stop does: the experiment ends after the points in progress.
+// The most threads --threads takes, as for "velmora-cli run".
+constexpr int kMostThreads = 256;
+
+// Ctrl-C (and SIGTERM) clears the running flag, as Stop does: the experiment ends within the
+// histories in progress, keeping the points finished.
 std::atomic<util::RunControl*> interruptedRun{nullptr};
 extern "C" void onExchangeInterrupt(int)
 {
@@ -103,10 +108,9 @@ std::optional<std::string> parse(std::span<const std::string_view> arguments, Ex
                 return "--seed takes a whole number, not \"" + std::string(value) + "\"";
         } else {
             int number = 0;
-            if (!parseNumber(value, number) || number < 1 ||
-                (name == "--grids" && number > exchange::kMostGrids))
-                return std::string(name) +
-                       (name == "--grids" ? " takes a number from 1 to 1000" : " takes a number from 1 on") +
+            const int most = name == "--grids" ? exchange::kMostGrids : kMostThreads;
+            if (!parseNumber(value, number) || number < 1 || number > most)
+                return std::string(name) + " takes a whole number from 1 to " + std::to_string(most) +
                        ", not \"" + std::string(value) + "\"";
             (name == "--grids" ? options.run.gridCount : options.threads.emplace()) = number;
         }
@@ -209,10 +213,27 @@ util::Outcome writeDispersionPng(const workbench::Workbench& bench,
 }
 #endif
 
+// How the experiment ended, in the words of the run manifest: completed, stopped or failed.
+std::string endedText(const workbench::DispersionRun& run, const ExchangeOptions& options)
+{
+    if (!run.failure.empty())
+        return "failed: " + run.failure;
+    if (run.outcome == workbench::DispersionOutcome::Completed)
+        return "completed";
+    std::string text = "stopped after " + std::to_string(run.results.gridsDone) + " of " +
+                       std::to_string(options.run.gridCount) + " grid(s)";
+    if (run.results.partialGridPoints > 0)
+        text += " and " + std::to_string(run.results.partialGridPoints) + " of " +
+                std::to_string(run.prepared->pointCount()) + " point(s) of grid " +
+                std::to_string(run.results.gridsDone + 1);
+    return text;
+}
+
 void printSummary(const workbench::DispersionRun& run, const ExchangeOptions& options)
 {
     const exchange::PreparedDispersion& prepared = *run.prepared;
-    const std::int64_t histories = run.results.points.empty() ? 0 : run.results.points.front().histories;
+    const std::vector<exchange::PointResult>& points = run.results.points;
+    const std::int64_t histories = points.empty() ? 0 : points.front().histories;
     std::cout << "exchange: " << run.results.gridsDone << " grid(s) of " << prepared.pointCount()
               << " point(s) (" << prepared.first.name << " x " << prepared.second.name << "), " << histories
               << " histories a point, seed " << options.run.seed << "\n"
@@ -220,7 +241,30 @@ void printSummary(const workbench::DispersionRun& run, const ExchangeOptions& op
               << exchange::resultListHeader(prepared) << "\n";
     for (const std::string& item : exchange::resultListItems(run.results))
         std::cout << item << "\n";
-    std::cout << std::flush;
+    // One fitted kex per line of the grid along tcp (the points of a line share it), named by the
+    // value of the other sweep when it has several.
+    const bool alongFirst = prepared.first.name == "tcp" && prepared.first.valueCount >= 3;
+    const exchange::SweptParameter& across = alongFirst ? prepared.second : prepared.first;
+    for (int line = 0; line < across.valueCount; ++line) {
+        const auto point = static_cast<std::size_t>(alongFirst ? line * prepared.first.valueCount : line);
+        if (point >= points.size() || !points[point].kexCalPerS)
+            continue;
+        const exchange::PointResult& p = points[point];
+        std::cout << "Kex_cal: " << util::formatPattern(*p.kexCalPerS, "#0.0") << " +- "
+                  << (p.kexCalErrorPerS ? util::formatPattern(*p.kexCalErrorPerS, "#0.0") : std::string("?"))
+                  << " /s (standard error)";
+        if (across.valueCount > 1)
+            std::cout << " at " << across.name << " = "
+                      << util::formatGeneral(alongFirst ? p.secondValue : p.firstValue);
+        std::cout << "\n";
+    }
+    const auto lost = std::count_if(points.begin(), points.end(),
+                                    [](const exchange::PointResult& p) { return p.signalLost; });
+    if (lost > 0)
+        std::cout << "lost: " << lost << " point(s) whose ensemble signal is within "
+                  << util::formatGeneral(exchange::kLeastSignalToNoise)
+                  << " standard errors of 0 have no R2eff and stay out of Kex_cal\n";
+    std::cout << "ended " << endedText(run, options) << "\n" << std::flush;
 }
 
 }  // namespace
@@ -245,9 +289,14 @@ std::string exchangeUsageText()
            "                     'Check1(5)=1' (T1), 'Check1(7)=1' (T2), 'Text9=NAME' (results file)\n"
            "  --seed N           seed of the random jump histories (default 1)\n"
            "  --grids N          repeat the grid N times, 1 to 1000 (default 1000)\n"
-           "  --threads N        grid points run on N threads (default: all cores)\n"
+           "  --threads N        grid points run on N threads, 1 to 256 (default: all cores)\n"
            "  --png              draw the dispersion plot into dispersion.png\n"
            "  --quiet            print nothing but errors\n"
+           "\n"
+           "Refused before anything is written: Ni or Ni2 above 99999, a grid above 100000 points, Necho\n"
+           "above 1000000, values that are not finite, a ShapedPulse with a folder, and a grid point\n"
+           "estimated above 10 minutes. Ctrl-C ends the experiment within a history, keeping the points\n"
+           "finished; the summary's last line says how it ended.\n"
            "\n"
            "Exit status: 0 every grid ran; 1 refused, stopped or failed; 2 the command line was not "
            "understood.\n";
@@ -304,13 +353,16 @@ int exchangeCommand(std::span<const std::string_view> arguments)
     };
     interruptedRun.store(&bench.runControl());
     struct sigaction action {};
-    struct sigaction previous {};
+    struct sigaction previousInterrupt {};
+    struct sigaction previousTerminate {};
     action.sa_handler = onExchangeInterrupt;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESETHAND;
-    sigaction(SIGINT, &action, &previous);
+    sigaction(SIGINT, &action, &previousInterrupt);
+    sigaction(SIGTERM, &action, &previousTerminate);
     const workbench::DispersionRun run = workbench::runDispersionCommand(bench, options.run, listeners);
-    sigaction(SIGINT, &previous, nullptr);
+    sigaction(SIGINT, &previousInterrupt, nullptr);
+    sigaction(SIGTERM, &previousTerminate, nullptr);
     interruptedRun.store(nullptr);
     if (showProgress)
         std::cerr << "\r" << std::string(60, ' ') << "\r" << std::flush;
@@ -320,18 +372,18 @@ int exchangeCommand(std::span<const std::string_view> arguments)
         return kExitRunFailed;
     bool plotted = true;
 #ifdef VELMORA_HAVE_RENDER
-    if (options.png && run.results.gridsDone > 0) {
+    if (options.png && !run.results.points.empty()) {
         if (const util::Outcome saved = writeDispersionPng(bench, *run.prepared, run.results); !saved) {
             messages.show(saved.message(), "Error!");
             plotted = false;
         }
     }
 #endif
-    if (!options.quiet && run.results.gridsDone > 0)
+    if (!options.quiet && !run.results.points.empty())
         printSummary(run, options);
     if (run.outcome == workbench::DispersionOutcome::Stopped) {
-        messages.show("stopped after " + std::to_string(run.results.gridsDone) + " grid(s)",
-                      kExchangeProgram);
+        if (run.failure.empty())
+            messages.show(endedText(run, options), kExchangeProgram);
         return kExitRunFailed;
     }
     return plotted ? kExitSuccess : kExitRunFailed;

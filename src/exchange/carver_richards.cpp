@@ -45,21 +45,65 @@ struct Trial {
     double r20 = 0;
 };
 
-// For a given kex the best R20 is the mean residual; returns it with the sum of squares.
-Trial trial(std::span<const DispersionSample> samples, double kex, double pa, double deltaOmega)
+// 1 / error^2 per sample; a sample without an error takes the smallest error of the others, and
+// without any errors every sample weighs 1.
+std::vector<double> weightsOf(std::span<const DispersionSample> samples)
+{
+    double smallest = 0;
+    for (const DispersionSample& sample : samples) {
+        if (sample.errorPerS > 0 && (smallest == 0 || sample.errorPerS < smallest))
+            smallest = sample.errorPerS;
+    }
+    std::vector<double> weights;
+    for (const DispersionSample& sample : samples) {
+        const double error = sample.errorPerS > 0 ? sample.errorPerS : smallest;
+        weights.push_back(error > 0 ? 1 / (error * error) : 1.0);
+    }
+    return weights;
+}
+
+// For a given kex the best R20 is the weighted mean residual; returns it with the weighted sum of
+// squares.
+Trial trial(std::span<const DispersionSample> samples, std::span<const double> weights, double kex, double pa,
+            double deltaOmega)
 {
     std::vector<double> residuals;
     residuals.reserve(samples.size());
     double mean = 0;
-    for (const DispersionSample& sample : samples) {
-        residuals.push_back(sample.r2effPerS - exchangePart(kex, pa, deltaOmega, sample.pulseSpacingS));
-        mean += residuals.back();
+    double totalWeight = 0;
+    for (std::size_t k = 0; k < samples.size(); ++k) {
+        residuals.push_back(samples[k].r2effPerS -
+                            exchangePart(kex, pa, deltaOmega, samples[k].pulseSpacingS));
+        mean += weights[k] * residuals.back();
+        totalWeight += weights[k];
     }
-    mean /= static_cast<double>(residuals.size());
+    mean /= totalWeight;
     Trial result{0, mean};
-    for (const double r : residuals)
-        result.sumOfSquares += (r - mean) * (r - mean);
+    for (std::size_t k = 0; k < residuals.size(); ++k)
+        result.sumOfSquares += weights[k] * (residuals[k] - mean) * (residuals[k] - mean);
     return result;
+}
+
+// The standard error of kex from the weighted normal equations of the two parameters (kex and
+// R20): the kex entry of the inverse of sum w (dR/dkex, dR/dR20)^T (dR/dkex, dR/dR20).
+std::optional<double> kexError(std::span<const DispersionSample> samples, std::span<const double> weights,
+                               double kex, double pa, double deltaOmega)
+{
+    const double step = 1e-4 * kex;
+    double sw = 0, swj = 0, swjj = 0;
+    for (std::size_t k = 0; k < samples.size(); ++k) {
+        const double spacing = samples[k].pulseSpacingS;
+        const double slope = (exchangePart(kex + step, pa, deltaOmega, spacing) -
+                              exchangePart(kex - step, pa, deltaOmega, spacing)) /
+                             (2 * step);
+        sw += weights[k];
+        swj += weights[k] * slope;
+        swjj += weights[k] * slope * slope;
+    }
+    const double determinant = sw * swjj - swj * swj;
+    if (!(determinant > 0) || !std::isfinite(determinant))
+        return std::nullopt;
+    return std::sqrt(sw / determinant);
 }
 
 }  // namespace
@@ -80,13 +124,15 @@ std::optional<ExchangeFit> fitExchangeRate(std::span<const DispersionSample> sam
     if (std::unique(spacings.begin(), spacings.end()) - spacings.begin() < 3)
         return std::nullopt;
 
+    const std::vector<double> weights = weightsOf(samples);
     // A logarithmic grid finds the basin; a golden-section search refines within it.
     const double logLow = std::log(kLowestKex);
     const double step = (std::log(kHighestKex) - logLow) / kGridSteps;
     int best = 0;
-    double bestSum = trial(samples, kLowestKex, pa, deltaOmegaRadPerS).sumOfSquares;
+    double bestSum = trial(samples, weights, kLowestKex, pa, deltaOmegaRadPerS).sumOfSquares;
     for (int k = 1; k <= kGridSteps; ++k) {
-        const double sum = trial(samples, std::exp(logLow + k * step), pa, deltaOmegaRadPerS).sumOfSquares;
+        const double sum =
+            trial(samples, weights, std::exp(logLow + k * step), pa, deltaOmegaRadPerS).sumOfSquares;
         if (sum < bestSum) {
             bestSum = sum;
             best = k;
@@ -96,7 +142,7 @@ std::optional<ExchangeFit> fitExchangeRate(std::span<const DispersionSample> sam
     double b = logLow + std::min(best + 1, kGridSteps) * step;
     const double ratio = (std::sqrt(5.0) - 1) / 2;
     auto cost = [&](double logKex) {
-        return trial(samples, std::exp(logKex), pa, deltaOmegaRadPerS).sumOfSquares;
+        return trial(samples, weights, std::exp(logKex), pa, deltaOmegaRadPerS).sumOfSquares;
     };
     double c = b - ratio * (b - a);
     double d = a + ratio * (b - a);
@@ -118,7 +164,10 @@ std::optional<ExchangeFit> fitExchangeRate(std::span<const DispersionSample> sam
         }
     }
     const double kex = std::exp((a + b) / 2);
-    return ExchangeFit{kex, trial(samples, kex, pa, deltaOmegaRadPerS).r20};
+    const bool withErrors = std::any_of(samples.begin(), samples.end(),
+                                        [](const DispersionSample& sample) { return sample.errorPerS > 0; });
+    return ExchangeFit{kex, trial(samples, weights, kex, pa, deltaOmegaRadPerS).r20,
+                       withErrors ? kexError(samples, weights, kex, pa, deltaOmegaRadPerS) : std::nullopt};
 }
 
 }  // namespace velmora::exchange

@@ -22,15 +22,21 @@ double carverRichardsRate(const TwoSiteExchange& exchange, double pulseSpacingS)
 struct DispersionSample {
     double pulseSpacingS = 0;
     double r2effPerS = 0;
+    double errorPerS = 0;  // standard error of r2effPerS; 0 when not known
 };
 
 struct ExchangeFit {
     double kexPerS = 0;
     double r20PerS = 0;
+    // Standard error of kexPerS from the samples' errors (R20 fitted with it); none when the
+    // samples carry no errors or the curve does not depend on kex there.
+    std::optional<double> kexErrorPerS;
 };
 
-// The kex (and R20) whose Carver-Richards curve fits the samples best in least squares, for the
-// given Pa and shift difference; none with fewer than three samples of different spacings.
+// The kex (and R20) whose Carver-Richards curve fits the samples best in least squares weighted by
+// 1 / error^2, for the given Pa and shift difference (a sample without an error takes the smallest
+// error of the others; without any errors all weigh alike); none with fewer than three samples of
+// different spacings.
 std::optional<ExchangeFit> fitExchangeRate(std::span<const DispersionSample> samples, double pa,
                                            double deltaOmegaRadPerS);
 

@@ -1,12 +1,17 @@
 #include "exchange/dispersion_experiment.h"
 
 #include "exchange/carver_richards.h"
+#include "exchange/dispersion_work.h"
 #include "pulses/numeric_table.h"
 #include "pulses/shape_table.h"
+#include "util/file_listing.h"
+#include "util/number_format.h"
 #include "util/rounding.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <limits>
 
 namespace velmora::exchange {
 
@@ -19,13 +24,46 @@ constexpr double kDegreesToRadians = 0.017453292519943278;
 // A non-positive magnetisation ratio is taken as this one, so its rate stays finite.
 constexpr double kSmallestRatio = 1e-13;
 
+// The exchange values by the names of their boxes, in the order of ExchangeSettings::Value.
+constexpr std::array<const char*, ExchangeSettings::kValueCount> kValueNames{
+    "Tp", "tcp", "kex", "RFoffset", "half_shift", "Necho", "w1", "Pa", "T1A", "T1B", "T2A", "T2B", "Angle"};
+
 SweptParameter sweep(std::string_view typedName, int lastIndex, double increment, std::string_view method)
 {
     return {sweptNameFor(typedName), std::max(lastIndex, 0) + 1, increment, isMultiplying(method)};
 }
 
-// The values no grid point may hold: negative rates, lengths, counts and fields; Pa above 1 would
-// make the waiting times in site A negative.
+// Ni and Ni2 (the last index of each sweep) within their limits, and the grid they make within
+// its own, counted in 64 bits so that an absurd count is refused rather than overflowed.
+bool countsAllowed(const ExchangeSettings& exchange, util::Messages& messages)
+{
+    const std::int64_t first = std::int64_t{std::max(exchange.lastRunIndex, 0)} + 1;
+    const std::int64_t second = std::int64_t{std::max(exchange.secondSeriesCount, 0)} + 1;
+    for (const auto& [box, count] : {std::pair{"Ni", first}, std::pair{"Ni2", second}}) {
+        if (count > kMostSweepValues) {
+            messages.show(std::string(box) + " = " + std::to_string(count - 1) + " asks for " +
+                              std::to_string(count) + " values of a swept parameter; a sweep takes at most " +
+                              std::to_string(kMostSweepValues) + " values (" + box + " up to " +
+                              std::to_string(kMostSweepValues - 1) + ")",
+                          "Error!");
+            return false;
+        }
+    }
+    if (first * second > kMostGridPoints) {
+        messages.show("Ni = " + std::to_string(first - 1) + " and Ni2 = " + std::to_string(second - 1) +
+                          " make a grid of " + std::to_string(first) + " x " + std::to_string(second) +
+                          " = " + std::to_string(first * second) +
+                          " points; an exchange grid holds at most " + std::to_string(kMostGridPoints) +
+                          " points. Lower Ni or Ni2",
+                      "Error!");
+        return false;
+    }
+    return true;
+}
+
+// The values no grid point may hold: negative rates, lengths, counts and fields; values that are
+// not finite; Pa above 1, which would make the waiting times in site A negative; more echoes than
+// a train may have.
 bool valuesAllowed(const Values& v, util::Messages& messages)
 {
     for (const ExchangeSettings::Value value :
@@ -36,8 +74,22 @@ bool valuesAllowed(const Values& v, util::Messages& messages)
             return false;
         }
     }
+    for (int value = 0; value < ExchangeSettings::kValueCount; ++value) {
+        if (!std::isfinite(v[static_cast<std::size_t>(value)])) {
+            messages.show(std::string("the exchange value ") + kValueNames[static_cast<std::size_t>(value)] +
+                              " is not a finite number",
+                          "Error!");
+            return false;
+        }
+    }
     if (v[ExchangeSettings::Pa] > 1) {
         messages.show("Pa is a population: it must lie between 0 and 1", "Error!");
+        return false;
+    }
+    if (v[ExchangeSettings::Necho] > kMostEchoes) {
+        messages.show("Necho = " + util::formatGeneral(v[ExchangeSettings::Necho]) +
+                          ": an echo train has at most " + std::to_string(kMostEchoes) + " echoes",
+                      "Error!");
         return false;
     }
     return true;
@@ -65,9 +117,18 @@ std::optional<std::vector<PulseElement>> readPulse(const std::filesystem::path& 
     if (!read.fileFound)
         return std::nullopt;
     std::vector<PulseElement> elements;
-    for (int row = 1; row < read.nextRow; ++row)
-        elements.push_back({buffer.at(row, 0) * kDegreesToRadians,
-                            buffer.at(row, 1) / pulses::kFullPulseAmplitude, buffer.at(row, 2)});
+    for (int row = 1; row < read.nextRow; ++row) {
+        const double phase = buffer.at(row, 0);
+        const double amplitude = buffer.at(row, 1);
+        const double duration = buffer.at(row, 2);
+        if (!std::isfinite(phase) || !std::isfinite(amplitude) || !std::isfinite(duration) || duration < 0) {
+            messages.show("the pulse file " + path.string() + ": row " + std::to_string(row) +
+                              " needs a finite phase and amplitude and a relative duration of 0 or more",
+                          "Error!");
+            return std::nullopt;
+        }
+        elements.push_back({phase * kDegreesToRadians, amplitude / pulses::kFullPulseAmplitude, duration});
+    }
     if (elements.empty()) {
         messages.show("the pulse file " + path.string() + " holds no pulse elements", "Error!");
         return std::nullopt;
@@ -102,8 +163,8 @@ Values PreparedDispersion::valuesAt(int point) const
 
 EchoTrain PreparedDispersion::trainFor(const Values& values) const
 {
-    return EchoTrain(values, pulse, phaseDigits, request.exchange.startMagnetisation, request.t1Relaxation,
-                     request.t2Relaxation);
+    return EchoTrain(values, pulse, pulseProfile, phaseDigits, request.exchange.startMagnetisation,
+                     request.t1Relaxation, request.t2Relaxation);
 }
 
 std::optional<PreparedDispersion> prepareDispersion(const DispersionRequest& request,
@@ -113,6 +174,8 @@ std::optional<PreparedDispersion> prepareDispersion(const DispersionRequest& req
     PreparedDispersion prepared;
     prepared.request = request;
     const model::ExchangeSettings& exchange = request.exchange;
+    if (!countsAllowed(exchange, messages))
+        return std::nullopt;
     prepared.first =
         sweep(exchange.sweptName, exchange.lastRunIndex, exchange.seriesValue, request.firstMethod);
     prepared.second = sweep(exchange.secondSweptName, exchange.secondSeriesCount, exchange.secondSeriesValue,
@@ -136,11 +199,23 @@ std::optional<PreparedDispersion> prepareDispersion(const DispersionRequest& req
             }
         }
     } else {
+        // The name may come from a sequence file: only a file of the working directory is read.
+        if (!util::isBareFileName(exchange.shapedPulse)) {
+            messages.show("the shaped pulse \"" + exchange.shapedPulse +
+                              "\" must be the name of a file in the working directory, without a folder",
+                          "Error!");
+            return std::nullopt;
+        }
         std::optional<std::vector<PulseElement>> pulse =
             readPulse(workingDirectory / exchange.shapedPulse, messages);
         if (!pulse)
             return std::nullopt;
         prepared.pulse = std::move(*pulse);
+    }
+    prepared.pulseProfile = pulseProfileOf(prepared.pulse);
+    if (const std::optional<std::string> problem = dispersionTimeProblem(prepared)) {
+        messages.show(*problem, "Error!");
+        return std::nullopt;
     }
     return prepared;
 }
@@ -150,18 +225,31 @@ DispersionExperiment::DispersionExperiment(const PreparedDispersion& prepared, s
 {
 }
 
-// The 10 repetitions of one grid point, each a history from the point's own random stream.
-DispersionExperiment::Tally DispersionExperiment::evaluate(int grid, int point) const
+// The 10 repetitions of one grid point, each a history from the point's own random stream; the
+// first grid also follows the spin that stays in site A. None once the running flag is cleared.
+std::optional<DispersionExperiment::Tally>
+DispersionExperiment::evaluate(int grid, int point, const util::RunControl& control) const
 {
+    if (!control.running())
+        return std::nullopt;
     util::UniformRandom random =
         util::derivedStream(seed_, static_cast<std::uint64_t>(grid), static_cast<std::uint64_t>(point));
     const Values values = prepared_.valuesAt(point);
     const EchoTrain train = prepared_.trainFor(values);
     const double seconds = train.sequenceSeconds();
     Tally tally;
+    if (grid == 1) {
+        const std::optional<double> x0 = train.withoutExchange(control);
+        if (!x0)
+            return std::nullopt;
+        tally.x0 = *x0;
+    }
     double sumRate2 = 0;
     for (int repetition = 0; repetition < kRepetitionsPerPoint; ++repetition) {
-        const double x = train.history(random);
+        const std::optional<double> history = train.history(random, control);
+        if (!history)
+            return std::nullopt;
+        const double x = *history;
         const double rate = seconds > 0 ? -std::log(x > 0 ? x : kSmallestRatio) / seconds : 0;
         tally.sumX += x;
         tally.sumX2 += x * x;
@@ -178,52 +266,61 @@ DispersionExperiment::Tally DispersionExperiment::evaluate(int grid, int point) 
     return tally;
 }
 
+void DispersionExperiment::addToTotals(const std::vector<std::optional<Tally>>& tallies)
+{
+    for (std::size_t p = 0; p < tallies.size(); ++p) {
+        if (!tallies[p])
+            continue;
+        Tally& total = totals_[p];
+        if (total.histories == 0)
+            x0_[p] = tallies[p]->x0;
+        total.sumX += tallies[p]->sumX;
+        total.sumX2 += tallies[p]->sumX2;
+        total.sumRate += tallies[p]->sumRate;
+        total.histories += tallies[p]->histories;
+        total.errPercent = tallies[p]->errPercent;
+    }
+}
+
 bool DispersionExperiment::run(int gridCount, util::WorkPool& pool, util::RunControl& control,
                                const GridListener& afterGrid, const PointListener& afterPoints)
 {
     const int points = prepared_.pointCount();
     totals_.assign(static_cast<std::size_t>(points), Tally{});
-    x0_.clear();
-    for (int point = 0; point < points; ++point) {
-        const Values values = prepared_.valuesAt(point);
-        x0_.push_back(prepared_.trainFor(values).withoutExchange());
-    }
+    x0_.assign(static_cast<std::size_t>(points), 0.0);
     results_ = {};
     const int grids = std::clamp(gridCount, 1, kMostGrids);
     const int batch = pool.threads();
     bool completed = true;
     for (int grid = 1; grid <= grids && completed; ++grid) {
-        std::vector<Tally> tallies(static_cast<std::size_t>(points));
-        for (int first = 0; first < points; first += batch) {
-            if (!control.running()) {
-                completed = false;
-                break;
-            }
+        std::vector<std::optional<Tally>> tallies(static_cast<std::size_t>(points));
+        for (int first = 0; first < points && completed; first += batch) {
             const int count = std::min(batch, points - first);
             pool.run(count, [&](int piece, int) {
-                tallies[static_cast<std::size_t>(first + piece)] = evaluate(grid, first + piece);
+                tallies[static_cast<std::size_t>(first + piece)] = evaluate(grid, first + piece, control);
             });
+            completed = control.running();
             if (afterPoints)
                 afterPoints(grid, first + count);
             control.yield();
+            completed = completed && control.running();
         }
-        if (!completed)
+        const auto done = static_cast<int>(std::count_if(
+            tallies.begin(), tallies.end(), [](const auto& tally) { return tally.has_value(); }));
+        if (done == 0)
             break;
-        for (std::size_t p = 0; p < tallies.size(); ++p) {
-            Tally& total = totals_[p];
-            total.sumX += tallies[p].sumX;
-            total.sumX2 += tallies[p].sumX2;
-            total.sumRate += tallies[p].sumRate;
-            total.histories += tallies[p].histories;
-            total.errPercent = tallies[p].errPercent;
-        }
-        results_.gridsDone = grid;
+        addToTotals(tallies);
+        // A Stop that came after the grid's last point leaves the grid whole.
+        if (done == points)
+            results_.gridsDone = grid;
+        else
+            results_.partialGridPoints = done;
         publish();
         if (afterGrid)
             afterGrid(results_);
     }
     control.stop();
-    return completed;
+    return results_.gridsDone == grids;
 }
 
 void DispersionExperiment::publish()
@@ -241,23 +338,34 @@ void DispersionExperiment::publish()
         r.secondValue = second.valueAt(sweptValue(start, second.name), point / first.valueCount);
         r.sequenceSeconds = train.sequenceSeconds();
         r.cpmgFrequencyHz = train.cpmgFrequencyHz();
-        r.histories = total.histories;
-        const auto n = static_cast<double>(total.histories);
-        r.x = total.sumX / n;
-        r.x0 = x0_[static_cast<std::size_t>(point)];
-        const auto rate = [&](double x) {
-            return r.sequenceSeconds > 0 ? -std::log(x > 0 ? x : kSmallestRatio) / r.sequenceSeconds : 0;
-        };
-        r.r2effPerS = rate(r.x);
-        r.rexPerS = r.r2effPerS - rate(r.x0);
-        const double varianceX = std::max(total.sumX2 / n - r.x * r.x, 0.0);
-        r.r2effErrorPerS =
-            r.sequenceSeconds > 0 && r.x > 0 ? std::sqrt(varianceX / n) / (r.x * r.sequenceSeconds) : 0;
-        r.r2effRepPerS = total.sumRate / n;
-        r.errPercent = total.errPercent;
         r.pa = values[ExchangeSettings::Pa];
         r.rabPerS = values[ExchangeSettings::Kex] * (1 - r.pa);
         r.rbaPerS = values[ExchangeSettings::Kex] * r.pa;
+        r.histories = total.histories;
+        constexpr double kNoRate = std::numeric_limits<double>::quiet_NaN();
+        if (total.histories == 0) {
+            r.x = r.x0 = r.r2effPerS = r.r2effErrorPerS = r.r2effRepPerS = r.rexPerS = r.errPercent = kNoRate;
+            results_.points.push_back(r);
+            continue;
+        }
+        const auto n = static_cast<double>(total.histories);
+        r.x = total.sumX / n;
+        r.x0 = x0_[static_cast<std::size_t>(point)];
+        // The rate of a magnetisation that is still there; none for one that is gone or reversed.
+        const auto rate = [&](double x) {
+            return r.sequenceSeconds <= 0 ? 0.0 : x > 0 ? -std::log(x) / r.sequenceSeconds : kNoRate;
+        };
+        // The standard error of X over the histories (sample variance), and the signal it allows.
+        const double varianceX = n > 1 ? std::max(total.sumX2 - n * r.x * r.x, 0.0) / (n - 1) : 0.0;
+        const double errorX = std::sqrt(varianceX / n);
+        r.signalLost = !(r.x > kLeastSignalToNoise * errorX);
+        r.r2effPerS = r.signalLost ? kNoRate : rate(r.x);
+        r.rexPerS = r.r2effPerS - rate(r.x0);
+        r.r2effErrorPerS = r.signalLost            ? kNoRate
+                           : r.sequenceSeconds > 0 ? errorX / (r.x * r.sequenceSeconds)
+                                                   : 0.0;
+        r.r2effRepPerS = total.sumRate / n;
+        r.errPercent = total.errPercent;
         results_.points.push_back(r);
     }
 
@@ -272,11 +380,12 @@ void DispersionExperiment::publish()
         const auto pointOf = [&](int k) {
             return firstIsTcp ? line * first.valueCount + k : k * first.valueCount + line;
         };
+        // Points whose signal is lost, or that have no histories yet, tell nothing of the curve.
         std::vector<DispersionSample> samples;
         for (int k = 0; k < along; ++k) {
             const PointResult& r = results_.points[static_cast<std::size_t>(pointOf(k))];
-            if (r.cpmgFrequencyHz > 0)
-                samples.push_back({1 / (2 * r.cpmgFrequencyHz), r.r2effPerS});
+            if (r.cpmgFrequencyHz > 0 && r.histories > 0 && !r.signalLost)
+                samples.push_back({1 / (2 * r.cpmgFrequencyHz), r.r2effPerS, r.r2effErrorPerS});
         }
         const Values values = prepared_.valuesAt(pointOf(0));
         const std::optional<ExchangeFit> fit = fitExchangeRate(
@@ -284,6 +393,7 @@ void DispersionExperiment::publish()
         for (int k = 0; fit && k < along; ++k) {
             PointResult& r = results_.points[static_cast<std::size_t>(pointOf(k))];
             r.kexCalPerS = fit->kexPerS;
+            r.kexCalErrorPerS = fit->kexErrorPerS;
             r.r20CalPerS = fit->r20PerS;
         }
     }

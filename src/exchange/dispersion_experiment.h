@@ -1,7 +1,8 @@
 // The relaxation-dispersion experiment: two exchange parameters swept on a grid, every grid point
 // followed through the CPMG train by random jump histories, the whole grid repeated up to 1000
 // times. R2,eff is the rate of the ensemble-averaged magnetisation of all histories so far;
-// err% is the spread of the per-history rates of the latest grid's 10 repetitions.
+// err% is the spread of the per-history rates of the latest grid's 10 repetitions. A point whose
+// ensemble magnetisation is not clearly above its own noise has no rate: it is marked as lost.
 #pragma once
 
 #include "exchange/echo_train.h"
@@ -22,6 +23,14 @@ namespace velmora::exchange {
 
 inline constexpr int kRepetitionsPerPoint = 10;
 inline constexpr int kMostGrids = 1000;
+// The most values one sweep takes (Ni and Ni2 up to 99999) and the most points of a grid: the
+// results of every point are held, listed and rewritten after every grid.
+inline constexpr int kMostSweepValues = 100000;
+inline constexpr int kMostGridPoints = 100000;
+// The longest echo train, echoes (the phase list holds one digit per echo).
+inline constexpr int kMostEchoes = 1000000;
+// The ensemble magnetisation must exceed this many standard errors for its rate to be told.
+inline constexpr double kLeastSignalToNoise = 3;
 
 // What a Start in exchange mode hands over.
 struct DispersionRequest {
@@ -38,6 +47,7 @@ struct PreparedDispersion {
     SweptParameter first;  // the inner index of the grid
     SweptParameter second;
     std::vector<PulseElement> pulse;  // one element for a hard pulse
+    PulseProfile pulseProfile;        // of `pulse`
     std::vector<int> phaseDigits;     // one per echo of the longest train
 
     int pointCount() const { return first.valueCount * second.valueCount; }
@@ -46,9 +56,9 @@ struct PreparedDispersion {
     EchoTrain trainFor(const Values& values) const;
 };
 
-// Validates the request and loads the shaped pulse from the working directory. On a refusal the
-// message has been shown ("negative value?", "dellength=?", the numeric reader's, ...) and
-// nothing is returned.
+// Validates the request (counts, values, the shaped pulse's name, the estimated time of a grid
+// point) and loads the shaped pulse from the working directory. On a refusal the message has been
+// shown ("negative value?", "dellength=?", the numeric reader's, ...) and nothing is returned.
 std::optional<PreparedDispersion> prepareDispersion(const DispersionRequest& request,
                                                     const std::filesystem::path& workingDirectory,
                                                     util::Messages& messages);
@@ -60,33 +70,42 @@ std::vector<int> echoPhaseDigits(std::string_view phase, int echoes);
 struct PointResult {
     double firstValue = 0;  // the swept quantities at this point
     double secondValue = 0;
+    // The ensemble magnetisation is within kLeastSignalToNoise standard errors of 0 (or below):
+    // R2eff, its error and Rex are not a number, and the point stays out of the Kex_cal fit.
+    bool signalLost = false;
     double r2effPerS = 0;       // rate of the ensemble-averaged magnetisation
     double r2effErrorPerS = 0;  // its standard error over the histories
     double r2effRepPerS = 0;    // mean per-history rate -ln(I/I0)/Tseq, all histories so far
-    double rexPerS = 0;         // R2eff minus the R2eff without exchange
+    double rexPerS = 0;         // R2eff minus the R2eff without exchange (not a number if X0 <= 0)
     double x = 0;               // ensemble magnetisation along the start direction / start size
     double x0 = 0;              // the same without exchange
     double errPercent = 0;      // spread of the latest grid's repetitions
     double rabPerS = 0;         // kex (1 - Pa)
     double rbaPerS = 0;         // kex Pa
     double pa = 0;
-    std::optional<double> kexCalPerS;  // from the Carver-Richards fit when tcp is swept
-    std::optional<double> r20CalPerS;  // the rate without exchange of the same fit
+    std::optional<double> kexCalPerS;       // from the Carver-Richards fit when tcp is swept
+    std::optional<double> kexCalErrorPerS;  // its standard error
+    std::optional<double> r20CalPerS;       // the rate without exchange of the same fit
     double cpmgFrequencyHz = 0;
     double sequenceSeconds = 0;
-    std::int64_t histories = 0;
+    std::int64_t histories = 0;  // 0: stopped before the point's first repetitions (no results)
 };
 
 struct DispersionResults {
     int gridsDone = 0;
+    // Points of the grid after the last complete one that finished before a Stop; their
+    // repetitions are counted in.
+    int partialGridPoints = 0;
     std::vector<PointResult> points;
 };
 
 // Runs grids 1..gridCount (at most kMostGrids) on `pool`; each grid point draws its histories
 // from the stream derived from (seed, grid, point), so the results repeat exactly for a seed,
 // whatever the number of threads. Clears the running flag of `control` when it ends; a cleared
-// flag ends the experiment after the points in progress, and the unfinished grid is left out.
-// `afterGrid` is told after every complete grid, `afterPoints` after every batch of points.
+// flag ends the experiment within a history: the points in progress are dropped, the points of the
+// unfinished grid that were done are counted in. `afterGrid` is told after every complete grid
+// and once more after a Stop that kept points of an unfinished grid; `afterPoints` after every
+// batch of points.
 class DispersionExperiment {
 public:
     DispersionExperiment(const PreparedDispersion& prepared, std::int64_t seed);
@@ -106,9 +125,11 @@ private:
         double sumRate = 0;
         std::int64_t histories = 0;
         double errPercent = 0;
+        double x0 = 0;  // the spin that stays in site A, told by the first grid
     };
 
-    Tally evaluate(int grid, int point) const;
+    std::optional<Tally> evaluate(int grid, int point, const util::RunControl& control) const;
+    void addToTotals(const std::vector<std::optional<Tally>>& tallies);
     void publish();
 
     const PreparedDispersion& prepared_;

@@ -35,24 +35,39 @@ std::string truncated(double x, int decimals)
 std::string resultListHeader(const PreparedDispersion& prepared)
 {
     return prepared.first.name + "\t" + prepared.second.name +
-           "\tRex\tX\tX0\terr%\tRab\tRba\tPa\tKex_cal\tR2eff\tR2eff_rep";
+           "\tRex\tX\tX0\terr%\tRab\tRba\tPa\tKex_cal\tR2eff\tR2eff_rep\tR2eff_se\tKex_cal_se";
 }
 
 std::vector<std::string> resultListItems(const DispersionResults& results)
 {
     std::vector<std::string> items;
     for (const PointResult& p : results.points) {
+        const bool measured = p.histories > 0;
+        // A measured figure; "lost" for a rate of a point whose signal is lost, empty for a figure
+        // that has no value (no histories yet, or Rex where X0 is 0 or below).
+        const auto figure = [&](double value, const char* pattern, bool isRate) -> std::string {
+            if (!measured)
+                return {};
+            if (isRate && p.signalLost)
+                return kLostSignal;
+            return std::isfinite(value) ? util::formatPattern(value, pattern) : std::string();
+        };
+        const auto fitted = [](const std::optional<double>& value) {
+            return value ? util::formatPattern(*value, "#0.0") : std::string();
+        };
         std::string item = util::formatGeneral(p.firstValue) + "\t" + util::formatGeneral(p.secondValue);
-        item += "\t" + util::formatPattern(p.rexPerS, "#0.000");
-        item += "\t" + util::formatPattern(p.x, "0.000000");
-        item += "\t" + util::formatPattern(p.x0, "0.000000");
-        item += "\t" + util::formatPattern(p.errPercent, "#0.00");
+        item += "\t" + figure(p.rexPerS, "#0.000", true);
+        item += "\t" + figure(p.x, "0.000000", false);
+        item += "\t" + figure(p.x0, "0.000000", false);
+        item += "\t" + figure(p.errPercent, "#0.00", false);
         item += "\t" + util::formatGeneral(p.rabPerS);
         item += "\t" + util::formatGeneral(p.rbaPerS);
         item += "\t" + util::formatGeneral(p.pa);
-        item += "\t" + (p.kexCalPerS ? util::formatPattern(*p.kexCalPerS, "#0.0") : std::string());
-        item += "\t" + util::formatPattern(p.r2effPerS, "#0.000");
-        item += "\t" + util::formatPattern(p.r2effRepPerS, "#0.000");
+        item += "\t" + fitted(p.kexCalPerS);
+        item += "\t" + figure(p.r2effPerS, "#0.000", true);
+        item += "\t" + figure(p.r2effRepPerS, "#0.000", false);
+        item += "\t" + figure(p.r2effErrorPerS, "#0.000", true);
+        item += "\t" + fitted(p.kexCalErrorPerS);
         items.push_back(std::move(item));
     }
     return items;

@@ -12,10 +12,14 @@
 
 namespace velmora::exchange {
 
-// "<first>\t<second>\tRex\tX\tX0\terr%\tRab\tRba\tPa\tKex_cal\tR2eff\tR2eff_rep"
+// "<first>\t<second>\tRex\tX\tX0\terr%\tRab\tRba\tPa\tKex_cal\tR2eff\tR2eff_rep\tR2eff_se\tKex_cal_se"
 std::string resultListHeader(const PreparedDispersion& prepared);
 
-// One item per grid point, its fields in the order of the header (Kex_cal empty without a fit).
+// The word in place of Rex, R2eff and R2eff_se at a point whose ensemble signal is lost.
+inline constexpr const char* kLostSignal = "lost";
+
+// One item per grid point, its fields in the order of the header (Kex_cal and Kex_cal_se empty
+// without a fit; every measured field empty at a point that has no histories yet).
 std::vector<std::string> resultListItems(const DispersionResults& results);
 
 // The 15 parameter entries: a name padded with "_" so that name and value fill 15 characters;

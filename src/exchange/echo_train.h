@@ -5,9 +5,12 @@
 #pragma once
 
 #include "exchange/swept_parameter.h"
+#include "util/run_control.h"
 #include "util/uniform_random.h"
 
 #include <array>
+#include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -32,6 +35,22 @@ inline constexpr double kFullMagnetisation = 1e7;
 // site (1/s): -ln(1 - u) 10^6 / rate; u = 0 gives 0, and a rate of 0 never ends.
 double waitingTimeUs(double u, double ratePerS);
 
+// What one history costs: its pulse elements, its delays and the jumps it makes on average in
+// each (a jump inside a pulse element splits its rotation).
+struct HistoryWork {
+    double pulseElements = 0;
+    double delays = 0;
+    double delayJumps = 0;
+    double pulseJumps = 0;
+};
+
+// What every train of one pulse shape needs of all its elements, summed once for a grid.
+struct PulseProfile {
+    double relativeTotal = 0;    // the relative durations summed
+    double relativeLongest = 0;  // the longest relative duration
+};
+PulseProfile pulseProfileOf(std::span<const PulseElement> elements);
+
 // Start vector for "Ix", "Iy", "Iz", "Iz_Angle_Ix" and "Ixz_AdiabRot" (any other text: "Ix").
 Magnetisation startMagnetisation(const Values& values, std::string_view startName);
 
@@ -41,18 +60,30 @@ public:
     // of every echo (0 x, 1 y, 2 -x, 3 -y; missing digits are x). Both must outlive the train.
     EchoTrain(const Values& values, std::span<const PulseElement> elements, std::span<const int> phaseDigits,
               std::string_view startName, bool t1Relaxation, bool t2Relaxation);
+    // The same with the elements' profile known (pulseProfileOf(elements)), so that the trains of
+    // a grid do not go through a long shaped pulse once each.
+    EchoTrain(const Values& values, std::span<const PulseElement> elements, const PulseProfile& profile,
+              std::span<const int> phaseDigits, std::string_view startName, bool t1Relaxation,
+              bool t2Relaxation);
 
     // One random jump history from the start magnetisation to the end of the train; the result is
     // the final magnetisation along the start direction over its start size (1 = no loss).
     double history(util::UniformRandom& random) const;
+    // The same, ended early (none) when `control`'s running flag is cleared: it is read after
+    // every echo and every few thousand jumps, so Stop acts within a history.
+    std::optional<double> history(util::UniformRandom& random, const util::RunControl& control) const;
     // The same train for a spin that never leaves site A (no exchange).
     double withoutExchange() const;
+    std::optional<double> withoutExchange(const util::RunControl& control) const;
 
     int echoCount() const { return echoCount_; }
-    // Whole train, seconds: Necho x (2 tcp + Tp).
+    // Whole train, seconds: Necho x (2 tcp + the pulse's length).
     double sequenceSeconds() const;
-    // The CPMG frequency 1 / (2 x pulse spacing), Hz, with the pulse spacing 2 tcp + Tp.
+    // The CPMG frequency 1 / (2 x pulse spacing), Hz, with the pulse spacing 2 tcp + the pulse's
+    // length (Tp times the mean relative duration of its elements).
     double cpmgFrequencyHz() const;
+    // The work of one history with exchange.
+    HistoryWork work() const;
 
 private:
     struct Site {
@@ -68,18 +99,23 @@ private:
                        double seconds) const;
     void relax(Magnetisation& m, const Site& site, double seconds) const;
     double waitingUs(int site, util::UniformRandom& random) const;
-    double run(util::UniformRandom* random) const;
+    bool jumpsGoOn(Spin& spin, std::int64_t jumpsSoFar) const;
+    std::optional<double> run(util::UniformRandom* random, const util::RunControl* control) const;
 
     std::array<Site, 2> sites_{};
     std::span<const PulseElement> elements_;
     std::span<const int> phaseDigits_;
     Magnetisation start_{};
     double delayUs_ = 0;
-    double pulseUs_ = 0;
+    double pulseUs_ = 0;        // Tp
+    double pulseLengthUs_ = 0;  // the elements' durations summed
     double elementScale_ = 0;  // element duration per unit of relative duration, microseconds
     double omega1RadPerS_ = 0;
     double kexPerS_ = 0;
     double pa_ = 1;
+    // The most jumps one delay or pulse element may take: far above what its rate could give, so
+    // the loops over jumps end by construction whatever the clock's rounding.
+    std::int64_t jumpBound_ = 0;
     int echoCount_ = 0;
     bool t1_ = false;
     bool t2_ = false;

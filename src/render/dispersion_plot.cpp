@@ -87,6 +87,9 @@ DispersionPlotData dispersionPlotData(const exchange::PreparedDispersion& prepar
             if (k == 0 && across.valueCount > 1)
                 curve.label =
                     across.name + " = " + util::formatGeneral(secondIsTcp ? p.firstValue : p.secondValue);
+            // A point without a rate (its signal lost in the noise, or no histories yet) is not drawn.
+            if (p.histories == 0 || p.signalLost)
+                continue;
             curve.x.push_back(alongTcp ? p.cpmgFrequencyHz : p.firstValue);
             curve.r2eff.push_back(p.r2effPerS);
             curve.error.push_back(p.r2effErrorPerS);

@@ -1,7 +1,8 @@
 // "&Start" in exchange mode: the relaxation-dispersion experiment with the workbench's exchange
-// settings and switches. Saves "rem.psq", clears the result list, runs the grids on the
-// workbench's threads, and after every grid fills the result list and rewrites the results file
-// (working directory + Text9 + ".dat").
+// settings and switches. Checks the settings, the size of the grid and the memory and disk it
+// needs (a refusal writes nothing, not even "rem.psq"), saves "rem.psq", clears the result list,
+// runs the grids on the workbench's threads, and after every grid fills the result list and
+// rewrites the results file (working directory + Text9 + ".dat").
 #pragma once
 
 #include "exchange/dispersion_experiment.h"
@@ -24,7 +25,7 @@ struct DispersionRunOptions {
 
 enum class DispersionOutcome {
     Completed,  // every grid done
-    Stopped,    // Stop (or a failed write) ended it; the complete grids are in the file
+    Stopped,    // Stop (or a failure, see DispersionRun::failure) ended it; what was done is in the file
     Refused,    // the settings were refused (the message was shown): nothing run, nothing written
     Busy,       // a run is already in progress: nothing done
 };
@@ -34,6 +35,7 @@ struct DispersionRun {
     std::optional<exchange::PreparedDispersion> prepared;
     exchange::DispersionResults results;
     std::filesystem::path table;  // the results file
+    std::string failure;          // why a run that started ended early other than by Stop
 };
 
 struct DispersionListeners {

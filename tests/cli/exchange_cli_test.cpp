@@ -49,7 +49,8 @@ TEST_F(ExchangeCli, WritesTheTablePrintsTheListAndRepeatsOnAnyThreadCount)
     ASSERT_EQ(first.status, 0) << first.err;
     const std::string table = readBytes(scratch.path() / "cpmg.dat");
     EXPECT_TRUE(table.starts_with(
-        "Parameters\ttcp\tch_shift\tRex\tX\tX0\terr%\tRab\tRba\tPa\tKex_cal\tR2eff\tR2eff_rep\r\n"));
+        "Parameters\ttcp\tch_shift\tRex\tX\tX0\terr%\tRab\tRba\tPa\tKex_cal\tR2eff\tR2eff_rep\tR2eff_se\t"
+        "Kex_cal_se\r\n"));
     EXPECT_NE(first.out.find("20 grid(s) of 4 point(s) (tcp x ch_shift), 200 histories a point, seed 9"),
               std::string::npos)
         << first.out;
@@ -72,6 +73,35 @@ TEST_F(ExchangeCli, RefusalsAndUsageErrors)
     EXPECT_EQ(exchange({"--grids", "1001"}).status, 2);
     EXPECT_EQ(exchange({"--set", "kex=fast"}).status, 2);
     EXPECT_EQ(exchange({"--seed"}).status, 2);
+}
+
+TEST_F(ExchangeCli, HostileSettingsAreRefusedBeforeAnyFileIsTouched)
+{
+    const std::string earlier = "an earlier table\r\n";
+    scratch.writeBytes("exchange.dat", earlier);
+    std::filesystem::copy_file(std::filesystem::path(VELMORA_EXAMPLES_DIR) / "cpmg_dispersion.psq",
+                               scratch.path() / "cpmg_dispersion.psq");
+    const std::vector<std::vector<std::string>> hostile = {{"tcp=1e12"},
+                                                           {"kex=1e300"},
+                                                           {"step=1e300"},
+                                                           {"Ni=2147483647"},
+                                                           {"Ni=46340", "Ni2=46340"},
+                                                           {"Necho=1e10"},
+                                                           {"ShapedPulse=/etc/hostname"},
+                                                           {"ShapedPulse=../outside.RF"}};
+    for (const std::vector<std::string>& assignments : hostile) {
+        std::vector<std::string> options{"--psq", "cpmg_dispersion.psq", "--grids", "1"};
+        for (const std::string& assignment : assignments)
+            options.insert(options.end(), {"--set", assignment});
+        const Finished refused = exchange(options);
+        EXPECT_EQ(refused.status, 1) << assignments[0] << ": " << refused.err;
+        EXPECT_TRUE(refused.err.starts_with("Error!: ")) << refused.err;
+        EXPECT_EQ(readBytes(scratch.path() / "exchange.dat"), earlier) << assignments[0];
+        EXPECT_FALSE(std::filesystem::exists(scratch.path() / "rem.psq")) << assignments[0];
+    }
+    const Finished threads = exchange({"--threads", "100000"});
+    EXPECT_EQ(threads.status, 2);
+    EXPECT_NE(threads.err.find("1 to 256"), std::string::npos) << threads.err;
 }
 
 #ifdef VELMORA_HAVE_RENDER

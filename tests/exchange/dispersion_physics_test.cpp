@@ -3,6 +3,7 @@
 // echo train (delay tcp, ideal pulse, delay tcp), and against the Carver-Richards expression.
 #include "exchange/carver_richards.h"
 #include "exchange/dispersion_experiment.h"
+#include "exchange/dispersion_table.h"
 #include "exchange/echo_train.h"
 #include "util/run_control.h"
 #include "util/uniform_random.h"
@@ -12,6 +13,8 @@
 #include <array>
 #include <cmath>
 #include <gtest/gtest.h>
+#include <sstream>
+#include <string>
 #include <vector>
 
 namespace velmora::exchange {
@@ -184,6 +187,45 @@ TEST(DispersionPhysics, CarverRichardsMatchesBlochMcConnellAndItsFitRecoversKex)
     EXPECT_FALSE(fitExchangeRate(std::span(samples).first(2), sites.pa, kTwoPi * sites.shiftHz));
 }
 
+TEST(DispersionPhysics, TheFitWeighsRatesByTheirErrorsAndItsKexErrorMatchesTheScatter)
+{
+    const TwoSites sites{1000};
+    const double deltaOmega = kTwoPi * sites.shiftHz;
+    const std::vector<double> tausUs{250, 500, 1000, 2000, 4000};
+    std::vector<DispersionSample> exact;
+    for (const double tauUs : tausUs)
+        exact.push_back({2 * tauUs * 1e-6, blochMcConnellRate(sites, tauUs * 1e-6, 20), 1.0});
+    // A rate 30 /s off the curve whose error of 300 /s says it tells almost nothing.
+    std::vector<DispersionSample> withOutlier = exact;
+    withOutlier.push_back({1500e-6, blochMcConnellRate(sites, 750e-6, 20) + 30, 300});
+    const std::optional<ExchangeFit> weighted = fitExchangeRate(withOutlier, sites.pa, deltaOmega);
+    ASSERT_TRUE(weighted);
+    EXPECT_NEAR(weighted->kexPerS, 1000, 20);
+    std::vector<DispersionSample> unweighted = withOutlier;
+    for (DispersionSample& sample : unweighted)
+        sample.errorPerS = 0;
+    EXPECT_GT(std::abs(fitExchangeRate(unweighted, sites.pa, deltaOmega)->kexPerS - 1000), 100)
+        << "the outlier must matter to a fit that weighs all rates alike";
+
+    // Gaussian noise of 1 /s on every rate (Box-Muller): the fitted kex scatters as its error says.
+    const std::optional<ExchangeFit> reference = fitExchangeRate(exact, sites.pa, deltaOmega);
+    ASSERT_TRUE(reference && reference->kexErrorPerS);
+    util::UniformRandom random(11);
+    double sum = 0, sumSquares = 0;
+    const int trials = 400;
+    for (int t = 0; t < trials; ++t) {
+        std::vector<DispersionSample> noisy = exact;
+        for (DispersionSample& sample : noisy)
+            sample.r2effPerS +=
+                std::sqrt(-2 * std::log(1 - random.next())) * std::cos(kTwoPi * random.next());
+        const double kex = fitExchangeRate(noisy, sites.pa, deltaOmega)->kexPerS;
+        sum += kex;
+        sumSquares += kex * kex;
+    }
+    const double spread = std::sqrt((sumSquares - sum * sum / trials) / (trials - 1));
+    EXPECT_NEAR(*reference->kexErrorPerS / spread, 1, 0.2) << *reference->kexErrorPerS << " vs " << spread;
+}
+
 // A grid over tcp at intermediate exchange, 1000 grids of 10 repetitions: 10^4 histories a point.
 PreparedDispersion tcpSweep(double kex)
 {
@@ -227,6 +269,73 @@ TEST(DispersionExperiment, RateFallsAsTheEchoSpacingShortensAndKexCalRecoversKex
     }
     EXPECT_GT(points.back().r2effPerS - points.front().r2effPerS, 10) << "no dispersion";
     EXPECT_FALSE(control.running());
+}
+
+// The standard error of R2eff against the spread of R2eff over 20 seeds, at one point of
+// intermediate exchange (100 grids: 1000 histories a seed).
+TEST(DispersionExperiment, TheStandardErrorOfR2effMatchesItsSpreadOverSeeds)
+{
+    DispersionRequest request;
+    request.t2Relaxation = true;
+    request.exchange.values = trainValues(TwoSites{1000}, 499, 10);
+    request.exchange.lastRunIndex = 0;
+    util::RecordedMessages messages;
+    const std::optional<PreparedDispersion> prepared = prepareDispersion(request, ".", messages);
+    ASSERT_TRUE(prepared);
+    util::WorkPool pool(1);
+    double sum = 0, sumSquares = 0, sumErrors = 0;
+    const int seeds = 20;
+    for (int seed = 1; seed <= seeds; ++seed) {
+        DispersionExperiment experiment(*prepared, seed);
+        util::RunControl control;
+        ASSERT_TRUE(control.tryStart());
+        ASSERT_TRUE(experiment.run(100, pool, control, {}, {}));
+        const PointResult& p = experiment.results().points.at(0);
+        sum += p.r2effPerS;
+        sumSquares += p.r2effPerS * p.r2effPerS;
+        sumErrors += p.r2effErrorPerS;
+    }
+    const double spread = std::sqrt((sumSquares - sum * sum / seeds) / (seeds - 1));
+    // The spread of 20 values is itself known to about 16 %.
+    EXPECT_NEAR(sumErrors / seeds / spread, 1, 0.4) << sumErrors / seeds << " vs " << spread;
+}
+
+// Long echo spacings at slow exchange: the spins that visit site B dephase, and the ensemble
+// magnetisation falls below what 1000 histories can tell from 0 at the longest spacing.
+TEST(DispersionExperiment, APointWhoseSignalIsLostHasNoRateAndStaysOutOfTheFit)
+{
+    DispersionRequest request;
+    request.t2Relaxation = true;
+    request.exchange.values = trainValues(TwoSites{1000}, 249, 10);
+    request.exchange.sweptName = "tcp";
+    request.exchange.lastRunIndex = 4;
+    request.exchange.seriesValue = 2;  // tcp 249, 498, 996, 1992, 3984 us
+    request.firstMethod = "Mult";
+    util::RecordedMessages messages;
+    const std::optional<PreparedDispersion> prepared = prepareDispersion(request, ".", messages);
+    ASSERT_TRUE(prepared);
+    DispersionExperiment experiment(*prepared, 4);
+    util::WorkPool pool(2);
+    util::RunControl control;
+    ASSERT_TRUE(control.tryStart());
+    ASSERT_TRUE(experiment.run(100, pool, control, {}, {}));
+    const std::vector<PointResult>& points = experiment.results().points;
+    const double longestTauS = (3984 + 1) * 1e-6;
+    const double trueX =
+        std::exp(-blochMcConnellRate(TwoSites{1000}, longestTauS, 10) * 2 * longestTauS * 10);
+    ASSERT_LT(trueX, 0.01) << "the reference signal must lie below the noise of 1000 histories";
+    EXPECT_TRUE(points.back().signalLost) << "X " << points.back().x;
+    EXPECT_TRUE(std::isnan(points.back().r2effPerS));
+    std::vector<std::string> fields;
+    std::istringstream item(resultListItems(experiment.results()).back());
+    for (std::string field; std::getline(item, field, '\t');)
+        fields.push_back(field);
+    ASSERT_EQ(fields.size(), 14u);
+    EXPECT_EQ(fields[2] + " " + fields[10] + " " + fields[12], "lost lost lost") << "Rex, R2eff, R2eff_se";
+    for (std::size_t k = 0; k + 1 < points.size(); ++k)
+        EXPECT_FALSE(points[k].signalLost) << k;
+    ASSERT_TRUE(points.front().kexCalPerS && points.front().kexCalErrorPerS);
+    EXPECT_NEAR(*points.front().kexCalPerS, 1000, 3 * *points.front().kexCalErrorPerS);
 }
 
 TEST(DispersionExperiment, WithoutExchangeTheRateIsOneOverT2OfSiteA)

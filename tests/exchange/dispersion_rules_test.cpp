@@ -6,8 +6,10 @@
 #include "util/text_file.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace velmora::exchange {
 namespace {
@@ -81,6 +83,55 @@ TEST(DispersionRules, RefusesNegativeValuesZeroDelaysWithHardPulsesAndImpossible
     EXPECT_NE(refusal(missingShape).find("check the address"), std::string::npos);
 }
 
+TEST(DispersionRules, RefusesCountsBeyondTheirLimitsNamingTheBox)
+{
+    DispersionRequest huge = smallGrid();
+    huge.exchange.lastRunIndex = 2147483647;  // one more value would overflow a 32-bit count
+    EXPECT_NE(refusal(huge).find("Ni = 2147483647 asks for 2147483648 values"), std::string::npos);
+
+    DispersionRequest square = smallGrid();
+    square.exchange.lastRunIndex = square.exchange.secondSeriesCount = 46340;
+    EXPECT_NE(refusal(square).find("46341 x 46341 = 2147488281 points"), std::string::npos);
+
+    DispersionRequest echoes = smallGrid();
+    echoes.exchange.values[ExchangeSettings::Necho] = 1e10;
+    EXPECT_NE(refusal(echoes).find("Necho = 10000000000"), std::string::npos);
+}
+
+TEST(DispersionRules, RefusesAGridPointThatWouldRunForHoursWithItsEstimate)
+{
+    DispersionRequest longDelay = smallGrid();
+    longDelay.exchange.values[ExchangeSettings::Tcp] = 1e12;
+    const std::string delayRefusal = refusal(longDelay);
+    EXPECT_NE(delayRefusal.find("would take about"), std::string::npos) << delayRefusal;
+    EXPECT_NE(delayRefusal.find("at most 10 minutes"), std::string::npos) << delayRefusal;
+
+    // Rates whose waiting times lie below the rounding step of a delay: the jump clock cannot run.
+    DispersionRequest fast = smallGrid();
+    fast.exchange.values[ExchangeSettings::Kex] = 1e300;
+    EXPECT_NE(refusal(fast).find("Lower kex, tcp or Tp"), std::string::npos);
+    DispersionRequest steps = smallGrid();
+    steps.exchange.lastRunIndex = 1;
+    steps.exchange.seriesValue = 1e300;  // kex 1000 and 1e303
+    EXPECT_NE(refusal(steps).find("would take about"), std::string::npos);
+}
+
+TEST(DispersionRules, AShapedPulseNameWithAFolderIsRefusedUnread)
+{
+    velmora::testing::ScratchDirectory dir;
+    std::filesystem::create_directory(dir.path() / "work");
+    dir.writeBytes("outside.RF", "# one element\r\n0 1023 1\r\n");
+    for (const std::string& name :
+         std::vector<std::string>{"../outside.RF", (dir.path() / "outside.RF").string()}) {
+        DispersionRequest request = smallGrid();
+        request.exchange.shapedPulse = name;
+        util::RecordedMessages messages;
+        EXPECT_FALSE(prepareDispersion(request, dir.path() / "work", messages)) << name;
+        ASSERT_EQ(messages.entries.size(), 1u);
+        EXPECT_NE(messages.entries[0].text.find("without a folder"), std::string::npos);
+    }
+}
+
 TEST(DispersionRules, PhaseListSweptNamesAndWaitingTimes)
 {
     EXPECT_EQ(echoPhaseDigits("0", 4), (std::vector<int>{0, 0, 0, 0}));
@@ -117,6 +168,13 @@ TEST(DispersionRules, ShapedPulseOfZeroAmplitudeActsAsAFreeDelay)
     // Site A precesses at h - RFoffset = 20 Hz for the whole train; T2 100 ms.
     const double seconds = 8 * (2 * 500 + 20) * 1e-6;
     EXPECT_NEAR(x, std::cos(6.28318530717958 * 20 * seconds) * std::exp(-seconds / 0.1), 1e-9);
+
+    // Elements of relative duration 3 make the pulse three times Tp: the echo spacing grows with it.
+    dir.writeBytes("long.RF", "# stretched\r\n0 0 3\r\n0 0 3\r\n");
+    request.exchange.shapedPulse = "long.RF";
+    const std::optional<PreparedDispersion> longer = prepareDispersion(request, dir.path(), messages);
+    ASSERT_TRUE(longer);
+    EXPECT_DOUBLE_EQ(longer->trainFor(v).cpmgFrequencyHz(), 1e6 / (2 * (2 * 500 + 3 * 20)));
 }
 
 DispersionResults runGrids(const PreparedDispersion& p, int threads, int grids,
@@ -149,7 +207,7 @@ TEST(DispersionRules, TheSeedFixesTheTableOnAnyThreadCountAndGridsDiffer)
         EXPECT_NE(grids[0].points[k].r2effRepPerS, grids[1].points[k].r2effRepPerS) << k;
 }
 
-TEST(DispersionRules, StopEndsAfterThePointsInProgressAndKeepsOnlyWholeGrids)
+TEST(DispersionRules, StopKeepsTheFinishedPointsOfTheUnfinishedGrid)
 {
     const PreparedDispersion p = prepared(smallGrid());
     DispersionExperiment experiment(p, 3);
@@ -157,14 +215,48 @@ TEST(DispersionRules, StopEndsAfterThePointsInProgressAndKeepsOnlyWholeGrids)
     util::RunControl control;
     ASSERT_TRUE(control.tryStart());
     int batches = 0;
-    const bool completed = experiment.run(5, pool, control, {}, [&](int grid, int) {
-        if (++batches == 8 && grid == 2)
-            control.stop();
-    });
+    int tables = 0;
+    const bool completed = experiment.run(
+        5, pool, control, [&](const DispersionResults&) { ++tables; },
+        [&](int grid, int) {
+            if (++batches == 8 && grid == 2)
+                control.stop();
+        });
     EXPECT_FALSE(completed);
     EXPECT_EQ(batches, 8) << "no point after the stop";
-    EXPECT_EQ(experiment.results().gridsDone, 1);
-    EXPECT_EQ(experiment.results().points[0].histories, 10);
+    EXPECT_EQ(tables, 2) << "the first grid, then the two points of the second";
+    const DispersionResults& results = experiment.results();
+    EXPECT_EQ(results.gridsDone, 1);
+    EXPECT_EQ(results.partialGridPoints, 2);
+    EXPECT_EQ(results.points[1].histories, 20);
+    EXPECT_EQ(results.points[2].histories, 10);
+}
+
+TEST(DispersionRules, StopEndsAHistoryInsideALongDelay)
+{
+    // One delay of 10^6 s at kex 10^6 /s: about 5 x 10^11 jumps, hours of work without a stop.
+    DispersionRequest request = smallGrid();
+    auto& v = request.exchange.values;
+    v[ExchangeSettings::Tcp] = 1e12;
+    v[ExchangeSettings::Kex] = 1e6;
+    v[ExchangeSettings::Pa] = 0.5;
+    v[ExchangeSettings::Necho] = 1;
+    const std::vector<PulseElement> hard{PulseElement{}};
+    const std::vector<int> phases{0};
+    const EchoTrain train(v, hard, phases, "Ix", false, true);
+    util::RunControl control;
+    ASSERT_TRUE(control.tryStart());
+    std::atomic<bool> started{false};
+    std::thread stopper([&] {
+        while (!started.load())
+            std::this_thread::yield();
+        control.stop();
+    });
+    util::UniformRandom random(5);
+    started.store(true);
+    const std::optional<double> x = train.history(random, control);
+    stopper.join();
+    EXPECT_FALSE(x) << "a stopped history has no result";
 }
 
 TEST(DispersionTable, HeaderParameterEntriesAndOneLinePerPoint)
@@ -178,8 +270,10 @@ TEST(DispersionTable, HeaderParameterEntriesAndOneLinePerPoint)
     const util::TextFileContent file = util::readTextLines(dir.path() / "exchange.dat");
     ASSERT_TRUE(file.ok);
     ASSERT_EQ(file.lines.size(), 16u) << "header, 6 points, then the 9 entries left";
-    EXPECT_EQ(file.lines[0],
-              "Parameters\tKex\tch_shift\tRex\tX\tX0\terr%\tRab\tRba\tPa\tKex_cal\tR2eff\tR2eff_rep");
+    EXPECT_EQ(
+        file.lines[0],
+        "Parameters\tKex\tch_shift\tRex\tX\tX0\terr%\tRab\tRba\tPa\tKex_cal\tR2eff\tR2eff_rep\tR2eff_se\t"
+        "Kex_cal_se");
     EXPECT_EQ(file.lines[1].substr(0, 16), "_______________\t") << "no shaped pulse";
     EXPECT_EQ(file.lines[2].substr(0, 16), "ch_shift=_array\t");
     EXPECT_EQ(file.lines[3].substr(0, 16), "Necho=________8\t");
@@ -192,7 +286,7 @@ TEST(DispersionTable, HeaderParameterEntriesAndOneLinePerPoint)
     const std::string& point = file.lines[3];
     const std::string item = point.substr(point.find('\t') + 1);
     EXPECT_EQ(item.substr(0, item.find('\t', 5)), "4000\t100") << "kex 4000 /s, ch_shift 100 Hz";
-    EXPECT_EQ(std::count(item.begin(), item.end(), '\t'), 11);
+    EXPECT_EQ(std::count(item.begin(), item.end(), '\t'), 13);
 }
 
 }  // namespace
