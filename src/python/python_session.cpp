@@ -1,6 +1,7 @@
 #include "python_session.h"
 
 #include "model/controls.h"
+#include "util/file_listing.h"
 #include "util/number_format.h"
 #include "workbench/automatic_phase.h"
 #include "workbench/control_override.h"
@@ -78,14 +79,26 @@ void PythonSession::checkRead(bool read, std::size_t first, const std::string& w
     throw SessionError(said.empty() ? what : said);
 }
 
+// The files a session reads are those of its working directory, as the command line's --mol and
+// --psq take them: a name with a folder or ".." would read outside it.
+namespace {
+void requireBareName(const std::string& name)
+{
+    if (!util::isBareFileName(name))
+        throw SessionError("\"" + name + "\": name a file of the working directory, without a folder");
+}
+}  // namespace
+
 void PythonSession::openMolecule(const std::string& name)
 {
+    requireBareName(name);
     const std::size_t first = messages_.entries.size();
     checkRead(workbench::openMolecule(idleBench(), name).wasRead(), first, "cannot read " + name);
 }
 
 void PythonSession::openSequence(const std::string& name)
 {
+    requireBareName(name);
     const std::size_t first = messages_.entries.size();
     checkRead(workbench::openSequence(idleBench(), name).wasRead(), first, "cannot read " + name);
 }

@@ -4,6 +4,7 @@
 #include "exchange/dispersion_table.h"
 #include "exchange/dispersion_work.h"
 #include "model/controls.h"
+#include "util/directory_lock.h"
 #include "util/file_listing.h"
 #include "util/work_pool.h"
 #include "workbench/file_commands.h"
@@ -71,6 +72,14 @@ DispersionRun runDispersionCommand(Workbench& bench, const DispersionRunOptions&
     util::RunControl& control = bench.runControl();
     if (!control.tryStart()) {
         run.outcome = DispersionOutcome::Busy;
+        return run;
+    }
+    std::string lockError;
+    const std::optional<util::DirectoryLock> held =
+        util::DirectoryLock::acquire(bench.workingDirectory(), lockError);
+    if (!held) {
+        bench.messages().show(lockError, "Error!");
+        control.stop();
         return run;
     }
     const std::string outputName = bench.controls().text(kResultsName);

@@ -168,3 +168,19 @@ def test_an_exception_in_the_progress_callback_ends_the_run(examples):
     with pytest.raises(KeyError, match="enough"):
         bench.run(progress=progress)
     assert not bench.running
+
+
+def test_names_stay_in_the_working_directory_and_saves_take_their_extension(examples):
+    bench = velmora.Workbench(str(examples))
+    outside = examples.parent
+    for call, name in [(bench.open_sequence, "../outside.psq"), (bench.open_molecule, "/etc/hostname"),
+                       (bench.save_molecule, "../outside.mol"), (bench.save_sequence, "../../outside_seq")]:
+        with pytest.raises(velmora.VelmoraError, match="folder"):
+            call(name)
+    assert not (outside / "outside.mol").exists()
+    bench.save_molecule("mine")
+    bench.save_sequence("mine")
+    assert (examples / "mine.mol").exists() and (examples / "mine.psq").exists()
+    assert not (examples / "mine").exists()
+    with pytest.raises(velmora.VelmoraError, match="a molecule is saved as .mol"):
+        bench.save_molecule("mine.psq")
