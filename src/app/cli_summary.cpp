@@ -180,6 +180,8 @@ std::string runSummary(const workbench::Workbench& bench)
         text += "operators at the point step (coefficient / 1000, as in prodop.dat):\n";
         text += operatorTable(records);
     }
+    if (const std::string note = workbench::operatorListNote(records); !note.empty())
+        text += "note: " + note + "\n";
     text += peakSummary(bench);
     return text;
 }

@@ -56,6 +56,7 @@ int main(int argc, char** argv)
         // Named on the command line: the settings are found for later directory changes, but no
         // default working directory or settings file is made.
         workspace = model::locateWorkspace(model::currentWorkspaceRoots());
+        workspace.namedOnCommandLine = true;
         workbench::startUpIn(bench, dir);
     } else {
         started = workbench::startUp(bench, model::currentWorkspaceRoots(), workspace);

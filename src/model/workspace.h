@@ -26,6 +26,9 @@ struct Workspace {
     std::filesystem::path defaultWorkingDirectory;  // ends in the separator
     std::filesystem::path settingsFile;
     std::string workingDirectory;  // full path ending in the separator
+    // The working directory was named on the command line: nothing is made in the home folder, so
+    // the image window keeps its settings beside the working directory instead.
+    bool namedOnCommandLine = false;
 };
 
 // The roots of the running program: its own directory, $HOME, $XDG_CONFIG_HOME and the first

@@ -179,9 +179,10 @@ void MainWindow::buildMenus()
             });
         else if (name == "&Image_zv")
             connect(a, &QAction::triggered, this, [this] {
-                const std::filesystem::path location = workspace_.settingsFile.empty()
-                                                           ? std::filesystem::path(bench_.workingDirectory())
-                                                           : workspace_.settingsFile.parent_path();
+                const std::filesystem::path location =
+                    workspace_.settingsFile.empty() || workspace_.namedOnCommandLine
+                        ? std::filesystem::path(bench_.workingDirectory())
+                        : workspace_.settingsFile.parent_path();
                 ImageFitWindow::showFor(this, location, bench_.threads(), bench_.messages());
             });
         if (name == "&File")
@@ -1135,7 +1136,9 @@ void MainWindow::start(bool twoD)
 QString MainWindow::withoutSpectraReason() const
 {
     const std::string reason = workbench::missingSpectraReason(bench_.records());
-    return reason.empty() ? QString() : QString::fromStdString("; no spectra: " + reason + ".");
+    const std::string note = workbench::operatorListNote(bench_.records());
+    return (reason.empty() ? QString() : QString::fromStdString("; no spectra: " + reason + ".")) +
+           (note.empty() ? QString() : QString::fromStdString("; " + note + "."));
 }
 
 void MainWindow::stop()

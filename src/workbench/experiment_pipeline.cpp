@@ -105,10 +105,6 @@ void writeOperatorOutputs(Workbench& bench, RunRecords& records, const std::file
     for (int k = 0; k < bench.spinSystem().spinCount(); ++k)
         labels.push_back(bench.spinSystem().label(k));
     records.operators = engine::significantOperators(records.driver.operators, labels);
-    if (records.operators.leftOut > 0)
-        bench.messages().show(std::to_string(records.operators.leftOut) +
-                              " more operators are significant than the table holds; only the first " +
-                              std::to_string(engine::kMostListedOperators) + " are listed.");
     std::string header;
     const util::Outcome written = engine::writeOperatorTable(
         directory / "prodop.dat", records.operators, records.driver.operators, bench.sequence().arrayedName(),
@@ -483,6 +479,15 @@ double indirectSpectraWidthHz(const Workbench& bench)
 {
     const double width = bench.records().indirectWidthHz;
     return width > 0.0 ? width : boxNumber(bench, model::ctl::IndirectSpectralWidth, 0.0);
+}
+
+std::string operatorListNote(const RunRecords& records)
+{
+    if (records.operators.leftOut <= 0)
+        return {};
+    return std::to_string(records.operators.leftOut) +
+           " more operators are significant than the table holds; only the first " +
+           std::to_string(engine::kMostListedOperators) + " are listed in prodop.dat";
 }
 
 std::string missingSpectraReason(const RunRecords& records)

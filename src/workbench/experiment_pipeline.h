@@ -75,6 +75,9 @@ double indirectSpectraWidthHz(const Workbench& bench);
 // Why the last run left no spectra, in a few words for the status bar and the command line's
 // summary; empty when it has some.
 std::string missingSpectraReason(const RunRecords& records);
+// A note when more operators are significant than the operator table and list hold; "" otherwise.
+// Told beside the run's outcome (status bar, summary), not in a box that holds up every large run.
+std::string operatorListNote(const RunRecords& records);
 
 // The call that follows a sequence read: saves the automatic copies and compiles the sequence
 // without running it. False when the sequence was refused.

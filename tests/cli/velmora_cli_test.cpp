@@ -403,6 +403,28 @@ TEST_F(Cli, ControlsAndElementsListTheModelOfTheWorkingDirectory)
     EXPECT_EQ(run({"elements", "--png"}).status, 2);
 }
 
+TEST_F(Cli, MoreSignificantOperatorsThanTheTableHoldsAreANoteOfTheSummaryNotAnError)
+{
+    // Six coupled protons echoed: far more than 400 product operators carry signal.
+    {
+        model::SpinSystem spins;
+        for (int k = 0; k < 6; ++k) {
+            ASSERT_TRUE(spins.setLabel(k, "H" + std::to_string(k)));
+            spins.setShiftPpm(k, 1.0 + 0.5 * k);
+            for (int j = 0; j < k; ++j)
+                spins.setCouplingHz(j, k, 3.0 + j + k);
+        }
+        spins.rebuild();
+        ASSERT_TRUE(model::writeMolecule(inWork("six.mol"), spins));
+    }
+    copyExample("spin_echo");
+    const Finished done =
+        runInWork({"--mol", "six.mol", "--psq", "spin_echo.psq", "--set", "ni=2", "--set", "increment=37"});
+    EXPECT_EQ(done.status, 0) << done.err;
+    EXPECT_TRUE(mentions(done.out, "more operators are significant than the table holds")) << done.out;
+    EXPECT_FALSE(mentions(done.err, "operators")) << done.err;
+}
+
 TEST_F(Cli, QuietPrintsNothingButStillWritesTheResults)
 {
     const Finished done = runInWork({"--quiet"});

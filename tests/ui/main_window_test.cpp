@@ -246,6 +246,20 @@ private slots:
             QVERIFY2(s.window->action(command)->isEnabled(), command);
     }
 
+    void theImageWindowKeepsItsSettingsInTheWorkingDirectoryNamedOnTheCommandLine()
+    {
+        Session s;
+        velmora::testing::ScratchDirectory home;
+        s.workspace.settingsFile = home.path() / "Velmora" / "Velmora.ini";
+        s.workspace.namedOnCommandLine = true;
+        s.window->action("&Image_zv")->trigger();
+        QVERIFY(std::filesystem::exists(s.dir.path() / "imagezv" / "imagezv.ini"));
+        QVERIFY(!std::filesystem::exists(home.path() / "Velmora"));
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w != s.window.get() && w->isVisible())
+                w->close();
+    }
+
     void clickingASpinOpensItsWindowAndEditsGoToTheModel()
     {
         Session s;
