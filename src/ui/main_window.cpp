@@ -47,6 +47,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <tuple>
 
 namespace velmora::ui {
 
@@ -973,29 +974,33 @@ QListWidget* MainWindow::buildTextList(const QStringList& lines)
 
 void MainWindow::refreshFileLists()
 {
-    for (const auto& [list, extension] :
-         {std::pair{moleculeFiles_, ".mol"}, std::pair{sequenceFiles_, ".psq"}}) {
+    for (QListWidget* list : {moleculeFiles_, sequenceFiles_})
         list->clear();
-        for (const std::string& name : util::listFilesWithExtension(bench_.workingDirectory(), extension))
-            list->addItem(QString::fromStdString(name));
-    }
+    updateFileLists();
 }
 
 void MainWindow::updateFileLists()
 {
-    // While the frame is open the entries keep their places: files that appeared (the automatic
-    // copies, a file just saved) join at the end, so a second double click finds what the user saw.
-    for (const auto& [list, extension] :
-         {std::pair{moleculeFiles_, ".mol"}, std::pair{sequenceFiles_, ".psq"}}) {
-        QStringList present;
-        for (const std::string& name : util::listFilesWithExtension(bench_.workingDirectory(), extension))
-            present << QString::fromStdString(name);
+    // One order, the names', on every visit: a file that appeared (the automatic copies, a file just
+    // saved) takes its place by name and the others keep theirs relative to one another. The file
+    // the model was last opened from or saved to is in bold.
+    for (const auto& [list, document, extension] :
+         {std::tuple{moleculeFiles_, workbench::FileList::Molecules, ".mol"},
+          std::tuple{sequenceFiles_, workbench::FileList::Sequences, ".psq"}}) {
+        const std::vector<std::string> present =
+            util::listFilesWithExtension(bench_.workingDirectory(), extension);
         for (int row = list->count() - 1; row >= 0; --row)
-            if (!present.contains(list->item(row)->text()))
+            if (!std::binary_search(present.begin(), present.end(), list->item(row)->text().toStdString()))
                 delete list->takeItem(row);
-        for (const QString& name : present)
-            if (list->findItems(name, Qt::MatchExactly).isEmpty())
-                list->addItem(name);
+        for (int row = 0; row < static_cast<int>(present.size()); ++row) {
+            const QString name = QString::fromStdString(present[static_cast<std::size_t>(row)]);
+            if (row >= list->count() || list->item(row)->text() != name)
+                list->insertItem(row, name);
+            QListWidgetItem* item = list->item(row);
+            QFont font = item->font();
+            font.setBold(present[static_cast<std::size_t>(row)] == bench_.documents().name(document));
+            item->setFont(font);
+        }
     }
 }
 

@@ -850,16 +850,31 @@ private slots:
     {
         Session s;
         s.window->showFileFrame();
-        for (int i = 0; i < 2; ++i) {
-            auto* name = s.widget<QLineEdit>(model::ControlId{"Text11", i});
-            name->selectAll();
-            QTest::keyClicks(name, "mycosy");
-            QTest::mouseClick(s.window->fileFrame()->findChild<QPushButton*>(i == 0 ? "save molecule" : "save sequence"),
-                              Qt::LeftButton);
-        }
+        for (const char* typed : {"zeta", "mycosy"})
+            for (int i = 0; i < 2; ++i) {
+                auto* name = s.widget<QLineEdit>(model::ControlId{"Text11", i});
+                name->selectAll();
+                QTest::keyClicks(name, typed);
+                QTest::mouseClick(
+                    s.window->fileFrame()->findChild<QPushButton*>(i == 0 ? "save molecule" : "save sequence"),
+                    Qt::LeftButton);
+            }
         const auto lists = s.window->fileFrame()->findChildren<QListWidget*>();
         QCOMPARE(lists.at(0)->findItems("mycosy.mol", Qt::MatchExactly).size(), 1);
         QCOMPARE(lists.at(1)->findItems("mycosy.psq", Qt::MatchExactly).size(), 1);
+        // The lists keep the names' order through the visit, and the saved files are the loaded ones.
+        for (QListWidget* list : lists.mid(0, 2)) {
+            QStringList names;
+            for (int row = 0; row < list->count(); ++row) {
+                names << list->item(row)->text();
+                QCOMPARE(list->item(row)->font().bold(), list->item(row)->text().startsWith("mycosy."));
+            }
+            QStringList sorted = names;
+            std::sort(sorted.begin(), sorted.end(), [](const QString& a, const QString& b) {
+                return a.toStdString() < b.toStdString();
+            });
+            QCOMPARE(names, sorted);
+        }
         QVERIFY(!util::fileExists(s.dir.path() / "mycosy"));
         QCOMPARE(s.window->windowTitle(), QString("Velmora - mycosy.mol, mycosy.psq"));
     }
