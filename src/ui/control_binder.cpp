@@ -58,6 +58,16 @@ void ControlBinder::bind(model::ControlId id, QWidget* widget, Handler handler)
     }
 }
 
+std::optional<model::ControlState> ControlBinder::takeStateBeforeEdit(model::ControlId id)
+{
+    const auto it = beforeEdit_.find(Key{std::string(id.array), id.index});
+    if (it == beforeEdit_.end())
+        return std::nullopt;
+    model::ControlState before = std::move(it->second);
+    beforeEdit_.erase(it);
+    return before;
+}
+
 QWidget* ControlBinder::widget(model::ControlId id) const
 {
     const auto it = bindings_.find(Key{std::string(id.array), id.index});
@@ -136,6 +146,7 @@ void ControlBinder::connectEdits(Binding& b)
     };
     if (auto* edit = qobject_cast<QLineEdit*>(w)) {
         QObject::connect(edit, &QLineEdit::textEdited, edit, [this, id, after](const QString& text) {
+            beforeEdit_.try_emplace(Key{std::string(id.array), id.index}, controls_.at(id));
             after([&] { controls_.setText(id, text.toStdString()); });
         });
     } else if (auto* check = qobject_cast<QCheckBox*>(w)) {

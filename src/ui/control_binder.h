@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -42,6 +43,10 @@ public:
 
     QWidget* widget(model::ControlId id) const;
 
+    // The value a text box's control held before the user began typing in it, once: taken by the
+    // box's handler when the edit is committed, so the edit can become one undo step.
+    std::optional<model::ControlState> takeStateBeforeEdit(model::ControlId id);
+
 private:
     using Key = std::pair<std::string, int>;
     struct Binding {
@@ -56,6 +61,7 @@ private:
 
     model::Controls& controls_;
     std::map<Key, Binding> bindings_;
+    std::map<Key, model::ControlState> beforeEdit_;
     bool updating_ = false;
     Handler afterEdit_;
 };

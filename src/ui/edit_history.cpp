@@ -14,7 +14,7 @@ namespace ctl = model::ctl;
 constexpr model::ControlId kSequenceBoxes[] = {
     ctl::ArrayMethod,    ctl::ArrayedParameter, ctl::SecondArrayMethod, ctl::SecondArrayedParameter,
     ctl::CurrentStep,    ctl::PhaseCycle,       ctl::InitialOperators,  ctl::InitialCondition,
-    ctl::CycleCountBox,
+    ctl::CycleCountBox,  ctl::SpectralWidth,    ctl::ArraySize,         ctl::ArrayIncrement,
 };
 
 class ModelEdit : public QUndoCommand {

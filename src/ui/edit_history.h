@@ -1,7 +1,8 @@
 // Undo and redo of the model edits made in the window. Every edit of the spin system or the pulse
 // sequence becomes one step of a QUndoStack that holds the model as it was before and after it:
 // the spins, the sequence with its element table, and the few boxes that belong to the sequence
-// (array method and parameter, phase cycle, initial condition, current step). A run changes none
+// (array method and parameter, phase cycle, initial condition, current step, sw, Ni and the array
+// increment). A run changes none
 // of these, so the edits made before a run stay undoable; reading a file starts a new history.
 #pragma once
 

@@ -112,6 +112,10 @@ MainWindow::MainWindow(workbench::Workbench& bench, model::Workspace& workspace,
 
 MainWindow::~MainWindow()
 {
+    // The boxes outlive the binder and the history (they go with the QWidget base): a box losing
+    // the focus as they go must not commit into them.
+    for (QLineEdit* edit : findChildren<QLineEdit*>())
+        edit->blockSignals(true);
     qApp->removeEventFilter(this);
     bench_.runControl().setYield({});
     bench_.setProgressListener({});
@@ -468,9 +472,23 @@ QWidget* MainWindow::buildAcquisitionArea()
         redrawPanels();  // the receiver mark moves to the chosen row
         plots_->detectionChanged();
     });
+    // A committed value of these boxes is one undo step, like an edit of the drawn model.
+    const auto undoable = [this](model::ControlId id, const QString& caption) {
+        return [this, id, caption] {
+            const std::optional<model::ControlState> before = binder_->takeStateBeforeEdit(id);
+            if (!before || *before == bench_.controls().at(id))
+                return;
+            const model::ControlState after = bench_.controls().at(id);
+            bench_.controls().at(id) = *before;
+            history_->record(caption, [this, id, &after] {
+                bench_.controls().at(id) = after;
+                return true;
+            });
+        };
+    };
     auto* sw = box(group, 50);
     add("sw, Hz", sw, 2);
-    binder_->bind(ctl::SpectralWidth, sw);
+    binder_->bind(ctl::SpectralWidth, sw, undoable(ctl::SpectralWidth, "sw"));
     ++row;
     auto* np = box(group, 50);
     add("np", np);
@@ -488,10 +506,10 @@ QWidget* MainWindow::buildAcquisitionArea()
     ++row;
     auto* ni = box(group, 50);
     add("Ni", ni);
-    binder_->bind(ctl::ArraySize, ni);
+    binder_->bind(ctl::ArraySize, ni, undoable(ctl::ArraySize, "Ni"));
     auto* increment = box(group, 50);
     add("increment", increment, 2);
-    binder_->bind(ctl::ArrayIncrement, increment);
+    binder_->bind(ctl::ArrayIncrement, increment, undoable(ctl::ArrayIncrement, "increment"));
     ++row;
 
     grid->addWidget(new QLabel("Phase cycle  f4 f5 f6 f7 f8 f9", group), row++, 0, 1, 4);

@@ -846,6 +846,33 @@ private slots:
                  QString::fromStdString(s.bench.controls().caption(ctl::CurrentStep)));
     }
 
+    void undoTakesBackACommittedSwNiAndIncrement()
+    {
+        Session s;
+        s.window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(s.window.get()));
+        const std::string sw = s.bench.controls().text(ctl::SpectralWidth);
+        const std::string ni = s.bench.controls().text(ctl::ArraySize);
+        for (const auto& [id, typed] : {std::pair{ctl::SpectralWidth, "2500"}, std::pair{ctl::ArraySize, "9"}}) {
+            auto* edit = s.widget<QLineEdit>(id);
+            edit->setFocus();
+            edit->selectAll();
+            QTest::keyClicks(edit, typed);
+            QTest::keyClick(edit, Qt::Key_Return);
+        }
+        QCOMPARE(s.bench.controls().text(ctl::ArraySize), std::string("9"));
+        // Ctrl+Z in the box just committed undoes the model's last edit, then the one before.
+        auto* niBox = s.widget<QLineEdit>(ctl::ArraySize);
+        QTest::keyClick(niBox, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(s.bench.controls().text(ctl::ArraySize), ni);
+        QCOMPARE(s.bench.controls().text(ctl::SpectralWidth), std::string("2500"));
+        QTest::keyClick(niBox, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(s.bench.controls().text(ctl::SpectralWidth), sw);
+        QCOMPARE(s.widget<QLineEdit>(ctl::SpectralWidth)->text(), QString::fromStdString(sw));
+        QTest::keyClick(niBox, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(s.bench.controls().text(ctl::SpectralWidth), std::string("2500"));
+    }
+
     void saveWithoutExtensionsWritesBothFilesAndBothAppearInTheOpenLists()
     {
         Session s;
