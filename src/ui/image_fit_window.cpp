@@ -93,6 +93,8 @@ void ImageFitWindow::buildMenus()
         folderList_->setVisible(true);
         fileList_->setVisible(true);
         showFolder(shownFolder_);
+        status_->setText(status_->text() + "   Double-click a series to load it: a T1_*.sgl cube (the "
+                                           "folder's series), a series description or a NIfTI file.");
     });
     connect(menuBar()->addAction("&Model_image"), &QAction::triggered, this, [this] { buildModel(false); });
     connect(menuBar()->addAction("&Model_imageEXP"), &QAction::triggered, this, [this] { buildModel(true); });

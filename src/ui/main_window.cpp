@@ -10,6 +10,7 @@
 #include "ui/vector_animation.h"
 #include "ui/window_texts.h"
 #include "util/file_listing.h"
+#include "util/numeric_text.h"
 #include "util/work_pool.h"
 #include "workbench/control_handlers.h"
 #include "workbench/exchange_mode_switch.h"
@@ -693,6 +694,16 @@ void MainWindow::recomputeCalculator(int box)
     model::Controls& controls = bench_.controls();
     auto text = [&](int b) { return controls.text({"Text10", b}); };
     auto write = [&](int b, const std::string& value) { controls.setText({"Text10", b}, value); };
+    const std::optional<model::ControlState> before = binder_->takeStateBeforeEdit({"Text10", box});
+    if (!util::isNumeric(text(box))) {
+        // Not a number: the box takes back the value the others were computed from.
+        statusBar()->showMessage(QString::fromStdString("\"" + text(box) + "\" is not a number; the value is kept."),
+                                 5000);
+        if (before)
+            controls.at({"Text10", box}) = *before;
+        binder_->refresh({"Text10", box});
+        return;
+    }
     if (box < 3) {
         if (const auto done = pulses::onCalibrationEdited(box, {text(0), text(1), text(2)})) {
             write(0, done->powerDb);

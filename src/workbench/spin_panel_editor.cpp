@@ -124,8 +124,20 @@ bool SpinPanelEditor::chooseNucleus(std::string_view choice)
     const int n = spins.spinCount();
     if (choice.empty() && n == 1)
         return false;
+    const bool adding = *selected_ >= n && !choice.empty();
     if (!spins.setLabel(*selected_, std::string(choice)))
         return false;
+    if (adding) {
+        // A new spin starts from the values of an empty slot, not from what a molecule read
+        // earlier left in the slot behind its last spin.
+        const int k = *selected_;
+        spins.setShiftPpm(k, 0.0);
+        spins.setT1Ms(k, 1000.0);
+        spins.setT2Ms(k, 100.0);
+        for (int j = 0; j < model::SpinSystem::kSlots; ++j)
+            if (j != k)
+                spins.setCouplingHz(k, j, 0.0);
+    }
 
     model::Controls& controls = bench_.controls();
     controls.setCaption(model::ctl::SelectedSpinLabel, std::string(choice));
@@ -143,6 +155,8 @@ bool SpinPanelEditor::chooseNucleus(std::string_view choice)
     controls.setItems(model::ctl::InitialOperators, {});
     controls.setVisible(model::ctl::InitialOperators, false);
     spins.rebuild();
+    if (adding)
+        showSelectedSpin();
     return true;
 }
 

@@ -873,6 +873,19 @@ private slots:
         QCOMPARE(s.bench.controls().text(ctl::SpectralWidth), std::string("2500"));
     }
 
+    void aCalculatorBoxRefusesTextThatIsNotANumber()
+    {
+        Session s;
+        auto* power = s.widget<QLineEdit>(model::ControlId{"Text10", 0});
+        const QString before = power->text();
+        power->selectAll();
+        QTest::keyClicks(power, "abc");
+        QTest::keyClick(power, Qt::Key_Return);
+        QCOMPARE(power->text(), before);
+        QCOMPARE(QString::fromStdString(s.bench.controls().text({"Text10", 0})), before);
+        QVERIFY(s.window->statusBar()->currentMessage().contains("not a number"));
+    }
+
     void saveWithoutExtensionsWritesBothFilesAndBothAppearInTheOpenLists()
     {
         Session s;

@@ -155,6 +155,20 @@ TEST_F(SpinPanelEditorTest, ChoosingACarbonOnTheBlankPositionAddsASpin)
     EXPECT_FALSE(bench.controls().at(ctl::InitialOperators).visible);
 }
 
+TEST_F(SpinPanelEditorTest, ANewSpinStartsFromAnEmptySlotNotFromAnEarlierMoleculesLeftovers)
+{
+    // What a four-spin molecule read before a three-spin one leaves in slot 3.
+    spins().setShiftPpm(3, 7.25);
+    spins().setT2Ms(3, 12.0);
+    spins().setCouplingHz(0, 3, 9.0);
+    ASSERT_EQ(clickPosition(3), SpinClick::Selected);
+    ASSERT_TRUE(editor.chooseNucleus("H3"));
+    EXPECT_EQ(spins().shiftPpm(3), 0.0);
+    EXPECT_EQ(spins().t2Ms(3), 100.0);
+    EXPECT_EQ(spins().couplingHz(0, 3), 0.0);
+    EXPECT_EQ(bench.controls().text(box(kShiftPpmBox)), "0");
+}
+
 TEST_F(SpinPanelEditorTest, DeletingSpinOneOfThreeRenumbersTheSpinBehindIt)
 {
     spins().setShiftPpm(2, 77.0);
