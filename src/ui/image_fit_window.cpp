@@ -11,6 +11,7 @@
 #include "render/image_maps.h"
 #include "util/numeric_text.h"
 
+#include <QMessageBox>
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -395,6 +396,18 @@ void ImageFitWindow::buildModel(bool fromExperiment)
     if (!ok || nx < 1 || ny < 1 || nz < 1 || nx > 1024 || ny > 1024 || nz > 1024) {
         messages_.show("The block sizes must be whole numbers from 1 to 1024.", "Error!");
         return;
+    }
+    if (series_.images() > 0) {
+        // The model replaces the series on screen and writes its files beside the user's data.
+        QMessageBox ask(QMessageBox::Question, "Velmora",
+                        "The model series replaces the loaded series, and its description and maps are "
+                        "written into " +
+                            QString::fromStdString(folderSettings_.rememberedFolder.string()) + ". Go on?",
+                        QMessageBox::Yes | QMessageBox::Cancel, this);
+        ask.setObjectName("model over a loaded series");
+        ask.setDefaultButton(QMessageBox::Cancel);
+        if (ask.exec() != QMessageBox::Yes)
+            return;
     }
     imagefit::SyntheticAcquisition acquisition;
     acquisition.noiseFraction = 0.01;

@@ -8,6 +8,8 @@
 #include "util/messages.h"
 #include "util/text_file.h"
 
+#include <QTimer>
+#include <QMessageBox>
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
@@ -121,6 +123,20 @@ private slots:
         QCOMPARE(s.window->series().images(), 6);
         QCOMPARE(s.window->series().nz, 16);
         QVERIFY(s.messages.entries.empty());
+
+        // A model over the loaded series asks first; Cancel keeps the series and writes nothing.
+        bool asked = false;
+        QTimer::singleShot(0, [&asked] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<QMessageBox*>(w); box && box->objectName() == "model over a loaded series") {
+                    asked = true;
+                    box->button(QMessageBox::Cancel)->click();
+                }
+        });
+        s.window->buildModel(true);
+        QVERIFY(asked);
+        QCOMPARE(s.window->series().nz, 16);
+        QVERIFY(!std::filesystem::exists(s.window->folderSettings().rememberedFolder / "M_solution"));
     }
 
     void aFourDDataSetGivesItsDecayMaps()
