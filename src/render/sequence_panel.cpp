@@ -194,6 +194,10 @@ public:
         box_.clear();
         box_.setScale(0.0, 0.0, kSequenceScaleWidth, kSequenceScaleHeight);
         box_.setLineWidth(1);
+        if (bench_.exchangeMode()) {
+            drawExchange();
+            return;
+        }
         highlightCurrentStep();
         drawBaselines();
         drawDelayNames();
@@ -212,6 +216,54 @@ public:
     }
 
 private:
+    // The CPMG experiment of the exchange mode: excitation, then [tcp/2 - refocusing - tcp/2] x Necho.
+    void drawExchange()
+    {
+        const double base = sequenceRowBaseline(0);
+        box_.setForeColor(QColor(Qt::black));
+        box_.text(0.0, base - textHeight(), QString::fromLatin1(kChannelNames[0]));
+        box_.setForeColor(QColor(200, 200, 200));
+        box_.line(marginWidth(), base, kSequenceScaleWidth, base);
+        const model::ExchangeSettings& x = bench_.exchange();
+        const double unit = (kSequenceScaleWidth - marginWidth()) / 10.0;
+        const double start = marginWidth() + 0.5 * unit;
+        if (x.startMagnetisation == "Ixz_AdiabRot") {
+            // The adiabatic rotation that starts the train: a rising sweep rather than a block.
+            box_.setForeColor(shapedPulseColour());
+            fillColumns(box_, start, start + unit, [&](double at) {
+                return std::pair(base - kFullShapeHeight * (at - start) / unit, base);
+            });
+        } else {
+            drawHardPulse(90.0, start, start + 0.3 * unit, base);
+        }
+        const double open = start + 1.5 * unit;
+        const double close = open + 6.0 * unit;
+        const double middle = (open + close) / 2.0;
+        const double half = 0.25 * unit;
+        if (!x.shapedPulse.empty())
+            drawShapedPulse(x.shapedPulse, middle - half, middle + half, base);
+        else
+            drawHardPulse(180.0, middle - half, middle + half, base);
+        box_.setForeColor(QColor(96, 96, 96));
+        for (const double at : {open, close}) {
+            box_.line(at, base - kFullPulseHeight - 10.0, at, base + 10.0);
+            const double tick = at == open ? 10.0 : -10.0;
+            box_.line(at, base - kFullPulseHeight - 10.0, at + tick, base - kFullPulseHeight - 10.0);
+            box_.line(at, base + 10.0, at + tick, base + 10.0);
+        }
+        const QString halfDelay = "tcp/2";
+        box_.text((open + middle - half) / 2.0 - textWidth(halfDelay) / 2.0, base + 15.0, halfDelay);
+        box_.text((middle + half + close) / 2.0 - textWidth(halfDelay) / 2.0, base + 15.0, halfDelay);
+        const QString repeat = QString::fromUtf8("\u00d7 ") + QString::fromStdString(util::formatGeneral(x.values[model::ExchangeSettings::Necho]));
+        box_.setForeColor(QColor(Qt::black));
+        box_.text(close + 15.0, base + 15.0, repeat);
+        double top = sequenceRowBaseline(1) + 20.0;
+        for (const std::string& label : exchangeLabels(bench_)) {
+            box_.text(marginWidth(), top, QString::fromStdString(label));
+            top += textHeight() * 1.2;
+        }
+    }
+
     double acquisitionLeft() const { return layout_.boundaries.back() + 0.1 * marginWidth(); }
     double acquisitionRight() const { return kSequenceScaleWidth - 0.1 * marginWidth(); }
     static double marginWidth() { return kSequenceScaleWidth / 13.0; }
@@ -504,6 +556,19 @@ double hardPulseFlipDegrees(double widthUs, double powerDb)
 void drawSequencePanel(PictureBox& box, workbench::Workbench& bench)
 {
     Diagram(box, bench).draw();
+}
+
+std::vector<std::string> exchangeLabels(const workbench::Workbench& bench)
+{
+    const model::ExchangeSettings& x = bench.exchange();
+    std::vector<std::string> labels = {
+        "tcp=" + util::formatGeneral(x.values[model::ExchangeSettings::Tcp]) + " us",
+        "Tp=" + util::formatGeneral(x.values[model::ExchangeSettings::Tp]) + " us",
+        "Necho=" + util::formatGeneral(x.values[model::ExchangeSettings::Necho]),
+    };
+    if (x.startMagnetisation == "Ixz_AdiabRot")
+        labels.push_back("StartMagn=Ixz_AdiabRot");
+    return labels;
 }
 
 }  // namespace velmora::render

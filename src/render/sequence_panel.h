@@ -9,6 +9,8 @@
 #include "render/picture_box.h"
 
 #include <QColor>
+#include <string>
+#include <vector>
 
 namespace velmora::workbench {
 class Workbench;
@@ -66,6 +68,13 @@ double hardPulseFlipDegrees(double widthUs, double powerDb);
 //  - The acquisition after the last step (step S + 1) is a decaying FID on the detected channel's
 //    row in the right margin, with step S + 1's decoupling beside it; an acquisition during a
 //    shaped pulse is marked by a purple receiver trace over that step.
+//  In exchange mode the panel shows the experiment instead: the excitation and one echo of the CPMG
+//  train on the 1H row, tcp/2 - refocusing pulse (Tp, or the shaped pulse) - tcp/2 between
+//  brackets repeated Necho times, annotated with exchangeLabels.
 void drawSequencePanel(PictureBox& box, workbench::Workbench& bench);
+
+// The annotations of the exchange drawing: "tcp=", "Tp=", "Necho=" with their values (us, us and
+// a count), and "StartMagn=Ixz_AdiabRot" when the train starts from the adiabatic rotation.
+std::vector<std::string> exchangeLabels(const workbench::Workbench& bench);
 
 }  // namespace velmora::render

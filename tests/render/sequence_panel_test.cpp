@@ -119,6 +119,20 @@ TEST_F(SequencePanelDrawing, StepsWithDelaysGetEqualSpans)
     EXPECT_NEAR(pulses[1].first - pulses[0].first, 1000.0 * 11.0 / 13.0 / 3.0, 1.0);
 }
 
+TEST_F(SequencePanelDrawing, ExchangeModeDrawsTheEchoTrainAndItsParameters)
+{
+    bench.setExchangeMode(true);
+    bench.exchange().values[model::ExchangeSettings::Tcp] = 400;
+    bench.exchange().values[model::ExchangeSettings::Necho] = 8;
+    drawSequencePanel(box, bench);
+    // The excitation (half height) and the refocusing pulse (full height) on the 1H row.
+    EXPECT_EQ(runs(rowPx(sequenceRowBaseline(0) - 20.0), hardPulseColour()).size(), 2u);
+    EXPECT_EQ(runs(rowPx(sequenceRowBaseline(0) - 80.0), hardPulseColour()).size(), 1u);
+    EXPECT_EQ(exchangeLabels(bench), (std::vector<std::string>{"tcp=400 us", "Tp=625 us", "Necho=8"}));
+    bench.exchange().startMagnetisation = "Ixz_AdiabRot";
+    EXPECT_EQ(exchangeLabels(bench).back(), "StartMagn=Ixz_AdiabRot");
+}
+
 TEST_F(SequencePanelDrawing, AStepWithoutADelayIsAThirdAsWide)
 {
     for (int s = 0; s <= 2; ++s)
