@@ -154,14 +154,19 @@ void MainWindow::buildMenus()
     for (const char* text : kMenu) {
         QAction* a = menuBar()->addAction(QString::fromUtf8(text));
         const QString name = QString::fromUtf8(text);
-        if (name == "&File")
+        if (name == "&File") {
             connect(a, &QAction::triggered, this, &MainWindow::showFileFrame);
-        else if (name == "&Start")
+            a->setShortcut(QKeySequence::Open);
+        } else if (name == "&Start") {
             connect(a, &QAction::triggered, this, [this] { start(false); });
-        else if (name == "&Start_2D")
+            a->setShortcut(Qt::CTRL | Qt::Key_R);
+        } else if (name == "&Start_2D") {
             connect(a, &QAction::triggered, this, [this] { start(true); });
-        else if (name == "&Stop")
+            a->setShortcut(Qt::CTRL | Qt::SHIFT | Qt::Key_R);
+        } else if (name == "&Stop") {
             connect(a, &QAction::triggered, this, &MainWindow::stop);
+            a->setShortcut(Qt::CTRL | Qt::Key_Period);
+        }
         else if (name == "&Options")
             connect(a, &QAction::triggered, this, &MainWindow::showOptions);
         else if (name == "&Spectra")
@@ -191,8 +196,21 @@ void MainWindow::buildMenus()
                         : workspace_.settingsFile.parent_path();
                 ImageFitWindow::showFor(this, location, bench_.threads(), bench_.messages());
             });
-        if (name == "&File")
+        if (name == "&File") {
+            // Ctrl+S saves the edited molecule and sequence under their names (untitled ones
+            // through the Save dialog).
+            auto* save = new QAction("Save", this);
+            save->setShortcut(QKeySequence::Save);
+            connect(save, &QAction::triggered, this, [this] {
+                commitPendingEdit();
+                for (const auto document : {workbench::FileList::Molecules, workbench::FileList::Sequences})
+                    if (workbench::documentEdited(bench_, document) && !saveBeforeReplacing(document))
+                        return;
+                statusBar()->showMessage("Saved: " + windowTitle().mid(QString("Velmora - ").size()), 5000);
+            });
+            addAction(save);
             buildEditMenu();
+        }
     }
     progress_ = new QLabel(this);
     statusBar()->addPermanentWidget(progress_);

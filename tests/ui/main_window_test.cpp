@@ -873,6 +873,25 @@ private slots:
         QCOMPARE(s.bench.controls().text(ctl::SpectralWidth), std::string("2500"));
     }
 
+    void keyboardShortcutsStartARunAndSaveTheEditedModel()
+    {
+        Session s;
+        s.window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(s.window.get()));
+        QVERIFY(workbench::saveDocument(s.bench, workbench::FileList::Molecules, "mine"));
+        s.bench.spinSystem().setShiftPpm(0, 4.5);
+        s.window->redrawPanels();
+        QTest::keySequence(s.window.get(), QKeySequence::Save);
+        workbench::Workbench reread(s.messages, s.dir.path());
+        QVERIFY(workbench::openMolecule(reread, "mine.mol").wasRead());
+        QCOMPARE(reread.spinSystem().shiftPpm(0), 4.5);
+        QVERIFY(!s.window->windowTitle().contains("*"));
+
+        s.bench.controls().setText(ctl::ArraySize, "1");
+        QTest::keySequence(s.window.get(), QKeySequence(Qt::CTRL | Qt::Key_R));
+        QVERIFY(s.bench.records().preparation.has_value());
+    }
+
     void aCalculatorBoxRefusesTextThatIsNotANumber()
     {
         Session s;
