@@ -1,5 +1,7 @@
 #include "ui/control_binder.h"
 
+#include "workbench/control_names.h"
+
 #include <QAbstractSlider>
 #include <QCheckBox>
 #include <QComboBox>
@@ -41,6 +43,24 @@ void ControlBinder::bind(model::ControlId id, QWidget* widget, Handler handler)
     b.id = *controls_.parse(model::Controls::nameOf(id));
     b.widget = widget;
     b.handler = std::move(handler);
+    // A box with a readable name says what it is, its unit and what it takes, as
+    // "velmora-cli controls" lists it.
+    if (widget->toolTip().isEmpty())
+        for (const workbench::ReadableControl& readable : workbench::readableControls())
+            if (readable.id.index == id.index && readable.id.array == id.array) {
+                QString tip =
+                    QString::fromUtf8(readable.caption.data(), static_cast<int>(readable.caption.size()));
+                if (!readable.unit.empty())
+                    tip += QString(" (") +
+                           QString::fromUtf8(readable.unit.data(), static_cast<int>(readable.unit.size())) +
+                           ")";
+                tip += ": " + QString::fromUtf8(readable.accepted.data(),
+                                                static_cast<int>(readable.accepted.size()));
+                tip += QString("\nname on the command line and in Python: ") +
+                       QString::fromUtf8(readable.name.data(), static_cast<int>(readable.name.size()));
+                widget->setToolTip(tip);
+                break;
+            }
     showInWidget(b);
     connectEdits(b);
     auto* edit = qobject_cast<QLineEdit*>(widget);

@@ -853,6 +853,9 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(s.window.get()));
         const std::string sw = s.bench.controls().text(ctl::SpectralWidth);
         const std::string ni = s.bench.controls().text(ctl::ArraySize);
+        // The boxes say what they take, as the command line's listing does.
+        const QString tip = s.widget<QLineEdit>(ctl::SpectralWidth)->toolTip();
+        QVERIFY2(tip.contains("(Hz)") && tip.contains("positive") && tip.endsWith("sw"), qPrintable(tip));
         for (const auto& [id, typed] : {std::pair{ctl::SpectralWidth, "2500"}, std::pair{ctl::ArraySize, "9"}}) {
             auto* edit = s.widget<QLineEdit>(id);
             edit->setFocus();
