@@ -155,6 +155,29 @@ QPointF couplingLabelPlace(const PictureBox& box, QPointF a, QPointF b, const QS
     return (a + b) / 2.0;
 }
 
+namespace {
+
+// What the three coloured values beside each spin are, in the top-left corner (the spin circle
+// leaves it free), smaller than the values themselves.
+void drawValueLegend(PictureBox& box)
+{
+    const double saved = box.fontSize();
+    box.setFontSize(saved * 0.8);
+    const QFontMetricsF metrics(box.font(), &box.image());
+    const double rowHeight = metrics.height() * kSpinPanelScaleHeight / box.image().height();
+    const std::pair<QColor, const char*> entries[] = {
+        {shiftTextColour(), "shift, ppm"}, {t1TextColour(), "T1, ms"}, {t2TextColour(), "T2, ms"}};
+    double y = 20.0;
+    for (const auto& [colour, text] : entries) {
+        box.setForeColor(colour);
+        box.text(20.0, y, QString::fromLatin1(text));
+        y += rowHeight;
+    }
+    box.setFontSize(saved);
+}
+
+}  // namespace
+
 void drawSpinPanel(PictureBox& box, workbench::Workbench& bench)
 {
     box.setBackColor(QColor(Qt::white));
@@ -181,6 +204,7 @@ void drawSpinPanel(PictureBox& box, workbench::Workbench& bench)
         box.text(p.x + kLabelOffset, p.y + kLabelOffset, qt(spins.label(i)));
     }
 
+    drawValueLegend(box);
     std::vector<QRectF> valueBlocks;
     for (int i = 0; i < n; ++i) {
         if (spins.isEmpty(i))

@@ -112,8 +112,10 @@ TEST_F(SpinPanelDrawing, ShiftAndRelaxationTextsStandBesideEachSpinInTheirColour
     EXPECT_GT(count(grey, 2250.0, 1025.0, 2600.0, 1200.0), 0) << "1000.000 in dark grey at Y + 25";
     EXPECT_EQ(count(red, 2250.0, 1025.0, 2600.0, 1200.0), 0);
     EXPECT_GT(count(cyan, 2250.0, 1200.0, 2600.0, 1400.0), 0) << "100.000 at Y + 200";
-    EXPECT_EQ(count(red, 0.0, 0.0, 1150.0, 2000.0), 0)
+    EXPECT_EQ(count(red, 0.0, 600.0, 1150.0, 2000.0), 0)
         << "no spin lies on the left half, so nothing is written there";
+    EXPECT_GT(count(red, 0.0, 0.0, 700.0, 200.0), 0) << "the legend's shift line in the top-left corner";
+    EXPECT_GT(count(cyan, 0.0, 0.0, 700.0, 600.0), 0) << "and its T2 line";
 }
 
 TEST_F(SpinPanelDrawing, ValueTextsStayWholeInsideThePanel)
