@@ -1,0 +1,130 @@
+// One step of the pulse sequence on the exact strong-coupling path.
+#include "engine/strong_coupling_step.h"
+
+#include "engine/initial_state.h"
+#include "engine/relaxation.h"
+#include "model/element_table.h"
+#include "model/pulse_sequence.h"
+#include "util/text_compare.h"
+
+#include <algorithm>
+#include <array>
+#include <stdexcept>
+
+namespace velmora::engine {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979;
+constexpr double kTwoPi = 6.28318530717958;
+constexpr double kMicrosecondsPerSecond = 1.0e6;
+constexpr const char* kSwitchName = "the \"strong coupling\" switch (strong-coupling, Check1(29))";
+
+// True when the reference names a shaped element ("s" + number + "_" + file).
+bool namesShaped(double reference, const model::ElementTable& elements)
+{
+    const int m = model::PulseSequence::referencedElement(reference);
+    return m >= 0 && util::startsWithIgnoreCase(elements.name(m), "s");
+}
+
+}  // namespace
+
+std::optional<std::string> strongCouplingRefusal(const model::PulseSequence& sequence, int spinCount)
+{
+    const auto refusal = [](const std::string& what) {
+        return "Strong coupling is on (" + std::string(kSwitchName) + "), and its exact path " + what +
+               " Switch it off to run this sequence with weak coupling.";
+    };
+    if (spinCount > kMaxSpins)
+        return refusal("takes at most 10 spins.");
+    const model::ElementTable& elements = sequence.elements();
+    const int n = sequence.stepCount();
+    if (sequence.acquisitionStep() <= n)
+        return refusal("does not yet sample an acquisition inside the sequence (step " +
+                       std::to_string(sequence.acquisitionStep()) + ").");
+    for (int s = 0; s <= n + 1; ++s) {
+        const model::SequenceStep& step = sequence.step(s);
+        for (const model::ChannelSetting& c : step.channels)
+            if (namesShaped(c.content, elements))
+                return refusal("does not yet apply shaped pulses (step " + std::to_string(s) + ").");
+        if (namesShaped(step.gradient, elements))
+            return refusal("does not yet apply shaped gradients (step " + std::to_string(s) + ").");
+    }
+    if (sequence.step(n + 1).gradient != 0.0)
+        return refusal("does not yet acquire under a gradient (the acquisition step).");
+    return std::nullopt;
+}
+
+void applyStrongStep(const StepInputs& inputs, const StepContext& context, ExactEvolution& evolution)
+{
+    const SpinTables& spins = context.spins;
+    const int nSpins = spins.count;
+    if (nSpins < 1 || nSpins > kMaxSpins)
+        throw std::invalid_argument("a step needs 1 to 10 spins");
+    const auto spinCount = static_cast<std::size_t>(nSpins);
+    if (inputs.row.size() < static_cast<std::size_t>(operatorCount(nSpins)) ||
+        inputs.gradientFactors.size() < spinCount || inputs.shiftOffsetsRadPerS.size() < spinCount)
+        throw std::invalid_argument("the state row, gradient factors or offsets are too short for the spins");
+    if (inputs.basis != RowBasis::productOperators)
+        throw std::invalid_argument("the strong-coupling path works on product-operator rows");
+
+    const model::SequenceStep& step = context.sequence.step(inputs.step);
+    const model::ElementTable& elements = context.sequence.elements();
+    const RunSettings& settings = context.prepared.settings;
+    if (inputs.acquisition)
+        throw std::invalid_argument("the strong-coupling path does not sample inside the sequence");
+    for (const model::ChannelSetting& c : step.channels)
+        if (namesShaped(c.content, elements))
+            throw std::invalid_argument("the strong-coupling path does not apply shaped pulses");
+    if (namesShaped(step.gradient, elements))
+        throw std::invalid_argument("the strong-coupling path does not apply shaped gradients");
+    const auto valueOf = [&](double reference) {
+        return referenceValue(reference, elements, settings.arrayedName, inputs.arrayedValue);
+    };
+    const std::span<double> row = inputs.row;
+
+    // The hard pulse of every spin's channel: width in s, amplitude in rad/s, phase in rad.
+    std::array<double, kSpinSlots> width{};
+    std::array<double, kSpinSlots> amplitude{};
+    std::array<double, kSpinSlots> phase{};
+    double tauMax = 0.0;
+    for (int k = 0; k < nSpins; ++k) {
+        const auto kk = static_cast<std::size_t>(k);
+        const model::ChannelSetting& channel = step.channels[static_cast<std::size_t>(spins.channel[kk])];
+        width[kk] = channel.content == kDecouplingContentCode ? 0.0 : valueOf(channel.content) / kMicrosecondsPerSecond;
+        tauMax = std::max(tauMax, width[kk]);
+        amplitude[kk] = width[kk] != 0.0 ? rfAmplitudeRadPerS(valueOf(channel.power)) : 0.0;
+        phase[kk] = model::phaseQuarterTurns(channel.phase, settings.phaseRows, inputs.phaseCounter) * kPi / 2.0;
+    }
+    // Offsets Omega(k) in rad/s: shift offset plus the constant gradient's term (g = -2 pi).
+    std::array<double, kSpinSlots> omega{};
+    for (std::size_t k = 0; k < spinCount; ++k)
+        omega[k] = inputs.gradientFactors[k] * -kTwoPi + inputs.shiftOffsetsRadPerS[k];
+    const std::array<double, kSpinSlots> noOffsets{};
+
+    const double restSeconds = std::max(inputs.stepSeconds - tauMax, 0.0);
+    if (settings.destroyMxy && tauMax > 0.0)
+        destroyTransverse(row, nSpins);
+    const Relaxation relaxation = relaxationForRun(spins, settings, inputs.arrayedValue, context.sliceRowCount);
+
+    if (tauMax > 0.0) {
+        // Each spin's element as the weak path applies it (its offset acts inside the rotation),
+        // then the couplings alone for the last element's width, then relaxation for that width.
+        double lastWidth = 0.0;
+        for (int k = 0; k < nSpins; ++k) {
+            const auto kk = static_cast<std::size_t>(k);
+            if (width[kk] == 0.0)
+                continue;
+            lastWidth = width[kk];
+            applyPulseElement(row, nSpins, k, amplitude[kk], phase[kk], omega[kk], width[kk]);
+        }
+        evolution.evolve(row, zeemanHamiltonian(spins, noOffsets, true), lastWidth);
+        relaxAfterElement(row, spins, relaxation, lastWidth);
+    }
+    if (restSeconds > 0.0) {
+        evolution.evolve(row, zeemanHamiltonian(spins, omega, true), restSeconds);
+        relaxAfterElement(row, spins, relaxation, restSeconds);
+    }
+}
+
+}  // namespace velmora::engine
