@@ -94,6 +94,21 @@ TEST_F(StrongCouplingRunTest, WithoutHomonuclearCouplingsACosyMapAgreesWithTheWe
     expectPathsAgree(true, 1e-9);
 }
 
+TEST_F(StrongCouplingRunTest, AStronglyCoupledCosyGivesTheSameMapOnOneAndTwoThreads)
+{
+    load("cosy.psq");
+    ASSERT_TRUE(util::writeTextFile(dir.path() / "ab.mol", {"2,14,2,", "H0,H1,", "H0,H1,", "1,1.02,", "0,10,10,0,",
+                                                            "1000,1000,", "100,100,", "spare,", "spare,", "spare,"}));
+    ASSERT_TRUE(openMolecule(bench, "ab.mol").wasRead());
+    bench.controls().setText(ctl::ArraySize, "7");
+    bench.setThreads(1);
+    const Records one = run(true, true);
+    bench.setThreads(2);
+    const Records two = run(true, true);
+    EXPECT_EQ(one.spectra, two.spectra);
+    EXPECT_EQ(one.operators, two.operators);
+}
+
 TEST_F(StrongCouplingRunTest, AShapedPulseIsRefusedBeforeTheRunNamingTheSwitch)
 {
     load("swift_gapped.psq");
