@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <map>
 #include <stdexcept>
 
@@ -84,7 +85,7 @@ ZeemanHamiltonian zeemanHamiltonian(const SpinTables& spins, std::span<const dou
     return h;
 }
 
-void symmetricEigen(std::vector<double>& a, int n, std::vector<double>& values, std::vector<double>& v)
+void symmetricEigenJacobi(std::vector<double>& a, int n, std::vector<double>& values, std::vector<double>& v)
 {
     const auto m = at(n);
     v.assign(m * m, 0.0);
@@ -138,6 +139,132 @@ void symmetricEigen(std::vector<double>& a, int n, std::vector<double>& values, 
     values.resize(m);
     for (std::size_t i = 0; i < m; ++i)
         values[i] = el(a, i, i);
+}
+
+void symmetricEigen(std::vector<double>& a, int n, std::vector<double>& values, std::vector<double>& vectors)
+{
+    const auto m = at(n);
+    const auto el = [&](std::size_t r, std::size_t c) -> double& { return a[r * m + c]; };
+    std::vector<double>& d = values;
+    std::vector<double> e(m, 0.0);
+    d.assign(m, 0.0);
+    // Householder reduction to tridiagonal form; `a` ends as the orthogonal matrix of the reduction.
+    // A row whose part left of the diagonal is zero is left alone, so a diagonal matrix stays as it is.
+    for (std::size_t i = m; i-- > 1;) {
+        const std::size_t l = i - 1;
+        double h = 0.0;
+        if (l > 0) {
+            double scale = 0.0;
+            for (std::size_t k = 0; k <= l; ++k)
+                scale += std::abs(el(i, k));
+            if (scale == 0.0) {
+                e[i] = el(i, l);
+            } else {
+                for (std::size_t k = 0; k <= l; ++k) {
+                    el(i, k) /= scale;
+                    h += el(i, k) * el(i, k);
+                }
+                double f = el(i, l);
+                double g = f >= 0.0 ? -std::sqrt(h) : std::sqrt(h);
+                e[i] = scale * g;
+                h -= f * g;
+                el(i, l) = f - g;
+                f = 0.0;
+                for (std::size_t j = 0; j <= l; ++j) {
+                    el(j, i) = el(i, j) / h;
+                    g = 0.0;
+                    for (std::size_t k = 0; k <= j; ++k)
+                        g += el(j, k) * el(i, k);
+                    for (std::size_t k = j + 1; k <= l; ++k)
+                        g += el(k, j) * el(i, k);
+                    e[j] = g / h;
+                    f += e[j] * el(i, j);
+                }
+                const double hh = f / (h + h);
+                for (std::size_t j = 0; j <= l; ++j) {
+                    f = el(i, j);
+                    e[j] = g = e[j] - hh * f;
+                    for (std::size_t k = 0; k <= j; ++k)
+                        el(j, k) -= f * e[k] + g * el(i, k);
+                }
+            }
+        } else {
+            e[i] = el(i, l);
+        }
+        d[i] = h;
+    }
+    d[0] = 0.0;
+    e[0] = 0.0;
+    for (std::size_t i = 0; i < m; ++i) {
+        if (d[i] != 0.0) {
+            for (std::size_t j = 0; j < i; ++j) {
+                double g = 0.0;
+                for (std::size_t k = 0; k < i; ++k)
+                    g += el(i, k) * el(k, j);
+                for (std::size_t k = 0; k < i; ++k)
+                    el(k, j) -= g * el(k, i);
+            }
+        }
+        d[i] = el(i, i);
+        el(i, i) = 1.0;
+        for (std::size_t j = 0; j < i; ++j)
+            el(j, i) = el(i, j) = 0.0;
+    }
+    // Implicit QL with shifts on the tridiagonal (d, e), turning the columns of `a` alike.
+    for (std::size_t i = 1; i < m; ++i)
+        e[i - 1] = e[i];
+    if (m > 0)
+        e[m - 1] = 0.0;
+    for (std::size_t l = 0; l < m; ++l) {
+        int iterations = 0;
+        std::size_t mm = l;
+        do {
+            for (mm = l; mm + 1 < m; ++mm) {
+                const double dd = std::abs(d[mm]) + std::abs(d[mm + 1]);
+                if (std::abs(e[mm]) <= std::numeric_limits<double>::epsilon() * dd)
+                    break;
+            }
+            if (mm == l)
+                break;
+            if (++iterations > 100)
+                throw std::runtime_error("the eigenvalues of a Hamiltonian block did not converge");
+            double g = (d[l + 1] - d[l]) / (2.0 * e[l]);
+            double r = std::hypot(g, 1.0);
+            g = d[mm] - d[l] + e[l] / (g + (g >= 0.0 ? r : -r));
+            double s = 1.0;
+            double c = 1.0;
+            double p = 0.0;
+            bool underflow = false;
+            for (std::size_t i = mm; i-- > l;) {
+                double f = s * e[i];
+                const double b = c * e[i];
+                e[i + 1] = (r = std::hypot(f, g));
+                if (r == 0.0) {
+                    d[i + 1] -= p;
+                    e[mm] = 0.0;
+                    underflow = true;
+                    break;
+                }
+                s = f / r;
+                c = g / r;
+                g = d[i + 1] - p;
+                r = (d[i] - g) * s + 2.0 * c * b;
+                d[i + 1] = g + (p = s * r);
+                g = c * r - b;
+                for (std::size_t k = 0; k < m; ++k) {
+                    f = el(k, i + 1);
+                    el(k, i + 1) = s * el(k, i) + c * f;
+                    el(k, i) = c * el(k, i) - s * f;
+                }
+            }
+            if (underflow)
+                continue;
+            d[l] -= p;
+            e[l] = g;
+            e[mm] = 0.0;
+        } while (true);
+    }
+    vectors = a;
 }
 
 ZeemanEigensystem diagonalize(const ZeemanHamiltonian& h)

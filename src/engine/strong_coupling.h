@@ -55,10 +55,14 @@ struct ZeemanEigensystem {
 
 ZeemanEigensystem diagonalize(const ZeemanHamiltonian& h);
 
-// Eigenvalues (ascending order not promised) and eigenvectors (columns of `vectors`, n x n row-major)
-// of the real symmetric n x n matrix `matrix` (row-major, destroyed), by cyclic Jacobi rotations.
-// A diagonal matrix is returned as it is, with unit vectors.
+// Eigenvalues (in no promised order) and eigenvectors (columns of `vectors`, n x n row-major) of the
+// real symmetric n x n matrix `matrix` (row-major, destroyed), by Householder reduction to
+// tridiagonal form and implicit QL. A diagonal matrix is returned as it is, with unit vectors.
 void symmetricEigen(std::vector<double>& matrix, int n, std::vector<double>& values, std::vector<double>& vectors);
+
+// The same by cyclic Jacobi rotations: slower, plainly correct, the reference of the tests.
+void symmetricEigenJacobi(std::vector<double>& matrix, int n, std::vector<double>& values,
+                          std::vector<double>& vectors);
 
 // Propagates rows exactly through intervals of given Hamiltonians. Keeps the eigensystems of the
 // distinct Hamiltonians it has met (a bounded number) and the room of its matrices: one per thread.

@@ -228,6 +228,41 @@ TEST(ZeemanDensity, TheFastPauliTransformsEqualTheDefinitionBothWays)
     EXPECT_LT(testing::deviationFrom(row, backReference).difference, 1e-14);
 }
 
+TEST(SymmetricEigen, TheTridiagonalSolverAgreesWithJacobiRotationsAndLeavesADiagonalMatrixAlone)
+{
+    const int n = 9;
+    std::mt19937 generator(4);
+    std::uniform_real_distribution<double> value(-50.0, 50.0);
+    std::vector<double> matrix(81);
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j <= i; ++j)
+            matrix[static_cast<std::size_t>(i * n + j)] = matrix[static_cast<std::size_t>(j * n + i)] = value(generator);
+    matrix[10] = matrix[0];  // a repeated diagonal value, as a degenerate pair of states has
+    std::vector<double> copy = matrix;
+    std::vector<double> fast, fastVectors, jacobi, jacobiVectors;
+    std::vector<double> work = matrix;
+    symmetricEigen(work, n, fast, fastVectors);
+    symmetricEigenJacobi(copy, n, jacobi, jacobiVectors);
+    for (int e = 0; e < n; ++e) {
+        // A v = lambda v for every pair the fast solver gives.
+        for (int i = 0; i < n; ++i) {
+            double av = 0.0;
+            for (int k = 0; k < n; ++k)
+                av += matrix[static_cast<std::size_t>(i * n + k)] * fastVectors[static_cast<std::size_t>(k * n + e)];
+            EXPECT_NEAR(av, fast[static_cast<std::size_t>(e)] * fastVectors[static_cast<std::size_t>(i * n + e)], 1e-11);
+        }
+    }
+    std::sort(fast.begin(), fast.end());
+    std::sort(jacobi.begin(), jacobi.end());
+    for (int e = 0; e < n; ++e)
+        EXPECT_NEAR(fast[static_cast<std::size_t>(e)], jacobi[static_cast<std::size_t>(e)], 1e-11);
+
+    std::vector<double> diagonal = {3.0, 0.0, 0.0, 0.0, -1.5, 0.0, 0.0, 0.0, 3.0};
+    symmetricEigen(diagonal, 3, fast, fastVectors);
+    EXPECT_EQ(fast, (std::vector<double>{3.0, -1.5, 3.0}));
+    EXPECT_EQ(fastVectors, (std::vector<double>{1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0}));
+}
+
 TEST(ExactEvolution, MatchesTheExponentialOfTheHamiltonianForAStronglyCoupledPairBesideACarbon)
 {
     // Two protons 8 Hz apart with J = 12 Hz (strong), each weakly coupled to a carbon.
