@@ -713,6 +713,7 @@ bool Preparer::checkRunFits(std::int64_t runs, int pointCount, int oversampling)
     shape.stateRows = gradients ? lastSlice_ + 1 : 1;
     shape.detectionRows = shape.stateRows;
     shape.twoD = run().runsPerValue == 2;
+    shape.strongCoupling = run().settings.strongCoupling;
     for (int i = 0; i < shape.spinCount; ++i) {
         int partners = 0;
         for (int j = 0; j < shape.spinCount; ++j)
