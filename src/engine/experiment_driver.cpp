@@ -236,7 +236,8 @@ Driver::Driver(const DriverInput& input)
     : in_(input), seq_(input.sequence), prep_(input.prepared), settings_(input.prepared.settings),
       stepCount_(input.sequence.stepCount()), lastSlice_(input.prepared.settings.lastSlice),
       base_(makeSpinTables(input.spins)),
-      rowBasis_(input.prepared.settings.strongCoupling ? RowBasis::productOperators : residentBasis(base_.count)),
+      rowBasis_(input.prepared.settings.strongCoupling ? RowBasis::productOperators
+                                                       : residentBasis(base_.count)),
       markers_(findMarkers(input.sequence, input.prepared.settings.arrayedName)),
       weights_(sliceWeights(input.prepared.settings.objectProfile, input.prepared.settings.lastSlice)),
       pool_(input.threads), workspaces_(static_cast<std::size_t>(pool_.threads()))
@@ -260,8 +261,9 @@ Driver::Driver(const DriverInput& input)
     pointRecord_.assign(static_cast<std::size_t>(result_.operators.operatorCount()), 0.0);
     if (settings_.strongCoupling) {
         exact_.resize(workspaces_.size());
-        result_.acquisitionStates.assign(
-            static_cast<std::size_t>(prep_.lastRun + 1) * static_cast<std::size_t>(operatorCount(base_.count)), 0.0);
+        result_.acquisitionStates.assign(static_cast<std::size_t>(prep_.lastRun + 1) *
+                                             static_cast<std::size_t>(operatorCount(base_.count)),
+                                         0.0);
     }
 }
 
@@ -283,7 +285,8 @@ void Driver::setInitialState(StateMatrix& state, util::WorkPool* pool) const
 std::span<double> Driver::acquisitionState(int run)
 {
     const auto length = static_cast<std::size_t>(operatorCount(base_.count));
-    return std::span<double>(result_.acquisitionStates).subspan(static_cast<std::size_t>(run) * length, length);
+    return std::span<double>(result_.acquisitionStates)
+        .subspan(static_cast<std::size_t>(run) * length, length);
 }
 
 void Driver::addAcquisitionState(int run, std::span<const double> row, const SpinTables& spins,

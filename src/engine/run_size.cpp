@@ -18,7 +18,7 @@ namespace velmora::engine {
 namespace {
 
 constexpr double kDouble = 8.0;               // bytes of one record value
-constexpr double kComplexBytes = 16.0;         // one complex density-matrix element
+constexpr double kComplexBytes = 16.0;        // one complex density-matrix element
 constexpr double kTransitionLineBytes = 112.0;  // one line of the exact acquisition
 constexpr double kSampleComponents = 4.0;     // components 0..3 of the sample records
 constexpr double kDisplayParts = 3.0;         // real, imaginary, magnitude

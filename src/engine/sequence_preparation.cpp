@@ -806,10 +806,10 @@ bool Preparer::settleInitialState()
 std::optional<Preparation> Preparer::prepare()
 {
     const bool prepared = readRunSettings() && settleRunCounts() && settleAcquisitionStep() &&
-                          checkStrongCoupling() && computeArrayedValues() && checkRelaxationTimes() && checkSequenceElements() &&
-                          checkDurations() && loadShapes() && settlePointCount() &&
-                          settleSampledAcquisitionLength() && checkRates() &&
-                          checkSizes() && prepareAcquisitionPulse();
+                          checkStrongCoupling() && computeArrayedValues() && checkRelaxationTimes() &&
+                          checkSequenceElements() && checkDurations() && loadShapes() && settlePointCount() &&
+                          settleSampledAcquisitionLength() && checkRates() && checkSizes() &&
+                          prepareAcquisitionPulse();
     if (!prepared)
         return std::nullopt;
     const int samples = run().oversampling * run().pointCount;

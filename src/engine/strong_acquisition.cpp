@@ -26,14 +26,16 @@ std::vector<std::vector<TransitionLine>> acquisitionLines(const AcquisitionLineI
         if (acquire.channels[static_cast<std::size_t>(spins.channel[k])].content == model::kDecouplingCode)
             spins.slotState[k] = 0;
     ExactEvolution cache;
-    std::vector<std::vector<TransitionLine>> lines(static_cast<std::size_t>(in.lastRun + 1) * kRfChannelCount);
+    std::vector<std::vector<TransitionLine>> lines(static_cast<std::size_t>(in.lastRun + 1) *
+                                                   kRfChannelCount);
     for (int r = 0; r <= in.lastRun; ++r) {
         const double v = in.arrayedValues[static_cast<std::size_t>(r)];
         // In the synthesis frame a spin precesses at +(shift + receiver offset): 2 pi f rad/s.
         std::array<double, kSpinSlots> omega{};
         for (int k = 0; k < spins.count; ++k) {
             const auto channel = static_cast<std::size_t>(spins.channel[k]);
-            const double offsetHz = referenceValue(acquire.channels.at(channel).offset, seq.elements(), in.arrayedName, v);
+            const double offsetHz =
+                referenceValue(acquire.channels.at(channel).offset, seq.elements(), in.arrayedName, v);
             omega[static_cast<std::size_t>(k)] = kTwoPi * (spins.shiftHz[k] + offsetHz);
         }
         const ZeemanHamiltonian h = zeemanHamiltonian(spins, omega, true);

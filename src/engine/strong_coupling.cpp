@@ -78,8 +78,7 @@ ZeemanHamiltonian zeemanHamiltonian(const SpinTables& spins, std::span<const dou
             if (!spins.active(i) || !spins.active(j))
                 continue;
             h.couplingHz[at(i)][at(j)] = spins.couplingHz[at(i)][at(j)];
-            h.full[at(i)][at(j)] =
-                strongCoupling && spins.channel[at(i)] == spins.channel[at(j)] ? 1 : 0;
+            h.full[at(i)][at(j)] = strongCoupling && spins.channel[at(i)] == spins.channel[at(j)] ? 1 : 0;
         }
     }
     return h;
@@ -91,7 +90,9 @@ void symmetricEigenJacobi(std::vector<double>& a, int n, std::vector<double>& va
     v.assign(m * m, 0.0);
     for (std::size_t i = 0; i < m; ++i)
         v[i * m + i] = 1.0;
-    const auto el = [&](std::vector<double>& x, std::size_t r, std::size_t c) -> double& { return x[r * m + c]; };
+    const auto el = [&](std::vector<double>& x, std::size_t r, std::size_t c) -> double& {
+        return x[r * m + c];
+    };
     double scale = 0.0;
     for (double x : a)
         scale = std::max(scale, std::abs(x));
@@ -110,7 +111,8 @@ void symmetricEigenJacobi(std::vector<double>& a, int n, std::vector<double>& va
                 // The rotation J (c at pp and qq, s at pq, -s at qp) with tan phi = t zeroes a_pq in
                 // J^T A J: cot 2 phi = (a_qq - a_pp) / (2 a_pq).
                 const double theta = (el(a, q, q) - el(a, p, p)) / (2.0 * apq);
-                const double t = (theta >= 0.0 ? 1.0 : -1.0) / (std::abs(theta) + std::sqrt(theta * theta + 1.0));
+                const double t =
+                    (theta >= 0.0 ? 1.0 : -1.0) / (std::abs(theta) + std::sqrt(theta * theta + 1.0));
                 const double c = 1.0 / std::sqrt(t * t + 1.0);
                 const double s = t * c;
                 for (std::size_t k = 0; k < m; ++k) {
@@ -294,7 +296,8 @@ ZeemanEigensystem diagonalize(const ZeemanHamiltonian& h)
         matrix.assign(at(n) * at(n), 0.0);
         for (int r = 0; r < n; ++r)
             for (int c = 0; c < n; ++c)
-                matrix[at(r) * at(n) + at(c)] = hamiltonianElement(h, block.states[at(r)], block.states[at(c)]);
+                matrix[at(r) * at(n) + at(c)] =
+                    hamiltonianElement(h, block.states[at(r)], block.states[at(c)]);
         symmetricEigen(matrix, n, block.energies, block.vectors);
     }
     return e;

@@ -42,10 +42,13 @@ ZeemanHamiltonian zeemanHamiltonian(const SpinTables& spins, std::span<const dou
 // Eigenvalues and eigenvectors of a ZeemanHamiltonian, block by block.
 struct ZeemanEigensystem {
     struct Block {
-        std::vector<int> states;          // Zeeman states of the block, ascending
-        std::vector<double> energies;     // rad/s, one per eigenvector
-        std::vector<double> vectors;      // n x n, row = state, column = eigenvector
-        double vector(std::size_t state, std::size_t column) const { return vectors[state * states.size() + column]; }
+        std::vector<int> states;       // Zeeman states of the block, ascending
+        std::vector<double> energies;  // rad/s, one per eigenvector
+        std::vector<double> vectors;   // n x n, row = state, column = eigenvector
+        double vector(std::size_t state, std::size_t column) const
+        {
+            return vectors[state * states.size() + column];
+        }
     };
     int spinCount = 1;
     std::vector<Block> blocks;
@@ -58,7 +61,8 @@ ZeemanEigensystem diagonalize(const ZeemanHamiltonian& h);
 // Eigenvalues (in no promised order) and eigenvectors (columns of `vectors`, n x n row-major) of the
 // real symmetric n x n matrix `matrix` (row-major, destroyed), by Householder reduction to
 // tridiagonal form and implicit QL. A diagonal matrix is returned as it is, with unit vectors.
-void symmetricEigen(std::vector<double>& matrix, int n, std::vector<double>& values, std::vector<double>& vectors);
+void symmetricEigen(std::vector<double>& matrix, int n, std::vector<double>& values,
+                    std::vector<double>& vectors);
 
 // The same by cyclic Jacobi rotations: slower, plainly correct, the reference of the tests.
 void symmetricEigenJacobi(std::vector<double>& matrix, int n, std::vector<double>& values,

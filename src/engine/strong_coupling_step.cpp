@@ -91,10 +91,13 @@ void applyStrongStep(const StepInputs& inputs, const StepContext& context, Exact
     for (int k = 0; k < nSpins; ++k) {
         const auto kk = static_cast<std::size_t>(k);
         const model::ChannelSetting& channel = step.channels[static_cast<std::size_t>(spins.channel[kk])];
-        width[kk] = channel.content == kDecouplingContentCode ? 0.0 : valueOf(channel.content) / kMicrosecondsPerSecond;
+        width[kk] = channel.content == kDecouplingContentCode
+                        ? 0.0
+                        : valueOf(channel.content) / kMicrosecondsPerSecond;
         tauMax = std::max(tauMax, width[kk]);
         amplitude[kk] = width[kk] != 0.0 ? rfAmplitudeRadPerS(valueOf(channel.power)) : 0.0;
-        phase[kk] = model::phaseQuarterTurns(channel.phase, settings.phaseRows, inputs.phaseCounter) * kPi / 2.0;
+        phase[kk] =
+            model::phaseQuarterTurns(channel.phase, settings.phaseRows, inputs.phaseCounter) * kPi / 2.0;
     }
     // Offsets Omega(k) in rad/s: shift offset plus the constant gradient's term (g = -2 pi).
     std::array<double, kSpinSlots> omega{};
@@ -105,7 +108,8 @@ void applyStrongStep(const StepInputs& inputs, const StepContext& context, Exact
     const double restSeconds = std::max(inputs.stepSeconds - tauMax, 0.0);
     if (settings.destroyMxy && tauMax > 0.0)
         destroyTransverse(row, nSpins);
-    const Relaxation relaxation = relaxationForRun(spins, settings, inputs.arrayedValue, context.sliceRowCount);
+    const Relaxation relaxation =
+        relaxationForRun(spins, settings, inputs.arrayedValue, context.sliceRowCount);
 
     if (tauMax > 0.0) {
         // Each spin's element as the weak path applies it (its offset acts inside the rotation),

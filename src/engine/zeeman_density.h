@@ -38,11 +38,13 @@ private:
 
 // Row (4^N coefficients) -> matrix, by a fast Pauli transform: one butterfly per spin over the
 // row, O(N 4^N). `scratch` keeps its room between calls.
-void toZeemanDensity(std::span<const double> row, ZeemanDensity& rho, std::vector<std::complex<double>>& scratch);
+void toZeemanDensity(std::span<const double> row, ZeemanDensity& rho,
+                     std::vector<std::complex<double>>& scratch);
 
 // Matrix -> row: the inverse transform; the coefficient of the unit operator (index 0) is written
 // as 0, as the engine never populates it.
-void fromZeemanDensity(const ZeemanDensity& rho, std::span<double> row, std::vector<std::complex<double>>& scratch);
+void fromZeemanDensity(const ZeemanDensity& rho, std::span<double> row,
+                       std::vector<std::complex<double>>& scratch);
 
 // The same conversions, element by element from the definition (sum over the operators of
 // Kronecker products): the plain reference the transforms are tested against. O(8^N).

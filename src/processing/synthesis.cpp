@@ -322,7 +322,8 @@ bool Synthesizer::accumulateTransitions(int c, int run)
             rho += line.spinShare[at(s)] * decayPerDwell_[at(s)];
         const double omega = line.frequencyHz * kTwoPi * dtS_;  // rad per dwell time
         const auto direct = [&](int k) {
-            return amplitude * std::complex<double>(std::cos(k * omega), std::sin(k * omega)) * std::exp(-k * rho);
+            return amplitude * std::complex<double>(std::cos(k * omega), std::sin(k * omega)) *
+                   std::exp(-k * rho);
         };
         if (!fast_) {
             // The straightforward sum: a cos, sin and exp per point.
@@ -336,7 +337,8 @@ bool Synthesizer::accumulateTransitions(int c, int run)
         // The fast sum: one complex product per point, taken afresh from the direct value every
         // kLineAnchor points so that rounding does not build up along the FID.
         constexpr int kLineAnchor = 64;
-        const std::complex<double> step = std::complex<double>(std::cos(omega), std::sin(omega)) * std::exp(-rho);
+        const std::complex<double> step =
+            std::complex<double>(std::cos(omega), std::sin(omega)) * std::exp(-rho);
         std::complex<double> value;
         for (int k = 0; k < np_; ++k) {
             value = k % kLineAnchor == 0 ? direct(k) : value * step;

@@ -279,8 +279,8 @@ std::vector<std::complex<double>> run0Spectrum(const std::filesystem::path& tabl
 TEST_F(Cli, TheABExampleWithStrongCouplingShowsTheRoofedQuartet)
 {
     copyExample("ab_60mhz");
-    const Finished done =
-        runInWork({"--mol", "ab_60mhz.mol", "--psq", "ab_60mhz.psq", "--set", "strong-coupling=1", "--quiet"});
+    const Finished done = runInWork(
+        {"--mol", "ab_60mhz.mol", "--psq", "ab_60mhz.psq", "--set", "strong-coupling=1", "--quiet"});
     ASSERT_EQ(done.status, 0) << done.err;
     std::vector<double> frequency;
     std::vector<double> magnitude;
@@ -293,7 +293,8 @@ TEST_F(Cli, TheABExampleWithStrongCouplingShowsTheRoofedQuartet)
     const double largest = *std::max_element(magnitude.begin(), magnitude.end());
     std::vector<std::pair<double, double>> peaks;  // (|frequency|, height)
     for (std::size_t k = 1; k + 1 < magnitude.size(); ++k)
-        if (magnitude[k] > 0.05 * largest && magnitude[k] >= magnitude[k - 1] && magnitude[k] > magnitude[k + 1])
+        if (magnitude[k] > 0.05 * largest && magnitude[k] >= magnitude[k - 1] &&
+            magnitude[k] > magnitude[k + 1])
             peaks.emplace_back(std::abs(frequency[k]), magnitude[k]);
     ASSERT_EQ(peaks.size(), 4u);
     const double d = std::sqrt(12.0 * 12.0 + 8.0 * 8.0);

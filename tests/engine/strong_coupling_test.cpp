@@ -52,10 +52,8 @@ Matrix adjoint(const Matrix& x)
 // (bit k of the state: 0 alpha, 1 beta), unit on the others.
 Matrix spinOperator(int n, int k, int alpha)
 {
-    static const Complex pauli[4][2][2] = {{{1, 0}, {0, 1}},
-                                           {{0, 1}, {1, 0}},
-                                           {{0, Complex(0, -1)}, {Complex(0, 1), 0}},
-                                           {{1, 0}, {0, -1}}};
+    static const Complex pauli[4][2][2] = {
+        {{1, 0}, {0, 1}}, {{0, 1}, {1, 0}}, {{0, Complex(0, -1)}, {Complex(0, 1), 0}}, {{1, 0}, {0, -1}}};
     const int dim = 1 << n;
     Matrix m(dim);
     for (int a = 0; a < dim; ++a)
@@ -192,7 +190,8 @@ Complex transverse(const Matrix& rho0, const Matrix& h, double t, int n, const s
     const std::vector<double> row = rowOf(rho, n);
     Complex sum = 0.0;
     for (int k : detected)
-        sum += Complex(row[static_cast<std::size_t>(kStride[k])], row[static_cast<std::size_t>(2 * kStride[k])]);
+        sum +=
+            Complex(row[static_cast<std::size_t>(kStride[k])], row[static_cast<std::size_t>(2 * kStride[k])]);
     return sum;
 }
 
@@ -236,7 +235,8 @@ TEST(SymmetricEigen, TheTridiagonalSolverAgreesWithJacobiRotationsAndLeavesADiag
     std::vector<double> matrix(81);
     for (int i = 0; i < n; ++i)
         for (int j = 0; j <= i; ++j)
-            matrix[static_cast<std::size_t>(i * n + j)] = matrix[static_cast<std::size_t>(j * n + i)] = value(generator);
+            matrix[static_cast<std::size_t>(i * n + j)] = matrix[static_cast<std::size_t>(j * n + i)] =
+                value(generator);
     matrix[10] = matrix[0];  // a repeated diagonal value, as a degenerate pair of states has
     std::vector<double> copy = matrix;
     std::vector<double> fast, fastVectors, jacobi, jacobiVectors;
@@ -248,8 +248,11 @@ TEST(SymmetricEigen, TheTridiagonalSolverAgreesWithJacobiRotationsAndLeavesADiag
         for (int i = 0; i < n; ++i) {
             double av = 0.0;
             for (int k = 0; k < n; ++k)
-                av += matrix[static_cast<std::size_t>(i * n + k)] * fastVectors[static_cast<std::size_t>(k * n + e)];
-            EXPECT_NEAR(av, fast[static_cast<std::size_t>(e)] * fastVectors[static_cast<std::size_t>(i * n + e)], 1e-11);
+                av += matrix[static_cast<std::size_t>(i * n + k)] *
+                      fastVectors[static_cast<std::size_t>(k * n + e)];
+            EXPECT_NEAR(av,
+                        fast[static_cast<std::size_t>(e)] * fastVectors[static_cast<std::size_t>(i * n + e)],
+                        1e-11);
         }
     }
     std::sort(fast.begin(), fast.end());
@@ -280,7 +283,8 @@ TEST(ExactEvolution, MatchesTheExponentialOfTheHamiltonianForAStronglyCoupledPai
     ExactEvolution evolution;
     evolution.evolve(row, h, seconds);
     EXPECT_LT(testing::deviationFrom(expected, row).difference, 1e-11);
-    EXPECT_LT(testing::deviationFrom(reference, row).difference, 1e-12) << "block propagation vs full propagator";
+    EXPECT_LT(testing::deviationFrom(reference, row).difference, 1e-12)
+        << "block propagation vs full propagator";
 }
 
 TEST(ExactEvolution, WithoutHomonuclearCouplingsEqualsTheWeakRotations)
@@ -294,7 +298,8 @@ TEST(ExactEvolution, WithoutHomonuclearCouplingsEqualsTheWeakRotations)
     ExactEvolution evolution;
     evolution.evolve(row, zeemanHamiltonian(spins, noOffsets, true), 0.005);  // pi J t = pi / 2
     EXPECT_NEAR(row[static_cast<std::size_t>(kStride[0])], 0.0, 1e-12);
-    EXPECT_NEAR(row[static_cast<std::size_t>(2 * kStride[0] + 3 * kStride[1])], 1.0, 1e-12) << "2 I(0)y S(1)z";
+    EXPECT_NEAR(row[static_cast<std::size_t>(2 * kStride[0] + 3 * kStride[1])], 1.0, 1e-12)
+        << "2 I(0)y S(1)z";
 }
 
 // The AB quartet after a 90 degree pulse (x magnetisation on both spins): lines at
@@ -315,16 +320,19 @@ TEST(TransitionLines, TheABQuartetHasItsClosedFormPositionsAndIntensities)
         std::vector<TransitionLine> lines =
             transitionLines(row, spins, kChannelH1, zeemanHamiltonian(spins, omega, true), cache, 1e-12);
         ASSERT_EQ(lines.size(), 4u) << "dv/J = " << ratio;
-        std::sort(lines.begin(), lines.end(),
-                  [](const TransitionLine& a, const TransitionLine& b) { return a.frequencyHz < b.frequencyHz; });
+        std::sort(lines.begin(), lines.end(), [](const TransitionLine& a, const TransitionLine& b) {
+            return a.frequencyHz < b.frequencyHz;
+        });
         const double centre = 0.5 * (nuA + nuB);
         const double d = std::sqrt(dv * dv + jHz * jHz);
         const double positions[4] = {centre - (d + jHz) / 2, centre - (d - jHz) / 2, centre + (d - jHz) / 2,
                                      centre + (d + jHz) / 2};
         // Two spins of x magnetisation 1 each: intensities (1 -+ J/D) / 2, summing to 2.
-        const double intensities[4] = {(1 - jHz / d) / 2, (1 + jHz / d) / 2, (1 + jHz / d) / 2, (1 - jHz / d) / 2};
+        const double intensities[4] = {(1 - jHz / d) / 2, (1 + jHz / d) / 2, (1 + jHz / d) / 2,
+                                       (1 - jHz / d) / 2};
         for (int i = 0; i < 4; ++i) {
-            EXPECT_NEAR(lines[static_cast<std::size_t>(i)].frequencyHz, positions[i], 1e-9) << "dv/J = " << ratio;
+            EXPECT_NEAR(lines[static_cast<std::size_t>(i)].frequencyHz, positions[i], 1e-9)
+                << "dv/J = " << ratio;
             EXPECT_NEAR(lines[static_cast<std::size_t>(i)].amplitude.real(), intensities[i], 1e-12);
             EXPECT_NEAR(lines[static_cast<std::size_t>(i)].amplitude.imag(), 0.0, 1e-12);
         }

@@ -71,8 +71,9 @@ TEST(TransitionSynthesis, ALineDecaysAtTheShareWeightedMeanOfItsSpinsRates)
     const double rate = 0.25 * 1000.0 / 20.0 + 0.75 * 1000.0 / 80.0;  // 1/s
     for (int k : {0, 1, 100, 255}) {
         const double t = k * dwell;
-        const std::complex<double> expected = std::complex<double>(1.5, -0.4) *
-                                              std::exp(std::complex<double>(-rate * t, 2.0 * std::numbers::pi * 37.0 * t));
+        const std::complex<double> expected =
+            std::complex<double>(1.5, -0.4) *
+            std::exp(std::complex<double>(-rate * t, 2.0 * std::numbers::pi * 37.0 * t));
         EXPECT_NEAR(result->timeDomain.at(1, k + 1, 0), expected.real(), 1e-6) << k;
         EXPECT_NEAR(result->timeDomain.at(2, k + 1, 0), expected.imag(), 1e-6) << k;
     }

@@ -30,11 +30,12 @@ protected:
     // nitrogen, and not to each other.
     void load(const std::string& sequence)
     {
-        std::filesystem::copy_file(std::filesystem::path(VELMORA_EXAMPLES_DIR) / sequence, dir.path() / sequence);
-        ASSERT_TRUE(util::writeTextFile(dir.path() / "hcn.mol",
-                                        {"4,14,4,", "H0,H1,C2,N3,", "H0,H1,C2,N3,", "0.5,-1.2,3,1,",
-                                         "0,0,140,-90,0,0,150,5,140,150,0,12,-90,5,12,0,", "800,900,1000,1200,",
-                                         "120,80,100,150,", "spare,", "spare,", "spare,"}));
+        std::filesystem::copy_file(std::filesystem::path(VELMORA_EXAMPLES_DIR) / sequence,
+                                   dir.path() / sequence);
+        ASSERT_TRUE(util::writeTextFile(
+            dir.path() / "hcn.mol", {"4,14,4,", "H0,H1,C2,N3,", "H0,H1,C2,N3,", "0.5,-1.2,3,1,",
+                                     "0,0,140,-90,0,0,150,5,140,150,0,12,-90,5,12,0,", "800,900,1000,1200,",
+                                     "120,80,100,150,", "spare,", "spare,", "spare,"}));
         ASSERT_TRUE(openMolecule(bench, "hcn.mol").wasRead());
         ASSERT_TRUE(openSequence(bench, sequence).wasRead());
     }
@@ -97,8 +98,9 @@ TEST_F(StrongCouplingRunTest, WithoutHomonuclearCouplingsACosyMapAgreesWithTheWe
 TEST_F(StrongCouplingRunTest, AStronglyCoupledCosyGivesTheSameMapOnOneAndTwoThreads)
 {
     load("cosy.psq");
-    ASSERT_TRUE(util::writeTextFile(dir.path() / "ab.mol", {"2,14,2,", "H0,H1,", "H0,H1,", "1,1.02,", "0,10,10,0,",
-                                                            "1000,1000,", "100,100,", "spare,", "spare,", "spare,"}));
+    ASSERT_TRUE(
+        util::writeTextFile(dir.path() / "ab.mol", {"2,14,2,", "H0,H1,", "H0,H1,", "1,1.02,", "0,10,10,0,",
+                                                    "1000,1000,", "100,100,", "spare,", "spare,", "spare,"}));
     ASSERT_TRUE(openMolecule(bench, "ab.mol").wasRead());
     bench.controls().setText(ctl::ArraySize, "7");
     bench.setThreads(1);
@@ -115,7 +117,8 @@ TEST_F(StrongCouplingRunTest, AShapedPulseIsRefusedBeforeTheRunNamingTheSwitch)
     bench.controls().setChecked(ctl::StrongCoupling, true);
     EXPECT_EQ(startExperiment(bench, false), StartOutcome::Refused);
     ASSERT_FALSE(messages.entries.empty());
-    EXPECT_NE(messages.entries.back().text.find("strong coupling"), std::string::npos) << messages.entries.back().text;
+    EXPECT_NE(messages.entries.back().text.find("strong coupling"), std::string::npos)
+        << messages.entries.back().text;
     EXPECT_FALSE(util::fileExists(dir.path() / "prodop.dat"));
 }
 
