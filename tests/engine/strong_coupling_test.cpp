@@ -381,8 +381,8 @@ TEST(TransitionLines, TheABXSignalEqualsTheDensityMatrixPropagation)
 }
 
 // At dv/J >= 200 every line of a random system lies within J^2/dv of a first-order line
-// shift(k) +- J/2 +- ...
-TEST(TransitionLines, FarApartShiftsGiveTheFirstOrderLinesWithinJSquaredOverDv)
+// shift(k) +- J/2 +- ..., and each spin's multiplet keeps its intensity within 2J/dv.
+TEST(TransitionLines, FarApartShiftsGiveTheFirstOrderLinesAndIntensitiesWithinTheirBounds)
 {
     std::mt19937 generator(3);
     std::uniform_real_distribution<double> coupling(-15.0, 15.0);
@@ -415,6 +415,14 @@ TEST(TransitionLines, FarApartShiftsGiveTheFirstOrderLinesWithinJSquaredOverDv)
                         f += ((signs >> (p.i == k ? p.j : p.i)) & 1 ? 0.5 : -0.5) * p.jHz;
                 firstOrder.push_back(f);
             }
+        // The integrated intensity of each spin's multiplet (x magnetisation 1 on every spin).
+        for (int k = 0; k < n; ++k) {
+            double integral = 0.0;
+            for (const TransitionLine& l : lines)
+                if (std::abs(l.frequencyHz - dv * k) < dv / 2)
+                    integral += l.amplitude.real();
+            EXPECT_NEAR(integral, 1.0, 2.0 * largestJ / dv) << n << " spins, spin " << k;
+        }
         for (const TransitionLine& l : lines) {
             double nearest = 1e300;
             for (double f : firstOrder)
