@@ -23,6 +23,7 @@ namespace velmora::engine {
 namespace {
 
 constexpr double kFullPolarisation = 1e7;  // coefficient of a chosen starting operator
+constexpr double kQuarterTurnRad = 3.14159265358979 / 2.0;
 
 std::array<int, kRfChannelCount> contentCodes(const model::SequenceStep& step)
 {
@@ -300,7 +301,7 @@ void Driver::addAcquisitionState(int run, std::span<const double> row, const Spi
     for (int k = 0; k < spins.count; ++k) {
         const int n = quarterTurns[static_cast<std::size_t>(spins.channel[k])] % 4;
         if (spins.active(k) && n != 0)
-            rotateSpinAboutZ(turned, spins.count, k, -n * 3.14159265358979 / 2.0);
+            rotateSpinAboutZ(turned, spins.count, k, -n * kQuarterTurnRad);
     }
     const std::span<double> state = acquisitionState(run);
     for (std::size_t i = 0; i < state.size(); ++i)

@@ -431,20 +431,17 @@ std::vector<TransitionLine> transitionLines(std::span<const double> row, const S
     const double norm = 4.0 / dim;
     for (std::size_t ia = 0; ia < eigen.blocks.size(); ++ia) {
         const ZeemanEigensystem::Block& a = eigen.blocks[ia];
-        // I(k)+ turns a beta of spin k into alpha: the block one beta fewer on this channel.
+        // I(k)+ turns a beta of spin k into alpha: the block with one beta fewer on this channel.
+        // Every state of a block has the same number of betas per nucleus, so any state with a
+        // detected beta shows it.
         int target = -1;
-        for (int k : detected) {
-            const int s = a.states.front();
-            if ((s >> k) & 1) {
-                target = eigen.blockOf[at(s & ~(1 << k))];
-                break;
-            }
-            // Every state of a block has the same count per nucleus; another state may show it.
-            for (int other : a.states)
-                if ((other >> k) & 1) {
-                    target = eigen.blockOf[at(other & ~(1 << k))];
+        for (int s : a.states) {
+            for (int k : detected) {
+                if ((s >> k) & 1) {
+                    target = eigen.blockOf[at(s & ~(1 << k))];
                     break;
                 }
+            }
             if (target >= 0)
                 break;
         }

@@ -4,9 +4,9 @@
 // product-operator row through the interval in the eigenbasis.
 //
 // The Hamiltonian keeps each nucleus's total z magnetisation, so it splits into blocks of Zeeman
-// states with the same number of beta spins per nucleus; each block is diagonalised on its own
-// (Jacobi rotations of a real symmetric matrix) and the eigensystems of the distinct Hamiltonians of
-// a run are kept in a small cache. With no couplings between spins of the same nucleus every block
+// states with the same number of beta spins per nucleus; each block, a real symmetric matrix, is
+// diagonalised on its own, and the eigensystems of the distinct Hamiltonians of a run are kept in a
+// small cache. With no couplings between spins of the same nucleus every block
 // is diagonal and the propagation equals the weak-coupling rotations to rounding.
 #pragma once
 
