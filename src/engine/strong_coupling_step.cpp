@@ -5,6 +5,7 @@
 #include "engine/relaxation.h"
 #include "model/element_table.h"
 #include "model/pulse_sequence.h"
+#include "pulses/shape_table.h"
 #include "util/text_compare.h"
 
 #include <algorithm>
@@ -20,11 +21,32 @@ constexpr double kTwoPi = 6.28318530717958;
 constexpr double kMicrosecondsPerSecond = 1.0e6;
 constexpr const char* kSwitchName = "the \"strong coupling\" switch (strong-coupling, Check1(29))";
 
+// Shape columns: phase in degrees, amplitude (pulses::kFullPulseAmplitude = full), relative duration.
+constexpr std::size_t kPhaseColumn = 0;
+constexpr std::size_t kAmplitudeColumn = 1;
+constexpr std::size_t kDurationColumn = 2;
+
 // True when the reference names a shaped element ("s" + number + "_" + file).
 bool namesShaped(double reference, const model::ElementTable& elements)
 {
     const int m = model::PulseSequence::referencedElement(reference);
     return m >= 0 && util::startsWithIgnoreCase(elements.name(m), "s");
+}
+
+// The shaped pulse of the step, as the weak path finds it: the first RF channel whose content names
+// a shaped element with a loaded shape; none for an unshaped step (or a shape without points).
+const pulses::ShapeTable* stepShape(const model::SequenceStep& step, const model::ElementTable& elements,
+                                    const pulses::ShapeSlots& shapes)
+{
+    for (const model::ChannelSetting& c : step.channels) {
+        if (!namesShaped(c.content, elements))
+            continue;
+        const auto slot = shapes.slotOf(elements.name(model::PulseSequence::referencedElement(c.content)));
+        if (!slot || shapes.slot(*slot).pointCount() == 0)
+            return nullptr;
+        return &shapes.slot(*slot);
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -44,9 +66,6 @@ std::optional<std::string> strongCouplingRefusal(const model::PulseSequence& seq
                        std::to_string(sequence.acquisitionStep()) + ").");
     for (int s = 0; s <= n + 1; ++s) {
         const model::SequenceStep& step = sequence.step(s);
-        for (const model::ChannelSetting& c : step.channels)
-            if (namesShaped(c.content, elements))
-                return refusal("does not yet apply shaped pulses (step " + std::to_string(s) + ").");
         if (namesShaped(step.gradient, elements))
             return refusal("does not yet apply shaped gradients (step " + std::to_string(s) + ").");
     }
@@ -73,9 +92,6 @@ void applyStrongStep(const StepInputs& inputs, const StepContext& context, Exact
     const RunSettings& settings = context.prepared.settings;
     if (inputs.acquisition)
         throw std::invalid_argument("the strong-coupling path does not sample inside the sequence");
-    for (const model::ChannelSetting& c : step.channels)
-        if (namesShaped(c.content, elements))
-            throw std::invalid_argument("the strong-coupling path does not apply shaped pulses");
     if (namesShaped(step.gradient, elements))
         throw std::invalid_argument("the strong-coupling path does not apply shaped gradients");
     const auto valueOf = [&](double reference) {
@@ -104,28 +120,48 @@ void applyStrongStep(const StepInputs& inputs, const StepContext& context, Exact
     for (std::size_t k = 0; k < spinCount; ++k)
         omega[k] = inputs.gradientFactors[k] * -kTwoPi + inputs.shiftOffsetsRadPerS[k];
     const std::array<double, kSpinSlots> noOffsets{};
+    const pulses::ShapeTable* shape = stepShape(step, elements, context.prepared.pulseShapes);
+    const int points = shape != nullptr ? shape->pointCount() : 1;
 
     const double restSeconds = std::max(inputs.stepSeconds - tauMax, 0.0);
+    // A shaped pulse leaves an equal share of the rest of the step after each of its points.
+    const double remainderPerPoint = restSeconds / points;
     if (settings.destroyMxy && tauMax > 0.0)
         destroyTransverse(row, nSpins);
     const Relaxation relaxation =
         relaxationForRun(spins, settings, inputs.arrayedValue, context.sliceRowCount);
 
-    if (tauMax > 0.0) {
-        // Each spin's element as the weak path applies it (its offset acts inside the rotation),
-        // then the couplings alone for the last element's width, then relaxation for that width.
+    for (int p = 1; tauMax > 0.0 && p <= points; ++p) {
+        // Each spin's element of point p as the weak path applies it (its offset acts inside the
+        // rotation), then the couplings alone for the last element's width, then relaxation for that
+        // width; a shaped pulse scales the point-0 values by its columns.
         double lastWidth = 0.0;
         for (int k = 0; k < nSpins; ++k) {
             const auto kk = static_cast<std::size_t>(k);
-            if (width[kk] == 0.0)
+            double tau = width[kk];
+            double rf = amplitude[kk];
+            double phi = phase[kk];
+            if (shape != nullptr) {
+                const std::array<double, 3>& column = shape->points[static_cast<std::size_t>(p)];
+                tau = width[kk] / points * column[kDurationColumn];
+                rf = amplitude[kk] / pulses::kFullPulseAmplitude * column[kAmplitudeColumn];
+                phi = phase[kk] + column[kPhaseColumn] * kPi / 180.0;
+            }
+            if (tau == 0.0)
                 continue;
-            lastWidth = width[kk];
-            applyPulseElement(row, nSpins, k, amplitude[kk], phase[kk], omega[kk], width[kk]);
+            lastWidth = tau;
+            applyPulseElement(row, nSpins, k, rf, phi, omega[kk], tau);
         }
-        evolution.evolve(row, zeemanHamiltonian(spins, noOffsets, true), lastWidth);
-        relaxAfterElement(row, spins, relaxation, lastWidth);
+        if (lastWidth != 0.0) {
+            evolution.evolve(row, zeemanHamiltonian(spins, noOffsets, true), lastWidth);
+            relaxAfterElement(row, spins, relaxation, lastWidth);
+        }
+        if (shape != nullptr && remainderPerPoint != 0.0) {
+            evolution.evolve(row, zeemanHamiltonian(spins, omega, true), remainderPerPoint);
+            relaxAfterShapedEvolution(row, spins, relaxation, remainderPerPoint);
+        }
     }
-    if (restSeconds > 0.0) {
+    if (!(shape != nullptr && tauMax > 0.0) && restSeconds > 0.0) {
         evolution.evolve(row, zeemanHamiltonian(spins, omega, true), restSeconds);
         relaxAfterElement(row, spins, relaxation, restSeconds);
     }

@@ -1,6 +1,7 @@
 // Runs with the strong-coupling switch through the whole pipeline: without couplings between spins
-// of one nucleus the exact path gives the weak path's spectra and operator table; sequences the
-// exact path does not apply yet are refused before anything runs, naming the switch.
+// of one nucleus the exact path gives the weak path's spectra and operator table, with hard and
+// shaped pulses; sequences the exact path does not apply yet are refused before anything runs,
+// naming the switch.
 #include "support/largest_difference.h"
 #include "support/scratch_directory.h"
 #include "util/text_file.h"
@@ -95,6 +96,15 @@ TEST_F(StrongCouplingRunTest, WithoutHomonuclearCouplingsACosyMapAgreesWithTheWe
     expectPathsAgree(true, 1e-9);
 }
 
+TEST_F(StrongCouplingRunTest, WithoutHomonuclearCouplingsAShapedInversionBeforeAnIneptAgreesWithTheWeakPath)
+{
+    load("inept.psq");
+    std::filesystem::copy_file(std::filesystem::path(VELMORA_EXAMPLES_DIR) / "hs1_inversion.RF",
+                               dir.path() / "hs1_inversion.RF");
+    ASSERT_TRUE(bench.sequence().setContent(0, engine::kChannelH1, "n_hs1_inversion.RF"));
+    expectPathsAgree(false, 1e-8);
+}
+
 TEST_F(StrongCouplingRunTest, AStronglyCoupledCosyGivesTheSameMapOnOneAndTwoThreads)
 {
     load("cosy.psq");
@@ -111,7 +121,7 @@ TEST_F(StrongCouplingRunTest, AStronglyCoupledCosyGivesTheSameMapOnOneAndTwoThre
     EXPECT_EQ(one.operators, two.operators);
 }
 
-TEST_F(StrongCouplingRunTest, AShapedPulseIsRefusedBeforeTheRunNamingTheSwitch)
+TEST_F(StrongCouplingRunTest, SamplingDuringAPulseIsRefusedBeforeTheRunNamingTheSwitch)
 {
     load("swift_gapped.psq");
     bench.controls().setChecked(ctl::StrongCoupling, true);
