@@ -26,6 +26,34 @@ constexpr std::size_t kPhaseColumn = 0;
 constexpr std::size_t kAmplitudeColumn = 1;
 constexpr std::size_t kDurationColumn = 2;
 
+// Receiver gate thresholds in rad/s, as on the weak path: with receiver gapping only points without
+// RF on the spin count as "off"; without it every point does.
+constexpr double kGappedThreshold = 0.0;
+constexpr double kOpenThreshold = 1.0e25;
+
+// Adds the detected protons' x, y, z coefficients to components 1, 2, 3 of sample `point`, each
+// behind its receiver gate (consecutive points with the spin's RF at or below the threshold).
+void sampleProtons(std::span<const double> row, const SpinTables& spins,
+                   const std::array<double, kSpinSlots>& pointAmplitude, std::array<int, kSpinSlots>& gate,
+                   int point, double gateThreshold, int gateDelayPoints, int run, SampleRecord& record)
+{
+    for (int k = 0; k < spins.count; ++k) {
+        const auto kk = static_cast<std::size_t>(k);
+        if (spins.nucleusConstant[kk] != kNucleusConstantH1)
+            continue;
+        gate[kk] = pointAmplitude[kk] <= gateThreshold ? gate[kk] + 1 : 0;
+        if (gate[kk] > gateDelayPoints) {
+            record.at(1, point, run) += row[static_cast<std::size_t>(kStride[k])];
+            record.at(2, point, run) += row[static_cast<std::size_t>(2 * kStride[k])];
+            record.at(3, point, run) += row[static_cast<std::size_t>(3 * kStride[k])];
+        } else {
+            record.at(1, point, run) = 0.0;
+            record.at(2, point, run) = 0.0;
+            record.at(3, point, run) = 0.0;
+        }
+    }
+}
+
 // True when the reference names a shaped element ("s" + number + "_" + file).
 bool namesShaped(double reference, const model::ElementTable& elements)
 {
@@ -61,9 +89,6 @@ std::optional<std::string> strongCouplingRefusal(const model::PulseSequence& seq
         return refusal("takes at most 10 spins.");
     const model::ElementTable& elements = sequence.elements();
     const int n = sequence.stepCount();
-    if (sequence.acquisitionStep() <= n)
-        return refusal("does not yet sample an acquisition inside the sequence (step " +
-                       std::to_string(sequence.acquisitionStep()) + ").");
     for (int s = 0; s <= n + 1; ++s) {
         const model::SequenceStep& step = sequence.step(s);
         if (namesShaped(step.gradient, elements))
@@ -90,8 +115,8 @@ void applyStrongStep(const StepInputs& inputs, const StepContext& context, Exact
     const model::SequenceStep& step = context.sequence.step(inputs.step);
     const model::ElementTable& elements = context.sequence.elements();
     const RunSettings& settings = context.prepared.settings;
-    if (inputs.acquisition)
-        throw std::invalid_argument("the strong-coupling path does not sample inside the sequence");
+    if (inputs.acquisition && context.signal == nullptr)
+        throw std::invalid_argument("an acquisition step needs a signal record");
     if (namesShaped(step.gradient, elements))
         throw std::invalid_argument("the strong-coupling path does not apply shaped gradients");
     const auto valueOf = [&](double reference) {
@@ -131,7 +156,11 @@ void applyStrongStep(const StepInputs& inputs, const StepContext& context, Exact
     const Relaxation relaxation =
         relaxationForRun(spins, settings, inputs.arrayedValue, context.sliceRowCount);
 
+    const double gateThreshold = settings.receiverGapping ? kGappedThreshold : kOpenThreshold;
+    const int gateDelayPoints = settings.receiverGapping ? settings.receiverDelayPoints : 0;
+    std::array<int, kSpinSlots> gate{};
     for (int p = 1; tauMax > 0.0 && p <= points; ++p) {
+        std::array<double, kSpinSlots> pointAmplitude{};
         // Each spin's element of point p as the weak path applies it (its offset acts inside the
         // rotation), then the couplings alone for the last element's width, then relaxation for that
         // width; a shaped pulse scales the point-0 values by its columns.
@@ -147,6 +176,7 @@ void applyStrongStep(const StepInputs& inputs, const StepContext& context, Exact
                 rf = amplitude[kk] / pulses::kFullPulseAmplitude * column[kAmplitudeColumn];
                 phi = phase[kk] + column[kPhaseColumn] * kPi / 180.0;
             }
+            pointAmplitude[kk] = rf;
             if (tau == 0.0)
                 continue;
             lastWidth = tau;
@@ -159,6 +189,12 @@ void applyStrongStep(const StepInputs& inputs, const StepContext& context, Exact
         if (shape != nullptr && remainderPerPoint != 0.0) {
             evolution.evolve(row, zeemanHamiltonian(spins, omega, true), remainderPerPoint);
             relaxAfterShapedEvolution(row, spins, relaxation, remainderPerPoint);
+        }
+        if (inputs.acquisition) {
+            sampleProtons(row, spins, pointAmplitude, gate, p, gateThreshold, gateDelayPoints, inputs.run,
+                          *context.signal);
+            if (context.observer != nullptr)
+                context.observer->sampled(inputs.run, p, row);
         }
     }
     if (!(shape != nullptr && tauMax > 0.0) && restSeconds > 0.0) {

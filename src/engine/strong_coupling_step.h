@@ -1,10 +1,11 @@
-// The step routine of the exact strong-coupling path: hard and shaped pulses, delays and constant
-// gradients on one slice row, with the same inputs, the same set-up of the pulse elements and the same
-// relaxation as the weak-coupling step routine. The pulse elements are one-spin rotations applied to the
-// product-operator row as there; the couplings over the element's interval and the free evolution
-// of the closing delay are the exact propagation of strong_coupling.h; relaxation follows each
-// interval in the product-operator basis. Which sequences it takes is stated by
-// strongCouplingRefusal, which the preparation asks before a run.
+// The step routine of the exact strong-coupling path: hard and shaped pulses, delays, constant
+// gradients and the sampling of an acquisition inside the sequence on one slice row, with the same
+// inputs, the same set-up of the pulse elements, the same receiver gate and the same relaxation as
+// the weak-coupling step routine. The pulse elements are one-spin rotations applied to the
+// product-operator row as there; the couplings over each element's width and the free evolution
+// between elements and of the closing delay are the exact propagation of strong_coupling.h;
+// relaxation follows each interval in the product-operator basis. Which sequences it takes is
+// stated by strongCouplingRefusal, which the preparation asks before a run.
 #pragma once
 
 #include "engine/step_routine.h"
@@ -16,7 +17,7 @@
 namespace velmora::engine {
 
 // Advances inputs.row (product operators) through one step. Throws std::invalid_argument for what
-// the path does not handle (shaped gradients, sampling inside the sequence), which the
+// the path does not handle (shaped gradients), which the
 // preparation refuses before a run, and as applyStep for rows or tables too short.
 void applyStrongStep(const StepInputs& inputs, const StepContext& context, ExactEvolution& evolution);
 

@@ -1,10 +1,11 @@
 // Runs with the strong-coupling switch through the whole pipeline: without couplings between spins
 // of one nucleus the exact path gives the weak path's spectra and operator table, with hard and
-// shaped pulses; sequences the exact path does not apply yet are refused before anything runs,
-// naming the switch.
+// shaped pulses and with sampling during a pulse; sequences the exact path does not apply yet are
+// refused before anything runs, naming the switch.
 #include "support/largest_difference.h"
 #include "support/scratch_directory.h"
 #include "util/text_file.h"
+#include "workbench/control_override.h"
 #include "workbench/experiment_pipeline.h"
 #include "workbench/file_commands.h"
 #include "workbench/workbench.h"
@@ -74,7 +75,17 @@ protected:
         EXPECT_TRUE(messages.entries.empty()) << messages.entries.front().text;
     }
 
+    // The shapes the sequences use lie in the working directory before the workbench opens it, as in
+    // a folder of examples (the workbench names its default shaped elements after the first one).
+    static bool copyShapes(const std::filesystem::path& to)
+    {
+        for (const char* file : {"hs1_gapped_acq.RF", "hs1_inversion.RF"})
+            std::filesystem::copy_file(std::filesystem::path(VELMORA_EXAMPLES_DIR) / file, to / file);
+        return true;
+    }
+
     ScratchDirectory dir;
+    bool shapesCopied = copyShapes(dir.path());
     util::RecordedMessages messages;
     Workbench bench{messages, dir.path()};
 };
@@ -99,8 +110,6 @@ TEST_F(StrongCouplingRunTest, WithoutHomonuclearCouplingsACosyMapAgreesWithTheWe
 TEST_F(StrongCouplingRunTest, WithoutHomonuclearCouplingsAShapedInversionBeforeAnIneptAgreesWithTheWeakPath)
 {
     load("inept.psq");
-    std::filesystem::copy_file(std::filesystem::path(VELMORA_EXAMPLES_DIR) / "hs1_inversion.RF",
-                               dir.path() / "hs1_inversion.RF");
     ASSERT_TRUE(bench.sequence().setContent(0, engine::kChannelH1, "n_hs1_inversion.RF"));
     expectPathsAgree(false, 1e-8);
 }
@@ -121,9 +130,19 @@ TEST_F(StrongCouplingRunTest, AStronglyCoupledCosyGivesTheSameMapOnOneAndTwoThre
     EXPECT_EQ(one.operators, two.operators);
 }
 
-TEST_F(StrongCouplingRunTest, SamplingDuringAPulseIsRefusedBeforeTheRunNamingTheSwitch)
+TEST_F(StrongCouplingRunTest, WithoutHomonuclearCouplingsSamplingDuringAGappedSweepAgreesWithTheWeakPath)
 {
     load("swift_gapped.psq");
+    // "swift", "correlation" and "receiver gapping", through their handlers as the command line sets them.
+    for (const char* option : {"Check1(8)=1", "Check1(17)=1", "Check1(20)=1"})
+        ASSERT_TRUE(applyControlOverride(bench, option));
+    expectPathsAgree(false, 1e-8);
+}
+
+TEST_F(StrongCouplingRunTest, AGradientDuringTheAcquisitionIsRefusedBeforeTheRunNamingTheSwitch)
+{
+    load("inept.psq");
+    ASSERT_TRUE(bench.sequence().setGradient(bench.sequence().stepCount() + 1, "g1"));
     bench.controls().setChecked(ctl::StrongCoupling, true);
     EXPECT_EQ(startExperiment(bench, false), StartOutcome::Refused);
     ASSERT_FALSE(messages.entries.empty());
