@@ -287,21 +287,6 @@ TEST(ExactEvolution, MatchesTheExponentialOfTheHamiltonianForAStronglyCoupledPai
         << "block propagation vs full propagator";
 }
 
-TEST(ExactEvolution, WithoutHomonuclearCouplingsEqualsTheWeakRotations)
-{
-    // H-C and H-N couplings stay IzSz whatever the switch: the exact path is the product-operator
-    // rotation Ix -> Ix cos(pi J t) + 2IySz sin(pi J t).
-    const SpinTables spins = tables({kChannelH1, kChannelC13}, {{0, 1, 100.0, false}});
-    const std::vector<double> noOffsets = {0.0, 0.0};
-    std::vector<double> row(16, 0.0);
-    row[static_cast<std::size_t>(kStride[0])] = 1.0;  // I(0)x
-    ExactEvolution evolution;
-    evolution.evolve(row, zeemanHamiltonian(spins, noOffsets, true), 0.005);  // pi J t = pi / 2
-    EXPECT_NEAR(row[static_cast<std::size_t>(kStride[0])], 0.0, 1e-12);
-    EXPECT_NEAR(row[static_cast<std::size_t>(2 * kStride[0] + 3 * kStride[1])], 1.0, 1e-12)
-        << "2 I(0)y S(1)z";
-}
-
 // The AB quartet after a 90 degree pulse (x magnetisation on both spins): lines at
 // centre +- (D +- J)/2, D = sqrt(dv^2 + J^2), the inner pair of intensity 1 + J/D, the outer 1 - J/D.
 TEST(TransitionLines, TheABQuartetHasItsClosedFormPositionsAndIntensities)
