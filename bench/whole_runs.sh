@@ -11,10 +11,11 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$root"/examples/*.mol "$root"/examples/*.psq "$work"/
 
-# Ten protons 0.3 ppm apart, J(i, j) = 1 + (3i + 5j) mod 15 Hz for every pair, T1 1000 ms, T2 100 ms.
-python3 - "$work/h10.mol" <<'PY'
+# Ten protons (and the first six of them) 0.3 ppm apart, J(i, j) = 1 + (3i + 5j) mod 15 Hz for every pair, T1 1000 ms, T2 100 ms.
+for n in 6 10; do
+python3 - "$work/h$n.mol" "$n" <<'PY'
 import sys
-n = 10
+n = int(sys.argv[2])
 labels = ",".join(f"H{i}" for i in range(n)) + ","
 shifts = ",".join(f"{-1.5 + 0.3 * i:g}" for i in range(n)) + ","
 j = [[0 if a == b else 1 + (3 * min(a, b) + 5 * max(a, b)) % 15 for b in range(n)] for a in range(n)]
@@ -22,6 +23,7 @@ lines = [f"{n},14,{n},", labels, labels, shifts, ",".join(str(j[a][b]) for a in 
          ",".join(["1000"] * n) + ",", ",".join(["100"] * n) + ",", "spare,", "spare,", "spare,"]
 open(sys.argv[1], "w", newline="").write("\r\n".join(lines) + "\r\n")
 PY
+done
 
 # Each run on one thread and on every core; $peakKiB holds the last run's peak resident size.
 measure() {
@@ -59,3 +61,8 @@ measure "3-spin COSY, Ni 255, np 1024 (512 runs)" --mol cosy.mol --psq cosy.psq 
     --set 'Text14(11)=255' --set 'Text14(12)=1024'
 measure "10-proton gradient pair, 128 slices (1D)" --mol h10.mol --psq gradient_echo.psq \
     --set 'Text14(11)=0' --set 'Text14(5)=127'
+
+# The exact strong-coupling path (every pair of these protons coupled with the full scalar term):
+# the first six in the COSY of the examples (64 runs), and all ten after one pulse.
+measure "6-proton strongly coupled COSY (64 runs)" --mol h6.mol --psq cosy.psq --2d --set strong-coupling=1
+measure "10-proton strongly coupled pulse-acquire" --mol h10.mol --psq pulse_acquire.psq --set strong-coupling=1

@@ -357,6 +357,30 @@ void sweptAcquisition(const std::filesystem::path& dir, bool gapped)
     e.write(dir, gapped ? "swift_gapped" : "swift_continuous");
 }
 
+// An AB pair of protons 0.2 ppm apart with J = 8 Hz after one 90-degree pulse, at `mhz`: at 60 MHz
+// (dv/J = 1.5) a strongly coupled quartet leaning inwards, at 600 MHz (dv/J = 15) nearly two
+// doublets. Run with --set strong-coupling=1 for the exact spectrum.
+void abPair(const std::filesystem::path& dir, int mhz)
+{
+    Example e;
+    e.only(2, "HH");
+    e.spins.setShiftPpm(0, -0.1);
+    e.spins.setShiftPpm(1, 0.1);
+    e.spins.setCouplingHz(0, 1, 8.0);
+    e.spins.rebuild();
+    e.steps(1);
+    e.require(e.sequence.setContent(1, 0, "p2"), "pulse");
+    e.require(e.sequence.setDelay(0, "d2"), "delay");
+    e.sequence.setArrayedParameter("none");
+    e.controls.setText(ctl::ProtonFrequency, std::to_string(mhz));
+    e.controls.setText(ctl::FieldTesla, mhz == 60 ? "1.4" : "14.1");
+    e.controls.setText(ctl::SpectralWidth, mhz == 60 ? "100" : "400");
+    e.controls.setText(ctl::PointCount, "2048");
+    e.controls.setText(ctl::LineBroadening1D, "0.5");
+    e.controls.setText(ctl::DirectWindow, "Lorenz");
+    e.write(dir, "ab_" + std::to_string(mhz) + "mhz");
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -378,5 +402,7 @@ int main(int argc, char** argv)
     cpmgDispersion(dir);
     sweptAcquisition(dir, true);
     sweptAcquisition(dir, false);
+    abPair(dir, 60);
+    abPair(dir, 600);
     return 0;
 }

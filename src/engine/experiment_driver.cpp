@@ -1,5 +1,6 @@
 #include "engine/experiment_driver.h"
 
+#include "engine/free_evolution.h"
 #include "engine/initial_state.h"
 #include "engine/operator_basis.h"
 #include "engine/relaxation.h"
@@ -7,6 +8,7 @@
 #include "engine/slice_profile.h"
 #include "engine/spin_tables.h"
 #include "engine/state_matrix.h"
+#include "engine/strong_coupling_step.h"
 #include "util/number_format.h"
 #include "util/text_compare.h"
 #include "util/text_file.h"
@@ -21,6 +23,7 @@ namespace velmora::engine {
 namespace {
 
 constexpr double kFullPolarisation = 1e7;  // coefficient of a chosen starting operator
+constexpr double kQuarterTurnRad = 3.14159265358979 / 2.0;
 
 std::array<int, kRfChannelCount> contentCodes(const model::SequenceStep& step)
 {
@@ -200,6 +203,11 @@ private:
     // Divides every run's records by the scans that completed it.
     void averageOverScans();
     bool isAcquisition(int step, int cyclePass, double arrayedValue) const;
+    // Strong coupling: the whole state of run `run` at the acquisition (one row, no slices).
+    std::span<double> acquisitionState(int run);
+    // Adds the row, turned by the receiver phase of each channel about z, to the run's state.
+    void addAcquisitionState(int run, std::span<const double> row, const SpinTables& spins,
+                             const std::array<int, kRfChannelCount>& quarterTurns);
 
     const DriverInput& in_;
     const model::PulseSequence& seq_;
@@ -215,6 +223,8 @@ private:
     std::vector<double> weights_;
     util::WorkPool pool_;
     std::vector<StepWorkspace> workspaces_;
+    // Strong coupling: the exact path's propagation, one per worker (empty on the weak path).
+    std::vector<ExactEvolution> exact_;
     // The point-step coefficients of the run in progress; they reach the operator record only when
     // the run completes, so a stopped run leaves no partial scan behind.
     std::vector<double> pointRecord_;
@@ -226,7 +236,9 @@ private:
 Driver::Driver(const DriverInput& input)
     : in_(input), seq_(input.sequence), prep_(input.prepared), settings_(input.prepared.settings),
       stepCount_(input.sequence.stepCount()), lastSlice_(input.prepared.settings.lastSlice),
-      base_(makeSpinTables(input.spins)), rowBasis_(residentBasis(base_.count)),
+      base_(makeSpinTables(input.spins)),
+      rowBasis_(input.prepared.settings.strongCoupling ? RowBasis::productOperators
+                                                       : residentBasis(base_.count)),
       markers_(findMarkers(input.sequence, input.prepared.settings.arrayedName)),
       weights_(sliceWeights(input.prepared.settings.objectProfile, input.prepared.settings.lastSlice)),
       pool_(input.threads), workspaces_(static_cast<std::size_t>(pool_.threads()))
@@ -248,6 +260,12 @@ Driver::Driver(const DriverInput& input)
     result_.operators = OperatorRecord(operatorCount(base_.count), prep_.lastRun);
     result_.scansDone.assign(static_cast<std::size_t>(prep_.lastRun) + 1, 0);
     pointRecord_.assign(static_cast<std::size_t>(result_.operators.operatorCount()), 0.0);
+    if (settings_.strongCoupling) {
+        exact_.resize(workspaces_.size());
+        result_.acquisitionStates.assign(static_cast<std::size_t>(prep_.lastRun + 1) *
+                                             static_cast<std::size_t>(operatorCount(base_.count)),
+                                         0.0);
+    }
 }
 
 void Driver::setInitialState(StateMatrix& state, util::WorkPool* pool) const
@@ -263,6 +281,31 @@ void Driver::setInitialState(StateMatrix& state, util::WorkPool* pool) const
     }
     if (rowBasis_ == RowBasis::populations)
         toPopulationBasis(state.row(0), base_.count, pool);
+}
+
+std::span<double> Driver::acquisitionState(int run)
+{
+    const auto length = static_cast<std::size_t>(operatorCount(base_.count));
+    return std::span<double>(result_.acquisitionStates)
+        .subspan(static_cast<std::size_t>(run) * length, length);
+}
+
+void Driver::addAcquisitionState(int run, std::span<const double> row, const SpinTables& spins,
+                                 const std::array<int, kRfChannelCount>& quarterTurns)
+{
+    // The receiver phase of a channel turns every spin of that channel about z by -n quarter turns:
+    // on a recorded operator's (x, y) pair that is the weak path's exchange (n = 1: (y, -x)), and on
+    // every other coherence the same phase of the channel's signal, which the exact acquisition
+    // also reads.
+    std::vector<double> turned(row.begin(), row.begin() + operatorCount(base_.count));
+    for (int k = 0; k < spins.count; ++k) {
+        const int n = quarterTurns[static_cast<std::size_t>(spins.channel[k])] % 4;
+        if (spins.active(k) && n != 0)
+            rotateSpinAboutZ(turned, spins.count, k, -n * kQuarterTurnRad);
+    }
+    const std::span<double> state = acquisitionState(run);
+    for (std::size_t i = 0; i < state.size(); ++i)
+        state[i] += turned[i];
 }
 
 bool Driver::isAcquisition(int step, int cyclePass, double arrayedValue) const
@@ -294,7 +337,10 @@ void Driver::applyStepToRows(int run, int step, int cyclePass, int phaseCounter,
         gradientFactors(spins, gradientValue, rows > 1 ? row : 0, rows > 1 ? lastSlice_ : 0, factors);
         const StepInputs inputs{run, acquire, seconds,      factors,          offsets,
                                 v,   step,    phaseCounter, working.row(row), rowBasis_};
-        applyStep(inputs, context, workspaces_[static_cast<std::size_t>(worker)]);
+        if (settings_.strongCoupling)
+            applyStrongStep(inputs, context, exact_[static_cast<std::size_t>(worker)]);
+        else
+            applyStep(inputs, context, workspaces_[static_cast<std::size_t>(worker)]);
     };
     // Sampling adds every row into the same record, so an acquiring step runs its rows in order; a
     // run on a worker already has the pool's other threads busy with other runs.
@@ -345,6 +391,9 @@ void Driver::averageOverScans()
         for (int s = 0; s <= result_.detection.lastSlice(); ++s)
             for (int e = 0; e < result_.detection.entries(); ++e)
                 result_.detection.at(s, e, run) *= perScan;
+        if (!result_.acquisitionStates.empty())
+            for (double& v : acquisitionState(run))
+                v *= perScan;
     }
 }
 
@@ -418,6 +467,8 @@ void Driver::recordDetection(int run, int phaseCounter, StateMatrix& working, co
         quarterTurns[static_cast<std::size_t>(c)] = model::phaseQuarterTurns(
             acquire.channels[static_cast<std::size_t>(c)].phase, settings_.phaseRows, phaseCounter);
     const int rows = std::min(working.rowCount(), result_.detection.lastSlice() + 1);
+    if (settings_.strongCoupling)
+        addAcquisitionState(run, working.row(0), spins, quarterTurns);
     for (int s = 0; s < rows; ++s) {
         std::span<double> row = working.row(s);
         applyReceiverPhase(row, result_.recorded, quarterTurns);

@@ -27,6 +27,8 @@ struct RunSettings {
     int scans = 1;
     std::string objectProfile = "square";
     bool nonEquilibrium = false;  // start from the chosen operators instead of equilibrium
+    // Couplings between spins of one nucleus act with the full scalar term, on the exact path.
+    bool strongCoupling = false;
 };
 
 }  // namespace velmora::engine

@@ -18,6 +18,8 @@ namespace velmora::engine {
 namespace {
 
 constexpr double kDouble = 8.0;               // bytes of one record value
+constexpr double kComplexBytes = 16.0;        // one complex density-matrix element
+constexpr double kTransitionLineBytes = 112.0;  // one line of the exact acquisition
 constexpr double kSampleComponents = 4.0;     // components 0..3 of the sample records
 constexpr double kDisplayParts = 3.0;         // real, imaginary, magnitude
 // One recorded operator without its components, with room for the synthesis' pattern of it.
@@ -162,7 +164,18 @@ RunSize estimateRunSize(const RunShape& s)
     const double magnetisationFiles =
         kPerRunMagnetisationFiles * np * (runs * kTableFieldBytes + kLineOverheadBytes);
     const double spectraTable = np * ((1.0 + kDisplayParts * runs) * kTableFieldBytes + kLineOverheadBytes);
-    const double perRun = operatorRecord + detection + sampleRecords + display;
+    double perRun = operatorRecord + detection + sampleRecords + display;
+    double strongStates = 0.0;
+    if (s.strongCoupling) {
+        // The density matrix and the transform's room (2^N x 2^N complex each, two threads), and per
+        // run the state and at most C(2N, N - 1) lines (the single-quantum pairs of one nucleus) of
+        // kTransitionLineBytes each.
+        double lines = 1.0;
+        for (int k = 1; k <= s.spinCount - 1; ++k)
+            lines = lines * (s.spinCount + 1 + k) / k;
+        strongStates = 2.0 * 2.0 * kComplexBytes * operators;
+        perRun += runs * (rowBytes + kTransitionLineBytes * lines);
+    }
 
     // The 2D map and its table, which grow with the square of the point count.
     const double map = s.twoD ? kDouble * np * np : 0.0;
@@ -172,7 +185,7 @@ RunSize estimateRunSize(const RunShape& s)
     size.diskBytes = operatorTable + magnetisationFiles + spectraTable + mapTable + kFixedFilesBytes;
     // The magnetisation files are built in memory before they are written; the largest other table
     // is held as lines while it is written.
-    size.memoryBytes = states + recordedList + perRun + map + magnetisationFiles +
+    size.memoryBytes = states + strongStates + recordedList + perRun + map + magnetisationFiles +
                        std::max({operatorTable, spectraTable, mapTable});
 
     const double bySlices = s.stateRows > 1 ? rowBytes * 2.0 * s.stateRows : 0.0;

@@ -24,6 +24,9 @@ struct RunShape {
     std::int64_t multipletComponents = 0;  // their components, all entries together
     std::int64_t multipletFrequencies = 0;  // the coupling combinations the components index
     bool twoD = false;                     // a Start_2D: the 2D map and its table follow
+    // The exact strong-coupling path: a density matrix per thread, and per run the whole state at
+    // the acquisition and the lines of its spectrum.
+    bool strongCoupling = false;
 };
 
 // The box a user changes to make a run smaller.

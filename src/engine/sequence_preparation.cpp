@@ -4,6 +4,7 @@
 #include "engine/relaxation.h"
 #include "engine/run_size.h"
 #include "engine/state_matrix.h"
+#include "engine/strong_coupling_step.h"
 #include "model/count_limits.h"
 #include "pulses/numeric_table.h"
 #include "util/file_listing.h"
@@ -64,6 +65,7 @@ private:
     bool readRunSettings();
     bool settleRunCounts();
     bool settleAcquisitionStep();
+    bool checkStrongCoupling();
     void setAcquisitionLength(double atMs, bool clip);
     bool settleSampledAcquisitionLength();
     bool computeArrayedValues();
@@ -147,6 +149,7 @@ bool Preparer::readRunSettings()
     s.phaseRows = controls_.at(ctl::PhaseCycle).items;
     s.objectProfile = controls_.text(ctl::ObjectProfile);
     s.nonEquilibrium = controls_.caption(ctl::InitialCondition) == "nonequilibrium";
+    s.strongCoupling = controls_.checked(ctl::StrongCoupling);
 
     if (s.crossRelaxation && !readNumber(ctl::CrossRelaxationTime, "Tcr", s.crossRelaxationMs))
         return false;
@@ -169,6 +172,15 @@ bool Preparer::readRunSettings()
     double sw = 0.0;
     return readNumber(ctl::SpectralWidth, "sw, Hz", sw) &&
            (sw > 0.0 || refuse("The spectral width \"sw, Hz\" (Text14(6)) must be positive."));
+}
+
+// With strong coupling on, the sequence must lie within what the exact path applies.
+bool Preparer::checkStrongCoupling()
+{
+    if (!run().settings.strongCoupling)
+        return true;
+    const std::optional<std::string> why = strongCouplingRefusal(sequence_, spins().spinCount());
+    return !why || refuse(*why);
 }
 
 // Step 1: run counts, the arrayed index, slices and points.
@@ -701,6 +713,7 @@ bool Preparer::checkRunFits(std::int64_t runs, int pointCount, int oversampling)
     shape.stateRows = gradients ? lastSlice_ + 1 : 1;
     shape.detectionRows = shape.stateRows;
     shape.twoD = run().runsPerValue == 2;
+    shape.strongCoupling = run().settings.strongCoupling;
     for (int i = 0; i < shape.spinCount; ++i) {
         int partners = 0;
         for (int j = 0; j < shape.spinCount; ++j)
@@ -793,10 +806,10 @@ bool Preparer::settleInitialState()
 std::optional<Preparation> Preparer::prepare()
 {
     const bool prepared = readRunSettings() && settleRunCounts() && settleAcquisitionStep() &&
-                          computeArrayedValues() && checkRelaxationTimes() && checkSequenceElements() &&
-                          checkDurations() && loadShapes() && settlePointCount() &&
-                          settleSampledAcquisitionLength() && checkRates() &&
-                          checkSizes() && prepareAcquisitionPulse();
+                          checkStrongCoupling() && computeArrayedValues() && checkRelaxationTimes() &&
+                          checkSequenceElements() && checkDurations() && loadShapes() && settlePointCount() &&
+                          settleSampledAcquisitionLength() && checkRates() && checkSizes() &&
+                          prepareAcquisitionPulse();
     if (!prepared)
         return std::nullopt;
     const int samples = run().oversampling * run().pointCount;

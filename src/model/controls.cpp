@@ -16,7 +16,7 @@ constexpr std::string_view kText14[] = {
     "500", "10", "",  "1000", "3000", "16",  "100", "1",     "0.1", "16",   "1",  "0",  "ahs1p256_32_32.RF",
     "1000"};
 
-// Captions of the Check1 switches, index 0..28. 25 and 26 are reserved and stay hidden.
+// Captions of the Check1 switches, index 0..29. 25 and 26 are reserved and stay hidden.
 constexpr std::string_view kCheck1[] = {"J coupling",
                                         "Chemical shift",
                                         "magnetic field gradient",
@@ -45,7 +45,8 @@ constexpr std::string_view kCheck1[] = {"J coupling",
                                         "",
                                         "",
                                         "Linear Prediction",
-                                        "MBSWIFT"};
+                                        "MBSWIFT",
+                                        "strong coupling"};
 
 // Shaped-pulse generator boxes Text4, index 0..16.
 constexpr std::string_view kText4[] = {"0",  "0", "256", "32", "0", "1", "1", "0.001", "0",

@@ -153,6 +153,9 @@ inline constexpr ControlId Downsample{"Check1", 23};
 inline constexpr ControlId ModelSpectrum{"Check1", 24};
 inline constexpr ControlId LinearPrediction{"Check1", 27};
 inline constexpr ControlId MultiBandSwift{"Check1", 28};
+// Couplings between spins of one nucleus with the full scalar term (the exact path); not stored in
+// sequence files.
+inline constexpr ControlId StrongCoupling{"Check1", 29};
 
 // Combo boxes.
 inline constexpr ControlId IndirectWindow{"Combo2", 0};  // "Lorenz", "Gauss", "New"

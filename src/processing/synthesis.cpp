@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <complex>
 #include <cstddef>
 #include <optional>
 #include <stdexcept>
@@ -93,6 +94,9 @@ void validate(const SynthesisInput& in)
         if (o.spin < 0 || o.spin >= in.spins.count)
             fail("a recorded operator observes a spin out of range");
     }
+    if (in.transitions != nullptr &&
+        in.transitions->size() < (at(in.lastRun) + 1) * at(engine::kRfChannelCount))
+        fail("the transition lines lack runs");
     const int sliceLimit = in.acquisitionStep.gradient != 0.0 ? in.lastSlice : 0;
     if (!in.recorded.empty() &&
         (in.detection.entries() < static_cast<int>(in.recorded.size()) ||
@@ -130,6 +134,8 @@ private:
     // above the threshold.
     bool accumulateChannel(int c, int run);
     void addOperator(const engine::RecordedOperator& o, double amplitude, double frequencyHz);
+    // Adds the transition lines of channel c (strong coupling); true when one was above the threshold.
+    bool accumulateTransitions(int c, int run);
     void addNoise();
     void store(int c, int run);
 
@@ -144,6 +150,7 @@ private:
 
     std::vector<double> window_;
     std::vector<double> decay_;  // D(s, k) at s * np + k
+    std::array<double, engine::kSpinSlots> decayPerDwell_{};  // rho(s) of D(s, k) = exp(-k rho(s))
     std::array<double, engine::kSpinSlots> offsetHz_{};
     int sliceLimit_ = 0;
     double gradient_ = 0.0;  // G, in the units of the gradient elements
@@ -172,6 +179,7 @@ Synthesizer::Synthesizer(const SynthesisInput& in, LineSum method, SynthesisResu
         for (int s = 0; s < in.spins.count; ++s) {
             // Decay per dwell time dwell / T2, kept at single precision.
             const double rho = util::toSingle((1000.0 / in.spins.t2Ms[at(s)]) * dtS_);
+            decayPerDwell_[at(s)] = rho;
             fillDecay(std::span<double>(decay_).subspan(at(s) * at(np_), at(np_)), rho);
         }
     }
@@ -184,6 +192,7 @@ void Synthesizer::prepareRun(double v)
     if (arrayedT2_) {
         // Every spin relaxes with the run's T2 in ms, whatever the T2 switch says.
         const double rho = (1000.0 / v) * dtS_;
+        decayPerDwell_.fill(rho);
         for (int s = 0; s < in_.spins.count; ++s)
             fillDecay(std::span<double>(decay_).subspan(at(s) * at(np_), at(np_)), rho);
         fillArrayedT2Window(window_, in_.window, a_);
@@ -275,6 +284,8 @@ bool Synthesizer::accumulateChannel(int c, int run)
     }
     std::fill(re_.begin(), re_.end(), 0.0);
     std::fill(im_.begin(), im_.end(), 0.0);
+    if (in_.transitions != nullptr)
+        return accumulateTransitions(c, run);
     if (fast_) {
         const FastLineSum::RunInputs lines{in_.detection,  run,       sliceLimit_,
                                            sliceOffsetHz_, offsetHz_, decay_};
@@ -292,6 +303,47 @@ bool Synthesizer::accumulateChannel(int c, int run)
             signalPresent = true;
             const double f = sliceOffsetHz_[at(j)] + in_.spins.shiftHz[at(o.spin)] + offsetHz_[at(o.spin)];
             addOperator(o, amplitude, f);
+        }
+    }
+    return signalPresent;
+}
+
+bool Synthesizer::accumulateTransitions(int c, int run)
+{
+    bool signalPresent = false;
+    for (const engine::TransitionLine& line : (*in_.transitions)[at(run) * engine::kRfChannelCount + at(c)]) {
+        const std::complex<double> amplitude = line.amplitude / kDetectionScale;
+        if (!(std::abs(amplitude) > kAmplitudeThreshold))
+            continue;
+        signalPresent = true;
+        // The T2 of a line that flips several spins: their decay rates weighted by their shares.
+        double rho = 0.0;
+        for (int s = 0; s < in_.spins.count; ++s)
+            rho += line.spinShare[at(s)] * decayPerDwell_[at(s)];
+        const double omega = line.frequencyHz * kTwoPi * dtS_;  // rad per dwell time
+        const auto direct = [&](int k) {
+            return amplitude * std::complex<double>(std::cos(k * omega), std::sin(k * omega)) *
+                   std::exp(-k * rho);
+        };
+        if (!fast_) {
+            // The straightforward sum: a cos, sin and exp per point.
+            for (int k = 0; k < np_; ++k) {
+                const std::complex<double> value = direct(k);
+                re_[at(k)] += value.real();
+                im_[at(k)] += value.imag();
+            }
+            continue;
+        }
+        // The fast sum: one complex product per point, taken afresh from the direct value every
+        // kLineAnchor points so that rounding does not build up along the FID.
+        constexpr int kLineAnchor = 64;
+        const std::complex<double> step =
+            std::complex<double>(std::cos(omega), std::sin(omega)) * std::exp(-rho);
+        std::complex<double> value;
+        for (int k = 0; k < np_; ++k) {
+            value = k % kLineAnchor == 0 ? direct(k) : value * step;
+            re_[at(k)] += value.real();
+            im_[at(k)] += value.imag();
         }
     }
     return signalPresent;

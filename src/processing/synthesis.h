@@ -12,6 +12,7 @@
 #include "engine/recorded_operators.h"
 #include "engine/run_records.h"
 #include "engine/spin_tables.h"
+#include "engine/strong_coupling.h"
 #include "model/element_table.h"
 #include "model/pulse_sequence.h"
 #include "util/messages.h"
@@ -70,6 +71,10 @@ struct SynthesisInput {
     // Threads that synthesize the runs of a 2D run without noise side by side (the records do not
     // depend on it).
     int threads = 1;
+    // Strong coupling: the lines of run r on channel c at r * 3 + c (strong_acquisition.h), which
+    // replace the recorded operators; null on the weak path. A line decays at the mean of its
+    // spins' T2 rates weighted by their shares.
+    const std::vector<std::vector<engine::TransitionLine>>* transitions = nullptr;
 };
 
 struct SynthesisResult {

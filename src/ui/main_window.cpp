@@ -745,7 +745,8 @@ QFrame* MainWindow::buildOptionsFrame()
     grid->setVerticalSpacing(1);
     grid->addWidget(new QLabel("Hamiltonian includes:", frame), 0, 0, 1, 2);
     int row = 1;
-    for (int i : {0, 1, 2}) {
+    // 29: strong coupling, a Hamiltonian switch of this program that sequence files do not carry.
+    for (int i : {0, 1, 2, 29}) {
         auto* check = new QCheckBox(frame);
         grid->addWidget(check, row++, 0, 1, 2);
         binder_->bind({"Check1", i}, check, [this, i] { workbench::onOptionClicked(bench_, i); });

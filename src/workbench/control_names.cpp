@@ -48,6 +48,8 @@ constexpr std::array kReadable = {
     ReadableControl{"j-coupling", ctl::JCoupling, "J coupling", "", kSwitch},
     ReadableControl{"shift", ctl::ChemicalShift, "Chemical shift", "", kSwitch},
     ReadableControl{"gradient", ctl::FieldGradient, "magnetic field gradient", "", kSwitch},
+    ReadableControl{"strong-coupling", ctl::StrongCoupling, "strong coupling", "",
+                    "1 or 0: couplings between spins of one nucleus with the full scalar term (exact path)"},
     ReadableControl{"view", ctl::SpectrumOrFid, "spec/fid", "", "spec or fid: what the 1D plot shows"},
 };
 

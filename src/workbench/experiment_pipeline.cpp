@@ -2,6 +2,7 @@
 
 #include "engine/magnetisation_output.h"
 #include "engine/step_routine.h"
+#include "engine/strong_acquisition.h"
 #include "processing/post_processing_chain.h"
 #include "processing/sampled_record.h"
 #include "processing/synthesis.h"
@@ -282,6 +283,12 @@ void processRecords(Workbench& bench, RunRecords& records, const std::filesystem
 
     const engine::SpinTables spins = engine::makeSpinTables(bench.spinSystem());
     const int scans = util::parseWholeNumber(bench.controls().text(model::ctl::ScanCount)).value_or(1);
+    // Strong coupling: the lines of the exact acquisition replace the recorded operators.
+    std::vector<std::vector<engine::TransitionLine>> transitions;
+    if (run.settings.strongCoupling)
+        transitions = engine::acquisitionLines(
+            {sequence, spins, records.driver.acquisitionStates, run.settings.arrayedName, run.arrayedValues,
+             run.lastRun, processing::kAmplitudeThreshold * processing::kDetectionScale});
     const processing::SynthesisInput input{
         .spins = spins,
         .acquisitionStep = sequence.step(n + 1),
@@ -310,6 +317,7 @@ void processRecords(Workbench& bench, RunRecords& records, const std::filesystem
                 bench.runControl().yield();
             },
         .threads = bench.threads(),
+        .transitions = run.settings.strongCoupling ? &transitions : nullptr,
     };
     std::optional<processing::SynthesisResult> spectra = processing::synthesizeSpectra(input);
     if (!spectra)

@@ -273,6 +273,40 @@ std::vector<std::complex<double>> run0Spectrum(const std::filesystem::path& tabl
     return values;
 }
 
+// The AB example at 60 MHz with the strong-coupling switch: the quartet of the closed form, its four
+// lines at centre +- (D +- J)/2 (D = sqrt(dv^2 + J^2), dv = 12 Hz, J = 8 Hz) and the inner pair
+// (1 + J/D) / (1 - J/D) times the outer one.
+TEST_F(Cli, TheABExampleWithStrongCouplingShowsTheRoofedQuartet)
+{
+    copyExample("ab_60mhz");
+    const Finished done = runInWork(
+        {"--mol", "ab_60mhz.mol", "--psq", "ab_60mhz.psq", "--set", "strong-coupling=1", "--quiet"});
+    ASSERT_EQ(done.status, 0) << done.err;
+    std::vector<double> frequency;
+    std::vector<double> magnitude;
+    for (const std::string& line : split(readBytes(inWork("spectra.tsv")), "\r\n"))
+        if (!line.empty() && line[0] != '#') {
+            const std::vector<std::string> fields = split(line, "\t");
+            frequency.push_back(std::stod(fields.at(0)));
+            magnitude.push_back(std::stod(fields.at(3)));
+        }
+    const double largest = *std::max_element(magnitude.begin(), magnitude.end());
+    std::vector<std::pair<double, double>> peaks;  // (|frequency|, height)
+    for (std::size_t k = 1; k + 1 < magnitude.size(); ++k)
+        if (magnitude[k] > 0.05 * largest && magnitude[k] >= magnitude[k - 1] &&
+            magnitude[k] > magnitude[k + 1])
+            peaks.emplace_back(std::abs(frequency[k]), magnitude[k]);
+    ASSERT_EQ(peaks.size(), 4u);
+    const double d = std::sqrt(12.0 * 12.0 + 8.0 * 8.0);
+    const double spacing = std::abs(frequency[1] - frequency[0]);
+    for (const auto& [f, height] : peaks) {
+        const bool inner = f < (d - 8.0) / 2.0 + 1.0;
+        EXPECT_NEAR(f, inner ? (d - 8.0) / 2.0 : (d + 8.0) / 2.0, spacing) << f;
+        const double expected = inner ? largest : largest * (1.0 - 8.0 / d) / (1.0 + 8.0 / d);
+        EXPECT_NEAR(height, expected, 0.05 * largest) << f;
+    }
+}
+
 // "correlate with:" the generator's file of the very pulse on the acquisition step: the same
 // spectrum as with the step's own pulse, without a warning about its length.
 TEST_F(Cli, CorrelatingWithTheAcquisitionPulsesOwnFileGivesItsSpectrum)

@@ -1,0 +1,155 @@
+// Runs with the strong-coupling switch through the whole pipeline: without couplings between spins
+// of one nucleus the exact path gives the weak path's spectra and operator table, with hard and
+// shaped pulses and with sampling during a pulse; sequences the exact path does not apply yet are
+// refused before anything runs, naming the switch.
+#include "support/largest_difference.h"
+#include "support/scratch_directory.h"
+#include "util/text_file.h"
+#include "workbench/control_override.h"
+#include "workbench/experiment_pipeline.h"
+#include "workbench/file_commands.h"
+#include "workbench/workbench.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace velmora::workbench {
+namespace {
+
+namespace ctl = model::ctl;
+using velmora::testing::ScratchDirectory;
+
+struct Records {
+    std::vector<double> spectra;    // every component, point and run of the signal record
+    std::vector<double> operators;  // the operator record at the point step
+};
+
+class StrongCouplingRunTest : public ::testing::Test {
+protected:
+    // Copies the example sequence and writes a molecule: two protons, each coupled to a carbon and a
+    // nitrogen, and not to each other.
+    void load(const std::string& sequence)
+    {
+        std::filesystem::copy_file(std::filesystem::path(VELMORA_EXAMPLES_DIR) / sequence,
+                                   dir.path() / sequence);
+        ASSERT_TRUE(util::writeTextFile(
+            dir.path() / "hcn.mol", {"4,14,4,", "H0,H1,C2,N3,", "H0,H1,C2,N3,", "0.5,-1.2,3,1,",
+                                     "0,0,140,-90,0,0,150,5,140,150,0,12,-90,5,12,0,", "800,900,1000,1200,",
+                                     "120,80,100,150,", "spare,", "spare,", "spare,"}));
+        ASSERT_TRUE(openMolecule(bench, "hcn.mol").wasRead());
+        ASSERT_TRUE(openSequence(bench, sequence).wasRead());
+    }
+
+    Records run(bool strong, bool twoD)
+    {
+        bench.controls().setChecked(ctl::StrongCoupling, strong);
+        EXPECT_EQ(startExperiment(bench, twoD), StartOutcome::Completed);
+        Records r;
+        const engine::SampleRecord& signal = bench.records().preparation->signal;
+        for (int run = 0; run <= signal.lastRun(); ++run)
+            for (int c = 1; c <= 3; ++c)
+                for (int p = 1; p <= signal.lastSample(); ++p)
+                    r.spectra.push_back(signal.at(c, p, run));
+        const engine::OperatorRecord& ops = bench.records().driver.operators;
+        for (int run = 0; run <= ops.lastRun(); ++run)
+            for (double v : ops.run(run))
+                r.operators.push_back(v);
+        return r;
+    }
+
+    // spectrumTolerance: relative to the largest spectrum value. The exact path rounds every
+    // coefficient at about 1e-16 of the largest one of the state (the protons' polarisation) on each
+    // change of basis, so a signal much weaker than that agrees less closely.
+    void expectPathsAgree(bool twoD, double spectrumTolerance)
+    {
+        const Records weak = run(false, twoD);
+        const Records strong = run(true, twoD);
+
+        const testing::Deviation spectra = testing::deviationFrom(weak.spectra, strong.spectra);
+        const testing::Deviation operators = testing::deviationFrom(weak.operators, strong.operators);
+        EXPECT_GT(spectra.largest, 0.0);
+        EXPECT_LT(spectra.difference, spectrumTolerance * spectra.largest);
+        EXPECT_LT(operators.difference, 1e-9 * operators.largest);
+        EXPECT_TRUE(messages.entries.empty()) << messages.entries.front().text;
+    }
+
+    // The shapes the sequences use lie in the working directory before the workbench opens it, as in
+    // a folder of examples (the workbench names its default shaped elements after the first one).
+    static bool copyShapes(const std::filesystem::path& to)
+    {
+        for (const char* file : {"hs1_gapped_acq.RF", "hs1_inversion.RF"})
+            std::filesystem::copy_file(std::filesystem::path(VELMORA_EXAMPLES_DIR) / file, to / file);
+        return true;
+    }
+
+    ScratchDirectory dir;
+    bool shapesCopied = copyShapes(dir.path());
+    util::RecordedMessages messages;
+    Workbench bench{messages, dir.path()};
+};
+
+TEST_F(StrongCouplingRunTest, WithoutHomonuclearCouplingsAnArrayedIneptWithRelaxationAgreesWithTheWeakPath)
+{
+    load("inept.psq");
+    bench.controls().setText(ctl::ArraySize, "3");
+    bench.controls().setChecked(ctl::T1Relaxation, true);
+    bench.controls().setChecked(ctl::T2Relaxation, true);
+    // The carbon signal after the transfer is a tenth of the protons' equilibrium coefficient.
+    expectPathsAgree(false, 1e-8);
+}
+
+TEST_F(StrongCouplingRunTest, WithoutHomonuclearCouplingsACosyMapAgreesWithTheWeakPath)
+{
+    load("cosy.psq");
+    bench.controls().setText(ctl::ArraySize, "7");
+    expectPathsAgree(true, 1e-9);
+}
+
+TEST_F(StrongCouplingRunTest, WithoutHomonuclearCouplingsAShapedInversionBeforeAnIneptAgreesWithTheWeakPath)
+{
+    load("inept.psq");
+    ASSERT_TRUE(bench.sequence().setContent(0, engine::kChannelH1, "n_hs1_inversion.RF"));
+    expectPathsAgree(false, 1e-8);
+}
+
+TEST_F(StrongCouplingRunTest, AStronglyCoupledCosyGivesTheSameMapOnOneAndTwoThreads)
+{
+    load("cosy.psq");
+    ASSERT_TRUE(
+        util::writeTextFile(dir.path() / "ab.mol", {"2,14,2,", "H0,H1,", "H0,H1,", "1,1.02,", "0,10,10,0,",
+                                                    "1000,1000,", "100,100,", "spare,", "spare,", "spare,"}));
+    ASSERT_TRUE(openMolecule(bench, "ab.mol").wasRead());
+    bench.controls().setText(ctl::ArraySize, "7");
+    bench.setThreads(1);
+    const Records one = run(true, true);
+    bench.setThreads(2);
+    const Records two = run(true, true);
+    EXPECT_EQ(one.spectra, two.spectra);
+    EXPECT_EQ(one.operators, two.operators);
+}
+
+TEST_F(StrongCouplingRunTest, WithoutHomonuclearCouplingsSamplingDuringAGappedSweepAgreesWithTheWeakPath)
+{
+    load("swift_gapped.psq");
+    // "swift", "correlation" and "receiver gapping", through their handlers as the command line sets them.
+    for (const char* option : {"Check1(8)=1", "Check1(17)=1", "Check1(20)=1"})
+        ASSERT_TRUE(applyControlOverride(bench, option));
+    expectPathsAgree(false, 1e-8);
+}
+
+TEST_F(StrongCouplingRunTest, AGradientDuringTheAcquisitionIsRefusedBeforeTheRunNamingTheSwitch)
+{
+    load("inept.psq");
+    ASSERT_TRUE(bench.sequence().setGradient(bench.sequence().stepCount() + 1, "g1"));
+    bench.controls().setChecked(ctl::StrongCoupling, true);
+    EXPECT_EQ(startExperiment(bench, false), StartOutcome::Refused);
+    ASSERT_FALSE(messages.entries.empty());
+    EXPECT_NE(messages.entries.back().text.find("strong coupling"), std::string::npos)
+        << messages.entries.back().text;
+    EXPECT_FALSE(util::fileExists(dir.path() / "prodop.dat"));
+}
+
+}  // namespace
+}  // namespace velmora::workbench
