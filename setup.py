@@ -1,0 +1,37 @@
+# The build of the wheel: CMake builds only the module (no window, tests, benchmarks or command
+# line) and installs it at the top of the wheel. pyproject.toml holds the package's description.
+import os
+import re
+from pathlib import Path
+
+from skbuild import setup
+
+HERE = Path(__file__).resolve().parent
+
+
+def project_version():
+    text = (HERE / "CMakeLists.txt").read_text(encoding="utf-8")
+    found = re.search(r"project\(Velmora\s+VERSION\s+([0-9.]+)", text)
+    if not found:
+        raise RuntimeError("CMakeLists.txt names no project version")
+    return found.group(1)
+
+
+cmake_args = [
+    "-DCMAKE_BUILD_TYPE=Release",
+    "-DVELMORA_GUI=OFF",
+    "-DVELMORA_TESTS=OFF",
+    "-DVELMORA_BENCH=OFF",
+    "-DVELMORA_PYTHON=ON",
+    "-DVELMORA_WHEEL=ON",
+]
+# A compiler cache, when the caller names one (scripts/check-wheel does).
+if os.environ.get("VELMORA_COMPILER_LAUNCHER"):
+    cmake_args.append("-DCMAKE_CXX_COMPILER_LAUNCHER=" + os.environ["VELMORA_COMPILER_LAUNCHER"])
+
+setup(
+    version=project_version(),
+    py_modules=[],
+    cmake_args=cmake_args,
+    cmake_install_target="install-python-module",
+)
