@@ -5,6 +5,8 @@
 // results come back as NumPy arrays that own their memory (a view into the live records would
 // dangle once the next run rebuilds them).
 #include "model_bindings.h"
+#include "result_bindings.h"
+#include "text_signatures.h"
 #include "python_session.h"
 
 #include "engine/operator_output.h"
@@ -225,6 +227,7 @@ PYBIND11_MODULE(velmora, m)
 
     py::class_<PythonSession> workbench(m, "Workbench", "One session of the simulator on a working directory.");
     vp::bindWorkbenchModel(workbench);
+    vp::bindResults(workbench);
     workbench
         .def(py::init<const std::filesystem::path&>(), py::arg("working_directory"),
              "Opens the working directory (it must exist) with the start-up spin system, sequence and "
@@ -274,4 +277,5 @@ PYBIND11_MODULE(velmora, m)
         .def("take_messages", &PythonSession::takeMessages,
              "The messages the simulator showed since the last call (warnings of reads and runs that "
              "went through), oldest first.");
+    vp::addTextSignatures(m);
 }
