@@ -5,6 +5,7 @@
 
 #include "model_objects.h"
 #include "python_session.h"
+#include "util/file_listing.h"
 #include "util/number_format.h"
 #include "util/numeric_text.h"
 #include "workbench/control_names.h"
@@ -54,6 +55,19 @@ py::object boxValue(const std::string& text, model::ControlId id)
         *number == std::floor(*number) && std::abs(*number) < 9e15)
         return py::int_(static_cast<long long>(*number));
     return py::float_(*number);
+}
+
+// A str is a file name of the working directory; an os.PathLike may also be an absolute path.
+std::filesystem::path nameOrPath(const py::handle& argument)
+{
+    if (py::isinstance<py::str>(argument)) {
+        const std::string name = argument.cast<std::string>();
+        if (!util::isBareFileName(name))
+            throw SessionError("\"" + name + "\": name a file of the working directory, without a folder (an "
+                               "absolute pathlib.Path names a file elsewhere)");
+        return name;
+    }
+    return std::filesystem::path(py::module_::import("os").attr("fspath")(argument).cast<std::string>());
 }
 
 std::filesystem::path pathArgument(const py::handle& path)
@@ -163,8 +177,8 @@ void bindModelObjects(py::module_& m)
 {
     py::class_<CodeSpinSystem>(m, "SpinSystem",
                                "A spin system (molecule) built in code: up to 10 spins 1H, 13C or 15N with a shift "
-                               "in ppm, T1 and T2 in ms, and couplings in Hz. Values are stored at single precision, "
-                               "as a molecule file stores them; every refusal of the molecule file reader is raised "
+                               "in ppm, T1 and T2 in ms, and couplings in Hz, kept as given (a Workbench takes them at "
+                               "single precision, as it reads a molecule file); every refusal of the molecule file reader is raised "
                                "here, as VelmoraError with the reader's message. Picklable.")
         .def(py::init<>(), "A spin system without spins.")
         .def("add_spin", &CodeSpinSystem::addSpin, py::arg("nucleus"), py::arg("shift_ppm") = 0.0,
@@ -223,12 +237,37 @@ void bindModelObjects(py::module_& m)
                              " ppm";
                  return text + ")";
              })
-        .def(py::pickle([](const CodeSpinSystem& s) { return s.count() ? pickledText(s.lines()) : py::bytes(""); },
-                        [](const py::bytes& state) {
-                            const std::string text = state;
-                            return text.empty() ? CodeSpinSystem()
-                                                : CodeSpinSystem::fromLines(textLines(text), "the pickled spin system");
-                        }));
+        .def(py::pickle(
+            [](const CodeSpinSystem& s) {
+                py::list spins;
+                for (int k = 0; k < s.count(); ++k) {
+                    py::list couplings;
+                    for (int j = 0; j < s.count(); ++j)
+                        couplings.append(s.system().couplingHz(k, j));
+                    spins.append(py::make_tuple(s.system().label(k), s.system().shiftPpm(k), s.system().t1Ms(k),
+                                                s.system().t2Ms(k), couplings));
+                }
+                return spins;
+            },
+            [](const py::list& spins) {
+                static const char* const nuclei[] = {"1H", "13C", "15N"};
+                CodeSpinSystem made;
+                for (const py::handle spin : spins) {
+                    const auto t = spin.cast<py::tuple>();
+                    const std::string label = t[0].cast<std::string>();
+                    const int channel = label.front() == 'H' ? 0 : label.front() == 'C' ? 1 : 2;
+                    made.addSpin(nuclei[channel], t[1].cast<double>(), t[2].cast<double>(), t[3].cast<double>());
+                }
+                int k = 0;
+                for (const py::handle spin : spins) {
+                    const auto couplings = spin.cast<py::tuple>()[4].cast<std::vector<double>>();
+                    for (int j = 0; j < static_cast<int>(couplings.size()); ++j)
+                        if (j != k)
+                            made.couple(k, j, couplings[static_cast<std::size_t>(j)]);
+                    ++k;
+                }
+                return made;
+            }));
 
     py::class_<CodeSequence>(m, "Sequence",
                              "A pulse sequence built in code, with the boxes a sequence file stores beside it (np, "
@@ -410,11 +449,11 @@ void bindWorkbenchModel(py::class_<PythonSession>& workbench)
                 if (py::isinstance<CodeSpinSystem>(molecule))
                     session.setSpinSystem(molecule.cast<const CodeSpinSystem&>().lines());
                 else
-                    session.openMolecule(pathArgument(molecule));
+                    session.openMolecule(nameOrPath(molecule));
             },
             py::arg("molecule"),
-            "Reads a molecule file: a bare name (str or os.PathLike) is a file of the working directory, an absolute "
-            "path any file; a SpinSystem is taken as its file would be read. Raises VelmoraError with the reader's "
+            "Reads a molecule file: a name (str) is a file of the working directory, an absolute os.PathLike "
+            "(pathlib.Path) any file; a SpinSystem is taken as its file would be read. Raises VelmoraError with the reader's "
             "message when it cannot be read.")
         .def(
             "open_sequence",
@@ -422,10 +461,10 @@ void bindWorkbenchModel(py::class_<PythonSession>& workbench)
                 if (py::isinstance<CodeSequence>(sequence))
                     session.setSequence(sequence.cast<const CodeSequence&>().lines());
                 else
-                    session.openSequence(pathArgument(sequence));
+                    session.openSequence(nameOrPath(sequence));
             },
             py::arg("sequence"),
-            "Reads a sequence file (a bare name of the working directory or an absolute path) or takes a Sequence; "
+            "Reads a sequence file (a name in the working directory, or an absolute pathlib.Path) or takes a Sequence; "
             "shaped pulses are those of the working directory. Raises VelmoraError with the reader's message.")
         .def(
             "set_spin_system",
@@ -451,13 +490,13 @@ void bindWorkbenchModel(py::class_<PythonSession>& workbench)
             "A copy of the current sequence and its boxes as a Sequence.")
         .def(
             "save_molecule",
-            [](PythonSession& session, const py::object& name) { session.saveMolecule(pathArgument(name)); },
+            [](PythonSession& session, const py::object& name) { session.saveMolecule(nameOrPath(name)); },
             py::arg("name"),
-            "Writes the spin system as a molecule file: a bare name in the working directory, or an absolute path; "
+            "Writes the spin system as a molecule file: a name in the working directory, or an absolute pathlib.Path; "
             ".mol is added when missing, as the window's Save does.")
         .def(
             "save_sequence",
-            [](PythonSession& session, const py::object& name) { session.saveSequence(pathArgument(name)); },
+            [](PythonSession& session, const py::object& name) { session.saveSequence(nameOrPath(name)); },
             py::arg("name"), "Writes the sequence as a sequence file; .psq is added when missing.")
         .def(
             "set",
@@ -470,6 +509,18 @@ void bindWorkbenchModel(py::class_<PythonSession>& workbench)
             "against the box's range here, and refused with the box's message. 'phase0' and 'phase1' set the "
             "zero-order and first-order phase in degrees (the bars autophase moves; phase1 spans the spectrum, "
             "pivot at its centre point).")
+        .def(
+            "set_element",
+            [](PythonSession& session, const std::string& name, const py::object& value) {
+                const std::string text = valueText(value);
+                const std::optional<double> number = util::parseNumber(text);
+                if (!number)
+                    throw SessionError("the element " + name + " takes a number, not \"" + text + "\"");
+                session.setElement(name, *number);
+            },
+            py::arg("name"), py::arg("value"),
+            "Sets an element of the sequence by name to a number (or its text) in the element's own unit (p2 in us, "
+            "d1 in ms, ...), as velmora-cli --element does; a negative pulse length, delay or cycle count is refused.")
         .def(
             "get",
             [](const PythonSession& session, const std::string& control) -> py::object {

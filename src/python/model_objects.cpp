@@ -53,14 +53,15 @@ CodeSpinSystem::CodeSpinSystem()
     system_.rebuild();
 }
 
+// Kept as given, so that a file written from it shows the numbers typed; refused where the reader,
+// which stores single precision, refuses.
 double CodeSpinSystem::stored(double value, const std::string& what) const
 {
     if (std::isnan(value))
         throw SessionError(what + ": the value is not a number");
-    const double single = util::toSingle(value);
-    if (!std::isfinite(single))
+    if (!std::isfinite(util::toSingle(value)))
         throw SessionError(what + " (" + util::formatGeneral(value) + "): " + std::string(model::kValueTooLarge));
-    return single;
+    return value;
 }
 
 void CodeSpinSystem::requireSpin(int spin) const

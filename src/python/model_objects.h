@@ -14,8 +14,8 @@
 
 namespace velmora::python {
 
-// Up to 10 spins 0..N-1 with shifts (ppm), T1 and T2 (ms) and couplings (Hz), stored at single
-// precision as a molecule file's reader stores them, so a file written from it reads back equal.
+// Up to 10 spins 0..N-1 with shifts (ppm), T1 and T2 (ms) and couplings (Hz), kept as given; a
+// workbench takes it through the molecule reader (single precision), as it takes a file.
 class CodeSpinSystem {
 public:
     CodeSpinSystem();  // no spins

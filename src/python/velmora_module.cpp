@@ -234,9 +234,6 @@ PYBIND11_MODULE(velmora, m)
              "controls; the settings file is not touched.")
         .def_property_readonly("working_directory", &PythonSession::workingDirectory,
                                "The working directory, ending in the path separator.")
-        .def("set_element", &PythonSession::setElement, py::arg("name"), py::arg("value"),
-             "Sets an element of the sequence by name, in its own unit (p2 in us, d1 in ms, ...), as "
-             "velmora-cli --element does.")
         .def("element", &PythonSession::element, py::arg("name"), "The value of an element of the sequence.")
         .def("run", &vp::run, py::arg("two_d") = false, py::arg("progress") = py::none(),
              "Runs Start (two_d False) or Start_2D. The interpreter's lock is released while it runs, "

@@ -184,12 +184,12 @@ util::Outcome applyControlOverride(Workbench& bench, std::string_view assignment
                                       " (velmora-cli controls lists the boxes and their names)");
     const std::string name = model::Controls::nameOf(*id);
     const std::string_view array = id->array;
-    if (const util::Outcome fits = checkControlText(*id, parts->value); !fits)
-        return fits;
 
     if (array.starts_with("Text") || array.starts_with("Combo")) {
         if (takesNumber(*id) && !util::isNumeric(parts->value))
             return util::Outcome::failure(name + " takes a number, not " + quoted(parts->value));
+        if (const util::Outcome fits = checkControlText(*id, parts->value); !fits)
+            return fits;
         controls.setText(*id, std::string(parts->value));
     } else if (array.starts_with("Check")) {
         const std::optional<bool> on = truthValue(parts->value);
@@ -197,6 +197,8 @@ util::Outcome applyControlOverride(Workbench& bench, std::string_view assignment
             return util::Outcome::failure(name + " takes 1, 0, true or false, not " + quoted(parts->value));
         controls.setChecked(*id, *on);
     } else if (array.starts_with("Label") || array.starts_with("Command")) {
+        if (const util::Outcome fits = checkControlText(*id, parts->value); !fits)
+            return fits;
         controls.setCaption(*id, std::string(parts->value));
     } else if (array.starts_with("List")) {
         controls.setItems(*id, commaSeparated(parts->value));
