@@ -1,5 +1,6 @@
-# The build of the wheel: CMake builds only the module (no window, tests, benchmarks or command
-# line) and installs it at the top of the wheel. pyproject.toml holds the package's description.
+# The build of the wheel: CMake builds only the extension velmora._velmora (no window, tests,
+# benchmarks or command line) and installs it into the package velmora (src/python/velmora).
+# pyproject.toml holds the package's description.
 import os
 import re
 from pathlib import Path
@@ -31,7 +32,9 @@ if os.environ.get("VELMORA_COMPILER_LAUNCHER"):
 
 setup(
     version=project_version(),
-    py_modules=[],
+    packages=["velmora"],
+    package_dir={"": "src/python"},
+    cmake_install_dir="src/python",
     cmake_args=cmake_args,
     cmake_install_target="install-python-module",
 )

@@ -207,7 +207,7 @@ std::vector<std::string> writeJcamp(PythonSession& session, const py::object& di
 
 }  // namespace velmora::python
 
-PYBIND11_MODULE(velmora, m)
+PYBIND11_MODULE(_velmora, m)
 {
     using velmora::python::PythonSession;
     namespace vp = velmora::python;
