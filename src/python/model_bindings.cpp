@@ -405,6 +405,13 @@ void bindModelObjects(py::module_& m)
             },
             py::arg("step"), "Acquires during the shaped pulse of a step.")
         .def(
+            "point",
+            [](CodeSequence& s, int step) {
+                requireStep(s, step, false);
+                s.sequence.setPointStep(step);
+            },
+            py::arg("step"), "The step after which the operator table is taken (the point button).")
+        .def(
             "set", [](CodeSequence& s, const std::string& name, const py::object& value) { setSequenceBox(s, name, value); },
             py::arg("control"), py::arg("value"),
             "Sets a box stored with the sequence by readable name (np, sw, lb, relax-t2, ...: velmora-cli controls) or "
