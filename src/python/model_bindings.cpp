@@ -46,7 +46,8 @@ py::object boxValue(const std::string& text, model::ControlId id)
     const workbench::ReadableControl* box = workbench::readableControlOf(id);
     if (id.array.starts_with("Check"))
         return py::bool_(text == "1");
-    if (!box || box->kind == workbench::BoxKind::Choice || box->kind == workbench::BoxKind::Switch)
+    if (!box || box->kind == workbench::BoxKind::Choice || box->kind == workbench::BoxKind::Switch ||
+        box->kind == workbench::BoxKind::Text)
         return py::str(text);
     const std::optional<double> number = util::parseNumber(text);
     if (!number)

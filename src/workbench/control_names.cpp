@@ -38,7 +38,7 @@ constexpr std::array kReadable = {
     ReadableControl{"scans", ctl::ScanCount, "Ncycles X ND", "", "a whole number, 1 or more", BoxKind::Whole, 1,
                     2147483647},
     ReadableControl{"detect", ctl::DetectionChannel, "detection channel", "",
-                    "H1, C13, N15, all_x, all_y or all_xy", BoxKind::Choice, 0, 0, "H1,C13,N15,all_x,all_y,all_xy"},
+                    "H1, C13, N15, all_x, all_y or all_xy", BoxKind::Text},
     ReadableControl{"window", ctl::DirectWindow, "window (direct)", "", "Lorenz, Gauss or new", BoxKind::Choice, 0, 0,
                     "Lorenz,Gauss,new"},
     ReadableControl{"window1", ctl::IndirectWindow, "window (indirect)", "", "Lorenz, Gauss or New",

@@ -25,6 +25,7 @@ enum class BoxKind {
     NonNegative,  // a number, 0 or more (and at most high)
     Number,       // any finite number
     Choice,       // one of `choices` (exactly as written)
+    Text,         // any text: the box's handler reads it (the detection box takes others as H1)
     Switch,       // 1, 0, true or false
 };
 

@@ -124,6 +124,8 @@ bool fitsKind(const ReadableControl& box, std::string_view text)
         return isChoice(box.choices, text);
     if (box.kind == BoxKind::Switch)
         return truthValue(text).has_value();
+    if (box.kind == BoxKind::Text)
+        return true;
     const std::optional<double> value = util::parseNumber(text);
     if (!value || !std::isfinite(*value))
         return false;

@@ -5,6 +5,7 @@ import inspect
 import pathlib
 import pickle
 import re
+import shutil
 
 import numpy as np
 import pytest
@@ -33,12 +34,12 @@ def test_a_model_in_code_runs_as_its_files(examples, tmp_path):
     assert spins.to_text() == (examples / "pulse_acquire.mol").read_bytes().decode()
     assert sequence.to_text() == (examples / "pulse_acquire.psq").read_bytes().decode()
 
+    other = tmp_path / "code"  # the shaped-pulse files, without the model's files
+    shutil.copytree(examples, other, ignore=shutil.ignore_patterns("*.mol", "*.psq"))
     from_files = velmora.Workbench(examples)
     from_files.open_molecule("pulse_acquire.mol")
     from_files.open_sequence("pulse_acquire.psq")
     from_files.run()
-    other = tmp_path / "code"
-    other.mkdir()
     in_code = velmora.Workbench(other)
     in_code.set_spin_system(spins)
     in_code.set_sequence(sequence)
