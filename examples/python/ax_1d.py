@@ -23,7 +23,7 @@ spins.couple(0, 1, 7.0)
 sequence = velmora.Sequence(steps=1)
 sequence.delay(0, "d2")
 sequence.pulse(1, "1H", "p2", phase="x")
-sequence.set("sw", 1000)
+sequence.set("sw", 2000)  # +-1000 Hz: +-5.9 ppm at 170 MHz
 sequence.set("np", 2048)
 sequence.set("relax-t2", True)
 

@@ -18,7 +18,7 @@ def run(script, tmp_path):
 
 def test_ax_system_in_code(tmp_path):
     out = run("ax_1d.py", tmp_path)
-    assert "1H at 170.0 MHz, sw 1000.0 Hz, 2048 points" in out
+    assert "1H at 170.0 MHz, sw 2000.0 Hz, 2048 points" in out
     assert "doublet at 1.0 ppm" in out and "doublet at 3.0 ppm" in out
 
 

@@ -147,7 +147,10 @@ def test_the_complex_spectrum_and_its_dictionary_agree_with_the_files(examples, 
     header = dict(re.findall(r"^##(.*?)= ?(.*)$", (work / "spectrum_run0.jdx").read_text(), re.M))
     assert float(header[".OBSERVE FREQUENCY"]) == d["obs"] and header[".OBSERVE NUCLEUS"] == "^" + d["label"]
     assert int(header["NPOINTS"]) == d["size"]
-    assert float(header["FIRSTX"]) - float(header["LASTX"]) == pytest.approx(d["sw"] * (1 - 1 / d["size"]))
+    first, last = ([float(v) for v in header[key].split(",")] for key in ("FIRST", "LAST"))
+    assert (first[0], last[0]) == (d["hz"][0], d["hz"][-1])
+    assert first[0] - last[0] == d["sw"] * (1 - 1 / d["size"])
+    assert (first[1], first[2]) == (float(f"{y[0].real:.15g}"), float(f"{y[0].imag:.15g}"))
     # The universal dictionary's axis: hz(i) = car + (size/2 - i) sw / size.
     points = np.arange(d["size"])
     assert np.allclose(d["car"] + (d["size"] // 2 - points) * d["sw"] / d["size"], d["hz"])
