@@ -31,6 +31,8 @@ bench = velmora.Workbench(pathlib.Path(tempfile.mkdtemp(prefix="velmora-ax-")))
 bench.set_spin_system(spins)
 bench.set_sequence(sequence)
 bench.run()
+bench.autophase()  # absorption: the phase bars as the window's autophase button sets them
+print(f"phase: {bench.get('phase0'):g} degrees zero order, {bench.get('phase1'):g} degrees first order")
 y, d = bench.spectrum(0)
 print(f"{d['label']} at {d['obs']} MHz, sw {d['sw']} Hz, {d['size']} points")
 
@@ -49,7 +51,7 @@ except ImportError:
     sys.exit(0)
 fig, ax = plt.subplots(figsize=(7, 3))
 ax.plot(d["ppm"], y.real, lw=0.8)
-ax.set_xlim(d["ppm"].max(), d["ppm"].min())
+ax.set_xlim(3.3, 0.7)
 ax.set_xlabel(f"{d['label']} shift (ppm)")
 ax.set_title("AX system, pulse-acquire")
 fig.tight_layout()

@@ -1,6 +1,7 @@
 """The package's side of the module: models built in code equal the files, settings by readable
 name checked when set, results as complex arrays with the universal dictionary, paths, pickling and
 signatures."""
+import importlib.util
 import inspect
 import pathlib
 import pickle
@@ -154,6 +155,10 @@ def test_the_complex_spectrum_and_its_dictionary_agree_with_the_files(examples, 
     # The universal dictionary's axis: hz(i) = car + (size/2 - i) sw / size.
     points = np.arange(d["size"])
     assert np.allclose(d["car"] + (d["size"] // 2 - points) * d["sw"] / d["size"], d["hz"])
+    if importlib.util.find_spec("xarray"):
+        array = bench.to_xarray("spectrum", 0)
+        assert np.array_equal(array.values, y) and np.array_equal(array.coords["hz"], d["hz"])
+        assert array.attrs["sw"] == d["sw"] and array.attrs["label"] == "1H"
     fid, f = bench.fid(0)
     assert f["time"] and fid.dtype == np.complex128 and f["seconds"][1] == pytest.approx(1 / d["sw"])
 
