@@ -3,6 +3,8 @@
 # pyproject.toml holds the package's description.
 import os
 import re
+import shutil
+import sys
 from pathlib import Path
 
 from skbuild import setup
@@ -17,6 +19,17 @@ def project_version():
         raise RuntimeError("CMakeLists.txt names no project version")
     return found.group(1)
 
+
+def forget_other_interpreters_build():
+    """scikit-build keeps _skbuild/ between builds; a build made for another interpreter (another
+    virtual environment) would be reused with that interpreter's paths, so it is removed."""
+    for cache in HERE.glob("_skbuild/*/cmake-build/CMakeCache.txt"):
+        found = re.search(r"^PYTHON_EXECUTABLE:\w+=(.*)$", cache.read_text(errors="replace"), re.M)
+        if found and found.group(1) != sys.executable:
+            shutil.rmtree(cache.parent)
+
+
+forget_other_interpreters_build()
 
 cmake_args = [
     "-DCMAKE_BUILD_TYPE=Release",
