@@ -42,6 +42,15 @@ cmake_args = [
 # A compiler cache, when the caller names one (scripts/check-wheel does).
 if os.environ.get("VELMORA_COMPILER_LAUNCHER"):
     cmake_args.append("-DCMAKE_CXX_COMPILER_LAUNCHER=" + os.environ["VELMORA_COMPILER_LAUNCHER"])
+# An isolated build takes pybind11 from the package index: its CMake files are inside the package.
+try:
+    import pybind11
+
+    cmake_args.append("-Dpybind11_DIR=" + pybind11.get_cmake_dir())
+except ImportError:
+    pass  # Debian's pybind11-dev, found by CMake itself
+# Further CMake options, e.g. VELMORA_CMAKE_ARGS="-DVELMORA_NIFTI=OFF" where no niftiio is installed.
+cmake_args += os.environ.get("VELMORA_CMAKE_ARGS", "").split()
 
 setup(
     version=project_version(),
