@@ -406,6 +406,20 @@ void bindModelObjects(py::module_& m)
             },
             py::arg("step"), "Acquires during the shaped pulse of a step.")
         .def(
+            "cycle",
+            [](CodeSequence& s, int start, int end, double count) {
+                requireStep(s, start, false);
+                requireStep(s, end, false);
+                model::ElementTable& elements = s.sequence.elements();
+                require(workbench::checkElementValue(elements, model::element::kCycleCount, count));
+                s.sequence.setCycleStart(start);
+                s.sequence.setCycleEnd(end);
+                elements.setValue(model::element::kCycleCount, count);
+                s.controls.setText(model::ctl::CycleCountBox, util::formatGeneral(count));
+            },
+            py::arg("start"), py::arg("end"), py::arg("count"),
+            "Repeats steps start..end count times (the red { } buttons and the cycle box; the element Ncycle).")
+        .def(
             "point",
             [](CodeSequence& s, int step) {
                 requireStep(s, step, false);

@@ -95,6 +95,9 @@ def test_models_pickle_and_read_back(examples):
     copy = pickle.loads(pickle.dumps(sequence))
     assert copy.to_text() == sequence.to_text()
     assert velmora.SpinSystem.from_text(spins.to_text()) == spins
+    cycled = velmora.Sequence(steps=2)
+    cycled.cycle(1, 2, 3)
+    assert velmora.Sequence.from_text(cycled.to_text()).element("Ncycle") == 3
     typed = velmora.SpinSystem()
     typed.add_spin("1H", shift_ppm=0.2)
     assert pickle.loads(pickle.dumps(typed)).spins[0]["shift_ppm"] == 0.2
