@@ -1,5 +1,7 @@
 #include "model/model_file_parser.h"
 
+#include "model/molecule_file.h"
+
 #include "util/numeric_text.h"
 #include "util/rounding.h"
 
@@ -92,7 +94,7 @@ std::optional<double> ModelFileParser::singleNumber(std::string_view what)
     const double single = util::toSingle(*value);
     if (!std::isfinite(single)) {
         fail("line " + std::to_string(lineNumber_) + ", field " + std::to_string(fields_.taken()) + " (" +
-             std::string(what) + "): the value is too large");
+             std::string(what) + "): " + std::string(kValueTooLarge));
         return std::nullopt;
     }
     return single;

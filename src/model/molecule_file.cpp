@@ -84,8 +84,21 @@ FileReadResult readMolecule(const std::filesystem::path& path, SpinSystem& syste
     util::TextFileContent content = util::readTextLines(path, kLargestModelFile, kMoleculeLines);
     if (!content.ok)
         return FileReadResult::refused(content.error);
+    return readMoleculeLines(std::move(content.lines), path.string(), system);
+}
 
-    ModelFileParser file(std::move(content.lines));
+std::optional<std::string> spinCountProblem(int count)
+{
+    if (count >= 1 && count <= SpinSystem::kMaxSpins)
+        return std::nullopt;
+    return "the spin count " + std::to_string(count) + " is outside 1 to " + std::to_string(SpinSystem::kMaxSpins);
+}
+
+FileReadResult readMoleculeLines(std::vector<std::string> lines, const std::string& source, SpinSystem& system)
+{
+    if (lines.size() > kMoleculeLines)
+        lines.resize(kMoleculeLines);
+    ModelFileParser file(std::move(lines));
     SpinSystem next = system;
     for (int k = 0; k < SpinSystem::kSlots; ++k) {
         (void)next.setLabel(k, "");
@@ -96,9 +109,8 @@ FileReadResult readMolecule(const std::filesystem::path& path, SpinSystem& syste
     int n = 0;
     if (file.beginLine(1, "spin count"))
         n = file.wholeNumber("spin count").value_or(0);
-    if (!file.failed() && (n < 1 || n > SpinSystem::kMaxSpins))
-        file.fail("line 1: the spin count " + std::to_string(n) + " is outside 1 to " +
-                  std::to_string(SpinSystem::kMaxSpins));
+    if (const std::optional<std::string> problem = spinCountProblem(n); problem && !file.failed())
+        file.fail("line 1: " + *problem);
 
     if (file.beginLine(2, "spin labels")) {
         for (int k = 0; k < n; ++k) {
@@ -139,7 +151,7 @@ FileReadResult readMolecule(const std::filesystem::path& path, SpinSystem& syste
                 next.setT2Ms(k, *v);
 
     if (file.failed())
-        return FileReadResult::refused("Cannot read the molecule file " + path.string() + ": " +
+        return FileReadResult::refused("Cannot read the molecule file " + source + ": " +
                                        file.problem() + ".");
     next.rebuild();
     system = next;

@@ -9,6 +9,8 @@
 #include "util/outcome.h"
 
 #include <filesystem>
+#include <optional>
+#include <string_view>
 #include <string>
 #include <vector>
 
@@ -23,5 +25,12 @@ util::Outcome writeMolecule(const std::filesystem::path& path, const SpinSystem&
 // system. A missing file changes nothing; a malformed one is refused and changes nothing.
 // Slots beyond the file's N keep their shifts and relaxation times, lose label and couplings.
 FileReadResult readMolecule(const std::filesystem::path& path, SpinSystem& system);
+// The same from the file's lines (line ends removed); `source` names them in a refusal.
+FileReadResult readMoleculeLines(std::vector<std::string> lines, const std::string& source, SpinSystem& system);
+
+// The reader's checks, shared with spin systems built in code: the refusal for a spin count, and
+// the one for a value beyond single precision (the reader's message ends with it).
+std::optional<std::string> spinCountProblem(int count);
+inline constexpr std::string_view kValueTooLarge = "the value is too large";
 
 }  // namespace velmora::model

@@ -369,7 +369,8 @@ void SequenceReader::readSections()
         for (int m = sizes_.firstShaped(); m <= sizes_.lastShaped() && !file_.failed(); ++m) {
             const std::string name = text("name of element " + std::to_string(m));
             const std::string shapeFile = ElementTable::shapeFileName(name);
-            if (util::isBareFileName(shapeFile) && util::fileExists(workingDirectory_ / shapeFile))
+            if (workingDirectory_.empty() ||
+                (util::isBareFileName(shapeFile) && util::fileExists(workingDirectory_ / shapeFile)))
                 sequence_.elements().setName(m, name);
         }
     }
@@ -445,15 +446,22 @@ FileReadResult readSequence(const std::filesystem::path& path, const std::filesy
     util::TextFileContent content = util::readTextLines(path, kLargestModelFile, kSequenceLines);
     if (!content.ok)
         return FileReadResult::refused(content.error);
+    return readSequenceLines(std::move(content.lines), path.string(), workingDirectory, document);
+}
 
+FileReadResult readSequenceLines(std::vector<std::string> lines, const std::string& source,
+                                 const std::filesystem::path& workingDirectory, SequenceDocument document)
+{
+    if (lines.size() > kSequenceLines)
+        lines.resize(kSequenceLines);
     PulseSequence sequence = document.sequence;
     Controls controls = document.controls;
     controls.setChangeListener({});
     ExchangeSettings exchange = document.exchange;
-    SequenceReader reader(std::move(content.lines), workingDirectory, sequence, controls, exchange);
+    SequenceReader reader(std::move(lines), workingDirectory, sequence, controls, exchange);
     reader.read();
     if (reader.file().failed())
-        return FileReadResult::refused("Cannot read the sequence file " + path.string() + ": " +
+        return FileReadResult::refused("Cannot read the sequence file " + source + ": " +
                                        reader.file().problem() + ".");
 
     document.sequence = sequence;

@@ -39,5 +39,9 @@ util::Outcome writeSequence(const std::filesystem::path& path, const PulseSequen
 // nothing; a malformed one is refused with a message naming the line and changes nothing.
 FileReadResult readSequence(const std::filesystem::path& path, const std::filesystem::path& workingDirectory,
                             SequenceDocument document);
+// The same from the file's lines (line ends removed); `source` names them in a refusal. An empty
+// `workingDirectory` keeps every stored shaped-element name (a copy of a sequence held in memory).
+FileReadResult readSequenceLines(std::vector<std::string> lines, const std::string& source,
+                                 const std::filesystem::path& workingDirectory, SequenceDocument document);
 
 }  // namespace velmora::model

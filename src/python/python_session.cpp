@@ -3,11 +3,19 @@
 #include "model/controls.h"
 #include "util/file_listing.h"
 #include "util/number_format.h"
+#include "model/molecule_file.h"
+#include "model/sequence_file.h"
+#include "util/numeric_text.h"
+#include "util/text_compare.h"
 #include "workbench/automatic_phase.h"
+#include "workbench/control_handlers.h"
+#include "workbench/control_names.h"
 #include "workbench/control_override.h"
 #include "workbench/experiment_pipeline.h"
 #include "workbench/file_commands.h"
 #include "workbench/start_up.h"
+
+#include <cmath>
 
 namespace velmora::python {
 
@@ -89,46 +97,164 @@ void requireBareName(const std::string& name)
 }
 }  // namespace
 
-void PythonSession::openMolecule(const std::string& name)
+namespace {
+// A bare name stays in the working directory; an absolute path is used as it is.
+bool isAbsoluteArgument(const std::filesystem::path& name)
 {
-    requireBareName(name);
-    const std::size_t first = messages_.entries.size();
-    checkRead(workbench::openMolecule(idleBench(), name).wasRead(), first, "cannot read " + name);
+    if (name.is_absolute())
+        return true;
+    requireBareName(name.string());
+    return false;
 }
 
-void PythonSession::openSequence(const std::string& name)
+void requireRead(const model::FileReadResult& result, const std::filesystem::path& path)
 {
-    requireBareName(name);
+    if (result.status == model::FileReadResult::Status::Missing)
+        throw SessionError("there is no file " + path.string());
+    if (result.wasRefused())
+        throw SessionError(result.message);
+}
+}  // namespace
+
+void PythonSession::openMolecule(const std::filesystem::path& name)
+{
+    if (isAbsoluteArgument(name)) {
+        requireRead(model::readMolecule(name, idleBench().spinSystem()), name);
+        return;
+    }
     const std::size_t first = messages_.entries.size();
-    checkRead(workbench::openSequence(idleBench(), name).wasRead(), first, "cannot read " + name);
+    checkRead(workbench::openMolecule(idleBench(), name.string()).wasRead(), first, "cannot read " + name.string());
 }
 
-void PythonSession::saveMolecule(const std::string& name)
+void PythonSession::openSequence(const std::filesystem::path& name)
 {
+    if (isAbsoluteArgument(name)) {
+        workbench::Workbench& bench = idleBench();
+        requireRead(model::readSequence(name, bench.workingDirectory(),
+                                        {bench.sequence(), bench.controls(), bench.exchange()}),
+                    name);
+        workbench::applyStoredBoxes(bench);
+        bench.runPreparationOnly();
+        return;
+    }
     const std::size_t first = messages_.entries.size();
-    checkRead(workbench::saveDocument(idleBench(), workbench::FileList::Molecules, name), first,
-              "cannot write " + name);
+    checkRead(workbench::openSequence(idleBench(), name.string()).wasRead(), first, "cannot read " + name.string());
 }
 
-void PythonSession::saveSequence(const std::string& name)
+void PythonSession::setSpinSystem(const std::vector<std::string>& moleculeLines)
 {
+    requireRead(model::readMoleculeLines(moleculeLines, "built in code", idleBench().spinSystem()), "built in code");
+}
+
+void PythonSession::setSequence(const std::vector<std::string>& sequenceLines)
+{
+    workbench::Workbench& bench = idleBench();
+    requireRead(model::readSequenceLines(sequenceLines, "built in code", bench.workingDirectory(),
+                                         {bench.sequence(), bench.controls(), bench.exchange()}),
+                "built in code");
+    workbench::applyStoredBoxes(bench);
+    bench.runPreparationOnly();
+}
+
+namespace {
+// Writes into another folder under the name the window's Save would give the file.
+void saveElsewhere(workbench::Workbench& bench, workbench::FileList kind, const std::filesystem::path& path)
+{
+    std::string why;
+    const std::string name = workbench::savedFileName(path.filename().string(), kind, why);
+    if (name.empty())
+        throw SessionError(why);
+    const std::filesystem::path target = path.parent_path() / name;
+    const util::Outcome written =
+        kind == workbench::FileList::Molecules
+            ? model::writeMolecule(target, bench.spinSystem())
+            : model::writeSequence(target, bench.sequence(), bench.controls(), bench.exchange());
+    if (!written)
+        throw SessionError(written.message());
+}
+}  // namespace
+
+void PythonSession::saveMolecule(const std::filesystem::path& name)
+{
+    if (isAbsoluteArgument(name)) {
+        saveElsewhere(idleBench(), workbench::FileList::Molecules, name);
+        return;
+    }
     const std::size_t first = messages_.entries.size();
-    checkRead(workbench::saveDocument(idleBench(), workbench::FileList::Sequences, name), first,
-              "cannot write " + name);
+    checkRead(workbench::saveDocument(idleBench(), workbench::FileList::Molecules, name.string()), first,
+              "cannot write " + name.string());
+}
+
+void PythonSession::saveSequence(const std::filesystem::path& name)
+{
+    if (isAbsoluteArgument(name)) {
+        saveElsewhere(idleBench(), workbench::FileList::Sequences, name);
+        return;
+    }
+    const std::size_t first = messages_.entries.size();
+    checkRead(workbench::saveDocument(idleBench(), workbench::FileList::Sequences, name.string()), first,
+              "cannot write " + name.string());
+}
+
+namespace {
+constexpr model::ControlId kFirstOrderBar{"HScroll2", 0};
+constexpr model::ControlId kZeroOrderBar{"HScroll2", 1};
+
+bool isPhaseName(const std::string& name, bool& firstOrder)
+{
+    firstOrder = util::equalsIgnoreCase(name, "phase1");
+    return firstOrder || util::equalsIgnoreCase(name, "phase0");
+}
+
+int pointCount(const model::Controls& controls)
+{
+    return static_cast<int>(controls.number(model::ctl::PointCount).value_or(0.0));
+}
+}  // namespace
+
+double PythonSession::phaseDegrees(bool firstOrder) const
+{
+    const model::Controls& controls = idleBench().controls();
+    if (firstOrder)
+        return controls.at(kFirstOrderBar).value * static_cast<double>(pointCount(controls)) / 10.0;
+    return 10.0 * controls.at(kZeroOrderBar).value;
 }
 
 void PythonSession::setControl(const std::string& name, const std::string& text)
 {
+    bool firstOrder = false;
+    if (isPhaseName(name, firstOrder)) {
+        const std::optional<double> degrees = util::parseNumber(text);
+        if (!degrees || !std::isfinite(*degrees))
+            throw SessionError(name + " takes a phase in degrees, not \"" + text + "\"");
+        workbench::Workbench& bench = idleBench();
+        const int np = pointCount(bench.controls());
+        if (firstOrder && np <= 0)
+            throw SessionError("phase1 needs the point count np");
+        processing::PhaseSetting phase{bench.controls().at(kFirstOrderBar).value,
+                                       bench.controls().at(kZeroOrderBar).value};
+        const double bar = firstOrder ? std::round(*degrees * 10.0 / np) : std::round(*degrees / 10.0);
+        if (std::abs(bar) > 1e9)
+            throw SessionError(name + " " + text + " is beyond the phase bars");
+        (firstOrder ? phase.rp : phase.lp) = static_cast<int>(bar);
+        workbench::setPhase(bench, phase);
+        return;
+    }
     if (const util::Outcome applied = workbench::applyControlOverride(idleBench(), name + "=" + text); !applied)
         throw SessionError(applied.message());
 }
 
-std::string PythonSession::control(const std::string& name) const
+std::string PythonSession::control(const std::string& name, model::ControlId* box) const
 {
     const model::Controls& controls = idleBench().controls();
-    const std::optional<model::ControlId> id = controls.parse(name);
+    std::optional<model::ControlId> id = workbench::controlByReadableName(name);
     if (!id)
-        throw SessionError("there is no control \"" + name + "\"");
+        id = controls.parse(name);
+    if (!id)
+        throw SessionError("there is no control \"" + name + "\" (velmora-cli controls lists the boxes and their "
+                           "names)");
+    if (box)
+        *box = *id;
     const model::ControlState& state = controls.at(*id);
     if (id->array.starts_with("Check"))
         return state.value != 0 ? "1" : "0";

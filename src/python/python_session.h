@@ -40,15 +40,25 @@ public:
 
     const std::string& workingDirectory() const { return bench_.workingDirectory(); }
 
-    void openMolecule(const std::string& name);
-    void openSequence(const std::string& name);
-    void saveMolecule(const std::string& name);
-    void saveSequence(const std::string& name);
+    // A bare file name is a file of the working directory; an absolute path names any file. A
+    // relative path with a folder is refused. Save adds the extension when it is missing.
+    void openMolecule(const std::filesystem::path& name);
+    void openSequence(const std::filesystem::path& name);
+    void saveMolecule(const std::filesystem::path& name);
+    void saveSequence(const std::filesystem::path& name);
+    // A spin system or sequence built in code, taken in as its file would be read.
+    void setSpinSystem(const std::vector<std::string>& moleculeLines);
+    void setSequence(const std::vector<std::string>& sequenceLines);
 
-    // "Text14(3)" and the text, caption, value or items the assignment gives, as --set takes them.
+    // A box by its readable name ("np", "sw", ...) or control name ("Text14(12)") and the text,
+    // caption, value or items the assignment gives, as --set takes them, checked by the box's
+    // range first. "phase0" and "phase1" set the phase in degrees (the bars autophase moves).
     void setControl(const std::string& name, const std::string& text);
-    // The text of a text or combo box, the caption of a label or button, "1"/"0" of a check box.
-    std::string control(const std::string& name) const;
+    // The zero-order and first-order phase in degrees: 10 x lp, and rp x np / 10 across the spectrum.
+    double phaseDegrees(bool firstOrder) const;
+    // The text of a text or combo box, the caption of a label or button, "1"/"0" of a check box,
+    // by readable or control name; `id` receives the box.
+    std::string control(const std::string& name, model::ControlId* id = nullptr) const;
     void setElement(const std::string& name, double value);
     // Phases the last 1D run's spectra automatically, as the window's autophase button and
     // velmora-cli --autophase do: sets the phase bars rp and lp and returns what it set. Throws

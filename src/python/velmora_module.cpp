@@ -4,6 +4,9 @@
 // commands; a run releases the interpreter's lock and can be stopped from another thread; the
 // results come back as NumPy arrays that own their memory (a view into the live records would
 // dangle once the next run rebuilds them).
+#include "model_bindings.h"
+#include "result_bindings.h"
+#include "text_signatures.h"
 #include "python_session.h"
 
 #include "engine/operator_output.h"
@@ -204,7 +207,7 @@ std::vector<std::string> writeJcamp(PythonSession& session, const py::object& di
 
 }  // namespace velmora::python
 
-PYBIND11_MODULE(velmora, m)
+PYBIND11_MODULE(_velmora, m)
 {
     using velmora::python::PythonSession;
     namespace vp = velmora::python;
@@ -217,31 +220,20 @@ PYBIND11_MODULE(velmora, m)
     py::register_exception<vp::RunStopped>(m, "RunStopped", error.ptr());
     py::register_exception<vp::SessionBusy>(m, "Busy", error.ptr());
 
-    py::class_<PythonSession>(m, "Workbench", "One session of the simulator on a working directory.")
+#ifdef VELMORA_VERSION
+    m.attr("__version__") = VELMORA_VERSION;
+#endif
+    vp::bindModelObjects(m);
+
+    py::class_<PythonSession> workbench(m, "Workbench", "One session of the simulator on a working directory.");
+    vp::bindWorkbenchModel(workbench);
+    vp::bindResults(workbench);
+    workbench
         .def(py::init<const std::filesystem::path&>(), py::arg("working_directory"),
              "Opens the working directory (it must exist) with the start-up spin system, sequence and "
              "controls; the settings file is not touched.")
         .def_property_readonly("working_directory", &PythonSession::workingDirectory,
                                "The working directory, ending in the path separator.")
-        .def("open_molecule", &PythonSession::openMolecule, py::arg("name"),
-             "Reads the molecule file NAME.mol of the working directory; raises VelmoraError with the "
-             "reader's message when it cannot be read.")
-        .def("open_sequence", &PythonSession::openSequence, py::arg("name"),
-             "Reads the sequence file NAME.psq of the working directory; raises VelmoraError with the "
-             "reader's message when it cannot be read or is refused.")
-        .def("save_molecule", &PythonSession::saveMolecule, py::arg("name"),
-             "Writes the spin system as the molecule file NAME.mol of the working directory.")
-        .def("save_sequence", &PythonSession::saveSequence, py::arg("name"),
-             "Writes the sequence as the sequence file NAME.psq of the working directory.")
-        .def("set", &PythonSession::setControl, py::arg("control"), py::arg("text"),
-             "Sets a control by its name and index, as velmora-cli --set does: "
-             "set('Text14(12)', '512'). Raises VelmoraError when the control or the text is refused.")
-        .def("get", &PythonSession::control, py::arg("control"),
-             "The text of a text or combo box, the caption of a label or button, '1' or '0' for a "
-             "check box, the comma-joined items of a list.")
-        .def("set_element", &PythonSession::setElement, py::arg("name"), py::arg("value"),
-             "Sets an element of the sequence by name, in its own unit (p2 in us, d1 in ms, ...), as "
-             "velmora-cli --element does.")
         .def("element", &PythonSession::element, py::arg("name"), "The value of an element of the sequence.")
         .def("run", &vp::run, py::arg("two_d") = false, py::arg("progress") = py::none(),
              "Runs Start (two_d False) or Start_2D. The interpreter's lock is released while it runs, "
@@ -282,4 +274,5 @@ PYBIND11_MODULE(velmora, m)
         .def("take_messages", &PythonSession::takeMessages,
              "The messages the simulator showed since the last call (warnings of reads and runs that "
              "went through), oldest first.");
+    vp::addTextSignatures(m);
 }

@@ -15,42 +15,55 @@ namespace ctl = model::ctl;
 constexpr std::string_view kSwitch = "1 or 0 (true or false)";
 
 constexpr std::array kReadable = {
-    ReadableControl{"np", ctl::PointCount, "np", "points", "a power of two, 2 to 65536"},
-    ReadableControl{"sw", ctl::SpectralWidth, "sw, Hz", "Hz", "a positive number"},
-    ReadableControl{"at", ctl::AcquisitionTime, "at, ms", "ms", "a positive number (follows np / sw)"},
-    ReadableControl{"ni", ctl::ArraySize, "Ni", "", "a whole number, 0 or more: the arrayed values less one"},
+    ReadableControl{"np", ctl::PointCount, "np", "points", "a power of two, 2 to 65536", BoxKind::PowerOfTwo, 2,
+                    65536},
+    ReadableControl{"sw", ctl::SpectralWidth, "sw, Hz", "Hz", "a positive number", BoxKind::Positive},
+    ReadableControl{"at", ctl::AcquisitionTime, "at, ms", "ms", "a positive number (follows np / sw)",
+                    BoxKind::Positive},
+    ReadableControl{"ni", ctl::ArraySize, "Ni", "", "a whole number, 0 or more: the arrayed values less one",
+                    BoxKind::Whole, 0, 2147483647},
     ReadableControl{
         "increment", ctl::ArrayIncrement, "array increment", "element's unit",
         "a number: the arrayed element's step in its own unit (ms for a delay); a factor for Mult"},
-    ReadableControl{"sw1", ctl::IndirectSpectralWidth, "sw1", "Hz", "a positive number"},
-    ReadableControl{"field-mhz", ctl::ProtonFrequency, "MHz", "MHz", "a positive number (sets field-t)"},
-    ReadableControl{"field-t", ctl::FieldTesla, "T", "T", "a positive number (sets field-mhz)"},
-    ReadableControl{"lb", ctl::LineBroadening1D, "lb (direct)", "Hz", "a number, 0 or more"},
-    ReadableControl{"lb1", ctl::LineBroadening2D, "lb (indirect)", "Hz", "a number, 0 or more"},
+    ReadableControl{"sw1", ctl::IndirectSpectralWidth, "sw1", "Hz", "a positive number", BoxKind::Positive},
+    ReadableControl{"field-mhz", ctl::ProtonFrequency, "MHz", "MHz", "a positive number (sets field-t)",
+                    BoxKind::Positive},
+    ReadableControl{"field-t", ctl::FieldTesla, "T", "T", "a positive number (sets field-mhz)", BoxKind::Positive},
+    ReadableControl{"lb", ctl::LineBroadening1D, "lb (direct)", "Hz", "a number, 0 or more", BoxKind::NonNegative},
+    ReadableControl{"lb1", ctl::LineBroadening2D, "lb (indirect)", "Hz", "a number, 0 or more",
+                    BoxKind::NonNegative},
     ReadableControl{"slices", ctl::LastSlice, "N of slices", "",
-                    "the slice count less one: 31 for 32 slices, 1 or more with gradients"},
-    ReadableControl{"scans", ctl::ScanCount, "Ncycles X ND", "", "a whole number, 1 or more"},
+                    "the slice count less one: 31 for 32 slices, 1 or more with gradients", BoxKind::Whole, 0,
+                    2147483647},
+    ReadableControl{"scans", ctl::ScanCount, "Ncycles X ND", "", "a whole number, 1 or more", BoxKind::Whole, 1,
+                    2147483647},
     ReadableControl{"detect", ctl::DetectionChannel, "detection channel", "",
-                    "H1, C13, N15, all_x, all_y or all_xy"},
-    ReadableControl{"window", ctl::DirectWindow, "window (direct)", "", "Lorenz, Gauss or new"},
-    ReadableControl{"window1", ctl::IndirectWindow, "window (indirect)", "", "Lorenz, Gauss or New"},
-    ReadableControl{"quadrature", ctl::IndirectMethod, "indirect quadrature", "", "States or TPPI"},
-    ReadableControl{"relax-t1", ctl::T1Relaxation, "T1", "", kSwitch},
-    ReadableControl{"relax-t2", ctl::T2Relaxation, "T2", "", kSwitch},
-    ReadableControl{"cross-relaxation", ctl::CrossRelaxation, "cross-relaxation", "", kSwitch},
-    ReadableControl{"tcr", ctl::CrossRelaxationTime, "Tcr", "ms", "a positive number"},
-    ReadableControl{"t1", ctl::RelaxationT1, "T1 =", "ms",
-                    "a positive number: the first value of an arrayed T1"},
-    ReadableControl{"t2", ctl::RelaxationT2, "T2 =", "ms",
-                    "a positive number: the first value of an arrayed T2"},
-    ReadableControl{"noise", ctl::Noise, "Noise", "", kSwitch},
-    ReadableControl{"noise-level", ctl::NoiseAmplitude, "noise amplitude", "", "a number, 0 or more"},
-    ReadableControl{"j-coupling", ctl::JCoupling, "J coupling", "", kSwitch},
-    ReadableControl{"shift", ctl::ChemicalShift, "Chemical shift", "", kSwitch},
-    ReadableControl{"gradient", ctl::FieldGradient, "magnetic field gradient", "", kSwitch},
+                    "H1, C13, N15, all_x, all_y or all_xy", BoxKind::Text},
+    ReadableControl{"window", ctl::DirectWindow, "window (direct)", "", "Lorenz, Gauss or new", BoxKind::Choice, 0, 0,
+                    "Lorenz,Gauss,new"},
+    ReadableControl{"window1", ctl::IndirectWindow, "window (indirect)", "", "Lorenz, Gauss or New",
+                    BoxKind::Choice, 0, 0, "Lorenz,Gauss,New"},
+    ReadableControl{"quadrature", ctl::IndirectMethod, "indirect quadrature", "", "States or TPPI", BoxKind::Choice,
+                    0, 0, "States,TPPI"},
+    ReadableControl{"relax-t1", ctl::T1Relaxation, "T1", "", kSwitch, BoxKind::Switch},
+    ReadableControl{"relax-t2", ctl::T2Relaxation, "T2", "", kSwitch, BoxKind::Switch},
+    ReadableControl{"cross-relaxation", ctl::CrossRelaxation, "cross-relaxation", "", kSwitch, BoxKind::Switch},
+    ReadableControl{"tcr", ctl::CrossRelaxationTime, "Tcr", "ms", "a positive number", BoxKind::Positive},
+    ReadableControl{"t1", ctl::RelaxationT1, "T1 =", "ms", "a positive number: the first value of an arrayed T1",
+                    BoxKind::Positive},
+    ReadableControl{"t2", ctl::RelaxationT2, "T2 =", "ms", "a positive number: the first value of an arrayed T2",
+                    BoxKind::Positive},
+    ReadableControl{"noise", ctl::Noise, "Noise", "", kSwitch, BoxKind::Switch},
+    ReadableControl{"noise-level", ctl::NoiseAmplitude, "noise amplitude", "", "a number, 0 or more",
+                    BoxKind::NonNegative},
+    ReadableControl{"j-coupling", ctl::JCoupling, "J coupling", "", kSwitch, BoxKind::Switch},
+    ReadableControl{"shift", ctl::ChemicalShift, "Chemical shift", "", kSwitch, BoxKind::Switch},
+    ReadableControl{"gradient", ctl::FieldGradient, "magnetic field gradient", "", kSwitch, BoxKind::Switch},
     ReadableControl{"strong-coupling", ctl::StrongCoupling, "strong coupling", "",
-                    "1 or 0: couplings between spins of one nucleus with the full scalar term (exact path)"},
-    ReadableControl{"view", ctl::SpectrumOrFid, "spec/fid", "", "spec or fid: what the 1D plot shows"},
+                    "1 or 0: couplings between spins of one nucleus with the full scalar term (exact path)",
+                    BoxKind::Switch},
+    ReadableControl{"view", ctl::SpectrumOrFid, "spec/fid", "", "spec or fid: what the 1D plot shows",
+                    BoxKind::Choice, 0, 0, "spec,fid"},
 };
 
 bool isSwitch(model::ControlId id)
@@ -71,6 +84,14 @@ std::optional<model::ControlId> controlByReadableName(std::string_view name)
         if (util::equalsIgnoreCase(control.name, name))
             return control.id;
     return std::nullopt;
+}
+
+const ReadableControl* readableControlOf(model::ControlId id)
+{
+    for (const ReadableControl& control : kReadable)
+        if (control.id.array == id.array && control.id.index == id.index)
+            return &control;
+    return nullptr;
 }
 
 std::string controlListing(const model::Controls& controls)

@@ -10,6 +10,7 @@
 #include "workbench/control_names.h"
 #include "workbench/workbench.h"
 
+#include <cmath>
 #include <optional>
 #include <string>
 #include <vector>
@@ -109,7 +110,66 @@ std::string_view unitOfElement(int index)
     return "it is a pulse length in us";
 }
 
+bool isChoice(std::string_view choices, std::string_view text)
+{
+    for (const std::string& choice : commaSeparated(choices))
+        if (choice == text)
+            return true;
+    return false;
+}
+
+bool fitsKind(const ReadableControl& box, std::string_view text)
+{
+    if (box.kind == BoxKind::Choice)
+        return isChoice(box.choices, text);
+    if (box.kind == BoxKind::Switch)
+        return truthValue(text).has_value();
+    if (box.kind == BoxKind::Text)
+        return true;
+    const std::optional<double> value = util::parseNumber(text);
+    if (!value || !std::isfinite(*value))
+        return false;
+    switch (box.kind) {
+    case BoxKind::PowerOfTwo:
+    case BoxKind::Whole: {
+        if (*value != std::floor(*value) || *value < box.low || *value > box.high)
+            return false;
+        if (box.kind == BoxKind::Whole)
+            return true;
+        const auto whole = static_cast<long long>(*value);
+        return (whole & (whole - 1)) == 0;
+    }
+    case BoxKind::Positive:
+        return *value > 0.0 && *value <= box.high;
+    case BoxKind::NonNegative:
+        return *value >= 0.0 && *value <= box.high;
+    default:
+        return true;
+    }
+}
+
 }  // namespace
+
+util::Outcome checkControlText(model::ControlId id, std::string_view text)
+{
+    const ReadableControl* box = readableControlOf(id);
+    if (!box || fitsKind(*box, text))
+        return util::Outcome::success();
+    return util::Outcome::failure(std::string(box->name) + " (" + model::Controls::nameOf(id) + ") takes " +
+                                  std::string(box->accepted) + ", not " + quoted(std::string_view(text)));
+}
+
+util::Outcome checkElementValue(const model::ElementTable& elements, int index, double value)
+{
+    const std::string text = util::formatGeneral(value);
+    if (!std::isfinite(value))
+        return util::Outcome::failure("the element " + elements.name(index) + " takes a number, not " +
+                                      quoted(std::string_view(text)));
+    if (value < 0.0 && mustNotBeNegative(index))
+        return util::Outcome::failure("the element " + elements.name(index) + " cannot be negative (" +
+                                      quoted(std::string_view(text)) + "): " + std::string(unitOfElement(index)));
+    return util::Outcome::success();
+}
 
 util::Outcome applyControlOverride(Workbench& bench, std::string_view assignment)
 {
@@ -130,6 +190,8 @@ util::Outcome applyControlOverride(Workbench& bench, std::string_view assignment
     if (array.starts_with("Text") || array.starts_with("Combo")) {
         if (takesNumber(*id) && !util::isNumeric(parts->value))
             return util::Outcome::failure(name + " takes a number, not " + quoted(parts->value));
+        if (const util::Outcome fits = checkControlText(*id, parts->value); !fits)
+            return fits;
         controls.setText(*id, std::string(parts->value));
     } else if (array.starts_with("Check")) {
         const std::optional<bool> on = truthValue(parts->value);
@@ -137,6 +199,8 @@ util::Outcome applyControlOverride(Workbench& bench, std::string_view assignment
             return util::Outcome::failure(name + " takes 1, 0, true or false, not " + quoted(parts->value));
         controls.setChecked(*id, *on);
     } else if (array.starts_with("Label") || array.starts_with("Command")) {
+        if (const util::Outcome fits = checkControlText(*id, parts->value); !fits)
+            return fits;
         controls.setCaption(*id, std::string(parts->value));
     } else if (array.starts_with("List")) {
         controls.setItems(*id, commaSeparated(parts->value));
@@ -162,9 +226,8 @@ util::Outcome applyElementOverride(Workbench& bench, std::string_view assignment
     if (!value)
         return util::Outcome::failure("the element " + elements.name(*index) + " takes a number, not " +
                                       quoted(parts->value));
-    if (*value < 0.0 && mustNotBeNegative(*index))
-        return util::Outcome::failure("the element " + elements.name(*index) + " cannot be negative (" +
-                                      quoted(parts->value) + "): " + std::string(unitOfElement(*index)));
+    if (const util::Outcome fits = checkElementValue(elements, *index, *value); !fits)
+        return fits;
     elements.setValue(*index, *value);
     // The red cycle box shows the cycle count.
     if (*index == model::element::kCycleCount)

@@ -104,7 +104,7 @@ def test_controls_and_elements_as_the_command_line_sets_them(examples):
         velmora.Workbench(str(examples / "nowhere"))
     bench = velmora.Workbench(str(examples))
     bench.set("Text14(12)", "128")
-    assert bench.get("Text14(12)") == "128"
+    assert bench.get("Text14(12)") == 128
     bench.set_element("d1", 2.5)
     assert bench.element("d1") == 2.5
     with pytest.raises(velmora.VelmoraError, match='there is no control "Text99"'):

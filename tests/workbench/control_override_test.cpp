@@ -178,6 +178,22 @@ TEST_F(ControlOverride, ReadableNamesSetTheSameBoxesAsControlNames)
     EXPECT_NE(listing.find("\nnp\tText14(12)\tnp\tpoints\t1024\t"), std::string::npos) << listing;
 }
 
+TEST_F(ControlOverride, ValuesOutsideABoxsRangeAreRefusedWhenSetWithTheBoxsMessage)
+{
+    const model::Controls before = bench.controls();
+    for (const char* assignment : {"np=1000", "Text14(12)=abc", "sw=0", "lb=-1", "scans=0", "window=Hann"}) {
+        const util::Outcome outcome = applyControlOverride(bench, assignment);
+        EXPECT_FALSE(outcome) << assignment;
+    }
+    EXPECT_EQ(applyControlOverride(bench, "np=1000").message(),
+              "np (Text14(12)) takes a power of two, 2 to 65536, not \"1000\"");
+    for (const ReadableControl& c : readableControls())
+        EXPECT_TRUE(bench.controls().at(c.id) == before.at(c.id)) << c.name << ": a refused value changes no box";
+    apply("np=65536");
+    apply("view=fid");
+    EXPECT_EQ(bench.controls().caption(SpectrumOrFid), "fid");
+}
+
 TEST_F(ControlOverride, NegativeTimesAndCountsAreRefusedByTheElementsName)
 {
     const model::ElementTable& elements = bench.sequence().elements();
