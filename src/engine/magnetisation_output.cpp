@@ -30,11 +30,18 @@ class TableText {
 public:
     explicit TableText(const util::TextSink& sink) : sink_(sink), text_(kPieceBytes + kPieceBytes / 4) {}
 
-    void index(long long n) { util::appendInteger(text_, n); }
+    // Once a piece was refused (a full disk, a Stop) nothing more is formatted.
+    void index(long long n)
+    {
+        if (written_)
+            util::appendInteger(text_, n);
+    }
     void value(double x) { number(x, kValue); }
     void fine(double x) { number(x, kFine); }
     void endLine()
     {
+        if (!written_)
+            return;
         text_.append(util::kLineEnd);
         if (text_.size() >= kPieceBytes)
             flush();
@@ -49,6 +56,8 @@ public:
 private:
     void number(double x, const util::DigitPattern& shape)
     {
+        if (!written_)
+            return;
         text_.append('\t');
         util::appendPattern(text_, x, shape);
     }

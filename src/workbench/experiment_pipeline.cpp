@@ -465,7 +465,8 @@ public:
     void expectWriting(double bytes) { expectedBytes_ = std::max(bytes, 1.0); }
     void wrote(std::size_t bytes)
     {
-        if (!listener_)
+        // The automatic copies and the tables of the runs are written before the writing phase.
+        if (!listener_ || !writing_.load())
             return;
         const double done = static_cast<double>(writtenBytes_.fetch_add(bytes) + bytes);
         const double fraction = kWritingStart + (1.0 - kWritingStart) * std::min(done / expectedBytes_, 0.99);
@@ -474,7 +475,11 @@ public:
             tell("writing", fraction);
         }
     }
-    void writing() { tell("writing", kWritingStart); }
+    void writing()
+    {
+        writing_.store(true);
+        tell("writing", kWritingStart);
+    }
     void completed() { tell("writing", 1.0, true); }
 
 private:
@@ -502,6 +507,7 @@ private:
     double expectedBytes_ = 1.0;
     std::atomic<std::size_t> writtenBytes_{0};
     std::atomic<double> toldWriting_{0.0};
+    std::atomic<bool> writing_{false};
 };
 
 // Watches the files of a run: the first one that could not be written, the progress of the
@@ -510,8 +516,8 @@ class RunWatch final : public util::WriteWatch {
 public:
     RunWatch(const util::RunControl& control, PhaseProgress& progress) : control_(control), progress_(progress) {}
 
-    // From here on a Stop abandons the file being written.
-    void stopBetweenPieces() { stopBetweenPieces_.store(true); }
+    // From here on a Stop abandons the file being written (false: no longer, for the manifest).
+    void stopBetweenPieces(bool stop) { stopBetweenPieces_.store(stop); }
     bool abandonedAFile() const { return abandoned_.load(); }
     std::optional<std::string> failure() const
     {
@@ -578,6 +584,8 @@ std::string howItEnded(const RunRecords& records, StartOutcome outcome, StoppedI
 // Why a run that started has no spectra; empty when it has them.
 std::string whyWithoutSpectra(const Workbench& bench, const RunRecords& records, StartOutcome outcome)
 {
+    if (outcome == StartOutcome::Stopped)
+        return records.ended;
     if (records.spectraComputed)
         return {};
     if (outcome == StartOutcome::StepRefused)
@@ -775,7 +783,8 @@ StartOutcome startExperiment(Workbench& bench, bool twoD, const ExtraResults& al
         } else {
             const int runs = records.preparation->run.lastRun + 1;
             processRecords(bench, records, staging, [&progress, runs](int r) { progress.spectra(r + 1, runs); });
-            if (!records.spectraComputed && records.chainRefusal.empty() && !control.running())
+            // A Stop during the display arrays or the map is seen here, before any table is made.
+            if (records.chainRefusal.empty() && !control.running())
                 stoppedIn = StoppedIn::Spectra;
         }
         if (stoppedIn != StoppedIn::Nothing)
@@ -784,7 +793,8 @@ StartOutcome startExperiment(Workbench& bench, bool twoD, const ExtraResults& al
             outcome = StartOutcome::StepRefused;
         // The final files: from here a Stop abandons the file being written and keeps the
         // previous result set.
-        watch.stopBetweenPieces();
+        if (outcome == StartOutcome::Completed)
+            watch.stopBetweenPieces(true);
         progress.writing();
         if (outcome == StartOutcome::Completed && outputs.records && !watch.failure()) {
             if (const util::Outcome written = writeRecordTables(bench, records, staging);
@@ -820,6 +830,8 @@ StartOutcome startExperiment(Workbench& bench, bool twoD, const ExtraResults& al
         control.stop();
         return outcome;
     }
+    // The manifest and the moves that follow are not stopped: they make the set whole.
+    watch.stopBetweenPieces(false);
     if (watch.abandonedAFile()) {
         results->discard();
         records.ended = "stopped while its files were written; the previous result set is kept";
