@@ -212,14 +212,16 @@ util::Outcome ResultSet::commit(const RunManifest& manifest, const std::function
             files.push_back(entry.path().filename().string());
     std::sort(files.begin(), files.end());
 
-    std::vector<std::string> lines = {"run\t" + runId_};
+    std::vector<std::string> lines = {"run\t" + runId_, "mode\t" + manifest.mode};
+    for (const std::string& input : manifest.inputs)
+        lines.push_back("input\t" + input);
+    lines.push_back("ended\t" + manifest.ended);
+    lines.push_back("spectra\t" + (manifest.withoutSpectra.empty() ? std::string("yes")
+                                                                   : "none: " + manifest.withoutSpectra));
     if (!manifest.program.empty())
         lines.push_back("program\t" + manifest.program);
     if (!manifest.call.empty())
         lines.push_back("call\t" + manifest.call);
-    lines.push_back("mode\t" + manifest.mode);
-    for (const std::string& input : manifest.inputs)
-        lines.push_back("input\t" + input);
     for (const std::string& opened : manifest.opened)
         lines.push_back("opened\t" + opened);
     for (const std::string& change : manifest.overrides)
@@ -228,9 +230,6 @@ util::Outcome ResultSet::commit(const RunManifest& manifest, const std::function
     if (!manifest.started.empty())
         lines.push_back("started\t" + manifest.started);
     lines.push_back("finished\t" + utcNow());
-    lines.push_back("ended\t" + manifest.ended);
-    lines.push_back("spectra\t" + (manifest.withoutSpectra.empty() ? std::string("yes")
-                                                                   : "none: " + manifest.withoutSpectra));
     for (const std::string& file : files)
         lines.push_back("file\t" + file);
     // The manifest is made before anything of the working directory changes: a disk too full for

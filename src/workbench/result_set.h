@@ -23,18 +23,18 @@ namespace velmora::workbench {
 inline constexpr const char* kManifestFile = "run-manifest.txt";
 
 struct RunManifest {
-    std::string program;              // "velmora-cli 0.1.0"
-    std::string call;                 // the command line or the Python call
     std::string mode;                 // "Start" or "Start_2D"
     std::vector<std::string> inputs;  // files of the working directory the run read
-    // The molecule and sequence files the user opened: "<name>\t<hash>" (see fileHash).
-    std::vector<std::string> opened;
-    std::vector<std::string> overrides;  // every change of a box or element, as given
-    int threads = 1;
-    std::string started;  // UTC, "2026-12-09T12:41:52Z"
-    std::string ended;    // "completed", "stopped after 3 of 10 runs", "refused: ...", "failed: ..."
+    std::string ended;  // "completed", "stopped after 3 of 10 runs", "refused: ...", "failed: ..."
     // Why the run ended without spectra ("stopped after 3 of 10 runs", ...); empty when it has them.
     std::string withoutSpectra;
+    std::string program{};  // "velmora-cli 0.1.0"
+    std::string call{};     // the command line or the Python call
+    // The molecule and sequence files the user opened: "<name>\t<hash>" (see fileHash).
+    std::vector<std::string> opened{};
+    std::vector<std::string> overrides{};  // every change of a box or element, as given
+    int threads = 1;
+    std::string started{};  // UTC, "2026-12-09T12:41:52Z"
 };
 
 // The time now in UTC as the manifest writes it.
