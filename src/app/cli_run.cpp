@@ -209,9 +209,9 @@ int runCommand(const CliOptions& options)
             return usageError("--outputs: " + wrong);
         outputs = *chosen;
     }
-    // The pictures and JCAMP-DX files are written only when asked for, whatever the list says.
-    outputs.pictures = outputs.pictures || options.png;
-    outputs.jcamp = outputs.jcamp || options.jcamp;
+    // --png and --jcamp add their files to whatever the list holds.
+    outputs.pictures = options.png;
+    outputs.jcamp = options.jcamp;
     // The window compiles a sequence as soon as it is read, to show what it would refuse. Here the
     // run compiles it anyway, after the --set changes: a refusal they mend is never shown, and one
     // they leave is shown once.

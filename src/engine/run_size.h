@@ -24,6 +24,13 @@ struct RunShape {
     std::int64_t multipletComponents = 0;  // their components, all entries together
     std::int64_t multipletFrequencies = 0;  // the coupling combinations the components index
     bool twoD = false;                     // a Start_2D: the 2D map and its table follow
+    // The result tables the run is asked to write; only those count on disk (and the
+    // magnetisation tables, built in memory before they are written, in memory).
+    bool operatorTable = true;       // prodop.dat
+    bool magnetisationFiles = true;  // a_*.dat, aFT_*.dat
+    bool spectraTable = true;        // spectra.tsv
+    bool mapTable = true;            // map2d.tsv (a Start_2D only)
+    bool pictures = true;            // the plots' PNG files
 };
 
 // The box a user changes to make a run smaller.

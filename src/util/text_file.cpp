@@ -74,13 +74,20 @@ constexpr const char* kStoppedReason = "the run was stopped";
 // refused by the disk (pieces of one file may be written from the threads of a pool).
 std::atomic<unsigned> abandonedPieces{0};
 
+// The errno of the last piece that could not be written.
+std::atomic<int> failedWriteError{0};
+
 bool writeAll(std::FILE* file, std::string_view bytes)
 {
     if (WriteWatch* watch = installedWatch.load(); watch != nullptr && !watch->keepWriting(bytes.size())) {
         abandonedPieces.fetch_add(1);
         return false;
     }
-    return bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    if (bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size())
+        return true;
+    // Pieces may be written on a pool's thread, whose errno the caller does not see.
+    failedWriteError.store(errno);
+    return false;
 }
 
 // Tells the watch how a file ended and passes the outcome on.
@@ -124,6 +131,7 @@ template <typename Body> Outcome writeUnreported(const fs::path& path, const Bod
         return writeFailure(path, errnoReason(errno));
 
     errno = 0;
+    failedWriteError.store(0);
     const unsigned abandonedBefore = abandonedPieces.load();
     bool written = false;
     try {
@@ -136,6 +144,8 @@ template <typename Body> Outcome writeUnreported(const fs::path& path, const Bod
     }
     written = written && std::fflush(file) == 0 && std::ferror(file) == 0;
     int error = errno;
+    if (const int pieceError = failedWriteError.exchange(0); error == 0)
+        error = pieceError;
     if (std::fclose(file) != 0 && written) {
         written = false;
         error = errno;

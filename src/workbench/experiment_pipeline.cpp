@@ -31,10 +31,20 @@ namespace velmora::workbench {
 
 namespace {
 
-engine::PreparationModel preparationModel(Workbench& bench, const std::filesystem::path& outputDirectory)
+engine::PreparationModel preparationModel(Workbench& bench, const std::filesystem::path& outputDirectory,
+                                          const OutputChoice& outputs)
 {
-    return {bench.sequence(),     bench.controls(), bench.spinSystem(), bench.workingDirectory(),
-            bench.runsPerValue(), bench.messages(), std::nullopt,       outputDirectory};
+    const bool set = outputs.resultSet;
+    return {bench.sequence(),
+            bench.controls(),
+            bench.spinSystem(),
+            bench.workingDirectory(),
+            bench.runsPerValue(),
+            bench.messages(),
+            std::nullopt,
+            outputDirectory,
+            {set && outputs.operators, set && outputs.records, set && outputs.spectra, set && outputs.map,
+             set && outputs.pictures}};
 }
 
 // The automatic copies "rem.mol" and "rem.psq" of the model as it stands before the preparation,
@@ -90,13 +100,14 @@ private:
 // empty), and saves the automatic copies of the model when the run is accepted; none when the
 // sequence was refused (the copies stay as they were).
 std::optional<engine::Preparation> saveAndPrepare(Workbench& bench,
-                                                  const std::filesystem::path& outputDirectory)
+                                                  const std::filesystem::path& outputDirectory,
+                                                  const OutputChoice& outputs = {})
 {
     bench.spinSystem().rebuild();
     bench.sequence().enforceAcquisitionRule();
     PendingCopies copies(bench);
     std::optional<engine::Preparation> prepared =
-        engine::prepareSequence(preparationModel(bench, outputDirectory));
+        engine::prepareSequence(preparationModel(bench, outputDirectory, outputs));
     if (prepared)
         copies.putInPlace();
     return prepared;
@@ -621,14 +632,20 @@ RunManifest manifestOf(const Workbench& bench, const RunRecords& records, StartO
     return manifest;
 }
 
-// The bytes the result files of the prepared run take, as the size check sized them.
-double expectedFileBytes(const Workbench& bench, const engine::PreparedRun& run)
+// The bytes the chosen result files of the prepared run take, as the size check sizes them.
+double expectedFileBytes(const Workbench& bench, const engine::PreparedRun& run, const OutputChoice& outputs,
+                         bool spectraTables)
 {
     engine::RunShape shape;
     shape.spinCount = bench.spinSystem().spinCount();
     shape.runs = run.lastRun + 1;
     shape.pointCount = std::max(run.pointCount, 1);
     shape.twoD = run.runsPerValue == 2;
+    shape.operatorTable = false;  // written before the writing phase
+    shape.magnetisationFiles = outputs.records;
+    shape.spectraTable = spectraTables && outputs.spectra;
+    shape.mapTable = spectraTables && outputs.map;
+    shape.pictures = false;
     return engine::estimateRunSize(shape).diskBytes;
 }
 
@@ -688,18 +705,16 @@ std::optional<OutputChoice> parseOutputChoice(std::string_view list, std::string
                        : word == "map"       ? &choice.map
                        : word == "operators" ? &choice.operators
                        : word == "records"   ? &choice.records
-                       : word == "png"       ? &choice.pictures
-                       : word == "jcamp"     ? &choice.jcamp
                                              : nullptr;
         if (wanted == nullptr) {
-            error = "\"" + std::string(word) + "\" is not an output (spectra, map, operators, records, png, jcamp)";
+            error = "\"" + std::string(word) + "\" is not an output (spectra, map, operators, records)";
             return std::nullopt;
         }
         *wanted = true;
         any = true;
     }
     if (!any) {
-        error = "name at least one output (spectra, map, operators, records, png, jcamp)";
+        error = "name at least one output (spectra, map, operators, records)";
         return std::nullopt;
     }
     return choice;
@@ -739,7 +754,7 @@ StartOutcome startExperiment(Workbench& bench, bool twoD, const ExtraResults& al
     StoppedIn stoppedIn = StoppedIn::Nothing;
     std::string failure;
     try {
-        std::optional<engine::Preparation> prepared = saveAndPrepare(bench, staging);
+        std::optional<engine::Preparation> prepared = saveAndPrepare(bench, staging, outputs);
         if (const std::optional<std::string> failed = watch.failure()) {
             // The automatic copies could not be saved: nothing runs, the copies stay as they were.
             records.ended = "failed: " + *failed;
@@ -762,7 +777,8 @@ StartOutcome startExperiment(Workbench& bench, bool twoD, const ExtraResults& al
         records.preparation = std::move(prepared);
         records.indirectWidthHz = indirectWidthHz;
         records.incrementMs = incrementMs;
-        progress.expectWriting(expectedFileBytes(bench, records.preparation->run));
+        // The front end writes spectra.tsv and map2d.tsv when it adds files of its own.
+        progress.expectWriting(expectedFileBytes(bench, records.preparation->run, outputs, bool(alsoWrite)));
         const engine::DriverInput input{bench.sequence(),
                                         bench.spinSystem(),
                                         records.preparation->run,

@@ -70,8 +70,8 @@ struct OutputChoice {
     bool keeps(std::string_view fileName) const;
 };
 
-// Parses "spectra,map,operators,records,png,jcamp" (any order, at least one name); none, with
-// `error` naming the word, when a word is not one of them.
+// Parses "spectra,map,operators,records" (any order, at least one name) into a choice without
+// pictures or JCAMP-DX files; none, with `error` naming the word, when a word is not one of them.
 std::optional<OutputChoice> parseOutputChoice(std::string_view list, std::string& error);
 
 // What a run records of how it was asked for, for its manifest.
