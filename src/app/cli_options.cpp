@@ -63,7 +63,8 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> arguments)
     options.commandLine = "velmora-cli";
     for (const std::string_view argument : arguments) {
         // Quoted where a shell would split or expand it, so that the line can be run again.
-        const bool plain = !argument.empty() && argument.find_first_of(" \t'\"\\$*?()&;|<>") == std::string_view::npos;
+        const bool plain =
+            !argument.empty() && argument.find_first_of(" \t'\"\\$*?()&;|<>") == std::string_view::npos;
         options.commandLine += plain ? " " + std::string(argument) : " '" + std::string(argument) + "'";
     }
     const std::string_view command = arguments.front();

@@ -93,7 +93,8 @@ public:
         const std::lock_guard lock(mutex_);
         if (text == shown_)
             return;
-        std::cerr << '\r' << text << std::string(shown_.size() > text.size() ? shown_.size() - text.size() : 0, ' ')
+        std::cerr << '\r' << text
+                  << std::string(shown_.size() > text.size() ? shown_.size() - text.size() : 0, ' ')
                   << std::flush;
         shown_ = text;
     }
@@ -169,8 +170,9 @@ bool writeResultTables(const workbench::Workbench& bench, const std::filesystem:
 {
     if (!bench.records().spectraComputed)
         return true;
-    const util::Outcome spectra =
-        outputs.spectra ? workbench::writeSpectraTable(bench, directory / "spectra.tsv") : util::Outcome::success();
+    const util::Outcome spectra = outputs.spectra
+                                      ? workbench::writeSpectraTable(bench, directory / "spectra.tsv")
+                                      : util::Outcome::success();
     if (!spectra) {
         messages.show(spectra.message(), "Error!");
         return false;
@@ -204,7 +206,8 @@ int runCommand(const CliOptions& options)
     workbench::OutputChoice outputs;
     if (options.outputs) {
         std::string wrong;
-        const std::optional<workbench::OutputChoice> chosen = workbench::parseOutputChoice(*options.outputs, wrong);
+        const std::optional<workbench::OutputChoice> chosen =
+            workbench::parseOutputChoice(*options.outputs, wrong);
         if (!chosen)
             return usageError("--outputs: " + wrong);
         outputs = *chosen;
@@ -235,7 +238,8 @@ int runCommand(const CliOptions& options)
 
     ProgressLine progress(!options.quiet);
     messages.setBeforeEachMessage([&progress] { progress.end(); });
-    bench.setPhaseListener([&progress](std::string_view phase, double fraction) { progress.update(phase, fraction); });
+    bench.setPhaseListener(
+        [&progress](std::string_view phase, double fraction) { progress.update(phase, fraction); });
     util::RunControl& control = bench.runControl();
     // A Ctrl-C between the start of the program and the claim of the running flag is seen here.
     control.setYield([&control] {
@@ -310,9 +314,9 @@ int runCommand(const CliOptions& options)
                       kProgram);
         return kExitRunFailed;
     case workbench::StartOutcome::Failed:
-        messages.show(bench.records().ended.empty() ? std::string("the run failed")
-                                                    : "ended " + bench.records().ended +
-                                                          "; the previous result set is kept",
+        messages.show(bench.records().ended.empty()
+                          ? std::string("the run failed")
+                          : "ended " + bench.records().ended + "; the previous result set is kept",
                       kProgram);
         return kExitRunFailed;
     case workbench::StartOutcome::Busy:

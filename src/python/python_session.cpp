@@ -193,14 +193,16 @@ void PythonSession::runClaimed(bool twoD, const RunChoice& choice)
     bench_.setProgressListener(choice.progress);
     bench_.setPhaseListener(choice.phases);
     const std::size_t first = messages_.entries.size();
-    workbench::OutputChoice outputs =
-        !choice.writeFiles ? workbench::OutputChoice::nothing() : choice.outputs.value_or(workbench::OutputChoice{});
+    workbench::OutputChoice outputs = !choice.writeFiles ? workbench::OutputChoice::nothing()
+                                                         : choice.outputs.value_or(workbench::OutputChoice{});
     outputs.resultSet = choice.writeFiles;
     outputs.pictures = false;  // a session draws nothing
     outputs.jcamp = false;     // write_jcamp() writes them after the run, outside its result set
     // Without a list the run writes the files the window writes; a list may name the tables too.
-    const workbench::ExtraResults tables = [&](workbench::StartOutcome ended, const std::filesystem::path& staging) {
-        if (!choice.outputs || ended != workbench::StartOutcome::Completed || !bench_.records().spectraComputed)
+    const workbench::ExtraResults tables = [&](workbench::StartOutcome ended,
+                                               const std::filesystem::path& staging) {
+        if (!choice.outputs || ended != workbench::StartOutcome::Completed ||
+            !bench_.records().spectraComputed)
             return;
         if (outputs.spectra)
             (void)workbench::writeSpectraTable(bench_, staging / "spectra.tsv");
@@ -213,7 +215,8 @@ void PythonSession::runClaimed(bool twoD, const RunChoice& choice)
     const std::string program = "velmora Python module";
 #endif
     const workbench::RunRequestNote note{program, choice.call, overrides_};
-    const workbench::StartOutcome outcome = workbench::startExperiment(bench_, twoD, choice.outputs ? tables : workbench::ExtraResults{}, outputs, note);
+    const workbench::StartOutcome outcome = workbench::startExperiment(
+        bench_, twoD, choice.outputs ? tables : workbench::ExtraResults{}, outputs, note);
     switch (outcome) {
     case workbench::StartOutcome::Completed:
         return;

@@ -174,7 +174,8 @@ PythonSession::RunChoice runChoice(bool twoD, const py::object& writeFiles)
         choice.outputs = *chosen;
         written = "[" + list + "]";
     }
-    choice.call = std::string("Workbench.run(two_d=") + (twoD ? "True" : "False") + ", write_files=" + written + ")";
+    choice.call =
+        std::string("Workbench.run(two_d=") + (twoD ? "True" : "False") + ", write_files=" + written + ")";
     return choice;
 }
 
@@ -313,7 +314,8 @@ PYBIND11_MODULE(velmora, m)
         .def("operators", &vp::operators,
              "The operator table of the last run as in prodop.dat: a dict of arrays (one value per run, "
              "coefficient / 1000) keyed by operator name.")
-        .def("arrayed_values", &vp::arrayedValues, "The arrayed parameter's value of every run of the last run.")
+        .def("arrayed_values", &vp::arrayedValues,
+             "The arrayed parameter's value of every run of the last run.")
         .def("write_jcamp", &vp::writeJcamp, py::arg("directory") = py::none(),
              "Writes the last run's spectra and FIDs, or its 2D map, as JCAMP-DX files into directory "
              "(the working directory by default) and returns their names.")

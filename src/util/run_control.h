@@ -28,7 +28,10 @@ public:
     }
     // Claims the flag for a new run, or starts the claimed one; false when a run is already in
     // progress. A run whose claim was stopped starts with the flag clear: it ends at its first check.
-    bool tryStart() { return swap(kIdle, kRunning) || swap(kClaimed, kRunning) || swap(kClaimedStopped, kIdle); }
+    bool tryStart()
+    {
+        return swap(kIdle, kRunning) || swap(kClaimed, kRunning) || swap(kClaimedStopped, kIdle);
+    }
     // Stop command and normal end of a run; on a claimed run, the stop waits for its start.
     void stop()
     {

@@ -283,7 +283,9 @@ TextFileContent readTextLines(const fs::path& path, std::uintmax_t maxBytes, std
     return content;
 }
 
-WriteWatchScope::WriteWatchScope(WriteWatch& watch) : previous_(installedWatch.exchange(&watch)) {}
+WriteWatchScope::WriteWatchScope(WriteWatch& watch) : previous_(installedWatch.exchange(&watch))
+{
+}
 
 WriteWatchScope::~WriteWatchScope()
 {

@@ -1,6 +1,7 @@
 #include "workbench/experiment_pipeline.h"
 
 #include "engine/magnetisation_output.h"
+#include "engine/run_size.h"
 #include "engine/step_routine.h"
 #include "processing/post_processing_chain.h"
 #include "processing/sampled_record.h"
@@ -8,7 +9,6 @@
 #include "util/directory_lock.h"
 #include "util/numeric_text.h"
 #include "util/rounding.h"
-#include "engine/run_size.h"
 #include "util/text_file.h"
 #include "workbench/control_handlers.h"
 #include "workbench/file_commands.h"
@@ -18,8 +18,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <mutex>
 #include <chrono>
+#include <mutex>
 #include <new>
 #include <stdexcept>
 #include <string_view>
@@ -128,9 +128,9 @@ void writeOperatorOutputs(Workbench& bench, RunRecords& records, const std::file
     std::string header;
     // Without the table the header line is made alone, into a file that is not kept.
     const std::filesystem::path table = directory / (writeTable ? "prodop.dat" : ".prodop.unwanted");
-    const util::Outcome written = engine::writeOperatorTable(table, records.operators, records.driver.operators,
-                                                             bench.sequence().arrayedName(),
-                                                             records.preparation->run.arrayedValues, header);
+    const util::Outcome written = engine::writeOperatorTable(
+        table, records.operators, records.driver.operators, bench.sequence().arrayedName(),
+        records.preparation->run.arrayedValues, header);
     if (!written)
         bench.messages().show(written.message(), "Error!");
     bench.controls().setItems(model::ctl::OperatorList, records.operators.names);
@@ -357,8 +357,8 @@ util::Outcome writeRecordTables(const Workbench& bench, const RunRecords& record
     // sum of the runs in the last run's place only in 1D.
     const bool sumInLastRun = records.sampled.has_value() || run.runsPerValue == 1;
     return engine::writeMagnetisationFiles(directory, {prepared.timeDomain, prepared.signal, run.pointCount,
-                                                       records.spectraWidthHz, run.arrayedValues, sumInLastRun,
-                                                       bench.threads()});
+                                                       records.spectraWidthHz, run.arrayedValues,
+                                                       sumInLastRun, bench.threads()});
 }
 
 }  // namespace
@@ -497,7 +497,10 @@ private:
     static constexpr double kRunsShare = 0.6;
     static constexpr double kSpectraShare = 0.2;
     static constexpr double kWritingStart = kRunsShare + kSpectraShare;
-    static double share(int done, int total) { return total > 0 ? std::clamp(double(done) / total, 0.0, 1.0) : 1.0; }
+    static double share(int done, int total)
+    {
+        return total > 0 ? std::clamp(double(done) / total, 0.0, 1.0) : 1.0;
+    }
 
     void tell(const char* phase, double fraction, bool end = false)
     {
@@ -525,7 +528,10 @@ private:
 // writing, and, once the final files are being written, a Stop between their pieces.
 class RunWatch final : public util::WriteWatch {
 public:
-    RunWatch(const util::RunControl& control, PhaseProgress& progress) : control_(control), progress_(progress) {}
+    RunWatch(const util::RunControl& control, PhaseProgress& progress)
+        : control_(control), progress_(progress)
+    {
+    }
 
     // From here on a Stop abandons the file being written (false: no longer, for the manifest).
     void stopBetweenPieces(bool stop) { stopBetweenPieces_.store(stop); }
@@ -586,7 +592,8 @@ std::string howItEnded(const RunRecords& records, StartOutcome outcome, StoppedI
         return "refused: " + records.chainRefusal;
     const int runs = records.preparation->run.lastRun + 1;
     if (stopped == StoppedIn::Runs)
-        return "stopped after " + std::to_string(records.driver.runsDone) + " of " + std::to_string(runs) + " runs";
+        return "stopped after " + std::to_string(records.driver.runsDone) + " of " + std::to_string(runs) +
+               " runs";
     if (stopped == StoppedIn::Spectra)
         return "stopped during the spectra, after all " + std::to_string(runs) + " runs";
     return "completed";
@@ -798,7 +805,8 @@ StartOutcome startExperiment(Workbench& bench, bool twoD, const ExtraResults& al
             stoppedIn = StoppedIn::Runs;
         } else {
             const int runs = records.preparation->run.lastRun + 1;
-            processRecords(bench, records, staging, [&progress, runs](int r) { progress.spectra(r + 1, runs); });
+            processRecords(bench, records, staging,
+                           [&progress, runs](int r) { progress.spectra(r + 1, runs); });
             // A Stop during the display arrays or the map is seen here, before any table is made.
             if (records.chainRefusal.empty() && !control.running())
                 stoppedIn = StoppedIn::Spectra;
@@ -835,7 +843,8 @@ StartOutcome startExperiment(Workbench& bench, bool twoD, const ExtraResults& al
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (alsoWrite && outcome != StartOutcome::Failed && !watch.abandonedAFile() && !watch.failure())
         alsoWrite(outcome, staging);
-    if (const std::optional<std::string> failed = watch.failure(); failed && outcome != StartOutcome::Failed) {
+    if (const std::optional<std::string> failed = watch.failure();
+        failed && outcome != StartOutcome::Failed) {
         outcome = StartOutcome::Failed;
         failure = *failed;
     }

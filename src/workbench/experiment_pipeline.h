@@ -58,8 +58,8 @@ struct OutputChoice {
     // Every other table of the run: the magnetisation tables ("a_X.dat", "aFT_sum.dat", ...) and
     // those the steps of a run write ("apulseTime.dat", "modDens.dat", ...).
     bool records = true;
-    bool spectra = true;  // "spectra.tsv", written by the front end (see result_tables.h)
-    bool map = true;      // "map2d.tsv", likewise
+    bool spectra = true;   // "spectra.tsv", written by the front end (see result_tables.h)
+    bool map = true;       // "map2d.tsv", likewise
     bool pictures = true;  // "*.png", when the front end draws them
     bool jcamp = true;     // "*.jdx", when the front end exports them
     // False: the run keeps its results in memory only; the result set on disk stays as it was.
@@ -106,7 +106,6 @@ using ExtraResults = std::function<void(StartOutcome outcome, const std::filesys
 // be written fails the run (records().ended names the file and why) and keeps the previous set.
 StartOutcome startExperiment(Workbench& bench, bool twoD, const ExtraResults& alsoWrite = {},
                              const OutputChoice& outputs = {}, const RunRequestNote& note = {});
-
 
 // The width the current spectra span in Hz, for their frequency axis: the records' own width once
 // a run has made spectra, the sw box before.

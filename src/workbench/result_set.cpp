@@ -167,7 +167,9 @@ namespace {
 // in, so that a failure can put them back.
 class SetAside {
 public:
-    SetAside(fs::path directory, fs::path aside) : directory_(std::move(directory)), aside_(std::move(aside)) {}
+    SetAside(fs::path directory, fs::path aside) : directory_(std::move(directory)), aside_(std::move(aside))
+    {
+    }
 
     bool make(std::error_code& ec) { return fs::create_directory(aside_, ec); }
     // Moves `file` of the working directory aside when it is there.

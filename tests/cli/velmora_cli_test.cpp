@@ -13,18 +13,18 @@
 
 #include <algorithm>
 #include <chrono>
-#include <csignal>
-#include <thread>
-#include <functional>
-#include <map>
-#include <set>
 #include <cmath>
 #include <complex>
+#include <csignal>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
+#include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <vector>
 #ifdef VELMORA_HAVE_RENDER
 #include <QColor>

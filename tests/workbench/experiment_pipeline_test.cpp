@@ -14,10 +14,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <map>
 #include <set>
 #include <sstream>
-#include <gtest/gtest.h>
 #include <unistd.h>
 
 namespace velmora::workbench {
@@ -332,7 +332,8 @@ TEST_F(PipelineTest, AStopInEachPhaseLeavesAManifestNamingExactlyTheFilesPresent
         EXPECT_EQ(ended.rfind("stopped ", 0), 0u) << ended;
         const std::optional<std::vector<std::string>> named = manifestFiles(dir.path());
         ASSERT_TRUE(named) << phase;
-        EXPECT_EQ(std::set<std::string>(named->begin(), named->end()), resultFilesPresent(dir.path())) << phase;
+        EXPECT_EQ(std::set<std::string>(named->begin(), named->end()), resultFilesPresent(dir.path()))
+            << phase;
         if (phase == "writing") {
             EXPECT_TRUE(folderContents(dir.path()) == completed) << "the previous set, whole";
         } else {
@@ -347,7 +348,8 @@ TEST_F(PipelineTest, ProgressRisesThroughThePhasesAndReachesOneOnlyAtTheEnd)
 {
     bench.controls().setText(ctl::ArraySize, "4");
     std::vector<std::pair<std::string, double>> heard;
-    bench.setPhaseListener([&](std::string_view phase, double fraction) { heard.emplace_back(phase, fraction); });
+    bench.setPhaseListener(
+        [&](std::string_view phase, double fraction) { heard.emplace_back(phase, fraction); });
     ASSERT_EQ(startExperiment(bench, false), StartOutcome::Completed);
     ASSERT_GE(heard.size(), 3u);
     const std::vector<std::string> order = {"runs", "spectra", "writing"};
