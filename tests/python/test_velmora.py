@@ -186,23 +186,6 @@ def test_names_stay_in_the_working_directory_and_saves_take_their_extension(exam
         bench.save_molecule("mine.psq")
 
 
-def test_a_stop_sent_as_soon_as_the_run_is_running_is_never_lost(examples):
-    bench = velmora.Workbench(str(examples))
-    bench.set("Text14(11)", "2000")
-
-    def stop_once_running():
-        while not bench.running:
-            pass
-        bench.stop()
-
-    for _ in range(20):
-        stopper = threading.Thread(target=stop_once_running)
-        stopper.start()
-        with pytest.raises(velmora.RunStopped):
-            bench.run(write_files=False)
-        stopper.join()
-
-
 def test_write_files_false_keeps_the_results_in_memory_and_the_result_set_as_it_was(examples):
     bench = velmora.Workbench(str(examples))
     bench.open_molecule("pulse_acquire.mol")

@@ -344,6 +344,17 @@ TEST_F(PipelineTest, AStopInEachPhaseLeavesAManifestNamingExactlyTheFilesPresent
     }
 }
 
+TEST_F(PipelineTest, AStopBetweenTheClaimAndTheStartEndsTheRunAtItsFirstCheck)
+{
+    // What Python's stop() does once run() has claimed the session and released the interpreter.
+    bench.controls().setText(ctl::ArraySize, "5");
+    ASSERT_TRUE(bench.runControl().claim());
+    bench.runControl().stop();
+    EXPECT_EQ(startExperiment(bench, false), StartOutcome::Stopped);
+    EXPECT_EQ(bench.records().driver.runsDone, 0);
+    EXPECT_EQ(bench.records().ended, "stopped after 0 of 6 runs");
+}
+
 TEST_F(PipelineTest, ProgressRisesThroughThePhasesAndReachesOneOnlyAtTheEnd)
 {
     bench.controls().setText(ctl::ArraySize, "4");
