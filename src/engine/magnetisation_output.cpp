@@ -46,6 +46,8 @@ public:
         if (text_.size() >= kPieceBytes)
             flush();
     }
+    // False once a piece was refused: nothing more need be gathered for the table.
+    bool writing() const { return written_; }
     // Writes what is left; false when any piece could not be written.
     bool finish()
     {
@@ -119,7 +121,7 @@ template <class FillRun>
 void perRunTable(TableText& table, int firstPoint, int lastPoint, int runs, FillRun fillRun)
 {
     std::vector<double> block(static_cast<std::size_t>(kBlockPoints) * static_cast<std::size_t>(runs));
-    for (int first = firstPoint; first <= lastPoint; first += kBlockPoints) {
+    for (int first = firstPoint; first <= lastPoint && table.writing(); first += kBlockPoints) {
         const int count = std::min(kBlockPoints, lastPoint - first + 1);
         for (int r = 0; r < runs; ++r) {
             std::array<double, kBlockPoints> values{};
