@@ -25,12 +25,15 @@ Spelled spell(std::string_view argument)
 bool takesValue(std::string_view option)
 {
     return option == "--workdir" || option == "--mol" || option == "--psq" || option == "--set" ||
-           option == "--element" || option == "--name" || option == "--threads" || option == "--png-scale";
+           option == "--element" || option == "--name" || option == "--threads" || option == "--png-scale" ||
+           option == "--outputs";
 }
 
 // The options each command takes (--help and --version are taken by every command).
 bool belongsTo(CliOptions::Command command, std::string_view option)
 {
+    if (option == "--outputs")
+        return command == CliOptions::Command::Run;
     if (command == CliOptions::Command::MakePulse)
         return option == "--workdir" || option == "--set" || option == "--name" || option == "--png";
     if (command == CliOptions::Command::Controls || command == CliOptions::Command::Elements)
@@ -57,6 +60,13 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> arguments)
     CliOptions options;
     if (arguments.empty())
         return refused("no command given");
+    options.commandLine = "velmora-cli";
+    for (const std::string_view argument : arguments) {
+        // Quoted where a shell would split or expand it, so that the line can be run again.
+        const bool plain =
+            !argument.empty() && argument.find_first_of(" \t'\"\\$*?()&;|<>") == std::string_view::npos;
+        options.commandLine += plain ? " " + std::string(argument) : " '" + std::string(argument) + "'";
+    }
     const std::string_view command = arguments.front();
     if (command == "--help" || command == "-h") {
         options.action = CliOptions::Action::Help;
@@ -137,6 +147,8 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> arguments)
             if (!scale || !(*scale >= 0.5 && *scale <= 10.0))
                 return refused("--png-scale takes a number from 0.5 to 10, not \"" + std::string(value) + "\"");
             options.pngScale = *scale;
+        } else if (option.name == "--outputs") {
+            options.outputs = std::string(value);
         } else if (option.name == "--name") {
             if (value.empty())
                 return refused("--name needs a name");
@@ -197,6 +209,11 @@ std::string usageText()
            "  --jcamp               after the run, write the spectra and FIDs (spectrum_run<r>.jdx,\n"
            "                        fid_run<r>.jdx, spectrum_sum.jdx, fid_sum.jdx) or the 2D map\n"
            "                        (map2d.jdx) as JCAMP-DX files into the working directory\n"
+           "  --outputs LIST        write only these result files (comma separated): spectra\n"
+           "                        (spectra.tsv), map (map2d.tsv), operators (prodop.dat), records\n"
+           "                        (a_*.dat, aFT_*.dat and the other tables of the run); --png and\n"
+           "                        --jcamp add theirs. Default: all of them. rem.mol, rem.psq and\n"
+           "                        run-manifest.txt are always written\n"
            "  --quiet               print nothing but errors\n"
            "  --threads N           run on N threads (1 to 256; default: every core)\n"
            "\n"

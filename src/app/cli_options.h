@@ -1,7 +1,7 @@
 // The command line of velmora-cli, parsed into what the program does:
 //   velmora-cli run [--workdir DIR] [--mol NAME.mol] [--psq NAME.psq] [--2d]
 //                   [--set 'CONTROL(INDEX)=TEXT']... [--element NAME=VALUE]... [--autophase] [--png] [--jcamp]
-//                   [--quiet] [--threads N]
+//                   [--quiet] [--threads N] [--outputs LIST]
 //   velmora-cli make-pulse [--workdir DIR] [--set 'CONTROL(INDEX)=TEXT']... [--name NAME] [--png]
 //   velmora-cli controls [--workdir DIR] | velmora-cli elements [--workdir DIR]
 //   velmora-cli --help | --version
@@ -43,6 +43,9 @@ struct CliOptions {
     int threads = 0;                  // threads for the runs and slice rows; 0: every core of the machine
     bool autophase = false;           // phase the spectra automatically before they are written
     std::vector<Override> overrides;  // in command-line order
+    // --outputs: the result files to write ("spectra,map,operators,records"); none: all of them.
+    std::optional<std::string> outputs;
+    std::string commandLine;  // the arguments as given, for the run's manifest
 };
 
 struct ParsedCommandLine {

@@ -25,6 +25,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <unistd.h>
@@ -33,7 +35,7 @@ namespace velmora::app {
 
 namespace {
 
-// Ctrl-C stops the run as Stop does. The handler only stores to lock-free atomics.
+// Ctrl-C and SIGTERM stop the run as Stop does. The handler only changes lock-free atomics.
 std::atomic<util::RunControl*> interruptedRun{nullptr};
 volatile std::sig_atomic_t interrupted = 0;
 static_assert(std::atomic<util::RunControl*>::is_always_lock_free);
@@ -46,7 +48,8 @@ extern "C" void onInterrupt(int)
         control->stop();
 }
 
-// Installs the Ctrl-C handler for the lifetime of a run; a second Ctrl-C ends the program.
+// Installs the Ctrl-C and SIGTERM handler for the lifetime of a run; a second signal of the same
+// kind ends the program.
 class InterruptScope {
 public:
     explicit InterruptScope(util::RunControl& control)
@@ -56,48 +59,60 @@ public:
         action.sa_handler = onInterrupt;
         sigemptyset(&action.sa_mask);
         action.sa_flags = SA_RESETHAND;
-        sigaction(SIGINT, &action, &previous_);
+        sigaction(SIGINT, &action, &previousInt_);
+        sigaction(SIGTERM, &action, &previousTerm_);
     }
     ~InterruptScope()
     {
-        sigaction(SIGINT, &previous_, nullptr);
+        sigaction(SIGINT, &previousInt_, nullptr);
+        sigaction(SIGTERM, &previousTerm_, nullptr);
         interruptedRun.store(nullptr);
     }
     InterruptScope(const InterruptScope&) = delete;
     InterruptScope& operator=(const InterruptScope&) = delete;
 
 private:
-    struct sigaction previous_ {};
+    struct sigaction previousInt_ {};
+    struct sigaction previousTerm_ {};
 };
 
-// "runs done of total" on stderr, rewritten in place, once a run has taken more than a second and
-// only when stderr is a terminal.
+// "runs 12.5 %" (the phase and how far the whole run has come) on stderr, rewritten in place,
+// once the run has taken more than a second and only when stderr is a terminal. The writing
+// phase reports from the threads that write, so every change takes the lock.
 class ProgressLine {
 public:
     explicit ProgressLine(bool enabled) : enabled_(enabled && isatty(STDERR_FILENO) == 1) {}
 
-    void update(int runsDone, int runs)
+    void update(std::string_view phase, double fraction)
     {
         if (!enabled_ || std::chrono::steady_clock::now() - started_ < std::chrono::seconds(1))
             return;
-        const std::string text = "run " + std::to_string(runsDone) + " of " + std::to_string(runs);
-        std::cerr << '\r' << text << std::string(width_ > text.size() ? width_ - text.size() : 0, ' ')
+        char percent[16];
+        std::snprintf(percent, sizeof percent, " %.1f %%", 100.0 * fraction);
+        const std::string text = std::string(phase) + percent;
+        const std::lock_guard lock(mutex_);
+        if (text == shown_)
+            return;
+        std::cerr << '\r' << text
+                  << std::string(shown_.size() > text.size() ? shown_.size() - text.size() : 0, ' ')
                   << std::flush;
-        width_ = text.size();
+        shown_ = text;
     }
 
     // Clears the line so that what follows starts at the left margin.
     void end()
     {
-        if (width_ > 0)
-            std::cerr << '\r' << std::string(width_, ' ') << '\r' << std::flush;
-        width_ = 0;
+        const std::lock_guard lock(mutex_);
+        if (!shown_.empty())
+            std::cerr << '\r' << std::string(shown_.size(), ' ') << '\r' << std::flush;
+        shown_.clear();
     }
 
 private:
     bool enabled_;
     std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
-    std::size_t width_ = 0;
+    std::mutex mutex_;
+    std::string shown_;
 };
 
 // Why a path named on the command line is not a file to read: what it is instead, or empty when
@@ -136,24 +151,38 @@ bool readNamedFile(workbench::Workbench& bench, const std::string& name,
         bench.messages().show("cannot read " + bench.pathOf(name).string() + ": " + why, "Error!");
         return false;
     }
-    return open(bench, name).wasRead();
+    if (!open(bench, name).wasRead())
+        return false;
+    // The manifest names the files the user opened.
+    workbench::markDocumentSaved(bench,
+                                 open == workbench::openMolecule ? workbench::FileList::Molecules
+                                                                 : workbench::FileList::Sequences,
+                                 name);
+    return true;
 }
 
 }  // namespace
 
-// "spectra.tsv" and, for a 2D run, "map2d.tsv" in `directory`.
-void writeResultTables(const workbench::Workbench& bench, const std::filesystem::path& directory,
-                       util::Messages& messages)
+// "spectra.tsv" and, for a 2D run, "map2d.tsv" in `directory`, those of them `outputs` asks for.
+// False when one could not be written (its message was shown).
+bool writeResultTables(const workbench::Workbench& bench, const std::filesystem::path& directory,
+                       util::Messages& messages, const workbench::OutputChoice& outputs = {})
 {
     if (!bench.records().spectraComputed)
-        return;
-    for (const util::Outcome& written :
-         {workbench::writeSpectraTable(bench, directory / "spectra.tsv"),
-          bench.records().map ? workbench::writeMapTable(bench, directory / "map2d.tsv")
-                              : util::Outcome::success()}) {
-        if (!written)
-            messages.show(written.message(), "Error!");
+        return true;
+    const util::Outcome spectra = outputs.spectra
+                                      ? workbench::writeSpectraTable(bench, directory / "spectra.tsv")
+                                      : util::Outcome::success();
+    if (!spectra) {
+        messages.show(spectra.message(), "Error!");
+        return false;
     }
+    const util::Outcome map = bench.records().map && outputs.map
+                                  ? workbench::writeMapTable(bench, directory / "map2d.tsv")
+                                  : util::Outcome::success();
+    if (!map)
+        messages.show(map.message(), "Error!");
+    return bool(map);
 }
 
 int runCommand(const CliOptions& options)
@@ -174,6 +203,18 @@ int runCommand(const CliOptions& options)
 #endif
     if (options.threads > 0)
         bench.setThreads(options.threads);
+    workbench::OutputChoice outputs;
+    if (options.outputs) {
+        std::string wrong;
+        const std::optional<workbench::OutputChoice> chosen =
+            workbench::parseOutputChoice(*options.outputs, wrong);
+        if (!chosen)
+            return usageError("--outputs: " + wrong);
+        outputs = *chosen;
+    }
+    // --png and --jcamp add their files to whatever the list holds.
+    outputs.pictures = options.png;
+    outputs.jcamp = options.jcamp;
     // The window compiles a sequence as soon as it is read, to show what it would refuse. Here the
     // run compiles it anyway, after the --set changes: a refusal they mend is never shown, and one
     // they leave is shown once.
@@ -197,7 +238,8 @@ int runCommand(const CliOptions& options)
 
     ProgressLine progress(!options.quiet);
     messages.setBeforeEachMessage([&progress] { progress.end(); });
-    bench.setProgressListener([&progress](int runsDone, int runs) { progress.update(runsDone, runs); });
+    bench.setPhaseListener(
+        [&progress](std::string_view phase, double fraction) { progress.update(phase, fraction); });
     util::RunControl& control = bench.runControl();
     // A Ctrl-C between the start of the program and the claim of the running flag is seen here.
     control.setYield([&control] {
@@ -215,7 +257,9 @@ int runCommand(const CliOptions& options)
             if (const util::Outcome phased = workbench::phaseAutomatically(bench); !phased)
                 messages.show(phased.message(), "Error!");
         }
-        writeResultTables(bench, staging, messages);
+        // A table that could not be written fails the run through the file layer's watch.
+        if (!writeResultTables(bench, staging, messages, outputs))
+            return;
         if (options.jcamp) {
             if (const util::Outcome exported = workbench::writeJcampFiles(bench, staging); !exported) {
                 messages.show(exported.message(), "Error!");
@@ -231,14 +275,23 @@ int runCommand(const CliOptions& options)
         }
 #endif
     };
+    workbench::RunRequestNote note{std::string(kProgram) + " " + VELMORA_VERSION, options.commandLine, {}};
+    for (const Override& change : options.overrides)
+        note.overrides.push_back((change.target == Override::Target::Control ? "--set " : "--element ") +
+                                 change.assignment);
     workbench::StartOutcome outcome = workbench::StartOutcome::Stopped;
     {
+        // The run is accepted once the flag is claimed: a signal from here on stops it.
+        const bool claimed = control.claim();
         const InterruptScope scope(control);
-        if (interrupted == 0)
-            outcome = workbench::startExperiment(bench, options.twoD, writeTablesAndPlots);
+        if (claimed && interrupted == 0)
+            outcome = workbench::startExperiment(bench, options.twoD, writeTablesAndPlots, outputs, note);
+        else
+            control.release();
     }
     progress.end();
     messages.setBeforeEachMessage({});
+    bench.setPhaseListener({});
 
     switch (outcome) {
     case workbench::StartOutcome::Completed: {
@@ -247,7 +300,10 @@ int runCommand(const CliOptions& options)
         return plotsWritten ? kExitSuccess : kExitRunFailed;
     }
     case workbench::StartOutcome::Stopped:
-        messages.show(stoppedRunNote(bench), kProgram);
+        if (bench.records().driver.stopped)
+            messages.show(stoppedRunNote(bench), kProgram);
+        if (!bench.records().ended.empty())
+            messages.show("ended " + bench.records().ended, kProgram);
         return kExitRunFailed;
     case workbench::StartOutcome::Refused:
         messages.show("the sequence was refused; nothing was run", kProgram);
@@ -258,7 +314,10 @@ int runCommand(const CliOptions& options)
                       kProgram);
         return kExitRunFailed;
     case workbench::StartOutcome::Failed:
-        messages.show("the run failed", kProgram);
+        messages.show(bench.records().ended.empty()
+                          ? std::string("the run failed")
+                          : "ended " + bench.records().ended + "; the previous result set is kept",
+                      kProgram);
         return kExitRunFailed;
     case workbench::StartOutcome::Busy:
         break;

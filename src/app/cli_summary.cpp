@@ -3,11 +3,13 @@
 #include "processing/peaks.h"
 #include "util/number_format.h"
 #include "util/numeric_text.h"
+#include "workbench/result_set.h"
 #include "workbench/result_tables.h"
 #include "workbench/workbench.h"
 
 #include <algorithm>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -81,6 +83,14 @@ std::string peakLine(const processing::DisplayArrays& display, int run, double s
     return line.empty() ? std::string("  none") : line;
 }
 
+// ", written to NAME" when the result set now in the working directory holds the file.
+std::string writtenTo(const workbench::Workbench& bench, const std::string& name)
+{
+    const std::optional<std::vector<std::string>> files = workbench::manifestFiles(bench.workingDirectory());
+    const bool there = files && std::find(files->begin(), files->end(), name) != files->end();
+    return there ? ", written to " + name : std::string();
+}
+
 // The strongest lines: of the first run and of the sum (the last run) in 1D, of the map in 2D.
 std::string peakSummary(const workbench::Workbench& bench)
 {
@@ -92,7 +102,7 @@ std::string peakSummary(const workbench::Workbench& bench)
         const double sw1 = workbench::indirectSpectraWidthHz(bench);
         const std::vector<processing::MapPeak> peaks =
             processing::strongestMapPeaks(*records.map, sw, sw1, 256);
-        std::string text = "2D map peaks (f1, f2: height), written to map2d.tsv:\n";
+        std::string text = "2D map peaks (f1, f2: height)" + writtenTo(bench, "map2d.tsv") + ":\n";
         for (const bool diagonal : {true, false}) {
             text += diagonal ? "  diagonal:" : "  cross:   ";
             int shown = 0;
@@ -112,7 +122,7 @@ std::string peakSummary(const workbench::Workbench& bench)
     std::string text = "spectrum phase: rp " + bench.controls().text({"Text2", 5}) +
                        " (tenths of a degree per point), lp " + bench.controls().text({"Text2", 6}) +
                        " (tens of degrees)\n";
-    text += "spectrum peaks (frequency, magnitude), written to spectra.tsv:\n";
+    text += "spectrum peaks (frequency, magnitude)" + writtenTo(bench, "spectra.tsv") + ":\n";
     text += "  run 0:" + peakLine(display, 0, sw) + "\n";
     if (display.lastRun() > 0)
         text += "  sum of all runs:" + peakLine(display, display.lastRun(), sw) + "\n";

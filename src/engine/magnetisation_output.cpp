@@ -30,15 +30,24 @@ class TableText {
 public:
     explicit TableText(const util::TextSink& sink) : sink_(sink), text_(kPieceBytes + kPieceBytes / 4) {}
 
-    void index(long long n) { util::appendInteger(text_, n); }
+    // Once a piece was refused (a full disk, a Stop) nothing more is formatted.
+    void index(long long n)
+    {
+        if (written_)
+            util::appendInteger(text_, n);
+    }
     void value(double x) { number(x, kValue); }
     void fine(double x) { number(x, kFine); }
     void endLine()
     {
+        if (!written_)
+            return;
         text_.append(util::kLineEnd);
         if (text_.size() >= kPieceBytes)
             flush();
     }
+    // False once a piece was refused: nothing more need be gathered for the table.
+    bool writing() const { return written_; }
     // Writes what is left; false when any piece could not be written.
     bool finish()
     {
@@ -49,6 +58,8 @@ public:
 private:
     void number(double x, const util::DigitPattern& shape)
     {
+        if (!written_)
+            return;
         text_.append('\t');
         util::appendPattern(text_, x, shape);
     }
@@ -110,7 +121,7 @@ template <class FillRun>
 void perRunTable(TableText& table, int firstPoint, int lastPoint, int runs, FillRun fillRun)
 {
     std::vector<double> block(static_cast<std::size_t>(kBlockPoints) * static_cast<std::size_t>(runs));
-    for (int first = firstPoint; first <= lastPoint; first += kBlockPoints) {
+    for (int first = firstPoint; first <= lastPoint && table.writing(); first += kBlockPoints) {
         const int count = std::min(kBlockPoints, lastPoint - first + 1);
         for (int r = 0; r < runs; ++r) {
             std::array<double, kBlockPoints> values{};

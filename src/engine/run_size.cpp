@@ -33,6 +33,7 @@ constexpr double kLineOverheadBytes = 40.0;   // a line held as a string before 
 constexpr double kPerRunMagnetisationFiles =
     7.5;  // a_X, a_Y, a_XY, a_Z, aFT_X, aFT_Y, aFT_XY, half of aFT_XYcenter
 constexpr double kFixedFilesBytes = 32.0 * 1024 * 1024;  // plots, automatic copies, small tables
+constexpr double kFixedFilesWithoutPlotsBytes = 1.0 * 1024 * 1024;  // automatic copies, small tables
 // A cgroup v1 "no limit" is the largest page-aligned 64-bit value; anything this large is none.
 constexpr std::uint64_t kNoLimitAbove = std::uint64_t{1} << 60;
 
@@ -160,10 +161,13 @@ RunSize estimateRunSize(const RunShape& s)
     const double sampleRecords = 2.0 * kDouble * kSampleComponents * runs * (samples + (np + 1.0));
     const double display = kDouble * kDisplayParts * np * runs + kDouble * runs;  // + the arrayed values
     const double listed = std::min(operators, static_cast<double>(kMostListedOperators)) + 3.0;
-    const double operatorTable = (runs + 1.0) * (listed * kTableFieldBytes + kLineOverheadBytes);
+    const double operatorTable =
+        s.operatorTable ? (runs + 1.0) * (listed * kTableFieldBytes + kLineOverheadBytes) : 0.0;
     const double magnetisationFiles =
-        kPerRunMagnetisationFiles * np * (runs * kTableFieldBytes + kLineOverheadBytes);
-    const double spectraTable = np * ((1.0 + kDisplayParts * runs) * kTableFieldBytes + kLineOverheadBytes);
+        s.magnetisationFiles ? kPerRunMagnetisationFiles * np * (runs * kTableFieldBytes + kLineOverheadBytes)
+                             : 0.0;
+    const double spectraTable =
+        s.spectraTable ? np * ((1.0 + kDisplayParts * runs) * kTableFieldBytes + kLineOverheadBytes) : 0.0;
     double perRun = operatorRecord + detection + sampleRecords + display;
     double strongStates = 0.0;
     if (s.strongCoupling) {
@@ -179,10 +183,12 @@ RunSize estimateRunSize(const RunShape& s)
 
     // The 2D map and its table, which grow with the square of the point count.
     const double map = s.twoD ? kDouble * np * np : 0.0;
-    const double mapTable = s.twoD ? (np + 1.0) * ((np + 1.0) * kTableFieldBytes + kLineOverheadBytes) : 0.0;
+    const double mapTable =
+        s.twoD && s.mapTable ? (np + 1.0) * ((np + 1.0) * kTableFieldBytes + kLineOverheadBytes) : 0.0;
 
     RunSize size;
-    size.diskBytes = operatorTable + magnetisationFiles + spectraTable + mapTable + kFixedFilesBytes;
+    size.diskBytes = operatorTable + magnetisationFiles + spectraTable + mapTable +
+                     (s.pictures ? kFixedFilesBytes : kFixedFilesWithoutPlotsBytes);
     // The magnetisation files are built in memory before they are written; the largest other table
     // is held as lines while it is written.
     size.memoryBytes = states + strongStates + recordedList + perRun + map + magnetisationFiles +

@@ -27,6 +27,13 @@ struct RunShape {
     // The exact strong-coupling path: a density matrix per thread, and per run the whole state at
     // the acquisition and the lines of its spectrum.
     bool strongCoupling = false;
+    // The result tables the run is asked to write; only those count on disk (and the
+    // magnetisation tables, built in memory before they are written, in memory).
+    bool operatorTable = true;       // prodop.dat
+    bool magnetisationFiles = true;  // a_*.dat, aFT_*.dat
+    bool spectraTable = true;        // spectra.tsv
+    bool mapTable = true;            // map2d.tsv (a Start_2D only)
+    bool pictures = true;            // the plots' PNG files
 };
 
 // The box a user changes to make a run smaller.

@@ -714,6 +714,11 @@ bool Preparer::checkRunFits(std::int64_t runs, int pointCount, int oversampling)
     shape.detectionRows = shape.stateRows;
     shape.twoD = run().runsPerValue == 2;
     shape.strongCoupling = run().settings.strongCoupling;
+    shape.operatorTable = model_.tables.operators;
+    shape.magnetisationFiles = model_.tables.magnetisation;
+    shape.spectraTable = model_.tables.spectra;
+    shape.mapTable = model_.tables.map;
+    shape.pictures = model_.tables.pictures;
     for (int i = 0; i < shape.spinCount; ++i) {
         int partners = 0;
         for (int j = 0; j < shape.spinCount; ++j)

@@ -32,6 +32,14 @@ struct PreparationModel {
     std::optional<SystemCapacity> capacity = std::nullopt;
     // Where the run's result files go (a staging folder); the working directory when empty.
     std::filesystem::path outputDirectory = {};
+    // The result tables the run will write, for the size check (see RunShape).
+    struct Tables {
+        bool operators = true;
+        bool magnetisation = true;
+        bool spectra = true;
+        bool map = true;
+        bool pictures = true;
+    } tables = {};
 };
 
 struct Preparation {

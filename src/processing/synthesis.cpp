@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <complex>
 #include <cstddef>
@@ -126,7 +127,8 @@ enum class LineSum { fast, straightforward };
 class Synthesizer {
 public:
     Synthesizer(const SynthesisInput& in, LineSum method, SynthesisResult& result);
-    void synthesizeRun(int run);
+    // False when a Stop cut the run short (its records are then incomplete).
+    bool synthesizeRun(int run);
 
 private:
     void prepareRun(double arrayedValue);
@@ -405,12 +407,17 @@ void Synthesizer::store(int c, int run)
     }
 }
 
-void Synthesizer::synthesizeRun(int r)
+bool Synthesizer::synthesizeRun(int r)
 {
+    const auto stopped = [this] { return in_.keepGoing && !in_.keepGoing(); };
+    if (stopped())
+        return false;
     prepareRun(in_.arrayedValues[at(r)]);
     const int firstChannel = twoD_ ? 0 : in_.detectionChannel;
     const int lastChannel = twoD_ ? engine::kRfChannelCount - 1 : in_.detectionChannel;
     for (int c = firstChannel; c <= lastChannel; ++c) {
+        if (c > firstChannel && stopped())
+            return false;
         const bool signalPresent = accumulateChannel(c, r);
         if (signalPresent && in_.noise)
             addNoise();
@@ -423,11 +430,13 @@ void Synthesizer::synthesizeRun(int r)
             throw std::logic_error("spectrum synthesis: the transform refused a checked length");
         store(c, r);
     }
+    return true;
 }
 
 // Every run in turn; the runs of a 2D synthesis side by side on the pool. A 1D run adds into the
 // last run's record in run order, and noise draws from one generator, so those stay on one thread.
-SynthesisResult synthesizeRuns(const SynthesisInput& in, LineSum method)
+// None when a Stop ended it.
+std::optional<SynthesisResult> synthesizeRuns(const SynthesisInput& in, LineSum method)
 {
     SynthesisResult result{engine::SampleRecord(in.pointCount, in.lastRun),
                            engine::SampleRecord(in.pointCount, in.lastRun)};
@@ -435,7 +444,8 @@ SynthesisResult synthesizeRuns(const SynthesisInput& in, LineSum method)
     if (!sideBySide) {
         Synthesizer synthesizer(in, method, result);
         for (int r = 0; r <= in.lastRun; ++r) {
-            synthesizer.synthesizeRun(r);
+            if (!synthesizer.synthesizeRun(r))
+                return std::nullopt;
             if (in.runDone)
                 in.runDone(r);
         }
@@ -446,14 +456,18 @@ SynthesisResult synthesizeRuns(const SynthesisInput& in, LineSum method)
     std::vector<std::optional<Synthesizer>> workers(at(pool.threads()));
     // A few runs per thread at a time, then their progress, in order, on the caller.
     const int batch = 4 * pool.threads();
+    std::atomic<bool> stopped{false};
     for (int first = 0; first <= in.lastRun; first += batch) {
         const int count = std::min(batch, in.lastRun + 1 - first);
         pool.run(count, [&](int k, int worker) {
             std::optional<Synthesizer>& synthesizer = workers[at(worker)];
             if (!synthesizer)
                 synthesizer.emplace(in, method, result);
-            synthesizer->synthesizeRun(first + k);
+            if (!stopped.load() && !synthesizer->synthesizeRun(first + k))
+                stopped.store(true);
         });
+        if (stopped.load())
+            return std::nullopt;
         if (in.runDone)
             for (int r = first; r < first + count; ++r)
                 in.runDone(r);

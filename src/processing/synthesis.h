@@ -68,6 +68,9 @@ struct SynthesisInput {
     // Called after every run with its index, in run order, where the window shows the run and
     // yields (on the calling thread; runs synthesized side by side report after their batch).
     std::function<void(int run)> runDone{};
+    // Asked before every run and between the channels of a run, from any of the threads that
+    // synthesize; false (a Stop) ends the synthesis with no records.
+    std::function<bool()> keepGoing{};
     // Threads that synthesize the runs of a 2D run without noise side by side (the records do not
     // depend on it).
     int threads = 1;
@@ -98,7 +101,8 @@ struct SynthesisResult {
 // slices, entries or runs, or a T2 (the spins' with the T2 switch on, or an arrayed one) not above 0.
 // Receiver offsets and the gradient resolve like every step reference: an offset reference of 0
 // names nothing and gives 0 Hz; a gradient with S = 0 leaves one slice at the centre of the sample.
-// The caller then rebuilds the display arrays for all runs.
+// The caller then rebuilds the display arrays for all runs. Returns nullopt as well when
+// `keepGoing` said no: a stopped synthesis leaves nothing half made.
 // The lines are summed by the fast line sum (fast_synthesis.h), with no transcendental function in
 // its per-point loops.
 std::optional<SynthesisResult> synthesizeSpectra(const SynthesisInput& input);

@@ -13,6 +13,7 @@
 #include "workbench/control_override.h"
 #include "workbench/experiment_pipeline.h"
 #include "workbench/file_commands.h"
+#include "workbench/result_tables.h"
 #include "workbench/start_up.h"
 
 #include <cmath>
@@ -21,13 +22,15 @@ namespace velmora::python {
 
 namespace {
 
-// Clears the busy flag and the progress listener however the run ends.
+// Clears the busy flag, the claim and the progress listeners however the run ends.
 class RunScope {
 public:
     RunScope(std::atomic<bool>& busy, workbench::Workbench& bench) : busy_(busy), bench_(bench) {}
     ~RunScope()
     {
         bench_.setProgressListener({});
+        bench_.setPhaseListener({});
+        bench_.runControl().release();
         busy_.store(false);
     }
     RunScope(const RunScope&) = delete;
@@ -124,6 +127,7 @@ void PythonSession::openMolecule(const std::filesystem::path& name)
     }
     const std::size_t first = messages_.entries.size();
     checkRead(workbench::openMolecule(idleBench(), name.string()).wasRead(), first, "cannot read " + name.string());
+    workbench::markDocumentSaved(bench_, workbench::FileList::Molecules, name.string());  // for the manifest
 }
 
 void PythonSession::openSequence(const std::filesystem::path& name)
@@ -139,6 +143,7 @@ void PythonSession::openSequence(const std::filesystem::path& name)
     }
     const std::size_t first = messages_.entries.size();
     checkRead(workbench::openSequence(idleBench(), name.string()).wasRead(), first, "cannot read " + name.string());
+    workbench::markDocumentSaved(bench_, workbench::FileList::Sequences, name.string());  // for the manifest
 }
 
 void PythonSession::setSpinSystem(const std::vector<std::string>& moleculeLines)
@@ -242,6 +247,7 @@ void PythonSession::setControl(const std::string& name, const std::string& text)
     }
     if (const util::Outcome applied = workbench::applyControlOverride(idleBench(), name + "=" + text); !applied)
         throw SessionError(applied.message());
+    overrides_.push_back("set " + name + "=" + text);
 }
 
 std::string PythonSession::control(const std::string& name, model::ControlId* box) const
@@ -275,6 +281,7 @@ void PythonSession::setElement(const std::string& name, double value)
             workbench::applyElementOverride(idleBench(), name + "=" + util::formatGeneral(value));
         !applied)
         throw SessionError(applied.message());
+    overrides_.push_back("set_element " + name + "=" + util::formatGeneral(value));
 }
 
 double PythonSession::element(const std::string& name) const
@@ -299,20 +306,48 @@ void PythonSession::claimRun()
 {
     if (busy_.exchange(true))
         throw SessionBusy("a run is already in progress");
+    // From here a stop() is kept for the run, whenever its thread gets to start it.
+    if (!bench_.runControl().claim()) {
+        busy_.store(false);
+        throw SessionBusy("a run is already in progress");
+    }
 }
 
-void PythonSession::runClaimed(bool twoD, const Progress& progress)
+void PythonSession::runClaimed(bool twoD, const RunChoice& choice)
 {
     const RunScope scope(busy_, bench_);
-    bench_.setProgressListener(progress);
+    bench_.setProgressListener(choice.progress);
+    bench_.setPhaseListener(choice.phases);
     const std::size_t first = messages_.entries.size();
-    const workbench::StartOutcome outcome = workbench::startExperiment(bench_, twoD);
+    workbench::OutputChoice outputs = !choice.writeFiles ? workbench::OutputChoice::nothing()
+                                                         : choice.outputs.value_or(workbench::OutputChoice{});
+    outputs.resultSet = choice.writeFiles;
+    outputs.pictures = false;  // a session draws nothing
+    outputs.jcamp = false;     // write_jcamp() writes them after the run, outside its result set
+    // Without a list the run writes the files the window writes; a list may name the tables too.
+    const workbench::ExtraResults tables = [&](workbench::StartOutcome ended,
+                                               const std::filesystem::path& staging) {
+        if (!choice.outputs || ended != workbench::StartOutcome::Completed ||
+            !bench_.records().spectraComputed)
+            return;
+        if (outputs.spectra)
+            (void)workbench::writeSpectraTable(bench_, staging / "spectra.tsv");
+        if (outputs.map && bench_.records().map)
+            (void)workbench::writeMapTable(bench_, staging / "map2d.tsv");
+    };
+#ifdef VELMORA_VERSION
+    const std::string program = std::string("velmora Python module ") + VELMORA_VERSION;
+#else
+    const std::string program = "velmora Python module";
+#endif
+    const workbench::RunRequestNote note{program, choice.call, overrides_};
+    const workbench::StartOutcome outcome = workbench::startExperiment(
+        bench_, twoD, choice.outputs ? tables : workbench::ExtraResults{}, outputs, note);
     switch (outcome) {
     case workbench::StartOutcome::Completed:
         return;
     case workbench::StartOutcome::Stopped:
-        throw RunStopped("the run was stopped after " + std::to_string(bench_.records().driver.runsDone) +
-                         " run(s)");
+        throw RunStopped("the run " + bench_.records().ended);
     case workbench::StartOutcome::Refused: {
         const std::string said = messagesSince(first);
         throw SessionError(said.empty() ? "the sequence was refused; nothing was run" : said);
@@ -321,6 +356,8 @@ void PythonSession::runClaimed(bool twoD, const Progress& progress)
         throw SessionError("the runs were done, but a processing step refused: " +
                            bench_.records().chainRefusal);
     case workbench::StartOutcome::Failed: {
+        if (!bench_.records().ended.empty())
+            throw SessionError("the run ended " + bench_.records().ended);
         const std::string said = messagesSince(first);
         throw SessionError(said.empty() ? "the run failed" : said);
     }

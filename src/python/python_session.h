@@ -11,6 +11,7 @@
 #include <atomic>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -69,12 +70,25 @@ public:
     // A run in two halves, so that the caller claims the session while it holds the interpreter's
     // lock and runs without it: claimRun() throws SessionBusy when a run is in progress;
     // runClaimed() runs Start (twoD false) or Start_2D and releases the claim however it ends.
-    // `progress` hears (runs done, runs) after every run, on the thread that runs. Throws
-    // SessionError when the sequence is refused or the run fails, RunStopped when stop() ended it.
+    // `progress` hears (runs done, runs) after every run, on the thread that runs; `phases` hears
+    // the phase ("runs", "spectra", "writing") and the fraction of the whole run, also from the
+    // threads that write. `outputs` chooses the result files (OutputChoice::nothing() with
+    // `writeFiles` false keeps the results in memory only: the result set on disk is left as it
+    // is). `call` is the Python call, for the manifest. Throws SessionError when the sequence is
+    // refused or the run fails, RunStopped when stop() ended it.
     using Progress = std::function<void(int runsDone, int runs)>;
+    struct RunChoice {
+        Progress progress;
+        workbench::Workbench::PhaseListener phases;
+        bool writeFiles = true;
+        // A list given: these outputs, spectra.tsv and map2d.tsv among them when named.
+        std::optional<workbench::OutputChoice> outputs;
+        std::string call;
+    };
     void claimRun();
-    void runClaimed(bool twoD, const Progress& progress);
-    // Ends a run in progress, from any thread; nothing when no run is in progress.
+    void runClaimed(bool twoD, const RunChoice& choice);
+    // Ends a run in progress, from any thread; nothing when no run is in progress. A stop made
+    // once run() has claimed the session is never lost, even before the run has started.
     void stop() { bench_.runControl().stop(); }
     bool running() const { return busy_.load(); }
 
@@ -90,6 +104,8 @@ private:
     void checkRead(bool read, std::size_t first, const std::string& what);
 
     util::RecordedMessages messages_;
+    // Every set() and set_element() of the session, as "name=value", for the manifest.
+    std::vector<std::string> overrides_;
     workbench::Workbench bench_;
     // Set for the whole of run(). Callers hold the interpreter's lock except inside the run, so a
     // call that finds it clear cannot overlap a run.

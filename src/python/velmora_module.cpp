@@ -157,30 +157,60 @@ py::array_t<double> arrayedValues(const PythonSession& session)
     return ownedArray(std::move(values), {count});
 }
 
-void run(PythonSession& session, bool twoD, const py::object& progress)
+// write_files: True (the run's files, as the window writes them), False (results in memory only)
+// or a list of outputs ("spectra", "map", "operators", "records").
+PythonSession::RunChoice runChoice(bool twoD, const py::object& writeFiles)
 {
+    PythonSession::RunChoice choice;
+    std::string written = "True";
+    if (py::isinstance<py::bool_>(writeFiles)) {
+        choice.writeFiles = writeFiles.cast<bool>();
+        written = choice.writeFiles ? "True" : "False";
+    } else {
+        std::string list;
+        for (const py::handle item : writeFiles)
+            list += (list.empty() ? "" : ",") + py::str(item).cast<std::string>();
+        std::string wrong;
+        const std::optional<workbench::OutputChoice> chosen = workbench::parseOutputChoice(list, wrong);
+        if (!chosen)
+            throw SessionError("write_files: " + wrong);
+        choice.outputs = *chosen;
+        written = "[" + list + "]";
+    }
+    choice.call =
+        std::string("Workbench.run(two_d=") + (twoD ? "True" : "False") + ", write_files=" + written + ")";
+    return choice;
+}
+
+void run(PythonSession& session, bool twoD, const py::object& progress, const py::object& writeFiles,
+         const py::object& onProgress)
+{
+    PythonSession::RunChoice choice = runChoice(twoD, writeFiles);
     session.claimRun();
     std::exception_ptr callbackError;
-    PythonSession::Progress listener;
-    if (!progress.is_none()) {
-        listener = [&](int runsDone, int runs) {
-            const py::gil_scoped_acquire gil;
-            if (callbackError)
-                return;
-            try {
-                progress(runsDone, runs);
-            } catch (...) {
-                // The callback's own exception ends the run and reaches the caller.
-                callbackError = std::current_exception();
-                session.stop();
-            }
+    // A callback's own exception ends the run and reaches the caller.
+    const auto call = [&](const auto& callback) {
+        const py::gil_scoped_acquire gil;
+        if (callbackError)
+            return;
+        try {
+            callback();
+        } catch (...) {
+            callbackError = std::current_exception();
+            session.stop();
+        }
+    };
+    if (!progress.is_none())
+        choice.progress = [&](int runsDone, int runs) { call([&] { progress(runsDone, runs); }); };
+    if (!onProgress.is_none())
+        choice.phases = [&](std::string_view phase, double fraction) {
+            call([&] { onProgress(std::string(phase), fraction); });
         };
-    }
     std::exception_ptr runError;
     {
         const py::gil_scoped_release released;
         try {
-            session.runClaimed(twoD, listener);
+            session.runClaimed(twoD, choice);
         } catch (...) {
             runError = std::current_exception();
         }
@@ -236,11 +266,20 @@ PYBIND11_MODULE(_velmora, m)
                                "The working directory, ending in the path separator.")
         .def("element", &PythonSession::element, py::arg("name"), "The value of an element of the sequence.")
         .def("run", &vp::run, py::arg("two_d") = false, py::arg("progress") = py::none(),
+             py::arg("write_files") = true, py::arg("on_progress") = py::none(),
              "Runs Start (two_d False) or Start_2D. The interpreter's lock is released while it runs, "
              "so another thread may call stop(). progress(runs_done, runs) is called after every run; "
-             "an exception it raises ends the run and is raised here. Raises RunStopped when stopped, "
-             "VelmoraError with the program's message when the sequence is refused or the run fails.")
-        .def("stop", &PythonSession::stop, "Ends a run in progress (from any thread), as Stop does.")
+             "on_progress(phase, fraction) as the whole run goes on (phase 'runs', 'spectra' or "
+             "'writing'; the fraction never falls and is 1.0 only once the run has completed). An "
+             "exception either raises ends the run and is raised here. write_files True writes the "
+             "run's files as the window does, False keeps the results in memory only (the result set "
+             "on disk stays as it was; rem.mol and rem.psq are saved), a list such as ['spectra', "
+             "'operators'] writes only those (spectra, map, operators, records). Raises RunStopped "
+             "when stopped, VelmoraError with the program's message when the sequence is refused or "
+             "the run fails ('the run ended failed: <file>: <reason>' when a file could not be written).")
+        .def("stop", &PythonSession::stop,
+             "Ends a run in progress (from any thread), as Stop does; a stop made once run() has begun "
+             "is never lost.")
         .def_property_readonly("running", &PythonSession::running, "True while a run is in progress.")
         .def(
             "autophase",
@@ -267,7 +306,8 @@ PYBIND11_MODULE(_velmora, m)
         .def("operators", &vp::operators,
              "The operator table of the last run as in prodop.dat: a dict of arrays (one value per run, "
              "coefficient / 1000) keyed by operator name.")
-        .def("arrayed_values", &vp::arrayedValues, "The arrayed parameter's value of every run of the last run.")
+        .def("arrayed_values", &vp::arrayedValues,
+             "The arrayed parameter's value of every run of the last run.")
         .def("write_jcamp", &vp::writeJcamp, py::arg("directory") = py::none(),
              "Writes the last run's spectra and FIDs, or its 2D map, as JCAMP-DX files into directory "
              "(the working directory by default) and returns their names.")

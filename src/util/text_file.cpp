@@ -64,13 +64,60 @@ std::FILE* createTemporaryBeside(const fs::path& target, fs::path& temporary)
     return nullptr;
 }
 
+std::atomic<WriteWatch*> installedWatch{nullptr};
+// Files left before the one that fails; 0 when no failure is asked for.
+std::atomic<int> writesBeforeFailure{0};
+
+constexpr const char* kStoppedReason = "the run was stopped";
+
+// Pieces the watch abandoned so far: a file whose write saw this count grow was stopped, not
+// refused by the disk (pieces of one file may be written from the threads of a pool).
+std::atomic<unsigned> abandonedPieces{0};
+
+// The errno of the last piece that could not be written.
+std::atomic<int> failedWriteError{0};
+
 bool writeAll(std::FILE* file, std::string_view bytes)
 {
-    return bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    if (WriteWatch* watch = installedWatch.load(); watch != nullptr && !watch->keepWriting(bytes.size())) {
+        abandonedPieces.fetch_add(1);
+        return false;
+    }
+    if (bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size())
+        return true;
+    // Pieces may be written on a pool's thread, whose errno the caller does not see.
+    failedWriteError.store(errno);
+    return false;
 }
+
+// Tells the watch how a file ended and passes the outcome on.
+Outcome reported(const fs::path& path, Outcome outcome)
+{
+    if (WriteWatch* watch = installedWatch.load())
+        watch->fileEnded(path, outcome);
+    return outcome;
+}
+
+// True when this file is the one a test asked to fail.
+bool failureAskedFor()
+{
+    int left = writesBeforeFailure.load();
+    while (left > 0 && !writesBeforeFailure.compare_exchange_weak(left, left - 1)) {
+    }
+    return left == 1;
+}
+
+template <typename Body> Outcome writeUnreported(const fs::path& path, const Body& body);
 
 // Writes through a temporary file beside `path` that replaces it only when `body` wrote it whole.
 template <typename Body> Outcome writeThroughTemporary(const fs::path& path, const Body& body)
+{
+    if (failureAskedFor())
+        return reported(path, writeFailure(path, std::generic_category().message(ENOSPC)));
+    return reported(path, writeUnreported(path, body));
+}
+
+template <typename Body> Outcome writeUnreported(const fs::path& path, const Body& body)
 {
     if (path.filename().empty())
         return writeFailure(path, "no file name");
@@ -84,6 +131,8 @@ template <typename Body> Outcome writeThroughTemporary(const fs::path& path, con
         return writeFailure(path, errnoReason(errno));
 
     errno = 0;
+    failedWriteError.store(0);
+    const unsigned abandonedBefore = abandonedPieces.load();
     bool written = false;
     try {
         written = body(file);
@@ -95,13 +144,16 @@ template <typename Body> Outcome writeThroughTemporary(const fs::path& path, con
     }
     written = written && std::fflush(file) == 0 && std::ferror(file) == 0;
     int error = errno;
+    if (const int pieceError = failedWriteError.exchange(0); error == 0)
+        error = pieceError;
     if (std::fclose(file) != 0 && written) {
         written = false;
         error = errno;
     }
     if (!written) {
         fs::remove(temporary, ec);
-        return writeFailure(path, errnoReason(error));
+        return writeFailure(path, abandonedPieces.load() != abandonedBefore ? std::string(kStoppedReason)
+                                                                            : errnoReason(error));
     }
 
     fs::rename(temporary, path, ec);
@@ -229,6 +281,20 @@ TextFileContent readTextLines(const fs::path& path, std::uintmax_t maxBytes, std
     }
     content.ok = true;
     return content;
+}
+
+WriteWatchScope::WriteWatchScope(WriteWatch& watch) : previous_(installedWatch.exchange(&watch))
+{
+}
+
+WriteWatchScope::~WriteWatchScope()
+{
+    installedWatch.store(previous_);
+}
+
+void failNthWriteForTesting(int n)
+{
+    writesBeforeFailure.store(n > 0 ? n : 0);
 }
 
 std::optional<long> temporaryFileOwner(std::string_view name)

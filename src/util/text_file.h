@@ -57,6 +57,34 @@ TextFileContent readTextLines(const std::filesystem::path& path, std::uintmax_t 
 Outcome visitTextLines(const std::filesystem::path& path, std::uintmax_t maxBytes,
                        const std::function<bool(std::string_view line)>& visit);
 
+// Watches the files written while it is installed, from whichever thread writes: it may end a
+// long file between two of its pieces (a Stop) and hears how every file ended. A run installs one
+// so that a file it could not write fails the run, wherever in the run the file was written.
+class WriteWatch {
+public:
+    virtual ~WriteWatch() = default;
+    // Before each piece of a file (`bytes` long) is written; false abandons the file, which then
+    // fails with the reason "the run was stopped".
+    virtual bool keepWriting(std::size_t bytes) = 0;
+    // After each file: written whole, or not written (the target left as it was).
+    virtual void fileEnded(const std::filesystem::path& path, const Outcome& outcome) = 0;
+};
+
+// Installs a watch for the whole process while it lives; the one before comes back after.
+class WriteWatchScope {
+public:
+    explicit WriteWatchScope(WriteWatch& watch);
+    ~WriteWatchScope();
+    WriteWatchScope(const WriteWatchScope&) = delete;
+    WriteWatchScope& operator=(const WriteWatchScope&) = delete;
+
+private:
+    WriteWatch* previous_;
+};
+
+// Tests: the n-th file written from now on (1: the next one) fails as on a full disk; 0 clears it.
+void failNthWriteForTesting(int n);
+
 // The process id a temporary file name of writeTextFile carries; none for any other name.
 std::optional<long> temporaryFileOwner(std::string_view fileName);
 

@@ -4,6 +4,7 @@
 #include "util/work_pool.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <vector>
@@ -27,19 +28,20 @@ public:
     {
         std::unique_lock lock(mutex_);
         turn_.wait(lock, [&] { return next_ == piece; });
-        written_ = written_ && text != nullptr && sink_(text->view());
+        written_.store(written_.load() && text != nullptr && sink_(text->view()));
         ++next_;
         lock.unlock();
         turn_.notify_all();
     }
-    bool written() const { return written_; }
+    bool written() const { return written_.load(); }
 
 private:
     const TextSink& sink_;
     std::mutex mutex_;
     std::condition_variable turn_;
     int next_ = 0;
-    bool written_ = true;
+    // Read without the lock by threads that would format a piece no longer wanted.
+    std::atomic<bool> written_{true};
 };
 
 }  // namespace
@@ -63,6 +65,11 @@ Outcome writeLines(WorkPool& pool, const std::filesystem::path& path, std::strin
         std::vector<TextBuffer> buffers(static_cast<std::size_t>(pool.threads()));
         PieceTurns turns(sink);
         pool.run(pieceCount, [&](int piece, int worker) {
+            // Once a piece was refused (a full disk, a Stop) the file is lost: format nothing more.
+            if (!turns.written()) {
+                turns.write(piece, nullptr);
+                return;
+            }
             TextBuffer& text = buffers[static_cast<std::size_t>(worker)];
             text.clear();
             try {

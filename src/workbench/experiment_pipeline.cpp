@@ -1,6 +1,7 @@
 #include "workbench/experiment_pipeline.h"
 
 #include "engine/magnetisation_output.h"
+#include "engine/run_size.h"
 #include "engine/step_routine.h"
 #include "engine/strong_acquisition.h"
 #include "processing/post_processing_chain.h"
@@ -9,6 +10,7 @@
 #include "util/directory_lock.h"
 #include "util/numeric_text.h"
 #include "util/rounding.h"
+#include "util/text_file.h"
 #include "workbench/control_handlers.h"
 #include "workbench/file_commands.h"
 #include "workbench/result_set.h"
@@ -16,7 +18,9 @@
 #include "workbench/workbench.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <mutex>
 #include <new>
 #include <stdexcept>
 #include <string_view>
@@ -28,10 +32,20 @@ namespace velmora::workbench {
 
 namespace {
 
-engine::PreparationModel preparationModel(Workbench& bench, const std::filesystem::path& outputDirectory)
+engine::PreparationModel preparationModel(Workbench& bench, const std::filesystem::path& outputDirectory,
+                                          const OutputChoice& outputs)
 {
-    return {bench.sequence(),     bench.controls(), bench.spinSystem(), bench.workingDirectory(),
-            bench.runsPerValue(), bench.messages(), std::nullopt,       outputDirectory};
+    const bool set = outputs.resultSet;
+    return {bench.sequence(),
+            bench.controls(),
+            bench.spinSystem(),
+            bench.workingDirectory(),
+            bench.runsPerValue(),
+            bench.messages(),
+            std::nullopt,
+            outputDirectory,
+            {set && outputs.operators, set && outputs.records, set && outputs.spectra, set && outputs.map,
+             set && outputs.pictures}};
 }
 
 // The automatic copies "rem.mol" and "rem.psq" of the model as it stands before the preparation,
@@ -87,28 +101,32 @@ private:
 // empty), and saves the automatic copies of the model when the run is accepted; none when the
 // sequence was refused (the copies stay as they were).
 std::optional<engine::Preparation> saveAndPrepare(Workbench& bench,
-                                                  const std::filesystem::path& outputDirectory)
+                                                  const std::filesystem::path& outputDirectory,
+                                                  const OutputChoice& outputs = {})
 {
     bench.spinSystem().rebuild();
     bench.sequence().enforceAcquisitionRule();
     PendingCopies copies(bench);
     std::optional<engine::Preparation> prepared =
-        engine::prepareSequence(preparationModel(bench, outputDirectory));
+        engine::prepareSequence(preparationModel(bench, outputDirectory, outputs));
     if (prepared)
         copies.putInPlace();
     return prepared;
 }
 
 // The operator table, the operator list of the window and the header line in the results list.
-void writeOperatorOutputs(Workbench& bench, RunRecords& records, const std::filesystem::path& directory)
+void writeOperatorOutputs(Workbench& bench, RunRecords& records, const std::filesystem::path& directory,
+                          bool writeTable)
 {
     std::vector<std::string> labels;
     for (int k = 0; k < bench.spinSystem().spinCount(); ++k)
         labels.push_back(bench.spinSystem().label(k));
     records.operators = engine::significantOperators(records.driver.operators, labels);
     std::string header;
+    // Without the table the header line is made alone, into a file that is not kept.
+    const std::filesystem::path table = directory / (writeTable ? "prodop.dat" : ".prodop.unwanted");
     const util::Outcome written = engine::writeOperatorTable(
-        directory / "prodop.dat", records.operators, records.driver.operators, bench.sequence().arrayedName(),
+        table, records.operators, records.driver.operators, bench.sequence().arrayedName(),
         records.preparation->run.arrayedValues, header);
     if (!written)
         bench.messages().show(written.message(), "Error!");
@@ -257,17 +275,14 @@ void processSampledRecord(Workbench& bench, RunRecords& records, const std::file
     // The vector-evolution map takes the map's place, except in a 2D run, which keeps its own map.
     if (processed.vectorMap && !records.map)
         records.map = std::move(processed.vectorMap);
-    const util::Outcome written = engine::writeMagnetisationFiles(
-        directory, {prepared.timeDomain, prepared.signal, run.pointCount, sw, run.arrayedValues, true,
-                    bench.threads()});
-    if (!written)
-        bench.messages().show(written.message(), "Error!");
 }
 
 // The later stages of a run: spectra synthesized from the detection record (or, for an acquisition
-// inside the sequence, the sampled record decimated for its processing), the display arrays, the
-// 2D map of a Start_2D, and the magnetisation tables (written into `directory`).
-void processRecords(Workbench& bench, RunRecords& records, const std::filesystem::path& directory)
+// inside the sequence, the sampled record decimated for its processing), the display arrays and
+// the 2D map of a Start_2D. The tables a step of the processing writes go into `directory`.
+// `runDone` hears every run synthesized.
+void processRecords(Workbench& bench, RunRecords& records, const std::filesystem::path& directory,
+                    const std::function<void(int run)>& runDone = {})
 {
     engine::Preparation& prepared = *records.preparation;
     const engine::PreparedRun& run = prepared.run;
@@ -314,8 +329,11 @@ void processRecords(Workbench& bench, RunRecords& records, const std::filesystem
         .runDone =
             [&](int r) {
                 bench.controls().setCaption(model::ctl::CurrentRun, std::to_string(r));
+                if (runDone)
+                    runDone(r);
                 bench.runControl().yield();
             },
+        .keepGoing = [&control = bench.runControl()] { return control.running(); },
         .threads = bench.threads(),
         .transitions = run.settings.strongCoupling ? &transitions : nullptr,
     };
@@ -329,11 +347,22 @@ void processRecords(Workbench& bench, RunRecords& records, const std::filesystem
     records.map.reset();
     if (rebuildDisplay(bench))
         buildMap(bench);
-    const util::Outcome written = engine::writeMagnetisationFiles(
-        directory, {prepared.timeDomain, prepared.signal, run.pointCount, sw, run.arrayedValues,
-                    run.runsPerValue == 1, bench.threads()});
-    if (!written)
-        bench.messages().show(written.message(), "Error!");
+}
+
+// The magnetisation tables of the spectra made ("a_X.dat", "aFT_sum.dat", ...), into `directory`.
+util::Outcome writeRecordTables(const Workbench& bench, const RunRecords& records,
+                                const std::filesystem::path& directory)
+{
+    if (!records.spectraComputed || !records.preparation)
+        return util::Outcome::success();
+    const engine::Preparation& prepared = *records.preparation;
+    const engine::PreparedRun& run = prepared.run;
+    // A signal sampled during a pulse is its own record of every run; a synthesized one keeps the
+    // sum of the runs in the last run's place only in 1D.
+    const bool sumInLastRun = records.sampled.has_value() || run.runsPerValue == 1;
+    return engine::writeMagnetisationFiles(directory, {prepared.timeDomain, prepared.signal, run.pointCount,
+                                                       records.spectraWidthHz, run.arrayedValues,
+                                                       sumInLastRun, bench.threads()});
 }
 
 }  // namespace
@@ -390,6 +419,8 @@ bool refreshSpectra(Workbench& bench)
     if (!records.preparation || bench.runControl().running())
         return false;
     processRecords(bench, records, bench.workingDirectory());
+    if (const util::Outcome written = writeRecordTables(bench, records, bench.workingDirectory()); !written)
+        bench.messages().show(written.message(), "Error!");
     return records.spectraComputed;
 }
 
@@ -436,43 +467,197 @@ engine::StepObserver* vectorObserver(Workbench& bench, const engine::Preparation
     return view;
 }
 
-std::string howItEnded(const RunRecords& records, StartOutcome outcome)
+// The phases of a run as one fraction: the runs take the first 60 %, the spectra the next 20 %,
+// the writing of the files the rest; 1 only once the run has ended complete. Told from the
+// writing threads too, so every call takes the lock; the writing tells only every 0.2 %.
+class PhaseProgress {
+public:
+    explicit PhaseProgress(const Workbench::PhaseListener& listener) : listener_(listener) {}
+
+    void runs(int done, int total) { tell("runs", kRunsShare * share(done, total)); }
+    void spectra(int done, int total) { tell("spectra", kRunsShare + kSpectraShare * share(done, total)); }
+    // The bytes the writing is expected to take, from the size check's sizes.
+    void expectWriting(double bytes) { expectedBytes_ = std::max(bytes, 1.0); }
+    void wrote(std::size_t bytes)
+    {
+        // The automatic copies and the tables of the runs are written before the writing phase.
+        if (!listener_ || !writing_.load())
+            return;
+        const double done = static_cast<double>(writtenBytes_.fetch_add(bytes) + bytes);
+        const double fraction = kWritingStart + (1.0 - kWritingStart) * std::min(done / expectedBytes_, 0.99);
+        if (fraction >= toldWriting_.load() + 0.002) {
+            toldWriting_.store(fraction);
+            tell("writing", fraction);
+        }
+    }
+    void writing()
+    {
+        writing_.store(true);
+        tell("writing", kWritingStart);
+    }
+    void completed() { tell("writing", 1.0, true); }
+
+private:
+    static constexpr double kRunsShare = 0.6;
+    static constexpr double kSpectraShare = 0.2;
+    static constexpr double kWritingStart = kRunsShare + kSpectraShare;
+    static double share(int done, int total)
+    {
+        return total > 0 ? std::clamp(double(done) / total, 0.0, 1.0) : 1.0;
+    }
+
+    void tell(const char* phase, double fraction, bool end = false)
+    {
+        if (!listener_)
+            return;
+        const std::lock_guard lock(mutex_);
+        // Never back, and 1 only at the end.
+        fraction = std::max(fraction, last_);
+        if (!end)
+            fraction = std::min(fraction, 0.999);
+        last_ = fraction;
+        listener_(phase, fraction);
+    }
+
+    const Workbench::PhaseListener& listener_;
+    std::mutex mutex_;
+    double last_ = 0.0;
+    double expectedBytes_ = 1.0;
+    std::atomic<std::size_t> writtenBytes_{0};
+    std::atomic<double> toldWriting_{0.0};
+    std::atomic<bool> writing_{false};
+};
+
+// Watches the files of a run: the first one that could not be written, the progress of the
+// writing, and, once the final files are being written, a Stop between their pieces.
+class RunWatch final : public util::WriteWatch {
+public:
+    RunWatch(const util::RunControl& control, PhaseProgress& progress)
+        : control_(control), progress_(progress)
+    {
+    }
+
+    // From here on a Stop abandons the file being written (false: no longer, for the manifest).
+    void stopBetweenPieces(bool stop) { stopBetweenPieces_.store(stop); }
+    bool abandonedAFile() const { return abandoned_.load(); }
+    std::optional<std::string> failure() const
+    {
+        const std::lock_guard lock(mutex_);
+        return failure_;
+    }
+
+    bool keepWriting(std::size_t bytes) override
+    {
+        if (stopBetweenPieces_.load() && !control_.running()) {
+            abandoned_.store(true);
+            return false;
+        }
+        progress_.wrote(bytes);
+        return true;
+    }
+    void fileEnded(const std::filesystem::path& path, const util::Outcome& outcome) override
+    {
+        if (outcome || (stopBetweenPieces_.load() && !control_.running()))
+            return;
+        const std::lock_guard lock(mutex_);
+        if (failure_)
+            return;
+        // "cannot write <path>: <reason>" becomes "<file>: <reason>".
+        const std::string prefix = "cannot write " + path.string() + ": ";
+        const std::string& message = outcome.message();
+        const std::string reason = message.rfind(prefix, 0) == 0 ? message.substr(prefix.size()) : message;
+        failure_ = shownName(path.filename().string()) + ": " + reason;
+    }
+
+private:
+    // The automatic copies are written under temporary names first (".rem.mol.<pid>.tmp0").
+    static std::string shownName(const std::string& name)
+    {
+        if (!util::temporaryFileOwner(name))
+            return name;
+        const std::string inner = name.substr(1, name.rfind(".tmp") - 1);
+        return inner.substr(0, inner.rfind('.'));
+    }
+
+    const util::RunControl& control_;
+    PhaseProgress& progress_;
+    std::atomic<bool> stopBetweenPieces_{false};
+    std::atomic<bool> abandoned_{false};
+    mutable std::mutex mutex_;
+    std::optional<std::string> failure_;
+};
+
+// Where a Stop ended a run that started.
+enum class StoppedIn { Nothing, Runs, Spectra, Writing };
+
+std::string howItEnded(const RunRecords& records, StartOutcome outcome, StoppedIn stopped)
 {
-    if (outcome == StartOutcome::Failed)
-        return "failed (see the message shown)";
     if (outcome == StartOutcome::StepRefused)
         return "refused: " + records.chainRefusal;
-    if (records.driver.stopped)
-        return "stopped after " + std::to_string(records.driver.runsDone) + " of " +
-               std::to_string(records.preparation->run.lastRun + 1) + " runs";
+    const int runs = records.preparation->run.lastRun + 1;
+    if (stopped == StoppedIn::Runs)
+        return "stopped after " + std::to_string(records.driver.runsDone) + " of " + std::to_string(runs) +
+               " runs";
+    if (stopped == StoppedIn::Spectra)
+        return "stopped during the spectra, after all " + std::to_string(runs) + " runs";
     return "completed";
 }
 
 // Why a run that started has no spectra; empty when it has them.
 std::string whyWithoutSpectra(const Workbench& bench, const RunRecords& records, StartOutcome outcome)
 {
+    if (outcome == StartOutcome::Stopped)
+        return records.ended;
     if (records.spectraComputed)
         return {};
     if (outcome == StartOutcome::StepRefused)
         return "a step of the processing refused (see the ended line)";
     if (outcome != StartOutcome::Completed)
-        return howItEnded(records, outcome);
+        return records.ended;
     if (bench.sequence().acquisitionStep() < bench.sequence().stepCount() + 1)
         return "the processing of the signal sampled during a pulse refused a step (see the message shown)";
     return "the spectrum synthesis refused the records (see the message shown)";
 }
 
-RunManifest manifestOf(const Workbench& bench, const RunRecords& records, StartOutcome outcome)
+RunManifest manifestOf(const Workbench& bench, const RunRecords& records, StartOutcome outcome,
+                       const RunRequestNote& note, std::string started)
 {
     RunManifest manifest;
+    manifest.program = note.program;
+    manifest.call = note.call;
     manifest.mode = records.twoD ? "Start_2D" : "Start";
     manifest.inputs = {std::string(kAutomaticMolecule), std::string(kAutomaticSequence)};
     const std::string& arrayMethod = bench.controls().caption(model::ctl::ArrayMethod);
     if (arrayMethod != "Add" && arrayMethod != "Mult")
         manifest.inputs.push_back(arrayMethod);
-    manifest.ended = howItEnded(records, outcome);
+    for (const FileList document : {FileList::Molecules, FileList::Sequences}) {
+        const std::string& name = bench.documents().name(document);
+        if (!name.empty())
+            manifest.opened.push_back(name + "\t" + fileHash(bench.pathOf(name)));
+    }
+    manifest.overrides = note.overrides;
+    manifest.threads = bench.threads();
+    manifest.started = std::move(started);
+    manifest.ended = records.ended;
     manifest.withoutSpectra = whyWithoutSpectra(bench, records, outcome);
     return manifest;
+}
+
+// The bytes the chosen result files of the prepared run take, as the size check sizes them.
+double expectedFileBytes(const Workbench& bench, const engine::PreparedRun& run, const OutputChoice& outputs,
+                         bool spectraTables)
+{
+    engine::RunShape shape;
+    shape.spinCount = bench.spinSystem().spinCount();
+    shape.runs = run.lastRun + 1;
+    shape.pointCount = std::max(run.pointCount, 1);
+    shape.twoD = run.runsPerValue == 2;
+    shape.operatorTable = false;  // written before the writing phase
+    shape.magnetisationFiles = outputs.records;
+    shape.spectraTable = spectraTables && outputs.spectra;
+    shape.mapTable = spectraTables && outputs.map;
+    shape.pictures = false;
+    return engine::estimateRunSize(shape).diskBytes;
 }
 
 }  // namespace
@@ -511,11 +696,60 @@ std::string missingSpectraReason(const RunRecords& records)
     return "their computation was refused (see the message)";
 }
 
-StartOutcome startExperiment(Workbench& bench, bool twoD, const ExtraResults& alsoWrite)
+bool OutputChoice::keeps(std::string_view fileName) const
+{
+    if (fileName.starts_with('.'))
+        return false;
+    if (fileName == "prodop.dat")
+        return operators;
+    if (fileName == "spectra.tsv")
+        return spectra;
+    if (fileName == "map2d.tsv")
+        return map;
+    if (fileName.ends_with(".png"))
+        return pictures;
+    if (fileName.ends_with(".jdx"))
+        return jcamp;
+    return records;
+}
+
+std::optional<OutputChoice> parseOutputChoice(std::string_view list, std::string& error)
+{
+    OutputChoice choice = OutputChoice::nothing();
+    bool any = false;
+    while (!list.empty()) {
+        const std::size_t comma = list.find(',');
+        const std::string_view word = list.substr(0, comma);
+        list = comma == std::string_view::npos ? std::string_view{} : list.substr(comma + 1);
+        bool* wanted = word == "spectra"     ? &choice.spectra
+                       : word == "map"       ? &choice.map
+                       : word == "operators" ? &choice.operators
+                       : word == "records"   ? &choice.records
+                                             : nullptr;
+        if (wanted == nullptr) {
+            error = "\"" + std::string(word) + "\" is not an output (spectra, map, operators, records)";
+            return std::nullopt;
+        }
+        *wanted = true;
+        any = true;
+    }
+    if (!any) {
+        error = "name at least one output (spectra, map, operators, records)";
+        return std::nullopt;
+    }
+    return choice;
+}
+
+StartOutcome startExperiment(Workbench& bench, bool twoD, const ExtraResults& alsoWrite,
+                             const OutputChoice& outputs, const RunRequestNote& note)
 {
     util::RunControl& control = bench.runControl();
     if (!control.tryStart())
         return StartOutcome::Busy;
+    PhaseProgress progress(bench.phaseListener());
+    RunWatch watch(control, progress);
+    const util::WriteWatchScope watching(watch);
+    const std::string startedUtc = utcNow();
     std::string lockError;
     const std::optional<util::DirectoryLock> held =
         util::DirectoryLock::acquire(bench.workingDirectory(), lockError);
@@ -537,8 +771,16 @@ StartOutcome startExperiment(Workbench& bench, bool twoD, const ExtraResults& al
     const auto started = std::chrono::steady_clock::now();
     RunRecords& records = bench.records();
     StartOutcome outcome = StartOutcome::Completed;
+    StoppedIn stoppedIn = StoppedIn::Nothing;
+    std::string failure;
     try {
-        std::optional<engine::Preparation> prepared = saveAndPrepare(bench, staging);
+        std::optional<engine::Preparation> prepared = saveAndPrepare(bench, staging, outputs);
+        if (const std::optional<std::string> failed = watch.failure()) {
+            // The automatic copies could not be saved: nothing runs, the copies stay as they were.
+            records.ended = "failed: " + *failed;
+            control.stop();
+            return StartOutcome::Failed;
+        }
         if (!prepared) {
             control.stop();
             return StartOutcome::Refused;  // the staging folder goes with `results`
@@ -555,6 +797,8 @@ StartOutcome startExperiment(Workbench& bench, bool twoD, const ExtraResults& al
         records.preparation = std::move(prepared);
         records.indirectWidthHz = indirectWidthHz;
         records.incrementMs = incrementMs;
+        // The front end writes spectra.tsv and map2d.tsv when it adds files of its own.
+        progress.expectWriting(expectedFileBytes(bench, records.preparation->run, outputs, bool(alsoWrite)));
         const engine::DriverInput input{bench.sequence(),
                                         bench.spinSystem(),
                                         records.preparation->run,
@@ -563,14 +807,37 @@ StartOutcome startExperiment(Workbench& bench, bool twoD, const ExtraResults& al
                                         control,
                                         bench.threads(),
                                         vectorObserver(bench, *records.preparation),
-                                        bench.progressListener()};
+                                        [&bench, &progress](int runsDone, int runs) {
+                                            if (bench.progressListener())
+                                                bench.progressListener()(runsDone, runs);
+                                            progress.runs(runsDone, runs);
+                                        }};
         records.driver = engine::runExperiment(input);
-        writeOperatorOutputs(bench, records, staging);
-        processRecords(bench, records, staging);
-        if (records.driver.stopped)
+        writeOperatorOutputs(bench, records, staging, outputs.operators);
+        if (records.driver.stopped) {
+            stoppedIn = StoppedIn::Runs;
+        } else {
+            const int runs = records.preparation->run.lastRun + 1;
+            processRecords(bench, records, staging,
+                           [&progress, runs](int r) { progress.spectra(r + 1, runs); });
+            // A Stop during the display arrays or the map is seen here, before any table is made.
+            if (records.chainRefusal.empty() && !control.running())
+                stoppedIn = StoppedIn::Spectra;
+        }
+        if (stoppedIn != StoppedIn::Nothing)
             outcome = StartOutcome::Stopped;
         else if (!records.chainRefusal.empty())
             outcome = StartOutcome::StepRefused;
+        // The final files: from here a Stop abandons the file being written and keeps the
+        // previous result set.
+        if (outcome == StartOutcome::Completed)
+            watch.stopBetweenPieces(true);
+        progress.writing();
+        if (outcome == StartOutcome::Completed && outputs.records && !watch.failure()) {
+            if (const util::Outcome written = writeRecordTables(bench, records, staging);
+                !written && !watch.abandonedAFile())
+                bench.messages().show(written.message(), "Error!");
+        }
     } catch (const std::bad_alloc&) {
         // The size check lets through what should fit; memory taken by others since is refused here.
         records = RunRecords{};
@@ -579,20 +846,55 @@ StartOutcome startExperiment(Workbench& bench, bool twoD, const ExtraResults& al
                               "number of spins, or free memory, and start again.",
                               "Error!");
         outcome = StartOutcome::Failed;
-    } catch (const std::exception& failure) {
-        bench.messages().show("? error " + std::to_string(errorNumber(failure)) + "\r\n" + failure.what());
+        failure = "out of memory";
+    } catch (const std::exception& failed) {
+        bench.messages().show("? error " + std::to_string(errorNumber(failed)) + "\r\n" + failed.what());
         outcome = StartOutcome::Failed;
+        failure = "? error " + std::to_string(errorNumber(failed)) + ": " + oneLine(failed.what());
     }
     records.elapsedSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    if (alsoWrite && outcome != StartOutcome::Failed)
+    if (alsoWrite && outcome != StartOutcome::Failed && !watch.abandonedAFile() && !watch.failure())
         alsoWrite(outcome, staging);
-    if (outcome == StartOutcome::Failed && !records.preparation) {
-        results->discard();  // nothing of a run that ran out of memory is kept
-    } else if (const util::Outcome committed = results->commit(manifestOf(bench, records, outcome));
-               !committed) {
-        bench.messages().show(committed.message(), "Error!");
+    if (const std::optional<std::string> failed = watch.failure();
+        failed && outcome != StartOutcome::Failed) {
+        outcome = StartOutcome::Failed;
+        failure = *failed;
     }
+    if (outcome == StartOutcome::Failed) {
+        // Nothing of a failed run is kept: the previous result set stays whole.
+        results->discard();
+        records.ended = "failed: " + failure;
+        control.stop();
+        return outcome;
+    }
+    // The manifest and the moves that follow are not stopped: they make the set whole.
+    watch.stopBetweenPieces(false);
+    if (watch.abandonedAFile()) {
+        results->discard();
+        records.ended = "stopped while its files were written; the previous result set is kept";
+        control.stop();
+        return StartOutcome::Stopped;
+    }
+    records.ended = howItEnded(records, outcome, stoppedIn);
+    if (!outputs.resultSet) {
+        results->discard();
+        if (outcome == StartOutcome::Completed)
+            progress.completed();
+        control.stop();
+        return outcome;
+    }
+    results->removeStaged([&outputs](std::string_view name) { return outputs.keeps(name); });
+    if (const util::Outcome committed =
+            results->commit(manifestOf(bench, records, outcome, note, startedUtc));
+        !committed) {
+        bench.messages().show(committed.message(), "Error!");
+        records.ended = "failed: " + watch.failure().value_or(committed.message());
+        control.stop();
+        return StartOutcome::Failed;
+    }
+    if (outcome == StartOutcome::Completed)
+        progress.completed();
     control.stop();
     return outcome;
 }

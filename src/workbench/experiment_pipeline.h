@@ -14,6 +14,8 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace velmora::workbench {
 
@@ -44,6 +46,39 @@ struct RunRecords {
     double incrementMs = 0.0;
     double elapsedSeconds = 0.0;
     bool twoD = false;
+    // How the run ended, in the manifest's words: "completed", "stopped after 3 of 10 runs",
+    // "refused: <reason>", "failed: <file>: <reason>"; also when no manifest was written.
+    std::string ended;
+};
+
+// The result files a run writes. The automatic copies "rem.mol" and "rem.psq" are the remembered
+// model, not outputs: every accepted run saves them. The manifest is always written.
+struct OutputChoice {
+    bool operators = true;  // "prodop.dat", the operator table
+    // Every other table of the run: the magnetisation tables ("a_X.dat", "aFT_sum.dat", ...) and
+    // those the steps of a run write ("apulseTime.dat", "modDens.dat", ...).
+    bool records = true;
+    bool spectra = true;   // "spectra.tsv", written by the front end (see result_tables.h)
+    bool map = true;       // "map2d.tsv", likewise
+    bool pictures = true;  // "*.png", when the front end draws them
+    bool jcamp = true;     // "*.jdx", when the front end exports them
+    // False: the run keeps its results in memory only; the result set on disk stays as it was.
+    bool resultSet = true;
+
+    static OutputChoice nothing() { return {false, false, false, false, false, false}; }
+    // The choice a file of the run belongs to.
+    bool keeps(std::string_view fileName) const;
+};
+
+// Parses "spectra,map,operators,records" (any order, at least one name) into a choice without
+// pictures or JCAMP-DX files; none, with `error` naming the word, when a word is not one of them.
+std::optional<OutputChoice> parseOutputChoice(std::string_view list, std::string& error);
+
+// What a run records of how it was asked for, for its manifest.
+struct RunRequestNote {
+    std::string program;                 // "velmora-cli 0.1.0", "velmora Python module 0.1.0"
+    std::string call;                    // the command line, or the Python call
+    std::vector<std::string> overrides;  // every change of a box or element, as given
 };
 
 enum class StartOutcome {
@@ -64,7 +99,13 @@ using ExtraResults = std::function<void(StartOutcome outcome, const std::filesys
 // "&Start" (twoD false, one run per arrayed value) or "&Start_2D" (two runs per increment). The
 // result files are staged and moved into the working directory together at the end, with a
 // manifest written last (see result_set.h); a run refused before it starts changes no result file.
-StartOutcome startExperiment(Workbench& bench, bool twoD, const ExtraResults& alsoWrite = {});
+//
+// Progress goes to the bench's phase listener ("runs", "spectra", "writing"); Stop is honoured in
+// every phase: a run stopped during its runs or its spectra keeps the runs done (without spectra),
+// one stopped while its files are written keeps the previous result set whole. A file that cannot
+// be written fails the run (records().ended names the file and why) and keeps the previous set.
+StartOutcome startExperiment(Workbench& bench, bool twoD, const ExtraResults& alsoWrite = {},
+                             const OutputChoice& outputs = {}, const RunRequestNote& note = {});
 
 // The width the current spectra span in Hz, for their frequency axis: the records' own width once
 // a run has made spectra, the sw box before.

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <fcntl.h>
 #include <set>
@@ -44,6 +46,8 @@ std::optional<long> stagingOwner(const std::string& name)
     return std::stol(pid);
 }
 
+}  // namespace
+
 std::string utcNow()
 {
     const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
@@ -53,6 +57,29 @@ std::string utcNow()
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
     return text;
 }
+
+std::string fileHash(const fs::path& path)
+{
+    std::FILE* file = std::fopen(path.string().c_str(), "rb");
+    if (file == nullptr)
+        return "unreadable";
+    // FNV-1a, 64 bits: enough to tell whether the file a manifest names has changed since.
+    std::uint64_t hash = 14695981039346656037ULL;
+    unsigned char chunk[65536];
+    std::size_t n = 0;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        for (std::size_t k = 0; k < n; ++k)
+            hash = (hash ^ chunk[k]) * 1099511628211ULL;
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed)
+        return "unreadable";
+    char text[32];
+    std::snprintf(text, sizeof text, "fnv1a64:%016llx", static_cast<unsigned long long>(hash));
+    return text;
+}
+
+namespace {
 
 // Holds an exclusive lock on the folder's lock file while it lives (none when it cannot be had:
 // the commit then goes ahead unlocked, as on a file system without locks).
@@ -123,6 +150,59 @@ void ResultSet::discard()
     fs::remove_all(staging_, ec);
 }
 
+void ResultSet::removeStaged(const std::function<bool(std::string_view fileName)>& keep)
+{
+    std::error_code ec;
+    std::vector<fs::path> refused;
+    for (const fs::directory_entry& entry : fs::directory_iterator(staging_, ec))
+        if (entry.is_regular_file(ec) && !keep(entry.path().filename().string()))
+            refused.push_back(entry.path());
+    for (const fs::path& path : refused)
+        fs::remove(path, ec);
+}
+
+namespace {
+
+// The previous set's files, set aside in a folder inside the staging folder while the new set moves
+// in, so that a failure can put them back.
+class SetAside {
+public:
+    SetAside(fs::path directory, fs::path aside) : directory_(std::move(directory)), aside_(std::move(aside))
+    {
+    }
+
+    bool make(std::error_code& ec) { return fs::create_directory(aside_, ec); }
+    // Moves `file` of the working directory aside when it is there.
+    bool move(const std::string& file, std::error_code& ec)
+    {
+        if (!fs::exists(fs::symlink_status(directory_ / file, ec)))
+            return true;
+        fs::rename(directory_ / file, aside_ / file, ec);
+        if (ec)
+            return false;
+        moved_.push_back(file);
+        return true;
+    }
+    // Removes the new files already moved in and puts the previous ones back.
+    void restore(const std::vector<std::string>& movedIn)
+    {
+        std::error_code ignored;
+        for (const std::string& file : movedIn)
+            fs::remove(directory_ / file, ignored);
+        for (const std::string& file : moved_)
+            fs::rename(aside_ / file, directory_ / file, ignored);
+    }
+
+private:
+    fs::path directory_;
+    fs::path aside_;
+    std::vector<std::string> moved_;
+};
+
+constexpr const char* kAsideFolder = ".previous-set";
+
+}  // namespace
+
 util::Outcome ResultSet::commit(const RunManifest& manifest, const std::function<void()>& betweenFiles)
 {
     if (done_)
@@ -134,37 +214,68 @@ util::Outcome ResultSet::commit(const RunManifest& manifest, const std::function
             files.push_back(entry.path().filename().string());
     std::sort(files.begin(), files.end());
 
-    const FolderLock lock(directory_);
-    // No manifest while the set changes: a kill from here on leaves no manifest that lies.
-    const std::optional<std::vector<std::string>> previous = manifestFiles(directory_);
-    fs::remove(directory_ / kManifestFile, ec);
-    if (previous) {
-        for (const std::string& old : *previous)
-            if (!std::binary_search(files.begin(), files.end(), old) && util::isBareFileName(old))
-                fs::remove(directory_ / old, ec);
-    }
-    for (const std::string& file : files) {
-        fs::rename(staging_ / file, directory_ / file, ec);
-        if (ec) {
-            discard();
-            return util::Outcome::failure("cannot move the result file " + file + " into " +
-                                          directory_.string() + ": " + ec.message());
-        }
-        if (betweenFiles)
-            betweenFiles();
-    }
-
     std::vector<std::string> lines = {"run\t" + runId_, "mode\t" + manifest.mode};
     for (const std::string& input : manifest.inputs)
         lines.push_back("input\t" + input);
     lines.push_back("ended\t" + manifest.ended);
     lines.push_back("spectra\t" + (manifest.withoutSpectra.empty() ? std::string("yes")
                                                                    : "none: " + manifest.withoutSpectra));
+    if (!manifest.program.empty())
+        lines.push_back("program\t" + manifest.program);
+    if (!manifest.call.empty())
+        lines.push_back("call\t" + manifest.call);
+    for (const std::string& opened : manifest.opened)
+        lines.push_back("opened\t" + opened);
+    for (const std::string& change : manifest.overrides)
+        lines.push_back("set\t" + change);
+    lines.push_back("threads\t" + std::to_string(manifest.threads));
+    if (!manifest.started.empty())
+        lines.push_back("started\t" + manifest.started);
+    lines.push_back("finished\t" + utcNow());
     for (const std::string& file : files)
         lines.push_back("file\t" + file);
-    const util::Outcome written = util::writeTextFile(directory_ / kManifestFile, lines);
+    // The manifest is made before anything of the working directory changes: a disk too full for
+    // it leaves the previous set as it was.
+    if (const util::Outcome written = util::writeTextFile(staging_ / kManifestFile, lines); !written) {
+        discard();
+        return written;
+    }
+
+    const FolderLock lock(directory_);
+    const std::optional<std::vector<std::string>> previous = manifestFiles(directory_);
+    SetAside aside(directory_, staging_ / kAsideFolder);
+    std::vector<std::string> movedIn;
+    const auto fail = [&](const std::string& what) {
+        aside.restore(movedIn);
+        discard();
+        return util::Outcome::failure(what + ": " + ec.message());
+    };
+    if (!aside.make(ec))
+        return fail("cannot set the previous result set aside in " + staging_.string());
+    // No manifest while the set changes: a kill from here on leaves no manifest that lies.
+    if (!aside.move(kManifestFile, ec))
+        return fail("cannot set the previous manifest aside");
+    if (previous) {
+        for (const std::string& old : *previous)
+            if (!std::binary_search(files.begin(), files.end(), old) && util::isBareFileName(old) &&
+                !aside.move(old, ec))
+                return fail("cannot set the previous result file " + old + " aside");
+    }
+    for (const std::string& file : files) {
+        if (!aside.move(file, ec))
+            return fail("cannot set the previous result file " + file + " aside");
+        fs::rename(staging_ / file, directory_ / file, ec);
+        if (ec)
+            return fail("cannot move the result file " + file + " into " + directory_.string());
+        movedIn.push_back(file);
+        if (betweenFiles)
+            betweenFiles();
+    }
+    fs::rename(staging_ / kManifestFile, directory_ / kManifestFile, ec);
+    if (ec)
+        return fail("cannot move the manifest into " + directory_.string());
     discard();
-    return written;
+    return util::Outcome::success();
 }
 
 std::optional<std::vector<std::string>> manifestFiles(const fs::path& workingDirectory)

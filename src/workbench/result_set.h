@@ -15,6 +15,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velmora::workbench {
@@ -24,10 +25,23 @@ inline constexpr const char* kManifestFile = "run-manifest.txt";
 struct RunManifest {
     std::string mode;                 // "Start" or "Start_2D"
     std::vector<std::string> inputs;  // files of the working directory the run read
-    std::string ended;                // "completed", "stopped after 3 of 10 runs", "failed"
+    std::string ended;  // "completed", "stopped after 3 of 10 runs", "refused: ...", "failed: ..."
     // Why the run ended without spectra ("stopped after 3 of 10 runs", ...); empty when it has them.
     std::string withoutSpectra;
+    std::string program{};  // "velmora-cli 0.1.0"
+    std::string call{};     // the command line or the Python call
+    // The molecule and sequence files the user opened: "<name>\t<hash>" (see fileHash).
+    std::vector<std::string> opened{};
+    std::vector<std::string> overrides{};  // every change of a box or element, as given
+    int threads = 1;
+    std::string started{};  // UTC, "2026-12-09T12:41:52Z"
 };
+
+// The time now in UTC as the manifest writes it.
+std::string utcNow();
+// "fnv1a64:<16 hex digits>" of a file's bytes, to tell later whether it changed; "unreadable"
+// when it cannot be read.
+std::string fileHash(const std::filesystem::path& path);
 
 class ResultSet {
 public:
@@ -47,10 +61,15 @@ public:
     const std::string& runId() const { return runId_; }
 
     // Moves the staged files in, removes the files of the previous set that this one does not
-    // have, and writes the manifest. `betweenFiles` (tests) is called after every file moved.
+    // have, and writes the manifest (with the end time). The manifest is written into the staging
+    // folder first and the previous set's files are set aside, not removed, until the new set is
+    // in: a failure anywhere puts the previous set back whole. `betweenFiles` (tests) is called
+    // after every file moved.
     util::Outcome commit(const RunManifest& manifest, const std::function<void()>& betweenFiles = {});
     // Removes the staging folder and everything in it; the working directory stays as it was.
     void discard();
+    // Removes the staged files that `keep` refuses, before the commit.
+    void removeStaged(const std::function<bool(std::string_view fileName)>& keep);
 
 private:
     ResultSet(std::filesystem::path workingDirectory, std::filesystem::path staging, std::string runId);

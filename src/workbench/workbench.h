@@ -85,6 +85,12 @@ public:
     using ProgressListener = std::function<void(int runsDone, int runs)>;
     const ProgressListener& progressListener() const { return progressListener_; }
     void setProgressListener(ProgressListener listener) { progressListener_ = std::move(listener); }
+    // Told how far the whole run has come: its phase ("runs", "spectra", "writing") and the
+    // fraction 0..1 of the run done, which never falls and reaches 1 only when the run has ended
+    // complete. It may be told from a worker thread while the run writes its files.
+    using PhaseListener = std::function<void(std::string_view phase, double fraction)>;
+    const PhaseListener& phaseListener() const { return phaseListener_; }
+    void setPhaseListener(PhaseListener listener) { phaseListener_ = std::move(listener); }
     // Shows spin 0's vector during the acquisition pulse when "plot vector evolution" is ticked;
     // none: the option draws nothing. Owned by the front end, which removes it before it goes.
     VectorEvolutionView* vectorEvolutionView() const { return vectorEvolutionView_; }
@@ -104,6 +110,7 @@ private:
     util::UniformRandom random_;
     int threads_ = 1;
     ProgressListener progressListener_;
+    PhaseListener phaseListener_;
     VectorEvolutionView* vectorEvolutionView_ = nullptr;
     int runsPerValue_ = 1;
     bool exchangeMode_ = false;

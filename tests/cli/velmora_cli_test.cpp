@@ -12,13 +12,19 @@
 #include "workbench/workbench.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <complex>
+#include <csignal>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
+#include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <vector>
 #ifdef VELMORA_HAVE_RENDER
 #include <QColor>
@@ -108,12 +114,15 @@ protected:
                           UserFolders{scratch_.path() / "home", scratch_.path() / "config"});
     }
 
-    // "run --workdir <work>" followed by `options`.
-    Finished runInWork(const std::vector<std::string>& options) const
+    // "run --workdir <work>" followed by `options`; `whileRunning` hears the process id.
+    Finished runInWork(const std::vector<std::string>& options,
+                       const std::function<void(pid_t)>& whileRunning = {}) const
     {
         std::vector<std::string> arguments = {"run", "--workdir", work().string()};
         arguments.insert(arguments.end(), options.begin(), options.end());
-        return run(arguments);
+        arguments.insert(arguments.begin(), VELMORA_CLI_PATH);
+        return runProgram(arguments, scratch_.path(),
+                          UserFolders{scratch_.path() / "home", scratch_.path() / "config"}, whileRunning);
     }
 
     // A molecule file with the start-up values and these spins, in the working directory.
@@ -731,6 +740,75 @@ TEST_F(Cli, JcampOfA2DRunIsTheMapAndOfArrayedRunsOneFilePerRunAndTheSum)
             }
         }
     }
+}
+
+}  // namespace
+}  // namespace velmora
+
+namespace velmora {
+namespace {
+
+// The entries of the working directory but the automatic copies, each with its size.
+std::map<std::string, std::uintmax_t> resultEntries(const std::filesystem::path& directory)
+{
+    std::map<std::string, std::uintmax_t> entries;
+    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+        const std::string name = entry.path().filename().string();
+        if (name != "rem.mol" && name != "rem.psq")
+            entries[name] = entry.is_regular_file() ? entry.file_size() : 0;
+    }
+    return entries;
+}
+
+TEST_F(Cli, OutputsSpectraWritesThatTableTheManifestAndTheCopiesOnly)
+{
+    const Finished done = runInWork({"--outputs", "spectra", "--set", "Text14(11)=3"});
+    ASSERT_EQ(done.status, 0) << done.err;
+    EXPECT_TRUE(mentions(done.out, "written to spectra.tsv")) << done.out;
+    std::set<std::string> names;
+    for (const auto& [name, size] : resultEntries(work()))
+        names.insert(name);
+    EXPECT_EQ(names, (std::set<std::string>{"spectra.tsv", "run-manifest.txt", ".velmora-results.lock"}));
+    EXPECT_TRUE(std::filesystem::exists(inWork("rem.mol")) && std::filesystem::exists(inWork("rem.psq")));
+    EXPECT_TRUE(mentions(readBytes(inWork("run-manifest.txt")), "call\tvelmora-cli run --workdir"));
+
+    const Finished unknown = runInWork({"--outputs", "spectra,pictures"});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_TRUE(mentions(unknown.err, "\"pictures\" is not an output")) << unknown.err;
+
+    const Finished operatorsOnly = runInWork({"--outputs", "operators"});
+    ASSERT_EQ(operatorsOnly.status, 0) << operatorsOnly.err;
+    EXPECT_FALSE(mentions(operatorsOnly.out, "written to spectra.tsv")) << "a table not asked for";
+}
+
+TEST_F(Cli, AnInterruptWhileTheTablesAreWrittenKeepsThePreviousSetWhole)
+{
+    const std::vector<std::string> large = {"--set", "Text14(11)=300", "--set", "Text14(12)=8192"};
+    ASSERT_EQ(runInWork({"--set", "Text14(11)=2"}).status, 0);
+    const std::map<std::string, std::uintmax_t> previous = resultEntries(work());
+    // The signal goes once spectra.tsv is being written into the run's staging folder.
+    const auto interruptWhileWriting = [&](pid_t pid) {
+        namespace fs = std::filesystem;
+        for (int look = 0; look < 60000; ++look) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));  // a look a millisecond
+            std::error_code ec;
+            for (const fs::directory_entry& folder : fs::directory_iterator(work(), ec)) {
+                if (folder.path().filename().string().rfind(".velmora-staging.", 0) != 0)
+                    continue;
+                for (const fs::directory_entry& file : fs::directory_iterator(folder.path(), ec))
+                    if (file.path().filename().string().rfind(".spectra.tsv.", 0) == 0) {
+                        kill(pid, SIGINT);
+                        return;
+                    }
+            }
+            if (waitpid(pid, nullptr, WNOHANG) != 0)
+                return;
+        }
+    };
+    const Finished done = runInWork(large, interruptWhileWriting);
+    EXPECT_EQ(done.status, 1) << done.err;
+    EXPECT_TRUE(mentions(done.err, "ended stopped while its files were written")) << done.err;
+    EXPECT_TRUE(resultEntries(work()) == previous) << "the previous result set, whole";
 }
 
 }  // namespace

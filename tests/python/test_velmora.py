@@ -184,3 +184,36 @@ def test_names_stay_in_the_working_directory_and_saves_take_their_extension(exam
     assert not (examples / "mine").exists()
     with pytest.raises(velmora.VelmoraError, match="a molecule is saved as .mol"):
         bench.save_molecule("mine.psq")
+
+
+def test_write_files_false_keeps_the_results_in_memory_and_the_result_set_as_it_was(examples):
+    bench = velmora.Workbench(str(examples))
+    bench.open_molecule("pulse_acquire.mol")
+    bench.run()
+
+    def result_files():
+        return {p.name: p.read_bytes() for p in examples.iterdir() if p.name not in ("rem.mol", "rem.psq")}
+
+    before = result_files()
+    bench.set("Text14(11)", "3")
+    bench.run(write_files=False)
+    assert result_files() == before
+    assert bench.spectra()["real"].shape[0] == 4
+
+    bench.run(write_files=["spectra"])
+    manifest = (examples / "run-manifest.txt").read_text()
+    assert [line for line in manifest.splitlines() if line.startswith("file\t")] == ["file\tspectra.tsv"]
+    assert "call\tWorkbench.run(two_d=False, write_files=[spectra])" in manifest
+    assert "opened\tpulse_acquire.mol\tfnv1a64:" in manifest
+
+
+def test_progress_names_the_phase_rises_and_reaches_one_at_the_end(examples):
+    bench = velmora.Workbench(str(examples))
+    bench.set("Text14(11)", "20")
+    heard = []
+    bench.run(on_progress=lambda phase, fraction: heard.append((phase, fraction)))
+    phases = [phase for phase, _ in heard]
+    assert phases[0] == "runs" and "spectra" in phases and phases[-1] == "writing"
+    fractions = [fraction for _, fraction in heard]
+    assert fractions == sorted(fractions)
+    assert fractions[-1] == 1.0 and max(fractions[:-1]) < 1.0

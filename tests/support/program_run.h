@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <optional>
 #include <spawn.h>
@@ -50,9 +51,11 @@ inline std::vector<std::string> childEnvironment(const std::optional<UserFolders
 }
 
 // Runs arguments[0] with the rest as its arguments and waits for it; stdout and stderr go through
-// stdout.txt and stderr.txt of `captureFolder`.
+// stdout.txt and stderr.txt of `captureFolder`. `whileRunning`, when given, is called with the
+// program's process id once it has started (to signal it, say).
 inline Finished runProgram(std::vector<std::string> arguments, const std::filesystem::path& captureFolder,
-                           const std::optional<UserFolders>& folders = std::nullopt)
+                           const std::optional<UserFolders>& folders = std::nullopt,
+                           const std::function<void(pid_t)>& whileRunning = {})
 {
     std::vector<char*> argv;
     for (std::string& a : arguments)
@@ -78,6 +81,8 @@ inline Finished runProgram(std::vector<std::string> arguments, const std::filesy
         ADD_FAILURE() << "cannot start " << argv[0];
         return finished;
     }
+    if (whileRunning)
+        whileRunning(pid);
     int status = 0;
     waitpid(pid, &status, 0);
     finished.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

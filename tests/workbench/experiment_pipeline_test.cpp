@@ -9,9 +9,15 @@
 #include "workbench/workbench.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <map>
+#include <set>
+#include <sstream>
 #include <unistd.h>
 
 namespace velmora::workbench {
@@ -248,6 +254,173 @@ TEST_F(PipelineTest, ReadingASequenceRunsThePreparationAndSavesTheCopies)
     EXPECT_TRUE(util::fileExists(dir.path() / "rem.psq"));
     EXPECT_TRUE(util::fileExists(dir.path() / "rem.mol"));
     EXPECT_FALSE(bench.runControl().running());
+}
+
+}  // namespace
+}  // namespace velmora::workbench
+
+namespace velmora::workbench {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Every entry of the folder with its bytes (folders as ""), but the automatic copies, which every
+// accepted Start saves whatever becomes of its results.
+std::map<std::string, std::string> folderContents(const fs::path& directory)
+{
+    std::map<std::string, std::string> contents;
+    for (const fs::directory_entry& entry : fs::directory_iterator(directory)) {
+        const std::string name = entry.path().filename().string();
+        if (name == "rem.mol" || name == "rem.psq")
+            continue;
+        std::ostringstream bytes;
+        if (entry.is_regular_file())
+            bytes << std::ifstream(entry.path(), std::ios::binary).rdbuf();
+        contents[name] = bytes.str();
+    }
+    return contents;
+}
+
+// The result files present: everything but the copies, the manifest and the folder's lock file.
+std::set<std::string> resultFilesPresent(const fs::path& directory)
+{
+    std::set<std::string> present;
+    for (const auto& [name, bytes] : folderContents(directory))
+        if (name != kManifestFile && name != ".velmora-results.lock")
+            present.insert(name);
+    return present;
+}
+
+TEST_F(PipelineTest, AWriteFailureAtAnyFileOfARunFailsItAndKeepsThePreviousSetWhole)
+{
+    bench.controls().setText(ctl::ArraySize, "2");
+    ASSERT_EQ(startExperiment(bench, false), StartOutcome::Completed);
+    bench.controls().setText(ctl::ArraySize, "3");
+    const std::map<std::string, std::string> before = folderContents(dir.path());
+    int failedRuns = 0;
+    for (int file = 1; file < 100; ++file) {
+        util::failNthWriteForTesting(file);
+        const StartOutcome outcome = startExperiment(bench, false);
+        util::failNthWriteForTesting(0);
+        if (outcome == StartOutcome::Completed)
+            break;  // the run writes fewer files than that
+        ++failedRuns;
+        EXPECT_EQ(outcome, StartOutcome::Failed) << "file " << file;
+        const std::string& ended = bench.records().ended;
+        EXPECT_EQ(ended.rfind("failed: ", 0), 0u) << ended;
+        EXPECT_NE(ended.find(std::string(": ") + std::strerror(ENOSPC)), std::string::npos) << ended;
+        EXPECT_TRUE(folderContents(dir.path()) == before) << "a failure at file " << file << ": " << ended;
+        EXPECT_FALSE(bench.runControl().running());
+    }
+    // The copies, the operator table, the magnetisation tables and the manifest.
+    EXPECT_GE(failedRuns, 16);
+}
+
+TEST_F(PipelineTest, AStopInEachPhaseLeavesAManifestNamingExactlyTheFilesPresent)
+{
+    bench.setThreads(1);
+    bench.controls().setText(ctl::ArraySize, "2");
+    for (const std::string phase : {"runs", "spectra", "writing"}) {
+        ASSERT_EQ(startExperiment(bench, false), StartOutcome::Completed);
+        const std::map<std::string, std::string> completed = folderContents(dir.path());
+        bench.setPhaseListener([&](std::string_view now, double) {
+            if (now == phase)
+                bench.runControl().stop();
+        });
+        EXPECT_EQ(startExperiment(bench, false), StartOutcome::Stopped) << phase;
+        const std::string& ended = bench.records().ended;
+        EXPECT_EQ(ended.rfind("stopped ", 0), 0u) << ended;
+        const std::optional<std::vector<std::string>> named = manifestFiles(dir.path());
+        ASSERT_TRUE(named) << phase;
+        EXPECT_EQ(std::set<std::string>(named->begin(), named->end()), resultFilesPresent(dir.path()))
+            << phase;
+        if (phase == "writing") {
+            EXPECT_TRUE(folderContents(dir.path()) == completed) << "the previous set, whole";
+        } else {
+            EXPECT_EQ(resultFilesPresent(dir.path()), std::set<std::string>{"prodop.dat"}) << phase;
+            EXPECT_TRUE(util::readTextLines(dir.path() / "prodop.dat").ok);
+        }
+        bench.setPhaseListener({});
+    }
+}
+
+TEST_F(PipelineTest, AStopBetweenTheClaimAndTheStartEndsTheRunAtItsFirstCheck)
+{
+    // What Python's stop() does once run() has claimed the session and released the interpreter.
+    bench.controls().setText(ctl::ArraySize, "5");
+    ASSERT_TRUE(bench.runControl().claim());
+    bench.runControl().stop();
+    EXPECT_EQ(startExperiment(bench, false), StartOutcome::Stopped);
+    EXPECT_EQ(bench.records().driver.runsDone, 0);
+    EXPECT_EQ(bench.records().ended, "stopped after 0 of 6 runs");
+}
+
+TEST_F(PipelineTest, ProgressRisesThroughThePhasesAndReachesOneOnlyAtTheEnd)
+{
+    bench.controls().setText(ctl::ArraySize, "4");
+    std::vector<std::pair<std::string, double>> heard;
+    bench.setPhaseListener(
+        [&](std::string_view phase, double fraction) { heard.emplace_back(phase, fraction); });
+    ASSERT_EQ(startExperiment(bench, false), StartOutcome::Completed);
+    ASSERT_GE(heard.size(), 3u);
+    const std::vector<std::string> order = {"runs", "spectra", "writing"};
+    std::size_t phase = 0;
+    for (std::size_t k = 0; k < heard.size(); ++k) {
+        const auto at = std::find(order.begin(), order.end(), heard[k].first);
+        ASSERT_NE(at, order.end()) << heard[k].first;
+        EXPECT_GE(static_cast<std::size_t>(at - order.begin()), phase) << "phase back at " << k;
+        phase = static_cast<std::size_t>(at - order.begin());
+        if (k > 0) {
+            EXPECT_GE(heard[k].second, heard[k - 1].second) << "fraction back at " << k;
+        }
+        if (k + 1 < heard.size()) {
+            EXPECT_LT(heard[k].second, 1.0) << k;
+        }
+    }
+    EXPECT_EQ(heard.front().first, "runs");
+    EXPECT_EQ(heard.back(), (std::pair<std::string, double>{"writing", 1.0}));
+}
+
+TEST_F(PipelineTest, ChosenOutputsWriteOnlyTheirFilesAndNoResultSetLeavesTheFolderAsItWas)
+{
+    bench.controls().setText(ctl::ArraySize, "1");
+    OutputChoice operatorsOnly = OutputChoice::nothing();
+    operatorsOnly.operators = true;
+    ASSERT_EQ(startExperiment(bench, false, {}, operatorsOnly), StartOutcome::Completed);
+    EXPECT_EQ(resultFilesPresent(dir.path()), std::set<std::string>{"prodop.dat"});
+    const std::map<std::string, std::string> before = folderContents(dir.path());
+
+    OutputChoice inMemory = OutputChoice::nothing();
+    inMemory.resultSet = false;
+    bench.controls().setText(ctl::ArraySize, "2");
+    ASSERT_EQ(startExperiment(bench, false, {}, inMemory), StartOutcome::Completed);
+    EXPECT_TRUE(bench.records().spectraComputed);
+    EXPECT_TRUE(folderContents(dir.path()) == before);
+}
+
+TEST_F(PipelineTest, TheManifestRecordsTheCallTheOpenedFilesTheChangesAndTheThreads)
+{
+    ASSERT_TRUE(saveDocument(bench, FileList::Molecules, "two.mol"));
+    ASSERT_TRUE(openMolecule(bench, "two.mol").wasRead());
+    markDocumentSaved(bench, FileList::Molecules, "two.mol");
+    bench.setThreads(3);
+    const RunRequestNote note{"velmora-cli 9.9", "velmora-cli run --set ni=0", {"--set ni=0"}};
+    ASSERT_EQ(startExperiment(bench, false, {}, {}, note), StartOutcome::Completed);
+    const util::TextFileContent manifest = util::readTextLines(dir.path() / kManifestFile);
+    ASSERT_TRUE(manifest.ok);
+    const auto says = [&](const std::string& line) {
+        return std::find(manifest.lines.begin(), manifest.lines.end(), line) != manifest.lines.end();
+    };
+    EXPECT_TRUE(says("program\tvelmora-cli 9.9"));
+    EXPECT_TRUE(says("call\tvelmora-cli run --set ni=0"));
+    EXPECT_TRUE(says("set\t--set ni=0"));
+    EXPECT_TRUE(says("threads\t3"));
+    EXPECT_TRUE(says("opened\ttwo.mol\t" + fileHash(dir.path() / "two.mol")));
+    EXPECT_EQ(fileHash(dir.path() / "two.mol").rfind("fnv1a64:", 0), 0u);
+    EXPECT_TRUE(std::any_of(manifest.lines.begin(), manifest.lines.end(),
+                            [](const std::string& line) { return line.rfind("started\t20", 0) == 0; }));
+    EXPECT_TRUE(std::any_of(manifest.lines.begin(), manifest.lines.end(),
+                            [](const std::string& line) { return line.rfind("finished\t20", 0) == 0; }));
 }
 
 }  // namespace
