@@ -187,6 +187,6 @@ def test_paths_names_and_signatures(examples, tmp_path):
     bench.save_molecule("mine")
     bench.save_sequence(tmp_path / "elsewhere")
     assert (examples / "mine.mol").exists() and (tmp_path / "elsewhere.psq").exists()
-    assert list(inspect.signature(bench.run).parameters) == ["two_d", "progress"]
+    assert list(inspect.signature(bench.run).parameters) == ["two_d", "progress", "write_files", "on_progress"]
     assert list(inspect.signature(velmora.Workbench.spectrum).parameters) == ["self", "run"]
     assert re.fullmatch(r"\d+\.\d+\.\d+", velmora.__version__)

@@ -192,7 +192,8 @@ def test_write_files_false_keeps_the_results_in_memory_and_the_result_set_as_it_
     bench.run()
 
     def result_files():
-        return {p.name: p.read_bytes() for p in examples.iterdir() if p.name not in ("rem.mol", "rem.psq")}
+        return {p.name: p.read_bytes() for p in examples.iterdir()
+                if p.is_file() and p.name not in ("rem.mol", "rem.psq")}
 
     before = result_files()
     bench.set("Text14(11)", "3")
