@@ -1,6 +1,7 @@
 #include "ui/control_binder.h"
 
 #include "workbench/control_names.h"
+#include "workbench/control_override.h"
 
 #include <QAbstractSlider>
 #include <QCheckBox>
@@ -64,11 +65,26 @@ void ControlBinder::bind(model::ControlId id, QWidget* widget, Handler handler)
     showInWidget(b);
     connectEdits(b);
     auto* edit = qobject_cast<QLineEdit*>(widget);
-    if (edit != nullptr && b.handler) {
-        b.handlerOnFinish = true;
+    const bool checked = workbench::readableControlOf(id) != nullptr;
+    if (edit != nullptr && (b.handler || checked)) {
+        b.handlerOnFinish = static_cast<bool>(b.handler);
         QObject::connect(edit, &QLineEdit::editingFinished, edit, [this, key, edit] {
             const auto it = bindings_.find(key);
-            if (it != bindings_.end() && it->second.handler)
+            if (it == bindings_.end())
+                return;
+            // A committed value the box does not take is refused at the box, with the same check and
+            // message as the command line's --set and Python's set(); the box takes back its value.
+            const model::ControlId boxId = it->second.id;
+            if (const util::Outcome fits = workbench::checkControlText(boxId, controls_.text(boxId)); !fits) {
+                if (const std::optional<model::ControlState> before = takeStateBeforeEdit(boxId))
+                    controls_.at(boxId) = *before;
+                refresh(boxId);
+                edit->setModified(false);
+                if (refused_)
+                    refused_(edit, QString::fromStdString(fits.message()));
+                return;
+            }
+            if (it->second.handler)
                 it->second.handler();
             if (afterEdit_)
                 afterEdit_();

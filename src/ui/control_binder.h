@@ -5,6 +5,8 @@
 
 #include "model/controls.h"
 
+#include <QString>
+
 #include <functional>
 #include <map>
 #include <optional>
@@ -36,6 +38,9 @@ public:
 
     // Runs after every user edit of any bound control (the window's title follows the model).
     void setAfterEdit(Handler afterEdit) { afterEdit_ = std::move(afterEdit); }
+    // Told when a text box's committed value was refused (the box already shows its old value).
+    using Refusal = std::function<void(QWidget* box, const QString& message)>;
+    void setRefusalListener(Refusal refused) { refused_ = std::move(refused); }
 
     // Writes every bound control into its widget (after a reset or a run).
     void refreshAll();
@@ -64,6 +69,7 @@ private:
     std::map<Key, model::ControlState> beforeEdit_;
     bool updating_ = false;
     Handler afterEdit_;
+    Refusal refused_;
 };
 
 }  // namespace velmora::ui

@@ -37,6 +37,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
+#include <QToolTip>
 #include <QCloseEvent>
 #include <QMenuBar>
 #include <QMouseEvent>
@@ -108,6 +109,10 @@ MainWindow::MainWindow(workbench::Workbench& bench, model::Workspace& workspace,
     bench_.documents().rebase(workbench::FileList::Sequences,
                               workbench::documentText(bench_, workbench::FileList::Sequences));
     binder_->setAfterEdit([this] { updateTitle(); });
+    binder_->setRefusalListener([this](QWidget* box, const QString& message) {
+        statusBar()->showMessage(message, 8000);
+        QToolTip::showText(box->mapToGlobal(QPoint(0, box->height())), message, box);
+    });
     redrawPanels();
 }
 

@@ -895,6 +895,22 @@ private slots:
         QVERIFY(s.bench.records().preparation.has_value());
     }
 
+    void aBoxRefusesAValueOutOfItsRangeWhenItIsCommitted()
+    {
+        Session s;
+        for (const auto& [id, typed] : {std::pair{ctl::PointCount, "300"}, std::pair{ctl::SpectralWidth, "-5"}}) {
+            auto* edit = s.widget<QLineEdit>(id);
+            const std::string before = s.bench.controls().text(id);
+            edit->selectAll();
+            QTest::keyClicks(edit, typed);
+            QTest::keyClick(edit, Qt::Key_Return);
+            QCOMPARE(s.bench.controls().text(id), before);
+            QCOMPARE(edit->text(), QString::fromStdString(before));
+            QVERIFY2(s.window->statusBar()->currentMessage().contains(" takes "),
+                     qPrintable(s.window->statusBar()->currentMessage()));
+        }
+    }
+
     void aCalculatorBoxRefusesTextThatIsNotANumber()
     {
         Session s;
