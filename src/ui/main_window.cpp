@@ -1158,6 +1158,18 @@ void MainWindow::start(bool twoD)
         progress_->setText(
             QString("runs %1 of %2, %3 s").arg(done).arg(runs).arg(clock.elapsed() / 1000.0, 0, 'f', 1));
     });
+    // The spectra and the writing follow the runs; their progress may be told from a worker thread
+    // of the writing, so the label is set through the window's event queue.
+    bench_.setPhaseListener([this, &clock](std::string_view phase, double fraction) {
+        if (phase == "runs")
+            return;
+        const QString text = QString("%1, %2 %, %3 s")
+                                 .arg(QString::fromUtf8(phase.data(), static_cast<int>(phase.size())))
+                                 .arg(static_cast<int>(100.0 * fraction))
+                                 .arg(clock.elapsed() / 1000.0, 0, 'f', 1);
+        QMetaObject::invokeMethod(progress_, [label = progress_, text] { label->setText(text); },
+                                  Qt::QueuedConnection);
+    });
     setEditingEnabled(false);
     workbench::StartOutcome outcome = workbench::StartOutcome::Busy;
     // The preparation writes derived values back (at, Ni from an array file, np from a shape):
@@ -1165,6 +1177,7 @@ void MainWindow::start(bool twoD)
     workbench::keepingUnedited(bench_, [&] { outcome = workbench::startExperiment(bench_, twoD); });
     setEditingEnabled(true);
     bench_.setProgressListener({});
+    bench_.setPhaseListener({});
     binder_->refreshAll();
     redrawPanels();
     plots_->redraw();

@@ -166,6 +166,10 @@ private slots:
         s.window->start(false);
         QVERIFY(s.window->statusBar()->currentMessage().startsWith("Run finished"));
         QVERIFY(util::fileExists(s.dir.path() / "prodop.dat"));
+        // The progress went on past the runs, to the end of the writing.
+        QCoreApplication::processEvents();
+        auto* progress = s.window->statusBar()->findChildren<QLabel*>().first();
+        QVERIFY2(progress->text().startsWith("writing, 100 %"), qPrintable(progress->text()));
         QVERIFY(!s.bench.runControl().running());
 
         s.bench.controls().setText(ctl::ArraySize, "400");
