@@ -637,6 +637,7 @@ RunManifest manifestOf(const Workbench& bench, const RunRecords& records, StartO
     }
     manifest.overrides = note.overrides;
     manifest.threads = bench.threads();
+    manifest.coupling = bench.controls().checked(model::ctl::StrongCoupling) ? "strong" : "weak";
     manifest.started = std::move(started);
     manifest.ended = records.ended;
     manifest.withoutSpectra = whyWithoutSpectra(bench, records, outcome);

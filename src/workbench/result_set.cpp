@@ -229,6 +229,7 @@ util::Outcome ResultSet::commit(const RunManifest& manifest, const std::function
     for (const std::string& change : manifest.overrides)
         lines.push_back("set\t" + change);
     lines.push_back("threads\t" + std::to_string(manifest.threads));
+    lines.push_back("coupling\t" + manifest.coupling);
     if (!manifest.started.empty())
         lines.push_back("started\t" + manifest.started);
     lines.push_back("finished\t" + utcNow());

@@ -34,6 +34,9 @@ struct RunManifest {
     std::vector<std::string> opened{};
     std::vector<std::string> overrides{};  // every change of a box or element, as given
     int threads = 1;
+    // How the spins were propagated: "weak" (zz part of every coupling) or "strong" (the exact path,
+    // the full scalar coupling between spins of one nucleus).
+    std::string coupling{"weak"};
     std::string started{};  // UTC, "2026-12-09T12:41:52Z"
 };
 

@@ -10,6 +10,7 @@
 #include "workbench/file_commands.h"
 #include "workbench/workbench.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
@@ -73,6 +74,10 @@ protected:
         EXPECT_LT(spectra.difference, spectrumTolerance * spectra.largest);
         EXPECT_LT(operators.difference, 1e-9 * operators.largest);
         EXPECT_TRUE(messages.entries.empty()) << messages.entries.front().text;
+        // The result set says which path made it.
+        const util::TextFileContent manifest = util::readTextLines(dir.path() / "run-manifest.txt");
+        ASSERT_TRUE(manifest.ok);
+        EXPECT_NE(std::find(manifest.lines.begin(), manifest.lines.end(), "coupling\tstrong"), manifest.lines.end());
     }
 
     // The shapes the sequences use lie in the working directory before the workbench opens it, as in
