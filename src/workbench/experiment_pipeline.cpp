@@ -13,6 +13,7 @@
 #include "util/text_file.h"
 #include "workbench/control_handlers.h"
 #include "workbench/file_commands.h"
+#include "workbench/remembered_options.h"
 #include "workbench/result_set.h"
 #include "workbench/start_up.h"
 #include "workbench/workbench.h"
@@ -56,8 +57,8 @@ class PendingCopies {
 public:
     explicit PendingCopies(Workbench& bench)
         : bench_(bench), molecule_(pendingName(kAutomaticMolecule)),
-          sequence_(pendingName(kAutomaticSequence)),
-          saved_(saveMolecule(bench, molecule_) && saveSequence(bench, sequence_))
+          sequence_(pendingName(kAutomaticSequence)), options_(pendingName(kRememberedOptions)),
+          saved_(saveMolecule(bench, molecule_) && saveSequence(bench, sequence_) && saveOptions())
     {
     }
     PendingCopies(const PendingCopies&) = delete;
@@ -67,6 +68,7 @@ public:
         std::error_code ignored;
         std::filesystem::remove(bench_.pathOf(molecule_), ignored);
         std::filesystem::remove(bench_.pathOf(sequence_), ignored);
+        std::filesystem::remove(bench_.pathOf(options_), ignored);
     }
 
     // Moves the copies over "rem.mol" and "rem.psq"; a failure is shown.
@@ -75,7 +77,8 @@ public:
         if (!saved_)
             return;
         for (const auto& [pending, name] :
-             {std::pair{molecule_, kAutomaticMolecule}, std::pair{sequence_, kAutomaticSequence}}) {
+             {std::pair{molecule_, kAutomaticMolecule}, std::pair{sequence_, kAutomaticSequence},
+              std::pair{options_, kRememberedOptions}}) {
             std::error_code ec;
             std::filesystem::rename(bench_.pathOf(pending), bench_.pathOf(name), ec);
             if (ec)
@@ -91,9 +94,18 @@ private:
         return "." + std::string(name) + "." + std::to_string(::getpid()) + ".tmp0";
     }
 
+    bool saveOptions()
+    {
+        const util::Outcome saved = saveRememberedOptions(bench_, bench_.pathOf(options_));
+        if (!saved)
+            bench_.messages().show(saved.message(), "Error!");
+        return saved.ok();
+    }
+
     Workbench& bench_;
     std::string molecule_;
     std::string sequence_;
+    std::string options_;
     bool saved_;
 };
 

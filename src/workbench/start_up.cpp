@@ -1,6 +1,7 @@
 #include "workbench/start_up.h"
 
 #include "workbench/file_commands.h"
+#include "workbench/remembered_options.h"
 #include "workbench/workbench.h"
 
 namespace velmora::workbench {
@@ -17,6 +18,8 @@ void startUpIn(Workbench& bench, const std::filesystem::path& directory)
 {
     bench.setWorkingDirectory(directory);
     bench.resetToDefaults();
+    // Before the sequence: its preparation-only run saves the automatic copies, these options too.
+    readRememberedOptions(bench, bench.pathOf(kRememberedOptions));
     openMolecule(bench, kAutomaticMolecule);
     openSequence(bench, kAutomaticSequence);
     bench.sequence().enforceAcquisitionRule();

@@ -754,7 +754,7 @@ std::map<std::string, std::uintmax_t> resultEntries(const std::filesystem::path&
     std::map<std::string, std::uintmax_t> entries;
     for (const auto& entry : std::filesystem::directory_iterator(directory)) {
         const std::string name = entry.path().filename().string();
-        if (name != "rem.mol" && name != "rem.psq")
+        if (name != "rem.mol" && name != "rem.psq" && name != "rem.options")
             entries[name] = entry.is_regular_file() ? entry.file_size() : 0;
     }
     return entries;

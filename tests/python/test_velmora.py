@@ -193,7 +193,7 @@ def test_write_files_false_keeps_the_results_in_memory_and_the_result_set_as_it_
 
     def result_files():
         return {p.name: p.read_bytes() for p in examples.iterdir()
-                if p.is_file() and p.name not in ("rem.mol", "rem.psq")}
+                if p.is_file() and p.name not in ("rem.mol", "rem.psq", "rem.options")}
 
     before = result_files()
     bench.set("Text14(11)", "3")

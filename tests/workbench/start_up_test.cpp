@@ -1,4 +1,5 @@
 #include "support/scratch_directory.h"
+#include "workbench/experiment_pipeline.h"
 #include "workbench/file_commands.h"
 #include "workbench/start_up.h"
 #include "workbench/workbench.h"
@@ -136,6 +137,27 @@ TEST(StartUp, ASettingsLineWithoutSeparatorStillNamesTheDirectory)
     EXPECT_EQ(bench.workingDirectory(), (dir.path() / "gone").string() + "/")
         << "a directory that no longer exists is used unchanged";
     EXPECT_TRUE(messages.entries.empty());
+}
+
+TEST(StartUp, TheStrongCouplingSwitchOfTheLastStartComesBack)
+{
+    const ScratchDirectory dir;
+    util::RecordedMessages messages;
+    {
+        Workbench bench(messages, dir.path());
+        startUpIn(bench, dir.path());
+        bench.controls().setChecked(model::ctl::StrongCoupling, true);
+        bench.controls().setText(model::ctl::ArraySize, "0");
+        ASSERT_EQ(startExperiment(bench, false), StartOutcome::Completed);
+    }
+    EXPECT_EQ(readBytes(dir.path() / "rem.options"), "strong-coupling,1,\r\n");
+    Workbench next(messages, dir.path());
+    startUpIn(next, dir.path());
+    EXPECT_TRUE(next.controls().checked(model::ctl::StrongCoupling));
+    dir.writeBytes("rem.options", "strong-coupling,maybe,\r\nsomething else\r\n");
+    Workbench third(messages, dir.path());
+    startUpIn(third, dir.path());
+    EXPECT_FALSE(third.controls().checked(model::ctl::StrongCoupling)) << "a line it does not know is left out";
 }
 
 }  // namespace
