@@ -179,6 +179,9 @@ std::string runSummary(const workbench::Workbench& bench)
     std::string text;
     text += std::string(records.twoD ? "Start_2D" : "Start") + " in " + bench.workingDirectory() + "\n";
     text += "spins: " + std::to_string(spins.spinCount()) + " (" + labels + ")\n";
+    // The switch may come from an earlier start in the folder (rem.options): say which path ran.
+    if (bench.controls().checked(model::ctl::StrongCoupling))
+        text += "coupling: strong (full scalar couplings between spins of one nucleus, exact path)\n";
     text += "steps: " + std::to_string(lastStep + 1) + " (0 to " + std::to_string(lastStep) +
             "), point step " + std::to_string(sequence.pointStep()) + "\n";
     text += "runs: " + std::to_string(runs) + ", " + std::to_string(scans) +

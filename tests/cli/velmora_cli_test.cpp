@@ -314,6 +314,13 @@ TEST_F(Cli, TheABExampleWithStrongCouplingShowsTheRoofedQuartet)
         const double expected = inner ? largest : largest * (1.0 - 8.0 / d) / (1.0 + 8.0 / d);
         EXPECT_NEAR(height, expected, 0.05 * largest) << f;
     }
+
+    // The next start in the folder takes the switch up again, and its summary says so.
+    const Finished again = runInWork({"--mol", "ab_60mhz.mol", "--psq", "ab_60mhz.psq"});
+    EXPECT_TRUE(mentions(again.out, "coupling: strong")) << again.out;
+    const Finished off =
+        runInWork({"--mol", "ab_60mhz.mol", "--psq", "ab_60mhz.psq", "--set", "strong-coupling=0"});
+    EXPECT_FALSE(mentions(off.out, "coupling: strong")) << off.out;
 }
 
 // "correlate with:" the generator's file of the very pulse on the acquisition step: the same
