@@ -69,6 +69,25 @@ QSize picturePixels(TwipSize size, double pixelsPerTwip)
             static_cast<int>(size.height * pixelsPerTwip + 0.5)};
 }
 
+namespace {
+
+// What the 1D plot shows, as its title says it: the acquisition pulse, or the spectra or FIDs of the
+// run (or the runs side by side) on the detection channel (both channels after a Start_2D).
+std::string plotTitle(const workbench::Workbench& bench, const SpectrumPlotSettings& settings, bool spectra)
+{
+    if (settings.pulseView)
+        return spectra ? "acquisition pulse: spectrum" : "acquisition pulse: waveform";
+    const int shown = std::max(0, std::min(settings.run, settings.arraySize));
+    std::string title = settings.overlay ? (spectra ? "spectrum of run " : "FID of run ")
+                                         : (spectra ? "spectra of runs 0 to " : "FIDs of runs 0 to ");
+    title += std::to_string(shown);
+    title += bench.records().twoD ? ", channels 1H and 13C"
+                                  : ", channel " + bench.controls().text(model::ctl::DetectionChannel);
+    return title;
+}
+
+}  // namespace
+
 SpectrumPlotSettings spectrumPlotSettings(const workbench::Workbench& bench, bool ticks)
 {
     const model::Controls& controls = bench.controls();
@@ -84,14 +103,15 @@ SpectrumPlotSettings spectrumPlotSettings(const workbench::Workbench& bench, boo
     // imaginary parts; the third part is their modulus, as for any display array, not the 15N data.
     if (bench.records().twoD && !settings.pulseView)
         settings.stripNames = {"1H", "13C", "√(1H² + 13C²)"};
-    if (!ticks)
-        return settings;
-
     const std::string mode = workbench::viewMode(bench);
     bool spectra = mode.ends_with("spec");
     // The synthesis of a Start_2D keeps the direct-dimension spectra where a 1D run keeps its FIDs.
     if (bench.records().twoD && !settings.pulseView)
         spectra = !spectra;
+    settings.title = plotTitle(bench, settings, spectra);
+    if (!ticks)
+        return settings;
+
     SpectrumAxisSettings& axis = settings.axis;
     axis.kind = spectra ? SpectrumAxis::Frequency : SpectrumAxis::Time;
     axis.spectralWidthHz = workbench::spectraWidthHz(bench);

@@ -267,6 +267,11 @@ SpectrumPlotLayout drawSpectrumPlot(PictureBox& box, const DisplayArrays& displa
     }
 
     const double lineHeight = textHeightTwips(box, tpp);
+    if (!settings.title.empty()) {
+        const QString title = QString::fromStdString(settings.title);
+        box.setForeColor(kStripNameColour);
+        box.text((width - textWidthTwips(box, title, tpp)) / 2.0, 0.0, title);
+    }
     for (int c = 0; c < DisplayArrays::kParts; ++c) {
         box.setForeColor(QColor(0, 0, 0));
         box.text(0.0, c * h, labelText(c, true));

@@ -49,6 +49,9 @@ struct SpectrumPlotSettings {
     // What each strip shows, printed at its right: the parts of a 1D spectrum or FID, or the
     // channels whose direct-dimension data a 2D run keeps in the three parts.
     std::array<std::string, processing::DisplayArrays::kParts> stripNames{"real", "imaginary", "magnitude"};
+    // What the plot shows ("spectrum of run 3, channel H1", ...), centred over the first strip; none
+    // when empty.
+    std::string title;
 };
 
 // The limits of one strip: its top edge shows `top`, its bottom edge `bottom`.

@@ -729,7 +729,11 @@ private slots:
         s.window->start(true);
         ui::PictureView* plot = s.window->plots().spectrum();
         for (int press = 0; press < 2; ++press) {
-            const bool spectra = render::spectrumPlotSettings(s.bench).axis.kind == render::SpectrumAxis::Frequency;
+            const render::SpectrumPlotSettings settings = render::spectrumPlotSettings(s.bench);
+            const bool spectra = settings.axis.kind == render::SpectrumAxis::Frequency;
+            // The title says the same as the axis.
+            QCOMPARE(QString::fromStdString(settings.title),
+                     QString(spectra ? "spectrum" : "FID") + " of run 0, channels 1H and 13C");
             QTest::mouseMove(plot, QPoint(plot->width() / (3 + press), plot->height() / 2));
             const QString read = QString::fromStdString(s.bench.controls().text({"Text2", 1}));
             QVERIFY2(read.endsWith(spectra ? "Hz" : "ms"),
