@@ -115,12 +115,9 @@ void require(const util::Outcome& done)
 
 model::ControlId sequenceBox(const model::Controls& controls, const std::string& name)
 {
-    std::optional<model::ControlId> id = workbench::controlByReadableName(name);
+    const std::optional<model::ControlId> id = workbench::controlByName(controls, name);
     if (!id)
-        id = controls.parse(name);
-    if (!id)
-        throw SessionError("there is no control \"" + name + "\" (velmora-cli controls lists the boxes and their "
-                           "names)");
+        throw SessionError(workbench::unknownControlMessage(name));
     return *id;
 }
 

@@ -253,12 +253,9 @@ void PythonSession::setControl(const std::string& name, const std::string& text)
 std::string PythonSession::control(const std::string& name, model::ControlId* box) const
 {
     const model::Controls& controls = idleBench().controls();
-    std::optional<model::ControlId> id = workbench::controlByReadableName(name);
+    const std::optional<model::ControlId> id = workbench::controlByName(controls, name);
     if (!id)
-        id = controls.parse(name);
-    if (!id)
-        throw SessionError("there is no control \"" + name + "\" (velmora-cli controls lists the boxes and their "
-                           "names)");
+        throw SessionError(workbench::unknownControlMessage(name));
     if (box)
         *box = *id;
     const model::ControlState& state = controls.at(*id);

@@ -140,4 +140,16 @@ std::string elementListing(const model::ElementTable& elements)
     return text;
 }
 
+std::optional<model::ControlId> controlByName(const model::Controls& controls, std::string_view name)
+{
+    if (const std::optional<model::ControlId> readable = controlByReadableName(name))
+        return readable;
+    return controls.parse(name);
+}
+
+std::string unknownControlMessage(std::string_view name)
+{
+    return "there is no control \"" + std::string(name) + "\" (velmora-cli controls lists the boxes and their names)";
+}
+
 }  // namespace velmora::workbench

@@ -46,6 +46,10 @@ std::span<const ReadableControl> readableControls();
 
 // The control named `name` (without regard to case); none for a name that is no readable name.
 std::optional<model::ControlId> controlByReadableName(std::string_view name);
+// A box by its readable name or by its control name ("np" or "Text14(12)"); none for neither.
+std::optional<model::ControlId> controlByName(const model::Controls& controls, std::string_view name);
+// What a command line, a Python call or a window says of a name that names no box.
+std::string unknownControlMessage(std::string_view name);
 // The row of the box `id`, whichever name it was set by; none for a box without a readable name.
 const ReadableControl* readableControlOf(model::ControlId id);
 

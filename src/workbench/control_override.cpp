@@ -178,12 +178,9 @@ util::Outcome applyControlOverride(Workbench& bench, std::string_view assignment
         return util::Outcome::failure("cannot read the control assignment " + quoted(assignment) +
                                       ": expected NAME(INDEX)=TEXT or NAME=TEXT");
     model::Controls& controls = bench.controls();
-    std::optional<model::ControlId> id = controlByReadableName(parts->name);
+    const std::optional<model::ControlId> id = controlByName(controls, parts->name);
     if (!id)
-        id = controls.parse(parts->name);
-    if (!id)
-        return util::Outcome::failure("there is no control " + quoted(parts->name) +
-                                      " (velmora-cli controls lists the boxes and their names)");
+        return util::Outcome::failure(unknownControlMessage(parts->name));
     const std::string name = model::Controls::nameOf(*id);
     const std::string_view array = id->array;
 

@@ -4,7 +4,6 @@
 #include "exchange/dispersion_table.h"
 #include "exchange/dispersion_work.h"
 #include "model/controls.h"
-#include "util/directory_lock.h"
 #include "util/file_listing.h"
 #include "util/work_pool.h"
 #include "workbench/file_commands.h"
@@ -74,11 +73,8 @@ DispersionRun runDispersionCommand(Workbench& bench, const DispersionRunOptions&
         run.outcome = DispersionOutcome::Busy;
         return run;
     }
-    std::string lockError;
-    const std::optional<util::DirectoryLock> held =
-        util::DirectoryLock::acquire(bench.workingDirectory(), lockError);
+    const std::optional<util::DirectoryLock> held = bench.holdWorkingDirectory();
     if (!held) {
-        bench.messages().show(lockError, "Error!");
         control.stop();
         return run;
     }

@@ -7,7 +7,6 @@
 #include "processing/post_processing_chain.h"
 #include "processing/sampled_record.h"
 #include "processing/synthesis.h"
-#include "util/directory_lock.h"
 #include "util/numeric_text.h"
 #include "util/rounding.h"
 #include "util/text_file.h"
@@ -763,11 +762,8 @@ StartOutcome startExperiment(Workbench& bench, bool twoD, const ExtraResults& al
     RunWatch watch(control, progress);
     const util::WriteWatchScope watching(watch);
     const std::string startedUtc = utcNow();
-    std::string lockError;
-    const std::optional<util::DirectoryLock> held =
-        util::DirectoryLock::acquire(bench.workingDirectory(), lockError);
+    const std::optional<util::DirectoryLock> held = bench.holdWorkingDirectory();
     if (!held) {
-        bench.messages().show(lockError, "Error!");
         control.stop();
         return StartOutcome::Refused;
     }

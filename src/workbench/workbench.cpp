@@ -36,6 +36,15 @@ std::filesystem::path Workbench::pathOf(std::string_view fileName) const
     return std::filesystem::path(workingDirectory_ + std::string(fileName));
 }
 
+std::optional<util::DirectoryLock> Workbench::holdWorkingDirectory()
+{
+    std::string error;
+    std::optional<util::DirectoryLock> held = util::DirectoryLock::acquire(workingDirectory_, error);
+    if (!held)
+        messages_.show(error, "Error!");
+    return held;
+}
+
 void Workbench::resetToDefaults()
 {
     spinSystem_.resetToDefaults();

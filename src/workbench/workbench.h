@@ -8,6 +8,7 @@
 #include "model/exchange_settings.h"
 #include "model/pulse_sequence.h"
 #include "model/spin_system.h"
+#include "util/directory_lock.h"
 #include "util/messages.h"
 #include "util/run_control.h"
 #include "util/uniform_random.h"
@@ -17,6 +18,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -49,6 +51,9 @@ public:
     const std::string& workingDirectory() const { return workingDirectory_; }
     void setWorkingDirectory(const std::filesystem::path& directory);
     std::filesystem::path pathOf(std::string_view fileName) const;
+    // The working directory for one run (see util::DirectoryLock); none, after an "Error!" message
+    // naming the holder, when another run holds it.
+    std::optional<util::DirectoryLock> holdWorkingDirectory();
 
     // 1 for Start (arrayed 1D runs), 2 for Start_2D (the two runs of each increment).
     int runsPerValue() const { return runsPerValue_; }
