@@ -205,9 +205,8 @@ std::span<const double> StepWorkspace::observedRow(std::span<const double> row, 
     return observed_;
 }
 
-void applyStep(const StepInputs& inputs, const StepContext& context, StepWorkspace& workspace)
+void checkStepInputs(const StepInputs& inputs, const SpinTables& spins)
 {
-    const SpinTables& spins = context.spins;
     const int nSpins = spins.count;
     if (nSpins < 1 || nSpins > kMaxSpins)
         throw std::invalid_argument("a step needs 1 to 10 spins");
@@ -215,6 +214,13 @@ void applyStep(const StepInputs& inputs, const StepContext& context, StepWorkspa
     if (inputs.row.size() < static_cast<std::size_t>(operatorCount(nSpins)) ||
         inputs.gradientFactors.size() < spinCount || inputs.shiftOffsetsRadPerS.size() < spinCount)
         throw std::invalid_argument("the state row, gradient factors or offsets are too short for the spins");
+}
+
+void applyStep(const StepInputs& inputs, const StepContext& context, StepWorkspace& workspace)
+{
+    const SpinTables& spins = context.spins;
+    const int nSpins = spins.count;
+    checkStepInputs(inputs, spins);
     if (inputs.acquisition && context.signal == nullptr)
         throw std::invalid_argument("an acquisition step needs a signal record");
 

@@ -159,5 +159,8 @@ private:
 // gradient factors or the offsets are too short for the spin count, or when an acquisition step has
 // no signal record; std::out_of_range when a sample lies outside the record.
 void applyStep(const StepInputs& inputs, const StepContext& context, StepWorkspace& workspace);
+// Throws std::invalid_argument unless 1 to 10 spins are active and the row, gradient factors and
+// offsets cover them (the checks of every step path).
+void checkStepInputs(const StepInputs& inputs, const SpinTables& spins);
 
 }  // namespace velmora::engine

@@ -103,12 +103,8 @@ void applyStrongStep(const StepInputs& inputs, const StepContext& context, Exact
 {
     const SpinTables& spins = context.spins;
     const int nSpins = spins.count;
-    if (nSpins < 1 || nSpins > kMaxSpins)
-        throw std::invalid_argument("a step needs 1 to 10 spins");
+    checkStepInputs(inputs, spins);
     const auto spinCount = static_cast<std::size_t>(nSpins);
-    if (inputs.row.size() < static_cast<std::size_t>(operatorCount(nSpins)) ||
-        inputs.gradientFactors.size() < spinCount || inputs.shiftOffsetsRadPerS.size() < spinCount)
-        throw std::invalid_argument("the state row, gradient factors or offsets are too short for the spins");
     if (inputs.basis != RowBasis::productOperators)
         throw std::invalid_argument("the strong-coupling path works on product-operator rows");
 
