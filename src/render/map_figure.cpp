@@ -102,8 +102,10 @@ MapFigureLayout drawMapFigure(PictureBox& box, const processing::Map2D& map,
                       h - 2.5 * line - (ppm ? line + tick : 0.0) - 2.2 * line - tick);
     // Whole pixels, so that the map's cells lie on the box's pixels as drawMap laid them out and
     // the cursor finds them there.
+    // The square map sits in the middle of the room its box leaves it.
     const double side = std::max(1.0, std::floor(std::min(room.width(), room.height())));
-    const QRectF plot(std::round(room.left()), std::round(room.top()), side, side);
+    const QRectF plot(std::round(room.left() + std::max(0.0, room.width() - side) / 2.0),
+                      std::round(room.top() + std::max(0.0, room.height() - side) / 2.0), side, side);
     layout.plotPixels = plot;
 
     PictureBox picture(static_cast<int>(side), static_cast<int>(side));

@@ -9,6 +9,7 @@
 #include "ui/pulse_generator_page.h"
 #include "ui/vector_animation.h"
 #include "ui/window_texts.h"
+#include "ui/working_area_layout.h"
 #include "util/file_listing.h"
 #include "util/numeric_text.h"
 #include "util/work_pool.h"
@@ -46,7 +47,6 @@
 #include <QScrollArea>
 #include <QSpinBox>
 #include <QStatusBar>
-#include <QTabWidget>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <tuple>
@@ -93,10 +93,10 @@ MainWindow::MainWindow(workbench::Workbench& bench, model::Workspace& workspace,
     buildMenus();
     buildWorkingArea();
     new VectorAnimation(bench_, this);  // "plot vector evolution": shown while the pulse runs
-    // The designed size is the smallest; a larger window gives the plots the room.
-    const QSize designed(twips_.px(kWindowWidthTwips), twips_.px(kWindowHeightTwips) +
-                                                           menuBar()->sizeHint().height() +
-                                                           statusBar()->sizeHint().height());
+    // The designed size is the smallest; a larger window shares the room (see WorkingAreaLayout).
+    const QSize area = designedWorkingArea(twips_);
+    const QSize designed(area.width(),
+                         area.height() + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
     setMinimumSize(designed);
     resize(designed);
     qApp->installEventFilter(this);
@@ -225,12 +225,25 @@ void MainWindow::buildMenus()
     statusBar()->addPermanentWidget(run);
 }
 
-PictureView* MainWindow::pictureView(int left, int top, int width, int height, const QString& name)
+PictureView* MainWindow::pictureView(const QString& name)
 {
     auto* view = new PictureView(area_);
     view->setObjectName(name);
-    view->setGeometry(twips_.rect(left, top, width, height));
     return view;
+}
+
+void MainWindow::layOutParts()
+{
+    const WorkingAreaLayout at = layOutWorkingArea(twips_, area_->size());
+    spinView_->setGeometry(at.spins);
+    acquisition_->setGeometry(at.acquisition);
+    sequenceView_->setGeometry(at.sequence);
+    nucleiWindow_->setGeometry(at.nuclei);
+    parameters_->setGeometry(at.parameters);
+    operators_->setGeometry(at.operators);
+    results_->setGeometry(at.results);
+    tools_->setGeometry(at.tools);
+    plots_->setColumnGeometry(at.plotColumn);
 }
 
 QFrame* MainWindow::buildNucleiWindow()
@@ -424,29 +437,25 @@ void MainWindow::buildWorkingArea()
     setCentralWidget(area_);
 
     nucleiWindow_ = buildNucleiWindow();
-    nucleiWindow_->setGeometry(twips_.rect(0, 2050, 7600, 2500));
-    spinView_ = pictureView(0, 0, 2600, 2000, "spinSystemPicture");
+    spinView_ = pictureView("spinSystemPicture");
     spinView_->setClickHandler([this](double x, double y) { spinClicked(x, y); });
-    sequenceView_ = pictureView(0, 2050, 7600, 2500, "Picture2");
+    sequenceView_ = pictureView("Picture2");
     sequenceView_->setClickHandler([this](double x, double) {
         sequenceEditor_.selectStepAt(x, render::kSequenceScaleWidth);
         afterModelChange();
     });
+    for (PictureView* panel : {spinView_, sequenceView_})
+        panel->setResizeHandler([this] { redrawPanels(); });
 
-    QWidget* acquisition = buildAcquisitionArea();
-    acquisition->setGeometry(twips_.rect(2650, 0, 4950, 2000));
-    QWidget* parameters = buildParametersArea();
-    parameters->setGeometry(twips_.rect(0, 4600, 7600, 2850));
-    QWidget* tools = buildPulseTools();
-    tools->setGeometry(twips_.rect(2650, 7500, 4950, 2950));
+    acquisition_ = buildAcquisitionArea();
+    parameters_ = buildParametersArea();
+    tools_ = buildPulseTools();
 
-    auto* operators = new QListWidget(area_);
-    operators->setGeometry(twips_.rect(0, 7500, 1300, 2950));
-    operators->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    binder_->bind(ctl::OperatorList, operators);
-    auto* results = new QListWidget(area_);
-    results->setGeometry(twips_.rect(1320, 7500, 1300, 2950));
-    binder_->bind(ctl::ResultList, results);
+    operators_ = new QListWidget(area_);
+    operators_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    binder_->bind(ctl::OperatorList, operators_);
+    results_ = new QListWidget(area_);
+    binder_->bind(ctl::ResultList, results_);
 
     plots_ = new PlotArea(bench_, *binder_, twips_, area_, statusBar());
 
@@ -460,12 +469,13 @@ void MainWindow::buildWorkingArea()
     helpList_->setGeometry(twips_.rect(2500, 0, 9300, 8000));
     aboutList_ = buildTextList(aboutText());
     aboutList_->setGeometry(twips_.rect(4560, 0, 7335, 2400));
-    editing_ = {acquisition, parameters, tools, fileFrame_, optionsFrame_, spectraFrame_};
+    editing_ = {acquisition_, parameters_, tools_, generatorWindow_, fileFrame_, optionsFrame_, spectraFrame_};
     for (QWidget* w : plots_->controls())
         editing_.push_back(w);
     // The pointer rules need every move over the working area, not only those with a button down.
     for (QWidget* w : area_->findChildren<QWidget*>())
         w->setMouseTracking(true);
+    layOutParts();
 }
 
 QWidget* MainWindow::buildAcquisitionArea()
@@ -682,33 +692,42 @@ QWidget* MainWindow::buildParametersArea()
 QWidget* MainWindow::buildPulseTools()
 {
     auto* group = new QGroupBox("Pulse tools", area_);
-    auto* outer = new QVBoxLayout(group);
-    outer->setContentsMargins(2, 2, 2, 2);
-    auto* tabs = new QTabWidget(group);
-    outer->addWidget(tabs);
-
-    auto* calculators = new QWidget;
-    auto* grid = new QGridLayout(calculators);
+    auto* grid = new QGridLayout(group);
+    grid->setContentsMargins(4, 2, 4, 2);
     grid->setVerticalSpacing(1);
-    const QStringList captions = {"dB",    " pi/2 pulse, microsec", "w1, Hz", "angle, degree", " TR, msec",
-                                  "T1, ms"};
-    grid->addWidget(new QLabel("Pulse calibration table:", calculators), 0, 0, 1, 3);
-    grid->addWidget(new QLabel("Ernst angles table:", calculators), 3, 0, 1, 3);
+    const QStringList captions = {"dB", "pi/2 pulse, microsec", "w1, Hz", "angle, degree", "TR, msec", "T1, ms"};
+    grid->addWidget(new QLabel("Pulse calibration table:", group), 0, 0, 1, 3);
+    grid->addWidget(new QLabel("Ernst angles table:", group), 3, 0, 1, 3);
     for (int i = 0; i < 6; ++i) {
         const int r = i < 3 ? 1 : 4;
-        grid->addWidget(new QLabel(captions[i].trimmed(), calculators), r, i % 3);
-        auto* edit = box(calculators, 72);
+        grid->addWidget(new QLabel(captions[i], group), r, i % 3);
+        auto* edit = box(group, 72);
         grid->addWidget(edit, r + 1, i % 3);
         binder_->bind({"Text10", i}, edit, [this, i] { recomputeCalculator(i); });
     }
     grid->setColumnStretch(1, 2);
     grid->setRowStretch(6, 1);
-    tabs->addTab(calculators, "Calculators");
 
-    // The shaped-pulse generator's choices and boxes, on a page that scrolls.
-    auto* generator = new PulseGeneratorPage(bench_, *binder_);
-    connect(generator, &PulseGeneratorPage::pulseMade, this, [this] { refreshFileLists(); });
-    tabs->addTab(generator, "Shaped-pulse generator");
+    // The shaped-pulse generator has more boxes than the corner holds: it opens in a window of
+    // its own size.
+    generatorWindow_ = new QWidget(this, Qt::Tool);
+    generatorWindow_->setObjectName("generatorWindow");
+    generatorWindow_->setWindowTitle("Shaped-pulse generator");
+    auto* page = new PulseGeneratorPage(bench_, *binder_, generatorWindow_);
+    auto* pageLayout = new QVBoxLayout(generatorWindow_);
+    pageLayout->setContentsMargins(0, 0, 0, 0);
+    pageLayout->addWidget(page);
+    generatorWindow_->resize(page->widget()->sizeHint() + QSize(4, 4));
+    connect(page, &PulseGeneratorPage::pulseMade, this, [this] { refreshFileLists(); });
+    auto* open = new QPushButton("Shaped-pulse generator...", group);
+    open->setObjectName("openGenerator");
+    open->setToolTip("Make a shaped pulse (.RF file) and see its excitation profile");
+    connect(open, &QPushButton::clicked, this, [this] {
+        generatorWindow_->show();
+        generatorWindow_->raise();
+        generatorWindow_->activateWindow();
+    });
+    grid->addWidget(open, 7, 0, 1, 3);
     return group;
 }
 
@@ -1251,13 +1270,8 @@ void MainWindow::pointerMoved(int xTwips, int yTwips)
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == area_ && event->type() == QEvent::Resize) {
-        // The left column keeps its designed size; the plot column takes the rest.
-        const int left = twips_.px(PlotArea::kColumnLeftTwips);
-        const int top = twips_.px(PlotArea::kColumnTopTwips);
-        const int margin = twips_.px(kWindowWidthTwips - PlotArea::kColumnLeftTwips - 7800);
-        plots_->setColumnGeometry(QRect(left, top, area_->width() - left - margin, area_->height() - 2 * top));
-    }
+    if (watched == area_ && event->type() == QEvent::Resize)
+        layOutParts();
     if (event->type() == QEvent::ShortcutOverride && isUndoKeyForTheModel(watched, *static_cast<QKeyEvent*>(event))) {
         event->ignore();  // not the box's own undo: the Edit menu's shortcut takes the key
         return true;

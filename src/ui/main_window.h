@@ -108,7 +108,9 @@ private:
     QFrame* buildSpectraFrame();
     QFrame* buildFileFrame();
     QListWidget* buildTextList(const QStringList& lines);
-    PictureView* pictureView(int left, int top, int width, int height, const QString& name);
+    PictureView* pictureView(const QString& name);
+    // Places the working area's parts for its present size.
+    void layOutParts();
     QFrame* buildNucleiWindow();
     void openCellChooser(int cell, QWidget* over);
     void afterModelChange();
@@ -147,6 +149,12 @@ private:
     PictureView* spinView_ = nullptr;
     PictureView* sequenceView_ = nullptr;
     QFrame* nucleiWindow_ = nullptr;
+    QWidget* acquisition_ = nullptr;
+    QWidget* parameters_ = nullptr;
+    QWidget* tools_ = nullptr;
+    QWidget* generatorWindow_ = nullptr;  // the shaped-pulse generator, a tool window
+    QListWidget* operators_ = nullptr;
+    QListWidget* results_ = nullptr;
     QComboBox* chooser_ = nullptr;
     PlotArea* plots_ = nullptr;
     workbench::SpinPanelEditor spinEditor_;

@@ -22,8 +22,9 @@ private:
     double pixelsPerTwip_;
 };
 
-// The main window's designed size, in twips: its smallest; it may grow from there.
+// The main window's working area at its designed size, in twips: its smallest; it may grow from
+// there. With the menu and the status bar it fits a 1280 x 720 screen.
 inline constexpr int kWindowWidthTwips = 15600;
-inline constexpr int kWindowHeightTwips = 10560;
+inline constexpr int kWindowHeightTwips = 10140;
 
 }  // namespace velmora::ui
