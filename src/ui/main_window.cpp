@@ -6,6 +6,7 @@
 #include "ui/exchange_mode.h"
 #include "ui/image_fit_window.h"
 #include "ui/plot_area.h"
+#include "ui/spin_table_window.h"
 #include "ui/pulse_generator_page.h"
 #include "ui/vector_animation.h"
 #include "ui/window_texts.h"
@@ -18,6 +19,7 @@
 #include "workbench/experiment_pipeline.h"
 #include "workbench/file_commands.h"
 #include "workbench/jcamp_export.h"
+#include "workbench/spin_table.h"
 #include "workbench/start_up.h"
 #include "workbench/workbench.h"
 
@@ -236,6 +238,8 @@ void MainWindow::layOutParts()
 {
     const WorkingAreaLayout at = layOutWorkingArea(twips_, area_->size());
     spinView_->setGeometry(at.spins);
+    spinTableButton_->adjustSize();
+    spinTableButton_->move(at.spins.right() - spinTableButton_->width() - 1, at.spins.top() + 1);
     acquisition_->setGeometry(at.acquisition);
     sequenceView_->setGeometry(at.sequence);
     nucleiWindow_->setGeometry(at.nuclei);
@@ -332,6 +336,10 @@ void MainWindow::redrawPanels()
 {
     render::drawSpinPanel(spinView_->box(), bench_);
     render::drawSequencePanel(sequenceView_->box(), bench_);
+    spinTableButton_->setVisible(bench_.spinSystem().spinCount() > workbench::kSpinsDrawnReadably);
+    spinTableButton_->raise();
+    if (spinTable_->isVisible())
+        spinTable_->refresh(bench_.spinSystem());
     spinView_->update();
     sequenceView_->update();
     updateTitle();
@@ -446,6 +454,17 @@ void MainWindow::buildWorkingArea()
     });
     for (PictureView* panel : {spinView_, sequenceView_})
         panel->setResizeHandler([this] { redrawPanels(); });
+    // Beyond a few spins the drawing crowds: a button in its corner opens the spins as a table.
+    spinTable_ = new SpinTableWindow(this);
+    spinTable_->setSpinChosen([this](int spin) { openNucleiWindow(spin); });
+    spinTableButton_ = new QPushButton("table", area_);
+    spinTableButton_->setObjectName("spinTableButton");
+    spinTableButton_->setToolTip("The spin system as a table: nucleus, shift, T1, T2 and couplings");
+    connect(spinTableButton_, &QPushButton::clicked, this, [this] {
+        spinTable_->refresh(bench_.spinSystem());
+        spinTable_->show();
+        spinTable_->raise();
+    });
 
     acquisition_ = buildAcquisitionArea();
     parameters_ = buildParametersArea();

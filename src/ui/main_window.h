@@ -25,10 +25,12 @@ class QKeyEvent;
 
 namespace velmora::ui {
 class PlotArea;
+class SpinTableWindow;
 }
 class QFrame;
 class QLabel;
 class QListWidget;
+class QPushButton;
 class QWidget;
 
 namespace velmora::workbench {
@@ -152,7 +154,9 @@ private:
     QWidget* acquisition_ = nullptr;
     QWidget* parameters_ = nullptr;
     QWidget* tools_ = nullptr;
-    QWidget* generatorWindow_ = nullptr;  // the shaped-pulse generator, a tool window
+    QWidget* generatorWindow_ = nullptr;
+    SpinTableWindow* spinTable_ = nullptr;  // the spins as a table, for large spin systems
+    QPushButton* spinTableButton_ = nullptr;  // the shaped-pulse generator, a tool window
     QListWidget* operators_ = nullptr;
     QListWidget* results_ = nullptr;
     QComboBox* chooser_ = nullptr;

@@ -9,6 +9,7 @@
 #include "support/window_session.h"
 #include "ui/main_window.h"
 #include "ui/plot_area.h"
+#include "ui/spin_table_window.h"
 #include "util/text_file.h"
 #include "workbench/file_commands.h"
 #include "workbench/sequence_panel_editor.h"
@@ -30,6 +31,7 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
+#include <QTableWidget>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
@@ -643,6 +645,36 @@ private slots:
         QCOMPARE(inked(), 0);
         const QString status = s.window->statusBar()->currentMessage();
         QVERIFY2(status.contains("no spectra: ") && status.contains("nylon"), qPrintable(status));
+    }
+
+    void beyondFourSpinsTheSpinsOpenAsATableWhoseRowsOpenTheNucleiWindow()
+    {
+        Session s;
+        auto* button = s.window->findChild<QPushButton*>("spinTableButton");
+        QVERIFY(!button->isVisible());
+        model::SpinSystem& spins = s.bench.spinSystem();
+        for (int slot = 3; slot < 6; ++slot)
+            QVERIFY(spins.setLabel(slot, "H" + std::to_string(slot)));
+        spins.setShiftPpm(4, 2.5);
+        spins.setCouplingHz(4, 1, 7.5);
+        spins.rebuild();
+        s.window->redrawPanels();
+        QVERIFY(button->isVisible());
+
+        QTest::mouseClick(button, Qt::LeftButton);
+        auto* window = s.window->findChild<ui::SpinTableWindow*>("spinTableWindow");
+        QTableWidget* table = window->table();
+        QCOMPARE(table->rowCount(), 6);
+        QCOMPARE(table->item(4, 0)->text(), QString("H4"));
+        QCOMPARE(table->item(4, 2)->text(), QString("2.5"));
+        // Couplings are a symmetric matrix, one column a spin, after the six value columns.
+        QCOMPARE(table->item(4, 6 + 1)->text(), QString("7.5"));
+        QCOMPARE(table->item(1, 6 + 4)->text(), QString("7.5"));
+        QVERIFY(table->item(4, 6 + 4)->text().isEmpty());
+
+        emit table->cellDoubleClicked(4, 0);
+        QVERIFY(s.window->nucleiWindow()->isVisible());
+        QCOMPARE(s.bench.controls().caption(ctl::SelectedSpinLabel), std::string("H4"));
     }
 
     void viewBarsShowTheirValuesAndThePlotsGrowWithTheWindow()
