@@ -82,7 +82,8 @@ MainWindow::MainWindow(workbench::Workbench& bench, model::Workspace& workspace,
     : QMainWindow(parent), bench_(bench), workspace_(workspace),
       twips_(QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->logicalDotsPerInch()
                                               : 96.0),
-      binder_(std::make_unique<ControlBinder>(bench.controls())), spinEditor_(bench), sequenceEditor_(bench)
+      binder_(std::make_unique<ControlBinder>(bench.controls())), spinEditor_(bench), sequenceEditor_(bench),
+      recent_(workbench::RecentFiles::locationFor(workspace, bench.workingDirectory()))
 {
     setWindowTitle("Velmora");
     bench_.runControl().setYield([] { QApplication::processEvents(); });
@@ -405,6 +406,8 @@ bool MainWindow::saveBeforeReplacing(workbench::FileList document)
         name = QFileInfo(path).fileName().toStdString();
     }
     const bool saved = workbench::saveDocument(bench_, document, name);
+    if (saved)
+        rememberRecent(document);
     updateFileLists();
     updateTitle();
     return saved;
@@ -460,6 +463,7 @@ void MainWindow::buildWorkingArea()
     spinTableButton_ = new QPushButton("table", area_);
     spinTableButton_->setObjectName("spinTableButton");
     spinTableButton_->setToolTip("The spin system as a table: nucleus, shift, T1, T2 and couplings");
+    spinTableButton_->setStyleSheet("padding: 0px 6px");
     connect(spinTableButton_, &QPushButton::clicked, this, [this] {
         spinTable_->refresh(bench_.spinSystem());
         spinTable_->show();
@@ -483,7 +487,7 @@ void MainWindow::buildWorkingArea()
     spectraFrame_ = buildSpectraFrame();
     spectraFrame_->setGeometry(twips_.rect(3580, 0, 5895, 3132));
     fileFrame_ = buildFileFrame();
-    fileFrame_->setGeometry(twips_.rect(0, 0, 4905, 5200));
+    fileFrame_->setGeometry(twips_.rect(0, 0, 4905, 7200));
     helpList_ = buildTextList(helpText());
     helpList_->setGeometry(twips_.rect(2500, 0, 9300, 8000));
     aboutList_ = buildTextList(aboutText());
@@ -965,17 +969,65 @@ QFrame* MainWindow::buildFileFrame()
         connect(files, &QListWidget::itemDoubleClicked, this, [this, list](QListWidgetItem* item) {
             if (bench_.runControl().running() || !mayReplace({list}))
                 return;
-            if (workbench::pickFile(bench_, list, item->text().toStdString()))
-                workbench::openPickedFile(bench_, list);
+            if (workbench::pickFile(bench_, list, item->text().toStdString()) &&
+                workbench::openPickedFile(bench_, list))
+                rememberRecent(list);
             afterFileOpened();
         });
         connect(go, &QPushButton::clicked, this, [this, list] {
-            workbench::savePickedFile(bench_, list);
+            if (workbench::savePickedFile(bench_, list))
+                rememberRecent(list);
             updateFileLists();
             updateTitle();
         });
     }
+    grid->addWidget(new QLabel("Recent (double-click to open)", frame), 7, 0, 1, 2);
+    recentFiles_ = new QListWidget(frame);
+    recentFiles_->setObjectName("recentFiles");
+    recentFiles_->setMaximumHeight(twips_.px(1300));
+    grid->addWidget(recentFiles_, 8, 0, 1, 2);
+    connect(recentFiles_, &QListWidget::itemDoubleClicked, this,
+            [this](QListWidgetItem* item) { openRecent(item->data(Qt::UserRole).toString()); });
+    showRecentFiles();
     return frame;
+}
+
+void MainWindow::showRecentFiles()
+{
+    recentFiles_->clear();
+    for (const std::filesystem::path& path : recent_.paths()) {
+        auto* item = new QListWidgetItem(QString::fromStdString(path.filename().string() + "  (" +
+                                                                path.parent_path().string() + ")"),
+                                         recentFiles_);
+        item->setData(Qt::UserRole, QString::fromStdString(path.string()));
+        item->setToolTip(QString::fromStdString(path.string()));
+    }
+}
+
+void MainWindow::rememberRecent(workbench::FileList list)
+{
+    const std::string& name = bench_.documents().name(list);
+    if (name.empty())
+        return;
+    if (!recent_.note(std::filesystem::path(bench_.workingDirectory()) / name))
+        statusBar()->showMessage("The list of recent files could not be written.", 5000);
+    showRecentFiles();
+}
+
+void MainWindow::openRecent(const QString& path)
+{
+    const QFileInfo file(path);
+    const auto list = file.suffix().compare("mol", Qt::CaseInsensitive) == 0 ? workbench::FileList::Molecules
+                                                                                 : workbench::FileList::Sequences;
+    if (!file.isFile()) {
+        bench_.messages().show("The file " + path.toStdString() + " is no longer there.", "Error!");
+        return;
+    }
+    if (bench_.runControl().running() || !mayReplace({list}) || !workIn(file.absolutePath()))
+        return;
+    if (workbench::pickFile(bench_, list, file.fileName().toStdString()) && workbench::openPickedFile(bench_, list))
+        rememberRecent(list);
+    afterFileOpened();
 }
 
 void MainWindow::afterFileOpened()
@@ -1034,8 +1086,9 @@ void MainWindow::openWithDialog(workbench::FileList list)
         const QFileInfo file(path);
         if (!workIn(file.absolutePath()))
             return;
-        if (workbench::pickFile(bench_, list, file.fileName().toStdString()))
-            workbench::openPickedFile(bench_, list);
+        if (workbench::pickFile(bench_, list, file.fileName().toStdString()) &&
+            workbench::openPickedFile(bench_, list))
+            rememberRecent(list);
         afterFileOpened();
     });
     dialog->open();
@@ -1048,8 +1101,9 @@ void MainWindow::saveWithDialog(workbench::FileList list)
         const QFileInfo file(path);
         if (!workIn(file.absolutePath()))
             return;
-        if (workbench::pickFile(bench_, list, file.fileName().toStdString()))
-            workbench::savePickedFile(bench_, list);
+        if (workbench::pickFile(bench_, list, file.fileName().toStdString()) &&
+            workbench::savePickedFile(bench_, list))
+            rememberRecent(list);
         updateFileLists();
         updateTitle();
     });

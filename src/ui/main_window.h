@@ -11,6 +11,7 @@
 #include "ui/picture_view.h"
 #include "ui/twips.h"
 #include "workbench/file_commands.h"
+#include "workbench/recent_files.h"
 #include "workbench/sequence_panel_editor.h"
 #include "workbench/spin_panel_editor.h"
 
@@ -120,6 +121,10 @@ private:
     void refreshFileLists();
     void updateFileLists();
     void afterFileOpened();
+    // The recent files of the File frame: shown, noted after an open or a save, opened again.
+    void showRecentFiles();
+    void rememberRecent(workbench::FileList list);
+    void openRecent(const QString& path);
     // The working directory becomes `folder` (and the settings remember it); false with a message
     // when it cannot.
     bool workIn(const QString& folder);
@@ -156,13 +161,15 @@ private:
     QWidget* tools_ = nullptr;
     QWidget* generatorWindow_ = nullptr;
     SpinTableWindow* spinTable_ = nullptr;  // the spins as a table, for large spin systems
-    QPushButton* spinTableButton_ = nullptr;  // the shaped-pulse generator, a tool window
+    QPushButton* spinTableButton_ = nullptr;
+    QListWidget* recentFiles_ = nullptr;  // the shaped-pulse generator, a tool window
     QListWidget* operators_ = nullptr;
     QListWidget* results_ = nullptr;
     QComboBox* chooser_ = nullptr;
     PlotArea* plots_ = nullptr;
     workbench::SpinPanelEditor spinEditor_;
     workbench::SequencePanelEditor sequenceEditor_;
+    workbench::RecentFiles recent_;
     QLabel* progress_ = nullptr;
     std::vector<QWidget*> editing_;  // disabled while a run is in progress
 };
