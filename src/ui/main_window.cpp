@@ -4,6 +4,7 @@
 #include "render/sequence_panel.h"
 #include "render/spin_panel.h"
 #include "ui/exchange_mode.h"
+#include "ui/help_window.h"
 #include "ui/image_fit_window.h"
 #include "ui/plot_area.h"
 #include "ui/spin_table_window.h"
@@ -157,11 +158,33 @@ void MainWindow::buildEditMenu()
     edit->addAction(redo);
 }
 
+void MainWindow::buildHelpMenu()
+{
+    QMenu* help = menuBar()->addMenu("&Help");
+    help->setObjectName("helpMenu");
+    QAction* introduction = help->addAction("Introduction");
+    introduction->setShortcut(QKeySequence::HelpContents);
+    connect(introduction, &QAction::triggered, this, &MainWindow::showHelp);
+    help->addSeparator();
+    for (const HelpPage& page : helpPages())
+        connect(help->addAction(page.title), &QAction::triggered, this, [this, title = page.title] {
+            if (helpWindow_ == nullptr)
+                helpWindow_ = new HelpWindow(this);
+            helpWindow_->showPage(title);
+            helpWindow_->show();
+            helpWindow_->raise();
+        });
+}
+
 void MainWindow::buildMenus()
 {
     for (const char* text : kMenu) {
-        QAction* a = menuBar()->addAction(QString::fromUtf8(text));
         const QString name = QString::fromUtf8(text);
+        if (name == "&Help") {
+            buildHelpMenu();
+            continue;
+        }
+        QAction* a = menuBar()->addAction(QString::fromUtf8(text));
         if (name == "&File") {
             connect(a, &QAction::triggered, this, &MainWindow::showFileFrame);
             a->setShortcut(QKeySequence::Open);
@@ -179,8 +202,6 @@ void MainWindow::buildMenus()
             connect(a, &QAction::triggered, this, &MainWindow::showOptions);
         else if (name == "&Spectra")
             connect(a, &QAction::triggered, this, &MainWindow::showSpectra);
-        else if (name == "&Help")
-            connect(a, &QAction::triggered, this, &MainWindow::showHelp);
         else if (name == "&About")
             connect(a, &QAction::triggered, this, &MainWindow::showAbout);
         else if (name == "&Refresh")

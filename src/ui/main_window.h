@@ -27,6 +27,7 @@ class QKeyEvent;
 namespace velmora::ui {
 class PlotArea;
 class SpinTableWindow;
+class HelpWindow;
 }
 class QFrame;
 class QLabel;
@@ -100,6 +101,7 @@ private:
     bool saveBeforeReplacing(workbench::FileList document);
     void buildMenus();
     void buildEditMenu();
+    void buildHelpMenu();
     void buildWorkingArea();
     QWidget* buildAcquisitionArea();
     QWidget* buildArrayAndPhaseArea();
@@ -162,7 +164,8 @@ private:
     QWidget* generatorWindow_ = nullptr;
     SpinTableWindow* spinTable_ = nullptr;  // the spins as a table, for large spin systems
     QPushButton* spinTableButton_ = nullptr;
-    QListWidget* recentFiles_ = nullptr;  // the shaped-pulse generator, a tool window
+    QListWidget* recentFiles_ = nullptr;
+    HelpWindow* helpWindow_ = nullptr;  // made when a page is first asked for  // the shaped-pulse generator, a tool window
     QListWidget* operators_ = nullptr;
     QListWidget* results_ = nullptr;
     QComboBox* chooser_ = nullptr;

@@ -8,9 +8,11 @@
 #include "support/scratch_directory.h"
 #include "support/window_session.h"
 #include "ui/main_window.h"
+#include "ui/help_window.h"
 #include "ui/plot_area.h"
 #include "ui/spin_table_window.h"
 #include "util/text_file.h"
+#include "workbench/control_names.h"
 #include "workbench/file_commands.h"
 #include "workbench/sequence_panel_editor.h"
 #include "workbench/start_up.h"
@@ -32,6 +34,8 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QTableWidget>
+#include <QTextBrowser>
+#include <QMenu>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
@@ -675,6 +679,27 @@ private slots:
         emit table->cellDoubleClicked(4, 0);
         QVERIFY(s.window->nucleiWindow()->isVisible());
         QCOMPARE(s.bench.controls().caption(ctl::SelectedSpinLabel), std::string("H4"));
+    }
+
+    void theHelpMenuOpensItsPagesAndTheUnitsPageNamesEveryBox()
+    {
+        Session s;
+        auto* menu = s.window->findChild<QMenu*>("helpMenu");
+        QStringList titles;
+        for (QAction* a : menu->actions())
+            titles << a->text();
+        for (const char* page : {"Introduction", "Units", "Plots", "Exchange mode", "Pulse tools", "Image window"})
+            QVERIFY2(titles.contains(page), page);
+        for (QAction* a : menu->actions())
+            if (a->text() == "Units")
+                a->trigger();
+        auto* help = s.window->findChild<ui::HelpWindow*>("helpWindow");
+        QVERIFY(help != nullptr && help->isVisible());
+        QCOMPARE(help->currentTitle(), QString("Units"));
+        const QString page = help->browser()->toPlainText();
+        for (const workbench::ReadableControl& box : workbench::readableControls())
+            QVERIFY2(page.contains(QString::fromUtf8(box.name.data(), static_cast<int>(box.name.size()))),
+                     box.name.data());
     }
 
     void viewBarsShowTheirValuesAndThePlotsGrowWithTheWindow()
