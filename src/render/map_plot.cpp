@@ -88,6 +88,11 @@ bool drawSection(PictureBox& box, const Map2D& map, const MapPlotSettings& setti
     const double textHeight = QFontMetricsF(box.font(), &box.image()).height() * tpp;
     box.text(0.0, 0.0, cutToHundredths(mx));
     box.text(0.0, height - textHeight, cutToHundredths(mn));
+    if (!settings.title.empty()) {
+        const QString title = QString::fromStdString(settings.title);
+        box.setForeColor(QColor(0, 0, 140));
+        box.text((width - QFontMetricsF(box.font(), &box.image()).horizontalAdvance(title) * tpp) / 2.0, 0.0, title);
+    }
     box.setForeColor(savedColour);
     box.setLineWidth(savedWidth);
     return true;

@@ -3,6 +3,8 @@
 // indices and frequencies under the cursor.
 #pragma once
 
+#include <string>
+
 #include "processing/map_2d.h"
 #include "render/picture_box.h"
 
@@ -16,6 +18,8 @@ struct MapPlotSettings {
     double gain = 1.0;  // G: doubled and halved by the two gain buttons
     // Twips per pixel of the box: the cross-sections are laid out in twips.
     double twipsPerPixel = kTwipsPerPixel;
+    // What a cross-section shows ("row at f1 = 50.0 Hz"), at its top centre; none when empty.
+    std::string title{};
 };
 
 // Draws the map into the box scaled to its index ranges: the direct index p = 0..np-1 from left to

@@ -176,6 +176,7 @@ util::Outcome savePlotPictures(const workbench::Workbench& bench, const std::fil
         const std::vector<std::string>& header = read.table->header;
         TracePlotSettings traceSettings;
         traceSettings.twipsPerPixel = twipsPerPixel;
+        traceSettings.title = kOperatorTracesTitle;
         traceSettings.horizontalTitle =
             arrayedAxisTitle(bench.sequence().arrayedName(), bench.sequence().arrayedIndex());
         for (std::size_t k = 1; k + 2 < header.size(); ++k)

@@ -265,6 +265,13 @@ void drawTraceAxes(PictureBox& box, const TraceArea& area, double xLow, double x
         text(area.rightPx - metrics.horizontalAdvance(title), area.bottomPx + kAxisMarkPx + line, title);
     }
     text(area.leftPx, 0.0, "coefficient / 1000");
+    if (!settings.title.empty()) {
+        const QString title = QString::fromStdString(settings.title);
+        box.setForeColor(QColor(0, 0, 140));
+        const double right = area.leftPx + metrics.horizontalAdvance("coefficient / 1000") + line;
+        text(std::max(right, (box.pixelWidth() - metrics.horizontalAdvance(title)) / 2.0), 0.0, title);
+        box.setForeColor(QColor(0, 0, 0));
+    }
 }
 
 // The unit as the cursor's read-out appends it to the value.

@@ -52,12 +52,17 @@ struct OperatorTraceRead {
 // split at tabs. All fields are kept: the table may hold up to 400 operators.
 OperatorTraceRead readOperatorTraces(const std::filesystem::path& file);
 
+// The title of the operator traces, on the screen and in plotOper.
+inline constexpr const char* kOperatorTracesTitle = "product operators at the point step, against the arrayed value";
+
 struct TracePlotSettings {
     // The operators chosen in the operator list, drawn in this order in traceColor(0), (1), ...;
     // names the table does not hold are passed over.
     std::vector<std::string> operators;
     // Twips per pixel of the box: marks and legend are laid out in twips.
     double twipsPerPixel = kTwipsPerPixel;
+    // What the picture shows, at its top centre; none drawn when empty.
+    std::string title{};
     // The title of the arrayed value's axis, "d1 (ms)"; none drawn when empty.
     std::string horizontalTitle{};
 };

@@ -379,7 +379,9 @@ void PlotArea::mapCursorMoved(QPointF pixel)
         return;
     render::MapPlotSettings settings;
     settings.gain = mapGain_;
+    settings.title = "row at f1 = " + util::formatPattern(cursor->indirectHz, "0.0") + " Hz";
     render::drawMapRowSection(rowSection_->box(), *map, cursor->indirect, settings);
+    settings.title = "column at f2 = " + util::formatPattern(cursor->directHz, "0.0") + " Hz";
     render::drawMapColumnSection(columnSection_->box(), *map, cursor->direct, settings);
     rowSection_->update();
     columnSection_->update();
@@ -396,6 +398,7 @@ void PlotArea::redrawTraces()
     if (!traceTable_)
         return;
     render::TracePlotSettings settings;
+    settings.title = render::kOperatorTracesTitle;
     settings.horizontalTitle =
         render::arrayedAxisTitle(bench_.sequence().arrayedName(), bench_.sequence().arrayedIndex());
     if (auto* list = qobject_cast<QListWidget*>(binder_.widget(ctl::OperatorList)))
