@@ -55,12 +55,14 @@ CodeSpinSystem::CodeSpinSystem()
 
 // Kept as given, so that a file written from it shows the numbers typed; refused where the reader,
 // which stores single precision, refuses.
-double CodeSpinSystem::stored(double value, const std::string& what) const
+double CodeSpinSystem::stored(double value, const std::string& what, model::SpinValue kind) const
 {
     if (std::isnan(value))
         throw SessionError(what + ": the value is not a number");
     if (!std::isfinite(util::toSingle(value)))
         throw SessionError(what + " (" + util::formatGeneral(value) + "): " + std::string(model::kValueTooLarge));
+    if (const std::optional<std::string> problem = model::spinValueProblem(kind, value))
+        throw SessionError(what + " " + *problem);
     return value;
 }
 
@@ -77,9 +79,9 @@ int CodeSpinSystem::addSpin(const std::string& nucleus, double shiftPpm, double 
     if (const auto problem = model::spinCountProblem(count_ + 1))
         throw SessionError(*problem);
     const int k = count_;
-    const double shift = stored(shiftPpm, "shift of " + spinName(k));
-    const double t1 = stored(t1Ms, "T1 of " + spinName(k));
-    const double t2 = stored(t2Ms, "T2 of " + spinName(k));
+    const double shift = stored(shiftPpm, "shift of " + spinName(k), model::SpinValue::ShiftPpm);
+    const double t1 = stored(t1Ms, "T1 of " + spinName(k), model::SpinValue::T1Ms);
+    const double t2 = stored(t2Ms, "T2 of " + spinName(k), model::SpinValue::T2Ms);
     if (!system_.setLabel(k, std::string(1, letter) + std::to_string(k)))
         throw SessionError("the spin system holds no more spins");
     system_.setShiftPpm(k, shift);
@@ -97,25 +99,26 @@ void CodeSpinSystem::couple(int i, int j, double hz)
     if (i == j)
         throw SessionError("a spin is not coupled to itself: J(" + std::to_string(i) + ", " + std::to_string(j) +
                            ")");
-    system_.setCouplingHz(i, j, stored(hz, "J(" + std::to_string(i) + ", " + std::to_string(j) + ")"));
+    const std::string name = "J(" + std::to_string(i) + ", " + std::to_string(j) + ")";
+    system_.setCouplingHz(i, j, stored(hz, name, model::SpinValue::CouplingHz));
 }
 
 void CodeSpinSystem::setShift(int spin, double ppm)
 {
     requireSpin(spin);
-    system_.setShiftPpm(spin, stored(ppm, "shift of " + spinName(spin)));
+    system_.setShiftPpm(spin, stored(ppm, "shift of " + spinName(spin), model::SpinValue::ShiftPpm));
 }
 
 void CodeSpinSystem::setT1(int spin, double ms)
 {
     requireSpin(spin);
-    system_.setT1Ms(spin, stored(ms, "T1 of " + spinName(spin)));
+    system_.setT1Ms(spin, stored(ms, "T1 of " + spinName(spin), model::SpinValue::T1Ms));
 }
 
 void CodeSpinSystem::setT2(int spin, double ms)
 {
     requireSpin(spin);
-    system_.setT2Ms(spin, stored(ms, "T2 of " + spinName(spin)));
+    system_.setT2Ms(spin, stored(ms, "T2 of " + spinName(spin), model::SpinValue::T2Ms));
 }
 
 std::vector<std::string> CodeSpinSystem::lines() const

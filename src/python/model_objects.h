@@ -6,6 +6,7 @@
 #include "model/controls.h"
 #include "model/exchange_settings.h"
 #include "model/pulse_sequence.h"
+#include "model/spin_value_ranges.h"
 #include "model/spin_system.h"
 
 #include <filesystem>
@@ -40,7 +41,7 @@ public:
 
 private:
     void requireSpin(int spin) const;
-    double stored(double value, const std::string& what) const;
+    double stored(double value, const std::string& what, model::SpinValue kind) const;
 
     model::SpinSystem system_;
     int count_ = 0;

@@ -65,7 +65,7 @@ void ControlBinder::bind(model::ControlId id, QWidget* widget, Handler handler)
     showInWidget(b);
     connectEdits(b);
     auto* edit = qobject_cast<QLineEdit*>(widget);
-    const bool checked = workbench::readableControlOf(id) != nullptr;
+    const bool checked = workbench::isCheckedBox(id);
     if (edit != nullptr && (b.handler || checked)) {
         b.handlerOnFinish = static_cast<bool>(b.handler);
         QObject::connect(edit, &QLineEdit::editingFinished, edit, [this, key, edit] {
@@ -86,6 +86,9 @@ void ControlBinder::bind(model::ControlId id, QWidget* widget, Handler handler)
             }
             if (it->second.handler)
                 it->second.handler();
+            // The next edit starts from the value committed now (a handler that records the edit
+            // for undo has taken the earlier state already).
+            takeStateBeforeEdit(boxId);
             if (afterEdit_)
                 afterEdit_();
             // Committed: from here on the model's history, not the box's own, undoes the value.

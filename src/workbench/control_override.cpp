@@ -2,12 +2,14 @@
 
 #include "model/controls.h"
 #include "model/element_table.h"
+#include "model/spin_value_ranges.h"
 #include "pulses/generator_boxes.h"
 #include "util/number_format.h"
 #include "util/numeric_text.h"
 #include "util/text_compare.h"
 #include "workbench/control_handlers.h"
 #include "workbench/control_names.h"
+#include "workbench/spin_panel_editor.h"
 #include "workbench/workbench.h"
 
 #include <cmath>
@@ -148,10 +150,52 @@ bool fitsKind(const ReadableControl& box, std::string_view text)
     }
 }
 
+// The nuclei window's boxes: couplings to spins 0..9, the shift in ppm, T1 and T2 (the shift in
+// Hz is shown only).
+std::optional<model::SpinValue> spinValueOf(model::ControlId id)
+{
+    if (id.array != std::string_view("Text42") || id.index < 0 || id.index == kShiftHzBox || id.index > kT2Box)
+        return std::nullopt;
+    if (id.index < kShiftHzBox)
+        return model::SpinValue::CouplingHz;
+    return id.index == kShiftPpmBox ? model::SpinValue::ShiftPpm
+           : id.index == kT1Box     ? model::SpinValue::T1Ms
+                                    : model::SpinValue::T2Ms;
+}
+
+const char* spinValueName(model::SpinValue kind)
+{
+    switch (kind) {
+    case model::SpinValue::ShiftPpm:
+        return "the chemical shift";
+    case model::SpinValue::T1Ms:
+        return "T1";
+    case model::SpinValue::T2Ms:
+        return "T2";
+    case model::SpinValue::CouplingHz:
+        break;
+    }
+    return "the J coupling";
+}
+
 }  // namespace
+
+bool isCheckedBox(model::ControlId id)
+{
+    return readableControlOf(id) != nullptr || spinValueOf(id).has_value();
+}
 
 util::Outcome checkControlText(model::ControlId id, std::string_view text)
 {
+    if (const std::optional<model::SpinValue> kind = spinValueOf(id)) {
+        const std::string name = std::string(spinValueName(*kind)) + " (" + model::Controls::nameOf(id) + ")";
+        const std::optional<double> value = util::parseNumber(text);
+        if (!value)
+            return util::Outcome::failure(name + " takes a number, not " + quoted(text));
+        if (const std::optional<std::string> problem = model::spinValueProblem(*kind, *value))
+            return util::Outcome::failure(name + " " + *problem);
+        return util::Outcome::success();
+    }
     const ReadableControl* box = readableControlOf(id);
     if (!box || fitsKind(*box, text))
         return util::Outcome::success();

@@ -20,9 +20,12 @@ class Workbench;
 // The one check of a value typed or set into a box, for the window, the command line and the Python
 // module alike: the box's kind and range come from the table that "velmora-cli controls" lists
 // (control_names.h). Refuses, with the box's readable name and what it accepts, a text the box
-// cannot hold ("np (Text14(12)) takes a power of two, 2 to 65536, not \"abc\""); a box without
-// a readable name takes any text.
+// cannot hold ("np (Text14(12)) takes a power of two, 2 to 65536, not \"abc\""). The nuclei
+// window's boxes take the values a spin may have (spin_value_ranges.h); another box without a
+// readable name takes any text.
 util::Outcome checkControlText(model::ControlId id, std::string_view text);
+// Whether checkControlText has anything to check for the box.
+bool isCheckedBox(model::ControlId id);
 
 // "NAME(INDEX)=TEXT" or "NAME=TEXT" (index 0). Text and combo boxes take TEXT as their text; check
 // boxes take "1", "0", "true" or "false" as their value; labels and buttons take TEXT as their

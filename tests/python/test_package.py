@@ -72,6 +72,12 @@ def test_the_readers_refusals_are_raised_where_the_model_is_built(examples):
     assert str(huge.value).startswith("shift of spin 0") and "(shift of spin 0)" in too_large
     assert str(huge.value).endswith("the value is too large") and too_large.endswith("the value is too large.")
 
+    # Values no spin can have are refused as the nuclei window refuses them.
+    with pytest.raises(velmora.VelmoraError, match="shift of spin 0 must lie within -100000 and 100000 ppm"):
+        velmora.SpinSystem().add_spin("1H", shift_ppm=1e30)
+    with pytest.raises(velmora.VelmoraError, match="T2 of spin 0 must be above 0"):
+        velmora.SpinSystem().add_spin("1H", t2_ms=-5)
+
     with pytest.raises(velmora.VelmoraError, match="is not a spin label"):
         velmora.SpinSystem().add_spin("2H")
     assert "is not a spin label" in reader_message(examples, ["1,14,1,", "D0,"])
