@@ -314,7 +314,8 @@ void processRecords(Workbench& bench, RunRecords& records, const std::filesystem
     if (run.settings.strongCoupling)
         transitions = engine::acquisitionLines(
             {sequence, spins, records.driver.acquisitionStates, run.settings.arrayedName, run.arrayedValues,
-             run.lastRun, processing::kAmplitudeThreshold * processing::kDetectionScale});
+             run.lastRun, processing::kAmplitudeThreshold * processing::kDetectionScale,
+             records.driver.acquisitionLastSlice});
     const processing::SynthesisInput input{
         .spins = spins,
         .acquisitionStep = sequence.step(n + 1),
