@@ -153,5 +153,18 @@ TEST_F(StrongCouplingRunTest, WithoutHomonuclearCouplingsAGradientDuringTheAcqui
     expectPathsAgree(false);
 }
 
+TEST_F(StrongCouplingRunTest, ASequenceTakesTheSwitchFromItsOptionsFileAndASavedOneKeepsIt)
+{
+    for (const char* file : {"strong_cosy.psq", "strong_cosy.options"})
+        std::filesystem::copy_file(std::filesystem::path(VELMORA_EXAMPLES_DIR) / file, dir.path() / file);
+    ASSERT_FALSE(bench.controls().checked(ctl::StrongCoupling));
+    ASSERT_TRUE(openSequence(bench, "strong_cosy.psq").wasRead());
+    EXPECT_TRUE(bench.controls().checked(ctl::StrongCoupling));
+    ASSERT_TRUE(saveSequence(bench, "mine.psq"));
+    bench.controls().setChecked(ctl::StrongCoupling, false);
+    ASSERT_TRUE(openSequence(bench, "mine.psq").wasRead());
+    EXPECT_TRUE(bench.controls().checked(ctl::StrongCoupling)) << "mine.options was written beside mine.psq";
+}
+
 }  // namespace
 }  // namespace velmora::workbench
