@@ -50,10 +50,20 @@ std::vector<std::string> protonChain(int n)
         t1 += "1000,";
         t2 += "100,";
         for (int j = 0; j < n; ++j)
-            couplings += std::to_string(i == j ? 0 : 1 + (3 * std::min(i, j) + 5 * std::max(i, j)) % 15) + ",";
+            couplings +=
+                std::to_string(i == j ? 0 : 1 + (3 * std::min(i, j) + 5 * std::max(i, j)) % 15) + ",";
     }
     const std::string count = std::to_string(n);
-    return {count + ",14," + count + ",", labels, labels, shifts, couplings, t1, t2, "spare,", "spare,", "spare,"};
+    return {count + ",14," + count + ",",
+            labels,
+            labels,
+            shifts,
+            couplings,
+            t1,
+            t2,
+            "spare,",
+            "spare,",
+            "spare,"};
 }
 
 void strongRun(benchmark::State& state, int spins, const char* sequence, bool twoD)

@@ -288,8 +288,9 @@ void Driver::setInitialState(StateMatrix& state, util::WorkPool* pool) const
 std::span<double> Driver::acquisitionState(int run, int slice)
 {
     const auto length = static_cast<std::size_t>(operatorCount(base_.count));
-    const auto index = static_cast<std::size_t>(run) * static_cast<std::size_t>(result_.acquisitionLastSlice + 1) +
-                       static_cast<std::size_t>(slice);
+    const auto index =
+        static_cast<std::size_t>(run) * static_cast<std::size_t>(result_.acquisitionLastSlice + 1) +
+        static_cast<std::size_t>(slice);
     return std::span<double>(result_.acquisitionStates).subspan(index * length, length);
 }
 

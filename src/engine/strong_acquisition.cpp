@@ -19,7 +19,8 @@ std::vector<std::vector<TransitionLine>> acquisitionLines(const AcquisitionLineI
     const model::SequenceStep& acquire = seq.step(seq.stepCount() + 1);
     const auto length = static_cast<std::size_t>(operatorCount(in.spins.count));
     const auto slices = static_cast<std::size_t>(in.lastSlice) + 1;
-    if (in.lastRun < 0 || in.lastSlice < 0 || in.arrayedValues.size() < static_cast<std::size_t>(in.lastRun) + 1 ||
+    if (in.lastRun < 0 || in.lastSlice < 0 ||
+        in.arrayedValues.size() < static_cast<std::size_t>(in.lastRun) + 1 ||
         in.states.size() < length * slices * (static_cast<std::size_t>(in.lastRun) + 1))
         throw std::invalid_argument("the exact acquisition needs a state and an arrayed value for every run");
     // Spins decoupled during the acquisition take no part in it.

@@ -27,7 +27,7 @@ struct AcquisitionLineInput {
     // above minimumAmplitude / 2^(N - 1), the least share one kept operator has in a line, so that
     // without couplings between spins of one nucleus both paths sum the same operators.
     double minimumAmplitude = 0.0;
-    int lastSlice = 0;              // S: slice rows of a gradient during the acquisition
+    int lastSlice = 0;  // S: slice rows of a gradient during the acquisition
 };
 
 // lines[r * kRfChannelCount + c]: the lines of run r on channel c (1H, 13C, 15N), of every slice

@@ -80,7 +80,8 @@ const pulses::ShapeTable* stepShape(const model::SequenceStep& step, const model
 
 // The loaded shape of the step's shaped gradient; none for a constant gradient (or a shape the
 // preparation left without points, which then acts as none, as on the weak path).
-const pulses::ShapeTable* stepGradientShape(const model::SequenceStep& step, const model::ElementTable& elements,
+const pulses::ShapeTable* stepGradientShape(const model::SequenceStep& step,
+                                            const model::ElementTable& elements,
                                             const pulses::ShapeSlots& shapes)
 {
     if (!namesShaped(step.gradient, elements))
@@ -182,8 +183,8 @@ void applyStrongStep(const StepInputs& inputs, const StepContext& context, Exact
             common[c] = first[c] < 0 ? 0.0 : inputs.gradientFactors[static_cast<std::size_t>(first[c])] * g;
         for (std::size_t k = 0; k < spinCount; ++k) {
             const double factor = inputs.gradientFactors[k];
-            const double firstFactor =
-                inputs.gradientFactors[static_cast<std::size_t>(first[static_cast<std::size_t>(spins.channel[k])])];
+            const double firstFactor = inputs.gradientFactors[static_cast<std::size_t>(
+                first[static_cast<std::size_t>(spins.channel[k])])];
             omega[k] = factor * g + inputs.shiftOffsetsRadPerS[k];
             intervalOffsets[k] = inputs.shiftOffsetsRadPerS[k] + (factor - firstFactor) * g;
         }

@@ -1,8 +1,8 @@
 #include "workbench/file_commands.h"
 
+#include "model/controls.h"
 #include "model/molecule_file.h"
 #include "model/sequence_file.h"
-#include "model/controls.h"
 #include "util/text_file.h"
 #include "workbench/control_handlers.h"
 #include "workbench/remembered_options.h"

@@ -2,9 +2,9 @@
 // phase cycling, echoes, gradients across slices, the closing delay and the receiver.
 #include "engine/free_evolution.h"
 #include "engine/operator_basis.h"
+#include "engine/population_basis.h"
 #include "engine/relaxation.h"
 #include "engine/slice_profile.h"
-#include "engine/population_basis.h"
 #include "engine/step_routine.h"
 #include "engine/strong_coupling_step.h"
 #include "model/pulse_sequence.h"

@@ -161,7 +161,8 @@ protected:
         const engine::ZeemanHamiltonian weak = engine::zeemanHamiltonian(spins, omega, false);
         for (int r = 0; r <= lastRun; ++r) {
             const std::span<const double> state = driver.operators.run(r);
-            lines.perRun.push_back(engine::transitionLines(state, spins, engine::kChannelH1, weak, cache, 0.0));
+            lines.perRun.push_back(
+                engine::transitionLines(state, spins, engine::kChannelH1, weak, cache, 0.0));
         }
         return lines;
     }
@@ -178,7 +179,8 @@ protected:
 TEST_P(StrongWeakAgreement, LinesAndIntensitiesAgreeWithinTheOrderOfTheWeakCouplingApproximation)
 {
     std::mt19937 random(GetParam().seed);
-    std::filesystem::copy_file(std::filesystem::path(VELMORA_EXAMPLES_DIR) / "cosy.psq", dir.path() / "cosy.psq");
+    std::filesystem::copy_file(std::filesystem::path(VELMORA_EXAMPLES_DIR) / "cosy.psq",
+                               dir.path() / "cosy.psq");
     ASSERT_TRUE(openSequence(bench, "cosy.psq").wasRead());
     buildSpinSystem(random);
     buildSequence(random);
@@ -191,7 +193,9 @@ TEST_P(StrongWeakAgreement, LinesAndIntensitiesAgreeWithinTheOrderOfTheWeakCoupl
     double closest = 1e300;
     for (int i = 0; i < spins.count; ++i)
         for (int j = i + 1; j < spins.count; ++j) {
-            largestJ = std::max(largestJ, std::abs(spins.couplingHz[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)]));
+            largestJ = std::max(
+                largestJ,
+                std::abs(spins.couplingHz[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)]));
             closest = std::min(closest, std::abs(spins.shiftHz[static_cast<std::size_t>(i)] -
                                                  spins.shiftHz[static_cast<std::size_t>(j)]));
         }
