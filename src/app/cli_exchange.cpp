@@ -237,8 +237,10 @@ void printSummary(const workbench::DispersionRun& run, const ExchangeOptions& op
     std::cout << "exchange: " << run.results.gridsDone << " grid(s) of " << prepared.pointCount()
               << " point(s) (" << prepared.first.name << " x " << prepared.second.name << "), " << histories
               << " histories a point, seed " << options.run.seed << "\n"
-              << "table: " << run.table.string() << "\n"
-              << exchange::resultListHeader(prepared) << "\n";
+              << "table: " << run.table.string() << "\n";
+    if (!run.note.empty())
+        std::cout << "note: " << run.note << "\n";
+    std::cout << exchange::resultListHeader(prepared) << "\n";
     for (const std::string& item : exchange::resultListItems(run.results))
         std::cout << item << "\n";
     // One fitted kex per line of the grid along tcp (the points of a line share it), named by the

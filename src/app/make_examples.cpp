@@ -381,6 +381,45 @@ void abPair(const std::filesystem::path& dir, int mhz)
     e.write(dir, "ab_" + std::to_string(mhz) + "mhz");
 }
 
+// The four aromatic protons of 1,2-dichlorobenzene (AA'BB') at 60 MHz, 0.24 ppm apart about the
+// carrier (7.28 ppm): ortho J 8.1 and 7.5 Hz, meta 1.5 Hz, para 0.3 Hz, so dv/J is below 2. A States
+// COSY of 64 increments over 40 Hz in both dimensions, with the strong-coupling switch on in the
+// side file strong_cosy.options, which opening the sequence takes up.
+void strongCosy(const std::filesystem::path& dir)
+{
+    Example e;
+    e.only(4, "HHHH");
+    // 0 and 3 (A, A') lie ortho to the chlorines, 1 and 2 (B, B') meta: 0-1 and 2-3 are ortho pairs.
+    e.spins.setShiftPpm(0, 0.12);
+    e.spins.setShiftPpm(1, -0.12);
+    e.spins.setShiftPpm(2, -0.12);
+    e.spins.setShiftPpm(3, 0.12);
+    e.spins.setCouplingHz(0, 1, 8.1);
+    e.spins.setCouplingHz(2, 3, 8.1);
+    e.spins.setCouplingHz(1, 2, 7.5);
+    e.spins.setCouplingHz(0, 2, 1.5);
+    e.spins.setCouplingHz(1, 3, 1.5);
+    e.spins.setCouplingHz(0, 3, 0.3);
+    for (int k = 0; k < 4; ++k)
+        e.spins.setT2Ms(k, 1000.0);
+    e.spins.rebuild();
+    e.sequence = model::PulseSequence();  // the start-up States COSY: 90 - t1 - 90 - acquire
+    e.controls.setText(ctl::ProtonFrequency, "60");
+    e.controls.setText(ctl::FieldTesla, "1.4");
+    e.controls.setText(ctl::SpectralWidth, "40");
+    e.controls.setText(ctl::IndirectSpectralWidth, "40");
+    e.controls.setText(ctl::ArrayIncrement, "25");  // ms: 1 / 40 Hz
+    e.controls.setText(ctl::ArraySize, "63");
+    e.controls.setText(ctl::PointCount, "128");
+    e.controls.setText(ctl::LineBroadening1D, "1");
+    e.controls.setText(ctl::LineBroadening2D, "1");
+    e.write(dir, "strong_cosy");
+    if (!util::writeTextFile(dir / "strong_cosy.options", {"strong-coupling,1,"})) {
+        std::fprintf(stderr, "velmora-examples: cannot write strong_cosy.options\n");
+        std::exit(1);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -404,5 +443,6 @@ int main(int argc, char** argv)
     sweptAcquisition(dir, false);
     abPair(dir, 60);
     abPair(dir, 600);
+    strongCosy(dir);
     return 0;
 }

@@ -203,10 +203,10 @@ private:
     // Divides every run's records by the scans that completed it.
     void averageOverScans();
     bool isAcquisition(int step, int cyclePass, double arrayedValue) const;
-    // Strong coupling: the whole state of run `run` at the acquisition (one row, no slices).
-    std::span<double> acquisitionState(int run);
+    // Strong coupling: the whole state of slice row `slice` of run `run` at the acquisition.
+    std::span<double> acquisitionState(int run, int slice);
     // Adds the row, turned by the receiver phase of each channel about z, to the run's state.
-    void addAcquisitionState(int run, std::span<const double> row, const SpinTables& spins,
+    void addAcquisitionState(int run, int slice, std::span<const double> row, const SpinTables& spins,
                              const std::array<int, kRfChannelCount>& quarterTurns);
 
     const DriverInput& in_;
@@ -262,7 +262,9 @@ Driver::Driver(const DriverInput& input)
     pointRecord_.assign(static_cast<std::size_t>(result_.operators.operatorCount()), 0.0);
     if (settings_.strongCoupling) {
         exact_.resize(workspaces_.size());
+        result_.acquisitionLastSlice = detectionSlices;
         result_.acquisitionStates.assign(static_cast<std::size_t>(prep_.lastRun + 1) *
+                                             static_cast<std::size_t>(detectionSlices + 1) *
                                              static_cast<std::size_t>(operatorCount(base_.count)),
                                          0.0);
     }
@@ -283,14 +285,16 @@ void Driver::setInitialState(StateMatrix& state, util::WorkPool* pool) const
         toPopulationBasis(state.row(0), base_.count, pool);
 }
 
-std::span<double> Driver::acquisitionState(int run)
+std::span<double> Driver::acquisitionState(int run, int slice)
 {
     const auto length = static_cast<std::size_t>(operatorCount(base_.count));
-    return std::span<double>(result_.acquisitionStates)
-        .subspan(static_cast<std::size_t>(run) * length, length);
+    const auto index =
+        static_cast<std::size_t>(run) * static_cast<std::size_t>(result_.acquisitionLastSlice + 1) +
+        static_cast<std::size_t>(slice);
+    return std::span<double>(result_.acquisitionStates).subspan(index * length, length);
 }
 
-void Driver::addAcquisitionState(int run, std::span<const double> row, const SpinTables& spins,
+void Driver::addAcquisitionState(int run, int slice, std::span<const double> row, const SpinTables& spins,
                                  const std::array<int, kRfChannelCount>& quarterTurns)
 {
     // The receiver phase of a channel turns every spin of that channel about z by -n quarter turns:
@@ -303,7 +307,7 @@ void Driver::addAcquisitionState(int run, std::span<const double> row, const Spi
         if (spins.active(k) && n != 0)
             rotateSpinAboutZ(turned, spins.count, k, -n * kQuarterTurnRad);
     }
-    const std::span<double> state = acquisitionState(run);
+    const std::span<double> state = acquisitionState(run, slice);
     for (std::size_t i = 0; i < state.size(); ++i)
         state[i] += turned[i];
 }
@@ -392,8 +396,9 @@ void Driver::averageOverScans()
             for (int e = 0; e < result_.detection.entries(); ++e)
                 result_.detection.at(s, e, run) *= perScan;
         if (!result_.acquisitionStates.empty())
-            for (double& v : acquisitionState(run))
-                v *= perScan;
+            for (int s = 0; s <= result_.acquisitionLastSlice; ++s)
+                for (double& v : acquisitionState(run, s))
+                    v *= perScan;
     }
 }
 
@@ -468,7 +473,8 @@ void Driver::recordDetection(int run, int phaseCounter, StateMatrix& working, co
             acquire.channels[static_cast<std::size_t>(c)].phase, settings_.phaseRows, phaseCounter);
     const int rows = std::min(working.rowCount(), result_.detection.lastSlice() + 1);
     if (settings_.strongCoupling)
-        addAcquisitionState(run, working.row(0), spins, quarterTurns);
+        for (int s = 0; s < rows; ++s)
+            addAcquisitionState(run, s, working.row(s), spins, quarterTurns);
     for (int s = 0; s < rows; ++s) {
         std::span<double> row = working.row(s);
         applyReceiverPhase(row, result_.recorded, quarterTurns);

@@ -47,10 +47,12 @@ struct DriverResult {
     // Per run: the scans that completed it. Its operator and detection records are averaged over
     // these (all scans unless Stop ended the run; 0 leaves the run's records at zero).
     std::vector<int> scansDone;
-    // Strong coupling only: per run, the whole state at the acquisition after the receiver phase
-    // (run r at r x 4^N, averaged over the scans that completed it), which the exact acquisition
-    // turns into lines; empty on the weak path.
+    // Strong coupling only: per run and slice row, the whole state at the acquisition after the
+    // receiver phase (run r, slice s at (r (S + 1) + s) x 4^N, averaged over the scans that
+    // completed it), which the exact acquisition turns into lines; empty on the weak path. The
+    // slices are those of a gradient during the acquisition (S = acquisitionLastSlice, else 0).
     std::vector<double> acquisitionStates;
+    int acquisitionLastSlice = 0;
 };
 
 // Where the driver's bookkeeping puts the markers of a sequence (kept apart for tests).

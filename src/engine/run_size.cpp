@@ -172,13 +172,13 @@ RunSize estimateRunSize(const RunShape& s)
     double strongStates = 0.0;
     if (s.strongCoupling) {
         // The density matrix and the transform's room (2^N x 2^N complex each, two threads), and per
-        // run the state and at most C(2N, N - 1) lines (the single-quantum pairs of one nucleus) of
-        // kTransitionLineBytes each.
+        // run and slice row of the detection the state and at most C(2N, N - 1) lines (the
+        // single-quantum pairs of one nucleus) of kTransitionLineBytes each.
         double lines = 1.0;
         for (int k = 1; k <= s.spinCount - 1; ++k)
             lines = lines * (s.spinCount + 1 + k) / k;
         strongStates = 2.0 * 2.0 * kComplexBytes * operators;
-        perRun += runs * (rowBytes + kTransitionLineBytes * lines);
+        perRun += runs * s.detectionRows * (rowBytes + kTransitionLineBytes * lines);
     }
 
     // The 2D map and its table, which grow with the square of the point count.

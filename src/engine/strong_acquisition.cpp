@@ -4,6 +4,7 @@
 #include "engine/step_routine.h"
 
 #include <array>
+#include <cmath>
 #include <stdexcept>
 
 namespace velmora::engine {
@@ -17,8 +18,10 @@ std::vector<std::vector<TransitionLine>> acquisitionLines(const AcquisitionLineI
     const model::PulseSequence& seq = in.sequence;
     const model::SequenceStep& acquire = seq.step(seq.stepCount() + 1);
     const auto length = static_cast<std::size_t>(operatorCount(in.spins.count));
-    if (in.lastRun < 0 || in.arrayedValues.size() < static_cast<std::size_t>(in.lastRun) + 1 ||
-        in.states.size() < length * (static_cast<std::size_t>(in.lastRun) + 1))
+    const auto slices = static_cast<std::size_t>(in.lastSlice) + 1;
+    if (in.lastRun < 0 || in.lastSlice < 0 ||
+        in.arrayedValues.size() < static_cast<std::size_t>(in.lastRun) + 1 ||
+        in.states.size() < length * slices * (static_cast<std::size_t>(in.lastRun) + 1))
         throw std::invalid_argument("the exact acquisition needs a state and an arrayed value for every run");
     // Spins decoupled during the acquisition take no part in it.
     SpinTables spins = in.spins;
@@ -26,6 +29,8 @@ std::vector<std::vector<TransitionLine>> acquisitionLines(const AcquisitionLineI
         if (acquire.channels[static_cast<std::size_t>(spins.channel[k])].content == model::kDecouplingCode)
             spins.slotState[k] = 0;
     ExactEvolution cache;
+    std::vector<double> state;
+    const double leastLine = std::ldexp(in.minimumAmplitude, 1 - spins.count);
     std::vector<std::vector<TransitionLine>> lines(static_cast<std::size_t>(in.lastRun + 1) *
                                                    kRfChannelCount);
     for (int r = 0; r <= in.lastRun; ++r) {
@@ -39,10 +44,22 @@ std::vector<std::vector<TransitionLine>> acquisitionLines(const AcquisitionLineI
             omega[static_cast<std::size_t>(k)] = kTwoPi * (spins.shiftHz[k] + offsetHz);
         }
         const ZeemanHamiltonian h = zeemanHamiltonian(spins, omega, true);
-        const std::span<const double> state = in.states.subspan(static_cast<std::size_t>(r) * length, length);
-        for (int c = 0; c < kRfChannelCount; ++c)
-            lines[static_cast<std::size_t>(r) * kRfChannelCount + static_cast<std::size_t>(c)] =
-                transitionLines(state, spins, c, h, cache, in.minimumAmplitude);
+        for (std::size_t slice = 0; slice < slices; ++slice) {
+            const std::span<const double> whole =
+                in.states.subspan((static_cast<std::size_t>(r) * slices + slice) * length, length);
+            state.assign(whole.begin(), whole.end());
+            for (double& c : state)
+                if (!(std::abs(c) > in.minimumAmplitude))
+                    c = 0.0;
+            for (int c = 0; c < kRfChannelCount; ++c) {
+                std::vector<TransitionLine>& into =
+                    lines[static_cast<std::size_t>(r) * kRfChannelCount + static_cast<std::size_t>(c)];
+                for (TransitionLine& line : transitionLines(state, spins, c, h, cache, leastLine)) {
+                    line.slice = static_cast<int>(slice);
+                    into.push_back(line);
+                }
+            }
+        }
     }
     return lines;
 }

@@ -314,7 +314,8 @@ const ZeemanEigensystem& ExactEvolution::eigensystem(const ZeemanHamiltonian& h)
     return cache_.back().eigen;
 }
 
-void ExactEvolution::evolve(std::span<double> row, const ZeemanHamiltonian& h, double seconds)
+void ExactEvolution::evolve(std::span<double> row, const ZeemanHamiltonian& h, double seconds,
+                            const NucleusOffsets& common)
 {
     if (seconds == 0.0)
         return;
@@ -322,10 +323,23 @@ void ExactEvolution::evolve(std::span<double> row, const ZeemanHamiltonian& h, d
         rho_.resize(h.spinCount);
     toZeemanDensity(row, rho_, scratch_);
     const ZeemanEigensystem& eigen = eigensystem(h);
-    for (const ZeemanEigensystem::Block& left : eigen.blocks) {
+    // The common offsets' energy of each block: every state of a block has the same m per nucleus.
+    blockShift_.assign(eigen.blocks.size(), 0.0);
+    for (std::size_t b = 0; b < eigen.blocks.size(); ++b) {
+        const int state = eigen.blocks[b].states.front();
+        for (int k = 0; k < h.spinCount; ++k) {
+            const int nucleus = h.nucleus[at(k)];
+            if (nucleus < kRfChannelCount)  // inactive spins are classes of their own: no offset
+                blockShift_[b] += common[at(nucleus)] * zQuantum(state, k);
+        }
+    }
+    for (std::size_t bl = 0; bl < eigen.blocks.size(); ++bl) {
+        const ZeemanEigensystem::Block& left = eigen.blocks[bl];
         const std::size_t nl = left.states.size();
-        for (const ZeemanEigensystem::Block& right : eigen.blocks) {
+        for (std::size_t br = 0; br < eigen.blocks.size(); ++br) {
+            const ZeemanEigensystem::Block& right = eigen.blocks[br];
             const std::size_t nr = right.states.size();
+            const double shift = blockShift_[bl] - blockShift_[br];
             block_.resize(nl * nr);
             work_.resize(nl * nr);
             bool any = false;
@@ -352,7 +366,7 @@ void ExactEvolution::evolve(std::span<double> row, const ZeemanHamiltonian& h, d
                     for (std::size_t k = 0; k < nr; ++k)
                         sum += work_[i * nr + k] * right.vector(k, j);
                     // Coherence between eigenstates i and j turns by -(E_i - E_j) t.
-                    const double angle = -(left.energies[i] - right.energies[j]) * seconds;
+                    const double angle = -(left.energies[i] - right.energies[j] + shift) * seconds;
                     block_[i * nr + j] = sum * Complex{std::cos(angle), std::sin(angle)};
                 }
             // Back: work = V_l block, rho = work V_r^T.

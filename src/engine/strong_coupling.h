@@ -70,10 +70,19 @@ void symmetricEigenJacobi(std::vector<double>& matrix, int n, std::vector<double
 
 // Propagates rows exactly through intervals of given Hamiltonians. Keeps the eigensystems of the
 // distinct Hamiltonians it has met (a bounded number) and the room of its matrices: one per thread.
+// Offsets along z common to every spin of one nucleus, in rad/s per RF channel (1H, 13C, 15N): a
+// gradient's term in a slice, which is the same for all spins of a nucleus. H keeps each nucleus's
+// total z magnetisation, so such an offset commutes with it: it adds offset x (total m of the
+// nucleus) to the energy of every state of a block and leaves the eigenvectors as they are.
+using NucleusOffsets = std::array<double, kRfChannelCount>;
+
 class ExactEvolution {
 public:
-    // row <- exp(-i H t) row exp(i H t), with the row read and written as product operators.
-    void evolve(std::span<double> row, const ZeemanHamiltonian& h, double seconds);
+    // row <- exp(-i (H + sum_c common(c) Fz(c)) t) row exp(i (...) t), with the row read and written
+    // as product operators; Fz(c) sums Iz over the active spins of channel c. The eigensystem is
+    // that of h alone, so the slices of a gradient and the points of a shaped gradient share it.
+    void evolve(std::span<double> row, const ZeemanHamiltonian& h, double seconds,
+                const NucleusOffsets& common = {});
     // The eigensystem of h, from the cache or computed and kept.
     const ZeemanEigensystem& eigensystem(const ZeemanHamiltonian& h);
 
@@ -86,6 +95,7 @@ private:
     ZeemanDensity rho_;
     std::vector<std::complex<double>> scratch_;
     std::vector<std::complex<double>> block_, work_;
+    std::vector<double> blockShift_;  // rad/s per block, from the common offsets
 };
 
 // The same propagation with the full 2^N x 2^N propagator built from the eigensystem and applied by
@@ -94,11 +104,13 @@ void evolveReference(std::span<double> row, const ZeemanHamiltonian& h, double s
 
 // One line of the acquisition: the signal Mx + i My of a channel carries
 // amplitude * exp(i 2 pi frequencyHz t), decaying at the rates of the spins it flips, weighted by
-// spinShare (summing to 1).
+// spinShare (summing to 1). Under a gradient during the acquisition each slice row gives its own
+// lines, which the synthesis moves by the slice's offset (the same for every line of a channel).
 struct TransitionLine {
     double frequencyHz = 0.0;
     std::complex<double> amplitude;
     std::array<double, kSpinSlots> spinShare{};
+    int slice = 0;
 };
 
 // The lines of channel `channel` that the state `row` (product operators, at the start of the

@@ -25,6 +25,7 @@ constexpr const char* kSwitchName = "the \"strong coupling\" switch (strong-coup
 constexpr std::size_t kPhaseColumn = 0;
 constexpr std::size_t kAmplitudeColumn = 1;
 constexpr std::size_t kDurationColumn = 2;
+constexpr std::size_t kGradientColumn = 0;
 
 // Receiver gate thresholds in rad/s, as on the weak path: with receiver gapping only points without
 // RF on the spin count as "off"; without it every point does.
@@ -77,25 +78,45 @@ const pulses::ShapeTable* stepShape(const model::SequenceStep& step, const model
     return nullptr;
 }
 
+// The loaded shape of the step's shaped gradient; none for a constant gradient (or a shape the
+// preparation left without points, which then acts as none, as on the weak path).
+const pulses::ShapeTable* stepGradientShape(const model::SequenceStep& step,
+                                            const model::ElementTable& elements,
+                                            const pulses::ShapeSlots& shapes)
+{
+    if (!namesShaped(step.gradient, elements))
+        return nullptr;
+    const auto slot = shapes.slotOf(elements.name(model::PulseSequence::referencedElement(step.gradient)));
+    if (!slot || shapes.slot(*slot).pointCount() == 0)
+        return nullptr;
+    return &shapes.slot(*slot);
+}
+
+// Gradient shape value g(p) in rad per unit of gradient factor: -2 pi at full amplitude. Under a
+// shaped pulse of pulsePoints points (0: none) a shaped gradient of L points is resampled by a real
+// index running from 1 in steps of L / P, truncated, as on the weak path.
+double gradientValueAt(const pulses::ShapeTable* gradientShape, int pulsePoints, int p)
+{
+    if (gradientShape == nullptr)
+        return -kTwoPi;
+    const int length = gradientShape->pointCount();
+    int source = p;
+    if (pulsePoints > 0) {
+        const double stride = static_cast<double>(length) / static_cast<double>(pulsePoints);
+        source = std::clamp(static_cast<int>(1.0 + (p - 1) * stride), 1, length);
+    }
+    return -kTwoPi * gradientShape->points[static_cast<std::size_t>(source)][kGradientColumn] /
+           pulses::kFullGradientAmplitude;
+}
+
 }  // namespace
 
-std::optional<std::string> strongCouplingRefusal(const model::PulseSequence& sequence, int spinCount)
+std::optional<std::string> strongCouplingRefusal(const model::PulseSequence& /*sequence*/, int spinCount)
 {
-    const auto refusal = [](const std::string& what) {
-        return "Strong coupling is on (" + std::string(kSwitchName) + "), and its exact path " + what +
-               " Switch it off to run this sequence with weak coupling.";
-    };
     if (spinCount > kMaxSpins)
-        return refusal("takes at most 10 spins.");
-    const model::ElementTable& elements = sequence.elements();
-    const int n = sequence.stepCount();
-    for (int s = 0; s <= n + 1; ++s) {
-        const model::SequenceStep& step = sequence.step(s);
-        if (namesShaped(step.gradient, elements))
-            return refusal("does not yet apply shaped gradients (step " + std::to_string(s) + ").");
-    }
-    if (sequence.step(n + 1).gradient != 0.0)
-        return refusal("does not yet acquire under a gradient (the acquisition step).");
+        return "Strong coupling is on (" + std::string(kSwitchName) +
+               "), and its exact path takes at most 10 spins. Switch it off to run this sequence with weak "
+               "coupling.";
     return std::nullopt;
 }
 
@@ -110,11 +131,10 @@ void applyStrongStep(const StepInputs& inputs, const StepContext& context, Exact
 
     const model::SequenceStep& step = context.sequence.step(inputs.step);
     const model::ElementTable& elements = context.sequence.elements();
-    const RunSettings& settings = context.prepared.settings;
+    const PreparedRun& prepared = context.prepared;
+    const RunSettings& settings = prepared.settings;
     if (inputs.acquisition && context.signal == nullptr)
         throw std::invalid_argument("an acquisition step needs a signal record");
-    if (namesShaped(step.gradient, elements))
-        throw std::invalid_argument("the strong-coupling path does not apply shaped gradients");
     const auto valueOf = [&](double reference) {
         return referenceValue(reference, elements, settings.arrayedName, inputs.arrayedValue);
     };
@@ -136,13 +156,40 @@ void applyStrongStep(const StepInputs& inputs, const StepContext& context, Exact
         phase[kk] =
             model::phaseQuarterTurns(channel.phase, settings.phaseRows, inputs.phaseCounter) * kPi / 2.0;
     }
-    // Offsets Omega(k) in rad/s: shift offset plus the constant gradient's term (g = -2 pi).
+    const pulses::ShapeTable* shape = stepShape(step, elements, prepared.pulseShapes);
+    const pulses::ShapeTable* gradientShape = stepGradientShape(step, elements, prepared.gradientShapes);
+    // Points of the step, as on the weak path: those of the shaped pulse, else those of the shaped
+    // gradient (the hard pulse takes the first, the others carry no RF), else one.
+    const int points = shape != nullptr           ? shape->pointCount()
+                       : gradientShape != nullptr ? gradientShape->pointCount()
+                                                  : 1;
+
+    // The offsets of point p in rad/s: Omega(k) = G(k) g(p) + omega(k) for the pulse elements, which
+    // turn one spin at a time; for the exact intervals the gradient's share common to each nucleus
+    // (that of the nucleus's first spin) is taken out of the Hamiltonian, so that every slice and
+    // every gradient point shares the eigensystem of the shifts alone.
     std::array<double, kSpinSlots> omega{};
-    for (std::size_t k = 0; k < spinCount; ++k)
-        omega[k] = inputs.gradientFactors[k] * -kTwoPi + inputs.shiftOffsetsRadPerS[k];
+    std::array<double, kSpinSlots> intervalOffsets{};
+    NucleusOffsets common{};
+    const auto setOffsets = [&](int p) {
+        const double g = gradientValueAt(gradientShape, shape != nullptr ? points : 0, p);
+        std::array<int, kRfChannelCount> first{-1, -1, -1};
+        for (std::size_t k = 0; k < spinCount; ++k) {
+            const auto c = static_cast<std::size_t>(spins.channel[k]);
+            if (first[c] < 0)
+                first[c] = static_cast<int>(k);
+        }
+        for (std::size_t c = 0; c < common.size(); ++c)
+            common[c] = first[c] < 0 ? 0.0 : inputs.gradientFactors[static_cast<std::size_t>(first[c])] * g;
+        for (std::size_t k = 0; k < spinCount; ++k) {
+            const double factor = inputs.gradientFactors[k];
+            const double firstFactor = inputs.gradientFactors[static_cast<std::size_t>(
+                first[static_cast<std::size_t>(spins.channel[k])])];
+            omega[k] = factor * g + inputs.shiftOffsetsRadPerS[k];
+            intervalOffsets[k] = inputs.shiftOffsetsRadPerS[k] + (factor - firstFactor) * g;
+        }
+    };
     const std::array<double, kSpinSlots> noOffsets{};
-    const pulses::ShapeTable* shape = stepShape(step, elements, context.prepared.pulseShapes);
-    const int points = shape != nullptr ? shape->pointCount() : 1;
 
     const double restSeconds = std::max(inputs.stepSeconds - tauMax, 0.0);
     // A shaped pulse leaves an equal share of the rest of the step after each of its points.
@@ -156,15 +203,17 @@ void applyStrongStep(const StepInputs& inputs, const StepContext& context, Exact
     const int gateDelayPoints = settings.receiverGapping ? settings.receiverDelayPoints : 0;
     std::array<int, kSpinSlots> gate{};
     for (int p = 1; tauMax > 0.0 && p <= points; ++p) {
+        setOffsets(p);
         std::array<double, kSpinSlots> pointAmplitude{};
         // Each spin's element of point p as the weak path applies it (its offset acts inside the
         // rotation), then the couplings alone for the last element's width, then relaxation for that
-        // width; a shaped pulse scales the point-0 values by its columns.
+        // width; a shaped pulse scales the point-0 values by its columns, and a hard pulse under a
+        // shaped gradient is the first point.
         double lastWidth = 0.0;
         for (int k = 0; k < nSpins; ++k) {
             const auto kk = static_cast<std::size_t>(k);
-            double tau = width[kk];
-            double rf = amplitude[kk];
+            double tau = p == 1 ? width[kk] : 0.0;
+            double rf = p == 1 ? amplitude[kk] : 0.0;
             double phi = phase[kk];
             if (shape != nullptr) {
                 const std::array<double, 3>& column = shape->points[static_cast<std::size_t>(p)];
@@ -183,7 +232,7 @@ void applyStrongStep(const StepInputs& inputs, const StepContext& context, Exact
             relaxAfterElement(row, spins, relaxation, lastWidth);
         }
         if (shape != nullptr && remainderPerPoint != 0.0) {
-            evolution.evolve(row, zeemanHamiltonian(spins, omega, true), remainderPerPoint);
+            evolution.evolve(row, zeemanHamiltonian(spins, intervalOffsets, true), remainderPerPoint, common);
             relaxAfterShapedEvolution(row, spins, relaxation, remainderPerPoint);
         }
         if (inputs.acquisition) {
@@ -193,9 +242,16 @@ void applyStrongStep(const StepInputs& inputs, const StepContext& context, Exact
                 context.observer->sampled(inputs.run, p, row);
         }
     }
+    // The closing delay of hard-pulse steps and pure delays: one exact interval, or under a shaped
+    // gradient one part per gradient point, each with that point's gradient value.
     if (!(shape != nullptr && tauMax > 0.0) && restSeconds > 0.0) {
-        evolution.evolve(row, zeemanHamiltonian(spins, omega, true), restSeconds);
-        relaxAfterElement(row, spins, relaxation, restSeconds);
+        const int parts = gradientShape != nullptr ? points : 1;
+        const double partSeconds = restSeconds / parts;
+        for (int i = 1; i <= parts; ++i) {
+            setOffsets(i);
+            evolution.evolve(row, zeemanHamiltonian(spins, intervalOffsets, true), partSeconds, common);
+            relaxAfterElement(row, spins, relaxation, partSeconds);
+        }
     }
 }
 

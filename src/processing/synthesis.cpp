@@ -95,9 +95,15 @@ void validate(const SynthesisInput& in)
         if (o.spin < 0 || o.spin >= in.spins.count)
             fail("a recorded operator observes a spin out of range");
     }
-    if (in.transitions != nullptr &&
-        in.transitions->size() < (at(in.lastRun) + 1) * at(engine::kRfChannelCount))
-        fail("the transition lines lack runs");
+    if (in.transitions != nullptr) {
+        if (in.transitions->size() < (at(in.lastRun) + 1) * at(engine::kRfChannelCount))
+            fail("the transition lines lack runs");
+        const int lineSlices = in.acquisitionStep.gradient != 0.0 ? in.lastSlice : 0;
+        for (const std::vector<engine::TransitionLine>& lines : *in.transitions)
+            for (const engine::TransitionLine& line : lines)
+                if (line.slice < 0 || line.slice > lineSlices)
+                    fail("a transition line names a slice outside the acquisition's slices");
+    }
     const int sliceLimit = in.acquisitionStep.gradient != 0.0 ? in.lastSlice : 0;
     if (!in.recorded.empty() &&
         (in.detection.entries() < static_cast<int>(in.recorded.size()) ||
@@ -313,16 +319,19 @@ bool Synthesizer::accumulateChannel(int c, int run)
 bool Synthesizer::accumulateTransitions(int c, int run)
 {
     bool signalPresent = false;
+    // The lines were sorted out where they were made (the product operators not above the threshold
+    // left out, as the recorded operators are on the weak path); every line given is summed.
     for (const engine::TransitionLine& line : (*in_.transitions)[at(run) * engine::kRfChannelCount + at(c)]) {
         const std::complex<double> amplitude = line.amplitude / kDetectionScale;
-        if (!(std::abs(amplitude) > kAmplitudeThreshold))
+        if (amplitude == std::complex<double>{})
             continue;
         signalPresent = true;
         // The T2 of a line that flips several spins: their decay rates weighted by their shares.
         double rho = 0.0;
         for (int s = 0; s < in_.spins.count; ++s)
             rho += line.spinShare[at(s)] * decayPerDwell_[at(s)];
-        const double omega = line.frequencyHz * kTwoPi * dtS_;  // rad per dwell time
+        // A slice under a gradient moves every line of the channel by its offset.
+        const double omega = (line.frequencyHz + sliceOffsetHz_[at(line.slice)]) * kTwoPi * dtS_;
         const auto direct = [&](int k) {
             return amplitude * std::complex<double>(std::cos(k * omega), std::sin(k * omega)) *
                    std::exp(-k * rho);

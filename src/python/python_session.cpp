@@ -13,6 +13,7 @@
 #include "workbench/control_override.h"
 #include "workbench/experiment_pipeline.h"
 #include "workbench/file_commands.h"
+#include "workbench/remembered_options.h"
 #include "workbench/result_tables.h"
 #include "workbench/start_up.h"
 
@@ -138,6 +139,7 @@ void PythonSession::openSequence(const std::filesystem::path& name)
                                         {bench.sequence(), bench.controls(), bench.exchange()}),
                     name);
         workbench::applyStoredBoxes(bench);
+        workbench::readRememberedOptions(bench, workbench::optionsBeside(name));
         bench.runPreparationOnly();
         return;
     }

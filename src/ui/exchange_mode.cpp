@@ -297,9 +297,12 @@ void ExchangeMode::start()
     window_.binder().refreshAll();
     switch (run.outcome) {
     case workbench::DispersionOutcome::Completed:
-        window_.statusBar()->showMessage(QString("Exchange: %1 grids done, table %2")
-                                             .arg(run.results.gridsDone)
-                                             .arg(QString::fromStdString(run.table.filename().string())));
+        window_.statusBar()->showMessage(
+            QString("Exchange: %1 grids done, table %2%3")
+                .arg(run.results.gridsDone)
+                .arg(QString::fromStdString(run.table.filename().string()))
+                .arg(run.note.empty() ? QString()
+                                      : QString("; note: %1").arg(QString::fromStdString(run.note))));
         break;
     case workbench::DispersionOutcome::Stopped:
         window_.statusBar()->showMessage(

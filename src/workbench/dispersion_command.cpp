@@ -54,6 +54,15 @@ std::optional<std::string> capacityProblem(const exchange::PreparedDispersion& p
 
 }  // namespace
 
+std::optional<std::string> strongCouplingNote(const Workbench& bench)
+{
+    if (!bench.controls().checked(model::ctl::StrongCoupling))
+        return std::nullopt;
+    return "the strong-coupling switch (strong-coupling, Check1(29)) does not apply to the exchange "
+           "experiment: it follows one spin jumping between two sites, with no couplings, and ran as "
+           "it does with the switch off";
+}
+
 std::string todayText()
 {
     const std::chrono::year_month_day day{
@@ -68,6 +77,7 @@ DispersionRun runDispersionCommand(Workbench& bench, const DispersionRunOptions&
                                    const DispersionListeners& listeners)
 {
     DispersionRun run;
+    run.note = strongCouplingNote(bench).value_or("");
     util::RunControl& control = bench.runControl();
     if (!control.tryStart()) {
         run.outcome = DispersionOutcome::Busy;

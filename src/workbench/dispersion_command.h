@@ -36,6 +36,9 @@ struct DispersionRun {
     exchange::DispersionResults results;
     std::filesystem::path table;  // the results file
     std::string failure;          // why a run that started ended early other than by Stop
+    // What the run leaves aside of the workbench's settings, said to the user with its results
+    // (the strong-coupling switch); empty when nothing is.
+    std::string note;
 };
 
 struct DispersionListeners {
@@ -47,6 +50,11 @@ struct DispersionListeners {
 
 DispersionRun runDispersionCommand(Workbench& bench, const DispersionRunOptions& options,
                                    const DispersionListeners& listeners = {});
+
+// The exchange experiment follows one spin that jumps between two sites: it has no couplings, so
+// the strong-coupling switch has nothing to act on. When the switch is on, this says so (the run goes
+// ahead as always); none when it is off.
+std::optional<std::string> strongCouplingNote(const Workbench& bench);
 
 // Today's date as "YYYY-MM-DD".
 std::string todayText();

@@ -312,9 +312,10 @@ void processRecords(Workbench& bench, RunRecords& records, const std::filesystem
     // Strong coupling: the lines of the exact acquisition replace the recorded operators.
     std::vector<std::vector<engine::TransitionLine>> transitions;
     if (run.settings.strongCoupling)
-        transitions = engine::acquisitionLines(
-            {sequence, spins, records.driver.acquisitionStates, run.settings.arrayedName, run.arrayedValues,
-             run.lastRun, processing::kAmplitudeThreshold * processing::kDetectionScale});
+        transitions = engine::acquisitionLines({sequence, spins, records.driver.acquisitionStates,
+                                                run.settings.arrayedName, run.arrayedValues, run.lastRun,
+                                                processing::kAmplitudeThreshold * processing::kDetectionScale,
+                                                records.driver.acquisitionLastSlice});
     const processing::SynthesisInput input{
         .spins = spins,
         .acquisitionStep = sequence.step(n + 1),

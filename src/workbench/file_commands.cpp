@@ -1,8 +1,12 @@
 #include "workbench/file_commands.h"
 
+#include "model/controls.h"
 #include "model/molecule_file.h"
 #include "model/sequence_file.h"
+#include "util/text_file.h"
 #include "workbench/control_handlers.h"
+#include "workbench/remembered_options.h"
+#include "workbench/start_up.h"
 #include "workbench/workbench.h"
 
 #include <algorithm>
@@ -63,6 +67,7 @@ model::FileReadResult openSequence(Workbench& bench, std::string_view fileName)
         reported(bench, model::readSequence(bench.pathOf(fileName), bench.workingDirectory(), document));
     if (result.wasRead()) {
         applyStoredBoxes(bench);
+        readRememberedOptions(bench, optionsBeside(bench.pathOf(fileName)));
         bench.runPreparationOnly();
     }
     return result;
@@ -75,8 +80,15 @@ bool saveMolecule(Workbench& bench, std::string_view fileName)
 
 bool saveSequence(Workbench& bench, std::string_view fileName)
 {
-    return reported(bench, model::writeSequence(bench.pathOf(fileName), bench.sequence(), bench.controls(),
-                                                bench.exchange()));
+    const std::filesystem::path path = bench.pathOf(fileName);
+    if (!reported(bench, model::writeSequence(path, bench.sequence(), bench.controls(), bench.exchange())))
+        return false;
+    // The automatic copy's options are written with the copies of an accepted Start (rem.options).
+    const std::filesystem::path options = optionsBeside(path);
+    if (path.filename() == kAutomaticSequence ||
+        (!bench.controls().checked(model::ctl::StrongCoupling) && !util::fileExists(options)))
+        return true;
+    return reported(bench, saveRememberedOptions(bench, options));
 }
 
 bool pickFile(Workbench& bench, FileList list, std::string_view entry)

@@ -36,4 +36,11 @@ void readRememberedOptions(Workbench& bench, const std::filesystem::path& path)
     }
 }
 
+std::filesystem::path optionsBeside(const std::filesystem::path& sequenceFile)
+{
+    std::filesystem::path options = sequenceFile;
+    options.replace_extension(".options");
+    return options;
+}
+
 }  // namespace velmora::workbench

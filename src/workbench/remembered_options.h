@@ -18,4 +18,9 @@ util::Outcome saveRememberedOptions(const Workbench& bench, const std::filesyste
 // Sets the options the file names; a missing file changes nothing.
 void readRememberedOptions(Workbench& bench, const std::filesystem::path& path);
 
+// A sequence may carry the same options in a side file of its own name, "NAME.options" beside
+// "NAME.psq" (an example that needs the strong-coupling switch does): opening the sequence takes
+// them up, and saving it writes them when the switch is on or the side file is already there.
+std::filesystem::path optionsBeside(const std::filesystem::path& sequenceFile);
+
 }  // namespace velmora::workbench

@@ -64,6 +64,15 @@ TEST_F(ExchangeCli, WritesTheTablePrintsTheListAndRepeatsOnAnyThreadCount)
     EXPECT_EQ(readBytes(scratch.path() / "cpmg.dat"), table);
 }
 
+TEST_F(ExchangeCli, WithStrongCouplingOnTheSummaryNotesThatTheSwitchDoesNotApply)
+{
+    std::vector<std::string> options = kTcpSweep;
+    options.insert(options.end(), {"--set", "strong-coupling=1", "--grids", "1"});
+    const Finished run = exchange(options);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("note: the strong-coupling switch"), std::string::npos) << run.out;
+}
+
 TEST_F(ExchangeCli, RefusalsAndUsageErrors)
 {
     const Finished negative = exchange({"--set", "tcp=-3", "--grids", "1"});

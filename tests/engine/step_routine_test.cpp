@@ -2,10 +2,11 @@
 // phase cycling, echoes, gradients across slices, the closing delay and the receiver.
 #include "engine/free_evolution.h"
 #include "engine/operator_basis.h"
+#include "engine/population_basis.h"
 #include "engine/relaxation.h"
 #include "engine/slice_profile.h"
-#include "engine/population_basis.h"
 #include "engine/step_routine.h"
+#include "engine/strong_coupling_step.h"
 #include "model/pulse_sequence.h"
 
 #include <array>
@@ -195,7 +196,10 @@ struct StepRig {
                                   .sliceRowCount = sliceRows,
                                   .signal = &record,
                                   .observer = observer};
-        applyStep(inputs, context, workspace);
+        if (strong)
+            applyStrongStep(inputs, context, exact);
+        else
+            applyStep(inputs, context, workspace);
     }
 
     model::PulseSequence sequence;
@@ -207,6 +211,8 @@ struct StepRig {
     std::array<double, kSpinSlots> offsets{};
     int sliceRows = 1;
     RowBasis basis = RowBasis::productOperators;
+    bool strong = false;  // the exact strong-coupling step instead of the weak one
+    ExactEvolution exact;
 };
 
 // --- Hard pulses -----------------------------------------------------------------------------------
@@ -635,6 +641,84 @@ TEST(StepGradient, ShapedGradientIsResampledToThePulsePointsByTruncatedIndex)
     const double theta = -2.0 * kPi * 150.0 * seconds;
     EXPECT_NEAR(row[1], kH * std::cos(theta), 1e-3);
     EXPECT_NEAR(row[2], kH * std::sin(theta), 1e-3);
+}
+
+// Without couplings between spins of one nucleus the exact path is the weak path to rounding, also
+// under a shaped gradient: a hard pulse whose step runs through the gradient's points (sampled at
+// each), a shaped pulse the gradient is resampled to, and a pure delay cut into the gradient's parts.
+TEST(StepGradient, ShapedGradientStepsOfTheExactPathEqualTheWeakPathWithoutHomonuclearCouplings)
+{
+    const std::vector<double> gradient = {32767.0, -12000.0, 20000.0, 0.0, 5000.0, -32767.0, 16000.0, 900.0};
+    for (int kind = 0; kind < 3; ++kind) {
+        std::array<std::vector<double>, 2> rows;
+        std::array<std::vector<double>, 2> samples;
+        for (int path = 0; path < 2; ++path) {
+            StepRig rig(spinsOf({kH, kH, kC}));
+            rig.strong = path == 1;
+            rig.spins.couplingHz[0][2] = rig.spins.couplingHz[2][0] = 140.0;
+            rig.spins.couplingHz[1][2] = rig.spins.couplingHz[2][1] = -6.0;
+            rig.spins.shiftHz = {120.0, -340.0, 900.0};
+            rig.addGradientShape(kShapedGradient1, gradient);
+            rig.sequence.step(0).gradient = -kShapedGradient1;
+            for (int k = 0; k < 3; ++k)  // Hz at full gradient, in proportion to each nucleus's gamma
+                rig.gradientFactors[static_cast<std::size_t>(k)] = 230.0 * rig.spins.nucleusConstant[k] / kH;
+            rig.channel(0, 0).content = -kP1;
+            if (kind == 1) {
+                rig.addPulseShape(kShaped1, {{0.0, 1023.0, 1.0}, {90.0, 700.0, 1.0}, {10.0, 1023.0, 2.0}});
+                rig.elements().setValue(kShaped1, 12.0);
+                rig.channel(0, 0).content = -kShaped1;
+            } else if (kind == 2) {
+                rig.channel(0, 0).content = 0.0;
+            }
+            std::vector<double> row = equilibrium(rig.spins);
+            row[static_cast<std::size_t>(kStride[1])] = 0.4 * kH;  // transverse before the step
+            rig.apply(0, 2.0e-3, row, kind == 0);
+            rows[static_cast<std::size_t>(path)] = row;
+            for (int n = 1; n <= 8; ++n)
+                for (int c = 1; c <= 2; ++c)
+                    samples[static_cast<std::size_t>(path)].push_back(rig.record.at(c, n, 0));
+        }
+        for (std::size_t i = 0; i < rows[0].size(); ++i)
+            EXPECT_NEAR(rows[1][i], rows[0][i], 1e-8 * kH) << "step kind " << kind << ", operator " << i;
+        for (std::size_t i = 0; i < samples[0].size(); ++i)
+            EXPECT_NEAR(samples[1][i], samples[0][i], 1e-8 * kH) << "sample " << i;
+        if (kind == 0) {
+            EXPECT_NE(samples[0][14], 0.0) << "the hard step samples every gradient point";
+        }
+    }
+}
+
+// With strongly coupled protons a delay under a shaped gradient is the product of the exact
+// propagators of its parts, each with the part's gradient offset in every spin's shift.
+TEST(StepGradient, AShapedGradientDelayOfTheExactPathIsTheProductOfItsPartsPropagators)
+{
+    const std::vector<double> gradient = {32767.0, -8000.0, 15000.0, 4000.0};
+    StepRig rig(spinsOf({kH, kH, kH}));
+    rig.strong = true;
+    rig.spins.couplingHz[0][1] = rig.spins.couplingHz[1][0] = 12.0;
+    rig.spins.couplingHz[1][2] = rig.spins.couplingHz[2][1] = 7.0;
+    rig.spins.shiftHz = {100.0, 108.0, 131.0};
+    rig.addGradientShape(kShapedGradient1, gradient);
+    rig.sequence.step(0).gradient = -kShapedGradient1;
+    rig.gradientFactors.fill(180.0);
+    std::vector<double> row = zeroRow(3);
+    std::mt19937 generator(8);
+    std::uniform_real_distribution<double> value(-kH, kH);
+    for (std::size_t i = 1; i < row.size(); ++i)
+        row[i] = value(generator);
+    std::vector<double> expected = row;
+    const double seconds = 0.04;
+    rig.apply(0, seconds, row);
+
+    shiftOffsets(rig.spins, rig.sequence.step(0), rig.sequence.elements(), "", 0.0, rig.offsets);
+    for (const double g : gradient) {
+        std::array<double, kSpinSlots> omega{};
+        for (std::size_t k = 0; k < 3; ++k)
+            omega[k] = rig.offsets[k] + rig.gradientFactors[k] * (-2.0 * kPi * g / 32767.0);
+        evolveReference(expected, zeemanHamiltonian(rig.spins, omega, true), seconds / 4.0);
+    }
+    for (std::size_t i = 0; i < row.size(); ++i)
+        EXPECT_NEAR(row[i], expected[i], 1e-9 * kH) << i;
 }
 
 // --- Receiver --------------------------------------------------------------------------------------

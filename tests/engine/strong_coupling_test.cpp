@@ -287,6 +287,27 @@ TEST(ExactEvolution, MatchesTheExponentialOfTheHamiltonianForAStronglyCoupledPai
         << "block propagation vs full propagator";
 }
 
+// A gradient's offset, the same for every spin of a nucleus, enters as a phase per block and gives
+// what the Hamiltonian with the offset in every spin's shift gives.
+TEST(ExactEvolution, AnOffsetCommonToANucleusEqualsTheExponentialWithItInEveryShift)
+{
+    const std::vector<SpinPair> pairs = {{0, 1, 12.0, true}, {1, 2, 9.0, true}, {0, 3, 140.0, false}};
+    const SpinTables spins = tables({kChannelH1, kChannelH1, kChannelH1, kChannelC13}, pairs);
+    const std::vector<double> shifts = {kTwoPi * 30.0, kTwoPi * 38.0, kTwoPi * 61.0, kTwoPi * -200.0};
+    const NucleusOffsets common = {kTwoPi * 410.0, kTwoPi * 103.0, 0.0};  // 1H and 13C
+    std::vector<double> withGradient = shifts;
+    for (int k = 0; k < 4; ++k)
+        withGradient[static_cast<std::size_t>(k)] += common[static_cast<std::size_t>(spins.channel[k])];
+    const double seconds = 0.0173;
+    std::vector<double> row = randomRow(4, 19);
+    const Matrix u = propagator(hamiltonian(4, withGradient, pairs), seconds);
+    const std::vector<double> expected = rowOf(product(product(u, densityOf(row, 4)), adjoint(u)), 4);
+
+    ExactEvolution evolution;
+    evolution.evolve(row, zeemanHamiltonian(spins, shifts, true), seconds, common);
+    EXPECT_LT(testing::deviationFrom(expected, row).difference, 1e-11);
+}
+
 // The AB quartet after a 90 degree pulse (x magnetisation on both spins): lines at
 // centre +- (D +- J)/2, D = sqrt(dv^2 + J^2), the inner pair of intensity 1 + J/D, the outer 1 - J/D.
 TEST(TransitionLines, TheABQuartetHasItsClosedFormPositionsAndIntensities)

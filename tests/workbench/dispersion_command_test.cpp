@@ -61,5 +61,20 @@ TEST_F(DispersionCommand, ARefusedOrBusyStartWritesNothing)
     EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << "neither rem.psq nor a table";
 }
 
+TEST_F(DispersionCommand, WithStrongCouplingOnTheRunSaysTheSwitchDoesNotApplyAndGivesTheSameTable)
+{
+    bench.controls().setText({"Text9", 0}, "weak");
+    const DispersionRun weak = runDispersionCommand(bench, {5, 1, "2026-12-08"});
+    ASSERT_EQ(weak.outcome, DispersionOutcome::Completed);
+    EXPECT_TRUE(weak.note.empty());
+    bench.controls().setChecked(model::ctl::StrongCoupling, true);
+    bench.controls().setText({"Text9", 0}, "strong");
+    const DispersionRun strong = runDispersionCommand(bench, {5, 1, "2026-12-08"});
+    ASSERT_EQ(strong.outcome, DispersionOutcome::Completed);
+    EXPECT_NE(strong.note.find("strong-coupling"), std::string::npos) << strong.note;
+    EXPECT_EQ(util::readTextLines(dir.path() / "strong.dat").lines,
+              util::readTextLines(dir.path() / "weak.dat").lines);
+}
+
 }  // namespace
 }  // namespace velmora::workbench
