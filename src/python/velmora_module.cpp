@@ -6,6 +6,7 @@
 // dangle once the next run rebuilds them).
 #include "model_bindings.h"
 #include "result_bindings.h"
+#include "sweep_bindings.h"
 #include "text_signatures.h"
 #include "python_session.h"
 
@@ -258,6 +259,7 @@ PYBIND11_MODULE(_velmora, m)
     py::class_<PythonSession> workbench(m, "Workbench", "One session of the simulator on a working directory.");
     vp::bindWorkbenchModel(workbench);
     vp::bindResults(workbench);
+    vp::bindSweepPieces(m, workbench);
     workbench
         .def(py::init<const std::filesystem::path&>(), py::arg("working_directory"),
              "Opens the working directory (it must exist) with the start-up spin system, sequence and "

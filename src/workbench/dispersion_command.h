@@ -48,6 +48,9 @@ struct DispersionListeners {
 DispersionRun runDispersionCommand(Workbench& bench, const DispersionRunOptions& options,
                                    const DispersionListeners& listeners = {});
 
+// The exchange settings and switches of the workbench, as Start in exchange mode takes them.
+exchange::DispersionRequest dispersionRequest(const Workbench& bench);
+
 // Today's date as "YYYY-MM-DD".
 std::string todayText();
 
