@@ -107,15 +107,21 @@ def _compute(function, jobs, client, progress):
             raise ValueError(f'client is None, "serial" or a dask.distributed Client, not {client!r}')
         return [function(job) for job in jobs]
     if client is None:
+        import contextlib
+        import warnings
+
         import dask
 
         tasks = [dask.delayed(function, pure=False)(job) for job in jobs]
+        bar = contextlib.nullcontext()
         if progress:
             from dask.diagnostics import ProgressBar
 
-            with ProgressBar():
-                return list(dask.compute(*tasks, scheduler="processes", num_workers=os.cpu_count()))
-        return list(dask.compute(*tasks, scheduler="processes", num_workers=os.cpu_count()))
+            bar = ProgressBar()
+        with bar, warnings.catch_warnings():
+            # client=None asks for this machine's processes, even while a distributed client exists.
+            warnings.filterwarnings("ignore", message="Running on a single-machine scheduler")
+            return list(dask.compute(*tasks, scheduler="processes", num_workers=os.cpu_count()))
     futures = client.map(function, jobs, pure=False)
     if progress:
         from distributed import progress as distributed_progress
