@@ -22,6 +22,7 @@
 #include <pybind11/stl/filesystem.h>
 
 #include <exception>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -210,6 +211,10 @@ void run(PythonSession& session, bool twoD, const py::object& progress, const py
     std::exception_ptr runError;
     {
         const py::gil_scoped_release released;
+        // The watch a run keeps on the files it writes is one for the whole process, so the runs of
+        // the process's Workbenches take turns (two at once left a watch dangling).
+        static std::mutex oneRunAtATime;
+        const std::lock_guard<std::mutex> turn(oneRunAtATime);
         try {
             session.runClaimed(twoD, choice);
         } catch (...) {

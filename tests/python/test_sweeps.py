@@ -144,3 +144,34 @@ def test_three_shards_merged_equal_one_shard_and_the_serial_sweep(examples, tmp_
     real = np.array([float(row[5]) for row in rows])
     expected = np.array([float(f"{v:.15g}") for v in np.asarray(serial.values)[1, 1, 0].real])
     assert len(rows) == expected.size and np.array_equal(real, expected)
+
+
+def test_workbenches_running_in_two_threads_of_one_process_give_their_own_spectra(examples, tmp_path):
+    """A worker with several threads runs points side by side; two runs at once once left the
+    process's watch on result files dangling and crashed the next write."""
+    import shutil
+    import threading
+
+    def run(folder, lb):
+        bench = velmora.Workbench(folder)
+        bench.open_molecule("cosy.mol"); bench.open_sequence("cosy.psq")
+        bench.set("lb", lb)
+        bench.run(write_files=False)
+        return bench.spectra()["real"]
+
+    folders = []
+    for k in range(2):
+        folders.append(tmp_path / f"thread-{k}")
+        folders[-1].mkdir()
+        for name in ("cosy.mol", "cosy.psq"):
+            shutil.copyfile(examples / name, folders[-1] / name)
+    alone = [run(folders[k], 1 + 4 * k) for k in range(2)]
+    found = [[], []]
+    threads = [threading.Thread(target=lambda k=k: [found[k].append(run(folders[k], 1 + 4 * k)) for _ in range(4)])
+               for k in range(2)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    for k in range(2):
+        assert len(found[k]) == 4 and all(np.array_equal(values, alone[k]) for values in found[k])
