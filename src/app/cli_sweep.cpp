@@ -3,6 +3,7 @@
 #include "app/cli_messages.h"
 #include "app/cli_run.h"
 #include "model/controls.h"
+#include "util/file_listing.h"
 #include "util/text_file.h"
 #include "workbench/control_names.h"
 
@@ -31,7 +32,7 @@ namespace fs = std::filesystem;
 // Files a point's working directory receives besides the named molecule and sequence: shaped
 // pulses, gradient shapes and array files, which sequences name by bare file name.
 constexpr std::string_view kInputSuffixes[] = {".rf", ".grd", ".tab"};
-// The table of a point that merge joins.
+// The table of a point that merge joins unless --table names another (map2d.tsv, say).
 constexpr const char* kPointTable = "spectra.tsv";
 // Where a point's run writes its messages.
 constexpr const char* kPointMessages = "messages.txt";
@@ -279,7 +280,7 @@ std::string sweepUsageText()
     return "usage: velmora-cli sweep --grid GRID.tsv --workdir DIR [--shard K/N] [--out DIR] [--mol NAME.mol]\n"
            "                         [--psq NAME.psq] [--2d] [--set NAME=TEXT]... [--element NAME=VALUE]...\n"
            "                         [--outputs LIST] [--threads N] [--quiet]\n"
-           "       velmora-cli merge [--out FILE] SWEEP_DIR\n"
+           "       velmora-cli merge [--out FILE] [--table NAME] SWEEP_DIR\n"
            "\n"
            "sweep runs shard K of N of the grid (default 1/1: every point). GRID.tsv holds a header line of\n"
            "names (boxes by readable or control name, or elements of the sequence) and one line of values\n"
@@ -292,7 +293,8 @@ std::string sweepUsageText()
            "\n"
            "merge joins the shards of SWEEP_DIR (every shard-K-of-N.tsv, all N of them complete) into one\n"
            "table, FILE (default SWEEP_DIR/merged.tsv): per point in grid order its number, values and\n"
-           "status, then each line of its spectra.tsv (a failed point: one line without spectra).\n";
+           "status, then each line of its spectra.tsv (--table: another result file of the points, such as\n"
+           "map2d.tsv; a failed point: one line without results).\n";
 }
 
 int sweepCommand(std::span<const std::string_view> arguments)
@@ -418,16 +420,23 @@ int mergeCommand(std::span<const std::string_view> arguments)
 {
     std::optional<fs::path> sweepFolder;
     std::optional<fs::path> outFile;
+    std::string pointTable = kPointTable;
     for (std::size_t k = 0; k < arguments.size(); ++k) {
         const auto [name, inlineValue] = splitArgument(arguments[k]);
         if (name == "--help" || name == "-h") {
             std::cout << sweepUsageText();
             return kExitSuccess;
         }
-        if (name == "--out") {
+        if (name == "--out" || name == "--table") {
             if (!inlineValue && k + 1 >= arguments.size())
-                return usageError("--out needs a value");
-            outFile = fs::path(inlineValue ? *inlineValue : arguments[++k]);
+                return usageError(std::string(name) + " needs a value");
+            const std::string_view value = inlineValue ? *inlineValue : arguments[++k];
+            if (name == "--out")
+                outFile = fs::path(value);
+            else if (util::isBareFileName(value))
+                pointTable = value;
+            else
+                return usageError("--table takes the name of a point's result file, not \"" + std::string(value) + "\"");
         } else if (name.starts_with("--") || sweepFolder) {
             return usageError("merge: unexpected \"" + std::string(arguments[k]) + "\"");
         } else {
@@ -482,7 +491,7 @@ int mergeCommand(std::span<const std::string_view> arguments)
         for (const std::vector<std::string>& row : shard.rows) {
             if (row.back() != "completed" || !tableHeader.empty())
                 continue;
-            const fs::path table = *sweepFolder / pointFolderName(std::stoul(row[0])) / kPointTable;
+            const fs::path table = *sweepFolder / pointFolderName(std::stoul(row[0])) / pointTable;
             const util::TextFileContent head = util::readTextLines(table, kLargestPointTable, 1);
             if (!head.ok || head.lines.empty()) {
                 std::cerr << "velmora-cli: " << (head.ok ? table.string() + " is empty" : head.error) << "\n";
@@ -508,7 +517,7 @@ int mergeCommand(std::span<const std::string_view> arguments)
                     continue;
                 }
                 ++completed;
-                const fs::path table = *sweepFolder / pointFolderName(std::stoul(row[0])) / kPointTable;
+                const fs::path table = *sweepFolder / pointFolderName(std::stoul(row[0])) / pointTable;
                 bool header = true;
                 std::string pieces;
                 const util::Outcome read =
