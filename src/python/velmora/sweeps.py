@@ -110,7 +110,11 @@ def _compute(function, jobs, client, progress):
         import contextlib
         import warnings
 
-        import dask
+        try:
+            import dask
+        except ImportError:
+            raise ImportError('client=None runs the points on Dask, which is not installed (Debian: '
+                              'python3-dask; pip: dask); client="serial" runs them without it') from None
 
         tasks = [dask.delayed(function, pure=False)(job) for job in jobs]
         bar = contextlib.nullcontext()
