@@ -12,6 +12,7 @@
 #include "util/work_pool.h"
 #include "workbench/control_override.h"
 #include "workbench/dispersion_command.h"
+#include "workbench/exchange_assignment.h"
 #include "workbench/file_commands.h"
 #include "workbench/start_up.h"
 #include "workbench/workbench.h"
@@ -35,7 +36,6 @@ namespace velmora::app {
 
 namespace {
 
-using model::ExchangeSettings;
 
 constexpr const char* kExchangeProgram = "velmora-cli exchange";
 
@@ -116,89 +116,6 @@ std::optional<std::string> parse(std::span<const std::string_view> arguments, Ex
         }
     }
     return std::nullopt;
-}
-
-// The exchange values by the names the window's exchange rows show; every other name goes to the
-// control registry ("Label3(14)=Mult", "Check1(7)=1", "Text9=cpmg").
-util::Outcome assign(workbench::Workbench& bench, const std::string& assignment)
-{
-    const std::size_t equals = assignment.find('=');
-    const std::string_view name = std::string_view(assignment).substr(0, equals);
-    const std::string value = assignment.substr(equals + 1);
-    ExchangeSettings& exchange = bench.exchange();
-    static constexpr std::pair<std::string_view, ExchangeSettings::Value> kValues[] = {
-        {"Tp", ExchangeSettings::Tp},
-        {"tcp", ExchangeSettings::Tcp},
-        {"kex", ExchangeSettings::Kex},
-        {"RFoffset", ExchangeSettings::RfOffset},
-        {"half_shift", ExchangeSettings::HalfShift},
-        {"Necho", ExchangeSettings::Necho},
-        {"w1", ExchangeSettings::W1},
-        {"Pa", ExchangeSettings::Pa},
-        {"T1A", ExchangeSettings::T1SiteA},
-        {"T1B", ExchangeSettings::T1SiteB},
-        {"T2A", ExchangeSettings::T2SiteA},
-        {"T2B", ExchangeSettings::T2SiteB},
-        {"Angle", ExchangeSettings::Angle},
-    };
-    const auto number = [&]() -> std::optional<double> {
-        double x = 0;
-        if (!parseNumber(std::string_view(value), x) || !std::isfinite(x))
-            return std::nullopt;
-        return x;
-    };
-    const auto notANumber = [&] {
-        return util::Outcome::failure(std::string(name) + " takes a number, not \"" + value + "\"");
-    };
-    for (const auto& [known, index] : kValues) {
-        if (util::equalsIgnoreCase(name, known)) {
-            const std::optional<double> x = number();
-            if (!x)
-                return notANumber();
-            exchange.values[index] = *x;
-            return util::Outcome::success();
-        }
-    }
-    if (util::equalsIgnoreCase(name, "ch_shift")) {
-        const std::optional<double> x = number();
-        if (!x)
-            return notANumber();
-        exchange.values[ExchangeSettings::HalfShift] = *x / 2;
-        return util::Outcome::success();
-    }
-    const std::pair<std::string_view, std::string*> texts[] = {
-        {"Phase", &exchange.phase},
-        {"StartMagn", &exchange.startMagnetisation},
-        {"ShapedPulse", &exchange.shapedPulse},
-        {"Array", &exchange.sweptName},
-        {"Array2", &exchange.secondSweptName},
-    };
-    for (const auto& [known, text] : texts) {
-        if (util::equalsIgnoreCase(name, known)) {
-            *text = value;
-            return util::Outcome::success();
-        }
-    }
-    const std::pair<std::string_view, double*> steps[] = {{"step", &exchange.seriesValue},
-                                                          {"step2", &exchange.secondSeriesValue}};
-    for (const auto& [known, step] : steps) {
-        if (util::equalsIgnoreCase(name, known)) {
-            const std::optional<double> x = number();
-            if (!x)
-                return notANumber();
-            *step = *x;
-            return util::Outcome::success();
-        }
-    }
-    if (util::equalsIgnoreCase(name, "Ni") || util::equalsIgnoreCase(name, "Ni2")) {
-        int count = 0;
-        if (!parseNumber(std::string_view(value), count) || count < 0)
-            return util::Outcome::failure(std::string(name) + " takes a whole number from 0 on, not \"" +
-                                          value + "\"");
-        (util::equalsIgnoreCase(name, "Ni") ? exchange.lastRunIndex : exchange.secondSeriesCount) = count;
-        return util::Outcome::success();
-    }
-    return workbench::applyControlOverride(bench, assignment);
 }
 
 #ifdef VELMORA_HAVE_RENDER
@@ -339,7 +256,7 @@ int exchangeCommand(std::span<const std::string_view> arguments)
             return kExitRunFailed;
     }
     for (const std::string& assignment : options.assignments) {
-        if (const util::Outcome applied = assign(bench, assignment); !applied) {
+        if (const util::Outcome applied = workbench::assignExchangeValue(bench, assignment); !applied) {
             std::cerr << kExchangeProgram << ": " << applied.message() << "\n";
             return kExitUsage;
         }

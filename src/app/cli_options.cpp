@@ -181,6 +181,8 @@ std::string usageText()
            "       velmora-cli elements [--workdir DIR]   the elements with their values and units\n"
            "       velmora-cli --help | --version\n"
            "       velmora-cli fit-images --series PATH [options]   (velmora-cli fit-images --help)\n"
+           "       velmora-cli sweep --grid GRID.tsv --workdir DIR [--shard K/N] [options of run]\n"
+           "       velmora-cli merge SWEEP_DIR   (velmora-cli sweep --help)\n"
            "\n"
            "Runs the spin system through the pulse sequence the way the window's Start does, and writes\n"
            "the result files into the working directory.\n"

@@ -5,6 +5,7 @@
 #include "app/cli_fit_images.h"
 #include "app/cli_options.h"
 #include "app/cli_run.h"
+#include "app/cli_sweep.h"
 
 #include <iostream>
 #include <string_view>
@@ -16,6 +17,10 @@ int main(int argc, char** argv)
     const std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
     if (!arguments.empty() && arguments.front() == "exchange")
         return velmora::app::exchangeCommand(std::span(arguments).subspan(1));
+    if (!arguments.empty() && arguments.front() == "sweep")
+        return velmora::app::sweepCommand(std::span(arguments).subspan(1));
+    if (!arguments.empty() && arguments.front() == "merge")
+        return velmora::app::mergeCommand(std::span(arguments).subspan(1));
     if (!arguments.empty() && arguments.front() == "fit-images") {
         const velmora::app::ParsedFitImages fit =
             velmora::app::parseFitImages(std::span(arguments).subspan(1));

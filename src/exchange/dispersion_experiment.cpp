@@ -286,9 +286,7 @@ bool DispersionExperiment::run(int gridCount, util::WorkPool& pool, util::RunCon
                                const GridListener& afterGrid, const PointListener& afterPoints)
 {
     const int points = prepared_.pointCount();
-    totals_.assign(static_cast<std::size_t>(points), Tally{});
-    x0_.assign(static_cast<std::size_t>(points), 0.0);
-    results_ = {};
+    clear();
     const int grids = std::clamp(gridCount, 1, kMostGrids);
     const int batch = pool.threads();
     bool completed = true;
@@ -305,22 +303,37 @@ bool DispersionExperiment::run(int gridCount, util::WorkPool& pool, util::RunCon
             control.yield();
             completed = completed && control.running();
         }
-        const auto done = static_cast<int>(std::count_if(
-            tallies.begin(), tallies.end(), [](const auto& tally) { return tally.has_value(); }));
-        if (done == 0)
+        if (!addGrid(grid, tallies))
             break;
-        addToTotals(tallies);
-        // A Stop that came after the grid's last point leaves the grid whole.
-        if (done == points)
-            results_.gridsDone = grid;
-        else
-            results_.partialGridPoints = done;
-        publish();
         if (afterGrid)
             afterGrid(results_);
     }
     control.stop();
     return results_.gridsDone == grids;
+}
+
+void DispersionExperiment::clear()
+{
+    const auto points = static_cast<std::size_t>(prepared_.pointCount());
+    totals_.assign(points, Tally{});
+    x0_.assign(points, 0.0);
+    results_ = {};
+}
+
+bool DispersionExperiment::addGrid(int grid, const std::vector<std::optional<Tally>>& tallies)
+{
+    const auto done = static_cast<int>(
+        std::count_if(tallies.begin(), tallies.end(), [](const auto& tally) { return tally.has_value(); }));
+    if (done == 0)
+        return false;
+    addToTotals(tallies);
+    // A Stop that came after the grid's last point leaves the grid whole.
+    if (done == prepared_.pointCount())
+        results_.gridsDone = grid;
+    else
+        results_.partialGridPoints = done;
+    publish();
+    return true;
 }
 
 void DispersionExperiment::publish()

@@ -118,7 +118,9 @@ public:
 
     const DispersionResults& results() const { return results_; }
 
-private:
+    // What one grid point's repetitions of one grid add to the point's totals. Points of a grid may
+    // be computed anywhere (other threads, processes or machines): a point's histories depend only
+    // on (seed, grid, point), and the totals are summed grid after grid in one order.
     struct Tally {
         double sumX = 0;
         double sumX2 = 0;
@@ -127,8 +129,16 @@ private:
         double errPercent = 0;
         double x0 = 0;  // the spin that stays in site A, told by the first grid
     };
-
+    // The 10 repetitions of `point` (0-based) in `grid` (from 1); none once the running flag is
+    // cleared.
     std::optional<Tally> evaluate(int grid, int point, const util::RunControl& control) const;
+    // Starts the totals afresh (no grid added).
+    void clear();
+    // Adds the tallies of grid `grid` (one per point; none for a point not done), which must follow
+    // the grid added last, and publishes the results. Returns false when no point was done.
+    bool addGrid(int grid, const std::vector<std::optional<Tally>>& tallies);
+
+private:
     void addToTotals(const std::vector<std::optional<Tally>>& tallies);
     void publish();
 

@@ -6,6 +6,7 @@
 // dangle once the next run rebuilds them).
 #include "model_bindings.h"
 #include "result_bindings.h"
+#include "sweep_bindings.h"
 #include "text_signatures.h"
 #include "python_session.h"
 
@@ -21,6 +22,7 @@
 #include <pybind11/stl/filesystem.h>
 
 #include <exception>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -209,6 +211,10 @@ void run(PythonSession& session, bool twoD, const py::object& progress, const py
     std::exception_ptr runError;
     {
         const py::gil_scoped_release released;
+        // The watch a run keeps on the files it writes is one for the whole process, so the runs of
+        // the process's Workbenches take turns (two at once left a watch dangling).
+        static std::mutex oneRunAtATime;
+        const std::lock_guard<std::mutex> turn(oneRunAtATime);
         try {
             session.runClaimed(twoD, choice);
         } catch (...) {
@@ -258,6 +264,7 @@ PYBIND11_MODULE(_velmora, m)
     py::class_<PythonSession> workbench(m, "Workbench", "One session of the simulator on a working directory.");
     vp::bindWorkbenchModel(workbench);
     vp::bindResults(workbench);
+    vp::bindSweepPieces(m, workbench);
     workbench
         .def(py::init<const std::filesystem::path&>(), py::arg("working_directory"),
              "Opens the working directory (it must exist) with the start-up spin system, sequence and "

@@ -21,18 +21,6 @@ namespace {
 // The box that names the results file (without ".dat").
 constexpr model::ControlId kResultsName{"Text9", 0};
 
-exchange::DispersionRequest requestFrom(const Workbench& bench)
-{
-    const model::Controls& controls = bench.controls();
-    exchange::DispersionRequest request;
-    request.exchange = bench.exchange();
-    request.firstMethod = controls.caption(model::ctl::ArrayMethod);
-    request.secondMethod = controls.caption(model::ctl::SecondArrayMethod);
-    request.t1Relaxation = controls.checked(model::ctl::T1Relaxation);
-    request.t2Relaxation = controls.checked(model::ctl::T2Relaxation);
-    return request;
-}
-
 // Why the grid's results would not fit in the memory or on the disk left; none when they fit.
 std::optional<std::string> capacityProblem(const exchange::PreparedDispersion& prepared,
                                            const std::filesystem::path& workingDirectory)
@@ -61,6 +49,18 @@ std::optional<std::string> strongCouplingNote(const Workbench& bench)
     return "the strong-coupling switch (strong-coupling, Check1(29)) does not apply to the exchange "
            "experiment: it follows one spin jumping between two sites, with no couplings, and ran as "
            "it does with the switch off";
+}
+
+exchange::DispersionRequest dispersionRequest(const Workbench& bench)
+{
+    const model::Controls& controls = bench.controls();
+    exchange::DispersionRequest request;
+    request.exchange = bench.exchange();
+    request.firstMethod = controls.caption(model::ctl::ArrayMethod);
+    request.secondMethod = controls.caption(model::ctl::SecondArrayMethod);
+    request.t1Relaxation = controls.checked(model::ctl::T1Relaxation);
+    request.t2Relaxation = controls.checked(model::ctl::T2Relaxation);
+    return request;
 }
 
 std::string todayText()
@@ -98,7 +98,7 @@ DispersionRun runDispersionCommand(Workbench& bench, const DispersionRunOptions&
     bool started = false;
     try {
         run.prepared =
-            exchange::prepareDispersion(requestFrom(bench), bench.workingDirectory(), bench.messages());
+            exchange::prepareDispersion(dispersionRequest(bench), bench.workingDirectory(), bench.messages());
         if (!run.prepared) {
             control.stop();
             return run;

@@ -56,6 +56,9 @@ DispersionRun runDispersionCommand(Workbench& bench, const DispersionRunOptions&
 // ahead as always); none when it is off.
 std::optional<std::string> strongCouplingNote(const Workbench& bench);
 
+// The exchange settings and switches of the workbench, as Start in exchange mode takes them.
+exchange::DispersionRequest dispersionRequest(const Workbench& bench);
+
 // Today's date as "YYYY-MM-DD".
 std::string todayText();
 

@@ -207,6 +207,32 @@ TEST(DispersionRules, TheSeedFixesTheTableOnAnyThreadCountAndGridsDiffer)
         EXPECT_NE(grids[0].points[k].r2effRepPerS, grids[1].points[k].r2effRepPerS) << k;
 }
 
+TEST(DispersionRules, TalliesComputedInAnyOrderAndAddedGridByGridGiveTheTableOfARun)
+{
+    const PreparedDispersion p = prepared(smallGrid());
+    const DispersionResults whole = runGrids(p, 2, 3, nullptr);
+    // As tasks elsewhere would: the last grid first, the points of each grid backwards.
+    const DispersionExperiment tasks(p, 42);
+    util::RunControl control;
+    ASSERT_TRUE(control.tryStart());
+    std::vector<std::vector<std::optional<DispersionExperiment::Tally>>> grids(
+        3, std::vector<std::optional<DispersionExperiment::Tally>>(static_cast<std::size_t>(p.pointCount())));
+    for (int grid = 3; grid >= 1; --grid)
+        for (int point = p.pointCount() - 1; point >= 0; --point)
+            grids[static_cast<std::size_t>(grid - 1)][static_cast<std::size_t>(point)] =
+                tasks.evaluate(grid, point, control);
+    DispersionExperiment gathered(p, 42);
+    gathered.clear();
+    for (int grid = 1; grid <= 3; ++grid)
+        ASSERT_TRUE(gathered.addGrid(grid, grids[static_cast<std::size_t>(grid - 1)]));
+    EXPECT_EQ(gathered.results().gridsDone, 3);
+    EXPECT_EQ(resultListItems(gathered.results()), resultListItems(whole));
+    for (std::size_t k = 0; k < whole.points.size(); ++k) {
+        EXPECT_EQ(gathered.results().points[k].x, whole.points[k].x) << k;
+        EXPECT_EQ(gathered.results().points[k].r2effRepPerS, whole.points[k].r2effRepPerS) << k;
+    }
+}
+
 TEST(DispersionRules, StopKeepsTheFinishedPointsOfTheUnfinishedGrid)
 {
     const PreparedDispersion p = prepared(smallGrid());

@@ -2,7 +2,8 @@
 
 Build a spin system and a sequence in code (SpinSystem, Sequence) or open the files of a working
 directory, set boxes by their readable names, run, and read spectra and FIDs as complex arrays with
-the universal dictionary of their dimensions. The simulator itself is the extension module
+the universal dictionary of their dimensions. sweep(), exchange_sweep() and fit_images() spread many
+runs, exchange grid points or image slices over Dask (velmora.sweeps). The simulator itself is the extension module
 velmora._velmora, the same workbench the window and velmora-cli drive.
 """
 from . import _velmora
@@ -16,4 +17,7 @@ for _name in dir(_velmora):
         _member.__module__ = __name__
 del _name, _member
 
-__all__ = [name for name in dir(_velmora) if not name.startswith("_")]
+from .sweeps import SweepResult, exchange_sweep, fit_images, grid_points, sweep, write_grid  # noqa: E402
+
+__all__ = [name for name in dir(_velmora) if not name.startswith("_")] + [
+    "sweep", "exchange_sweep", "fit_images", "grid_points", "write_grid", "SweepResult"]
