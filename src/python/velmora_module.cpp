@@ -22,7 +22,6 @@
 #include <pybind11/stl/filesystem.h>
 
 #include <exception>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -210,11 +209,9 @@ void run(PythonSession& session, bool twoD, const py::object& progress, const py
         };
     std::exception_ptr runError;
     {
+        // Runs of other Workbenches of this process may go on meanwhile: each run's watch on the
+        // files it writes belongs to its own thread.
         const py::gil_scoped_release released;
-        // The watch a run keeps on the files it writes is one for the whole process, so the runs of
-        // the process's Workbenches take turns (two at once left a watch dangling).
-        static std::mutex oneRunAtATime;
-        const std::lock_guard<std::mutex> turn(oneRunAtATime);
         try {
             session.runClaimed(twoD, choice);
         } catch (...) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <system_error>
 #include <unistd.h>
+#include <utility>
 
 namespace velmora::util {
 
@@ -64,36 +65,42 @@ std::FILE* createTemporaryBeside(const fs::path& target, fs::path& temporary)
     return nullptr;
 }
 
-std::atomic<WriteWatch*> installedWatch{nullptr};
-// Files left before the one that fails; 0 when no failure is asked for.
+// The watch of the run this thread works for. Each thread has its own, so that two runs in one
+// process (two workbenches, a sweep's points on the threads of one worker) never see each other's;
+// a file takes the watch of the thread that starts writing it, and the pool threads that write
+// pieces of it use that one.
+thread_local WriteWatch* installedWatch = nullptr;
+// Files left before the one that fails; 0 when no failure is asked for (tests only).
 std::atomic<int> writesBeforeFailure{0};
 
 constexpr const char* kStoppedReason = "the run was stopped";
 
-// Pieces the watch abandoned so far: a file whose write saw this count grow was stopped, not
-// refused by the disk (pieces of one file may be written from the threads of a pool).
-std::atomic<unsigned> abandonedPieces{0};
+// One file being written: its stream, the watch it reports to and what became of its pieces, which
+// may be written from the threads of a pool.
+struct FileBeingWritten {
+    std::FILE* stream = nullptr;
+    WriteWatch* watch = nullptr;
+    std::atomic<bool> abandoned{false};  // the watch stopped a piece: the run was stopped
+    std::atomic<int> error{0};           // errno of a piece that could not be written
+};
 
-// The errno of the last piece that could not be written.
-std::atomic<int> failedWriteError{0};
-
-bool writeAll(std::FILE* file, std::string_view bytes)
+bool writeAll(FileBeingWritten& file, std::string_view bytes)
 {
-    if (WriteWatch* watch = installedWatch.load(); watch != nullptr && !watch->keepWriting(bytes.size())) {
-        abandonedPieces.fetch_add(1);
+    if (file.watch != nullptr && !file.watch->keepWriting(bytes.size())) {
+        file.abandoned.store(true);
         return false;
     }
-    if (bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size())
+    if (bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file.stream) == bytes.size())
         return true;
     // Pieces may be written on a pool's thread, whose errno the caller does not see.
-    failedWriteError.store(errno);
+    file.error.store(errno);
     return false;
 }
 
 // Tells the watch how a file ended and passes the outcome on.
-Outcome reported(const fs::path& path, Outcome outcome)
+Outcome reported(WriteWatch* watch, const fs::path& path, Outcome outcome)
 {
-    if (WriteWatch* watch = installedWatch.load())
+    if (watch != nullptr)
         watch->fileEnded(path, outcome);
     return outcome;
 }
@@ -107,17 +114,18 @@ bool failureAskedFor()
     return left == 1;
 }
 
-template <typename Body> Outcome writeUnreported(const fs::path& path, const Body& body);
+template <typename Body> Outcome writeUnreported(const fs::path& path, WriteWatch* watch, const Body& body);
 
 // Writes through a temporary file beside `path` that replaces it only when `body` wrote it whole.
 template <typename Body> Outcome writeThroughTemporary(const fs::path& path, const Body& body)
 {
+    WriteWatch* const watch = installedWatch;
     if (failureAskedFor())
-        return reported(path, writeFailure(path, std::generic_category().message(ENOSPC)));
-    return reported(path, writeUnreported(path, body));
+        return reported(watch, path, writeFailure(path, std::generic_category().message(ENOSPC)));
+    return reported(watch, path, writeUnreported(path, watch, body));
 }
 
-template <typename Body> Outcome writeUnreported(const fs::path& path, const Body& body)
+template <typename Body> Outcome writeUnreported(const fs::path& path, WriteWatch* watch, const Body& body)
 {
     if (path.filename().empty())
         return writeFailure(path, "no file name");
@@ -126,34 +134,33 @@ template <typename Body> Outcome writeUnreported(const fs::path& path, const Bod
         return writeFailure(path, "it is a directory");
 
     fs::path temporary;
-    std::FILE* file = createTemporaryBeside(path, temporary);
-    if (file == nullptr)
+    FileBeingWritten file;
+    file.stream = createTemporaryBeside(path, temporary);
+    file.watch = watch;
+    if (file.stream == nullptr)
         return writeFailure(path, errnoReason(errno));
 
     errno = 0;
-    failedWriteError.store(0);
-    const unsigned abandonedBefore = abandonedPieces.load();
     bool written = false;
     try {
         written = body(file);
     } catch (...) {
         // A body that makes its text while writing may fail on its own: no temporary stays behind.
-        std::fclose(file);
+        std::fclose(file.stream);
         fs::remove(temporary, ec);
         throw;
     }
-    written = written && std::fflush(file) == 0 && std::ferror(file) == 0;
+    written = written && std::fflush(file.stream) == 0 && std::ferror(file.stream) == 0;
     int error = errno;
-    if (const int pieceError = failedWriteError.exchange(0); error == 0)
+    if (const int pieceError = file.error.load(); error == 0)
         error = pieceError;
-    if (std::fclose(file) != 0 && written) {
+    if (std::fclose(file.stream) != 0 && written) {
         written = false;
         error = errno;
     }
     if (!written) {
         fs::remove(temporary, ec);
-        return writeFailure(path, abandonedPieces.load() != abandonedBefore ? std::string(kStoppedReason)
-                                                                            : errnoReason(error));
+        return writeFailure(path, file.abandoned.load() ? std::string(kStoppedReason) : errnoReason(error));
     }
 
     fs::rename(temporary, path, ec);
@@ -169,7 +176,7 @@ template <typename Body> Outcome writeUnreported(const fs::path& path, const Bod
 
 Outcome writeTextFile(const fs::path& path, const std::vector<std::string>& lines)
 {
-    return writeThroughTemporary(path, [&](std::FILE* file) {
+    return writeThroughTemporary(path, [&](FileBeingWritten& file) {
         for (const std::string& line : lines) {
             if (!writeAll(file, line) || !writeAll(file, kLineEnd))
                 return false;
@@ -180,26 +187,26 @@ Outcome writeTextFile(const fs::path& path, const std::vector<std::string>& line
 
 Outcome writeWholeText(const fs::path& path, std::string_view text)
 {
-    return writeThroughTemporary(path, [&](std::FILE* file) { return writeAll(file, text); });
+    return writeThroughTemporary(path, [&](FileBeingWritten& file) { return writeAll(file, text); });
 }
 
 Outcome writeWholeText(const fs::path& path, const std::vector<std::string>& pieces)
 {
-    return writeThroughTemporary(path, [&](std::FILE* file) {
-        return std::all_of(pieces.begin(), pieces.end(), [file](const std::string& piece) { return writeAll(file, piece); });
+    return writeThroughTemporary(path, [&](FileBeingWritten& file) {
+        return std::all_of(pieces.begin(), pieces.end(), [&file](const std::string& piece) { return writeAll(file, piece); });
     });
 }
 
 Outcome writeTextInPieces(const fs::path& path, const std::function<bool(const TextSink& sink)>& produce)
 {
-    return writeThroughTemporary(path, [&](std::FILE* file) {
-        return produce([file](std::string_view piece) { return writeAll(file, piece); });
+    return writeThroughTemporary(path, [&](FileBeingWritten& file) {
+        return produce([&file](std::string_view piece) { return writeAll(file, piece); });
     });
 }
 
 Outcome writeBinaryFile(const fs::path& path, const std::vector<unsigned char>& bytes)
 {
-    return writeThroughTemporary(path, [&](std::FILE* file) {
+    return writeThroughTemporary(path, [&](FileBeingWritten& file) {
         return writeAll(file, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
     });
 }
@@ -283,13 +290,18 @@ TextFileContent readTextLines(const fs::path& path, std::uintmax_t maxBytes, std
     return content;
 }
 
-WriteWatchScope::WriteWatchScope(WriteWatch& watch) : previous_(installedWatch.exchange(&watch))
+WriteWatchScope::WriteWatchScope(WriteWatch* watch) : previous_(std::exchange(installedWatch, watch))
 {
+}
+
+WriteWatch* currentWriteWatch()
+{
+    return installedWatch;
 }
 
 WriteWatchScope::~WriteWatchScope()
 {
-    installedWatch.store(previous_);
+    installedWatch = previous_;
 }
 
 void failNthWriteForTesting(int n)

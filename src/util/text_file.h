@@ -70,10 +70,13 @@ public:
     virtual void fileEnded(const std::filesystem::path& path, const Outcome& outcome) = 0;
 };
 
-// Installs a watch for the whole process while it lives; the one before comes back after.
+// Installs a watch for the files this thread starts writing while it lives (the pool threads that
+// write pieces of such a file report to it too); the one before comes back after.
 class WriteWatchScope {
 public:
-    explicit WriteWatchScope(WriteWatch& watch);
+    explicit WriteWatchScope(WriteWatch& watch) : WriteWatchScope(&watch) {}
+    // None: the files this thread writes meanwhile report to no watch.
+    explicit WriteWatchScope(WriteWatch* watch);
     ~WriteWatchScope();
     WriteWatchScope(const WriteWatchScope&) = delete;
     WriteWatchScope& operator=(const WriteWatchScope&) = delete;
@@ -81,6 +84,9 @@ public:
 private:
     WriteWatch* previous_;
 };
+
+// The watch of the files this thread starts writing now; none outside a run.
+WriteWatch* currentWriteWatch();
 
 // Tests: the n-th file written from now on (1: the next one) fails as on a full disk; 0 clears it.
 void failNthWriteForTesting(int n);

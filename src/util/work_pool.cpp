@@ -1,5 +1,7 @@
 #include "util/work_pool.h"
 
+#include "util/text_file.h"
+
 #include <algorithm>
 #include <chrono>
 #include <utility>
@@ -114,9 +116,15 @@ void WorkPool::run(int count, const std::function<void(int piece, int worker)>& 
             work(piece, 0);
         return;
     }
+    // The pool's threads work for the caller's run: the files they write report to its watch.
+    WriteWatch* const watch = currentWriteWatch();
+    const std::function<void(int, int)> carried = [&work, watch](int piece, int worker) {
+        const WriteWatchScope scope(watch);
+        work(piece, worker);
+    };
     {
         std::lock_guard lock(mutex_);
-        work_ = &work;
+        work_ = &carried;
         count_ = count;
         next_ = 0;
         finished_.store(0, std::memory_order_relaxed);
