@@ -38,6 +38,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
+#include <QTimer>
 #include <QToolTip>
 #include <QCloseEvent>
 #include <QMenuBar>
@@ -223,6 +224,9 @@ void MainWindow::buildMenus()
     }
     progress_ = new QLabel(this);
     statusBar()->addPermanentWidget(progress_);
+    progressTicker_ = new QTimer(this);
+    progressTicker_->setInterval(250);
+    connect(progressTicker_, &QTimer::timeout, this, &MainWindow::showProgressLine);
     auto* run = new QLabel(this);
     run->setToolTip("current run");
     binder_->bind(ctl::CurrentRun, run);
@@ -1176,27 +1180,24 @@ void MainWindow::start(bool twoD)
         statusBar()->showMessage("A run is in progress: Stop it first.", 5000);
         return;
     }
-    QElapsedTimer clock;
-    clock.start();
+    runClock_.start();
+    showProgress("preparing", 0);
     // Both listeners are told on the run's threads: the label changes on the window's.
-    bench_.setProgressListener([this, clock](int done, int runs) {
-        showProgress(QString("runs %1 of %2, %3 %, %4 s")
-                         .arg(done)
-                         .arg(runs)
-                         .arg(100 * done / std::max(runs, 1))
-                         .arg(clock.elapsed() / 1000.0, 0, 'f', 1));
+    bench_.setProgressListener([this](int done, int runs) {
+        BackgroundRun::post(progress_, [this, done, runs] {
+            showProgress(QString("runs %1 of %2").arg(done).arg(runs), 100 * done / std::max(runs, 1));
+        });
     });
-    bench_.setPhaseListener([this, clock](std::string_view phase, double fraction) {
+    bench_.setPhaseListener([this](std::string_view phase, double fraction) {
         if (phase == "runs")
             return;
-        showProgress(QString("%1, %2 %, %3 s")
-                         .arg(QString::fromUtf8(phase.data(), static_cast<int>(phase.size())))
-                         .arg(static_cast<int>(100.0 * fraction))
-                         .arg(clock.elapsed() / 1000.0, 0, 'f', 1));
+        BackgroundRun::post(progress_, [this, name = QString::fromUtf8(phase.data(), static_cast<int>(phase.size())),
+                                        percent = static_cast<int>(100.0 * fraction)] { showProgress(name, percent); });
     });
+    // The seconds go on between the reports (runs side by side report when they all are done).
+    progressTicker_->start();
     stopping_ = false;
     setRunning(true);
-    progress_->setText(twoD ? "Start_2D: preparing" : "Start: preparing");
     auto outcome = std::make_shared<workbench::StartOutcome>(workbench::StartOutcome::Busy);
     run_->start(
         [this, twoD, outcome] {
@@ -1204,20 +1205,29 @@ void MainWindow::start(bool twoD)
             // shape): they do not make an unedited sequence an edited one.
             workbench::keepingUnedited(bench_, [&] { *outcome = workbench::startExperiment(bench_, twoD); });
         },
-        [this, clock, outcome] { finishRun(*outcome, clock.elapsed()); });
+        [this, outcome] { finishRun(*outcome, runClock_.elapsed()); });
 }
 
-void MainWindow::showProgress(const QString& text)
+void MainWindow::showProgress(const QString& phase, int percent)
 {
-    BackgroundRun::post(progress_, [this, text] {
-        if (!stopping_)
-            progress_->setText(text);
-    });
+    progressPhase_ = phase;
+    progressPercent_ = percent;
+    showProgressLine();
+}
+
+void MainWindow::showProgressLine()
+{
+    if (!stopping_)
+        progress_->setText(QString("%1, %2 %, %3 s")
+                               .arg(progressPhase_)
+                               .arg(progressPercent_)
+                               .arg(runClock_.elapsed() / 1000.0, 0, 'f', 1));
 }
 
 void MainWindow::finishRun(workbench::StartOutcome outcome, qint64 elapsedMs)
 {
     bench_.runControl().release();
+    progressTicker_->stop();
     bench_.setProgressListener({});
     bench_.setPhaseListener({});
     setRunning(false);

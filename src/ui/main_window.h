@@ -15,11 +15,13 @@
 #include "workbench/sequence_panel_editor.h"
 #include "workbench/spin_panel_editor.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <initializer_list>
 #include <memory>
 
 class QAction;
+class QTimer;
 class QComboBox;
 class QFileDialog;
 class QKeyEvent;
@@ -138,7 +140,10 @@ private:
     void openWithDialog(workbench::FileList list);
     void saveWithDialog(workbench::FileList list);
     void refreshDirectoryList();
-    void showProgress(const QString& text);
+    // The progress label: the phase ("runs 3 of 10", "spectra", "writing"), its percentage of the
+    // whole run and the seconds since Start.
+    void showProgress(const QString& phase, int percent);
+    void showProgressLine();
     void finishRun(workbench::StartOutcome outcome, qint64 elapsedMs);
     void commitPendingEdit();
     // Why the last run left no spectra, as the tail of the status message; empty when it has some.
@@ -171,6 +176,10 @@ private:
     std::vector<QWidget*> editing_;  // disabled while a run is in progress
     BackgroundRun* run_ = nullptr;
     bool stopping_ = false;  // Stop was asked and the run has not ended yet
+    QElapsedTimer runClock_;
+    QTimer* progressTicker_ = nullptr;
+    QString progressPhase_;
+    int progressPercent_ = 0;
     QAction* undo_ = nullptr;
     QAction* redo_ = nullptr;
 };
