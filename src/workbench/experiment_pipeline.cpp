@@ -651,6 +651,7 @@ RunManifest manifestOf(const Workbench& bench, const RunRecords& records, StartO
     manifest.started = std::move(started);
     manifest.ended = records.ended;
     manifest.withoutSpectra = whyWithoutSpectra(bench, records, outcome);
+    manifest.missing = records.missingFiles;
     return manifest;
 }
 
