@@ -57,7 +57,8 @@ bool isBareFileName(std::string_view value)
 
 std::string shellQuoted(std::string_view argument)
 {
-    constexpr std::string_view kPlain = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_@%+=:,./-";
+    constexpr std::string_view kPlain =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_@%+=:,./-";
     if (!argument.empty() && argument.find_first_not_of(kPlain) == std::string_view::npos)
         return std::string(argument);
     // Inside single quotes a POSIX shell takes every character as it is but the quote itself,

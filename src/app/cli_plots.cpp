@@ -33,7 +33,8 @@ util::Outcome writePlotPngs(workbench::Workbench& bench, const std::filesystem::
     const util::Outcome saved = render::savePlotPictures(bench, directory, false, options);
     if (saved || firstWhy.empty())
         return saved;
-    return util::Outcome::failure(firstWhy + " The run's other files are kept; its manifest names the picture as missing.");
+    return util::Outcome::failure(
+        firstWhy + " The run's other files are kept; its manifest names the picture as missing.");
 }
 
 }  // namespace velmora::app

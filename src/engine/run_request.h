@@ -41,26 +41,26 @@ struct RunRequest {
     bool correlateWith = false;  // "correlate with:" the pulse file of `correlationPulse`
 
     // Number boxes (Text14).
-    NumberBox arrayIncrement;    // ms, or the factor of a "Mult" series
-    NumberBox scanCount;         // "Ncycles X ND"
-    NumberBox lastSlice;         // slice count - 1
-    NumberBox spectralWidth;     // "sw, Hz"
-    NumberBox acquisitionTime;   // "at, ms"
-    NumberBox arraySize;         // "Ni"
-    NumberBox pointCount;        // "np"
-    NumberBox relaxationT1;      // ms, start of an arrayed T1
-    NumberBox relaxationT2;      // ms, start of an arrayed T2
+    NumberBox arrayIncrement;       // ms, or the factor of a "Mult" series
+    NumberBox scanCount;            // "Ncycles X ND"
+    NumberBox lastSlice;            // slice count - 1
+    NumberBox spectralWidth;        // "sw, Hz"
+    NumberBox acquisitionTime;      // "at, ms"
+    NumberBox arraySize;            // "Ni"
+    NumberBox pointCount;           // "np"
+    NumberBox relaxationT1;         // ms, start of an arrayed T1
+    NumberBox relaxationT2;         // ms, start of an arrayed T2
     NumberBox crossRelaxationTime;  // "Tcr", ms
     NumberBox t2FromT1Factor;
-    NumberBox receiverDelay;     // points
-    NumberBox exchangeRate;      // "Kex", start of an arrayed Kex
+    NumberBox receiverDelay;  // points
+    NumberBox exchangeRate;   // "Kex", start of an arrayed Kex
 
     std::string arrayMethod = "Add";  // "Add", "Mult" or an array file of the working directory
     std::string indirectMethod;       // "States" or "TPPI"
     std::string objectProfile = "square";
     std::string correlationPulse;
-    std::vector<std::string> phaseRows;  // f4..f9
-    bool nonEquilibrium = false;         // the initial-condition button says "nonequilibrium"
+    std::vector<std::string> phaseRows;         // f4..f9
+    bool nonEquilibrium = false;                // the initial-condition button says "nonequilibrium"
     std::vector<std::string> initialOperators;  // the starting operators listed, and which are chosen
     std::vector<bool> initialOperatorsChosen;
 
@@ -94,7 +94,7 @@ struct PreparationWriteBack {
     std::optional<int> pointCount;  // np, fixed by the longest shape
     std::optional<int> arraySize;   // Ni, from the rows of an array file
     std::optional<double> acquisitionTimeMs;
-    std::optional<int> runSelectorMaximum;  // the run selector's range (VScroll1)
+    std::optional<int> runSelectorMaximum;          // the run selector's range (VScroll1)
     std::optional<double> indirectSpectralWidthHz;  // sw1 of an arrayed delay
     std::optional<WarningLine> warning;
     // No starting operator chosen: the button says "equilibrium" and the list is hidden.

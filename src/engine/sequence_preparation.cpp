@@ -114,8 +114,8 @@ private:
 bool Preparer::readNumber(const NumberBox& box, std::string_view label, double& value)
 {
     if (!box.number)
-        return refuse("The box \"" + std::string(label) + "\" (" + box.name + ") holds " + quotedText(box.text) +
-                      ", which is not a number. The run needs it.");
+        return refuse("The box \"" + std::string(label) + "\" (" + box.name + ") holds " +
+                      quotedText(box.text) + ", which is not a number. The run needs it.");
     value = *box.number;
     return true;
 }
@@ -127,8 +127,8 @@ bool Preparer::readWhole(const NumberBox& box, std::string_view label, int& valu
         return false;
     const std::optional<std::int32_t> whole = util::toInt32(number);
     if (!whole)
-        return refuse("The box \"" + std::string(label) + "\" (" + box.name + ") holds " + quotedText(box.text) +
-                      ", which is too large.");
+        return refuse("The box \"" + std::string(label) + "\" (" + box.name + ") holds " +
+                      quotedText(box.text) + ", which is too large.");
     value = *whole;
     return true;
 }

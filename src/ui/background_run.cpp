@@ -5,7 +5,9 @@
 
 namespace velmora::ui {
 
-BackgroundRun::BackgroundRun(QObject* parent) : QObject(parent) {}
+BackgroundRun::BackgroundRun(QObject* parent) : QObject(parent)
+{
+}
 
 BackgroundRun::~BackgroundRun()
 {

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <QObject>
-
 #include <atomic>
 #include <functional>
 #include <thread>

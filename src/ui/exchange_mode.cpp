@@ -20,8 +20,8 @@
 #include <QStatusBar>
 #include <algorithm>
 #include <charconv>
-#include <memory>
 #include <cmath>
+#include <memory>
 #include <optional>
 
 namespace velmora::ui {
@@ -302,9 +302,11 @@ void ExchangeMode::start()
     };
     setRunning(true);
     auto run = std::make_shared<workbench::DispersionRun>();
-    window_.backgroundRun().start([this, options, listeners, run] {
-        *run = workbench::runDispersionCommand(bench_, options, listeners);
-    }, [this, run] { finish(*run); });
+    window_.backgroundRun().start(
+        [this, options, listeners, run] {
+            *run = workbench::runDispersionCommand(bench_, options, listeners);
+        },
+        [this, run] { finish(*run); });
 }
 
 void ExchangeMode::finish(const workbench::DispersionRun& run)

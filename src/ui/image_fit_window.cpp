@@ -12,7 +12,6 @@
 #include "ui/background_run.h"
 #include "util/numeric_text.h"
 
-#include <QMessageBox>
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -24,6 +23,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QScrollBar>
@@ -644,7 +644,8 @@ void ImageFitWindow::startFitting()
 void ImageFitWindow::finishFitting(const imagefit::FitSettings& settings, FitOutcome fitted)
 {
     if (!fitted.outcome) {
-        messages_.show(fitted.outcome.message(), fitted.outcome.message() == imagefit::kSlabMessage ? "" : "Error!");
+        messages_.show(fitted.outcome.message(),
+                       fitted.outcome.message() == imagefit::kSlabMessage ? "" : "Error!");
         emit fittingFinished();
         return;
     }

@@ -31,7 +31,6 @@ namespace velmora::ui {
 
 class BackgroundRun;
 
-
 class ImageFitWindow : public QMainWindow {
     Q_OBJECT
 

@@ -24,6 +24,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
@@ -32,16 +33,13 @@
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QKeyEvent>
 #include <QListWidget>
 #include <QMenu>
-#include <QMessageBox>
-#include <QTimer>
-#include <QToolTip>
-#include <QCloseEvent>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
@@ -49,6 +47,8 @@
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTimer>
+#include <QToolTip>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <memory>
@@ -400,7 +400,8 @@ bool MainWindow::saveBeforeReplacing(workbench::FileList document)
 void MainWindow::closeEvent(QCloseEvent* event)
 {
     commitPendingEdit();
-    if (refusedWhileRunning() || !mayReplace({workbench::FileList::Molecules, workbench::FileList::Sequences})) {
+    if (refusedWhileRunning() ||
+        !mayReplace({workbench::FileList::Molecules, workbench::FileList::Sequences})) {
         event->ignore();
         return;
     }
@@ -471,8 +472,8 @@ void MainWindow::buildWorkingArea()
     aboutList_ = buildTextList(aboutText());
     aboutList_->setGeometry(twips_.rect(4560, 0, 7335, 2400));
     // The plots keep their view bars live during a run (PlotArea::setRunning).
-    editing_ = {acquisition, parameters, tools, fileFrame_, optionsFrame_, spectraFrame_,
-                nucleiWindow_, operators, results};
+    editing_ = {acquisition,   parameters,    tools,     fileFrame_, optionsFrame_,
+                spectraFrame_, nucleiWindow_, operators, results};
     // The pointer rules need every move over the working area, not only those with a button down.
     for (QWidget* w : area_->findChildren<QWidget*>())
         w->setMouseTracking(true);
@@ -1191,8 +1192,9 @@ void MainWindow::start(bool twoD)
     bench_.setPhaseListener([this](std::string_view phase, double fraction) {
         if (phase == "runs")
             return;
-        BackgroundRun::post(progress_, [this, name = QString::fromUtf8(phase.data(), static_cast<int>(phase.size())),
-                                        percent = static_cast<int>(100.0 * fraction)] { showProgress(name, percent); });
+        BackgroundRun::post(progress_,
+                            [this, name = QString::fromUtf8(phase.data(), static_cast<int>(phase.size())),
+                             percent = static_cast<int>(100.0 * fraction)] { showProgress(name, percent); });
     });
     // The seconds go on between the reports (runs side by side report when they all are done).
     progressTicker_->start();

@@ -20,7 +20,8 @@ void MessageBoxes::show(std::string_view text, std::string_view title)
     }
     // A run on its worker thread waits for the box to be answered, as it would on the window's.
     QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [this, caption, body] { QMessageBox::information(parent_, caption, body); },
+        QCoreApplication::instance(),
+        [this, caption, body] { QMessageBox::information(parent_, caption, body); },
         Qt::BlockingQueuedConnection);
 }
 

@@ -363,7 +363,8 @@ void PlotArea::redrawMap()
     mapLayout_ = {};
     if (map && (map->maximum != 0.0 || map->minimum != 0.0)) {
         render::MapFigureSettings settings =
-            shown_ ? shown_->mapFigure : render::mapFigureSettings(bench_, mapGain_, 1440.0 / twips_.px(1440));
+            shown_ ? shown_->mapFigure
+                   : render::mapFigureSettings(bench_, mapGain_, 1440.0 / twips_.px(1440));
         settings.map.gain = mapGain_;
         mapLayout_ = render::drawMapFigure(map_->box(), *map, settings);
     }
@@ -464,7 +465,8 @@ void PlotArea::setRunning(bool running)
         for (QWidget* w : controls_.front()->findChildren<QWidget*>()) {
             const bool input = qobject_cast<QAbstractButton*>(w) != nullptr ||
                                qobject_cast<QAbstractSlider*>(w) != nullptr ||
-                               qobject_cast<QAbstractSpinBox*>(w) != nullptr || qobject_cast<QLineEdit*>(w) != nullptr;
+                               qobject_cast<QAbstractSpinBox*>(w) != nullptr ||
+                               qobject_cast<QLineEdit*>(w) != nullptr;
             if (input && w->isEnabled() && !isViewControl(w)) {
                 w->setEnabled(false);
                 heldBack_.push_back(w);
@@ -483,7 +485,8 @@ bool PlotArea::isViewControl(const QWidget* widget) const
     for (const model::ControlId id :
          {model::ControlId{"HScroll1", 0}, model::ControlId{"HScroll3", 0}, model::ControlId{"VScroll2", 0},
           ctl::Overlay, kMapGainUp, kMapGainDown})
-        if (const QWidget* live = binder_.widget(id); live != nullptr && (live == widget || live->isAncestorOf(widget)))
+        if (const QWidget* live = binder_.widget(id);
+            live != nullptr && (live == widget || live->isAncestorOf(widget)))
             return true;
     return false;
 }

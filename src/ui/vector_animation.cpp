@@ -4,7 +4,6 @@
 #include "ui/background_run.h"
 #include "workbench/workbench.h"
 
-
 #include <QLabel>
 #include <QPixmap>
 #include <QScreen>
@@ -90,7 +89,8 @@ void VectorAnimation::pause(int milliseconds) const
     QElapsedTimer waited;
     waited.start();
     while (control.running() && waited.elapsed() < milliseconds)
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::min<qint64>(kStopCheckMs, milliseconds - waited.elapsed())));
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(std::min<qint64>(kStopCheckMs, milliseconds - waited.elapsed())));
 }
 
 }  // namespace velmora::ui

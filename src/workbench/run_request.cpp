@@ -17,8 +17,7 @@ engine::NumberBox numberBox(const model::Controls& controls, model::ControlId id
 
 // Changes fields of a control that have no setter of their own (a scroll bar's range, a list's
 // selection with its items), then tells the window once, as a setter would.
-template <typename Change>
-void changeControl(model::Controls& controls, model::ControlId id, Change change)
+template <typename Change> void changeControl(model::Controls& controls, model::ControlId id, Change change)
 {
     change(controls.at(id));
     controls.setValue(id, controls.at(id).value);
@@ -105,7 +104,8 @@ void showRefusalWarning(const std::optional<engine::WarningLine>& warning, model
 }
 
 std::optional<engine::Preparation> prepareAndWriteBack(const engine::RunRequest& request,
-                                                       model::Controls& controls, model::PulseSequence& sequence,
+                                                       model::Controls& controls,
+                                                       model::PulseSequence& sequence,
                                                        util::Messages& messages)
 {
     engine::PreparationOutcome outcome = engine::prepareSequence(request, messages);

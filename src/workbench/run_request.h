@@ -29,7 +29,8 @@ void showRefusalWarning(const std::optional<engine::WarningLine>& warning, model
 // Prepares `request` and writes back what it settled (or the warning line of a refusal): what a
 // Start does with the boxes before it runs. None when the sequence was refused.
 std::optional<engine::Preparation> prepareAndWriteBack(const engine::RunRequest& request,
-                                                       model::Controls& controls, model::PulseSequence& sequence,
+                                                       model::Controls& controls,
+                                                       model::PulseSequence& sequence,
                                                        util::Messages& messages);
 
 }  // namespace velmora::workbench

@@ -147,8 +147,9 @@ TEST(CliOptions, CommandLinesThatAreNotUnderstoodSayWhy)
 // What the manifest's "call" line holds, a shell reads back as the arguments given.
 TEST(CliOptions, TheCommandLineIsQuotedSoThatAShellReadsTheSameArguments)
 {
-    const std::vector<std::string> arguments = {"run", "--set", "Text14(11)=3", "--mol", "my cosy.mol",
-                                                "it's", "$HOME", "", "a;b|c", "~x", "--quiet"};
+    const std::vector<std::string> arguments = {"run",         "--set", "Text14(11)=3", "--mol",
+                                                "my cosy.mol", "it's",  "$HOME",        "",
+                                                "a;b|c",       "~x",    "--quiet"};
     std::string printed = "printf '%s\\n'";
     for (const std::string& argument : arguments)
         printed += " " + shellQuoted(argument);

@@ -55,8 +55,8 @@ protected:
 
     DriverResult run(int runsPerValue = 1, int threads = 1)
     {
-        prepared =
-            velmora::testing::prepareFromControls(sequence, controls, spins, dir.path(), runsPerValue, messages);
+        prepared = velmora::testing::prepareFromControls(sequence, controls, spins, dir.path(), runsPerValue,
+                                                         messages);
         EXPECT_TRUE(prepared.has_value()) << (messages.entries.empty() ? "" : messages.entries.back().text);
         if (!prepared)
             return {};

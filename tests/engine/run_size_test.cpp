@@ -28,8 +28,8 @@ protected:
 
     std::optional<Preparation> prepare(int runsPerValue, std::optional<SystemCapacity> capacity)
     {
-        return velmora::testing::prepareFromControls(sequence, controls, spins, dir.path(), runsPerValue, messages,
-                                                     capacity);
+        return velmora::testing::prepareFromControls(sequence, controls, spins, dir.path(), runsPerValue,
+                                                     messages, capacity);
     }
     std::string lastMessage() const
     {

@@ -27,7 +27,8 @@ protected:
 
     std::optional<Preparation> prepare(int runsPerValue = 1)
     {
-        return velmora::testing::prepareFromControls(sequence, controls, spins, dir.path(), runsPerValue, messages);
+        return velmora::testing::prepareFromControls(sequence, controls, spins, dir.path(), runsPerValue,
+                                                     messages);
     }
     std::vector<double> arrayedValues(int runsPerValue)
     {

@@ -130,7 +130,9 @@ TEST_F(PlotPictures, APictureThatCannotBeWrittenIsToldWithWhyAndTheOthersAreSave
     std::filesystem::create_directory(dir.path() / "plot1d.png");  // in the way of the file
     std::vector<std::string> unsaved;
     PlotPictureOptions options;
-    options.unsaved = [&](const std::string& file, const std::string& why) { unsaved.push_back(file + ": " + why); };
+    options.unsaved = [&](const std::string& file, const std::string& why) {
+        unsaved.push_back(file + ": " + why);
+    };
     const util::Outcome saved = savePlotPictures(bench, dir.path(), false, options);
     ASSERT_FALSE(saved);
     ASSERT_EQ(unsaved.size(), 1u);

@@ -9,10 +9,10 @@
 
 namespace velmora::testing {
 
-inline std::optional<engine::Preparation> prepareFromControls(
-    model::PulseSequence& sequence, model::Controls& controls, const model::SpinSystem& spins,
-    const std::filesystem::path& workingDirectory, int runsPerValue, util::Messages& messages,
-    std::optional<engine::SystemCapacity> capacity = std::nullopt)
+inline std::optional<engine::Preparation>
+prepareFromControls(model::PulseSequence& sequence, model::Controls& controls, const model::SpinSystem& spins,
+                    const std::filesystem::path& workingDirectory, int runsPerValue, util::Messages& messages,
+                    std::optional<engine::SystemCapacity> capacity = std::nullopt)
 {
     engine::RunRequest request = workbench::readRunRequest(controls, sequence, spins, runsPerValue);
     request.workingDirectory = workingDirectory;

@@ -12,7 +12,6 @@
 
 #include <QAction>
 #include <QSignalSpy>
-
 #include <memory>
 
 namespace velmora::testing {
@@ -33,10 +32,15 @@ struct WindowSession {
 
     // Starts a run as the menu does (a Start, Start_2D or the exchange experiment) and serves the
     // window's events until the run has ended and the window shows its result.
-    void runToEnd(bool twoD = false) { runToEnd([&] { window->start(twoD); }); }
-    void runToEnd(const char* command) { runToEnd([&] { window->action(command)->trigger(); }); }
-    template <typename Command>
-    void runToEnd(Command command)
+    void runToEnd(bool twoD = false)
+    {
+        runToEnd([&] { window->start(twoD); });
+    }
+    void runToEnd(const char* command)
+    {
+        runToEnd([&] { window->action(command)->trigger(); });
+    }
+    template <typename Command> void runToEnd(Command command)
     {
         QSignalSpy ended(&window->backgroundRun(), &ui::BackgroundRun::finished);
         command();

@@ -8,14 +8,14 @@
 #include "util/messages.h"
 #include "util/text_file.h"
 
-#include <QTimer>
-#include <QMessageBox>
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <cmath>
 #include <gtest/gtest.h>
 
@@ -54,8 +54,7 @@ private:
         {
             fitToEnd([&] { window->startFitting(); });
         }
-        template <typename Command>
-        void fitToEnd(Command command)
+        template <typename Command> void fitToEnd(Command command)
         {
             QSignalSpy ended(window.get(), &ui::ImageFitWindow::fittingFinished);
             command();

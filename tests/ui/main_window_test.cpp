@@ -18,8 +18,8 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFontDatabase>
 #include <QFileDialog>
+#include <QFontDatabase>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QImage>

@@ -1,6 +1,5 @@
-#include "workbench/run_request.h"
-
 #include "support/scratch_directory.h"
+#include "workbench/run_request.h"
 
 #include <gtest/gtest.h>
 
@@ -42,8 +41,9 @@ TEST_F(RunRequestTest, ABoxTravelsWithItsNameItsTextAndItsNumber)
 
     EXPECT_FALSE(engine::prepareSequence(r, messages).prepared);
     ASSERT_EQ(messages.entries.size(), 1u);
-    EXPECT_EQ(messages.entries[0].text,
-              "The box \"Ncycles X ND\" (Text14(1)) holds \"four\", which is not a number. The run needs it.");
+    EXPECT_EQ(
+        messages.entries[0].text,
+        "The box \"Ncycles X ND\" (Text14(1)) holds \"four\", which is not a number. The run needs it.");
 }
 
 TEST_F(RunRequestTest, ThePreparationHandsBackWhatTheWindowShowsAndTheBoxesTakeItOnlyWhenApplied)
