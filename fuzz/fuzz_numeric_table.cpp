@@ -5,6 +5,7 @@
 #include "fuzz_input_file.h"
 #include "pulses/numeric_table.h"
 #include "util/messages.h"
+#include "workbench/run_request.h"
 
 #include <cstdlib>
 
@@ -23,8 +24,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         controls.setText(model::ctl::PointCount, "64");
         model::SpinSystem spins;
         spins.rebuild();
-        (void)engine::prepareSequence(
-            {sequence, controls, spins, fuzz::scratchFolder(), 1, messages, engine::SystemCapacity{}});
+        engine::RunRequest run = workbench::readRunRequest(controls, sequence, spins, 1);
+        run.workingDirectory = fuzz::scratchFolder();
+        run.capacity = engine::SystemCapacity{};
+        (void)engine::prepareSequence(run, messages);
         return 0;
     }
     pulses::NumericReadRequest request;

@@ -6,6 +6,7 @@
 #include "model/exchange_settings.h"
 #include "model/sequence_file.h"
 #include "util/messages.h"
+#include "workbench/run_request.h"
 
 #include <cstdlib>
 
@@ -29,7 +30,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     model::SpinSystem spins;
     spins.rebuild();
     util::RecordedMessages messages;
-    (void)engine::prepareSequence(
-        {sequence, controls, spins, fuzz::scratchFolder(), 1, messages, engine::SystemCapacity{}});
+    engine::RunRequest run = workbench::readRunRequest(controls, sequence, spins, 1);
+    run.workingDirectory = fuzz::scratchFolder();
+    run.capacity = engine::SystemCapacity{};
+    (void)engine::prepareSequence(run, messages);
     return 0;
 }

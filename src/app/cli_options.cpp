@@ -55,18 +55,28 @@ bool isBareFileName(std::string_view value)
 
 }  // namespace
 
+std::string shellQuoted(std::string_view argument)
+{
+    constexpr std::string_view kPlain =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_@%+=:,./-";
+    if (!argument.empty() && argument.find_first_not_of(kPlain) == std::string_view::npos)
+        return std::string(argument);
+    // Inside single quotes a POSIX shell takes every character as it is but the quote itself,
+    // which ends the quoting, is escaped and reopens it.
+    std::string quoted = "'";
+    for (const char c : argument)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
 ParsedCommandLine parseCommandLine(std::span<const std::string_view> arguments)
 {
     CliOptions options;
     if (arguments.empty())
         return refused("no command given");
     options.commandLine = "velmora-cli";
-    for (const std::string_view argument : arguments) {
-        // Quoted where a shell would split or expand it, so that the line can be run again.
-        const bool plain =
-            !argument.empty() && argument.find_first_of(" \t'\"\\$*?()&;|<>") == std::string_view::npos;
-        options.commandLine += plain ? " " + std::string(argument) : " '" + std::string(argument) + "'";
-    }
+    for (const std::string_view argument : arguments)
+        options.commandLine += " " + shellQuoted(argument);
     const std::string_view command = arguments.front();
     if (command == "--help" || command == "-h") {
         options.action = CliOptions::Action::Help;

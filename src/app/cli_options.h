@@ -53,6 +53,10 @@ struct ParsedCommandLine {
     std::string error;  // why the command line was not understood (options empty)
 };
 
+// `argument` as a POSIX shell reads it back: as it is when it holds only letters, digits and
+// "_@%+=:,./-", else in single quotes (a quote inside as '\''); "" is ''.
+std::string shellQuoted(std::string_view argument);
+
 // `arguments` without the program name.
 ParsedCommandLine parseCommandLine(std::span<const std::string_view> arguments);
 

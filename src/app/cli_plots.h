@@ -20,7 +20,8 @@ inline constexpr double kDefaultPngScale = 2.5;
 // Writes plot1d.png, plot2d.png (when the run made a 2D map, with its axes), plotOper.png and
 // plotSec.png (the sequence panel) into `directory` (the run's staging folder), `scale` times the
 // window's box sizes. Starts Qt's offscreen platform for the drawing unless QT_QPA_PLATFORM names
-// another one.
+// another one. A picture that cannot be written is left out and noted in the run's records
+// (missingFiles), for the manifest.
 util::Outcome writePlotPngs(workbench::Workbench& bench, const std::filesystem::path& directory,
                             double scale = kDefaultPngScale);
 

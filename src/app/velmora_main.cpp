@@ -78,16 +78,29 @@ int main(int argc, char** argv)
             window.showOptions();
         if (parser.isSet(showNuclei))
             window.openNucleiWindow(0);
-        if (parser.isSet(startRun) || parser.isSet(startRun2D)) {
-            window.start(parser.isSet(startRun2D));
-            window.selectOperators(2);
-        }
         const QString file = parser.value(screenshot);
-        QTimer::singleShot(800, &window, [&window, file] {
-            if (!window.grab().save(file))
-                std::fprintf(stderr, "velmora: cannot save %s\n", qPrintable(file));
-            QApplication::quit();
-        });
+        const auto shoot = [&window, file] {
+            QTimer::singleShot(800, &window, [&window, file] {
+                if (!window.grab().save(file))
+                    std::fprintf(stderr, "velmora: cannot save %s\n", qPrintable(file));
+                QApplication::quit();
+            });
+        };
+        if (parser.isSet(startRun) || parser.isSet(startRun2D)) {
+            // The run goes on a worker thread: the picture shows its result.
+            QObject::connect(
+                &window, &ui::MainWindow::runFinished, &window,
+                [&window, shoot] {
+                    window.selectOperators(2);
+                    shoot();
+                },
+                Qt::SingleShotConnection);
+            window.start(parser.isSet(startRun2D));
+            if (!window.runInProgress())
+                shoot();
+        } else {
+            shoot();
+        }
     }
     return QApplication::exec();
 }

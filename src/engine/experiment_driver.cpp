@@ -520,7 +520,9 @@ bool Driver::runLaterRunsInParallel(int scan, ResumePoint& resume)
     pool_.run(later, [&](int piece, int worker) {
         const RunLane lane{worker, false, worker == 0,
                            worker == 0 ? &pointRecord_ : &workerPointRecords_[static_cast<std::size_t>(worker) - 1]};
-        completed[static_cast<std::size_t>(piece)] = runOne(scan, piece + 1, resume, lane) ? 1 : 0;
+        // After a Stop the runs not yet begun are not begun: each would copy the resumed state first.
+        completed[static_cast<std::size_t>(piece)] =
+            in_.runControl.running() && runOne(scan, piece + 1, resume, lane) ? 1 : 0;
     });
     // Progress in run order; a stop counts the runs before the first one it cut short.
     for (int run = 1; run <= later; ++run) {

@@ -23,7 +23,6 @@ namespace velmora::engine {
 
 namespace {
 
-namespace ctl = model::ctl;
 namespace element = model::element;
 
 constexpr std::string_view kErrorTitle = "Error!";
@@ -45,13 +44,12 @@ std::string quotedText(const std::string& text)
 
 class Preparer {
 public:
-    explicit Preparer(PreparationModel& model)
-        : model_(model), sequence_(model.sequence), controls_(model.controls), messages_(model.messages)
+    Preparer(const RunRequest& request, util::Messages& messages)
+        : request_(request), sequence_(request.sequence), messages_(messages)
     {
-        controls_.setChangeListener({});
     }
 
-    std::optional<Preparation> prepare();
+    PreparationOutcome prepare();
 
 private:
     bool refuse(const std::string& text, std::string_view title = kErrorTitle)
@@ -59,8 +57,9 @@ private:
         messages_.show(text, title);
         return false;
     }
-    bool readNumber(model::ControlId id, std::string_view label, double& value);
-    bool readWhole(model::ControlId id, std::string_view label, int& value);
+    bool readNumber(const NumberBox& box, std::string_view label, double& value);
+    bool readWhole(const NumberBox& box, std::string_view label, int& value);
+    void warn(std::string caption) { writeBack().warning = WarningLine{std::move(caption), true}; }
 
     bool readRunSettings();
     bool settleRunCounts();
@@ -93,14 +92,15 @@ private:
     bool isArrayedDelay() const { return util::startsWithIgnoreCase(run().settings.arrayedName, "d"); }
     PreparedRun& run() { return result_.run; }
     const PreparedRun& run() const { return result_.run; }
+    PreparationWriteBack& writeBack() { return result_.writeBack; }
 
-    PreparationModel& model_;
+    const RunRequest& request_;
     model::PulseSequence sequence_;
-    model::Controls controls_;
     util::Messages& messages_;
     Preparation result_;
+    std::optional<WarningLine> refusalWarning_;
 
-    const model::SpinSystem& spins() const { return model_.spins; }
+    const model::SpinSystem& spins() const { return request_.spins; }
     const SystemCapacity& capacity();
     std::optional<SystemCapacity> capacity_;
     int lastSlice_ = 0;
@@ -111,26 +111,24 @@ private:
     bool sampledShapeLengthPending_ = false;
 };
 
-bool Preparer::readNumber(model::ControlId id, std::string_view label, double& value)
+bool Preparer::readNumber(const NumberBox& box, std::string_view label, double& value)
 {
-    const std::string& text = controls_.text(id);
-    const std::optional<double> number = util::parseNumber(text);
-    if (!number)
-        return refuse("The box \"" + std::string(label) + "\" (" + model::Controls::nameOf(id) + ") holds " +
-                      quotedText(text) + ", which is not a number. The run needs it.");
-    value = *number;
+    if (!box.number)
+        return refuse("The box \"" + std::string(label) + "\" (" + box.name + ") holds " +
+                      quotedText(box.text) + ", which is not a number. The run needs it.");
+    value = *box.number;
     return true;
 }
 
-bool Preparer::readWhole(model::ControlId id, std::string_view label, int& value)
+bool Preparer::readWhole(const NumberBox& box, std::string_view label, int& value)
 {
     double number = 0.0;
-    if (!readNumber(id, label, number))
+    if (!readNumber(box, label, number))
         return false;
     const std::optional<std::int32_t> whole = util::toInt32(number);
     if (!whole)
-        return refuse("The box \"" + std::string(label) + "\" (" + model::Controls::nameOf(id) + ") holds " +
-                      quotedText(controls_.text(id)) + ", which is too large.");
+        return refuse("The box \"" + std::string(label) + "\" (" + box.name + ") holds " +
+                      quotedText(box.text) + ", which is too large.");
     value = *whole;
     return true;
 }
@@ -139,38 +137,39 @@ bool Preparer::readRunSettings()
 {
     RunSettings& s = run().settings;
     s.arrayedName = sequence_.arrayedName();
-    s.t1Relaxation = controls_.checked(ctl::T1Relaxation);
-    s.t2Relaxation = controls_.checked(ctl::T2Relaxation);
-    s.crossRelaxation = controls_.checked(ctl::CrossRelaxation);
-    s.t2FromT1 = controls_.checked(ctl::T2FromT1);
-    s.destroyMxy = controls_.checked(ctl::DestroyMxy);
-    s.receiverGapping = controls_.checked(ctl::ReceiverGapping);
-    s.plotVectorEvolution = controls_.checked(ctl::PlotVectorEvolution);
-    s.phaseRows = controls_.at(ctl::PhaseCycle).items;
-    s.objectProfile = controls_.text(ctl::ObjectProfile);
-    s.nonEquilibrium = controls_.caption(ctl::InitialCondition) == "nonequilibrium";
-    s.strongCoupling = controls_.checked(ctl::StrongCoupling);
+    const RunRequest& r = request_;
+    s.t1Relaxation = r.t1Relaxation;
+    s.t2Relaxation = r.t2Relaxation;
+    s.crossRelaxation = r.crossRelaxation;
+    s.t2FromT1 = r.t2FromT1;
+    s.destroyMxy = r.destroyMxy;
+    s.receiverGapping = r.receiverGapping;
+    s.plotVectorEvolution = r.plotVectorEvolution;
+    s.phaseRows = r.phaseRows;
+    s.objectProfile = r.objectProfile;
+    s.nonEquilibrium = r.nonEquilibrium;
+    s.strongCoupling = r.strongCoupling;
 
-    if (s.crossRelaxation && !readNumber(ctl::CrossRelaxationTime, "Tcr", s.crossRelaxationMs))
+    if (s.crossRelaxation && !readNumber(r.crossRelaxationTime, "Tcr", s.crossRelaxationMs))
         return false;
     const bool arrayedRelaxation =
         util::equalsIgnoreCase(s.arrayedName, "T1") || util::equalsIgnoreCase(s.arrayedName, "T2");
     if (s.t2FromT1 && arrayedRelaxation) {
-        if (!readNumber(ctl::T2FromT1Factor, "T2=T1/", s.t2FromT1Factor))
+        if (!readNumber(r.t2FromT1Factor, "T2=T1/", s.t2FromT1Factor))
             return false;
         if (s.t2FromT1Factor == 0.0)
             return refuse("The factor of \"T2=T1/\" (Text14(23)) is 0; it divides the arrayed T1.");
     }
     s.receiverDelayPoints = 0;
-    if (s.receiverGapping && !readWhole(ctl::ReceiverDelay, "receiver delay", s.receiverDelayPoints))
+    if (s.receiverGapping && !readWhole(r.receiverDelay, "receiver delay", s.receiverDelayPoints))
         return false;
-    if (!readWhole(ctl::ScanCount, "Ncycles X ND", s.scans))
+    if (!readWhole(r.scanCount, "Ncycles X ND", s.scans))
         return false;
     if (s.scans < 1 || s.scans > model::kMostScans)
         return refuse("The scans box (Text14(1)) holds " + std::to_string(s.scans) +
                       ": scans must be at least 1 and at most " + std::to_string(model::kMostScans) + ".");
     double sw = 0.0;
-    return readNumber(ctl::SpectralWidth, "sw, Hz", sw) &&
+    return readNumber(r.spectralWidth, "sw, Hz", sw) &&
            (sw > 0.0 || refuse("The spectral width \"sw, Hz\" (Text14(6)) must be positive."));
 }
 
@@ -189,7 +188,7 @@ bool Preparer::settleRunCounts()
     const std::string& name = sequence_.arrayedName();
     run().arraySize = 0;
     if (!util::equalsIgnoreCase(name, "none")) {
-        if (!readWhole(ctl::ArraySize, "Ni", run().arraySize))
+        if (!readWhole(request_.arraySize, "Ni", run().arraySize))
             return false;
         if (run().arraySize < 0)
             return refuse("Ni (Text14(11)) must be at least 0.");
@@ -200,19 +199,19 @@ bool Preparer::settleRunCounts()
             break;
         }
     }
-    if (!readWhole(ctl::LastSlice, "N of slices for magnetic gradient simulations", lastSlice_) ||
-        !readWhole(ctl::PointCount, "np", run().pointCount))
+    if (!readWhole(request_.lastSlice, "N of slices for magnetic gradient simulations", lastSlice_) ||
+        !readWhole(request_.pointCount, "np", run().pointCount))
         return false;
     if (lastSlice_ < 0 || lastSlice_ >= kMaxStateRows)
         return refuse("The slice box (Text14(5)) holds " + std::to_string(lastSlice_) +
                       ": it is the slice count - 1 and must lie between 1 and " +
                       std::to_string(kMaxStateRows - 1) + ".");
     run().settings.lastSlice = lastSlice_;
-    run().runsPerValue = model_.runsPerValue;
+    run().runsPerValue = request_.runsPerValue;
     // Sized in 64 bits before any record exists, so that an absurd Ni is refused, not overflowed.
     // An array file sets its own count from its rows, whatever the box holds.
     const std::int64_t runs = (std::int64_t{run().arraySize} + 1) * run().runsPerValue;
-    const std::string& mode = controls_.caption(ctl::ArrayMethod);
+    const std::string& mode = request_.arrayMethod;
     if (util::equalsIgnoreCase(mode, "Add") || util::equalsIgnoreCase(mode, "Mult")) {
         if (!checkRunFits(runs, run().pointCount, 1))
             return false;
@@ -232,7 +231,7 @@ bool Preparer::settleAcquisitionStep()
     if (step >= kLastStepIndex)
         return true;
     double atMs = 0.0;
-    if (!readNumber(ctl::AcquisitionTime, "at, ms", atMs))
+    if (!readNumber(request_.acquisitionTime, "at, ms", atMs))
         return false;
     // A shaped pulse sampled inside the sequence fixes np itself; its step's length and clip wait
     // for the settled np (settleSampledAcquisitionLength).
@@ -272,7 +271,7 @@ bool Preparer::settleSampledAcquisitionLength()
 {
     if (!sampledShapeLengthPending_)
         return true;
-    const double sw = util::parseNumber(controls_.text(ctl::SpectralWidth)).value_or(0.0);
+    const double sw = request_.spectralWidth.number.value_or(0.0);
     if (!(sw > 0.0))
         return refuse("The spectral width sw (Text14(6)) must be above 0.");
     setAcquisitionLength(run().oversampling * run().pointCount / util::toSingle(sw) * 1000.0, true);
@@ -291,22 +290,22 @@ bool Preparer::computeArrayedValues()
     const std::string& name = run().settings.arrayedName;
     double start = 0.0;
     if (util::equalsIgnoreCase(name, "T2")) {
-        if (!readNumber(ctl::RelaxationT2, "T2 =", start))
+        if (!readNumber(request_.relaxationT2, "T2 =", start))
             return false;
     } else if (util::equalsIgnoreCase(name, "T1")) {
-        if (!readNumber(ctl::RelaxationT1, "T1 =", start))
+        if (!readNumber(request_.relaxationT1, "T1 =", start))
             return false;
     } else if (util::equalsIgnoreCase(name, "Tcr")) {
-        if (!readNumber(ctl::CrossRelaxationTime, "Tcr =", start))
+        if (!readNumber(request_.crossRelaxationTime, "Tcr =", start))
             return false;
     } else if (util::equalsIgnoreCase(name, "Kex")) {
-        if (!readNumber(ctl::ExchangeRate, "Kex", start))
+        if (!readNumber(request_.exchangeRate, "Kex", start))
             return false;
     } else {
         start = sequence_.elements().value(sequence_.arrayedIndex());
     }
 
-    const std::string& mode = controls_.caption(ctl::ArrayMethod);
+    const std::string& mode = request_.arrayMethod;
     const bool add = util::equalsIgnoreCase(mode, "Add");
     if (!add && !util::equalsIgnoreCase(mode, "Mult"))
         return readArrayFile(start);
@@ -316,10 +315,10 @@ bool Preparer::computeArrayedValues()
     values[0] = start;
     if (run().lastRun == 0)
         return true;
-    if (!readNumber(ctl::ArrayIncrement, "array increment", increment_))
+    if (!readNumber(request_.arrayIncrement, "array increment", increment_))
         return false;
     incrementRead_ = true;
-    const bool tppi = util::equalsIgnoreCase(controls_.text(ctl::IndirectMethod), "TPPI");
+    const bool tppi = util::equalsIgnoreCase(request_.indirectMethod, "TPPI");
     int counter = 1;
     for (std::size_t i = 1; i < values.size(); ++i) {
         const double previous = values[i - 1];
@@ -344,7 +343,7 @@ bool Preparer::computeArrayedValues()
 // An array file of the working directory: its second column adds to the start value, run by run.
 bool Preparer::readArrayFile(double startValue)
 {
-    const std::string file = controls_.caption(ctl::ArrayMethod);
+    const std::string& file = request_.arrayMethod;
     if (!util::isBareFileName(file))
         return refuse("The array method \"" + file +
                       "\" must be Add, Mult or a file of the working directory.");
@@ -362,7 +361,7 @@ bool Preparer::readArrayFile(double startValue)
 
     pulses::NumericBuffer buffer;
     pulses::NumericReadRequest request;
-    request.path = model_.workingDirectory / file;
+    request.path = request_.workingDirectory / file;
     request.firstRow = 1;
     request.maxRow = model::kMostArrayFileRows;  // a longer file is "too big"
     const pulses::NumericReadResult read = pulses::readNumericTable(request, buffer, messages_);
@@ -373,7 +372,7 @@ bool Preparer::readArrayFile(double startValue)
     if (rows < 1)
         return refuse("The array file \"" + file + "\" holds no rows of values.");
     run().arraySize = rows - 1;
-    controls_.setText(ctl::ArraySize, std::to_string(rows - 1));
+    writeBack().arraySize = rows - 1;
     run().lastRun = rows * run().runsPerValue - 1;
     run().arrayGroupSize = util::roundToInt(static_cast<double>(rows) / group);
     run().arrayedValues.assign(static_cast<std::size_t>(run().lastRun) + 1, 0.0);
@@ -529,7 +528,7 @@ bool Preparer::loadShape(const std::string& name, int columns, bool pulse, int s
         return refuse("The shaped element \"" + name +
                       "\" must name a file of the working directory, without a "
                       "folder.");
-    const std::filesystem::path path = model_.workingDirectory / file;
+    const std::filesystem::path path = request_.workingDirectory / file;
     if (!slots.slotOf(name)) {
         if (slots.full())
             return refuse(pulse ? "Too many shaped pulses" : "Too many shaped Gradients");
@@ -589,7 +588,7 @@ bool Preparer::settlePointCount()
         shapeSetPointCount_ = true;
         if (!isPowerOfTwo(longest))
             return refuse("np=" + std::to_string(longest) + "  must be multiply of 2");
-        controls_.setText(ctl::PointCount, std::to_string(longest));
+        writeBack().pointCount = longest;
         if (motherPoints_ > 1) {
             run().pointCount = motherPoints_;
             run().oversampling = util::roundToInt(static_cast<double>(longest) / motherPoints_);
@@ -653,10 +652,8 @@ bool Preparer::checkRates()
             const int m = model::PulseSequence::referencedElement(c.content);
             const std::string name = m >= 0 ? sequence_.elements().name(m) : std::string();
             if (!util::startsWithIgnoreCase(name, "s")) {
-                if (beyondElementLimit(length)) {
-                    controls_.setCaption(ctl::WarningLine, "relaxation too fast - use the shaped pulse");
-                    controls_.setVisible(ctl::WarningLine, true);
-                }
+                if (beyondElementLimit(length))
+                    warn("relaxation too fast - use the shaped pulse");
                 continue;
             }
             const int slot = *run().pulseShapes.slotOf(name);
@@ -664,16 +661,12 @@ bool Preparer::checkRates()
                 run().acquisitionShapeSlot = slot;
             const int points = run().pulseShapes.slot(slot).pointCount();
             if (points == 0) {
-                // The one refusal that reports on the warning line: it is committed on its own.
-                model_.controls.setCaption(ctl::WarningLine, "use the normal shaped pulse, not binary");
-                model_.controls.setVisible(ctl::WarningLine, true);
+                // The one refusal that reports on the warning line: it is shown on its own.
+                refusalWarning_ = WarningLine{"use the normal shaped pulse, not binary", true};
                 return false;
             }
-            if (beyondElementLimit(length / points)) {
-                controls_.setCaption(ctl::WarningLine,
-                                     "relaxation too fast - use more elements in shaped pulse");
-                controls_.setVisible(ctl::WarningLine, true);
-            }
+            if (beyondElementLimit(length / points))
+                warn("relaxation too fast - use more elements in shaped pulse");
         }
     }
     return true;
@@ -696,7 +689,7 @@ bool Preparer::checkSizes()
 const SystemCapacity& Preparer::capacity()
 {
     if (!capacity_)
-        capacity_ = model_.capacity ? *model_.capacity : readSystemCapacity(model_.workingDirectory);
+        capacity_ = request_.capacity ? *request_.capacity : readSystemCapacity(request_.workingDirectory);
     return *capacity_;
 }
 
@@ -714,11 +707,11 @@ bool Preparer::checkRunFits(std::int64_t runs, int pointCount, int oversampling)
     shape.detectionRows = shape.stateRows;
     shape.twoD = run().runsPerValue == 2;
     shape.strongCoupling = run().settings.strongCoupling;
-    shape.operatorTable = model_.tables.operators;
-    shape.magnetisationFiles = model_.tables.magnetisation;
-    shape.spectraTable = model_.tables.spectra;
-    shape.mapTable = model_.tables.map;
-    shape.pictures = model_.tables.pictures;
+    shape.operatorTable = request_.tables.operators;
+    shape.magnetisationFiles = request_.tables.magnetisation;
+    shape.spectraTable = request_.tables.spectra;
+    shape.mapTable = request_.tables.map;
+    shape.pictures = request_.tables.pictures;
     for (int i = 0; i < shape.spinCount; ++i) {
         int partners = 0;
         for (int j = 0; j < shape.spinCount; ++j)
@@ -737,10 +730,10 @@ bool Preparer::prepareAcquisitionPulse()
     pulses::AcquisitionPulseRequest request;
     request.pointCount = run().pointCount;
     request.oversampling = run().oversampling;
-    request.replace = controls_.checked(ctl::CorrelateWith);
-    request.replacementName = controls_.text(ctl::CorrelationPulse);
-    request.workingDirectory = model_.workingDirectory;
-    request.outputDirectory = model_.outputDirectory;
+    request.replace = request_.correlateWith;
+    request.replacementName = request_.correlationPulse;
+    request.workingDirectory = request_.workingDirectory;
+    request.outputDirectory = request_.outputDirectory;
     pulses::ShapeTable shape = run().pulseShapes.slot(run().acquisitionShapeSlot);
     result_.acquisitionPulse = pulses::prepareAcquisitionPulse(shape, request, messages_);
     if (!result_.acquisitionPulse)
@@ -752,12 +745,11 @@ bool Preparer::prepareAcquisitionPulse()
 // Step 10: the acquisition time, the run selector and the indirect spectral width.
 void Preparer::fillWindowFields()
 {
-    const double sw =
-        util::parseNumber(controls_.text(ctl::SpectralWidth)).value_or(0.0);  // checked positive
-    const double atMs = run().oversampling * run().pointCount / util::toSingle(sw) * 1000.0;
-    controls_.setText(ctl::AcquisitionTime, util::formatGeneral(atMs));
-    const std::optional<std::int32_t> ni = util::parseWholeNumber(controls_.text(ctl::ArraySize));
-    controls_.at({"VScroll1", 0}).maximum = std::min(ni.value_or(0), 32000);
+    const double sw = request_.spectralWidth.number.value_or(0.0);  // checked positive
+    writeBack().acquisitionTimeMs = run().oversampling * run().pointCount / util::toSingle(sw) * 1000.0;
+    const std::optional<std::int32_t> ni =
+        writeBack().arraySize ? writeBack().arraySize : util::parseWholeNumber(request_.arraySize.text);
+    writeBack().runSelectorMaximum = std::min(ni.value_or(0), 32000);
 
     if (!isArrayedDelay() || !incrementRead_ || increment_ == 0.0)
         return;
@@ -765,23 +757,23 @@ void Preparer::fillWindowFields()
     for (int s = 0; s <= sequence_.stepCount(); ++s)
         uses += namesArrayed(model::PulseSequence::referencedElement(sequence_.step(s).delay)) ? 1 : 0;
     if (uses > 0)
-        controls_.setText(ctl::IndirectSpectralWidth, util::formatGeneral(1000.0 / increment_ / uses));
+        writeBack().indirectSpectralWidthHz = 1000.0 / increment_ / uses;
 }
 
 // Step 11: the operators chosen in the list form a non-equilibrium start.
 bool Preparer::settleInitialState()
 {
-    model::ControlState& list = controls_.at(ctl::InitialOperators);
+    const std::vector<std::string>& listed = request_.initialOperators;
+    const std::vector<bool>& selected = request_.initialOperatorsChosen;
     std::vector<std::string> chosen;
-    for (std::size_t i = 0; i < list.items.size() && i < list.selected.size(); ++i)
-        if (list.selected[i])
-            chosen.push_back(list.items[i]);
+    for (std::size_t i = 0; i < listed.size() && i < selected.size(); ++i)
+        if (selected[i])
+            chosen.push_back(listed[i]);
     if (chosen.empty()) {
-        controls_.setCaption(ctl::InitialCondition, "equilibrium");
-        controls_.setVisible(ctl::InitialOperators, false);
+        writeBack().equilibriumStart = true;
         run().settings.nonEquilibrium = false;
     }
-    if (controls_.caption(ctl::InitialCondition) != "nonequilibrium")
+    if (!run().settings.nonEquilibrium)
         return true;
     if (static_cast<int>(chosen.size()) > kMaxInitialOperators)
         return refuse(std::to_string(chosen.size()) +
@@ -803,12 +795,11 @@ bool Preparer::settleInitialState()
         }
         run().initialOperators.push_back(index);
     }
-    controls_.setItems(ctl::InitialOperators, chosen);
-    controls_.at(ctl::InitialOperators).selected.assign(chosen.size(), true);
+    writeBack().initialOperators = std::move(chosen);
     return true;
 }
 
-std::optional<Preparation> Preparer::prepare()
+PreparationOutcome Preparer::prepare()
 {
     const bool prepared = readRunSettings() && settleRunCounts() && settleAcquisitionStep() &&
                           checkStrongCoupling() && computeArrayedValues() && checkRelaxationTimes() &&
@@ -816,24 +807,22 @@ std::optional<Preparation> Preparer::prepare()
                           settleSampledAcquisitionLength() && checkRates() && checkSizes() &&
                           prepareAcquisitionPulse();
     if (!prepared)
-        return std::nullopt;
+        return {std::nullopt, refusalWarning_};
     const int samples = run().oversampling * run().pointCount;
     result_.signal = SampleRecord(samples, run().lastRun);
     result_.timeDomain = SampleRecord(samples, run().lastRun);
     fillWindowFields();
     if (!settleInitialState())
-        return std::nullopt;
-
-    model_.sequence = sequence_;
-    model_.controls.replaceValues(controls_);
-    return std::move(result_);
+        return {};
+    writeBack().sequence = std::move(sequence_);
+    return {std::move(result_), std::nullopt};
 }
 
 }  // namespace
 
-std::optional<Preparation> prepareSequence(PreparationModel model)
+PreparationOutcome prepareSequence(const RunRequest& request, util::Messages& messages)
 {
-    Preparer preparer(model);
+    Preparer preparer(request, messages);
     return preparer.prepare();
 }
 

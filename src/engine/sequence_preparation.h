@@ -3,53 +3,38 @@
 // elements too long for the relaxation and coupling time scales, the acquisition-pulse tables,
 // the record arrays, the fields of the window it fills in, and a non-equilibrium start.
 //
-// The preparation works on staged copies and changes the model, the controls and the records only
-// when it succeeds; every refusal is shown through the messages and leaves everything as it was.
+// The preparation reads a RunRequest and changes nothing outside it: what the window shows of the
+// prepared run (at, np, Ni, sw1, the warning line, the starting operators) and the lasting changes
+// to the sequence come back as a PreparationWriteBack for the caller to apply. Every refusal is
+// shown through the messages.
 #pragma once
 
 #include "engine/prepared_run.h"
 #include "engine/run_records.h"
-#include "engine/run_size.h"
-#include "model/controls.h"
-#include "model/pulse_sequence.h"
-#include "model/spin_system.h"
+#include "engine/run_request.h"
 #include "pulses/acquisition_pulse.h"
 #include "util/messages.h"
 
-#include <filesystem>
 #include <optional>
 
 namespace velmora::engine {
-
-struct PreparationModel {
-    model::PulseSequence& sequence;
-    model::Controls& controls;
-    const model::SpinSystem& spins;  // rebuilt
-    std::filesystem::path workingDirectory;
-    int runsPerValue = 1;
-    util::Messages& messages;
-    // The memory and disk a run may take; none reads them from the system.
-    std::optional<SystemCapacity> capacity = std::nullopt;
-    // Where the run's result files go (a staging folder); the working directory when empty.
-    std::filesystem::path outputDirectory = {};
-    // The result tables the run will write, for the size check (see RunShape).
-    struct Tables {
-        bool operators = true;
-        bool magnetisation = true;
-        bool spectra = true;
-        bool map = true;
-        bool pictures = true;
-    } tables = {};
-};
 
 struct Preparation {
     PreparedRun run;
     SampleRecord signal;  // samples 0..F x np, runs 0..last run
     SampleRecord timeDomain;
     std::optional<pulses::AcquisitionPulseTables> acquisitionPulse;
+    PreparationWriteBack writeBack;
 };
 
-// Prepares the sequence for a run, or refuses (none) after showing why.
-std::optional<Preparation> prepareSequence(PreparationModel model);
+struct PreparationOutcome {
+    std::optional<Preparation> prepared;  // none: refused, after its message was shown
+    // A refusal that reports on the warning line instead of a message (a binary shaped pulse)
+    // carries it here; the window shows it although the run was refused.
+    std::optional<WarningLine> refusalWarning;
+};
+
+// Prepares the sequence of `request` for a run, or refuses after showing why.
+PreparationOutcome prepareSequence(const RunRequest& request, util::Messages& messages);
 
 }  // namespace velmora::engine

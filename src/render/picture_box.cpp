@@ -8,6 +8,7 @@
 #include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QGuiApplication>
+#include <QImageWriter>
 #include <QPainter>
 #include <QPen>
 #include <QStringList>
@@ -186,8 +187,10 @@ util::Outcome PictureBox::save(const std::filesystem::path& path) const
     if (!folder.empty() && !std::filesystem::is_directory(folder, error))
         return util::Outcome::failure("Cannot save the picture as " + path.string() + ": the folder " +
                                       folder.string() + " does not exist.");
-    if (!image_.save(QFile::decodeName(path.c_str()), format))
-        return util::Outcome::failure("Cannot write the picture file " + path.string() + ".");
+    QImageWriter writer(QFile::decodeName(path.c_str()), format);
+    if (!writer.write(image_))
+        return util::Outcome::failure("Cannot write the picture file " + path.string() + ": " +
+                                      writer.errorString().toStdString() + ".");
     return util::Outcome::success();
 }
 

@@ -49,13 +49,15 @@ model::Nucleus detectedNucleus(const workbench::Workbench& bench)
 
 // Writes `box` as directory/name.png, and name.BMP besides when asked; keeps the first failure.
 void savePicture(const PictureBox& box, const std::filesystem::path& directory, const std::string& name,
-                 bool bmpAndPng, util::Outcome& first)
+                 bool bmpAndPng, const PlotPictureOptions& options, util::Outcome& first)
 {
     std::vector<std::string> files = {name + ".png"};
     if (bmpAndPng)
         files.push_back(name + ".BMP");
     for (const std::string& file : files) {
         util::Outcome saved = box.save(directory / file);
+        if (!saved && options.unsaved)
+            options.unsaved(file, saved.message());
         if (!saved && first.ok())
             first = std::move(saved);
     }
@@ -156,14 +158,14 @@ util::Outcome savePlotPictures(const workbench::Workbench& bench, const std::fil
     SpectrumPlotSettings spectrumSettings = spectrumPlotSettings(bench, options.ticks);
     spectrumSettings.twipsPerPixel = twipsPerPixel;
     (void)drawSpectrumPlot(spectrum, bench.records().display, spectrumSettings);
-    savePicture(spectrum, directory, "plot1d", bmpAndPng, first);
+    savePicture(spectrum, directory, "plot1d", bmpAndPng, options, first);
 
     if (bench.records().map) {
         const QSize mapSize = picturePixels(kMapFigureTwips, pixelsPerTwip);
         PictureBox map(mapSize.width(), mapSize.height());
         (void)drawMapFigure(map, *bench.records().map,
                             mapFigureSettings(bench, options.mapGain, twipsPerPixel));
-        savePicture(map, directory, "plot2d", bmpAndPng, first);
+        savePicture(map, directory, "plot2d", bmpAndPng, options, first);
     }
 
     // Every operator of the table: the header fields between the arrayed value and the two angles.
@@ -183,13 +185,13 @@ util::Outcome savePlotPictures(const workbench::Workbench& bench, const std::fil
             traceSettings.operators.push_back(header[k]);
         drawOperatorTraces(traces, *read.table, traceSettings);
     }
-    savePicture(traces, directory, "plotOper", bmpAndPng, first);
+    savePicture(traces, directory, "plotOper", bmpAndPng, options, first);
 
     const QSize sequenceSize = picturePixels(kSequencePictureTwips, pixelsPerTwip);
     PictureBox sequence(sequenceSize.width(), sequenceSize.height());
     if (options.drawSequencePanel)
         options.drawSequencePanel(sequence, bench);
-    savePicture(sequence, directory, "plotSec", bmpAndPng, first);
+    savePicture(sequence, directory, "plotSec", bmpAndPng, options, first);
     return first;
 }
 

@@ -61,6 +61,9 @@ struct PlotPictureOptions {
     bool ticks = true;     // abscissa ticks of the 1D plot
     // Draws "plotSec"; none leaves that picture blank.
     SequencePanelDrawer drawSequencePanel{};
+    // Told of every picture file that could not be written ("plot1d.png") and why; the others are
+    // still saved.
+    std::function<void(const std::string& fileName, const std::string& why)> unsaved{};
 };
 
 // Renders the 1D plot of the display array, the 2D map figure (with its axes) when the last run

@@ -1,5 +1,6 @@
 #include "ui/control_binder.h"
 
+#include "ui/background_run.h"
 #include "workbench/control_names.h"
 #include "workbench/control_override.h"
 
@@ -26,7 +27,9 @@ QString qs(const std::string& text)
 ControlBinder::ControlBinder(model::Controls& controls) : controls_(controls)
 {
     controls_.setChangeListener([this](model::ControlId id) {
-        if (!updating_)
+        // A run on its worker thread writes its fields as it goes; the window shows them all once
+        // the run has ended (refreshAll), never from the worker.
+        if (!updating_ && BackgroundRun::onWindowThread())
             refresh(id);
     });
 }

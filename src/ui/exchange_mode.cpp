@@ -2,6 +2,7 @@
 
 #include "model/controls.h"
 #include "render/dispersion_plot.h"
+#include "ui/background_run.h"
 #include "ui/main_window.h"
 #include "ui/picture_view.h"
 #include "util/number_format.h"
@@ -20,6 +21,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <memory>
 #include <optional>
 
 namespace velmora::ui {
@@ -236,7 +238,7 @@ bool ExchangeMode::takeSettings()
 
 void ExchangeMode::toggle()
 {
-    if (bench_.runControl().running())
+    if (window_.refusedWhileRunning())
         return;
     const bool on = workbench::toggleExchangeMode(bench_, ordinary_);
     panel_->setVisible(on);
@@ -259,40 +261,57 @@ void ExchangeMode::toggle()
 void ExchangeMode::setRunning(bool running)
 {
     panel_->setEnabled(!running);
-    for (const char* command : {"&File", "&Exchange", "&Start", "&Start_2D", "&Refresh", "&savePicture"}) {
-        if (QAction* a = window_.action(command))
-            a->setEnabled(!running);
-    }
+    window_.setRunning(running);
+    if (QAction* a = window_.action("&Exchange"))
+        a->setEnabled(!running);
 }
 
 void ExchangeMode::start()
 {
-    if (bench_.runControl().running()) {
-        window_.statusBar()->showMessage("A run is in progress: Stop it first.", 5000);
+    if (window_.refusedWhileRunning())
         return;
-    }
     if (!takeSettings())
+        return;
+    // Accepted: a Stop from now on is kept, even before the worker has begun.
+    if (!bench_.runControl().claim())
         return;
     window_.redrawPanels();
     const workbench::DispersionRunOptions options{
         static_cast<std::int64_t>(std::clamp(*numberIn(boxes_.at("seed")), -9e18, 9e18)),
         static_cast<int>(std::clamp(*numberIn(boxes_.at("grids")), 1.0, double(exchange::kMostGrids))),
         {}};
+    // The experiment runs on the window's worker thread: its progress and its plot after every
+    // grid are posted to the window, which draws them.
     workbench::DispersionListeners listeners;
-    listeners.points = [this, &options](int grid, int done, int points) {
-        window_.statusBar()->showMessage(QString("Exchange: grid %1 of %2, point %3 of %4")
-                                             .arg(grid)
-                                             .arg(options.gridCount)
-                                             .arg(done)
-                                             .arg(points));
+    listeners.points = [this, grids = options.gridCount](int grid, int done, int points) {
+        BackgroundRun::post(this, [this, text = QString("Exchange: grid %1 of %2, point %3 of %4")
+                                                    .arg(grid)
+                                                    .arg(grids)
+                                                    .arg(done)
+                                                    .arg(points)] {
+            if (bench_.runControl().running())
+                window_.statusBar()->showMessage(text);
+        });
     };
     listeners.grid = [this](const exchange::PreparedDispersion& prepared,
                             const exchange::DispersionResults& results) {
-        render::drawDispersionPlot(plot_->box(), render::dispersionPlotData(prepared, results));
-        plot_->update();
+        BackgroundRun::post(this, [this, data = render::dispersionPlotData(prepared, results)] {
+            render::drawDispersionPlot(plot_->box(), data);
+            plot_->update();
+        });
     };
     setRunning(true);
-    const workbench::DispersionRun run = workbench::runDispersionCommand(bench_, options, listeners);
+    auto run = std::make_shared<workbench::DispersionRun>();
+    window_.backgroundRun().start(
+        [this, options, listeners, run] {
+            *run = workbench::runDispersionCommand(bench_, options, listeners);
+        },
+        [this, run] { finish(*run); });
+}
+
+void ExchangeMode::finish(const workbench::DispersionRun& run)
+{
+    bench_.runControl().release();
     setRunning(false);
     window_.binder().refreshAll();
     switch (run.outcome) {

@@ -4,6 +4,7 @@
 // the experiment, its progress in the status bar and its results in the result list and the plot.
 #pragma once
 
+#include "workbench/dispersion_command.h"
 #include "workbench/exchange_mode_switch.h"
 
 #include <QObject>
@@ -54,6 +55,8 @@ private:
     // Boxes -> exchange settings (false, with a message, when a box holds no number).
     bool takeSettings();
     void setRunning(bool running);
+    // The window shows how the experiment ended.
+    void finish(const workbench::DispersionRun& run);
 
     MainWindow& window_;
     workbench::Workbench& bench_;

@@ -9,9 +9,9 @@
 #include "imagefit/signal_model.h"
 #include "imagefit/synthetic_series.h"
 #include "render/image_maps.h"
+#include "ui/background_run.h"
 #include "util/numeric_text.h"
 
-#include <QMessageBox>
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -23,6 +23,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QScrollBar>
@@ -62,7 +63,7 @@ ImageFitWindow::ImageFitWindow(const std::filesystem::path& settingsLocation, in
     setWindowFlag(Qt::Window);
     if (util::Outcome opened = imagefit::openImageFolderSettings(settingsLocation, folderSettings_); !opened)
         messages_.show(opened.message(), "Error!");
-    control_.setYield([] { QApplication::processEvents(); });
+    fit_ = new BackgroundRun(this);
     buildMenus();
     buildArea();
     std::error_code error;
@@ -73,7 +74,9 @@ ImageFitWindow::ImageFitWindow(const std::filesystem::path& settingsLocation, in
 
 ImageFitWindow::~ImageFitWindow()
 {
+    // A fit still going reads the series: it ends before the window's members go.
     control_.stop();
+    delete fit_;
 }
 
 ImageFitWindow* ImageFitWindow::showFor(QWidget* owner, const std::filesystem::path& settingsLocation,
@@ -342,8 +345,10 @@ void ImageFitWindow::showFolder(const std::filesystem::path& folder)
 
 bool ImageFitWindow::loadSeriesFrom(const std::filesystem::path& path)
 {
+    if (refusedWhileFitting())
+        return false;
     status_->setText("Reading data...");
-    QApplication::processEvents();
+    status_->repaint();  // shown before the reading holds the window up
     bool ok = true;
     const imagefit::BlockSize block{static_cast<int>(boxNumber("Text5_0", ok)),
                                     static_cast<int>(boxNumber("Text5_1", ok)),
@@ -384,6 +389,8 @@ bool ImageFitWindow::loadSeriesFrom(const std::filesystem::path& path)
 
 void ImageFitWindow::buildModel(bool fromExperiment)
 {
+    if (refusedWhileFitting())
+        return;
     if (fromExperiment && series_.images() == 0) {
         messages_.show("Load an image series first: its flip angles and TRs make the model series.",
                        "Error!");
@@ -578,6 +585,8 @@ void ImageFitWindow::makeDecayMaps()
 
 void ImageFitWindow::startFitting()
 {
+    if (refusedWhileFitting())
+        return;
     if (layout() == imagefit::InputLayout::FourD) {
         makeDecayMaps();
         return;
@@ -612,26 +621,55 @@ void ImageFitWindow::startFitting()
         return;
     }
     progress_->setValue(0);
-    imagefit::FitMaps maps;
-    const util::Outcome fitted = imagefit::fitImageSeries(
-        series_, settings, pool_, &control_,
-        [this](int pass, int done, int total) {
-            progress_->setValue(((pass - 1) * 100 + 100 * done / std::max(1, total)) / 4);
-            status_->setText(QString("pass %1 of 4").arg(pass));
+    // The fit runs on a worker thread over the loaded series, which nothing changes until it ends;
+    // its progress is posted to the window.
+    auto fitted = std::make_shared<FitOutcome>();
+    fit_->start(
+        [this, settings, fitted, budget = memoryBudget()] {
+            fitted->outcome = imagefit::fitImageSeries(
+                series_, settings, pool_, &control_,
+                [this](int pass, int done, int total) {
+                    const int percent = ((pass - 1) * 100 + 100 * done / std::max(1, total)) / 4;
+                    BackgroundRun::post(this, [this, pass, percent] {
+                        progress_->setValue(percent);
+                        status_->setText(QString("pass %1 of 4").arg(pass));
+                    });
+                },
+                fitted->maps, budget);
+            control_.stop();
         },
-        maps, memoryBudget());
-    control_.stop();
-    if (!fitted) {
-        messages_.show(fitted.message(), fitted.message() == imagefit::kSlabMessage ? "" : "Error!");
+        [this, settings, fitted] { finishFitting(settings, std::move(*fitted)); });
+}
+
+void ImageFitWindow::finishFitting(const imagefit::FitSettings& settings, FitOutcome fitted)
+{
+    if (!fitted.outcome) {
+        messages_.show(fitted.outcome.message(),
+                       fitted.outcome.message() == imagefit::kSlabMessage ? "" : "Error!");
+        emit fittingFinished();
         return;
     }
-    maps_ = std::move(maps);
+    maps_ = std::move(fitted.maps);
     fittedWith_ = settings;
     hasResults_ = true;
     progress_->setValue(maps_.stopped ? progress_->value() : 100);
     boxes_["Text6_Error"]->setText(QString::number(maps_.smallestError, 'g', 6));
     writeMaps(settings);
     redrawMaps();
+    emit fittingFinished();
+}
+
+bool ImageFitWindow::fitting() const
+{
+    return fit_->busy();
+}
+
+bool ImageFitWindow::refusedWhileFitting()
+{
+    if (!fitting())
+        return false;
+    status_->setText("A fit is in progress: Stop it first.");
+    return true;
 }
 
 void ImageFitWindow::stopFitting()

@@ -10,6 +10,7 @@
 #include "imagefit/image_series.h"
 #include "imagefit/vfa_fit.h"
 #include "util/messages.h"
+#include "util/outcome.h"
 #include "util/run_control.h"
 #include "util/work_pool.h"
 
@@ -27,6 +28,8 @@ class QProgressBar;
 class QScrollBar;
 
 namespace velmora::ui {
+
+class BackgroundRun;
 
 class ImageFitWindow : public QMainWindow {
     Q_OBJECT
@@ -46,7 +49,9 @@ public:
     void showFolder(const std::filesystem::path& folder);    // "&Load_sgl_image" and a change of folder
     bool loadSeriesFrom(const std::filesystem::path& path);  // double click on a file
     void buildModel(bool fromExperiment);                    // "&Model_image", "&Model_imageEXP"
-    void startFitting();                                     // "&Start_fitting" (4-D: the decay maps)
+    // "&Start_fitting" (4-D: the decay maps). The fit runs on a worker thread; fittingFinished
+    // follows once its maps are shown and written.
+    void startFitting();
     void stopFitting();                                      // "&Stop"
     // The pixel read-out of map row r, column c (from 0), as the mouse over the image gives it.
     void readPixel(int row, int column);
@@ -61,6 +66,10 @@ public:
     QString readout(const QString& name) const;
     QImage slicePicture() const;
     QImage curvePicture() const;
+    bool fitting() const;
+
+signals:
+    void fittingFinished();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -79,12 +88,20 @@ private:
     void writeMaps(const imagefit::FitSettings& settings);
     void makeDecayMaps();
     imagefit::MemoryBudget memoryBudget() const;
+    struct FitOutcome {
+        util::Outcome outcome = util::Outcome::success();
+        imagefit::FitMaps maps;
+    };
+    void finishFitting(const imagefit::FitSettings& settings, FitOutcome fitted);
+    // Shows that the series cannot change while a fit reads it; true when a fit is in progress.
+    bool refusedWhileFitting();
 
     util::Messages& messages_;
     imagefit::ImageFolderSettings folderSettings_;
     std::filesystem::path shownFolder_;
     util::WorkPool pool_;
     util::RunControl control_;
+    BackgroundRun* fit_ = nullptr;
     imagefit::ImageSeries series_;
     imagefit::FitMaps maps_;
     imagefit::FitSettings fittedWith_;

@@ -3,6 +3,7 @@
 #include "pulses/pulse_calculators.h"
 #include "render/sequence_panel.h"
 #include "render/spin_panel.h"
+#include "ui/background_run.h"
 #include "ui/exchange_mode.h"
 #include "ui/help_window.h"
 #include "ui/image_fit_window.h"
@@ -27,6 +28,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
@@ -35,23 +37,24 @@
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QKeyEvent>
 #include <QListWidget>
 #include <QMenu>
-#include <QMessageBox>
-#include <QToolTip>
-#include <QCloseEvent>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QTimer>
+#include <QToolTip>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <memory>
 #include <tuple>
 
 namespace velmora::ui {
@@ -87,7 +90,7 @@ MainWindow::MainWindow(workbench::Workbench& bench, model::Workspace& workspace,
       recent_(workbench::RecentFiles::locationFor(workspace, bench.workingDirectory()))
 {
     setWindowTitle("Velmora");
-    bench_.runControl().setYield([] { QApplication::processEvents(); });
+    run_ = new BackgroundRun(this);
     history_ = std::make_unique<EditHistory>(bench_, [this] {
         spinEditor_.showModel();
         sequenceEditor_.showCurrentStep();
@@ -127,7 +130,9 @@ MainWindow::~MainWindow()
     for (QLineEdit* edit : findChildren<QLineEdit*>())
         edit->blockSignals(true);
     qApp->removeEventFilter(this);
-    bench_.runControl().setYield({});
+    // A run still going reads the model and posts to the widgets: it ends before they go.
+    bench_.runControl().stop();
+    delete run_;
     bench_.setProgressListener({});
 }
 
@@ -143,9 +148,9 @@ void MainWindow::buildEditMenu()
 {
     QMenu* edit = menuBar()->addMenu("&Edit");
     edit->setObjectName("editMenu");
-    QAction* undo = history_->stack().createUndoAction(this, "&Undo");
+    QAction* undo = undo_ = history_->stack().createUndoAction(this, "&Undo");
     undo->setShortcut(QKeySequence::Undo);
-    QAction* redo = history_->stack().createRedoAction(this, "&Redo");
+    QAction* redo = redo_ = history_->stack().createRedoAction(this, "&Redo");
     // Ctrl+Shift+Z everywhere, besides the platform's own redo keys; a key listed twice for one
     // action would make the shortcut ambiguous and do nothing.
     QList<QKeySequence> redoKeys = QKeySequence::keyBindings(QKeySequence::Redo);
@@ -243,6 +248,9 @@ void MainWindow::buildMenus()
     }
     progress_ = new QLabel(this);
     statusBar()->addPermanentWidget(progress_);
+    progressTicker_ = new QTimer(this);
+    progressTicker_->setInterval(250);
+    connect(progressTicker_, &QTimer::timeout, this, &MainWindow::showProgressLine);
     auto* run = new QLabel(this);
     run->setToolTip("current run");
     binder_->bind(ctl::CurrentRun, run);
@@ -437,10 +445,8 @@ bool MainWindow::saveBeforeReplacing(workbench::FileList document)
 void MainWindow::closeEvent(QCloseEvent* event)
 {
     commitPendingEdit();
-    if (bench_.runControl().running() ||
+    if (refusedWhileRunning() ||
         !mayReplace({workbench::FileList::Molecules, workbench::FileList::Sequences})) {
-        if (bench_.runControl().running())
-            statusBar()->showMessage("A run is in progress: Stop it first.", 5000);
         event->ignore();
         return;
     }
@@ -470,9 +476,14 @@ void MainWindow::buildWorkingArea()
 
     nucleiWindow_ = buildNucleiWindow();
     spinView_ = pictureView("spinSystemPicture");
-    spinView_->setClickHandler([this](double x, double y) { spinClicked(x, y); });
+    spinView_->setClickHandler([this](double x, double y) {
+        if (!refusedWhileRunning())
+            spinClicked(x, y);
+    });
     sequenceView_ = pictureView("Picture2");
     sequenceView_->setClickHandler([this](double x, double) {
+        if (refusedWhileRunning())
+            return;
         sequenceEditor_.selectStepAt(x, render::kSequenceScaleWidth);
         afterModelChange();
     });
@@ -480,7 +491,10 @@ void MainWindow::buildWorkingArea()
         panel->setResizeHandler([this] { redrawPanels(); });
     // Beyond a few spins the drawing crowds: a button in its corner opens the spins as a table.
     spinTable_ = new SpinTableWindow(this);
-    spinTable_->setSpinChosen([this](int spin) { openNucleiWindow(spin); });
+    spinTable_->setSpinChosen([this](int spin) {
+        if (!refusedWhileRunning())
+            openNucleiWindow(spin);
+    });
     spinTableButton_ = new QPushButton("table", area_);
     spinTableButton_->setObjectName("spinTableButton");
     spinTableButton_->setToolTip("The spin system as a table: nucleus, shift, T1, T2 and couplings");
@@ -513,9 +527,9 @@ void MainWindow::buildWorkingArea()
     helpList_->setGeometry(twips_.rect(2500, 0, 9300, 8000));
     aboutList_ = buildTextList(aboutText());
     aboutList_->setGeometry(twips_.rect(4560, 0, 7335, 2400));
-    editing_ = {acquisition_, parameters_, tools_, generatorWindow_, fileFrame_, optionsFrame_, spectraFrame_};
-    for (QWidget* w : plots_->controls())
-        editing_.push_back(w);
+    // The plots keep their view bars live during a run (PlotArea::setRunning).
+    editing_ = {acquisition_,  parameters_,   tools_,     generatorWindow_, fileFrame_, optionsFrame_,
+                spectraFrame_, nucleiWindow_, operators_, results_};
     // The pointer rules need every move over the working area, not only those with a button down.
     for (QWidget* w : area_->findChildren<QWidget*>())
         w->setMouseTracking(true);
@@ -1233,13 +1247,30 @@ void MainWindow::showAbout()
     aboutList_->raise();
 }
 
-void MainWindow::setEditingEnabled(bool enabled)
+void MainWindow::setRunning(bool running)
 {
     for (QWidget* w : editing_)
-        w->setEnabled(enabled);
+        w->setEnabled(!running);
+    plots_->setRunning(running);
     for (const char* text : {"&File", "&Edit", "&Start", "&Start_2D", "&Refresh", "&savePicture"})
         if (QAction* a = action(text))
-            a->setEnabled(enabled);
+            a->setEnabled(!running);
+    // The model's undo and redo act through their keys even with the Edit menu off.
+    undo_->setEnabled(!running && history_->stack().canUndo());
+    redo_->setEnabled(!running && history_->stack().canRedo());
+}
+
+bool MainWindow::runInProgress() const
+{
+    return run_->busy() || bench_.runControl().running();
+}
+
+bool MainWindow::refusedWhileRunning()
+{
+    if (!runInProgress())
+        return false;
+    statusBar()->showMessage("A run is in progress: Stop it first.", 5000);
+    return true;
 }
 
 void MainWindow::commitPendingEdit()
@@ -1261,40 +1292,70 @@ void MainWindow::start(bool twoD)
             ExchangeMode::of(*this, bench_).start();
         return;
     }
-    if (bench_.runControl().running()) {
+    // The run is accepted here: a Stop from now on is kept, even before the worker has begun.
+    if (refusedWhileRunning() || !bench_.runControl().claim()) {
         statusBar()->showMessage("A run is in progress: Stop it first.", 5000);
         return;
     }
-    QElapsedTimer clock;
-    clock.start();
-    bench_.setProgressListener([this, &clock](int done, int runs) {
-        progress_->setText(
-            QString("runs %1 of %2, %3 s").arg(done).arg(runs).arg(clock.elapsed() / 1000.0, 0, 'f', 1));
+    runClock_.start();
+    showProgress("preparing", 0);
+    // Both listeners are told on the run's threads: the label changes on the window's.
+    bench_.setProgressListener([this](int done, int runs) {
+        BackgroundRun::post(progress_, [this, done, runs] {
+            showProgress(QString("runs %1 of %2").arg(done).arg(runs), 100 * done / std::max(runs, 1));
+        });
     });
-    // The spectra and the writing follow the runs; their progress may be told from a worker thread
-    // of the writing, so the label is set through the window's event queue.
-    bench_.setPhaseListener([this, &clock](std::string_view phase, double fraction) {
+    bench_.setPhaseListener([this](std::string_view phase, double fraction) {
         if (phase == "runs")
             return;
-        const QString text = QString("%1, %2 %, %3 s")
-                                 .arg(QString::fromUtf8(phase.data(), static_cast<int>(phase.size())))
-                                 .arg(static_cast<int>(100.0 * fraction))
-                                 .arg(clock.elapsed() / 1000.0, 0, 'f', 1);
-        QMetaObject::invokeMethod(progress_, [label = progress_, text] { label->setText(text); },
-                                  Qt::QueuedConnection);
+        BackgroundRun::post(progress_,
+                            [this, name = QString::fromUtf8(phase.data(), static_cast<int>(phase.size())),
+                             percent = static_cast<int>(100.0 * fraction)] { showProgress(name, percent); });
     });
-    setEditingEnabled(false);
-    workbench::StartOutcome outcome = workbench::StartOutcome::Busy;
-    // The preparation writes derived values back (at, Ni from an array file, np from a shape):
-    // they do not make an unedited sequence an edited one.
-    workbench::keepingUnedited(bench_, [&] { outcome = workbench::startExperiment(bench_, twoD); });
-    setEditingEnabled(true);
+    // The seconds go on between the reports (runs side by side report when they all are done).
+    progressTicker_->start();
+    stopping_ = false;
+    setRunning(true);
+    auto outcome = std::make_shared<workbench::StartOutcome>(workbench::StartOutcome::Busy);
+    run_->start(
+        [this, twoD, outcome] {
+            // The preparation writes derived values back (at, Ni from an array file, np from a
+            // shape): they do not make an unedited sequence an edited one.
+            workbench::keepingUnedited(bench_, [&] { *outcome = workbench::startExperiment(bench_, twoD); });
+        },
+        [this, outcome] { finishRun(*outcome, runClock_.elapsed()); });
+}
+
+void MainWindow::showProgress(const QString& phase, int percent)
+{
+    progressPhase_ = phase;
+    progressPercent_ = percent;
+    showProgressLine();
+}
+
+void MainWindow::showProgressLine()
+{
+    if (!stopping_)
+        progress_->setText(QString("%1, %2 %, %3 s")
+                               .arg(progressPhase_)
+                               .arg(progressPercent_)
+                               .arg(runClock_.elapsed() / 1000.0, 0, 'f', 1));
+}
+
+void MainWindow::finishRun(workbench::StartOutcome outcome, qint64 elapsedMs)
+{
+    bench_.runControl().release();
+    progressTicker_->stop();
     bench_.setProgressListener({});
     bench_.setPhaseListener({});
+    setRunning(false);
     binder_->refreshAll();
     redrawPanels();
     plots_->redraw();
-    const QString elapsed = QString::number(clock.elapsed() / 1000.0, 'f', 2) + " s";
+    if (stopping_)
+        progress_->setText("Stopped");
+    stopping_ = false;
+    const QString elapsed = QString::number(elapsedMs / 1000.0, 'f', 2) + " s";
     switch (outcome) {
     case workbench::StartOutcome::Completed:
         statusBar()->showMessage("Run finished in " + elapsed + withoutSpectraReason());
@@ -1315,6 +1376,7 @@ void MainWindow::start(bool twoD)
         statusBar()->showMessage("A run is in progress: Stop it first.");
         break;
     }
+    emit runFinished();
 }
 
 QString MainWindow::withoutSpectraReason() const
@@ -1329,6 +1391,12 @@ void MainWindow::stop()
 {
     hidePopups();
     bench_.runControl().stop();
+    if (!run_->busy())
+        return;
+    // The run ends at its next check of the flag; the window says so at once.
+    stopping_ = true;
+    progress_->setText(QString::fromUtf8("Stopping\u2026"));
+    statusBar()->showMessage(QString::fromUtf8("Stopping\u2026"));
 }
 
 bool MainWindow::isUndoKeyForTheModel(QObject* watched, const QKeyEvent& key) const

@@ -10,21 +10,25 @@
 #include "ui/edit_history.h"
 #include "ui/picture_view.h"
 #include "ui/twips.h"
+#include "workbench/experiment_pipeline.h"
 #include "workbench/file_commands.h"
 #include "workbench/recent_files.h"
 #include "workbench/sequence_panel_editor.h"
 #include "workbench/spin_panel_editor.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <initializer_list>
 #include <memory>
 
 class QAction;
+class QTimer;
 class QComboBox;
 class QFileDialog;
 class QKeyEvent;
 
 namespace velmora::ui {
+class BackgroundRun;
 class PlotArea;
 class SpinTableWindow;
 class HelpWindow;
@@ -65,8 +69,18 @@ public:
     void showSpectra();
     void showHelp();
     void showAbout();
+    // Starts the run on a worker thread and returns; runFinished follows once it has ended and
+    // the window shows its result.
     void start(bool twoD);
+    // Asks the run to stop; the status bar says "Stopping…" until it has.
     void stop();
+    // A run (a Start, the exchange experiment) is in progress: the window refuses edits.
+    bool runInProgress() const;
+    // Shows that an edit is refused while a run is in progress; true when one is.
+    bool refusedWhileRunning();
+    // Disables the editing widgets and commands for a run, or enables them again.
+    void setRunning(bool running);
+    BackgroundRun& backgroundRun() { return *run_; }
     void hidePopups();
 
     // The pointer moved to (x, y) twips of the working area, over no pop-up.
@@ -90,6 +104,9 @@ public:
     // Before an edited molecule or sequence is replaced: asks Save / Discard / Cancel; true when
     // the caller may go on (saved, discarded or nothing edited).
     bool mayReplace(std::initializer_list<workbench::FileList> documents);
+
+signals:
+    void runFinished();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -134,7 +151,11 @@ private:
     void openWithDialog(workbench::FileList list);
     void saveWithDialog(workbench::FileList list);
     void refreshDirectoryList();
-    void setEditingEnabled(bool enabled);
+    // The progress label: the phase ("runs 3 of 10", "spectra", "writing"), its percentage of the
+    // whole run and the seconds since Start.
+    void showProgress(const QString& phase, int percent);
+    void showProgressLine();
+    void finishRun(workbench::StartOutcome outcome, qint64 elapsedMs);
     void commitPendingEdit();
     // Why the last run left no spectra, as the tail of the status message; empty when it has some.
     QString withoutSpectraReason() const;
@@ -175,6 +196,14 @@ private:
     workbench::RecentFiles recent_;
     QLabel* progress_ = nullptr;
     std::vector<QWidget*> editing_;  // disabled while a run is in progress
+    BackgroundRun* run_ = nullptr;
+    bool stopping_ = false;  // Stop was asked and the run has not ended yet
+    QElapsedTimer runClock_;
+    QTimer* progressTicker_ = nullptr;
+    QString progressPhase_;
+    int progressPercent_ = 0;
+    QAction* undo_ = nullptr;
+    QAction* redo_ = nullptr;
 };
 
 }  // namespace velmora::ui

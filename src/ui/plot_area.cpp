@@ -9,6 +9,9 @@
 #include "workbench/experiment_pipeline.h"
 #include "workbench/workbench.h"
 
+#include <QAbstractButton>
+#include <QAbstractSlider>
+#include <QAbstractSpinBox>
 #include <QFontMetrics>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -90,7 +93,7 @@ PlotArea::PlotArea(workbench::Workbench& bench, ControlBinder& binder, const Twi
     });
     map_->setMoveHandler([this](double x, double y) { mapCursorMoved(map_->box().toPixels(x, y)); });
     traces_->setMoveHandler([this](double x, double y) {
-        if (!traceTable_ || !traceLayout_.drawn)
+        if (!traceTable_ || !traceLayout_.drawn || shown_)
             return;
         const QPointF pixel = traces_->box().toPixels(x, y);
         if (const auto cursor =
@@ -286,8 +289,9 @@ void PlotArea::showViewValues()
 {
     const model::Controls& c = bench_.controls();
     for (const ValueLabel& label : valueLabels_)
-        label.value->setText(label.format(c.at(label.bar).value));
-    for (std::size_t k = 0; k < phaseBoxes_.size(); ++k) {
+        if (!shown_ || isViewControl(binder_.widget(label.bar)))
+            label.value->setText(label.format(c.at(label.bar).value));
+    for (std::size_t k = 0; k < phaseBoxes_.size() && !shown_; ++k) {
         if (phaseBoxes_[k] != nullptr) {
             const QSignalBlocker quiet(phaseBoxes_[k]);
             phaseBoxes_[k]->setValue(c.at({"HScroll2", static_cast<int>(k)}).value);
@@ -328,7 +332,8 @@ void PlotArea::clearPicture(PictureView* view)
 
 void PlotArea::redrawSpectrum()
 {
-    if (bench_.records().display.empty()) {
+    const processing::DisplayArrays& display = shown_ ? shown_->display : bench_.records().display;
+    if (display.empty()) {
         clearPicture(spectrum_);
         spectrumLayout_.drawn = false;
         return;
@@ -337,12 +342,14 @@ void PlotArea::redrawSpectrum()
     QWidget* runLabel = binder_.widget(ctl::CurrentRun);
     if (runLabel != nullptr)
         runLabel->setStyleSheet("background: rgb(191, 189, 113)");
-    render::SpectrumPlotSettings settings = render::spectrumPlotSettings(bench_);
+    render::SpectrumPlotSettings settings =
+        shown_ ? shownSpectrumSettings() : render::spectrumPlotSettings(bench_);
     settings.twipsPerPixel = 1440.0 / twips_.px(1440);
-    spectrumLayout_ = render::drawSpectrumPlot(spectrum_->box(), bench_.records().display, settings);
+    spectrumLayout_ = render::drawSpectrumPlot(spectrum_->box(), display, settings);
     spectrum_->update();
-    // The counter names the run the plot shows, not the last one the synthesis went through.
-    if (spectrumLayout_.drawn)
+    // The counter names the run the plot shows, not the last one the synthesis went through; a run
+    // in progress sets it itself.
+    if (spectrumLayout_.drawn && !shown_)
         bench_.controls().setCaption(ctl::CurrentRun, std::to_string(spectrumLayout_.shownRun));
     if (runLabel != nullptr)
         runLabel->setStyleSheet("background: rgb(255, 255, 128)");
@@ -350,13 +357,17 @@ void PlotArea::redrawSpectrum()
 
 void PlotArea::redrawMap()
 {
-    const std::optional<processing::Map2D>& map = bench_.records().map;
+    const std::optional<processing::Map2D>& map = shown_ ? shown_->map : bench_.records().map;
     // No map, or one that is zero everywhere (a channel the experiment never reaches): an empty
     // picture, not the map of an earlier run or channel.
     mapLayout_ = {};
-    if (map && (map->maximum != 0.0 || map->minimum != 0.0))
-        mapLayout_ = render::drawMapFigure(
-            map_->box(), *map, render::mapFigureSettings(bench_, mapGain_, 1440.0 / twips_.px(1440)));
+    if (map && (map->maximum != 0.0 || map->minimum != 0.0)) {
+        render::MapFigureSettings settings =
+            shown_ ? shown_->mapFigure
+                   : render::mapFigureSettings(bench_, mapGain_, 1440.0 / twips_.px(1440));
+        settings.map.gain = mapGain_;
+        mapLayout_ = render::drawMapFigure(map_->box(), *map, settings);
+    }
     // The sections follow the pointer over the map drawn now; until it moves they show nothing.
     clearPicture(rowSection_);
     clearPicture(columnSection_);
@@ -371,10 +382,11 @@ void PlotArea::redrawMap()
 
 void PlotArea::mapCursorMoved(QPointF pixel)
 {
-    const std::optional<processing::Map2D>& map = bench_.records().map;
+    const std::optional<processing::Map2D>& map = shown_ ? shown_->map : bench_.records().map;
     if (!map || !mapLayout_.drawn)
         return;
-    const auto cursor = render::mapFigureCursor(mapLayout_, pixel, map->pointCount, render::mapAxes(bench_));
+    const render::MapAxes axes = shown_ ? shown_->mapFigure.axes : render::mapAxes(bench_);
+    const auto cursor = render::mapFigureCursor(mapLayout_, pixel, map->pointCount, axes);
     if (!cursor)
         return;
     render::MapPlotSettings settings;
@@ -393,6 +405,8 @@ void PlotArea::mapCursorMoved(QPointF pixel)
 
 void PlotArea::redrawTraces()
 {
+    if (shown_)
+        return;  // the run writes the operator table and names its operators as it ends
     const render::OperatorTraceRead read = render::readOperatorTraces(bench_.pathOf("prodop.dat"));
     traceTable_ = read.table;
     if (!traceTable_)
@@ -443,6 +457,52 @@ void PlotArea::savePictures()
         bench_.messages().show(saved.message(), "Error!");
     else
         status_->showMessage("Saved plot1d, plot2d, plotOper and plotSec (.BMP and .png).", 5000);
+}
+
+void PlotArea::setRunning(bool running)
+{
+    if (running) {
+        const workbench::RunRecords& records = bench_.records();
+        shown_ = ShownResult{records.display, records.map, render::spectrumPlotSettings(bench_),
+                             render::mapFigureSettings(bench_, mapGain_, 1440.0 / twips_.px(1440))};
+        for (QWidget* w : controls_.front()->findChildren<QWidget*>()) {
+            const bool input = qobject_cast<QAbstractButton*>(w) != nullptr ||
+                               qobject_cast<QAbstractSlider*>(w) != nullptr ||
+                               qobject_cast<QAbstractSpinBox*>(w) != nullptr ||
+                               qobject_cast<QLineEdit*>(w) != nullptr;
+            if (input && w->isEnabled() && !isViewControl(w)) {
+                w->setEnabled(false);
+                heldBack_.push_back(w);
+            }
+        }
+        return;
+    }
+    shown_.reset();
+    for (QWidget* w : heldBack_)
+        w->setEnabled(true);
+    heldBack_.clear();
+}
+
+bool PlotArea::isViewControl(const QWidget* widget) const
+{
+    for (const model::ControlId id :
+         {model::ControlId{"HScroll1", 0}, model::ControlId{"HScroll3", 0}, model::ControlId{"VScroll2", 0},
+          ctl::Overlay, kMapGainUp, kMapGainDown})
+        if (const QWidget* live = binder_.widget(id);
+            live != nullptr && (live == widget || live->isAncestorOf(widget)))
+            return true;
+    return false;
+}
+
+render::SpectrumPlotSettings PlotArea::shownSpectrumSettings() const
+{
+    const model::Controls& c = bench_.controls();
+    render::SpectrumPlotSettings settings = shown_->spectrum;
+    settings.overlay = c.caption(ctl::Overlay) != "OFF";
+    settings.horizontalZoom = c.number({"Text2", 2}).value_or(1.0);
+    settings.verticalZoom = std::pow(2.0, c.at({"HScroll1", 0}).value);
+    settings.baselinePercent = c.at({"VScroll2", 0}).value;
+    return settings;
 }
 
 }  // namespace velmora::ui

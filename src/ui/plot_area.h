@@ -3,6 +3,8 @@
 // following the cursor, and the operator traces (Picture1(4)) of the operators chosen in the list.
 #pragma once
 
+#include "processing/display_arrays.h"
+#include "processing/map_2d.h"
 #include "render/map_figure.h"
 #include "render/spectrum_plot.h"
 #include "render/trace_plot.h"
@@ -43,6 +45,10 @@ public:
     void detectionChanged();
     // "&savePicture": the four pictures as ".BMP" and ".png" in the working directory.
     void savePictures();
+    // While a run fills the records on its worker thread, the plots go on showing the last result
+    // from a copy taken here: the view bars (zoom, baseline, overlay, map gain) stay live and redraw
+    // it, every other control of the plots waits for the run's end.
+    void setRunning(bool running);
 
     PictureView* spectrum() const { return spectrum_; }
     PictureView* map() const { return map_; }
@@ -58,6 +64,7 @@ public:
     static constexpr int kColumnLeftTwips = 7700;
     static constexpr int kColumnTopTwips = 100;
     std::vector<QWidget*> controls() const { return controls_; }
+    bool running() const { return shown_.has_value(); }
 
 private:
     QWidget* buildViewControls(QWidget* area);
@@ -69,6 +76,9 @@ private:
     static void clearPicture(PictureView* view);
     void redrawTraces();
     void mapCursorMoved(QPointF pixel);
+    // The settings of the last result's spectrum with the view bars as they stand now.
+    render::SpectrumPlotSettings shownSpectrumSettings() const;
+    bool isViewControl(const QWidget* widget) const;
     void rebuildAndRedraw();
     // The data-file viewer: the file's columns plotted in the trace picture, its lines in the
     // results list.
@@ -99,6 +109,16 @@ private:
     render::SpectrumPlotLayout spectrumLayout_;
     render::TracePlotLayout traceLayout_;
     std::optional<render::OperatorTraceTable> traceTable_;
+
+    // What the plots showed when the run started; none while no run is in progress.
+    struct ShownResult {
+        processing::DisplayArrays display;
+        std::optional<processing::Map2D> map;
+        render::SpectrumPlotSettings spectrum;
+        render::MapFigureSettings mapFigure;
+    };
+    std::optional<ShownResult> shown_;
+    std::vector<QWidget*> heldBack_;  // the controls disabled while the run goes on
 };
 
 }  // namespace velmora::ui

@@ -1,16 +1,16 @@
 // The animated vector picture of the acquisition pulse.
 #include "ui/vector_animation.h"
 
+#include "ui/background_run.h"
 #include "workbench/workbench.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
 #include <QLabel>
 #include <QPixmap>
 #include <QScreen>
-#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 namespace velmora::ui {
 
@@ -45,20 +45,22 @@ VectorAnimation::~VectorAnimation()
         bench_.setVectorEvolutionView(nullptr);
 }
 
+// Called by the run on its worker thread: the frame goes to the window as a copy, and the worker
+// waits out the frame's share of the animation itself, so the window serves its events meanwhile.
 void VectorAnimation::showFrame(const render::VectorPicture& picture, int pulsePoints)
 {
-    view_->setPixmap(QPixmap::fromImage(picture.box().image()));
-    if (!isVisible())
-        showBesideWindow();
-    ++framesShown_;
-    // The time spent drawing and writing the frame counts towards its share of the animation.
+    BackgroundRun::post(this, [this, frame = picture.box().image().copy()] {
+        view_->setPixmap(QPixmap::fromImage(frame));
+        if (!isVisible())
+            showBesideWindow();
+        ++framesShown_;
+    });
+    // The time spent drawing the frame counts towards its share of the animation.
     const int frameMs = kAnimationMs / std::max(1, pulsePoints);
     const auto left =
         static_cast<int>(sinceLastFrame_.isValid() ? frameMs - sinceLastFrame_.elapsed() : frameMs);
-    if (left > 0)
+    if (left > 0 && !BackgroundRun::onWindowThread())
         pause(left);
-    else
-        QCoreApplication::processEvents();
     sinceLastFrame_.start();
 }
 
@@ -80,24 +82,15 @@ void VectorAnimation::showBesideWindow()
     show();
 }
 
-// Serves the window's events for `milliseconds`, or until Stop.
-void VectorAnimation::pause(int milliseconds)
+// Waits `milliseconds` on the run's thread, or until Stop.
+void VectorAnimation::pause(int milliseconds) const
 {
     const util::RunControl& control = bench_.runControl();
-    if (!control.running())
-        return;
-    QEventLoop loop;
-    QTimer done;
-    done.setSingleShot(true);
-    connect(&done, &QTimer::timeout, &loop, &QEventLoop::quit);
-    QTimer watch;
-    connect(&watch, &QTimer::timeout, &loop, [&loop, &control] {
-        if (!control.running())
-            loop.quit();
-    });
-    done.start(milliseconds);
-    watch.start(kStopCheckMs);
-    loop.exec();
+    QElapsedTimer waited;
+    waited.start();
+    while (control.running() && waited.elapsed() < milliseconds)
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(std::min<qint64>(kStopCheckMs, milliseconds - waited.elapsed())));
 }
 
 }  // namespace velmora::ui

@@ -1,7 +1,7 @@
 // The window's side of "plot vector evolution": a small tool window that shows the vector picture
 // frame by frame while the acquisition pulse runs, pausing about 3 s / P after each of the P
-// points so that the animation takes about as long whatever the pulse's length. The pause is spent
-// in the event loop and ends as soon as Stop clears the running flag.
+// points so that the animation takes about as long whatever the pulse's length. The run's worker
+// thread waits out the pause, which ends as soon as Stop clears the running flag.
 #pragma once
 
 #include "render/vector_evolution_frames.h"
@@ -32,7 +32,7 @@ public:
 private:
     void showFrame(const render::VectorPicture& picture, int pulsePoints);
     void showBesideWindow();
-    void pause(int milliseconds);
+    void pause(int milliseconds) const;
 
     workbench::Workbench& bench_;
     render::VectorEvolutionFrames frames_;

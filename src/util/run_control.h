@@ -1,5 +1,6 @@
 // The running flag of a simulation and the hook through which long loops yield.
-// The window's yield processes pending events so that Stop can clear the flag mid-run.
+// The window runs on a worker thread and clears the flag from its own; the command line's yield
+// turns a Ctrl-C into a stop.
 //
 // A caller that accepts a run before it starts it (Python's run() releases the interpreter's lock
 // in between, the command line installs its Ctrl-C handler) claims the flag first: a Stop that

@@ -14,6 +14,7 @@
 #include "workbench/file_commands.h"
 #include "workbench/remembered_options.h"
 #include "workbench/result_set.h"
+#include "workbench/run_request.h"
 #include "workbench/start_up.h"
 #include "workbench/workbench.h"
 
@@ -32,20 +33,18 @@ namespace velmora::workbench {
 
 namespace {
 
-engine::PreparationModel preparationModel(Workbench& bench, const std::filesystem::path& outputDirectory,
-                                          const OutputChoice& outputs)
+// The request of a run as the boxes, the model and the chosen outputs stand now.
+engine::RunRequest runRequest(const Workbench& bench, const std::filesystem::path& outputDirectory,
+                              const OutputChoice& outputs)
 {
+    engine::RunRequest request =
+        readRunRequest(bench.controls(), bench.sequence(), bench.spinSystem(), bench.runsPerValue());
+    request.workingDirectory = bench.workingDirectory();
+    request.outputDirectory = outputDirectory;
     const bool set = outputs.resultSet;
-    return {bench.sequence(),
-            bench.controls(),
-            bench.spinSystem(),
-            bench.workingDirectory(),
-            bench.runsPerValue(),
-            bench.messages(),
-            std::nullopt,
-            outputDirectory,
-            {set && outputs.operators, set && outputs.records, set && outputs.spectra, set && outputs.map,
-             set && outputs.pictures}};
+    request.tables = {set && outputs.operators, set && outputs.records, set && outputs.spectra,
+                      set && outputs.map, set && outputs.pictures};
+    return request;
 }
 
 // The automatic copies "rem.mol" and "rem.psq" of the model as it stands before the preparation,
@@ -118,8 +117,8 @@ std::optional<engine::Preparation> saveAndPrepare(Workbench& bench,
     bench.spinSystem().rebuild();
     bench.sequence().enforceAcquisitionRule();
     PendingCopies copies(bench);
-    std::optional<engine::Preparation> prepared =
-        engine::prepareSequence(preparationModel(bench, outputDirectory, outputs));
+    std::optional<engine::Preparation> prepared = prepareAndWriteBack(
+        runRequest(bench, outputDirectory, outputs), bench.controls(), bench.sequence(), bench.messages());
     if (prepared)
         copies.putInPlace();
     return prepared;
@@ -653,6 +652,7 @@ RunManifest manifestOf(const Workbench& bench, const RunRecords& records, StartO
     manifest.started = std::move(started);
     manifest.ended = records.ended;
     manifest.withoutSpectra = whyWithoutSpectra(bench, records, outcome);
+    manifest.missing = records.missingFiles;
     return manifest;
 }
 

@@ -49,6 +49,9 @@ struct RunRecords {
     // How the run ended, in the manifest's words: "completed", "stopped after 3 of 10 runs",
     // "refused: <reason>", "failed: <file>: <reason>"; also when no manifest was written.
     std::string ended;
+    // Result files of the front end that could not be written, each with why ("plot1d.png: ..."):
+    // the set goes in without them and its manifest names them as missing.
+    std::vector<std::string> missingFiles;
 };
 
 // The result files a run writes. The automatic copies "rem.mol" and "rem.psq" are the remembered

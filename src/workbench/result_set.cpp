@@ -235,6 +235,8 @@ util::Outcome ResultSet::commit(const RunManifest& manifest, const std::function
     lines.push_back("finished\t" + utcNow());
     for (const std::string& file : files)
         lines.push_back("file\t" + file);
+    for (const std::string& file : manifest.missing)
+        lines.push_back("missing\t" + file);
     // The manifest is made before anything of the working directory changes: a disk too full for
     // it leaves the previous set as it was.
     if (const util::Outcome written = util::writeTextFile(staging_ / kManifestFile, lines); !written) {

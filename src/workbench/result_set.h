@@ -38,6 +38,8 @@ struct RunManifest {
     // the full scalar coupling between spins of one nucleus).
     std::string coupling{"weak"};
     std::string started{};  // UTC, "2026-12-09T12:41:52Z"
+    // Files the run meant to write but could not, each with why ("plot1d.png: <reason>").
+    std::vector<std::string> missing{};
 };
 
 // The time now in UTC as the manifest writes it.

@@ -1,5 +1,6 @@
 #include "app/cli_options.h"
 
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <initializer_list>
 #include <string>
@@ -141,6 +142,30 @@ TEST(CliOptions, CommandLinesThatAreNotUnderstoodSayWhy)
         EXPECT_NE(parsed.error.find(c.errorMentions), std::string::npos)
             << "error \"" << parsed.error << "\" should mention " << c.errorMentions;
     }
+}
+
+// What the manifest's "call" line holds, a shell reads back as the arguments given.
+TEST(CliOptions, TheCommandLineIsQuotedSoThatAShellReadsTheSameArguments)
+{
+    const std::vector<std::string> arguments = {"run",         "--set", "Text14(11)=3", "--mol",
+                                                "my cosy.mol", "it's",  "$HOME",        "",
+                                                "a;b|c",       "~x",    "--quiet"};
+    std::string printed = "printf '%s\\n'";
+    for (const std::string& argument : arguments)
+        printed += " " + shellQuoted(argument);
+    FILE* shell = popen(("sh -c " + shellQuoted(printed)).c_str(), "r");
+    ASSERT_NE(shell, nullptr);
+    std::string output;
+    char buffer[256];
+    while (fgets(buffer, sizeof buffer, shell) != nullptr)
+        output += buffer;
+    ASSERT_EQ(pclose(shell), 0);
+    std::string expected;
+    for (const std::string& argument : arguments)
+        expected += argument + "\n";
+    EXPECT_EQ(output, expected);
+    EXPECT_EQ(shellQuoted("Text14(11)=3"), "'Text14(11)=3'");
+    EXPECT_EQ(shellQuoted("--threads"), "--threads");
 }
 
 }  // namespace

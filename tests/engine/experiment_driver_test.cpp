@@ -1,6 +1,7 @@
 #include "engine/experiment_driver.h"
 #include "engine/sequence_preparation.h"
 #include "processing/synthesis.h"
+#include "support/preparation_from_controls.h"
 #include "support/scratch_directory.h"
 
 #include <cmath>
@@ -54,7 +55,8 @@ protected:
 
     DriverResult run(int runsPerValue = 1, int threads = 1)
     {
-        prepared = prepareSequence({sequence, controls, spins, dir.path(), runsPerValue, messages});
+        prepared = velmora::testing::prepareFromControls(sequence, controls, spins, dir.path(), runsPerValue,
+                                                         messages);
         EXPECT_TRUE(prepared.has_value()) << (messages.entries.empty() ? "" : messages.entries.back().text);
         if (!prepared)
             return {};

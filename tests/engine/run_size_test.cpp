@@ -2,6 +2,7 @@
 #include "engine/run_size.h"
 #include "engine/sequence_preparation.h"
 #include "model/count_limits.h"
+#include "support/preparation_from_controls.h"
 #include "support/scratch_directory.h"
 #include "util/run_control.h"
 
@@ -27,7 +28,8 @@ protected:
 
     std::optional<Preparation> prepare(int runsPerValue, std::optional<SystemCapacity> capacity)
     {
-        return prepareSequence({sequence, controls, spins, dir.path(), runsPerValue, messages, capacity});
+        return velmora::testing::prepareFromControls(sequence, controls, spins, dir.path(), runsPerValue,
+                                                     messages, capacity);
     }
     std::string lastMessage() const
     {

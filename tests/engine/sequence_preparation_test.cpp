@@ -1,4 +1,5 @@
 #include "engine/sequence_preparation.h"
+#include "support/preparation_from_controls.h"
 #include "support/scratch_directory.h"
 #include "util/number_format.h"
 
@@ -26,7 +27,8 @@ protected:
 
     std::optional<Preparation> prepare(int runsPerValue = 1)
     {
-        return prepareSequence({sequence, controls, spins, dir.path(), runsPerValue, messages});
+        return velmora::testing::prepareFromControls(sequence, controls, spins, dir.path(), runsPerValue,
+                                                     messages);
     }
     std::vector<double> arrayedValues(int runsPerValue)
     {

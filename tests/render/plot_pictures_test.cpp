@@ -124,6 +124,25 @@ TEST_F(PlotPictures, AFolderThatDoesNotExistIsReported)
     EXPECT_NE(saved.message().find("absent"), std::string::npos) << saved.message();
 }
 
+TEST_F(PlotPictures, APictureThatCannotBeWrittenIsToldWithWhyAndTheOthersAreSaved)
+{
+    run(false, "1");
+    std::filesystem::create_directory(dir.path() / "plot1d.png");  // in the way of the file
+    std::vector<std::string> unsaved;
+    PlotPictureOptions options;
+    options.unsaved = [&](const std::string& file, const std::string& why) {
+        unsaved.push_back(file + ": " + why);
+    };
+    const util::Outcome saved = savePlotPictures(bench, dir.path(), false, options);
+    ASSERT_FALSE(saved);
+    ASSERT_EQ(unsaved.size(), 1u);
+    EXPECT_EQ(unsaved[0].rfind("plot1d.png: Cannot write the picture file ", 0), 0u) << unsaved[0];
+    EXPECT_GT(unsaved[0].size(), unsaved[0].find(".png: ", 20) + 3) << "a reason follows the name";
+    EXPECT_EQ(saved.message(), unsaved[0].substr(std::string("plot1d.png: ").size()));
+    EXPECT_TRUE(std::filesystem::exists(dir.path() / "plotOper.png"));
+    EXPECT_TRUE(std::filesystem::exists(dir.path() / "plotSec.png"));
+}
+
 TEST_F(PlotPictures, TheSpectrumSettingsFollowTheViewControls)
 {
     model::Controls& controls = bench.controls();

@@ -4,11 +4,14 @@
 
 #include "model/workspace.h"
 #include "support/scratch_directory.h"
+#include "ui/background_run.h"
 #include "ui/main_window.h"
 #include "util/messages.h"
 #include "workbench/start_up.h"
 #include "workbench/workbench.h"
 
+#include <QAction>
+#include <QSignalSpy>
 #include <memory>
 
 namespace velmora::testing {
@@ -25,6 +28,24 @@ struct WindowSession {
         workbench::startUpIn(bench, dir.path());
         window = std::make_unique<ui::MainWindow>(bench, workspace);
         window->show();
+    }
+
+    // Starts a run as the menu does (a Start, Start_2D or the exchange experiment) and serves the
+    // window's events until the run has ended and the window shows its result.
+    void runToEnd(bool twoD = false)
+    {
+        runToEnd([&] { window->start(twoD); });
+    }
+    void runToEnd(const char* command)
+    {
+        runToEnd([&] { window->action(command)->trigger(); });
+    }
+    template <typename Command> void runToEnd(Command command)
+    {
+        QSignalSpy ended(&window->backgroundRun(), &ui::BackgroundRun::finished);
+        command();
+        if (window->backgroundRun().busy())
+            ended.wait(600000);
     }
 };
 

@@ -71,7 +71,7 @@ private slots:
         s.type("Pa", "0.9");
         s.type("grids", "5");
         s.type("results", "gui_cpmg");
-        s.window->action("&Start")->trigger();
+        s.runToEnd("&Start");
         QVERIFY2(s.messages.entries.empty(),
                  s.messages.entries.empty() ? "" : s.messages.entries[0].text.c_str());
         auto* list = qobject_cast<QListWidget*>(s.window->binder().widget(model::ctl::ResultList));
@@ -117,7 +117,7 @@ private slots:
         QCOMPARE(s.mode().box("Pa")->text(), QString("0.9"));
 
         s.type("grids", "1");
-        s.window->action("&Start")->trigger();
+        s.runToEnd("&Start");
         QCOMPARE(s.bench.exchange().values[model::ExchangeSettings::Kex], 200.0);
         QCOMPARE(s.bench.exchange().values[model::ExchangeSettings::Pa], 0.9);
         QCOMPARE(s.bench.exchange().lastRunIndex, 1);

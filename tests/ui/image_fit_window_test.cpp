@@ -8,13 +8,14 @@
 #include "util/messages.h"
 #include "util/text_file.h"
 
-#include <QTimer>
-#include <QMessageBox>
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
+#include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <cmath>
 #include <gtest/gtest.h>
 
@@ -48,6 +49,18 @@ private:
             set("Text1", "2");
             set("Text8", "2");
         }
+        // "&Start_fitting", waiting until the fit has ended and its maps are shown.
+        void fitToEnd()
+        {
+            fitToEnd([&] { window->startFitting(); });
+        }
+        template <typename Command> void fitToEnd(Command command)
+        {
+            QSignalSpy ended(window.get(), &ui::ImageFitWindow::fittingFinished);
+            command();
+            if (window->fitting())
+                QVERIFY(ended.wait(600000));
+        }
     };
 
     static std::vector<std::filesystem::path> filesEndingWith(const std::filesystem::path& folder,
@@ -72,7 +85,7 @@ private slots:
         QVERIFY(std::filesystem::exists(folder / "M_solution"));
         QCOMPARE(filesEndingWith(folder, "_mT1").size(), std::size_t{1});
 
-        s.window->startFitting();
+        s.fitToEnd();
         QVERIFY(s.messages.entries.empty());
         QVERIFY(s.window->hasResults());
         QVERIFY(s.window->maps().fittedPixels > 800);
@@ -162,7 +175,7 @@ private slots:
         QVERIFY(s.window->loadSeriesFrom(data));
         QCOMPARE(s.window->series().images(), 8);
         s.set("echo_ms", "4");
-        s.window->startFitting();
+        s.fitToEnd();
         QVERIFY(s.messages.entries.empty());
         QCOMPARE(s.window->decayMaps().fittedVoxels, 512);
         QVERIFY(std::fabs(s.window->decayMaps().t2Ms[0] / 25.0 - 1.0) < 0.01);
@@ -175,7 +188,7 @@ private slots:
         auto* regular = s.window->findChild<QCheckBox*>("Check1_0");
         QTest::mouseClick(regular, Qt::LeftButton, {}, QPoint(6, regular->height() / 2));
         QVERIFY(!fourD->isChecked());
-        s.window->startFitting();
+        s.fitToEnd();
         QCOMPARE(s.messages.entries.size(), std::size_t{1});
     }
 
@@ -183,15 +196,16 @@ private slots:
     {
         Session s;
         s.smallModel();
-        QMetaObject::invokeMethod(
-            s.window.get(), [&] { s.window->stopFitting(); }, Qt::QueuedConnection);
-        s.window->startFitting();
+        s.fitToEnd([&] {
+            s.window->startFitting();
+            s.window->stopFitting();  // at once: the fit stops at its first block
+        });
         QVERIFY(s.window->maps().stopped);
         QVERIFY(s.window->maps().fittedPixels < 800);
         QCOMPARE(filesEndingWith(s.dir.path() / "imagezv", "cor_T1").size(), std::size_t{1});
 
         s.set("Text1", "1");
-        s.window->startFitting();
+        s.fitToEnd();
         QCOMPARE(s.messages.entries.size(), std::size_t{1});
         QCOMPARE(s.messages.entries.front().text, std::string("NumberNsliceAverage  ? error "));
     }

@@ -21,16 +21,18 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFontDatabase>
 #include <QFileDialog>
+#include <QFontDatabase>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTableWidget>
@@ -169,7 +171,7 @@ private slots:
     {
         Session s;
         s.bench.controls().setText(ctl::ArraySize, "3");
-        s.window->start(false);
+        s.runToEnd(false);
         QVERIFY(s.window->statusBar()->currentMessage().startsWith("Run finished"));
         QVERIFY(util::fileExists(s.dir.path() / "prodop.dat"));
         // The progress went on past the runs, to the end of the writing.
@@ -180,7 +182,7 @@ private slots:
 
         s.bench.controls().setText(ctl::ArraySize, "400");
         QTimer::singleShot(0, s.window.get(), [&] { s.window->action("&Stop")->trigger(); });
-        s.window->start(false);
+        s.runToEnd(false);
         QVERIFY(s.window->statusBar()->currentMessage().startsWith("Stopped"));
         QVERIFY(s.bench.records().driver.runsDone < 401);
     }
@@ -195,7 +197,7 @@ private slots:
         QVERIFY(!s.messages.entries.empty());
         QVERIFY(!util::fileExists(s.dir.path() / "spectrum_run0.jdx"));
 
-        s.window->start(false);
+        s.runToEnd(false);
         s.window->showSpectra();
         // The pointer on its way to the button stays inside the frame, which stays open.
         QTest::mouseMove(exportButton, exportButton->rect().center());
@@ -209,20 +211,40 @@ private slots:
     void whileRunningStartIsRefusedAndEditingIsOff()
     {
         Session s;
-        s.bench.controls().setText(ctl::ArraySize, "400");
-        bool refused = false;
-        bool editingOff = false;
-        QTimer::singleShot(0, s.window.get(), [&] {
-            s.window->start(false);
-            refused = s.window->statusBar()->currentMessage().contains("in progress");
-            editingOff =
-                !s.widget<QLineEdit>(ctl::PointCount)->isEnabled() && !s.window->action("&File")->isEnabled();
-            s.window->stop();
-        });
+        s.runToEnd(false);  // a last result to look at while the next run goes on
+        const QImage before = s.window->plots().spectrum()->box().image().copy();
+        s.bench.controls().setText(ctl::ArraySize, "100000");
         s.window->start(false);
-        QVERIFY(refused);
-        QVERIFY(editingOff);
+        QVERIFY(s.window->runInProgress());
+
+        // The window answers: a second Start is refused, edits are off, a menu command opens.
+        s.window->start(false);
+        QVERIFY(s.window->statusBar()->currentMessage().contains("in progress"));
+        QVERIFY(!s.widget<QLineEdit>(ctl::PointCount)->isEnabled());
+        QVERIFY(!s.window->action("&File")->isEnabled());
+        QVERIFY(!s.window->findChild<QMenu*>("editMenu")->actions().at(0)->isEnabled());
+        s.window->statusBar()->clearMessage();
+        QTest::mouseClick(s.window->spinPicture(), Qt::LeftButton);
+        QVERIFY(s.window->statusBar()->currentMessage().contains("in progress"));
+        s.window->findChild<QMenu*>("helpMenu")->actions().at(0)->trigger();  // Introduction
+        QVERIFY(s.window->helpList()->isVisible());
+        // The last result zooms while the run fills the records.
+        auto* zoom = qobject_cast<QSlider*>(s.window->binder().widget({"HScroll1", 0}));
+        QVERIFY(zoom != nullptr && zoom->isEnabled());
+        zoom->setValue(zoom->value() + 2);
+        QVERIFY(s.window->plots().spectrum()->box().image() != before);
+        QVERIFY(s.window->runInProgress());
+
+        // Stop is acknowledged at once and ends the run; the window is back.
+        QSignalSpy ended(&s.window->backgroundRun(), &ui::BackgroundRun::finished);
+        s.window->action("&Stop")->trigger();
+        QVERIFY(s.window->statusBar()->currentMessage().startsWith(QString::fromUtf8("Stopping\u2026")));
+        QVERIFY(ended.wait(60000));
+        QVERIFY(s.window->statusBar()->currentMessage().startsWith("Stopped"));
+        QVERIFY(s.bench.records().driver.runsDone < 100001);
+        QVERIFY(!s.window->runInProgress());
         QVERIFY(s.widget<QLineEdit>(ctl::PointCount)->isEnabled());
+        QVERIFY(s.window->action("&File")->isEnabled());
     }
 
     void calculatorsRecomputeTheOtherBoxesOnly()
@@ -251,7 +273,7 @@ private slots:
             QVERIFY2(s.window->action(entry) == nullptr, entry);
         // A run disables the commands that edit or start, and enables them all again at its end.
         s.bench.controls().setText(ctl::ArraySize, "0");
-        s.window->start(false);
+        s.runToEnd(false);
         for (const char* command : {"&Exchange", "&Image_zv", "&Start", "&File"})
             QVERIFY2(s.window->action(command)->isEnabled(), command);
     }
@@ -372,7 +394,7 @@ private slots:
         const auto items = list->findItems("H0x", Qt::MatchExactly);
         QCOMPARE(items.size(), 1);
         items.front()->setSelected(true);
-        s.window->start(false);
+        s.runToEnd(false);
         const util::TextFileContent table = util::readTextLines(s.dir.path() / "prodop.dat");
         QVERIFY(table.ok);
         QVERIFY2(table.lines.front().find("xH0") != std::string::npos, table.lines.front().c_str());
@@ -399,7 +421,7 @@ private slots:
     {
         Session s;
         s.bench.controls().setText(ctl::ArraySize, "15");
-        s.window->start(true);
+        s.runToEnd(true);
         QVERIFY(s.bench.records().map.has_value());
         const QImage map = s.window->plots().map()->box().image();
         const QRect mapArea = s.window->plots().mapLayout().plotPixels.toRect();
@@ -600,7 +622,7 @@ private slots:
         offset->setFocus();
         offset->selectAll();
         QTest::keyClicks(offset, "-25");
-        s.window->start(false);
+        s.runToEnd(false);
         QCOMPARE(s.bench.sequence().elements().value(model::element::kFirstOffset), -25.0);
     }
 
@@ -608,7 +630,7 @@ private slots:
     {
         Session s;
         s.bench.controls().setText(ctl::ArraySize, "15");
-        s.window->start(true);
+        s.runToEnd(true);
         const QImage sequenceOnProtons = s.window->sequencePicture()->box().image();
         const auto litPixels = [&] {
             const QImage map = s.window->plots().map()->box().image();
@@ -640,7 +662,7 @@ private slots:
     void aRunWithoutSpectraLeavesNoSpectrumOfAnEarlierRun()
     {
         Session s;
-        s.window->start(false);
+        s.runToEnd(false);
         const auto inked = [&] {
             const QImage plot = s.window->plots().spectrum()->box().image();
             int dark = 0;
@@ -660,7 +682,7 @@ private slots:
         QVERIFY(s.bench.sequence().setContent(2, 0, "n_acq.rf"));
         QVERIFY(s.bench.sequence().toggleAcquisition(2));
         s.bench.controls().setChecked(ctl::LoadExperimentalData, true);  // "nylon" is not there
-        s.window->start(false);
+        s.runToEnd(false);
         QCOMPARE(inked(), 0);
         const QString status = s.window->statusBar()->currentMessage();
         QVERIFY2(status.contains("no spectra: ") && status.contains("nylon"), qPrintable(status));
@@ -720,7 +742,7 @@ private slots:
     void viewBarsShowTheirValuesAndThePlotsGrowWithTheWindow()
     {
         Session s;
-        s.window->start(false);
+        s.runToEnd(false);
         auto* zoom = s.widget<QSlider>(model::ControlId{"HScroll3", 0});
         QTest::keyClick(zoom, Qt::Key_Right);
         QCOMPARE(s.window->findChild<QLabel*>("value of X")->text(), QString::fromUtf8("\u00d72"));
@@ -751,7 +773,7 @@ private slots:
     void theAutophaseButtonSetsBothPhaseBars()
     {
         Session s;
-        s.window->start(false);
+        s.runToEnd(false);
         s.bench.controls().setValue({"HScroll2", 0}, -45);
         const engine::Preparation& prepared = *s.bench.records().preparation;
         std::vector<double> real, imaginary;
@@ -770,7 +792,7 @@ private slots:
     void theReadOutAgreesWithTheTicksAtZoomOneAndTwo()
     {
         Session s;
-        s.window->start(false);
+        s.runToEnd(false);
         auto* view = s.window->findChild<QPushButton*>("view fid");
         if (s.bench.controls().caption(ctl::SpectrumOrFid) == "fid")
             QTest::mouseClick(view, Qt::LeftButton);
@@ -806,7 +828,7 @@ private slots:
     {
         Session s;
         s.bench.controls().setText(ctl::ArraySize, "3");
-        s.window->start(true);
+        s.runToEnd(true);
         ui::PictureView* plot = s.window->plots().spectrum();
         for (int press = 0; press < 2; ++press) {
             const render::SpectrumPlotSettings settings = render::spectrumPlotSettings(s.bench);
@@ -827,7 +849,7 @@ private slots:
         Session s;
         s.bench.controls().setText(ctl::ArraySize, "3");
         s.bench.controls().setText(ctl::ArrayIncrement, "1");
-        s.window->start(true);
+        s.runToEnd(true);
         const render::MapAxes shown = render::mapAxes(s.bench);
         QVERIFY(shown.indirectWidthHz > 0.0);
         // The sequence of another run arrives (a file opened): its boxes do not relabel this map.
@@ -913,7 +935,7 @@ private slots:
 
         // A run between the edits and the undo does not end the history.
         s.bench.controls().setText(ctl::ArraySize, "0");
-        s.window->start(false);
+        s.runToEnd(false);
 
         s.window->setFocus();
         const auto press = [&](QKeyCombination keys) { QTest::keySequence(s.window.get(), QKeySequence(keys)); };
@@ -979,7 +1001,7 @@ private slots:
         QVERIFY(!s.window->windowTitle().contains("*"));
 
         s.bench.controls().setText(ctl::ArraySize, "1");
-        QTest::keySequence(s.window.get(), QKeySequence(Qt::CTRL | Qt::Key_R));
+        s.runToEnd([&] { QTest::keySequence(s.window.get(), QKeySequence(Qt::CTRL | Qt::Key_R)); });
         QVERIFY(s.bench.records().preparation.has_value());
     }
 

@@ -60,6 +60,18 @@ TEST(ResultSet, ACommitReplacesThePreviousSetAndTheManifestComesLast)
     EXPECT_EQ(manifest.lines[4], "spectra\tnone: stopped after 1 of 2 runs");
 }
 
+TEST(ResultSet, AFileTheRunCouldNotWriteIsNamedMissingAndTheRestGoesIn)
+{
+    const ScratchDirectory dir;
+    RunManifest manifest{"Start", {}, "completed", ""};
+    manifest.missing = {"plot1d.png: Cannot write the picture file plot1d.png: No space left on device."};
+    ASSERT_TRUE(stagedSet(dir.path(), {"prodop.dat", "plotOper.png"}).commit(manifest));
+    expectManifestTrue(dir.path());
+    EXPECT_EQ(manifestFiles(dir.path()), (std::vector<std::string>{"plotOper.png", "prodop.dat"}));
+    const util::TextFileContent written = util::readTextLines(dir.path() / kManifestFile);
+    EXPECT_EQ(written.lines.back(), "missing\t" + manifest.missing[0]);
+}
+
 TEST(ResultSet, AKillBetweenFilesLeavesNoManifestThatLiesAndTheNextRunClearsWhatTheDeadLeft)
 {
     const ScratchDirectory dir;
