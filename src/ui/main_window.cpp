@@ -887,13 +887,28 @@ QFrame* MainWindow::buildOptionsFrame()
         binder_->bind({"Check1", i}, check, [this, i] { workbench::onOptionClicked(bench_, i); });
     }
     grid->addWidget(processing, row++, 0, 1, 2);
+    // The boxes of the options above, each under the name of what it sets.
     auto* boxes = new QWidget(frame);
-    auto* h = new QHBoxLayout(boxes);
+    auto* h = new QGridLayout(boxes);
     h->setContentsMargins(0, 0, 0, 0);
-    for (int i : {18, 20, 21, 22, 23, 24, 25}) {
-        auto* edit = box(boxes, i == 25 ? 160 : 40);
-        h->addWidget(edit);
-        binder_->bind({"Text14", i}, edit);
+    h->setVerticalSpacing(0);
+    const std::tuple<int, const char*, const char*> processingBoxes[] = {
+        {18, "LP order", "Linear Prediction: the number of coefficients"},
+        {20, "LP points", "Linear Prediction: the leading samples it refills"},
+        {21, "floor", "contin SWIFT and MBSWIFT: the floor, a fraction of the pulse's peak power"},
+        {22, "Downsample", "Downsample: the factor"},
+        {23, "T2=T1/", "T2=T1/: T2 of an arrayed T1 is T1 divided by this"},
+        {24, "gap, points", "receiver gapping: the points the receiver is off"},
+        {25, "correlate with (.RF)", "correlate with: the pulse file that replaces the acquisition pulse"}};
+    int column = 0;
+    for (const auto& [index, caption, tip] : processingBoxes) {
+        auto* label = new QLabel(caption, boxes);
+        label->setToolTip(tip);
+        h->addWidget(label, 0, column);
+        auto* edit = box(boxes, index == 25 ? 160 : 56);
+        edit->setToolTip(tip);
+        h->addWidget(edit, 1, column++);
+        binder_->bind({"Text14", index}, edit);
     }
     grid->addWidget(boxes, row++, 0, 1, 2);
 
