@@ -646,7 +646,7 @@ QWidget* MainWindow::buildParametersArea()
     auto* step = new QLabel(group);
     binder_->bind(ctl::CurrentStep, step);
     grid->addWidget(step, 0, 0);
-    const QStringList heads = {"name", "value", "power", "value", "ph", "offset", "value"};
+    const QStringList heads = {"name", "value, us", "power", "value, dB", "ph", "offset", "value, Hz"};
     for (int c = 0; c < heads.size(); ++c)
         grid->addWidget(new QLabel(heads[c], group), 0, c + 1);
     auto cell = [&](int index, int r, int c) {
@@ -658,8 +658,19 @@ QWidget* MainWindow::buildParametersArea()
         grid->addWidget(label, r, c);
         binder_->bind({"Label3", index}, label);
     };
+    // What each value box sets, in its unit (the columns' heads say it for the channels' rows).
+    const auto unitOf = [](int index) -> QString {
+        if (index < 3)
+            return "the pulse length, us";
+        if (index == 3)
+            return "the gradient, in 0.1 uT across the sample";
+        if (index == 4)
+            return "the delay, ms";
+        return index < 8 ? "the offset from the channel's carrier, Hz" : "the RF power, dB";
+    };
     auto value = [&](int index, int r, int c) {
         auto* edit = box(group, 60);
+        edit->setToolTip("Sets " + unitOf(index) + ", for every step that uses the element");
         edit->setProperty("valueBox", index);
         edit->installEventFilter(this);
         grid->addWidget(edit, r, c);
@@ -668,7 +679,7 @@ QWidget* MainWindow::buildParametersArea()
             redrawPanels();
         });
     };
-    const QStringList rows = {"H1", "C13", "N15", "grad", "delay"};
+    const QStringList rows = {"H1", "C13", "N15", "grad", "delay, ms"};
     for (int k = 0; k < 5; ++k) {
         const int r = k + 1;
         grid->addWidget(new QLabel(rows[k], group), r, 0);
