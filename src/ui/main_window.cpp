@@ -1042,6 +1042,18 @@ QFrame* MainWindow::buildFileFrame()
             updateTitle();
         });
     }
+    // The pictures of the last run into a folder of the user's choice (savePicture writes them into
+    // the working directory).
+    auto* pictures = new QPushButton("Save pictures to a folder...", frame);
+    pictures->setObjectName("save pictures dialog");
+    grid->addWidget(pictures, 9, 0, 1, 2);
+    connect(pictures, &QPushButton::clicked, this, [this] {
+        const QString folder = QFileDialog::getExistingDirectory(
+            this, "Save plot1d, plot2d, plotOper and plotSec in", QString::fromStdString(bench_.workingDirectory()),
+            QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+        if (!folder.isEmpty())
+            plots_->savePictures(folder.toStdString());
+    });
     grid->addWidget(new QLabel("Recent (double-click to open)", frame), 7, 0, 1, 2);
     recentFiles_ = new QListWidget(frame);
     recentFiles_->setObjectName("recentFiles");

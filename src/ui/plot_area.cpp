@@ -444,7 +444,7 @@ void PlotArea::detectionChanged()
     redraw();
 }
 
-void PlotArea::savePictures()
+void PlotArea::savePictures(const std::filesystem::path& folder)
 {
     render::PlotPictureOptions options;
     options.pixelsPerTwip = twips_.px(1440) / 1440.0;
@@ -452,11 +452,14 @@ void PlotArea::savePictures()
     options.drawSequencePanel = [this](render::PictureBox& box, const workbench::Workbench&) {
         render::drawSequencePanel(box, bench_);
     };
-    const util::Outcome saved = render::savePlotPictures(bench_, bench_.workingDirectory(), true, options);
+    const std::filesystem::path into = folder.empty() ? std::filesystem::path(bench_.workingDirectory()) : folder;
+    const util::Outcome saved = render::savePlotPictures(bench_, into, true, options);
     if (!saved)
         bench_.messages().show(saved.message(), "Error!");
     else
-        status_->showMessage("Saved plot1d, plot2d, plotOper and plotSec (.BMP and .png).", 5000);
+        status_->showMessage("Saved plot1d, plot2d, plotOper and plotSec (.BMP and .png) in " +
+                                 QString::fromStdString(into.string()),
+                             8000);
 }
 
 void PlotArea::setRunning(bool running)

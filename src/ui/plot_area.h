@@ -13,6 +13,8 @@
 #include "ui/twips.h"
 
 #include <QObject>
+
+#include <filesystem>
 #include <QRect>
 #include <array>
 #include <functional>
@@ -44,7 +46,9 @@ public:
     // The detection channel was chosen: the display arrays and the map follow it at once.
     void detectionChanged();
     // "&savePicture": the four pictures as ".BMP" and ".png" in the working directory.
-    void savePictures();
+    // Writes plot1d, plot2d, plotOper and plotSec (.BMP and .png) into `folder`, by default the
+    // working directory.
+    void savePictures(const std::filesystem::path& folder = {});
     // While a run fills the records on its worker thread, the plots go on showing the last result
     // from a copy taken here: the view bars (zoom, baseline, overlay, map gain) stay live and redraw
     // it, every other control of the plots waits for the run's end.

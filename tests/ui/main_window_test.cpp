@@ -500,6 +500,19 @@ private slots:
         s.window->action("&savePicture")->trigger();
         for (const char* name : {"plot1d.BMP", "plot2d.BMP", "plotOper.BMP", "plotSec.BMP", "plot1d.png"})
             QVERIFY2(util::fileExists(s.dir.path() / name), name);
+
+        // The same pictures into a folder chosen in the File frame's dialog.
+        velmora::testing::ScratchDirectory chosen;
+        QTimer::singleShot(0, [&chosen] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* dialog = qobject_cast<QFileDialog*>(w)) {
+                    dialog->selectFile(QString::fromStdString(chosen.path().string()));
+                    QMetaObject::invokeMethod(dialog, "accept");
+                }
+        });
+        QTest::mouseClick(s.window->findChild<QPushButton*>("save pictures dialog"), Qt::LeftButton);
+        for (const char* name : {"plot1d.png", "plot2d.png", "plotOper.png", "plotSec.png"})
+            QVERIFY2(util::fileExists(chosen.path() / name), name);
     }
 
     void theDataFileViewerPlotsAFileAndListsItsLines()
