@@ -1,6 +1,8 @@
 #include "engine/run_records.h"
 
 #include <algorithm>
+#include <cmath>
+#include <iterator>
 #include <cstdlib>
 #include <limits>
 #include <new>
@@ -9,37 +11,148 @@
 
 namespace velmora::engine {
 
-// calloc's zero bytes are the value 0.0.
-static_assert(std::numeric_limits<double>::is_iec559);
+namespace {
 
-OperatorRecord::OperatorRecord(int operatorCount, int lastRun)
-    : operatorCount_(operatorCount), lastRun_(lastRun)
+// The key of the `rank`-th (from 0) operator in listing order among `indices`; the largest key when
+// there are not that many.
+std::int64_t keyOfRank(const std::vector<std::int32_t>& indices, std::size_t rank)
 {
-    if (size() == 0)
+    if (indices.size() <= rank)
+        return std::numeric_limits<std::int64_t>::max();
+    std::vector<std::int64_t> keys(indices.size());
+    std::transform(indices.begin(), indices.end(), keys.begin(), listingKey);
+    std::nth_element(keys.begin(), keys.begin() + static_cast<std::ptrdiff_t>(rank), keys.end());
+    return keys[rank];
+}
+
+bool transverseOfSpinZero(std::int32_t index)
+{
+    return index == 1 || index == 2;
+}
+
+}  // namespace
+
+OperatorRecord::OperatorRecord(int operatorCount, int lastRun, int scans)
+    : operatorCount_(operatorCount), lastRun_(lastRun), scans_(scans),
+      runs_(static_cast<std::size_t>(std::max(lastRun + 1, 0)))
+{
+}
+
+double OperatorRecord::at(int operatorIndex, int run) const
+{
+    if (run < 0 || run > lastRun_ || operatorIndex < 0 || operatorIndex >= operatorCount_)
+        throw std::out_of_range("operator record has no entry (" + std::to_string(operatorIndex) + ", " +
+                                std::to_string(run) + ")");
+    const Run& r = runs_[static_cast<std::size_t>(run)];
+    const auto found = std::lower_bound(r.index.begin(), r.index.end(), operatorIndex);
+    if (found == r.index.end() || *found != operatorIndex)
+        return 0.0;
+    return r.value[static_cast<std::size_t>(found - r.index.begin())];
+}
+
+void OperatorRecord::addScan(int run, std::span<const double> coefficients)
+{
+    if (run < 0 || run > lastRun_ || coefficients.size() != static_cast<std::size_t>(operatorCount_))
+        throw std::invalid_argument("operator record: a scan of run " + std::to_string(run) + " with " +
+                                    std::to_string(coefficients.size()) + " coefficients");
+    Run& r = runs_[static_cast<std::size_t>(run)];
+    const auto count = static_cast<std::int32_t>(coefficients.size());
+    const auto shown = [](double c) { return std::abs(c) >= kShownCoefficient; };
+    // Index 0, the unit operator, is never listed. Every sum starts from 0.0 (0.0 + c keeps the bits
+    // of a sum of scans).
+    if (scans_ == 1) {
+        // The run's only scan: its significant operators are final, and so is its own 400th.
+        for (std::int32_t i = 1; i < count; ++i)
+            if (std::abs(coefficients[static_cast<std::size_t>(i)]) > kSignificantCoefficient)
+                r.significant.push_back(i);
+        const std::int64_t lastKey =
+            keyOfRank(r.significant, static_cast<std::size_t>(kMostListedOperators) - 1);
+        for (std::int32_t i = 1; i < count; ++i) {
+            const double c = coefficients[static_cast<std::size_t>(i)];
+            if ((shown(c) && listingKey(i) <= lastKey) || transverseOfSpinZero(i)) {
+                r.index.push_back(i);
+                r.value.push_back(0.0 + c);
+            }
+        }
+        r.index.shrink_to_fit();
+        r.value.shrink_to_fit();
         return;
-    // calloc hands out fresh pages of a large block without writing them (they read as zeros).
-    values_.reset(static_cast<double*>(std::calloc(size(), sizeof(double))));
-    if (!values_)
-        throw std::bad_alloc();
+    }
+    // One of several scans: the shown coefficients of this scan join those of the earlier ones.
+    Run next;
+    std::size_t old = 0;
+    for (std::int32_t i = 1; i < count; ++i) {
+        const double c = coefficients[static_cast<std::size_t>(i)];
+        const bool before = old < r.index.size() && r.index[old] == i;
+        if (before || shown(c) || transverseOfSpinZero(i)) {
+            next.index.push_back(i);
+            next.value.push_back((before ? r.value[old] : 0.0) + c);
+        }
+        old += before ? 1 : 0;
+    }
+    r.index = std::move(next.index);
+    r.value = std::move(next.value);
 }
 
-OperatorRecord::OperatorRecord(const OperatorRecord& other)
-    : OperatorRecord(other.operatorCount_, other.lastRun_)
+void OperatorRecord::averageRun(int run, int scans)
 {
-    if (values_)
-        std::copy_n(other.values_.get(), size(), values_.get());
+    Run& r = runs_.at(static_cast<std::size_t>(run));
+    if (scans > 1) {
+        const double perScan = 1.0 / scans;
+        for (double& v : r.value)
+            v *= perScan;
+    }
+    if (scans_ == 1)
+        return;
+    r.significant.clear();
+    for (std::size_t k = 0; k < r.index.size(); ++k)
+        if (std::abs(r.value[k]) > kSignificantCoefficient)
+            r.significant.push_back(r.index[k]);
+    keepUpTo(r, keyOfRank(r.significant, static_cast<std::size_t>(kMostListedOperators) - 1));
 }
 
-OperatorRecord& OperatorRecord::operator=(const OperatorRecord& other)
+void OperatorRecord::keepUpTo(Run& run, std::int64_t lastKey)
 {
-    if (this != &other)
-        *this = OperatorRecord(other);
-    return *this;
+    std::size_t kept = 0;
+    for (std::size_t k = 0; k < run.index.size(); ++k) {
+        if (listingKey(run.index[k]) <= lastKey || transverseOfSpinZero(run.index[k])) {
+            run.index[kept] = run.index[k];
+            run.value[kept] = run.value[k];
+            ++kept;
+        }
+    }
+    run.index.resize(kept);
+    run.value.resize(kept);
+    run.index.shrink_to_fit();
+    run.value.shrink_to_fit();
 }
 
-void OperatorRecord::FreeValues::operator()(double* values) const noexcept
+void OperatorRecord::settle()
 {
-    std::free(values);
+    const std::int64_t lastKey = keyOfRank(significant(), static_cast<std::size_t>(kMostListedOperators) - 1);
+    for (Run& run : runs_)
+        keepUpTo(run, lastKey);
+}
+
+std::vector<std::int32_t> OperatorRecord::significant() const
+{
+    std::vector<std::int32_t> all;
+    for (const Run& run : runs_) {
+        std::vector<std::int32_t> merged;
+        merged.reserve(all.size() + run.significant.size());
+        std::set_union(all.begin(), all.end(), run.significant.begin(), run.significant.end(),
+                       std::back_inserter(merged));
+        all = std::move(merged);
+    }
+    return all;
+}
+
+std::size_t OperatorRecord::keptCount() const
+{
+    std::size_t n = 0;
+    for (const Run& run : runs_)
+        n += run.index.size();
+    return n;
 }
 
 SampleRecord::SampleRecord(int lastSample, int lastRun)
