@@ -62,16 +62,38 @@ void OperatorRecord::addScan(int run, std::span<const double> coefficients)
     // of a sum of scans).
     if (scans_ == 1) {
         // The run's only scan: its significant operators are final, and so is its own 400th.
-        for (std::int32_t i = 1; i < count; ++i)
-            if (std::abs(coefficients[static_cast<std::size_t>(i)]) > kSignificantCoefficient)
-                r.significant.push_back(i);
+        // Blocks of 16 coefficients (spins 0 and 1 of one set of the other spins' digits): one test
+        // of the whole block passes over most of the row.
+        constexpr std::int32_t kBlock = 16;
+        for (std::int32_t first = 0; first < count; first += kBlock) {
+            const std::int32_t end = std::min(first + kBlock, count);
+            if (end - first == kBlock) {
+                // A fixed length and an integer or, which the compiler keeps in vector lanes.
+                const double* const block = coefficients.data() + first;
+                std::int64_t above = 0;
+                for (std::int32_t i = 0; i < kBlock; ++i)
+                    above |= std::abs(block[i]) > kSignificantCoefficient ? 1 : 0;
+                if (above == 0)
+                    continue;
+            }
+            for (std::int32_t i = std::max(first, 1); i < end; ++i)
+                if (std::abs(coefficients[static_cast<std::size_t>(i)]) > kSignificantCoefficient)
+                    r.significant.push_back(i);
+        }
         const std::int64_t lastKey =
             keyOfRank(r.significant, static_cast<std::size_t>(kMostListedOperators) - 1);
-        for (std::int32_t i = 1; i < count; ++i) {
-            const double c = coefficients[static_cast<std::size_t>(i)];
-            if ((shown(c) && listingKey(i) <= lastKey) || transverseOfSpinZero(i)) {
-                r.index.push_back(i);
-                r.value.push_back(0.0 + c);
+        // A block whose other spins alone have more factors than the last kept operator holds none.
+        const auto lastFactors = static_cast<int>(lastKey >> 32);
+        for (std::int32_t first = 0; first < count; first += kBlock) {
+            if (first > 0 && (listingKey(first) >> 32) > lastFactors)
+                continue;
+            const std::int32_t end = std::min(first + kBlock, count);
+            for (std::int32_t i = std::max(first, 1); i < end; ++i) {
+                const double c = coefficients[static_cast<std::size_t>(i)];
+                if ((shown(c) && listingKey(i) <= lastKey) || transverseOfSpinZero(i)) {
+                    r.index.push_back(i);
+                    r.value.push_back(0.0 + c);
+                }
             }
         }
         r.index.shrink_to_fit();

@@ -3,7 +3,7 @@
 // real, imaginary, magnitude once processed); component 0 and sample 0 stay unused.
 #pragma once
 
-#include <bit>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -58,11 +58,24 @@ inline constexpr double kShownCoefficient = 0.25;
 
 // Where an operator stands in the listing: by the number of spins in the product (single-spin
 // operators first), then by index.
+namespace detail {
+
+// The non-E digits of every five-digit operator index (the processor's population count is not
+// in the x86-64 baseline, and its library call cost a seventh of a run at ten spins).
+inline constexpr std::array<std::uint8_t, 1024> kFactorsOfFiveDigits = [] {
+    std::array<std::uint8_t, 1024> table{};
+    for (std::uint32_t i = 0; i < table.size(); ++i)
+        for (std::uint32_t digits = i; digits != 0; digits >>= 2)
+            table[i] = static_cast<std::uint8_t>(table[i] + ((digits & 3u) != 0 ? 1 : 0));
+    return table;
+}();
+
+}  // namespace detail
+
 inline std::int64_t listingKey(std::int32_t operatorIndex)
 {
-    // One bit per non-E digit: a digit is E exactly when both of its bits are clear.
     const auto digits = static_cast<std::uint32_t>(operatorIndex);
-    const int factors = std::popcount((digits | (digits >> 1)) & 0x55555555u);
+    const int factors = detail::kFactorsOfFiveDigits[digits & 1023u] + detail::kFactorsOfFiveDigits[(digits >> 10) & 1023u];
     return (static_cast<std::int64_t>(factors) << 32) | operatorIndex;
 }
 
