@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <iterator>
 #include <cstdlib>
+#include <iterator>
 #include <limits>
 #include <new>
 #include <stdexcept>

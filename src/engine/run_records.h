@@ -75,7 +75,8 @@ inline constexpr std::array<std::uint8_t, 1024> kFactorsOfFiveDigits = [] {
 inline std::int64_t listingKey(std::int32_t operatorIndex)
 {
     const auto digits = static_cast<std::uint32_t>(operatorIndex);
-    const int factors = detail::kFactorsOfFiveDigits[digits & 1023u] + detail::kFactorsOfFiveDigits[(digits >> 10) & 1023u];
+    const int factors =
+        detail::kFactorsOfFiveDigits[digits & 1023u] + detail::kFactorsOfFiveDigits[(digits >> 10) & 1023u];
     return (static_cast<std::int64_t>(factors) << 32) | operatorIndex;
 }
 

@@ -532,7 +532,14 @@ TEST_F(DriverTest, RunsSideBySideTellTheirProgressAsTheyFinish)
     ASSERT_TRUE(prepared.has_value());
     control.tryStart();
     std::vector<int> told;
-    DriverInput input{sequence, spins, prepared->run, prepared->signal, dir.path(), control, 2, nullptr,
+    DriverInput input{sequence,
+                      spins,
+                      prepared->run,
+                      prepared->signal,
+                      dir.path(),
+                      control,
+                      2,
+                      nullptr,
                       [&](int runsDone, int /*runs*/) {
                           told.push_back(runsDone);
                           if (runsDone >= 3)

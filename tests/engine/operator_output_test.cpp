@@ -1,12 +1,10 @@
 #include "engine/operator_output.h"
-
-#include <gtest/gtest.h>
+#include "support/scratch_directory.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <gtest/gtest.h>
 #include <vector>
-
-#include "support/scratch_directory.h"
 
 namespace velmora::engine {
 namespace {
@@ -104,7 +102,8 @@ TEST(OperatorListing, SignificantMeansAboveTenThousandInSomeRun)
     rows[1][2] = 20000.0;
     const OperatorRecord record = recordOf(rows);
     const OperatorTable table = significantOperators(record, kLabels);
-    EXPECT_EQ(table.listed, (std::vector<int>{2, 12, 1 + 3 * 16})) << "single-spin operators first, then by index";
+    EXPECT_EQ(table.listed, (std::vector<int>{2, 12, 1 + 3 * 16}))
+        << "single-spin operators first, then by index";
     EXPECT_EQ(table.names, (std::vector<std::string>{"yH0", "zH1", "xH0zC2"}));
     EXPECT_EQ(table.leftOut, 0);
 }
@@ -153,8 +152,8 @@ TEST(OperatorTableFile, WithoutSignificantOperatorsOnlyTheValueAndAnglesRemain)
     const ScratchDirectory dir;
     OperatorRecord record(4, 0);
     std::string header;
-    ASSERT_TRUE(writeOperatorTable(dir.path() / "prodop.dat", significantOperators(record, {"H0"}), record, "none",
-                                   {0.0}, header));
+    ASSERT_TRUE(writeOperatorTable(dir.path() / "prodop.dat", significantOperators(record, {"H0"}), record,
+                                   "none", {0.0}, header));
     EXPECT_EQ(readBytes(dir.path() / "prodop.dat"), "none\tflip_z\tflip_xy\r\n.000\t90.000\t.000\r\n");
 }
 
