@@ -613,6 +613,10 @@ DriverResult Driver::run()
     // thread, so their results do not depend on how many threads share them. A step observer sees
     // every run in order, so it keeps them on the caller.
     const bool sideBySide = pool_.threads() > 1 && in_.observer == nullptr && prep_.lastRun >= 1;
+    // An acquisition inside the sequence adds its samples into the signal record: its pages are
+    // mapped for writing here, once (a synthesized acquisition leaves the record untouched).
+    if (seq_.acquisitionStep() <= stepCount_)
+        in_.signal.clear();
     // Stop ends the scan loop as well as the run loop.
     for (int scan = 1; scan <= settings_.scans && !result_.stopped; ++scan) {
         ResumePoint resume;

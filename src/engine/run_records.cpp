@@ -177,19 +177,49 @@ std::size_t OperatorRecord::keptCount() const
     return n;
 }
 
-SampleRecord::SampleRecord(int lastSample, int lastRun)
-    : lastSample_(lastSample), lastRun_(lastRun),
-      values_(static_cast<std::size_t>(kComponents) * static_cast<std::size_t>(lastSample + 1) *
-                  static_cast<std::size_t>(lastRun + 1),
-              0.0)
+// calloc's zero bytes are the value 0.0.
+static_assert(std::numeric_limits<double>::is_iec559);
+
+SampleRecord::SampleRecord(int lastSample, int lastRun) : lastSample_(lastSample), lastRun_(lastRun)
 {
     if (lastSample < 0 || lastRun < 0)
         throw std::invalid_argument("a sample record needs at least one sample and one run");
+    // calloc hands out fresh pages of a large block without writing them (they read as zeros).
+    values_.reset(static_cast<double*>(std::calloc(size(), sizeof(double))));
+    if (!values_)
+        throw std::bad_alloc();
+}
+
+SampleRecord::SampleRecord(const SampleRecord& other) : lastSample_(other.lastSample_), lastRun_(other.lastRun_)
+{
+    if (other.empty())
+        return;
+    values_.reset(static_cast<double*>(std::malloc(size() * sizeof(double))));
+    if (!values_)
+        throw std::bad_alloc();
+    std::copy_n(other.values_.get(), size(), values_.get());
+}
+
+SampleRecord& SampleRecord::operator=(const SampleRecord& other)
+{
+    if (this != &other)
+        *this = SampleRecord(other);
+    return *this;
+}
+
+void SampleRecord::FreeValues::operator()(double* values) const noexcept
+{
+    std::free(values);
 }
 
 void SampleRecord::clear()
 {
-    std::fill(values_.begin(), values_.end(), 0.0);
+    std::fill_n(values_.get(), size(), 0.0);
+}
+
+void SampleRecord::clearRun(int run)
+{
+    std::fill_n(values_.get() + index(0, 0, run), static_cast<std::size_t>(kComponents) * (lastSample_ + 1), 0.0);
 }
 
 std::size_t SampleRecord::index(int component, int sample, int run) const

@@ -17,15 +17,22 @@ public:
     static constexpr int kComponents = 4;
 
     SampleRecord() = default;
-    // A zero record for samples 0..lastSample and runs 0..lastRun. Its pages are cleared here, on
-    // the caller: the runs that fill it with += then write to pages already mapped for writing (a
-    // page first read as the shared zero page and then written costs a second fault and, with
-    // several threads running, a flush of every core's address cache).
+    // A zero record for samples 0..lastSample and runs 0..lastRun. Its memory comes zeroed from the
+    // system and is not written here: a record nobody fills (the sampled signal of a synthesized
+    // acquisition) costs no page, and one that is filled is first written by whoever fills it.
+    // Those that add into it with += call clear() or clearRun() first, so that their pages are
+    // mapped for writing once (a page first read as the shared zero page and then written costs a
+    // second fault and, with several threads running, a flush of every core's address cache).
     SampleRecord(int lastSample, int lastRun);
+    SampleRecord(const SampleRecord& other);
+    SampleRecord& operator=(const SampleRecord& other);
+    SampleRecord(SampleRecord&&) noexcept = default;
+    SampleRecord& operator=(SampleRecord&&) noexcept = default;
+    ~SampleRecord() = default;
 
     int lastSample() const { return lastSample_; }
     int lastRun() const { return lastRun_; }
-    bool empty() const { return values_.empty(); }
+    bool empty() const { return size() == 0; }
 
     double& at(int component, int sample, int run) { return values_[index(component, sample, run)]; }
     double at(int component, int sample, int run) const { return values_[index(component, sample, run)]; }
@@ -33,18 +40,29 @@ public:
     // many runs take a run at a time instead of one checked look-up per value.
     std::span<const double> samples(int component, int run) const
     {
-        return std::span<const double>(values_).subspan(index(component, 0, run),
-                                                        static_cast<std::size_t>(lastSample_ + 1));
+        return {values_.get() + index(component, 0, run), static_cast<std::size_t>(lastSample_ + 1)};
     }
+    // Writes zeros over the whole record, or over one run's components (which lie together).
     void clear();
+    void clearRun(int run);
 
 private:
+    struct FreeValues {
+        void operator()(double* values) const noexcept;
+    };
+    std::size_t size() const
+    {
+        return lastSample_ < 0 || lastRun_ < 0 ? 0
+                                               : static_cast<std::size_t>(kComponents) *
+                                                     static_cast<std::size_t>(lastSample_ + 1) *
+                                                     static_cast<std::size_t>(lastRun_ + 1);
+    }
     // Samples of one component and run lie next to each other.
     std::size_t index(int component, int sample, int run) const;
 
     int lastSample_ = -1;
     int lastRun_ = -1;
-    std::vector<double> values_;
+    std::unique_ptr<double[], FreeValues> values_;
 };
 
 // An operator is listed when its coefficient exceeds this in magnitude in at least one run (0.1 % of a
