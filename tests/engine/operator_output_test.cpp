@@ -93,6 +93,26 @@ TEST(OperatorRecordValues, KeepsWhatTheListingCanShowAndNothingAfterItsLastOpera
     EXPECT_LE(record.keptCount(), 402u);
 }
 
+TEST(SampleRecordValues, ReadZeroUntilWrittenAndARunClearsAlone)
+{
+    SampleRecord record(7, 2);
+    for (int r = 0; r <= 2; ++r)
+        for (int c = 0; c < SampleRecord::kComponents; ++c)
+            for (int k = 0; k <= 7; ++k)
+                ASSERT_EQ(record.at(c, k, r), 0.0);
+    for (int r = 0; r <= 2; ++r)
+        for (int c = 0; c < SampleRecord::kComponents; ++c)
+            record.at(c, 7, r) = 1.0 + r;
+    const SampleRecord copy(record);
+    record.clearRun(1);
+    for (int c = 0; c < SampleRecord::kComponents; ++c) {
+        EXPECT_EQ(record.at(c, 7, 0), 1.0);
+        EXPECT_EQ(record.at(c, 7, 1), 0.0);
+        EXPECT_EQ(record.at(c, 7, 2), 3.0);
+        EXPECT_EQ(copy.at(c, 7, 1), 2.0) << "a copy keeps its own values";
+    }
+}
+
 TEST(OperatorListing, SignificantMeansAboveTenThousandInSomeRun)
 {
     std::vector<std::vector<double>> rows(2, std::vector<double>(64, 0.0));
