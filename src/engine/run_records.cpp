@@ -190,7 +190,8 @@ SampleRecord::SampleRecord(int lastSample, int lastRun) : lastSample_(lastSample
         throw std::bad_alloc();
 }
 
-SampleRecord::SampleRecord(const SampleRecord& other) : lastSample_(other.lastSample_), lastRun_(other.lastRun_)
+SampleRecord::SampleRecord(const SampleRecord& other)
+    : lastSample_(other.lastSample_), lastRun_(other.lastRun_)
 {
     if (other.empty())
         return;
@@ -219,7 +220,8 @@ void SampleRecord::clear()
 
 void SampleRecord::clearRun(int run)
 {
-    std::fill_n(values_.get() + index(0, 0, run), static_cast<std::size_t>(kComponents) * (lastSample_ + 1), 0.0);
+    std::fill_n(values_.get() + index(0, 0, run), static_cast<std::size_t>(kComponents) * (lastSample_ + 1),
+                0.0);
 }
 
 std::size_t SampleRecord::index(int component, int sample, int run) const

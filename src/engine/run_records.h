@@ -52,10 +52,10 @@ private:
     };
     std::size_t size() const
     {
-        return lastSample_ < 0 || lastRun_ < 0 ? 0
-                                               : static_cast<std::size_t>(kComponents) *
-                                                     static_cast<std::size_t>(lastSample_ + 1) *
-                                                     static_cast<std::size_t>(lastRun_ + 1);
+        return lastSample_ < 0 || lastRun_ < 0
+                   ? 0
+                   : static_cast<std::size_t>(kComponents) * static_cast<std::size_t>(lastSample_ + 1) *
+                         static_cast<std::size_t>(lastRun_ + 1);
     }
     // Samples of one component and run lie next to each other.
     std::size_t index(int component, int sample, int run) const;
