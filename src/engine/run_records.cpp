@@ -1,8 +1,11 @@
 #include "engine/run_records.h"
 
+#include "util/vector_clones.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <limits>
 #include <new>
@@ -23,6 +26,37 @@ std::int64_t keyOfRank(const std::vector<std::int32_t>& indices, std::size_t ran
     std::transform(indices.begin(), indices.end(), keys.begin(), listingKey);
     std::nth_element(keys.begin(), keys.begin() + static_cast<std::ptrdiff_t>(rank), keys.end());
     return keys[rank];
+}
+
+// Four coefficients at once; `Above` holds a lane's comparison (all bits set where it holds).
+#if defined(__GNUC__)
+#pragma GCC diagnostic ignored "-Wpsabi"
+#endif
+using Lanes = double __attribute__((vector_size(4 * sizeof(double))));
+using Above = std::int64_t __attribute__((vector_size(4 * sizeof(std::int64_t))));
+
+// Appends the indices from 1 on whose coefficient exceeds kSignificantCoefficient in magnitude. They
+// are few: the row is read in blocks of 16 coefficients, each block tested at once in vector lanes.
+VELMORA_VECTOR_CLONES void collectSignificant(const double* c, std::int32_t count,
+                                              std::vector<std::int32_t>& out)
+{
+    constexpr std::int32_t kBlock = 16;
+    const Lanes limit = Lanes{} + kSignificantCoefficient;
+    for (std::int32_t first = 0; first < count; first += kBlock) {
+        if (first + kBlock <= count) {
+            Above above{};
+            for (std::int32_t i = 0; i < kBlock; i += 4) {
+                Lanes v;
+                std::memcpy(&v, c + first + i, sizeof v);
+                above |= (v > limit) | (v < -limit);
+            }
+            if ((above[0] | above[1] | above[2] | above[3]) == 0)
+                continue;
+        }
+        for (std::int32_t i = std::max(first, 1); i < std::min(first + kBlock, count); ++i)
+            if (std::abs(c[i]) > kSignificantCoefficient)
+                out.push_back(i);
+    }
 }
 
 bool transverseOfSpinZero(std::int32_t index)
@@ -62,28 +96,12 @@ void OperatorRecord::addScan(int run, std::span<const double> coefficients)
     // of a sum of scans).
     if (scans_ == 1) {
         // The run's only scan: its significant operators are final, and so is its own 400th.
-        // Blocks of 16 coefficients (spins 0 and 1 of one set of the other spins' digits): one test
-        // of the whole block passes over most of the row.
-        constexpr std::int32_t kBlock = 16;
-        for (std::int32_t first = 0; first < count; first += kBlock) {
-            const std::int32_t end = std::min(first + kBlock, count);
-            if (end - first == kBlock) {
-                // A fixed length and an integer or, which the compiler keeps in vector lanes.
-                const double* const block = coefficients.data() + first;
-                std::int64_t above = 0;
-                for (std::int32_t i = 0; i < kBlock; ++i)
-                    above |= std::abs(block[i]) > kSignificantCoefficient ? 1 : 0;
-                if (above == 0)
-                    continue;
-            }
-            for (std::int32_t i = std::max(first, 1); i < end; ++i)
-                if (std::abs(coefficients[static_cast<std::size_t>(i)]) > kSignificantCoefficient)
-                    r.significant.push_back(i);
-        }
+        collectSignificant(coefficients.data(), count, r.significant);
         const std::int64_t lastKey =
             keyOfRank(r.significant, static_cast<std::size_t>(kMostListedOperators) - 1);
         // A block whose other spins alone have more factors than the last kept operator holds none.
         const auto lastFactors = static_cast<int>(lastKey >> 32);
+        constexpr std::int32_t kBlock = 16;  // spins 0 and 1 of one set of the other spins' digits
         for (std::int32_t first = 0; first < count; first += kBlock) {
             if (first > 0 && (listingKey(first) >> 32) > lastFactors)
                 continue;
