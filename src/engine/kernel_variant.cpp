@@ -6,10 +6,10 @@ namespace velmora::engine {
 
 namespace {
 
-// The default measured per processor family (hard-pulse step and 10-proton COSY of
-// bench/whole_runs.sh, each variant forced through VELMORA_KERNEL; see the README's Performance):
-// pairs on AVX-512 processors of both vendors; single where the vector register file is 16 wide,
-// since a pair's sixteen values then spill.
+// The default measured per processor family (velmora_bench's hard-pulse step and interval and the
+// 10-proton COSY, each variant forced through VELMORA_KERNEL; docs/design-notes.md, "Kernel variants
+// chosen by measurement"): pairs on AVX-512 processors, Intel Xeon and AMD EPYC Zen 5 alike; single
+// where the vector register file is 16 wide, since a pair's sixteen values then spill.
 KernelVariant familyDefault()
 {
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
