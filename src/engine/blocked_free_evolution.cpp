@@ -207,8 +207,12 @@ void scaleTransverseRows(ElementRotation& r, double fraction)
 
 }  // namespace
 
-BlockedFreeEvolution::BlockedFreeEvolution()
-    : pairElements_(util::hasWideRegisterFile()), runStart_(at(kStride[kTileSpins - 2]))
+BlockedFreeEvolution::BlockedFreeEvolution() : BlockedFreeEvolution(processKernelVariant())
+{
+}
+
+BlockedFreeEvolution::BlockedFreeEvolution(KernelVariant variant)
+    : pairElements_(variant == KernelVariant::pairs), runStart_(at(kStride[kTileSpins - 2]))
 {
 }
 
@@ -380,7 +384,8 @@ int BlockedFreeEvolution::planPopulationPasses(const SpinTables& spins, std::arr
     return 3;
 }
 
-VELMORA_VECTOR_CLONES void BlockedFreeEvolution::applyElement(double* c, std::int32_t length, int spin, const ElementRotation& r) const
+VELMORA_VECTOR_CLONES void BlockedFreeEvolution::applyElement(double* c, std::int32_t length, int spin,
+                                                              const ElementRotation& r) const
 {
     if (populations_)
         rotateSpinPopulationsIn(c, length, spin, r);
@@ -389,8 +394,8 @@ VELMORA_VECTOR_CLONES void BlockedFreeEvolution::applyElement(double* c, std::in
 }
 
 VELMORA_VECTOR_CLONES void BlockedFreeEvolution::applyTwoElements(double* c, std::int32_t length, int lower,
-                                                                const ElementRotation& rLower,
-                                                                const ElementRotation& rUpper) const
+                                                                  const ElementRotation& rLower,
+                                                                  const ElementRotation& rUpper) const
 {
     if (populations_)
         rotateTwoSpinsIn<true>(c, length, lower, rLower, rUpper);
@@ -471,8 +476,8 @@ void BlockedFreeEvolution::evolve(std::span<double> row, const SpinTables& spins
         runPass(row, n, passes[at(i)], withDecay && i == 0);
 }
 
-VELMORA_VECTOR_CLONES void BlockedFreeEvolution::scaleByDecay(double* tile, std::int32_t first, std::int32_t count,
-                                        double outside) const
+VELMORA_VECTOR_CLONES void BlockedFreeEvolution::scaleByDecay(double* tile, std::int32_t first,
+                                                              std::int32_t count, double outside) const
 {
     const std::int32_t lowCount = std::min(count, kStride[kLowDecaySpins]);
     for (std::int32_t start = first; start < first + count; start += lowCount) {
@@ -483,7 +488,8 @@ VELMORA_VECTOR_CLONES void BlockedFreeEvolution::scaleByDecay(double* tile, std:
     }
 }
 
-VELMORA_VECTOR_CLONES void BlockedFreeEvolution::prepareTop(const TileRuns& tile, const Pass& pass, int firstTop) const
+VELMORA_VECTOR_CLONES void BlockedFreeEvolution::prepareTop(const TileRuns& tile, const Pass& pass,
+                                                            int firstTop) const
 {
     const int m = pass.size;
     const int count = m - firstTop;
@@ -526,8 +532,8 @@ VELMORA_VECTOR_CLONES void BlockedFreeEvolution::prepareTop(const TileRuns& tile
                 if (((d >> (2 * q)) & 3) != 0)
                     continue;
                 if (populations_)
-                    rotatePopulationQuads(e[at(d)], e[at(d + step)], e[at(d + 2 * step)],
-                                          e[at(d + 3 * step)], piece, pass.element[at(firstTop + q)]);
+                    rotatePopulationQuads(e[at(d)], e[at(d + step)], e[at(d + 2 * step)], e[at(d + 3 * step)],
+                                          piece, pass.element[at(firstTop + q)]);
                 else
                     rotateTriples(e[at(d + step)], e[at(d + 2 * step)], e[at(d + 3 * step)], piece,
                                   pass.element[at(firstTop + q)]);

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "engine/element_rotation.h"
+#include "engine/kernel_variant.h"
 #include "engine/mixed_basis_tile.h"
 #include "engine/population_basis.h"
 #include "engine/spin_tables.h"
@@ -30,7 +31,9 @@ public:
     // Rows of fewer spins go to the plain kernels, whose few passes fit in cache anyway.
     static constexpr int kMixedFromSpins = 6;
 
+    // With the process's kernel variant, or the one given (tests compare every variant).
     BlockedFreeEvolution();
+    explicit BlockedFreeEvolution(KernelVariant variant);
 
     // The threads a large row's passes may be shared between (nullptr, the default: the calling
     // thread alone). The pool must be idle whenever evolve runs: a run that already works on one

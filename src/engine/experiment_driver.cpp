@@ -15,8 +15,13 @@
 #include "util/work_pool.h"
 
 #include <algorithm>
+#include <atomic>
 #include <optional>
 #include <string>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 namespace velmora::engine {
 
@@ -169,12 +174,26 @@ private:
 // Where one run executes: on the caller's thread, which shares the slice rows of each step out to
 // the pool and lets the window yield, or whole on one worker of the pool, next to other runs.
 struct RunLane {
-    int worker = 0;  // picks the step workspace
+    int worker = 0;  // picks the step workspace and the rows
     bool onCaller = true;
     // The caller's thread also works as worker 0 of the pool, and there it keeps the window
-    // answering (Stop included) while the other workers run.
+    // answering (Stop included) and tells the progress while the other workers run.
     bool yields = true;
-    std::vector<double>* pointRecord = nullptr;  // the run's point-step coefficients
+};
+
+// The rows a worker's runs work in, kept from run to run for the whole experiment: a row of ten
+// spins is 8 MiB, and a fresh one per run cost more in page faults than its run's arithmetic.
+struct LaneRows {
+    std::optional<StateMatrix> working;
+    // The point-step coefficients of the run in progress, summed over slice rows (as many as the
+    // row, made when first needed); they reach the operator record only when the run completes, so
+    // a stopped run leaves no partial scan behind.
+    std::vector<double> pointRecord;
+    // The point step has added to pointRecord in this run; until then it reads as zeros.
+    bool pointRecorded = false;
+    // The point step is the last step of this run and left its single row alone: the row itself,
+    // changed to product operators, is the record (read before the acquisition turns it).
+    bool pointInWorkingRow = false;
 };
 
 class Driver {
@@ -192,9 +211,12 @@ private:
     void applyStepToRows(int run, int step, int cyclePass, int phaseCounter, const SpinTables& spins,
                          StateMatrix& working, const RunLane& lane);
     void recordDetection(int run, int phaseCounter, StateMatrix& working, const RunLane& lane);
-    static void addToPointRecord(const StateMatrix& working, std::vector<double>& pointRecord);
-    // Adds a completed run's point-step record to the operator record and counts its scan.
-    void completeRun(int run, const std::vector<double>& pointRecord);
+    void addToPointRecord(const StateMatrix& working, LaneRows& rows) const;
+    // Adds a completed run's point-step coefficients (empty: none recorded) to the operator record
+    // and counts its scan.
+    void completeRun(int run, std::span<const double> pointRecord);
+    // Tells the progress from the caller's thread when runs side by side have finished since.
+    void tellFinishedRuns(int scan);
     // Runs one run from the start or from the resume point; false when Stop ended it.
     bool runOne(int scan, int run, ResumePoint& resume, const RunLane& lane);
     // Runs 1..lastRun of a scan from the resume point side by side on the pool; false when Stop
@@ -225,11 +247,13 @@ private:
     std::vector<StepWorkspace> workspaces_;
     // Strong coupling: the exact path's propagation, one per worker (empty on the weak path).
     std::vector<ExactEvolution> exact_;
-    // The point-step coefficients of the run in progress; they reach the operator record only when
-    // the run completes, so a stopped run leaves no partial scan behind.
-    std::vector<double> pointRecord_;
-    // The point records of workers 1.. when runs go side by side (worker 0 uses pointRecord_).
-    std::vector<std::vector<double>> workerPointRecords_;
+    // Per worker of the pool.
+    std::vector<LaneRows> lanes_;
+    // Runs side by side: those finished so far in the scan, and those told as progress.
+    bool sideBySide_ = false;
+    int scan_ = 1;  // the scan in progress
+    std::atomic<int> finishedSideBySide_{0};
+    int toldSideBySide_ = 0;
     DriverResult result_;
 };
 
@@ -241,7 +265,8 @@ Driver::Driver(const DriverInput& input)
                                                        : residentBasis(base_.count)),
       markers_(findMarkers(input.sequence, input.prepared.settings.arrayedName)),
       weights_(sliceWeights(input.prepared.settings.objectProfile, input.prepared.settings.lastSlice)),
-      pool_(input.threads), workspaces_(static_cast<std::size_t>(pool_.threads()))
+      pool_(input.threads), workspaces_(static_cast<std::size_t>(pool_.threads())),
+      lanes_(static_cast<std::size_t>(pool_.threads()))
 {
     // The recorded operators come from the spins that stay active during the acquisition.
     SpinTables acquisition = base_;
@@ -257,9 +282,8 @@ Driver::Driver(const DriverInput& input)
     const int detectionSlices = acquisitionGradient ? lastSlice_ : 0;
     result_.detection =
         DetectionRecord(detectionSlices, static_cast<int>(result_.recorded.size()), prep_.lastRun);
-    result_.operators = OperatorRecord(operatorCount(base_.count), prep_.lastRun);
+    result_.operators = OperatorRecord(operatorCount(base_.count), prep_.lastRun, settings_.scans);
     result_.scansDone.assign(static_cast<std::size_t>(prep_.lastRun) + 1, 0);
-    pointRecord_.assign(static_cast<std::size_t>(result_.operators.operatorCount()), 0.0);
     if (settings_.strongCoupling) {
         exact_.resize(workspaces_.size());
         result_.acquisitionLastSlice = detectionSlices;
@@ -359,27 +383,30 @@ void Driver::applyStepToRows(int run, int step, int cyclePass, int phaseCounter,
     }
 }
 
-void Driver::addToPointRecord(const StateMatrix& working, std::vector<double>& pointRecord)
+void Driver::addToPointRecord(const StateMatrix& working, LaneRows& rows) const
 {
+    std::vector<double>& record = rows.pointRecord;
+    record.resize(static_cast<std::size_t>(working.rowLength()));
     for (int s = 0; s < working.rowCount(); ++s) {
         const std::span<const double> row = working.row(s);
-        for (std::size_t i = 0; i < pointRecord.size(); ++i)
-            pointRecord[i] += row[i];
+        if (s == 0 && !rows.pointRecorded) {
+            // The record reads as zeros: its first row is written without being read (0.0 + x keeps
+            // the bits of the sum from zero).
+            for (std::size_t i = 0; i < record.size(); ++i)
+                record[i] = 0.0 + row[i];
+        } else {
+            for (std::size_t i = 0; i < record.size(); ++i)
+                record[i] += row[i];
+        }
     }
+    rows.pointRecorded = true;
 }
 
-void Driver::completeRun(int run, const std::vector<double>& pointRecord)
+void Driver::completeRun(int run, std::span<const double> pointRecord)
 {
-    std::span<double> record = result_.operators.run(run);
-    if (result_.scansDone[static_cast<std::size_t>(run)] == 0) {
-        // The run's first scan: the record is still zero and is written without being read, so
-        // its fresh pages are mapped once, by this run's thread (0.0 + x keeps the bits of the sum).
-        for (std::size_t i = 0; i < record.size(); ++i)
-            record[i] = 0.0 + pointRecord[i];
-    } else {
-        for (std::size_t i = 0; i < record.size(); ++i)
-            record[i] += pointRecord[i];
-    }
+    // A run whose point step recorded nothing adds zeros, which the record need not see.
+    if (!pointRecord.empty())
+        result_.operators.addScan(run, pointRecord);
     ++result_.scansDone[static_cast<std::size_t>(run)];
 }
 
@@ -387,11 +414,10 @@ void Driver::averageOverScans()
 {
     for (int run = 0; run <= prep_.lastRun; ++run) {
         const int scans = result_.scansDone[static_cast<std::size_t>(run)];
+        result_.operators.averageRun(run, scans);
         if (scans <= 1)
             continue;
         const double perScan = 1.0 / scans;
-        for (double& v : result_.operators.run(run))
-            v *= perScan;
         for (int s = 0; s <= result_.detection.lastSlice(); ++s)
             for (int e = 0; e < result_.detection.entries(); ++e)
                 result_.detection.at(s, e, run) *= perScan;
@@ -414,9 +440,9 @@ bool Driver::runSteps(int run, int start, int phaseCounter, StateMatrix& working
         // that starts here with the counter at 0 repeats run 0 exactly.
         if (resume != nullptr && step == markers_.resumeStep) {
             resume->state = working;
-            const std::vector<double>& recorded = *lane.pointRecord;
-            if (std::any_of(recorded.begin(), recorded.end(), [](double c) { return c != 0.0; }))
-                resume->pointRecord = recorded;
+            const LaneRows& rows = lanes_[static_cast<std::size_t>(lane.worker)];
+            if (rows.pointRecorded)
+                resume->pointRecord = rows.pointRecord;
             else
                 resume->pointRecord = {};
             resume->taken = true;
@@ -443,10 +469,20 @@ bool Driver::runSteps(int run, int start, int phaseCounter, StateMatrix& working
             ++cyclePass;
             next = seq_.cycleStart() - 1;
         }
-        if (step == seq_.pointStep())
-            addToPointRecord(working, *lane.pointRecord);
-        if (lane.yields)
+        if (step == seq_.pointStep()) {
+            LaneRows& rows = lanes_[static_cast<std::size_t>(lane.worker)];
+            // The last step's single row, read later in place of a copy, unless the acquisition
+            // widens it into slices.
+            if (step == stepCount_ && next == step && !rows.pointRecorded && working.rowCount() == 1 &&
+                result_.detection.lastSlice() == 0)
+                rows.pointInWorkingRow = true;
+            else
+                addToPointRecord(working, rows);
+        }
+        if (lane.yields) {
             in_.runControl.yield();
+            tellFinishedRuns(scan_);
+        }
         if (!in_.runControl.running())
             return false;
         step = next;
@@ -464,6 +500,10 @@ void Driver::recordDetection(int run, int phaseCounter, StateMatrix& working, co
     if (rowBasis_ == RowBasis::populations)
         for (int s = 0; s < working.rowCount(); ++s)
             fromPopulationBasis(working.row(s), base_.count, lane.onCaller ? &pool_ : nullptr);
+    // A point step that was the last step reads the row now, as product operators and before the
+    // acquisition's decoupling and receiver phase; the run is complete from here.
+    if (lanes_[static_cast<std::size_t>(lane.worker)].pointInWorkingRow)
+        completeRun(run, working.row(0));
     SpinTables spins = base_;
     const model::SequenceStep& acquire = seq_.step(stepCount_ + 1);
     zeroDecoupledSpins(contentCodes(acquire), spins, working);
@@ -482,8 +522,15 @@ void Driver::recordDetection(int run, int phaseCounter, StateMatrix& working, co
             result_.detection.at(s, static_cast<int>(e), run) +=
                 row[static_cast<std::size_t>(result_.recorded[e].operatorIndex)];
     }
-    if (seq_.pointStep() == stepCount_ + 1)
-        addToPointRecord(working, *lane.pointRecord);
+    if (seq_.pointStep() == stepCount_ + 1) {
+        LaneRows& rows = lanes_[static_cast<std::size_t>(lane.worker)];
+        if (working.rowCount() == 1 && !rows.pointRecorded) {
+            rows.pointInWorkingRow = true;
+            completeRun(run, working.row(0));
+        } else {
+            addToPointRecord(working, rows);
+        }
+    }
 }
 
 bool Driver::runOne(int scan, int run, ResumePoint& resume, const RunLane& lane)
@@ -493,65 +540,103 @@ bool Driver::runOne(int scan, int run, ResumePoint& resume, const RunLane& lane)
     const bool resumes = markers_.resumeStep >= 1 && markers_.resumeStep <= stepCount_ && prep_.lastRun >= 1;
     const int phaseCounter = (scan - 1) * prep_.runsPerValue + run % prep_.runsPerValue + 1;
     const int start = run > 0 && resume.taken ? markers_.resumeStep : 0;
-    StateMatrix working = start == 0 ? StateMatrix(base_.count) : *resume.state;
-    if (start == 0)
-        setInitialState(working, lane.onCaller ? &pool_ : nullptr);
-    std::vector<double>& pointRecord = *lane.pointRecord;
-    if (start == 0 || resume.pointRecord.empty())
-        std::fill(pointRecord.begin(), pointRecord.end(), 0.0);
-    else
-        pointRecord = resume.pointRecord;
+    LaneRows& rows = lanes_[static_cast<std::size_t>(lane.worker)];
+    // The lane's rows keep their room between runs: a copy or a fresh start writes pages already
+    // mapped.
+    if (start == 0) {
+        if (!rows.working)
+            rows.working.emplace(base_.count);
+        rows.working->setRowCount(1);
+        setInitialState(*rows.working, lane.onCaller ? &pool_ : nullptr);
+    } else if (!rows.working) {
+        rows.working.emplace(*resume.state);
+    } else {
+        *rows.working = *resume.state;
+    }
+    StateMatrix& working = *rows.working;
+    rows.pointInWorkingRow = false;
+    rows.pointRecorded = start != 0 && !resume.pointRecord.empty();
+    if (rows.pointRecorded)
+        rows.pointRecord = resume.pointRecord;
     if (!runSteps(run, start, phaseCounter, working, run == 0 && resumes ? &resume : nullptr, lane))
         return false;
     recordDetection(run, phaseCounter, working, lane);
+    if (rows.pointInWorkingRow)
+        return true;  // completed as the detection read the row
+    if (!rows.pointRecorded) {
+        completeRun(run, {});
+        return true;
+    }
     // A point step before the acquisition summed rows in the run's basis; the record holds product
     // operators.
-    if (rowBasis_ == RowBasis::populations && seq_.pointStep() <= stepCount_ &&
-        std::any_of(pointRecord.begin(), pointRecord.end(), [](double c) { return c != 0.0; }))
-        fromPopulationBasis(pointRecord, base_.count, lane.onCaller ? &pool_ : nullptr);
-    completeRun(run, pointRecord);
+    if (rowBasis_ == RowBasis::populations && seq_.pointStep() <= stepCount_)
+        fromPopulationBasis(rows.pointRecord, base_.count, lane.onCaller ? &pool_ : nullptr);
+    completeRun(run, rows.pointRecord);
     return true;
+}
+
+void Driver::tellFinishedRuns(int scan)
+{
+    if (!sideBySide_ || !in_.progress)
+        return;
+    const int finished = finishedSideBySide_.load(std::memory_order_relaxed);
+    if (finished == toldSideBySide_)
+        return;
+    toldSideBySide_ = finished;
+    // Run 0 and the runs finished since the scan began.
+    in_.progress((scan - 1) * (prep_.lastRun + 1) + 1 + finished, settings_.scans * (prep_.lastRun + 1));
 }
 
 bool Driver::runLaterRunsInParallel(int scan, ResumePoint& resume)
 {
     const int later = prep_.lastRun;
     std::vector<char> completed(static_cast<std::size_t>(later), 0);
+    finishedSideBySide_.store(0);
+    toldSideBySide_ = 0;
     pool_.run(later, [&](int piece, int worker) {
-        const RunLane lane{worker, false, worker == 0,
-                           worker == 0 ? &pointRecord_ : &workerPointRecords_[static_cast<std::size_t>(worker) - 1]};
+        const RunLane lane{worker, false, worker == 0};
         // After a Stop the runs not yet begun are not begun: each would copy the resumed state first.
-        completed[static_cast<std::size_t>(piece)] =
-            in_.runControl.running() && runOne(scan, piece + 1, resume, lane) ? 1 : 0;
+        const bool done = in_.runControl.running() && runOne(scan, piece + 1, resume, lane);
+        completed[static_cast<std::size_t>(piece)] = done ? 1 : 0;
+        if (done)
+            finishedSideBySide_.fetch_add(1, std::memory_order_relaxed);
+        // The caller's thread tells the progress, as the window expects (it also tells between the
+        // steps of its own runs).
+        if (worker == 0)
+            tellFinishedRuns(scan);
     });
-    // Progress in run order; a stop counts the runs before the first one it cut short.
+    // Runs done count those before the first one a stop cut short.
     for (int run = 1; run <= later; ++run) {
         if (!completed[static_cast<std::size_t>(run - 1)])
             return false;
         if (scan == 1)
             ++result_.runsDone;
-        if (in_.progress)
-            in_.progress((scan - 1) * (prep_.lastRun + 1) + run + 1, settings_.scans * (prep_.lastRun + 1));
     }
+    tellFinishedRuns(scan);
     in_.runControl.yield();
     return in_.runControl.running();
 }
 
 DriverResult Driver::run()
 {
-    const RunLane caller{0, true, true, &pointRecord_};
+    const RunLane caller{0, true, true};
     // Runs after the resume point are independent of each other, and each is done whole by one
     // thread, so their results do not depend on how many threads share them. A step observer sees
     // every run in order, so it keeps them on the caller.
     const bool sideBySide = pool_.threads() > 1 && in_.observer == nullptr && prep_.lastRun >= 1;
-    if (sideBySide)
-        workerPointRecords_.assign(static_cast<std::size_t>(pool_.threads()) - 1, pointRecord_);
+    // An acquisition inside the sequence adds its samples into the signal record: its pages are
+    // mapped for writing here, once (a synthesized acquisition leaves the record untouched).
+    if (seq_.acquisitionStep() <= stepCount_)
+        in_.signal.clear();
     // Stop ends the scan loop as well as the run loop.
     for (int scan = 1; scan <= settings_.scans && !result_.stopped; ++scan) {
         ResumePoint resume;
+        scan_ = scan;
         for (int run = 0; run <= prep_.lastRun; ++run) {
             if (run == 1 && sideBySide && resume.taken) {
+                sideBySide_ = true;
                 result_.stopped = !runLaterRunsInParallel(scan, resume);
+                sideBySide_ = false;
                 break;
             }
             if (!runOne(scan, run, resume, caller)) {
@@ -566,6 +651,10 @@ DriverResult Driver::run()
         }
     }
     averageOverScans();
+    result_.operators.settle();
+    // Nothing reads the states of a stopped run's acquisitions.
+    if (result_.stopped)
+        result_.acquisitionStates = {};
     return std::move(result_);
 }
 
@@ -605,8 +694,17 @@ SequenceMarkers findMarkers(const model::PulseSequence& sequence, const std::str
 
 DriverResult runExperiment(const DriverInput& input)
 {
-    Driver driver(input);
-    return driver.run();
+    DriverResult result;
+    {
+        Driver driver(input);
+        result = driver.run();
+    }
+#if defined(__GLIBC__)
+    // The runs' rows (8 MiB each at ten spins, a GiB at 128 slices) are free now, however the runs
+    // ended; rows freed inside malloc's heap would stay with the process until the next run.
+    malloc_trim(0);
+#endif
+    return result;
 }
 
 }  // namespace velmora::engine

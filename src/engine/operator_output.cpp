@@ -22,14 +22,6 @@ std::string scaled(double coefficient)
     return util::formatPattern(coefficient / 1000.0, "#.000");
 }
 
-int factorCount(int index)
-{
-    int n = 0;
-    for (; index != 0; index /= 4)
-        n += index % 4 != 0 ? 1 : 0;
-    return n;
-}
-
 }  // namespace
 
 std::string operatorName(int operatorIndex, const std::vector<std::string>& labels)
@@ -46,20 +38,9 @@ std::string operatorName(int operatorIndex, const std::vector<std::string>& labe
 
 OperatorTable significantOperators(const OperatorRecord& record, const std::vector<std::string>& labels)
 {
-    // Run by run, so the record is read in its own order (a run at ten spins is 8 MiB).
-    std::vector<char> above(static_cast<std::size_t>(std::max(record.operatorCount(), 0)), 0);
-    for (int r = 0; r <= record.lastRun(); ++r) {
-        const std::span<const double> values = record.run(r);
-        for (std::size_t index = 1; index < values.size(); ++index)
-            above[index] = static_cast<char>(above[index] | (std::abs(values[index]) > kSignificantCoefficient));
-    }
-    std::vector<int> significant;
-    for (std::size_t index = 1; index < above.size(); ++index) {
-        if (above[index])
-            significant.push_back(static_cast<int>(index));
-    }
-    std::stable_sort(significant.begin(), significant.end(),
-                     [](int a, int b) { return factorCount(a) < factorCount(b); });
+    std::vector<std::int32_t> significant = record.significant();
+    std::sort(significant.begin(), significant.end(),
+              [](std::int32_t a, std::int32_t b) { return listingKey(a) < listingKey(b); });
     OperatorTable table;
     const int kept = std::min(static_cast<int>(significant.size()), kMostListedOperators);
     table.leftOut = static_cast<int>(significant.size()) - kept;

@@ -12,9 +12,6 @@
 
 namespace velmora::engine {
 
-inline constexpr double kSignificantCoefficient = 10000.0;
-inline constexpr int kMostListedOperators = 400;
-
 // "xH0zC2" for 2 I(0)x I(2)z: per spin in ascending order, the component letter and the spin label.
 std::string operatorName(int operatorIndex, const std::vector<std::string>& labels);
 

@@ -428,6 +428,10 @@ bool Synthesizer::synthesizeRun(int r)
         if (c > firstChannel && stopped())
             return false;
         const bool signalPresent = accumulateChannel(c, r);
+        // A channel without signal or noise (a decoupled or empty channel of a 2D run) has a zero
+        // FID and spectrum, which the zero record already holds.
+        if (!signalPresent && !in_.noise)
+            continue;
         if (signalPresent && in_.noise)
             addNoise();
         for (std::size_t k = 0; k < at(np_); ++k) {
@@ -451,6 +455,9 @@ std::optional<SynthesisResult> synthesizeRuns(const SynthesisInput& in, LineSum 
                            engine::SampleRecord(in.pointCount, in.lastRun)};
     const bool sideBySide = in.runsPerValue == 2 && !in.noise && in.threads > 1 && in.lastRun > 0;
     if (!sideBySide) {
+        // Written with += in run order (the last run also collects the others): mapped here, once.
+        result.signal.clear();
+        result.timeDomain.clear();
         Synthesizer synthesizer(in, method, result);
         for (int r = 0; r <= in.lastRun; ++r) {
             if (!synthesizer.synthesizeRun(r))
@@ -472,6 +479,9 @@ std::optional<SynthesisResult> synthesizeRuns(const SynthesisInput& in, LineSum 
             std::optional<Synthesizer>& synthesizer = workers[at(worker)];
             if (!synthesizer)
                 synthesizer.emplace(in, method, result);
+            // Each run's pages are first written by the thread that fills them, side by side.
+            result.signal.clearRun(first + k);
+            result.timeDomain.clearRun(first + k);
             if (!stopped.load() && !synthesizer->synthesizeRun(first + k))
                 stopped.store(true);
         });

@@ -29,19 +29,3 @@
 #else
 #define VELMORA_RUNS_APART
 #endif
-
-namespace velmora::util {
-
-// Whether the processor has 32 vector registers (AVX-512): loops that hold sixteen values at once
-// keep them in registers there, and spill them with 16.
-inline bool hasWideRegisterFile()
-{
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-    static const bool wide = __builtin_cpu_supports("avx512f");
-    return wide;
-#else
-    return false;
-#endif
-}
-
-}  // namespace velmora::util

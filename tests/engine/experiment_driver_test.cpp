@@ -4,6 +4,7 @@
 #include "support/preparation_from_controls.h"
 #include "support/scratch_directory.h"
 
+#include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <numbers>
@@ -508,6 +509,52 @@ TEST_F(DriverTest, RunsAfterTheResumePointGiveTheSameBitsOnOneTwoOrThreeThreads)
     }
     // The runs differ from each other, so the comparison above covers real work.
     EXPECT_NE(one.operators.at(kIy, 1), one.operators.at(kIy, 4));
+}
+
+// Runs side by side tell their progress as they finish: a Stop given from the progress of the third
+// run ends the experiment long before its last run, where progress told after all of them let
+// every run finish.
+TEST_F(DriverTest, RunsSideBySideTellTheirProgressAsTheyFinish)
+{
+    for (int k = 0; k < 8; ++k) {
+        ASSERT_TRUE(spins.setLabel(k, "H" + std::to_string(k)));
+        spins.setShiftPpm(k, -1.2 + 0.3 * k);
+        for (int j = 0; j < k; ++j)
+            spins.setCouplingHz(j, k, 1.0 + (3 * j + 5 * k) % 15);
+    }
+    spins.rebuild();
+    setSteps(3);
+    pulse(1, "p2");
+    ASSERT_TRUE(sequence.setDelay(2, "d1"));
+    pulse(3, "p2");
+    sequence.setArrayedParameter("d1");
+    controls.setText(ctl::ArraySize, "63");
+    controls.setText(ctl::ArrayIncrement, "0.1");
+    prepared = velmora::testing::prepareFromControls(sequence, controls, spins, dir.path(), 1, messages);
+    ASSERT_TRUE(prepared.has_value());
+    control.tryStart();
+    std::vector<int> told;
+    DriverInput input{sequence,
+                      spins,
+                      prepared->run,
+                      prepared->signal,
+                      dir.path(),
+                      control,
+                      2,
+                      nullptr,
+                      [&](int runsDone, int /*runs*/) {
+                          told.push_back(runsDone);
+                          if (runsDone >= 3)
+                              control.stop();
+                      }};
+    const DriverResult result = runExperiment(input);
+    control.stop();
+    EXPECT_TRUE(result.stopped);
+    EXPECT_LT(result.runsDone, 32) << "the runs went on after the Stop";
+    ASSERT_FALSE(told.empty());
+    EXPECT_TRUE(std::is_sorted(told.begin(), told.end()));
+    // A stopped run leaves nothing in the operator record.
+    EXPECT_EQ(result.operators.at(kIx, 63), 0.0);
 }
 
 // One run of nine coupled protons is advanced row by row on the caller, which lends the pool to the

@@ -54,8 +54,8 @@ protected:
                     r.spectra.push_back(signal.at(c, p, run));
         const engine::OperatorRecord& ops = bench.records().driver.operators;
         for (int run = 0; run <= ops.lastRun(); ++run)
-            for (double v : ops.run(run))
-                r.operators.push_back(v);
+            for (int op = 0; op < ops.operatorCount(); ++op)
+                r.operators.push_back(ops.at(op, run));
         return r;
     }
 

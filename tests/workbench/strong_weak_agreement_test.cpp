@@ -160,7 +160,11 @@ protected:
         engine::ExactEvolution cache;
         const engine::ZeemanHamiltonian weak = engine::zeemanHamiltonian(spins, omega, false);
         for (int r = 0; r <= lastRun; ++r) {
-            const std::span<const double> state = driver.operators.run(r);
+            // The record keeps what the listing can show (every coefficient above 2.5e-8 of a
+            // proton's polarisation here): the state as far as the lines can tell it.
+            std::vector<double> state(static_cast<std::size_t>(driver.operators.operatorCount()));
+            for (int i = 0; i < driver.operators.operatorCount(); ++i)
+                state[static_cast<std::size_t>(i)] = driver.operators.at(i, r);
             lines.perRun.push_back(
                 engine::transitionLines(state, spins, engine::kChannelH1, weak, cache, 0.0));
         }
