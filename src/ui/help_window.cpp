@@ -42,11 +42,13 @@ QString unitsPage()
 
 const char* const kPlotsPage =
     "<h2>The plots</h2>"
-    "<p><b>Spectrum strips</b> (top right). After Start, one strip a channel shows the spectrum of the run "
-    "chosen with the <i>run</i> bar (real part; the last strip the magnitude of the channels together). "
+    "<p><b>Spectrum strips</b> (top right). After Start the three strips show the real part, the imaginary "
+    "part and the magnitude of the spectrum of the run chosen with the <i>run</i> bar, on the detection "
+    "channel; after Start_2D, the direct-dimension spectra of the 1H and 13C channels and their magnitude. "
     "The title above the strips names the view, the run and the channels. <b>fid</b>/<b>spec</b> shows the "
     "time signal or the spectrum (the caption says what the next press shows); <b>signal</b>/<b>pulse</b> "
-    "shows the acquisition pulse instead of the signal; <b>ON</b>/<b>OFF</b> puts every run side by side. "
+    "shows the acquisition pulse instead of the signal; <b>ON</b>/<b>OFF</b> switches between the chosen run "
+    "alone and all runs side by side. "
     "The bars <i>Z</i> and <i>X</i> zoom the amplitude and the frequency axis, <i>base</i> moves the "
     "baseline, <i>rp</i> and <i>lp</i> set the zero- and first-order phase (also typed in the degree "
     "boxes); <b>autophase</b> finds both. The amplitude and the abscissa under the pointer appear beside "
