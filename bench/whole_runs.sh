@@ -25,6 +25,17 @@ open(sys.argv[1], "w", newline="").write("\r\n".join(lines) + "\r\n")
 PY
 done
 
+# A folder of its own for each run, with the molecules and sequences but no automatic copies: what
+# one run remembers (rem.psq, rem.options: its slices, its strong-coupling switch) must not carry
+# into the next.
+freshFolder() {
+    local fresh
+    fresh=$(mktemp -d -p "$work")
+    cp "$work"/*.mol "$work"/*.psq "$fresh"/
+    rm -f "$fresh"/rem.*
+    echo "$fresh"
+}
+
 # Each run on one thread and on every core; $peakKiB holds the last run's peak resident size.
 measure() {
     local name=$1
@@ -33,7 +44,7 @@ measure() {
         local option=()
         [ "$threads" -ne 0 ] && option=(--threads "$threads")
         /usr/bin/time -o "$work/time.txt" -f "%e s wall, %U s user, %M KiB peak" \
-            "$cli" run --workdir "$work" --quiet "${option[@]}" "$@" >/dev/null
+            "$cli" run --workdir "$(freshFolder)" --quiet "${option[@]}" "$@" >/dev/null
         echo "$name, threads ${threads/#0/all}: $(cat "$work/time.txt")"
         peakKiB=$(sed -E 's/.* ([0-9]+) KiB peak/\1/' "$work/time.txt")
         lastThreads=$threads
@@ -70,13 +81,8 @@ if /usr/bin/python3 -c 'import numpy' 2>/dev/null; then
         echo "NumPy yardstick, $name: $seconds s wall; Velmora $velmoraSeconds s:" \
              "$(python3 -c "print(f'{$seconds / $velmoraSeconds:.1f}')") times faster"
     }
-    # In a fresh folder: the automatic copies of the runs above (128 slices) must not carry over.
     wall() {
-        local fresh
-        fresh=$(mktemp -d -p "$work")
-        cp "$work"/*.mol "$work"/*.psq "$fresh"/
-        rm -f "$fresh"/rem.*
-        /usr/bin/time -o "$work/time.txt" -f "%e" "$cli" run --workdir "$fresh" --quiet "$@" >/dev/null
+        /usr/bin/time -o "$work/time.txt" -f "%e" "$cli" run --workdir "$(freshFolder)" --quiet "$@" >/dev/null
         cat "$work/time.txt"
     }
     yardstick "10-proton COSY" "$(wall --mol h10.mol --psq cosy.psq --2d)" --spins 10 --ni 31 --np 256
