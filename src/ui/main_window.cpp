@@ -1030,10 +1030,7 @@ QFrame* MainWindow::buildFileFrame()
         connect(files, &QListWidget::itemDoubleClicked, this, [this, list](QListWidgetItem* item) {
             if (bench_.runControl().running() || !mayReplace({list}))
                 return;
-            if (workbench::pickFile(bench_, list, item->text().toStdString()) &&
-                workbench::openPickedFile(bench_, list))
-                rememberRecent(list);
-            afterFileOpened();
+            openInWorkingDirectory(list, item->text().toStdString());
         });
         connect(go, &QPushButton::clicked, this, [this, list] {
             if (workbench::savePickedFile(bench_, list))
@@ -1098,7 +1095,12 @@ void MainWindow::openRecent(const QString& path)
     }
     if (bench_.runControl().running() || !mayReplace({list}) || !workIn(file.absolutePath()))
         return;
-    if (workbench::pickFile(bench_, list, file.fileName().toStdString()) && workbench::openPickedFile(bench_, list))
+    openInWorkingDirectory(list, file.fileName().toStdString());
+}
+
+void MainWindow::openInWorkingDirectory(workbench::FileList list, const std::string& name)
+{
+    if (workbench::pickFile(bench_, list, name) && workbench::openPickedFile(bench_, list))
         rememberRecent(list);
     afterFileOpened();
 }
@@ -1159,10 +1161,7 @@ void MainWindow::openWithDialog(workbench::FileList list)
         const QFileInfo file(path);
         if (!workIn(file.absolutePath()))
             return;
-        if (workbench::pickFile(bench_, list, file.fileName().toStdString()) &&
-            workbench::openPickedFile(bench_, list))
-            rememberRecent(list);
-        afterFileOpened();
+        openInWorkingDirectory(list, file.fileName().toStdString());
     });
     dialog->open();
 }

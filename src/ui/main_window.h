@@ -144,6 +144,8 @@ private:
     void showRecentFiles();
     void rememberRecent(workbench::FileList list);
     void openRecent(const QString& path);
+    // Opens the file `name` of the working directory into the list's document, noting it as recent.
+    void openInWorkingDirectory(workbench::FileList list, const std::string& name);
     // The working directory becomes `folder` (and the settings remember it); false with a message
     // when it cannot.
     bool workIn(const QString& folder);
