@@ -1,9 +1,10 @@
-# The engine and the modules beside it work on plain requests: none of their files may include the
-# window's controls registry, the sequence file (which stores the registry) or anything above them.
+# The engine and the modules beside it (exchange, imagefit, pulses, processing) work on plain
+# requests: none of their files may include the window's controls registry, the sequence file
+# (which stores the registry) or anything above them.
 # Run as a test: cmake -DSOURCE_DIR=<src> -P check_core_includes.cmake
 set(forbidden "model/controls\\.h" "model/sequence_file\\.h" "workbench/" "render/" "ui/")
 set(offenders "")
-foreach(folder engine exchange imagefit)
+foreach(folder engine exchange imagefit pulses processing)
   file(GLOB_RECURSE sources "${SOURCE_DIR}/${folder}/*.h" "${SOURCE_DIR}/${folder}/*.cpp")
   foreach(source IN LISTS sources)
     file(STRINGS "${source}" includes REGEX "^[ \t]*#[ \t]*include")
@@ -21,4 +22,4 @@ if(offenders)
   list(JOIN offenders "\n  " text)
   message(FATAL_ERROR "The core reaches up to the window's registry or above:\n  ${text}")
 endif()
-message(STATUS "engine, exchange and imagefit include nothing of the registry or above")
+message(STATUS "engine, exchange, imagefit, pulses and processing include nothing of the registry or above")

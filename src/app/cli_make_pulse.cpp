@@ -4,7 +4,7 @@
 #include "app/cli_run.h"
 #include "app/cli_start_up.h"
 #include "model/workspace.h"
-#include "pulses/generator_boxes.h"
+#include "workbench/generator_boxes.h"
 #include "util/messages.h"
 #include "workbench/control_override.h"
 #include "workbench/make_pulse.h"
@@ -56,7 +56,7 @@ int makePulseCommand(const CliOptions& options)
             return usageError(applied.message());
     }
     if (!options.pulseName.empty())
-        bench.controls().setText(pulses::box::OutputName, options.pulseName);
+        bench.controls().setText(workbench::box::OutputName, options.pulseName);
 
     const std::optional<workbench::MadePulse> made = workbench::makePulse(bench);
     if (!made)
@@ -65,7 +65,7 @@ int makePulseCommand(const CliOptions& options)
               << made->pulse.table.pointCount() << " elements\n";
 #ifdef VELMORA_HAVE_RENDER
     if (options.png) {
-        const std::string name = bench.controls().text(pulses::box::OutputName);
+        const std::string name = bench.controls().text(workbench::box::OutputName);
         if (const util::Outcome written = writePreview(bench, *made, name); !written) {
             messages.show(written.message(), "Error!");
             return kExitRunFailed;

@@ -1,6 +1,6 @@
 #include "ui/pulse_generator_page.h"
 
-#include "pulses/generator_boxes.h"
+#include "workbench/generator_boxes.h"
 #include "render/pulse_preview.h"
 #include "ui/picture_view.h"
 #include "util/file_listing.h"
@@ -39,10 +39,10 @@ PulseGeneratorPage::PulseGeneratorPage(workbench::Workbench& bench, ControlBinde
     auto* page = new QWidget;
     auto* boxes = new QGridLayout(page);
     boxes->setVerticalSpacing(1);
-    for (int i = 0; i < pulses::box::kShapeBoxes; ++i) {
+    for (int i = 0; i < workbench::box::kShapeBoxes; ++i) {
         auto* check = new QCheckBox(page);
         boxes->addWidget(check, i / 2, 2 * (i % 2), 1, 2);
-        binder.bind({"Check2", i}, check, [this, i] { pulses::onShapeBoxClicked(bench_.controls(), i); });
+        binder.bind({"Check2", i}, check, [this, i] { workbench::onShapeBoxClicked(bench_.controls(), i); });
     }
     const std::pair<int, const char*> generatorBoxes[] = {
         {0, "freq shift"},         {1, "phase"},           {2, "Ngap"},         {3, "N pulse in gap"},
@@ -62,7 +62,7 @@ PulseGeneratorPage::PulseGeneratorPage(workbench::Workbench& bench, ControlBinde
     boxes->addWidget(new QLabel("Name", page), row, 0);
     auto* name = numberBox(page);
     boxes->addWidget(name, row, 1);
-    binder.bind(pulses::box::OutputName, name);
+    binder.bind(workbench::box::OutputName, name);
     auto* make = new QPushButton(page);
     make->setObjectName("Command15");
     boxes->addWidget(make, row, 2, 1, 2);

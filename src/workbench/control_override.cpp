@@ -3,7 +3,7 @@
 #include "model/controls.h"
 #include "model/element_table.h"
 #include "model/spin_value_ranges.h"
-#include "pulses/generator_boxes.h"
+#include "workbench/generator_boxes.h"
 #include "util/number_format.h"
 #include "util/numeric_text.h"
 #include "util/text_compare.h"
@@ -90,7 +90,7 @@ void runHandler(Workbench& bench, model::ControlId id)
     else if (id.array == "Check1")
         onOptionClicked(bench, id.index);
     else if (id.array == "Check2")
-        pulses::onShapeBoxClicked(bench.controls(), id.index);
+        onShapeBoxClicked(bench.controls(), id.index);
 }
 
 // Pulse lengths, delays, shaped-pulse durations and the cycle count; gradients, offsets and

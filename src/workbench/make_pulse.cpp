@@ -1,6 +1,6 @@
 #include "workbench/make_pulse.h"
 
-#include "pulses/generator_boxes.h"
+#include "workbench/generator_boxes.h"
 #include "pulses/numeric_table.h"
 #include "util/file_listing.h"
 #include "util/text_compare.h"
@@ -46,7 +46,7 @@ std::optional<std::vector<pulses::PulseElement>> readSource(Workbench& bench, co
 
 std::optional<MadePulse> makePulse(Workbench& bench)
 {
-    const pulses::BoxReading reading = pulses::readGeneratorBoxes(bench.controls());
+    const BoxReading reading = readGeneratorBoxes(bench.controls());
     if (!reading.settings) {
         bench.messages().show(reading.error + "; nothing was written", kErrorTitle);
         return std::nullopt;
@@ -55,10 +55,10 @@ std::optional<MadePulse> makePulse(Workbench& bench)
 
     pulses::GeneratorSources sources;
     if (util::equalsIgnoreCase(settings.shape, pulses::kShapeSumOfTwo)) {
-        auto first = readSource(bench, std::string(pulses::kSumFirstFile), "ttt2=1     ttt1=");
+        auto first = readSource(bench, std::string(kSumFirstFile), "ttt2=1     ttt1=");
         if (!first)
             return std::nullopt;
-        auto second = readSource(bench, std::string(pulses::kSumSecondFile), "ttt2=1     ttt1=");
+        auto second = readSource(bench, std::string(kSumSecondFile), "ttt2=1     ttt1=");
         if (!second)
             return std::nullopt;
         sources.first = std::move(*first);

@@ -1,7 +1,7 @@
 // "make pulse" on a workbench: the file read back by the numeric reader, the same bytes on a second
 // make, the shape boxes' interlock from the command line's assignments, and refusals that name the
 // box and write nothing.
-#include "pulses/generator_boxes.h"
+#include "workbench/generator_boxes.h"
 #include "pulses/numeric_table.h"
 #include "support/scratch_directory.h"
 #include "workbench/control_override.h"
@@ -96,7 +96,7 @@ TEST_F(MakePulse, FirstFourShapeBoxesExcludeOneAnotherAndNoneTickedMakesHsn)
     EXPECT_FALSE(ticked(0));
     EXPECT_TRUE(ticked(2));
     EXPECT_TRUE(ticked(4)) << "the stripe box is not part of the interlock";
-    EXPECT_EQ(pulses::chooseShape(bench.controls()), pulses::kShapeStripe) << "the last ticked box wins";
+    EXPECT_EQ(workbench::chooseShape(bench.controls()), pulses::kShapeStripe) << "the last ticked box wins";
 
     for (int box = 0; box < 6; ++box)
         set("Check2(" + std::to_string(box) + ")=0");

@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-namespace velmora::pulses {
+namespace velmora::workbench {
 
 namespace box {
 inline constexpr model::ControlId FreqShift{"Text4", 0};
@@ -47,7 +47,7 @@ void onShapeBoxClicked(model::Controls& controls, int index);
 std::string chooseShape(model::Controls& controls);
 
 struct BoxReading {
-    std::optional<GeneratorSettings> settings;
+    std::optional<pulses::GeneratorSettings> settings;
     std::string outputName;     // Text3 + ".RF"
     std::string harmonicsFile;  // the box "shape" + ".RF": the source of the harmonics
     std::string error;          // names the box that was refused (settings empty)
@@ -58,4 +58,4 @@ struct BoxReading {
 // number of 0 or more, and a name that is empty or not a bare file name.
 BoxReading readGeneratorBoxes(model::Controls& controls);
 
-}  // namespace velmora::pulses
+}  // namespace velmora::workbench

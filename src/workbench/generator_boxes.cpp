@@ -1,4 +1,4 @@
-#include "pulses/generator_boxes.h"
+#include "workbench/generator_boxes.h"
 
 #include "util/file_listing.h"
 #include "util/numeric_text.h"
@@ -6,7 +6,7 @@
 
 #include <cmath>
 
-namespace velmora::pulses {
+namespace velmora::workbench {
 
 namespace {
 
@@ -96,11 +96,11 @@ std::string chooseShape(model::Controls& controls)
     std::string shape;
     for (int i = 0; i < box::kShapeBoxes; ++i) {
         if (controls.checked({"Check2", i}))
-            shape = std::string(generatorShapes()[static_cast<std::size_t>(i)]);
+            shape = std::string(pulses::generatorShapes()[static_cast<std::size_t>(i)]);
     }
     if (shape.empty()) {
         controls.setChecked({"Check2", 3}, true);
-        shape = std::string(kShapeHsn);
+        shape = std::string(pulses::kShapeHsn);
     }
     return shape;
 }
@@ -120,7 +120,7 @@ BoxReading readGeneratorBoxes(model::Controls& controls)
         controls.setText(box::Truncation, std::string(kDefaultTruncation));
 
     Reader read(controls);
-    GeneratorSettings s;
+    pulses::GeneratorSettings s;
     s.freqShift = read.number(box::FreqShift);
     s.phaseDeg = read.number(box::Phase);
     s.gapCount = read.count(box::GapCount);
@@ -137,7 +137,7 @@ BoxReading readGeneratorBoxes(model::Controls& controls)
         reading.error = read.error;
         return reading;
     }
-    const std::optional<GapMethod> method = gapMethodNamed(controls.text(box::Method));
+    const std::optional<pulses::GapMethod> method = pulses::gapMethodNamed(controls.text(box::Method));
     if (!method) {
         read.refuse(box::Method, "one of zv, step, brok, zv_rnd, zv_center, zvn, zvnm, zvt, zvtt");
         reading.error = read.error;
@@ -153,4 +153,4 @@ BoxReading readGeneratorBoxes(model::Controls& controls)
     return reading;
 }
 
-}  // namespace velmora::pulses
+}  // namespace velmora::workbench
