@@ -332,9 +332,10 @@ private:
         }
     }
 
-    // Pass 4: with B1 fixed, S/sin(b a) = E * S/tan(b a) + A (1 - E) is a straight line; its slope
-    // gives E and so T1 (from the first image's TR), its intercept the amplitude. A slope that is
-    // not positive or a T1 outside the range sends the pixel to the T1 search with B1 fixed.
+    // Pass 4: with B1 fixed and one TR, S/sin(b a) = E * S/tan(b a) + A (1 - E) is a straight
+    // line; its slope gives E and so T1, its intercept the amplitude. A slope that is not positive,
+    // a T1 outside the range or a series of several TRs sends the pixel to the T1 search with B1
+    // fixed.
     bool passFour()
     {
         const int central = settings_.slabHalfThickness;
@@ -418,6 +419,11 @@ private:
 // 2 * images values.
 bool lineFit(const PixelSignals& pixel, const FitSettings& settings, double* scratch, FixedB1Fit& fit)
 {
+    // The points lie on one line only when every image shares one E = exp(-TR / T1): with
+    // different TRs each image has a slope of its own, and a line through them gives a T1 that
+    // belongs to no TR. The search models every image with its own TR.
+    if (!pixel.sameTr)
+        return false;
     const int n = pixel.images;
     double* ys = scratch;
     double* xs = scratch + n;

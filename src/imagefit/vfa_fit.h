@@ -68,8 +68,9 @@ struct FitMaps {
 };
 
 // Pass 4 at one pixel, B1 fixed (its cosines and sines in `pixel`): the straight line through
-// (S_i / tan(b a_i), S_i / sin(b a_i)) whose slope is E = exp(-TR_1 / T1) and whose intercept is
-// amplitude (1 - E); when the slope is not positive or T1 leaves [T1min, T1max], the T1 search.
+// (S_i / tan(b a_i), S_i / sin(b a_i)) whose slope is E = exp(-TR / T1) and whose intercept is
+// amplitude (1 - E); when the slope is not positive, T1 leaves [T1min, T1max] or the images do not
+// share one TR (no common line), the T1 search.
 struct FixedB1Fit {
     double t1Seconds = 0.0;
     double amplitude = 0.0;
