@@ -126,7 +126,7 @@ TEST(T1Search, StaysInsideARangeNarrowerThanItsFirstStep)
     }
 }
 
-TEST(FixedB1Fit, LineGivesT1AndANonPositiveSlopeGoesToTheSearch)
+TEST(FixedB1Fit, LineGivesT1AndASlopeOutsideZeroToOneGoesToTheSearch)
 {
     FitSettings settings;
     util::UniformRandom random(3);
@@ -147,6 +147,14 @@ TEST(FixedB1Fit, LineGivesT1AndANonPositiveSlopeGoesToTheSearch)
     EXPECT_GE(search.t1Seconds, settings.t1MinSeconds);
     EXPECT_LT(search.t1Seconds, settings.t1MaxSeconds);
     EXPECT_DOUBLE_EQ(search.error, trialCost(flat.view(), search.t1Seconds).cost);
+
+    // S_i = sin / (1 - cos): S / sin = S / tan + 1, slope 1, T1 = -TR / ln 1 has no finite value.
+    for (std::size_t i = 0; i < flat.signals.size(); ++i)
+        flat.signals[i] = 100.0 * flat.sines[i] / (1.0 - flat.cosines[i]);
+    const FixedB1Fit unbounded = fitWithFixedB1(flat.view(), settings, random, scratch);
+    EXPECT_TRUE(unbounded.searched);
+    EXPECT_GE(unbounded.t1Seconds, settings.t1MinSeconds);
+    EXPECT_LT(unbounded.t1Seconds, settings.t1MaxSeconds);
 }
 
 // Regression: the line took E from the first image's TR for every image, so a series of TRs 3, 6
