@@ -467,9 +467,13 @@ util::Outcome checkSettings(const ImageSeries& series, const FitSettings& settin
     if (settings.decidingImage < 1 || settings.decidingImage > series.images())
         return util::Outcome::failure("The deciding image must be one of the images 1 to " +
                                       std::to_string(series.images()) + ".");
-    if (!(settings.t1MinSeconds >= kShortestT1Seconds && settings.t1MaxSeconds > settings.t1MinSeconds &&
+    // The search's steps end at 1e-5 s: a range narrower than 0.1 ms may hold none of its trials,
+    // and every pixel would end without a fit.
+    if (!(settings.t1MinSeconds >= kShortestT1Seconds &&
+          settings.t1MaxSeconds >= settings.t1MinSeconds + kShortestT1Seconds &&
           settings.t1MaxSeconds <= kLongestT1Seconds))
-        return util::Outcome::failure("The T1 range must have 0.0001 s <= minimum < maximum <= 1000 s.");
+        return util::Outcome::failure(
+            "The T1 range must have 0.0001 s <= minimum, minimum + 0.0001 s <= maximum <= 1000 s.");
     if (!(settings.b1Min > 0.0 && b1GridCount(settings.b1Min, settings.b1Max) >= 1))
         return util::Outcome::failure("The B1 range must have 0 < minimum <= maximum.");
     if (!(settings.amplitudeMax >= settings.amplitudeMin) || std::isnan(settings.amplitudeMin))

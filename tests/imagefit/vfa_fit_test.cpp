@@ -326,7 +326,13 @@ TEST(VfaFit, RangesAndWorkBeyondTheBoundsAreRefusedBeforeTheFit)
     settings.b1Max = 1.5;
     settings.t1MinSeconds = 1e-6;
     EXPECT_FALSE(fitImageSeries(series, settings, pool, nullptr, {}, maps));
+    // Narrower than the search can step into: every pixel would end unfitted.
+    settings.t1MinSeconds = 1.0;
+    settings.t1MaxSeconds = 1.000001;
+    EXPECT_NE(fitImageSeries(series, settings, pool, nullptr, {}, maps).message().find("T1 range"),
+              std::string::npos);
     settings.t1MinSeconds = 0.05;
+    settings.t1MaxSeconds = 5.0;
     MemoryBudget budget;
     budget.bytes = 1000.0;
     FitMaps untouched;
