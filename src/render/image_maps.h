@@ -35,7 +35,8 @@ void fittedRange(const imagefit::FitMaps& maps, const std::vector<double>& value
 QImage colourScale(int width, int height, double low, double high, const QString& unit);
 
 // Signals as "*" marks against flip angle (degrees) and the curve model(angleDeg), drawn over the
-// angles 0 .. 1.2 x the largest angle. Needs a QGuiApplication for the text.
+// angles 0 .. 1.2 x the largest angle and scaled to the finite values (a NaN or infinite signal
+// has no mark). Needs a QGuiApplication for the text.
 QImage signalPlot(const std::vector<double>& anglesDeg, const std::vector<double>& measured,
                   const std::function<double(double)>& model, int width, int height);
 
