@@ -401,7 +401,8 @@ void ImageFitWindow::buildModel(bool fromExperiment)
 {
     if (refusedWhileFitting())
         return;
-    if (fromExperiment && series_.images() == 0) {
+    // A 4-D data set's images are points of its fourth axis: they have no flip angles to model.
+    if (fromExperiment && (series_.images() == 0 || seriesIsFourD_)) {
         messages_.show("Load an image series first: its flip angles and TRs make the model series.",
                        "Error!");
         return;
