@@ -424,9 +424,9 @@ void ImageFitWindow::buildModel(bool fromExperiment)
         acquisition.trSeconds = series_.trSeconds;
     }
     // 1024^3 voxels of six images are 48 GiB: the model is sized before anything is asked or made.
-    if (util::Outcome sized = imagefit::checkSeriesSize(
-            static_cast<double>(nx) * ny * nz, static_cast<double>(acquisition.flipAnglesDeg.size()), 0.0,
-            memoryBudget(), "the model (block boxes)");
+    if (util::Outcome sized = imagefit::checkSeriesSize(static_cast<double>(nx) * ny * nz,
+                                                        static_cast<double>(acquisition.flipAnglesDeg.size()),
+                                                        0.0, memoryBudget(), "the model (block boxes)");
         !sized) {
         messages_.show(sized.message(), "Error!");
         return;

@@ -179,7 +179,8 @@ private slots:
         // question about replacing the series would be the wrong answer; it is cancelled).
         QTimer::singleShot(0, [] {
             for (QWidget* w : QApplication::topLevelWidgets())
-                if (auto* box = qobject_cast<QMessageBox*>(w); box && box->objectName() == "model over a loaded series")
+                if (auto* box = qobject_cast<QMessageBox*>(w);
+                    box && box->objectName() == "model over a loaded series")
                     box->button(QMessageBox::Cancel)->click();
         });
         s.window->buildModel(true);
