@@ -105,7 +105,7 @@ QImage colourScale(int width, int height, double low, double high, const QString
 }
 
 QImage signalPlot(const std::vector<double>& anglesDeg, const std::vector<double>& measured,
-                  const std::function<double(double)>& model, int width, int height)
+                  const std::vector<std::function<double(double)>>& models, int width, int height)
 {
     QImage picture(width, height, QImage::Format_RGB32);
     picture.fill(Qt::white);
@@ -119,9 +119,11 @@ QImage signalPlot(const std::vector<double>& anglesDeg, const std::vector<double
     double top = 0.0;
     for (double s : measured)
         top = std::isfinite(s) ? std::max(top, s) : top;
-    for (int k = 0; k <= 50 && model; ++k) {
-        const double value = model(angleSpan * k / 50.0);
-        top = std::isfinite(value) ? std::max(top, value) : top;
+    for (const auto& model : models) {
+        for (int k = 0; k <= 50; ++k) {
+            const double value = model(angleSpan * k / 50.0);
+            top = std::isfinite(value) ? std::max(top, value) : top;
+        }
     }
     top = top > 0.0 ? 1.15 * top : 1.0;
     const int left = 30, right = width - 8, upper = 8, lower = height - 20;
@@ -136,7 +138,7 @@ QImage signalPlot(const std::vector<double>& anglesDeg, const std::vector<double
     painter.drawText(right - 60, height - 4, "flip angle (deg)");
     painter.drawText(2, upper + 8, QString::number(top, 'g', 3));
     painter.drawText(left - 4, height - 4, "0");
-    if (model) {
+    for (const auto& model : models) {
         QPainterPath curve;
         for (int k = 0; k <= 100; ++k) {
             const double angle = angleSpan * k / 100.0;

@@ -761,16 +761,22 @@ void ImageFitWindow::readPixel(int row, int column)
         sum += measured.back();
     }
     boxes_["Text6_average"]->setText(QString::number(sum / std::max(1, series_.images()), 'f', 2));
-    std::function<double(double)> model;
+    // One model curve per TR of the series: each image's signal lies on the curve of its own TR.
+    std::vector<std::function<double(double)>> models;
     if (maps_.fitted(row, column)) {
         const double t1 = maps_.t1Seconds[p], b1 = maps_.b1[p], amplitude = maps_.amplitude[p];
-        const double tr = series_.trSeconds.front();
-        model = [=](double angleDeg) {
-            return amplitude * imagefit::spoiledSignal(angleDeg * imagefit::kRadiansPerDegree, b1, tr, t1);
-        };
+        std::vector<double> trs;
+        for (const double tr : series_.trSeconds) {
+            if (std::find(trs.begin(), trs.end(), tr) != trs.end())
+                continue;
+            trs.push_back(tr);
+            models.push_back([=](double angleDeg) {
+                return amplitude * imagefit::spoiledSignal(angleDeg * imagefit::kRadiansPerDegree, b1, tr, t1);
+            });
+        }
     }
     curve_->setPixmap(
-        QPixmap::fromImage(render::signalPlot(angles, measured, model, curve_->width(), curve_->height())));
+        QPixmap::fromImage(render::signalPlot(angles, measured, models, curve_->width(), curve_->height())));
 }
 
 void ImageFitWindow::closeEvent(QCloseEvent* event)

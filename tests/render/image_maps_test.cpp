@@ -30,5 +30,25 @@ TEST(SignalPlot, MarksAreScaledToTheFiniteSignals)
     EXPECT_LT(highestMarkRow(plot), plot.height() / 3);
 }
 
+// A series of several TRs has one fitted curve per TR, each through the signals of its own images.
+TEST(SignalPlot, EveryModelIsDrawnAsACurveOfItsOwn)
+{
+    const std::vector<std::function<double(double)>> models{[](double) { return 10.0; },
+                                                             [](double) { return 30.0; }};
+    const QImage plot = signalPlot({5, 10}, {10, 30}, models, 360, 170);
+    // Rows 150 (the axis) to 8 (1.15 x 30): 30 lies on row 26.5, 10 on row 108.8.
+    auto redNear = [&](int row) {
+        for (int y = row - 2; y <= row + 2; ++y) {
+            const QColor colour = plot.pixelColor(200, y);
+            if (colour.red() > 150 && colour.green() < 80 && colour.blue() < 80)
+                return true;
+        }
+        return false;
+    };
+    EXPECT_TRUE(redNear(26));
+    EXPECT_TRUE(redNear(109));
+    EXPECT_FALSE(redNear(68));
+}
+
 }  // namespace
 }  // namespace velmora::render
