@@ -771,7 +771,8 @@ void ImageFitWindow::readPixel(int row, int column)
                 continue;
             trs.push_back(tr);
             models.push_back([=](double angleDeg) {
-                return amplitude * imagefit::spoiledSignal(angleDeg * imagefit::kRadiansPerDegree, b1, tr, t1);
+                return amplitude *
+                       imagefit::spoiledSignal(angleDeg * imagefit::kRadiansPerDegree, b1, tr, t1);
             });
         }
     }

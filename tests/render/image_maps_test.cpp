@@ -34,7 +34,7 @@ TEST(SignalPlot, MarksAreScaledToTheFiniteSignals)
 TEST(SignalPlot, EveryModelIsDrawnAsACurveOfItsOwn)
 {
     const std::vector<std::function<double(double)>> models{[](double) { return 10.0; },
-                                                             [](double) { return 30.0; }};
+                                                            [](double) { return 30.0; }};
     const QImage plot = signalPlot({5, 10}, {10, 30}, models, 360, 170);
     // Rows 150 (the axis) to 8 (1.15 x 30): 30 lies on row 26.5, 10 on row 108.8.
     auto redNear = [&](int row) {
