@@ -16,6 +16,8 @@ struct ImageFolderSettings {
 
 // Creates the folder and the settings file when missing and reads the remembered folder. A named
 // folder that no longer exists is kept as it is; the window falls back to "imagezv" to list it.
+// When the settings file cannot be read or written, `settings` names "imagezv" and its settings
+// file all the same (remembering "imagezv" itself) and the outcome says what failed.
 util::Outcome openImageFolderSettings(const std::filesystem::path& settingsLocation,
                                       ImageFolderSettings& settings);
 

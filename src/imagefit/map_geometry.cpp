@@ -64,7 +64,10 @@ MapGeometry mapGeometry(const ImageSeries& series, Orientation orientation)
 
 util::Outcome checkSlab(const MapGeometry& geometry, int slice, int halfThickness)
 {
-    if (halfThickness < 0 || slice - halfThickness < 1 || slice + halfThickness > geometry.slices)
+    // In 64 bits: a slice or slab typed near the int range must not wrap round into the block.
+    const long long first = static_cast<long long>(slice) - halfThickness;
+    const long long last = static_cast<long long>(slice) + halfThickness;
+    if (halfThickness < 0 || first < 1 || last > geometry.slices)
         return util::Outcome::failure(std::string(kSlabMessage));
     return util::Outcome::success();
 }

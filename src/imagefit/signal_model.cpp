@@ -43,11 +43,15 @@ T1Estimate searchT1(const PixelSignals& pixel, double t1MinSeconds, double t1Max
     bool found = false;
     while (std::fabs(step) >= kT1SearchTolerance) {
         t1 += step;
-        // Bounce off the range: back to half a step inside from the last accepted point.
-        if (t1 < t1MinSeconds || t1 >= t1MaxSeconds) {
+        // Bounce off the range: back to the last accepted point and half a step the other way. In
+        // a range narrower than 1.5 steps that trial can leave the range on the other side, so the
+        // bounce repeats until it lands inside; no T1 outside the range is ever tried.
+        while ((t1 < t1MinSeconds || t1 >= t1MaxSeconds) && std::fabs(step) >= kT1SearchTolerance) {
             step = -step / 2.0;
             t1 += 3.0 * step;
         }
+        if (t1 < t1MinSeconds || t1 >= t1MaxSeconds)
+            break;
         const TrialCost trial = trialCost(pixel, t1);
         if (!(trial.cost < best.cost)) {
             t1 -= step;

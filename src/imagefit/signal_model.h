@@ -40,8 +40,9 @@ inline constexpr double kT1SearchStartCost = 1e13;
 
 // Starts at T1 = 1 / (1/T1max + (1/T1min - 1/T1max) u), u drawn from `random`, and walks with a
 // step that starts at T1min, reverses and halves on every step that does not lower the cost or
-// leaves [T1min, T1max), until the step is below the tolerance. When no trial beats the start cost
-// (no finite cost anywhere: signals all zero or not finite) the cost is infinite and T1 is 0.
+// leaves [T1min, T1max), until the step is below the tolerance; every T1 it tries lies in that
+// range, however narrow. When no trial beats the start cost (no finite cost anywhere: signals all
+// zero or not finite) the cost is infinite and T1 is 0.
 T1Estimate searchT1(const PixelSignals& pixel, double t1MinSeconds, double t1MaxSeconds,
                     util::UniformRandom& random);
 

@@ -332,9 +332,10 @@ private:
         }
     }
 
-    // Pass 4: with B1 fixed, S/sin(b a) = E * S/tan(b a) + A (1 - E) is a straight line; its slope
-    // gives E and so T1 (from the first image's TR), its intercept the amplitude. A slope that is
-    // not positive or a T1 outside the range sends the pixel to the T1 search with B1 fixed.
+    // Pass 4: with B1 fixed and one TR, S/sin(b a) = E * S/tan(b a) + A (1 - E) is a straight
+    // line; its slope gives E and so T1, its intercept the amplitude. A slope that is not positive,
+    // a T1 outside the range or a series of several TRs sends the pixel to the T1 search with B1
+    // fixed.
     bool passFour()
     {
         const int central = settings_.slabHalfThickness;
@@ -418,6 +419,11 @@ private:
 // 2 * images values.
 bool lineFit(const PixelSignals& pixel, const FitSettings& settings, double* scratch, FixedB1Fit& fit)
 {
+    // The points lie on one line only when every image shares one E = exp(-TR / T1): with
+    // different TRs each image has a slope of its own, and a line through them gives a T1 that
+    // belongs to no TR. The search models every image with its own TR.
+    if (!pixel.sameTr)
+        return false;
     const int n = pixel.images;
     double* ys = scratch;
     double* xs = scratch + n;
@@ -461,9 +467,13 @@ util::Outcome checkSettings(const ImageSeries& series, const FitSettings& settin
     if (settings.decidingImage < 1 || settings.decidingImage > series.images())
         return util::Outcome::failure("The deciding image must be one of the images 1 to " +
                                       std::to_string(series.images()) + ".");
-    if (!(settings.t1MinSeconds >= kShortestT1Seconds && settings.t1MaxSeconds > settings.t1MinSeconds &&
+    // The search's steps end at 1e-5 s: a range narrower than 0.1 ms may hold none of its trials,
+    // and every pixel would end without a fit.
+    if (!(settings.t1MinSeconds >= kShortestT1Seconds &&
+          settings.t1MaxSeconds >= settings.t1MinSeconds + kShortestT1Seconds &&
           settings.t1MaxSeconds <= kLongestT1Seconds))
-        return util::Outcome::failure("The T1 range must have 0.0001 s <= minimum < maximum <= 1000 s.");
+        return util::Outcome::failure(
+            "The T1 range must have 0.0001 s <= minimum, minimum + 0.0001 s <= maximum <= 1000 s.");
     if (!(settings.b1Min > 0.0 && b1GridCount(settings.b1Min, settings.b1Max) >= 1))
         return util::Outcome::failure("The B1 range must have 0 < minimum <= maximum.");
     if (!(settings.amplitudeMax >= settings.amplitudeMin) || std::isnan(settings.amplitudeMin))

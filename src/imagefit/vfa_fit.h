@@ -68,8 +68,9 @@ struct FitMaps {
 };
 
 // Pass 4 at one pixel, B1 fixed (its cosines and sines in `pixel`): the straight line through
-// (S_i / tan(b a_i), S_i / sin(b a_i)) whose slope is E = exp(-TR_1 / T1) and whose intercept is
-// amplitude (1 - E); when the slope is not positive or T1 leaves [T1min, T1max], the T1 search.
+// (S_i / tan(b a_i), S_i / sin(b a_i)) whose slope is E = exp(-TR / T1) and whose intercept is
+// amplitude (1 - E); when the slope is not positive, T1 leaves [T1min, T1max] or the images do not
+// share one TR (no common line), the T1 search.
 struct FixedB1Fit {
     double t1Seconds = 0.0;
     double amplitude = 0.0;
@@ -84,8 +85,9 @@ using FitProgress = std::function<void(int pass, int done, int total)>;
 
 // Most B1 grid values: B1 up to 10 times the nominal flip angle in steps of 0.1.
 inline constexpr int kMostB1GridValues = 100;
-// The T1 range must lie within these (s): the search's steps stop at 1e-5 s, so a shorter T1 cannot
-// be told apart, and a longer one than 1000 s is no relaxation time of tissue or sample.
+// The T1 range must lie within these (s) and be at least kShortestT1Seconds wide: the search's
+// steps stop at 1e-5 s, so a shorter T1 or a narrower range cannot be told apart, and a longer one
+// than 1000 s is no relaxation time of tissue or sample.
 inline constexpr double kShortestT1Seconds = 1e-4;
 inline constexpr double kLongestT1Seconds = 1000.0;
 

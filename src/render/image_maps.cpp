@@ -105,7 +105,7 @@ QImage colourScale(int width, int height, double low, double high, const QString
 }
 
 QImage signalPlot(const std::vector<double>& anglesDeg, const std::vector<double>& measured,
-                  const std::function<double(double)>& model, int width, int height)
+                  const std::vector<std::function<double(double)>>& models, int width, int height)
 {
     QImage picture(width, height, QImage::Format_RGB32);
     picture.fill(Qt::white);
@@ -114,11 +114,17 @@ QImage signalPlot(const std::vector<double>& anglesDeg, const std::vector<double
     const double largestAngle =
         anglesDeg.empty() ? 30.0 : *std::max_element(anglesDeg.begin(), anglesDeg.end());
     const double angleSpan = 1.2 * largestAngle;
+    // The scale comes from the finite values: one infinite signal (a damaged voxel) would put
+    // every other mark on the axis.
     double top = 0.0;
     for (double s : measured)
-        top = std::max(top, s);
-    for (int k = 0; k <= 50 && model; ++k)
-        top = std::max(top, model(angleSpan * k / 50.0));
+        top = std::isfinite(s) ? std::max(top, s) : top;
+    for (const auto& model : models) {
+        for (int k = 0; k <= 50; ++k) {
+            const double value = model(angleSpan * k / 50.0);
+            top = std::isfinite(value) ? std::max(top, value) : top;
+        }
+    }
     top = top > 0.0 ? 1.15 * top : 1.0;
     const int left = 30, right = width - 8, upper = 8, lower = height - 20;
     auto px = [&](double angle) { return left + (right - left) * angle / angleSpan; };
@@ -132,7 +138,7 @@ QImage signalPlot(const std::vector<double>& anglesDeg, const std::vector<double
     painter.drawText(right - 60, height - 4, "flip angle (deg)");
     painter.drawText(2, upper + 8, QString::number(top, 'g', 3));
     painter.drawText(left - 4, height - 4, "0");
-    if (model) {
+    for (const auto& model : models) {
         QPainterPath curve;
         for (int k = 0; k <= 100; ++k) {
             const double angle = angleSpan * k / 100.0;
@@ -148,8 +154,10 @@ QImage signalPlot(const std::vector<double>& anglesDeg, const std::vector<double
     painter.setPen(QColor(0, 0, 160));
     font.setPointSizeF(11.0);
     painter.setFont(font);
-    for (std::size_t i = 0; i < anglesDeg.size() && i < measured.size(); ++i)
-        painter.drawText(QRectF(px(anglesDeg[i]) - 6, py(measured[i]) - 6, 12, 12), Qt::AlignCenter, "*");
+    for (std::size_t i = 0; i < anglesDeg.size() && i < measured.size(); ++i) {
+        if (std::isfinite(measured[i]))
+            painter.drawText(QRectF(px(anglesDeg[i]) - 6, py(measured[i]) - 6, 12, 12), Qt::AlignCenter, "*");
+    }
     return picture;
 }
 

@@ -34,9 +34,11 @@ void fittedRange(const imagefit::FitMaps& maps, const std::vector<double>& value
 // and the unit written beside it. Needs a QGuiApplication for the text.
 QImage colourScale(int width, int height, double low, double high, const QString& unit);
 
-// Signals as "*" marks against flip angle (degrees) and the curve model(angleDeg), drawn over the
-// angles 0 .. 1.2 x the largest angle. Needs a QGuiApplication for the text.
+// Signals as "*" marks against flip angle (degrees) and one curve model(angleDeg) per model (a
+// series of several TRs has one per TR), drawn over the angles 0 .. 1.2 x the largest angle and
+// scaled to the finite values (a NaN or infinite signal has no mark). Needs a QGuiApplication for
+// the text.
 QImage signalPlot(const std::vector<double>& anglesDeg, const std::vector<double>& measured,
-                  const std::function<double(double)>& model, int width, int height);
+                  const std::vector<std::function<double(double)>>& models, int width, int height);
 
 }  // namespace velmora::render

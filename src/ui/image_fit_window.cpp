@@ -32,6 +32,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <new>
 
 namespace velmora::ui {
 
@@ -123,6 +124,16 @@ double ImageFitWindow::boxNumber(const QString& name, bool& ok) const
                                             : std::nullopt;
     ok = ok && value.has_value();
     return value.value_or(0.0);
+}
+
+int ImageFitWindow::boxWholeNumber(const QString& name, bool& ok) const
+{
+    const auto found = boxes_.find(name);
+    const std::optional<std::int32_t> value =
+        found != boxes_.end() ? util::parseWholeNumber(found->second->text().trimmed().toStdString())
+                              : std::nullopt;
+    ok = ok && value.has_value();
+    return value.value_or(0);
 }
 
 QString ImageFitWindow::readout(const QString& name) const
@@ -350,9 +361,8 @@ bool ImageFitWindow::loadSeriesFrom(const std::filesystem::path& path)
     status_->setText("Reading data...");
     status_->repaint();  // shown before the reading holds the window up
     bool ok = true;
-    const imagefit::BlockSize block{static_cast<int>(boxNumber("Text5_0", ok)),
-                                    static_cast<int>(boxNumber("Text5_1", ok)),
-                                    static_cast<int>(boxNumber("Text5_2", ok))};
+    const imagefit::BlockSize block{boxWholeNumber("Text5_0", ok), boxWholeNumber("Text5_1", ok),
+                                    boxWholeNumber("Text5_2", ok)};
     // NIfTI volumes carry their own size; cube files give the central block of the size boxes (of
     // 256^3 in the 256 layout).
     const imagefit::InputLayout shape = layout();
@@ -361,7 +371,7 @@ bool ImageFitWindow::loadSeriesFrom(const std::filesystem::path& path)
                                          ? imagefit::BlockSize{256, 256, 256}
                                          : block;
     double spacingMs = 0.0;
-    util::Outcome loaded = util::Outcome::failure("The block sizes must be numbers.");
+    util::Outcome loaded = util::Outcome::failure("The block sizes must be whole numbers.");
     if (ok && shape == imagefit::InputLayout::FourD)
         loaded = imagefit::loadFourDSeries(path, used, series_, spacingMs, memoryBudget());
     else if (ok)
@@ -391,17 +401,34 @@ void ImageFitWindow::buildModel(bool fromExperiment)
 {
     if (refusedWhileFitting())
         return;
-    if (fromExperiment && series_.images() == 0) {
+    // A 4-D data set's images are points of its fourth axis: they have no flip angles to model.
+    if (fromExperiment && (series_.images() == 0 || seriesIsFourD_)) {
         messages_.show("Load an image series first: its flip angles and TRs make the model series.",
                        "Error!");
         return;
     }
     bool ok = true;
-    const int nx = static_cast<int>(boxNumber("Text5_0", ok));
-    const int ny = static_cast<int>(boxNumber("Text5_1", ok));
-    const int nz = static_cast<int>(boxNumber("Text5_2", ok));
+    const int nx = boxWholeNumber("Text5_0", ok);
+    const int ny = boxWholeNumber("Text5_1", ok);
+    const int nz = boxWholeNumber("Text5_2", ok);
     if (!ok || nx < 1 || ny < 1 || nz < 1 || nx > 1024 || ny > 1024 || nz > 1024) {
         messages_.show("The block sizes must be whole numbers from 1 to 1024.", "Error!");
+        return;
+    }
+    imagefit::SyntheticAcquisition acquisition;
+    acquisition.noiseFraction = 0.01;
+    if (fromExperiment) {
+        acquisition.flipAnglesDeg.clear();
+        for (double angle : series_.flipAngleRad)
+            acquisition.flipAnglesDeg.push_back(angle / imagefit::kRadiansPerDegree);
+        acquisition.trSeconds = series_.trSeconds;
+    }
+    // 1024^3 voxels of six images are 48 GiB: the model is sized before anything is asked or made.
+    if (util::Outcome sized = imagefit::checkSeriesSize(static_cast<double>(nx) * ny * nz,
+                                                        static_cast<double>(acquisition.flipAnglesDeg.size()),
+                                                        0.0, memoryBudget(), "the model (block boxes)");
+        !sized) {
+        messages_.show(sized.message(), "Error!");
         return;
     }
     if (series_.images() > 0) {
@@ -416,18 +443,17 @@ void ImageFitWindow::buildModel(bool fromExperiment)
         if (ask.exec() != QMessageBox::Yes)
             return;
     }
-    imagefit::SyntheticAcquisition acquisition;
-    acquisition.noiseFraction = 0.01;
-    if (fromExperiment) {
-        acquisition.flipAnglesDeg.clear();
-        for (double angle : series_.flipAngleRad)
-            acquisition.flipAnglesDeg.push_back(angle / imagefit::kRadiansPerDegree);
-        acquisition.trSeconds = series_.trSeconds;
-    }
     const imagefit::ModelKind kind =
         model_->currentIndex() == 1 ? imagefit::ModelKind::SolutionTest : imagefit::ModelKind::Regular;
     const imagefit::ModelMaps model = imagefit::modelMaps(nx, ny, kind);
-    series_ = imagefit::syntheticSeries(model, nz, acquisition);
+    // Other programs may take the memory between the check and the allocation: the series on
+    // screen stays.
+    try {
+        series_ = imagefit::syntheticSeries(model, nz, acquisition);
+    } catch (const std::bad_alloc&) {
+        messages_.show("Not enough memory for the model series; take smaller block sizes.", "Error!");
+        return;
+    }
     seriesIsFourD_ = false;
     loadedPath_.clear();
     hasResults_ = false;
@@ -601,9 +627,9 @@ void ImageFitWindow::startFitting()
         return;
     bool ok = true;
     imagefit::FitSettings settings;
-    settings.slice = static_cast<int>(boxNumber("Text1", ok));
-    settings.slabHalfThickness = static_cast<int>(boxNumber("Text5_3", ok));
-    settings.decidingImage = static_cast<int>(boxNumber("Text8", ok));
+    settings.slice = boxWholeNumber("Text1", ok);
+    settings.slabHalfThickness = boxWholeNumber("Text5_3", ok);
+    settings.decidingImage = boxWholeNumber("Text8", ok);
     settings.threshold = boxNumber("Text7", ok);
     settings.t1MinSeconds = boxNumber("Text3_0", ok);
     settings.t1MaxSeconds = boxNumber("Text4_0", ok);
@@ -617,7 +643,8 @@ void ImageFitWindow::startFitting()
     settings.orientation = geometry().orientation;
     if (!ok) {
         control_.stop();
-        messages_.show("The fitting boxes must hold numbers.", "Error!");
+        messages_.show("The fitting boxes must hold numbers (slice, slab and deciding image whole ones).",
+                       "Error!");
         return;
     }
     progress_->setValue(0);
@@ -709,8 +736,15 @@ void ImageFitWindow::readPixel(int row, int column)
     boxes_["Text6_intensity"]->setText(QString::number(series_.at(x, y, z, image), 'f', 2));
     boxes_["Text6_Raw:"]->setText(QString("%1, %2").arg(row + 1).arg(column + 1));
     boxes_["Text6_trashhold"]->setText(boxes_["Text7"]->text());
-    if (!hasResults_ || maps_.rows != shape.rows || maps_.columns != shape.columns)
+    // The maps belong to the orientation they were fitted in: under another one the same row and
+    // column are another voxel (a cubic block gives maps of the same shape all the same).
+    if (!hasResults_ || fittedWith_.orientation != shape.orientation || maps_.rows != shape.rows ||
+        maps_.columns != shape.columns) {
+        for (const char* field : {"Text6_average", "Text6_T1", "Text6_B1", "Text6_Ampl", "Text6_Error"})
+            boxes_[field]->clear();
+        curve_->clear();
         return;
+    }
     const std::size_t p = maps_.index(row, column);
     boxes_["Text6_T1"]->setText(QString::number(maps_.t1Seconds[p], 'f', 3));
     boxes_["Text6_B1"]->setText(QString::number(maps_.b1[p], 'f', 3));
@@ -727,16 +761,23 @@ void ImageFitWindow::readPixel(int row, int column)
         sum += measured.back();
     }
     boxes_["Text6_average"]->setText(QString::number(sum / std::max(1, series_.images()), 'f', 2));
-    std::function<double(double)> model;
+    // One model curve per TR of the series: each image's signal lies on the curve of its own TR.
+    std::vector<std::function<double(double)>> models;
     if (maps_.fitted(row, column)) {
         const double t1 = maps_.t1Seconds[p], b1 = maps_.b1[p], amplitude = maps_.amplitude[p];
-        const double tr = series_.trSeconds.front();
-        model = [=](double angleDeg) {
-            return amplitude * imagefit::spoiledSignal(angleDeg * imagefit::kRadiansPerDegree, b1, tr, t1);
-        };
+        std::vector<double> trs;
+        for (const double tr : series_.trSeconds) {
+            if (std::find(trs.begin(), trs.end(), tr) != trs.end())
+                continue;
+            trs.push_back(tr);
+            models.push_back([=](double angleDeg) {
+                return amplitude *
+                       imagefit::spoiledSignal(angleDeg * imagefit::kRadiansPerDegree, b1, tr, t1);
+            });
+        }
     }
     curve_->setPixmap(
-        QPixmap::fromImage(render::signalPlot(angles, measured, model, curve_->width(), curve_->height())));
+        QPixmap::fromImage(render::signalPlot(angles, measured, models, curve_->width(), curve_->height())));
 }
 
 void ImageFitWindow::closeEvent(QCloseEvent* event)

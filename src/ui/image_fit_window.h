@@ -81,6 +81,9 @@ private:
     void buildArea();
     QLineEdit* box(const QString& name, const QString& text, int width = 60);
     double boxNumber(const QString& name, bool& ok) const;
+    // The box's number rounded to a whole one (ties to even); `ok` turns false when the box holds
+    // no number or one beyond the int range.
+    int boxWholeNumber(const QString& name, bool& ok) const;
     imagefit::MapGeometry geometry() const;
     void seriesChanged();
     void redrawImage();

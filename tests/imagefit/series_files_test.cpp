@@ -355,5 +355,19 @@ TEST(ImageFolderSettings, FirstOpeningCreatesTheFolderAndAChangeIsRememberedAtOn
     EXPECT_EQ(reopened.rememberedFolder, location.path() / "scans");
 }
 
+// Regression: a settings file that could not be read (here longer than any settings line) left the
+// paths empty, and the window wrote its maps and model files into the current directory.
+TEST(ImageFolderSettings, AnUnreadableSettingsFileStillLeavesTheWindowInItsFolder)
+{
+    ScratchDirectory location;
+    const std::filesystem::path folder = location.path() / "imagezv";
+    std::filesystem::create_directories(folder);
+    ASSERT_TRUE(util::writeTextFile(folder / "imagezv.ini", {std::string(70000, 'a')}));
+    ImageFolderSettings settings;
+    EXPECT_FALSE(openImageFolderSettings(location.path(), settings));
+    EXPECT_EQ(settings.rememberedFolder, folder);
+    EXPECT_EQ(settings.settingsFile, folder / "imagezv.ini");
+}
+
 }  // namespace
 }  // namespace velmora::imagefit

@@ -113,7 +113,20 @@ TEST(T1Search, FindsTheT1OfANoiseFreePixelWithEqualRatios)
     EXPECT_NEAR(estimate.cost, 1.0 / 6.0, 1e-9);  // all r_i equal: sum r^2 / (sum r)^2 = 1/n
 }
 
-TEST(FixedB1Fit, LineGivesT1AndANonPositiveSlopeGoesToTheSearch)
+// Regression: a bounce off one end of a range narrower than 1.5 steps landed beyond the other end
+// and was kept, so a pixel of T1 0.5 s searched in 1..2 s came back with T1 near 0.54 s.
+TEST(T1Search, StaysInsideARangeNarrowerThanItsFirstStep)
+{
+    const KnownPixel pixel(0.5, 1.0, 1000.0, 1.0);
+    for (int seed = 1; seed <= 20; ++seed) {
+        util::UniformRandom random(seed);
+        const T1Estimate estimate = searchT1(pixel.view(), 1.0, 2.0, random);
+        EXPECT_GE(estimate.t1Seconds, 1.0) << seed;
+        EXPECT_LT(estimate.t1Seconds, 2.0) << seed;
+    }
+}
+
+TEST(FixedB1Fit, LineGivesT1AndASlopeOutsideZeroToOneGoesToTheSearch)
 {
     FitSettings settings;
     util::UniformRandom random(3);
@@ -134,6 +147,33 @@ TEST(FixedB1Fit, LineGivesT1AndANonPositiveSlopeGoesToTheSearch)
     EXPECT_GE(search.t1Seconds, settings.t1MinSeconds);
     EXPECT_LT(search.t1Seconds, settings.t1MaxSeconds);
     EXPECT_DOUBLE_EQ(search.error, trialCost(flat.view(), search.t1Seconds).cost);
+
+    // S_i = sin / (1 - cos): S / sin = S / tan + 1, slope 1, T1 = -TR / ln 1 has no finite value.
+    for (std::size_t i = 0; i < flat.signals.size(); ++i)
+        flat.signals[i] = 100.0 * flat.sines[i] / (1.0 - flat.cosines[i]);
+    const FixedB1Fit unbounded = fitWithFixedB1(flat.view(), settings, random, scratch);
+    EXPECT_TRUE(unbounded.searched);
+    EXPECT_GE(unbounded.t1Seconds, settings.t1MinSeconds);
+    EXPECT_LT(unbounded.t1Seconds, settings.t1MaxSeconds);
+}
+
+// Regression: the line took E from the first image's TR for every image, so a series of TRs 3, 6
+// and 9 ms gave T1 0.09 s for 0.3 s, with B1 exact.
+TEST(FixedB1Fit, ImagesOfDifferentTrsAreFittedEachWithItsOwnTr)
+{
+    KnownPixel pixel(0.3, 1.0, 1000.0, 1.0);
+    pixel.tr = {0.003, 0.003, 0.006, 0.006, 0.009, 0.009};
+    for (std::size_t i = 0; i < pixel.signals.size(); ++i) {
+        const double e = std::exp(-pixel.tr[i] / 0.3);
+        pixel.signals[i] = 1000.0 * (1.0 - e) * pixel.sines[i] / (1.0 - pixel.cosines[i] * e);
+    }
+    PixelSignals view = pixel.view();
+    view.sameTr = false;
+    util::UniformRandom random(3);
+    double scratch[12];
+    const FixedB1Fit fit = fitWithFixedB1(view, FitSettings{}, random, scratch);
+    EXPECT_NEAR(fit.t1Seconds, 0.3, 0.3e-3);
+    EXPECT_NEAR(fit.amplitude, 1000.0, 1.0);
 }
 
 double median(std::vector<double> values)
@@ -286,7 +326,13 @@ TEST(VfaFit, RangesAndWorkBeyondTheBoundsAreRefusedBeforeTheFit)
     settings.b1Max = 1.5;
     settings.t1MinSeconds = 1e-6;
     EXPECT_FALSE(fitImageSeries(series, settings, pool, nullptr, {}, maps));
+    // Narrower than the search can step into: every pixel would end unfitted.
+    settings.t1MinSeconds = 1.0;
+    settings.t1MaxSeconds = 1.000001;
+    EXPECT_NE(fitImageSeries(series, settings, pool, nullptr, {}, maps).message().find("T1 range"),
+              std::string::npos);
     settings.t1MinSeconds = 0.05;
+    settings.t1MaxSeconds = 5.0;
     MemoryBudget budget;
     budget.bytes = 1000.0;
     FitMaps untouched;
@@ -327,6 +373,10 @@ TEST(VfaFit, RefusesASlabOutsideTheBlockAndABadDecidingImage)
     util::Outcome outcome = fitImageSeries(noisy.series, settings, pool, nullptr, {}, maps);
     EXPECT_EQ(outcome.message(), "NumberNsliceAverage  ? error ");
     settings.slice = 3;  // 3 + 1 > 3
+    EXPECT_EQ(fitImageSeries(noisy.series, settings, pool, nullptr, {}, maps).message(),
+              "NumberNsliceAverage  ? error ");
+    // A slice typed at the end of the int range must not wrap round into the block.
+    settings.slice = std::numeric_limits<int>::max();
     EXPECT_EQ(fitImageSeries(noisy.series, settings, pool, nullptr, {}, maps).message(),
               "NumberNsliceAverage  ? error ");
     EXPECT_EQ(maps.rows, 0);

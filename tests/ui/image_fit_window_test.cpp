@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
@@ -174,6 +175,18 @@ private slots:
         QVERIFY(!s.window->findChild<QCheckBox*>("Check1_0")->isChecked());
         QVERIFY(s.window->loadSeriesFrom(data));
         QCOMPARE(s.window->series().images(), 8);
+        // Its points have no flip angles: Model_imageEXP has nothing to model and says so (a
+        // question about replacing the series would be the wrong answer; it is cancelled).
+        QTimer::singleShot(0, [] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<QMessageBox*>(w);
+                    box && box->objectName() == "model over a loaded series")
+                    box->button(QMessageBox::Cancel)->click();
+        });
+        s.window->buildModel(true);
+        QCOMPARE(s.messages.entries.size(), std::size_t{1});
+        QCOMPARE(s.window->series().images(), 8);
+        s.messages.entries.clear();
         s.set("echo_ms", "4");
         s.fitToEnd();
         QVERIFY(s.messages.entries.empty());
@@ -190,6 +203,48 @@ private slots:
         QVERIFY(!fourD->isChecked());
         s.fitToEnd();
         QCOMPARE(s.messages.entries.size(), std::size_t{1});
+    }
+
+    // Regression: a model of 1024^3 voxels ended the program (bad_alloc), and a slice typed at the
+    // end of the int range passed the slab check by wrapping round and crashed the fit.
+    void boxesBeyondWhatTheSeriesCanTakeAreRefusedWithAMessage()
+    {
+        Session s;
+        for (const char* name : {"Text5_0", "Text5_1", "Text5_2"})
+            s.set(name, "1024");
+        s.window->buildModel(false);
+        QCOMPARE(s.window->series().images(), 0);
+        QCOMPARE(s.messages.entries.size(), std::size_t{1});
+        QVERIFY(s.messages.entries.back().text.find("the model") != std::string::npos);
+
+        s.smallModel();
+        s.set("Text1", "2147483647");
+        s.fitToEnd();
+        QCOMPARE(s.messages.entries.back().text, std::string("NumberNsliceAverage  ? error "));
+        s.set("Text1", "1e10");
+        s.fitToEnd();
+        QCOMPARE(s.messages.entries.size(), std::size_t{3});
+        QVERIFY(!s.window->hasResults());
+    }
+
+    // Regression: after a fit of a cubic block the read-out under another orientation showed the
+    // maps of the fitted one at the same row and column, which there are another voxel.
+    void theReadOutShowsMapsOnlyInTheOrientationTheyWereFittedIn()
+    {
+        Session s;
+        for (const char* name : {"Text5_0", "Text5_1", "Text5_2"})
+            s.set(name, "12");
+        s.window->buildModel(false);
+        s.set("Text1", "6");
+        s.fitToEnd();
+        QVERIFY(s.window->hasResults());
+        s.window->readPixel(6, 6);
+        QVERIFY(!s.window->readout("T1").isEmpty());
+        s.window->findChild<QComboBox*>("Combo1")->setCurrentText("trans");
+        s.window->readPixel(6, 6);
+        QVERIFY(!s.window->readout("intensity").isEmpty());
+        QVERIFY(s.window->readout("T1").isEmpty());
+        QVERIFY(s.window->curvePicture().isNull());
     }
 
     void stopStillWritesAndABadSlabIsRefused()
