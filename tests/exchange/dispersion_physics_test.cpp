@@ -187,6 +187,20 @@ TEST(DispersionPhysics, CarverRichardsMatchesBlochMcConnellAndItsFitRecoversKex)
     EXPECT_FALSE(fitExchangeRate(std::span(samples).first(2), sites.pa, kTwoPi * sites.shiftHz));
 }
 
+TEST(DispersionPhysics, NoKexIsFittedWhereTheCurveCannotDependOnIt)
+{
+    // Rates that fall with the spacing as exchange would make them fall, fitted with a model that
+    // has no exchange contribution: equal shifts, or one site empty.
+    const TwoSites sites{1000};
+    std::vector<DispersionSample> samples;
+    for (const double tauUs : {250.0, 500.0, 1000.0, 2000.0})
+        samples.push_back({2 * tauUs * 1e-6, blochMcConnellRate(sites, tauUs * 1e-6, 20), 0.1});
+    ASSERT_TRUE(fitExchangeRate(samples, sites.pa, kTwoPi * sites.shiftHz));
+    EXPECT_FALSE(fitExchangeRate(samples, sites.pa, 0));
+    EXPECT_FALSE(fitExchangeRate(samples, 1.0, kTwoPi * sites.shiftHz));
+    EXPECT_FALSE(fitExchangeRate(samples, 0.0, kTwoPi * sites.shiftHz));
+}
+
 TEST(DispersionPhysics, TheFitWeighsRatesByTheirErrorsAndItsKexErrorMatchesTheScatter)
 {
     const TwoSites sites{1000};
