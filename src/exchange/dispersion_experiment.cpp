@@ -203,7 +203,7 @@ std::optional<PreparedDispersion> prepareDispersion(const DispersionRequest& req
     prepared.phaseDigits = echoPhaseDigits(exchange.phase, longestTrain);
 
     if (exchange.shapedPulse.empty()) {
-        prepared.pulse = {PulseElement{}};
+        prepared.pulse.assign(kHardPulseElements, PulseElement{});
         for (int point = 0; point < prepared.pointCount(); ++point) {
             if (prepared.valuesAt(point)[ExchangeSettings::Tcp] == 0) {
                 messages.show("dellength=?", "Error!");
