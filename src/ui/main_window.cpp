@@ -1389,9 +1389,7 @@ void MainWindow::finishRun(workbench::StartOutcome outcome, qint64 elapsedMs)
     binder_->refreshAll();
     redrawPanels();
     plots_->redraw();
-    if (stopping_)
-        progress_->setText("Stopped");
-    stopping_ = false;
+    settleStop();
     const QString elapsed = QString::number(elapsedMs / 1000.0, 'f', 2) + " s";
     switch (outcome) {
     case workbench::StartOutcome::Completed:
@@ -1434,6 +1432,13 @@ void MainWindow::stop()
     stopping_ = true;
     progress_->setText(QString::fromUtf8("Stopping\u2026"));
     statusBar()->showMessage(QString::fromUtf8("Stopping\u2026"));
+}
+
+void MainWindow::settleStop()
+{
+    if (stopping_)
+        progress_->setText("Stopped");
+    stopping_ = false;
 }
 
 bool MainWindow::isUndoKeyForTheModel(QObject* watched, const QKeyEvent& key) const
