@@ -245,6 +245,9 @@ void ExchangeMode::toggle()
     const bool on = workbench::toggleExchangeMode(bench_, ordinary_);
     panel_->setVisible(on);
     plot_->setVisible(on);
+    for (const char* caption : {"arraySizeCaption", "arrayIncrementCaption"})
+        if (auto* label = window_.findChild<QLabel*>(caption))
+            label->setVisible(!on);
     if (on) {
         showSettings();
         panel_->raise();

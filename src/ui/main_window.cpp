@@ -544,8 +544,10 @@ QWidget* MainWindow::buildAcquisitionArea()
     grid->setVerticalSpacing(2);
     int row = 0;
     auto add = [&](const QString& caption, QWidget* w, int column = 0) {
-        grid->addWidget(new QLabel(caption, group), row, column);
+        auto* label = new QLabel(caption, group);
+        grid->addWidget(label, row, column);
         grid->addWidget(w, row, column + 1);
+        return label;
     };
 
     auto* tesla = box(group, 50);
@@ -597,10 +599,12 @@ QWidget* MainWindow::buildAcquisitionArea()
     binder_->bind(ctl::ArrayedParameter, arrayed);
     ++row;
     auto* ni = box(group, 50);
-    add("Ni", ni);
+    // The exchange mode hides the simulator's Ni and increment with their captions: its sweeps
+    // have their own in the exchange panel.
+    add("Ni", ni)->setObjectName("arraySizeCaption");
     binder_->bind(ctl::ArraySize, ni, undoable(ctl::ArraySize, "Ni"));
     auto* increment = box(group, 50);
-    add("increment", increment, 2);
+    add("increment", increment, 2)->setObjectName("arrayIncrementCaption");
     binder_->bind(ctl::ArrayIncrement, increment, undoable(ctl::ArrayIncrement, "increment"));
     ++row;
 

@@ -57,6 +57,25 @@ private slots:
         QCOMPARE(s.bench.controls().caption({"Label10", 22}), std::string("H1"));
     }
 
+    // The exchange sweeps count and step in the panel: the simulator's Ni and increment, which the
+    // experiment does not use, leave the window while the mode is on.
+    void theSimulatorsNiAndIncrementGiveWayToThePanelsOwn()
+    {
+        Session s;
+        auto* ni = s.window->findChild<QLabel*>("arraySizeCaption");
+        QVERIFY(ni != nullptr && ni->isVisible());
+        QVERIFY(s.window->binder().widget(model::ctl::ArraySize)->isVisible());
+        s.window->action("&Exchange")->trigger();
+        QVERIFY(!ni->isVisible());
+        QVERIFY(!s.window->findChild<QLabel*>("arrayIncrementCaption")->isVisible());
+        QVERIFY(!s.window->binder().widget(model::ctl::ArraySize)->isVisible());
+        QVERIFY(!s.window->binder().widget(model::ctl::ArrayIncrement)->isVisible());
+        QVERIFY(s.mode().box("Ni")->isVisible());
+        s.window->action("&Exchange")->trigger();
+        QVERIFY(ni->isVisible());
+        QVERIFY(s.window->binder().widget(model::ctl::ArrayIncrement)->isVisible());
+    }
+
     void startRunsTheExperimentIntoTheListTheTableAndThePlot()
     {
         Session s;
