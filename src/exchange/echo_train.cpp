@@ -335,9 +335,9 @@ void EchoTrain::rotateInPulse(Magnetisation& m, const Site& site, double phaseRa
     if (effective == 0 || seconds <= 0)
         return;
     ElementMap rotation;
-    rotation.linear = rotationAbout(std::cos(phaseRad) * omega1RadPerS / effective,
-                                    std::sin(phaseRad) * omega1RadPerS / effective, delta / effective,
-                                    effective * seconds);
+    rotation.linear =
+        rotationAbout(std::cos(phaseRad) * omega1RadPerS / effective,
+                      std::sin(phaseRad) * omega1RadPerS / effective, delta / effective, effective * seconds);
     rotation.apply(m);
 }
 
@@ -351,9 +351,9 @@ EchoTrain::ElementMap EchoTrain::wholePulse(const Site& site, double phaseRad) c
     const double effective = std::sqrt(delta * delta + omega1 * omega1);
     ElementMap map;
     if (effective != 0 && seconds > 0)
-        map.linear = rotationAbout(std::cos(phaseRad) * omega1 / effective,
-                                   std::sin(phaseRad) * omega1 / effective, delta / effective,
-                                   effective * seconds);
+        map.linear =
+            rotationAbout(std::cos(phaseRad) * omega1 / effective, std::sin(phaseRad) * omega1 / effective,
+                          delta / effective, effective * seconds);
     const Relaxation factors = relaxation(site, seconds);
     for (int j = 0; j < 3; ++j) {
         map.linear[0][j] *= factors.transverse;

@@ -63,8 +63,8 @@ Magnetisation startMagnetisation(const Values& values, std::string_view startNam
 
 class EchoTrain {
 public:
-    // `elements`: the pulse shape (kHardPulseElements equal ones for a hard pulse); `phaseDigits`: the phase digit
-    // of every echo (0 x, 1 y, 2 -x, 3 -y; missing digits are x). Both must outlive the train.
+    // `elements`: the pulse shape (kHardPulseElements equal ones for a hard pulse); `phaseDigits`: the phase
+    // digit of every echo (0 x, 1 y, 2 -x, 3 -y; missing digits are x). Both must outlive the train.
     EchoTrain(const Values& values, std::span<const PulseElement> elements, std::span<const int> phaseDigits,
               std::string_view startName, bool t1Relaxation, bool t2Relaxation);
     // The same with the elements' profile known (pulseProfileOf(elements)), so that the trains of
@@ -124,7 +124,7 @@ private:
     double delayUs_ = 0;
     double pulseUs_ = 0;        // Tp
     double pulseLengthUs_ = 0;  // the elements' durations summed
-    double elementScale_ = 0;  // element duration per unit of relative duration, microseconds
+    double elementScale_ = 0;   // element duration per unit of relative duration, microseconds
     double omega1RadPerS_ = 0;
     double kexPerS_ = 0;
     double pa_ = 1;

@@ -67,7 +67,8 @@ util::Outcome dispersionTableName(const Workbench& bench)
 {
     const std::string& name = bench.controls().text(kResultsName);
     if (!util::isBareFileName(name))
-        return util::Outcome::failure("the results name \"" + name + "\" must be a file name without a folder");
+        return util::Outcome::failure("the results name \"" + name +
+                                      "\" must be a file name without a folder");
     return util::Outcome::success();
 }
 

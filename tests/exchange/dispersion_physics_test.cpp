@@ -370,7 +370,8 @@ TEST(DispersionExperiment, AHardPulseRelaxesWhileItTurnsTheMagnetisation)
     ASSERT_TRUE(prepared);
     const double t2 = 0.01, t = 1e-3, w1 = kTwoPi * 500;
     const double omega = std::sqrt(w1 * w1 - 1 / (4 * t2 * t2));
-    const double mz = std::exp(-t / (2 * t2)) * (std::cos(omega * t) + std::sin(omega * t) / (2 * t2 * omega));
+    const double mz =
+        std::exp(-t / (2 * t2)) * (std::cos(omega * t) + std::sin(omega * t) / (2 * t2 * omega));
     ASSERT_LT(mz, -0.94);
     EXPECT_NEAR(prepared->trainFor(prepared->valuesAt(0)).withoutExchange(), mz, 1e-3);
 }
