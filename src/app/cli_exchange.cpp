@@ -213,9 +213,10 @@ std::string exchangeUsageText()
            "  --quiet            print nothing but errors\n"
            "\n"
            "Refused before anything is written: Ni or Ni2 above 99999, a grid above 100000 points, Necho\n"
-           "above 1000000, values that are not finite, a ShapedPulse with a folder, and a grid point\n"
-           "estimated above 10 minutes. Ctrl-C ends the experiment within a history, keeping the points\n"
-           "finished; the summary's last line says how it ended.\n"
+           "above 1000000, values that are not finite, a ShapedPulse or Text9 with a folder, two sweeps\n"
+           "that both step one quantity, and a grid point estimated above 10 minutes. Ctrl-C ends the\n"
+           "experiment within a history, keeping the points finished; the summary's last line says how\n"
+           "it ended.\n"
            "\n"
            "Exit status: 0 every grid ran; 1 refused, stopped or failed; 2 the command line was not "
            "understood.\n";

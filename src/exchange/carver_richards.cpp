@@ -117,6 +117,10 @@ double carverRichardsRate(const TwoSiteExchange& exchange, double pulseSpacingS)
 std::optional<ExchangeFit> fitExchangeRate(std::span<const DispersionSample> samples, double pa,
                                            double deltaOmegaRadPerS)
 {
+    // Without a shift difference, or with one site empty, exchange leaves no mark on the curve: any
+    // kex would fit, so none is told.
+    if (!(pa > 0 && pa < 1 && deltaOmegaRadPerS != 0))
+        return std::nullopt;
     std::vector<double> spacings;
     for (const DispersionSample& sample : samples)
         spacings.push_back(sample.pulseSpacingS);

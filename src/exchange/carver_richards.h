@@ -36,7 +36,8 @@ struct ExchangeFit {
 // The kex (and R20) whose Carver-Richards curve fits the samples best in least squares weighted by
 // 1 / error^2, for the given Pa and shift difference (a sample without an error takes the smallest
 // error of the others; without any errors all weigh alike); none with fewer than three samples of
-// different spacings.
+// different spacings, and none when the curve cannot depend on kex (no shift difference, or Pa 0
+// or 1).
 std::optional<ExchangeFit> fitExchangeRate(std::span<const DispersionSample> samples, double pa,
                                            double deltaOmegaRadPerS);
 

@@ -155,9 +155,14 @@ Values PreparedDispersion::valuesAt(int point) const
 {
     Values values = request.exchange.values;
     const Values& start = request.exchange.values;
-    setSweptValue(values, first.name, first.valueAt(sweptValue(start, first.name), point % first.valueCount));
-    setSweptValue(values, second.name,
-                  second.valueAt(sweptValue(start, second.name), point / first.valueCount));
+    // A sweep of one value holds its quantity at the start value and is left out, so that it cannot
+    // undo the other sweep when both name the same quantity (two that both step it are refused).
+    if (second.valueCount > 1)
+        setSweptValue(values, second.name,
+                      second.valueAt(sweptValue(start, second.name), point / first.valueCount));
+    if (first.valueCount > 1)
+        setSweptValue(values, first.name,
+                      first.valueAt(sweptValue(start, first.name), point % first.valueCount));
     return values;
 }
 
@@ -180,6 +185,13 @@ std::optional<PreparedDispersion> prepareDispersion(const DispersionRequest& req
         sweep(exchange.sweptName, exchange.lastRunIndex, exchange.seriesValue, request.firstMethod);
     prepared.second = sweep(exchange.secondSweptName, exchange.secondSeriesCount, exchange.secondSeriesValue,
                             request.secondMethod);
+    if (prepared.first.name == prepared.second.name && prepared.first.valueCount > 1 &&
+        prepared.second.valueCount > 1) {
+        messages.show("both sweeps step " + prepared.first.name +
+                          ": choose another quantity for the second sweep (Array2), or set Ni2 to 0",
+                      "Error!");
+        return std::nullopt;
+    }
 
     int longestTrain = 0;
     for (int point = 0; point < prepared.pointCount(); ++point) {
@@ -191,7 +203,7 @@ std::optional<PreparedDispersion> prepareDispersion(const DispersionRequest& req
     prepared.phaseDigits = echoPhaseDigits(exchange.phase, longestTrain);
 
     if (exchange.shapedPulse.empty()) {
-        prepared.pulse = {PulseElement{}};
+        prepared.pulse.assign(kHardPulseElements, PulseElement{});
         for (int point = 0; point < prepared.pointCount(); ++point) {
             if (prepared.valuesAt(point)[ExchangeSettings::Tcp] == 0) {
                 messages.show("dellength=?", "Error!");

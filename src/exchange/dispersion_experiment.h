@@ -46,7 +46,7 @@ struct PreparedDispersion {
     DispersionRequest request;
     SweptParameter first;  // the inner index of the grid
     SweptParameter second;
-    std::vector<PulseElement> pulse;  // one element for a hard pulse
+    std::vector<PulseElement> pulse;  // kHardPulseElements equal ones for a hard pulse
     PulseProfile pulseProfile;        // of `pulse`
     std::vector<int> phaseDigits;     // one per echo of the longest train
 

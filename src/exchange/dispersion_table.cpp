@@ -1,6 +1,7 @@
 #include "exchange/dispersion_table.h"
 
 #include "util/number_format.h"
+#include "util/rounding.h"
 #include "util/text_compare.h"
 #include "util/text_file.h"
 
@@ -26,8 +27,7 @@ std::string entry(std::string name, const std::string& value)
 // Truncated (towards zero) to `decimals` decimals, in the general format.
 std::string truncated(double x, int decimals)
 {
-    const double scale = std::pow(10.0, decimals);
-    return util::formatGeneral(std::trunc(x * scale) / scale);
+    return util::formatGeneral(util::truncateDecimals(x, decimals));
 }
 
 }  // namespace
@@ -98,8 +98,8 @@ std::vector<std::string> parameterEntries(const PreparedDispersion& prepared, in
         value("Tp=", truncated(v[ExchangeSettings::Tp], 2)),
         value("tcp=", truncated(v[ExchangeSettings::Tcp], 2)),
         value("StartMagn=", exchange.startMagnetisation),
-        value("Tseq=", util::formatGeneral(std::trunc(train.sequenceSeconds() * 1e9) / 1000)),
-        value("w1=", util::formatGeneral(std::trunc(omega1 * 1000 / kTwoPi) / 1000)),
+        value("Tseq=", truncated(train.sequenceSeconds() * 1e6, 3)),  // microseconds
+        value("w1=", truncated(omega1 / kTwoPi, 3)),
         value("Nexp=", std::to_string(experimentNumber)),
         value("Phase=", exchange.phase),
         value("Angle=", util::formatGeneral(v[ExchangeSettings::Angle])),

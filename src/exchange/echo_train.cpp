@@ -4,7 +4,9 @@
 #include "util/text_compare.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <optional>
 
 namespace velmora::exchange {
 
@@ -24,7 +26,54 @@ constexpr double kJumpMargin = 1000;
 constexpr double kJumpExcess = 64;
 constexpr double kMostJumpsPerInterval = 1e12;
 
+// The echo phases whose whole-pulse maps a history keeps (phase digits 0 to 9).
+constexpr int kPhaseDigits = 10;
+
+using Matrix3 = std::array<std::array<double, 3>, 3>;
+
+// Rotation by `beta` about the unit axis (nx, ny, nz), in the sense of the step routine's pulses.
+Matrix3 rotationAbout(double nx, double ny, double nz, double beta)
+{
+    const double c = std::cos(beta);
+    const double s = std::sin(beta);
+    const double u = 1 - c;
+    return {{{nx * nx * u + c, nx * ny * u + nz * s, nx * nz * u - ny * s},
+             {nx * ny * u - nz * s, ny * ny * u + c, ny * nz * u + nx * s},
+             {nx * nz * u + ny * s, ny * nz * u - nx * s, nz * nz * u + c}}};
+}
+
 }  // namespace
+
+// What a pulse element, or a run of equal ones, does to (Mx, My, Mz): m := linear m + shift (the
+// shift is the recovery of Mz towards equilibrium).
+struct EchoTrain::ElementMap {
+    Matrix3 linear{{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}};
+    std::array<double, 3> shift{0, 0, 0};
+
+    // This map after `first`.
+    ElementMap after(const ElementMap& first) const
+    {
+        ElementMap both;
+        for (int i = 0; i < 3; ++i) {
+            both.shift[i] = shift[i];
+            for (int j = 0; j < 3; ++j) {
+                both.linear[i][j] = 0;
+                for (int k = 0; k < 3; ++k)
+                    both.linear[i][j] += linear[i][k] * first.linear[k][j];
+                both.shift[i] += linear[i][j] * first.shift[j];
+            }
+        }
+        return both;
+    }
+
+    void apply(Magnetisation& m) const
+    {
+        const Magnetisation v = m;
+        m.x = linear[0][0] * v.x + linear[0][1] * v.y + linear[0][2] * v.z + shift[0];
+        m.y = linear[1][0] * v.x + linear[1][1] * v.y + linear[1][2] * v.z + shift[1];
+        m.z = linear[2][0] * v.x + linear[2][1] * v.y + linear[2][2] * v.z + shift[2];
+    }
+};
 
 struct EchoTrain::Spin {
     Magnetisation m;
@@ -32,6 +81,8 @@ struct EchoTrain::Spin {
     double untilJumpUs = kNeverUs;  // time from now to the next jump
     const util::RunControl* control = nullptr;
     bool stopped = false;
+    // The whole-pulse maps made so far, by site and echo phase digit.
+    std::array<std::array<std::optional<ElementMap>, kPhaseDigits>, 2> wholePulses;
 };
 
 double waitingTimeUs(double u, double ratePerS)
@@ -67,9 +118,14 @@ Magnetisation startMagnetisation(const Values& values, std::string_view startNam
 PulseProfile pulseProfileOf(std::span<const PulseElement> elements)
 {
     PulseProfile profile;
+    profile.equalElements = !elements.empty();
     for (const PulseElement& element : elements) {
         profile.relativeTotal += element.relativeDuration;
         profile.relativeLongest = std::max(profile.relativeLongest, element.relativeDuration);
+        const PulseElement& first = elements.front();
+        profile.equalElements = profile.equalElements && element.phaseRad == first.phaseRad &&
+                                element.amplitude == first.amplitude &&
+                                element.relativeDuration == first.relativeDuration;
     }
     return profile;
 }
@@ -89,7 +145,7 @@ EchoTrain::EchoTrain(const Values& values, std::span<const PulseElement> element
       delayUs_(values[ExchangeSettings::Tcp]), pulseUs_(values[ExchangeSettings::Tp]),
       omega1RadPerS_(kTwoPi * values[ExchangeSettings::W1]), kexPerS_(values[ExchangeSettings::Kex]),
       pa_(values[ExchangeSettings::Pa]), echoCount_(util::roundToInt(values[ExchangeSettings::Necho])),
-      t1_(t1Relaxation), t2_(t2Relaxation)
+      t1_(t1Relaxation), t2_(t2Relaxation), equalElements_(profile.equalElements && !elements.empty())
 {
     const double half = values[ExchangeSettings::HalfShift];
     const double carrier = values[ExchangeSettings::RfOffset];
@@ -122,7 +178,11 @@ HistoryWork EchoTrain::work() const
     // the spin jumps 2 kex Pa (1 - Pa) times a second on average.
     const double echoes = echoCount_;
     const double jumpsPerUs = 2 * kexPerS_ * pa_ * (1 - pa_) * 1e-6;
-    return {echoes * static_cast<double>(elements_.size()), 2 * echoes, jumpsPerUs * echoes * 2 * delayUs_,
+    const auto elements = static_cast<double>(elements_.size());
+    // A pulse of equal elements is one map unless a jump falls into it.
+    const double elementsPerPulse =
+        equalElements_ ? 1 + std::min(1.0, jumpsPerUs * pulseLengthUs_) * elements : elements;
+    return {echoes * elementsPerPulse, 2 * echoes, jumpsPerUs * echoes * 2 * delayUs_,
             jumpsPerUs * echoes * pulseLengthUs_};
 }
 
@@ -225,7 +285,23 @@ void EchoTrain::delay(Spin& spin, util::UniformRandom* random) const
 void EchoTrain::pulse(Spin& spin, int echo, util::UniformRandom* random) const
 {
     const auto k = static_cast<std::size_t>(echo);
-    const double echoPhase = (k < phaseDigits_.size() ? phaseDigits_[k] : 0) * kPi / 2;
+    const int digit = k < phaseDigits_.size() ? phaseDigits_[k] : 0;
+    const double echoPhase = digit * kPi / 2;
+    if (equalElements_ && (random == nullptr || spin.untilJumpUs >= pulseLengthUs_)) {
+        // No jump inside: the elements act as one map, made once per site and phase.
+        const Site& site = sites_[spin.site];
+        const double phase = elements_.front().phaseRad + echoPhase;
+        if (digit >= 0 && digit < kPhaseDigits) {
+            std::optional<ElementMap>& kept = spin.wholePulses[spin.site][digit];
+            if (!kept)
+                kept = wholePulse(site, phase);
+            kept->apply(spin.m);
+        } else {
+            wholePulse(site, phase).apply(spin.m);
+        }
+        spin.untilJumpUs = std::max(spin.untilJumpUs - pulseLengthUs_, 0.0);
+        return;
+    }
     for (const PulseElement& element : elements_) {
         const double phase = element.phaseRad + echoPhase;
         const double omega1 = omega1RadPerS_ * element.amplitude;
@@ -258,33 +334,64 @@ void EchoTrain::rotateInPulse(Magnetisation& m, const Site& site, double phaseRa
     const double effective = std::sqrt(delta * delta + omega1RadPerS * omega1RadPerS);
     if (effective == 0 || seconds <= 0)
         return;
-    const double nx = std::cos(phaseRad) * omega1RadPerS / effective;
-    const double ny = std::sin(phaseRad) * omega1RadPerS / effective;
-    const double nz = delta / effective;
-    const double beta = effective * seconds;
-    const double c = std::cos(beta);
-    const double s = std::sin(beta);
-    const double u = 1 - c;
-    const Magnetisation v = m;
-    m.x = v.x * (nx * nx * u + c) + v.y * (nx * ny * u + nz * s) + v.z * (nx * nz * u - ny * s);
-    m.y = v.x * (nx * ny * u - nz * s) + v.y * (ny * ny * u + c) + v.z * (ny * nz * u + nx * s);
-    m.z = v.x * (nx * nz * u + ny * s) + v.y * (ny * nz * u - nx * s) + v.z * (nz * nz * u + c);
+    ElementMap rotation;
+    rotation.linear =
+        rotationAbout(std::cos(phaseRad) * omega1RadPerS / effective,
+                      std::sin(phaseRad) * omega1RadPerS / effective, delta / effective, effective * seconds);
+    rotation.apply(m);
+}
+
+EchoTrain::ElementMap EchoTrain::wholePulse(const Site& site, double phaseRad) const
+{
+    // One element as rotateInPulse and then relax treat it.
+    const PulseElement& element = elements_.front();
+    const double seconds = elementScale_ * element.relativeDuration * 1e-6;
+    const double omega1 = omega1RadPerS_ * element.amplitude;
+    const double delta = site.pulseDeltaRadPerS;
+    const double effective = std::sqrt(delta * delta + omega1 * omega1);
+    ElementMap map;
+    if (effective != 0 && seconds > 0)
+        map.linear =
+            rotationAbout(std::cos(phaseRad) * omega1 / effective, std::sin(phaseRad) * omega1 / effective,
+                          delta / effective, effective * seconds);
+    const Relaxation factors = relaxation(site, seconds);
+    for (int j = 0; j < 3; ++j) {
+        map.linear[0][j] *= factors.transverse;
+        map.linear[1][j] *= factors.transverse;
+        map.linear[2][j] *= factors.longitudinal;
+    }
+    map.shift[2] = kFullMagnetisation * (1 - factors.longitudinal);
+    // The n-th power by squaring: powers of one map commute.
+    ElementMap whole;
+    for (std::size_t n = elements_.size(); n > 0; n /= 2) {
+        if (n % 2 == 1)
+            whole = map.after(whole);
+        map = map.after(map);
+    }
+    return whole;
 }
 
 // Relaxation for `seconds` spent in `site`: transverse decay with its T2, recovery of Mz towards
-// equilibrium with its T1, each when its switch is on.
-void EchoTrain::relax(Magnetisation& m, const Site& site, double seconds) const
+// equilibrium with its T1, each when its switch is on (a factor 1 otherwise).
+EchoTrain::Relaxation EchoTrain::relaxation(const Site& site, double seconds) const
 {
     const double ms = seconds * 1000;
     if (ms <= 0)
+        return {};
+    return {t2_ ? std::exp(-ms / site.t2Ms) : 1.0, t1_ ? std::exp(-ms / site.t1Ms) : 1.0};
+}
+
+void EchoTrain::relax(Magnetisation& m, const Site& site, double seconds) const
+{
+    if (seconds <= 0)
         return;
+    const Relaxation factors = relaxation(site, seconds);
     if (t2_) {
-        const double decay = std::exp(-ms / site.t2Ms);
-        m.x *= decay;
-        m.y *= decay;
+        m.x *= factors.transverse;
+        m.y *= factors.transverse;
     }
     if (t1_)
-        m.z = (m.z - kFullMagnetisation) * std::exp(-ms / site.t1Ms) + kFullMagnetisation;
+        m.z = (m.z - kFullMagnetisation) * factors.longitudinal + kFullMagnetisation;
 }
 
 }  // namespace velmora::exchange

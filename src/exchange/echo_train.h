@@ -31,6 +31,10 @@ struct Magnetisation {
 // Full size of the start magnetisation and the equilibrium Mz.
 inline constexpr double kFullMagnetisation = 1e7;
 
+// A hard pulse is this many equal elements, each rotated and then relaxed, so that a magnetisation
+// the pulse turns through the transverse plane relaxes with T2 while it is there.
+inline constexpr int kHardPulseElements = 256;
+
 // Exponential waiting time, microseconds, for a uniform u in [0, 1) and a rate out of the current
 // site (1/s): -ln(1 - u) 10^6 / rate; u = 0 gives 0, and a rate of 0 never ends.
 double waitingTimeUs(double u, double ratePerS);
@@ -48,6 +52,9 @@ struct HistoryWork {
 struct PulseProfile {
     double relativeTotal = 0;    // the relative durations summed
     double relativeLongest = 0;  // the longest relative duration
+    // Every element alike (a hard pulse): a pulse no jump falls into acts as one map, the power of
+    // its element's.
+    bool equalElements = false;
 };
 PulseProfile pulseProfileOf(std::span<const PulseElement> elements);
 
@@ -56,8 +63,8 @@ Magnetisation startMagnetisation(const Values& values, std::string_view startNam
 
 class EchoTrain {
 public:
-    // `elements`: the pulse shape (one element for a hard pulse); `phaseDigits`: the phase digit
-    // of every echo (0 x, 1 y, 2 -x, 3 -y; missing digits are x). Both must outlive the train.
+    // `elements`: the pulse shape (kHardPulseElements equal ones for a hard pulse); `phaseDigits`: the phase
+    // digit of every echo (0 x, 1 y, 2 -x, 3 -y; missing digits are x). Both must outlive the train.
     EchoTrain(const Values& values, std::span<const PulseElement> elements, std::span<const int> phaseDigits,
               std::string_view startName, bool t1Relaxation, bool t2Relaxation);
     // The same with the elements' profile known (pulseProfileOf(elements)), so that the trains of
@@ -92,12 +99,20 @@ private:
         double t1Ms = 0, t2Ms = 0;
     };
     struct Spin;
+    struct ElementMap;
 
     void delay(Spin& spin, util::UniformRandom* random) const;
     void pulse(Spin& spin, int echo, util::UniformRandom* random) const;
     void rotateInPulse(Magnetisation& m, const Site& site, double phaseRad, double omega1RadPerS,
                        double seconds) const;
+    struct Relaxation {
+        double transverse = 1;    // of Mx and My
+        double longitudinal = 1;  // of Mz's distance from equilibrium
+    };
+    Relaxation relaxation(const Site& site, double seconds) const;
     void relax(Magnetisation& m, const Site& site, double seconds) const;
+    // The whole pulse of equal elements in one site, each element rotated and then relaxed.
+    ElementMap wholePulse(const Site& site, double phaseRad) const;
     double waitingUs(int site, util::UniformRandom& random) const;
     bool jumpsGoOn(Spin& spin, std::int64_t jumpsSoFar) const;
     std::optional<double> run(util::UniformRandom* random, const util::RunControl* control) const;
@@ -109,7 +124,7 @@ private:
     double delayUs_ = 0;
     double pulseUs_ = 0;        // Tp
     double pulseLengthUs_ = 0;  // the elements' durations summed
-    double elementScale_ = 0;  // element duration per unit of relative duration, microseconds
+    double elementScale_ = 0;   // element duration per unit of relative duration, microseconds
     double omega1RadPerS_ = 0;
     double kexPerS_ = 0;
     double pa_ = 1;
@@ -119,6 +134,7 @@ private:
     int echoCount_ = 0;
     bool t1_ = false;
     bool t2_ = false;
+    bool equalElements_ = false;
 };
 
 }  // namespace velmora::exchange

@@ -105,6 +105,9 @@ py::dict exchangeTable(PythonSession& session, std::int64_t seed,
                        bool write)
 {
     const exchange::PreparedDispersion ready = prepared(session);
+    // Checked also when nothing is written yet, so that a sweep is refused before its tasks run.
+    if (const util::Outcome named = workbench::dispersionTableName(session.idleBench()); !named)
+        throw SessionError(named.message());
     exchange::DispersionExperiment experiment(ready, seed);
     experiment.clear();
     for (std::size_t g = 0; g < grids.size(); ++g) {
@@ -128,7 +131,7 @@ py::dict exchangeTable(PythonSession& session, std::int64_t seed,
     py::dict table;
     std::filesystem::path path;
     if (write) {
-        path = bench.pathOf(bench.controls().text({"Text9", 0}) + ".dat");
+        path = workbench::dispersionTablePath(bench);
         if (const util::Outcome saved =
                 exchange::writeDispersionTable(path, ready, results, date.empty() ? workbench::todayText() : date);
             !saved)

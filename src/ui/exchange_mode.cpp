@@ -7,6 +7,7 @@
 #include "ui/picture_view.h"
 #include "util/number_format.h"
 #include "util/numeric_text.h"
+#include "util/rounding.h"
 #include "workbench/dispersion_command.h"
 #include "workbench/sequence_panel_editor.h"
 #include "workbench/workbench.h"
@@ -220,8 +221,9 @@ bool ExchangeMode::takeSettings()
         window_.statusBar()->showMessage(refused + ": not a number", 5000);
         return false;
     }
-    x.lastRunIndex = static_cast<int>(std::clamp(lastRun, 0.0, 1e6));
-    x.secondSeriesCount = static_cast<int>(std::clamp(lastRun2, 0.0, 1e6));
+    // Counts typed with decimals round to the nearest whole number, as every count of the window.
+    x.lastRunIndex = util::roundToInt(std::clamp(lastRun, 0.0, 1e6));
+    x.secondSeriesCount = util::roundToInt(std::clamp(lastRun2, 0.0, 1e6));
     x.phase = boxes_.at("Phase")->text().toStdString();
     x.shapedPulse = boxes_.at("ShapedPulse")->text().trimmed().toStdString();
     x.startMagnetisation = choosers_.at("StartMagn")->currentText().toStdString();
@@ -243,6 +245,9 @@ void ExchangeMode::toggle()
     const bool on = workbench::toggleExchangeMode(bench_, ordinary_);
     panel_->setVisible(on);
     plot_->setVisible(on);
+    for (const char* caption : {"arraySizeCaption", "arrayIncrementCaption"})
+        if (auto* label = window_.findChild<QLabel*>(caption))
+            label->setVisible(!on);
     if (on) {
         showSettings();
         panel_->raise();
@@ -278,7 +283,7 @@ void ExchangeMode::start()
     window_.redrawPanels();
     const workbench::DispersionRunOptions options{
         static_cast<std::int64_t>(std::clamp(*numberIn(boxes_.at("seed")), -9e18, 9e18)),
-        static_cast<int>(std::clamp(*numberIn(boxes_.at("grids")), 1.0, double(exchange::kMostGrids))),
+        util::roundToInt(std::clamp(*numberIn(boxes_.at("grids")), 1.0, double(exchange::kMostGrids))),
         {}};
     // The experiment runs on the window's worker thread: its progress and its plot after every
     // grid are posted to the window, which draws them.
@@ -313,6 +318,7 @@ void ExchangeMode::finish(const workbench::DispersionRun& run)
 {
     bench_.runControl().release();
     setRunning(false);
+    window_.settleStop();
     window_.binder().refreshAll();
     switch (run.outcome) {
     case workbench::DispersionOutcome::Completed:

@@ -544,8 +544,10 @@ QWidget* MainWindow::buildAcquisitionArea()
     grid->setVerticalSpacing(2);
     int row = 0;
     auto add = [&](const QString& caption, QWidget* w, int column = 0) {
-        grid->addWidget(new QLabel(caption, group), row, column);
+        auto* label = new QLabel(caption, group);
+        grid->addWidget(label, row, column);
         grid->addWidget(w, row, column + 1);
+        return label;
     };
 
     auto* tesla = box(group, 50);
@@ -597,10 +599,12 @@ QWidget* MainWindow::buildAcquisitionArea()
     binder_->bind(ctl::ArrayedParameter, arrayed);
     ++row;
     auto* ni = box(group, 50);
-    add("Ni", ni);
+    // The exchange mode hides the simulator's Ni and increment with their captions: its sweeps
+    // have their own in the exchange panel.
+    add("Ni", ni)->setObjectName("arraySizeCaption");
     binder_->bind(ctl::ArraySize, ni, undoable(ctl::ArraySize, "Ni"));
     auto* increment = box(group, 50);
-    add("increment", increment, 2);
+    add("increment", increment, 2)->setObjectName("arrayIncrementCaption");
     binder_->bind(ctl::ArrayIncrement, increment, undoable(ctl::ArrayIncrement, "increment"));
     ++row;
 
@@ -1389,9 +1393,7 @@ void MainWindow::finishRun(workbench::StartOutcome outcome, qint64 elapsedMs)
     binder_->refreshAll();
     redrawPanels();
     plots_->redraw();
-    if (stopping_)
-        progress_->setText("Stopped");
-    stopping_ = false;
+    settleStop();
     const QString elapsed = QString::number(elapsedMs / 1000.0, 'f', 2) + " s";
     switch (outcome) {
     case workbench::StartOutcome::Completed:
@@ -1434,6 +1436,13 @@ void MainWindow::stop()
     stopping_ = true;
     progress_->setText(QString::fromUtf8("Stopping\u2026"));
     statusBar()->showMessage(QString::fromUtf8("Stopping\u2026"));
+}
+
+void MainWindow::settleStop()
+{
+    if (stopping_)
+        progress_->setText("Stopped");
+    stopping_ = false;
 }
 
 bool MainWindow::isUndoKeyForTheModel(QObject* watched, const QKeyEvent& key) const

@@ -74,6 +74,9 @@ public:
     void start(bool twoD);
     // Asks the run to stop; the status bar says "Stopping…" until it has.
     void stop();
+    // A run (a Start, the exchange experiment) has ended: a Stop asked during it is done, and the
+    // progress label says "Stopped" instead of "Stopping…".
+    void settleStop();
     // A run (a Start, the exchange experiment) is in progress: the window refuses edits.
     bool runInProgress() const;
     // Shows that an edit is refused while a run is in progress; true when one is.

@@ -69,4 +69,16 @@ double toSingle(double x)
     return static_cast<double>(static_cast<float>(x));
 }
 
+double truncateDecimals(double x, int decimals)
+{
+    if (!std::isfinite(x))
+        return x;
+    const double scale = std::pow(10.0, decimals);
+    const double scaled = x * scale;
+    const double nearest = std::round(scaled);
+    if (std::fabs(scaled - nearest) <= 1e-12 * std::fabs(nearest))
+        return nearest / scale;
+    return std::trunc(scaled) / scale;
+}
+
 }  // namespace velmora::util

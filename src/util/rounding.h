@@ -21,4 +21,10 @@ std::optional<std::int32_t> toInt32(double x);
 // become +-infinity; NaN stays NaN.
 double toSingle(double x);
 
+// x cut towards zero after `decimals` decimals (0 to 15), as the tables write their truncated
+// values (8.2 -> 8.2, 8.199 -> 8.19, -1.005 -> -1). x times 10^decimals may miss a whole number by
+// the binary rounding of x (8.2 x 100 = 819.9999999999999); a product within 10^-12 of its size
+// of a whole number is taken as that number. Values that are not finite stay as they are.
+double truncateDecimals(double x, int decimals);
+
 }  // namespace velmora::util

@@ -63,6 +63,20 @@ exchange::DispersionRequest dispersionRequest(const Workbench& bench)
     return request;
 }
 
+util::Outcome dispersionTableName(const Workbench& bench)
+{
+    const std::string& name = bench.controls().text(kResultsName);
+    if (!util::isBareFileName(name))
+        return util::Outcome::failure("the results name \"" + name +
+                                      "\" must be a file name without a folder");
+    return util::Outcome::success();
+}
+
+std::filesystem::path dispersionTablePath(const Workbench& bench)
+{
+    return bench.pathOf(bench.controls().text(kResultsName) + ".dat");
+}
+
 std::string todayText()
 {
     const std::chrono::year_month_day day{
@@ -88,10 +102,8 @@ DispersionRun runDispersionCommand(Workbench& bench, const DispersionRunOptions&
         control.stop();
         return run;
     }
-    const std::string outputName = bench.controls().text(kResultsName);
-    if (!util::isBareFileName(outputName)) {
-        bench.messages().show("the results name \"" + outputName + "\" must be a file name without a folder",
-                              "Error!");
+    if (const util::Outcome named = dispersionTableName(bench); !named) {
+        bench.messages().show(named.message(), "Error!");
         control.stop();
         return run;
     }
@@ -118,7 +130,7 @@ DispersionRun runDispersionCommand(Workbench& bench, const DispersionRunOptions&
         }
         started = true;
         bench.controls().setItems(model::ctl::ResultList, {});
-        run.table = bench.pathOf(outputName + ".dat");
+        run.table = dispersionTablePath(bench);
 
         const std::string date = options.date.empty() ? todayText() : options.date;
         const exchange::PreparedDispersion& prepared = *run.prepared;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "exchange/dispersion_experiment.h"
+#include "util/outcome.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -58,6 +59,11 @@ std::optional<std::string> strongCouplingNote(const Workbench& bench);
 
 // The exchange settings and switches of the workbench, as Start in exchange mode takes them.
 exchange::DispersionRequest dispersionRequest(const Workbench& bench);
+
+// The results file, working directory + Text9 + ".dat". Text9 may come from a sequence file, so
+// only a bare file name is taken; otherwise the failure says why and nothing may be written.
+util::Outcome dispersionTableName(const Workbench& bench);
+std::filesystem::path dispersionTablePath(const Workbench& bench);
 
 // Today's date as "YYYY-MM-DD".
 std::string todayText();

@@ -40,6 +40,10 @@ std::vector<std::pair<ControlId, bool>> modeControls(const model::Controls& cont
         add({"Label3", i}, i == 6 || i == 7);  // the shaped-pulse and start cells stay in both
     for (int i = 1; i <= 3; ++i)
         add({"Text14", i}, false);
+    // The simulator's Ni and increment: the exchange sweeps keep their own counts and steps, so
+    // these would show numbers the experiment does not use.
+    add(model::ctl::ArraySize, false);
+    add(model::ctl::ArrayIncrement, false);
     for (const int i : {47, 0, 2, 3, 7, 26, 52})
         add({"Label10", i}, false);
     for (const int i : {6, 48, 49})

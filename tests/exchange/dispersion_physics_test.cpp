@@ -187,6 +187,20 @@ TEST(DispersionPhysics, CarverRichardsMatchesBlochMcConnellAndItsFitRecoversKex)
     EXPECT_FALSE(fitExchangeRate(std::span(samples).first(2), sites.pa, kTwoPi * sites.shiftHz));
 }
 
+TEST(DispersionPhysics, NoKexIsFittedWhereTheCurveCannotDependOnIt)
+{
+    // Rates that fall with the spacing as exchange would make them fall, fitted with a model that
+    // has no exchange contribution: equal shifts, or one site empty.
+    const TwoSites sites{1000};
+    std::vector<DispersionSample> samples;
+    for (const double tauUs : {250.0, 500.0, 1000.0, 2000.0})
+        samples.push_back({2 * tauUs * 1e-6, blochMcConnellRate(sites, tauUs * 1e-6, 20), 0.1});
+    ASSERT_TRUE(fitExchangeRate(samples, sites.pa, kTwoPi * sites.shiftHz));
+    EXPECT_FALSE(fitExchangeRate(samples, sites.pa, 0));
+    EXPECT_FALSE(fitExchangeRate(samples, 1.0, kTwoPi * sites.shiftHz));
+    EXPECT_FALSE(fitExchangeRate(samples, 0.0, kTwoPi * sites.shiftHz));
+}
+
 TEST(DispersionPhysics, TheFitWeighsRatesByTheirErrorsAndItsKexErrorMatchesTheScatter)
 {
     const TwoSites sites{1000};
@@ -336,6 +350,56 @@ TEST(DispersionExperiment, APointWhoseSignalIsLostHasNoRateAndStaysOutOfTheFit)
         EXPECT_FALSE(points[k].signalLost) << k;
     ASSERT_TRUE(points.front().kexCalPerS && points.front().kexCalErrorPerS);
     EXPECT_NEAR(*points.front().kexCalPerS, 1000, 3 * *points.front().kexCalErrorPerS);
+}
+
+// A hard 180 degree pulse on z magnetisation with T2 only: during the pulse the magnetisation passes
+// through the transverse plane and decays there. The Bloch equations on resonance make Mz a damped
+// oscillator, Mz'' + Mz' / T2 + w1^2 Mz = 0 with Mz(0) = 1 and Mz'(0) = 0.
+TEST(DispersionExperiment, AHardPulseRelaxesWhileItTurnsTheMagnetisation)
+{
+    DispersionRequest request;
+    request.t2Relaxation = true;
+    auto& v = request.exchange.values;
+    v = trainValues(TwoSites{0, 0.5, 0, 100}, 1, 1);  // on resonance, T2 = 10 ms
+    v[ExchangeSettings::Tp] = 1000;
+    v[ExchangeSettings::W1] = 500;  // 180 degrees in 1 ms
+    request.exchange.startMagnetisation = "Iz";
+    request.exchange.lastRunIndex = 0;
+    util::RecordedMessages messages;
+    const std::optional<PreparedDispersion> prepared = prepareDispersion(request, ".", messages);
+    ASSERT_TRUE(prepared);
+    const double t2 = 0.01, t = 1e-3, w1 = kTwoPi * 500;
+    const double omega = std::sqrt(w1 * w1 - 1 / (4 * t2 * t2));
+    const double mz =
+        std::exp(-t / (2 * t2)) * (std::cos(omega * t) + std::sin(omega * t) / (2 * t2 * omega));
+    ASSERT_LT(mz, -0.94);
+    EXPECT_NEAR(prepared->trainFor(prepared->valuesAt(0)).withoutExchange(), mz, 1e-3);
+}
+
+// A pulse of equal elements takes the power of one element's map where no jump falls into it; the
+// same elements taken one by one must give the same histories.
+TEST(DispersionExperiment, APulseOfEqualElementsAsOneMapAgreesWithItsElementsOneByOne)
+{
+    Values v = trainValues(TwoSites{3000, 0.7, 300, 30}, 200, 6);
+    v[ExchangeSettings::Tp] = 400;
+    v[ExchangeSettings::W1] = 1100;
+    v[ExchangeSettings::RfOffset] = 40;
+    v[ExchangeSettings::T1SiteA] = 30;
+    v[ExchangeSettings::T1SiteB] = 5;
+    v[ExchangeSettings::T2SiteB] = 8;
+    const std::vector<PulseElement> hard(kHardPulseElements, PulseElement{});
+    const std::vector<int> phases{0, 1, 3};
+    PulseProfile oneByOne = pulseProfileOf(hard);
+    ASSERT_TRUE(oneByOne.equalElements);
+    oneByOne.equalElements = false;
+    for (const char* start : {"Ix", "Iy", "Iz"}) {
+        const EchoTrain mapped(v, hard, phases, start, true, true);
+        const EchoTrain stepped(v, hard, oneByOne, phases, start, true, true);
+        EXPECT_NEAR(mapped.withoutExchange(), stepped.withoutExchange(), 1e-12) << start;
+        util::UniformRandom a(3), b(3);
+        for (int h = 0; h < 50; ++h)
+            EXPECT_NEAR(mapped.history(a), stepped.history(b), 1e-9) << start << " history " << h;
+    }
 }
 
 TEST(DispersionExperiment, WithoutExchangeTheRateIsOneOverT2OfSiteA)

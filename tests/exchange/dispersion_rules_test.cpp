@@ -116,6 +116,22 @@ TEST(DispersionRules, RefusesAGridPointThatWouldRunForHoursWithItsEstimate)
     EXPECT_NE(refusal(steps).find("would take about"), std::string::npos);
 }
 
+// The default second sweep is ch_shift: a first sweep of ch_shift must still step it.
+TEST(DispersionRules, ASweepOfOneValueLeavesTheSameQuantitySweptByTheOtherAlone)
+{
+    DispersionRequest request = smallGrid();
+    request.exchange.sweptName = "ch_shift";
+    request.firstMethod = "Add";
+    request.exchange.seriesValue = 200;
+    request.exchange.secondSeriesCount = 0;
+    const PreparedDispersion p = prepared(request);
+    for (int point = 0; point < 3; ++point)
+        EXPECT_DOUBLE_EQ(p.valuesAt(point)[ExchangeSettings::HalfShift], 50 + 100 * point) << point;
+
+    request.exchange.secondSeriesCount = 1;
+    EXPECT_NE(refusal(request).find("both sweeps step ch_shift"), std::string::npos);
+}
+
 TEST(DispersionRules, AShapedPulseNameWithAFolderIsRefusedUnread)
 {
     velmora::testing::ScratchDirectory dir;
@@ -313,6 +329,25 @@ TEST(DispersionTable, HeaderParameterEntriesAndOneLinePerPoint)
     const std::string item = point.substr(point.find('\t') + 1);
     EXPECT_EQ(item.substr(0, item.find('\t', 5)), "4000\t100") << "kex 4000 /s, ch_shift 100 Hz";
     EXPECT_EQ(std::count(item.begin(), item.end(), '\t'), 13);
+}
+
+TEST(DispersionTable, TruncatedEntriesKeepTheDecimalsTheValuesWereGiven)
+{
+    DispersionRequest request = smallGrid();
+    auto& v = request.exchange.values;
+    v[ExchangeSettings::RfOffset] = 8.2;
+    v[ExchangeSettings::Kex] = 2.3;
+    v[ExchangeSettings::Tcp] = 1000.1;
+    v[ExchangeSettings::Tp] = 333.3;
+    v[ExchangeSettings::Necho] = 7;
+    request.exchange.lastRunIndex = 0;
+    request.exchange.secondSeriesCount = 0;
+    const std::vector<std::string> entries = parameterEntries(prepared(request), 1, "2026-12-09");
+    ASSERT_EQ(entries.size(), 15u);
+    EXPECT_EQ(entries[4], "kex=________2.3");
+    EXPECT_EQ(entries[5], "RFoffset=___8.2");
+    EXPECT_EQ(entries[7], "tcp=_____1000.1");
+    EXPECT_EQ(entries[9], "Tseq=___16334.5") << "7 x (2 x 1000.1 + 333.3) us";
 }
 
 }  // namespace

@@ -85,6 +85,14 @@ def test_an_exchange_experiment_is_the_same_table_for_any_split(examples, client
         assert (work / "exchange.dat").read_bytes() == table.replace(b"2026-01-01", today)
 
 
+def test_an_exchange_sweep_refuses_a_results_name_with_a_folder_before_its_tasks(examples):
+    with pytest.raises(velmora.VelmoraError, match="without a folder"):
+        velmora.exchange_sweep(examples, "cpmg_dispersion.psq", grids=1, settings={"Text9": "../escaped"},
+                               client="serial")
+    assert not (examples.parent / "escaped.dat").exists()
+    assert not (examples / "sweep").exists(), "no task ran"
+
+
 def velmora_date(path):
     import re
 

@@ -11,8 +11,10 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
 
@@ -55,6 +57,25 @@ private slots:
         QCOMPARE(s.bench.controls().caption({"Label10", 22}), std::string("H1"));
     }
 
+    // The exchange sweeps count and step in the panel: the simulator's Ni and increment, which the
+    // experiment does not use, leave the window while the mode is on.
+    void theSimulatorsNiAndIncrementGiveWayToThePanelsOwn()
+    {
+        Session s;
+        auto* ni = s.window->findChild<QLabel*>("arraySizeCaption");
+        QVERIFY(ni != nullptr && ni->isVisible());
+        QVERIFY(s.window->binder().widget(model::ctl::ArraySize)->isVisible());
+        s.window->action("&Exchange")->trigger();
+        QVERIFY(!ni->isVisible());
+        QVERIFY(!s.window->findChild<QLabel*>("arrayIncrementCaption")->isVisible());
+        QVERIFY(!s.window->binder().widget(model::ctl::ArraySize)->isVisible());
+        QVERIFY(!s.window->binder().widget(model::ctl::ArrayIncrement)->isVisible());
+        QVERIFY(s.mode().box("Ni")->isVisible());
+        s.window->action("&Exchange")->trigger();
+        QVERIFY(ni->isVisible());
+        QVERIFY(s.window->binder().widget(model::ctl::ArrayIncrement)->isVisible());
+    }
+
     void startRunsTheExperimentIntoTheListTheTableAndThePlot()
     {
         Session s;
@@ -90,6 +111,26 @@ private slots:
         QVERIFY2(dark > 300, "axes, points and the fitted curve are drawn");
         if (const QByteArray shot = qgetenv("VELMORA_EXCHANGE_SCREENSHOT"); !shot.isEmpty())
             s.window->grab().save(QString::fromLocal8Bit(shot));
+    }
+
+    void countsTypedWithDecimalsRoundAndAStoppedRunSaysStopped()
+    {
+        Session s;
+        s.window->action("&Exchange")->trigger();
+        s.type("Ni", "2.6");
+        s.type("Ni2", "0.4");
+        s.type("Necho", "1000000");
+        QCOMPARE(s.bench.exchange().lastRunIndex, 3);
+        QCOMPARE(s.bench.exchange().secondSeriesCount, 0);
+
+        QSignalSpy ended(&s.window->backgroundRun(), &ui::BackgroundRun::finished);
+        s.window->action("&Start")->trigger();
+        QVERIFY(s.window->runInProgress());
+        s.window->action("&Stop")->trigger();
+        QVERIFY(ended.wait(600000));
+        auto* progress = s.window->statusBar()->findChildren<QLabel*>().first();
+        QCOMPARE(progress->text(), QString("Stopped"));
+        QVERIFY(s.window->statusBar()->currentMessage().contains("stopped"));
     }
 
     void aSequenceOpenedInExchangeModeBringsItsValuesToThePanelAndToStart()

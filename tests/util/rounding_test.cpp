@@ -155,5 +155,19 @@ TEST(ToSingle, ExtremesOfTheSingleRange)
     EXPECT_TRUE(std::isnan(toSingle(kNaN)));
 }
 
+TEST(TruncateDecimals, CutsTheDecimalsWrittenNotTheBinaryRoundingBelowThem)
+{
+    // 8.2 x 100 is 819.9999999999999 in binary: a plain trunc would write 8.19.
+    ASSERT_LT(8.2 * 100, 820.0);
+    EXPECT_EQ(truncateDecimals(8.2, 2), 8.2);
+    EXPECT_EQ(truncateDecimals(2.3, 2), 2.3);
+    EXPECT_EQ(truncateDecimals(-2.3, 2), -2.3);
+    EXPECT_EQ(truncateDecimals(8.199, 2), 8.19);
+    EXPECT_EQ(truncateDecimals(-1.005, 2), -1.0);
+    EXPECT_EQ(truncateDecimals(512.345, 2), 512.34);
+    EXPECT_EQ(truncateDecimals(7 * (2 * 1000.1 + 333.3), 3), 16334.5);
+    EXPECT_EQ(truncateDecimals(kInf, 2), kInf);
+}
+
 }  // namespace
 }  // namespace velmora::util
