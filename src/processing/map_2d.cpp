@@ -59,8 +59,10 @@ std::optional<Map2D> buildMap2D(const Map2DInput& in)
     const double a1 = util::toSingle(in.lineBroadeningHz) * (in.incrementMs / 1000.0);
     const bool gauss = in.window == "Gauss";
     // LB1 beyond the single-precision range is infinite, and exp(-0 x infinity) at the first
-    // increment would fill the map with NaN: an overflow, as the conversion is.
-    if (!std::isfinite(gauss ? a1 * a1 : a1))
+    // increment would fill the map with NaN: an overflow, as the conversion is. A negative LB1 (a
+    // stored file may hold one) makes the exponential window grow towards the last increment,
+    // where it must stay finite too.
+    if (!std::isfinite(a1) || !std::isfinite(gauss ? a1 * a1 : std::exp(-ni * a1)))
         throw std::overflow_error("2D map: the indirect window's exponent LB1 x t1 of " +
                                   util::formatGeneral(in.lineBroadeningHz) + " Hz x " +
                                   util::formatGeneral(in.incrementMs) +

@@ -91,8 +91,18 @@ void validate(const SynthesisInput& in)
     const double dwellS = util::toSingle(1.0 / in.spectralWidthHz);
     if (!std::isfinite(dwellS))
         overflow("the dwell time 1 / sw of sw = " + util::formatGeneral(in.spectralWidthHz) + " Hz");
-    if (!std::isfinite(util::toSingle(in.lineBroadeningHz)))
+    const double lineBroadeningHz = util::toSingle(in.lineBroadeningHz);
+    if (!std::isfinite(lineBroadeningHz))
         overflow("the line broadening of " + util::formatGeneral(in.lineBroadeningHz) + " Hz");
+    // A negative line broadening (a stored file may hold one) makes the exponential windows grow
+    // towards the last point, where they must stay finite too.
+    const double growth = std::exp(-(in.pointCount - 1) * (lineBroadeningHz * dwellS));
+    const bool newWindow = util::equalsIgnoreCase(in.arrayedName, "T2") && util::equalsIgnoreCase(in.window, "New");
+    if (!util::equalsIgnoreCase(in.window, "Gauss") &&
+        (!std::isfinite(growth) || (newWindow && !std::isfinite(growth * (2.0 - growth)))))
+        throw std::overflow_error("spectrum synthesis: the window of the line broadening " +
+                                  util::formatGeneral(in.lineBroadeningHz) +
+                                  " Hz grows beyond the floating-point range over the FID");
     if (in.lastRun < 0 || in.arrayedValues.size() < at(in.lastRun) + 1)
         fail("every run 0.." + std::to_string(in.lastRun) + " needs an arrayed value");
     if (in.runsPerValue != 2 && (in.detectionChannel < 0 || in.detectionChannel >= engine::kRfChannelCount))

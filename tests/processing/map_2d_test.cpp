@@ -168,6 +168,9 @@ TEST(Map2DRefusals, AnIndirectBroadeningBeyondSinglePrecisionIsAnOverflowNotAMap
     util::RecordedMessages messages;
     for (const char* window : {"Lorenz", "Gauss"})
         EXPECT_THROW((void)build(record, messages, 3, 1e200, window), std::overflow_error) << window;
+    // A negative LB1 grows the exponential window: exp(3 x 3e5 x 1 ms) passes 1e308.
+    EXPECT_THROW((void)build(record, messages, 3, -3e5, "Lorenz"), std::overflow_error);
+    EXPECT_NO_THROW((void)build(record, messages, 3, -3e5, "Gauss")) << "exp(-k^2 a1^2) never grows";
     const Map2D broadest = build(record, messages, 3, 3.0e38, "Gauss");
     EXPECT_DOUBLE_EQ(broadest.at(kPoints / 2, 7), 1.0 / kPoints) << "the first increment alone";
 }

@@ -767,9 +767,15 @@ TEST(SynthesisRefusals, ValuesBeyondSinglePrecisionAreAnOverflowNotAFidOfNaN)
     SynthesisInput fastDecay = a.input();
     fastDecay.t2Decay = true;
     EXPECT_THROW((void)synthesizeSpectra(fastDecay), std::overflow_error);
+    a.spins.t2Ms[0] = 1000.0;
+    // A negative broadening grows the exponential window: exp(63 x 2e4 / 512) passes 1e308.
+    SynthesisInput growing = a.input();
+    growing.lineBroadeningHz = -2e4;
+    EXPECT_THROW((void)synthesizeSpectra(growing), std::overflow_error);
+    growing.window = "Gauss";  // exp(-k^2 a^2) never grows
+    EXPECT_TRUE(synthesizeSpectra(growing).has_value());
 
     // The largest single-precision broadening still gives a window: the first point alone.
-    a.spins.t2Ms[0] = 1000.0;
     SynthesisInput broadest = a.input();
     broadest.lineBroadeningHz = 3.0e38;
     const std::optional<SynthesisResult> result = synthesizeSpectra(broadest);
