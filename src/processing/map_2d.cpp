@@ -63,10 +63,9 @@ std::optional<Map2D> buildMap2D(const Map2DInput& in)
     // stored file may hold one) makes the exponential window grow towards the last increment,
     // where it must stay finite too.
     if (!std::isfinite(a1) || !std::isfinite(gauss ? a1 * a1 : std::exp(-ni * a1)))
-        throw std::overflow_error("2D map: the indirect window's exponent LB1 x t1 of " +
-                                  util::formatGeneral(in.lineBroadeningHz) + " Hz x " +
-                                  util::formatGeneral(in.incrementMs) +
-                                  " ms is beyond the floating-point range");
+        throw std::overflow_error(
+            "2D map: the indirect window's exponent LB1 x t1 of " + util::formatGeneral(in.lineBroadeningHz) +
+            " Hz x " + util::formatGeneral(in.incrementMs) + " ms is beyond the floating-point range");
     std::vector<double> w1(at(ni) + 1);
     for (int k = 0; k <= ni; ++k) {
         const double kd = k;

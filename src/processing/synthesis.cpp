@@ -97,7 +97,8 @@ void validate(const SynthesisInput& in)
     // A negative line broadening (a stored file may hold one) makes the exponential windows grow
     // towards the last point, where they must stay finite too.
     const double growth = std::exp(-(in.pointCount - 1) * (lineBroadeningHz * dwellS));
-    const bool newWindow = util::equalsIgnoreCase(in.arrayedName, "T2") && util::equalsIgnoreCase(in.window, "New");
+    const bool newWindow =
+        util::equalsIgnoreCase(in.arrayedName, "T2") && util::equalsIgnoreCase(in.window, "New");
     if (!util::equalsIgnoreCase(in.window, "Gauss") &&
         (!std::isfinite(growth) || (newWindow && !std::isfinite(growth * (2.0 - growth)))))
         throw std::overflow_error("spectrum synthesis: the window of the line broadening " +
