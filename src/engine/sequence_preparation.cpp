@@ -599,10 +599,11 @@ bool Preparer::settlePointCount()
                           ? "np=" + std::to_string(run().pointCount) + "  must be multiply of 2"
                           : "The point count np (Text14(12)) is " + std::to_string(run().pointCount) +
                                 "; it must be a power of two from 2 to 65536.");
-    if (run().runsPerValue == 2 && run().arraySize + 1 > run().pointCount + 1)
+    // The map transforms np indirect points: an increment beyond them would be computed and lost.
+    if (run().runsPerValue == 2 && run().arraySize + 1 > run().pointCount)
         return refuse("A 2D run of Ni = " + std::to_string(run().arraySize) + " has " +
                       std::to_string(run().arraySize + 1) + " increments, more than the " +
-                      std::to_string(run().pointCount + 1) +
+                      std::to_string(run().pointCount) +
                       " the map holds with np = " + std::to_string(run().pointCount) + ".");
     if (run().runsPerValue == 2 && isArrayedDelay() && run().lastRun > 0 && incrementRead_ &&
         increment_ == 0.0)

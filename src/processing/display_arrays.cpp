@@ -46,10 +46,16 @@ bool DisplayArrays::build(const BuildRequest& request)
     }
     // The phase turn of each point is the same in every run: computed once for the whole build.
     const int np = pointCount_;
+    // Whole turns come out first, so that a phase typed far beyond the bars (1e308) still turns by
+    // a finite angle rather than making every point NaN: 10 lp degrees repeat every 36 of lp, and
+    // rp (np/2 - i) / 10 degrees every 3600 of rp, np/2 - i being whole. Within the bars' range
+    // nothing changes.
+    const double lp = std::fmod(request.lp, 36.0);
+    const double rp = std::fmod(request.rp, 3600.0);
     std::vector<std::pair<double, double>> turn(static_cast<std::size_t>(np));
     for (int i = 1; i <= np; ++i) {
         // Phase in degrees: 10 lp everywhere plus rp / 10 per point away from i = np/2, then radians.
-        const double phi = (10.0 * request.lp + request.rp * (np / 2.0 - i) / 10.0) * kPi / 180.0;
+        const double phi = (10.0 * lp + rp * (np / 2.0 - i) / 10.0) * kPi / 180.0;
         turn[static_cast<std::size_t>(i - 1)] = {std::cos(phi), std::sin(phi)};
     }
     for (int run = first; run <= last; ++run) {

@@ -34,7 +34,8 @@ public:
         bool allRuns = true;
         int currentRun = 0;
         // Phase correction: rp in tenths of a degree per point (first order, zero at point np/2 - 1),
-        // lp in tens of degrees (zero order); both -360..360 from the phase bars.
+        // lp in tens of degrees (zero order); both -360..360 from the phase bars, and any finite
+        // value typed beyond them turns by its angle modulo whole turns.
         double rp = 0.0;
         double lp = 0.0;
         int pointCount = 0;  // np of the run; 0 means nothing to show

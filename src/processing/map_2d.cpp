@@ -2,6 +2,7 @@
 #include "processing/map_2d.h"
 
 #include "processing/fourier.h"
+#include "util/number_format.h"
 #include "util/rounding.h"
 #include "util/work_pool.h"
 
@@ -57,6 +58,14 @@ std::optional<Map2D> buildMap2D(const Map2DInput& in)
     // Indirect window over increments k = 0..Ni; a1 is dimensionless (LB1 in Hz times t1 in s).
     const double a1 = util::toSingle(in.lineBroadeningHz) * (in.incrementMs / 1000.0);
     const bool gauss = in.window == "Gauss";
+    // LB1 beyond the single-precision range is infinite, and exp(-0 x infinity) at the first
+    // increment would fill the map with NaN: an overflow, as the conversion is. A negative LB1 (a
+    // stored file may hold one) makes the exponential window grow towards the last increment,
+    // where it must stay finite too.
+    if (!std::isfinite(a1) || !std::isfinite(gauss ? a1 * a1 : std::exp(-ni * a1)))
+        throw std::overflow_error(
+            "2D map: the indirect window's exponent LB1 x t1 of " + util::formatGeneral(in.lineBroadeningHz) +
+            " Hz x " + util::formatGeneral(in.incrementMs) + " ms is beyond the floating-point range");
     std::vector<double> w1(at(ni) + 1);
     for (int k = 0; k <= ni; ++k) {
         const double kd = k;

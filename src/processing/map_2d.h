@@ -62,7 +62,8 @@ struct Map2DInput {
 //
 // Returns nullopt with a message when np is not a power of two from 2 to 65536 (the transform's
 // message) or when the Ni + 1 increments do not fit in np indirect points. Throws
-// std::invalid_argument when the detection channel is not 0..2 or the record lacks points or runs.
+// std::invalid_argument when the detection channel is not 0..2 or the record lacks points or runs,
+// and std::overflow_error when LB1 (taken at single precision) times t1 has no floating-point value.
 std::optional<Map2D> buildMap2D(const Map2DInput& input);
 
 }  // namespace velmora::processing

@@ -68,16 +68,24 @@ std::optional<Prediction> predictionOf(const ChainInput& in)
         static_cast<std::int64_t>(*missing) + 3 * static_cast<std::int64_t>(*order) <= in.pointCount)
         return Prediction{static_cast<int>(*order), static_cast<int>(*missing)};
     const bool oldValues = order == 1.5 && missing == -2.6;
+    // One coefficient and one sample need 1 + 3 x 1 = 4 points: below that no setting works.
+    const bool tooShort = in.pointCount < 1 + 3 * 1;
+    const std::string remedy =
+        tooShort ? "np = " + std::to_string(in.pointCount) +
+                       " is too short for any prediction: untick \"Linear Prediction\"."
+                 : "set Text14(18) to " +
+                       std::to_string(std::clamp((in.pointCount - 1) / 3, 1, kPredictionOrder)) +
+                       " and Text14(20) to " + std::to_string(kPredictionMissing) +
+                       " (or to the receiver delay in points, Text14(24)), or untick \"Linear Prediction\".";
     in.messages.show(
         "\"Linear Prediction\" cannot refill " + in.predictionMissing + " leading samples with " +
             in.predictionOrder + " coefficients from " + std::to_string(in.pointCount) +
             " points: the order (Text14(18)) and the count (Text14(20)) must be whole numbers of at least 1, "
             "and the count plus three times the order at most np. " +
-            (oldValues ? std::string("1.5 and -2.6, which files written by earlier versions carry, never worked: ")
-                       : std::string()) +
-            "set Text14(18) to " + std::to_string(std::clamp((in.pointCount - 1) / 3, 1, kPredictionOrder)) +
-            " and Text14(20) to " + std::to_string(kPredictionMissing) +
-            " (or to the receiver delay in points, Text14(24)), or untick \"Linear Prediction\".",
+            (oldValues
+                 ? std::string("1.5 and -2.6, which files written by earlier versions carry, never worked: ")
+                 : std::string()) +
+            remedy,
         "Error!");
     return std::nullopt;
 }

@@ -5,6 +5,7 @@
 #include "engine/step_routine.h"
 #include "processing/fast_synthesis.h"
 #include "processing/fourier.h"
+#include "util/number_format.h"
 #include "util/rounding.h"
 #include "util/text_compare.h"
 #include "util/work_pool.h"
@@ -81,6 +82,28 @@ void validate(const SynthesisInput& in)
     };
     if (!(in.spectralWidthHz > 0.0))
         fail("the spectral width must be above 0 Hz");
+    // The dwell time, the line broadening and the decay per dwell time are single-precision
+    // numbers. One beyond that range comes out infinite, and 0 x infinity at the first point of
+    // the window or the decay would fill the FID with NaN: an overflow, as the conversion is.
+    const auto overflow = [](const std::string& what) {
+        throw std::overflow_error("spectrum synthesis: " + what + " is beyond the single-precision range");
+    };
+    const double dwellS = util::toSingle(1.0 / in.spectralWidthHz);
+    if (!std::isfinite(dwellS))
+        overflow("the dwell time 1 / sw of sw = " + util::formatGeneral(in.spectralWidthHz) + " Hz");
+    const double lineBroadeningHz = util::toSingle(in.lineBroadeningHz);
+    if (!std::isfinite(lineBroadeningHz))
+        overflow("the line broadening of " + util::formatGeneral(in.lineBroadeningHz) + " Hz");
+    // A negative line broadening (a stored file may hold one) makes the exponential windows grow
+    // towards the last point, where they must stay finite too.
+    const double growth = std::exp(-(in.pointCount - 1) * (lineBroadeningHz * dwellS));
+    const bool newWindow =
+        util::equalsIgnoreCase(in.arrayedName, "T2") && util::equalsIgnoreCase(in.window, "New");
+    if (!util::equalsIgnoreCase(in.window, "Gauss") &&
+        (!std::isfinite(growth) || (newWindow && !std::isfinite(growth * (2.0 - growth)))))
+        throw std::overflow_error("spectrum synthesis: the window of the line broadening " +
+                                  util::formatGeneral(in.lineBroadeningHz) +
+                                  " Hz grows beyond the floating-point range over the FID");
     if (in.lastRun < 0 || in.arrayedValues.size() < at(in.lastRun) + 1)
         fail("every run 0.." + std::to_string(in.lastRun) + " needs an arrayed value");
     if (in.runsPerValue != 2 && (in.detectionChannel < 0 || in.detectionChannel >= engine::kRfChannelCount))
@@ -111,14 +134,21 @@ void validate(const SynthesisInput& in)
         fail("the detection record lacks slices, entries or runs");
     if (in.t2Decay) {
         for (int s = 0; s < in.spins.count; ++s) {
-            if (!(in.spins.t2Ms[at(s)] > 0.0))
+            const double t2Ms = in.spins.t2Ms[at(s)];
+            if (!(t2Ms > 0.0))
                 fail("spin " + std::to_string(s) + " has a T2 that is not above 0 ms");
+            if (!std::isfinite(util::toSingle((1000.0 / t2Ms) * dwellS)))
+                overflow("the decay per dwell time of spin " + std::to_string(s) + " (T2 " +
+                         util::formatGeneral(t2Ms) + " ms)");
         }
     }
     if (util::equalsIgnoreCase(in.arrayedName, "T2")) {
         for (int r = 0; r <= in.lastRun; ++r) {
-            if (!(in.arrayedValues[at(r)] > 0.0))
+            const double t2Ms = in.arrayedValues[at(r)];
+            if (!(t2Ms > 0.0))
                 fail("the arrayed T2 of run " + std::to_string(r) + " is not above 0 ms");
+            if (!std::isfinite((1000.0 / t2Ms) * dwellS))
+                overflow("the decay per dwell time of the arrayed T2 of run " + std::to_string(r));
         }
     }
 }

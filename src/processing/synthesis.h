@@ -99,6 +99,8 @@ struct SynthesisResult {
 // run, when the inputs do not fit together: sw not positive, an arrayed value missing for a run, a
 // detection channel, operator channel or spin out of range, a detection record without the needed
 // slices, entries or runs, or a T2 (the spins' with the T2 switch on, or an arrayed one) not above 0.
+// Throws std::overflow_error, before any run, when the dwell time 1 / sw, the line broadening or a
+// T2's decay per dwell time is beyond the single-precision range they are taken at.
 // Receiver offsets and the gradient resolve like every step reference: an offset reference of 0
 // names nothing and gives 0 Hz; a gradient with S = 0 leaves one slice at the centre of the sample.
 // The caller then rebuilds the display arrays for all runs. Returns nullopt as well when

@@ -431,16 +431,18 @@ void PlotArea::redraw()
 
 void PlotArea::refresh()
 {
+    if (!bench_.records().preparation) {
+        status_->showMessage("Refresh: there is no run to recompute.", 5000);
+        return;
+    }
+    // A refusal has said why in its message box; the plots keep what they show.
     if (workbench::refreshSpectra(bench_))
         redraw();
-    else
-        status_->showMessage("Refresh: there is no run to recompute.", 5000);
 }
 
 void PlotArea::detectionChanged()
 {
-    if (workbench::rebuildDisplay(bench_))
-        workbench::buildMap(bench_);
+    workbench::showDetectionChannel(bench_);
     redraw();
 }
 

@@ -410,13 +410,15 @@ void buildMap(Workbench& bench)
     if (!records.preparation)
         return;
     const engine::PreparedRun& run = records.preparation->run;
+    // No map of another channel or broadening is left standing when this build refuses.
+    records.map.reset();
     const processing::Map2DInput map{
         .timeDomain = records.preparation->timeDomain,
         .messages = bench.messages(),
         .pointCount = run.pointCount,
         .arraySize = run.arraySize,
         .detectionChannel = detectionChannel(bench),
-        .lineBroadeningHz = util::toSingle(boxNumber(bench, model::ctl::LineBroadening2D, 0.0)),
+        .lineBroadeningHz = boxNumber(bench, model::ctl::LineBroadening2D, 0.0),
         .incrementMs = records.incrementMs,
         .window = bench.controls().text(model::ctl::IndirectWindow),
         .threads = bench.threads(),
@@ -424,15 +426,46 @@ void buildMap(Workbench& bench)
     records.map = processing::buildMap2D(map);
 }
 
+namespace {
+
+// Runs a later stage again outside a Start, with the boxes as they are now, which the run's
+// preparation never checked (a T2 switch ticked over a spin of T2 0, an sw whose dwell time has
+// no single-precision value, a broadening beyond it). A refusal is reported as a Start reports it
+// and the records stay those of the run. False when it refused.
+template <class Stage>
+bool reportingRefusals(Workbench& bench, Stage stage)
+{
+    try {
+        stage();
+        return true;
+    } catch (const std::bad_alloc&) {
+        bench.messages().show("The spectra could not be recomputed: out of memory.", "Error!");
+    } catch (const std::exception& failed) {
+        bench.messages().show("? error " + std::to_string(errorNumber(failed)) + "\r\n" + failed.what());
+    }
+    return false;
+}
+
+}  // namespace
+
 bool refreshSpectra(Workbench& bench)
 {
     RunRecords& records = bench.records();
     if (!records.preparation || bench.runControl().running())
         return false;
-    processRecords(bench, records, bench.workingDirectory());
+    if (!reportingRefusals(bench, [&] { processRecords(bench, records, bench.workingDirectory()); }))
+        return false;
     if (const util::Outcome written = writeRecordTables(bench, records, bench.workingDirectory()); !written)
         bench.messages().show(written.message(), "Error!");
     return records.spectraComputed;
+}
+
+void showDetectionChannel(Workbench& bench)
+{
+    (void)reportingRefusals(bench, [&] {
+        if (rebuildDisplay(bench))
+            buildMap(bench);
+    });
 }
 
 std::string viewMode(const Workbench& bench)

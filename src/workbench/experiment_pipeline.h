@@ -132,8 +132,12 @@ bool prepareOnly(Workbench& bench);
 bool rebuildDisplay(Workbench& bench);
 // Builds the 2D map of the detection channel from the last Start_2D.
 void buildMap(Workbench& bench);
-// "&Refresh": the spectra, display arrays and map again from the last run's records.
+// "&Refresh": the spectra, display arrays and map again from the last run's records. A refusal
+// (the boxes as they are now may not fit the run) is shown and leaves the run's spectra; false then.
 bool refreshSpectra(Workbench& bench);
+// The detection-channel choice: the display arrays and, after a Start_2D, the map of the channel
+// now chosen. A map the boxes refuse is shown as a message and leaves no map.
+void showDetectionChannel(Workbench& bench);
 
 // The view of the display array the window's buttons select: "signal"/"pulse" + "spec"/"fid".
 std::string viewMode(const Workbench& bench);

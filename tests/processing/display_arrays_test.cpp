@@ -102,6 +102,26 @@ TEST_F(DisplayArraysTest, FirstOrderPhaseIsZeroAtPointHalfNpMinusOneAndGrowsOneD
     }
 }
 
+TEST_F(DisplayArraysTest, APhaseFarBeyondTheBarsTurnsByItsAngleModuloWholeTurns)
+{
+    // lp 9 + 36 x 1000 is 90 degrees plus 1000 turns; rp 3600 x 1000 turns every point by whole turns.
+    DisplayArrays::BuildRequest r = request("signalspec");
+    r.lp = 9.0 + 36.0 * 1000.0;
+    r.rp = 3600.0 * 1000.0;
+    ASSERT_FALSE(display.build(r));
+    for (int i = 0; i < kPoints; ++i) {
+        EXPECT_NEAR(display.at(0, 0, i), signal.at(2, i + 1, 0), 1e-9);
+        EXPECT_NEAR(display.at(0, 1, i), -signal.at(1, i + 1, 0), 1e-9);
+    }
+    // So large that the angle itself overflows: still a rotation, which keeps every modulus.
+    r.lp = 1e308;
+    r.rp = -1e308;
+    ASSERT_FALSE(display.build(r));
+    for (int i = 0; i < kPoints; ++i)
+        EXPECT_NEAR(std::hypot(display.at(1, 0, i), display.at(1, 1, i)), display.at(1, 2, i), 1e-9)
+            << "point " << i;
+}
+
 TEST_F(DisplayArraysTest, ThePhaseActsOnAFreshCopySoRebuildingWithoutItRestoresTheSource)
 {
     DisplayArrays::BuildRequest phased = request("signalspec");

@@ -162,6 +162,19 @@ TEST(Map2DRefusals, ARecordWithoutTheRunsOfEveryIncrementIsRejected)
     EXPECT_THROW((void)buildMap2D(in), std::invalid_argument);
 }
 
+TEST(Map2DRefusals, AnIndirectBroadeningBeyondSinglePrecisionIsAnOverflowNotAMapOfNaN)
+{
+    const engine::SampleRecord record = statesRecord(3, {{7, 0.0, 1.0}});
+    util::RecordedMessages messages;
+    for (const char* window : {"Lorenz", "Gauss"})
+        EXPECT_THROW((void)build(record, messages, 3, 1e200, window), std::overflow_error) << window;
+    // A negative LB1 grows the exponential window: exp(3 x 3e5 x 1 ms) passes 1e308.
+    EXPECT_THROW((void)build(record, messages, 3, -3e5, "Lorenz"), std::overflow_error);
+    EXPECT_NO_THROW((void)build(record, messages, 3, -3e5, "Gauss")) << "exp(-k^2 a1^2) never grows";
+    const Map2D broadest = build(record, messages, 3, 3.0e38, "Gauss");
+    EXPECT_DOUBLE_EQ(broadest.at(kPoints / 2, 7), 1.0 / kPoints) << "the first increment alone";
+}
+
 TEST(Map2DThreads, TheMapIsTheSameOnAnyNumberOfThreads)
 {
     const engine::SampleRecord record =

@@ -173,5 +173,37 @@ TEST_F(ChainTest, ExperimentalDataReplaceTheRecordOrLeaveItAsItWas)
     EXPECT_EQ(signal.at(1, kPoints, 0), 0.0);
 }
 
+TEST_F(ChainTest, ARefusedPredictionSuggestsValuesThatWorkOrSaysNoneDo)
+{
+    // A record of np points with two damped lines, for every np the boxes may meet.
+    for (const int np : {2, 3, 4, 8, 16}) {
+        ChainInput in = input(0);
+        in.signal = engine::SampleRecord(np, 0);
+        for (int k = 1; k <= np; ++k) {
+            in.signal.at(1, k, 0) = std::exp(-0.1 * k) * std::cos(0.7 * k) + std::cos(1.9 * k);
+            in.signal.at(2, k, 0) = std::exp(-0.1 * k) * std::sin(0.7 * k) + std::sin(1.9 * k);
+        }
+        in.pointCount = np;
+        in.on.linearPrediction = true;
+        in.predictionOrder = "99";
+        messages.entries.clear();
+        ASSERT_FALSE(runPostProcessingChain(in).done) << "np " << np;
+        ASSERT_EQ(messages.entries.size(), 1u);
+        const std::string& text = messages.entries[0].text;
+        const std::size_t order = text.find("set Text14(18) to ");
+        if (np < 4) {
+            EXPECT_NE(text.find("too short for any prediction"), std::string::npos) << text;
+            EXPECT_EQ(order, std::string::npos) << text;
+            continue;
+        }
+        ASSERT_NE(order, std::string::npos) << text;
+        in.predictionOrder = std::to_string(std::stoi(text.substr(order + 18)));
+        const std::size_t count = text.find("Text14(20) to ");
+        in.predictionMissing = std::to_string(std::stoi(text.substr(count + 14)));
+        EXPECT_TRUE(runPostProcessingChain(in).done)
+            << "np " << np << ": order " << in.predictionOrder << ", count " << in.predictionMissing;
+    }
+}
+
 }  // namespace
 }  // namespace velmora::processing

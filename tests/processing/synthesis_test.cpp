@@ -751,5 +751,40 @@ TEST(SynthesisRefusals, InputsThatDoNotFitTogetherAreRefusedBeforeAnyRun)
     EXPECT_EQ(runs, 0);
 }
 
+TEST(SynthesisRefusals, ValuesBeyondSinglePrecisionAreAnOverflowNotAFidOfNaN)
+{
+    // Each of these is taken at single precision, where it becomes infinite; the first point of
+    // the window or the decay would be exp(-0 x infinity).
+    Acquisition a;
+    onResonanceProton(a, 1000.0);
+    SynthesisInput tinyWidth = a.input();
+    tinyWidth.spectralWidthHz = 1e-40;  // a dwell time of 1e40 s
+    EXPECT_THROW((void)synthesizeSpectra(tinyWidth), std::overflow_error);
+    SynthesisInput broadLine = a.input();
+    broadLine.lineBroadeningHz = 1e200;
+    EXPECT_THROW((void)synthesizeSpectra(broadLine), std::overflow_error);
+    a.spins.t2Ms[0] = 1e-40;  // ms: 1e43 per s
+    SynthesisInput fastDecay = a.input();
+    fastDecay.t2Decay = true;
+    EXPECT_THROW((void)synthesizeSpectra(fastDecay), std::overflow_error);
+    a.spins.t2Ms[0] = 1000.0;
+    // A negative broadening grows the exponential window: exp(63 x 2e4 / 512) passes 1e308.
+    SynthesisInput growing = a.input();
+    growing.lineBroadeningHz = -2e4;
+    EXPECT_THROW((void)synthesizeSpectra(growing), std::overflow_error);
+    growing.window = "Gauss";  // exp(-k^2 a^2) never grows
+    EXPECT_TRUE(synthesizeSpectra(growing).has_value());
+
+    // The largest single-precision broadening still gives a window: the first point alone.
+    SynthesisInput broadest = a.input();
+    broadest.lineBroadeningHz = 3.0e38;
+    const std::optional<SynthesisResult> result = synthesizeSpectra(broadest);
+    ASSERT_TRUE(result.has_value());
+    const int np = broadest.pointCount;
+    EXPECT_DOUBLE_EQ(result->timeDomain.at(1, 1, 0), 1.0);
+    EXPECT_EQ(result->timeDomain.at(1, 2, 0), 0.0);
+    EXPECT_DOUBLE_EQ(result->signal.at(1, np / 2 + 1, 0), 1.0 / np) << "a flat spectrum of 1 / np";
+}
+
 }  // namespace
 }  // namespace velmora::processing

@@ -220,6 +220,37 @@ TEST_F(PipelineTest, RefreshDoesNotDecimateASampledAcquisitionAgain)
     }
 }
 
+TEST_F(PipelineTest, ARefreshTheSynthesisRefusesIsReportedAndKeepsTheSpectraShown)
+{
+    // A stored molecule may hold a T2 of 0; it runs while the T2 switch is off. Ticked afterwards,
+    // the Refresh's synthesis cannot decay that spin.
+    bench.spinSystem().setT2Ms(0, 0.0);
+    bench.spinSystem().rebuild();
+    ASSERT_EQ(startExperiment(bench, false), StartOutcome::Completed);
+    const std::vector<double> shown(bench.records().display.points(0, 0).begin(),
+                                    bench.records().display.points(0, 0).end());
+    bench.controls().setChecked(ctl::T2Relaxation, true);
+    messages.entries.clear();
+    EXPECT_FALSE(refreshSpectra(bench));
+    ASSERT_EQ(messages.entries.size(), 1u);
+    EXPECT_EQ(messages.entries[0].text.rfind("? error ", 0), 0u) << messages.entries[0].text;
+    EXPECT_TRUE(bench.records().spectraComputed);
+    const std::span<const double> after = bench.records().display.points(0, 0);
+    EXPECT_TRUE(std::equal(shown.begin(), shown.end(), after.begin(), after.end()));
+}
+
+TEST_F(PipelineTest, A2DRunOfMoreIncrementsThanIndirectPointsIsRefusedBeforeItRuns)
+{
+    // Ni = np gives np + 1 increments: the map transforms np indirect points and could not use them.
+    bench.controls().setText(ctl::PointCount, "16");
+    bench.controls().setText(ctl::ArraySize, "16");
+    EXPECT_EQ(startExperiment(bench, true), StartOutcome::Refused);
+    EXPECT_EQ(bench.records().driver.runsDone, 0);
+    bench.controls().setText(ctl::ArraySize, "15");
+    EXPECT_EQ(startExperiment(bench, true), StartOutcome::Completed);
+    EXPECT_TRUE(bench.records().map.has_value());
+}
+
 TEST_F(PipelineTest, TheCosyMapHasCrossPeaksBetweenTheCoupledProtons)
 {
     bench.controls().setText(ctl::ArraySize, "15");
