@@ -242,6 +242,10 @@ void ExchangeMode::toggle()
 {
     if (window_.refusedWhileRunning())
         return;
+    // The panel's values go into the settings first, to be stored with the working sequence at the
+    // switch; a box that holds no number keeps the mode, so that nothing typed is lost.
+    if (bench_.exchangeMode() && !takeSettings())
+        return;
     const bool on = workbench::toggleExchangeMode(bench_, ordinary_);
     panel_->setVisible(on);
     plot_->setVisible(on);

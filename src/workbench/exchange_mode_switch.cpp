@@ -2,6 +2,7 @@
 
 #include "model/controls.h"
 #include "workbench/file_commands.h"
+#include "workbench/start_up.h"
 #include "workbench/workbench.h"
 
 #include <array>
@@ -78,7 +79,11 @@ bool toggleExchangeMode(Workbench& bench, OrdinaryCaptions& saved)
             saved.visibility.emplace_back(id, controls.at(id).visible);
     }
     bench.setExchangeMode(on);
-    (void)openSequence(bench, "rem.psq");
+    // The working sequence is stored first, so that reading it again brings back what was typed
+    // since the last Start or Open rather than what that Start stored. When it cannot be stored
+    // (the message says why), what is in memory is kept as it is instead of the older file.
+    if (saveSequence(bench, kAutomaticSequence))
+        (void)openSequence(bench, kAutomaticSequence);
     for (const RowCaption& row : kRows)
         controls.setCaption(row.label, std::string(on ? row.exchange : row.ordinary));
     if (on) {

@@ -2,7 +2,8 @@
 // dispersion experiment. The same rows then carry the exchange parameters: the channel-row labels
 // are renamed, the swept names, the shaped pulse and the start magnetisation take the array and
 // step cells, the controls only one of the two modes uses are shown or hidden, and the working
-// sequence "rem.psq" is read again so that the rows show the values stored with it.
+// sequence "rem.psq" is stored and read again so that the rows show the values of the current
+// sequence, edits since the last Start included.
 #pragma once
 
 #include "model/controls.h"

@@ -57,6 +57,28 @@ private slots:
         QCOMPARE(s.bench.controls().caption({"Label10", 22}), std::string("H1"));
     }
 
+    // What is typed in either mode is still there after two switches, and a box of the panel that
+    // holds no number keeps the mode until it is mended.
+    void valuesTypedInEitherModeSurviveTheSwitches()
+    {
+        Session s;
+        s.bench.controls().setText(model::ctl::SpectralWidth, "900");
+        s.window->binder().refreshAll();
+        s.window->action("&Exchange")->trigger();
+        s.type("Kex", "1234");
+        s.type("Pa", "many");
+        s.window->action("&Exchange")->trigger();
+        QVERIFY(s.bench.exchangeMode());
+        QVERIFY(s.window->statusBar()->currentMessage().contains("Pa: not a number"));
+        s.type("Pa", "0.8");
+        s.window->action("&Exchange")->trigger();
+        QVERIFY(!s.bench.exchangeMode());
+        QCOMPARE(s.bench.controls().text(model::ctl::SpectralWidth), std::string("900"));
+        s.window->action("&Exchange")->trigger();
+        QCOMPARE(s.mode().box("Kex")->text(), QString("1234"));
+        QCOMPARE(s.mode().box("Pa")->text(), QString("0.8"));
+    }
+
     // The exchange sweeps count and step in the panel: the simulator's Ni and increment, which the
     // experiment does not use, leave the window while the mode is on.
     void theSimulatorsNiAndIncrementGiveWayToThePanelsOwn()

@@ -18,16 +18,21 @@ TEST(ExchangeModeSwitch, RelabelsRowsShowsTheExchangeControlsAndTwoSwitchesResto
     bench.resetToDefaults();
     const model::Controls before = bench.controls();
 
-    // The values stored with the working sequence come back at the switch.
+    // The working sequence is stored and read again: values set since it was last stored stay.
+    bench.exchange().values[model::ExchangeSettings::Kex] = 1;
+    ASSERT_TRUE(saveSequence(bench, "rem.psq"));
     bench.exchange().values[model::ExchangeSettings::Kex] = 777;
     bench.exchange().sweptName = "tcp";
-    ASSERT_TRUE(saveSequence(bench, "rem.psq"));
-    bench.exchange().values[model::ExchangeSettings::Kex] = 1;
+    bench.controls().setText(model::ctl::SpectralWidth, "900");
 
     OrdinaryCaptions saved;
     ASSERT_TRUE(toggleExchangeMode(bench, saved));
     EXPECT_TRUE(bench.exchangeMode());
-    EXPECT_EQ(bench.exchange().values[model::ExchangeSettings::Kex], 777) << "rem.psq read again";
+    EXPECT_EQ(bench.exchange().values[model::ExchangeSettings::Kex], 777);
+    EXPECT_EQ(bench.controls().text(model::ctl::SpectralWidth), "900");
+    Workbench reader{messages, dir.path()};
+    ASSERT_TRUE(openSequence(reader, "rem.psq").wasRead());
+    EXPECT_EQ(reader.exchange().values[model::ExchangeSettings::Kex], 777) << "stored at the switch";
     const model::Controls& c = bench.controls();
     EXPECT_EQ(c.caption({"Label10", 22}), "Tp");
     EXPECT_EQ(c.caption({"Label10", 29}), "ch_shift");
@@ -49,6 +54,7 @@ TEST(ExchangeModeSwitch, RelabelsRowsShowsTheExchangeControlsAndTwoSwitchesResto
           model::ControlId{"Text1", 11}, model::ControlId{"Text14", 2}, model::ControlId{"List5", 0},
           model::ControlId{"Command2", 0}})
         EXPECT_EQ(bench.controls().at(id), before.at(id)) << model::Controls::nameOf(id);
+    EXPECT_EQ(bench.controls().text(model::ctl::SpectralWidth), "900") << "kept through both switches";
 }
 
 }  // namespace
