@@ -1,6 +1,8 @@
 #include "exchange/carver_richards.h"
 
 #include <algorithm>
+#include <array>
+#include <cstddef>
 #include <cmath>
 #include <vector>
 
@@ -13,17 +15,37 @@ constexpr double kLowestKex = 1.0;
 constexpr double kHighestKex = 1e7;
 constexpr int kGridSteps = 280;
 
-// acosh(dPlus cosh(etaPlus) - dMinus cos(etaMinus)) without overflow for long spacings.
-double logCoshCombination(double dPlus, double etaPlus, double dMinus, double etaMinus)
+// (cosh sqrt(a) - cosh sqrt(c)) / (a - c) for a >= 0 >= c, a > c: the divided difference of
+// cosh sqrt(x), whose series stays exact where a - c is too small to divide by.
+double coshDividedDifference(double a, double c)
 {
-    if (etaPlus < 30)
-        return std::acosh(std::max(1.0, dPlus * std::cosh(etaPlus) - dMinus * std::cos(etaMinus)));
-    // cosh(x) = e^x / 2 (1 + e^-2x) and acosh(y) = ln(2y) for y >> 1.
-    const double scaled = dPlus - 2 * dMinus * std::cos(etaMinus) * std::exp(-etaPlus);
-    return etaPlus + std::log(std::max(scaled, 1e-300));
+    const double span = a - c;
+    if (span > 1e-3)
+        return (std::cosh(std::sqrt(a)) - std::cos(std::sqrt(-c))) / span;
+    // sum over n >= 1 of (a^n - c^n) / (a - c) / (2n)!, (a^n - c^n) / (a - c) = sum a^k c^(n-1-k).
+    double sum = 0;
+    double factorial = 1;
+    std::array<double, 6> aPower{1, 0, 0, 0, 0, 0};
+    std::array<double, 6> cPower{1, 0, 0, 0, 0, 0};
+    for (std::size_t n = 1; n < aPower.size(); ++n) {
+        aPower[n] = aPower[n - 1] * a;
+        cPower[n] = cPower[n - 1] * c;
+        factorial *= static_cast<double>((2 * n - 1) * (2 * n));
+        double powers = 0;
+        for (std::size_t k = 0; k < n; ++k)
+            powers += aPower[k] * cPower[n - 1 - k];
+        sum += powers / factorial;
+    }
+    return sum;
 }
 
 // The exchange part R2,eff - R20, which does not depend on R20 when both sites relax alike.
+//   R2,eff - R20 = (kex - acosh(D+ cosh(eta+) - D- cos(eta-)) / tau) / 2, tau the pulse spacing,
+//   D+- = (+-1 + (psi + 2 dw^2) / r) / 2, eta+- = tau sqrt((+-psi + r) / 2), r = sqrt(psi^2 + zeta^2).
+// D+ and D- grow as 1 / r where psi and zeta vanish together (kex = dw with Pa = 1/2), and their
+// difference is lost there; the argument is formed instead as
+//   (cosh(eta+) + cos(eta-)) / 2 + (psi + 2 dw^2) tau^2 / 2 * (cosh(eta+) - cos(eta-)) / (eta+^2 + eta-^2),
+// since eta+^2 + eta-^2 = tau^2 r, with the last quotient from its series where it is small.
 double exchangePart(double kex, double pa, double deltaOmega, double spacing)
 {
     if (kex <= 0 || spacing <= 0)
@@ -32,12 +54,25 @@ double exchangePart(double kex, double pa, double deltaOmega, double spacing)
     const double dw2 = deltaOmega * deltaOmega;
     const double psi = kex * kex - dw2;
     const double zeta = 2 * deltaOmega * kex * (pb - pa);
-    const double root = std::max(std::sqrt(psi * psi + zeta * zeta), 1e-300);
-    const double dPlus = 0.5 * (1 + (psi + 2 * dw2) / root);
-    const double dMinus = 0.5 * (-1 + (psi + 2 * dw2) / root);
-    const double etaPlus = spacing / std::sqrt(2.0) * std::sqrt(std::max(0.0, psi + root));
-    const double etaMinus = spacing / std::sqrt(2.0) * std::sqrt(std::max(0.0, -psi + root));
-    return 0.5 * (kex - logCoshCombination(dPlus, etaPlus, dMinus, etaMinus) / spacing);
+    const double root = std::hypot(psi, zeta);
+    const double etaPlus2 = 0.5 * spacing * spacing * std::max(0.0, psi + root);
+    const double etaMinus2 = 0.5 * spacing * spacing * std::max(0.0, root - psi);
+    const double etaPlus = std::sqrt(etaPlus2);
+    const double etaMinus = std::sqrt(etaMinus2);
+    const double weight = 0.5 * (psi + 2 * dw2) * spacing * spacing;
+    double logCosh = 0;
+    if (etaPlus < 30) {
+        const double argument = 0.5 * (std::cosh(etaPlus) + std::cos(etaMinus)) +
+                                weight * coshDividedDifference(etaPlus2, -etaMinus2);
+        logCosh = std::acosh(std::max(1.0, argument));
+    } else {
+        // cosh(x) = e^x / 2 (1 + e^-2x) and acosh(y) = ln(2y) for y >> 1; r is far from 0 here.
+        const double dPlus = 0.5 * (1 + (psi + 2 * dw2) / root);
+        const double dMinus = 0.5 * (-1 + (psi + 2 * dw2) / root);
+        const double scaled = dPlus - 2 * dMinus * std::cos(etaMinus) * std::exp(-etaPlus);
+        logCosh = etaPlus + std::log(std::max(scaled, 1e-300));
+    }
+    return 0.5 * (kex - logCosh / spacing);
 }
 
 struct Trial {

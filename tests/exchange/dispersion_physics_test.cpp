@@ -187,6 +187,19 @@ TEST(DispersionPhysics, CarverRichardsMatchesBlochMcConnellAndItsFitRecoversKex)
     EXPECT_FALSE(fitExchangeRate(std::span(samples).first(2), sites.pa, kTwoPi * sites.shiftHz));
 }
 
+// With equal populations the two branches of the expression meet at kex = shift difference, where
+// its terms grow without bound and their difference is all that is left.
+TEST(DispersionPhysics, CarverRichardsHoldsWhereExchangeRateAndShiftDifferenceMeet)
+{
+    TwoSites sites{kTwoPi * 200};
+    sites.pa = 0.5;
+    const TwoSiteExchange exchange{sites.r2PerS, sites.kex, sites.pa, kTwoPi * sites.shiftHz};
+    for (const double tauUs : {250.0, 1000.0, 4000.0}) {
+        const double reference = blochMcConnellRate(sites, tauUs * 1e-6, 400);
+        EXPECT_NEAR(carverRichardsRate(exchange, 2 * tauUs * 1e-6), reference, 1e-3 * reference) << tauUs;
+    }
+}
+
 TEST(DispersionPhysics, NoKexIsFittedWhereTheCurveCannotDependOnIt)
 {
     // Rates that fall with the spacing as exchange would make them fall, fitted with a model that
