@@ -5,6 +5,7 @@
 #include "util/file_listing.h"
 #include "util/number_format.h"
 #include "util/rounding.h"
+#include "util/text_compare.h"
 #include "util/text_file.h"
 
 #include <cmath>
@@ -24,10 +25,27 @@ std::string sixDecimals(double x)
 // points 1..L (point 0 of a shape holds no element). Counting the rows as one more than read and
 // copying from row 1 would drop the first element, take the acquisition's pulse one element late
 // and warn about a file whose length is right.
+// The file of "correlate with:": the name with ".RF" appended. A name that already ends in the
+// extension (the box's designer text "ahs1p256_32_32.RF" does) names the file itself when no file
+// with the extension doubled exists, so the box works whether or not it is typed with ".RF".
+std::string replacementFile(const AcquisitionPulseRequest& request)
+{
+    const std::string& name = request.replacementName;
+    const std::string appended = name + ".RF";
+    constexpr std::string_view kExtension = ".rf";
+    const bool carriesExtension =
+        name.size() > kExtension.size() &&
+        util::equalsIgnoreCase(std::string_view(name).substr(name.size() - kExtension.size()), kExtension);
+    if (carriesExtension && util::isBareFileName(name) && !util::fileExists(request.workingDirectory / appended) &&
+        util::fileExists(request.workingDirectory / name))
+        return name;
+    return appended;
+}
+
 bool replaceShape(ShapeTable& shape, const AcquisitionPulseRequest& request, int samples,
                   util::Messages& messages)
 {
-    const std::string file = request.replacementName + ".RF";
+    const std::string file = replacementFile(request);
     if (!util::isBareFileName(file)) {
         messages.show(
             "The pulse of \"correlate with:\" must be a file of the working directory, without a folder: \"" +
@@ -102,19 +120,22 @@ prepareAcquisitionPulse(ShapeTable& shape, const AcquisitionPulseRequest& reques
 
     // The files show the np acquired points: every F-th computed sample, and the centre np
     // frequencies of the spectrum.
+    // Every line of the time and sweep files describes one acquired sample, F(j - 1) + 1: its real
+    // and imaginary parts, their modulus and its phase step. Taking the modulus and the phase step of
+    // row j instead, as the in-place decimation leaves them, would pair a sample with the amplitude of
+    // another (0 wherever row j falls in a silence of a gapped pulse) and show only the first 1/F of
+    // the sweep. The table keeps the decimated amplitude and the undecimated phase steps.
     std::vector<std::string> time, sweep, frequency;
     for (int j = 1; j <= np; ++j) {
+        const auto sample = static_cast<std::size_t>(f * (j - 1) + 1);
         auto& row = tables.waveform[static_cast<std::size_t>(j)];
-        const auto& source = tables.waveform[static_cast<std::size_t>(f * (j - 1) + 1)];
+        const std::array<double, 4> source = tables.waveform[sample];
         row[0] = source[0];
         row[1] = source[1];
+        row[2] = source[2];
         time.push_back(std::to_string(j) + "\t" + sixDecimals(row[0]) + "\t" + sixDecimals(row[1]) + "\t" +
                        sixDecimals(row[2]));
-    }
-    for (int j = 1; j <= np; ++j) {
-        auto& row = tables.waveform[static_cast<std::size_t>(j)];
-        row[2] = tables.waveform[static_cast<std::size_t>(f * (j - 1) + 1)][2];
-        sweep.push_back(std::to_string(j) + "\t" + sixDecimals(row[3]));
+        sweep.push_back(std::to_string(j) + "\t" + sixDecimals(tables.sweep[sample][1]));
     }
     const int c = util::roundToInt((f - 1) * np / 2.0);
     for (int k = 1; k <= np; ++k) {
