@@ -108,6 +108,26 @@ TEST_F(MakePulse, FirstFourShapeBoxesExcludeOneAnotherAndNoneTickedMakesHsn)
     EXPECT_EQ(made->pulse.table.points[8192][1], 1.023) << "an HS1 sweep ends at the truncation";
 }
 
+TEST_F(MakePulse, ASourceOfTheLargestSizeAPulseFileHoldsIsTakenWhole)
+{
+    // The generator's own largest pulse fills the reader's rows 1..200000 to the last one.
+    std::string source;
+    for (int i = 0; i < pulses::kMaxPulseElements; ++i)
+        source += "0\t1023\t1\r\n";
+    dir.writeBytes("long.RF", source);
+    set("Check2(2)=1");
+    set("Text4(11)=long");
+    set("Text4(2)=4");
+    set("Text4(3)=1");
+    set("Text4(13)=n");
+    const std::optional<MadePulse> made = makePulse(bench);
+    ASSERT_TRUE(made) << (messages.entries.empty() ? "" : messages.entries.back().text);
+    std::string expected;
+    for (int i = 0; i < 4; ++i)
+        expected += "0.000\t1023.000\t1\r\n";
+    EXPECT_EQ(readBytes(dir.path() / "ttt.RF"), expected);
+}
+
 TEST_F(MakePulse, RefusalsNameTheBoxAndWriteNothing)
 {
     set("Check2(1)=1");
