@@ -36,7 +36,8 @@ std::string replacementFile(const AcquisitionPulseRequest& request)
     const bool carriesExtension =
         name.size() > kExtension.size() &&
         util::equalsIgnoreCase(std::string_view(name).substr(name.size() - kExtension.size()), kExtension);
-    if (carriesExtension && util::isBareFileName(name) && !util::fileExists(request.workingDirectory / appended) &&
+    if (carriesExtension && util::isBareFileName(name) &&
+        !util::fileExists(request.workingDirectory / appended) &&
         util::fileExists(request.workingDirectory / name))
         return name;
     return appended;
@@ -59,6 +60,18 @@ bool replaceShape(ShapeTable& shape, const AcquisitionPulseRequest& request, int
     const NumericReadResult result = readNumericTable(read, buffer, messages);
     if (!result.fileFound || result.tooBig)
         return false;
+    // A number beyond the single range in a line's last field reads as infinite; the pulse would
+    // fill the spectrum and the run's rotations with NaN, so the file is refused.
+    for (int row = 0; row < result.nextRow; ++row) {
+        for (int c = 0; c < 3; ++c) {
+            if (!std::isfinite(buffer.at(row, c))) {
+                messages.show("The pulse of \"correlate with:\" " + read.path.string() +
+                                  " holds a number too large in element " + std::to_string(row + 1) + ".",
+                              "Error!");
+                return false;
+            }
+        }
+    }
     if (result.nextRow != samples)
         messages.show("number of lines not match with np " + request.workingDirectory.string() +
                       request.replacementName + ": the file has " + std::to_string(result.nextRow) +

@@ -1,9 +1,9 @@
 #include "ui/pulse_generator_page.h"
 
-#include "workbench/generator_boxes.h"
 #include "render/pulse_preview.h"
 #include "ui/picture_view.h"
 #include "util/file_listing.h"
+#include "workbench/generator_boxes.h"
 #include "workbench/make_pulse.h"
 #include "workbench/pulse_preview_data.h"
 #include "workbench/workbench.h"

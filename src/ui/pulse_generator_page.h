@@ -8,7 +8,6 @@
 
 #include <QScrollArea>
 #include <QString>
-
 #include <string>
 
 class QListWidget;

@@ -1,10 +1,10 @@
 #include "workbench/make_pulse.h"
 
-#include "workbench/generator_boxes.h"
 #include "pulses/numeric_table.h"
 #include "util/file_listing.h"
 #include "util/text_compare.h"
 #include "util/text_file.h"
+#include "workbench/generator_boxes.h"
 #include "workbench/workbench.h"
 
 namespace velmora::workbench {

@@ -1,5 +1,5 @@
 // The acquisition pulse's files of an oversampled acquisition, read back line by line, and the
-// file of "correlate with:" named with or without its extension.
+// file of "correlate with:": named with or without its extension, refused with an infinite number.
 #include "pulses/acquisition_pulse.h"
 #include "support/scratch_directory.h"
 #include "util/messages.h"
@@ -68,7 +68,7 @@ TEST(AcquisitionPulseFiles, EachLineOfAnOversampledPulseDescribesOneAcquiredSamp
     }
 }
 
-TEST(AcquisitionPulseFiles, CorrelateWithFindsItsFileWithOrWithoutTheExtensionInTheBox)
+TEST(AcquisitionPulseFiles, CorrelateWithFindsItsFileWithOrWithoutTheExtensionAndRefusesAnInfiniteNumber)
 {
     const ScratchDirectory dir;
     dir.writeBytes("sweep.RF", "# mother 4 #\r\n10 1023 1\r\n20 0 1\r\n30 511.5 1\r\n40 0 1\r\n");
@@ -87,6 +87,21 @@ TEST(AcquisitionPulseFiles, CorrelateWithFindsItsFileWithOrWithoutTheExtensionIn
         EXPECT_DOUBLE_EQ(shape.points[3][0], 30.0) << name;
         EXPECT_DOUBLE_EQ(tables->waveform[3][2], 0.5) << name;
     }
+
+    // A last field beyond the single range reads as infinite: refused, the shape left as it was.
+    dir.writeBytes("sweep.RF", "10 1023 1\r\n20 0 1\r\n30 0 1e39\r\n40 0 1\r\n");
+    ShapeTable shape;
+    shape.points.assign(5, {0.0, 1023.0, 1.0});
+    util::RecordedMessages messages;
+    AcquisitionPulseRequest request;
+    request.pointCount = 4;
+    request.replace = true;
+    request.replacementName = "sweep";
+    request.workingDirectory = dir.path();
+    EXPECT_FALSE(prepareAcquisitionPulse(shape, request, messages));
+    ASSERT_EQ(messages.entries.size(), 1u);
+    EXPECT_NE(messages.entries[0].text.find("element 3"), std::string::npos) << messages.entries[0].text;
+    EXPECT_EQ(shape.points[3][1], 1023.0);
 }
 
 }  // namespace
