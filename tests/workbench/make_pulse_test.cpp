@@ -1,10 +1,10 @@
 // "make pulse" on a workbench: the file read back by the numeric reader, the same bytes on a second
 // make, the shape boxes' interlock from the command line's assignments, and refusals that name the
 // box and write nothing.
-#include "workbench/generator_boxes.h"
 #include "pulses/numeric_table.h"
 #include "support/scratch_directory.h"
 #include "workbench/control_override.h"
+#include "workbench/generator_boxes.h"
 #include "workbench/make_pulse.h"
 #include "workbench/workbench.h"
 
