@@ -21,10 +21,6 @@ std::string sixDecimals(double x)
     return util::formatPattern(x, "#0.000000");
 }
 
-// Takes the replacement pulse: the file's L element lines, read into rows 0..L-1, become shape
-// points 1..L (point 0 of a shape holds no element). Counting the rows as one more than read and
-// copying from row 1 would drop the first element, take the acquisition's pulse one element late
-// and warn about a file whose length is right.
 // The file of "correlate with:": the name with ".RF" appended. A name that already ends in the
 // extension (the box's designer text "ahs1p256_32_32.RF" does) names the file itself when no file
 // with the extension doubled exists, so the box works whether or not it is typed with ".RF".
@@ -43,6 +39,10 @@ std::string replacementFile(const AcquisitionPulseRequest& request)
     return appended;
 }
 
+// Takes the replacement pulse: the file's L element lines, read into rows 0..L-1, become shape
+// points 1..L (point 0 of a shape holds no element). Counting the rows as one more than read and
+// copying from row 1 would drop the first element, take the acquisition's pulse one element late
+// and warn about a file whose length is right.
 bool replaceShape(ShapeTable& shape, const AcquisitionPulseRequest& request, int samples,
                   util::Messages& messages)
 {
@@ -132,12 +132,11 @@ prepareAcquisitionPulse(ShapeTable& shape, const AcquisitionPulseRequest& reques
     }
 
     // The files show the np acquired points: every F-th computed sample, and the centre np
-    // frequencies of the spectrum.
-    // Every line of the time and sweep files describes one acquired sample, F(j - 1) + 1: its real
-    // and imaginary parts, their modulus and its phase step. Taking the modulus and the phase step of
-    // row j instead, as the in-place decimation leaves them, would pair a sample with the amplitude of
-    // another (0 wherever row j falls in a silence of a gapped pulse) and show only the first 1/F of
-    // the sweep. The table keeps the decimated amplitude and the undecimated phase steps.
+    // frequencies of the spectrum. Line j of the time and sweep files describes the one sample
+    // F(j - 1) + 1: its real and imaginary parts, their modulus and its phase step. The modulus and
+    // phase step of row j, as the in-place decimation leaves them, would pair a sample with the
+    // amplitude of another (0 wherever row j falls in a silence of a gapped pulse) and show only the
+    // first 1/F of the sweep. The table keeps the decimated amplitude and the undecimated phase steps.
     std::vector<std::string> time, sweep, frequency;
     for (int j = 1; j <= np; ++j) {
         const auto sample = static_cast<std::size_t>(f * (j - 1) + 1);
