@@ -5,6 +5,7 @@
 #include "util/file_listing.h"
 #include "util/number_format.h"
 #include "util/rounding.h"
+#include "util/text_compare.h"
 #include "util/text_file.h"
 
 #include <cmath>
@@ -20,6 +21,24 @@ std::string sixDecimals(double x)
     return util::formatPattern(x, "#0.000000");
 }
 
+// The file of "correlate with:": the name with ".RF" appended. A name that already ends in the
+// extension (the box's designer text "ahs1p256_32_32.RF" does) names the file itself when no file
+// with the extension doubled exists, so the box works whether or not it is typed with ".RF".
+std::string replacementFile(const AcquisitionPulseRequest& request)
+{
+    const std::string& name = request.replacementName;
+    const std::string appended = name + ".RF";
+    constexpr std::string_view kExtension = ".rf";
+    const bool carriesExtension =
+        name.size() > kExtension.size() &&
+        util::equalsIgnoreCase(std::string_view(name).substr(name.size() - kExtension.size()), kExtension);
+    if (carriesExtension && util::isBareFileName(name) &&
+        !util::fileExists(request.workingDirectory / appended) &&
+        util::fileExists(request.workingDirectory / name))
+        return name;
+    return appended;
+}
+
 // Takes the replacement pulse: the file's L element lines, read into rows 0..L-1, become shape
 // points 1..L (point 0 of a shape holds no element). Counting the rows as one more than read and
 // copying from row 1 would drop the first element, take the acquisition's pulse one element late
@@ -27,7 +46,7 @@ std::string sixDecimals(double x)
 bool replaceShape(ShapeTable& shape, const AcquisitionPulseRequest& request, int samples,
                   util::Messages& messages)
 {
-    const std::string file = request.replacementName + ".RF";
+    const std::string file = replacementFile(request);
     if (!util::isBareFileName(file)) {
         messages.show(
             "The pulse of \"correlate with:\" must be a file of the working directory, without a folder: \"" +
@@ -41,6 +60,18 @@ bool replaceShape(ShapeTable& shape, const AcquisitionPulseRequest& request, int
     const NumericReadResult result = readNumericTable(read, buffer, messages);
     if (!result.fileFound || result.tooBig)
         return false;
+    // A number beyond the single range in a line's last field reads as infinite; the pulse would
+    // fill the spectrum and the run's rotations with NaN, so the file is refused.
+    for (int row = 0; row < result.nextRow; ++row) {
+        for (int c = 0; c < 3; ++c) {
+            if (!std::isfinite(buffer.at(row, c))) {
+                messages.show("The pulse of \"correlate with:\" " + read.path.string() +
+                                  " holds a number too large in element " + std::to_string(row + 1) + ".",
+                              "Error!");
+                return false;
+            }
+        }
+    }
     if (result.nextRow != samples)
         messages.show("number of lines not match with np " + request.workingDirectory.string() +
                       request.replacementName + ": the file has " + std::to_string(result.nextRow) +
@@ -101,20 +132,22 @@ prepareAcquisitionPulse(ShapeTable& shape, const AcquisitionPulseRequest& reques
     }
 
     // The files show the np acquired points: every F-th computed sample, and the centre np
-    // frequencies of the spectrum.
+    // frequencies of the spectrum. Line j of the time and sweep files describes the one sample
+    // F(j - 1) + 1: its real and imaginary parts, their modulus and its phase step. The modulus and
+    // phase step of row j, as the in-place decimation leaves them, would pair a sample with the
+    // amplitude of another (0 wherever row j falls in a silence of a gapped pulse) and show only the
+    // first 1/F of the sweep. The table keeps the decimated amplitude and the undecimated phase steps.
     std::vector<std::string> time, sweep, frequency;
     for (int j = 1; j <= np; ++j) {
+        const auto sample = static_cast<std::size_t>(f * (j - 1) + 1);
         auto& row = tables.waveform[static_cast<std::size_t>(j)];
-        const auto& source = tables.waveform[static_cast<std::size_t>(f * (j - 1) + 1)];
+        const std::array<double, 4> source = tables.waveform[sample];
         row[0] = source[0];
         row[1] = source[1];
+        row[2] = source[2];
         time.push_back(std::to_string(j) + "\t" + sixDecimals(row[0]) + "\t" + sixDecimals(row[1]) + "\t" +
                        sixDecimals(row[2]));
-    }
-    for (int j = 1; j <= np; ++j) {
-        auto& row = tables.waveform[static_cast<std::size_t>(j)];
-        row[2] = tables.waveform[static_cast<std::size_t>(f * (j - 1) + 1)][2];
-        sweep.push_back(std::to_string(j) + "\t" + sixDecimals(row[3]));
+        sweep.push_back(std::to_string(j) + "\t" + sixDecimals(tables.sweep[sample][1]));
     }
     const int c = util::roundToInt((f - 1) * np / 2.0);
     for (int k = 1; k <= np; ++k) {

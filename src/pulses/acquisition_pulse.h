@@ -29,8 +29,9 @@ struct AcquisitionPulseTables {
 struct AcquisitionPulseRequest {
     int pointCount = 0;    // np
     int oversampling = 1;  // F
-    // "correlate with:": the pulse of this file (name + ".RF" in the working directory) replaces
-    // the acquisition shape.
+    // "correlate with:": the pulse of this file (name + ".RF" in the working directory, or the name
+    // itself when it ends in ".RF" and no file with the extension doubled exists) replaces the
+    // acquisition shape.
     bool replace = false;
     std::string replacementName;
     std::filesystem::path workingDirectory;

@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace velmora::pulses {
 
@@ -25,6 +26,11 @@ void checkColumn(int column)
         throw std::out_of_range("numeric buffer column " + std::to_string(column) + " outside 0.." +
                                 std::to_string(NumericBuffer::kColumns - 1));
 }
+
+// Editors that save "UTF-8 with signature" put these three bytes before the first line. Left in,
+// they would turn a first comment line ("# mother 256 #") into a data row of nothing, one element
+// too many that shifts every element after it.
+constexpr std::string_view kUtf8Signature = "\xEF\xBB\xBF";
 
 std::string_view withoutTrailingCr(std::string_view line)
 {
@@ -118,8 +124,11 @@ NumericReadResult readNumericTable(const NumericReadRequest& request, NumericBuf
 
     int row = request.firstRow;
     int headerLinesLeft = std::max(request.headerLines, 0);
+    bool firstLine = true;
     const util::Outcome read =
         util::visitTextLines(request.path, kMaxNumericTableBytes, [&](std::string_view raw) {
+            if (std::exchange(firstLine, false) && raw.starts_with(kUtf8Signature))
+                raw.remove_prefix(kUtf8Signature.size());
             if (headerLinesLeft > 0) {
                 --headerLinesLeft;
                 return true;

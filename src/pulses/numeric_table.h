@@ -60,9 +60,10 @@ inline constexpr std::uintmax_t kMaxNumericTableBytes = 64u << 20;
 
 // Reads the table at request.path into `buffer`, one data line per row from request.firstRow on.
 //
-// Lines: the first request.headerLines lines are skipped unread. Trailing CRs are removed from each
-// line. A line that is empty or starts with "#" is a comment: it goes to `comments` and takes no
-// row. Every other line takes exactly one row, even when it stores nothing.
+// Lines: a UTF-8 signature (EF BB BF) at the start of the file is not part of the first line. The
+// first request.headerLines lines are skipped unread. Trailing CRs are removed from each line. A
+// line that is empty or starts with "#" is a comment: it goes to `comments` and takes no row. Every
+// other line takes exactly one row, even when it stores nothing.
 //
 // Fields: the line is cut at the first blank of the remaining text, or at the first tab only once no
 // blank remains, so a tab that precedes a blank stays inside a field. Empty fields (runs of

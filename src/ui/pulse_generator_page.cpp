@@ -1,14 +1,15 @@
 #include "ui/pulse_generator_page.h"
 
-#include "workbench/generator_boxes.h"
 #include "render/pulse_preview.h"
 #include "ui/picture_view.h"
 #include "util/file_listing.h"
+#include "workbench/generator_boxes.h"
 #include "workbench/make_pulse.h"
 #include "workbench/pulse_preview_data.h"
 #include "workbench/workbench.h"
 
 #include <QCheckBox>
+#include <QEvent>
 #include <QFrame>
 #include <QGridLayout>
 #include <QLabel>
@@ -92,9 +93,29 @@ PulseGeneratorPage::~PulseGeneratorPage() = default;
 
 void PulseGeneratorPage::refreshPulseFiles()
 {
+    listedDirectory_ = bench_.workingDirectory();
     pulseFiles_->clear();
     for (const std::string& file : util::listFilesWithExtension(bench_.workingDirectory(), ".rf"))
         pulseFiles_->addItem(QString::fromStdString(file));
+}
+
+void PulseGeneratorPage::followWorkingDirectory()
+{
+    if (bench_.workingDirectory() != listedDirectory_)
+        refreshPulseFiles();
+}
+
+void PulseGeneratorPage::showEvent(QShowEvent* event)
+{
+    followWorkingDirectory();
+    QScrollArea::showEvent(event);
+}
+
+void PulseGeneratorPage::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::ActivationChange)
+        followWorkingDirectory();
+    QScrollArea::changeEvent(event);
 }
 
 void PulseGeneratorPage::makePulse()

@@ -8,6 +8,7 @@
 
 #include <QScrollArea>
 #include <QString>
+#include <string>
 
 class QListWidget;
 
@@ -38,12 +39,21 @@ public:
 public slots:
     void refreshPulseFiles();
 
+protected:
+    // The list follows the working directory: it is listed again when the page is shown or its
+    // window activated after the directory changed.
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
 signals:
     // A pulse file was written (its bare name): the window's file lists follow.
     void pulseMade(const QString& fileName);
 
 private:
+    void followWorkingDirectory();
+
     workbench::Workbench& bench_;
+    std::string listedDirectory_;  // the directory pulseFiles_ lists
     QListWidget* pulseFiles_ = nullptr;
     QWidget* previewWindow_ = nullptr;
     PictureView* preview_ = nullptr;

@@ -1,10 +1,10 @@
 #include "workbench/make_pulse.h"
 
-#include "workbench/generator_boxes.h"
 #include "pulses/numeric_table.h"
 #include "util/file_listing.h"
 #include "util/text_compare.h"
 #include "util/text_file.h"
+#include "workbench/generator_boxes.h"
 #include "workbench/workbench.h"
 
 namespace velmora::workbench {
@@ -14,7 +14,9 @@ namespace {
 constexpr std::string_view kErrorTitle = "Error!";
 
 // The elements of a source pulse: data rows from 1 on, phase and amplitude columns. None (with a
-// message naming `boxCaption`) when the file is missing or does not read as a table.
+// message naming `boxCaption`) when the file is missing or does not read as a table. A file longer
+// than the reader's buffer keeps the rows read, as the reader does: the sum takes only its first N
+// elements, and a pulse of the generator's largest size fills the buffer exactly.
 std::optional<std::vector<pulses::PulseElement>> readSource(Workbench& bench, const std::string& fileName,
                                                             std::string_view boxCaption)
 {
@@ -30,7 +32,7 @@ std::optional<std::vector<pulses::PulseElement>> readSource(Workbench& bench, co
     util::RecordedMessages readerMessages;
     const pulses::NumericReadResult read =
         pulses::readNumericTable({.path = path, .firstRow = 1}, buffer, readerMessages);
-    if (!read.fileFound || read.tooBig) {
+    if (!read.fileFound) {
         bench.messages().show("the pulse file " + path.string() + " of the box \"" + std::string(boxCaption) +
                                   "\" cannot be read; nothing was written",
                               kErrorTitle);

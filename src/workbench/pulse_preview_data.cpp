@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace velmora::workbench {
 
@@ -28,28 +29,43 @@ PulsePreviewData pulsePreviewData(const MadePulse& made, int profilePoints)
     if (count == 0)
         return data;
     const double elementUs = kPreviewLengthUs / count;
+    // A filler element ("0 0 1", before and after the pulse and closing a Frank pass) has no phase
+    // of the pulse: a step into or out of one is no frequency of it. Left in, such a step reaches
+    // the element rate's limit (half a turn per element), squashes the sweep in the plot and widens
+    // the profile and the drive of a swept pulse. Those elements, and the first, which has no
+    // previous one, show the frequency of the element before them (the first one after).
+    const auto isFiller = [&](int p) {
+        const auto& point = table.points[static_cast<std::size_t>(p)];
+        return point[0] == 0.0 && point[1] == 0.0;
+    };
+    std::vector<std::optional<double>> stepHz(static_cast<std::size_t>(count));
+    for (int p = 2; p <= count; ++p) {
+        if (isFiller(p) || isFiller(p - 1))
+            continue;
+        const double stepDeg = wrapDegrees(table.points[static_cast<std::size_t>(p)][0] -
+                                           table.points[static_cast<std::size_t>(p) - 1][0]);
+        stepHz[static_cast<std::size_t>(p - 1)] = stepDeg / 360.0 / (elementUs * 1.0e-6);
+    }
+    const auto firstDefined =
+        std::find_if(stepHz.begin(), stepHz.end(), [](const auto& hz) { return hz.has_value(); });
+    double shownHz = firstDefined == stepHz.end() ? 0.0 : **firstDefined;
+
     double widestHz = 0.0;
     double amplitudeSum = 0.0;
     int carrying = 0;  // elements with RF
     for (int p = 1; p <= count; ++p) {
         const auto& point = table.points[static_cast<std::size_t>(p)];
-        const double stepDeg =
-            p == 1 ? 0.0 : wrapDegrees(point[0] - table.points[static_cast<std::size_t>(p) - 1][0]);
-        const double hz = stepDeg / 360.0 / (elementUs * 1.0e-6);
+        shownHz = stepHz[static_cast<std::size_t>(p - 1)].value_or(shownHz);
         data.timeUs.push_back((p - 0.5) * elementUs);
         data.amplitude.push_back(point[1] / pulses::kFullPulseAmplitude);
         data.phaseDeg.push_back(wrapDegrees(point[0]));
-        data.frequencyHz.push_back(hz);
+        data.frequencyHz.push_back(shownHz);
         if (point[1] > 0.0) {
-            widestHz = std::max(widestHz, std::abs(hz));
+            widestHz = std::max(widestHz, std::abs(shownHz));
             ++carrying;
         }
         amplitudeSum += point[1] / pulses::kFullPulseAmplitude;
     }
-
-    // The first element has no previous one: it shows its successor's frequency.
-    if (count > 1)
-        data.frequencyHz[0] = data.frequencyHz[1];
 
     const double seconds = kPreviewLengthUs * 1.0e-6;
     const bool swept = util::equalsIgnoreCase(made.settings.shape, pulses::kShapeHsn) ||

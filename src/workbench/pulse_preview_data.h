@@ -15,7 +15,8 @@ struct PulsePreviewData {
     std::vector<double> timeUs;       // centre of every element
     std::vector<double> amplitude;    // relative to full (0..1)
     std::vector<double> phaseDeg;     // wrapped into -180..180
-    std::vector<double> frequencyHz;  // phase step to the previous element over the element's time
+    std::vector<double> frequencyHz;  // phase step to the previous element over the element's time;
+                                      // fillers and the first element show a neighbour's
     std::vector<engine::ProfilePoint> profile;
 };
 

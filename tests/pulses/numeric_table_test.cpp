@@ -212,6 +212,16 @@ TEST(NumericTableLines, HeaderLinesAreSkippedUnread)
     EXPECT_EQ(allHeader.buffer.rowsAllocated(), 0);
 }
 
+TEST(NumericTableLines, AUtf8SignatureLeavesTheFirstCommentACommentAndAddsNoRow)
+{
+    const Reading r("\xEF\xBB\xBF# mother 2 #\r\n0 1023 1\r\n90 511 1\r\n", 1);
+
+    EXPECT_EQ(r.result.nextRow, 3);
+    EXPECT_EQ(r.result.comments, "# mother 2 #\r");
+    EXPECT_EQ(r.buffer.at(1, 1), 1023.0);
+    EXPECT_EQ(r.buffer.at(2, 0), 90.0);
+}
+
 TEST(NumericTableLines, CrLfAndLfFilesReadAlike)
 {
     const Reading crlf("# gradient\r\n1.0 0.5\r\n\r\n-1.0\t0.25\r\nx 3\r\n");

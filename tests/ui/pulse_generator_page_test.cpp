@@ -70,6 +70,20 @@ private slots:
         QVERIFY(s.messages.entries.empty());
     }
 
+    void pulseListFollowsTheWorkingDirectory()
+    {
+        Session s;
+        s.widget<QPushButton>({"Command15", 0})->click();
+        QCOMPARE(s.page.pulseFiles()->count(), 1);
+        const velmora::testing::ScratchDirectory other;
+        other.writeBytes("a.RF", "0 1023 1\r\n");
+        other.writeBytes("b.rf", "0 1023 1\r\n");
+        s.bench.setWorkingDirectory(other.path());
+        s.page.show();
+        QCOMPARE(s.page.pulseFiles()->count(), 2);
+        QCOMPARE(s.page.pulseFiles()->item(0)->text(), QString("a.RF"));
+    }
+
     void refusedNameShowsAMessageAndWritesNothing()
     {
         Session s;

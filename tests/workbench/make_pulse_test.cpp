@@ -1,10 +1,10 @@
 // "make pulse" on a workbench: the file read back by the numeric reader, the same bytes on a second
 // make, the shape boxes' interlock from the command line's assignments, and refusals that name the
 // box and write nothing.
-#include "workbench/generator_boxes.h"
 #include "pulses/numeric_table.h"
 #include "support/scratch_directory.h"
 #include "workbench/control_override.h"
+#include "workbench/generator_boxes.h"
 #include "workbench/make_pulse.h"
 #include "workbench/workbench.h"
 
@@ -106,6 +106,26 @@ TEST_F(MakePulse, FirstFourShapeBoxesExcludeOneAnotherAndNoneTickedMakesHsn)
     EXPECT_TRUE(ticked(3));
     EXPECT_EQ(bench.controls().text({"Text4", 7}), "0.001") << "a truncation of 0 takes the default";
     EXPECT_EQ(made->pulse.table.points[8192][1], 1.023) << "an HS1 sweep ends at the truncation";
+}
+
+TEST_F(MakePulse, ASourceOfTheLargestSizeAPulseFileHoldsIsTakenWhole)
+{
+    // The generator's own largest pulse fills the reader's rows 1..200000 to the last one.
+    std::string source;
+    for (int i = 0; i < pulses::kMaxPulseElements; ++i)
+        source += "0\t1023\t1\r\n";
+    dir.writeBytes("long.RF", source);
+    set("Check2(2)=1");
+    set("Text4(11)=long");
+    set("Text4(2)=4");
+    set("Text4(3)=1");
+    set("Text4(13)=n");
+    const std::optional<MadePulse> made = makePulse(bench);
+    ASSERT_TRUE(made) << (messages.entries.empty() ? "" : messages.entries.back().text);
+    std::string expected;
+    for (int i = 0; i < 4; ++i)
+        expected += "0.000\t1023.000\t1\r\n";
+    EXPECT_EQ(readBytes(dir.path() / "ttt.RF"), expected);
 }
 
 TEST_F(MakePulse, RefusalsNameTheBoxAndWriteNothing)
