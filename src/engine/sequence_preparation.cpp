@@ -549,9 +549,18 @@ bool Preparer::loadShape(const std::string& name, int columns, bool pulse, int s
         pulses::ShapeTable table;
         table.elementName = name;
         table.points.assign(static_cast<std::size_t>(read.nextRow), {});
-        for (int p = 1; p < read.nextRow; ++p)
-            for (int c = 0; c < columns; ++c)
-                table.points[static_cast<std::size_t>(p)][static_cast<std::size_t>(c)] = buffer.at(p, c);
+        for (int p = 1; p < read.nextRow; ++p) {
+            for (int c = 0; c < columns; ++c) {
+                // A number beyond the single range reads as infinite: a phase, an amplitude or a
+                // duration of infinity turns the whole row into NaN, and the run would end without
+                // a line as if it had succeeded.
+                const double value = buffer.at(p, c);
+                if (!std::isfinite(value))
+                    return refuse("The shaped element \"" + name + "\": element " + std::to_string(p) +
+                                  " of " + path.string() + " holds a number too large.");
+                table.points[static_cast<std::size_t>(p)][static_cast<std::size_t>(c)] = value;
+            }
+        }
         if (!pulse && table.pointCount() == 0)
             return refuse("The gradient shape " + path.string() + " has no readable rows.");
         slots.add(std::move(table));
@@ -562,7 +571,10 @@ bool Preparer::loadShape(const std::string& name, int columns, bool pulse, int s
         pulse && step == sequence_.acquisitionStep() && step <= sequence_.stepCount();
     if (acquisitionShape && motherPoints_ == 0 && channel >= 0) {
         const util::TextFileContent first = util::readTextLines(path, pulses::kMaxNumericTableBytes, 1);
-        const std::string line = first.ok && !first.lines.empty() ? first.lines.front() : std::string();
+        std::string line = first.ok && !first.lines.empty() ? first.lines.front() : std::string();
+        // As the numeric reader does, a UTF-8 signature before the first line is not part of it.
+        if (line.starts_with("\xEF\xBB\xBF"))
+            line.erase(0, 3);
         if (line.rfind("# mother", 0) == 0) {
             const std::string rest = line.size() > 9 ? line.substr(9) : std::string();
             const std::string value = rest.substr(0, rest.find(' '));

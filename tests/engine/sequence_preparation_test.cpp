@@ -221,6 +221,17 @@ TEST_F(PreparationTest, MotherHeaderSetsAcquiredPointsAndOversampling)
     EXPECT_EQ(p->run.acquisitionShapeSlot, 0);
 }
 
+TEST_F(PreparationTest, AMotherHeaderAfterAUtf8SignatureIsRead)
+{
+    dir.writeBytes("acq.rf", "\xEF\xBB\xBF# mother 256 #\r\n" + rectangularShape(4096, 500));
+    ASSERT_TRUE(sequence.setContent(2, 0, "n_acq.rf"));
+    ASSERT_TRUE(sequence.toggleAcquisition(2));
+    const auto p = prepare();
+    ASSERT_TRUE(p) << lastMessage();
+    EXPECT_EQ(p->run.pointCount, 256);
+    EXPECT_EQ(p->run.oversampling, 16);
+}
+
 TEST_F(PreparationTest, AbsurdMotherHeaderIsRefused)
 {
     dir.writeBytes("acq.rf", "# mother 0 #\r\n" + rectangularShape(64));
@@ -255,6 +266,10 @@ TEST_F(PreparationTest, BadShapeFilesAreRefusedAndTheModelIsUntouched)
     dir.writeBytes("shape.rf", huge);
     EXPECT_FALSE(prepare()) << "more rows than the reader holds";
     EXPECT_EQ(lastMessage(), "it is too big");
+
+    dir.writeBytes("shape.rf", rectangularShape(3) + "0 1023 1e39\r\n");
+    EXPECT_FALSE(prepare()) << "a duration beyond the single range";
+    EXPECT_NE(lastMessage().find("element 4"), std::string::npos) << lastMessage();
 
     EXPECT_EQ(sequence.elements().value(20), before.sequence.elements().value(20));
     EXPECT_EQ(controls.text(ctl::PointCount), "256");
