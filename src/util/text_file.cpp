@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 #include <utility>
@@ -116,6 +117,15 @@ bool failureAskedFor()
 
 template <typename Body> Outcome writeUnreported(const fs::path& path, WriteWatch* watch, const Body& body);
 
+// The new file takes the permissions of the one it replaces, before any text goes in: a file the
+// user kept private must not become readable by everyone when it is saved again.
+void keepPermissionsOf(const fs::path& replaced, std::FILE* temporary)
+{
+    struct stat old {};
+    if (::stat(replaced.string().c_str(), &old) == 0 && S_ISREG(old.st_mode))
+        (void)::fchmod(::fileno(temporary), old.st_mode & 0777);
+}
+
 // Writes through a temporary file beside `path` that replaces it only when `body` wrote it whole.
 template <typename Body> Outcome writeThroughTemporary(const fs::path& path, const Body& body)
 {
@@ -139,6 +149,7 @@ template <typename Body> Outcome writeUnreported(const fs::path& path, WriteWatc
     file.watch = watch;
     if (file.stream == nullptr)
         return writeFailure(path, errnoReason(errno));
+    keepPermissionsOf(path, file.stream);
 
     errno = 0;
     bool written = false;

@@ -64,6 +64,20 @@ TEST(WriteTextFile, ReplacesTheWholeOldContentAndLeavesNoTemporary)
     EXPECT_EQ(entriesOf(dir.path()), std::vector<std::string>{"molecule.mol"});
 }
 
+// The replacement is a new file renamed over the old one; it must not open a private file to everyone.
+TEST(WriteTextFile, ReplacedFileKeepsItsPermissions)
+{
+    const ScratchDirectory dir;
+    const fs::path file = dir.writeBytes("private.psq", "old\r\n");
+    const fs::perms owner = fs::perms::owner_read | fs::perms::owner_write;
+    fs::permissions(file, owner);
+
+    ASSERT_TRUE(writeTextFile(file, {"new"}).ok());
+
+    EXPECT_EQ(readBytes(file), "new\r\n");
+    EXPECT_EQ(fs::status(file).permissions(), owner);
+}
+
 TEST(WriteTextFile, TargetThatIsADirectoryIsRefusedAndKept)
 {
     const ScratchDirectory dir;
