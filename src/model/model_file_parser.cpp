@@ -4,6 +4,7 @@
 
 #include "util/numeric_text.h"
 #include "util/rounding.h"
+#include "util/text_file.h"
 
 #include <cmath>
 
@@ -27,6 +28,9 @@ std::string shown(std::string_view field)
 
 ModelFileParser::ModelFileParser(std::vector<std::string> lines) : lines_(std::move(lines))
 {
+    // An editor that saves "UTF-8 with signature" puts it before the first field of line 1.
+    if (!lines_.empty())
+        lines_.front() = std::string(util::withoutUtf8Signature(lines_.front()));
 }
 
 void ModelFileParser::fail(std::string problem)

@@ -27,9 +27,12 @@ std::optional<std::string> settingsDirectory(const std::filesystem::path& settin
     if (!util::fileExists(settingsFile))
         return std::nullopt;
     const util::TextFileContent content = util::readTextLines(settingsFile, 1u << 20);
-    if (!content.ok || content.lines.empty() || content.lines.front().empty())
+    if (!content.ok || content.lines.empty())
         return std::nullopt;
-    return withTrailingSeparator(content.lines.front());
+    const std::string_view directory = util::withoutUtf8Signature(content.lines.front());
+    if (directory.empty())
+        return std::nullopt;
+    return withTrailingSeparator(std::string(directory));
 }
 
 // Reads the settings file, or creates it with the default working directory as its only line.

@@ -283,6 +283,14 @@ Outcome visitTextLines(const fs::path& path, std::uintmax_t maxBytes,
     return Outcome::success();
 }
 
+std::string_view withoutUtf8Signature(std::string_view firstLine)
+{
+    constexpr std::string_view kSignature = "\xEF\xBB\xBF";
+    if (firstLine.starts_with(kSignature))
+        firstLine.remove_prefix(kSignature.size());
+    return firstLine;
+}
+
 TextFileContent readTextLines(const fs::path& path, std::uintmax_t maxBytes, std::size_t maxLines)
 {
     TextFileContent content;

@@ -52,6 +52,10 @@ struct TextFileContent {
 TextFileContent readTextLines(const std::filesystem::path& path, std::uintmax_t maxBytes = 256u << 20,
                               std::size_t maxLines = SIZE_MAX);
 
+// The first line without the UTF-8 signature (EF BB BF) that some editors write in front of a
+// file; the signature is no part of the text.
+std::string_view withoutUtf8Signature(std::string_view firstLine);
+
 // The same split, handing each line to `visit` as a view (valid during the call only) until it
 // returns false. The file is held once, as bytes: no copy per line.
 Outcome visitTextLines(const std::filesystem::path& path, std::uintmax_t maxBytes,

@@ -134,6 +134,18 @@ TEST(MoleculeFileRead, LabelsAreRenamedAfterTheirSlot)
     EXPECT_EQ(s.label(1), "C1");
 }
 
+// Editors that save "UTF-8 with signature" put EF BB BF before the spin count.
+TEST(MoleculeFileRead, SignatureOfAnEditorBeforeTheSpinCountIsSkipped)
+{
+    const ScratchDirectory dir;
+    const auto path =
+        dir.writeBytes("edited.mol", "\xEF\xBB\xBF" "2,14,2,\r\nH0,C1,\r\nH0,C1,\r\n1,50,\r\n0,7,7,0,\r\n1,1,\r\n1,1,\r\n");
+    SpinSystem s = startUpSystem();
+    ASSERT_TRUE(readMolecule(path, s).wasRead());
+    EXPECT_EQ(s.spinCount(), 2);
+    EXPECT_EQ(s.couplingHz(0, 1), 7.0);
+}
+
 TEST(MoleculeFileRead, MissingFileIsIgnoredSilently)
 {
     const ScratchDirectory dir;

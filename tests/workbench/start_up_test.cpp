@@ -139,6 +139,19 @@ TEST(StartUp, ASettingsLineWithoutSeparatorStillNamesTheDirectory)
     EXPECT_TRUE(messages.entries.empty());
 }
 
+TEST(StartUp, ASettingsFileSavedWithASignatureStillNamesTheDirectory)
+{
+    const ScratchDirectory dir;
+    std::filesystem::create_directories(dir.path() / "program" / "Velmora");
+    std::filesystem::create_directories(dir.path() / "chosen");
+    dir.writeBytes("program/Velmora/Velmora.ini", "\xEF\xBB\xBF" + (dir.path() / "chosen").string() + "/\r\n");
+    util::RecordedMessages messages;
+    Workbench bench(messages, dir.path());
+    model::Workspace workspace;
+    ASSERT_TRUE(startUp(bench, rootsIn(dir), workspace));
+    EXPECT_EQ(bench.workingDirectory(), (dir.path() / "chosen").string() + "/");
+}
+
 TEST(StartUp, TheStrongCouplingSwitchOfTheLastStartComesBack)
 {
     const ScratchDirectory dir;
