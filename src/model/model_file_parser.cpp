@@ -1,7 +1,6 @@
 #include "model/model_file_parser.h"
 
 #include "model/molecule_file.h"
-
 #include "util/numeric_text.h"
 #include "util/rounding.h"
 #include "util/text_file.h"

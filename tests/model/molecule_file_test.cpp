@@ -139,7 +139,8 @@ TEST(MoleculeFileRead, SignatureOfAnEditorBeforeTheSpinCountIsSkipped)
 {
     const ScratchDirectory dir;
     const auto path =
-        dir.writeBytes("edited.mol", "\xEF\xBB\xBF" "2,14,2,\r\nH0,C1,\r\nH0,C1,\r\n1,50,\r\n0,7,7,0,\r\n1,1,\r\n1,1,\r\n");
+        dir.writeBytes("edited.mol", "\xEF\xBB\xBF"
+                                     "2,14,2,\r\nH0,C1,\r\nH0,C1,\r\n1,50,\r\n0,7,7,0,\r\n1,1,\r\n1,1,\r\n");
     SpinSystem s = startUpSystem();
     ASSERT_TRUE(readMolecule(path, s).wasRead());
     EXPECT_EQ(s.spinCount(), 2);

@@ -144,7 +144,8 @@ TEST(StartUp, ASettingsFileSavedWithASignatureStillNamesTheDirectory)
     const ScratchDirectory dir;
     std::filesystem::create_directories(dir.path() / "program" / "Velmora");
     std::filesystem::create_directories(dir.path() / "chosen");
-    dir.writeBytes("program/Velmora/Velmora.ini", "\xEF\xBB\xBF" + (dir.path() / "chosen").string() + "/\r\n");
+    dir.writeBytes("program/Velmora/Velmora.ini",
+                   "\xEF\xBB\xBF" + (dir.path() / "chosen").string() + "/\r\n");
     util::RecordedMessages messages;
     Workbench bench(messages, dir.path());
     model::Workspace workspace;
