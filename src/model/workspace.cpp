@@ -156,6 +156,11 @@ Workspace locateWorkspace(const WorkspaceRoots& roots)
 util::Outcome changeWorkingDirectory(Workspace& workspace, const std::filesystem::path& directory)
 {
     const std::string line = withTrailingSeparator(directory);
+    // The settings file holds the directory as its only line; a name with a line break in it would
+    // come back cut at the break, naming another directory at the next start.
+    if (line.find_first_of("\r\n") != std::string::npos)
+        return util::Outcome::failure("Velmora cannot work in " + line +
+                                      ": the settings file cannot keep a folder name with a line break.");
     if (!ensureDirectory(workspace.settingsFile.parent_path()))
         return util::Outcome::failure("Velmora cannot create its settings folder " +
                                       workspace.settingsFile.parent_path().string() + ".");

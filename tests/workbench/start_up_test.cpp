@@ -125,6 +125,23 @@ TEST(StartUp, AnUnwritableProgramDirectoryFallsBackToTheUsersDirectories)
     EXPECT_EQ(readBytes(dir.path() / "config" / "Velmora" / "Velmora.ini"), expected + "\r\n");
 }
 
+TEST(StartUp, ADirectoryWithALineBreakInItsNameIsRefusedAndTheSettingsKept)
+{
+    const ScratchDirectory dir;
+    util::RecordedMessages messages;
+    Workbench bench(messages, dir.path());
+    model::Workspace workspace;
+    ASSERT_TRUE(startUp(bench, rootsIn(dir), workspace));
+    const std::string settings = readBytes(workspace.settingsFile);
+    const std::string before = bench.workingDirectory();
+    const std::filesystem::path broken = dir.path() / "two\nlines";
+    std::filesystem::create_directories(broken);
+
+    EXPECT_FALSE(changeDirectory(bench, workspace, broken));
+    EXPECT_EQ(bench.workingDirectory(), before);
+    EXPECT_EQ(readBytes(workspace.settingsFile), settings);
+}
+
 TEST(StartUp, ASettingsLineWithoutSeparatorStillNamesTheDirectory)
 {
     const ScratchDirectory dir;
