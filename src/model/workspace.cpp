@@ -21,7 +21,8 @@ bool ensureDirectory(const std::filesystem::path& directory)
 }
 
 // The working directory a settings file names on its first line; none when the file is missing,
-// unreadable or names nothing.
+// unreadable or names nothing. A NUL byte names nothing either: the system would cut the name
+// there and every file of the session would go to the folder or file the first part names.
 std::optional<std::string> settingsDirectory(const std::filesystem::path& settingsFile)
 {
     if (!util::fileExists(settingsFile))
@@ -30,7 +31,7 @@ std::optional<std::string> settingsDirectory(const std::filesystem::path& settin
     if (!content.ok || content.lines.empty())
         return std::nullopt;
     const std::string_view directory = util::withoutUtf8Signature(content.lines.front());
-    if (directory.empty())
+    if (directory.empty() || directory.find('\0') != std::string_view::npos)
         return std::nullopt;
     return withTrailingSeparator(std::string(directory));
 }

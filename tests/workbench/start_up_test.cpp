@@ -170,6 +170,21 @@ TEST(StartUp, ASettingsFileSavedWithASignatureStillNamesTheDirectory)
     EXPECT_EQ(bench.workingDirectory(), (dir.path() / "chosen").string() + "/");
 }
 
+TEST(StartUp, ASettingsLineHoldingANulByteIsReplacedByTheDefault)
+{
+    const ScratchDirectory dir;
+    std::filesystem::create_directories(dir.path() / "config" / "Velmora");
+    std::filesystem::create_directories(dir.path() / "chosen");
+    dir.writeBytes("config/Velmora/Velmora.ini",
+                   (dir.path() / "chosen").string() + std::string(1, '\0') + "junk/\r\n");
+    util::RecordedMessages messages;
+    Workbench bench(messages, dir.path());
+    model::Workspace workspace;
+    ASSERT_TRUE(startUp(bench, rootsIn(dir), workspace));
+    EXPECT_EQ(bench.workingDirectory(), (dir.path() / "home" / "Velmora").string() + "/");
+    EXPECT_EQ(readBytes(workspace.settingsFile), bench.workingDirectory() + "\r\n");
+}
+
 TEST(StartUp, TheStrongCouplingSwitchOfTheLastStartComesBack)
 {
     const ScratchDirectory dir;
