@@ -121,9 +121,10 @@ template <typename Body> Outcome writeUnreported(const fs::path& path, WriteWatc
 // user kept private must not become readable by everyone when it is saved again.
 void keepPermissionsOf(const fs::path& replaced, std::FILE* temporary)
 {
-    struct stat old {};
-    if (::stat(replaced.string().c_str(), &old) == 0 && S_ISREG(old.st_mode))
-        (void)::fchmod(::fileno(temporary), old.st_mode & 0777);
+    std::error_code ec;
+    const fs::file_status old = fs::status(replaced, ec);
+    if (!ec && fs::is_regular_file(old))
+        (void)::fchmod(::fileno(temporary), static_cast<mode_t>(old.permissions() & fs::perms::all));
 }
 
 // Writes through a temporary file beside `path` that replaces it only when `body` wrote it whole.
