@@ -127,13 +127,24 @@ void keepPermissionsOf(const fs::path& replaced, std::FILE* temporary)
         (void)::fchmod(::fileno(temporary), static_cast<mode_t>(old.permissions() & fs::perms::all));
 }
 
+// The file a symbolic link leads to: saving through a link changes that file, as writing over it
+// would, rather than putting a plain file in place of the link. A link that leads nowhere is replaced.
+fs::path fileBehindLinks(const fs::path& path)
+{
+    std::error_code ec;
+    if (!fs::is_symlink(path, ec))
+        return path;
+    fs::path target = fs::canonical(path, ec);
+    return ec ? path : target;
+}
+
 // Writes through a temporary file beside `path` that replaces it only when `body` wrote it whole.
 template <typename Body> Outcome writeThroughTemporary(const fs::path& path, const Body& body)
 {
     WriteWatch* const watch = installedWatch;
     if (failureAskedFor())
         return reported(watch, path, writeFailure(path, std::generic_category().message(ENOSPC)));
-    return reported(watch, path, writeUnreported(path, watch, body));
+    return reported(watch, path, writeUnreported(fileBehindLinks(path), watch, body));
 }
 
 template <typename Body> Outcome writeUnreported(const fs::path& path, WriteWatch* watch, const Body& body)

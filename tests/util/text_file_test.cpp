@@ -78,6 +78,20 @@ TEST(WriteTextFile, ReplacedFileKeepsItsPermissions)
     EXPECT_EQ(fs::status(file).permissions(), owner);
 }
 
+TEST(WriteTextFile, SavingThroughALinkChangesTheFileItLeadsTo)
+{
+    const ScratchDirectory dir;
+    fs::create_directories(dir.path() / "shared");
+    const fs::path shared = dir.writeBytes("shared/cosy.psq", "old\r\n");
+    const fs::path link = dir.path() / "cosy.psq";
+    fs::create_symlink(fs::path("shared") / "cosy.psq", link);
+
+    ASSERT_TRUE(writeTextFile(link, {"new"}).ok());
+
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(readBytes(shared), "new\r\n");
+}
+
 TEST(WriteTextFile, TargetThatIsADirectoryIsRefusedAndKept)
 {
     const ScratchDirectory dir;
