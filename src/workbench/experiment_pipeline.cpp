@@ -368,12 +368,16 @@ util::Outcome writeRecordTables(const Workbench& bench, const RunRecords& record
         return util::Outcome::success();
     const engine::Preparation& prepared = *records.preparation;
     const engine::PreparedRun& run = prepared.run;
-    // A signal sampled during a pulse is its own record of every run; a synthesized one keeps the
-    // sum of the runs in the last run's place only in 1D.
-    const bool sumInLastRun = records.sampled.has_value() || run.runsPerValue == 1;
+    // A synthesized record keeps the sum of the runs in the last run's place in 1D. A signal sampled
+    // during a pulse in several runs has the profile-weighted sum of the other runs (divided by
+    // 1000) written over its last run, whose own samples are gone: the tables leave that run out
+    // rather than take the earlier runs off a sum they are not in at that scale.
+    const bool sampled = records.sampled.has_value();
+    const bool sumInLastRun = !sampled && run.runsPerValue == 1;
+    const bool lastRunReplaced = sampled && run.lastRun > 0;
     return engine::writeMagnetisationFiles(directory, {prepared.timeDomain, prepared.signal, run.pointCount,
-                                                       records.spectraWidthHz, run.arrayedValues,
-                                                       sumInLastRun, bench.threads()});
+                                                       records.spectraWidthHz, run.arrayedValues, sumInLastRun,
+                                                       bench.threads(), lastRunReplaced});
 }
 
 }  // namespace
