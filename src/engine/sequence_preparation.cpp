@@ -193,7 +193,9 @@ bool Preparer::settleRunCounts()
         if (run().arraySize < 0)
             return refuse("Ni (Text14(11)) must be at least 0.");
     }
-    for (int k = kLastStepIndex; k >= 0; --k) {
+    // The shaped gradients (s1_x.GRD ..) lie above the step elements and may be arrayed as well: left
+    // out of the search, their series started from the value of whatever element was arrayed before.
+    for (int k = element::kLastShapedGradient; k >= 0; --k) {
         if (util::equalsIgnoreCase(sequence_.elements().name(k), name)) {
             sequence_.setArrayed(k, name);
             break;

@@ -124,6 +124,19 @@ TEST_F(PreparationTest, ArrayedPowerIsHeldAt100Decibels)
     EXPECT_EQ(arrayedValues(1), (std::vector<double>{60, 75, 90, 100}));
 }
 
+// A shaped gradient's series began at the value of the element arrayed before it.
+TEST_F(PreparationTest, AnArrayedShapedGradientStartsFromItsOwnValue)
+{
+    const int gradient = model::element::kFirstShapedGradient;
+    sequence.setArrayedParameter("d1");
+    sequence.elements().setValue(11, 7.0);
+    sequence.elements().setValue(gradient, 3.0);
+    sequence.setArrayedParameter(sequence.elements().name(gradient));
+    controls.setText(ctl::ArraySize, "2");
+    controls.setText(ctl::ArrayIncrement, "1");
+    EXPECT_EQ(arrayedValues(1), (std::vector<double>{3, 4, 5}));
+}
+
 TEST_F(PreparationTest, RelaxationTimesStartFromTheirBoxes)
 {
     sequence.setArrayedParameter("T2");
