@@ -232,6 +232,28 @@ TEST_F(SampledAcquisitionTest, TheMagnetisationTablesOfSeveralSampledRunsLeaveTh
     }
 }
 
+// In 2D the weighting writes the sum over the last run too; spectra.tsv listed it as that run's own.
+TEST_F(SampledAcquisitionTest, ATwoDimensionalSampledRunListsTheProfileSumAsTheSum)
+{
+    spins({0.5});
+    sequence(true);
+    bench.sequence().setArrayedParameter("d2");
+    bench.controls().setText(ctl::ArraySize, "1");
+    bench.controls().setText(ctl::ArrayIncrement, "1");
+    ASSERT_EQ(startExperiment(bench, true), StartOutcome::Completed);
+    const SpectraColumns columns = spectraColumns(bench);
+    ASSERT_EQ(columns.runs.size(), 3u) << "runs 0 to 2 of the four, the last being the sum";
+    ASSERT_TRUE(columns.sum.has_value());
+    const engine::SampleRecord& spectra = bench.records().preparation->signal;
+    for (int k = 1; k <= kPoints; ++k) {
+        double weighted = 0.0;  // "square": weight 1, over 1000
+        for (const auto& run : columns.runs)
+            weighted += run[0][static_cast<std::size_t>(k - 1)] / 1000.0;
+        ASSERT_NEAR((*columns.sum)[0][static_cast<std::size_t>(k - 1)], weighted, 1e-9 * (1.0 + std::abs(weighted)));
+        ASSERT_EQ((*columns.sum)[0][static_cast<std::size_t>(k - 1)], spectra.at(1, k, 3)) << "the last slot";
+    }
+}
+
 TEST_F(SampledAcquisitionTest, TheModelSpectrumHasThePulseAcquireLines)
 {
     spins({-1.5, 0.2, 1.8}, {{0, 1, 20.0}, {1, 2, 35.0}});
