@@ -655,10 +655,10 @@ bool Preparer::checkRates()
     run().fastestRate = fastest;
     run().elementLimitUs = 5000.0 / (fastest + 1e-11);
 
+    // The longest an arrayed element gets in any run: a series that shrinks (a negative increment,
+    // a factor below 1) is longest in run 0, which the last and second values alone missed.
     const std::vector<double>& values = run().arrayedValues;
-    double extreme = values.back();
-    if (run().lastRun != 0 && values[1] > extreme)
-        extreme = values[1];
+    const double extreme = *std::max_element(values.begin(), values.end());
 
     run().acquisitionShapeSlot = kNoAcquisitionShape;
     for (int step = 0; step <= sequence_.stepCount(); ++step) {

@@ -370,6 +370,23 @@ TEST_F(PreparationTest, ElementLimitWarningsFollowTheFastestRate)
     EXPECT_EQ(controls.caption(ctl::WarningLine), "relaxation too fast - use more elements in shaped pulse");
 }
 
+// A shrinking series was checked at its last and second values only, never at its longest, run 0.
+TEST_F(PreparationTest, AnArrayedPulseIsCheckedAtItsLongestValue)
+{
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            spins.setCouplingHz(i, j, 0.0);
+    spins.rebuild();
+    controls.setChecked(ctl::T2Relaxation, true);  // T2 = 100 ms: limit 500 us
+    sequence.setArrayedParameter("p2");
+    sequence.elements().setValue(2, 600.0);
+    controls.setText(ctl::ArraySize, "2");
+    controls.setText(ctl::ArrayIncrement, "-200");
+    ASSERT_EQ(arrayedValues(1), (std::vector<double>{600, 400, 200}));
+    EXPECT_TRUE(controls.at(ctl::WarningLine).visible);
+    EXPECT_EQ(controls.caption(ctl::WarningLine), "relaxation too fast - use the shaped pulse");
+}
+
 TEST_F(PreparationTest, AcquisitionStepTakesD10AndClipsLongerPulses)
 {
     dir.writeBytes("acq.rf", rectangularShape(256));
