@@ -135,9 +135,13 @@ void writeOperatorOutputs(Workbench& bench, RunRecords& records, const std::file
     std::string header;
     // Without the table the header line is made alone, into a file that is not kept.
     const std::filesystem::path table = directory / (writeTable ? "prodop.dat" : ".prodop.unwanted");
+    // A stopped experiment has lines only for the runs it did, up to the first one no scan completed.
+    const std::vector<int>& scansDone = records.driver.scansDone;
+    const auto firstNotDone = std::find(scansDone.begin(), scansDone.end(), 0);
+    const int runsDone = static_cast<int>(firstNotDone - scansDone.begin());
     const util::Outcome written = engine::writeOperatorTable(
         table, records.operators, records.driver.operators, bench.sequence().arrayedName(),
-        records.preparation->run.arrayedValues, header);
+        records.preparation->run.arrayedValues, header, runsDone);
     if (!written)
         bench.messages().show(written.message(), "Error!");
     bench.controls().setItems(model::ctl::OperatorList, records.operators.names);
