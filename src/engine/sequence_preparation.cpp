@@ -578,8 +578,11 @@ bool Preparer::loadShape(const std::string& name, int columns, bool pulse, int s
         if (line.starts_with("\xEF\xBB\xBF"))
             line.erase(0, 3);
         if (line.rfind("# mother", 0) == 0) {
-            const std::string rest = line.size() > 9 ? line.substr(9) : std::string();
-            const std::string value = rest.substr(0, rest.find(' '));
+            // The number stands after the keyword and its blanks, up to the next blank; tabs are
+            // blanks too, as in the rows of the table (a tab after the number used to refuse it).
+            constexpr std::string_view kBlanks = " \t";
+            const std::size_t from = std::min(line.find_first_not_of(kBlanks, 8), line.size());
+            const std::string value = line.substr(from, line.find_first_of(kBlanks, from) - from);
             const std::optional<std::int32_t> mother = util::parseWholeNumber(value);
             const int points = slots.slot(*slots.slotOf(name)).pointCount();
             if (!mother || *mother < 1 || *mother > points)

@@ -234,6 +234,18 @@ TEST_F(PreparationTest, MotherHeaderSetsAcquiredPointsAndOversampling)
     EXPECT_EQ(p->run.acquisitionShapeSlot, 0);
 }
 
+// Tabs around the number, as the table's rows may have them, refused the shape.
+TEST_F(PreparationTest, AMotherHeaderSeparatedByATabIsRead)
+{
+    dir.writeBytes("acq.rf", "# mother\t64\t#\r\n" + rectangularShape(4096, 500));
+    ASSERT_TRUE(sequence.setContent(2, 0, "n_acq.rf"));
+    ASSERT_TRUE(sequence.toggleAcquisition(2));
+    const auto p = prepare();
+    ASSERT_TRUE(p) << lastMessage();
+    EXPECT_EQ(p->run.pointCount, 64);
+    EXPECT_EQ(p->run.oversampling, 64);
+}
+
 TEST_F(PreparationTest, AMotherHeaderAfterAUtf8SignatureIsRead)
 {
     dir.writeBytes("acq.rf", "\xEF\xBB\xBF# mother 256 #\r\n" + rectangularShape(4096, 500));
