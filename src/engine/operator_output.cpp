@@ -62,8 +62,7 @@ double flipXyDegrees(double r)
 
 util::Outcome writeOperatorTable(const std::filesystem::path& path, const OperatorTable& table,
                                  const OperatorRecord& record, const std::string& arrayedName,
-                                 const std::vector<double>& arrayedValues, std::string& header,
-                                 int runCount)
+                                 const std::vector<double>& arrayedValues, std::string& header, int runCount)
 {
     header = arrayedName;
     for (const std::string& name : table.names)

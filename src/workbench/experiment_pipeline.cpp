@@ -380,8 +380,8 @@ util::Outcome writeRecordTables(const Workbench& bench, const RunRecords& record
     const bool sumInLastRun = !sampled && run.runsPerValue == 1;
     const bool lastRunReplaced = sampled && run.lastRun > 0;
     return engine::writeMagnetisationFiles(directory, {prepared.timeDomain, prepared.signal, run.pointCount,
-                                                       records.spectraWidthHz, run.arrayedValues, sumInLastRun,
-                                                       bench.threads(), lastRunReplaced});
+                                                       records.spectraWidthHz, run.arrayedValues,
+                                                       sumInLastRun, bench.threads(), lastRunReplaced});
 }
 
 }  // namespace

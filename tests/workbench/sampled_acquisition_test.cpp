@@ -223,10 +223,12 @@ TEST_F(SampledAcquisitionTest, TheMagnetisationTablesOfSeveralSampledRunsLeaveTh
     ASSERT_TRUE(sum.ok);
     ASSERT_EQ(x.lines.size(), static_cast<std::size_t>(kPoints));
     for (int k = 1; k <= kPoints; ++k) {
-        const std::string expected = std::to_string(k) + "\t" + util::formatPattern(time.at(1, k, 0), "0.00") +
-                                     "\t" + util::formatPattern(time.at(1, k, 1), "0.00");
+        const std::string expected = std::to_string(k) + "\t" +
+                                     util::formatPattern(time.at(1, k, 0), "0.00") + "\t" +
+                                     util::formatPattern(time.at(1, k, 1), "0.00");
         ASSERT_EQ(x.lines[static_cast<std::size_t>(k - 1)], expected) << "point " << k;
-        const std::string summed = std::to_string(k) + "\t" + util::formatPattern(time.at(1, k, 2), "0.00") + "\t";
+        const std::string summed =
+            std::to_string(k) + "\t" + util::formatPattern(time.at(1, k, 2), "0.00") + "\t";
         ASSERT_TRUE(sum.lines[static_cast<std::size_t>(k - 1)].starts_with(summed))
             << "the weighted sum stays in a_sum.dat, point " << k;
     }
@@ -249,7 +251,8 @@ TEST_F(SampledAcquisitionTest, ATwoDimensionalSampledRunListsTheProfileSumAsTheS
         double weighted = 0.0;  // "square": weight 1, over 1000
         for (const auto& run : columns.runs)
             weighted += run[0][static_cast<std::size_t>(k - 1)] / 1000.0;
-        ASSERT_NEAR((*columns.sum)[0][static_cast<std::size_t>(k - 1)], weighted, 1e-9 * (1.0 + std::abs(weighted)));
+        ASSERT_NEAR((*columns.sum)[0][static_cast<std::size_t>(k - 1)], weighted,
+                    1e-9 * (1.0 + std::abs(weighted)));
         ASSERT_EQ((*columns.sum)[0][static_cast<std::size_t>(k - 1)], spectra.at(1, k, 3)) << "the last slot";
     }
 }
