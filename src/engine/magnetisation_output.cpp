@@ -179,12 +179,14 @@ util::Outcome writeMagnetisationFiles(const std::filesystem::path& directory, co
     const SampleRecord& f = s.signal;
     if (np < 1 || t.empty() || f.empty() || t.lastSample() < np || f.lastSample() < np)
         return util::Outcome::failure("There are no records to write magnetisation files from.");
-    const int runs = t.lastRun() + 1;
+    // Columns of the per-run tables: a last run replaced by a sum has none.
+    const int runs = s.lastRunReplaced && t.lastRun() > 0 ? t.lastRun() : t.lastRun() + 1;
     const double dtSeconds = s.spectralWidthHz > 0.0 ? 1.0 / s.spectralWidthHz : 0.0;
 
     // Every table is formatted and written by one piece of work, in pieces through one buffer; the
     // tables run side by side.
-    const OwnRuns ownTime(t, s.lastRunIsSum), ownSignal(f, s.lastRunIsSum);
+    const bool lastRunIsSum = s.lastRunIsSum && !s.lastRunReplaced;
+    const OwnRuns ownTime(t, lastRunIsSum), ownSignal(f, lastRunIsSum);
     const auto component = [&](const OwnRuns& r, int c) {
         return [&r, c, np, runs](TableText& table) {
             perRunTable(table, 1, np, runs, [&](int run, int first, int count, double* out) {

@@ -2,7 +2,9 @@
 //   a_X.dat, a_Y.dat, a_Z.dat, a_XY.dat   components 1, 2, 3 and the modulus of 1 and 2 of the
 //                                         time-domain record, one column per run with every run's
 //                                         own values (in 1D the last run's own are its record less
-//                                         the earlier runs, since the record holds their sum)
+//                                         the earlier runs, since the record holds their sum; a
+//                                         last run whose place the profile-weighted sum of a sampled
+//                                         acquisition took has no column)
 //   a_sum.dat                             the last run as recorded (in 1D the sum of all runs): x, y, modulus
 //   a_last_phase.dat, a_last_freq.dat     phase (degrees, unwrapped) and instantaneous frequency (Hz)
 //                                         of the last run's time-domain signal
@@ -33,6 +35,9 @@ struct MagnetisationSources {
     bool lastRunIsSum = true;
     // Threads that format and write the tables side by side (the files do not depend on it).
     int threads = 1;
+    // The last run's slot holds a sum written over its own record (the object-profile weighting of
+    // a signal sampled in several runs): nothing of that run is left to give a column of its own.
+    bool lastRunReplaced = false;
 };
 
 util::Outcome writeMagnetisationFiles(const std::filesystem::path& directory,

@@ -62,7 +62,7 @@ double flipXyDegrees(double r)
 
 util::Outcome writeOperatorTable(const std::filesystem::path& path, const OperatorTable& table,
                                  const OperatorRecord& record, const std::string& arrayedName,
-                                 const std::vector<double>& arrayedValues, std::string& header)
+                                 const std::vector<double>& arrayedValues, std::string& header, int runCount)
 {
     header = arrayedName;
     for (const std::string& name : table.names)
@@ -70,7 +70,8 @@ util::Outcome writeOperatorTable(const std::filesystem::path& path, const Operat
     header += "\tflip_z\tflip_xy";
 
     std::vector<std::string> lines = {header};
-    for (int r = 0; r <= record.lastRun(); ++r) {
+    const int lastRun = runCount < 0 ? record.lastRun() : std::min(runCount - 1, record.lastRun());
+    for (int r = 0; r <= lastRun; ++r) {
         const double value =
             r < static_cast<int>(arrayedValues.size()) ? arrayedValues[static_cast<std::size_t>(r)] : 0.0;
         std::string line = util::formatPattern(value, "#.000");

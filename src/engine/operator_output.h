@@ -31,9 +31,12 @@ double flipZDegrees(double z);
 double flipXyDegrees(double r);
 
 // Writes "prodop.dat": header (arrayed name, operator names, "flip_z", "flip_xy") and one line per
-// run, tab separated, values / 1000 in "#.000". Returns the header line through `header`.
+// run, tab separated, values / 1000 in "#.000". Returns the header line through `header`. With
+// `runCount` at 0 or more only runs 0..runCount - 1 get a line (the runs a stopped experiment did:
+// the others hold no result, and a line of zeros would read as one).
 util::Outcome writeOperatorTable(const std::filesystem::path& path, const OperatorTable& table,
                                  const OperatorRecord& record, const std::string& arrayedName,
-                                 const std::vector<double>& arrayedValues, std::string& header);
+                                 const std::vector<double>& arrayedValues, std::string& header,
+                                 int runCount = -1);
 
 }  // namespace velmora::engine

@@ -193,7 +193,9 @@ bool Preparer::settleRunCounts()
         if (run().arraySize < 0)
             return refuse("Ni (Text14(11)) must be at least 0.");
     }
-    for (int k = kLastStepIndex; k >= 0; --k) {
+    // The shaped gradients (s1_x.GRD ..) lie above the step elements and may be arrayed as well: left
+    // out of the search, their series started from the value of whatever element was arrayed before.
+    for (int k = element::kLastShapedGradient; k >= 0; --k) {
         if (util::equalsIgnoreCase(sequence_.elements().name(k), name)) {
             sequence_.setArrayed(k, name);
             break;
@@ -576,8 +578,11 @@ bool Preparer::loadShape(const std::string& name, int columns, bool pulse, int s
         if (line.starts_with("\xEF\xBB\xBF"))
             line.erase(0, 3);
         if (line.rfind("# mother", 0) == 0) {
-            const std::string rest = line.size() > 9 ? line.substr(9) : std::string();
-            const std::string value = rest.substr(0, rest.find(' '));
+            // The number stands after the keyword and its blanks, up to the next blank; tabs are
+            // blanks too, as in the rows of the table (a tab after the number used to refuse it).
+            constexpr std::string_view kBlanks = " \t";
+            const std::size_t from = std::min(line.find_first_not_of(kBlanks, 8), line.size());
+            const std::string value = line.substr(from, line.find_first_of(kBlanks, from) - from);
             const std::optional<std::int32_t> mother = util::parseWholeNumber(value);
             const int points = slots.slot(*slots.slotOf(name)).pointCount();
             if (!mother || *mother < 1 || *mother > points)
@@ -653,10 +658,10 @@ bool Preparer::checkRates()
     run().fastestRate = fastest;
     run().elementLimitUs = 5000.0 / (fastest + 1e-11);
 
+    // The longest an arrayed element gets in any run: a series that shrinks (a negative increment,
+    // a factor below 1) is longest in run 0, which the last and second values alone missed.
     const std::vector<double>& values = run().arrayedValues;
-    double extreme = values.back();
-    if (run().lastRun != 0 && values[1] > extreme)
-        extreme = values[1];
+    const double extreme = *std::max_element(values.begin(), values.end());
 
     run().acquisitionShapeSlot = kNoAcquisitionShape;
     for (int step = 0; step <= sequence_.stepCount(); ++step) {

@@ -135,9 +135,13 @@ void writeOperatorOutputs(Workbench& bench, RunRecords& records, const std::file
     std::string header;
     // Without the table the header line is made alone, into a file that is not kept.
     const std::filesystem::path table = directory / (writeTable ? "prodop.dat" : ".prodop.unwanted");
+    // A stopped experiment has lines only for the runs it did, up to the first one no scan completed.
+    const std::vector<int>& scansDone = records.driver.scansDone;
+    const auto firstNotDone = std::find(scansDone.begin(), scansDone.end(), 0);
+    const int runsDone = static_cast<int>(firstNotDone - scansDone.begin());
     const util::Outcome written = engine::writeOperatorTable(
         table, records.operators, records.driver.operators, bench.sequence().arrayedName(),
-        records.preparation->run.arrayedValues, header);
+        records.preparation->run.arrayedValues, header, runsDone);
     if (!written)
         bench.messages().show(written.message(), "Error!");
     bench.controls().setItems(model::ctl::OperatorList, records.operators.names);
@@ -368,12 +372,16 @@ util::Outcome writeRecordTables(const Workbench& bench, const RunRecords& record
         return util::Outcome::success();
     const engine::Preparation& prepared = *records.preparation;
     const engine::PreparedRun& run = prepared.run;
-    // A signal sampled during a pulse is its own record of every run; a synthesized one keeps the
-    // sum of the runs in the last run's place only in 1D.
-    const bool sumInLastRun = records.sampled.has_value() || run.runsPerValue == 1;
+    // A synthesized record keeps the sum of the runs in the last run's place in 1D. A signal sampled
+    // during a pulse in several runs has the profile-weighted sum of the other runs (divided by
+    // 1000) written over its last run, whose own samples are gone: the tables leave that run out
+    // rather than take the earlier runs off a sum they are not in at that scale.
+    const bool sampled = records.sampled.has_value();
+    const bool sumInLastRun = !sampled && run.runsPerValue == 1;
+    const bool lastRunReplaced = sampled && run.lastRun > 0;
     return engine::writeMagnetisationFiles(directory, {prepared.timeDomain, prepared.signal, run.pointCount,
                                                        records.spectraWidthHz, run.arrayedValues,
-                                                       sumInLastRun, bench.threads()});
+                                                       sumInLastRun, bench.threads(), lastRunReplaced});
 }
 
 }  // namespace

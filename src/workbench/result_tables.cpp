@@ -64,6 +64,7 @@ using Parts = std::array<std::span<const double>, 3>;
 // How the last slot of the records is taken apart (see SpectraColumns): in 1D it is the sum, and
 // either the last run's own data is that sum less the earlier runs, or (a sampled acquisition of
 // several runs) the profile-weighted sum took the last run's place, which has no entry of its own.
+// The weighting does that in 2D as well, so there too that slot is the sum and not a run.
 struct LastSlot {
     bool isSum = false;
     bool replacedLastRun = false;
@@ -72,9 +73,11 @@ struct LastSlot {
 LastSlot lastSlotOf(const Workbench& bench, std::size_t runCount)
 {
     const RunRecords& records = bench.records();
+    if (records.sampled && runCount > 1)
+        return {.isSum = true, .replacedLastRun = true};
     if (runCount == 0 || records.preparation->run.runsPerValue != 1)
         return {};
-    return {.isSum = true, .replacedLastRun = records.sampled && runCount > 1};
+    return {.isSum = true, .replacedLastRun = false};
 }
 
 // The last run's own data where the last slot collects every run: that sum less the earlier runs.

@@ -37,7 +37,8 @@ SpectraColumns fidColumns(const Workbench& bench);
 // "spectra.tsv": a "#" header line, then one row per display point i = 1..np: the frequency
 // (np/2 + 1 - i) sw / np in Hz, then real, imaginary and magnitude of every run's own spectrum
 // ("run<r>_real", ...), and in 1D the sum of all runs last ("sum_real", "sum_imaginary",
-// "sum_magnitude", the magnitude of the summed spectrum).
+// "sum_magnitude", the magnitude of the summed spectrum). A signal sampled in several runs has the
+// profile-weighted sum in its last run's place, in 2D too: that run is the sum, not a run.
 util::Outcome writeSpectraTable(const Workbench& bench, const std::filesystem::path& path);
 
 // "map2d.tsv": the first row holds "f1\f2" and the direct frequencies, every further row an indirect

@@ -124,6 +124,19 @@ TEST_F(PreparationTest, ArrayedPowerIsHeldAt100Decibels)
     EXPECT_EQ(arrayedValues(1), (std::vector<double>{60, 75, 90, 100}));
 }
 
+// A shaped gradient's series began at the value of the element arrayed before it.
+TEST_F(PreparationTest, AnArrayedShapedGradientStartsFromItsOwnValue)
+{
+    const int gradient = model::element::kFirstShapedGradient;
+    sequence.setArrayedParameter("d1");
+    sequence.elements().setValue(11, 7.0);
+    sequence.elements().setValue(gradient, 3.0);
+    sequence.setArrayedParameter(sequence.elements().name(gradient));
+    controls.setText(ctl::ArraySize, "2");
+    controls.setText(ctl::ArrayIncrement, "1");
+    EXPECT_EQ(arrayedValues(1), (std::vector<double>{3, 4, 5}));
+}
+
 TEST_F(PreparationTest, RelaxationTimesStartFromTheirBoxes)
 {
     sequence.setArrayedParameter("T2");
@@ -219,6 +232,18 @@ TEST_F(PreparationTest, MotherHeaderSetsAcquiredPointsAndOversampling)
     EXPECT_EQ(p->signal.lastSample(), 4096);
     EXPECT_EQ(controls.text(ctl::PointCount), "4096");
     EXPECT_EQ(p->run.acquisitionShapeSlot, 0);
+}
+
+// Tabs around the number, as the table's rows may have them, refused the shape.
+TEST_F(PreparationTest, AMotherHeaderSeparatedByATabIsRead)
+{
+    dir.writeBytes("acq.rf", "# mother\t64\t#\r\n" + rectangularShape(4096, 500));
+    ASSERT_TRUE(sequence.setContent(2, 0, "n_acq.rf"));
+    ASSERT_TRUE(sequence.toggleAcquisition(2));
+    const auto p = prepare();
+    ASSERT_TRUE(p) << lastMessage();
+    EXPECT_EQ(p->run.pointCount, 64);
+    EXPECT_EQ(p->run.oversampling, 64);
 }
 
 TEST_F(PreparationTest, AMotherHeaderAfterAUtf8SignatureIsRead)
@@ -355,6 +380,23 @@ TEST_F(PreparationTest, ElementLimitWarningsFollowTheFastestRate)
     ASSERT_TRUE(prepare()) << lastMessage();
     EXPECT_TRUE(controls.at(ctl::WarningLine).visible);
     EXPECT_EQ(controls.caption(ctl::WarningLine), "relaxation too fast - use more elements in shaped pulse");
+}
+
+// A shrinking series was checked at its last and second values only, never at its longest, run 0.
+TEST_F(PreparationTest, AnArrayedPulseIsCheckedAtItsLongestValue)
+{
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            spins.setCouplingHz(i, j, 0.0);
+    spins.rebuild();
+    controls.setChecked(ctl::T2Relaxation, true);  // T2 = 100 ms: limit 500 us
+    sequence.setArrayedParameter("p2");
+    sequence.elements().setValue(2, 600.0);
+    controls.setText(ctl::ArraySize, "2");
+    controls.setText(ctl::ArrayIncrement, "-200");
+    ASSERT_EQ(arrayedValues(1), (std::vector<double>{600, 400, 200}));
+    EXPECT_TRUE(controls.at(ctl::WarningLine).visible);
+    EXPECT_EQ(controls.caption(ctl::WarningLine), "relaxation too fast - use the shaped pulse");
 }
 
 TEST_F(PreparationTest, AcquisitionStepTakesD10AndClipsLongerPulses)

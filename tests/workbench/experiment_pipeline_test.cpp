@@ -1,6 +1,7 @@
 #include "processing/peaks.h"
 #include "support/scratch_directory.h"
 #include "util/directory_lock.h"
+#include "util/number_format.h"
 #include "util/text_file.h"
 #include "workbench/experiment_pipeline.h"
 #include "workbench/file_commands.h"
@@ -188,6 +189,28 @@ TEST_F(PipelineTest, StopDuringTheRunKeepsTheRunsDone)
     };
     EXPECT_TRUE(says("ended\tstopped after 3 of 10 runs"));
     EXPECT_TRUE(says("file\tprodop.dat"));
+}
+
+// The runs a stop left undone had lines of zeros in the operator table, read as results.
+TEST_F(PipelineTest, AStoppedRunsOperatorTableHasLinesForTheRunsDoneOnly)
+{
+    bench.controls().setText(ctl::ArraySize, "9");
+    bench.setThreads(1);
+    int steps = 0;
+    bench.runControl().setYield([&] {
+        if (++steps == 8)
+            bench.runControl().stop();
+    });
+    ASSERT_EQ(startExperiment(bench, false), StartOutcome::Stopped);
+    ASSERT_EQ(bench.records().driver.runsDone, 3);
+    const util::TextFileContent table = util::readTextLines(dir.path() / "prodop.dat");
+    ASSERT_TRUE(table.ok) << table.error;
+    ASSERT_EQ(table.lines.size(), 4u) << "the header and runs 0 to 2";
+    const std::vector<double>& values = bench.records().preparation->run.arrayedValues;
+    for (int r = 0; r < 3; ++r)
+        EXPECT_TRUE(table.lines[static_cast<std::size_t>(r) + 1].starts_with(
+            util::formatPattern(values[static_cast<std::size_t>(r)], "#.000") + "\t"))
+            << "run " << r;
 }
 
 TEST_F(PipelineTest, StartSynthesizesSpectraAndWritesTheMagnetisationFiles)

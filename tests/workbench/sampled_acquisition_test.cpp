@@ -207,6 +207,56 @@ TEST_F(SampledAcquisitionTest, SeveralRunsGiveTheRunsBeforeTheLastAndTheProfileS
     }
 }
 
+// The magnetisation tables of several sampled runs took the earlier runs off the weighted sum in the
+// last run's place, as if it were their plain sum, and wrote that as the last run's column.
+TEST_F(SampledAcquisitionTest, TheMagnetisationTablesOfSeveralSampledRunsLeaveTheSummedRunOut)
+{
+    spins({0.5});
+    sequence(true);
+    bench.sequence().setArrayedParameter("d2");
+    bench.controls().setText(ctl::ArraySize, "2");
+    ASSERT_EQ(startExperiment(bench, false), StartOutcome::Completed);
+    const engine::SampleRecord& time = bench.records().preparation->timeDomain;
+    const util::TextFileContent x = util::readTextLines(dir.path() / "a_X.dat");
+    const util::TextFileContent sum = util::readTextLines(dir.path() / "a_sum.dat");
+    ASSERT_TRUE(x.ok);
+    ASSERT_TRUE(sum.ok);
+    ASSERT_EQ(x.lines.size(), static_cast<std::size_t>(kPoints));
+    for (int k = 1; k <= kPoints; ++k) {
+        const std::string expected = std::to_string(k) + "\t" +
+                                     util::formatPattern(time.at(1, k, 0), "0.00") + "\t" +
+                                     util::formatPattern(time.at(1, k, 1), "0.00");
+        ASSERT_EQ(x.lines[static_cast<std::size_t>(k - 1)], expected) << "point " << k;
+        const std::string summed =
+            std::to_string(k) + "\t" + util::formatPattern(time.at(1, k, 2), "0.00") + "\t";
+        ASSERT_TRUE(sum.lines[static_cast<std::size_t>(k - 1)].starts_with(summed))
+            << "the weighted sum stays in a_sum.dat, point " << k;
+    }
+}
+
+// In 2D the weighting writes the sum over the last run too; spectra.tsv listed it as that run's own.
+TEST_F(SampledAcquisitionTest, ATwoDimensionalSampledRunListsTheProfileSumAsTheSum)
+{
+    spins({0.5});
+    sequence(true);
+    bench.sequence().setArrayedParameter("d2");
+    bench.controls().setText(ctl::ArraySize, "1");
+    bench.controls().setText(ctl::ArrayIncrement, "1");
+    ASSERT_EQ(startExperiment(bench, true), StartOutcome::Completed);
+    const SpectraColumns columns = spectraColumns(bench);
+    ASSERT_EQ(columns.runs.size(), 3u) << "runs 0 to 2 of the four, the last being the sum";
+    ASSERT_TRUE(columns.sum.has_value());
+    const engine::SampleRecord& spectra = bench.records().preparation->signal;
+    for (int k = 1; k <= kPoints; ++k) {
+        double weighted = 0.0;  // "square": weight 1, over 1000
+        for (const auto& run : columns.runs)
+            weighted += run[0][static_cast<std::size_t>(k - 1)] / 1000.0;
+        ASSERT_NEAR((*columns.sum)[0][static_cast<std::size_t>(k - 1)], weighted,
+                    1e-9 * (1.0 + std::abs(weighted)));
+        ASSERT_EQ((*columns.sum)[0][static_cast<std::size_t>(k - 1)], spectra.at(1, k, 3)) << "the last slot";
+    }
+}
+
 TEST_F(SampledAcquisitionTest, TheModelSpectrumHasThePulseAcquireLines)
 {
     spins({-1.5, 0.2, 1.8}, {{0, 1, 20.0}, {1, 2, 35.0}});
