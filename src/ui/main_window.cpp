@@ -591,12 +591,20 @@ QWidget* MainWindow::buildAcquisitionArea()
     add("at, ms", at, 2);
     binder_->bind(ctl::AcquisitionTime, at);
     ++row;
+    // The array method and the arrayed parameter are chosen like a step's cells: a click opens the
+    // chooser over them.
     auto* method = new QLabel(group);
     add("Array", method);
     binder_->bind(ctl::ArrayMethod, method);
     auto* arrayed = new QLabel(group);
     add("of", arrayed, 2);
     binder_->bind(ctl::ArrayedParameter, arrayed);
+    for (QLabel* cell : {method, arrayed}) {
+        cell->setFrameShape(QFrame::Panel);
+        cell->setProperty("cell",
+                          cell == method ? workbench::kArrayMethodCell : workbench::kArrayedParameterCell);
+        cell->installEventFilter(this);
+    }
     ++row;
     auto* ni = box(group, 50);
     // The exchange mode hides the simulator's Ni and increment with their captions: its sweeps

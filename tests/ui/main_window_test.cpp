@@ -380,6 +380,25 @@ private slots:
         QCOMPARE(s.bench.sequence().stepCount(), 2);
     }
 
+    void theArrayedParameterAndMethodAreChosenByClickingThem()
+    {
+        Session s;
+        auto* arrayed = s.widget<QLabel>(ctl::ArrayedParameter);
+        QTest::mouseClick(arrayed, Qt::LeftButton);
+        QComboBox* chooser = s.window->cellChooser();
+        QVERIFY(chooser->isVisible());
+        QVERIFY(chooser->findText("d2") >= 0);
+        emit chooser->textActivated("d2");
+        QCOMPARE(s.bench.sequence().arrayedName(), std::string("d2"));
+        QCOMPARE(arrayed->text(), QString("d2"));
+
+        auto* method = s.widget<QLabel>(ctl::ArrayMethod);
+        QTest::mouseClick(method, Qt::LeftButton);
+        QVERIFY(chooser->isVisible());
+        emit chooser->textActivated("Mult");
+        QCOMPARE(s.bench.controls().caption(ctl::ArrayMethod), std::string("Mult"));
+    }
+
     void aChosenStartingOperatorIsWhereTheRunStarts()
     {
         Session s;
