@@ -399,6 +399,24 @@ private slots:
         QCOMPARE(s.bench.controls().caption(ctl::ArrayMethod), std::string("Mult"));
     }
 
+    void choosingAnotherDetectionChannelAfterA1DRunShowsThatChannel()
+    {
+        Session s;
+        s.bench.controls().setText(ctl::ArraySize, "0");
+        s.runToEnd(false);
+        const auto largest = [&] {
+            double m = 0.0;
+            for (double v : s.bench.records().display.points(0, 2))
+                m = std::max(m, std::fabs(v));
+            return m;
+        };
+        QVERIFY(largest() > 0.0);
+        // The start-up sequence never turns the carbons over: there is no 13C signal.
+        emit s.widget<QComboBox>(ctl::DetectionChannel)->textActivated("C13");
+        QCOMPARE(s.bench.controls().text(ctl::DetectionChannel), std::string("C13"));
+        QCOMPARE(largest(), 0.0);
+    }
+
     void aChosenStartingOperatorIsWhereTheRunStarts()
     {
         Session s;
