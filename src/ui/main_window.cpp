@@ -554,9 +554,16 @@ QWidget* MainWindow::buildAcquisitionArea()
     auto* mhz = box(group, 50);
     add("Field, T", tesla);
     add("MHz", mhz, 2);
-    binder_->bind(ctl::FieldTesla, tesla, [this] { workbench::onFieldTeslaEdited(bench_); });
-    binder_->bind(ctl::ProtonFrequency, mhz,
-                                [this] { workbench::onProtonFrequencyEdited(bench_); });
+    // The nuclei window stays open over a field edit: its Hz box shows the shift at the new frequency.
+    const auto fieldEdited = [this](void (*edited)(workbench::Workbench&)) {
+        return [this, edited] {
+            edited(bench_);
+            spinEditor_.showModel();
+            binder_->refresh({"Text42", workbench::kShiftHzBox});
+        };
+    };
+    binder_->bind(ctl::FieldTesla, tesla, fieldEdited(&workbench::onFieldTeslaEdited));
+    binder_->bind(ctl::ProtonFrequency, mhz, fieldEdited(&workbench::onProtonFrequencyEdited));
     ++row;
     auto* detection = new QComboBox(group);
     detection->setEditable(true);

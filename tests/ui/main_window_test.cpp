@@ -317,6 +317,22 @@ private slots:
         QVERIFY2(s.window->sequencePicture()->isVisible(), "moving right of the nuclei window closes it");
     }
 
+    void theNucleiWindowsHzBoxFollowsAFieldEditedWhileItIsOpen()
+    {
+        Session s;
+        s.bench.spinSystem().setShiftPpm(0, 2.0);
+        s.window->openNucleiWindow(0);
+        auto* tesla = s.widget<QLineEdit>(ctl::FieldTesla);
+        tesla->setFocus();
+        tesla->selectAll();
+        QTest::keyClicks(tesla, "8");
+        QTest::keyClick(tesla, Qt::Key_Return);
+        QVERIFY(s.window->nucleiWindow()->isVisible());
+        const double mhz = s.bench.spinSystem().protonFrequencyMHz();
+        QCOMPARE(s.widget<QLineEdit>(model::ControlId{"Text42", 10})->text().toDouble(),
+                 static_cast<double>(static_cast<float>(2.0 * mhz)));
+    }
+
     void addingACarbonOnTheBlankPositionAndDeletingASpin()
     {
         Session s;
