@@ -433,6 +433,22 @@ private slots:
         QCOMPARE(largest(), 0.0);
     }
 
+    void theRunSelectorComesBackWithinAShorterArraysRuns()
+    {
+        Session s;
+        s.bench.controls().setText(ctl::ArraySize, "12");
+        s.runToEnd(false);
+        auto* run = s.widget<QSlider>(model::ControlId{"VScroll1", 0});
+        QVERIFY(run != nullptr);
+        run->setValue(10);
+        auto* shown = s.window->findChild<QLabel*>("value of run");
+        s.bench.controls().setText(ctl::ArraySize, "3");
+        s.runToEnd(false);
+        QCOMPARE(s.bench.controls().at({"VScroll1", 0}).value, 3);
+        QCOMPARE(run->value(), 3);
+        QCOMPARE(shown->text(), QString("3"));
+    }
+
     void aChosenStartingOperatorIsWhereTheRunStarts()
     {
         Session s;
