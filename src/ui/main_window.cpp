@@ -554,9 +554,16 @@ QWidget* MainWindow::buildAcquisitionArea()
     auto* mhz = box(group, 50);
     add("Field, T", tesla);
     add("MHz", mhz, 2);
-    binder_->bind(ctl::FieldTesla, tesla, [this] { workbench::onFieldTeslaEdited(bench_); });
-    binder_->bind(ctl::ProtonFrequency, mhz,
-                                [this] { workbench::onProtonFrequencyEdited(bench_); });
+    // The nuclei window stays open over a field edit: its Hz box shows the shift at the new frequency.
+    const auto fieldEdited = [this](void (*edited)(workbench::Workbench&)) {
+        return [this, edited] {
+            edited(bench_);
+            spinEditor_.showModel();
+            binder_->refresh({"Text42", workbench::kShiftHzBox});
+        };
+    };
+    binder_->bind(ctl::FieldTesla, tesla, fieldEdited(&workbench::onFieldTeslaEdited));
+    binder_->bind(ctl::ProtonFrequency, mhz, fieldEdited(&workbench::onProtonFrequencyEdited));
     ++row;
     auto* detection = new QComboBox(group);
     detection->setEditable(true);
@@ -591,12 +598,20 @@ QWidget* MainWindow::buildAcquisitionArea()
     add("at, ms", at, 2);
     binder_->bind(ctl::AcquisitionTime, at);
     ++row;
+    // The array method and the arrayed parameter are chosen like a step's cells: a click opens the
+    // chooser over them.
     auto* method = new QLabel(group);
     add("Array", method);
     binder_->bind(ctl::ArrayMethod, method);
     auto* arrayed = new QLabel(group);
     add("of", arrayed, 2);
     binder_->bind(ctl::ArrayedParameter, arrayed);
+    for (QLabel* cell : {method, arrayed}) {
+        cell->setFrameShape(QFrame::Panel);
+        cell->setProperty("cell",
+                          cell == method ? workbench::kArrayMethodCell : workbench::kArrayedParameterCell);
+        cell->installEventFilter(this);
+    }
     ++row;
     auto* ni = box(group, 50);
     // The exchange mode hides the simulator's Ni and increment with their captions: its sweeps

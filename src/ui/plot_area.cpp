@@ -486,6 +486,7 @@ void PlotArea::setRunning(bool running)
     for (QWidget* w : heldBack_)
         w->setEnabled(true);
     heldBack_.clear();
+    showViewValues();  // the run may have brought the run selector within its runs
 }
 
 bool PlotArea::isViewControl(const QWidget* widget) const

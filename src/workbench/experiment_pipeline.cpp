@@ -459,9 +459,16 @@ bool reportingRefusals(Workbench& bench, Stage stage)
 bool refreshSpectra(Workbench& bench)
 {
     RunRecords& records = bench.records();
-    if (!records.preparation || bench.runControl().running())
+    util::RunControl& control = bench.runControl();
+    if (!records.preparation || !control.claim())
         return false;
-    if (!reportingRefusals(bench, [&] { processRecords(bench, records, bench.workingDirectory()); }))
+    // The synthesis goes on only while the running flag is set (a Stop ends it): the refresh holds
+    // the flag as a run does, or it would end before its first run and leave the old spectra.
+    (void)control.tryStart();
+    const bool processed =
+        reportingRefusals(bench, [&] { processRecords(bench, records, bench.workingDirectory()); });
+    control.stop();
+    if (!processed)
         return false;
     if (const util::Outcome written = writeRecordTables(bench, records, bench.workingDirectory()); !written)
         bench.messages().show(written.message(), "Error!");
@@ -470,6 +477,13 @@ bool refreshSpectra(Workbench& bench)
 
 void showDetectionChannel(Workbench& bench)
 {
+    // A one-dimensional run synthesizes the detection channel alone: another channel is synthesized
+    // from the run's recorded operators, as Refresh does, so that the plot shows the channel it names.
+    const RunRecords& records = bench.records();
+    if (records.preparation && records.spectraComputed && !records.twoD && !records.sampled) {
+        (void)refreshSpectra(bench);
+        return;
+    }
     (void)reportingRefusals(bench, [&] {
         if (rebuildDisplay(bench))
             buildMap(bench);

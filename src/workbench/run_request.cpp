@@ -2,6 +2,7 @@
 
 #include "util/number_format.h"
 
+#include <algorithm>
 #include <string>
 
 namespace velmora::workbench {
@@ -80,7 +81,11 @@ void applyWriteBack(const engine::PreparationWriteBack& writeBack, model::Contro
         controls.setText(ctl::AcquisitionTime, util::formatGeneral(*writeBack.acquisitionTimeMs));
     if (writeBack.runSelectorMaximum)
         changeControl(controls, {"VScroll1", 0},
-                      [&](model::ControlState& bar) { bar.maximum = *writeBack.runSelectorMaximum; });
+                      [&](model::ControlState& bar) {
+                          bar.maximum = *writeBack.runSelectorMaximum;
+                          // The run shown is one the new run made.
+                          bar.value = std::min(bar.value, bar.maximum);
+                      });
     if (writeBack.indirectSpectralWidthHz)
         controls.setText(ctl::IndirectSpectralWidth, util::formatGeneral(*writeBack.indirectSpectralWidthHz));
     showRefusalWarning(writeBack.warning, controls);

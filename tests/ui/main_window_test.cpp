@@ -321,6 +321,22 @@ private slots:
         QVERIFY2(s.window->sequencePicture()->isVisible(), "moving right of the nuclei window closes it");
     }
 
+    void theNucleiWindowsHzBoxFollowsAFieldEditedWhileItIsOpen()
+    {
+        Session s;
+        s.bench.spinSystem().setShiftPpm(0, 2.0);
+        s.window->openNucleiWindow(0);
+        auto* tesla = s.widget<QLineEdit>(ctl::FieldTesla);
+        tesla->setFocus();
+        tesla->selectAll();
+        QTest::keyClicks(tesla, "8");
+        QTest::keyClick(tesla, Qt::Key_Return);
+        QVERIFY(s.window->nucleiWindow()->isVisible());
+        const double mhz = s.bench.spinSystem().protonFrequencyMHz();
+        QCOMPARE(s.widget<QLineEdit>(model::ControlId{"Text42", 10})->text().toDouble(),
+                 static_cast<double>(static_cast<float>(2.0 * mhz)));
+    }
+
     void addingACarbonOnTheBlankPositionAndDeletingASpin()
     {
         Session s;
@@ -382,6 +398,59 @@ private slots:
         auto* remove = s.window->findChild<QPushButton*>("step Del");
         QTest::mouseClick(remove, Qt::LeftButton);
         QCOMPARE(s.bench.sequence().stepCount(), 2);
+    }
+
+    void theArrayedParameterAndMethodAreChosenByClickingThem()
+    {
+        Session s;
+        auto* arrayed = s.widget<QLabel>(ctl::ArrayedParameter);
+        QTest::mouseClick(arrayed, Qt::LeftButton);
+        QComboBox* chooser = s.window->cellChooser();
+        QVERIFY(chooser->isVisible());
+        QVERIFY(chooser->findText("d2") >= 0);
+        emit chooser->textActivated("d2");
+        QCOMPARE(s.bench.sequence().arrayedName(), std::string("d2"));
+        QCOMPARE(arrayed->text(), QString("d2"));
+
+        auto* method = s.widget<QLabel>(ctl::ArrayMethod);
+        QTest::mouseClick(method, Qt::LeftButton);
+        QVERIFY(chooser->isVisible());
+        emit chooser->textActivated("Mult");
+        QCOMPARE(s.bench.controls().caption(ctl::ArrayMethod), std::string("Mult"));
+    }
+
+    void choosingAnotherDetectionChannelAfterA1DRunShowsThatChannel()
+    {
+        Session s;
+        s.bench.controls().setText(ctl::ArraySize, "0");
+        s.runToEnd(false);
+        const auto largest = [&] {
+            double m = 0.0;
+            for (double v : s.bench.records().display.points(0, 2))
+                m = std::max(m, std::fabs(v));
+            return m;
+        };
+        QVERIFY(largest() > 0.0);
+        // The start-up sequence never turns the carbons over: there is no 13C signal.
+        emit s.widget<QComboBox>(ctl::DetectionChannel)->textActivated("C13");
+        QCOMPARE(s.bench.controls().text(ctl::DetectionChannel), std::string("C13"));
+        QCOMPARE(largest(), 0.0);
+    }
+
+    void theRunSelectorComesBackWithinAShorterArraysRuns()
+    {
+        Session s;
+        s.bench.controls().setText(ctl::ArraySize, "12");
+        s.runToEnd(false);
+        auto* run = s.widget<QSlider>(model::ControlId{"VScroll1", 0});
+        QVERIFY(run != nullptr);
+        run->setValue(10);
+        auto* shown = s.window->findChild<QLabel*>("value of run");
+        s.bench.controls().setText(ctl::ArraySize, "3");
+        s.runToEnd(false);
+        QCOMPARE(s.bench.controls().at({"VScroll1", 0}).value, 3);
+        QCOMPARE(run->value(), 3);
+        QCOMPARE(shown->text(), QString("3"));
     }
 
     void aChosenStartingOperatorIsWhereTheRunStarts()

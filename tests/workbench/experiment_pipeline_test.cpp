@@ -243,6 +243,20 @@ TEST_F(PipelineTest, RefreshDoesNotDecimateASampledAcquisitionAgain)
     }
 }
 
+TEST_F(PipelineTest, RefreshSynthesizesTheSpectraAgainFromTheRecordedOperators)
+{
+    ASSERT_EQ(startExperiment(bench, false), StartOutcome::Completed);
+    const std::vector<double> shown(bench.records().display.points(0, 0).begin(),
+                                    bench.records().display.points(0, 0).end());
+    // Refresh evolves the recorded operators again with the spin system as it stands now.
+    bench.spinSystem().setShiftPpm(0, bench.spinSystem().shiftPpm(0) + 0.2);
+    bench.spinSystem().rebuild();
+    EXPECT_TRUE(refreshSpectra(bench));
+    EXPECT_FALSE(bench.runControl().running());
+    const std::span<const double> after = bench.records().display.points(0, 0);
+    EXPECT_FALSE(std::equal(shown.begin(), shown.end(), after.begin(), after.end()));
+}
+
 TEST_F(PipelineTest, ARefreshTheSynthesisRefusesIsReportedAndKeepsTheSpectraShown)
 {
     // A stored molecule may hold a T2 of 0; it runs while the T2 switch is off. Ticked afterwards,
