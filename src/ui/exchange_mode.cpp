@@ -104,7 +104,7 @@ QLineEdit* ExchangeMode::addBox(const QString& name, const QString& unit, int ro
     if (!unit.isEmpty())
         grid->addWidget(new QLabel(unit, panel_), row, column + 2);
     boxes_[name] = edit;
-    connect(edit, &QLineEdit::editingFinished, this, [this] { (void)takeSettings(); });
+    connect(edit, &QLineEdit::editingFinished, this, [this] { takeEditedSettings(); });
     return edit;
 }
 
@@ -118,7 +118,7 @@ QComboBox* ExchangeMode::addChooser(const QString& name, const QStringList& item
     combo->setObjectName(name);
     grid->addWidget(combo, row, column + 1, 1, 2);
     choosers_[name] = combo;
-    connect(combo, &QComboBox::currentTextChanged, this, [this] { (void)takeSettings(); });
+    connect(combo, &QComboBox::currentTextChanged, this, [this] { takeEditedSettings(); });
     return combo;
 }
 
@@ -197,6 +197,15 @@ void ExchangeMode::showSettings()
         const QSignalBlocker block(combo);
         combo->setCurrentText(text(value));
     }
+}
+
+// A box that loses the focus as the panel hides at the switch reports its edit after the mode is
+// left: taken then, it would write the exchange sweep's name and method into the simulator's array
+// cells, which both modes share. The switch has already taken the panel's values.
+void ExchangeMode::takeEditedSettings()
+{
+    if (bench_.exchangeMode())
+        (void)takeSettings();
 }
 
 bool ExchangeMode::takeSettings()

@@ -54,6 +54,8 @@ private:
     QComboBox* addChooser(const QString& name, const QStringList& items, int row, int column);
     // Boxes -> exchange settings (false, with a message, when a box holds no number).
     bool takeSettings();
+    // takeSettings for an edit of the panel, while the mode is on.
+    void takeEditedSettings();
     void setRunning(bool running);
     // The window shows how the experiment ended.
     void finish(const workbench::DispersionRun& run);

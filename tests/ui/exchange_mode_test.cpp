@@ -74,6 +74,9 @@ private slots:
         s.window->action("&Exchange")->trigger();
         QVERIFY(!s.bench.exchangeMode());
         QCOMPARE(s.bench.controls().text(model::ctl::SpectralWidth), std::string("900"));
+        // The box that had the focus reports its edit as the panel hides, after the switch.
+        emit s.mode().box("Pa")->editingFinished();
+        QCOMPARE(s.bench.controls().caption(model::ctl::ArrayedParameter), s.bench.sequence().arrayedName());
         s.window->action("&Exchange")->trigger();
         QCOMPARE(s.mode().box("Kex")->text(), QString("1234"));
         QCOMPARE(s.mode().box("Pa")->text(), QString("0.8"));
