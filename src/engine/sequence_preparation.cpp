@@ -573,10 +573,9 @@ bool Preparer::loadShape(const std::string& name, int columns, bool pulse, int s
         pulse && step == sequence_.acquisitionStep() && step <= sequence_.stepCount();
     if (acquisitionShape && motherPoints_ == 0 && channel >= 0) {
         const util::TextFileContent first = util::readTextLines(path, pulses::kMaxNumericTableBytes, 1);
-        std::string line = first.ok && !first.lines.empty() ? first.lines.front() : std::string();
         // As the numeric reader does, a UTF-8 signature before the first line is not part of it.
-        if (line.starts_with("\xEF\xBB\xBF"))
-            line.erase(0, 3);
+        const std::string line(first.ok && !first.lines.empty() ? util::withoutUtf8Signature(first.lines.front())
+                                                                  : std::string_view());
         if (line.rfind("# mother", 0) == 0) {
             // The number stands after the keyword and its blanks, up to the next blank; tabs are
             // blanks too, as in the rows of the table (a tab after the number used to refuse it).

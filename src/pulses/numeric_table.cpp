@@ -27,11 +27,6 @@ void checkColumn(int column)
                                 std::to_string(NumericBuffer::kColumns - 1));
 }
 
-// Editors that save "UTF-8 with signature" put these three bytes before the first line. Left in,
-// they would turn a first comment line ("# mother 256 #") into a data row of nothing, one element
-// too many that shifts every element after it.
-constexpr std::string_view kUtf8Signature = "\xEF\xBB\xBF";
-
 std::string_view withoutTrailingCr(std::string_view line)
 {
     while (!line.empty() && line.back() == '\r')
@@ -127,8 +122,10 @@ NumericReadResult readNumericTable(const NumericReadRequest& request, NumericBuf
     bool firstLine = true;
     const util::Outcome read =
         util::visitTextLines(request.path, kMaxNumericTableBytes, [&](std::string_view raw) {
-            if (std::exchange(firstLine, false) && raw.starts_with(kUtf8Signature))
-                raw.remove_prefix(kUtf8Signature.size());
+            // A signature left in would turn a first comment line ("# mother 256 #") into a data row
+            // of nothing, one element too many that shifts every element after it.
+            if (std::exchange(firstLine, false))
+                raw = util::withoutUtf8Signature(raw);
             if (headerLinesLeft > 0) {
                 --headerLinesLeft;
                 return true;

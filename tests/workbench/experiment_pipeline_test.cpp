@@ -31,9 +31,24 @@ class PipelineTest : public ::testing::Test {
 protected:
     PipelineTest() { bench.spinSystem().rebuild(); }
 
+    // Stop at the eighth step of a ten-run array on one thread, so the steps run in a known order
+    // (side by side the stop falls wherever the caller's own runs have reached): three runs are done.
+    void stopAtTheEighthStep()
+    {
+        bench.controls().setText(ctl::ArraySize, "9");
+        bench.setThreads(1);
+        bench.runControl().setYield([this] {
+            if (++steps_ == 8)
+                bench.runControl().stop();
+        });
+    }
+
     ScratchDirectory dir;
     util::RecordedMessages messages;
     Workbench bench{messages, dir.path()};
+
+private:
+    int steps_ = 0;
 };
 
 TEST_F(PipelineTest, StartSavesTheCopiesRunsAndWritesTheOperatorTable)
@@ -169,15 +184,7 @@ TEST_F(PipelineTest, RunningOutOfMemoryIsAMemoryRefusalAndKeepsNothing)
 
 TEST_F(PipelineTest, StopDuringTheRunKeepsTheRunsDone)
 {
-    bench.controls().setText(ctl::ArraySize, "9");
-    // One thread, so the steps run in a known order; side by side the stop falls wherever the
-    // caller's own runs have reached.
-    bench.setThreads(1);
-    int steps = 0;
-    bench.runControl().setYield([&] {
-        if (++steps == 8)
-            bench.runControl().stop();
-    });
+    stopAtTheEighthStep();
     EXPECT_EQ(startExperiment(bench, false), StartOutcome::Stopped);
     EXPECT_EQ(bench.records().driver.runsDone, 3) << "run 0 takes three steps, the resumed runs two";
     EXPECT_FALSE(bench.runControl().running());
@@ -194,13 +201,7 @@ TEST_F(PipelineTest, StopDuringTheRunKeepsTheRunsDone)
 // The runs a stop left undone had lines of zeros in the operator table, read as results.
 TEST_F(PipelineTest, AStoppedRunsOperatorTableHasLinesForTheRunsDoneOnly)
 {
-    bench.controls().setText(ctl::ArraySize, "9");
-    bench.setThreads(1);
-    int steps = 0;
-    bench.runControl().setYield([&] {
-        if (++steps == 8)
-            bench.runControl().stop();
-    });
+    stopAtTheEighthStep();
     ASSERT_EQ(startExperiment(bench, false), StartOutcome::Stopped);
     ASSERT_EQ(bench.records().driver.runsDone, 3);
     const util::TextFileContent table = util::readTextLines(dir.path() / "prodop.dat");
